@@ -1,0 +1,69 @@
+#include "discinfo.h"
+
+#include "folders.h"
+#include "helpers.h"
+#include "inifile.h"
+#include "settings.h"
+
+#include <QFile>
+#include <algorithm>
+
+namespace {
+
+const QString cacheFileName = QStringLiteral("cdinfo.dat");
+constexpr int maxTitles = 100;
+
+} // namespace
+
+QString DefaultTrackTitle(int trackNumber)
+{
+    return QStringLiteral("Track") + TwoDigits(trackNumber);
+}
+
+QString DiscInfoFilePath()
+{
+    const QString path = DataFolder() + cacheFileName;
+    if (!QFile::exists(path)) {
+        const QString old = ProgramFolder() + cacheFileName;
+        if (old != path && QFile::exists(old))
+            QFile::copy(old, path);
+    }
+    return path;
+}
+
+void LoadDiscInfo(const QString &key)
+{
+    if (key.isEmpty())
+        return;
+    const IniFile ini(DiscInfoFilePath());
+    TCDInfo &info = AppSettings.DiscInfo;
+    info.Artist = ini.readString(key, QStringLiteral("Artist"), QString());
+    info.Album = ini.readString(key, QStringLiteral("Album"), QString());
+    info.Year = ini.readString(key, QStringLiteral("Year"), QString());
+    info.Genre = ini.readInteger(key, QStringLiteral("Genre"), -1);
+    info.Comment = ini.readString(key, QStringLiteral("Comment"), QString());
+    info.TrackNumber = ini.readInteger(key, QStringLiteral("TrackNumber"), maxTitles);
+    const int count = std::min(info.TrackNumber, maxTitles);
+    for (int n = 1; n <= count; ++n) {
+        const QString title = ini.readString(key, QString::number(n), QString());
+        info.Tracks[n] = title.isEmpty() ? DefaultTrackTitle(n) : title;
+    }
+}
+
+bool SaveDiscInfo(const QString &key)
+{
+    if (key.isEmpty())
+        return false;
+    IniFile ini(DiscInfoFilePath());
+    const TCDInfo &info = AppSettings.DiscInfo;
+    ini.writeString(key, QStringLiteral("Artist"), info.Artist);
+    ini.writeString(key, QStringLiteral("Album"), info.Album);
+    ini.writeString(key, QStringLiteral("Year"), info.Year);
+    ini.writeInteger(key, QStringLiteral("Genre"), info.Genre);
+    ini.writeString(key, QStringLiteral("Comment"), info.Comment);
+    ini.writeInteger(key, QStringLiteral("TrackNumber"), info.TrackNumber);
+    const int count = std::min(info.TrackNumber, maxTitles);
+    for (int n = 1; n <= count; ++n)
+        ini.writeString(key, QString::number(n), info.Tracks[n]);
+    return ini.save();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// The disc information cache: "cdinfo.dat" in DataFolder(), one section per disc, named by the disc key.
+// Both calls work on AppSettings.DiscInfo and do nothing for an empty key. User-interface thread only.
+
+// The path of cdinfo.dat. An old cdinfo.dat in the program folder is copied into DataFolder() when
+// DataFolder() has none yet.
+QString DiscInfoFilePath();
+
+// Reads the disc's section into DiscInfo. A disc without a section gives empty texts, Genre -1,
+// TrackNumber 100 and the titles Track01 to Track100; titles above TrackNumber keep what they held.
+void LoadDiscInfo(const QString &key);
+
+// Writes DiscInfo into the disc's section; keys of the section that are not written stay. False when the
+// file could not be written.
+bool SaveDiscInfo(const QString &key);
+
+// "Track" + TwoDigits(n), the title of a track nobody named.
+QString DefaultTrackTitle(int trackNumber);

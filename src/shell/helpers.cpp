@@ -1,0 +1,165 @@
+#include "helpers.h"
+
+#include "folders.h"
+#include "settings.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+QString TwoDigits(int n)
+{
+    return n <= 9 ? QLatin1Char('0') + QString::number(n) : QString::number(n);
+}
+
+bool FileInUse(const QString &path)
+{
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    if (path.isEmpty() || ::stat(native.constData(), &st) != 0 || S_ISDIR(st.st_mode))
+        return false;
+    const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return true;
+    bool inUse = false;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
+        inUse = true;
+    // Other programs may lock with flock(), which the probe above does not see.
+    if (!inUse) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::flock(fd, LOCK_UN);
+        else
+            inUse = errno == EWOULDBLOCK;
+    }
+    ::close(fd);
+    return inUse;
+}
+
+bool LockOpenFile(int fd, bool exclusive)
+{
+    struct flock lock {};
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+void WaitMilliseconds(int milliseconds)
+{
+    if (milliseconds < 1)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::this_thread::sleep_until(deadline);
+}
+
+QString WithTrailingBackslash(const QString &path)
+{
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QLatin1Char('/');
+}
+
+int64_t FileSizeOf(const QString &path)
+{
+    if (path.isEmpty())
+        return -1;
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(QDir::current().absoluteFilePath(path));
+    if (::stat(native.constData(), &st) != 0)
+        return -1;
+    return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+}
+
+bool IsForbiddenFileNameChar(QChar c)
+{
+    switch (c.unicode()) {
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
+        return true;
+    default:
+        return false;
+    }
+}
+
+static QString withoutForbiddenChars(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (!IsForbiddenFileNameChar(c))
+            out += c;
+    }
+    return out;
+}
+
+QString TrackFileName(const QString &title, int trackNumber)
+{
+    const QString name = withoutForbiddenChars(title);
+    if (name.isEmpty())
+        return TimestampName() + QLatin1Char('_') + QString::number(trackNumber);
+    return name;
+}
+
+QString AlbumFolderName(const QString &album)
+{
+    const QString name = withoutForbiddenChars(album);
+    qsizetype begin = 0;
+    qsizetype end = name.size();
+    while (begin < end && name[begin].unicode() <= ' ')
+        ++begin;
+    while (end > begin && name[end - 1].unicode() <= ' ')
+        --end;
+    return name.mid(begin, end - begin);
+}
+
+QString TimestampName()
+{
+    return QStringLiteral("File_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+}
+
+QString OutputFormatName()
+{
+    switch (AppSettings.CommonOptions.OutputFormat) {
+    case 0:
+        return QStringLiteral("MP3");
+    case 1:
+        return QStringLiteral("WAV");
+    case 2:
+        return QStringLiteral("OGG");
+    case 3:
+        return QStringLiteral("WMA");
+    default:
+        return QString();
+    }
+}
+
+QString SystemFolder()
+{
+    return QStringLiteral("/usr/bin/");
+}
+
+QString VolumeControlProgram()
+{
+    const QString mixer = QStringLiteral("pavucontrol");
+    if (QFileInfo(SystemFolder() + mixer).isExecutable())
+        return SystemFolder() + mixer;
+    return QStandardPaths::findExecutable(mixer);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+#include <cstdint>
+
+// Small helpers shared by many parts of the program. The ones marked thread-safe keep no state and are also
+// called from worker threads.
+
+// Decimal n, with a "0" in front when n is 9 or less (5 gives "05"; 10 and 123 stay). Thread-safe.
+QString TwoDigits(int n);
+
+// False when the file does not exist; otherwise true when it cannot be opened for reading and writing, or
+// when another open file holds a lock on it (see LockOpenFile). Thread-safe.
+bool FileInUse(const QString &path);
+
+// Blocks the calling thread for at least the given time, measured on a monotonic clock. No events are
+// processed meanwhile. Thread-safe.
+void WaitMilliseconds(int milliseconds);
+
+// Appends the path separator unless the text is empty or already ends in it. Thread-safe.
+QString WithTrailingBackslash(const QString &path);
+
+// The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
+int64_t FileSizeOf(const QString &path);
+
+// The nine characters that never appear in a file name the program makes: " * / : < > ? \ |
+bool IsForbiddenFileNameChar(QChar c);
+
+// The title without forbidden characters; when nothing remains, TimestampName() + "_" + n. Thread-safe.
+QString TrackFileName(const QString &title, int trackNumber);
+
+// The album without forbidden characters, then without leading and trailing blanks and control characters.
+QString AlbumFolderName(const QString &album);
+
+// "File_" + local date and time as yyyymmdd_hhnnss. Thread-safe.
+QString TimestampName();
+
+// "MP3", "WAV", "OGG" or "WMA" for the chosen output format, empty for any other value.
+QString OutputFormatName();
+
+// The folder of the system's programs, and the desktop's mixer found there or on the search path (empty
+// when none is installed).
+QString SystemFolder();
+QString VolumeControlProgram();
+
+// Takes an advisory lock on the whole file behind an open descriptor (exclusive needs the descriptor open
+// for writing). The lock belongs to the open file, not the process, so FileInUse sees it even from another
+// thread of the same process; it goes when the descriptor is closed. False when someone else holds a
+// conflicting lock.
+bool LockOpenFile(int fd, bool exclusive);

@@ -1,0 +1,221 @@
+#include "inifile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString withoutLineBreaks(QString value)
+{
+    value.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    value.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return value;
+}
+
+QString decode(const QByteArray &bytes)
+{
+    QByteArray data = bytes;
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(data);
+    if (utf8.hasError())
+        return QString::fromLatin1(data);
+    return text;
+}
+
+} // namespace
+
+IniFile::IniFile(QString path) : m_path(std::move(path))
+{
+    m_sections.push_back(Section{});
+    QFile file(m_path);
+    if (file.open(QIODevice::ReadOnly))
+        parse(decode(file.readAll()));
+}
+
+void IniFile::parse(const QString &text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QString raw = lines[i];
+        if (raw.endsWith(QLatin1Char('\r')))
+            raw.chop(1);
+        // A file ending in a line break yields one empty piece after it, which is not a line.
+        if (i == lines.size() - 1 && raw.isEmpty())
+            break;
+        const QString trimmed = raw.trimmed();
+        if (trimmed.startsWith(QLatin1Char('['))) {
+            qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+            if (close < 0)
+                close = trimmed.size();
+            m_sections.push_back(Section{trimmed.mid(1, close - 1).trimmed(), {}});
+            continue;
+        }
+        const qsizetype eq = trimmed.indexOf(QLatin1Char('='));
+        Line line;
+        if (eq > 0 && !trimmed.startsWith(QLatin1Char(';'))) {
+            line.key = trimmed.left(eq).trimmed();
+            line.value = trimmed.mid(eq + 1).trimmed();
+        }
+        if (line.key.isEmpty()) {
+            line.key.clear();
+            line.raw = raw;
+        }
+        m_sections.back().lines.push_back(std::move(line));
+    }
+}
+
+const IniFile::Section *IniFile::findSection(const QString &name) const
+{
+    for (size_t i = 1; i < m_sections.size(); ++i) {
+        if (sameName(m_sections[i].name, name))
+            return &m_sections[i];
+    }
+    return nullptr;
+}
+
+IniFile::Section *IniFile::findSection(const QString &name)
+{
+    return const_cast<Section *>(std::as_const(*this).findSection(name));
+}
+
+const IniFile::Line *IniFile::findEntry(const Section &section, const QString &key)
+{
+    for (const Line &line : section.lines) {
+        if (line.isEntry() && sameName(line.key, key))
+            return &line;
+    }
+    return nullptr;
+}
+
+QString IniFile::readString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const Section *s = findSection(section);
+    const Line *line = s ? findEntry(*s, key) : nullptr;
+    return line ? line->value : defaultValue;
+}
+
+bool IniFile::parseInteger(const QString &text, int &value)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+')))
+        ++i;
+    if (i == t.size())
+        return false;
+    for (; i < t.size(); ++i) {
+        if (t[i] < QLatin1Char('0') || t[i] > QLatin1Char('9'))
+            return false;
+    }
+    bool ok = false;
+    const int parsed = t.toInt(&ok, 10);
+    if (ok)
+        value = parsed;
+    return ok;
+}
+
+int IniFile::readInteger(const QString &section, const QString &key, int defaultValue) const
+{
+    int value = defaultValue;
+    if (!parseInteger(readString(section, key, QString()), value))
+        return defaultValue;
+    return value;
+}
+
+bool IniFile::readBool(const QString &section, const QString &key, bool defaultValue) const
+{
+    return readInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+bool IniFile::hasSection(const QString &section) const
+{
+    return findSection(section) != nullptr;
+}
+
+bool IniFile::hasKey(const QString &section, const QString &key) const
+{
+    const Section *s = findSection(section);
+    return s && findEntry(*s, key);
+}
+
+QStringList IniFile::sections() const
+{
+    QStringList names;
+    for (size_t i = 1; i < m_sections.size(); ++i)
+        names << m_sections[i].name;
+    return names;
+}
+
+QStringList IniFile::keys(const QString &section) const
+{
+    QStringList names;
+    if (const Section *s = findSection(section)) {
+        for (const Line &line : s->lines) {
+            if (line.isEntry())
+                names << line.key;
+        }
+    }
+    return names;
+}
+
+void IniFile::writeString(const QString &section, const QString &key, const QString &value)
+{
+    const QString clean = withoutLineBreaks(value).trimmed();
+    Section *s = findSection(section);
+    if (!s) {
+        m_sections.push_back(Section{section, {}});
+        s = &m_sections.back();
+    }
+    if (Line *line = const_cast<Line *>(findEntry(*s, key))) {
+        line->value = clean;
+        return;
+    }
+    // Append after the last non-blank line, so blank lines that end a section stay between sections.
+    auto pos = s->lines.end();
+    while (pos != s->lines.begin() && !(pos - 1)->isEntry() && (pos - 1)->raw.trimmed().isEmpty())
+        --pos;
+    s->lines.insert(pos, Line{QString(), key, clean});
+}
+
+void IniFile::writeInteger(const QString &section, const QString &key, int value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+void IniFile::writeBool(const QString &section, const QString &key, bool value)
+{
+    writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString IniFile::text() const
+{
+    QString out;
+    for (size_t i = 0; i < m_sections.size(); ++i) {
+        const Section &s = m_sections[i];
+        if (i > 0)
+            out += QLatin1Char('[') + s.name + QLatin1String("]\n");
+        for (const Line &line : s.lines)
+            out += (line.isEntry() ? line.key + QLatin1Char('=') + line.value : line.raw) + QLatin1Char('\n');
+    }
+    return out;
+}
+
+bool IniFile::save() const
+{
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text().toUtf8();
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+// One INI file in memory, with the rules of Windows private-profile files that the program's files rely on:
+// section and key names are compared without regard to case and the first match wins; values are trimmed;
+// lines the program does not know (comments, other keys and sections) are kept as they are; a new key is
+// appended to the end of its section and a new section to the end of the file.
+//
+// Files are UTF-8 (a file that is not valid UTF-8 is read as Latin-1, as older files were single-byte).
+// save() writes a temporary file and renames it over the old one, so a crash never leaves half a file.
+// A value never holds a line break: CR and LF are written as spaces, so no value can add keys or sections.
+//
+// Not thread-safe; each user holds its own instance.
+class IniFile final {
+public:
+    // Reads the file when it exists; a missing or unreadable file behaves like an empty one.
+    explicit IniFile(QString path);
+
+    const QString &path() const { return m_path; }
+
+    QString readString(const QString &section, const QString &key, const QString &defaultValue) const;
+    // An absent key, or a value that is not a decimal integer in the 32-bit range, gives the default.
+    int readInteger(const QString &section, const QString &key, int defaultValue) const;
+    // Booleans are integers: any value other than 0 is true.
+    bool readBool(const QString &section, const QString &key, bool defaultValue) const;
+
+    bool hasSection(const QString &section) const;
+    bool hasKey(const QString &section, const QString &key) const;
+    QStringList sections() const;
+    QStringList keys(const QString &section) const;
+
+    void writeString(const QString &section, const QString &key, const QString &value);
+    void writeInteger(const QString &section, const QString &key, int value);
+    void writeBool(const QString &section, const QString &key, bool value);
+
+    // Writes the whole file; false when it could not be written (the old file is then untouched).
+    bool save() const;
+    // The file's text as save() would write it.
+    QString text() const;
+
+    // Parses a trimmed decimal integer with an optional sign; false for anything else or out of range.
+    static bool parseInteger(const QString &text, int &value);
+
+private:
+    struct Line {
+        QString raw; // the line as read, for lines that are not key=value
+        QString key; // empty for raw lines
+        QString value;
+        bool isEntry() const { return !key.isEmpty(); }
+    };
+    struct Section {
+        QString name; // empty for the lines before the first section header
+        std::vector<Line> lines;
+    };
+
+    void parse(const QString &text);
+    const Section *findSection(const QString &name) const;
+    Section *findSection(const QString &name);
+    static const Line *findEntry(const Section &section, const QString &key);
+
+    QString m_path;
+    std::vector<Section> m_sections; // m_sections[0] is always the preamble
+};

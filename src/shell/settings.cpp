@@ -1,0 +1,126 @@
+#include "settings.h"
+
+#include "folders.h"
+#include "inifile.h"
+
+#include <algorithm>
+
+TOptionsSetting AppSettings;
+
+namespace {
+
+const QString optionsFileName = QStringLiteral("options.ini");
+
+// Every stored field with its section and key, in the order the file holds them. Load and save both walk
+// this one list, so the two can never disagree.
+template <typename Record, typename Visitor> void forEachStoredField(Record &s, Visitor &&visit)
+{
+    const QString common = QStringLiteral("CommonOptions");
+    visit(common, QStringLiteral("OutputFolder"), s.CommonOptions.OutputFolder);
+    visit(common, QStringLiteral("OutputFormat"), s.CommonOptions.OutputFormat);
+    visit(common, QStringLiteral("IsKeepWav"), s.CommonOptions.IsKeepWav);
+    visit(common, QStringLiteral("IsCreateM3U"), s.CommonOptions.IsCreateM3U);
+    visit(common, QStringLiteral("IsNormalize"), s.CommonOptions.IsNormalize);
+    visit(common, QStringLiteral("NormalizePercent"), s.CommonOptions.NormalizePercent);
+    visit(common, QStringLiteral("IsCreateAlbumFolder"), s.CommonOptions.IsCreateAlbumFolder);
+    visit(common, QStringLiteral("EnableRipTime"), s.CommonOptions.EnableRipTime);
+    visit(common, QStringLiteral("RipTime"), s.CommonOptions.RipTime);
+    visit(common, QStringLiteral("IsCDHandleZero"), s.CommonOptions.IsCDHandleZero);
+
+    const QString mp3 = QStringLiteral("Mp3Options");
+    visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);
+    visit(mp3, QStringLiteral("IsVBRHead"), s.Mp3Options.IsVBRHead);
+    visit(mp3, QStringLiteral("BitRate"), s.Mp3Options.BitRate);
+    visit(mp3, QStringLiteral("MaxBitRate"), s.Mp3Options.MaxBitRate);
+    visit(mp3, QStringLiteral("MpegQuality"), s.Mp3Options.MpegQuality);
+    visit(mp3, QStringLiteral("VBRQuality"), s.Mp3Options.VBRQuality);
+    visit(mp3, QStringLiteral("StereoMode"), s.Mp3Options.StereoMode);
+
+    const QString ogg = QStringLiteral("OggOptions");
+    visit(ogg, QStringLiteral("IsUseCompress"), s.OggOptions.IsUseCompress);
+    visit(ogg, QStringLiteral("CompressPosition"), s.OggOptions.CompressPosition);
+    visit(ogg, QStringLiteral("MaxBitRate"), s.OggOptions.MaxBitRate);
+    visit(ogg, QStringLiteral("NomalBitRate"), s.OggOptions.NomalBitRate);
+    visit(ogg, QStringLiteral("MinBitRate"), s.OggOptions.MinBitRate);
+
+    visit(QStringLiteral("WMAOptions"), QStringLiteral("BitRate"), s.WMAOptions.BitRate);
+
+    visit(QStringLiteral("CDOptions"), QStringLiteral("Index"), s.CDOptions.Index);
+    visit(QStringLiteral("CDOptions"), QStringLiteral("CDDb"), s.CDOptions.CDDb);
+
+    visit(QStringLiteral("RecordOptions"), QStringLiteral("SaveMp3"), s.RecordOptions.SaveMp3);
+
+    const QString cddb = QStringLiteral("QueryCDDB");
+    visit(cddb, QStringLiteral("Server"), s.QueryCDDB.Server);
+    visit(cddb, QStringLiteral("Script"), s.QueryCDDB.Script);
+    visit(cddb, QStringLiteral("UseProxy"), s.QueryCDDB.UseProxy);
+    visit(cddb, QStringLiteral("ProxyAddress"), s.QueryCDDB.ProxyAddress);
+    visit(cddb, QStringLiteral("Port"), s.QueryCDDB.Port);
+    visit(cddb, QStringLiteral("TagEncoding"), s.QueryCDDB.TagEncoding);
+
+    visit(QStringLiteral("ID3"), QStringLiteral("Use"), s.Use);
+    visit(QStringLiteral("Options"), QStringLiteral("Lan"), s.Lan);
+}
+
+struct Reader {
+    const IniFile &ini;
+    void operator()(const QString &section, const QString &key, QString &field) const
+    {
+        field = ini.readString(section, key, field);
+    }
+    void operator()(const QString &section, const QString &key, int32_t &field) const
+    {
+        field = ini.readInteger(section, key, field);
+    }
+    void operator()(const QString &section, const QString &key, bool &field) const
+    {
+        field = ini.readBool(section, key, field);
+    }
+};
+
+struct Writer {
+    IniFile &ini;
+    void operator()(const QString &section, const QString &key, const QString &field) const
+    {
+        ini.writeString(section, key, field);
+    }
+    void operator()(const QString &section, const QString &key, int32_t field) const
+    {
+        ini.writeInteger(section, key, field);
+    }
+    void operator()(const QString &section, const QString &key, bool field) const
+    {
+        ini.writeBool(section, key, field);
+    }
+};
+
+} // namespace
+
+TOptionsSetting DefaultOptions()
+{
+    TOptionsSetting defaults;
+    defaults.CommonOptions.OutputFolder = DataFolder();
+    return defaults;
+}
+
+void LoadOptions()
+{
+    const IniFile ini(SettingsFolder() + optionsFileName);
+    TOptionsSetting loaded = DefaultOptions();
+    forEachStoredField(loaded, Reader{ini});
+    loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
+    loaded.DiscInfo = std::move(AppSettings.DiscInfo);
+    AppSettings = std::move(loaded);
+}
+
+bool SaveOptions()
+{
+    IniFile ini(SettingsFolder() + optionsFileName);
+    forEachStoredField(std::as_const(AppSettings), Writer{ini});
+    return ini.save();
+}
+
+bool IsEnglish(const QString &language)
+{
+    return language.compare(QLatin1String("English"), Qt::CaseInsensitive) == 0;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The program's settings: one global record, AppSettings, read from options.ini once when the main window is
+// created and written back once when it closes. Everything in between changes it in memory only. The field
+// names are the INI key names. Only the user-interface thread loads and saves; worker threads read fields
+// while a modal job window keeps the user from changing them.
+
+struct TCommonOptions {
+    QString OutputFolder;
+    int32_t OutputFormat = 0; // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    bool IsKeepWav = false;
+    bool IsCreateM3U = false;
+    bool IsNormalize = false;
+    int32_t NormalizePercent = 95;
+    bool IsCreateAlbumFolder = false;
+    bool EnableRipTime = false;
+    int32_t RipTime = 0;
+    bool IsCDHandleZero = false; // true: read discs through the drive component instead of the library
+};
+
+struct TMp3Options {
+    bool IsSelectVBR = false;
+    bool IsVBRHead = false; // "Disable writing of the VBR Tag"
+    int32_t BitRate = 128;
+    int32_t MaxBitRate = 320;
+    int32_t MpegQuality = 0;
+    int32_t VBRQuality = 4;
+    int32_t StereoMode = 1;
+};
+
+struct TOggOptions {
+    bool IsUseCompress = true;
+    int32_t CompressPosition = 30; // 30 to 100, enforced at load
+    int32_t MaxBitRate = 0;
+    int32_t NomalBitRate = 0;
+    int32_t MinBitRate = 0;
+};
+
+struct TWMAOptions {
+    int32_t BitRate = 8; // row of the WMA profile list
+};
+
+struct TCDOptions {
+    int32_t Index = -1; // drive chosen in the options dialog; -1 none
+    bool CDDb = false;
+};
+
+struct TRecordOptions {
+    bool SaveMp3 = false;
+};
+
+// The metadata of the disc most recently loaded; kept in the disc information cache, never in options.ini.
+struct TCDInfo {
+    QString Artist;
+    QString Album;
+    QString Year;
+    int32_t Genre = 0; // position in GenreNames counted from 1; 0 and below: none
+    QString Comment;
+    int32_t TrackNumber = 0;
+    std::array<QString, 101> Tracks; // Tracks[n] is the title of track n, 1 to 100; Tracks[0] is unused
+};
+
+struct TQueryCDDB {
+    QString Server = QStringLiteral("gnudb.gnudb.org");
+    QString Script = QStringLiteral("/~cddb/cddb.cgi");
+    bool UseProxy = false;
+    QString ProxyAddress;
+    QString Port = QStringLiteral("80");
+    int32_t TagEncoding = 0; // 0 UTF8, 1 local default
+};
+
+struct TOptionsSetting {
+    TCommonOptions CommonOptions;
+    TMp3Options Mp3Options;
+    TOggOptions OggOptions;
+    TWMAOptions WMAOptions;
+    TCDOptions CDOptions;
+    TRecordOptions RecordOptions;
+    TCDInfo DiscInfo;
+    TQueryCDDB QueryCDDB;
+    bool Use = false; // write tags into the output files
+    QString Lan = QStringLiteral("English");
+};
+
+extern TOptionsSetting AppSettings;
+
+// The record as it is with no options.ini: every default, with OutputFolder = DataFolder().
+TOptionsSetting DefaultOptions();
+
+// Fills every field but DiscInfo from options.ini in SettingsFolder(); absent keys and values that are not
+// decimal integers give the defaults.
+void LoadOptions();
+// Writes every field but DiscInfo to options.ini, in the fixed order, keeping what else the file holds.
+// False when the file could not be written (it then keeps its previous contents).
+bool SaveOptions();
+
+// True when the language name is "English", compared without regard to case.
+bool IsEnglish(const QString &language);

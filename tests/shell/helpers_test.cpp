@@ -1,0 +1,151 @@
+#include "shell/genres.h"
+#include "shell/helpers.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+#include <chrono>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+TEST(Helpers, TwoDigits)
+{
+    EXPECT_EQ(TwoDigits(0), "00");
+    EXPECT_EQ(TwoDigits(5), "05");
+    EXPECT_EQ(TwoDigits(9), "09");
+    EXPECT_EQ(TwoDigits(10), "10");
+    EXPECT_EQ(TwoDigits(123), "123");
+}
+
+TEST(Helpers, FileNames)
+{
+    EXPECT_EQ(TrackFileName("AC/DC: Live?", 4), "ACDC Live");
+    EXPECT_EQ(TrackFileName(" keeps \x01 blanks ", 1), " keeps \x01 blanks ");
+    EXPECT_EQ(TrackFileName(QString::fromUtf8("Café <\"*|\\>"), 2), QString::fromUtf8("Café "));
+    const QString fallback = TrackFileName("???", 12);
+    EXPECT_TRUE(QRegularExpression("^File_\\d{8}_\\d{6}_12$").match(fallback).hasMatch())
+        << fallback.toStdString();
+
+    EXPECT_EQ(AlbumFolderName("  Best <Of>  "), "Best Of");
+    EXPECT_EQ(AlbumFolderName("\t\x02Live\x1f "), "Live");
+    EXPECT_EQ(AlbumFolderName(":/:"), "");
+
+    EXPECT_EQ(WithTrailingBackslash(""), "");
+    EXPECT_EQ(WithTrailingBackslash("/tmp"), "/tmp/");
+    EXPECT_EQ(WithTrailingBackslash("/tmp/"), "/tmp/");
+}
+
+TEST(Helpers, TimestampNameIsTheLocalTime)
+{
+    const QDateTime before = QDateTime::currentDateTime();
+    const QString name = TimestampName();
+    const QDateTime stamp = QDateTime::fromString(name.mid(5), "yyyyMMdd_HHmmss");
+    ASSERT_TRUE(name.startsWith("File_"));
+    ASSERT_TRUE(stamp.isValid()) << name.toStdString();
+    EXPECT_LE(std::abs(stamp.secsTo(before)), 2);
+}
+
+TEST(Helpers, Genres)
+{
+    ASSERT_EQ(GenreNames().size(), 148);
+    EXPECT_EQ(GenreNames().first(), "A Cappella");
+    EXPECT_EQ(GenreNames().last(), "Vocal");
+    EXPECT_EQ(GenreIndex("rock"), -1);
+    EXPECT_EQ(GenreIndex("Rock"), 117);
+    EXPECT_EQ(GenreIndex("Blues"), 17);
+    EXPECT_EQ(GenreIndex("Other"), 95);
+}
+
+TEST(Helpers, OutputFormatName)
+{
+    const int formats[] = {0, 1, 2, 3, 4, -1};
+    const char *names[] = {"MP3", "WAV", "OGG", "WMA", "", ""};
+    for (int i = 0; i < 6; ++i) {
+        AppSettings.CommonOptions.OutputFormat = formats[i];
+        EXPECT_EQ(OutputFormatName(), names[i]);
+    }
+    AppSettings = TOptionsSetting{};
+}
+
+class FileHelpers : public ::testing::Test {
+protected:
+    TestHome home;
+    QString file = home.root() + "/file.bin";
+};
+
+TEST_F(FileHelpers, FileSizeOfIsTheRealSize)
+{
+    EXPECT_EQ(FileSizeOf(home.root() + "/missing"), -1);
+    EXPECT_EQ(FileSizeOf(""), -1);
+    WriteFileText(file, "12345");
+    EXPECT_EQ(FileSizeOf(file), 5);
+    EXPECT_EQ(FileSizeOf(home.root()), 0);
+
+    // A sparse file of 5 GiB: a size read as 32-bit signed would be wrong.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const off_t big = off_t(5) * 1024 * 1024 * 1024 + 7;
+    const bool grown = ::ftruncate(fd, big) == 0;
+    ::close(fd);
+    if (!grown)
+        GTEST_SKIP() << "file system refuses a sparse 5 GiB file";
+    EXPECT_EQ(FileSizeOf(file), int64_t(big));
+}
+
+TEST_F(FileHelpers, FileInUse)
+{
+    EXPECT_FALSE(FileInUse(home.root() + "/missing"));
+    EXPECT_FALSE(FileInUse(home.root()));
+    WriteFileText(file, "data");
+    EXPECT_FALSE(FileInUse(file));
+
+    // Our own writers lock what they write; another thread of the same process must see the lock.
+    const int writer = ::open(QFile::encodeName(file).constData(), O_RDWR);
+    ASSERT_GE(writer, 0);
+    ASSERT_TRUE(LockOpenFile(writer, true));
+    bool seenFromThread = false;
+    std::thread([&] { seenFromThread = FileInUse(file); }).join();
+    EXPECT_TRUE(seenFromThread);
+    EXPECT_TRUE(FileInUse(file));
+    // The probe's own open and close must not drop the writer's lock.
+    EXPECT_TRUE(FileInUse(file));
+    ::close(writer);
+    EXPECT_FALSE(FileInUse(file));
+
+    // Locks taken with flock() by other programs count too.
+    const int other = ::open(QFile::encodeName(file).constData(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_TRUE(FileInUse(file));
+    ::close(other);
+    EXPECT_FALSE(FileInUse(file));
+}
+
+TEST_F(FileHelpers, FileInUseWhenItCannotBeOpenedForWriting)
+{
+    WriteFileText(file, "data");
+    QFile::setPermissions(file, QFileDevice::ReadOwner);
+    if (::access(QFile::encodeName(file).constData(), W_OK) == 0)
+        GTEST_SKIP() << "running with rights that ignore file permissions";
+    EXPECT_TRUE(FileInUse(file));
+}
+
+TEST(Helpers, WaitMilliseconds)
+{
+    using clock = std::chrono::steady_clock;
+    auto start = clock::now();
+    WaitMilliseconds(0);
+    WaitMilliseconds(-5);
+    EXPECT_LT(clock::now() - start, std::chrono::milliseconds(50));
+    start = clock::now();
+    WaitMilliseconds(30);
+    EXPECT_GE(clock::now() - start, std::chrono::milliseconds(30));
+}
+
+} // namespace

@@ -1,0 +1,67 @@
+#include "testsupport.h"
+
+#include "shell/folders.h"
+#include "shell/settings.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+TestHome::TestHome()
+    : m_savedConfig(qgetenv("XDG_CONFIG_HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
+      m_savedRuntime(qgetenv("XDG_RUNTIME_DIR"))
+{
+    QDir().mkpath(programFolder());
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir()));
+    SetProgramFolderOverride(programFolder());
+    AppSettings = TOptionsSetting{};
+}
+
+TestHome::~TestHome()
+{
+    const auto restore = [](const char *name, const QByteArray &value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("XDG_CONFIG_HOME", m_savedConfig);
+    restore("XDG_DATA_HOME", m_savedData);
+    restore("XDG_RUNTIME_DIR", m_savedRuntime);
+    SetProgramFolderOverride(QString());
+    AppSettings = TOptionsSetting{};
+}
+
+QByteArray ReadFileBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QString ReadFileText(const QString &path)
+{
+    return QString::fromUtf8(ReadFileBytes(path));
+}
+
+bool WriteFileText(const QString &path, const QString &text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(text.toUtf8()) >= 0;
+}
+
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    return QTest::qWaitFor(condition, timeoutMs);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+// A private home for one test: XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point into a fresh
+// temporary folder, the program folder is redirected there too, and AppSettings starts from its defaults.
+// Everything is put back when the object goes.
+class TestHome final {
+public:
+    TestHome();
+    ~TestHome();
+    TestHome(const TestHome &) = delete;
+    TestHome &operator=(const TestHome &) = delete;
+
+    QString root() const { return m_dir.path(); }
+    QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+    QString dataHome() const { return m_dir.path() + QStringLiteral("/data"); }
+    QString runtimeDir() const { return m_dir.path() + QStringLiteral("/run"); }
+    QString programFolder() const { return m_dir.path() + QStringLiteral("/program/"); }
+    QString settingsFile() const { return configHome() + QStringLiteral("/Ombrel/Sondrel/options.ini"); }
+    QString discInfoFile() const { return dataHome() + QStringLiteral("/Ombrel/Sondrel/cdinfo.dat"); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_savedConfig, m_savedData, m_savedRuntime;
+};
+
+QByteArray ReadFileBytes(const QString &path);
+QString ReadFileText(const QString &path);
+bool WriteFileText(const QString &path, const QString &text);
+
+// Runs the event loop until the condition holds or the bound runs out; true when it held.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
