@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 TestHome::TestHome()
@@ -64,4 +65,34 @@ bool WriteFileText(const QString &path, const QString &text)
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
+}
+
+QString BuiltProgram(const QString &name)
+{
+    return QStringLiteral(SONDREL_BIN_DIR "/") + name;
+}
+
+int RunProgram(const QString &program, const QStringList &arguments, QByteArray *output, int timeoutMs)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(timeoutMs) || !process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = process.readAll();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+bool MakeDisc(const QString &cuePath, const QStringList &arguments)
+{
+    QByteArray output;
+    const int code = RunProgram(BuiltProgram(QStringLiteral("sondrel-mkdisc")),
+                                QStringList{QStringLiteral("-o"), cuePath} + arguments, &output);
+    if (code != 0)
+        qWarning("sondrel-mkdisc failed: %s", output.constData());
+    return code == 0;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -32,6 +33,16 @@ private:
 QByteArray ReadFileBytes(const QString &path);
 QString ReadFileText(const QString &path);
 bool WriteFileText(const QString &path, const QString &text);
+
+// The path of a program built by the project (sondrel, sondrel-mkdisc, ...).
+QString BuiltProgram(const QString &name);
+
+// Runs a program to its end (bounded); the exit code, or -1 when it could not run or did not finish.
+int RunProgram(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
+               int timeoutMs = 120000);
+
+// Writes a disc image with sondrel-mkdisc: MakeDisc(dir + "/disc.cue", {"750,tone", "data:300"}).
+bool MakeDisc(const QString &cuePath, const QStringList &arguments);
 
 // Runs the event loop until the condition holds or the bound runs out; true when it held.
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 10000);

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString program = QStringLiteral(SONDREL_BIN_DIR "/sondrel");
+const QString program = BuiltProgram("sondrel");
 
 class SingleInstanceTest : public ::testing::Test {
 protected:

@@ -1,0 +1,306 @@
+#include "cdaccess.h"
+
+#include "cddrivelist.h"
+#include "cdmedium.h"
+
+#include <QMutex>
+#include <QString>
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct OpenDrive {
+    std::mutex mutex; // serialises calls on this drive
+    std::unique_ptr<CdMedium> medium;
+    bool msf = false;
+};
+
+struct Registry {
+    QMutex mutex;
+    QList<CdDriveEntry> drives; // as last listed; GetCDHandle addresses these
+    bool listed = false;
+    std::map<HCDROM, std::shared_ptr<OpenDrive>> handles;
+};
+
+Registry &registry()
+{
+    static Registry r;
+    return r;
+}
+
+thread_local int32_t lastError = CDERR_NONE;
+thread_local QString lastErrorText;
+
+int32_t fail(int32_t code, const QString &text)
+{
+    lastError = code;
+    lastErrorText = text;
+    return 0;
+}
+
+void succeed()
+{
+    lastError = CDERR_NONE;
+    lastErrorText.clear();
+}
+
+std::shared_ptr<OpenDrive> findHandle(HCDROM handle)
+{
+    Registry &r = registry();
+    QMutexLocker lock(&r.mutex);
+    const auto it = r.handles.find(handle);
+    return it == r.handles.end() ? nullptr : it->second;
+}
+
+// Copies text into a fixed field, cut at a character boundary so the field stays valid UTF-8.
+void copyText(char *field, size_t size, const QString &text)
+{
+    std::memset(field, 0, size);
+    QByteArray bytes = text.toUtf8();
+    if (size_t(bytes.size()) >= size) {
+        qsizetype cut = qsizetype(size) - 1;
+        while (cut > 0 && (uint8_t(bytes[cut]) & 0xC0) == 0x80)
+            --cut;
+        bytes.truncate(cut);
+    }
+    std::memcpy(field, bytes.constData(), size_t(bytes.size()));
+}
+
+void setAddress(TTocTrack &entry, int32_t lsn, bool msf)
+{
+    if (msf) {
+        const int32_t frames = lsn + 150;
+        entry.addr[0] = 0;
+        entry.addr[1] = uint8_t(frames / 4500);
+        entry.addr[2] = uint8_t(frames / 75 % 60);
+        entry.addr[3] = uint8_t(frames % 75);
+    } else {
+        entry.addr[0] = uint8_t(uint32_t(lsn) >> 24);
+        entry.addr[1] = uint8_t(uint32_t(lsn) >> 16);
+        entry.addr[2] = uint8_t(uint32_t(lsn) >> 8);
+        entry.addr[3] = uint8_t(lsn);
+    }
+}
+
+} // namespace
+
+int32_t GetCDList(TCDList *list)
+{
+    if (!list)
+        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("No drive list given"));
+    const QList<CdDriveEntry> drives = CdDriveList();
+    Registry &r = registry();
+    {
+        QMutexLocker lock(&r.mutex);
+        r.drives = drives;
+        r.listed = true;
+    }
+    const int capacity = std::min<int>(list->max, 8);
+    int count = 0;
+    int realIndex = 0;
+    int imageIndex = 0;
+    for (const CdDriveEntry &drive : drives) {
+        const int target = drive.isImage ? imageIndex++ : realIndex++;
+        if (count >= capacity)
+            break;
+        TCDRec &rec = list->cd[count++];
+        std::memset(&rec, 0, sizeof rec);
+        rec.ha = drive.isImage ? 1 : 0;
+        rec.tgt = uint8_t(target);
+        rec.lun = 0;
+        copyText(rec.id, sizeof rec.id, drive.path);
+        copyText(rec.vendor, sizeof rec.vendor, drive.vendor);
+        copyText(rec.prodId, sizeof rec.prodId, drive.product);
+        copyText(rec.rev, sizeof rec.rev, drive.revision);
+        copyText(rec.vendSpec, sizeof rec.vendSpec, drive.problem);
+    }
+    list->num = uint8_t(count);
+    if (count == 0) {
+        const QString problem = CdDriveProblem();
+        fail(CDERR_NO_DRIVE,
+             problem.isEmpty() ? QStringLiteral("No CD drives or disc images found") : problem);
+    } else {
+        succeed();
+    }
+    return count;
+}
+
+HCDROM GetCDHandle(const TGetCDHand *request)
+{
+    if (!request || request->size != sizeof(TGetCDHand))
+        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Invalid drive request"));
+    Registry &r = registry();
+    QList<CdDriveEntry> drives;
+    {
+        QMutexLocker lock(&r.mutex);
+        if (!r.listed) {
+            lock.unlock();
+            TCDList list{};
+            list.max = 8;
+            GetCDList(&list);
+            lock.relock();
+        }
+        drives = r.drives;
+    }
+    const bool image = request->ha == 1;
+    int index = -1;
+    for (int i = 0, target = 0; i < drives.size() && request->lun == 0; ++i) {
+        if (drives[i].isImage != image || request->ha > 1)
+            continue;
+        if (target++ == request->tgt) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        return fail(CDERR_NO_DRIVE, QStringLiteral("No drive at adapter %1, target %2, LUN %3")
+                                        .arg(request->ha)
+                                        .arg(request->tgt)
+                                        .arg(request->lun));
+    }
+    const CdDriveEntry &drive = drives[index];
+    if (!drive.readable)
+        return fail(CDERR_OPEN, drive.problem);
+
+    QString error;
+    std::unique_ptr<CdMedium> medium = CdMedium::open(drive.path, drive.isImage, &error);
+    if (!medium)
+        return fail(CDERR_OPEN, error);
+
+    QMutexLocker lock(&r.mutex);
+    HCDROM handle = 1;
+    while (r.handles.count(handle))
+        ++handle;
+    if (handle > MAX_CD_HANDLES)
+        return fail(CDERR_NO_MORE_HANDLES, QStringLiteral("Too many drive handles are open"));
+    auto open = std::make_shared<OpenDrive>();
+    open->medium = std::move(medium);
+    r.handles[handle] = std::move(open);
+    succeed();
+    return handle;
+}
+
+int32_t CloseCDHandle(HCDROM handle)
+{
+    std::shared_ptr<OpenDrive> drive;
+    {
+        Registry &r = registry();
+        QMutexLocker lock(&r.mutex);
+        const auto it = r.handles.find(handle);
+        if (it == r.handles.end())
+            return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+        drive = std::move(it->second);
+        r.handles.erase(it);
+    }
+    // A read still running on another thread keeps the drive open until it returns.
+    succeed();
+    return 1;
+}
+
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+    if (which != CDP_MSF)
+        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Unknown drive parameter %1").arg(which));
+    std::lock_guard lock(drive->mutex);
+    drive->msf = value != 0;
+    succeed();
+    return 1;
+}
+
+int32_t ReadTOC(HCDROM handle, TToc *toc)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+    if (!toc)
+        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("No table of contents given"));
+    std::lock_guard lock(drive->mutex);
+    QString error;
+    CdMedium &medium = *drive->medium;
+    if (!medium.readToc(&error))
+        return fail(CDERR_NO_DISC, error);
+    std::memset(toc, 0, sizeof *toc);
+    const auto &tracks = medium.tracks();
+    toc->firstTrack = uint8_t(medium.firstTrack());
+    toc->lastTrack = uint8_t(medium.lastTrack());
+    size_t i = 0;
+    for (; i < tracks.size(); ++i) {
+        TTocTrack &entry = toc->tracks[i];
+        entry.ADR = uint8_t(0x10 | (tracks[i].audio ? 0 : 0x04) | (tracks[i].copyPermitted ? 0x02 : 0) |
+                            (tracks[i].preemphasis ? 0x01 : 0));
+        entry.trackNumber = uint8_t(tracks[i].number);
+        setAddress(entry, tracks[i].lsn, drive->msf);
+    }
+    TTocTrack &leadout = toc->tracks[i];
+    leadout.ADR = 0x10;
+    leadout.trackNumber = 0xAA;
+    setAddress(leadout, medium.leadout(), drive->msf);
+    toc->tocLen = uint16_t(2 + (i + 1) * sizeof(TTocTrack));
+    succeed();
+    return 1;
+}
+
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+    if (!buffer || buffer->numFrames == 0)
+        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Invalid read request"));
+    if (uint64_t(buffer->numFrames) * CD_SECTOR_BYTES > buffer->maxLen)
+        return fail(CDERR_BUFFER_TOO_SMALL, QStringLiteral("The read buffer is too small"));
+    std::lock_guard lock(drive->mutex);
+    CdMedium &medium = *drive->medium;
+    QString error;
+    if (medium.tracks().empty() && !medium.readToc(&error))
+        return fail(CDERR_NO_DISC, error);
+    buffer->len = 0;
+    buffer->startOffset = 0;
+    const int64_t lsn = int64_t(medium.tracks().front().lsn) + buffer->startFrame;
+    if (lsn + buffer->numFrames > medium.leadout()) {
+        return fail(CDERR_OUT_OF_RANGE, QStringLiteral("Sectors from %1 lie beyond the end of the disc in %2")
+                                            .arg(lsn)
+                                            .arg(medium.path()));
+    }
+    if (!medium.readAudio(int32_t(lsn), buffer->numFrames, buffer->buf, &error)) {
+        buffer->status = 1;
+        return fail(CDERR_READ, error);
+    }
+    buffer->len = buffer->numFrames * CD_SECTOR_BYTES;
+    buffer->status = 0;
+    succeed();
+    return 1;
+}
+
+int32_t GetAspiLibError()
+{
+    return lastError;
+}
+
+QString CdAccessErrorText()
+{
+    return lastErrorText;
+}
+
+bool CloseDriveHandle(HCDROM handle)
+{
+    return handle == 0 || CloseCDHandle(handle) != 0;
+}
+
+QString CdHandlePath(HCDROM handle)
+{
+    const auto drive = findHandle(handle);
+    return drive ? drive->medium->path() : QString();
+}
+
+int32_t TocEntryFrames(const TTocTrack &entry)
+{
+    return entry.addr[1] * 4500 + entry.addr[2] * 75 + entry.addr[3];
+}

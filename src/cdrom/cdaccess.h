@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+// The CD access calls the program reads discs with: drive list, drive handles, table of contents and raw
+// audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
+// on one handle are serialised. The last error is kept per thread (GetAspiLibError, CdAccessErrorText).
+
+using HCDROM = uint32_t; // a drive handle: a small non-zero number; 0 means none
+
+#pragma pack(push, 1)
+struct TCDRec {
+    uint8_t ha; // adapter: 0 real drives, 1 disc images
+    uint8_t tgt;
+    uint8_t lun;
+    uint8_t pad;
+    char id[65];
+    char vendor[9];
+    char prodId[17];
+    char rev[5];
+    char vendSpec[21];
+};
+
+struct TCDList {
+    uint8_t max; // capacity, set by the caller (8)
+    uint8_t num; // drives found
+    TCDRec cd[8];
+};
+
+struct TGetCDHand {
+    uint8_t size; // 12
+    uint8_t ver;  // 1
+    uint8_t ha;
+    uint8_t tgt;
+    uint8_t lun;
+    uint8_t readType;
+    int32_t jitterCorr;
+    uint8_t numJitter;
+    uint8_t numOverlap;
+};
+
+struct TTocTrack {
+    uint8_t rsvd;
+    uint8_t ADR; // ADR in the high nibble, control bits in the low one (4 = data track)
+    uint8_t trackNumber;
+    uint8_t rsvd2;
+    uint8_t addr[4]; // 0, minute, second, frame after ModifyCDParms(h, 36, 1); else the big-endian LBA
+};
+
+struct TToc {
+    uint16_t tocLen;
+    uint8_t firstTrack;
+    uint8_t lastTrack;
+    TTocTrack tracks[100]; // the entry after the last track is the lead-out
+};
+
+// The header of a read buffer; the data area follows it.
+struct TTrackBuf {
+    uint32_t startFrame; // counted from the start of the first table entry
+    uint32_t numFrames;
+    uint32_t maxLen; // capacity of the data area in bytes
+    uint32_t len;    // bytes read
+    uint32_t status;
+    int32_t startOffset; // where the audio starts in the data area
+    uint8_t buf[1];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(TCDRec) == 121);
+static_assert(sizeof(TCDList) == 970);
+static_assert(sizeof(TGetCDHand) == 12);
+static_assert(sizeof(TTocTrack) == 8);
+static_assert(sizeof(TToc) == 804);
+static_assert(offsetof(TTrackBuf, buf) == 24);
+
+constexpr int CD_SECTOR_BYTES = 2352;
+constexpr int32_t CDP_MSF = 36; // ModifyCDParms: addresses as minute, second, frame
+
+// Error codes of GetAspiLibError.
+enum CdAccessError : int32_t {
+    CDERR_NONE = 0,
+    CDERR_NO_DRIVE = 1,       // no drive with that adapter, target and LUN
+    CDERR_OPEN = 2,           // the drive or image could not be opened
+    CDERR_INVALID_HANDLE = 3, // unknown or closed handle
+    CDERR_NO_MORE_HANDLES = 4,
+    CDERR_INVALID_PARAMETER = 5,
+    CDERR_BUFFER_TOO_SMALL = 6,
+    CDERR_NO_DISC = 7,
+    CDERR_OUT_OF_RANGE = 8,
+    CDERR_READ = 9,
+};
+
+constexpr int MAX_CD_HANDLES = 10;
+
+// Fills the list (capacity list->max, at most 8) and returns the number of drives.
+int32_t GetCDList(TCDList *list);
+HCDROM GetCDHandle(const TGetCDHand *request);
+int32_t CloseCDHandle(HCDROM handle);                                // non-zero when closed
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value); // non-zero on success
+int32_t ReadTOC(HCDROM handle, TToc *toc);                           // 1 on success
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer);            // 1 on success
+int32_t GetAspiLibError();
+// The last error of this thread in words, naming the drive and the cause.
+QString CdAccessErrorText();
+
+// True for handle 0; otherwise whether CloseCDHandle closed it.
+bool CloseDriveHandle(HCDROM handle);
+
+// The device or image path behind an open handle (empty for an unknown one).
+QString CdHandlePath(HCDROM handle);
+
+// A position in the table in frames: minute * 4500 + second * 75 + frame (MSF addresses).
+int32_t TocEntryFrames(const TTocTrack &entry);

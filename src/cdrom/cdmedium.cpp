@@ -1,0 +1,183 @@
+#include "cdmedium.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+#include <algorithm>
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <mutex>
+
+namespace {
+
+thread_local QString lastMessage;
+
+void logHandler(cdio_log_level_t level, const char *message)
+{
+    if (level >= CDIO_LOG_WARN)
+        lastMessage = QString::fromUtf8(message).trimmed();
+}
+
+driver_id_t imageDriver(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("toc"))
+        return DRIVER_CDRDAO;
+    if (suffix == QLatin1String("nrg"))
+        return DRIVER_NRG;
+    return DRIVER_BINCUE;
+}
+
+} // namespace
+
+void InstallCdioLogHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { cdio_log_set_handler(logHandler); });
+}
+
+QString LastCdioMessage()
+{
+    return lastMessage;
+}
+
+QString BadSectorListPath(const QString &imagePath)
+{
+    return imagePath + QStringLiteral(".bad");
+}
+
+CdMedium::~CdMedium()
+{
+    if (m_cdio)
+        cdio_destroy(m_cdio);
+}
+
+std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QString *error)
+{
+    InstallCdioLogHandler();
+    lastMessage.clear();
+    const QByteArray native = QFile::encodeName(path);
+    CdIo_t *cdio = cdio_open(native.constData(), isImage ? imageDriver(path) : DRIVER_DEVICE);
+    if (!cdio) {
+        if (error) {
+            *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
+                                           : QStringLiteral("Cannot open %1: %2").arg(path, lastMessage);
+        }
+        return nullptr;
+    }
+    std::unique_ptr<CdMedium> medium(new CdMedium);
+    medium->m_cdio = cdio;
+    medium->m_path = path;
+    medium->m_isImage = isImage;
+    if (isImage)
+        medium->loadBadSectors();
+    return medium;
+}
+
+void CdMedium::loadBadSectors()
+{
+    QFile file(BadSectorListPath(m_path));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QString line = in.readLine().section(QLatin1Char('#'), 0, 0).trimmed();
+        if (line.isEmpty())
+            continue;
+        bool okFirst = false;
+        bool okLast = false;
+        const int32_t first = line.section(QLatin1Char('-'), 0, 0).toInt(&okFirst);
+        const int32_t last =
+            line.contains(QLatin1Char('-')) ? line.section(QLatin1Char('-'), 1).toInt(&okLast) : first;
+        if (okFirst && (okLast || !line.contains(QLatin1Char('-'))) && last >= first)
+            m_bad.emplace_back(first, last);
+    }
+}
+
+bool CdMedium::readToc(QString *error)
+{
+    m_tracks.clear();
+    m_first = m_last = 0;
+    m_leadout = 0;
+    const track_t first = cdio_get_first_track_num(m_cdio);
+    const track_t last = cdio_get_last_track_num(m_cdio);
+    if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first ||
+        last > 99) {
+        if (error)
+            *error = QStringLiteral("No disc in %1").arg(m_path);
+        return false;
+    }
+    for (track_t t = first; t <= last; ++t) {
+        Track track;
+        track.number = t;
+        track.lsn = cdio_get_track_lsn(m_cdio, t);
+        track.audio = cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO;
+        track.copyPermitted = cdio_get_track_copy_permit(m_cdio, t) == CDIO_TRACK_FLAG_TRUE;
+        track.preemphasis = cdio_get_track_preemphasis(m_cdio, t) == CDIO_TRACK_FLAG_TRUE;
+        if (track.lsn == CDIO_INVALID_LSN) {
+            if (error)
+                *error = QStringLiteral("The table of contents of %1 is unreadable").arg(m_path);
+            m_tracks.clear();
+            return false;
+        }
+        m_tracks.push_back(track);
+    }
+    m_leadout = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
+    if (m_leadout == CDIO_INVALID_LSN || m_leadout < m_tracks.back().lsn) {
+        if (error)
+            *error = QStringLiteral("The table of contents of %1 is unreadable").arg(m_path);
+        m_tracks.clear();
+        return false;
+    }
+    m_first = first;
+    m_last = last;
+    return true;
+}
+
+bool CdMedium::holdsAudioCd()
+{
+    return readToc(nullptr) && m_tracks.front().audio;
+}
+
+int64_t CdMedium::firstBadSector(int32_t lsn, uint32_t count) const
+{
+    const int64_t end = int64_t(lsn) + count - 1;
+    int64_t found = -1;
+    for (const auto &[first, last] : m_bad) {
+        if (first <= end && last >= lsn) {
+            const int64_t sector = std::max<int64_t>(first, lsn);
+            if (found < 0 || sector < found)
+                found = sector;
+        }
+    }
+    return found;
+}
+
+bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const
+{
+    if (lsn < 0 || count == 0 || int64_t(lsn) + count > m_leadout) {
+        if (error)
+            *error = QStringLiteral("Sectors %1 to %2 lie outside the disc")
+                         .arg(lsn)
+                         .arg(int64_t(lsn) + count - 1);
+        return false;
+    }
+    if (const int64_t bad = firstBadSector(lsn, count); bad >= 0) {
+        if (error)
+            *error = QStringLiteral("Read error at sector %1 of %2").arg(bad).arg(m_path);
+        return false;
+    }
+    lastMessage.clear();
+    if (cdio_read_audio_sectors(m_cdio, buffer, lsn, count) != DRIVER_OP_SUCCESS) {
+        if (error) {
+            *error = QStringLiteral("Read error in sectors %1 to %2 of %3")
+                         .arg(lsn)
+                         .arg(int64_t(lsn) + count - 1)
+                         .arg(m_path);
+            if (!lastMessage.isEmpty())
+                *error += QStringLiteral(": ") + lastMessage;
+        }
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+struct _CdIo;
+
+// One opened CD drive or disc image, over libcdio. Not thread-safe: the owner serialises calls.
+class CdMedium final {
+public:
+    struct Track {
+        int number = 0;
+        int32_t lsn = 0; // start sector, counted from the start of the disc
+        bool audio = true;
+        bool copyPermitted = false;
+        bool preemphasis = false;
+    };
+
+    ~CdMedium();
+    CdMedium(const CdMedium &) = delete;
+    CdMedium &operator=(const CdMedium &) = delete;
+
+    // Opens a device path or a disc image (CUE/BIN, cdrdao TOC, NRG by the file's suffix). Null on failure,
+    // with the reason in *error.
+    static std::unique_ptr<CdMedium> open(const QString &path, bool isImage, QString *error);
+
+    const QString &path() const { return m_path; }
+    bool isImage() const { return m_isImage; }
+    _CdIo *cdio() const { return m_cdio; }
+
+    // Reads the table of contents anew; false when there is no readable disc.
+    bool readToc(QString *error);
+    int firstTrack() const { return m_first; }
+    int lastTrack() const { return m_last; }
+    const std::vector<Track> &tracks() const { return m_tracks; }
+    int32_t leadout() const { return m_leadout; }
+    // True when a disc is there and its first track is audio.
+    bool holdsAudioCd();
+
+    // Reads count raw audio sectors (2352 bytes each) starting at lsn into buffer. Fails on a sector
+    // outside the disc or marked unreadable.
+    bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
+    // The first sector in [lsn, lsn + count) marked unreadable, or -1.
+    int64_t firstBadSector(int32_t lsn, uint32_t count) const;
+
+private:
+    CdMedium() = default;
+    void loadBadSectors();
+
+    _CdIo *m_cdio = nullptr;
+    QString m_path;
+    bool m_isImage = false;
+    int m_first = 0;
+    int m_last = 0;
+    int32_t m_leadout = 0;
+    std::vector<Track> m_tracks;
+    std::vector<std::pair<int32_t, int32_t>> m_bad; // inclusive ranges
+};
+
+// Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens
+// drives; idempotent.
+void InstallCdioLogHandler();
+
+// The text libcdio logged last on this thread (its errors carry the operating system's reason).
+QString LastCdioMessage();
+
+// The file beside a disc image that lists its unreadable sectors, one number or FIRST-LAST range a line.
+QString BadSectorListPath(const QString &imagePath);

@@ -1,0 +1,321 @@
+// sondrel-mkdisc: writes a CUE/BIN disc image from a list of tracks, for tests, benchmarks and the demo disc.
+//
+//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... TRACK...
+//
+// A TRACK is LENGTH[,AUDIO] for an audio track or data:LENGTH for a data track (MODE1/2352).
+//   LENGTH  a number of sectors (75 a second) or mm:ss:ff
+//   AUDIO   tone[:HZ] (default 440), noise, silence, music, or wav:PATH (16-bit PCM, 44100 Hz, mono or
+//           stereo; a shorter file is padded with silence). The default is tone.
+// The same arguments always give the same bytes. --bad marks sectors (counted from the start of the disc)
+// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <numbers>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int sectorBytes = 2352;
+constexpr int framesPerSector = 588; // stereo sample frames in one sector
+
+struct Track {
+    bool data = false;
+    long sectors = 0;
+    std::string audio = "tone";
+};
+
+[[noreturn]] void fail(const std::string &message)
+{
+    throw std::runtime_error(message);
+}
+
+long parseLength(const std::string &text)
+{
+    int m = 0, s = 0, f = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &m, &s, &f, &tail) == 3) {
+        if (m < 0 || s < 0 || s > 59 || f < 0 || f > 74)
+            fail("bad length " + text);
+        return long(m) * 4500 + s * 75 + f;
+    }
+    size_t used = 0;
+    long sectors = 0;
+    try {
+        sectors = std::stol(text, &used);
+    } catch (...) {
+        fail("bad length " + text);
+    }
+    if (used != text.size() || sectors <= 0)
+        fail("bad length " + text);
+    return sectors;
+}
+
+Track parseTrack(const std::string &text)
+{
+    Track track;
+    if (text.rfind("data:", 0) == 0) {
+        track.data = true;
+        track.sectors = parseLength(text.substr(5));
+        return track;
+    }
+    const size_t comma = text.find(',');
+    track.sectors = parseLength(text.substr(0, comma));
+    if (comma != std::string::npos)
+        track.audio = text.substr(comma + 1);
+    return track;
+}
+
+std::string msf(long sectors)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%02ld:%02ld:%02ld", sectors / 4500, sectors / 75 % 60,
+                  sectors % 75);
+    return buffer;
+}
+
+// A small deterministic generator, so the same seed gives the same noise everywhere.
+struct Random {
+    uint64_t state;
+    uint32_t next()
+    {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return static_cast<uint32_t>(state >> 16);
+    }
+};
+
+int16_t clip(double v)
+{
+    return static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+}
+
+void putSample(std::vector<uint8_t> &out, size_t frame, int16_t left, int16_t right)
+{
+    uint8_t *p = out.data() + frame * 4;
+    p[0] = uint8_t(left & 0xff);
+    p[1] = uint8_t((left >> 8) & 0xff);
+    p[2] = uint8_t(right & 0xff);
+    p[3] = uint8_t((right >> 8) & 0xff);
+}
+
+// A few bars of a synthesized tune: plucked notes over a bass line, different for every track.
+void synthMusic(std::vector<uint8_t> &out, size_t frames, int trackIndex, Random &random)
+{
+    static const int scale[] = {0, 2, 4, 7, 9, 12, 14, 16};
+    const double root = 196.0 * std::pow(2.0, (trackIndex * 5 % 12) / 12.0);
+    const double tempo = 0.18 + 0.04 * (trackIndex % 4); // seconds a note
+    const size_t noteFrames = static_cast<size_t>(tempo * 44100);
+    std::vector<double> melody;
+    for (size_t n = 0; n <= frames / noteFrames; ++n)
+        melody.push_back(root * std::pow(2.0, scale[random.next() % 8] / 12.0));
+    for (size_t i = 0; i < frames; ++i) {
+        const size_t note = i / noteFrames;
+        const double t = double(i % noteFrames) / 44100.0;
+        const double envelope = std::exp(-t * 6.0);
+        const double f = melody[note];
+        const double lead =
+            std::sin(2 * std::numbers::pi * f * t) + 0.3 * std::sin(4 * std::numbers::pi * f * t);
+        const double bassFreq = root / 2 * ((note / 8) % 2 ? 1.5 : 1.0);
+        const double bass = std::sin(2 * std::numbers::pi * bassFreq * double(i) / 44100.0);
+        const double pan = 0.5 + 0.4 * std::sin(double(note) * 0.7);
+        const double l = 9000 * envelope * lead * (1 - pan) + 5000 * bass;
+        const double r = 9000 * envelope * lead * pan + 5000 * bass;
+        putSample(out, i, clip(l), clip(r));
+    }
+}
+
+void readWav(const std::string &path, std::vector<uint8_t> &out, size_t frames)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        fail("cannot open " + path);
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+    const auto u16 = [&](size_t at) { return uint32_t(file[at] | file[at + 1] << 8); };
+    const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 ||
+        std::memcmp(file.data() + 8, "WAVE", 4) != 0)
+        fail(path + " is not a WAV file");
+    int channels = 0;
+    size_t pos = 12;
+    while (pos + 8 <= file.size()) {
+        const uint32_t size = u32(pos + 4);
+        if (std::memcmp(file.data() + pos, "fmt ", 4) == 0 && pos + 24 <= file.size()) {
+            channels = int(u16(pos + 10));
+            if (u16(pos + 8) != 1 || u32(pos + 12) != 44100 || u16(pos + 22) != 16 || channels < 1 ||
+                channels > 2)
+                fail(path + ": only 16-bit PCM at 44100 Hz, mono or stereo, is taken");
+        } else if (std::memcmp(file.data() + pos, "data", 4) == 0) {
+            if (!channels)
+                fail(path + ": data before format");
+            const size_t available = std::min<size_t>(size, file.size() - pos - 8) / (2 * channels);
+            const uint8_t *p = file.data() + pos + 8;
+            for (size_t i = 0; i < std::min(frames, available); ++i) {
+                const auto sample = [&](int c) {
+                    return int16_t(p[(i * channels + c) * 2] | p[(i * channels + c) * 2 + 1] << 8);
+                };
+                putSample(out, i, sample(0), sample(channels - 1));
+            }
+            return;
+        }
+        pos += 8 + size + (size & 1);
+    }
+    fail(path + ": no audio data");
+}
+
+std::vector<uint8_t> audioTrack(const Track &track, int trackIndex, uint64_t seed)
+{
+    const size_t frames = size_t(track.sectors) * framesPerSector;
+    std::vector<uint8_t> out(frames * 4, 0);
+    Random random{seed * 0x9E3779B97F4A7C15ull + uint64_t(trackIndex) * 7919 + 1};
+    const std::string &a = track.audio;
+    if (a == "silence") {
+        return out;
+    } else if (a == "noise") {
+        for (size_t i = 0; i < frames; ++i)
+            putSample(out, i, int16_t(random.next()), int16_t(random.next()));
+    } else if (a == "music") {
+        synthMusic(out, frames, trackIndex, random);
+    } else if (a.rfind("wav:", 0) == 0) {
+        readWav(a.substr(4), out, frames);
+    } else if (a == "tone" || a.rfind("tone:", 0) == 0) {
+        const double hz = a.size() > 5 ? std::stod(a.substr(5)) : 440.0;
+        for (size_t i = 0; i < frames; ++i) {
+            const double v = 12000 * std::sin(2 * std::numbers::pi * hz * double(i) / 44100.0);
+            putSample(out, i, clip(v), clip(v * 0.8));
+        }
+    } else {
+        fail("unknown audio " + a);
+    }
+    return out;
+}
+
+// A MODE1 sector with its sync pattern and header; the user data is deterministic, the error codes zero.
+void dataSector(uint8_t *sector, long lba, Random &random)
+{
+    std::memset(sector, 0, sectorBytes);
+    std::memset(sector + 1, 0xff, 10);
+    const long address = lba + 150;
+    const auto bcd = [](long v) { return uint8_t((v / 10) << 4 | v % 10); };
+    sector[12] = bcd(address / 4500);
+    sector[13] = bcd(address / 75 % 60);
+    sector[14] = bcd(address % 75);
+    sector[15] = 1;
+    for (int i = 16; i < 16 + 2048; i += 4) {
+        const uint32_t v = random.next();
+        std::memcpy(sector + i, &v, 4);
+    }
+}
+
+void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, uint64_t seed,
+                const std::vector<std::pair<long, long>> &bad)
+{
+    std::string binPath = cuePath;
+    if (binPath.size() > 4 && binPath.compare(binPath.size() - 4, 4, ".cue") == 0)
+        binPath.resize(binPath.size() - 4);
+    binPath += ".bin";
+    const std::string binName = binPath.substr(binPath.find_last_of('/') + 1);
+
+    std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
+    std::ofstream cue(cuePath, std::ios::trunc);
+    if (!bin || !cue)
+        fail("cannot write " + cuePath);
+    cue << "FILE \"" << binName << "\" BINARY\n";
+    long lba = 0;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        const Track &t = tracks[i];
+        char number[24];
+        std::snprintf(number, sizeof number, "%02zu", i + 1);
+        cue << "  TRACK " << number << (t.data ? " MODE1/2352\n" : " AUDIO\n");
+        cue << "    INDEX 01 " << msf(lba) << "\n";
+        if (t.data) {
+            Random random{seed + 0xDA7A + i};
+            std::vector<uint8_t> sector(sectorBytes);
+            for (long s = 0; s < t.sectors; ++s) {
+                dataSector(sector.data(), lba + s, random);
+                bin.write(reinterpret_cast<const char *>(sector.data()), sectorBytes);
+            }
+        } else {
+            const std::vector<uint8_t> audio = audioTrack(t, int(i), seed);
+            bin.write(reinterpret_cast<const char *>(audio.data()), std::streamsize(audio.size()));
+        }
+        lba += t.sectors;
+    }
+    if (!bin.flush() || !cue.flush())
+        fail("cannot write " + binPath);
+
+    const std::string badPath = cuePath + ".bad";
+    std::remove(badPath.c_str());
+    if (!bad.empty()) {
+        std::ofstream list(badPath, std::ios::trunc);
+        list << "# sectors the CD layer reports as unreadable\n";
+        for (const auto &[first, last] : bad)
+            list << first << '-' << last << '\n';
+        if (!list.flush())
+            fail("cannot write " + badPath);
+    }
+}
+
+void usage()
+{
+    std::cerr << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... TRACK...\n"
+                 "  TRACK: LENGTH[,tone[:HZ]|noise|silence|music|wav:PATH] or data:LENGTH\n"
+                 "  LENGTH: sectors or mm:ss:ff\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        std::string out;
+        uint64_t seed = 1;
+        std::vector<Track> tracks;
+        std::vector<std::pair<long, long>> bad;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            const auto value = [&]() -> std::string {
+                if (i + 1 >= argc)
+                    fail(arg + " needs a value");
+                return argv[++i];
+            };
+            if (arg == "-o") {
+                out = value();
+            } else if (arg == "--seed") {
+                seed = std::stoull(value());
+            } else if (arg == "--bad") {
+                const std::string range = value();
+                const size_t dash = range.find('-');
+                const long first = std::stol(range.substr(0, dash));
+                const long last = dash == std::string::npos ? first : std::stol(range.substr(dash + 1));
+                if (first < 0 || last < first)
+                    fail("bad range " + range);
+                bad.emplace_back(first, last);
+            } else if (arg == "-h" || arg == "--help") {
+                usage();
+                return 0;
+            } else if (!arg.empty() && arg[0] == '-') {
+                fail("unknown option " + arg);
+            } else {
+                tracks.push_back(parseTrack(arg));
+            }
+        }
+        if (out.empty() || tracks.empty() || tracks.size() > 99) {
+            usage();
+            return 2;
+        }
+        writeImage(out, tracks, seed, bad);
+        return 0;
+    } catch (const std::exception &e) {
+        std::cerr << "sondrel-mkdisc: " << e.what() << '\n';
+        return 1;
+    }
+}
