@@ -11,6 +11,8 @@ packages=(
     googletest libgtest-dev libgmock-dev
     # running without a display, and screenshots
     xvfb xauth
+    # CD access
+    libcdio-dev cd-paranoia
 )
 
 missing=()

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Reading a whole 40-minute disc image through the CD access layer (blocks of 10 sectors) into a WAV file,
+# beside cd-paranoia -Z reading the same image to a WAV file.
+source "$(dirname "$0")/lib.sh"
+build_project
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/bin/sondrel-mkdisc" -o "$work/disc.cue" 10:00:00,music 10:00:00,noise 10:00:00,tone 10:00:00,music
+ours=$(best_time "$build/bin/bench_cdread" "$work/disc.cue" "$work/ours.wav")
+peer=$(best_time cd-paranoia -d "$work/disc.cue" -Z -w 1-4 "$work/peer.wav")
+cmp <(tail -c +45 "$work/ours.wav") <(tail -c +45 "$work/peer.wav") && echo "same audio"
+report "40-minute image to WAV" "$ours" "$peer" "cd-paranoia -Z"
