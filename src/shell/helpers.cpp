@@ -36,7 +36,7 @@ bool FileInUse(const QString &path)
     probe.l_whence = SEEK_SET;
     if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
         inUse = true;
-    // Other programs may lock with flock(), which the probe above does not see.
+    // The program's own writers lock with flock(), which the probe above does not see.
     if (!inUse) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::flock(fd, LOCK_UN);
@@ -49,10 +49,7 @@ bool FileInUse(const QString &path)
 
 bool LockOpenFile(int fd, bool exclusive)
 {
-    struct flock lock {};
-    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+    return ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
 }
 
 void WaitMilliseconds(int milliseconds)

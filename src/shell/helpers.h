@@ -44,8 +44,8 @@ QString OutputFormatName();
 QString SystemFolder();
 QString VolumeControlProgram();
 
-// Takes an advisory lock on the whole file behind an open descriptor (exclusive needs the descriptor open
-// for writing). The lock belongs to the open file, not the process, so FileInUse sees it even from another
-// thread of the same process; it goes when the descriptor is closed. False when someone else holds a
-// conflicting lock.
+// Takes an advisory lock (flock) on the file behind an open descriptor: exclusive, or shared with other
+// readers. The lock belongs to the open file, not the process, so FileInUse sees it even from another thread
+// of the same process; it goes when the descriptor is closed. False when someone else holds a conflicting
+// lock.
 bool LockOpenFile(int fd, bool exclusive);

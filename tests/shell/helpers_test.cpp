@@ -119,9 +119,17 @@ TEST_F(FileHelpers, FileInUse)
     ::close(writer);
     EXPECT_FALSE(FileInUse(file));
 
-    // Locks taken with flock() by other programs count too.
-    const int other = ::open(QFile::encodeName(file).constData(), O_RDONLY);
-    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    // A shared lock counts too, and so do fcntl() locks that other programs take.
+    const int reader = ::open(QFile::encodeName(file).constData(), O_RDONLY);
+    ASSERT_TRUE(LockOpenFile(reader, false));
+    EXPECT_TRUE(FileInUse(file));
+    ::close(reader);
+    EXPECT_FALSE(FileInUse(file));
+    const int other = ::open(QFile::encodeName(file).constData(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
     EXPECT_TRUE(FileInUse(file));
     ::close(other);
     EXPECT_FALSE(FileInUse(file));

@@ -1,0 +1,125 @@
+#include "auinput.h"
+
+#include "auexception.h"
+
+#include <algorithm>
+#include <cstring>
+
+TAuInput::TAuInput(QObject *parent) : QObject(parent) {}
+
+TAuInput::~TAuInput() = default;
+
+void TAuInput::Init()
+{
+    std::lock_guard lock(Lock);
+    EndOfData = false;
+    try {
+        DoInit();
+    } catch (const EAuException &) {
+        EndOfData = true;
+        throw;
+    } catch (const std::exception &e) {
+        EndOfData = true;
+        throw EAuException(QString::fromUtf8(e.what()));
+    }
+}
+
+void TAuInput::Flush()
+{
+    std::lock_guard lock(Lock);
+    PrebufferFill = 0;
+    PrebufferRead = 0;
+    DoFlush();
+}
+
+bool TAuInput::takePrebuffered(uint8_t *&buffer, uint32_t &bytes)
+{
+    if (PrebufferFill <= PrebufferRead)
+        return false;
+    const uint32_t count = std::min(bytes, PrebufferFill - PrebufferRead);
+    buffer = Prebuffer.data() + PrebufferRead;
+    bytes = count;
+    PrebufferRead += count;
+    Position += count;
+    if (PrebufferRead >= PrebufferFill) {
+        PrebufferFill = 0;
+        PrebufferRead = 0;
+    }
+    return true;
+}
+
+void TAuInput::GetData(uint8_t *&buffer, uint32_t &bytes)
+{
+    std::lock_guard lock(Lock);
+    if (takePrebuffered(buffer, bytes))
+        return;
+    DoGetData(buffer, bytes);
+}
+
+void TAuInput::Reset()
+{
+    try {
+        Flush();
+    } catch (...) {
+    }
+    Busy = false;
+}
+
+void TAuInput::Prefetch(uint32_t bytes)
+{
+    std::lock_guard lock(Lock);
+    const auto fill = [this](uint32_t from, uint32_t upTo) {
+        uint32_t obtained = 0;
+        while (from + obtained < upTo) {
+            uint8_t *data = nullptr;
+            uint32_t count = upTo - from - obtained;
+            DoGetData(data, count);
+            if (count == 0)
+                break;
+            std::memmove(Prebuffer.data() + from + obtained, data, count);
+            obtained += count;
+        }
+        // Position counts bytes handed out; these are counted when GetData delivers them.
+        return obtained;
+    };
+    if (PrebufferFill == 0) {
+        if (Prebuffer.size() < bytes)
+            Prebuffer.resize(bytes);
+        PrebufferRead = 0;
+        PrebufferFill = fill(0, uint32_t(Prebuffer.size()));
+    } else if (PrebufferFill < Prebuffer.size()) {
+        const uint32_t undelivered = PrebufferFill - PrebufferRead;
+        std::memmove(Prebuffer.data(), Prebuffer.data() + PrebufferRead, undelivered);
+        PrebufferFill = undelivered;
+        PrebufferRead = 0;
+        PrebufferFill += fill(undelivered, uint32_t(Prebuffer.size()));
+    }
+}
+
+void TAuInput::FillWithSilence()
+{
+    std::lock_guard lock(Lock);
+    std::fill(Prebuffer.begin(), Prebuffer.end(), uint8_t(0));
+    PrebufferFill = uint32_t(Prebuffer.size());
+    PrebufferRead = 0;
+}
+
+uint32_t TAuInput::ReadFully(uint8_t *dest, uint32_t count, bool *endMet)
+{
+    uint32_t gathered = 0;
+    bool end = false;
+    while (gathered < count) {
+        uint8_t *data = nullptr;
+        uint32_t bytes = count - gathered;
+        GetData(data, bytes);
+        if (bytes == 0) {
+            end = true;
+            break;
+        }
+        std::memcpy(dest + gathered, data, bytes);
+        gathered += bytes;
+    }
+    if (endMet)
+        *endMet = end;
+    return gathered;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Conversions between interleaved little-endian PCM (8-bit unsigned; 16-, 24- and 32-bit signed) and floats
+// in [-1, 1], shared by the converters:
+//   to float:   8 bits v / 128 - 1, 16 bits v * 2^-15, 24 bits v * 2^-23, 32 bits v * 2^-31
+//   from float: values first limited to -1 ... 1; 8 bits 255 when >= 1, else floor((v + 1) * 128) when
+//               > -1, else 0; 16, 24, 32 bits v * (2^(bits-1) - 1) rounded to nearest, ties to even.
+namespace Samples {
+
+void ToFloat(const uint8_t *in, float *out, size_t count, int bits);
+void FromFloat(const float *in, uint8_t *out, size_t count, int bits);
+
+inline int32_t Read24(const uint8_t *p)
+{
+    return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+}
+
+inline void Write24(uint8_t *p, int32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+}
+
+} // namespace Samples

@@ -1,0 +1,75 @@
+#include "synchronize.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct PendingCall {
+    std::function<void()> call;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+std::mutex queueMutex;
+std::condition_variable callDone;
+std::deque<std::shared_ptr<PendingCall>> queue;
+
+bool onMainThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return !app || app->thread() == QThread::currentThread();
+}
+
+} // namespace
+
+void Synchronize(const std::function<void()> &call)
+{
+    if (onMainThread()) {
+        call();
+        return;
+    }
+    auto pending = std::make_shared<PendingCall>();
+    pending->call = call;
+    {
+        std::lock_guard lock(queueMutex);
+        queue.push_back(pending);
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    std::unique_lock lock(queueMutex);
+    callDone.wait(lock, [&] { return pending->done; });
+    if (pending->error)
+        std::rethrow_exception(pending->error);
+}
+
+bool CheckSynchronize()
+{
+    bool ran = false;
+    for (;;) {
+        std::shared_ptr<PendingCall> pending;
+        {
+            std::lock_guard lock(queueMutex);
+            if (queue.empty())
+                return ran;
+            pending = queue.front();
+            queue.pop_front();
+        }
+        try {
+            pending->call();
+        } catch (...) {
+            pending->error = std::current_exception();
+        }
+        ran = true;
+        {
+            std::lock_guard lock(queueMutex);
+            pending->done = true;
+        }
+        callDone.notify_all();
+    }
+}

@@ -1,0 +1,7 @@
+#include "commontags.h"
+
+TCommonTags::TCommonTags()
+{
+    for (const char *name : {"Title", "Album", "Artist", "Genre", "Year", "Track"})
+        Declare(QString::fromLatin1(name), QString());
+}
