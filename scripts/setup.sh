@@ -13,6 +13,10 @@ packages=(
     xvfb xauth
     # CD access
     libcdio-dev cd-paranoia
+    # audio
+    libmpg123-dev
+    # the users' other tools, which the tests check our files against
+    sox ffmpeg
 )
 
 missing=()

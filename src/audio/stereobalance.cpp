@@ -72,6 +72,11 @@ void TStereoBalance::DoGetData(uint8_t *&buffer, uint32_t &bytes)
         half -= half % uint32_t(width);
         uint8_t *mono = nullptr;
         m_input->GetData(mono, half);
+        if (half == 0) {
+            buffer = nullptr;
+            bytes = 0;
+            return;
+        }
         // Widen from the end, so the work buffer can hold input and output at once.
         std::memmove(m_work.data(), mono, half);
         for (uint32_t i = half / uint32_t(width); i-- > 0;) {

@@ -12,23 +12,6 @@
 
 namespace {
 
-// Everything a converter delivers from Init to its end, asked for in pieces of the given size.
-QByteArray Drain(TAuInput &converter, uint32_t ask = 16384)
-{
-    QByteArray out;
-    converter.Init();
-    for (;;) {
-        uint8_t *buffer = nullptr;
-        uint32_t bytes = ask;
-        converter.GetData(buffer, bytes);
-        if (bytes == 0)
-            break;
-        out.append(reinterpret_cast<const char *>(buffer), bytes);
-    }
-    converter.Flush();
-    return out;
-}
-
 QByteArray Sine(int frames, int channels, int rate, double hz, double amplitude)
 {
     return MakePcm(frames, channels, 16,

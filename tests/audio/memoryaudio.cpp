@@ -1,6 +1,7 @@
 #include "memoryaudio.h"
 
 #include "audio/samples.h"
+#include "testsupport.h"
 
 #include <cmath>
 #include <cstring>
@@ -94,4 +95,35 @@ QByteArray MakePcm(int frames, int channels, int bits, const std::function<doubl
     QByteArray bytes(qsizetype(floats.size()) * (bits / 8), '\0');
     Samples::FromFloat(floats.data(), reinterpret_cast<uint8_t *>(bytes.data()), floats.size(), bits);
     return bytes;
+}
+
+QByteArray Drain(TAuInput &source, uint32_t ask)
+{
+    QByteArray out;
+    source.Init();
+    for (;;) {
+        uint8_t *buffer = nullptr;
+        uint32_t bytes = ask;
+        source.GetData(buffer, bytes);
+        if (bytes == 0)
+            break;
+        out.append(reinterpret_cast<const char *>(buffer), bytes);
+    }
+    source.Flush();
+    return out;
+}
+
+bool RunToCompletion(TAuOutput &sink, int timeoutMs)
+{
+    bool done = false;
+    const TAuOutput::Handler previous = sink.OnDone;
+    sink.OnDone = [&](TAuOutput *s) {
+        done = true;
+        if (previous)
+            previous(s);
+    };
+    sink.Run();
+    const bool finished = WaitFor([&] { return done; }, timeoutMs);
+    sink.OnDone = previous;
+    return finished;
 }

@@ -83,6 +83,12 @@ private:
     QByteArray m_data;
 };
 
+// Everything a source delivers from Init to its end, asked for in pieces of the given size.
+QByteArray Drain(TAuInput &source, uint32_t ask = 16384);
+
+// Runs the sink and waits (bounded) for its completion; false when it did not complete.
+bool RunToCompletion(TAuOutput &sink, int timeoutMs = 60000);
+
 // Generates interleaved PCM: frame i, channel c holds a value derived from both, for the given width.
 QByteArray MakePcm(int frames, int channels, int bits,
                    const std::function<double(int frame, int channel)> &value);

@@ -1,0 +1,273 @@
+#include "wavformat.h"
+
+#include <QIODevice>
+#include <QtEndian>
+#include <cstring>
+
+const uint8_t KSDATAFORMAT_SUBTYPE_PCM[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                              0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+const uint8_t KSDATAFORMAT_SUBTYPE_IEEE_FLOAT[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                     0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+namespace {
+
+// Two bytes match when equal or when they differ by exactly 32, so letter case does not count.
+bool idMatches(const char *a, const char *b)
+{
+    for (int i = 0; i < 4; ++i) {
+        const int d = uint8_t(a[i]) - uint8_t(b[i]);
+        if (d != 0 && d != 32 && d != -32)
+            return false;
+    }
+    return true;
+}
+
+class HeaderReader {
+public:
+    HeaderReader(QIODevice &device, int limit) : m_device(device), m_limit(limit) {}
+
+    bool read(char *into, int64_t count)
+    {
+        if (m_used + count > m_limit)
+            return false;
+        const int64_t got = m_device.read(into, count);
+        if (got != count)
+            return false;
+        m_used += count;
+        return true;
+    }
+
+    // Skips a chunk body (padded to an even length); without seeking past the end.
+    bool skip(uint32_t size)
+    {
+        const int64_t bytes = int64_t(size) + (size & 1);
+        if (m_used + bytes > m_limit)
+            return false;
+        m_used += bytes;
+        const int64_t target = m_device.pos() + bytes;
+        if (!m_device.isSequential()) {
+            if (target > m_device.size())
+                return false;
+            return m_device.seek(target);
+        }
+        QByteArray discard(int(std::min<int64_t>(bytes, 65536)), '\0');
+        int64_t left = bytes;
+        while (left > 0) {
+            const int64_t got = m_device.read(discard.data(), std::min<int64_t>(left, discard.size()));
+            if (got <= 0)
+                return false;
+            left -= got;
+        }
+        return true;
+    }
+
+    // Reads 4 bytes, then shifts in one more byte at a time until they match the id.
+    bool scanFor(const char *id)
+    {
+        char window[4];
+        if (!read(window, 4))
+            return false;
+        while (!idMatches(window, id)) {
+            std::memmove(window, window + 1, 3);
+            if (!read(window + 3, 1))
+                return false;
+        }
+        return true;
+    }
+
+    bool chunk(char *id, uint32_t &size)
+    {
+        char header[8];
+        if (!read(header, 8))
+            return false;
+        std::memcpy(id, header, 4);
+        size = qFromLittleEndian<uint32_t>(header + 4);
+        return true;
+    }
+
+private:
+    QIODevice &m_device;
+    int64_t m_limit;
+    int64_t m_used = 0;
+};
+
+TWavType typeOfTag(uint16_t tag)
+{
+    switch (tag) {
+    case 1:
+        return wtPCM;
+    case 2:
+        return wtMSADPCM;
+    case 3:
+        return wtIEEEFloat;
+    case 0x11:
+        return wtDVIADPCM;
+    case 0x55:
+        return wtACM;
+    default:
+        return wtUnsupported;
+    }
+}
+
+} // namespace
+
+WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
+{
+    WavFormat f;
+    HeaderReader reader(device, headerLimit);
+    const auto fail = [] { return WavFormat{}; };
+    if (!reader.scanFor("RIFF"))
+        return fail();
+    char riffSize[4];
+    if (!reader.read(riffSize, 4) || !reader.scanFor("WAVE"))
+        return fail();
+
+    char id[4];
+    uint32_t size = 0;
+    // The format chunk.
+    for (;;) {
+        if (!reader.chunk(id, size))
+            return fail();
+        if (idMatches(id, "fmt "))
+            break;
+        if (!reader.skip(size))
+            return fail();
+    }
+    if (size < 16 || size > 65535)
+        return fail();
+    QByteArray body(int(size), '\0');
+    if (!reader.read(body.data(), size))
+        return fail();
+    if (size & 1) {
+        char pad;
+        if (!reader.read(&pad, 1))
+            return fail();
+    }
+    const char *b = body.constData();
+    f.formatTag = qFromLittleEndian<uint16_t>(b);
+    f.channels = qFromLittleEndian<uint16_t>(b + 2);
+    f.samplesPerSecond = qFromLittleEndian<uint32_t>(b + 4);
+    f.blockAlign = qFromLittleEndian<uint16_t>(b + 12);
+    f.bitsPerSample = qFromLittleEndian<uint16_t>(b + 14);
+    if (f.formatTag == 0xFFFE) {
+        if (size < 40)
+            return fail();
+        const uint8_t *guid = reinterpret_cast<const uint8_t *>(b) + size - 16;
+        if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_PCM, 16) == 0)
+            f.type = wtExtPCM;
+        else if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 16) == 0)
+            f.type = wtExtIEEEFloat;
+        else
+            return fail();
+    } else {
+        f.type = typeOfTag(f.formatTag);
+        if (f.type == wtUnsupported)
+            return fail();
+    }
+    const bool compressed = f.type == wtDVIADPCM || f.type == wtMSADPCM || f.type == wtACM;
+    if (compressed && size >= 20)
+        f.samplesPerBlock = qFromLittleEndian<uint16_t>(b + 18);
+    if (f.type == wtMSADPCM) {
+        if (size < 22)
+            return fail();
+        const uint16_t count = qFromLittleEndian<uint16_t>(b + 20);
+        if (count == 0 || 22 + uint32_t(count) * 4 > size)
+            return fail();
+        for (uint16_t i = 0; i < count; ++i) {
+            f.coefficients.emplace_back(qFromLittleEndian<int16_t>(b + 22 + 4 * i),
+                                        qFromLittleEndian<int16_t>(b + 24 + 4 * i));
+        }
+    }
+
+    // The "fact" chunk of compressed types, then the data. A compressed file without "fact" is taken as
+    // it is; its frame count comes from the data.
+    bool needFact = compressed;
+    for (;;) {
+        if (!reader.chunk(id, size))
+            return fail();
+        if (needFact && idMatches(id, "fact")) {
+            f.factOffset = device.pos();
+            char frames[4];
+            if (size < 4 || !reader.read(frames, 4) || !reader.skip(size - 4))
+                return fail();
+            f.factFrames = qFromLittleEndian<uint32_t>(frames);
+            needFact = false;
+            continue;
+        }
+        if (idMatches(id, "data")) {
+            f.dataSizeOffset = device.pos() - 4;
+            f.dataOffset = device.pos();
+            f.dataSize = size;
+            return f;
+        }
+        if (!reader.skip(size))
+            return fail();
+    }
+}
+
+QByteArray ImaAdpcmWavHeader(uint16_t channels, uint32_t samplesPerSecond, uint16_t blockSize,
+                             uint16_t samplesPerBlock, uint32_t frames, uint32_t dataSize)
+{
+    QByteArray h(60, '\0');
+    char *p = h.data();
+    std::memcpy(p, "RIFF", 4);
+    qToLittleEndian<uint32_t>(dataSize + 52, p + 4);
+    std::memcpy(p + 8, "WAVEfmt ", 8);
+    qToLittleEndian<uint32_t>(20, p + 16);
+    qToLittleEndian<uint16_t>(0x11, p + 20);
+    qToLittleEndian<uint16_t>(channels, p + 22);
+    qToLittleEndian<uint32_t>(samplesPerSecond, p + 24);
+    qToLittleEndian<uint32_t>(samplesPerBlock ? samplesPerSecond / samplesPerBlock * blockSize : 0, p + 28);
+    qToLittleEndian<uint16_t>(blockSize, p + 32);
+    qToLittleEndian<uint16_t>(4, p + 34);
+    qToLittleEndian<uint16_t>(2, p + 36);
+    qToLittleEndian<uint16_t>(samplesPerBlock, p + 38);
+    std::memcpy(p + 40, "fact", 4);
+    qToLittleEndian<uint32_t>(4, p + 44);
+    qToLittleEndian<uint32_t>(frames, p + 48);
+    std::memcpy(p + 52, "data", 4);
+    qToLittleEndian<uint32_t>(dataSize, p + 56);
+    return h;
+}
+
+QByteArray ExtensibleWavHeader(uint16_t channels, uint32_t samplesPerSecond, uint16_t bitsPerSample,
+                               uint32_t dataSize)
+{
+    QByteArray h(68, '\0');
+    char *p = h.data();
+    const uint16_t blockAlign = uint16_t(bitsPerSample / 8 * channels);
+    uint32_t mask = 0;
+    switch (channels) {
+    case 1:
+        mask = 1;
+        break;
+    case 2:
+        mask = 3;
+        break;
+    case 6:
+        mask = 63;
+        break;
+    case 8:
+        mask = 255;
+        break;
+    default:
+        break;
+    }
+    std::memcpy(p, "RIFF", 4);
+    qToLittleEndian<uint32_t>(dataSize + 60, p + 4);
+    std::memcpy(p + 8, "WAVEfmt ", 8);
+    qToLittleEndian<uint32_t>(40, p + 16);
+    qToLittleEndian<uint16_t>(0xFFFE, p + 20);
+    qToLittleEndian<uint16_t>(channels, p + 22);
+    qToLittleEndian<uint32_t>(samplesPerSecond, p + 24);
+    qToLittleEndian<uint32_t>(samplesPerSecond * blockAlign, p + 28);
+    qToLittleEndian<uint16_t>(blockAlign, p + 32);
+    qToLittleEndian<uint16_t>(bitsPerSample, p + 34);
+    qToLittleEndian<uint16_t>(22, p + 36);
+    qToLittleEndian<uint16_t>(bitsPerSample, p + 38);
+    qToLittleEndian<uint32_t>(mask, p + 40);
+    std::memcpy(p + 44, KSDATAFORMAT_SUBTYPE_PCM, 16);
+    std::memcpy(p + 60, "data", 4);
+    qToLittleEndian<uint32_t>(dataSize, p + 64);
+    return h;
+}
