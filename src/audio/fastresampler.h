@@ -38,10 +38,15 @@ protected:
     void DoGetData(uint8_t *&buffer, uint32_t &bytes) override;
 
 private:
+public:
+    // Two channels side by side, so both run through the filter in the same instructions.
+    typedef double Pair __attribute__((vector_size(16)));
     struct Stage {
-        float x[4] = {}; // x[0] is the newest input
-        float y[4] = {};
+        Pair x[4] = {}; // x[0] is the newest input
+        Pair y[4] = {};
     };
+
+private:
     void requireInput() const;
     bool refill();
     void filter(float *frames, size_t count);
@@ -61,7 +66,8 @@ private:
     std::vector<float> m_out;
     std::array<double, 5> m_a{};
     std::array<double, 5> m_b{};
-    std::vector<std::array<Stage, 4>> m_stages; // per channel
+    std::vector<std::array<Stage, 4>> m_stages; // per pair of channels
+    std::vector<Pair> m_work;
     uint32_t m_read = 0;
     uint32_t m_fill = 0;
     int64_t m_delivered = 0;

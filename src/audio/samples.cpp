@@ -6,6 +6,18 @@
 
 namespace Samples {
 
+namespace {
+
+// Rounds to the nearest integer, ties to even, without a library call: adding and taking away 1.5 × 2^52
+// leaves a double with no fraction bits, rounded the way the processor rounds by default.
+inline int32_t roundToInt(double v)
+{
+    constexpr double magic = 6755399441055744.0;
+    return int32_t((v + magic) - magic);
+}
+
+} // namespace
+
 void ToFloat(const uint8_t *in, float *out, size_t count, int bits)
 {
     switch (bits) {
@@ -47,18 +59,17 @@ void FromFloat(const float *in, uint8_t *out, size_t count, int bits)
         break;
     case 16:
         for (size_t i = 0; i < count; ++i) {
-            const int16_t v = int16_t(std::lrintf(std::clamp(in[i], -1.0f, 1.0f) * 32767.0f));
+            const int16_t v = int16_t(roundToInt(double(std::clamp(in[i], -1.0f, 1.0f) * 32767.0f)));
             std::memcpy(out + 2 * i, &v, 2);
         }
         break;
     case 24:
         for (size_t i = 0; i < count; ++i)
-            Write24(out + 3 * i, int32_t(std::lrintf(std::clamp(in[i], -1.0f, 1.0f) * 8388607.0f)));
+            Write24(out + 3 * i, roundToInt(double(std::clamp(in[i], -1.0f, 1.0f) * 8388607.0f)));
         break;
     case 32:
         for (size_t i = 0; i < count; ++i) {
-            const double v = std::clamp(double(in[i]), -1.0, 1.0) * 2147483647.0;
-            const int32_t s = int32_t(std::lrint(v));
+            const int32_t s = roundToInt(std::clamp(double(in[i]), -1.0, 1.0) * 2147483647.0);
             std::memcpy(out + 4 * i, &s, 4);
         }
         break;
