@@ -284,13 +284,12 @@ uint32_t TWaveIn::decodeMs(const uint8_t *block, uint32_t size)
         const auto &[c1, c2] = m_format.coefficients[size_t(s.predictor)];
         const int signedNibble = nibble >= 8 ? nibble - 16 : nibble;
         // Divided by 256 rounding down (an arithmetic shift), as the other decoders of this format do.
-        int predicted = ((s.sample1 * c1 + s.sample2 * c2) >> 8) + signedNibble * s.delta;
-        predicted = std::clamp(predicted, -32768, 32767);
+        // Worked in 64 bits: a damaged block can drive the step size far beyond what real audio reaches.
+        const int64_t prediction = (int64_t(s.sample1) * c1 + int64_t(s.sample2) * c2) >> 8;
+        const int predicted = int(std::clamp<int64_t>(prediction + int64_t(signedNibble) * s.delta, -32768, 32767));
         s.sample2 = s.sample1;
         s.sample1 = predicted;
-        s.delta = s.delta * msAdaptation[nibble] / 256;
-        if (s.delta < 16)
-            s.delta = 16;
+        s.delta = int(std::clamp<int64_t>(int64_t(s.delta) * msAdaptation[nibble] / 256, 16, 0x7FFFFFFF));
         return int16_t(predicted);
     };
     const size_t total = spb * size_t(channels);
