@@ -96,3 +96,40 @@ bool MakeDisc(const QString &cuePath, const QStringList &arguments)
         qWarning("sondrel-mkdisc failed: %s", output.constData());
     return code == 0;
 }
+
+bool MessageCollector::event(QEvent *e)
+{
+    auto *message = dynamic_cast<TMessageEvent *>(e);
+    if (!message)
+        return QObject::event(e);
+    Received r;
+    r.message = message->message();
+    r.wParam = message->wParam();
+    r.lParam = message->lParam();
+    if (auto info = message->takeProcessInfo()) {
+        r.hasInfo = true;
+        r.info = *info;
+    }
+    received.push_back(r);
+    return true;
+}
+
+std::vector<TProcessInfo> MessageCollector::notices(int percent) const
+{
+    std::vector<TProcessInfo> out;
+    for (const Received &r : received) {
+        if (r.hasInfo && r.info.Percent == percent)
+            out.push_back(r.info);
+    }
+    return out;
+}
+
+std::vector<TProcessInfo> MessageCollector::progress() const
+{
+    std::vector<TProcessInfo> out;
+    for (const Received &r : received) {
+        if (r.hasInfo && r.info.Percent >= 0 && r.info.Percent <= 100)
+            out.push_back(r.info);
+    }
+    return out;
+}

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "shell/messages.h"
+
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // A private home for one test: XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR point into a fresh
 // temporary folder, the program folder is redirected there too, and AppSettings starts from its defaults.
@@ -33,6 +37,25 @@ private:
 QByteArray ReadFileBytes(const QString &path);
 QString ReadFileText(const QString &path);
 bool WriteFileText(const QString &path, const QString &text);
+
+// A window stand-in that keeps every message posted or sent to it, progress notices included.
+class MessageCollector final : public QObject {
+public:
+    struct Received {
+        int message = 0;
+        intptr_t wParam = 0;
+        intptr_t lParam = 0;
+        bool hasInfo = false;
+        TProcessInfo info;
+    };
+    std::vector<Received> received;
+    // The notices with this Percent value.
+    std::vector<TProcessInfo> notices(int percent) const;
+    std::vector<TProcessInfo> progress() const; // Percent 0 to 100
+
+protected:
+    bool event(QEvent *e) override;
+};
 
 // The path of a program built by the project (sondrel, sondrel-mkdisc, ...).
 QString BuiltProgram(const QString &name);

@@ -286,7 +286,8 @@ uint32_t TWaveIn::decodeMs(const uint8_t *block, uint32_t size)
         // Divided by 256 rounding down (an arithmetic shift), as the other decoders of this format do.
         // Worked in 64 bits: a damaged block can drive the step size far beyond what real audio reaches.
         const int64_t prediction = (int64_t(s.sample1) * c1 + int64_t(s.sample2) * c2) >> 8;
-        const int predicted = int(std::clamp<int64_t>(prediction + int64_t(signedNibble) * s.delta, -32768, 32767));
+        const int predicted =
+            int(std::clamp<int64_t>(prediction + int64_t(signedNibble) * s.delta, -32768, 32767));
         s.sample2 = s.sample1;
         s.sample1 = predicted;
         s.delta = int(std::clamp<int64_t>(int64_t(s.delta) * msAdaptation[nibble] / 256, 16, 0x7FFFFFFF));
