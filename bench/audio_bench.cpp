@@ -1,8 +1,10 @@
 // Runs a file through the audio framework the way the job windows do, for the scripts beside it:
 //   bench_audio copy IN.wav OUT.wav             TWaveIn -> TWaveOut
 //   bench_audio resample IN.wav OUT.wav RATE    TWaveIn -> TFastResampler -> TWaveOut
+//   bench_audio ogg IN.wav OUT.ogg              TWaveIn -> TVorbisOut at Compression 0.2
 // Prints the peak resident memory when done.
 #include "audio/fastresampler.h"
+#include "audio/vorbisout.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"
 
@@ -21,7 +23,9 @@ int main(int argc, char **argv)
     TWaveIn in;
     in.SetFileName(args[2]);
     TFastResampler resampler;
-    TWaveOut out;
+    TWaveOut wavOut;
+    TVorbisOut oggOut;
+    TAuFileOut &out = args[1] == "ogg" ? static_cast<TAuFileOut &>(oggOut) : wavOut;
     out.SetFileName(args[3]);
     if (args[1] == "resample") {
         resampler.SetInput(&in);

@@ -16,7 +16,9 @@ packages=(
     # audio
     libmpg123-dev
     # the users' other tools, which the tests check our files against
-    sox ffmpeg
+    sox ffmpeg lame vorbis-tools
+    # Ogg Vorbis, WMA
+    libvorbis-dev libogg-dev libavcodec-dev libavformat-dev libswresample-dev
 )
 
 missing=()

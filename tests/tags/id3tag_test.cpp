@@ -166,3 +166,39 @@ TEST(Id3Genres, WholeTable)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Id3Test, FfprobeReadsOurTag)
+{
+    const QString wav = home.root() + "/in.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ASSERT_EQ(RunProgram("lame", {"--silent", wav, mp3}), 0);
+    Tid3tag tag;
+    tag.SetTitle("Money");
+    tag.SetArtist("Pink Floyd");
+    tag.SetAlbum("The Dark Side of the Moon");
+    tag.SetYear("1973");
+    tag.SetComment("Remaster");
+    tag.SetTrack(6);
+    tag.Genre = Tid3tag::GenreToId3(uint8_t(GenreIndex("Progressive Rock") + 1));
+    ASSERT_EQ(tag.WriteTag(mp3), 0);
+
+    QByteArray output;
+    ASSERT_EQ(
+        RunProgram("ffprobe",
+                   {"-v", "error", "-show_entries", "format_tags", "-of", "default=noprint_wrappers=1", mp3},
+                   &output),
+        0);
+    const QString tags = QString::fromUtf8(output);
+    EXPECT_TRUE(tags.contains("TAG:title=Money")) << tags.toStdString();
+    EXPECT_TRUE(tags.contains("TAG:artist=Pink Floyd"));
+    EXPECT_TRUE(tags.contains("TAG:album=The Dark Side of the Moon"));
+    EXPECT_TRUE(tags.contains("TAG:date=1973"));
+    EXPECT_TRUE(tags.contains("TAG:comment=Remaster"));
+    EXPECT_TRUE(tags.contains("TAG:track=6"));
+    EXPECT_TRUE(tags.contains("TAG:genre=Progressive Rock"));
+}
+
+} // namespace

@@ -1,0 +1,358 @@
+#include "audio/encoderprocess.h"
+#include "shell/folders.h"
+#include "shell/helpers.h"
+#include "shell/settings.h"
+#include "shell/userprompt.h"
+#include "testsupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+struct FakePrompt final : TUserPrompt {
+    bool answer = false;
+    QStringList questions;
+    QStringList notices;
+    bool Question(const QString &caption, const QString &text) override
+    {
+        questions << caption + "|" + text;
+        return answer;
+    }
+    void Information(const QString &caption, const QString &text) override
+    {
+        notices << caption + "|" + text;
+    }
+};
+
+class EncoderTest : public ::testing::Test {
+protected:
+    TestHome home;
+    FakePrompt prompt;
+    MessageCollector window;
+
+    // A stand-in program in the (test's) program folder.
+    void fakeProgram(const QString &name, const QString &script)
+    {
+        const QString path = home.programFolder() + name;
+        WriteFileText(path, "#!/bin/sh\n" + script);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    template <typename Process>
+    void prepare(Process &p, const QString &input, const QString &output, uint8_t jobKind, bool encode = true)
+    {
+        p.Active = true;
+        p.InputFile = input;
+        p.OutputFile = output;
+        p.Window = &window;
+        p.Encode = encode;
+        p.JobKind = jobKind;
+        p.Prompt = &prompt;
+    }
+
+    bool waitForNotice(int percent, int timeoutMs = 60000)
+    {
+        return WaitFor([&] { return !window.notices(percent).empty(); }, timeoutMs);
+    }
+
+    // The index of the first message with this Percent, or -1.
+    int indexOf(int percent) const
+    {
+        for (size_t i = 0; i < window.received.size(); ++i) {
+            if (window.received[i].info.Percent == percent)
+                return int(i);
+        }
+        return -1;
+    }
+};
+
+// "     0/767    " fills columns 1 to 14; the percentage takes 15 to 17, then "%)|", the elapsed time 21 to
+// 28, "/" and the estimated time 30 to 37, as lame prints them.
+QString LameLine(const QString &percent, const QString &elapsed = "    0:01",
+                 const QString &estimated = "    0:05")
+{
+    return "     0/767    " + percent + "%)|" + elapsed + "/" + estimated + "|    0:00/    0:00|";
+}
+
+TEST_F(EncoderTest, Mp3CommandLines)
+{
+    const auto line = [] { return TMp3EncodeProcess::BuildCommandLine(true, "/in/a b.wav", "/out/a b.mp3"); };
+    EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\"");
+    AppSettings.Mp3Options.IsVBRHead = true;
+    EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\""); // no -V, -B or -t without VBR
+    AppSettings.Mp3Options.IsSelectVBR = true;
+    EXPECT_EQ(line(), "lame -b 128 -m j -V 4 -B 320 -t \"/in/a b.wav\" \"/out/a b.mp3\"");
+    AppSettings.Mp3Options.IsVBRHead = false;
+    AppSettings.Mp3Options.StereoMode = 7;
+    AppSettings.Mp3Options.MpegQuality = 2;
+    EXPECT_EQ(line(), "lame -b 128 -h -V 4 -B 320 \"/in/a b.wav\" \"/out/a b.mp3\"");
+    AppSettings.Mp3Options.StereoMode = -1;
+    AppSettings.Mp3Options.MpegQuality = 1;
+    AppSettings.Mp3Options.IsSelectVBR = false;
+    EXPECT_EQ(line(), "lame -b 128 -f \"/in/a b.wav\" \"/out/a b.mp3\"");
+    AppSettings.Mp3Options.StereoMode = 4;
+    AppSettings.Mp3Options.MpegQuality = 0;
+    EXPECT_EQ(line(), "lame -b 128 -m m \"/in/a b.wav\" \"/out/a b.mp3\"");
+    EXPECT_EQ(TMp3EncodeProcess::BuildCommandLine(false, "x.mp3", "y.wav"),
+              "lame --decode \"x.mp3\" \"y.wav\"");
+    EXPECT_EQ(SplitCommandLine(line()),
+              QStringList({"lame", "-b", "128", "-m", "m", "/in/a b.wav", "/out/a b.mp3"}));
+    EXPECT_EQ(SplitCommandLine("a  \"\" b"), QStringList({"a", "", "b"}));
+}
+
+TEST_F(EncoderTest, EncodeParser)
+{
+    TMp3EncodeProcess p;
+    p.Window = &window;
+    p.ParseEncodeOutput("LAME 3.100\r\n    Frame          |  CPU time/estim\r" + LameLine("( 5") + "\r" +
+                        LameLine("(0 ") + "\n" + LameLine("100") + "\r\n   kbps      %     %\n");
+    QCoreApplication::processEvents();
+    const auto progress = window.progress();
+    ASSERT_EQ(progress.size(), 2u);
+    EXPECT_EQ(progress[0].Percent, 5);
+    EXPECT_EQ(progress[0].Elapsed, "0:01");
+    EXPECT_EQ(progress[0].Estimated, "0:05");
+    EXPECT_EQ(progress[1].Percent, 100);
+    EXPECT_EQ(p.PercentColumn, 15);
+}
+
+TEST_F(EncoderTest, DecodeParser)
+{
+    TMp3EncodeProcess p;
+    p.Window = &window;
+    p.StartTime = QDateTime::currentDateTime().addSecs(-30);
+    p.ParseDecodeOutput(
+        "input:  x.mp3\nFrame#   100/   200  128 kbps\rFrame#     5/     0\rFrame#     5/   abc\r");
+    QCoreApplication::processEvents();
+    const auto progress = window.progress();
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_EQ(progress[0].Percent, 50);
+    EXPECT_EQ(progress[0].Elapsed, "00:30");
+    EXPECT_EQ(progress[0].Estimated, "01:00");
+}
+
+TEST_F(EncoderTest, OverwriteQuestion)
+{
+    const QString out = home.root() + "/exists.mp3";
+    WriteFileText(out, "old");
+    TMp3EncodeProcess p;
+    prepare(p, home.root() + "/in.wav", out, 2);
+    p.Start();
+    EXPECT_FALSE(p.IsRunning());
+    ASSERT_EQ(prompt.questions.size(), 1);
+    EXPECT_EQ(prompt.questions[0], "Sondrel|" + out + " has existed,overite it?");
+    EXPECT_TRUE(window.received.empty()); // posted, not sent
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window.notices(2000).size(), 1u);
+    EXPECT_EQ(window.notices(2000)[0].ResultCode, 0);
+
+    // Yes, but someone holds the file.
+    prompt.answer = true;
+    const int fd = ::open(QFile::encodeName(out).constData(), O_RDWR);
+    ASSERT_TRUE(LockOpenFile(fd, true));
+    p.Start();
+    QCoreApplication::processEvents();
+    ::close(fd);
+    ASSERT_EQ(window.notices(2000).size(), 2u);
+    EXPECT_EQ(window.notices(2000)[1].ResultCode, 1);
+
+    // Extraction (kind 1) and the recorder (kind 4) overwrite without asking.
+    fakeProgram("lame", "exit 0\n");
+    prompt.questions.clear();
+    for (uint8_t kind : {uint8_t(1), uint8_t(4)}) {
+        prepare(p, home.root() + "/in.wav", out, kind);
+        p.Start();
+        ASSERT_TRUE(WaitFor([&] { return window.notices(2000).size() == size_t(kind == 1 ? 3 : 4); }));
+    }
+    EXPECT_TRUE(prompt.questions.isEmpty());
+    EXPECT_EQ(window.notices(2000).back().ResultCode, 2);
+}
+
+TEST_F(EncoderTest, MissingEncoderRaises)
+{
+    TMp3EncodeProcess p;
+    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    qputenv("PATH_SAVED", qgetenv("PATH"));
+    qputenv("PATH", QFile::encodeName(home.root()));
+    try {
+        p.Start();
+        FAIL() << "no exception";
+    } catch (const EProcessError &e) {
+        EXPECT_STREQ(e.what(), "Error while creating mp3 encoding process!2");
+    }
+    qputenv("PATH", qgetenv("PATH_SAVED"));
+    EXPECT_FALSE(p.IsRunning());
+}
+
+TEST_F(EncoderTest, OutputAfterTheEndIsParsedBeforeTheCompletion)
+{
+    fakeProgram("lame", "printf '%s\\r%s\\n' '" + LameLine("( 5") + "' '" + LameLine("100") + "'\nexit 3\n");
+    TMp3EncodeProcess p;
+    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(2000));
+    const int done = indexOf(2000);
+    EXPECT_EQ(window.notices(2000).size(), 1u);
+    EXPECT_EQ(window.notices(2000)[0].ResultCode, 2); // whatever the exit code
+    ASSERT_EQ(window.progress().size(), 2u);
+    EXPECT_LT(indexOf(100), done);
+}
+
+TEST_F(EncoderTest, StopEndsTheChildWithoutAReport)
+{
+    const QString pidFile = home.root() + "/pid";
+    fakeProgram("lame",
+                "echo $$ > '" + pidFile + "'\nprintf '%s\\n' '" + LameLine("( 5") + "'\nexec sleep 600\n");
+    TMp3EncodeProcess p;
+    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(5));
+    const pid_t child = ReadFileText(pidFile).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    p.Stop(0);
+    EXPECT_FALSE(p.Active);
+    ASSERT_TRUE(WaitFor([&] { return ::kill(child, 0) != 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.notices(2000).empty());
+}
+
+TEST_F(EncoderTest, RealLameEncodesAndDecodes)
+{
+    const QString wav = home.root() + "/in.wav";
+    const QString mp3 = home.root() + "/out.mp3";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "20", "sine", "440"}),
+        0);
+    TMp3EncodeProcess p;
+    prepare(p, wav, mp3, 2);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(2000));
+    auto progress = window.progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().Percent, 100);
+    for (size_t i = 1; i < progress.size(); ++i)
+        EXPECT_GE(progress[i].Percent, progress[i - 1].Percent);
+    EXPECT_TRUE(progress.back().Elapsed.contains(':'));
+    EXPECT_TRUE(progress.back().Estimated.contains(':'));
+    EXPECT_EQ(window.notices(2000).size(), 1u);
+    EXPECT_EQ(window.notices(2000)[0].ResultCode, 2);
+    EXPECT_EQ(window.received.back().info.Percent, 2000);
+    EXPECT_GT(QFileInfo(mp3).size(), 100000);
+
+    window.received.clear();
+    const QString back = home.root() + "/back.wav";
+    prepare(p, mp3, back, 3, false);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(2000));
+    progress = window.progress();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().Percent, 100);
+    EXPECT_EQ(progress.back().Elapsed.size(), 5); // computed, "mm:ss"
+    EXPECT_EQ(window.notices(2000).size(), 1u);
+    EXPECT_EQ(window.received.back().info.Percent, 2000);
+    EXPECT_NEAR(double(QFileInfo(back).size()), 44 + 20 * 44100 * 4, 44100 * 4 / 10);
+}
+
+TEST_F(EncoderTest, WmaCommandLines)
+{
+    AppSettings.WMAOptions.BitRate = 40;
+    EXPECT_EQ(TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", "/a.wav", "/a.wma"),
+              "/p/WM8EUTIL -input \"/a.wav\" -output \"/a.wma\" -a_setting 64_44_2");
+    EXPECT_EQ(AppSettings.WMAOptions.BitRate, 8);
+    AppSettings.WMAOptions.BitRate = 0;
+    AppSettings.Use = true;
+    AppSettings.DiscInfo.Comment = "Live at Pompeii";
+    const QString line = TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", "/a.wav", "/a.wma");
+    EXPECT_EQ(line, "/p/WM8EUTIL -input \"/a.wav\" -output \"/a.wma\" -a_setting 192_48_2 -description "
+                    "\"Live at Pompeii\"");
+    AppSettings.DiscInfo.Artist = "Pink Floyd";
+    EXPECT_EQ(SplitCommandLine(TWMAEncodeProcess::BuildCommandLine("W", "a", "b")),
+              QStringList({"W", "-input", "a", "-output", "b", "-a_setting", "192_48_2", "-author",
+                           "Pink Floyd", "-description", "Live at Pompeii"}));
+    EXPECT_STREQ(WmaProfiles[8].text, "44.100 kHz,  64 kbit/s, Stereo");
+    EXPECT_EQ(WmaProfiles[32].sizeRatio, 261485);
+}
+
+TEST_F(EncoderTest, WmaMissingEncoder)
+{
+    TWMAEncodeProcess p;
+    prepare(p, "a.wav", home.root() + "/a.wma", 6);
+    p.Start();
+    ASSERT_EQ(prompt.notices.size(), 1);
+    EXPECT_TRUE(prompt.notices[0].startsWith("Sondrel|Can not find WMA encoder,please contact with "));
+    ASSERT_EQ(window.notices(5000).size(), 1u); // sent: here already
+    EXPECT_EQ(window.notices(5000)[0].ResultCode, 0);
+    EXPECT_FALSE(p.IsRunning());
+}
+
+TEST_F(EncoderTest, WmaReportsAndQuestions)
+{
+    fakeProgram("WM8EUTIL", "printf 'ERROR: cannot read a.wav\\nEncoding: 100%%\\n'\n");
+    TWMAEncodeProcess p;
+    prepare(p, "a.wav", home.root() + "/a.wma", 6);
+    p.Start();
+    ASSERT_TRUE(WaitFor([&] { return window.notices(5000).size() == 2; }));
+    EXPECT_EQ(window.notices(5000)[0].ResultCode, 8);
+    EXPECT_EQ(window.notices(5000)[0].Elapsed, "ERROR: cannot read a.wav");
+    EXPECT_EQ(window.notices(5000)[1].ResultCode, 2);
+    EXPECT_TRUE(window.notices(100).empty());
+
+    window.received.clear();
+    fakeProgram("WM8EUTIL", "printf 'Encoding: 100%%\\n'\n");
+    WriteFileText(home.root() + "/a.wma", "old");
+    prompt.answer = true;
+    prepare(p, "a.wav", home.root() + "/a.wma", 4); // only kind 1 skips the question
+    p.Start();
+    EXPECT_EQ(prompt.questions.size(), 1);
+    ASSERT_TRUE(WaitFor([&] { return window.notices(5000).size() == 1; }));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window.notices(100).size(), 1u);
+    EXPECT_EQ(window.notices(100)[0].Elapsed, "00:01");
+    EXPECT_EQ(window.notices(100)[0].Estimated, "00:01");
+}
+
+TEST_F(EncoderTest, RealWmaEncoder)
+{
+    ASSERT_TRUE(QFile::copy(BuiltProgram("WM8EUTIL"), home.programFolder() + "WM8EUTIL"));
+    QFile::setPermissions(home.programFolder() + "WM8EUTIL",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString wav = home.root() + "/in.wav";
+    const QString wma = home.root() + "/out.wma";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "3", "sine", "440"}), 0);
+    AppSettings.WMAOptions.BitRate = 20; // 22.050 kHz, 20 kbit/s, mono
+    AppSettings.Use = true;
+    AppSettings.DiscInfo.Artist = "Pink Floyd";
+    TWMAEncodeProcess p;
+    prepare(p, wav, wma, 6);
+    p.Start();
+    ASSERT_TRUE(WaitFor([&] { return !window.notices(5000).empty(); }, 60000));
+    EXPECT_EQ(window.notices(5000)[0].ResultCode, 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.notices(100).size(), 1u);
+
+    QByteArray output;
+    ASSERT_EQ(
+        RunProgram("ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", wma}, &output),
+        0);
+    const QJsonObject json = QJsonDocument::fromJson(output).object();
+    const QJsonObject stream = json["streams"].toArray().first().toObject();
+    EXPECT_EQ(stream["codec_name"].toString(), "wmav2");
+    EXPECT_EQ(stream["sample_rate"].toString(), "22050");
+    EXPECT_EQ(stream["channels"].toInt(), 1);
+    // The file's timeline holds the encoder's one frame of priming (2048 samples) besides the audio.
+    EXPECT_NEAR(stream["duration"].toString().toDouble(), 3.0, 2048.0 / 22050 + 0.002);
+    EXPECT_EQ(json["format"].toObject()["tags"].toObject()["artist"].toString(), "Pink Floyd");
+}
+
+} // namespace
