@@ -3,6 +3,27 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
+#include <cmath>
+
+QString MinutesSeconds(int64_t seconds)
+{
+    const auto part = [](int64_t v) {
+        return (v < 10 ? QStringLiteral("0") : QString()) + QString::number(v);
+    };
+    return part(seconds / 60) + QLatin1Char(':') + part(seconds % 60);
+}
+
+TProcessInfo ProgressNotice(int32_t percent, double elapsedSeconds)
+{
+    TProcessInfo info;
+    info.Percent = percent;
+    if (percent != 0) {
+        const int64_t elapsed = std::llround(elapsedSeconds);
+        info.Elapsed = MinutesSeconds(elapsed);
+        info.Estimated = MinutesSeconds(std::llround(double(elapsed) * 100.0 / percent));
+    }
+    return info;
+}
 
 TMessageEvent::TMessageEvent(int message, intptr_t wParam, intptr_t lParam)
     : QEvent(MessageEventType(message)), m_message(message), m_wParam(wParam), m_lParam(lParam)

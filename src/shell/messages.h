@@ -38,6 +38,13 @@ struct TProcessInfo {
     int32_t ResultCode = 0;
 };
 
+// "mm:ss": minutes and seconds, each with at least two digits (minutes may take more).
+QString MinutesSeconds(int64_t seconds);
+
+// A progress notice: Percent, and when it is not 0 the elapsed time and the estimated whole time computed
+// from it (elapsed × 100 / Percent); both texts stay empty at 0 per cent.
+TProcessInfo ProgressNotice(int32_t percent, double elapsedSeconds);
+
 class TMessageEvent final : public QEvent {
 public:
     TMessageEvent(int message, intptr_t wParam, intptr_t lParam);

@@ -1,0 +1,170 @@
+#include "cdripthread.h"
+
+#include "audio/aufilestream.h"
+#include "shell/messages.h"
+#include "shell/settings.h"
+#include "wavheader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int32_t tocFrames(const TToc &toc, int entry)
+{
+    return TocEntryFrames(toc.tracks[entry]);
+}
+
+} // namespace
+
+TCDRipThread::TCDRipThread(int trackIndex, const QString &fileBase)
+    : TrackIndex(trackIndex), FileBase(fileBase)
+{
+}
+
+TCDRipThread::~TCDRipThread()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TCDRipThread::Resume()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] {
+            Execute();
+            m_finished = true;
+        });
+}
+
+QString TCDRipThread::FilePath() const
+{
+    return m_path;
+}
+
+void TCDRipThread::Execute()
+{
+    if (ModifyCDParms(CDHandle, CDP_MSF, 1) == 0) {
+        PostMessage(NotifyWindow, WM_RIPERROR, 0, 1);
+        return;
+    }
+    TToc toc;
+    if (ReadTOC(CDHandle, &toc) != 1 || TrackIndex < 1 || TrackIndex > toc.lastTrack - toc.firstTrack + 1) {
+        PostMessage(NotifyWindow, WM_RIPERROR, 0, 2);
+        return;
+    }
+    const uint32_t start = uint32_t(tocFrames(toc, TrackIndex - 1) - tocFrames(toc, 0));
+    uint32_t length = uint32_t(std::max(tocFrames(toc, TrackIndex) - tocFrames(toc, TrackIndex - 1), 0));
+    const TCommonOptions &options = AppSettings.CommonOptions;
+    if (options.EnableRipTime)
+        length = std::min<uint32_t>(length, uint32_t(std::max(options.RipTime, 0)) * 75);
+    m_path = options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");
+
+    std::unique_ptr<TAuFileStream> file;
+    try {
+        file = std::make_unique<TAuFileStream>(m_path, TAuFileStream::fmCreate);
+    } catch (const std::exception &) {
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 5});
+        return;
+    }
+    const QByteArray emptyHeader = CdAudioWavHeader(0);
+    bool failed = file->write(emptyHeader) != emptyHeader.size();
+
+    const auto begun = Clock::now();
+    uint32_t done = 0;
+    std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
+    while (!failed && done != length) {
+        const uint32_t n = length - done < 10 ? length % 10 : 10;
+        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
+        buffer->startFrame = start + done;
+        buffer->numFrames = n;
+        buffer->maxLen = n * CD_SECTOR_BYTES;
+        buffer->len = buffer->status = 0;
+        buffer->startOffset = 0;
+        if (ReadCDAudioLBA(CDHandle, buffer) == 1) {
+            const int64_t bytes = buffer->len;
+            failed = file->write(reinterpret_cast<const char *>(buffer->buf + buffer->startOffset), bytes) !=
+                     bytes;
+        } else {
+            failed = true;
+        }
+        done += n;
+        PostProcessInfo(NotifyWindow,
+                        ProgressNotice(int32_t(uint64_t(done) * 100 / length), secondsSince(begun)));
+        if (StopRequested)
+            break;
+    }
+
+    if (failed) {
+        file.reset();
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 3});
+        return;
+    }
+    const int64_t fileLength = file->size();
+    file->seek(0);
+    file->write(CdAudioWavHeader(uint32_t(fileLength - 44)));
+    file.reset();
+    if (StopRequested)
+        return;
+    if (options.IsNormalize)
+        Normalize(m_path, options.NormalizePercent, NotifyWindow);
+    PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 0});
+}
+
+bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *receiver)
+{
+    PostProcessInfo(receiver, TProcessInfo{ProcessEvent::NormalizeBegins, QString(), QString(), 0});
+    const QFileInfo info(wavPath);
+    const QString temporary =
+        info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".nor");
+    const float gain = float(percent) / 100.0f;
+    QFile in(wavPath);
+    QFile out(temporary);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const int64_t length = in.size();
+    const auto begun = Clock::now();
+    const QByteArray header = in.read(44);
+    bool ok = out.write(header) == header.size();
+    int64_t processed = 44;
+    char block[2048];
+    while (ok) {
+        PostProcessInfo(receiver,
+                        ProgressNotice(int32_t(length ? processed * 100 / length : 0), secondsSince(begun)));
+        const int64_t got = in.read(block, sizeof block);
+        if (got <= 0)
+            break;
+        for (int64_t i = 0; i + 1 < got; i += 2) {
+            const int16_t s = qFromLittleEndian<int16_t>(block + i);
+            const float scaled = std::nearbyint(float(s) * gain);
+            qToLittleEndian<int16_t>(int16_t(std::clamp(scaled, -32768.0f, 32767.0f)), block + i);
+        }
+        ok = out.write(block, got) == got;
+        processed += got;
+    }
+    in.close();
+    out.close();
+    if (!ok) {
+        QFile::remove(temporary);
+        return false;
+    }
+    if (QFile::remove(wavPath))
+        QFile::rename(temporary, wavPath);
+    return true;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "cdrom/cdaccess.h"
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+// Reads one audio track through the CD access calls into a WAV file in the output folder (16-bit stereo,
+// 44100 Hz), optionally scales its volume afterwards (normalisation), and reports to NotifyWindow by posted
+// messages: WM_RIPERROR when the drive cannot be set up, and WM_PROCESSINFO notices (progress; 999 when
+// normalisation begins; exactly one 1000 at the end of a read, with ResultCode 0 done, 3 read error, 5 the
+// file could not be created). After a stop request nothing more is posted.
+//
+// Created idle; the job window sets CDHandle and NotifyWindow, then calls Resume. The window must outlive the
+// thread: destroying this object waits for the thread (set StopRequested first to end it early).
+class TCDRipThread final {
+public:
+    TCDRipThread(int trackIndex, const QString &fileBase);
+    ~TCDRipThread();
+    TCDRipThread(const TCDRipThread &) = delete;
+    TCDRipThread &operator=(const TCDRipThread &) = delete;
+
+    void Resume();
+    bool Finished() const { return m_finished; }
+    // The WAV file of the track, once set up.
+    QString FilePath() const;
+
+    const int TrackIndex;
+    const QString FileBase;
+    HCDROM CDHandle = 0;
+    QObject *NotifyWindow = nullptr;
+    std::atomic<uint8_t> StopRequested{0};
+
+    // Scales every 16-bit sample after the 44-byte header of a WAV file by percent / 100, rounding ties to
+    // even, through a temporary ".nor" file that then replaces it. Progress goes to the receiver; false when
+    // a file could not be opened or created (the WAV is then left as it was).
+    static bool Normalize(const QString &wavPath, int percent, QObject *receiver);
+
+private:
+    void Execute();
+
+    std::thread m_thread;
+    std::atomic<bool> m_finished{false};
+    QString m_path;
+};

@@ -1,0 +1,198 @@
+#include "cdrom/cddrivelist.h"
+#include "jobs/cdripthread.h"
+#include "jobs/wavheader.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+#include "wavtestsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QtEndian>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CDRipThreadTest : public ::testing::Test {
+protected:
+    TestHome home;
+    MessageCollector window;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/out";
+    HCDROM handle = 0;
+
+    CDRipThreadTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+        AppSettings.CommonOptions.OutputFolder = out;
+    }
+    ~CDRipThreadTest() override
+    {
+        CloseDriveHandle(handle);
+        SetRealCdDrivesEnabled(true);
+    }
+
+    QByteArray disc(const QStringList &tracks)
+    {
+        EXPECT_TRUE(MakeDisc(images + "disc.cue", tracks));
+        TCDList list;
+        std::memset(&list, 0, sizeof list);
+        list.max = 8;
+        GetCDList(&list);
+        TGetCDHand request{};
+        request.size = 12;
+        request.ver = 1;
+        request.ha = list.cd[0].ha;
+        request.tgt = list.cd[0].tgt;
+        handle = GetCDHandle(&request);
+        EXPECT_NE(handle, 0u);
+        return ReadFileBytes(images + "disc.bin");
+    }
+
+    // Reads the track to its end; the notices are in window.
+    QString rip(int track, bool stopAtOnce = false)
+    {
+        TCDRipThread thread(track, QString("Track %1").arg(track));
+        thread.CDHandle = handle;
+        thread.NotifyWindow = &window;
+        if (stopAtOnce)
+            thread.StopRequested = 1;
+        thread.Resume();
+        EXPECT_TRUE(WaitFor([&] { return thread.Finished(); }));
+        QCoreApplication::processEvents();
+        return thread.FilePath();
+    }
+
+    int progressCount() const { return int(window.progress().size()); }
+};
+
+uint32_t U32(const QByteArray &b, int at)
+{
+    return qFromLittleEndian<uint32_t>(b.constData() + at);
+}
+
+TEST_F(CDRipThreadTest, WholeBlocksAndAShortLastOne)
+{
+    const QByteArray image = disc({"300,music", "257,noise", "100,tone"});
+    const QString first = rip(1);
+    EXPECT_EQ(first, out + "/Track 1.wav");
+    EXPECT_EQ(progressCount(), 30);
+    ASSERT_EQ(window.notices(1000).size(), 1u);
+    EXPECT_EQ(window.notices(1000)[0].ResultCode, 0);
+    EXPECT_EQ(window.received.back().info.Percent, 1000);
+    QByteArray wav = ReadFileBytes(first);
+    ASSERT_EQ(wav.size(), 44 + 300 * 2352);
+    EXPECT_EQ(wav.left(44), CdAudioWavHeader(300 * 2352));
+    EXPECT_EQ(wav.mid(44), image.left(300 * 2352));
+
+    window.received.clear();
+    const QString second = rip(2);
+    EXPECT_EQ(progressCount(), 26); // 25 blocks of 10 and one of 7
+    EXPECT_EQ(window.progress().back().Percent, 100);
+    wav = ReadFileBytes(second);
+    EXPECT_EQ(U32(wav, 40), 257u * 2352u);
+    EXPECT_EQ(U32(wav, 4), 257u * 2352u + 36u);
+    EXPECT_EQ(wav.mid(44), image.mid(300 * 2352, 257 * 2352));
+
+    // The last track is measured to the lead-out.
+    window.received.clear();
+    wav = ReadFileBytes(rip(3));
+    EXPECT_EQ(wav.mid(44), image.mid(557 * 2352));
+}
+
+TEST_F(CDRipThreadTest, RipTimeLimit)
+{
+    const QByteArray image = disc({"00:45:00,music", "100"});
+    AppSettings.CommonOptions.EnableRipTime = true;
+    AppSettings.CommonOptions.RipTime = 30;
+    const QByteArray wav = ReadFileBytes(rip(1));
+    EXPECT_EQ(wav.size(), 44 + 2250 * 2352);
+    EXPECT_EQ(wav.mid(44), image.left(2250 * 2352));
+}
+
+TEST_F(CDRipThreadTest, StopLeavesAValidFileAndNoCompletion)
+{
+    disc({"500,music"});
+    const QByteArray wav = ReadFileBytes(rip(1, true));
+    EXPECT_EQ(wav.size(), 44 + 10 * 2352);
+    EXPECT_EQ(U32(wav, 40), 10u * 2352u);
+    EXPECT_TRUE(window.notices(1000).empty());
+}
+
+TEST_F(CDRipThreadTest, ReadFailureKeepsThePartialFile)
+{
+    disc({"--bad", "125", "300,music"});
+    const QString path = rip(1);
+    ASSERT_EQ(window.notices(1000).size(), 1u);
+    EXPECT_EQ(window.notices(1000)[0].ResultCode, 3);
+    const QByteArray wav = ReadFileBytes(path);
+    EXPECT_EQ(wav.size(), 44 + 120 * 2352);
+    EXPECT_EQ(U32(wav, 40), 0u); // the header was never made final
+}
+
+TEST_F(CDRipThreadTest, SetUpFailures)
+{
+    disc({"100"});
+    AppSettings.CommonOptions.OutputFolder = home.root() + "/no such folder";
+    rip(1);
+    ASSERT_EQ(window.notices(1000).size(), 1u);
+    EXPECT_EQ(window.notices(1000)[0].ResultCode, 5);
+
+    window.received.clear();
+    CloseDriveHandle(handle);
+    rip(1);
+    handle = 0;
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].message, WM_RIPERROR);
+    EXPECT_EQ(window.received[0].lParam, 1);
+}
+
+QByteArray Samples16(std::initializer_list<int16_t> values)
+{
+    QByteArray out;
+    for (int16_t v : values)
+        out.append(reinterpret_cast<const char *>(&v), 2);
+    return out;
+}
+
+TEST_F(CDRipThreadTest, NormalisationScalesEverySample)
+{
+    const QString wav = out + "/n.wav";
+    const QByteArray samples = Samples16({3, -3, 5, -5, 1000, -32768, 32767, 0});
+    const QByteArray file = CdAudioWavHeader(uint32_t(samples.size())) + samples;
+    WriteBytes(wav, file);
+    ASSERT_TRUE(TCDRipThread::Normalize(wav, 100, &window));
+    EXPECT_EQ(ReadFileBytes(wav), file);
+    ASSERT_TRUE(TCDRipThread::Normalize(wav, 50, &window));
+    EXPECT_EQ(ReadFileBytes(wav).mid(44), Samples16({2, -2, 2, -2, 500, -16384, 16384, 0}));
+    EXPECT_FALSE(QFileInfo::exists(out + "/n.nor"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.notices(999).size(), 2u);
+
+    // A long file streams through in 2048-byte blocks, reporting as it goes.
+    window.received.clear();
+    WriteBytes(wav, CdAudioWavHeader(200000) + QByteArray(200000, '\x10'));
+    ASSERT_TRUE(TCDRipThread::Normalize(wav, 95, &window));
+    QCoreApplication::processEvents();
+    EXPECT_GT(window.progress().size(), 90u);
+    EXPECT_EQ(ReadFileBytes(wav).size(), 200044);
+}
+
+TEST_F(CDRipThreadTest, NormalisationThatCannotWriteKeepsTheFileAndStillCompletes)
+{
+    disc({"100,music"});
+    AppSettings.CommonOptions.IsNormalize = true;
+    AppSettings.CommonOptions.NormalizePercent = 50;
+    QDir().mkpath(out + "/Track 1.nor"); // a folder where the temporary file should go
+    const QString path = rip(1);
+    ASSERT_EQ(window.notices(1000).size(), 1u);
+    EXPECT_EQ(window.notices(1000)[0].ResultCode, 0);
+    EXPECT_EQ(window.notices(999).size(), 1u);
+    EXPECT_EQ(QFileInfo(path).size(), 44 + 100 * 2352);
+}
+
+} // namespace
