@@ -2,7 +2,16 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
-runs=${RUNS:-3}
+runs=${RUNS:-5}
+
+# Work in memory where there is room, so that disk write-back does not blur the timings.
+make_workdir() {
+    if [ -d /dev/shm ] && [ "$(df --output=avail -k /dev/shm | tail -1)" -gt 4000000 ]; then
+        mktemp -d /dev/shm/sondrel-bench.XXXXXX
+    else
+        mktemp -d
+    fi
+}
 
 build_project() {
     "$root/scripts/setup.sh"
@@ -10,18 +19,21 @@ build_project() {
     cmake --build "$build" -j2 >/dev/null
 }
 
-# best_time CMD...: the fastest wall-clock time of $runs runs, in seconds.
+# best_time OUTPUT CMD...: the median wall-clock time of $runs runs of CMD, in seconds; OUTPUT (the file
+# the command writes) is removed before each run, so every run writes a new file.
 best_time() {
-    local best="" t
+    local output=$1
+    shift
+    local times=()
     for _ in $(seq "$runs"); do
+        rm -f "$output"
         local start end
         start=$(date +%s.%N)
         "$@" >/dev/null 2>&1
         end=$(date +%s.%N)
-        t=$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')
-        if [ -z "$best" ] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+        times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')")
     done
-    printf '%.3f\n' "$best"
+    printf '%s\n' "${times[@]}" | sort -g | awk '{ t[NR] = $1 } END { printf "%.3f\n", t[int((NR + 1) / 2)] }'
 }
 
 # report NAME OURS PEER PEERNAME

@@ -4,13 +4,13 @@
 # 1-minute and a 10-minute input, which should be the same.
 source "$(dirname "$0")/lib.sh"
 build_project
-work=$(mktemp -d)
+work=$(make_workdir)
 trap 'rm -rf "$work"' EXIT
 sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth 600 sine 100-8000 sine 440 gain -n -1
 sox -n -r 44100 -c 2 -b 16 "$work/short.wav" synth 60 sine 100-8000 sine 440 gain -n -1
 for rate in 48000 22050; do
-    ours=$(best_time "$build/bin/bench_audio" resample "$work/in.wav" "$work/ours.wav" $rate)
-    peer=$(best_time sox "$work/in.wav" -r $rate "$work/peer.wav" rate -q)
+    ours=$(best_time "$work/ours.wav" "$build/bin/bench_audio" resample "$work/in.wav" "$work/ours.wav" $rate)
+    peer=$(best_time "$work/peer.wav" sox "$work/in.wav" -r $rate "$work/peer.wav" rate -q)
     report "10 min 44100 -> $rate Hz" "$ours" "$peer" "sox rate -q"
 done
 long=$("$build/bin/bench_audio" resample "$work/in.wav" "$work/ours.wav" 48000 | awk '{print $2}')

@@ -12,7 +12,7 @@ packages=(
     # running without a display, and screenshots
     xvfb xauth
     # CD access
-    libcdio-dev cd-paranoia
+    libcdio-dev libcdio-paranoia-dev cd-paranoia
     # audio
     libmpg123-dev
     # the users' other tools, which the tests check our files against

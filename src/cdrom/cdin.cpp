@@ -1,0 +1,266 @@
+#include "cdin.h"
+
+#include "audio/auexception.h"
+#include "cdrip.h"
+#include "shell/folders.h"
+#include "shell/inifile.h"
+
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr int chunkBytes = 176400;
+
+// Once per process: the ripping calls are initialised and their settings file is written.
+void bindLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        IniFile ini(SettingsFolder() + QStringLiteral("cdr.ini"));
+        ini.writeString(QStringLiteral("CD-ROM"), QStringLiteral("nActive"), QStringLiteral("0"));
+        ini.save();
+        CR_Init(1);
+    });
+}
+
+int32_t sectorOfEntry(uint64_t entry)
+{
+    return int32_t(uint32_t(entry));
+}
+
+} // namespace
+
+TCDIn::TCDIn(QObject *parent) : TAuInput(parent), m_buffer(chunkBytes)
+{
+    bindLibrary();
+}
+
+TCDIn::~TCDIn()
+{
+    if (m_reading)
+        CR_CloseRipper();
+}
+
+void TCDIn::activate()
+{
+    if (UseCount == 0)
+        CR_SetActiveCDROM(m_currentDrive);
+    ++UseCount;
+}
+
+void TCDIn::deactivate()
+{
+    if (UseCount > 0)
+        --UseCount;
+}
+
+void TCDIn::requireIdle() const
+{
+    if (m_reading)
+        throw EAuException(QStringLiteral("The component is busy"));
+}
+
+int TCDIn::DrivesCount()
+{
+    return CR_GetNumCDROM();
+}
+
+void TCDIn::SetCurrentDrive(int index)
+{
+    if (index >= 0 && index < CR_GetNumCDROM())
+        m_currentDrive = index;
+}
+
+QString TCDIn::DriveName()
+{
+    activate();
+    CDROMPARAMS *p = CR_GetStructPointer();
+    CR_GetCDROMParameters(p);
+    const QString name = QString::fromUtf8(CR_GetDriveID(p));
+    if (!EnableJitterCorrection)
+        EnableJitterCorrection = CR_GetJitterCorrection(p) != 0;
+    deactivate();
+    return name;
+}
+
+bool TCDIn::MediaPresent()
+{
+    activate();
+    int status = 0;
+    CR_IsMediaLoaded(&status);
+    deactivate();
+    return status == 0;
+}
+
+int TCDIn::TracksCount()
+{
+    activate();
+    const int count = CR_ReadToc() == CDEX_OK ? CR_GetNumTocEntries() : -1;
+    deactivate();
+    return count;
+}
+
+TCDTrackInfo TCDIn::TrackInfo(int track)
+{
+    if (track < 1 || track > TracksCount())
+        throw EAuException(QStringLiteral("Track out of range."));
+    activate();
+    const uint64_t entry = CR_GetTocEntry(track - 1);
+    const uint64_t next = CR_GetTocEntry(track);
+    deactivate();
+    const int32_t sectors = sectorOfEntry(next) - sectorOfEntry(entry);
+    TCDTrackInfo info;
+    info.Min = uint8_t(sectors / 4500);
+    info.Sec = uint8_t(sectors / 75 % 60);
+    info.Frame = uint8_t(sectors % 75);
+    info.DataTrack = uint8_t(entry >> 32) == 4;
+    return info;
+}
+
+void TCDIn::SetStartTrack(int32_t track)
+{
+    requireIdle();
+    m_startTrack = track;
+    m_startPos = TCDPosition{track, 0, 0, 0};
+}
+
+void TCDIn::SetEndTrack(int32_t track)
+{
+    requireIdle();
+    m_endTrack = track;
+    m_endPos = TCDPosition{track + 1, 0, 0, 0};
+}
+
+void TCDIn::SetStartPos(const TCDPosition &position)
+{
+    requireIdle();
+    m_startPos = position;
+}
+
+void TCDIn::SetEndPos(const TCDPosition &position)
+{
+    requireIdle();
+    m_endPos = position;
+    if (m_endPos.Track == 100)
+        m_endPos.Track = TracksCount() + 1;
+}
+
+int32_t TCDIn::sectorOf(const TCDPosition &position)
+{
+    activate();
+    const int32_t base = sectorOfEntry(CR_GetTocEntry(position.Track - 1));
+    deactivate();
+    return base + position.Min * 4500 + position.Sec * 75 + position.Frame;
+}
+
+int64_t TCDIn::CurrentSize()
+{
+    if (m_reading)
+        return m_ripSize;
+    activate();
+    const bool toc = CR_ReadToc() == CDEX_OK;
+    deactivate();
+    if (!toc)
+        return 0;
+    return (int64_t(sectorOf(m_endPos)) - sectorOf(m_startPos) + 1) * 2352;
+}
+
+int TCDIn::TotalSeconds()
+{
+    return int(std::llround(double(Samples()) / 44100.0));
+}
+
+void TCDIn::DoInit()
+{
+    requireIdle();
+    activate();
+    try {
+        CDROMPARAMS *p = CR_GetStructPointer();
+        CR_GetCDROMParameters(p);
+        CR_SetJitterCorrection(p, EnableJitterCorrection ? -1 : 0);
+        if (ReadSectors)
+            CR_SetReadSectors(p, ReadSectors);
+        if (OverlapSectors)
+            CR_SetOverlapSectors(p, OverlapSectors);
+        if (CompareSectors)
+            CR_SetCompareSectors(p, CompareSectors);
+        CR_SetEnableMultiRead(p, MultiReadCount > 0 ? -1 : 0);
+        CR_SetMultiReadCount(p, MultiReadCount);
+        CR_SetParanoidMode(p, Paranoid ? -1 : 0);
+        CR_SetParanoiaMode(p, ParanoiaMode);
+        CR_LockCDTrayWhileRipping(p, LockTray ? 1 : 0);
+        CR_SetCDROMParameters(p);
+
+        if (!MediaPresent())
+            throw EAuException(QStringLiteral("The drive is not ready"));
+        const int tracks = TracksCount();
+        if (m_startPos.Track < 1 || m_startPos.Track > tracks)
+            throw EAuException(QStringLiteral("The start track out of range"));
+        if (uint8_t(CR_GetTocEntry(m_startPos.Track - 1) >> 32) == 4)
+            throw EAuException(QStringLiteral("Trying to rip a data track"));
+        if (m_endPos.Track < 1 || m_endPos.Track > tracks + 1)
+            throw EAuException(QStringLiteral("The end track out of range"));
+
+        const int32_t start = sectorOf(m_startPos);
+        const int32_t end = sectorOf(m_endPos);
+        m_ripSize = std::max<int32_t>(end - start, 0) * 2352;
+        // While reading, Size is the size of the read itself (one sector less than announced beforehand).
+        Size = m_ripSize;
+        Position = 0;
+        m_bufferLength = m_readOffset = 0;
+        int bufferSize = chunkBytes;
+        if (CR_OpenRipper(&bufferSize, start, end) != CDEX_OK)
+            throw EAuException(QStringLiteral("The drive is not ready"));
+        m_reading = true;
+        Busy = true;
+    } catch (...) {
+        deactivate();
+        throw;
+    }
+    deactivate();
+}
+
+void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
+{
+    if (!m_reading)
+        throw EAuException(QStringLiteral("The Stream is not opened"));
+    if (m_readOffset >= m_bufferLength) {
+        int length = 0;
+        int abort = 0;
+        if (CR_RipChunk(m_buffer.data(), &length, &abort) == CDEX_READ_ERROR)
+            throw EAuException(QStringLiteral("Read error at sector %1").arg(CR_GetLastErrorSector()));
+        m_bufferLength = uint32_t(std::max(length, 0));
+        m_readOffset = 0;
+        if (m_bufferLength == 0) {
+            buffer = nullptr;
+            bytes = 0;
+            return;
+        }
+    }
+    bytes = std::min(bytes, m_bufferLength - m_readOffset);
+    buffer = m_buffer.data() + m_readOffset;
+    m_readOffset += bytes;
+    Position += bytes;
+}
+
+void TCDIn::DoFlush()
+{
+    if (!m_reading)
+        return;
+    JitterErrors = CR_GetNumberOfJitterErrors();
+    CR_CloseRipper();
+    m_reading = false;
+    Busy = false;
+    Size = 0;
+}
+
+void TCDIn::Reset()
+{
+    try {
+        Flush();
+    } catch (...) {
+    }
+    m_reading = false;
+    Busy = false;
+}

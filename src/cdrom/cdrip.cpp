@@ -1,0 +1,401 @@
+#include "cdrip.h"
+
+#include "cddrivelist.h"
+#include "cdmedium.h"
+
+#include <QList>
+#include <algorithm>
+#include <cdio/cdio.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Ripper {
+    std::unique_ptr<CdMedium> medium; // a medium of its own, so reading never disturbs the drive questions
+    cdrom_drive_t *drive = nullptr;
+    cdrom_paranoia_t *paranoia = nullptr;
+    int32_t next = 0;
+    int32_t end = 0;
+    int chunkSectors = 75;
+
+    ~Ripper()
+    {
+        if (paranoia)
+            cdio_paranoia_free(paranoia);
+        if (drive)
+            cdio_cddap_close_no_free_cdio(drive);
+    }
+};
+
+struct State {
+    std::recursive_mutex mutex;
+    QList<CdDriveEntry> drives;
+    int active = 0;
+    std::map<int, CDROMPARAMS> params; // per drive index
+    std::unique_ptr<CdMedium> medium;  // the active drive, opened on demand
+    int mediumIndex = -1;
+    std::unique_ptr<Ripper> ripper;
+    int jitterErrors = 0;
+    int32_t lastErrorSector = -1;
+    std::string driveId;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+// The paranoia callback has no user pointer; reads run one at a time under the state's lock.
+int *callbackErrors = nullptr;
+
+void paranoiaCallback(long, paranoia_cb_mode_t mode)
+{
+    if (!callbackErrors)
+        return;
+    switch (mode) {
+    case PARANOIA_CB_FIXUP_EDGE:
+    case PARANOIA_CB_FIXUP_ATOM:
+    case PARANOIA_CB_FIXUP_DROPPED:
+    case PARANOIA_CB_FIXUP_DUPED:
+    case PARANOIA_CB_SKIP:
+    case PARANOIA_CB_READERR:
+        ++*callbackErrors;
+        break;
+    default:
+        break;
+    }
+}
+
+void refreshDrives(State &s)
+{
+    s.drives = CdDriveList();
+}
+
+CdMedium *activeMedium(State &s);
+
+// The drive list and the active drive's medium are looked at afresh: discs change, images come and go.
+CdMedium *reopenMedium(State &s)
+{
+    refreshDrives(s);
+    s.medium.reset();
+    s.mediumIndex = -1;
+    return activeMedium(s);
+}
+
+CdMedium *activeMedium(State &s)
+{
+    if (s.medium && s.mediumIndex == s.active)
+        return s.medium.get();
+    s.medium.reset();
+    s.mediumIndex = -1;
+    if (s.drives.isEmpty())
+        refreshDrives(s);
+    if (s.active < 0 || s.active >= s.drives.size() || !s.drives[s.active].readable)
+        return nullptr;
+    s.medium = CdMedium::open(s.drives[s.active].path, s.drives[s.active].isImage, nullptr);
+    s.mediumIndex = s.medium ? s.active : -1;
+    return s.medium.get();
+}
+
+CDROMPARAMS &paramsOf(State &s, int index)
+{
+    auto it = s.params.find(index);
+    if (it == s.params.end()) {
+        CDROMPARAMS p{};
+        p.nNumReadSectors = 26;
+        p.nNumOverlapSectors = 3;
+        p.nNumCompareSectors = 1;
+        it = s.params.emplace(index, p).first;
+    }
+    return it->second;
+}
+
+} // namespace
+
+int CR_Init(int)
+{
+    InstallCdioLogHandler();
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    refreshDrives(s);
+    return CDEX_OK;
+}
+
+void CR_DeInit()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    s.ripper.reset();
+    s.medium.reset();
+    s.mediumIndex = -1;
+}
+
+int CR_GetNumCDROM()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    refreshDrives(s);
+    return int(s.drives.size());
+}
+
+void CR_SetActiveCDROM(int index)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    if (index != s.active) {
+        s.medium.reset();
+        s.mediumIndex = -1;
+    }
+    s.active = index;
+}
+
+int CR_GetActiveCDROM()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    return s.active;
+}
+
+CDROMPARAMS *CR_GetStructPointer()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    return &paramsOf(s, s.active);
+}
+
+int CR_GetCDROMParameters(CDROMPARAMS *params)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    if (!params)
+        return CDEX_ERROR;
+    if (params != &paramsOf(s, s.active))
+        *params = paramsOf(s, s.active);
+    if (s.drives.isEmpty())
+        refreshDrives(s);
+    if (s.active >= 0 && s.active < s.drives.size()) {
+        const QByteArray id =
+            (s.drives[s.active].vendor + QLatin1Char(' ') + s.drives[s.active].product).toUtf8();
+        std::strncpy(params->lpszCDROMID, id.constData(), sizeof params->lpszCDROMID - 1);
+    }
+    return CDEX_OK;
+}
+
+int CR_SetCDROMParameters(CDROMPARAMS *params)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    if (!params)
+        return CDEX_ERROR;
+    paramsOf(s, s.active) = *params;
+    return CDEX_OK;
+}
+
+const char *CR_GetDriveID(CDROMPARAMS *params)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    s.driveId = params ? params->lpszCDROMID : "";
+    return s.driveId.c_str();
+}
+
+int CR_GetJitterCorrection(CDROMPARAMS *p)
+{
+    return p ? p->bJitterCorrection : 0;
+}
+void CR_SetJitterCorrection(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->bJitterCorrection = v;
+}
+void CR_SetReadSectors(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->nNumReadSectors = v;
+}
+void CR_SetOverlapSectors(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->nNumOverlapSectors = v;
+}
+void CR_SetCompareSectors(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->nNumCompareSectors = v;
+}
+void CR_SetEnableMultiRead(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->bEnableMultiRead = v;
+}
+void CR_SetMultiReadCount(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->nMultiReadCount = v;
+}
+void CR_SetParanoidMode(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->bParanoid = v;
+}
+void CR_SetParanoiaMode(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->nParanoiaMode = v;
+}
+void CR_LockCDTrayWhileRipping(CDROMPARAMS *p, int v)
+{
+    if (p)
+        p->bLockDuringRip = v;
+}
+
+int CR_IsMediaLoaded(int *status)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    CdMedium *medium = reopenMedium(s);
+    const bool loaded = medium && medium->readToc(nullptr);
+    if (status && !loaded)
+        *status = 1;
+    return CDEX_OK;
+}
+
+int CR_ReadToc()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    CdMedium *medium = reopenMedium(s);
+    if (!medium)
+        return CDEX_NO_DRIVE;
+    return medium->readToc(nullptr) ? CDEX_OK : CDEX_NO_DISC;
+}
+
+int CR_GetNumTocEntries()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    CdMedium *medium = activeMedium(s);
+    return medium ? int(medium->tracks().size()) : 0;
+}
+
+uint64_t CR_GetTocEntry(int index)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    CdMedium *medium = activeMedium(s);
+    if (!medium || index < 0 || index > int(medium->tracks().size()))
+        return 0;
+    if (index == int(medium->tracks().size()))
+        return uint32_t(medium->leadout()) | uint64_t(0xAA) << 40;
+    const CdMedium::Track &t = medium->tracks()[size_t(index)];
+    const uint8_t flags =
+        uint8_t((t.audio ? 0 : 0x04) | (t.copyPermitted ? 0x02 : 0) | (t.preemphasis ? 0x01 : 0));
+    return uint32_t(t.lsn) | uint64_t(flags) << 32 | uint64_t(uint8_t(t.number)) << 40;
+}
+
+int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    s.ripper.reset();
+    s.jitterErrors = 0;
+    s.lastErrorSector = -1;
+    refreshDrives(s);
+    if (s.active < 0 || s.active >= s.drives.size())
+        return CDEX_NO_DRIVE;
+    const CdDriveEntry &entry = s.drives[s.active];
+    auto ripper = std::make_unique<Ripper>();
+    ripper->medium = CdMedium::open(entry.path, entry.isImage, nullptr);
+    if (!ripper->medium || !ripper->medium->readToc(nullptr))
+        return CDEX_NO_DISC;
+    ripper->next = start;
+    ripper->end = end;
+    ripper->chunkSectors = std::max(1, (bufferSize ? *bufferSize : 176400) / 2352);
+    const CDROMPARAMS &p = paramsOf(s, s.active);
+    int mode = PARANOIA_MODE_DISABLE;
+    if (p.bJitterCorrection)
+        mode |= PARANOIA_MODE_OVERLAP | PARANOIA_MODE_VERIFY;
+    if (p.bParanoid || p.nParanoiaMode)
+        mode = PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP;
+    if (mode != PARANOIA_MODE_DISABLE) {
+        ripper->drive = cdio_cddap_identify_cdio(ripper->medium->cdio(), CDDA_MESSAGE_FORGETIT, nullptr);
+        if (!ripper->drive || cdio_cddap_open(ripper->drive) != 0)
+            return CDEX_ERROR;
+        ripper->paranoia = cdio_paranoia_init(ripper->drive);
+        cdio_paranoia_modeset(ripper->paranoia, mode);
+        if (p.nNumOverlapSectors > 0 && (mode & PARANOIA_MODE_OVERLAP))
+            cdio_paranoia_overlapset(ripper->paranoia, p.nNumOverlapSectors);
+        cdio_paranoia_seek(ripper->paranoia, start, SEEK_SET);
+    }
+    s.ripper = std::move(ripper);
+    return CDEX_OK;
+}
+
+int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    if (length)
+        *length = 0;
+    Ripper *r = s.ripper.get();
+    if (!r || !buffer || !length)
+        return CDEX_ERROR;
+    const int32_t count = std::min<int32_t>(r->chunkSectors, r->end - r->next);
+    if (count <= 0 || (abort && *abort))
+        return CDEX_OK;
+    if (const int64_t bad = r->medium->firstBadSector(r->next, uint32_t(count)); bad >= 0) {
+        s.lastErrorSector = int32_t(bad);
+        return CDEX_READ_ERROR;
+    }
+    if (!r->paranoia) {
+        if (!r->medium->readAudio(r->next, uint32_t(count), buffer, nullptr)) {
+            s.lastErrorSector = r->next;
+            return CDEX_READ_ERROR;
+        }
+    } else {
+        callbackErrors = &s.jitterErrors;
+        for (int32_t i = 0; i < count; ++i) {
+            // The sector paranoia returns lives only until its next read: copied at once.
+            const int16_t *sector = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, 20);
+            if (!sector) {
+                callbackErrors = nullptr;
+                s.lastErrorSector = r->next + i;
+                return CDEX_READ_ERROR;
+            }
+            std::memcpy(buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
+        }
+        callbackErrors = nullptr;
+    }
+    r->next += count;
+    *length = count * CDIO_CD_FRAMESIZE_RAW;
+    return CDEX_OK;
+}
+
+int CR_CloseRipper()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    s.ripper.reset();
+    return CDEX_OK;
+}
+
+int CR_GetNumberOfJitterErrors()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    return s.jitterErrors;
+}
+
+int32_t CR_GetLastErrorSector()
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    return s.lastErrorSector;
+}

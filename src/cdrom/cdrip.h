@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+
+// The CD ripping calls the CD input component reads discs with, over libcdio-paranoia. They address the
+// same drives as the CD access calls (real drives, then disc images), one of them active at a time. Results
+// are 0 (CDEX_OK) on success. The read calls (CR_OpenRipper, CR_RipChunk, CR_CloseRipper) may run on a
+// worker thread while the user-interface thread asks about the drive; every call is serialised.
+
+constexpr int CDEX_OK = 0;
+constexpr int CDEX_ERROR = 1;
+constexpr int CDEX_NO_DRIVE = 2;
+constexpr int CDEX_NO_DISC = 3;
+constexpr int CDEX_READ_ERROR = 4;
+
+// Settings of a drive, as the component hands them back and forth.
+struct CDROMPARAMS {
+    char lpszCDROMID[256];
+    int nNumReadSectors;
+    int nNumOverlapSectors;
+    int nNumCompareSectors;
+    int bJitterCorrection;
+    int bEnableMultiRead;
+    int nMultiReadCount;
+    int bParanoid;
+    int nParanoiaMode;
+    int bLockDuringRip;
+};
+
+int CR_Init(int version);
+void CR_DeInit();
+int CR_GetNumCDROM();
+void CR_SetActiveCDROM(int index);
+int CR_GetActiveCDROM();
+CDROMPARAMS *CR_GetStructPointer();
+int CR_GetCDROMParameters(CDROMPARAMS *params);
+int CR_SetCDROMParameters(CDROMPARAMS *params);
+// "vendor product" of the active drive.
+const char *CR_GetDriveID(CDROMPARAMS *params);
+int CR_GetJitterCorrection(CDROMPARAMS *params);
+void CR_SetJitterCorrection(CDROMPARAMS *params, int value);
+void CR_SetReadSectors(CDROMPARAMS *params, int value);
+void CR_SetOverlapSectors(CDROMPARAMS *params, int value);
+void CR_SetCompareSectors(CDROMPARAMS *params, int value);
+void CR_SetEnableMultiRead(CDROMPARAMS *params, int value);
+void CR_SetMultiReadCount(CDROMPARAMS *params, int value);
+void CR_SetParanoidMode(CDROMPARAMS *params, int value);
+void CR_SetParanoiaMode(CDROMPARAMS *params, int value);
+void CR_LockCDTrayWhileRipping(CDROMPARAMS *params, int value);
+// *status stays 0 when a disc is loaded.
+int CR_IsMediaLoaded(int *status);
+int CR_ReadToc();
+// The number of tracks; entry CR_GetNumTocEntries() is the lead-out.
+int CR_GetNumTocEntries();
+// Low 32 bits: the entry's start sector; next byte: its flag byte (4 for a data track); then its track
+// number.
+uint64_t CR_GetTocEntry(int index);
+// Opens a read of the sectors [start, end); *bufferSize bytes go into each chunk.
+int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end);
+// Reads the next chunk; *length 0 at the end. CDEX_READ_ERROR when a sector cannot be read.
+int CR_RipChunk(uint8_t *buffer, int *length, int *abort);
+int CR_CloseRipper();
+int CR_GetNumberOfJitterErrors();
+// The sector a failed chunk stopped at (after CDEX_READ_ERROR).
+int32_t CR_GetLastErrorSector();
