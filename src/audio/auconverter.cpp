@@ -34,13 +34,8 @@ void TAuConverter::account(uint32_t &bytes)
 void TAuConverter::GetData(uint8_t *&buffer, uint32_t &bytes)
 {
     std::lock_guard lock(Lock);
-    if (takePrebuffered(buffer, bytes))
+    if (takePrebufferedOrEnd(buffer, bytes))
         return;
-    if (EndOfData) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
     DoGetData(buffer, bytes);
     account(bytes);
 }

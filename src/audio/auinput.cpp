@@ -48,6 +48,17 @@ bool TAuInput::takePrebuffered(uint8_t *&buffer, uint32_t &bytes)
     return true;
 }
 
+bool TAuInput::takePrebufferedOrEnd(uint8_t *&buffer, uint32_t &bytes)
+{
+    if (takePrebuffered(buffer, bytes))
+        return true;
+    if (!EndOfData)
+        return false;
+    buffer = nullptr;
+    bytes = 0;
+    return true;
+}
+
 void TAuInput::GetData(uint8_t *&buffer, uint32_t &bytes)
 {
     std::lock_guard lock(Lock);

@@ -62,4 +62,6 @@ protected:
 
     // Delivers from the prebuffer when it holds undelivered bytes; false when it is empty.
     bool takePrebuffered(uint8_t *&buffer, uint32_t &bytes);
+    // The same, and after the end of the data delivers nothing; false when DoGetData is to be asked.
+    bool takePrebufferedOrEnd(uint8_t *&buffer, uint32_t &bytes);
 };

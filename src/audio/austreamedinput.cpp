@@ -14,13 +14,8 @@ void TAuStreamedInput::SetStream(QIODevice *stream)
 void TAuStreamedInput::GetData(uint8_t *&buffer, uint32_t &bytes)
 {
     std::lock_guard lock(Lock);
-    if (takePrebuffered(buffer, bytes))
+    if (takePrebufferedOrEnd(buffer, bytes))
         return;
-    if (EndOfData) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
     const uint32_t requested = bytes;
     // Counts what DoGetData delivered and cuts it at Size.
     const auto account = [this](uint32_t &count) {

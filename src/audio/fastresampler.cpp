@@ -313,13 +313,8 @@ void TFastResampler::DoGetData(uint8_t *&buffer, uint32_t &bytes)
 void TFastResampler::GetData(uint8_t *&buffer, uint32_t &bytes)
 {
     std::lock_guard lock(Lock);
-    if (takePrebuffered(buffer, bytes))
+    if (takePrebufferedOrEnd(buffer, bytes))
         return;
-    if (EndOfData) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
     DoGetData(buffer, bytes);
     const int64_t size = Size;
     if (size > 0 && m_delivered + bytes > size)

@@ -58,15 +58,23 @@ void TAuTags::SetValue(const QString &name, const QVariant &value)
     m_changed = true;
 }
 
+namespace {
+
+bool isInteger(const QVariant &value)
+{
+    const int type = value.typeId();
+    return type == QMetaType::Int || type == QMetaType::LongLong || type == QMetaType::UInt ||
+           type == QMetaType::ULongLong;
+}
+
+} // namespace
+
 qint64 TAuTags::AsInteger(const QString &name) const
 {
     const QVariant value = GetValue(name);
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
+    if (isInteger(value))
         return value.toLongLong();
+    switch (value.typeId()) {
     case QMetaType::QString: {
         bool ok = false;
         const qint64 number = value.toString().trimmed().toLongLong(&ok, 10);
@@ -80,17 +88,9 @@ qint64 TAuTags::AsInteger(const QString &name) const
 QString TAuTags::AsText(const QString &name) const
 {
     const QVariant value = GetValue(name);
-    switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
+    if (isInteger(value))
         return QString::number(value.toLongLong());
-    case QMetaType::QString:
-        return value.toString();
-    default:
-        return QString();
-    }
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
 void TAuTags::Clear()
