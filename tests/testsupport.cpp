@@ -3,12 +3,17 @@
 #include "shell/folders.h"
 #include "shell/settings.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 TestHome::TestHome()
     : m_savedConfig(qgetenv("XDG_CONFIG_HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
@@ -132,4 +137,39 @@ std::vector<TProcessInfo> MessageCollector::progress() const
             out.push_back(r.info);
     }
     return out;
+}
+
+ModalCloser::ModalCloser(int answerButton) : answer(answerButton)
+{
+    auto *timer = new QTimer(this);
+    timer->setInterval(20);
+    connect(timer, &QTimer::timeout, this, &ModalCloser::check);
+    timer->start();
+}
+
+void ModalCloser::check()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        texts << box->windowTitle() + "|" + box->text();
+        QAbstractButton *button = answer ? box->button(QMessageBox::StandardButton(answer)) : nullptr;
+        if (!button)
+            button = box->defaultButton() ? static_cast<QAbstractButton *>(box->defaultButton())
+                                          : box->buttons().value(0);
+        if (button)
+            button->click();
+        else
+            box->reject();
+        return;
+    }
+    if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+        // Job windows run their own course; other dialogs are closed.
+        if (dialog->objectName() == QLatin1String("RipForm") ||
+            dialog->objectName() == QLatin1String("frmCDRip"))
+            return;
+        texts << dialog->windowTitle() + "|" + dialog->objectName();
+        dialog->reject();
+    }
 }

@@ -57,6 +57,18 @@ protected:
     bool event(QEvent *e) override;
 };
 
+// Closes every modal dialog that opens while it lives (message boxes, questions), recording their texts, so
+// GUI tests never hang on one. Message boxes are answered with the button given (Yes, OK by default).
+class ModalCloser final : public QObject {
+public:
+    explicit ModalCloser(int answer = 0);
+    QStringList texts; // "title|text" of each dialog closed
+    int answer;
+
+private:
+    void check();
+};
+
 // The path of a program built by the project (sondrel, sondrel-mkdisc, ...).
 QString BuiltProgram(const QString &name);
 

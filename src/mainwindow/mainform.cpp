@@ -1,23 +1,415 @@
 #include "mainform.h"
 
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "nodevicehint.h"
 #include "shell/applylanguage.h"
+#include "shell/discinfo.h"
+#include "shell/folders.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemWatcher>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+QString text(const char *key, const char *english)
+{
+    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
+}
+
+QString colour(int r, int g, int b)
+{
+    return QStringLiteral("rgb(%1, %2, %3)").arg(r).arg(g).arg(b);
+}
+
+} // namespace
 
 TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 {
+    // FormCreate
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("Sondrel 5.6"));
     LoadOptions();
+    Mp3Encoder = std::make_unique<TMp3EncodeProcess>();
+    WmaEncoder = std::make_unique<TWMAEncodeProcess>();
+    Mp3Encoder->Prompt = this;
+    WmaEncoder->Prompt = this;
+    setWindowTitle(QStringLiteral("Sondrel 5.6"));
+
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    QAction *home =
+        ToolBar1->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"));
+    home->setObjectName(QStringLiteral("tbHome"));
+    connect(home, &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QStringLiteral("https://ombrel-software.example/sondrel")));
+    });
+    QAction *exit =
+        ToolBar1->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("ActionExit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("ClientArea"));
+    m_client->setAutoFillBackground(true);
+    m_client->setStyleSheet(QStringLiteral("#ClientArea { background: %1; }").arg(colour(214, 223, 247)));
+    setCentralWidget(m_client);
+    ListView1 = new QTreeWidget(m_client);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setStyleSheet(QStringLiteral("QTreeWidget { background: %1; }").arg(colour(239, 239, 255)));
+    ListView1->setHeaderLabels({QStringLiteral("No."), QStringLiteral("Title"), QStringLiteral("Length(min)"),
+                                QStringLiteral("Size(MB)")});
+    const int widths[] = {90, 230, 100, 90};
+    for (int i = 0; i < 4; ++i)
+        ListView1->setColumnWidth(i, widths[i]);
+    ListView1->headerItem()->setTextAlignment(2, Qt::AlignCenter);
+    ListView1->headerItem()->setTextAlignment(3, Qt::AlignCenter);
+    StatusPanel1 = new QLabel(m_client);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusPanel1->setAutoFillBackground(true);
+    StatusPanel1->setStyleSheet(QStringLiteral("QLabel { background: %1; }").arg(colour(220, 225, 255)));
+    StatusPanel1->setFixedHeight(24);
+
+    // The drive component reads plainly unless the user asks for more.
+    CDIn1.EnableJitterCorrection = false;
+    CDIn1.LockTray = false;
+    CDIn1.MultiReadCount = 0;
+    CDIn1.Paranoid = false;
+    CDIn1.ParanoiaMode = 0;
+
     resize(551, 500);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    if (!IsEnglish(AppSettings.Lan))
-        ApplyLanguage(this, AppSettings.Lan);
+
+    // Discs come and go: the disc image folder is watched, and drives are looked at every few seconds.
+    m_imagesWatch = new QFileSystemWatcher(this);
+    const QString images = DataFolder() + QStringLiteral("Disc images");
+    QDir().mkpath(images);
+    m_imagesWatch->addPath(images);
+    connect(m_imagesWatch, &QFileSystemWatcher::directoryChanged, this, [this] { checkDisc(); });
+    m_discWatch = new QTimer(this);
+    m_discWatch->setInterval(3000);
+    connect(m_discWatch, &QTimer::timeout, this, [this] { checkDisc(); });
+}
+
+TMainForm::~TMainForm()
+{
+    CloseDriveHandle(DriveHandle);
+}
+
+bool TMainForm::Question(const QString &caption, const QString &text)
+{
+    return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TMainForm::Information(const QString &caption, const QString &text)
+{
+    QMessageBox::information(this, caption, text);
+}
+
+QString TMainForm::StatusText() const
+{
+    return StatusPanel1->text();
+}
+
+void TMainForm::SetStatusText(const QString &text)
+{
+    StatusPanel1->setText(text);
+}
+
+void TMainForm::layoutContents()
+{
+    const int width = m_client->width();
+    const int height = m_client->height();
+    const int status = StatusPanel1->height();
+    // The tool bar sits above the client area, which begins right below it.
+    ListView1->setGeometry(8, 0, width - 16, height - status - 12);
+    StatusPanel1->setGeometry(8, height - status - 8, width - 16, status);
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    layoutContents();
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    layoutContents();
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+        m_lastDisc = AudioCdPresent() ? DiscKey() : QString();
+        m_discWatch->start();
+    }
+}
+
+void TMainForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+}
+
+void TMainForm::FormShow()
+{
+    try {
+        if (!IsEnglish(AppSettings.Lan))
+            ApplyLanguage(this, AppSettings.Lan);
+        if (AppSettings.CommonOptions.IsCDHandleZero) {
+            DriveHandle = 0;
+            return;
+        }
+        DriveHandle = OpenDrive(AppSettings.CDOptions.Index);
+        if (DriveHandle != 0) {
+            if (AudioCdPresent())
+                LoadTracksFromToc();
+            else
+                NoAudioCd = true;
+        }
+        SavedStatus = StatusText();
+    } catch (...) {
+    }
+}
+
+void TMainForm::FormActivate()
+{
+    if (DriveHandle == 0) {
+        if (CDIn1.DrivesCount() <= 0 && !m_hintShown) {
+            // Shown once a run: every activation would bring it back otherwise.
+            m_hintShown = true;
+            const QString folder = ProgramFolder();
+            if (QFile::exists(folder + QStringLiteral("FrogAspi.dll")) &&
+                !QFile::exists(folder + QStringLiteral("wnaspi32.dll"))) {
+                QFile::rename(folder + QStringLiteral("FrogAspi.dll"),
+                              folder + QStringLiteral("wnaspi32.dll"));
+                QMessageBox::critical(
+                    this, QStringLiteral("Sondrel"),
+                    text("RES_Run_Again", "Configuration finished. Please exit the software and run again!"));
+                return;
+            }
+            TfrmNoDeviceHint hint(this);
+            hint.exec();
+            if (!QFile::exists(folder + QStringLiteral("FrogAspi.dll")) &&
+                QFile::exists(folder + QStringLiteral("wnaspi32.dll")))
+                QFile::rename(folder + QStringLiteral("wnaspi32.dll"), folder + QStringLiteral("backup.dll"));
+        }
+        if (AudioCdPresent()) {
+            const int index = AppSettings.CDOptions.Index;
+            CDIn1.SetCurrentDrive(index);
+            if (index <= 0 || index >= CDIn1.DrivesCount())
+                CDIn1.SetCurrentDrive(0);
+            LoadTracksFromDrive();
+        } else {
+            NoAudioCd = true;
+        }
+    }
+    if (NoAudioCd)
+        SetStatusText(text("RES_Check_CDRom", "Can not find audio CD in your CD device."));
+}
+
+HCDROM TMainForm::OpenDrive(int index)
+{
+    if (index < 0)
+        index = 0;
+    TCDList list;
+    std::memset(&list, 0, sizeof list);
+    list.max = 8;
+    GetCDList(&list);
+    if (index >= list.num)
+        index = 0;
+    const auto notFound = [this] {
+        QString status = text("RES_NotFound_CDRom", "No CD devices found!");
+        const QString cause = CdAccessErrorText();
+        if (!cause.isEmpty())
+            status += QLatin1Char(' ') + cause;
+        SetStatusText(status);
+    };
+    if (list.num == 0) {
+        notFound();
+        return 0;
+    }
+    const TCDRec &drive = list.cd[index];
+    DriveDescription = QString::fromUtf8(drive.vendor) + QString::fromUtf8(drive.prodId);
+    SetStatusText(DriveDescription);
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = drive.ha;
+    request.tgt = drive.tgt;
+    request.lun = drive.lun;
+    HCDROM handle = GetCDHandle(&request);
+    if (handle == 0) {
+        for (HCDROM h = 1; h <= 10; ++h) {
+            if (CloseDriveHandle(h)) {
+                handle = GetCDHandle(&request);
+                break;
+            }
+        }
+    }
+    if (handle == 0)
+        notFound();
+    return handle;
+}
+
+bool TMainForm::AudioCdPresent()
+{
+    return ::AudioCdPresent();
+}
+
+QString TMainForm::LengthText(int minutes, int seconds)
+{
+    return TwoDigits(minutes) + QLatin1Char(':') + TwoDigits(seconds);
+}
+
+QString TMainForm::SizeText(int minutes, int seconds)
+{
+    const double bytes = double(minutes * 60 + seconds) * 176400.0;
+    const int64_t h = int64_t(std::nearbyint(bytes / 1048576.0 * 100.0));
+    return TwoDigits(int(h / 100)) + QLatin1Char('.') + TwoDigits(int(h % 100));
+}
+
+void TMainForm::addTrackRow(int track, int minutes, int seconds)
+{
+    QString &title = AppSettings.DiscInfo.Tracks[size_t(std::clamp(track, 1, 100))];
+    if (title.isEmpty())
+        title = DefaultTrackTitle(track);
+    auto *row = new QTreeWidgetItem(ListView1);
+    row->setText(0, QString::number(track));
+    row->setText(1, title);
+    row->setText(2, LengthText(minutes, seconds));
+    row->setText(3, SizeText(minutes, seconds));
+    row->setTextAlignment(2, Qt::AlignCenter);
+    row->setTextAlignment(3, Qt::AlignCenter);
+    row->setCheckState(0, Qt::Checked);
+}
+
+void TMainForm::LoadTracksFromToc()
+{
+    if (DriveHandle == 0)
+        return;
+    LoadDiscInfo(DiscKey());
+    ModifyCDParms(DriveHandle, CDP_MSF, 1);
+    ListView1->clear();
+    TToc toc;
+    if (ReadTOC(DriveHandle, &toc) != 1) {
+        SetStatusText(text("RES_NotRead_Cd", "Not get CD device information!"));
+        return;
+    }
+    ComputeDiscIds(toc);
+    for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
+        const TTocTrack &e = toc.tracks[t - toc.firstTrack];
+        const TTocTrack &n = toc.tracks[t - toc.firstTrack + 1];
+        int minutes = n.addr[1] - e.addr[1];
+        int seconds = n.addr[2] - e.addr[2];
+        if (seconds < 0) {
+            seconds += 60;
+            minutes -= 1;
+        }
+        addTrackRow(t, minutes, seconds);
+    }
+    SetStatusText(DriveDescription);
+}
+
+void TMainForm::ComputeDiscIds(const TToc &toc)
+{
+    const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
+    const auto offset = [&](int n) { return frames(n - 1) - frames(0); };
+    const auto secs = [](int x) { return (x + 150) / 75; };
+    const int last = toc.lastTrack;
+    const int first = toc.firstTrack;
+    int n = 0;
+    for (int k = 1; k <= last; ++k) {
+        for (int s = secs(offset(k)); s > 0; s /= 10)
+            n += s % 10;
+    }
+    const int t = secs(offset(last + 1)) - secs(offset(first));
+    const uint32_t id = uint32_t(n % 255) << 24 | uint32_t(t) << 8 | uint32_t(last);
+    CddbDiscId = QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0'));
+    QString query = QString::number(last) + QLatin1Char(' ');
+    for (int k = first; k <= last; ++k)
+        query += QString::number(offset(k)) + QLatin1Char(' ');
+    query += QString::number((offset(last + 1) - offset(1)) / 75);
+    CddbQueryText = query;
+}
+
+void TMainForm::LoadTracksFromDrive()
+{
+    LoadDiscInfo(DiscKey());
+    ListView1->clear();
+    const int count = CDIn1.TracksCount();
+    for (int n = 1; n <= count; ++n) {
+        try {
+            const TCDTrackInfo info = CDIn1.TrackInfo(n);
+            addTrackRow(n, info.Min, info.Sec);
+        } catch (...) {
+        }
+    }
+    SetStatusText(CDIn1.DriveName());
+    SavedStatus = StatusText();
+}
+
+void TMainForm::bRefreshClick()
+{
+    const QString noCd = text("RES_Check_CDRom", "Can not find audio CD in your CD device.");
+    if (DriveHandle != 0) {
+        if (AudioCdPresent()) {
+            LoadTracksFromToc();
+            if (StatusText() == noCd)
+                SetStatusText(DriveDescription);
+        } else {
+            ListView1->clear();
+            SetStatusText(noCd);
+        }
+        return;
+    }
+    if (AudioCdPresent()) {
+        const int index = AppSettings.CDOptions.Index;
+        CDIn1.SetCurrentDrive(index);
+        if (index <= 0 || index >= CDIn1.DrivesCount())
+            CDIn1.SetCurrentDrive(0);
+        LoadTracksFromDrive();
+    } else {
+        SetStatusText(noCd);
+    }
+}
+
+void TMainForm::checkDisc()
+{
+    const QString disc = AudioCdPresent() ? DiscKey() : QString();
+    if (disc == m_lastDisc)
+        return;
+    m_lastDisc = disc;
+    if (disc.isEmpty())
+        ListView1->clear(); // the disc was taken out
+    else
+        bRefreshClick(); // a disc came in
 }
 
 void TMainForm::RestoreInstance()
@@ -39,6 +431,15 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    SaveOptions();
+    try {
+        if (Mp3Encoder->Active)
+            Mp3Encoder->Stop(0);
+        if (WmaEncoder->Active)
+            WmaEncoder->Stop(0);
+        CloseDriveHandle(DriveHandle);
+        DriveHandle = 0;
+        SaveOptions();
+    } catch (...) {
+    }
     event->accept();
 }

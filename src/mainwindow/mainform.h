@@ -1,18 +1,83 @@
 #pragma once
 
-#include <QMainWindow>
+#include "audio/encoderprocess.h"
+#include "cdrom/cdaccess.h"
+#include "cdrom/cdin.h"
+#include "shell/userprompt.h"
 
-// The program's main window. It lives for the whole run; settings are loaded when it is created and saved
-// when it closes.
-class TMainForm final : public QMainWindow {
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+class QFileSystemWatcher;
+class QLabel;
+class QToolBar;
+class QTreeWidget;
+class QTimer;
+
+// The program's main window: one row per track of the disc, read through the CD access calls (the library
+// path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
+// owns the drive handle and the two encoder processes, and answers their questions with message boxes.
+class TMainForm final : public QMainWindow, public TUserPrompt {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
 
+    // The drive handle of the chosen drive (an index outside the list means the first), or 0.
+    HCDROM OpenDrive(int index);
+    bool AudioCdPresent();
+    void LoadTracksFromToc();
+    void LoadTracksFromDrive();
+    void ComputeDiscIds(const TToc &toc);
+    void bRefreshClick();
+    void FormActivate();
     // Shows the window, restores it when minimised and brings it to the front (a second start asked).
     void RestoreInstance();
 
+    QString StatusText() const;
+    void SetStatusText(const QString &text);
+
+    // The row texts of a track length.
+    static QString LengthText(int minutes, int seconds);
+    static QString SizeText(int minutes, int seconds);
+
+    bool Question(const QString &caption, const QString &text) override;
+    void Information(const QString &caption, const QString &text) override;
+
+    HCDROM DriveHandle = 0;
+    QString DriveDescription;
+    bool NoAudioCd = false;
+    bool Playing = false;
+    bool Paused = false;
+    QString SavedStatus;
+    QString CddbDiscId;
+    QString CddbQueryText;
+
+    QToolBar *ToolBar1;
+    QTreeWidget *ListView1;
+    QLabel *StatusPanel1;
+    TCDIn CDIn1;
+    std::unique_ptr<TMp3EncodeProcess> Mp3Encoder;
+    std::unique_ptr<TWMAEncodeProcess> WmaEncoder;
+
 protected:
     bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void FormShow();
+    void addTrackRow(int track, int minutes, int seconds);
+    void layoutContents();
+    void checkDisc();
+
+    bool m_shown = false;
+    bool m_hintShown = false;
+    QWidget *m_client;
+    QTimer *m_discWatch;
+    QFileSystemWatcher *m_imagesWatch;
+    QString m_lastDisc; // the key of the disc last seen, "" for none
 };

@@ -1,0 +1,147 @@
+#include "ripform.h"
+
+#include "shell/applylanguage.h"
+#include "shell/settings.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+TRipForm::TRipForm(QWidget *owner, int mode, HCDROM value, const QStringList &files, TMp3EncodeProcess &mp3,
+                   TWMAEncodeProcess &wma)
+    : QDialog(owner)
+{
+    setObjectName(QStringLiteral("RipForm"));
+    setModal(true);
+    resize(420, 190);
+    auto *layout = new QVBoxLayout(this);
+    GroupBox1 = new QGroupBox(QStringLiteral("Extracting"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    auto *grid = new QGridLayout(GroupBox1);
+    const auto label = [this](const char *name, const QString &text) {
+        auto *l = new QLabel(text, GroupBox1);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    Image1 = label("Image1", QString());
+    Image1->setPixmap(style()->standardIcon(QStyle::SP_DriveCDIcon).pixmap(32, 32));
+    Label10 = label("Label10", QStringLiteral("Time elapsed:"));
+    Label20 = label("Label20", QStringLiteral("Time estimated:"));
+    Label1 = label("Label1", QString());
+    Label2 = label("Label2", QString());
+    Label3 = label("Label3", QStringLiteral("Initializing..."));
+    FlatGauge1 = new QProgressBar(GroupBox1);
+    FlatGauge1->setObjectName(QStringLiteral("FlatGauge1"));
+    FlatGauge1->setRange(0, 100);
+    FlatGauge1->setTextVisible(false);
+    grid->addWidget(Image1, 0, 0, 2, 1);
+    grid->addWidget(Label10, 0, 1);
+    grid->addWidget(Label1, 0, 2);
+    grid->addWidget(Label20, 1, 1);
+    grid->addWidget(Label2, 1, 2);
+    grid->addWidget(FlatGauge1, 2, 0, 1, 3);
+    grid->addWidget(Label3, 2, 0, 1, 3, Qt::AlignCenter);
+    layout->addWidget(GroupBox1);
+    btStop = new QPushButton(QStringLiteral("Stop"), this);
+    btStop->setObjectName(QStringLiteral("btStop"));
+    layout->addWidget(btStop, 0, Qt::AlignRight);
+    connect(btStop, &QPushButton::clicked, this, &TRipForm::btStopClick);
+
+    if (owner) {
+        const QRect main = owner->frameGeometry();
+        move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
+    }
+    m_job = std::make_unique<TRipJob>(mode, value, files, *this, mp3, wma);
+}
+
+TRipForm::~TRipForm()
+{
+    m_job.reset();
+}
+
+void TRipForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
+    if (!m_started) {
+        m_started = true;
+        // The first step starts once the window is up, so that a job that ends at once can close it.
+        QMetaObject::invokeMethod(
+            this, [this] { m_job->Start(); }, Qt::QueuedConnection);
+    } else if (m_pendingResult) {
+        done(m_pendingResult);
+    }
+}
+
+void TRipForm::SetCaption(const QString &text)
+{
+    setWindowTitle(text);
+}
+
+void TRipForm::SetStage(const QString &text)
+{
+    GroupBox1->setTitle(text);
+}
+
+void TRipForm::SetElapsed(const QString &text)
+{
+    Label1->setText(text);
+}
+
+void TRipForm::SetEstimated(const QString &text)
+{
+    Label2->setText(text);
+}
+
+void TRipForm::SetInitializing(const QString &text, bool visible)
+{
+    if (!text.isEmpty())
+        Label3->setText(text);
+    Label3->setVisible(visible);
+}
+
+void TRipForm::SetGauge(int percent, bool showText)
+{
+    FlatGauge1->setValue(percent);
+    FlatGauge1->setTextVisible(showText);
+}
+
+void TRipForm::ShowError(const QString &text)
+{
+    QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
+}
+
+void TRipForm::Finish(int result)
+{
+    if (isVisible())
+        done(result);
+    else
+        m_pendingResult = result;
+}
+
+void TRipForm::btStopClick()
+{
+    m_job->Stop();
+}
+
+void TRipForm::reject()
+{
+    // Escape and the window's close button stop the job like the Stop button.
+    if (!m_job->Finished())
+        m_job->Stop();
+    else
+        QDialog::reject();
+}
+
+void TRipForm::closeEvent(QCloseEvent *event)
+{
+    m_job->CleanUp();
+    QDialog::closeEvent(event);
+}

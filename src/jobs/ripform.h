@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ripjob.h"
+
+#include <QDialog>
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The modal window of a job: the step in its caption and group box, a gauge, the elapsed and estimated
+// times, and a Stop button. It only presents; the job (TRipJob) decides what happens next. exec() returns
+// mrCancel (2) when the job ended by itself and mrAbort (3) when the user stopped it.
+class TRipForm final : public QDialog, public TRipJobPresenter {
+    Q_OBJECT
+public:
+    TRipForm(QWidget *owner, int mode, HCDROM value, const QStringList &files, TMp3EncodeProcess &mp3,
+             TWMAEncodeProcess &wma);
+    ~TRipForm() override;
+
+    TRipJob &Job() { return *m_job; }
+
+    void SetCaption(const QString &text) override;
+    void SetStage(const QString &text) override;
+    void SetElapsed(const QString &text) override;
+    void SetEstimated(const QString &text) override;
+    void SetInitializing(const QString &text, bool visible) override;
+    void SetGauge(int percent, bool showText) override;
+    void ShowError(const QString &text) override;
+    void Finish(int result) override;
+
+    QGroupBox *GroupBox1;
+    QLabel *Label10;
+    QLabel *Label20;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *Label3;
+    QProgressBar *FlatGauge1;
+    QPushButton *btStop;
+    QLabel *Image1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void reject() override;
+
+private:
+    void btStopClick();
+
+    std::unique_ptr<TRipJob> m_job;
+    bool m_started = false;
+    int m_pendingResult = 0;
+};

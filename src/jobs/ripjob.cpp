@@ -1,0 +1,563 @@
+#include "ripjob.h"
+
+#include "audio/encoderprocess.h"
+#include "cdripthread.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/messages.h"
+#include "shell/settings.h"
+#include "tags/id3tag.h"
+
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+QString text(const char *key, const char *english)
+{
+    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
+}
+
+// A number with at least two digits.
+QString nn(int n)
+{
+    return n < 10 && n >= 0 ? QLatin1Char('0') + QString::number(n) : QString::number(n);
+}
+
+enum OutputFormatValue { FormatMp3 = 0, FormatWav = 1, FormatOgg = 2, FormatWma = 3 };
+
+} // namespace
+
+TRipJob::TRipJob(int mode, HCDROM cdHandle, const QStringList &files, TRipJobPresenter &presenter,
+                 TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
+    : QObject(parent), m_presenter(presenter), m_mp3(mp3), m_wma(wma), Files(files), m_mode(mode),
+      CDHandle(cdHandle)
+{
+    FastResampler1.SetInput(&WaveIn1);
+    FastResampler1.OutSampleRate = 44100;
+    AudioConverter1.SetInput(&FastResampler1);
+    WaveOut1.SetInput(&AudioConverter1);
+    WaveOut1.SetWavType(wtPCM);
+    WaveOut1.SetBlockSize(512);
+    WaveOut1.CreateNonMsHeaders = true;
+    WaveOut1.FileMode = foRewrite;
+    VorbisOut1.SetInput(&WaveIn1);
+    VorbisOut1.Compression = 0.2f;
+    VorbisOut1.FileMode = foRewrite;
+
+    const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
+    const auto failure = [this](TAuOutput *sink) {
+        if (!m_finished)
+            m_presenter.ShowError(sink->ExceptionMessage());
+    };
+    VorbisOut1.OnProgress = progress;
+    VorbisOut1.OnThreadException = failure;
+    VorbisOut1.OnDone = [this](TAuOutput *) { repost(ProcessEvent::OggWritten, 0); };
+    WaveOut1.OnProgress = progress;
+    WaveOut1.OnThreadException = failure;
+    WaveOut1.OnDone = [this](TAuOutput *) {
+        SendProcessInfo(this, TProcessInfo{ProcessEvent::Resampled, QString(), QString(), 0});
+    };
+    Timer1.setInterval(1000);
+    connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
+}
+
+TRipJob::~TRipJob()
+{
+    CleanUp();
+}
+
+QString TRipJob::outputFolder() const
+{
+    return WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder);
+}
+
+int TRipJob::itemNumber(int item) const
+{
+    return Files.value(item).left(2).toInt();
+}
+
+QString TRipJob::itemBase(int item) const
+{
+    return Files.value(item).mid(2);
+}
+
+QString TRipJob::itemName(int item, const QString &extension) const
+{
+    return outputFolder() + QFileInfo(Files.value(item)).completeBaseName() + extension;
+}
+
+QString TRipJob::wavOf(int item) const
+{
+    return outputFolder() + itemBase(item) + QStringLiteral(".wav");
+}
+
+void TRipJob::stageCaption(const char *stage, int number, const QString &item)
+{
+    m_presenter.SetCaption(QLatin1String(stage) + nn(number) + QLatin1Char('/') + nn(int(Files.size())) +
+                           QStringLiteral("): ") + item);
+}
+
+void TRipJob::repost(int percent, int resultCode)
+{
+    PostProcessInfo(this, TProcessInfo{percent, QString(), QString(), resultCode});
+}
+
+void TRipJob::finish(int result)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_presenter.Finish(result);
+}
+
+void TRipJob::Start()
+{
+    const QString first = Files.value(0);
+    switch (m_mode) {
+    case 1:
+        startRead(0);
+        break;
+    case 2:
+        openItem(0);
+        if (WaveIn1.GetSampleRate() >= 44100 && WaveIn1.GetBitsPerSample() <= 16) {
+            m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
+            stageCaption("Encoding(", 1, first);
+            startMp3(first, itemName(0, QStringLiteral(".mp3")), true);
+        } else {
+            m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+            stageCaption("Resampling(", 1, first);
+            startResample(first, outputFolder() + QStringLiteral("MyMP3ReTemp.wav"),
+                          WaveIn1.GetBitsPerSample() > 16);
+        }
+        break;
+    case 3:
+        m_presenter.SetStage(text("RES_MP3_TO_WAV", "Decoding MP3 to WAV"));
+        stageCaption("Decoding(", 1, first);
+        startMp3(first, itemName(0, QStringLiteral(".wav")), false);
+        break;
+    case 4: {
+        const QFileInfo info(first);
+        m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
+        stageCaption("Encoding(", 1, first);
+        startMp3(first, info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".mp3"),
+                 true);
+        break;
+    }
+    case 5:
+        openItem(0);
+        if (WaveIn1.GetSampleRate() >= 44100) {
+            m_presenter.SetStage(text("RES_WAV_TO_OGG", "Encoding WAV to OGG"));
+            stageCaption("Encoding(", 1, first);
+            startOgg(first, itemName(0, QStringLiteral(".ogg")));
+        } else {
+            m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+            stageCaption("Resampling(", 1, first);
+            startResample(first, outputFolder() + QStringLiteral("MyReTemp.wav"), false);
+        }
+        break;
+    case 6:
+        m_presenter.SetStage(text("RES_WAV_TO_WMA", "Encoding WAV to WMA"));
+        stageCaption("Encoding(", 1, first);
+        startWma(first, itemName(0, QStringLiteral(".wma")));
+        break;
+    default:
+        break;
+    }
+    m_presenter.SetElapsed(QString());
+    m_presenter.SetEstimated(QString());
+}
+
+void TRipJob::openItem(int item)
+{
+    WaveIn1.SetFileName(Files.value(item));
+}
+
+void TRipJob::startRead(int item)
+{
+    RipThread.reset();
+    stageCaption("Extracting(", item + 1, itemBase(item));
+    m_presenter.SetStage(text("RES_Extracting", "Extracting"));
+    m_presenter.SetInitializing(text("RES_Initing", "Initializing..."), true);
+    RipThread = std::make_unique<TCDRipThread>(itemNumber(item), itemBase(item));
+    RipThread->CDHandle = CDHandle;
+    RipThread->NotifyWindow = this;
+    RipThread->Resume();
+}
+
+void TRipJob::startMp3(const QString &source, const QString &destination, bool encode)
+{
+    m_mp3.Active = true;
+    m_mp3.InputFile = source;
+    m_mp3.OutputFile = destination;
+    m_mp3.Window = this;
+    m_mp3.Encode = encode;
+    m_mp3.JobKind = uint8_t(m_mode);
+    try {
+        m_mp3.Start();
+    } catch (const std::exception &e) {
+        // The file cannot be made; the job goes on with the next one.
+        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
+        Busy = true;
+        repost(ProcessEvent::Mp3Encoded, 4);
+    }
+}
+
+void TRipJob::startWma(const QString &source, const QString &destination)
+{
+    WmaStartTime = Clock::now();
+    m_gauge = 0;
+    m_presenter.SetGauge(0, false);
+    m_presenter.SetEstimated(QString());
+    WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
+    Timer1.start();
+    m_wma.Active = true;
+    m_wma.InputFile = source;
+    m_wma.OutputFile = destination;
+    m_wma.Window = this;
+    m_wma.Encode = true;
+    m_wma.JobKind = uint8_t(m_mode);
+    try {
+        m_wma.Start();
+    } catch (const std::exception &e) {
+        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
+        Busy = true;
+        repost(ProcessEvent::WmaEncoded, 4);
+    }
+}
+
+void TRipJob::startOgg(const QString &source, const QString &destination)
+{
+    const TOggOptions &ogg = AppSettings.OggOptions;
+    WaveIn1.SetFileName(source);
+    VorbisOut1.SetFileName(destination);
+    VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
+    StartTime = Clock::now();
+    VorbisOut1.Run();
+}
+
+void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)
+{
+    WaveIn1.SetFileName(source);
+    AudioConverter1.OutBitsPerSample = to16Bits ? 16 : 0;
+    WaveOut1.SetFileName(temporary);
+    StartTime = Clock::now();
+    WaveOut1.Run();
+}
+
+void TRipJob::ownProgress(TAuOutput *sink)
+{
+    PostProcessInfo(this, ProgressNotice(sink->Progress(), secondsSince(StartTime)));
+}
+
+void TRipJob::writeId3(int item)
+{
+    const TCDInfo &disc = AppSettings.DiscInfo;
+    Tid3tag tag;
+    tag.SetTitle(itemBase(item).left(255));
+    tag.SetArtist(disc.Artist.left(255));
+    tag.SetAlbum(disc.Album.left(255));
+    tag.SetYear(disc.Year.left(255));
+    tag.SetComment(disc.Comment.left(255));
+    tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
+    tag.SetTrack(uint8_t(itemNumber(item)));
+    const uint16_t result = tag.WriteTag(outputFolder() + itemBase(item) + QStringLiteral(".mp3"));
+    if (result > 255)
+        m_presenter.ShowError(QStringLiteral("Error #%1! Could not save Tag!").arg(result));
+}
+
+bool TRipJob::event(QEvent *e)
+{
+    auto *message = dynamic_cast<TMessageEvent *>(e);
+    if (!message)
+        return QObject::event(e);
+    if (m_finished)
+        return true; // a finished job drops what still arrives
+    if (message->message() == WM_PROCESSINFO) {
+        if (auto info = message->takeProcessInfo())
+            processInfo(*info);
+    } else if (message->message() == WM_RIPERROR) {
+        ripError(int(message->lParam()));
+    }
+    return true;
+}
+
+void TRipJob::ripError(int code)
+{
+    if (code == 1)
+        m_presenter.ShowError(text("RES_ModifyCDParmsError", "CD extract failed!Please try again."));
+    else if (code == 2)
+        m_presenter.ShowError(text("RES_ReadTocError", "Error while reading TOC information!"));
+}
+
+void TRipJob::processInfo(TProcessInfo info)
+{
+    const int count = int(Files.size());
+    switch (info.Percent) {
+    case ProcessEvent::NormalizeBegins:
+        stageCaption("Normalizing(", m_ripIndex + 1, itemBase(m_ripIndex));
+        return;
+
+    case ProcessEvent::TrackRead: {
+        const QString base = itemBase(m_ripIndex);
+        if (info.ResultCode == 3) {
+            AppSettings.CommonOptions.IsCDHandleZero = !AppSettings.CommonOptions.IsCDHandleZero;
+            m_presenter.ShowError(text("RES_ReadCDAudioError", "Error while reading CD information!") +
+                                  QStringLiteral("\r\n") +
+                                  text("RES_CloseSoftware", "Please exit the software and run again."));
+        } else if (info.ResultCode == 5) {
+            m_presenter.ShowError(
+                outputFolder() + base + QStringLiteral(".wav") +
+                text("RES_CreateWavFileError",
+                     " is not a valid file name. Please rename the Title in the CD tracks list. The "
+                     "file name cannot contain any of the following characters: /: *? <>|"));
+        }
+        ++m_ripIndex;
+        const bool failed = info.ResultCode != 0;
+        const QString wav = outputFolder() + base + QStringLiteral(".wav");
+        const QString stem = outputFolder() + base;
+        switch (AppSettings.CommonOptions.OutputFormat) {
+        case FormatMp3:
+            if (failed) {
+                Busy = true;
+                repost(ProcessEvent::Mp3Encoded, 4);
+                return;
+            }
+            stageCaption("Encoding(", m_ripIndex, base);
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            startMp3(wav, stem + QStringLiteral(".mp3"), true);
+            return;
+        case FormatOgg:
+            if (failed) {
+                Busy = true;
+                repost(ProcessEvent::OggWritten, 4);
+                return;
+            }
+            stageCaption("Encoding(", m_ripIndex, base);
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            startOgg(wav, stem + QStringLiteral(".ogg"));
+            return;
+        case FormatWma:
+            RipThread.reset();
+            if (failed) {
+                Busy = true;
+                repost(ProcessEvent::WmaEncoded, 4);
+                return;
+            }
+            stageCaption("Encoding(", m_ripIndex, base);
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            startWma(wav, stem + QStringLiteral(".wma"));
+            return;
+        default:
+            if (m_ripIndex >= count) {
+                CleanUp();
+                finish(mrCancel);
+            } else {
+                startRead(m_ripIndex);
+            }
+            return;
+        }
+    }
+
+    case ProcessEvent::Mp3Encoded:
+        if (info.ResultCode == 1 && !Busy)
+            m_presenter.ShowError(Files.value(m_encodeIndex) +
+                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
+        if (info.ResultCode == 2 && !Busy)
+            m_presenter.ShowError(text("RES_Check_Mp3Options",
+                                       "Create MP3 file error!\r\nPlease check the output and "
+                                       "lame options or run application again."));
+        if (m_mode == 1 && info.ResultCode == 2 && Busy && AppSettings.Use)
+            writeId3(m_ripIndex - 1);
+        Busy = false;
+        ++m_encodeIndex;
+        if (m_encodeIndex >= count) {
+            CleanUp();
+            finish(mrCancel);
+            return;
+        }
+        if (m_mode == 1) {
+            startRead(m_ripIndex);
+        } else if (m_mode == 2) {
+            const QString item = Files.value(m_encodeIndex);
+            openItem(m_encodeIndex);
+            stageCaption("Encoding(", m_encodeIndex + 1, item);
+            if (WaveIn1.GetSampleRate() < 44100) {
+                m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+                startResample(item, outputFolder() + QStringLiteral("MyMP3ReTemp.wav"), false);
+            } else {
+                m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+                startMp3(item, itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
+            }
+        } else if (m_mode == 3) {
+            m_presenter.SetStage(text("RES_Decoding", "Decoding"));
+            stageCaption("Decoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
+            startMp3(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wav")), false);
+        }
+        return;
+
+    case ProcessEvent::OggWritten:
+        WaitMilliseconds(300);
+        Busy = false;
+        ++m_oggIndex;
+        if (m_oggIndex >= count) {
+            CleanUp();
+            WaitMilliseconds(300);
+            finish(mrCancel);
+            return;
+        }
+        if (m_mode == 1) {
+            startRead(m_ripIndex);
+        } else if (m_mode == 5) {
+            const QString item = Files.value(m_oggIndex);
+            openItem(m_oggIndex);
+            if (WaveIn1.GetSampleRate() >= 44100) {
+                m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+                stageCaption("Encoding(", m_oggIndex + 1, item);
+                startOgg(item, itemName(m_oggIndex, QStringLiteral(".ogg")));
+            } else {
+                m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+                stageCaption("Resampling(", m_oggIndex + 1, item);
+                startResample(item, outputFolder() + QStringLiteral("MyReTemp.wav"), false);
+            }
+        }
+        return;
+
+    case ProcessEvent::Resampled:
+        if (m_mode == 2) {
+            stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            startMp3(outputFolder() + QStringLiteral("MyMP3ReTemp.wav"),
+                     itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
+        } else if (m_mode == 5) {
+            stageCaption("Encoding(", m_oggIndex + 1, Files.value(m_oggIndex));
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            startOgg(outputFolder() + QStringLiteral("MyReTemp.wav"),
+                     itemName(m_oggIndex, QStringLiteral(".ogg")));
+        }
+        return;
+
+    case ProcessEvent::WmaEncoded:
+        Timer1.stop();
+        if (info.ResultCode == 1 && !Busy)
+            m_presenter.ShowError(Files.value(m_encodeIndex) +
+                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
+        if (info.ResultCode == 8)
+            m_presenter.ShowError(info.Elapsed);
+        Busy = false;
+        ++m_encodeIndex;
+        if (m_encodeIndex >= count) {
+            CleanUp();
+            // The report may arrive inside the call that started the encoder: close from the event loop.
+            QMetaObject::invokeMethod(
+                this, [this] { finish(mrCancel); }, Qt::QueuedConnection);
+            return;
+        }
+        if (m_mode == 1) {
+            startRead(m_ripIndex);
+        } else if (m_mode == 6) {
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
+            startWma(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wma")));
+        }
+        return;
+
+    default:
+        Timer1.stop();
+        Busy = true;
+        m_presenter.SetElapsed(info.Elapsed);
+        m_presenter.SetEstimated(info.Estimated);
+        if (info.Percent > 0) {
+            m_presenter.SetInitializing(QString(), false);
+            m_gauge = info.Percent;
+            m_presenter.SetGauge(info.Percent, true);
+        }
+        return;
+    }
+}
+
+void TRipJob::wmaTick()
+{
+    WmaTimerTick(secondsSince(WmaStartTime));
+}
+
+void TRipJob::WmaTimerTick(double elapsedSeconds)
+{
+    const int64_t elapsed = std::llround(elapsedSeconds);
+    m_presenter.SetElapsed(MinutesSeconds(elapsed));
+    if (!m_wma.Active)
+        return;
+    m_presenter.SetInitializing(QString(), false);
+    const int64_t current = std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0);
+    int64_t estimate = 2;
+    if (WmaSourceSize >= 2000000) {
+        int32_t &index = AppSettings.WMAOptions.BitRate;
+        if (index < 0 || index > 32)
+            index = 8;
+        int64_t expected = std::llround(double(WmaSourceSize) * 1000.0 / WmaProfiles[index].sizeRatio);
+        if (current > expected)
+            expected = current;
+        if (current == 0)
+            return;
+        estimate = elapsed * expected / current;
+    }
+    if (elapsed >= estimate)
+        estimate = elapsed + 1;
+    m_presenter.SetEstimated(MinutesSeconds(estimate));
+    const int gauge = int(std::llround(double(elapsed) * 100.0 / double(estimate)));
+    if (gauge > m_gauge)
+        m_gauge = gauge;
+    m_presenter.SetGauge(m_gauge, true);
+}
+
+void TRipJob::CleanUp()
+{
+    if (m_filesFreed)
+        return;
+    if (RipThread) {
+        RipThread->StopRequested = 1;
+        RipThread.reset();
+    }
+    const int32_t format = AppSettings.CommonOptions.OutputFormat;
+    if (m_ripIndex == Files.size() && m_mode == 1 &&
+        (format == FormatMp3 || format == FormatOgg || format == FormatWma) &&
+        !AppSettings.CommonOptions.IsKeepWav) {
+        for (int i = 0; i < Files.size(); ++i) {
+            const QString wav = wavOf(i);
+            if (QFileInfo::exists(wav) && !FileInUse(wav))
+                QFile::remove(wav);
+        }
+    }
+    Files.clear();
+    m_filesFreed = true;
+    Timer1.stop();
+    if (m_mp3.Active)
+        m_mp3.Stop(0);
+    if (m_wma.Active)
+        m_wma.Stop(0);
+    // A resampling still running is ended here, before its temporary file goes.
+    WaveOut1.Stop(false);
+    const QString temporary =
+        outputFolder() + (m_mode == 5 ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
+    if ((m_mode == 5 || m_mode == 2) && QFileInfo::exists(temporary) && !FileInUse(temporary))
+        QFile::remove(temporary);
+}
+
+void TRipJob::Stop()
+{
+    const int32_t format = AppSettings.CommonOptions.OutputFormat;
+    if ((m_mode == 1 && format == FormatOgg) || m_mode == 5) {
+        VorbisOut1.Pause();
+        VorbisOut1.Stop(true);
+        WaitMilliseconds(300);
+    }
+    CleanUp();
+    finish(mrAbort);
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "audio/audioconverter.h"
+#include "audio/fastresampler.h"
+#include "audio/vorbisout.h"
+#include "cdrom/cdaccess.h"
+#include "wavein.h"
+#include "waveout.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+
+class TCDRipThread;
+class TMp3EncodeProcess;
+class TWMAEncodeProcess;
+class TUserPrompt;
+struct TProcessInfo;
+
+// What a job shows while it runs. The job window presents it in its controls; the command-line tool on the
+// terminal. Called on the user-interface thread.
+class TRipJobPresenter {
+public:
+    virtual ~TRipJobPresenter() = default;
+    virtual void SetCaption(const QString &text) = 0;
+    virtual void SetStage(const QString &text) = 0; // the group box
+    virtual void SetElapsed(const QString &text) = 0;
+    virtual void SetEstimated(const QString &text) = 0;
+    virtual void SetInitializing(const QString &text, bool visible) = 0;
+    virtual void SetGauge(int percent, bool showText) = 0;
+    virtual void ShowError(const QString &text) = 0;
+    // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
+    virtual void Finish(int result) = 0;
+};
+
+constexpr int mrCancel = 2;
+constexpr int mrAbort = 3;
+
+// One job over a list of files: extracting CD tracks and encoding them (mode 1), WAV to MP3 (2), MP3 to WAV
+// (3), the recorder's WAV to MP3 (4), WAV to Ogg Vorbis (5), WAV to WMA (6). Only one step runs at a time;
+// the job moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or
+// its own audio components, all of which report to this object. User-interface thread only.
+class TRipJob final : public QObject {
+    Q_OBJECT
+public:
+    TRipJob(int mode, HCDROM cdHandle, const QStringList &files, TRipJobPresenter &presenter,
+            TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
+    ~TRipJob() override;
+
+    // Starts the first step.
+    void Start();
+    // The Stop button: ends every step and finishes with the abort result.
+    void Stop();
+    // Runs once; a stopped or closed job leaves its intermediate files as they are.
+    void CleanUp();
+
+    int Mode() const { return m_mode; }
+    int RipIndex() const { return m_ripIndex; }
+    int EncodeIndex() const { return m_encodeIndex; }
+    int OggIndex() const { return m_oggIndex; }
+    bool Finished() const { return m_finished; }
+
+    // The WMA estimate, once a second while a WMA encoding runs (public for tests, which call it with a clock
+    // of their own).
+    void WmaTimerTick(double elapsedSeconds);
+
+    // Size of the WAV file being encoded to WMA, for the estimate.
+    int64_t WmaSourceSize = 0;
+
+    TWaveIn WaveIn1;
+    TFastResampler FastResampler1;
+    TAudioConverter AudioConverter1;
+    TWaveOut WaveOut1;
+    TVorbisOut VorbisOut1;
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    void processInfo(TProcessInfo info);
+    void ripError(int code);
+    void startRead(int item);
+    void startMp3(const QString &source, const QString &destination, bool encode);
+    void startWma(const QString &source, const QString &destination);
+    void startOgg(const QString &source, const QString &destination);
+    void startResample(const QString &source, const QString &temporary, bool to16Bits);
+    void openItem(int item);
+    void stageCaption(const char *stage, int number, const QString &item);
+    void finish(int result);
+    void writeId3(int item);
+    void wmaTick();
+    void ownProgress(TAuOutput *sink);
+    void repost(int percent, int resultCode);
+
+    int itemNumber(int item) const;   // the two-digit track number of a mode 1 entry
+    QString itemBase(int item) const; // the file base of a mode 1 entry
+    QString itemName(int item, const QString &extension) const; // OutputFolder\name.ext of other modes
+    QString outputFolder() const;
+    QString wavOf(int item) const; // mode 1: the WAV of the track
+
+    TRipJobPresenter &m_presenter;
+    TMp3EncodeProcess &m_mp3;
+    TWMAEncodeProcess &m_wma;
+    std::unique_ptr<TCDRipThread> RipThread;
+    int m_ripIndex = 0;
+    int m_encodeIndex = 0;
+    int m_oggIndex = 0;
+    QStringList Files;
+    bool m_filesFreed = false;
+    int m_mode;
+    HCDROM CDHandle;
+    bool Busy = false;
+    std::chrono::steady_clock::time_point StartTime;
+    std::chrono::steady_clock::time_point WmaStartTime;
+    QTimer Timer1;
+    int m_gauge = 0;
+    bool m_finished = false;
+};

@@ -1,0 +1,53 @@
+#include "nodevicehint.h"
+
+#include "shell/applylanguage.h"
+#include "shell/settings.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+TfrmNoDeviceHint::TfrmNoDeviceHint(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmNoDeviceHint"));
+    setWindowTitle(QStringLiteral("Sondrel"));
+    auto *layout = new QVBoxLayout(this);
+    const auto line = [this, layout](const char *name, const QString &text) {
+        auto *label = new QLabel(text, this);
+        label->setObjectName(QLatin1String(name));
+        label->setWordWrap(true);
+        layout->addWidget(label);
+        return label;
+    };
+    line("Label1",
+         QStringLiteral("The Software couldn't find CD devices.Please check the following problems:"));
+    line("Label2",
+         QStringLiteral("1.CD devices are locked by another application.Such as a CD player or a "));
+    line("Label3", QStringLiteral("multimedia player or other CD ripper software."));
+    line("Label4",
+         QStringLiteral("2.Your right permissions: your user must be allowed to read the CD device "));
+    line("Label5",
+         QStringLiteral("(on most systems: a member of the cdrom group; log in again after joining it)."));
+    line("Label6",
+         QStringLiteral(
+             "3.No drive at all: a disc image (CUE/BIN, TOC or NRG) in the \"Disc images\" folder"));
+    QLabel *link = line(
+        "Label7", QStringLiteral("serves as a drive too. <a href=\"https://www.gnu.org/software/libcdio/\">"
+                                 "About CD access on this system</a>"));
+    link->setTextFormat(Qt::RichText);
+    connect(link, &QLabel::linkActivated, this,
+            [](const QString &url) { QDesktopServices::openUrl(QUrl(url)); });
+    auto *close = new QPushButton(QStringLiteral("&Close"), this);
+    close->setObjectName(QStringLiteral("btClose"));
+    layout->addWidget(close, 0, Qt::AlignRight);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TfrmNoDeviceHint::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
+}
