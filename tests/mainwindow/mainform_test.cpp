@@ -1,0 +1,164 @@
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "mainwindow/mainform.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTreeWidget>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainFormTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    QString images = DataFolder() + "Disc images/";
+
+    MainFormTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+    }
+    ~MainFormTest() override { SetRealCdDrivesEnabled(true); }
+
+    static QStringList row(const QTreeWidget *list, int i)
+    {
+        const QTreeWidgetItem *item = list->topLevelItem(i);
+        return {item->text(0), item->text(1), item->text(2), item->text(3)};
+    }
+};
+
+TEST_F(MainFormTest, RowTexts)
+{
+    EXPECT_EQ(TMainForm::LengthText(4, 0), "04:00");
+    EXPECT_EQ(TMainForm::SizeText(4, 0), "40.37");
+    EXPECT_EQ(TMainForm::SizeText(0, 30), "05.05");
+    EXPECT_EQ(TMainForm::SizeText(74, 33), "752.48"); // 74:33 of CD audio is 752.4807 MiB
+}
+
+TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
+{
+    // 4:00 exactly, then 4:00 and 74 frames (frames do not count), then 30 seconds.
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"04:00:00,music", "04:00:74,noise", "00:30:00,tone"}));
+    const QString key = DiscKey();
+    WriteFileText(DataFolder() + "cdinfo.dat",
+                  "[" + key + "]\nArtist=Band\nTrackNumber=3\n1=Intro\n2=\n3=Outro\n");
+    AppSettings.CDOptions.Index = -1;
+    WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=-1\n");
+    TMainForm form;
+    form.show();
+    ASSERT_NE(form.DriveHandle, 0u);
+    ASSERT_EQ(form.ListView1->topLevelItemCount(), 3);
+    EXPECT_EQ(row(form.ListView1, 0), QStringList({"1", "Intro", "04:00", "40.37"}));
+    EXPECT_EQ(row(form.ListView1, 1), QStringList({"2", "Track02", "04:00", "40.37"}));
+    EXPECT_EQ(row(form.ListView1, 2), QStringList({"3", "Outro", "00:30", "05.05"}));
+    EXPECT_EQ(form.ListView1->topLevelItem(0)->checkState(0), Qt::Checked);
+    EXPECT_EQ(form.StatusText(), "Imagedisc.cue");
+    EXPECT_EQ(form.DriveDescription, "Imagedisc.cue");
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Band");
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Track02");
+    EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
+    EXPECT_EQ(form.size(), QSize(551, 500));
+}
+
+TEST_F(MainFormTest, CddbIdentityOfTheDisc)
+{
+    const int lengths[] = {13000, 21111, 9001, 30000};
+    QStringList tracks;
+    for (int l : lengths)
+        tracks << QString("%1,silence").arg(l);
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", tracks));
+    TMainForm form;
+    form.show();
+    // The published CDDB disc id, computed here from the track starts (in sectors, 2 s lead-in added).
+    int starts[5] = {0};
+    for (int i = 0; i < 4; ++i)
+        starts[i + 1] = starts[i] + lengths[i];
+    int digits = 0;
+    for (int i = 0; i < 4; ++i) {
+        for (int s = (starts[i] + 150) / 75; s > 0; s /= 10)
+            digits += s % 10;
+    }
+    const int seconds = (starts[4] + 150) / 75 - (starts[0] + 150) / 75;
+    const uint32_t id = uint32_t(digits % 255) << 24 | uint32_t(seconds) << 8 | 4u;
+    EXPECT_EQ(form.CddbDiscId, QString("%1").arg(id, 8, 16, QChar('0')));
+    EXPECT_EQ(form.CddbQueryText, QString("4 0 13000 34111 43112 %1").arg(starts[4] / 75));
+}
+
+TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
+{
+    ASSERT_TRUE(MakeDisc(images + "a.cue", {"100"}));
+    ASSERT_TRUE(MakeDisc(images + "b.cue", {"200", "300"}));
+    WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=7\n");
+    TMainForm first;
+    first.show();
+    EXPECT_EQ(first.DriveDescription, "Imagea.cue");
+    EXPECT_EQ(first.ListView1->topLevelItemCount(), 1);
+    first.close();
+
+    WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=1\n");
+    TMainForm second;
+    second.show();
+    EXPECT_EQ(second.DriveDescription, "Imageb.cue");
+}
+
+TEST_F(MainFormTest, DriveComponentPath)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:10:00", "00:20:00"}));
+    WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nIsCDHandleZero=1\n");
+    TMainForm form;
+    form.show();
+    EXPECT_EQ(form.DriveHandle, 0u);
+    // No handle was opened: the first one still free is 1.
+    TCDList list;
+    std::memset(&list, 0, sizeof list);
+    list.max = 8;
+    GetCDList(&list);
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = list.cd[0].ha;
+    const HCDROM probe = GetCDHandle(&request);
+    EXPECT_EQ(probe, 1u);
+    CloseDriveHandle(probe);
+
+    form.FormActivate();
+    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    EXPECT_EQ(form.ListView1->topLevelItem(1)->text(2), "00:20");
+    EXPECT_EQ(form.StatusText(), "Image disc.cue");
+    EXPECT_EQ(form.SavedStatus, "Image disc.cue");
+    EXPECT_TRUE(form.CddbDiscId.isEmpty());
+}
+
+TEST_F(MainFormTest, NoDriveAtAll)
+{
+    TMainForm form;
+    form.show();
+    EXPECT_EQ(form.DriveHandle, 0u);
+    EXPECT_EQ(form.StatusText(), "No CD devices found! No CD drives or disc images found");
+    form.FormActivate();
+    form.FormActivate();
+    // The hint comes once a run, however often the window is activated.
+    EXPECT_EQ(closer.texts.count("Sondrel|frmNoDeviceHint"), 1);
+    EXPECT_EQ(form.StatusText(), "Can not find audio CD in your CD device.");
+}
+
+TEST_F(MainFormTest, DiscsComingAndGoing)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));
+    TMainForm form;
+    form.show();
+    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    QFile::rename(images + "disc.cue", images + "disc.away");
+    ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 0; }));
+    QFile::rename(images + "disc.away", images + "disc.cue");
+    ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 2; }));
+}
+
+} // namespace

@@ -1,0 +1,281 @@
+#include "audio/encoderprocess.h"
+#include "audio/vorbisin.h"
+#include "cdrom/cddrivelist.h"
+#include "jobs/ripform.h"
+#include "jobs/wavein.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "shell/userprompt.h"
+#include "tags/id3tag.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ProcessPrompt final : TUserPrompt {
+    bool Question(const QString &, const QString &) override { return true; }
+    void Information(const QString &, const QString &) override {}
+};
+
+class RipFormTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    ProcessPrompt prompt;
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/out/";
+    HCDROM handle = 0;
+    QStringList captions;
+    int result = -1;
+
+    RipFormTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+        AppSettings.CommonOptions.OutputFolder = out;
+        mp3.Prompt = &prompt;
+        wma.Prompt = &prompt;
+        QFile::copy(BuiltProgram("WM8EUTIL"), home.programFolder() + "WM8EUTIL");
+        QFile::setPermissions(home.programFolder() + "WM8EUTIL",
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    ~RipFormTest() override
+    {
+        CloseDriveHandle(handle);
+        SetRealCdDrivesEnabled(true);
+    }
+
+    void disc(const QStringList &tracks)
+    {
+        ASSERT_TRUE(MakeDisc(images + "disc.cue", tracks));
+        TCDList list;
+        std::memset(&list, 0, sizeof list);
+        list.max = 8;
+        GetCDList(&list);
+        TGetCDHand request{};
+        request.size = 12;
+        request.ver = 1;
+        request.ha = list.cd[0].ha;
+        handle = GetCDHandle(&request);
+        ASSERT_NE(handle, 0u);
+    }
+
+    // Runs the job window to its end (or until stopAt says to press Stop); false when it did not end.
+    bool run(int mode, const QStringList &files, const std::function<bool(TRipForm &)> &stopAt = {})
+    {
+        TRipForm form(nullptr, mode, handle, files, mp3, wma);
+        QObject::connect(&form, &QWidget::windowTitleChanged, [this](const QString &t) { captions << t; });
+        QObject::connect(&form, &QDialog::finished, [this](int r) { result = r; });
+        form.open();
+        bool stopped = false;
+        const bool ended = WaitFor(
+            [&] {
+                if (!stopped && stopAt && result < 0 && stopAt(form)) {
+                    stopped = true;
+                    form.btStop->click();
+                }
+                return result >= 0;
+            },
+            120000);
+        return ended;
+    }
+
+    bool exists(const QString &name) const { return QFileInfo::exists(out + name); }
+};
+
+TEST_F(RipFormTest, ExtractToWav)
+{
+    disc({"300,music", "200,noise", "100,tone"});
+    AppSettings.CommonOptions.OutputFormat = 1;
+    ASSERT_TRUE(run(1, {"01One", "02Two", "03Three"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_EQ(QFileInfo(out + "One.wav").size(), 44 + 300 * 2352);
+    EXPECT_EQ(QFileInfo(out + "Two.wav").size(), 44 + 200 * 2352);
+    EXPECT_EQ(QFileInfo(out + "Three.wav").size(), 44 + 100 * 2352);
+    EXPECT_TRUE(captions.contains("Extracting(01/03): One"));
+    EXPECT_TRUE(captions.contains("Extracting(03/03): Three"));
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+TEST_F(RipFormTest, ExtractToMp3WithTags)
+{
+    disc({"00:03:00,music", "00:02:00,music"});
+    AppSettings.CommonOptions.OutputFormat = 0;
+    AppSettings.CommonOptions.IsKeepWav = false;
+    AppSettings.Use = true;
+    AppSettings.DiscInfo.Artist = "The Band";
+    AppSettings.DiscInfo.Album = "First";
+    AppSettings.DiscInfo.Year = "2024";
+    AppSettings.DiscInfo.Genre = 118; // Rock
+    ASSERT_TRUE(run(1, {"01Opening", "02Closing"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+    ASSERT_TRUE(exists("Opening.mp3"));
+    ASSERT_TRUE(exists("Closing.mp3"));
+    EXPECT_FALSE(exists("Opening.wav"));
+    EXPECT_FALSE(exists("Closing.wav"));
+    Tid3tag tag;
+    EXPECT_EQ(tag.ReadTag(out + "Closing.mp3"), 0);
+    EXPECT_EQ(tag.Title, "Closing");
+    EXPECT_EQ(tag.Artist, "The Band");
+    EXPECT_EQ(tag.Track, 2);
+    EXPECT_EQ(Tid3tag::Id3ToGenre(tag.Genre), 118);
+    EXPECT_TRUE(captions.contains("Encoding(02/02): Closing"));
+    // The MP3 decodes to about the track's length.
+    TWaveIn back;
+    ASSERT_EQ(RunProgram("lame", {"--silent", "--decode", out + "Closing.mp3", out + "back.wav"}), 0);
+    back.SetFileName(out + "back.wav");
+    EXPECT_NEAR(double(back.GetTotalSamples()), 2 * 44100, 4410);
+}
+
+TEST_F(RipFormTest, ExtractToOggAndWmaKeepingTheWav)
+{
+    disc({"00:02:00,music"});
+    AppSettings.CommonOptions.IsKeepWav = true;
+    AppSettings.Use = true;
+    AppSettings.DiscInfo.Artist = "Singer";
+    AppSettings.CommonOptions.OutputFormat = 2;
+    ASSERT_TRUE(run(1, {"01Song"}));
+    ASSERT_TRUE(exists("Song.ogg"));
+    EXPECT_TRUE(exists("Song.wav"));
+    TVorbisIn ogg;
+    ogg.SetFileName(out + "Song.ogg");
+    EXPECT_EQ(ogg.GetTotalSamples(), 2 * 44100);
+
+    result = -1;
+    AppSettings.CommonOptions.OutputFormat = 3;
+    AppSettings.WMAOptions.BitRate = 8;
+    ASSERT_TRUE(run(1, {"01Song"}));
+    ASSERT_TRUE(exists("Song.wma"));
+    QByteArray probe;
+    RunProgram("ffprobe",
+               {"-v", "error", "-show_entries", "format_tags=artist:stream=codec_name", "-of", "csv=p=0",
+                out + "Song.wma"},
+               &probe);
+    EXPECT_TRUE(probe.contains("wmav2")) << probe.toStdString();
+    EXPECT_TRUE(probe.contains("Singer")) << probe.toStdString();
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+TEST_F(RipFormTest, StopInTheMiddleKeepsTheWavFiles)
+{
+    disc({"00:02:00,music", "00:30:00,music", "00:02:00,music"});
+    AppSettings.CommonOptions.OutputFormat = 0;
+    AppSettings.CommonOptions.IsKeepWav = false;
+    ASSERT_TRUE(
+        run(1, {"01A", "02B", "03C"}, [this](TRipForm &) { return exists("A.mp3") && exists("B.wav"); }));
+    EXPECT_EQ(result, mrAbort);
+    EXPECT_TRUE(exists("A.wav"));
+    EXPECT_TRUE(exists("B.wav"));
+    EXPECT_FALSE(exists("C.wav"));
+}
+
+TEST_F(RipFormTest, ReadFailureSkipsTheTrack)
+{
+    disc({"--bad", "200", "00:02:00,music", "00:02:00,music", "00:02:00,music"}); // sector 200 is in track 2
+    AppSettings.CommonOptions.OutputFormat = 0;
+    const bool zero = AppSettings.CommonOptions.IsCDHandleZero;
+    ASSERT_TRUE(run(1, {"01A", "02B", "03C"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(exists("A.mp3"));
+    EXPECT_FALSE(exists("B.mp3"));
+    EXPECT_TRUE(exists("C.mp3"));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_EQ(closer.texts[0],
+              "Sondrel|Error while reading CD information!\r\nPlease exit the software and run again.");
+    EXPECT_EQ(AppSettings.CommonOptions.IsCDHandleZero, !zero);
+}
+
+QString Sox(const QString &path, const QStringList &format, double seconds = 2)
+{
+    EXPECT_EQ(RunProgram("sox", QStringList{"-n"} + format +
+                                    QStringList{path, "synth", QString::number(seconds), "sine", "440"}),
+              0);
+    return path;
+}
+
+TEST_F(RipFormTest, ConversionModes)
+{
+    const QString low = Sox(home.root() + "/low rate.wav", {"-r", "22050", "-c", "2", "-b", "16"});
+    ASSERT_TRUE(run(2, {low}));
+    EXPECT_EQ(result, mrCancel);
+    ASSERT_GE(captions.size(), 2);
+    EXPECT_TRUE(captions.first().startsWith("Resampling(01/01): "));
+    EXPECT_TRUE(captions.contains("Encoding(01/01): " + low));
+    EXPECT_TRUE(exists("low rate.mp3"));
+    EXPECT_FALSE(exists("MyMP3ReTemp.wav"));
+
+    captions.clear();
+    result = -1;
+    const QString high = Sox(home.root() + "/high.wav", {"-r", "48000", "-c", "2", "-b", "16"});
+    ASSERT_TRUE(run(5, {high}));
+    EXPECT_TRUE(exists("high.ogg"));
+    for (const QString &c : captions)
+        EXPECT_FALSE(c.startsWith("Resampling")) << c.toStdString();
+
+    result = -1;
+    ASSERT_TRUE(run(3, {out + "low rate.mp3"}));
+    TWaveIn decoded;
+    decoded.SetFileName(out + "low rate.wav");
+    EXPECT_EQ(decoded.GetSampleRate(), 44100);
+    EXPECT_NEAR(double(decoded.GetTotalSamples()), 2 * 44100, 4410);
+
+    result = -1;
+    const QString cd = Sox(home.root() + "/cd.wav", {"-r", "44100", "-c", "2", "-b", "16"});
+    ASSERT_TRUE(run(6, {cd}));
+    EXPECT_TRUE(exists("cd.wma"));
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+struct FakePresenter final : TRipJobPresenter {
+    QString elapsed, estimated;
+    int gauge = 0;
+    void SetCaption(const QString &) override {}
+    void SetStage(const QString &) override {}
+    void SetElapsed(const QString &t) override { elapsed = t; }
+    void SetEstimated(const QString &t) override { estimated = t; }
+    void SetInitializing(const QString &, bool) override {}
+    void SetGauge(int percent, bool) override { gauge = percent; }
+    void ShowError(const QString &) override {}
+    void Finish(int) override {}
+};
+
+TEST_F(RipFormTest, WmaEstimate)
+{
+    FakePresenter presenter;
+    TRipJob job(6, 0, {"a.wav"}, presenter, mp3, wma);
+    wma.Active = true;
+    wma.OutputFile = out + "a.wma";
+    job.WmaSourceSize = 1000000;
+    job.WmaTimerTick(0.4);
+    EXPECT_EQ(presenter.elapsed, "00:00");
+    EXPECT_EQ(presenter.estimated, "00:02");
+    job.WmaTimerTick(1.2);
+    EXPECT_EQ(presenter.estimated, "00:02");
+    job.WmaTimerTick(2.0);
+    EXPECT_EQ(presenter.estimated, "00:03");
+    job.WmaTimerTick(7.0);
+    EXPECT_EQ(presenter.estimated, "00:08");
+    EXPECT_EQ(presenter.gauge, 88);
+
+    // Larger sources: the output's growth against the size the profile leads to expect.
+    job.WmaSourceSize = 21790000; // profile 8 expects 1,000,000 bytes
+    WriteFileText(out + "a.wma", QString(250000, 'x'));
+    job.WmaTimerTick(10);
+    EXPECT_EQ(presenter.estimated, "00:40");
+    wma.Active = false;
+    job.WmaTimerTick(12);
+    EXPECT_EQ(presenter.elapsed, "00:12");
+    EXPECT_EQ(presenter.estimated, "00:40");
+}
+
+} // namespace
