@@ -3,9 +3,11 @@
 #include "cddrivelist.h"
 #include "cdmedium.h"
 
+#include <QFile>
 #include <QMutex>
 #include <QString>
 #include <algorithm>
+#include <cdio/cdio.h>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -298,6 +300,23 @@ QString CdHandlePath(HCDROM handle)
 {
     const auto drive = findHandle(handle);
     return drive ? drive->medium->path() : QString();
+}
+
+bool EjectCdTray(const QString &devicePath)
+{
+    const auto drives = CdDriveList();
+    const bool real = std::any_of(drives.begin(), drives.end(),
+                                  [&](const CdDriveEntry &d) { return !d.isImage && d.path == devicePath; });
+    return real && cdio_eject_media_drive(QFile::encodeName(devicePath).constData()) == DRIVER_OP_SUCCESS;
+}
+
+bool CloseCdTray(const QString &devicePath)
+{
+    const auto drives = CdDriveList();
+    const bool real = std::any_of(drives.begin(), drives.end(),
+                                  [&](const CdDriveEntry &d) { return !d.isImage && d.path == devicePath; });
+    driver_id_t driver = DRIVER_DEVICE;
+    return real && cdio_close_tray(QFile::encodeName(devicePath).constData(), &driver) == DRIVER_OP_SUCCESS;
 }
 
 int32_t TocEntryFrames(const TTocTrack &entry)

@@ -111,5 +111,9 @@ bool CloseDriveHandle(HCDROM handle);
 // The device or image path behind an open handle (empty for an unknown one).
 QString CdHandlePath(HCDROM handle);
 
+// Opens or closes the tray of the drive behind a device path; a disc image has no tray (false, nothing done).
+bool EjectCdTray(const QString &devicePath);
+bool CloseCdTray(const QString &devicePath);
+
 // A position in the table in frames: minute * 4500 + second * 75 + frame (MSF addresses).
 int32_t TocEntryFrames(const TTocTrack &entry);

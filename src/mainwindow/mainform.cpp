@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
@@ -59,16 +60,6 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    QAction *home =
-        ToolBar1->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"));
-    home->setObjectName(QStringLiteral("tbHome"));
-    connect(home, &QAction::triggered, this, [] {
-        QDesktopServices::openUrl(QUrl(QStringLiteral("https://ombrel-software.example/sondrel")));
-    });
-    QAction *exit =
-        ToolBar1->addAction(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("ActionExit"));
-    connect(exit, &QAction::triggered, this, &QWidget::close);
 
     m_client = new QWidget(this);
     m_client->setObjectName(QStringLiteral("ClientArea"));
@@ -102,6 +93,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     CDIn1.Paranoid = false;
     CDIn1.ParanoiaMode = 0;
 
+    createMenus();
     resize(551, 500);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -180,6 +172,11 @@ void TMainForm::changeEvent(QEvent *event)
 void TMainForm::FormShow()
 {
     try {
+        for (QAction *item : miLanguage->actions()) {
+            if (!item->isSeparator())
+                item->setChecked(item->objectName().mid(2).compare(AppSettings.Lan, Qt::CaseInsensitive) ==
+                                 0);
+        }
         if (!IsEnglish(AppSettings.Lan))
             ApplyLanguage(this, AppSettings.Lan);
         if (AppSettings.CommonOptions.IsCDHandleZero) {
@@ -431,15 +428,11 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    try {
-        if (Mp3Encoder->Active)
-            Mp3Encoder->Stop(0);
-        if (WmaEncoder->Active)
-            WmaEncoder->Stop(0);
-        CloseDriveHandle(DriveHandle);
-        DriveHandle = 0;
-        SaveOptions();
-    } catch (...) {
-    }
+    // FormCloseQuery: running encoders are stopped; closing is always allowed.
+    if (Mp3Encoder->IsRunning())
+        Mp3Encoder->Stop(0);
+    if (WmaEncoder->IsRunning())
+        WmaEncoder->Stop(0);
+    FormClose();
     event->accept();
 }

@@ -11,6 +11,8 @@
 
 class QFileSystemWatcher;
 class QLabel;
+class QMenu;
+class QAction;
 class QToolBar;
 class QTreeWidget;
 class QTimer;
@@ -41,6 +43,45 @@ public:
     // The row texts of a track length.
     static QString LengthText(int minutes, int seconds);
     static QString SizeText(int minutes, int seconds);
+
+    // Commands of the menus, the tool bar and the track list.
+    void ActionExtractExecute();
+    // Opens the job window of a conversion (2 WAV to MP3, 3 MP3 to WAV, 5 WAV to OGG, 6 WAV to WMA) on files.
+    void ConvertFiles(int mode, const QStringList &files);
+    void ChooseAndConvert(int mode);
+    void ActionSelectAllExecute();
+    void ActionNoSelectExecute();
+    void aEditTrackNameExecute();
+    void OpenOutputDirectory();
+    void EjectCD();
+    void CloseCD();
+    // The language items: "miGerman" chooses German when its language file is there.
+    void LanguageClick(const QString &itemName);
+    void AboutClick();
+    bool CheckOutputFolder();
+    bool AnyTrackChecked() const;
+    // One entry per checked row: the track number in two digits, then the file base of its title.
+    QStringList JobList() const;
+    void UpdateActions();
+    // Stores the titles and the settings; runs once whichever way the window closes.
+    void FormClose();
+
+    QMenu *miLanguage;
+    QMenu *PopupMenu1;
+    QAction *ActionExtract;
+    QAction *ActionWavToMp3;
+    QAction *mnuMp3ToWav;
+    QAction *miWAVtoOGG;
+    QAction *miWAVtoWMA;
+    QAction *Openoutputdirectory1;
+    QAction *bRefresh;
+    QAction *EjectMenu;
+    QAction *CloseCdRomMenu;
+    QAction *ActionExit;
+    QAction *ActionSelectAll;
+    QAction *ActionNoSelect;
+    QAction *aEditTrackName;
+    QAction *mnuAbout;
 
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;
@@ -73,6 +114,11 @@ private:
     void addTrackRow(int track, int minutes, int seconds);
     void layoutContents();
     void checkDisc();
+    void createMenus();
+    void message(const QString &text, bool error = false);
+    QString currentDrivePath() const;
+
+    bool m_closed = false;
 
     bool m_shown = false;
     bool m_hintShown = false;

@@ -196,3 +196,47 @@ TEST_F(CDRipThreadTest, NormalisationThatCannotWriteKeepsTheFileAndStillComplete
 }
 
 } // namespace
+
+#include "jobs/playlist.h"
+#include "shell/userprompt.h"
+
+namespace {
+
+struct Answer final : TUserPrompt {
+    bool yes = false;
+    int asked = 0;
+    bool Question(const QString &, const QString &) override
+    {
+        ++asked;
+        return yes;
+    }
+    void Information(const QString &, const QString &) override {}
+};
+
+TEST(Playlist, OnlyFilesThatExistAndOnlyWithLeaveToOverwrite)
+{
+    TestHome home;
+    const QString folder = home.root() + "/music";
+    QDir().mkpath(folder);
+    WriteFileText(folder + "/Intro.mp3", "x");
+    WriteFileText(folder + "/Outro.mp3", "x");
+    const QString path = folder + "/" + AlbumPlaylistName("AC/DC", "Live: 2001");
+    EXPECT_TRUE(path.endsWith("/ACDC - Live 2001.m3u"));
+    EXPECT_EQ(AlbumPlaylistName("", ""), "Unknown Artist - Unknown Album.m3u");
+    Answer answer;
+    ASSERT_TRUE(WritePlaylist(path, {"01Intro", "02Missing", "03Outro"}, ".mp3", folder, &answer));
+    EXPECT_EQ(ReadFileText(path), "Intro.mp3\r\nOutro.mp3\r\n");
+    EXPECT_EQ(answer.asked, 0);
+    EXPECT_FALSE(WritePlaylist(path, {"01Intro"}, ".mp3", folder, &answer));
+    EXPECT_EQ(answer.asked, 1);
+    EXPECT_EQ(ReadFileText(path), "Intro.mp3\r\nOutro.mp3\r\n");
+    answer.yes = true;
+    EXPECT_TRUE(WritePlaylist(path, {"01Intro"}, ".mp3", folder, &answer));
+    EXPECT_EQ(ReadFileText(path), "Intro.mp3\r\n");
+    QString error;
+    EXPECT_FALSE(WritePlaylist(home.root() + "/no/such/folder/x.m3u", {}, ".mp3", folder, &answer, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(JobListEntry(3, "A/B"), "03AB");
+}
+
+} // namespace

@@ -1,0 +1,58 @@
+#include "playlist.h"
+
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/userprompt.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+QString JobListEntry(int track, const QString &title)
+{
+    return TwoDigits(track) + TrackFileName(title, track);
+}
+
+QString AlbumPlaylistName(const QString &artist, const QString &album)
+{
+    const auto clean = [](const QString &text) {
+        QString out;
+        for (const QChar c : text) {
+            if (!IsForbiddenFileNameChar(c))
+                out += c;
+        }
+        return out;
+    };
+    const QString a = artist.isEmpty() ? QStringLiteral("Unknown Artist") : clean(artist);
+    const QString b = album.isEmpty() ? QStringLiteral("Unknown Album") : clean(album);
+    return a + QStringLiteral(" - ") + b + QStringLiteral(".m3u");
+}
+
+bool WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
+                   const QString &folder, TUserPrompt *prompt, QString *error)
+{
+    if (QFileInfo::exists(path)) {
+        const QString question = path + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                      QStringLiteral(" has existed,overite it?"));
+        if (!prompt || !prompt->Question(QStringLiteral("Sondrel"), question))
+            return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("Cannot create %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QString base = WithTrailingBackslash(folder);
+    for (const QString &entry : jobList) {
+        const QString name = entry.mid(2) + extension;
+        if (QFileInfo::exists(base + name))
+            file.write((name + QStringLiteral("\r\n")).toUtf8());
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class TUserPrompt;
+
+// The job list entry of a track: its number in two digits, then the file base of its title.
+QString JobListEntry(int track, const QString &title);
+
+// The name of the playlist an extraction writes: artist, " - ", album, ".m3u", with "Unknown Artist" and
+// "Unknown Album" for empty ones. Characters a file name cannot hold are left out, so "AC/DC" or "Live: 2001"
+// still give a playlist in the output folder.
+QString AlbumPlaylistName(const QString &artist, const QString &album);
+
+// Writes one line per job list entry whose file (the entry less its first two characters, plus the
+// extension) exists in the folder, lines ending in CR LF. An existing playlist is overwritten only when the
+// prompt says yes. False when the user declined or the file could not be written (the reason in *error).
+bool WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
+                   const QString &folder, TUserPrompt *prompt, QString *error = nullptr);

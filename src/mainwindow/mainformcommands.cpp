@@ -1,0 +1,412 @@
+// The commands of the main window: menus, tool bar, pop-up menu and what they run.
+#include "about.h"
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "edittrackname.h"
+#include "jobs/playlist.h"
+#include "jobs/ripform.h"
+#include "mainform.h"
+#include "shell/applylanguage.h"
+#include "shell/discinfo.h"
+#include "shell/folders.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/settings.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+QString text(const char *key, const char *english)
+{
+    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
+}
+
+// OutputFolder as it was before a command changed it, put back whichever way the command ends.
+class OutputFolderGuard {
+public:
+    OutputFolderGuard() : m_saved(AppSettings.CommonOptions.OutputFolder) {}
+    ~OutputFolderGuard() { AppSettings.CommonOptions.OutputFolder = m_saved; }
+
+private:
+    QString m_saved;
+};
+
+} // namespace
+
+void TMainForm::createMenus()
+{
+    const auto action = [this](const char *name, const QString &caption, const QKeySequence &shortcut = {}) {
+        auto *a = new QAction(caption, this);
+        a->setObjectName(QLatin1String(name));
+        if (!shortcut.isEmpty())
+            a->setShortcut(shortcut);
+        return a;
+    };
+    ActionWavToMp3 =
+        action("ActionWavToMp3", QStringLiteral("&WAV to MP3..."), QKeySequence(QStringLiteral("Ctrl+W")));
+    mnuMp3ToWav = action("mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."));
+    miWAVtoOGG = action("miWAVtoOGG", QStringLiteral("WAV to O&GG..."));
+    miWAVtoWMA = action("miWAVtoWMA", QStringLiteral("WAV to WM&A..."));
+    Openoutputdirectory1 = action("Openoutputdirectory1", QStringLiteral("&Open output directory..."));
+    bRefresh = action("bRefresh", QStringLiteral("&Refresh"));
+    EjectMenu = action("EjectMenu", QStringLiteral("&Eject CD"), QKeySequence(QStringLiteral("Ctrl+E")));
+    CloseCdRomMenu =
+        action("CloseCdRomMenu", QStringLiteral("&Close CD"), QKeySequence(QStringLiteral("Ctrl+L")));
+    ActionExit = action("ActionExit", QStringLiteral("E&xit"));
+    ActionExtract =
+        action("ActionExtract", QStringLiteral("E&xtract"), QKeySequence(QStringLiteral("Ctrl+X")));
+    ActionSelectAll =
+        action("ActionSelectAll", QStringLiteral("Select &All"), QKeySequence(QStringLiteral("Ctrl+A")));
+    ActionNoSelect =
+        action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
+    aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
+    mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
+
+    connect(ActionWavToMp3, &QAction::triggered, this, [this] { ChooseAndConvert(2); });
+    connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(3); });
+    connect(miWAVtoOGG, &QAction::triggered, this, [this] { ChooseAndConvert(5); });
+    connect(miWAVtoWMA, &QAction::triggered, this, [this] { ChooseAndConvert(6); });
+    connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectory);
+    connect(bRefresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
+    connect(EjectMenu, &QAction::triggered, this, &TMainForm::EjectCD);
+    connect(CloseCdRomMenu, &QAction::triggered, this, &TMainForm::CloseCD);
+    connect(ActionExit, &QAction::triggered, this, &QWidget::close);
+    connect(ActionExtract, &QAction::triggered, this, &TMainForm::ActionExtractExecute);
+    connect(ActionSelectAll, &QAction::triggered, this, &TMainForm::ActionSelectAllExecute);
+    connect(ActionNoSelect, &QAction::triggered, this, &TMainForm::ActionNoSelectExecute);
+    connect(aEditTrackName, &QAction::triggered, this, &TMainForm::aEditTrackNameExecute);
+    connect(mnuAbout, &QAction::triggered, this, &TMainForm::AboutClick);
+
+    const auto menu = [this](const char *name, const QString &title) {
+        QMenu *m = menuBar()->addMenu(title);
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+    QMenu *file = menu("File1", QStringLiteral("&File"));
+    file->addActions({ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, Openoutputdirectory1, bRefresh,
+                      EjectMenu, CloseCdRomMenu, ActionExit});
+    QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
+    actions->addAction(ActionExtract);
+    QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
+    edit->addActions({ActionSelectAll, ActionNoSelect, aEditTrackName});
+
+    miLanguage = menu("miLanguage", QStringLiteral("Language"));
+    static const char *const languages[][2] = {{"miArabic", "&Arabic"},
+                                               {"miCatalan", "Catalan"},
+                                               {"miChinese", "&Chinese"},
+                                               {"miCzech", "C&zech"},
+                                               {"miDanish", "&Danish"},
+                                               {"miEnglish", "&English"},
+                                               {"miFrench", "&French"},
+                                               {"miGerman", "&German"},
+                                               {"miGreek", "G&reek"},
+                                               {"miHebrew", "He&brew"},
+                                               {"miHungarian", "&Hungarian"},
+                                               {"miItalian", "&Italian"},
+                                               {"miKurdish", "&Kurdish"},
+                                               {"miLatvian", "&Latvian"},
+                                               {"miNetherlands", "&Netherlands"},
+                                               {"miPolish", "P&olish"},
+                                               {"miPortuguese", "&Portuguese"},
+                                               {"miRussian", "&Russian"},
+                                               {"miSlovenian", "Slo&venian"},
+                                               {"miSpanish", "&Spanish"},
+                                               {"miSwedish", "S&wedish"},
+                                               {"miTurkish", "&Turkish"},
+                                               {"miOther", "Other"}};
+    for (const auto &[name, caption] : languages) {
+        if (QLatin1String(name) == QLatin1String("miOther"))
+            miLanguage->addSeparator();
+        QAction *item = miLanguage->addAction(QString::fromUtf8(caption));
+        item->setObjectName(QLatin1String(name));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] {
+            item->setChecked(!item->isChecked()); // the click decides only when the file is there
+            LanguageClick(item->objectName());
+        });
+    }
+    QMenu *help = menu("Help1", QStringLiteral("&Help"));
+    help->addAction(mnuAbout);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addActions({ActionExtract, ActionSelectAll, ActionNoSelect, aEditTrackName});
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
+
+    ActionExtract->setIcon(style()->standardIcon(QStyle::SP_DriveCDIcon));
+    ActionWavToMp3->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    Openoutputdirectory1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ActionExit->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    QAction *home = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"), this);
+    home->setObjectName(QStringLiteral("tbHome"));
+    connect(home, &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QStringLiteral("https://ombrel-software.example/sondrel")));
+    });
+    // The tool bar shows short captions of the same actions.
+    const auto button = [this](QAction *a, const QString &caption) {
+        ToolBar1->addAction(a);
+        if (QWidget *w = ToolBar1->widgetForAction(a)) {
+            if (auto *b = qobject_cast<QToolButton *>(w))
+                b->setText(caption);
+        }
+    };
+    button(ActionExtract, QStringLiteral("Extract"));
+    button(ActionWavToMp3, QStringLiteral("Encode"));
+    button(Openoutputdirectory1, QStringLiteral("Folder"));
+    button(home, QStringLiteral("Home"));
+    button(ActionExit, QStringLiteral("Exit"));
+
+    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item, int column) {
+        // Ctrl+click toggles the check box (a click on the box itself already did).
+        if (column != 0 && (QApplication::keyboardModifiers() & Qt::ControlModifier))
+            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { aEditTrackNameExecute(); });
+    UpdateActions();
+}
+
+void TMainForm::message(const QString &text, bool error)
+{
+    if (error)
+        QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
+    else
+        QMessageBox::information(this, QStringLiteral("Sondrel"), text);
+}
+
+bool TMainForm::AnyTrackChecked() const
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        if (ListView1->topLevelItem(i)->checkState(0) == Qt::Checked)
+            return true;
+    }
+    return false;
+}
+
+void TMainForm::UpdateActions()
+{
+    // Extraction through the drive component comes with its own window; until then it needs a drive handle.
+    ActionExtract->setEnabled(AnyTrackChecked() && DriveHandle != 0);
+    aEditTrackName->setEnabled(!ListView1->selectedItems().isEmpty());
+}
+
+QStringList TMainForm::JobList() const
+{
+    QStringList list;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *row = ListView1->topLevelItem(i);
+        if (row->checkState(0) == Qt::Checked)
+            list << JobListEntry(i + 1, row->text(1));
+    }
+    return list;
+}
+
+bool TMainForm::CheckOutputFolder()
+{
+    if (QFileInfo(AppSettings.CommonOptions.OutputFolder).isDir())
+        return true;
+    message(text("RES_Directory_Not_Exist", "The output directory does not exist.") +
+            text("RES_Check_Output", "Please check the output directory setting."));
+    return false;
+}
+
+void TMainForm::ActionExtractExecute()
+{
+    if (!AnyTrackChecked()) {
+        message(text("RES_Select_Track", "Please select a track at least!"));
+        return;
+    }
+    TCommonOptions &options = AppSettings.CommonOptions;
+    if (!QFileInfo(options.OutputFolder).isDir()) {
+        const QString question = options.OutputFolder + QLatin1Char(',') +
+                                 text("RES_Directory_Not_Exist", "The output directory does not exist.") +
+                                 QStringLiteral("\r\n") +
+                                 text("RES_Create_Directory", "creates a new directory?");
+        if (!Question(QStringLiteral("Sondrel"), question))
+            return;
+        if (!QDir().mkpath(options.OutputFolder)) {
+            message(QStringLiteral("Failed to create ") + options.OutputFolder +
+                        QStringLiteral(".\r\nPlease go to Edit > Options to change the output folder."),
+                    true);
+            return;
+        }
+    }
+    if (DriveHandle == 0 && CDIn1.DrivesCount() <= 0) {
+        message(text("RES_Get_CDHandle", "Please access CD devices rightly above all!"));
+        return;
+    }
+    if (options.EnableRipTime && options.RipTime == 0) {
+        message(text("RES_Select_0", "You select to extract 0 second, please change it on Options dialog."));
+        return;
+    }
+    const QStringList jobs = JobList();
+    if (!CheckOutputFolder())
+        return;
+
+    const OutputFolderGuard restore;
+    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
+    // "." and ".." name no folder of their own: they would put the files beside or above the output folder.
+    if (options.IsCreateAlbumFolder && !album.isEmpty() && album != QLatin1String(".") &&
+        album != QLatin1String("..")) {
+        const QString folder = WithTrailingBackslash(options.OutputFolder) + album;
+        QDir().mkpath(folder);
+        if (QFileInfo(folder).isDir())
+            options.OutputFolder = folder;
+    }
+
+    int result = mrCancel;
+    if (DriveHandle != 0) {
+        TRipForm job(this, 1, DriveHandle, jobs, *Mp3Encoder, *WmaEncoder);
+        result = job.exec();
+    }
+
+    if (options.IsCreateM3U && result != mrAbort) {
+        static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+        const int format = options.OutputFormat;
+        const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
+        const TCDInfo &disc = AppSettings.DiscInfo;
+        const QString path =
+            WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
+        QString error;
+        if (!WritePlaylist(path, jobs, extension, options.OutputFolder, this, &error) && !error.isEmpty())
+            message(error, true);
+    }
+}
+
+void TMainForm::ConvertFiles(int mode, const QStringList &files)
+{
+    if (files.isEmpty() || !CheckOutputFolder())
+        return;
+    try {
+        TRipForm job(this, mode, 0, files, *Mp3Encoder, *WmaEncoder);
+        job.exec();
+    } catch (...) {
+    }
+}
+
+void TMainForm::ChooseAndConvert(int mode)
+{
+    const QString filter = mode == 3 ? QStringLiteral("MP3 file(*.mp3);; Any file(*.*)")
+                                     : QStringLiteral("Sound file(*.wav);; Any file(*.*)");
+    ConvertFiles(mode, QFileDialog::getOpenFileNames(this, QString(), QString(), filter));
+}
+
+void TMainForm::ActionSelectAllExecute()
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Checked);
+}
+
+void TMainForm::ActionNoSelectExecute()
+{
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+}
+
+void TMainForm::aEditTrackNameExecute()
+{
+    QTreeWidgetItem *row = ListView1->currentItem();
+    if (!row || !row->isSelected())
+        return;
+    TfrmEditTrackName dialog(this);
+    dialog.eName->setText(row->text(1));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString title = dialog.eName->text();
+    row->setText(1, title);
+    const int index = ListView1->indexOfTopLevelItem(row);
+    if (index >= 0 && index < 100)
+        AppSettings.DiscInfo.Tracks[size_t(index + 1)] = title;
+    SaveDiscInfo(DiscKey());
+}
+
+void TMainForm::OpenOutputDirectory()
+{
+    const QString folder = AppSettings.CommonOptions.OutputFolder;
+    if (QFileInfo(folder).isDir())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    else
+        message(folder + QLatin1Char(',') +
+                    text("RES_Directory_Not_Exist", "The output directory does not exist."),
+                true);
+}
+
+QString TMainForm::currentDrivePath() const
+{
+    if (DriveHandle != 0)
+        return CdHandlePath(DriveHandle);
+    const QList<CdDriveEntry> drives = CdDriveList();
+    const int index = CDIn1.CurrentDrive();
+    return index >= 0 && index < drives.size() ? drives[index].path : QString();
+}
+
+void TMainForm::EjectCD()
+{
+    EjectCdTray(currentDrivePath());
+}
+
+void TMainForm::CloseCD()
+{
+    CloseCdTray(currentDrivePath());
+}
+
+void TMainForm::LanguageClick(const QString &itemName)
+{
+    const QString language = itemName.mid(2);
+    const QString file = LanguageFilePath(language);
+    if (!QFileInfo::exists(file)) {
+        QString notice = file + QStringLiteral(" can not be found.");
+        if (itemName == QLatin1String("miOther"))
+            notice +=
+                QStringLiteral("\r\n\r\nTranslations: https://ombrel-software.example/sondrel/translate");
+        message(notice);
+        return;
+    }
+    AppSettings.Lan = language;
+    for (QAction *item : miLanguage->actions())
+        item->setChecked(item->objectName() == itemName);
+    ApplyLanguage(this, AppSettings.Lan);
+}
+
+void TMainForm::AboutClick()
+{
+    TfrmAbout about(this);
+    about.exec();
+}
+
+void TMainForm::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    try {
+        TCDInfo &disc = AppSettings.DiscInfo;
+        disc.TrackNumber = ListView1->topLevelItemCount();
+        for (int i = 0; i < ListView1->topLevelItemCount() && i < 100; ++i)
+            disc.Tracks[size_t(i + 1)] = ListView1->topLevelItem(i)->text(1);
+        SaveDiscInfo(DiscKey());
+        if (!CloseDriveHandle(DriveHandle))
+            message(text("RES_Close_CD_Error", "Error while closing CD handle!"), true);
+        DriveHandle = 0;
+        SaveOptions();
+    } catch (...) {
+    }
+}

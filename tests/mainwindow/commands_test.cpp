@@ -1,0 +1,175 @@
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "jobs/ripform.h"
+#include "mainwindow/mainform.h"
+#include "shell/folders.h"
+#include "shell/inifile.h"
+#include "shell/settings.h"
+#include "shell/singleinstance.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QTreeWidget>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CommandsTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/out";
+
+    CommandsTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+        WriteFileText(SettingsFolder() + "options.ini",
+                      "[CommonOptions]\nOutputFolder=" + out + "\nOutputFormat=1\nIsCreateM3U=1\n");
+    }
+    ~CommandsTest() override { SetRealCdDrivesEnabled(true); }
+
+    void setTitles(TMainForm &form, const QStringList &titles)
+    {
+        for (int i = 0; i < titles.size(); ++i)
+            form.ListView1->topLevelItem(i)->setText(1, titles[i]);
+    }
+};
+
+TEST_F(CommandsTest, JobListFromTheCheckedRows)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100", "100", "100"}));
+    TMainForm form;
+    form.show();
+    setTitles(form, {"Intro", "Skipped", "A/B", ""});
+    form.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    const QStringList jobs = form.JobList();
+    ASSERT_EQ(jobs.size(), 3);
+    EXPECT_EQ(jobs[0], "01Intro");
+    EXPECT_EQ(jobs[1], "03AB");
+    EXPECT_TRUE(QRegularExpression("^04File_\\d{8}_\\d{6}_4$").match(jobs[2]).hasMatch())
+        << jobs[2].toStdString();
+
+    form.ActionNoSelectExecute();
+    EXPECT_FALSE(form.AnyTrackChecked());
+    EXPECT_FALSE(form.ActionExtract->isEnabled());
+    form.ActionExtractExecute();
+    EXPECT_EQ(closer.texts.last(), "Sondrel|Please select a track at least!");
+    form.ActionSelectAllExecute();
+    EXPECT_EQ(form.JobList().size(), 4);
+    EXPECT_TRUE(form.ActionExtract->isEnabled());
+}
+
+TEST_F(CommandsTest, ExtractIntoTheAlbumFolderWithAPlaylist)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "100,music", "100,music"}));
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nOutputFolder=" + out +
+                      "\nOutputFormat=1\nIsCreateM3U=1\nIsCreateAlbumFolder=1\n");
+    TMainForm form;
+    form.show();
+    AppSettings.DiscInfo.Artist = "AC/DC";
+    AppSettings.DiscInfo.Album = "Live: 2001";
+    setTitles(form, {"One", "Two", "Three"});
+    form.ActionExtractExecute();
+    const QString album = out + "/Live 2001/";
+    EXPECT_TRUE(QFileInfo::exists(album + "One.wav"));
+    EXPECT_TRUE(QFileInfo::exists(album + "Three.wav"));
+    EXPECT_EQ(ReadFileText(album + "ACDC - Live 2001.m3u"), "One.wav\r\nTwo.wav\r\nThree.wav\r\n");
+    EXPECT_EQ(AppSettings.CommonOptions.OutputFolder, out); // restored
+
+    // "." names no album folder of its own: the files go to the output folder itself.
+    AppSettings.DiscInfo.Album = ".";
+    form.ActionExtractExecute();
+    EXPECT_TRUE(QFileInfo::exists(out + "/One.wav"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/ACDC - ..m3u"));
+}
+
+TEST_F(CommandsTest, AnAbortedJobWritesNoPlaylist)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:30:00,music", "00:30:00,music"}));
+    TMainForm form;
+    form.show();
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [] {
+        if (auto *job = qobject_cast<TRipForm *>(QApplication::activeModalWidget()))
+            job->btStop->click();
+    });
+    stopper.start(10);
+    form.ActionExtractExecute();
+    EXPECT_TRUE(QDir(out).entryList({"*.m3u"}).isEmpty());
+}
+
+TEST_F(CommandsTest, LanguageMenu)
+{
+    TMainForm form;
+    form.show();
+    form.LanguageClick("miGerman");
+    EXPECT_EQ(AppSettings.Lan, "English");
+    EXPECT_TRUE(closer.texts.last().endsWith("CLan_German.ini can not be found."));
+    EXPECT_TRUE(form.findChild<QAction *>("miEnglish")->isChecked());
+    EXPECT_FALSE(form.findChild<QAction *>("miGerman")->isChecked());
+    EXPECT_EQ(form.miLanguage->actions().size(), 24); // 23 items and a separator
+
+    WriteFileText(home.programFolder() + "CLan_German.ini", "[MainForm]\nMainForm=Sondrel auf Deutsch\n"
+                                                            "[Menu_MainForm]\nFile1=&Datei\n");
+    form.LanguageClick("miGerman");
+    EXPECT_EQ(AppSettings.Lan, "German");
+    EXPECT_TRUE(form.findChild<QAction *>("miGerman")->isChecked());
+    EXPECT_FALSE(form.findChild<QAction *>("miEnglish")->isChecked());
+    EXPECT_EQ(form.windowTitle(), "Sondrel auf Deutsch");
+    EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");
+}
+
+TEST_F(CommandsTest, ClosingStoresTitlesAndSettings)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));
+    {
+        TMainForm form;
+        form.show();
+        setTitles(form, {"First", "Second"});
+        AppSettings.Mp3Options.BitRate = 192;
+        form.close();
+    }
+    const IniFile cache(DataFolder() + "cdinfo.dat");
+    const QString key = DiscKey();
+    EXPECT_EQ(cache.readString(key, "1", ""), "First");
+    EXPECT_EQ(cache.readString(key, "2", ""), "Second");
+    EXPECT_EQ(cache.readInteger(key, "TrackNumber", 0), 2);
+    EXPECT_EQ(IniFile(SettingsFolder() + "options.ini").readInteger("Mp3Options", "BitRate", 0), 192);
+}
+
+TEST_F(CommandsTest, TerminationSignalClosesTheWindowTheNormalWay)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100", "100"}));
+    QProcess sondrel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    sondrel.setProcessEnvironment(env);
+    sondrel.start(BuiltProgram("sondrel"), {});
+    ASSERT_TRUE(sondrel.waitForStarted());
+    // The running program has read the disc once the instance socket answers.
+    ASSERT_TRUE(WaitFor([] { return QFileInfo::exists(SingleInstance::socketPath()); }, 20000));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            ::kill(pid_t(sondrel.processId()), SIGTERM);
+            return sondrel.waitForFinished(200);
+        },
+        20000));
+    EXPECT_EQ(sondrel.exitStatus(), QProcess::NormalExit);
+    EXPECT_TRUE(QFileInfo::exists(SettingsFolder() + "options.ini"));
+    EXPECT_EQ(IniFile(DataFolder() + "cdinfo.dat").readInteger(DiscKey(), "TrackNumber", 0), 3);
+}
+
+} // namespace
