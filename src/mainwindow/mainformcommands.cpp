@@ -3,6 +3,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "edittrackname.h"
+#include "jobs/cdripform.h"
 #include "jobs/playlist.h"
 #include "jobs/ripform.h"
 #include "mainform.h"
@@ -203,8 +204,7 @@ bool TMainForm::AnyTrackChecked() const
 
 void TMainForm::UpdateActions()
 {
-    // Extraction through the drive component comes with its own window; until then it needs a drive handle.
-    ActionExtract->setEnabled(AnyTrackChecked() && DriveHandle != 0);
+    ActionExtract->setEnabled(AnyTrackChecked());
     aEditTrackName->setEnabled(!ListView1->selectedItems().isEmpty());
 }
 
@@ -275,6 +275,9 @@ void TMainForm::ActionExtractExecute()
     int result = mrCancel;
     if (DriveHandle != 0) {
         TRipForm job(this, 1, DriveHandle, jobs, *Mp3Encoder, *WmaEncoder);
+        result = job.exec();
+    } else {
+        TfrmCDRip job(this, CDIn1, jobs, *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     }
 

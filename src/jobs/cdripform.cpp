@@ -1,0 +1,120 @@
+#include "cdripform.h"
+
+#include "ripjob.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, TMp3EncodeProcess &mp3,
+                     TWMAEncodeProcess &wma)
+    : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmCDRip"));
+    setWindowTitle(QStringLiteral("Sondrel"));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+    auto *info = new QGroupBox(this);
+    auto *grid = new QGridLayout(info);
+    const auto pair = [&](int row, const char *name, const QString &caption, const char *valueName) {
+        auto *label = new QLabel(caption, info);
+        label->setObjectName(QLatin1String(name));
+        auto *value = new QLabel(info);
+        value->setObjectName(QLatin1String(valueName));
+        grid->addWidget(label, row, 0);
+        grid->addWidget(value, row, 1);
+        return value;
+    };
+    lCurrentTrack = pair(0, "Label1", QStringLiteral("Current track:"), "lCurrentTrack");
+    lOutputFormat = pair(1, "Label2", QStringLiteral("Output format:"), "lOutputFormat");
+    lSelectedTracks = pair(2, "Label3", QStringLiteral("Selected tracks:"), "lSelectedTracks");
+    lCompleted = pair(3, "Label4", QStringLiteral("Completed:"), "lCompleted");
+    layout->addWidget(info);
+    auto *group = new QGroupBox(this);
+    group->setObjectName(QStringLiteral("GroupBox1"));
+    auto *groupLayout = new QVBoxLayout(group);
+    lProgressHint = new QLabel(group);
+    lProgressHint->setObjectName(QStringLiteral("lProgressHint"));
+    ProgressBar2 = new QProgressBar(group);
+    ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
+    ProgressBar2->setRange(0, 100);
+    ProgressBar2->setToolTip(QStringLiteral("Initializing..."));
+    groupLayout->addWidget(lProgressHint);
+    groupLayout->addWidget(ProgressBar2);
+    layout->addWidget(group);
+    bStop = new QPushButton(QStringLiteral("Stop"), this);
+    bStop->setObjectName(QStringLiteral("bStop"));
+    layout->addWidget(bStop, 0, Qt::AlignRight);
+    connect(bStop, &QPushButton::clicked, this, [this] { m_job->Stop(); });
+    m_job = std::make_unique<TCDRipJob>(cdIn, files, *this, mp3, wma);
+}
+
+TfrmCDRip::~TfrmCDRip()
+{
+    m_job.reset();
+}
+
+void TfrmCDRip::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!m_started) {
+        m_started = true;
+        QMetaObject::invokeMethod(
+            this, [this] { m_job->Start(); }, Qt::QueuedConnection);
+    } else if (m_pendingResult) {
+        done(m_pendingResult);
+    }
+}
+
+void TfrmCDRip::SetCurrentTrack(const QString &text)
+{
+    lCurrentTrack->setText(text);
+}
+
+void TfrmCDRip::SetOutputFormat(const QString &text)
+{
+    lOutputFormat->setText(text);
+}
+
+void TfrmCDRip::SetSelectedTracks(int count)
+{
+    lSelectedTracks->setText(QString::number(count));
+}
+
+void TfrmCDRip::SetCompleted(int count)
+{
+    lCompleted->setText(QString::number(count));
+}
+
+void TfrmCDRip::SetProgressHint(const QString &text)
+{
+    lProgressHint->setText(text);
+    ProgressBar2->setToolTip(text);
+}
+
+void TfrmCDRip::SetGauge(int percent)
+{
+    ProgressBar2->setValue(percent);
+}
+
+void TfrmCDRip::ShowError(const QString &text)
+{
+    QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
+}
+
+void TfrmCDRip::Finish(int result)
+{
+    if (isVisible())
+        done(result);
+    else
+        m_pendingResult = result;
+}
+
+void TfrmCDRip::reject()
+{
+    m_job->Stop();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "cdripjob.h"
+
+#include <QDialog>
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The modal extraction window of the drive component path; it presents what TCDRipJob does. Its texts are
+// fixed English ones. exec() returns mrCancel at the end of the job and mrAbort after Stop.
+class TfrmCDRip final : public QDialog, public TCDRipJobPresenter {
+    Q_OBJECT
+public:
+    TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, TMp3EncodeProcess &mp3,
+              TWMAEncodeProcess &wma);
+    ~TfrmCDRip() override;
+
+    TCDRipJob &Job() { return *m_job; }
+
+    void SetCurrentTrack(const QString &text) override;
+    void SetOutputFormat(const QString &text) override;
+    void SetSelectedTracks(int count) override;
+    void SetCompleted(int count) override;
+    void SetProgressHint(const QString &text) override;
+    void SetGauge(int percent) override;
+    void ShowError(const QString &text) override;
+    void Finish(int result) override;
+
+    QLabel *lCurrentTrack;
+    QLabel *lOutputFormat;
+    QLabel *lSelectedTracks;
+    QLabel *lCompleted;
+    QLabel *lProgressHint;
+    QProgressBar *ProgressBar2;
+    QPushButton *bStop;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void reject() override;
+
+private:
+    std::unique_ptr<TCDRipJob> m_job;
+    bool m_started = false;
+    int m_pendingResult = 0;
+};

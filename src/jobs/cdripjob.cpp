@@ -1,0 +1,317 @@
+#include "cdripjob.h"
+
+#include "audio/encoderprocess.h"
+#include "cdripthread.h"
+#include "ripjob.h"
+#include "shell/helpers.h"
+#include "shell/messages.h"
+#include "shell/settings.h"
+#include "tags/id3tag.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum { FormatMp3 = 0, FormatWav = 1, FormatOgg = 2, FormatWma = 3 };
+
+} // namespace
+
+TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &presenter,
+                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
+    : QObject(parent), m_cdIn(cdIn), Files(files), m_presenter(presenter), m_mp3(mp3), m_wma(wma)
+{
+    VorbisOut1.SetInput(&WaveIn1);
+    VorbisOut1.Compression = 0.2f;
+    VorbisOut1.FileMode = foRewrite;
+    WaveOut1.SetInput(&m_cdIn);
+    WaveOut1.SetWavType(wtPCM);
+    WaveOut1.SetBlockSize(512);
+    WaveOut1.CreateNonMsHeaders = false;
+    WaveOut1.FileMode = foRewrite;
+
+    const auto progress = [this](TAuOutput *sink) {
+        PostProcessInfo(this, TProcessInfo{sink->Progress(), QString(), QString(), 0});
+    };
+    WaveOut1.OnProgress = progress;
+    VorbisOut1.OnProgress = progress;
+    WaveOut1.OnThreadException = [this](TAuOutput *sink) {
+        // The read cannot go on (no disc, a data track, a position out of range, an unreadable sector).
+        m_readFailed = true;
+        m_presenter.ShowError(
+            QStringLiteral("Track %1 (%2): %3")
+                .arg(TwoDigits(trackNumber(Completed)), base(Completed), sink->ExceptionMessage()));
+    };
+    WaveOut1.OnDone = [this](TAuOutput *) {
+        const TCommonOptions &options = AppSettings.CommonOptions;
+        if (!m_readFailed && options.IsNormalize)
+            TCDRipThread::Normalize(WaveOut1.FileName(), options.NormalizePercent, nullptr);
+        // A read refused before any audio leaves only an empty file behind.
+        if (m_readFailed && FileSizeOf(WaveOut1.FileName()) == 0)
+            QFile::remove(WaveOut1.FileName());
+        PostProcessInfo(this,
+                        TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), m_readFailed ? 3 : 0});
+    };
+    VorbisOut1.OnDone = [this](TAuOutput *) {
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), 0});
+    };
+    Timer1.setInterval(1000);
+    connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
+}
+
+TCDRipJob::~TCDRipJob()
+{
+    Close();
+}
+
+QString TCDRipJob::base(int item) const
+{
+    return Files.value(item).mid(2);
+}
+
+int TCDRipJob::trackNumber(int item) const
+{
+    return Files.value(item).left(2).toInt();
+}
+
+QString TCDRipJob::wavOf(int item) const
+{
+    return WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder) + base(item) +
+           QStringLiteral(".wav");
+}
+
+void TCDRipJob::Start()
+{
+    m_cdIn.Reset();
+    m_cdIn.LockTray = true;
+    m_presenter.SetOutputFormat(OutputFormatName());
+    m_presenter.SetSelectedTracks(int(Files.size()));
+    m_presenter.SetCompleted(0);
+    m_presenter.SetCurrentTrack(base(0));
+    m_presenter.SetProgressHint(QStringLiteral("Initializing..."));
+    readItem(0);
+}
+
+void TCDRipJob::readItem(int item)
+{
+    const int track = trackNumber(item);
+    m_readFailed = false;
+    try {
+        m_cdIn.SetStartTrack(track);
+        m_cdIn.SetEndTrack(track);
+        const TCommonOptions &options = AppSettings.CommonOptions;
+        if (options.EnableRipTime) {
+            m_cdIn.SetStartPos(TCDPosition{track, 0, 0, 0});
+            m_cdIn.SetEndPos(
+                TCDPosition{track, uint8_t(options.RipTime / 60), uint8_t(options.RipTime % 60), 0});
+        }
+        WaveOut1.SetFileName(wavOf(item));
+        CurrentOutput = &WaveOut1;
+        WaveOut1.Run();
+    } catch (const std::exception &e) {
+        m_readFailed = true;
+        m_presenter.ShowError(QStringLiteral("Track %1 (%2): %3")
+                                  .arg(TwoDigits(track), base(item), QString::fromUtf8(e.what())));
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 3});
+    }
+}
+
+void TCDRipJob::encodeItem(int item)
+{
+    m_presenter.SetProgressHint(QStringLiteral("Encoding..."));
+    const QString source = wavOf(item);
+    const QString stem = source.left(source.size() - 4);
+    WaveIn1.SetFileName(source);
+    try {
+        switch (AppSettings.CommonOptions.OutputFormat) {
+        case FormatMp3:
+            m_mp3.Active = true;
+            m_mp3.InputFile = source;
+            m_mp3.OutputFile = stem + QStringLiteral(".mp3");
+            m_mp3.Window = this;
+            m_mp3.Encode = true;
+            m_mp3.JobKind = 1;
+            m_mp3.Start();
+            break;
+        case FormatOgg:
+            VorbisOut1.SetFileName(stem + QStringLiteral(".ogg"));
+            ApplyOggSettings(VorbisOut1);
+            CurrentOutput = &VorbisOut1;
+            VorbisOut1.Run();
+            break;
+        case FormatWma:
+            WmaStartTime = Clock::now();
+            m_gauge = 0;
+            m_presenter.SetGauge(0);
+            Timer1.start();
+            WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
+            m_wma.Active = true;
+            m_wma.InputFile = source;
+            m_wma.OutputFile = stem + QStringLiteral(".wma");
+            m_wma.Window = this;
+            m_wma.Encode = true;
+            m_wma.JobKind = 1;
+            m_wma.Start();
+            break;
+        default:
+            break;
+        }
+    } catch (const std::exception &e) {
+        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), 4});
+    }
+}
+
+bool TCDRipJob::event(QEvent *e)
+{
+    auto *message = dynamic_cast<TMessageEvent *>(e);
+    if (!message)
+        return QObject::event(e);
+    if (m_finished)
+        return true;
+    try {
+        if (message->message() == WM_PROCESSINFO) {
+            if (auto info = message->takeProcessInfo())
+                processInfo(*info);
+        }
+    } catch (...) {
+    }
+    return true;
+}
+
+void TCDRipJob::nextOrFinish()
+{
+    if (Completed >= Files.size()) {
+        Files.clear();
+        m_listFreed = true;
+        WaitMilliseconds(300);
+        finish(mrCancel);
+        return;
+    }
+    m_presenter.SetProgressHint(QStringLiteral("Extracting..."));
+    m_presenter.SetCurrentTrack(base(Completed));
+    m_presenter.SetCompleted(Completed);
+    readItem(Completed);
+}
+
+void TCDRipJob::processInfo(const TProcessInfo &info)
+{
+    const int format = AppSettings.CommonOptions.OutputFormat;
+    switch (info.Percent) {
+    case ProcessEvent::TrackRead:
+        ++Completed;
+        if (format == FormatWav || info.ResultCode != 0) {
+            // Nothing to encode: a WAV job, or a read that failed (its message was shown).
+            if (Completed >= Files.size()) {
+                Files.clear();
+                m_listFreed = true;
+                finish(mrCancel);
+            } else {
+                m_presenter.SetProgressHint(QStringLiteral("Extracting..."));
+                m_presenter.SetCurrentTrack(base(Completed));
+                m_presenter.SetCompleted(Completed);
+                readItem(Completed);
+            }
+            return;
+        }
+        encodeItem(Completed - 1);
+        return;
+    case ProcessEvent::Mp3Encoded:
+    case ProcessEvent::WmaEncoded: {
+        Timer1.stop();
+        WaitMilliseconds(300);
+        const QString wav = WaveIn1.FileName();
+        WaveIn1.SetFileName(QString());
+        if (!AppSettings.CommonOptions.IsKeepWav && format != FormatWav && QFileInfo::exists(wav) &&
+            !FileInUse(wav))
+            QFile::remove(wav);
+        if (format == FormatMp3) {
+            const int item = Completed - 1;
+            const TCDInfo &disc = AppSettings.DiscInfo;
+            Tid3tag tag;
+            tag.SetTitle(base(item));
+            tag.SetArtist(disc.Artist);
+            tag.SetAlbum(disc.Album);
+            tag.SetYear(disc.Year);
+            tag.SetComment(disc.Comment);
+            tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
+            tag.SetTrack(uint8_t(trackNumber(item)));
+            tag.WriteTag(WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder) + base(item) +
+                         QStringLiteral(".mp3"));
+        }
+        nextOrFinish();
+        return;
+    }
+    default:
+        if (info.Percent >= 1 && info.Percent <= 100) {
+            m_gauge = info.Percent;
+            m_presenter.SetGauge(info.Percent);
+        }
+        return;
+    }
+}
+
+void TCDRipJob::wmaTick()
+{
+    const double elapsed = std::chrono::duration<double>(Clock::now() - WmaStartTime).count();
+    if (!m_wma.Active)
+        return;
+    const int64_t current = std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0);
+    double estimate = 2;
+    if (WmaSourceSize >= 2000000) {
+        int32_t &index = AppSettings.WMAOptions.BitRate;
+        if (index < 0 || index > 32)
+            index = 8;
+        int64_t expected = std::llround(double(WmaSourceSize) * 1000.0 / WmaProfiles[index].sizeRatio);
+        if (current > expected)
+            expected = current;
+        if (current == 0)
+            return;
+        estimate = std::trunc(elapsed * double(expected) / double(current));
+    }
+    if (elapsed >= estimate)
+        estimate = std::floor(elapsed) + 1;
+    const int gauge = int(std::llround(elapsed * 100.0 / estimate));
+    if (gauge > m_gauge) {
+        m_gauge = gauge;
+        m_presenter.SetGauge(gauge);
+    }
+}
+
+void TCDRipJob::finish(int result)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    Timer1.stop();
+    m_presenter.Finish(result);
+}
+
+void TCDRipJob::Stop()
+{
+    if (CurrentOutput) {
+        CurrentOutput->Pause();
+        CurrentOutput->Stop(false);
+    }
+    WaitMilliseconds(300);
+    Files.clear();
+    m_listFreed = true;
+    finish(mrAbort);
+}
+
+void TCDRipJob::Close()
+{
+    if (!m_listFreed) {
+        Files.clear();
+        m_listFreed = true;
+    }
+    Timer1.stop();
+    WaveOut1.Stop(false);
+    if (AppSettings.CommonOptions.OutputFormat == FormatOgg)
+        VorbisOut1.Stop(false);
+    WaveIn1.SetFileName(QString());
+    VorbisOut1.SetFileName(QString());
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "audio/vorbisout.h"
+#include "cdrom/cdin.h"
+#include "wavein.h"
+#include "waveout.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+
+class TMp3EncodeProcess;
+class TWMAEncodeProcess;
+struct TProcessInfo;
+
+// What the extraction through the drive component shows. Called on the user-interface thread.
+class TCDRipJobPresenter {
+public:
+    virtual ~TCDRipJobPresenter() = default;
+    virtual void SetCurrentTrack(const QString &text) = 0;
+    virtual void SetOutputFormat(const QString &text) = 0;
+    virtual void SetSelectedTracks(int count) = 0;
+    virtual void SetCompleted(int count) = 0;
+    virtual void SetProgressHint(const QString &text) = 0; // also the gauge's hint
+    virtual void SetGauge(int percent) = 0;
+    virtual void ShowError(const QString &text) = 0;
+    virtual void Finish(int result) = 0; // mrCancel at the end, mrAbort after Stop
+};
+
+// Extracts the tracks of a job list through the drive component (TCDIn → TWaveOut), then encodes each WAV
+// as the output format says, one step at a time, moving on when a notice arrives. A component error during a
+// read is shown with the track it happened on, and the job goes on with the next track.
+// User-interface thread only.
+class TCDRipJob final : public QObject {
+    Q_OBJECT
+public:
+    TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3,
+              TWMAEncodeProcess &wma, QObject *parent = nullptr);
+    ~TCDRipJob() override;
+
+    void Start();
+    void Stop();
+    void Close();
+
+    int Completed = 0;
+    int64_t WmaSourceSize = 0;
+    TAuOutput *CurrentOutput = nullptr;
+
+    TWaveIn WaveIn1;
+    TVorbisOut VorbisOut1;
+    TWaveOut WaveOut1;
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    void processInfo(const TProcessInfo &info);
+    void readItem(int item);
+    void encodeItem(int item);
+    void nextOrFinish();
+    void finish(int result);
+    void wmaTick();
+    QString base(int item) const;
+    int trackNumber(int item) const;
+    QString wavOf(int item) const;
+
+    TCDIn &m_cdIn;
+    QStringList Files;
+    bool m_listFreed = false;
+    TCDRipJobPresenter &m_presenter;
+    TMp3EncodeProcess &m_mp3;
+    TWMAEncodeProcess &m_wma;
+    QTimer Timer1;
+    std::chrono::steady_clock::time_point WmaStartTime;
+    int m_gauge = 0;
+    bool m_readFailed = false;
+    bool m_finished = false;
+};

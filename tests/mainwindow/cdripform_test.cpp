@@ -1,0 +1,145 @@
+#include "audio/encoderprocess.h"
+#include "cdrom/cddrivelist.h"
+#include "cdrom/cdin.h"
+#include "jobs/cdripform.h"
+#include "jobs/ripjob.h"
+#include "mainwindow/mainform.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "tags/id3tag.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+class CDRipFormTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/out/";
+    int result = -1;
+
+    CDRipFormTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+        AppSettings.CommonOptions.OutputFolder = out;
+    }
+    ~CDRipFormTest() override { SetRealCdDrivesEnabled(true); }
+
+    bool run(const QStringList &files, const std::function<bool()> &stopAt = {})
+    {
+        TCDIn cd;
+        TfrmCDRip form(nullptr, cd, files, mp3, wma);
+        QObject::connect(&form, &QDialog::finished, [this](int r) { result = r; });
+        form.open();
+        bool stopped = false;
+        return WaitFor(
+            [&] {
+                if (!stopped && stopAt && result < 0 && stopAt()) {
+                    stopped = true;
+                    form.bStop->click();
+                }
+                return result >= 0;
+            },
+            120000);
+    }
+    bool exists(const QString &name) const { return QFileInfo::exists(out + name); }
+};
+
+TEST_F(CDRipFormTest, TracksToMp3DeletingEachWav)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "00:02:00,music", "00:02:00,music"}));
+    AppSettings.CommonOptions.OutputFormat = 0;
+    AppSettings.CommonOptions.IsKeepWav = false;
+    AppSettings.DiscInfo.Artist = "Artist";
+    QStringList wavsSeenWithMp3;
+    ASSERT_TRUE(run({"01A", "02B", "03C"}, [&] {
+        // Once B's MP3 exists, A's WAV must already be gone.
+        if (exists("B.mp3") && exists("A.wav"))
+            wavsSeenWithMp3 << "A.wav";
+        return false;
+    }));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(wavsSeenWithMp3.isEmpty());
+    for (const char *name : {"A", "B", "C"}) {
+        EXPECT_TRUE(exists(QString(name) + ".mp3")) << name;
+        EXPECT_FALSE(exists(QString(name) + ".wav")) << name;
+    }
+    // The tag is written whatever the ID3 setting says.
+    Tid3tag tag;
+    EXPECT_EQ(tag.ReadTag(out + "C.mp3"), 0);
+    EXPECT_EQ(tag.Artist, "Artist");
+    EXPECT_EQ(tag.Track, 3);
+}
+
+TEST_F(CDRipFormTest, RipTimeReadsOnIntoTheNextTrack)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"01:00:00,music", "01:00:00,noise"}));
+    AppSettings.CommonOptions.OutputFormat = 1;
+    AppSettings.CommonOptions.EnableRipTime = true;
+    AppSettings.CommonOptions.RipTime = 90;
+    ASSERT_TRUE(run({"01First"}));
+    EXPECT_EQ(QFileInfo(out + "First.wav").size(), 44 + 90 * 75 * 2352);
+    const QByteArray image = ReadFileBytes(images + "disc.bin");
+    EXPECT_EQ(ReadFileBytes(out + "First.wav").mid(44), image.left(90 * 75 * 2352));
+}
+
+TEST_F(CDRipFormTest, StopDuringTheSecondRead)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "05:00:00,music"}));
+    AppSettings.CommonOptions.OutputFormat = 0;
+    ASSERT_TRUE(
+        run({"01A", "02B"}, [&] { return exists("A.mp3") && QFileInfo(out + "B.wav").size() > 1000000; }));
+    EXPECT_EQ(result, mrAbort);
+    EXPECT_TRUE(exists("A.mp3"));
+    // The stopped file's header matches what was written.
+    const QByteArray head = ReadFileBytes(out + "B.wav").left(44);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(head.constData() + 40),
+              uint32_t(QFileInfo(out + "B.wav").size() - 44));
+}
+
+TEST_F(CDRipFormTest, DataTrackIsReportedAndSkipped)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "data:00:02:00", "00:02:00,music"}));
+    AppSettings.CommonOptions.OutputFormat = 1;
+    ASSERT_TRUE(run({"01A", "02Data", "03C"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(exists("A.wav"));
+    EXPECT_FALSE(exists("Data.wav"));
+    EXPECT_TRUE(exists("C.wav"));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_EQ(closer.texts[0], "Sondrel|Track 02 (Data): Trying to rip a data track");
+}
+
+TEST_F(CDRipFormTest, MainWindowExtractsThroughTheDriveComponent)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "100,music"}));
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nIsCDHandleZero=1\nOutputFormat=1\nOutputFolder=" + out + "\n");
+    TMainForm form;
+    form.show();
+    form.FormActivate();
+    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    form.ListView1->topLevelItem(0)->setText(1, "One");
+    form.ListView1->topLevelItem(1)->setText(1, "Two");
+    EXPECT_TRUE(form.ActionExtract->isEnabled());
+    form.ActionExtractExecute();
+    EXPECT_EQ(QFileInfo(out + "One.wav").size(), 44 + 100 * 2352);
+    EXPECT_EQ(QFileInfo(out + "Two.wav").size(), 44 + 100 * 2352);
+}
+
+} // namespace
