@@ -3,6 +3,7 @@
 #include "audio/encoderprocess.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
+#include "dialogs/optionsetform.h"
 #include "shell/userprompt.h"
 
 #include <QMainWindow>
@@ -20,7 +21,7 @@ class QTimer;
 // The program's main window: one row per track of the disc, read through the CD access calls (the library
 // path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
 // owns the drive handle and the two encoder processes, and answers their questions with message boxes.
-class TMainForm final : public QMainWindow, public TUserPrompt {
+class TMainForm final : public QMainWindow, public TUserPrompt, public TOptionsHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -58,6 +59,13 @@ public:
     // The language items: "miGerman" chooses German when its language file is there.
     void LanguageClick(const QString &itemName);
     void AboutClick();
+    void ActionOptionSetExecute();
+
+    HCDROM CurrentDriveHandle() const override { return DriveHandle; }
+    void ReopenDrive(int index) override;
+    TCDIn &DriveComponent() override { return CDIn1; }
+    void ReloadFromDrive() override { LoadTracksFromDrive(); }
+    void RememberStatus() override { SavedStatus = StatusText(); }
     bool CheckOutputFolder();
     bool AnyTrackChecked() const;
     // One entry per checked row: the track number in two digits, then the file base of its title.
@@ -82,6 +90,7 @@ public:
     QAction *ActionNoSelect;
     QAction *aEditTrackName;
     QAction *mnuAbout;
+    QAction *ActionOptionSet;
 
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;

@@ -76,6 +76,9 @@ void TMainForm::createMenus()
         action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
     aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
     mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
+    ActionOptionSet =
+        action("ActionOptionSet", QStringLiteral("&Options..."), QKeySequence(QStringLiteral("Ctrl+O")));
+    connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
 
     connect(ActionWavToMp3, &QAction::triggered, this, [this] { ChooseAndConvert(2); });
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(3); });
@@ -103,7 +106,7 @@ void TMainForm::createMenus()
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
     QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
-    edit->addActions({ActionSelectAll, ActionNoSelect, aEditTrackName});
+    edit->addActions({ActionSelectAll, ActionNoSelect, aEditTrackName, ActionOptionSet});
 
     miLanguage = menu("miLanguage", QStringLiteral("Language"));
     static const char *const languages[][2] = {{"miArabic", "&Arabic"},
@@ -170,6 +173,8 @@ void TMainForm::createMenus()
     button(ActionExtract, QStringLiteral("Extract"));
     button(ActionWavToMp3, QStringLiteral("Encode"));
     button(Openoutputdirectory1, QStringLiteral("Folder"));
+    ActionOptionSet->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    button(ActionOptionSet, QStringLiteral("Options"));
     button(home, QStringLiteral("Home"));
     button(ActionExit, QStringLiteral("Exit"));
 
@@ -393,6 +398,20 @@ void TMainForm::AboutClick()
 {
     TfrmAbout about(this);
     about.exec();
+}
+
+void TMainForm::ActionOptionSetExecute()
+{
+    TOptionSetForm options(*this, this);
+    options.move(pos() + QPoint(50, 50));
+    options.exec();
+}
+
+void TMainForm::ReopenDrive(int index)
+{
+    CloseDriveHandle(DriveHandle);
+    DriveHandle = OpenDrive(index);
+    LoadTracksFromToc();
 }
 
 void TMainForm::FormClose()

@@ -1,0 +1,410 @@
+#include "optionsetform.h"
+
+#include "audio/encoderprocess.h"
+#include "cdrom/cdin.h"
+#include "shell/applylanguage.h"
+#include "shell/folders.h"
+#include "shell/genres.h"
+#include "shell/localizedtext.h"
+#include "shell/settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cstring>
+
+namespace {
+
+const QStringList mp3Rates = {" 32 kbit/s", " 40 kbit/s", " 48 kbit/s", " 56 kbit/s", " 64 kbit/s",
+                              " 80 kbit/s", " 96 kbit/s", "112 kbit/s", "128 kbit/s", "160 kbit/s",
+                              "192 kbit/s", "224 kbit/s", "256 kbit/s", "320 kbit/s"};
+const QStringList oggRates = {" Default",   " 45 kbit/s", " 48 kbit/s", " 56 kbit/s", " 64 kbit/s",
+                              " 80 kbit/s", " 96 kbit/s", "112 kbit/s", "128 kbit/s", "144 kbit/s",
+                              "160 kbit/s", "192 kbit/s", "224 kbit/s", "256 kbit/s", "320 kbit/s"};
+
+template <typename T> T *named(T *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// The number in the first three characters of a bit rate text, or -1.
+int bitRateOf(const QString &text)
+{
+    bool ok = false;
+    const int value = text.left(3).trimmed().toInt(&ok);
+    return ok ? value : -1;
+}
+
+} // namespace
+
+TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(parent), m_host(host)
+{
+    setObjectName(QStringLiteral("OptionSetForm"));
+    setWindowTitle(QStringLiteral("Options"));
+    auto *layout = new QVBoxLayout(this);
+    PageControl1 = named(new QTabWidget(this), "PageControl1");
+    layout->addWidget(PageControl1);
+
+    // Output
+    auto *output = named(new QWidget, "TabSheet1");
+    auto *outputLayout = new QVBoxLayout(output);
+    auto *dirGroup = named(new QGroupBox(QStringLiteral("Output directory(WAV/MP3)")), "GroupBox1");
+    auto *dirLayout = new QHBoxLayout(dirGroup);
+    editOutputDir = named(new QLineEdit, "editOutputDir");
+    btBrowser = named(new QPushButton(QStringLiteral("...")), "btBrowser");
+    dirLayout->addWidget(editOutputDir);
+    dirLayout->addWidget(btBrowser);
+    outputLayout->addWidget(dirGroup);
+    ckbKeepWav = named(new QCheckBox(QStringLiteral("Delete WAV file after processing")), "ckbKeepWav");
+    cbCreateM3U = named(new QCheckBox(QStringLiteral("Create '.m3u' playlist on extraction")), "cbCreateM3U");
+    cbCreateAlbumFolder =
+        named(new QCheckBox(QStringLiteral("Create album folder if available")), "cbCreateAlbumFolder");
+    cbCreateAlbumFolder->setToolTip(
+        QStringLiteral("Create album named subfolder when album info exists; otherwise "
+                       "save files directly to output directory."));
+    outputLayout->addWidget(ckbKeepWav);
+    outputLayout->addWidget(cbCreateM3U);
+    outputLayout->addWidget(cbCreateAlbumFolder);
+    auto *formatGroup = named(new QGroupBox(QStringLiteral("Output format")), "GroupBox2");
+    auto *formatLayout = new QVBoxLayout(formatGroup);
+    cbOutputFormat = named(new QComboBox, "cbOutputFormat");
+    cbOutputFormat->addItems({"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)"});
+    formatLayout->addWidget(cbOutputFormat);
+    outputLayout->addWidget(formatGroup);
+    auto *normalizeRow = new QHBoxLayout;
+    ckNormalize = named(new QCheckBox(QStringLiteral("Normalize")), "ckNormalize");
+    SpinEdit1 = named(new QSpinBox, "SpinEdit1");
+    SpinEdit1->setRange(0, 100);
+    if (auto *edit = SpinEdit1->findChild<QLineEdit *>())
+        edit->setReadOnly(true); // the arrows only
+    normalizeRow->addWidget(ckNormalize);
+    normalizeRow->addWidget(SpinEdit1);
+    normalizeRow->addWidget(new QLabel(QStringLiteral("%")));
+    normalizeRow->addStretch();
+    outputLayout->addLayout(normalizeRow);
+    cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
+    outputLayout->addWidget(cbRipTime);
+    auto *ripRow = new QHBoxLayout;
+    eRipTime = named(new QLineEdit, "eRipTime");
+    ripRow->addWidget(named(new QLabel(QStringLiteral("The song length:")), "Label5"));
+    ripRow->addWidget(eRipTime);
+    ripRow->addWidget(named(new QLabel(QStringLiteral("Second")), "Label6"));
+    outputLayout->addLayout(ripRow);
+    PageControl1->addTab(output, QStringLiteral("Output"));
+
+    // MP3
+    auto *mp3 = named(new QWidget, "TabSheet2");
+    auto *mp3Layout = new QFormLayout(mp3);
+    ckbSelectVBR = named(new QCheckBox(QStringLiteral("Enable Variable Bitrate(VBR)")), "ckbSelectVBR");
+    ckbVBRHead = named(new QCheckBox(QStringLiteral("Disable writing of the VBR Tag")), "ckbVBRHead");
+    cbBitRate = named(new QComboBox, "cbBitRate");
+    cbMaxBitRate = named(new QComboBox, "cbMaxBitRate");
+    for (QComboBox *c : {cbBitRate, cbMaxBitRate}) {
+        c->setEditable(true);
+        c->addItems(mp3Rates);
+    }
+    cbVBRQuality = named(new QComboBox, "cbVBRQuality");
+    for (int i = 0; i <= 9; ++i)
+        cbVBRQuality->addItem(QString::number(i));
+    cbMpegQuality = named(new QComboBox, "cbMpegQuality");
+    cbMpegQuality->addItems({"Default", "Faster encode/Lower quality", "Slower encode/Higher quality"});
+    cbStereoMode = named(new QComboBox, "cbStereoMode");
+    cbStereoMode->addItems({"Stereo", "Joint Stereo", "Forced Joint Stereo", "Dual Channels", "Mono"});
+    mp3Layout->addRow(ckbSelectVBR);
+    mp3Layout->addRow(ckbVBRHead);
+    mp3Layout->addRow(QStringLiteral("Minimum bitrate:"), cbBitRate);
+    mp3Layout->addRow(QStringLiteral("Maximum bitrate:"), cbMaxBitRate);
+    mp3Layout->addRow(QStringLiteral("VBR Quality:"), cbVBRQuality);
+    mp3Layout->addRow(QStringLiteral("Speed/Quality:"), cbMpegQuality);
+    mp3Layout->addRow(QStringLiteral("Mode:"), cbStereoMode);
+    auto *mp3Default = named(new QPushButton(QStringLiteral("&Default")), "bDefault");
+    mp3Layout->addRow(mp3Default);
+    PageControl1->addTab(mp3, QStringLiteral("MP3"));
+
+    // OGG
+    auto *ogg = named(new QWidget, "TabSheet5");
+    auto *oggLayout = new QFormLayout(ogg);
+    cbUseCompress = named(new QCheckBox(QStringLiteral("Use Quality setting")), "cbUseCompress");
+    tbCompression = named(new QSlider(Qt::Horizontal), "tbCompression");
+    tbCompression->setRange(30, 100);
+    tbCompression->setTickPosition(QSlider::NoTicks);
+    oggLayout->addRow(cbUseCompress);
+    oggLayout->addRow(tbCompression, named(new QLabel(QStringLiteral("-> Highest quality")), "Label7"));
+    cbOggNomBit = named(new QComboBox, "cbOggNomBit");
+    cbOggMaxBit = named(new QComboBox, "cbOggMaxBit");
+    cbOggMinBit = named(new QComboBox, "cbOggMinBit");
+    for (QComboBox *c : {cbOggNomBit, cbOggMaxBit, cbOggMinBit})
+        c->addItems(oggRates);
+    auto *manager = named(new QGroupBox(QStringLiteral("Use Bitrate manager")), "GroupBox3");
+    auto *managerLayout = new QFormLayout(manager);
+    managerLayout->addRow(QStringLiteral("Nominal bitrate:"), cbOggNomBit);
+    managerLayout->addRow(QStringLiteral("Maximum bitrate:"), cbOggMaxBit);
+    managerLayout->addRow(QStringLiteral("Minimum bitrate:"), cbOggMinBit);
+    oggLayout->addRow(manager);
+    PageControl1->addTab(ogg, QStringLiteral("OGG"));
+
+    // WMA
+    auto *wma = named(new QWidget, "TabSheet6");
+    auto *wmaLayout = new QFormLayout(wma);
+    cbWMABitrate = named(new QComboBox, "cbWMABitrate");
+    for (const TWmaProfile &p : WmaProfiles)
+        cbWMABitrate->addItem(QString::fromLatin1(p.text));
+    wmaLayout->addRow(QStringLiteral("Audio Bitrate:"), cbWMABitrate);
+    auto *wmaDefault = named(new QPushButton(QStringLiteral("&Default")), "bWMADefault");
+    wmaLayout->addRow(wmaDefault);
+    PageControl1->addTab(wma, QStringLiteral("WMA"));
+
+    // ID3 Tag
+    auto *id3 = named(new QWidget, "TabSheet4");
+    auto *id3Layout = new QFormLayout(id3);
+    cbUseID3 = named(new QCheckBox(QStringLiteral("Use ID3 tag")), "cbUseID3");
+    ID3artist = named(new QLineEdit, "ID3artist");
+    ID3album = named(new QLineEdit, "ID3album");
+    ID3year = named(new QLineEdit, "ID3year");
+    ID3comment = named(new QLineEdit, "ID3comment");
+    ID3artist->setMaxLength(30);
+    ID3album->setMaxLength(30);
+    ID3year->setMaxLength(4);
+    ID3comment->setMaxLength(30);
+    ID3genre = named(new QComboBox, "ID3genre");
+    ID3genre->addItem(QString());
+    ID3genre->addItems(GenreNames());
+    id3Layout->addRow(cbUseID3);
+    id3Layout->addRow(QStringLiteral("Artist:"), ID3artist);
+    id3Layout->addRow(QStringLiteral("Album:"), ID3album);
+    id3Layout->addRow(QStringLiteral("Year:"), ID3year);
+    id3Layout->addRow(QStringLiteral("Comment:"), ID3comment);
+    id3Layout->addRow(QStringLiteral("Genre:"), ID3genre);
+    PageControl1->addTab(id3, QStringLiteral("ID3 Tag"));
+
+    // CD-ROM
+    auto *cd = named(new QWidget, "TabSheet3");
+    auto *cdLayout = new QFormLayout(cd);
+    cbCDList = named(new QComboBox, "cbCDList");
+    ckbCDDb = named(new QCheckBox(QStringLiteral("Get CD information from CD DB")), "ckbCDDb");
+    ckbCDDb->setVisible(false);
+    cdLayout->addRow(QStringLiteral("Device\uFF1A"), cbCDList);
+    cdLayout->addRow(ckbCDDb);
+    PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
+    PageControl1->setCurrentIndex(0);
+
+    auto *buttons = new QHBoxLayout;
+    btOk = named(new QPushButton(QStringLiteral("OK")), "btOk");
+    btCancel = named(new QPushButton(QStringLiteral("Cancel")), "btCancel");
+    btOk->setDefault(true);
+    buttons->addStretch();
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    layout->addLayout(buttons);
+
+    connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);
+    connect(mp3Default, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
+    connect(wmaDefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
+    for (QCheckBox *box : {ckNormalize, ckbSelectVBR, cbRipTime})
+        connect(box, &QCheckBox::toggled, this, &TOptionSetForm::updateEnabling);
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TOptionSetForm::updateEnabling);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this, cd](int) {
+        if (PageControl1->currentWidget() == cd)
+            TabSheet3Show();
+    });
+}
+
+void TOptionSetForm::updateEnabling()
+{
+    SpinEdit1->setEnabled(ckNormalize->isChecked());
+    for (QWidget *w : std::initializer_list<QWidget *>{ckbVBRHead, cbMaxBitRate, cbVBRQuality})
+        w->setEnabled(ckbSelectVBR->isChecked());
+    eRipTime->setEnabled(cbRipTime->isChecked());
+    ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);
+}
+
+void TOptionSetForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
+    toControls();
+}
+
+void TOptionSetForm::toControls()
+{
+    const TOptionsSetting &s = AppSettings;
+    editOutputDir->setText(s.CommonOptions.OutputFolder);
+    ckbKeepWav->setChecked(!s.CommonOptions.IsKeepWav);
+    cbCreateM3U->setChecked(s.CommonOptions.IsCreateM3U);
+    cbCreateAlbumFolder->setChecked(s.CommonOptions.IsCreateAlbumFolder);
+    cbOutputFormat->setCurrentIndex(s.CommonOptions.OutputFormat);
+    ckNormalize->setChecked(s.CommonOptions.IsNormalize);
+    SpinEdit1->setValue(s.CommonOptions.NormalizePercent);
+    cbRipTime->setChecked(s.CommonOptions.EnableRipTime);
+    eRipTime->setText(QString::number(s.CommonOptions.RipTime));
+    ckbSelectVBR->setChecked(s.Mp3Options.IsSelectVBR);
+    ckbVBRHead->setChecked(s.Mp3Options.IsVBRHead);
+    cbBitRate->setEditText(QString::number(s.Mp3Options.BitRate) + QStringLiteral(" kbit/s"));
+    cbMaxBitRate->setEditText(QString::number(s.Mp3Options.MaxBitRate) + QStringLiteral(" kbit/s"));
+    cbVBRQuality->setCurrentIndex(s.Mp3Options.VBRQuality);
+    cbMpegQuality->setCurrentIndex(s.Mp3Options.MpegQuality);
+    cbStereoMode->setCurrentIndex(s.Mp3Options.StereoMode);
+    cbUseCompress->setChecked(s.OggOptions.IsUseCompress);
+    tbCompression->setValue(s.OggOptions.CompressPosition);
+    cbOggNomBit->setCurrentIndex(s.OggOptions.NomalBitRate);
+    cbOggMaxBit->setCurrentIndex(s.OggOptions.MaxBitRate);
+    cbOggMinBit->setCurrentIndex(s.OggOptions.MinBitRate);
+    cbWMABitrate->setCurrentIndex(s.WMAOptions.BitRate);
+    cbUseID3->setChecked(s.Use);
+    ID3artist->setText(s.DiscInfo.Artist);
+    ID3album->setText(s.DiscInfo.Album);
+    ID3year->setText(s.DiscInfo.Year);
+    ID3comment->setText(s.DiscInfo.Comment);
+    ID3genre->setCurrentIndex(s.DiscInfo.Genre >= 0 && s.DiscInfo.Genre <= 148 ? s.DiscInfo.Genre : -1);
+    ckbCDDb->setChecked(s.CDOptions.CDDb);
+    m_driveAtOpening = std::max(s.CDOptions.Index, 0);
+    m_cddbAtOpening = s.CDOptions.CDDb;
+    updateEnabling();
+}
+
+void TOptionSetForm::bDefaultClick()
+{
+    ckbSelectVBR->setChecked(false);
+    ckbVBRHead->setChecked(false);
+    cbBitRate->setCurrentIndex(8);
+    cbMaxBitRate->setCurrentIndex(13);
+    cbVBRQuality->setCurrentIndex(4);
+    cbMpegQuality->setCurrentIndex(0);
+    cbStereoMode->setCurrentIndex(1);
+}
+
+void TOptionSetForm::bWMADefaultClick()
+{
+    cbWMABitrate->setCurrentIndex(8);
+}
+
+void TOptionSetForm::btBrowserClick()
+{
+    const QString start = QFileInfo(editOutputDir->text()).isDir() ? editOutputDir->text() : ProgramFolder();
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this,
+        LocalizedText(QStringLiteral("RES_Select_Directory"),
+                      QStringLiteral("Please select the directory to save mp3 and wav file")),
+        start);
+    if (!chosen.isEmpty())
+        editOutputDir->setText(chosen);
+}
+
+void TOptionSetForm::TabSheet3Show()
+{
+    cbCDList->clear();
+    if (m_host.CurrentDriveHandle() != 0) {
+        TCDList list;
+        std::memset(&list, 0, sizeof list);
+        list.max = 8;
+        GetCDList(&list);
+        for (int i = 0; i < list.num; ++i)
+            cbCDList->addItem((QString::fromUtf8(list.cd[i].vendor) + QString::fromUtf8(list.cd[i].prodId))
+                                  .left(26)
+                                  .trimmed());
+    } else {
+        TCDIn &cd = m_host.DriveComponent();
+        const int current = cd.CurrentDrive();
+        for (int i = 0; i < cd.DrivesCount(); ++i) {
+            cd.SetCurrentDrive(i);
+            cbCDList->addItem(cd.DriveName());
+        }
+        cd.SetCurrentDrive(current);
+    }
+    if (cbCDList->count() > m_driveAtOpening)
+        cbCDList->setCurrentIndex(m_driveAtOpening);
+}
+
+void TOptionSetForm::btOkClick()
+{
+    const auto refuse = [this](const QString &text, QWidget *focus) {
+        QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
+        if (PageControl1->currentIndex() == 0)
+            focus->setFocus();
+    };
+    if (!QFileInfo(editOutputDir->text()).isDir()) {
+        refuse(editOutputDir->text() + QLatin1Char(',') +
+                   LocalizedText(QStringLiteral("RES_Directory_Not_Exist"),
+                                 QStringLiteral("The output directory does not exist.")),
+               editOutputDir);
+        return;
+    }
+    bool ripTimeOk = false;
+    const int ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
+    if (!ripTimeOk || ripTime == -100) {
+        refuse(LocalizedText(QStringLiteral("RES_Rip_Time_Error"),
+                             QStringLiteral("Please check the song length to extract.")),
+               eRipTime);
+        return;
+    }
+    // Checked before anything is stored, so that a bad bit rate leaves every setting as it was.
+    const int bitRate = bitRateOf(cbBitRate->currentText());
+    const int maxBitRate = bitRateOf(cbMaxBitRate->currentText());
+    if (bitRate < 0 || maxBitRate < 0) {
+        QMessageBox::critical(this, QStringLiteral("Sondrel"),
+                              QStringLiteral("'%1' is not a valid bit rate.")
+                                  .arg(bitRate < 0 ? cbBitRate->currentText() : cbMaxBitRate->currentText()));
+        return;
+    }
+
+    TOptionsSetting &s = AppSettings;
+    s.CommonOptions.OutputFolder = editOutputDir->text();
+    s.CommonOptions.IsKeepWav = !ckbKeepWav->isChecked();
+    s.CommonOptions.IsCreateM3U = cbCreateM3U->isChecked();
+    s.CommonOptions.IsCreateAlbumFolder = cbCreateAlbumFolder->isChecked();
+    s.CommonOptions.OutputFormat = cbOutputFormat->currentIndex();
+    s.CommonOptions.IsNormalize = ckNormalize->isChecked();
+    s.CommonOptions.NormalizePercent = SpinEdit1->value();
+    s.CommonOptions.EnableRipTime = cbRipTime->isChecked();
+    s.CommonOptions.RipTime = ripTime;
+    s.Mp3Options.IsSelectVBR = ckbSelectVBR->isChecked();
+    s.Mp3Options.IsVBRHead = ckbVBRHead->isChecked();
+    s.Mp3Options.BitRate = bitRate;
+    s.Mp3Options.MaxBitRate = maxBitRate;
+    s.Mp3Options.VBRQuality = cbVBRQuality->currentIndex();
+    s.Mp3Options.MpegQuality = cbMpegQuality->currentIndex();
+    s.Mp3Options.StereoMode = cbStereoMode->currentIndex();
+    s.OggOptions.IsUseCompress = cbUseCompress->isChecked();
+    s.OggOptions.CompressPosition = tbCompression->value();
+    s.OggOptions.NomalBitRate = cbOggNomBit->currentIndex();
+    s.OggOptions.MaxBitRate = cbOggMaxBit->currentIndex();
+    s.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
+    s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
+    s.Use = cbUseID3->isChecked();
+    s.DiscInfo.Artist = ID3artist->text();
+    s.DiscInfo.Album = ID3album->text();
+    s.DiscInfo.Year = ID3year->text();
+    s.DiscInfo.Comment = ID3comment->text();
+    s.DiscInfo.Genre = ID3genre->currentIndex();
+    s.CDOptions.CDDb = ckbCDDb->isChecked();
+    if (cbCDList->count() > 0) {
+        const int index = cbCDList->currentIndex();
+        s.CDOptions.Index = index;
+        if (index != m_driveAtOpening || ckbCDDb->isChecked() != m_cddbAtOpening) {
+            if (m_host.CurrentDriveHandle() != 0) {
+                m_host.ReopenDrive(index);
+            } else {
+                m_host.DriveComponent().SetCurrentDrive(index);
+                m_host.ReloadFromDrive();
+            }
+        }
+    }
+    m_host.RememberStatus();
+    accept();
+}

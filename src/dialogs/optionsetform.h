@@ -1,0 +1,88 @@
+#pragma once
+
+#include "cdrom/cdaccess.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class TCDIn;
+
+// What the options dialog needs of the main window: its drive, and reloading the disc when the drive changes.
+class TOptionsHost {
+public:
+    virtual ~TOptionsHost() = default;
+    virtual HCDROM CurrentDriveHandle() const = 0;
+    // Opens the drive at the index through the CD access calls and loads its tracks.
+    virtual void ReopenDrive(int index) = 0;
+    virtual TCDIn &DriveComponent() = 0;
+    // Loads the tracks through the drive component.
+    virtual void ReloadFromDrive() = 0;
+    // The status line becomes the one to restore after playback.
+    virtual void RememberStatus() = 0;
+};
+
+// The options dialog: copies the settings (and the disc fields that go into tags) into its controls when
+// shown, and back when OK passes its checks; reopens the drive when another one was chosen.
+class TOptionSetForm final : public QDialog {
+    Q_OBJECT
+public:
+    TOptionSetForm(TOptionsHost &host, QWidget *parent = nullptr);
+
+    void btOkClick();
+    void bDefaultClick();
+    void bWMADefaultClick();
+    void TabSheet3Show();
+
+    QTabWidget *PageControl1;
+    QLineEdit *editOutputDir;
+    QPushButton *btBrowser;
+    QCheckBox *ckbKeepWav;
+    QCheckBox *cbCreateM3U;
+    QCheckBox *cbCreateAlbumFolder;
+    QComboBox *cbOutputFormat;
+    QCheckBox *ckNormalize;
+    QSpinBox *SpinEdit1;
+    QCheckBox *cbRipTime;
+    QLineEdit *eRipTime;
+    QCheckBox *ckbSelectVBR;
+    QCheckBox *ckbVBRHead;
+    QComboBox *cbBitRate;
+    QComboBox *cbMaxBitRate;
+    QComboBox *cbVBRQuality;
+    QComboBox *cbMpegQuality;
+    QComboBox *cbStereoMode;
+    QCheckBox *cbUseCompress;
+    QSlider *tbCompression;
+    QComboBox *cbOggNomBit;
+    QComboBox *cbOggMaxBit;
+    QComboBox *cbOggMinBit;
+    QComboBox *cbWMABitrate;
+    QCheckBox *cbUseID3;
+    QLineEdit *ID3artist;
+    QLineEdit *ID3album;
+    QLineEdit *ID3year;
+    QLineEdit *ID3comment;
+    QComboBox *ID3genre;
+    QComboBox *cbCDList;
+    QCheckBox *ckbCDDb;
+    QPushButton *btOk;
+    QPushButton *btCancel;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void toControls();
+    void btBrowserClick();
+    void updateEnabling();
+
+    TOptionsHost &m_host;
+    int m_driveAtOpening = 0;
+    bool m_cddbAtOpening = false;
+};

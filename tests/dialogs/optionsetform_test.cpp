@@ -1,0 +1,208 @@
+#include "cdrom/cddrivelist.h"
+#include "cdrom/cdin.h"
+#include "dialogs/optionsetform.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Host final : TOptionsHost {
+    TCDIn cd;
+    int reloads = 0;
+    int remembered = 0;
+    HCDROM CurrentDriveHandle() const override { return 0; }
+    void ReopenDrive(int) override {}
+    TCDIn &DriveComponent() override { return cd; }
+    void ReloadFromDrive() override { ++reloads; }
+    void RememberStatus() override { ++remembered; }
+};
+
+class OptionsTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    Host host;
+
+    OptionsTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        LoadOptions();
+    }
+    ~OptionsTest() override { SetRealCdDrivesEnabled(true); }
+};
+
+TEST_F(OptionsTest, GenreItems)
+{
+    AppSettings.DiscInfo.Genre = 0;
+    {
+        TOptionSetForm form(host);
+        form.show();
+        EXPECT_EQ(form.ID3genre->currentIndex(), 0);
+        EXPECT_EQ(form.ID3genre->count(), 149);
+        form.btOkClick();
+        EXPECT_EQ(AppSettings.DiscInfo.Genre, 0);
+    }
+    AppSettings.DiscInfo.Genre = -1;
+    TOptionSetForm form(host);
+    form.show();
+    EXPECT_EQ(form.ID3genre->currentIndex(), -1);
+    form.btOkClick();
+    EXPECT_EQ(AppSettings.DiscInfo.Genre, -1);
+    EXPECT_EQ(host.remembered, 2);
+}
+
+TEST_F(OptionsTest, RipTimeAndFolderChecks)
+{
+    TOptionSetForm form(host);
+    form.show();
+    form.eRipTime->setText("-100");
+    form.btOkClick();
+    EXPECT_EQ(closer.texts.last(), "Sondrel|Please check the song length to extract.");
+    EXPECT_TRUE(form.isVisible());
+    form.eRipTime->setText("abc");
+    form.btOkClick();
+    EXPECT_EQ(closer.texts.size(), 2);
+    form.eRipTime->setText("-5");
+    form.editOutputDir->setText(home.root() + "/missing");
+    form.btOkClick();
+    EXPECT_EQ(closer.texts.last(),
+              "Sondrel|" + home.root() + "/missing,The output directory does not exist.");
+    EXPECT_NE(AppSettings.CommonOptions.OutputFolder, home.root() + "/missing");
+    form.editOutputDir->setText(home.root());
+    form.cbBitRate->setEditText("fast");
+    form.btOkClick();
+    EXPECT_EQ(closer.texts.size(), 4);
+    EXPECT_NE(AppSettings.CommonOptions.OutputFolder, home.root()); // nothing stored
+    form.cbBitRate->setEditText(" 96 kbit/s");
+    form.btOkClick();
+    EXPECT_EQ(AppSettings.CommonOptions.RipTime, -5);
+    EXPECT_EQ(AppSettings.Mp3Options.BitRate, 96);
+    EXPECT_EQ(AppSettings.CommonOptions.OutputFolder, home.root());
+}
+
+TEST_F(OptionsTest, DependentControlsAndDefaults)
+{
+    AppSettings.CommonOptions.IsKeepWav = false;
+    TOptionSetForm form(host);
+    form.show();
+    EXPECT_TRUE(form.ckbKeepWav->isChecked());
+    form.cbOutputFormat->setCurrentIndex(1);
+    EXPECT_FALSE(form.ckbKeepWav->isEnabled());
+    EXPECT_TRUE(form.ckbKeepWav->isChecked());
+    EXPECT_FALSE(form.SpinEdit1->isEnabled());
+    form.ckNormalize->setChecked(true);
+    EXPECT_TRUE(form.SpinEdit1->isEnabled());
+    EXPECT_FALSE(form.cbMaxBitRate->isEnabled());
+    form.ckbSelectVBR->setChecked(true);
+    EXPECT_TRUE(form.cbMaxBitRate->isEnabled());
+    form.bDefaultClick();
+    EXPECT_FALSE(form.ckbSelectVBR->isChecked());
+    EXPECT_FALSE(form.cbMaxBitRate->isEnabled());
+    EXPECT_EQ(form.cbBitRate->currentText(), "128 kbit/s");
+    EXPECT_EQ(form.cbMaxBitRate->currentText(), "320 kbit/s");
+    EXPECT_EQ(form.cbStereoMode->currentIndex(), 1);
+    form.cbWMABitrate->setCurrentIndex(3);
+    form.bWMADefaultClick();
+    EXPECT_EQ(form.cbWMABitrate->currentText(), "44.100 kHz,  64 kbit/s, Stereo");
+}
+
+TEST_F(OptionsTest, DriveList)
+{
+    const QString images = DataFolder() + "Disc images/";
+    QDir().mkpath(images);
+    ASSERT_TRUE(MakeDisc(images + "a.cue", {"100"}));
+    ASSERT_TRUE(MakeDisc(images + "b.cue", {"100"}));
+    AppSettings.CDOptions.Index = 3;
+    {
+        // Without visiting the page nothing changes.
+        TOptionSetForm form(host);
+        form.show();
+        form.btOkClick();
+        EXPECT_EQ(AppSettings.CDOptions.Index, 3);
+        EXPECT_EQ(host.reloads, 0);
+    }
+    AppSettings.CDOptions.Index = 0;
+    TOptionSetForm form(host);
+    form.show();
+    form.TabSheet3Show();
+    form.TabSheet3Show();
+    ASSERT_EQ(form.cbCDList->count(), 2);
+    EXPECT_EQ(form.cbCDList->itemText(1), "Image b.cue");
+    EXPECT_EQ(host.cd.CurrentDrive(), 0);
+    form.cbCDList->setCurrentIndex(1);
+    form.btOkClick();
+    EXPECT_EQ(AppSettings.CDOptions.Index, 1);
+    EXPECT_EQ(host.cd.CurrentDrive(), 1);
+    EXPECT_EQ(host.reloads, 1);
+}
+
+TEST_F(OptionsTest, RoundTripThroughOptionsIni)
+{
+    {
+        TOptionSetForm form(host);
+        form.show();
+        form.editOutputDir->setText(home.root());
+        form.ckbKeepWav->setChecked(false);
+        form.cbCreateM3U->setChecked(true);
+        form.cbCreateAlbumFolder->setChecked(true);
+        form.cbOutputFormat->setCurrentIndex(2);
+        form.ckNormalize->setChecked(true);
+        form.SpinEdit1->setValue(80);
+        form.cbRipTime->setChecked(true);
+        form.eRipTime->setText("45");
+        form.ckbSelectVBR->setChecked(true);
+        form.ckbVBRHead->setChecked(true);
+        form.cbBitRate->setCurrentIndex(4);
+        form.cbMaxBitRate->setCurrentIndex(10);
+        form.cbVBRQuality->setCurrentIndex(2);
+        form.cbMpegQuality->setCurrentIndex(2);
+        form.cbStereoMode->setCurrentIndex(4);
+        form.cbUseCompress->setChecked(false);
+        form.tbCompression->setValue(70);
+        form.cbOggNomBit->setCurrentIndex(8);
+        form.cbOggMaxBit->setCurrentIndex(10);
+        form.cbOggMinBit->setCurrentIndex(2);
+        form.cbWMABitrate->setCurrentIndex(20);
+        form.cbUseID3->setChecked(true);
+        form.btOkClick();
+    }
+    EXPECT_EQ(AppSettings.Mp3Options.BitRate, 64);
+    EXPECT_EQ(AppSettings.Mp3Options.MaxBitRate, 192);
+    ASSERT_TRUE(SaveOptions());
+    AppSettings = TOptionsSetting{};
+    LoadOptions();
+    TOptionSetForm again(host);
+    again.show();
+    EXPECT_EQ(again.editOutputDir->text(), home.root());
+    EXPECT_FALSE(again.ckbKeepWav->isChecked());
+    EXPECT_TRUE(again.cbCreateM3U->isChecked());
+    EXPECT_TRUE(again.cbCreateAlbumFolder->isChecked());
+    EXPECT_EQ(again.cbOutputFormat->currentIndex(), 2);
+    EXPECT_EQ(again.SpinEdit1->value(), 80);
+    EXPECT_EQ(again.eRipTime->text(), "45");
+    EXPECT_TRUE(again.ckbVBRHead->isChecked());
+    EXPECT_EQ(again.cbBitRate->currentText(), "64 kbit/s");
+    EXPECT_EQ(again.cbMaxBitRate->currentText(), "192 kbit/s");
+    EXPECT_EQ(again.cbVBRQuality->currentIndex(), 2);
+    EXPECT_EQ(again.cbMpegQuality->currentIndex(), 2);
+    EXPECT_EQ(again.cbStereoMode->currentIndex(), 4);
+    EXPECT_FALSE(again.cbUseCompress->isChecked());
+    EXPECT_EQ(again.tbCompression->value(), 70);
+    EXPECT_EQ(again.cbOggNomBit->currentIndex(), 8);
+    EXPECT_EQ(again.cbOggMaxBit->currentIndex(), 10);
+    EXPECT_EQ(again.cbOggMinBit->currentIndex(), 2);
+    EXPECT_EQ(again.cbWMABitrate->currentIndex(), 20);
+    EXPECT_TRUE(again.cbUseID3->isChecked());
+}
+
+} // namespace
