@@ -60,6 +60,10 @@ public:
     void LanguageClick(const QString &itemName);
     void AboutClick();
     void ActionOptionSetExecute();
+    // Clears the recent-file list of RealPlayer (true) or Windows Media Player (false) under Wine.
+    void ClearHistory(bool realPlayer);
+    void VolumeControl();
+    void HelpClick();
 
     HCDROM CurrentDriveHandle() const override { return DriveHandle; }
     void ReopenDrive(int index) override;
@@ -91,6 +95,10 @@ public:
     QAction *aEditTrackName;
     QAction *mnuAbout;
     QAction *ActionOptionSet;
+    QAction *VolumeControlMenu;
+    QAction *miRealOnePlayer;
+    QAction *miWindowsMediaPlayer;
+    QAction *mnuHelp;
 
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;

@@ -13,6 +13,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "shell/wineregistry.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -79,6 +81,15 @@ void TMainForm::createMenus()
     ActionOptionSet =
         action("ActionOptionSet", QStringLiteral("&Options..."), QKeySequence(QStringLiteral("Ctrl+O")));
     connect(ActionOptionSet, &QAction::triggered, this, &TMainForm::ActionOptionSetExecute);
+    VolumeControlMenu = action("VolumeControlMenu", QStringLiteral("&Volume Control..."),
+                               QKeySequence(QStringLiteral("Ctrl+V")));
+    miRealOnePlayer = action("miRealOnePlayer", QStringLiteral("&RealPlayer"));
+    miWindowsMediaPlayer = action("miWindowsMediaPlayer", QStringLiteral("&Windows Media Player"));
+    mnuHelp = action("mnuHelp", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1));
+    connect(VolumeControlMenu, &QAction::triggered, this, &TMainForm::VolumeControl);
+    connect(miRealOnePlayer, &QAction::triggered, this, [this] { ClearHistory(true); });
+    connect(miWindowsMediaPlayer, &QAction::triggered, this, [this] { ClearHistory(false); });
+    connect(mnuHelp, &QAction::triggered, this, &TMainForm::HelpClick);
 
     connect(ActionWavToMp3, &QAction::triggered, this, [this] { ChooseAndConvert(2); });
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(3); });
@@ -105,6 +116,10 @@ void TMainForm::createMenus()
                       EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
+    actions->addAction(VolumeControlMenu);
+    QMenu *history = actions->addMenu(QStringLiteral("&Clear History"));
+    history->setObjectName(QStringLiteral("ClearHistory1"));
+    history->addActions({miRealOnePlayer, miWindowsMediaPlayer});
     QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
     edit->addActions({ActionSelectAll, ActionNoSelect, aEditTrackName, ActionOptionSet});
 
@@ -144,6 +159,7 @@ void TMainForm::createMenus()
         });
     }
     QMenu *help = menu("Help1", QStringLiteral("&Help"));
+    help->addAction(mnuHelp);
     help->addAction(mnuAbout);
 
     PopupMenu1 = new QMenu(this);
@@ -405,6 +421,34 @@ void TMainForm::ActionOptionSetExecute()
     TOptionSetForm options(*this, this);
     options.move(pos() + QPoint(50, 50));
     options.exec();
+}
+
+void TMainForm::ClearHistory(bool realPlayer)
+{
+    if (WindowsProgramRunning(realPlayer ? QStringLiteral("realplay.exe") : QStringLiteral("wmplayer.exe"))) {
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Sondrel"),
+            text("RES_RealOne_Window_Exist", "Please close RealOne Player firstly.Continue?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    WineUserRegistry registry;
+    const int deleted = realPlayer ? ClearRealPlayerHistory(registry) : ClearMediaPlayerHistory(registry);
+    message(QString::number(deleted) + text("RES_Clear_History", " list records are deleted!"));
+}
+
+void TMainForm::VolumeControl()
+{
+    // The desktop's mixer, when there is one; otherwise nothing happens.
+    const QString mixer = VolumeControlProgram();
+    if (!mixer.isEmpty())
+        QProcess::startDetached(mixer, {});
+}
+
+void TMainForm::HelpClick()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(ShippedFilePath(QStringLiteral("sondrel-manual.html"))));
 }
 
 void TMainForm::ReopenDrive(int index)

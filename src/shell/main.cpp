@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,5 +55,14 @@ int main(int argc, char *argv[])
     instance.listen();
 
     mainForm.show();
+    // For the documentation: SONDREL_SCREENSHOT=FILE.png saves a picture of the window once it is up, then
+    // ends.
+    const QString screenshot = qEnvironmentVariable("SONDREL_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(1500, &mainForm, [&mainForm, screenshot] {
+            mainForm.grab().save(screenshot);
+            mainForm.close();
+        });
+    }
     return app.exec();
 }

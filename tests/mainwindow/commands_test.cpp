@@ -132,6 +132,24 @@ TEST_F(CommandsTest, LanguageMenu)
     EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");
 }
 
+TEST_F(CommandsTest, ClearHistoryOfRealPlayerUnderWine)
+{
+    const QString prefix = home.root() + "/wine";
+    QString reg = "WINE REGISTRY Version 2\n\n";
+    for (int n = 1; n <= 3; ++n)
+        reg += QString("[Software\\\\RealNetworks\\\\RealPlayer\\\\6.0\\\\Preferences\\\\MostRecentClips%1] "
+                       "1\n@=\"x\"\n\n")
+                   .arg(n);
+    WriteFileText(prefix + "/user.reg", reg);
+    qputenv("WINEPREFIX", QFile::encodeName(prefix));
+    TMainForm form;
+    form.show();
+    form.ClearHistory(true);
+    qunsetenv("WINEPREFIX");
+    EXPECT_EQ(closer.texts.last(), "Sondrel|3 list records are deleted!");
+    EXPECT_FALSE(ReadFileText(prefix + "/user.reg").contains("MostRecentClips"));
+}
+
 TEST_F(CommandsTest, ClosingStoresTitlesAndSettings)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));

@@ -157,3 +157,45 @@ TEST(Helpers, WaitMilliseconds)
 }
 
 } // namespace
+
+#include "shell/wineregistry.h"
+
+namespace {
+
+TEST(WineRegistry, ClearingTheRecentFileLists)
+{
+    TestHome home;
+    const QString path = home.root() + "/user.reg";
+    WriteFileText(
+        path,
+        "WINE REGISTRY Version 2\n"
+        ";; All keys relative to \\\\User\\\\S-1-5-21\n\n"
+        "[Software\\\\RealNetworks\\\\RealPlayer\\\\6.0\\\\Preferences\\\\MostRecentClips1] 1700000000\n"
+        "@=\"C:\\\\a.rm\"\n\n"
+        "[Software\\\\RealNetworks\\\\RealPlayer\\\\6.0\\\\Preferences\\\\MostRecentClips2] 1700000000\n"
+        "@=\"C:\\\\b.rm\"\n\n"
+        "[Software\\\\RealNetworks\\\\RealPlayer\\\\6.0\\\\Preferences\\\\MostRecentClips3] 1700000000\n"
+        "@=\"C:\\\\c.rm\"\n\n"
+        "[Software\\\\RealNetworks\\\\RealPlayer\\\\6.0\\\\Preferences\\\\MostRecentClips5] 1700000000\n"
+        "@=\"C:\\\\e.rm\"\n\n"
+        "[Software\\\\Microsoft\\\\MediaPlayer\\\\Player\\\\RecentFileList] 1700000000\n"
+        "\"File0\"=\"C:\\\\x.wma\"\n\"File1\"=\"C:\\\\y.wma\"\n\"Other\"=\"kept\"\n\n"
+        "[Software\\\\Wine] 1700000000\n\"Version\"=\"win10\"\n");
+    WineUserRegistry registry(path);
+    ASSERT_TRUE(registry.exists());
+    EXPECT_EQ(ClearRealPlayerHistory(registry), 3); // 1 to 3; the gap at 4 ends the run
+    WineUserRegistry reread(path);
+    EXPECT_FALSE(reread.hasKey("Software\\RealNetworks\\RealPlayer\\6.0\\Preferences\\MostRecentClips2"));
+    EXPECT_TRUE(reread.hasKey("Software\\RealNetworks\\RealPlayer\\6.0\\Preferences\\MostRecentClips5"));
+    EXPECT_TRUE(reread.hasKey("Software\\Wine"));
+    EXPECT_EQ(ClearMediaPlayerHistory(reread), 2);
+    const QString text = ReadFileText(path);
+    EXPECT_FALSE(text.contains("File0"));
+    EXPECT_TRUE(text.contains("\"Other\"=\"kept\""));
+    EXPECT_TRUE(text.contains("\"Version\"=\"win10\""));
+    WineUserRegistry none(home.root() + "/missing.reg");
+    EXPECT_EQ(ClearMediaPlayerHistory(none), 0);
+    EXPECT_FALSE(WindowsProgramRunning("surely-not-running-program.exe"));
+}
+
+} // namespace

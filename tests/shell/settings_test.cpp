@@ -148,3 +148,15 @@ TEST_F(SettingsTest, LoadKeepsDiscInfo)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ShippedFiles, TheManualIsBesideTheProgramInTheBuildTree)
+{
+    SetProgramFolderOverride(QString());
+    const QString manual = ShippedFilePath("sondrel-manual.html");
+    EXPECT_TRUE(QFileInfo::exists(manual)) << manual.toStdString();
+    EXPECT_TRUE(ReadFileText(manual).contains("<h1>Sondrel</h1>"));
+}
+
+} // namespace
