@@ -259,21 +259,10 @@ void TCDRipJob::wmaTick()
     const double elapsed = std::chrono::duration<double>(Clock::now() - WmaStartTime).count();
     if (!m_wma.Active)
         return;
-    const int64_t current = std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0);
-    double estimate = 2;
-    if (WmaSourceSize >= 2000000) {
-        int32_t &index = AppSettings.WMAOptions.BitRate;
-        if (index < 0 || index > 32)
-            index = 8;
-        int64_t expected = std::llround(double(WmaSourceSize) * 1000.0 / WmaProfiles[index].sizeRatio);
-        if (current > expected)
-            expected = current;
-        if (current == 0)
-            return;
-        estimate = std::trunc(elapsed * double(expected) / double(current));
-    }
-    if (elapsed >= estimate)
-        estimate = std::floor(elapsed) + 1;
+    const double estimate =
+        WmaEstimate(elapsed, WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0));
+    if (estimate < 0)
+        return;
     const int gauge = int(std::llround(elapsed * 100.0 / estimate));
     if (gauge > m_gauge) {
         m_gauge = gauge;

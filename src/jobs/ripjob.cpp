@@ -483,6 +483,24 @@ void TRipJob::processInfo(TProcessInfo info)
     }
 }
 
+double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize)
+{
+    double estimate = 2;
+    if (sourceSize >= 2000000) {
+        int32_t &index = AppSettings.WMAOptions.BitRate;
+        if (index < 0 || index > 32)
+            index = 8;
+        const int64_t expected = std::max<int64_t>(
+            std::llround(double(sourceSize) * 1000.0 / WmaProfiles[index].sizeRatio), currentOutputSize);
+        if (currentOutputSize == 0)
+            return -1;
+        estimate = std::trunc(elapsed * double(expected) / double(currentOutputSize));
+    }
+    if (elapsed >= estimate)
+        estimate = std::floor(elapsed) + 1;
+    return estimate;
+}
+
 void TRipJob::wmaTick()
 {
     WmaTimerTick(secondsSince(WmaStartTime));
@@ -495,21 +513,11 @@ void TRipJob::WmaTimerTick(double elapsedSeconds)
     if (!m_wma.Active)
         return;
     m_presenter.SetInitializing(QString(), false);
-    const int64_t current = std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0);
-    int64_t estimate = 2;
-    if (WmaSourceSize >= 2000000) {
-        int32_t &index = AppSettings.WMAOptions.BitRate;
-        if (index < 0 || index > 32)
-            index = 8;
-        int64_t expected = std::llround(double(WmaSourceSize) * 1000.0 / WmaProfiles[index].sizeRatio);
-        if (current > expected)
-            expected = current;
-        if (current == 0)
-            return;
-        estimate = elapsed * expected / current;
-    }
-    if (elapsed >= estimate)
-        estimate = elapsed + 1;
+    const double whole =
+        WmaEstimate(double(elapsed), WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0));
+    if (whole < 0)
+        return;
+    const int64_t estimate = int64_t(whole);
     m_presenter.SetEstimated(MinutesSeconds(estimate));
     const int gauge = int(std::llround(double(elapsed) * 100.0 / double(estimate)));
     if (gauge > m_gauge)

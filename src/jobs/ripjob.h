@@ -35,6 +35,11 @@ public:
     virtual void Finish(int result) = 0;
 };
 
+// The estimated whole time of a WMA encoding: 2 s for sources under 2,000,000 bytes; otherwise from how far
+// the output has grown against the size the profile leads to expect (the profile index is put right in the
+// settings when out of range). -1 while nothing can be said (no output yet). Not below elapsed + 1.
+double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize);
+
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 

@@ -217,15 +217,10 @@ void TMainForm::FormActivate()
                 QFile::exists(folder + QStringLiteral("wnaspi32.dll")))
                 QFile::rename(folder + QStringLiteral("wnaspi32.dll"), folder + QStringLiteral("backup.dll"));
         }
-        if (AudioCdPresent()) {
-            const int index = AppSettings.CDOptions.Index;
-            CDIn1.SetCurrentDrive(index);
-            if (index <= 0 || index >= CDIn1.DrivesCount())
-                CDIn1.SetCurrentDrive(0);
-            LoadTracksFromDrive();
-        } else {
+        if (AudioCdPresent())
+            loadThroughComponent();
+        else
             NoAudioCd = true;
-        }
     }
     if (NoAudioCd)
         SetStatusText(text("RES_Check_CDRom", "Can not find audio CD in your CD device."));
@@ -372,6 +367,16 @@ void TMainForm::LoadTracksFromDrive()
     SavedStatus = StatusText();
 }
 
+void TMainForm::loadThroughComponent()
+{
+    // The chosen drive; an index of 0 or one outside the list means the first.
+    const int index = AppSettings.CDOptions.Index;
+    CDIn1.SetCurrentDrive(index);
+    if (index <= 0 || index >= CDIn1.DrivesCount())
+        CDIn1.SetCurrentDrive(0);
+    LoadTracksFromDrive();
+}
+
 void TMainForm::bRefreshClick()
 {
     const QString noCd = text("RES_Check_CDRom", "Can not find audio CD in your CD device.");
@@ -387,11 +392,7 @@ void TMainForm::bRefreshClick()
         return;
     }
     if (AudioCdPresent()) {
-        const int index = AppSettings.CDOptions.Index;
-        CDIn1.SetCurrentDrive(index);
-        if (index <= 0 || index >= CDIn1.DrivesCount())
-            CDIn1.SetCurrentDrive(0);
-        LoadTracksFromDrive();
+        loadThroughComponent();
     } else {
         SetStatusText(noCd);
     }

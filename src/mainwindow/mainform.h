@@ -131,6 +131,7 @@ private:
     void addTrackRow(int track, int minutes, int seconds);
     void layoutContents();
     void checkDisc();
+    void loadThroughComponent();
     void createMenus();
     void message(const QString &text, bool error = false);
     QString currentDrivePath() const;

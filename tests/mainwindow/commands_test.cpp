@@ -65,7 +65,7 @@ TEST_F(CommandsTest, JobListFromTheCheckedRows)
     EXPECT_FALSE(form.AnyTrackChecked());
     EXPECT_FALSE(form.ActionExtract->isEnabled());
     form.ActionExtractExecute();
-    EXPECT_EQ(closer.texts.last(), "Sondrel|Please select a track at least!");
+    EXPECT_TRUE(closer.texts.contains("Sondrel|Please select a track at least!"));
     form.ActionSelectAllExecute();
     EXPECT_EQ(form.JobList().size(), 4);
     EXPECT_TRUE(form.ActionExtract->isEnabled());
@@ -117,7 +117,9 @@ TEST_F(CommandsTest, LanguageMenu)
     form.show();
     form.LanguageClick("miGerman");
     EXPECT_EQ(AppSettings.Lan, "English");
-    EXPECT_TRUE(closer.texts.last().endsWith("CLan_German.ini can not be found."));
+    // (The window may also have shown its no-drive hint meanwhile.)
+    EXPECT_EQ(closer.texts.filter("CLan_German.ini can not be found.").size(), 1)
+        << closer.texts.join("\n").toStdString();
     EXPECT_TRUE(form.findChild<QAction *>("miEnglish")->isChecked());
     EXPECT_FALSE(form.findChild<QAction *>("miGerman")->isChecked());
     EXPECT_EQ(form.miLanguage->actions().size(), 24); // 23 items and a separator
@@ -146,7 +148,8 @@ TEST_F(CommandsTest, ClearHistoryOfRealPlayerUnderWine)
     form.show();
     form.ClearHistory(true);
     qunsetenv("WINEPREFIX");
-    EXPECT_EQ(closer.texts.last(), "Sondrel|3 list records are deleted!");
+    EXPECT_TRUE(closer.texts.contains("Sondrel|3 list records are deleted!"))
+        << closer.texts.join("\n").toStdString();
     EXPECT_FALSE(ReadFileText(prefix + "/user.reg").contains("MostRecentClips"));
 }
 
