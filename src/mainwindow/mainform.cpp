@@ -1,5 +1,6 @@
 #include "mainform.h"
 
+#include "cddb/cddbinfo.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "nodevicehint.h"
@@ -333,22 +334,17 @@ void TMainForm::ComputeDiscIds(const TToc &toc)
 {
     const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
     const auto offset = [&](int n) { return frames(n - 1) - frames(0); };
-    const auto secs = [](int x) { return (x + 150) / 75; };
     const int last = toc.lastTrack;
     const int first = toc.firstTrack;
-    int n = 0;
+    std::vector<int32_t> all;
+    std::vector<int32_t> listed;
     for (int k = 1; k <= last; ++k) {
-        for (int s = secs(offset(k)); s > 0; s /= 10)
-            n += s % 10;
+        all.push_back(offset(k));
+        if (k >= first)
+            listed.push_back(offset(k));
     }
-    const int t = secs(offset(last + 1)) - secs(offset(first));
-    const uint32_t id = uint32_t(n % 255) << 24 | uint32_t(t) << 8 | uint32_t(last);
-    CddbDiscId = QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0'));
-    QString query = QString::number(last) + QLatin1Char(' ');
-    for (int k = first; k <= last; ++k)
-        query += QString::number(offset(k)) + QLatin1Char(' ');
-    query += QString::number((offset(last + 1) - offset(1)) / 75);
-    CddbQueryText = query;
+    CddbDiscId = CddbDiscIdOf(all, offset(first), offset(last + 1), last);
+    CddbQueryText = CddbQueryTextOf(listed, offset(1), offset(last + 1), last);
 }
 
 void TMainForm::LoadTracksFromDrive()

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+
+class TCDIn;
+
+// One disc entry from a CDDB server. Texts longer than their field are cut.
+struct TCDDBAlbum {
+    static constexpr int TextLength = 255;
+    static constexpr int YearLength = 4;
+    static constexpr int GenreLength = 30;
+    static constexpr int DiscLengthLength = 30;
+
+    QStringList TrackArtists;
+    QStringList TrackTitles;
+    QStringList TrackExtData;
+    QString DiscExtData;
+    QString DiscTitle;
+    QString DiscArtist;
+    QString Year;
+    QString Genre;
+    QString Reserved; // never filled
+    QString Generated;
+    QString DiscLength;
+    int32_t TrackCount = 0;
+};
+
+class TCDDBInfo;
+
+// The CDDB protocol over HTTP (protocol level 6, answers in UTF-8): builds the request URLs, fetches them and
+// parses the answers. Only the first match is ever read.
+class TCDDBQuery {
+public:
+    explicit TCDDBQuery(TCDDBInfo *owner) : m_owner(owner) {}
+
+    QString BuildURL(const QString &command, const QString &argument);
+    // False when the URL cannot be opened; the answer may be cut at the size limit.
+    bool HttpGet(const QString &url, QString &answer);
+    // -1 when the server cannot be reached; otherwise the code of the last answer line examined.
+    int Query(const QString &discId, const QString &queryText);
+    int ParseQueryResponse(const QString &text);
+    void Read(int index);
+    void ParseEntry(const QString &text);
+
+    const QStringList &Matches() const { return m_matches; }
+    const TCDDBAlbum &Album() const { return m_album; }
+
+private:
+    QStringList m_response;
+    TCDDBInfo *m_owner;
+    QString m_discId;
+    QString m_queryText;
+    QStringList m_matches;
+    TCDDBAlbum m_album;
+};
+
+// Looks a disc up on a CDDB server and holds the parsed entry. Blocking: call it from one thread at a time.
+class TCDDBInfo {
+public:
+    static QString DefaultServer();
+    static QString ClientName();
+    // The user's login name at the machine's host name.
+    static QString DefaultEmail();
+
+    TCDDBInfo();
+
+    QString Server;
+    QString Email;
+    QString ApplicationName;
+    QString ApplicationVersion = QStringLiteral("1.0");
+    TCDIn *CDIn = nullptr;
+    // Network limits and the way to end a transfer from another thread.
+    QString Proxy; // "host:port", empty for a direct connection
+    int ConnectTimeoutSeconds = 10;
+    int TotalTimeoutSeconds = 30;
+    qint64 MaxAnswerBytes = 1 << 20;
+    const std::atomic<bool> *Cancel = nullptr;
+
+    // Raise EAuException "CDIn is not assigned" without a drive component.
+    QString DiscID();
+    QString QueryString();
+    int Lookup();
+    int LookupDisc(const QString &discId, const QString &queryText);
+    TCDDBAlbum GetAlbum() const { return m_query.Album(); }
+    void AcquireDrive();
+    void ReleaseDrive();
+
+    QString LastDiscId() const { return m_discId; }
+    QString LastQueryText() const { return m_queryText; }
+    int LastResult() const { return m_result; }
+    TCDDBQuery &Query() { return m_query; }
+
+private:
+    // Reads the drive component's table of contents: the start sector of each track and of the lead-out.
+    bool readToc(std::vector<int32_t> &starts);
+
+    TCDDBQuery m_query{this};
+    QString m_discId;
+    QString m_queryText;
+    int m_result = 0;
+    int m_useCount = 0;
+};
+
+// CDDB disc id and query text of a table of contents given as start sectors. `starts` lists the tracks
+// whose start seconds go into the digit sum; the playing time runs from `firstStart` to `leadOut`.
+QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut, int trackCount);
+QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut,
+                        int trackCount);

@@ -1,0 +1,76 @@
+#include "httpget.h"
+
+#include <QStringDecoder>
+#include <curl/curl.h>
+#include <mutex>
+
+namespace {
+
+struct Transfer {
+    QStringDecoder decoder{QStringDecoder::Utf8};
+    QString text;
+    qint64 received = 0;
+    qint64 limit = 0;
+    const std::atomic<bool> *cancel = nullptr;
+};
+
+size_t onData(char *data, size_t size, size_t count, void *user)
+{
+    auto *t = static_cast<Transfer *>(user);
+    const qint64 bytes = qint64(size * count);
+    const qint64 take = std::min(bytes, t->limit - t->received);
+    if (take > 0) {
+        // The decoder keeps an incomplete sequence for the next chunk.
+        t->text += t->decoder.decode(QByteArrayView(data, take));
+        t->received += take;
+    }
+    // Past the limit the answer is cut: the transfer ends as if it had been complete.
+    return t->received >= t->limit ? 0 : size_t(bytes);
+}
+
+int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto *t = static_cast<Transfer *>(user);
+    return t->cancel && t->cancel->load() ? 1 : 0;
+}
+
+} // namespace
+
+HttpResponse HttpGet(const HttpRequest &request)
+{
+    static std::once_flag init;
+    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    HttpResponse response;
+    CURL *curl = curl_easy_init();
+    if (!curl) {
+        response.error = QStringLiteral("cannot start a transfer");
+        return response;
+    }
+    Transfer transfer;
+    transfer.limit = request.maxBytes;
+    transfer.cancel = request.cancel;
+    const QByteArray url = request.url.toUtf8();
+    const QByteArray agent = request.userAgent.toUtf8();
+    const QByteArray proxy = request.proxy.toUtf8();
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(request.connectTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(request.totalTimeoutSeconds));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onData);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.isEmpty() ? "" : proxy.constData());
+    const CURLcode result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    curl_easy_cleanup(curl);
+    response.text = transfer.text;
+    const bool cut = result == CURLE_WRITE_ERROR && transfer.received >= transfer.limit;
+    response.ok = (result == CURLE_OK || cut) && response.status < 400;
+    if (!response.ok)
+        response.error = QString::fromUtf8(curl_easy_strerror(result));
+    return response;
+}
