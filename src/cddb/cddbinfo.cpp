@@ -1,6 +1,7 @@
 #include "cddbinfo.h"
 
 #include "audio/auexception.h"
+#include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
 #include "cdrom/cdrip.h"
 #include "shell/httpget.h"
@@ -112,6 +113,23 @@ QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, 
     for (const int32_t start : starts)
         text += QLatin1Char(' ') + QString::number(start);
     return text + QLatin1Char(' ') + QString::number((leadOut - firstStart) / 75);
+}
+
+void CddbIdentityOfToc(const TToc &toc, QString &discId, QString &queryText)
+{
+    const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
+    const auto offset = [&](int n) { return frames(n - 1) - frames(0); };
+    const int last = std::clamp<int>(toc.lastTrack, 0, 99);
+    const int first = std::clamp<int>(toc.firstTrack, 1, std::max(1, last));
+    std::vector<int32_t> all;
+    std::vector<int32_t> listed;
+    for (int k = 1; k <= last; ++k) {
+        all.push_back(offset(k));
+        if (k >= first)
+            listed.push_back(offset(k));
+    }
+    discId = CddbDiscIdOf(all, offset(first), offset(last + 1), last);
+    queryText = CddbQueryTextOf(listed, offset(1), offset(last + 1), last);
 }
 
 QString TCDDBQuery::BuildURL(const QString &command, const QString &argument)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class TCDIn;
+struct TToc;
 
 // One disc entry from a CDDB server. Texts longer than their field are cut.
 struct TCDDBAlbum {
@@ -109,3 +110,7 @@ private:
 QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut, int trackCount);
 QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut,
                         int trackCount);
+
+// Disc id and query text of a table of contents read by the CD access calls (addresses as minute, second,
+// frame), offsets counted from the first entry.
+void CddbIdentityOfToc(const TToc &toc, QString &discId, QString &queryText);

@@ -281,6 +281,12 @@ int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
     return 1;
 }
 
+void SetAspiLibError(int32_t code, const QString &text)
+{
+    lastError = code;
+    lastErrorText = text;
+}
+
 int32_t GetAspiLibError()
 {
     return lastError;

@@ -90,6 +90,8 @@ enum CdAccessError : int32_t {
     CDERR_NO_DISC = 7,
     CDERR_OUT_OF_RANGE = 8,
     CDERR_READ = 9,
+    CDERR_CDDB_NETWORK = 10,  // the CDDB server could not be reached or answered with an error
+    CDERR_CDDB_NO_MATCH = 11, // the CDDB server knows no such disc
 };
 
 constexpr int MAX_CD_HANDLES = 10;
@@ -102,6 +104,8 @@ int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value); // non-zero
 int32_t ReadTOC(HCDROM handle, TToc *toc);                           // 1 on success
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer);            // 1 on success
 int32_t GetAspiLibError();
+// Sets the code (and text) that GetAspiLibError reports on this thread; CDERR_NONE clears it.
+void SetAspiLibError(int32_t code, const QString &text = QString());
 // The last error of this thread in words, naming the drive and the cause.
 QString CdAccessErrorText();
 

@@ -332,19 +332,7 @@ void TMainForm::LoadTracksFromToc()
 
 void TMainForm::ComputeDiscIds(const TToc &toc)
 {
-    const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
-    const auto offset = [&](int n) { return frames(n - 1) - frames(0); };
-    const int last = toc.lastTrack;
-    const int first = toc.firstTrack;
-    std::vector<int32_t> all;
-    std::vector<int32_t> listed;
-    for (int k = 1; k <= last; ++k) {
-        all.push_back(offset(k));
-        if (k >= first)
-            listed.push_back(offset(k));
-    }
-    CddbDiscId = CddbDiscIdOf(all, offset(first), offset(last + 1), last);
-    CddbQueryText = CddbQueryTextOf(listed, offset(1), offset(last + 1), last);
+    CddbIdentityOfToc(toc, CddbDiscId, CddbQueryText);
 }
 
 void TMainForm::LoadTracksFromDrive()
