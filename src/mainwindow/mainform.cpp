@@ -88,6 +88,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     StatusPanel1->setFixedHeight(24);
 
     // The drive component reads plainly unless the user asks for more.
+    CDDBInfo1.ApplicationVersion = QStringLiteral("v1.0");
+    CDDBInfo1.CDIn = &CDIn1;
     CDIn1.EnableJitterCorrection = false;
     CDIn1.LockTray = false;
     CDIn1.MultiReadCount = 0;

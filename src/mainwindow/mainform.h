@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/encoderprocess.h"
+#include "cddb/querycddbform.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
 #include "dialogs/optionsetform.h"
@@ -21,7 +22,7 @@ class QTimer;
 // The program's main window: one row per track of the disc, read through the CD access calls (the library
 // path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
 // owns the drive handle and the two encoder processes, and answers their questions with message boxes.
-class TMainForm final : public QMainWindow, public TUserPrompt, public TOptionsHost {
+class TMainForm final : public QMainWindow, public TUserPrompt, public TOptionsHost, public TCddbHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -75,6 +76,17 @@ public:
     // One entry per checked row: the track number in two digits, then the file base of its title.
     QStringList JobList() const;
     void UpdateActions();
+    // Fills the titles and the disc fields from a CDDB server.
+    void aQueryCDDBExecute();
+
+    int CddbRowCount() const override;
+    QString CddbRowTitle(int row) const override;
+    void SetCddbRowTitle(int row, const QString &title) override;
+    void SetCddbTitlesLeftAligned() override;
+    QString CddbDiscIdOfDisc() const override { return CddbDiscId; }
+    QString CddbQueryTextOfDisc() const override { return CddbQueryText; }
+    TCDDBInfo &CddbComponent() override { return CDDBInfo1; }
+    QString CddbDiscKey() const override;
     // Stores the titles and the settings; runs once whichever way the window closes.
     void FormClose();
 
@@ -93,6 +105,7 @@ public:
     QAction *ActionSelectAll;
     QAction *ActionNoSelect;
     QAction *aEditTrackName;
+    QAction *aQueryCDDB;
     QAction *mnuAbout;
     QAction *ActionOptionSet;
     QAction *VolumeControlMenu;
@@ -116,6 +129,7 @@ public:
     QTreeWidget *ListView1;
     QLabel *StatusPanel1;
     TCDIn CDIn1;
+    TCDDBInfo CDDBInfo1;
     std::unique_ptr<TMp3EncodeProcess> Mp3Encoder;
     std::unique_ptr<TWMAEncodeProcess> WmaEncoder;
 

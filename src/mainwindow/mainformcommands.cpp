@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -30,6 +31,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <thread>
 
 namespace {
 
@@ -77,6 +79,8 @@ void TMainForm::createMenus()
     ActionNoSelect =
         action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
     aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
+    aQueryCDDB = action("aQueryCDDB", QStringLiteral("&Query Freedb"));
+    connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
     ActionOptionSet =
         action("ActionOptionSet", QStringLiteral("&Options..."), QKeySequence(QStringLiteral("Ctrl+O")));
@@ -121,7 +125,7 @@ void TMainForm::createMenus()
     history->setObjectName(QStringLiteral("ClearHistory1"));
     history->addActions({miRealOnePlayer, miWindowsMediaPlayer});
     QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
-    edit->addActions({ActionSelectAll, ActionNoSelect, aEditTrackName, ActionOptionSet});
+    edit->addActions({ActionSelectAll, ActionNoSelect, aQueryCDDB, aEditTrackName, ActionOptionSet});
 
     miLanguage = menu("miLanguage", QStringLiteral("Language"));
     static const char *const languages[][2] = {{"miArabic", "&Arabic"},
@@ -227,6 +231,83 @@ void TMainForm::UpdateActions()
 {
     ActionExtract->setEnabled(AnyTrackChecked());
     aEditTrackName->setEnabled(!ListView1->selectedItems().isEmpty());
+    aQueryCDDB->setEnabled(ListView1->topLevelItemCount() > 0);
+}
+
+int TMainForm::CddbRowCount() const
+{
+    return ListView1->topLevelItemCount();
+}
+
+QString TMainForm::CddbRowTitle(int row) const
+{
+    const QTreeWidgetItem *item = ListView1->topLevelItem(row);
+    return item ? item->text(1) : QString();
+}
+
+void TMainForm::SetCddbRowTitle(int row, const QString &title)
+{
+    if (QTreeWidgetItem *item = ListView1->topLevelItem(row))
+        item->setText(1, title);
+}
+
+void TMainForm::SetCddbTitlesLeftAligned()
+{
+    ListView1->headerItem()->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
+        ListView1->topLevelItem(i)->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+QString TMainForm::CddbDiscKey() const
+{
+    return DiscKey();
+}
+
+void TMainForm::aQueryCDDBExecute()
+{
+    if (DriveHandle != 0) {
+        TToc toc{};
+        if (ReadTOC(DriveHandle, &toc) != 1) {
+            message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+            return;
+        }
+        TfrmQueryCDDB dialog(*this, this);
+        dialog.FirstTrack = toc.firstTrack;
+        dialog.LastTrack = toc.lastTrack;
+        dialog.DriveHandle = DriveHandle;
+        dialog.exec();
+        return;
+    }
+    // Through the drive component, without a dialog. The lookup runs beside a local event loop so the
+    // window still paints; it takes no input until the lookup is over.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setEnabled(false);
+    TCddbLookupResult result;
+    bool looked = false;
+    const int rows = CddbRowCount();
+    {
+        QEventLoop loop;
+        std::atomic<bool> done = false;
+        std::thread worker([&] {
+            try {
+                CDDBInfo1.Lookup();
+                TakeCddbAlbum(CDDBInfo1.GetAlbum(), rows, result);
+                looked = true;
+            } catch (...) {
+            }
+            done = true;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        if (!done)
+            loop.exec();
+        worker.join();
+    }
+    if (looked) {
+        ApplyCddbResult(*this, result);
+        StoreCddbTitles(*this);
+    }
+    setEnabled(true);
+    QApplication::restoreOverrideCursor();
 }
 
 QStringList TMainForm::JobList() const

@@ -1,0 +1,203 @@
+#include "cddblookup.h"
+
+#include "cddbaccess.h"
+#include "shell/genres.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <thread>
+#include <vector>
+
+int32_t CddbGenreNumber(const QString &name)
+{
+    return GenreIndex(name) + 1;
+}
+
+int32_t CddbProxyPort(const QString &port)
+{
+    bool number = false;
+    const int value = port.trimmed().toInt(&number);
+    return number ? value : 80;
+}
+
+void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result)
+{
+    for (int i = 0; i < album.TrackTitles.size() && i < rowCount; ++i)
+        result.Titles[i] = album.TrackTitles.at(i);
+    result.Artist = album.DiscArtist;
+    result.Album = album.DiscTitle;
+    result.Year = album.Year;
+    result.Genre = CddbGenreNumber(album.Genre);
+    result.Comment = album.Reserved;
+}
+
+bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddbLookupResult &result)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString &line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    const QString titleKey = QStringLiteral("TITLE") + QString::number(firstTrack - 1);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString &line = lines.at(i);
+        if (line.trimmed().isEmpty())
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (line.contains(QStringLiteral("DTITLE"))) {
+            const qsizetype slash = line.indexOf(QLatin1Char('/'));
+            if (slash < 0) {
+                result.Artist = QString();
+                result.Album = line.mid(equals + 1).trimmed();
+            } else {
+                result.Artist = line.mid(equals + 1, std::max<qsizetype>(0, slash - equals - 1)).trimmed();
+                result.Album = line.mid(slash + 1).trimmed();
+            }
+        }
+        if (line.contains(QStringLiteral("DYEAR")) && equals >= 0)
+            result.Year = line.mid(equals + 1).trimmed();
+        if (line.contains(QStringLiteral("DGENRE")) && equals >= 0)
+            result.Genre = CddbGenreNumber(line.mid(equals + 1).trimmed());
+        // TITLE0 must not be found inside TITLE01 or TITLE012.
+        const qsizetype at = line.indexOf(titleKey);
+        if (at >= 0 && (at + titleKey.size() >= line.size() || !line.at(at + titleKey.size()).isDigit())) {
+            result.LeftAlignTitles = true;
+            qsizetype current = i;
+            for (int t = firstTrack; t <= lastTrack && current < lines.size(); ++t, ++current) {
+                const QString &titleLine = lines.at(current);
+                const qsizetype eq = titleLine.indexOf(QLatin1Char('='));
+                result.Titles[t - firstTrack] = (eq < 0 ? titleLine : titleLine.mid(eq + 1)).trimmed();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result,
+                    const std::atomic<bool> *cancel)
+{
+    TCDDBInfo info;
+    info.Server = request.ComponentServer;
+    if (!request.Settings.Server.contains(QStringLiteral("http")))
+        info.Server = QStringLiteral("http://") + request.Settings.Server;
+    if (!request.ComponentEmail.isEmpty())
+        info.Email = request.ComponentEmail;
+    info.ApplicationVersion = request.ComponentVersion;
+    info.TotalTimeoutSeconds = request.TimeoutSeconds;
+    if (request.Settings.UseProxy && !request.Settings.ProxyAddress.isEmpty())
+        info.Proxy = request.Settings.ProxyAddress + QLatin1Char(':') +
+                     QString::number(CddbProxyPort(request.Settings.Port));
+    info.Cancel = cancel;
+    info.LookupDisc(request.DiscId, request.QueryText);
+    const TCDDBAlbum album = info.GetAlbum();
+    if (album.TrackCount <= 0)
+        return false;
+    TakeCddbAlbum(album, request.RowCount, result);
+    return true;
+}
+
+int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, int32_t *error,
+                 const std::atomic<bool> *cancel)
+{
+    std::vector<TCDDBQueryItem> table(CDDB_MAX_MATCHES);
+    TCDDBQueryHeader header{CDDB_MAX_MATCHES, table.data()};
+    const TQueryCDDB &s = request.Settings;
+    CDDBSetOption(CDDB_OPT_SERVER, s.Server, 0);
+    CDDBSetOption(CDDB_OPT_CGI, s.Script, 0);
+    CDDBSetOption(CDDB_OPT_USER, TCDDBInfo::DefaultEmail(), 0);
+    CDDBSetOption(CDDB_OPT_AGENT, QStringLiteral("program 1.0"), 0);
+    CDDBSetOption(CDDB_OPT_HTTP_PORT, QString(), 0);
+    CDDBSetOption(CDDB_OPT_USE_PROXY, QString(), s.UseProxy ? 1 : 0);
+    if (s.UseProxy) {
+        CDDBSetOption(CDDB_OPT_PROXY_PORT, QString(), CddbProxyPort(s.Port));
+        CDDBSetOption(CDDB_OPT_PROXY, s.ProxyAddress, 0);
+    }
+    SetCddbTimeout(request.TimeoutSeconds);
+    SetCddbCancelFlag(cancel);
+    const int32_t ok = CDDBQuery(request.DriveHandle, &header);
+    if (ok != 1) {
+        SetCddbCancelFlag(nullptr);
+        return CDDBQUERY_FINISHED;
+    }
+    if (header.num < 1) {
+        if (error)
+            *error = GetAspiLibError();
+        SetCddbCancelFlag(nullptr);
+        return CDDBQUERY_NO_MATCH;
+    }
+    std::vector<char> text(32000);
+    for (int m = 0; m < header.num && !(cancel && cancel->load()); ++m) {
+        std::fill(text.begin(), text.end(), '\0');
+        if (CDDBGetDiskInfo(&table[size_t(m)], text.data(), 32000) != 1)
+            continue;
+        if (ReadCddbEntryText(QString::fromUtf8(text.data()), request.FirstTrack, request.LastTrack, result))
+            break;
+    }
+    SetCddbCancelFlag(nullptr);
+    return CDDBQUERY_FINISHED;
+}
+
+} // namespace
+
+int RunCddbLookup(const TCddbLookupRequest &request, TCddbLookupResult &result, int32_t *error,
+                  const std::atomic<bool> *cancel)
+{
+    if (error)
+        *error = 0;
+    if (request.Settings.TagEncoding == 0) {
+        if (request.DiscId.isEmpty())
+            return CDDBQUERY_FINISHED;
+        if (componentRoute(request, result, cancel))
+            return CDDBQUERY_FINISHED;
+    }
+    return libraryRoute(request, result, error, cancel);
+}
+
+QEvent::Type TCddbQueryEvent::EventType()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+TQueryCDDBThread::TQueryCDDBThread(const TCddbLookupRequest &request, QObject *window)
+    : m_request(request), m_shared(std::make_shared<Shared>())
+{
+    m_shared->window = window;
+}
+
+TQueryCDDBThread::~TQueryCDDBThread()
+{
+    Abandon();
+}
+
+void TQueryCDDBThread::Start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    std::thread([request = m_request, shared = m_shared] {
+        TCddbLookupResult result;
+        int32_t error = 0;
+        int code = CDDBQUERY_FINISHED;
+        try {
+            code = RunCddbLookup(request, result, &error, &shared->cancel);
+        } catch (...) {
+            return; // ends without a message; the window stays as it is until the user stops it
+        }
+        std::lock_guard lock(shared->mutex);
+        if (shared->window && !shared->cancel)
+            QCoreApplication::postEvent(shared->window, new TCddbQueryEvent(code, error, std::move(result)));
+    }).detach();
+}
+
+void TQueryCDDBThread::Abandon()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->window = nullptr;
+    m_shared->cancel = true;
+}
