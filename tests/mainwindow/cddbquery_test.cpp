@@ -1,0 +1,292 @@
+#include "cddbserver.h"
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "mainwindow/mainform.h"
+#include "shell/discinfo.h"
+#include "shell/folders.h"
+#include "shell/genres.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Acts on the lookup windows as they open: a handler per window name, called once per opening. Any window
+// still open after the deadline is closed, so a test never hangs.
+class WindowDriver final : public QObject {
+public:
+    std::map<QString, std::function<void(QDialog *)>> handlers;
+    QStringList seen;
+
+    WindowDriver()
+    {
+        auto *timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, &WindowDriver::check);
+        timer->start();
+        m_clock.start();
+    }
+
+private:
+    void check()
+    {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        if (m_clock.elapsed() > 30000) {
+            dialog->reject();
+            return;
+        }
+        if (dialog == m_last)
+            return;
+        m_last = dialog;
+        seen << dialog->objectName();
+        const auto handler = handlers.find(dialog->objectName());
+        // Acted on from a call of its own: a window that opens another modal window must not hold up this
+        // timer, or the next window would never be seen.
+        if (handler != handlers.end()) {
+            QPointer<QDialog> target = dialog;
+            QMetaObject::invokeMethod(
+                this,
+                [target, action = handler->second] {
+                    if (target)
+                        action(target);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    QPointer<QDialog> m_last;
+    QElapsedTimer m_clock;
+};
+
+class CddbQueryTest : public ::testing::Test {
+protected:
+    TestHome home;
+    CddbTestServer server;
+    WindowDriver driver;
+    QString images = DataFolder() + "Disc images/";
+
+    CddbQueryTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        EXPECT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
+    }
+    ~CddbQueryTest() override { SetRealCdDrivesEnabled(true); }
+
+    // The settings window gets the test server and the tag encoding, then Query is pressed.
+    void queryWith(int tagEncoding)
+    {
+        driver.handlers["frmQueryCDDB"] = [this, tagEncoding](QDialog *dialog) {
+            auto *form = static_cast<TfrmQueryCDDB *>(dialog);
+            form->cbServer->setEditText(server.url().mid(7));
+            form->cbTag->setCurrentIndex(tagEncoding);
+            // After a lookup that did not finish, the window stays: close it then.
+            driver.handlers["frmQueryCDDB"] = [](QDialog *again) {
+                static_cast<TfrmQueryCDDB *>(again)->reject();
+            };
+            form->bQuery->click();
+        };
+    }
+    static QStringList titles(const TMainForm &form)
+    {
+        QStringList list;
+        for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i)
+            list << form.ListView1->topLevelItem(i)->text(1);
+        return list;
+    }
+};
+
+TEST_F(CddbQueryTest, UnicodeRouteFillsTheListAndTheCache)
+{
+    server.setQueryFixture("query_exact.txt");
+    TMainForm form;
+    form.show();
+    ASSERT_NE(form.DriveHandle, 0u);
+    form.UpdateActions();
+    EXPECT_TRUE(form.aQueryCDDB->isEnabled());
+    queryWith(0);
+    form.aQueryCDDBExecute();
+    EXPECT_EQ(titles(form), (QStringList{"First Song", "Second Song"}));
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Artist");
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
+    EXPECT_EQ(AppSettings.DiscInfo.Year, "1999");
+    EXPECT_EQ(AppSettings.DiscInfo.Genre, GenreIndex("Rock") + 1);
+    EXPECT_EQ(AppSettings.DiscInfo.TrackNumber, 2);
+    EXPECT_EQ(AppSettings.QueryCDDB.Server, server.url().mid(7));
+    EXPECT_EQ(server.commands().value(0), "cddb query 06019002 2 0 15000 400");
+    // The cache holds the titles: reloading the disc brings them back.
+    AppSettings.DiscInfo = TCDInfo();
+    LoadDiscInfo(DiscKey());
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Second Song");
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
+}
+
+TEST_F(CddbQueryTest, LibraryRouteTakesTheWholeTitleLine)
+{
+    server.setQueryFixture("query_exact.txt");
+    TMainForm form;
+    form.show();
+    queryWith(1);
+    form.aQueryCDDBExecute();
+    EXPECT_EQ(titles(form), (QStringList{"First Song", "Guest / Second Song"}));
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Artist");
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
+    EXPECT_EQ(form.ListView1->topLevelItem(0)->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(server.commands().value(1), "cddb read rock 06019002");
+}
+
+TEST_F(CddbQueryTest, NoMatchShowsThePanelAndStoresNothing)
+{
+    server.setQueryFixture("query_nomatch.txt");
+    TMainForm form;
+    form.show();
+    const QStringList before = titles(form);
+    QString panel;
+    QString button;
+    driver.handlers["frmStopQuery"] = [&](QDialog *dialog) {
+        auto *stop = static_cast<TfrmStopQuery *>(dialog);
+        // Wait for the answer, then look at the window and close it.
+        auto *poll = new QTimer(stop);
+        poll->setInterval(20);
+        QObject::connect(poll, &QTimer::timeout, stop, [stop, poll, &panel, &button] {
+            if (!stop->Panel1->isVisibleTo(stop))
+                return;
+            poll->stop();
+            panel = stop->Label1->text();
+            button = stop->bStop->text();
+            EXPECT_FALSE(stop->lHint->isVisibleTo(stop));
+            stop->bStop->click();
+        });
+        poll->start();
+    };
+    queryWith(0);
+    form.aQueryCDDBExecute();
+    EXPECT_EQ(panel, "No match found,perhaps:\n1.No information in CDDB server\n2.error CDDB "
+                     "options\n3.check the network");
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(titles(form), before);
+    EXPECT_FALSE(QFile::exists(home.discInfoFile()));
+    // The component was asked first, then the library.
+    EXPECT_EQ(server.commands().size(), 2);
+    EXPECT_TRUE(driver.seen.count("frmQueryCDDB") == 2);
+}
+
+TEST_F(CddbQueryTest, StopEndsASilentLookupAtOnce)
+{
+    server.setBehaviour(CddbTestServer::Behaviour::Silent);
+    TMainForm form;
+    form.show();
+    const QStringList before = titles(form);
+    driver.handlers["frmStopQuery"] = [this](QDialog *dialog) {
+        auto *stop = static_cast<TfrmStopQuery *>(dialog);
+        auto *poll = new QTimer(stop);
+        poll->setInterval(20);
+        QObject::connect(poll, &QTimer::timeout, stop, [this, stop, poll] {
+            if (server.commands().isEmpty())
+                return;
+            poll->stop();
+            stop->bStop->click();
+        });
+        poll->start();
+    };
+    queryWith(0);
+    QElapsedTimer clock;
+    clock.start();
+    form.aQueryCDDBExecute();
+    // The windows closed without waiting for the network (its time-out is 30 seconds).
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_EQ(titles(form), before);
+    EXPECT_FALSE(QFile::exists(home.discInfoFile()));
+    // Whatever the abandoned lookup still does changes nothing.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(titles(form), before);
+}
+
+TEST_F(CddbQueryTest, EmptyDiscIdStoresTheListUnchanged)
+{
+    TMainForm form;
+    form.show();
+    form.CddbDiscId.clear();
+    const QStringList before = titles(form);
+    queryWith(0);
+    form.aQueryCDDBExecute();
+    EXPECT_TRUE(server.commands().isEmpty());
+    EXPECT_EQ(titles(form), before);
+    EXPECT_TRUE(QFile::exists(home.discInfoFile()));
+    // The finished lookup closed the settings window too.
+    EXPECT_EQ(driver.seen.count("frmQueryCDDB"), 1);
+}
+
+TEST_F(CddbQueryTest, DriveComponentLookupWithoutWindows)
+{
+    WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nIsCDHandleZero=1\n");
+    server.setQueryFixture("query_exact.txt");
+    TMainForm form;
+    form.show();
+    form.FormActivate();
+    ASSERT_EQ(form.DriveHandle, 0u);
+    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    form.CDDBInfo1.Server = server.url();
+    form.aQueryCDDBExecute();
+    EXPECT_TRUE(driver.seen.isEmpty());
+    EXPECT_EQ(titles(form), (QStringList{"First Song", "Second Song"}));
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
+    EXPECT_TRUE(form.isEnabled());
+    AppSettings.DiscInfo = TCDInfo();
+    LoadDiscInfo(DiscKey());
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
+}
+
+TEST_F(CddbQueryTest, SettingsWindow)
+{
+    TMainForm form;
+    AppSettings.QueryCDDB.Server = "not.in.the.list";
+    AppSettings.QueryCDDB.UseProxy = true;
+    AppSettings.QueryCDDB.Port = "3128";
+    TfrmQueryCDDB dialog(form);
+    dialog.show();
+    EXPECT_EQ(dialog.cbServer->currentText(), CddbListedServer());
+    EXPECT_TRUE(dialog.eAddress->isEnabled());
+    EXPECT_EQ(dialog.ePort->text(), "3128");
+    dialog.cbTag->setCurrentIndex(1);
+    dialog.eScript->setText("/other.cgi");
+    dialog.bDefaultClick();
+    EXPECT_EQ(dialog.eScript->text(), "/~cddb/cddb.cgi");
+    EXPECT_FALSE(dialog.cbProxy->isChecked());
+    EXPECT_FALSE(dialog.ePort->isEnabled());
+    EXPECT_EQ(dialog.ePort->text(), "3128");
+    EXPECT_EQ(dialog.cbTag->currentIndex(), 0);
+    // Closing stores nothing.
+    dialog.bClose->click();
+    EXPECT_EQ(AppSettings.QueryCDDB.Server, "not.in.the.list");
+}
+
+TEST_F(CddbQueryTest, UnreadableTocIsReported)
+{
+    ModalCloser closer;
+    TMainForm form;
+    form.show();
+    const HCDROM handle = form.DriveHandle;
+    form.DriveHandle = 999;
+    form.aQueryCDDBExecute();
+    form.DriveHandle = handle;
+    EXPECT_TRUE(closer.texts.contains("Sondrel|Error while reading TOC information!"))
+        << closer.texts.join("\n").toStdString();
+    EXPECT_TRUE(driver.seen.filter("frmQueryCDDB").isEmpty());
+}
+
+} // namespace
