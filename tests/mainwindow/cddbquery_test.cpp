@@ -222,13 +222,28 @@ TEST_F(CddbQueryTest, EmptyDiscIdStoresTheListUnchanged)
     form.show();
     form.CddbDiscId.clear();
     const QStringList before = titles(form);
-    queryWith(0);
+    // A server that is not in the list is shown, and stored, as the list's item.
+    AppSettings.QueryCDDB.Server = "not.in.the.list";
+    driver.handlers["frmQueryCDDB"] = [](QDialog *dialog) {
+        static_cast<TfrmQueryCDDB *>(dialog)->bQuery->click();
+    };
     form.aQueryCDDBExecute();
+    EXPECT_EQ(AppSettings.QueryCDDB.Server, CddbListedServer());
     EXPECT_TRUE(server.commands().isEmpty());
     EXPECT_EQ(titles(form), before);
     EXPECT_TRUE(QFile::exists(home.discInfoFile()));
+    EXPECT_EQ(AppSettings.DiscInfo.TrackNumber, 2);
     // The finished lookup closed the settings window too.
     EXPECT_EQ(driver.seen.count("frmQueryCDDB"), 1);
+}
+
+TEST_F(CddbQueryTest, CommandNeedsRows)
+{
+    QFile::remove(images + "disc.cue");
+    TMainForm form;
+    form.show();
+    form.UpdateActions();
+    EXPECT_FALSE(form.aQueryCDDB->isEnabled());
 }
 
 TEST_F(CddbQueryTest, DriveComponentLookupWithoutWindows)
