@@ -72,20 +72,20 @@ private:
     QElapsedTimer m_clock;
 };
 
-class CddbQueryTest : public ::testing::Test {
+class QueryWindowsTest : public ::testing::Test {
 protected:
     TestHome home;
     CddbTestServer server;
     WindowDriver driver;
     QString images = DataFolder() + "Disc images/";
 
-    CddbQueryTest()
+    QueryWindowsTest()
     {
         SetRealCdDrivesEnabled(false);
         QDir().mkpath(images);
         EXPECT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
     }
-    ~CddbQueryTest() override { SetRealCdDrivesEnabled(true); }
+    ~QueryWindowsTest() override { SetRealCdDrivesEnabled(true); }
 
     // The settings window gets the test server and the tag encoding, then Query is pressed.
     void queryWith(int tagEncoding)
@@ -110,7 +110,7 @@ protected:
     }
 };
 
-TEST_F(CddbQueryTest, UnicodeRouteFillsTheListAndTheCache)
+TEST_F(QueryWindowsTest, UnicodeRouteFillsTheListAndTheCache)
 {
     server.setQueryFixture("query_exact.txt");
     TMainForm form;
@@ -135,7 +135,7 @@ TEST_F(CddbQueryTest, UnicodeRouteFillsTheListAndTheCache)
     EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
 }
 
-TEST_F(CddbQueryTest, LibraryRouteTakesTheWholeTitleLine)
+TEST_F(QueryWindowsTest, LibraryRouteTakesTheWholeTitleLine)
 {
     server.setQueryFixture("query_exact.txt");
     TMainForm form;
@@ -149,7 +149,7 @@ TEST_F(CddbQueryTest, LibraryRouteTakesTheWholeTitleLine)
     EXPECT_EQ(server.commands().value(1), "cddb read rock 06019002");
 }
 
-TEST_F(CddbQueryTest, NoMatchShowsThePanelAndStoresNothing)
+TEST_F(QueryWindowsTest, NoMatchShowsThePanelAndStoresNothing)
 {
     server.setQueryFixture("query_nomatch.txt");
     TMainForm form;
@@ -185,7 +185,7 @@ TEST_F(CddbQueryTest, NoMatchShowsThePanelAndStoresNothing)
     EXPECT_TRUE(driver.seen.count("frmQueryCDDB") == 2);
 }
 
-TEST_F(CddbQueryTest, StopEndsASilentLookupAtOnce)
+TEST_F(QueryWindowsTest, StopEndsASilentLookupAtOnce)
 {
     server.setBehaviour(CddbTestServer::Behaviour::Silent);
     TMainForm form;
@@ -216,7 +216,7 @@ TEST_F(CddbQueryTest, StopEndsASilentLookupAtOnce)
     EXPECT_EQ(titles(form), before);
 }
 
-TEST_F(CddbQueryTest, EmptyDiscIdStoresTheListUnchanged)
+TEST_F(QueryWindowsTest, EmptyDiscIdStoresTheListUnchanged)
 {
     TMainForm form;
     form.show();
@@ -237,7 +237,7 @@ TEST_F(CddbQueryTest, EmptyDiscIdStoresTheListUnchanged)
     EXPECT_EQ(driver.seen.count("frmQueryCDDB"), 1);
 }
 
-TEST_F(CddbQueryTest, CommandNeedsRows)
+TEST_F(QueryWindowsTest, CommandNeedsRows)
 {
     QFile::remove(images + "disc.cue");
     TMainForm form;
@@ -246,7 +246,7 @@ TEST_F(CddbQueryTest, CommandNeedsRows)
     EXPECT_FALSE(form.aQueryCDDB->isEnabled());
 }
 
-TEST_F(CddbQueryTest, DriveComponentLookupWithoutWindows)
+TEST_F(QueryWindowsTest, DriveComponentLookupWithoutWindows)
 {
     WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nIsCDHandleZero=1\n");
     server.setQueryFixture("query_exact.txt");
@@ -266,7 +266,7 @@ TEST_F(CddbQueryTest, DriveComponentLookupWithoutWindows)
     EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
 }
 
-TEST_F(CddbQueryTest, SettingsWindow)
+TEST_F(QueryWindowsTest, SettingsWindow)
 {
     TMainForm form;
     AppSettings.QueryCDDB.Server = "not.in.the.list";
@@ -290,7 +290,7 @@ TEST_F(CddbQueryTest, SettingsWindow)
     EXPECT_EQ(AppSettings.QueryCDDB.Server, "not.in.the.list");
 }
 
-TEST_F(CddbQueryTest, UnreadableTocIsReported)
+TEST_F(QueryWindowsTest, UnreadableTocIsReported)
 {
     ModalCloser closer;
     TMainForm form;
