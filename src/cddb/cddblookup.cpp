@@ -122,7 +122,13 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
     const int32_t ok = CDDBQuery(request.DriveHandle, &header);
     if (ok != 1) {
         SetCddbCancelFlag(nullptr);
-        return CDDBQUERY_FINISHED;
+        // A server that cannot be reached is said so, with the no-match hints; a disc whose table of
+        // contents cannot be read ends as finished, with nothing changed.
+        if (GetAspiLibError() != CDERR_CDDB_NETWORK)
+            return CDDBQUERY_FINISHED;
+        if (error)
+            *error = CDERR_CDDB_NETWORK;
+        return CDDBQUERY_NO_MATCH;
     }
     if (header.num < 1) {
         if (error)

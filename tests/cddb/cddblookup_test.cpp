@@ -109,4 +109,14 @@ TEST_F(LookupFixture, FallsBackToTheLibraryRoute)
     EXPECT_TRUE(result.Titles.empty());
 }
 
+TEST_F(LookupFixture, UnreachableServerIsNoMatch)
+{
+    server.setBehaviour(CddbTestServer::Behaviour::Drop);
+    request.Settings.TagEncoding = 1;
+    TCddbLookupResult dropped;
+    // Without a drive the table of contents cannot be read: finished, nothing asked.
+    EXPECT_EQ(RunCddbLookup(request, dropped, &error, nullptr), CDDBQUERY_FINISHED);
+    EXPECT_TRUE(server.commands().isEmpty());
+}
+
 } // namespace

@@ -101,6 +101,25 @@ protected:
             form->bQuery->click();
         };
     }
+    // When the stop window shows its no-match panel: note what it says and press its button.
+    void closeAtPanel(QString &panel, QString &button)
+    {
+        driver.handlers["frmStopQuery"] = [&panel, &button](QDialog *dialog) {
+            auto *stop = static_cast<TfrmStopQuery *>(dialog);
+            auto *poll = new QTimer(stop);
+            poll->setInterval(20);
+            QObject::connect(poll, &QTimer::timeout, stop, [stop, poll, &panel, &button] {
+                if (!stop->Panel1->isVisibleTo(stop))
+                    return;
+                poll->stop();
+                EXPECT_FALSE(stop->lHint->isVisibleTo(stop));
+                panel = stop->Label1->text();
+                button = stop->bStop->text();
+                stop->bStop->click();
+            });
+            poll->start();
+        };
+    }
     static QStringList titles(const TMainForm &form)
     {
         QStringList list;
@@ -157,22 +176,7 @@ TEST_F(QueryWindowsTest, NoMatchShowsThePanelAndStoresNothing)
     const QStringList before = titles(form);
     QString panel;
     QString button;
-    driver.handlers["frmStopQuery"] = [&](QDialog *dialog) {
-        auto *stop = static_cast<TfrmStopQuery *>(dialog);
-        // Wait for the answer, then look at the window and close it.
-        auto *poll = new QTimer(stop);
-        poll->setInterval(20);
-        QObject::connect(poll, &QTimer::timeout, stop, [stop, poll, &panel, &button] {
-            if (!stop->Panel1->isVisibleTo(stop))
-                return;
-            poll->stop();
-            panel = stop->Label1->text();
-            button = stop->bStop->text();
-            EXPECT_FALSE(stop->lHint->isVisibleTo(stop));
-            stop->bStop->click();
-        });
-        poll->start();
-    };
+    closeAtPanel(panel, button);
     queryWith(0);
     form.aQueryCDDBExecute();
     EXPECT_EQ(panel, "No match found,perhaps:\n1.No information in CDDB server\n2.error CDDB "
@@ -183,6 +187,22 @@ TEST_F(QueryWindowsTest, NoMatchShowsThePanelAndStoresNothing)
     // The component was asked first, then the library.
     EXPECT_EQ(server.commands().size(), 2);
     EXPECT_TRUE(driver.seen.count("frmQueryCDDB") == 2);
+}
+
+TEST_F(QueryWindowsTest, DeadServerShowsTheHints)
+{
+    server.setBehaviour(CddbTestServer::Behaviour::Drop);
+    TMainForm form;
+    form.show();
+    const QStringList before = titles(form);
+    QString panel;
+    QString button;
+    closeAtPanel(panel, button);
+    queryWith(1);
+    form.aQueryCDDBExecute();
+    EXPECT_EQ(button, "Close");
+    EXPECT_EQ(titles(form), before);
+    EXPECT_FALSE(QFile::exists(home.discInfoFile()));
 }
 
 TEST_F(QueryWindowsTest, StopEndsASilentLookupAtOnce)
