@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "cdrom/cdaccess.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 
 TestHome::TestHome()
     : m_savedConfig(qgetenv("XDG_CONFIG_HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
@@ -172,4 +174,19 @@ void ModalCloser::check()
         texts << dialog->windowTitle() + "|" + dialog->objectName();
         dialog->reject();
     }
+}
+
+uint32_t OpenFirstDriveHandle()
+{
+    TCDList list;
+    std::memset(&list, 0, sizeof list);
+    list.max = 8;
+    GetCDList(&list);
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = list.cd[0].ha;
+    request.tgt = list.cd[0].tgt;
+    request.lun = list.cd[0].lun;
+    return GetCDHandle(&request);
 }

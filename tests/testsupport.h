@@ -76,6 +76,9 @@ QString BuiltProgram(const QString &name);
 int RunProgram(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
                int timeoutMs = 120000);
 
+// A handle on the first drive of the drive list (with real drives off: the first disc image), or 0.
+uint32_t OpenFirstDriveHandle();
+
 // Writes a disc image with sondrel-mkdisc: MakeDisc(dir + "/disc.cue", {"750,tone", "data:300"}).
 bool MakeDisc(const QString &cuePath, const QStringList &arguments);
 

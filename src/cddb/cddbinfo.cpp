@@ -72,7 +72,17 @@ std::pair<QString, QString> splitValue(const QString &value)
     return {value.left(at).trimmed(), value.mid(at + 1).trimmed()};
 }
 
-QStringList linesOf(const QString &text)
+int digitSum(int value)
+{
+    int sum = 0;
+    for (; value > 0; value /= 10)
+        sum += value % 10;
+    return sum;
+}
+
+} // namespace
+
+QStringList CddbLines(const QString &text)
 {
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString &line : lines) {
@@ -83,16 +93,6 @@ QStringList linesOf(const QString &text)
         lines.removeLast();
     return lines;
 }
-
-int digitSum(int value)
-{
-    int sum = 0;
-    for (; value > 0; value /= 10)
-        sum += value % 10;
-    return sum;
-}
-
-} // namespace
 
 QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut, int trackCount)
 {
@@ -179,7 +179,7 @@ int TCDDBQuery::ParseQueryResponse(const QString &text)
 {
     int code = -2;
     m_matches.clear();
-    m_response = linesOf(text);
+    m_response = CddbLines(text);
     for (qsizetype i = 0; i < m_response.size(); ++i) {
         const QString &line = m_response.at(i);
         bool number = false;
@@ -216,7 +216,7 @@ void TCDDBQuery::Read(int index)
 
 void TCDDBQuery::ParseEntry(const QString &text)
 {
-    const QStringList lines = linesOf(text);
+    const QStringList lines = CddbLines(text);
     TCDDBAlbum album;
     for (const QString &line : lines) {
         if (line.startsWith(QStringLiteral("TTITLE")))

@@ -105,6 +105,9 @@ private:
     int m_useCount = 0;
 };
 
+// The lines of a server answer, without their line ends (CR LF or LF); a final line end makes no empty line.
+QStringList CddbLines(const QString &text);
+
 // CDDB disc id and query text of a table of contents given as start sectors. `starts` lists the tracks
 // whose start seconds go into the digit sum; the playing time runs from `firstStart` to `leadOut`.
 QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut, int trackCount);

@@ -33,13 +33,7 @@ void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &res
 
 bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddbLookupResult &result)
 {
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString &line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    const QStringList lines = CddbLines(text);
     const QString titleKey = QStringLiteral("TITLE") + QString::number(firstTrack - 1);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString &line = lines.at(i);

@@ -26,17 +26,7 @@ protected:
         const QString images = DataFolder() + "Disc images/";
         QDir().mkpath(images);
         EXPECT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
-        TCDList list;
-        std::memset(&list, 0, sizeof list);
-        list.max = 8;
-        GetCDList(&list);
-        TGetCDHand request{};
-        request.size = 12;
-        request.ver = 1;
-        request.ha = list.cd[0].ha;
-        request.tgt = list.cd[0].tgt;
-        request.lun = list.cd[0].lun;
-        handle = GetCDHandle(&request);
+        handle = OpenFirstDriveHandle();
         CDDBSetOption(CDDB_OPT_SERVER, server.url(), 0);
         CDDBSetOption(CDDB_OPT_CGI, "/~cddb/cddb.cgi", 0);
         CDDBSetOption(CDDB_OPT_USER, "tester@testhost", 0);

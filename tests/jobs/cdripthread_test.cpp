@@ -39,16 +39,7 @@ protected:
     QByteArray disc(const QStringList &tracks)
     {
         EXPECT_TRUE(MakeDisc(images + "disc.cue", tracks));
-        TCDList list;
-        std::memset(&list, 0, sizeof list);
-        list.max = 8;
-        GetCDList(&list);
-        TGetCDHand request{};
-        request.size = 12;
-        request.ver = 1;
-        request.ha = list.cd[0].ha;
-        request.tgt = list.cd[0].tgt;
-        handle = GetCDHandle(&request);
+        handle = OpenFirstDriveHandle();
         EXPECT_NE(handle, 0u);
         return ReadFileBytes(images + "disc.bin");
     }

@@ -116,15 +116,7 @@ TEST_F(MainFormTest, DriveComponentPath)
     form.show();
     EXPECT_EQ(form.DriveHandle, 0u);
     // No handle was opened: the first one still free is 1.
-    TCDList list;
-    std::memset(&list, 0, sizeof list);
-    list.max = 8;
-    GetCDList(&list);
-    TGetCDHand request{};
-    request.size = 12;
-    request.ver = 1;
-    request.ha = list.cd[0].ha;
-    const HCDROM probe = GetCDHandle(&request);
+    const HCDROM probe = OpenFirstDriveHandle();
     EXPECT_EQ(probe, 1u);
     CloseDriveHandle(probe);
 

@@ -57,15 +57,7 @@ protected:
     void disc(const QStringList &tracks)
     {
         ASSERT_TRUE(MakeDisc(images + "disc.cue", tracks));
-        TCDList list;
-        std::memset(&list, 0, sizeof list);
-        list.max = 8;
-        GetCDList(&list);
-        TGetCDHand request{};
-        request.size = 12;
-        request.ver = 1;
-        request.ha = list.cd[0].ha;
-        handle = GetCDHandle(&request);
+        handle = OpenFirstDriveHandle();
         ASSERT_NE(handle, 0u);
     }
 
