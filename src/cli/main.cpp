@@ -1,0 +1,619 @@
+// sondrel-cli: the engine of Sondrel from the command line. No windows: the jobs run with a terminal
+// presenter, so a rip here does what the same rip does in the window.
+
+#include "cddb/cddbinfo.h"
+#include "cddb/cddblookup.h"
+#include "cdrom/cdaccess.h"
+#include "cdrom/cddrivelist.h"
+#include "cdrom/cdin.h"
+#include "cdrom/discidentity.h"
+#include "jobs/cdripjob.h"
+#include "jobs/playlist.h"
+#include "jobs/ripjob.h"
+#include "shell/discinfo.h"
+#include "shell/genres.h"
+#include "shell/helpers.h"
+#include "shell/settings.h"
+#include "tags/id3tag.h"
+#include "terminal.h"
+#include "audio/encoderprocess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSet>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+const char *const Usage =
+    "usage: sondrel-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "  drives                         list the CD drives and disc images\n"
+    "  toc      [-d N]                the table of contents of drive N (default 0)\n"
+    "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma] [-o DIR] [--paranoia] [--normalize PCT]\n"
+    "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags]\n"
+    "           [--overwrite|--no-overwrite]\n"
+    "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
+    "  tag      show FILE.mp3\n"
+    "  tag      set FILE.mp3 [--title T] [--artist A] [--album B] [--year Y] [--comment C] [--track N]\n"
+    "           [--genre NAME|NUMBER]\n"
+    "  tag      remove FILE.mp3\n"
+    "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
+    "  --help | --version\n"
+    "\n"
+    "Every command takes --quiet (no progress on standard error). Settings come from options.ini, which the\n"
+    "tool never writes; the options above change them for this run only.\n"
+    "Exit status: 0 success, 1 a file or track failed, 2 a usage error.\n";
+
+struct UsageError {
+    QString text;
+};
+
+// The arguments after the command: options with or without a value, and the rest in order.
+class Arguments {
+public:
+    Arguments(const QStringList &args, const QSet<QString> &flags, const QSet<QString> &valued)
+    {
+        for (qsizetype i = 0; i < args.size(); ++i) {
+            const QString &a = args.at(i);
+            if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+                if (flags.contains(a)) {
+                    m_flags.insert(a);
+                } else if (valued.contains(a)) {
+                    if (i + 1 >= args.size())
+                        throw UsageError{a + QStringLiteral(" needs a value")};
+                    m_values[a] = args.at(++i);
+                } else {
+                    throw UsageError{QStringLiteral("unknown option ") + a};
+                }
+            } else {
+                m_rest << a;
+            }
+        }
+    }
+    bool flag(const QString &name) const { return m_flags.contains(name); }
+    std::optional<QString> value(const QString &name) const
+    {
+        const auto it = m_values.find(name);
+        return it == m_values.end() ? std::nullopt : std::optional<QString>(it->second);
+    }
+    int number(const QString &name, int fallback, int low, int high) const
+    {
+        const auto text = value(name);
+        if (!text)
+            return fallback;
+        bool ok = false;
+        const int n = text->toInt(&ok);
+        if (!ok || n < low || n > high)
+            throw UsageError{name + QStringLiteral(" takes a number from %1 to %2").arg(low).arg(high)};
+        return n;
+    }
+    const QStringList &rest() const { return m_rest; }
+
+private:
+    QSet<QString> m_flags;
+    std::map<QString, QString> m_values;
+    QStringList m_rest;
+};
+
+void out(const QString &text)
+{
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+}
+
+HCDROM openDrive(int index, TTerminal &terminal)
+{
+    TCDList list;
+    std::memset(&list, 0, sizeof list);
+    list.max = 8;
+    const int count = GetCDList(&list);
+    if (index < 0 || index >= count) {
+        terminal.Failure(QStringLiteral("there is no drive %1 (%2 found)").arg(index).arg(count));
+        return 0;
+    }
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = list.cd[index].ha;
+    request.tgt = list.cd[index].tgt;
+    request.lun = list.cd[index].lun;
+    const HCDROM handle = GetCDHandle(&request);
+    if (handle == 0)
+        terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(CdAccessErrorText()));
+    return handle;
+}
+
+bool readToc(HCDROM handle, TToc &toc, TTerminal &terminal)
+{
+    std::memset(&toc, 0, sizeof toc);
+    if (ModifyCDParms(handle, CDP_MSF, 1) == 0 || ReadTOC(handle, &toc) != 1) {
+        terminal.Failure(QStringLiteral("cannot read the table of contents: ") + CdAccessErrorText());
+        return false;
+    }
+    return true;
+}
+
+int sectorOf(const TToc &toc, int entry)
+{
+    return TocEntryFrames(toc.tracks[entry]) - 150;
+}
+
+void applyOverwrite(const Arguments &args, TTerminal &terminal)
+{
+    if (args.flag("--overwrite") && args.flag("--no-overwrite"))
+        throw UsageError{QStringLiteral("--overwrite and --no-overwrite exclude each other")};
+    if (args.flag("--overwrite"))
+        terminal.OverwriteAnswer = TTerminal::Overwrite::Yes;
+    else if (args.flag("--no-overwrite"))
+        terminal.OverwriteAnswer = TTerminal::Overwrite::No;
+}
+
+int drivesCommand(const Arguments &args)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("drives takes no arguments")};
+    const QList<CdDriveEntry> drives = CdDriveList();
+    for (qsizetype i = 0; i < drives.size(); ++i) {
+        const CdDriveEntry &d = drives.at(i);
+        out(QStringLiteral("%1\t%2 %3\t%4").arg(i).arg(d.vendor, d.product, d.path));
+    }
+    return 0;
+}
+
+int tocCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("toc takes no arguments")};
+    const int index = args.number("-d", 0, 0, 7);
+    const HCDROM handle = openDrive(index, terminal);
+    if (!handle)
+        return 1;
+    TToc toc;
+    const bool ok = readToc(handle, toc, terminal);
+    CloseCDHandle(handle);
+    if (!ok)
+        return 1;
+    LoadDiscInfo(DiscKey());
+    out(QStringLiteral("first %1").arg(toc.firstTrack));
+    out(QStringLiteral("last %1").arg(toc.lastTrack));
+    const int count = toc.lastTrack - toc.firstTrack + 1;
+    for (int i = 0; i < count; ++i) {
+        const int start = sectorOf(toc, i);
+        const int seconds = (sectorOf(toc, i + 1) - start) / 75;
+        const bool data = (toc.tracks[i].ADR & 4) != 0;
+        const int track = toc.firstTrack + i;
+        const QString title = track >= 1 && track <= 100 ? AppSettings.DiscInfo.Tracks[size_t(track)] : QString();
+        out(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
+                .arg(track)
+                .arg(start)
+                .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                .arg(data ? QStringLiteral("data") : QStringLiteral("audio"), title));
+    }
+    out(QStringLiteral("leadout %1").arg(sectorOf(toc, count)));
+    QString id;
+    QString query;
+    CddbIdentityOfToc(toc, id, query);
+    out(QStringLiteral("cddb-id %1").arg(id));
+    out(QStringLiteral("disc-key %1").arg(DiscKey()));
+    return 0;
+}
+
+// "1,3-5" → {1, 3, 4, 5}, each within first..last.
+QList<int> trackList(const QString &text, int first, int last)
+{
+    QList<int> tracks;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false;
+        bool ok2 = false;
+        const int from = ends.value(0).trimmed().toInt(&ok1);
+        const int to = ends.size() == 2 ? ends.value(1).trimmed().toInt(&ok2) : from;
+        if (!ok1 || (ends.size() == 2 && !ok2) || ends.size() > 2 || from > to)
+            throw UsageError{QStringLiteral("bad track list: ") + text};
+        for (int t = from; t <= to; ++t) {
+            if (t < first || t > last)
+                throw UsageError{QStringLiteral("track %1 is not on the disc (%2-%3)").arg(t).arg(first).arg(last)};
+            if (!tracks.contains(t))
+                tracks << t;
+        }
+    }
+    std::sort(tracks.begin(), tracks.end());
+    return tracks;
+}
+
+int formatIndex(const QString &name)
+{
+    static const QStringList names = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("ogg"),
+                                      QStringLiteral("wma")};
+    const int index = int(names.indexOf(name.toLower()));
+    if (index < 0)
+        throw UsageError{QStringLiteral("unknown format ") + name};
+    return index;
+}
+
+bool ensureOutputFolder(TTerminal &terminal)
+{
+    const QString folder = AppSettings.CommonOptions.OutputFolder;
+    if (folder.isEmpty()) {
+        terminal.Failure(QStringLiteral("no output folder: give -o DIR or set one in the program's options"));
+        return false;
+    }
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        terminal.Failure(QStringLiteral("cannot create the output folder ") + folder);
+        return false;
+    }
+    return true;
+}
+
+template <typename Presenter> void waitFor(const Presenter &presenter)
+{
+    QEventLoop loop;
+    while (!presenter.Finished)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+int ripCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
+    TCommonOptions &options = AppSettings.CommonOptions;
+    if (const auto format = args.value("-f"))
+        options.OutputFormat = formatIndex(*format);
+    if (const auto folder = args.value("-o"))
+        options.OutputFolder = QFileInfo(*folder).absoluteFilePath();
+    if (args.value("--normalize")) {
+        options.IsNormalize = true;
+        options.NormalizePercent = args.number("--normalize", 95, 1, 100);
+    }
+    if (args.value("--rip-time")) {
+        options.EnableRipTime = true;
+        options.RipTime = args.number("--rip-time", 0, 1, 99 * 60);
+    }
+    if (args.flag("--keep-wav"))
+        options.IsKeepWav = true;
+    if (args.flag("--album-folder"))
+        options.IsCreateAlbumFolder = true;
+    if (args.flag("--m3u"))
+        options.IsCreateM3U = true;
+    if (args.flag("--tags"))
+        AppSettings.Use = true;
+    applyOverwrite(args, terminal);
+    const int index = args.number("-d", 0, 0, 7);
+
+    const HCDROM handle = openDrive(index, terminal);
+    if (!handle)
+        return 1;
+    TToc toc;
+    if (!readToc(handle, toc, terminal)) {
+        CloseCDHandle(handle);
+        return 1;
+    }
+    const int first = toc.firstTrack;
+    const int last = toc.lastTrack;
+    QList<int> tracks;
+    try {
+        tracks = args.value("-t") ? trackList(*args.value("-t"), first, last) : QList<int>();
+    } catch (...) {
+        CloseCDHandle(handle);
+        throw;
+    }
+    if (tracks.isEmpty()) {
+        for (int t = first; t <= last; ++t) {
+            if ((toc.tracks[t - first].ADR & 4) == 0)
+                tracks << t;
+        }
+    }
+    LoadDiscInfo(DiscKey());
+    QStringList jobs;
+    for (const int t : tracks) {
+        const int row = t - first;
+        jobs << JobListEntry(row + 1, AppSettings.DiscInfo.Tracks[size_t(std::clamp(row + 1, 1, 100))]);
+    }
+    if (!ensureOutputFolder(terminal)) {
+        CloseCDHandle(handle);
+        return 1;
+    }
+    const QString mainFolder = options.OutputFolder;
+    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
+    if (options.IsCreateAlbumFolder && !album.isEmpty() && album != QLatin1String(".") &&
+        album != QLatin1String("..")) {
+        const QString folder = WithTrailingBackslash(options.OutputFolder) + album;
+        QDir().mkpath(folder);
+        if (QFileInfo(folder).isDir())
+            options.OutputFolder = folder;
+    }
+
+    TTerminalPrompt prompt(terminal);
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    mp3.Prompt = &prompt;
+    wma.Prompt = &prompt;
+    int result = mrCancel;
+    if (!args.flag("--paranoia")) {
+        TTerminalJobPresenter presenter(terminal);
+        TRipJob job(1, handle, jobs, presenter, mp3, wma);
+        job.Start();
+        waitFor(presenter);
+        job.CleanUp();
+        result = presenter.Result;
+        CloseCDHandle(handle);
+    } else {
+        CloseCDHandle(handle);
+        TCDIn cd;
+        cd.SetCurrentDrive(index);
+        cd.Paranoid = true;
+        TTerminalCDRipPresenter presenter(terminal);
+        TCDRipJob job(cd, jobs, presenter, mp3, wma);
+        job.Start();
+        waitFor(presenter);
+        result = presenter.Result;
+    }
+    if (options.IsCreateM3U && result != mrAbort) {
+        static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+        const int format = options.OutputFormat;
+        const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
+        const TCDInfo &disc = AppSettings.DiscInfo;
+        const QString path = WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
+        QString error;
+        if (!WritePlaylist(path, jobs, extension, options.OutputFolder, &prompt, &error) && !error.isEmpty())
+            terminal.Failure(error);
+    }
+    options.OutputFolder = mainFolder;
+    return terminal.Failures > 0 || result == mrAbort ? 1 : 0;
+}
+
+int convertCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() < 2)
+        throw UsageError{QStringLiteral("convert needs a kind and at least one file")};
+    static const std::map<QString, int> kinds = {{QStringLiteral("wav2mp3"), 2},
+                                                 {QStringLiteral("mp32wav"), 3},
+                                                 {QStringLiteral("wav2ogg"), 5},
+                                                 {QStringLiteral("wav2wma"), 6}};
+    const auto kind = kinds.find(args.rest().first());
+    if (kind == kinds.end())
+        throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
+    if (const auto folder = args.value("-o"))
+        AppSettings.CommonOptions.OutputFolder = QFileInfo(*folder).absoluteFilePath();
+    applyOverwrite(args, terminal);
+    QStringList files;
+    for (const QString &file : args.rest().mid(1)) {
+        const QFileInfo info(file);
+        if (!info.isFile() || !info.isReadable())
+            terminal.Failure(file + QStringLiteral(": cannot be read"));
+        else
+            files << info.absoluteFilePath();
+    }
+    if (files.isEmpty() || !ensureOutputFolder(terminal))
+        return 1;
+    TTerminalPrompt prompt(terminal);
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    mp3.Prompt = &prompt;
+    wma.Prompt = &prompt;
+    TTerminalJobPresenter presenter(terminal);
+    TRipJob job(kind->second, 0, files, presenter, mp3, wma);
+    job.Start();
+    waitFor(presenter);
+    job.CleanUp();
+    return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
+}
+
+QString genreText(uint8_t id3)
+{
+    if (id3 == 255)
+        return QStringLiteral("(255)");
+    const int position = Tid3tag::Id3ToGenre(id3);
+    const QString name = position >= 1 && position <= int(GenreNames().size()) ? GenreNames().at(position - 1) : QString();
+    return QStringLiteral("%1 (%2)").arg(name).arg(id3);
+}
+
+int tagCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() != 2)
+        throw UsageError{QStringLiteral("tag needs show, set or remove and one file")};
+    const QString action = args.rest().at(0);
+    const QString file = args.rest().at(1);
+    if (action != QLatin1String("show") && action != QLatin1String("set") && action != QLatin1String("remove"))
+        throw UsageError{QStringLiteral("unknown tag action ") + action};
+    Tid3tag tag;
+    const uint16_t read = tag.ReadTag(file);
+    if (read >= 256 && read != Tid3tag::NoTag) {
+        terminal.Failure(file + QStringLiteral(": cannot be read"));
+        return 1;
+    }
+    if (action == QLatin1String("show")) {
+        if (read == Tid3tag::NoTag) {
+            out(file + QStringLiteral(" has no ID3 tag"));
+            return 0;
+        }
+        out(QStringLiteral("title: ") + tag.Title);
+        out(QStringLiteral("artist: ") + tag.Artist);
+        out(QStringLiteral("album: ") + tag.Album);
+        out(QStringLiteral("year: ") + tag.Year);
+        out(QStringLiteral("comment: ") + tag.Comment);
+        out(QStringLiteral("track: ") + (tag.HasTrack ? QString::number(tag.Track) : QString()));
+        out(QStringLiteral("genre: ") + genreText(tag.Genre));
+        return 0;
+    }
+    if (action == QLatin1String("remove")) {
+        if (read == Tid3tag::NoTag)
+            return 0;
+        tag.RemoveTag();
+        Tid3tag check;
+        if (check.ReadTag(file) != Tid3tag::NoTag) {
+            terminal.Failure(file + QStringLiteral(": the tag could not be removed"));
+            return 1;
+        }
+        return 0;
+    }
+    if (const auto v = args.value("--title"))
+        tag.SetTitle(*v);
+    if (const auto v = args.value("--artist"))
+        tag.SetArtist(*v);
+    if (const auto v = args.value("--album"))
+        tag.SetAlbum(*v);
+    if (const auto v = args.value("--year"))
+        tag.SetYear(*v);
+    if (const auto v = args.value("--comment"))
+        tag.SetComment(*v);
+    if (args.value("--track"))
+        tag.SetTrack(uint8_t(args.number("--track", 0, 1, 255)));
+    if (const auto v = args.value("--genre")) {
+        bool number = false;
+        const int n = v->toInt(&number);
+        if (number) {
+            if (n < 0 || n > 255)
+                throw UsageError{QStringLiteral("--genre takes a name or a number from 0 to 255")};
+            tag.Genre = uint8_t(n);
+        } else {
+            const int position = GenreIndex(*v);
+            if (position < 0)
+                throw UsageError{QStringLiteral("unknown genre ") + *v};
+            tag.Genre = Tid3tag::GenreToId3(uint8_t(position + 1));
+        }
+    }
+    if (tag.WriteTag(file) >= 256) {
+        terminal.Failure(file + QStringLiteral(": the tag could not be written"));
+        return 1;
+    }
+    return 0;
+}
+
+int cddbCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("cddb takes no arguments besides its options")};
+    const QString route = args.value("--route").value_or(QStringLiteral("component"));
+    if (route != QLatin1String("component") && route != QLatin1String("library"))
+        throw UsageError{QStringLiteral("--route is component or library")};
+    const int index = args.number("-d", 0, 0, 7);
+    if (const auto server = args.value("--server"))
+        AppSettings.QueryCDDB.Server = *server;
+    AppSettings.QueryCDDB.TagEncoding = route == QLatin1String("component") ? 0 : 1;
+    const HCDROM handle = openDrive(index, terminal);
+    if (!handle)
+        return 1;
+    TToc toc;
+    if (!readToc(handle, toc, terminal)) {
+        CloseCDHandle(handle);
+        return 1;
+    }
+    TCddbLookupRequest request;
+    request.FirstTrack = toc.firstTrack;
+    request.LastTrack = toc.lastTrack;
+    request.DriveHandle = handle;
+    request.RowCount = toc.lastTrack - toc.firstTrack + 1;
+    CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
+    request.Settings = AppSettings.QueryCDDB;
+    const QString server = request.Settings.Server;
+    request.ComponentServer = server.contains(QStringLiteral("http")) ? server : TCDDBInfo::DefaultServer();
+    request.ComponentEmail = TCDDBInfo::DefaultEmail();
+    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, server));
+    TCddbLookupResult result;
+    int32_t error = 0;
+    const int code = RunCddbLookup(request, result, &error, nullptr);
+    CloseCDHandle(handle);
+    if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
+        terminal.Failure(QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
+        return 1;
+    }
+    LoadDiscInfo(DiscKey());
+    TCDInfo &disc = AppSettings.DiscInfo;
+    if (result.Artist)
+        disc.Artist = *result.Artist;
+    if (result.Album)
+        disc.Album = *result.Album;
+    if (result.Year)
+        disc.Year = *result.Year;
+    if (result.Genre)
+        disc.Genre = *result.Genre;
+    if (result.Comment)
+        disc.Comment = *result.Comment;
+    disc.TrackNumber = request.RowCount;
+    for (const auto &[row, title] : result.Titles) {
+        if (row >= 0 && row < request.RowCount && row + 1 <= 100)
+            disc.Tracks[size_t(row + 1)] = title;
+    }
+    out(QStringLiteral("artist: ") + disc.Artist);
+    out(QStringLiteral("album: ") + disc.Album);
+    out(QStringLiteral("year: ") + disc.Year);
+    out(QStringLiteral("genre: ") +
+        (disc.Genre >= 1 && disc.Genre <= int(GenreNames().size()) ? GenreNames().at(disc.Genre - 1) : QString()));
+    for (int row = 0; row < request.RowCount && row + 1 <= 100; ++row)
+        out(QStringLiteral("track %1\t%2").arg(request.FirstTrack + row).arg(disc.Tracks[size_t(row + 1)]));
+    if (!SaveDiscInfo(DiscKey())) {
+        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache"));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sondrel-cli"));
+    QStringList args = QCoreApplication::arguments().mid(1);
+    TTerminal terminal;
+    if (args.removeAll(QStringLiteral("--quiet")) > 0)
+        terminal.Quiet = true;
+    if (args.isEmpty()) {
+        std::fputs("usage: sondrel-cli COMMAND [OPTIONS]; sondrel-cli --help lists them\n", stderr);
+        return 2;
+    }
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (command == QLatin1String("--version")) {
+        out(QStringLiteral("sondrel-cli 5.6"));
+        return 0;
+    }
+    LoadOptions();
+    try {
+        const QSet<QString> overwrite = {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
+        if (command == QLatin1String("drives"))
+            return drivesCommand(Arguments(args, {}, {}));
+        if (command == QLatin1String("toc"))
+            return tocCommand(Arguments(args, {}, {QStringLiteral("-d")}), terminal);
+        if (command == QLatin1String("rip"))
+            return ripCommand(Arguments(args,
+                                        overwrite + QSet<QString>{QStringLiteral("--paranoia"),
+                                                                  QStringLiteral("--keep-wav"),
+                                                                  QStringLiteral("--album-folder"),
+                                                                  QStringLiteral("--m3u"), QStringLiteral("--tags")},
+                                        {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"),
+                                         QStringLiteral("-o"), QStringLiteral("--normalize"),
+                                         QStringLiteral("--rip-time")}),
+                              terminal);
+        if (command == QLatin1String("convert"))
+            return convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal);
+        if (command == QLatin1String("tag"))
+            return tagCommand(Arguments(args, {},
+                                        {QStringLiteral("--title"), QStringLiteral("--artist"),
+                                         QStringLiteral("--album"), QStringLiteral("--year"),
+                                         QStringLiteral("--comment"), QStringLiteral("--track"),
+                                         QStringLiteral("--genre")}),
+                              terminal);
+        if (command == QLatin1String("cddb"))
+            return cddbCommand(
+                Arguments(args, {}, {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
+                terminal);
+        throw UsageError{QStringLiteral("unknown command ") + command};
+    } catch (const UsageError &error) {
+        std::fprintf(stderr, "sondrel-cli: %s\nusage: sondrel-cli COMMAND [OPTIONS]; sondrel-cli --help lists them\n",
+                     error.text.toLocal8Bit().constData());
+        return 2;
+    } catch (const std::exception &error) {
+        terminal.Failure(QString::fromLocal8Bit(error.what()));
+        return 1;
+    }
+}

@@ -1,0 +1,154 @@
+#include "terminal.h"
+
+#include <QTextStream>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+bool TTerminal::StderrIsTerminal()
+{
+    return isatty(STDERR_FILENO) != 0;
+}
+
+bool TTerminal::StdinIsTerminal()
+{
+    return isatty(STDIN_FILENO) != 0;
+}
+
+void TTerminal::Line(const QString &text) const
+{
+    if (Quiet)
+        return;
+    EndBar();
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+void TTerminal::Failure(const QString &text)
+{
+    ++Failures;
+    EndBar();
+    std::fprintf(stderr, "sondrel-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const
+{
+    if (Quiet)
+        return;
+    percent = std::clamp(percent, 0, 100);
+    const int width = 30;
+    const int filled = percent * width / 100;
+    const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));
+    QString text = QStringLiteral("\r%1 [%2] %3%").arg(label.left(40), bar).arg(percent, 3);
+    if (!elapsed.isEmpty())
+        text += QStringLiteral("  elapsed ") + elapsed;
+    if (!estimated.isEmpty())
+        text += QStringLiteral("  estimated ") + estimated;
+    std::fprintf(stderr, "%s\033[K", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+void TTerminal::EndBar() const
+{
+    if (StderrIsTerminal() && !Quiet)
+        std::fprintf(stderr, "\r\033[K");
+}
+
+bool TTerminalPrompt::Question(const QString &, const QString &text)
+{
+    switch (m_terminal.OverwriteAnswer) {
+    case TTerminal::Overwrite::Yes:
+        return true;
+    case TTerminal::Overwrite::No:
+        return false;
+    case TTerminal::Overwrite::Ask:
+        break;
+    }
+    if (!TTerminal::StdinIsTerminal())
+        return false;
+    m_terminal.EndBar();
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    std::fprintf(stderr, "%s [y/N] ", plain.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+void TTerminalPrompt::Information(const QString &, const QString &text)
+{
+    m_terminal.Line(text);
+}
+
+void TTerminalJobPresenter::SetCaption(const QString &text)
+{
+    if (text == m_caption)
+        return;
+    m_caption = text;
+    if (!TTerminal::StderrIsTerminal())
+        m_terminal.Line(text);
+}
+
+void TTerminalJobPresenter::SetStage(const QString &text)
+{
+    m_stage = text;
+}
+
+void TTerminalJobPresenter::SetGauge(int percent, bool)
+{
+    if (TTerminal::StderrIsTerminal()) {
+        m_terminal.Bar(m_caption, percent, m_elapsed, m_estimated);
+    } else if (percent / 25 != m_lastPercent / 25 || percent == 100) {
+        if (percent != m_lastPercent)
+            m_terminal.Line(QStringLiteral("%1: %2%").arg(m_caption).arg(percent));
+    }
+    m_lastPercent = percent;
+}
+
+void TTerminalJobPresenter::ShowError(const QString &text)
+{
+    m_terminal.Failure(text);
+}
+
+void TTerminalJobPresenter::Finish(int result)
+{
+    m_terminal.EndBar();
+    Finished = true;
+    Result = result;
+}
+
+void TTerminalCDRipPresenter::SetCurrentTrack(const QString &text)
+{
+    if (text == m_track)
+        return;
+    m_track = text;
+    if (!TTerminal::StderrIsTerminal())
+        m_terminal.Line(text);
+}
+
+void TTerminalCDRipPresenter::SetProgressHint(const QString &text)
+{
+    m_hint = text;
+}
+
+void TTerminalCDRipPresenter::SetGauge(int percent)
+{
+    if (TTerminal::StderrIsTerminal())
+        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, percent, QString(), QString());
+    else if (percent / 25 != m_lastPercent / 25 && percent != m_lastPercent)
+        m_terminal.Line(QStringLiteral("%1 %2: %3%").arg(m_track, m_hint).arg(percent));
+    m_lastPercent = percent;
+}
+
+void TTerminalCDRipPresenter::ShowError(const QString &text)
+{
+    m_terminal.Failure(text);
+}
+
+void TTerminalCDRipPresenter::Finish(int result)
+{
+    m_terminal.EndBar();
+    Finished = true;
+    Result = result;
+}

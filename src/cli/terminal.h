@@ -1,0 +1,80 @@
+#pragma once
+
+#include "jobs/cdripjob.h"
+#include "jobs/ripjob.h"
+#include "shell/userprompt.h"
+
+#include <QString>
+#include <cstdio>
+
+// How the tool talks on the terminal: progress on standard error (a bar on a terminal, plain lines
+// otherwise, nothing when quiet), and answers to the engine's questions from the options or the user.
+struct TTerminal {
+    enum class Overwrite { Ask, Yes, No };
+    bool Quiet = false;
+    Overwrite OverwriteAnswer = Overwrite::Ask;
+    int Failures = 0;
+
+    static bool StderrIsTerminal();
+    static bool StdinIsTerminal();
+    void Line(const QString &text) const;        // a progress line (not when quiet)
+    void Failure(const QString &text);           // always shown; counts
+    void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const;
+    void EndBar() const;
+};
+
+class TTerminalPrompt final : public TUserPrompt {
+public:
+    explicit TTerminalPrompt(TTerminal &terminal) : m_terminal(terminal) {}
+    bool Question(const QString &caption, const QString &text) override;
+    void Information(const QString &caption, const QString &text) override;
+
+private:
+    TTerminal &m_terminal;
+};
+
+// Presents a file job (extraction through the library, conversions) on the terminal.
+class TTerminalJobPresenter final : public TRipJobPresenter {
+public:
+    explicit TTerminalJobPresenter(TTerminal &terminal) : m_terminal(terminal) {}
+    void SetCaption(const QString &text) override;
+    void SetStage(const QString &text) override;
+    void SetElapsed(const QString &text) override { m_elapsed = text; }
+    void SetEstimated(const QString &text) override { m_estimated = text; }
+    void SetInitializing(const QString &, bool) override {}
+    void SetGauge(int percent, bool showText) override;
+    void ShowError(const QString &text) override;
+    void Finish(int result) override;
+    bool Finished = false;
+    int Result = 0;
+
+private:
+    TTerminal &m_terminal;
+    QString m_caption;
+    QString m_stage;
+    QString m_elapsed;
+    QString m_estimated;
+    int m_lastPercent = -1;
+};
+
+// Presents an extraction through the drive component on the terminal.
+class TTerminalCDRipPresenter final : public TCDRipJobPresenter {
+public:
+    explicit TTerminalCDRipPresenter(TTerminal &terminal) : m_terminal(terminal) {}
+    void SetCurrentTrack(const QString &text) override;
+    void SetOutputFormat(const QString &) override {}
+    void SetSelectedTracks(int) override {}
+    void SetCompleted(int) override {}
+    void SetProgressHint(const QString &text) override;
+    void SetGauge(int percent) override;
+    void ShowError(const QString &text) override;
+    void Finish(int result) override;
+    bool Finished = false;
+    int Result = 0;
+
+private:
+    TTerminal &m_terminal;
+    QString m_track;
+    QString m_hint;
+    int m_lastPercent = -1;
+};
