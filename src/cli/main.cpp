@@ -1,6 +1,7 @@
 // sondrel-cli: the engine of Sondrel from the command line. No windows: the jobs run with a terminal
 // presenter, so a rip here does what the same rip does in the window.
 
+#include "audio/encoderprocess.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cdrom/cdaccess.h"
@@ -16,7 +17,6 @@
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "terminal.h"
-#include "audio/encoderprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -186,7 +186,8 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
         const int seconds = (sectorOf(toc, i + 1) - start) / 75;
         const bool data = (toc.tracks[i].ADR & 4) != 0;
         const int track = toc.firstTrack + i;
-        const QString title = track >= 1 && track <= 100 ? AppSettings.DiscInfo.Tracks[size_t(track)] : QString();
+        const QString title =
+            track >= 1 && track <= 100 ? AppSettings.DiscInfo.Tracks[size_t(track)] : QString();
         out(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
                 .arg(track)
                 .arg(start)
@@ -217,7 +218,8 @@ QList<int> trackList(const QString &text, int first, int last)
             throw UsageError{QStringLiteral("bad track list: ") + text};
         for (int t = from; t <= to; ++t) {
             if (t < first || t > last)
-                throw UsageError{QStringLiteral("track %1 is not on the disc (%2-%3)").arg(t).arg(first).arg(last)};
+                throw UsageError{
+                    QStringLiteral("track %1 is not on the disc (%2-%3)").arg(t).arg(first).arg(last)};
             if (!tracks.contains(t))
                 tracks << t;
         }
@@ -358,7 +360,8 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         const int format = options.OutputFormat;
         const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
         const TCDInfo &disc = AppSettings.DiscInfo;
-        const QString path = WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
+        const QString path =
+            WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
         QString error;
         if (!WritePlaylist(path, jobs, extension, options.OutputFolder, &prompt, &error) && !error.isEmpty())
             terminal.Failure(error);
@@ -409,7 +412,8 @@ QString genreText(uint8_t id3)
     if (id3 == 255)
         return QStringLiteral("(255)");
     const int position = Tid3tag::Id3ToGenre(id3);
-    const QString name = position >= 1 && position <= int(GenreNames().size()) ? GenreNames().at(position - 1) : QString();
+    const QString name =
+        position >= 1 && position <= int(GenreNames().size()) ? GenreNames().at(position - 1) : QString();
     return QStringLiteral("%1 (%2)").arg(name).arg(id3);
 }
 
@@ -419,7 +423,8 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
         throw UsageError{QStringLiteral("tag needs show, set or remove and one file")};
     const QString action = args.rest().at(0);
     const QString file = args.rest().at(1);
-    if (action != QLatin1String("show") && action != QLatin1String("set") && action != QLatin1String("remove"))
+    if (action != QLatin1String("show") && action != QLatin1String("set") &&
+        action != QLatin1String("remove"))
         throw UsageError{QStringLiteral("unknown tag action ") + action};
     Tid3tag tag;
     const uint16_t read = tag.ReadTag(file);
@@ -520,7 +525,8 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     const int code = RunCddbLookup(request, result, &error, nullptr);
     CloseCDHandle(handle);
     if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
-        terminal.Failure(QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
+        terminal.Failure(
+            QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
         return 1;
     }
     LoadDiscInfo(DiscKey());
@@ -543,8 +549,9 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     out(QStringLiteral("artist: ") + disc.Artist);
     out(QStringLiteral("album: ") + disc.Album);
     out(QStringLiteral("year: ") + disc.Year);
-    out(QStringLiteral("genre: ") +
-        (disc.Genre >= 1 && disc.Genre <= int(GenreNames().size()) ? GenreNames().at(disc.Genre - 1) : QString()));
+    out(QStringLiteral("genre: ") + (disc.Genre >= 1 && disc.Genre <= int(GenreNames().size())
+                                         ? GenreNames().at(disc.Genre - 1)
+                                         : QString()));
     for (int row = 0; row < request.RowCount && row + 1 <= 100; ++row)
         out(QStringLiteral("track %1\t%2").arg(request.FirstTrack + row).arg(disc.Tracks[size_t(row + 1)]));
     if (!SaveDiscInfo(DiscKey())) {
@@ -585,31 +592,33 @@ int main(int argc, char **argv)
         if (command == QLatin1String("toc"))
             return tocCommand(Arguments(args, {}, {QStringLiteral("-d")}), terminal);
         if (command == QLatin1String("rip"))
-            return ripCommand(Arguments(args,
-                                        overwrite + QSet<QString>{QStringLiteral("--paranoia"),
-                                                                  QStringLiteral("--keep-wav"),
-                                                                  QStringLiteral("--album-folder"),
-                                                                  QStringLiteral("--m3u"), QStringLiteral("--tags")},
-                                        {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"),
-                                         QStringLiteral("-o"), QStringLiteral("--normalize"),
-                                         QStringLiteral("--rip-time")}),
-                              terminal);
+            return ripCommand(
+                Arguments(
+                    args,
+                    overwrite + QSet<QString>{QStringLiteral("--paranoia"), QStringLiteral("--keep-wav"),
+                                              QStringLiteral("--album-folder"), QStringLiteral("--m3u"),
+                                              QStringLiteral("--tags")},
+                    {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"),
+                     QStringLiteral("--normalize"), QStringLiteral("--rip-time")}),
+                terminal);
         if (command == QLatin1String("convert"))
             return convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal);
         if (command == QLatin1String("tag"))
-            return tagCommand(Arguments(args, {},
-                                        {QStringLiteral("--title"), QStringLiteral("--artist"),
-                                         QStringLiteral("--album"), QStringLiteral("--year"),
-                                         QStringLiteral("--comment"), QStringLiteral("--track"),
-                                         QStringLiteral("--genre")}),
-                              terminal);
+            return tagCommand(
+                Arguments(args, {},
+                          {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album"),
+                           QStringLiteral("--year"), QStringLiteral("--comment"), QStringLiteral("--track"),
+                           QStringLiteral("--genre")}),
+                terminal);
         if (command == QLatin1String("cddb"))
             return cddbCommand(
-                Arguments(args, {}, {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
+                Arguments(args, {},
+                          {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
                 terminal);
         throw UsageError{QStringLiteral("unknown command ") + command};
     } catch (const UsageError &error) {
-        std::fprintf(stderr, "sondrel-cli: %s\nusage: sondrel-cli COMMAND [OPTIONS]; sondrel-cli --help lists them\n",
+        std::fprintf(stderr,
+                     "sondrel-cli: %s\nusage: sondrel-cli COMMAND [OPTIONS]; sondrel-cli --help lists them\n",
                      error.text.toLocal8Bit().constData());
         return 2;
     } catch (const std::exception &error) {

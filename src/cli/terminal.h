@@ -17,8 +17,8 @@ struct TTerminal {
 
     static bool StderrIsTerminal();
     static bool StdinIsTerminal();
-    void Line(const QString &text) const;        // a progress line (not when quiet)
-    void Failure(const QString &text);           // always shown; counts
+    void Line(const QString &text) const; // a progress line (not when quiet)
+    void Failure(const QString &text);    // always shown; counts
     void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const;
     void EndBar() const;
 };

@@ -1,0 +1,230 @@
+#include "cddbserver.h"
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "mainwindow/mainform.h"
+#include "shell/discinfo.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "tags/id3tag.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+CliRun runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(BuiltProgram("sondrel-cli"), arguments);
+    CliRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// Every file under a folder, by path relative to it, with its bytes.
+std::map<QString, QByteArray> filesUnder(const QString &folder)
+{
+    std::map<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[QDir(folder).relativeFilePath(path)] = ReadFileBytes(path);
+    }
+    return files;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    TestHome home;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/out";
+
+    CliTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+    }
+    ~CliTest() override { SetRealCdDrivesEnabled(true); }
+
+    void titles(const QString &artist, const QString &album, const QStringList &tracks)
+    {
+        AppSettings.DiscInfo = TCDInfo();
+        AppSettings.DiscInfo.Artist = artist;
+        AppSettings.DiscInfo.Album = album;
+        AppSettings.DiscInfo.TrackNumber = int(tracks.size());
+        for (int i = 0; i < tracks.size(); ++i)
+            AppSettings.DiscInfo.Tracks[size_t(i + 1)] = tracks[i];
+        ASSERT_TRUE(SaveDiscInfo(DiscKey()));
+    }
+};
+
+TEST_F(CliTest, UsageAndListings)
+{
+    EXPECT_EQ(runCli({}).code, 2);
+    EXPECT_EQ(runCli({"frobnicate"}).code, 2);
+    const CliRun unknown = runCli({"rip", "--frob"});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_TRUE(unknown.err.contains("unknown option --frob"));
+    EXPECT_EQ(runCli({"toc", "-d"}).code, 2);
+    EXPECT_EQ(runCli({"tag", "show"}).code, 2);
+    const CliRun help = runCli({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char *word : {"drives", "toc", "rip", "convert", "tag", "cddb", "--overwrite", "Exit status"})
+        EXPECT_TRUE(help.out.contains(word)) << word;
+
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "200,tone", "data:100"}));
+    titles("Band", "Record", {"Opening", "Second"});
+    const CliRun drives = runCli({"drives"});
+    EXPECT_EQ(drives.code, 0);
+    EXPECT_TRUE(drives.out.startsWith("0\tImage disc.cue\t" + images + "disc.cue\n"))
+        << drives.out.toStdString();
+    const CliRun toc = runCli({"toc"});
+    ASSERT_EQ(toc.code, 0) << toc.err.toStdString();
+    const QStringList lines = toc.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 8) << toc.out.toStdString();
+    EXPECT_EQ(lines[0], "first 1");
+    EXPECT_EQ(lines[1], "last 3");
+    EXPECT_EQ(lines[2], "track 1\t0\t00:04\taudio\tOpening");
+    EXPECT_EQ(lines[3], "track 2\t300\t00:02\taudio\tSecond");
+    EXPECT_TRUE(lines[4].startsWith("track 3\t500\t00:01\tdata"));
+    EXPECT_EQ(lines[5], "leadout 600");
+    EXPECT_TRUE(lines[6].startsWith("cddb-id "));
+    EXPECT_EQ(lines[7], "disc-key " + DiscKey());
+    EXPECT_EQ(runCli({"toc", "-d", "3"}).code, 1);
+}
+
+TEST_F(CliTest, RipMatchesTheWindowsExtraction)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"400,music", "300,tone", "250,noise"}));
+    titles("Band", "Record", {"Opening", "Middle", "End"});
+    for (const char *format : {"0", "1"}) {
+        const QString windowOut = out + "/window" + format;
+        const QString cliOut = out + "/cli" + format;
+        QDir().mkpath(windowOut);
+        WriteFileText(SettingsFolder() + "options.ini",
+                      "[CommonOptions]\nOutputFolder=" + windowOut + "\nOutputFormat=" + format +
+                          "\nIsCreateM3U=1\nIsCreateAlbumFolder=1\n[ID3]\nUse=1\n");
+        {
+            ModalCloser closer;
+            TMainForm form;
+            form.show();
+            form.ActionExtractExecute();
+            form.close();
+        }
+        const CliRun rip = runCli({"rip", "-o", cliOut, "--quiet"});
+        ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+        const auto fromWindow = filesUnder(windowOut);
+        const auto fromCli = filesUnder(cliOut);
+        ASSERT_EQ(fromWindow.size(), 4u) << format;
+        EXPECT_TRUE(fromWindow == fromCli) << format;
+        EXPECT_TRUE(fromCli.count(QString("Record/Opening.") + (format[0] == '0' ? "mp3" : "wav")));
+        EXPECT_TRUE(fromCli.count("Record/Band - Record.m3u"));
+        if (format[0] == '0') {
+            Tid3tag tag;
+            ASSERT_LT(tag.ReadTag(cliOut + "/Record/Middle.mp3"), 256);
+            EXPECT_EQ(tag.Title, "Middle");
+            EXPECT_EQ(tag.Album, "Record");
+        }
+    }
+}
+
+TEST_F(CliTest, RipFailuresAndTrackLists)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "300,music", "300,music"}));
+    WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nOutputFormat=1\n");
+    const CliRun some = runCli({"rip", "-o", out, "-t", "1,3", "--quiet"});
+    ASSERT_EQ(some.code, 0) << some.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2) << QDir(out).entryList().join(",").toStdString();
+    EXPECT_EQ(runCli({"rip", "-o", out, "-t", "4"}).code, 2);
+    EXPECT_EQ(runCli({"rip", "-o", out, "-t", "3-1"}).code, 2);
+    // A sector that cannot be read: the track is named with the reason, and the status says so.
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"--bad", "350", "300,music", "300,music"}));
+    const CliRun bad = runCli({"rip", "-o", out + "/bad", "--no-overwrite"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.err.contains("sondrel-cli: ")) << bad.err.toStdString();
+}
+
+TEST_F(CliTest, TagRoundTrip)
+{
+    const QString mp3 = out + "/song.mp3";
+    QByteArray frames(4000, '\x55');
+    WriteFileText(mp3, QString());
+    QFile file(mp3);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(frames);
+    file.close();
+    CliRun show = runCli({"tag", "show", mp3});
+    EXPECT_EQ(show.code, 0);
+    EXPECT_TRUE(show.out.contains("has no ID3 tag"));
+    ASSERT_EQ(
+        runCli({"tag", "set", mp3, "--title", "Song", "--artist", "Band", "--track", "7", "--genre", "Rock"})
+            .code,
+        0);
+    ASSERT_EQ(runCli({"tag", "set", mp3, "--year", "2001"}).code, 0); // keeps the other fields
+    show = runCli({"tag", "show", mp3});
+    EXPECT_TRUE(show.out.contains("title: Song\n"));
+    EXPECT_TRUE(show.out.contains("artist: Band\n"));
+    EXPECT_TRUE(show.out.contains("year: 2001\n"));
+    EXPECT_TRUE(show.out.contains("track: 7\n"));
+    EXPECT_TRUE(show.out.contains("genre: Rock (17)\n")) << show.out.toStdString();
+    EXPECT_EQ(QFileInfo(mp3).size(), 4000 + 128);
+    EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "No Such Genre"}).code, 2);
+    EXPECT_EQ(runCli({"tag", "remove", mp3}).code, 0);
+    EXPECT_EQ(QFileInfo(mp3).size(), 4000);
+    EXPECT_TRUE(runCli({"tag", "show", mp3}).out.contains("has no ID3 tag"));
+    const CliRun missing = runCli({"tag", "show", out + "/missing.mp3"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains("missing.mp3: cannot be read"));
+}
+
+TEST_F(CliTest, ConvertFailures)
+{
+    const CliRun missing = runCli({"convert", "wav2mp3", out + "/nothing.wav", "-o", out});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains("nothing.wav: cannot be read"));
+    EXPECT_EQ(runCli({"convert", "wav2flac", out + "/x.wav"}).code, 2);
+    EXPECT_EQ(runCli({"convert", "wav2mp3", "a.wav", "--overwrite", "--no-overwrite"}).code, 2);
+}
+
+TEST_F(CliTest, CddbLookupStoresTheTitles)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
+    CddbTestServer server;
+    server.setQueryFixture("query_exact.txt");
+    const CliRun lookup = runCli({"cddb", "--server", server.url(), "--quiet"});
+    ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
+    EXPECT_TRUE(lookup.out.contains("artist: Artist\nalbum: Album\nyear: 1999\ngenre: Rock\n"))
+        << lookup.out.toStdString();
+    EXPECT_TRUE(lookup.out.contains("track 2\tSecond Song\n"));
+    LoadDiscInfo(DiscKey());
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
+    // The library route takes the whole title line.
+    const CliRun library = runCli({"cddb", "--server", server.url().mid(7), "--route", "library", "--quiet"});
+    ASSERT_EQ(library.code, 0) << library.err.toStdString();
+    EXPECT_TRUE(library.out.contains("track 2\tGuest / Second Song\n"));
+    server.setQueryFixture("query_nomatch.txt");
+    const CliRun none = runCli({"cddb", "--server", server.url()});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_TRUE(none.err.contains("no match"));
+    EXPECT_FALSE(QFile::exists(home.settingsFile())); // the tool never writes options.ini
+}
+
+} // namespace
