@@ -1,7 +1,9 @@
 // sondrel-cli: the engine of Sondrel from the command line. No windows: the jobs run with a terminal
 // presenter, so a rip here does what the same rip does in the window.
 
+#include "audio/audioconverter.h"
 #include "audio/encoderprocess.h"
+#include "audio/fastresampler.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cdrom/cdaccess.h"
@@ -11,6 +13,8 @@
 #include "jobs/cdripjob.h"
 #include "jobs/playlist.h"
 #include "jobs/ripjob.h"
+#include "jobs/wavein.h"
+#include "jobs/waveout.h"
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
@@ -38,6 +42,9 @@ const char *const Usage =
     "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags]\n"
     "           [--overwrite|--no-overwrite]\n"
     "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
+    "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
+    "                                 a value equal to the input's passes that part through; --adpcm\n"
+    "                                 writes DVI IMA ADPCM\n"
     "  tag      show FILE.mp3\n"
     "  tag      set FILE.mp3 [--title T] [--artist A] [--album B] [--year Y] [--comment C] [--track N]\n"
     "           [--genre NAME|NUMBER]\n"
@@ -407,6 +414,61 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
 
+int resampleCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() != 2)
+        throw UsageError{QStringLiteral("resample needs an input and an output file")};
+    const QString input = args.rest().at(0);
+    const QString output = args.rest().at(1);
+    const int rate = args.number("--rate", 22050, 1000, 768000);
+    const int channels = args.number("--channels", 1, 1, 2);
+    const int bits = args.number("--bits", 8, 8, 32);
+    if (bits % 8 != 0)
+        throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
+    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath()) {
+        terminal.Failure(output + QStringLiteral(": the output would overwrite the input"));
+        return 1;
+    }
+    TWaveIn in;
+    TFastResampler resampler;
+    TAudioConverter converter;
+    TWaveOut out;
+    resampler.SetInput(&in);
+    converter.SetInput(&resampler);
+    out.SetInput(&converter);
+    in.SetFileName(input);
+    if (!in.TryOpen()) {
+        terminal.Failure(input + QStringLiteral(": not a WAV file this program can read"));
+        return 1;
+    }
+    if (bits != in.BitsPerSample)
+        converter.OutBitsPerSample = bits;
+    if (channels != in.Channels)
+        converter.OutChannels = channels;
+    resampler.OutSampleRate = rate;
+    out.SetWavType(args.flag("--adpcm") ? wtDVIADPCM : wtPCM);
+    out.SetBlockSize(512);
+    out.FileMode = foRewrite;
+    out.SetFileName(output);
+    bool done = false;
+    const QString label = QFileInfo(output).fileName();
+    out.OnProgress = [&](TAuOutput *sink) {
+        if (TTerminal::StderrIsTerminal())
+            terminal.Bar(label, sink->Progress(), QString(), QString());
+    };
+    out.OnThreadException = [&](TAuOutput *sink) {
+        terminal.Failure(output + QStringLiteral(": ") + sink->ExceptionMessage());
+    };
+    out.OnDone = [&](TAuOutput *) { done = true; };
+    terminal.Line(QStringLiteral("Converting %1 to %2").arg(input, output));
+    out.Run();
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    terminal.EndBar();
+    return terminal.Failures > 0 ? 1 : 0;
+}
+
 QString genreText(uint8_t id3)
 {
     if (id3 == 255)
@@ -603,6 +665,11 @@ int main(int argc, char **argv)
                 terminal);
         if (command == QLatin1String("convert"))
             return convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal);
+        if (command == QLatin1String("resample"))
+            return resampleCommand(
+                Arguments(args, {QStringLiteral("--adpcm")},
+                          {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits")}),
+                terminal);
         if (command == QLatin1String("tag"))
             return tagCommand(
                 Arguments(args, {},

@@ -204,6 +204,46 @@ TEST_F(CliTest, ConvertFailures)
     EXPECT_EQ(runCli({"convert", "wav2mp3", "a.wav", "--overwrite", "--no-overwrite"}).code, 2);
 }
 
+TEST_F(CliTest, Resample)
+{
+    const QString in = out + "/in.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", in, "synth", "1", "sine", "440"}), 0);
+    const CliRun down =
+        runCli({"resample", in, out + "/small.wav", "--rate", "22050", "--channels", "1", "--bits", "8"});
+    ASSERT_EQ(down.code, 0) << down.err.toStdString();
+    QByteArray info;
+    ASSERT_EQ(RunProgram("soxi", {out + "/small.wav"}, &info), 0);
+    EXPECT_TRUE(info.contains("Channels       : 1")) << info.constData();
+    EXPECT_TRUE(info.contains("Sample Rate    : 22050"));
+    EXPECT_TRUE(info.contains("8-bit Unsigned Integer PCM"));
+    EXPECT_TRUE(info.contains("22050 samples"));
+    // Values equal to the input's pass the samples through untouched.
+    ASSERT_EQ(
+        runCli({"resample", in, out + "/same.wav", "--rate", "44100", "--channels", "2", "--bits", "16"})
+            .code,
+        0);
+    const QByteArray original = ReadFileBytes(in);
+    const QByteArray copy = ReadFileBytes(out + "/same.wav");
+    ASSERT_EQ(copy.size(), original.size());
+    EXPECT_TRUE(copy.right(176400) == original.right(176400));
+    ASSERT_EQ(runCli({"resample", in, out + "/adpcm.wav", "--adpcm", "--bits", "16", "--channels", "2"}).code,
+              0);
+    info.clear();
+    RunProgram("soxi", {out + "/adpcm.wav"}, &info);
+    EXPECT_TRUE(info.contains("IMA ADPCM")) << info.constData();
+    // Failures: an unreadable input, a device with no room, bad values.
+    const CliRun unreadable = runCli({"resample", out + "/none.wav", out + "/x.wav"});
+    EXPECT_EQ(unreadable.code, 1);
+    EXPECT_TRUE(unreadable.err.contains("none.wav"));
+    const CliRun full =
+        runCli({"resample", in, "/dev/full", "--rate", "44100", "--channels", "2", "--bits", "16"});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_TRUE(full.err.contains("/dev/full")) << full.err.toStdString();
+    EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--bits", "12"}).code, 2);
+    EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--rate", "fast"}).code, 2);
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
