@@ -78,7 +78,8 @@ bool TTerminalPrompt::Question(const QString &, const QString &text)
 
 void TTerminalPrompt::Information(const QString &, const QString &text)
 {
-    m_terminal.Line(text);
+    // The engine's notices are things that went wrong (a missing encoder): they count as failures.
+    m_terminal.Failure(text);
 }
 
 void TTerminalJobPresenter::SetCaption(const QString &text)
