@@ -178,6 +178,22 @@ TEST_F(CliTest, RipFailuresAndTrackLists)
     EXPECT_TRUE(bad.err.contains("sondrel-cli: ")) << bad.err.toStdString();
 }
 
+TEST_F(CliTest, ParanoiaRipGivesTheSameAudio)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "200,noise"}));
+    const CliRun plain = runCli({"rip", "-f", "wav", "-o", out + "/plain", "--quiet"});
+    ASSERT_EQ(plain.code, 0) << plain.err.toStdString();
+    const CliRun checked =
+        runCli({"rip", "-f", "wav", "-o", out + "/checked", "--paranoia", "-t", "2", "--quiet"});
+    ASSERT_EQ(checked.code, 0) << checked.err.toStdString();
+    const QByteArray a = ReadFileBytes(out + "/plain/Track02.wav");
+    const QByteArray b = ReadFileBytes(out + "/checked/Track02.wav");
+    ASSERT_GT(a.size(), 200 * 2352);
+    // The same samples; the headers may differ in their extra chunks.
+    EXPECT_TRUE(a.right(200 * 2352) == b.right(200 * 2352));
+    EXPECT_FALSE(QFile::exists(out + "/checked/Track01.wav"));
+}
+
 TEST_F(CliTest, MissingEncoderIsAFailure)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music"}));
