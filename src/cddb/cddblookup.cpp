@@ -2,6 +2,7 @@
 
 #include "cddbaccess.h"
 #include "shell/genres.h"
+#include "shell/settings.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -11,6 +12,21 @@
 int32_t CddbGenreNumber(const QString &name)
 {
     return GenreIndex(name) + 1;
+}
+
+void ApplyCddbDiscFields(const TCddbLookupResult &result)
+{
+    TCDInfo &disc = AppSettings.DiscInfo;
+    if (result.Artist)
+        disc.Artist = *result.Artist;
+    if (result.Album)
+        disc.Album = *result.Album;
+    if (result.Year)
+        disc.Year = *result.Year;
+    if (result.Genre)
+        disc.Genre = *result.Genre;
+    if (result.Comment)
+        disc.Comment = *result.Comment;
 }
 
 int32_t CddbProxyPort(const QString &port)

@@ -43,6 +43,9 @@ struct TCddbLookupRequest {
     int TimeoutSeconds = 30;
 };
 
+// The disc fields of a lookup into DiscInfo (those it produced; the others stay).
+void ApplyCddbDiscFields(const TCddbLookupResult &result);
+
 // The genre number of a genre name: its place in the genre list from 1, 0 when it is not there.
 int32_t CddbGenreNumber(const QString &name);
 // The titles (first rows only) and the disc fields of a parsed entry.

@@ -28,17 +28,7 @@ void ApplyCddbResult(TCddbHost &host, const TCddbLookupResult &result)
         if (row >= 0 && row < host.CddbRowCount())
             host.SetCddbRowTitle(row, title);
     }
-    TCDInfo &disc = AppSettings.DiscInfo;
-    if (result.Artist)
-        disc.Artist = *result.Artist;
-    if (result.Album)
-        disc.Album = *result.Album;
-    if (result.Year)
-        disc.Year = *result.Year;
-    if (result.Genre)
-        disc.Genre = *result.Genre;
-    if (result.Comment)
-        disc.Comment = *result.Comment;
+    ApplyCddbDiscFields(result);
 }
 
 void StoreCddbTitles(TCddbHost &host)

@@ -92,7 +92,10 @@ void addRealDrives(QList<CdDriveEntry> &drives, QStringList &problems)
             entry.readable = false;
             entry.problem = accessProblem(device, errno);
             problems << entry.problem;
-        } else if (CdIo_t *cdio = cdio_open(QFile::encodeName(device).constData(), DRIVER_DEVICE)) {
+        } else if (CdIo_t *cdio = [&device] {
+                       std::lock_guard lock(CdioOpenMutex());
+                       return cdio_open(QFile::encodeName(device).constData(), DRIVER_DEVICE);
+                   }()) {
             cdio_hwinfo_t info{};
             if (cdio_get_hwinfo(cdio, &info)) {
                 entry.vendor = QString::fromLatin1(info.psz_vendor).trimmed();

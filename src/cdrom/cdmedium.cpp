@@ -52,8 +52,17 @@ CdMedium::~CdMedium()
         cdio_destroy(m_cdio);
 }
 
+std::mutex &CdioOpenMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QString *error)
 {
+    // libcdio's image parsers keep state of their own while they read a CUE or TOC file, and the last log
+    // message is shared: one open at a time in the whole program.
+    std::lock_guard lock(CdioOpenMutex());
     InstallCdioLogHandler();
     lastMessage.clear();
     const QByteArray native = QFile::encodeName(path);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -69,3 +70,6 @@ QString LastCdioMessage();
 
 // The file beside a disc image that lists its unreadable sectors, one number or FIRST-LAST range a line.
 QString BadSectorListPath(const QString &imagePath);
+
+// Held around every opening of a drive or image through libcdio.
+std::mutex &CdioOpenMutex();

@@ -328,14 +328,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         return 1;
     }
     const QString mainFolder = options.OutputFolder;
-    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
-    if (options.IsCreateAlbumFolder && !album.isEmpty() && album != QLatin1String(".") &&
-        album != QLatin1String("..")) {
-        const QString folder = WithTrailingBackslash(options.OutputFolder) + album;
-        QDir().mkpath(folder);
-        if (QFileInfo(folder).isDir())
-            options.OutputFolder = folder;
-    }
+    options.OutputFolder = ExtractionFolder();
 
     TTerminalPrompt prompt(terminal);
     TMp3EncodeProcess mp3;
@@ -363,14 +356,8 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         result = presenter.Result;
     }
     if (options.IsCreateM3U && result != mrAbort) {
-        static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-        const int format = options.OutputFormat;
-        const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
-        const TCDInfo &disc = AppSettings.DiscInfo;
-        const QString path =
-            WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
         QString error;
-        if (!WritePlaylist(path, jobs, extension, options.OutputFolder, &prompt, &error) && !error.isEmpty())
+        if (!WriteExtractionPlaylist(options.OutputFolder, jobs, &prompt, &error) && !error.isEmpty())
             terminal.Failure(error);
     }
     options.OutputFolder = mainFolder;
@@ -592,17 +579,8 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
         return 1;
     }
     LoadDiscInfo(DiscKey());
+    ApplyCddbDiscFields(result);
     TCDInfo &disc = AppSettings.DiscInfo;
-    if (result.Artist)
-        disc.Artist = *result.Artist;
-    if (result.Album)
-        disc.Album = *result.Album;
-    if (result.Year)
-        disc.Year = *result.Year;
-    if (result.Genre)
-        disc.Genre = *result.Genre;
-    if (result.Comment)
-        disc.Comment = *result.Comment;
     disc.TrackNumber = request.RowCount;
     for (const auto &[row, title] : result.Titles) {
         if (row >= 0 && row < request.RowCount && row + 1 <= 100)

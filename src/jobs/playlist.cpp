@@ -2,8 +2,10 @@
 
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
+#include "shell/settings.h"
 #include "shell/userprompt.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -55,4 +57,27 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
         return false;
     }
     return true;
+}
+
+QString ExtractionFolder()
+{
+    const QString output = AppSettings.CommonOptions.OutputFolder;
+    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
+    if (!AppSettings.CommonOptions.IsCreateAlbumFolder || album.isEmpty() || album == QLatin1String(".") ||
+        album == QLatin1String(".."))
+        return output;
+    const QString folder = WithTrailingBackslash(output) + album;
+    QDir().mkpath(folder);
+    return QFileInfo(folder).isDir() ? folder : output;
+}
+
+bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, TUserPrompt *prompt,
+                             QString *error)
+{
+    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+    const int format = AppSettings.CommonOptions.OutputFormat;
+    const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
+    const TCDInfo &disc = AppSettings.DiscInfo;
+    const QString path = WithTrailingBackslash(folder) + AlbumPlaylistName(disc.Artist, disc.Album);
+    return WritePlaylist(path, jobList, extension, folder, prompt, error);
 }

@@ -364,15 +364,7 @@ void TMainForm::ActionExtractExecute()
         return;
 
     const OutputFolderGuard restore;
-    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
-    // "." and ".." name no folder of their own: they would put the files beside or above the output folder.
-    if (options.IsCreateAlbumFolder && !album.isEmpty() && album != QLatin1String(".") &&
-        album != QLatin1String("..")) {
-        const QString folder = WithTrailingBackslash(options.OutputFolder) + album;
-        QDir().mkpath(folder);
-        if (QFileInfo(folder).isDir())
-            options.OutputFolder = folder;
-    }
+    options.OutputFolder = ExtractionFolder();
 
     int result = mrCancel;
     if (DriveHandle != 0) {
@@ -384,14 +376,8 @@ void TMainForm::ActionExtractExecute()
     }
 
     if (options.IsCreateM3U && result != mrAbort) {
-        static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-        const int format = options.OutputFormat;
-        const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
-        const TCDInfo &disc = AppSettings.DiscInfo;
-        const QString path =
-            WithTrailingBackslash(options.OutputFolder) + AlbumPlaylistName(disc.Artist, disc.Album);
         QString error;
-        if (!WritePlaylist(path, jobs, extension, options.OutputFolder, this, &error) && !error.isEmpty())
+        if (!WriteExtractionPlaylist(options.OutputFolder, jobs, this, &error) && !error.isEmpty())
             message(error, true);
     }
 }

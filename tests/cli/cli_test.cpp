@@ -151,8 +151,9 @@ TEST_F(CliTest, RipMatchesTheWindowsExtraction)
         EXPECT_TRUE(cliNames.contains(QString("Record/Opening.") + extensions[format]))
             << cliNames.join(",").toStdString();
         EXPECT_TRUE(cliNames.contains("Record/Band - Record.m3u"));
-        if (format <= 1)
+        if (format <= 1) {
             EXPECT_TRUE(fromWindow == fromCli) << format;
+        }
         if (format == 0) {
             Tid3tag tag;
             ASSERT_LT(tag.ReadTag(cliOut + "/Record/Middle.mp3"), 256);

@@ -138,7 +138,7 @@ TEST_F(CDRipFormTest, MainWindowExtractsThroughTheDriveComponent)
     form.ListView1->topLevelItem(1)->setText(1, "Two");
     EXPECT_TRUE(form.ActionExtract->isEnabled());
     form.ActionExtractExecute();
-    EXPECT_EQ(QFileInfo(out + "One.wav").size(), 44 + 100 * 2352);
+    EXPECT_EQ(QFileInfo(out + "One.wav").size(), 44 + 100 * 2352) << closer.texts.join("\n").toStdString();
     EXPECT_EQ(QFileInfo(out + "Two.wav").size(), 44 + 100 * 2352);
 }
 
