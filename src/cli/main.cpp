@@ -144,6 +144,17 @@ bool readToc(HCDROM handle, TToc &toc, TTerminal &terminal)
     return true;
 }
 
+// A handle on drive N with its table of contents read; 0 (the reason told) when either fails.
+HCDROM openDriveWithToc(int index, TToc &toc, TTerminal &terminal)
+{
+    const HCDROM handle = openDrive(index, terminal);
+    if (handle && !readToc(handle, toc, terminal)) {
+        CloseCDHandle(handle);
+        return 0;
+    }
+    return handle;
+}
+
 int sectorOf(const TToc &toc, int entry)
 {
     return TocEntryFrames(toc.tracks[entry]) - 150;
@@ -176,14 +187,11 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("toc takes no arguments")};
     const int index = args.number("-d", 0, 0, 7);
-    const HCDROM handle = openDrive(index, terminal);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
-    TToc toc;
-    const bool ok = readToc(handle, toc, terminal);
     CloseCDHandle(handle);
-    if (!ok)
-        return 1;
     LoadDiscInfo(DiscKey());
     out(QStringLiteral("first %1").arg(toc.firstTrack));
     out(QStringLiteral("last %1").arg(toc.lastTrack));
@@ -294,14 +302,10 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     applyOverwrite(args, terminal);
     const int index = args.number("-d", 0, 0, 7);
 
-    const HCDROM handle = openDrive(index, terminal);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
-    TToc toc;
-    if (!readToc(handle, toc, terminal)) {
-        CloseCDHandle(handle);
-        return 1;
-    }
     const int first = toc.firstTrack;
     const int last = toc.lastTrack;
     QList<int> tracks;
@@ -550,14 +554,10 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     if (const auto server = args.value("--server"))
         AppSettings.QueryCDDB.Server = *server;
     AppSettings.QueryCDDB.TagEncoding = route == QLatin1String("component") ? 0 : 1;
-    const HCDROM handle = openDrive(index, terminal);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
-    TToc toc;
-    if (!readToc(handle, toc, terminal)) {
-        CloseCDHandle(handle);
-        return 1;
-    }
     TCddbLookupRequest request;
     request.FirstTrack = toc.firstTrack;
     request.LastTrack = toc.lastTrack;
