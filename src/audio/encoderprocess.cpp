@@ -219,6 +219,18 @@ void TEncoderProcess::Stop(uint32_t)
     }
 }
 
+void TEncoderProcess::StartFile(const QString &input, const QString &output, QObject *window, uint8_t jobKind,
+                                bool encode)
+{
+    Active = true;
+    InputFile = input;
+    OutputFile = output;
+    Window = window;
+    Encode = encode;
+    JobKind = jobKind;
+    Start();
+}
+
 bool TEncoderProcess::confirmOverwrite(bool ask)
 {
     if (!ask || !QFileInfo::exists(OutputFile))

@@ -36,6 +36,9 @@ public:
 
     // Returns at once; reports follow. Raises EProcessError when a pipe or the process cannot be made.
     virtual void Start() = 0;
+    // Sets up one job's file (active, reporting to the window) and starts it.
+    void StartFile(const QString &input, const QString &output, QObject *window, uint8_t jobKind,
+                   bool encode = true);
     // Ends the child (when Active) without a completion report.
     void Stop(uint32_t exitCode);
 

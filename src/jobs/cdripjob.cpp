@@ -128,13 +128,7 @@ void TCDRipJob::encodeItem(int item)
     try {
         switch (AppSettings.CommonOptions.OutputFormat) {
         case FormatMp3:
-            m_mp3.Active = true;
-            m_mp3.InputFile = source;
-            m_mp3.OutputFile = stem + QStringLiteral(".mp3");
-            m_mp3.Window = this;
-            m_mp3.Encode = true;
-            m_mp3.JobKind = 1;
-            m_mp3.Start();
+            m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, 1);
             break;
         case FormatOgg:
             VorbisOut1.SetFileName(stem + QStringLiteral(".ogg"));
@@ -148,13 +142,7 @@ void TCDRipJob::encodeItem(int item)
             m_presenter.SetGauge(0);
             Timer1.start();
             WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-            m_wma.Active = true;
-            m_wma.InputFile = source;
-            m_wma.OutputFile = stem + QStringLiteral(".wma");
-            m_wma.Window = this;
-            m_wma.Encode = true;
-            m_wma.JobKind = 1;
-            m_wma.Start();
+            m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, 1);
             break;
         default:
             break;

@@ -194,14 +194,8 @@ void TRipJob::startRead(int item)
 
 void TRipJob::startMp3(const QString &source, const QString &destination, bool encode)
 {
-    m_mp3.Active = true;
-    m_mp3.InputFile = source;
-    m_mp3.OutputFile = destination;
-    m_mp3.Window = this;
-    m_mp3.Encode = encode;
-    m_mp3.JobKind = uint8_t(m_mode);
     try {
-        m_mp3.Start();
+        m_mp3.StartFile(source, destination, this, uint8_t(m_mode), encode);
     } catch (const std::exception &e) {
         // The file cannot be made; the job goes on with the next one.
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
@@ -218,14 +212,8 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     m_presenter.SetEstimated(QString());
     WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
     Timer1.start();
-    m_wma.Active = true;
-    m_wma.InputFile = source;
-    m_wma.OutputFile = destination;
-    m_wma.Window = this;
-    m_wma.Encode = true;
-    m_wma.JobKind = uint8_t(m_mode);
     try {
-        m_wma.Start();
+        m_wma.StartFile(source, destination, this, uint8_t(m_mode));
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
         Busy = true;
