@@ -1,5 +1,7 @@
 #include "wavformat.h"
 
+#include "wavheader.h"
+
 #include <QIODevice>
 #include <QtEndian>
 #include <cstring>
@@ -253,16 +255,7 @@ QByteArray ExtensibleWavHeader(uint16_t channels, uint32_t samplesPerSecond, uin
     default:
         break;
     }
-    std::memcpy(p, "RIFF", 4);
-    qToLittleEndian<uint32_t>(dataSize + 60, p + 4);
-    std::memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<uint32_t>(40, p + 16);
-    qToLittleEndian<uint16_t>(0xFFFE, p + 20);
-    qToLittleEndian<uint16_t>(channels, p + 22);
-    qToLittleEndian<uint32_t>(samplesPerSecond, p + 24);
-    qToLittleEndian<uint32_t>(samplesPerSecond * blockAlign, p + 28);
-    qToLittleEndian<uint16_t>(blockAlign, p + 32);
-    qToLittleEndian<uint16_t>(bitsPerSample, p + 34);
+    PutWavFormatStart(p, dataSize + 60, 40, 0xFFFE, channels, samplesPerSecond, blockAlign, bitsPerSample);
     qToLittleEndian<uint16_t>(22, p + 36);
     qToLittleEndian<uint16_t>(bitsPerSample, p + 38);
     qToLittleEndian<uint32_t>(mask, p + 40);

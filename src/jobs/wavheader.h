@@ -12,6 +12,11 @@ constexpr int CanonicalWavHeaderSize = 44;
 QByteArray CanonicalWavHeader(uint16_t channels, uint32_t samplesPerSecond, uint16_t bitsPerSample,
                               uint32_t dataSize);
 
+// The opening every header shares: "RIFF", the RIFF size, "WAVEfmt ", the fmt chunk size, then the format
+// tag, channels, samples a second, bytes a second, block alignment and bits (36 bytes from p).
+void PutWavFormatStart(char *p, uint32_t riffSize, uint32_t fmtSize, uint16_t formatTag, uint16_t channels,
+                       uint32_t samplesPerSecond, uint16_t blockAlign, uint16_t bitsPerSample);
+
 // The header of 16-bit stereo 44100 Hz audio, as read from a CD.
 inline QByteArray CdAudioWavHeader(uint32_t dataSize)
 {
