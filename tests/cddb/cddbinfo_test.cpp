@@ -214,10 +214,16 @@ TEST(CddbHttpTest, LargeAnswersAreCutAndSplitCharactersComeOutWhole)
     EXPECT_EQ(body.left(6), QString::fromUtf8("é€ é€ "));
 }
 
+// The machine's own drives stay out while a test runs, whichever way it ends.
+struct ImagesOnly {
+    ImagesOnly() { SetRealCdDrivesEnabled(false); }
+    ~ImagesOnly() { SetRealCdDrivesEnabled(true); }
+};
+
 TEST(CddbDiscTest, DiscIdAndQueryTextOfTheDrive)
 {
     TestHome home;
-    SetRealCdDrivesEnabled(false);
+    const ImagesOnly imagesOnly;
     const QString images = DataFolder() + "Disc images/";
     QDir().mkpath(images);
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
@@ -240,7 +246,6 @@ TEST(CddbDiscTest, DiscIdAndQueryTextOfTheDrive)
     EXPECT_EQ(info.Lookup(), 202);
     EXPECT_EQ(server.commands().value(0), "cddb query ffffffff ");
     EXPECT_EQ(info.LastDiscId(), "ffffffff");
-    SetRealCdDrivesEnabled(true);
 }
 
 } // namespace

@@ -109,7 +109,7 @@ TEST_F(LookupFixture, FallsBackToTheLibraryRoute)
     EXPECT_TRUE(result.Titles.empty());
 }
 
-TEST_F(LookupFixture, UnreachableServerIsNoMatch)
+TEST_F(LookupFixture, LibraryRouteWithoutADriveAsksNothing)
 {
     server.setBehaviour(CddbTestServer::Behaviour::Drop);
     request.Settings.TagEncoding = 1;
