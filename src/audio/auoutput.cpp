@@ -2,24 +2,15 @@
 
 #include "auexception.h"
 #include "authread.h"
-#include "eventhandler.h"
-#include "shell/synchronize.h"
 
 #include <QThread>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
-TAuOutput::TAuOutput(QObject *parent) : QObject(parent)
-{
-    TEventHandler::Acquire();
-    Thread = std::make_unique<TAuThread>(this);
-}
+TAuOutput::TAuOutput(QObject *parent) : QObject(parent), Thread(std::make_unique<TAuThread>(this)) {}
 
 TAuOutput::~TAuOutput()
 {
     Shutdown();
-    TEventHandler::Release();
 }
 
 void TAuOutput::Shutdown()
@@ -28,8 +19,9 @@ void TAuOutput::Shutdown()
         return;
     m_shutDown = true;
     Stop(false);
-    Thread.reset();
-    TEventHandler::Instance()->RemoveEvents(this);
+    Thread->Terminate();
+    // Whatever is still queued for this object is dropped with it.
+    m_droppedRun = m_runId;
 }
 
 void TAuOutput::Run()
@@ -42,31 +34,18 @@ void TAuOutput::Run()
     if (!m_input)
         throw EAuException(QStringLiteral("Input is not assigned"));
     Busy = true;
-    Thread->Abort = false;
-    Thread->WakeForRun();
+    Thread->WakeForRun(++m_runId);
 }
 
 void TAuOutput::Stop(bool async)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     Stopped = true;
-    Thread->SendDone = async;
-    Thread->Finished = false;
-    Thread->Abort = true;
-    while (Thread->Paused) {
-        Thread->WakeEvent.set();
-        std::this_thread::yield();
-    }
+    Thread->RequestAbort();
     if (async)
         return;
-    TEventHandler &dispatcher = *TEventHandler::Instance();
-    dispatcher.Block(this);
-    while (!(Thread->Sleeping || Thread->Finished) || dispatcher.Handling(this)) {
-        if (!CheckSynchronize())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    dispatcher.Unblock();
-    Thread->SendDone = true;
+    m_droppedRun = m_runId;
+    Thread->WaitUntilIdle();
 }
 
 void TAuOutput::Pause()
@@ -75,8 +54,7 @@ void TAuOutput::Pause()
         throw EAuException(QStringLiteral("Input is not assigned."));
     if (!Busy)
         return;
-    Thread->PauseRequest = true;
-    Thread->PauseEvent.waitFor(std::chrono::milliseconds(5000));
+    Thread->RequestPause(std::chrono::milliseconds(5000));
     m_input->Pause();
 }
 
@@ -86,10 +64,7 @@ void TAuOutput::Resume()
         return;
     if (m_input)
         m_input->Resume();
-    while (Thread->Paused) {
-        Thread->WakeEvent.set();
-        std::this_thread::yield();
-    }
+    Thread->ResumeRun();
 }
 
 int TAuOutput::Status() const
@@ -133,4 +108,33 @@ void TAuOutput::setExceptionMessage(const QString &message)
 {
     std::lock_guard lock(m_messageMutex);
     m_exceptionMessage = message;
+}
+
+void TAuOutput::postEvent(EventKind kind, uint64_t runId)
+{
+    // Queued on this object: dropped by Qt if the sink is gone before the event is handled.
+    QMetaObject::invokeMethod(this, [this, kind, runId] { deliver(kind, runId); }, Qt::QueuedConnection);
+}
+
+void TAuOutput::deliver(EventKind kind, uint64_t runId)
+{
+    if (runId <= m_droppedRun)
+        return;
+    switch (kind) {
+    case EventProgress:
+        if (OnProgress)
+            OnProgress(this);
+        break;
+    case EventException:
+        if (OnThreadException)
+            OnThreadException(this);
+        break;
+    case EventDone:
+        if (runId != m_runId)
+            return; // a later run has started since; its own done event follows
+        Busy = false;
+        if (OnDone)
+            OnDone(this);
+        break;
+    }
 }

@@ -12,11 +12,13 @@
 
 class TAuThread;
 
-// The base of every audio sink. A sink pulls: Run wakes its worker thread (TAuThread), which calls Prepare,
-// then DoOutput until it returns false or the run is stopped, then Done. Progress, completion and
-// exceptions of a run reach the handlers below on the user-interface thread, through the shared dispatcher
-// (TEventHandler). An exception inside a run never leaves the worker: it is kept in ExceptionMessage,
-// reported to OnThreadException, and the run is wound up as usual, so OnDone follows.
+// The base of every audio sink. A sink pulls: Run wakes its worker thread (TAuThread, started by the first
+// Run), which calls Prepare, then DoOutput until it returns false or the run is stopped, then Done.
+// Progress, completion and exceptions of a run reach the handlers below on the user-interface thread as
+// queued calls on this object, in the order the worker made them: progress, a thread exception, then done.
+// OnDone runs once the worker is idle. An exception inside a run never leaves the worker: it is kept in
+// ExceptionMessage, reported to OnThreadException, and the run is wound up as usual, so OnDone follows.
+// A synchronous Stop drops whatever the stopped run still has queued, OnDone included.
 //
 // Run, Stop, Pause, Resume and SetInput are called on the user-interface thread; Prepare, DoOutput and Done
 // on the worker. Assign the handlers while the sink is idle. A concrete sink calls Shutdown() first thing in
@@ -31,8 +33,9 @@ public:
 
     // Starts a run and returns at once. Raises "Component is Busy" or "Input is not assigned".
     void Run();
-    // Ends the run. Async: returns at once, OnDone follows. Otherwise waits for the worker (still running
-    // synchronised calls, so it cannot deadlock), drops the sink's queued events, and calls no OnDone.
+    // Ends the run within one block. Async: returns at once, OnDone follows. Otherwise waits for the worker
+    // (still running synchronised calls, so it cannot deadlock), drops the run's queued events, and calls
+    // no OnDone.
     void Stop(bool async = true);
     void Pause();
     void Resume();
@@ -69,7 +72,15 @@ protected:
 
 private:
     friend class TAuThread;
+    enum EventKind { EventProgress, EventDone, EventException };
+    // Worker: queues an event of run runId for the user-interface thread.
+    void postEvent(EventKind kind, uint64_t runId);
+    // User-interface thread: hands a queued event to its handler unless its run was dropped.
+    void deliver(EventKind kind, uint64_t runId);
     void setExceptionMessage(const QString &message);
+
+    uint64_t m_runId = 0;       // the latest run; user-interface thread only
+    uint64_t m_droppedRun = 0;  // events of this run and earlier ones are dropped
 
     mutable std::mutex m_messageMutex;
     QString m_exceptionMessage;

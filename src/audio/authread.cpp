@@ -2,106 +2,158 @@
 
 #include "auexception.h"
 #include "auoutput.h"
-#include "eventhandler.h"
+#include "shell/synchronize.h"
 
-#include <chrono>
-
-TAuThread::TAuThread(TAuOutput *output) : Output(output), m_thread([this] { Execute(); }) {}
+TAuThread::TAuThread(TAuOutput *output) : Output(output) {}
 
 TAuThread::~TAuThread()
 {
     Terminate();
-    ++m_wakeRequests;
-    WakeEvent.set();
-    m_thread.join();
 }
 
 void TAuThread::Terminate()
 {
-    m_terminated = true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_terminated = true;
+        Abort = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
-void TAuThread::queue(int kind)
+void TAuThread::WakeForRun(uint64_t runId)
 {
-    // The sink holds the dispatcher for as long as it (and so this thread) exists.
-    TEventHandler::Instance()->Queue(TEventHandler::Kind(kind), Output, this);
+    {
+        std::lock_guard lock(m_mutex);
+        m_requestedRun = runId;
+        Abort = false;
+        Finished = false;
+        Sleeping = false;
+    }
+    if (!m_started.exchange(true))
+        m_thread = std::thread([this] { Execute(); });
+    else
+        m_wake.notify_all();
 }
 
-void TAuThread::WakeForRun()
+void TAuThread::RequestAbort()
 {
-    const uint64_t ticket = ++m_wakeRequests;
-    WakeEvent.set();
-    while (m_wakesServed < ticket && !m_exited)
-        std::this_thread::yield();
+    {
+        std::lock_guard lock(m_mutex);
+        Abort = true;
+        Paused = false; // a paused worker wakes up and winds the run up
+    }
+    m_wake.notify_all();
 }
 
-void TAuThread::sleepUntilWoken()
+bool TAuThread::RequestPause(std::chrono::milliseconds timeout)
 {
-    Sleeping = true;
-    // Counting requests makes a signal left over from a pause or an earlier run harmless.
-    while (m_wakeRequests == m_wakesServed)
-        WakeEvent.wait();
+    PauseRequest = true;
+    return WaitRunningSynchronize([this] { return Paused.load() || Sleeping.load(); }, timeout);
+}
+
+void TAuThread::ResumeRun()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Paused = false;
+    }
+    m_wake.notify_all();
+}
+
+void TAuThread::WaitUntilIdle()
+{
+    if (!m_started)
+        return;
+    WaitRunningSynchronize([this] { return Sleeping.load(); });
+}
+
+void TAuThread::pauseHere()
+{
+    PauseRequest = false;
+    std::unique_lock lock(m_mutex);
+    if (Abort)
+        return;
+    Paused = true;
+    WakeSynchronizeWaiters();
+    m_wake.wait(lock, [this] { return !Paused || Abort || m_terminated; });
+    Paused = false;
+}
+
+void TAuThread::runOnce(uint64_t runId)
+{
+    TAuOutput &output = *Output;
+    bool more = true;
+    try {
+        output.Prepare();
+        output.CanOutput = true;
+        PauseRequest = false;
+        Paused = false;
+        while (more && !Abort) {
+            if (const int delay = Delay; delay > 5) {
+                std::unique_lock lock(m_mutex);
+                m_wake.wait_for(lock, std::chrono::milliseconds(delay), [this] { return Abort.load(); });
+            }
+            const int progress = output.Progress();
+            if (progress != output.LastProgress) {
+                output.LastProgress = progress;
+                if (output.OnProgress)
+                    output.postEvent(TAuOutput::EventProgress, runId);
+            }
+            if (PauseRequest)
+                pauseHere();
+            more = output.DoOutput(Abort);
+        }
+    } catch (const EAuException &e) {
+        output.setExceptionMessage(e.message());
+        if (output.OnThreadException)
+            output.postEvent(TAuOutput::EventException, runId);
+        Abort = true;
+    } catch (const std::exception &e) {
+        output.setExceptionMessage(QString::fromUtf8(e.what()));
+        if (output.OnThreadException)
+            output.postEvent(TAuOutput::EventException, runId);
+        Abort = true;
+    }
     Abort = false;
-    Sleeping = false;
-    m_wakesServed = m_wakeRequests.load();
+    if (output.Busy) {
+        try {
+            output.CanOutput = false;
+            output.Done();
+            output.Stopped = false;
+            output.Busy = false;
+        } catch (...) {
+            output.Busy = false;
+        }
+    }
 }
 
 void TAuThread::Execute()
 {
-    sleepUntilWoken();
-    while (!m_terminated) {
-        bool more = true;
-        try {
-            Output->Prepare();
-            Output->CanOutput = true;
-            PauseRequest = false;
-            Paused = false;
-            PauseEvent.reset();
-            while (more && !Abort) {
-                if (Delay > 5)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(Delay.load()));
-                const int progress = Output->Progress();
-                if (progress != Output->LastProgress) {
-                    Output->LastProgress = progress;
-                    if (Output->OnProgress)
-                        queue(TEventHandler::Progress);
-                }
-                if (PauseRequest) {
-                    PauseRequest = false;
-                    WakeEvent.reset();
-                    Paused = true;
-                    PauseEvent.set();
-                    WakeEvent.wait();
-                    Paused = false;
-                }
-                more = Output->DoOutput(Abort);
-            }
-        } catch (const EAuException &e) {
-            Output->setExceptionMessage(e.message());
-            if (Output->OnThreadException)
-                queue(TEventHandler::ThreadException);
-            Abort = true;
-        } catch (const std::exception &e) {
-            Output->setExceptionMessage(QString::fromUtf8(e.what()));
-            if (Output->OnThreadException)
-                queue(TEventHandler::ThreadException);
-            Abort = true;
+    for (;;) {
+        uint64_t runId = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_terminated || m_requestedRun != m_servedRun; });
+            if (m_terminated && m_requestedRun == m_servedRun)
+                break;
+            runId = m_servedRun = m_requestedRun;
+            Sleeping = false;
         }
-        Abort = false;
-        if (Output->Busy) {
-            try {
-                Output->CanOutput = false;
-                Output->Done();
-                Output->Stopped = false;
-                Output->Busy = false;
-            } catch (...) {
-                Output->Busy = false;
-            }
+        runOnce(runId);
+        {
+            // Idle before the done event leaves: its handler may start the next run at once.
+            std::lock_guard lock(m_mutex);
+            Finished = true;
+            if (m_requestedRun == runId) // else a new run was asked for while this one wound up
+                Sleeping = true;
         }
-        queue(TEventHandler::DoneEvent);
-        Finished = true;
-        if (!m_terminated)
-            sleepUntilWoken();
+        WakeSynchronizeWaiters();
+        Output->postEvent(TAuOutput::EventDone, runId);
     }
-    m_exited = true;
+    std::lock_guard lock(m_mutex);
+    Sleeping = true;
+    WakeSynchronizeWaiters();
 }

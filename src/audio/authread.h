@@ -1,15 +1,19 @@
 #pragma once
 
-#include "autoresetevent.h"
-
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 class TAuOutput;
 
-// The worker thread of one sink, created with it and sleeping between runs. Its flags are read and written
-// by the user-interface thread (Run, Stop, Pause) and by the dispatcher, hence atomic.
+// The worker thread of one sink. The system thread starts at the sink's first Run and then sleeps between
+// runs on a condition variable. Run, Stop, Pause and Resume (user-interface thread) and the worker meet only
+// under m_mutex; the flags are atomic so that Status and the worker's loop can read them without it.
+//
+// The worker reports progress, a thread exception and the end of a run to its sink through queued calls,
+// which the sink handles on the user-interface thread, in that order (see TAuOutput).
 class TAuThread final {
 public:
     explicit TAuThread(TAuOutput *output);
@@ -17,33 +21,41 @@ public:
     TAuThread(const TAuThread &) = delete;
     TAuThread &operator=(const TAuThread &) = delete;
 
-    // Ends the thread: it leaves its loop at the next wake-up. The destructor waits for it.
+    // Starts run number runId: the system thread on the first call, a wake-up of the sleeping one later.
+    // Returns at once; Sleeping is false from here until the run is wound up.
+    void WakeForRun(uint64_t runId);
+    // Asks a running worker to end its run at the next block (and leaves a pause).
+    void RequestAbort();
+    // Asks the worker to pause before its next block; true when it did within the time.
+    bool RequestPause(std::chrono::milliseconds timeout);
+    // Lets a paused worker go on.
+    void ResumeRun();
+    // User-interface thread: waits until the run is wound up (or no run was ever started), still running
+    // the synchronised calls that the worker may be waiting on.
+    void WaitUntilIdle();
+    // Ends the system thread for good; waits for it.
     void Terminate();
-    bool Terminated() const { return m_terminated; }
 
-    // Asks the sleeping thread to start a run and returns when it is awake (its Abort cleared). Every call
-    // wakes it exactly once, however the thread and the caller interleave.
-    void WakeForRun();
+    bool Started() const { return m_started; }
 
-    AutoResetEvent PauseEvent;
-    AutoResetEvent WakeEvent;
-    std::atomic<bool> SendDone{true};
-    std::atomic<bool> Finished{false};
     TAuOutput *const Output;
+    std::atomic<bool> Finished{false};
     std::atomic<bool> Abort{false};
     std::atomic<bool> PauseRequest{false};
     std::atomic<bool> Paused{false};
-    std::atomic<int> Delay{0};
-    std::atomic<bool> Sleeping{true}; // true from the start: Run waits until the thread is awake
+    std::atomic<int> Delay{0}; // milliseconds between blocks; nothing sets it
+    std::atomic<bool> Sleeping{true};
 
 private:
     void Execute();
-    void sleepUntilWoken();
-    void queue(int kind);
+    void runOnce(uint64_t runId);
+    void pauseHere();
 
-    std::atomic<bool> m_terminated{false};
-    std::atomic<uint64_t> m_wakeRequests{0};
-    std::atomic<uint64_t> m_wakesServed{0};
-    std::atomic<bool> m_exited{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // the worker waits here: next run, resume, abort, termination
+    uint64_t m_requestedRun = 0;    // guarded by m_mutex
+    uint64_t m_servedRun = 0;       // guarded by m_mutex
+    bool m_terminated = false;      // guarded by m_mutex
+    std::atomic<bool> m_started{false};
     std::thread m_thread;
 };

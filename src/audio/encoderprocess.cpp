@@ -1,30 +1,19 @@
 #include "encoderprocess.h"
 
+#include "shell/childprocess.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
-#include "shell/messages.h"
-#include "shell/settings.h"
-#include "shell/synchronize.h"
 #include "shell/userprompt.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/ioctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
-
-extern char **environ;
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -46,164 +35,50 @@ int toInt(const QString &text, int fallback)
     return ok ? value : fallback;
 }
 
-int openPidFd(pid_t pid)
+QString quoted(const QString &text)
 {
-#ifdef SYS_pidfd_open
-    return int(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    return -1;
-#endif
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 } // namespace
 
-// One child process and its pipes, shared by the process object and the thread watching it, so neither
-// can close what the other still uses. The owner pointer is only touched on the user-interface thread.
-struct TEncoderProcess::Run {
-    pid_t pid = -1;
-    int pidfd = -1;
-    int out = -1; // our ends of the child's standard output and error
-    int err = -1;
-    std::atomic<bool> terminate{false};
-    std::atomic<bool> reaped{false};
-    std::atomic<uint32_t> available{0};
-    TEncoderProcess *owner = nullptr;
-
-    ~Run()
-    {
-        for (int fd : {out, err, pidfd}) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
-
-    // Waits up to the time for the child's end; true (and the child reaped) when it has ended.
-    bool waitForExit(int milliseconds)
-    {
-        if (reaped)
-            return true;
-        if (pidfd >= 0) {
-            pollfd p{pidfd, POLLIN, 0};
-            if (::poll(&p, 1, milliseconds) <= 0)
-                return false;
-        }
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, pidfd >= 0 ? 0 : WNOHANG);
-        if (done == pid || (done < 0 && errno == ECHILD)) {
-            reaped = true;
-            return true;
-        }
-        if (pidfd < 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return false;
-    }
-
-    void kill()
-    {
-        if (reaped)
-            return;
-#ifdef SYS_pidfd_send_signal
-        if (pidfd >= 0 && ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0)
-            return;
-#endif
-        ::kill(pid, SIGKILL);
-    }
-};
-
-// The watching thread: peeks the pipes, hands reading to the user-interface thread, waits for the end.
-struct EncoderWatch {
-    static void run(std::shared_ptr<TEncoderProcess::Run> r)
-    {
-        const auto onOwner = [&r](auto call) {
-            Synchronize([&r, call] {
-                if (r->owner && !r->terminate)
-                    call(*r->owner);
-            });
-        };
-        // One pass over both pipes; true when neither held anything.
-        const auto pass = [&]() {
-            bool idle = true;
-            for (int which = 1; which <= 2; ++which) {
-                int count = 0;
-                if (::ioctl(which == 1 ? r->out : r->err, FIONREAD, &count) == 0 && count > 0 &&
-                    !r->terminate) {
-                    r->available = uint32_t(count);
-                    onOwner([which](TEncoderProcess &owner) { owner.readPipe(which); });
-                    idle = false;
-                }
-            }
-            return idle;
-        };
-        try {
-            for (;;) {
-                const bool idle = pass();
-                if (r->terminate)
-                    break;
-                if (idle && r->waitForExit(100)) {
-                    while (!pass() && !r->terminate) {
-                    }
-                    onOwner([](TEncoderProcess &owner) { owner.ProcessFinished(); });
-                    break;
-                }
-            }
-        } catch (const std::exception &e) {
-            // A failed read ends the watch; the run is over for the process object too.
-            std::fprintf(stderr, "sondrel: %s\n", e.what());
-        }
-        if (!r->reaped) {
-            r->kill();
-            while (!r->waitForExit(100)) {
-            }
-        }
-    }
-};
-
-QStringList SplitCommandLine(const QString &commandLine)
+TEncoderProcess::TEncoderProcess() : m_child(std::make_unique<TChildProcess>())
 {
-    QStringList args;
-    QString current;
-    bool quoted = false;
-    bool any = false;
-    for (const QChar c : commandLine) {
-        if (c == QLatin1Char('"')) {
-            quoted = !quoted;
-            any = true;
-        } else if (c == QLatin1Char(' ') && !quoted) {
-            if (any)
-                args << current;
-            current.clear();
-            any = false;
-        } else {
-            current += c;
-            any = true;
-        }
-    }
-    if (any)
-        args << current;
-    return args;
+    m_child->OnLines = [this](TChildProcess::Stream, const QStringList &lines) {
+        ParseOutput(lines.join(QLatin1Char('\n')));
+    };
+    m_child->OnFinished = [this](int exitCode, int signal) { processEnded(exitCode, signal); };
 }
 
 TEncoderProcess::~TEncoderProcess()
 {
-    if (m_run) {
-        m_run->owner = nullptr;
-        m_run->terminate = true;
-        m_run->kill();
-    }
+    m_child->OnLines = nullptr;
+    m_child->OnFinished = nullptr;
+    endRun();
 }
 
-void TEncoderProcess::forgetRun()
+QString TEncoderProcess::WorkingFileOf(const QString &output)
 {
-    if (m_run) {
-        m_run->owner = nullptr;
-        m_run.reset();
-    }
+    const QFileInfo info(output);
+    return QDir(info.path()).filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
 }
 
 bool TEncoderProcess::IsRunning() const
 {
-    return m_run && !m_run->reaped;
+    return m_child->IsRunning();
+}
+
+void TEncoderProcess::endRun()
+{
+    m_child->Kill();
+    if (!m_workingFile.isEmpty())
+        QFile::remove(m_workingFile);
+    m_workingFile.clear();
 }
 
 void TEncoderProcess::Stop(uint32_t)
@@ -211,15 +86,10 @@ void TEncoderProcess::Stop(uint32_t)
     if (!Active)
         return;
     Active = false;
-    if (m_run) {
-        m_run->terminate = true;
-        m_run->owner = nullptr;
-        m_run->kill();
-        m_run.reset();
-    }
+    endRun();
 }
 
-void TEncoderProcess::StartFile(const QString &input, const QString &output, QObject *window, uint8_t jobKind,
+void TEncoderProcess::StartFile(const QString &input, const QString &output, QObject *window, ::JobKind jobKind,
                                 bool encode)
 {
     Active = true;
@@ -238,110 +108,57 @@ bool TEncoderProcess::confirmOverwrite(bool ask)
     const QString text = OutputFile + LocalizedText(QStringLiteral("RES_File_Exist"),
                                                     QStringLiteral(" has existed,overite it?"));
     if (!Prompt || !Prompt->Question(productName, text)) {
-        ReportDone(0);
+        ReportDone(ProcessResult::Declined);
         return false;
     }
     if (FileInUse(OutputFile)) {
-        ReportDone(1);
+        ReportDone(ProcessResult::InUse);
         return false;
     }
     return true;
 }
 
-void TEncoderProcess::launch(const QString &commandLine, const QString &executable,
-                             const QString &creationError)
+void TEncoderProcess::launch(const QString &program, const QString &programName, const QStringList &arguments,
+                             const QString &commandLine, const QString &creationError)
 {
-    static const char *const names[] = {"STDIN", "STDOUT", "STDERR"};
-    int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
-    const auto closeAll = [&pipes] {
-        for (auto &p : pipes) {
-            for (int &fd : p) {
-                if (fd >= 0)
-                    ::close(fd);
-                fd = -1;
-            }
-        }
-    };
-    for (int i = 0; i < 3; ++i) {
-        if (::pipe2(pipes[i], O_CLOEXEC) != 0) {
-            const int error = errno;
-            closeAll();
-            throw EProcessError(
-                QStringLiteral("Error on %1 pipe creation : %2").arg(names[i]).arg(error).toStdString());
-        }
-    }
+    endRun();
     m_commandLine = commandLine;
+    m_programName = programName;
     PercentColumn = 0;
-
-    const QStringList args = SplitCommandLine(commandLine);
-    std::vector<QByteArray> storage;
-    for (const QString &a : args)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipes[0][0], 0);
-    posix_spawn_file_actions_adddup2(&actions, pipes[1][1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipes[2][1], 2);
-    pid_t pid = -1;
-    const QByteArray path = QFile::encodeName(executable);
-    const int error = executable.isEmpty()
-                          ? ENOENT
-                          : posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        closeAll();
+    const int error = m_child->Start(program, arguments);
+    if (error != 0)
         throw EProcessError((creationError + QString::number(error)).toStdString());
-    }
-
-    auto run = std::make_shared<Run>();
-    run->pid = pid;
-    run->pidfd = openPidFd(pid);
-    run->out = pipes[1][0];
-    run->err = pipes[2][0];
-    run->owner = this;
-    // The child's ends are the child's now; nothing is ever written to its input.
-    for (int fd : {pipes[0][0], pipes[0][1], pipes[1][1], pipes[2][1]})
-        ::close(fd);
-    ::fcntl(run->out, F_SETFL, O_NONBLOCK);
-    ::fcntl(run->err, F_SETFL, O_NONBLOCK);
+    m_workingFile = WorkingFileOf(OutputFile);
     StartTime = QDateTime::currentDateTime();
-    m_run = run;
-    std::thread(EncoderWatch::run, run).detach();
 }
 
-void TEncoderProcess::readPipe(int which)
+void TEncoderProcess::failRun(const QString &message)
 {
-    const std::shared_ptr<Run> run = m_run;
-    if (!run)
+    endRun();
+    ReportDone(ProcessResult::EncoderFailed, message);
+}
+
+void TEncoderProcess::processEnded(int exitCode, int signal)
+{
+    const QString working = m_workingFile;
+    m_workingFile.clear();
+    QString failure;
+    if (exitCode != 0) {
+        failure = OutputFile + QStringLiteral(": ") + ChildEndText(m_programName, exitCode, signal);
+        const QString last = m_child->LastErrorLine();
+        if (!last.isEmpty())
+            failure += QStringLiteral(": ") + last;
+    } else if (!QFileInfo(working).isFile()) {
+        failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
+    } else if (std::rename(QFile::encodeName(working).constData(), QFile::encodeName(OutputFile).constData()) != 0) {
+        failure = OutputFile + QStringLiteral(": cannot be written: ") + systemError(errno);
+    }
+    if (failure.isEmpty()) {
+        ReportDone(ProcessResult::Ended);
         return;
-    const uint32_t count = run->available;
-    QByteArray bytes(qsizetype(count), '\0');
-    const ssize_t got = ::read(which == 1 ? run->out : run->err, bytes.data(), count);
-    if (got < 0 && errno != EAGAIN) {
-        const int error = errno;
-        run->terminate = true;
-        m_run.reset();
-        throw EProcessError(QStringLiteral("Error reading %1 pipe : %2")
-                                .arg(which == 1 ? "STDOUT" : "STDERR")
-                                .arg(error)
-                                .toStdString());
     }
-    bytes.truncate(std::max<qsizetype>(got, 0));
-    ParseOutput(QString::fromLocal8Bit(bytes));
-}
-
-void TEncoderProcess::ProcessFinished()
-{
-    if (m_run) {
-        m_run->terminate = true;
-        m_run.reset();
-    }
-    ReportDone(2);
+    QFile::remove(working);
+    ReportDone(ProcessResult::EncoderFailed, failure);
 }
 
 QStringList TEncoderProcess::splitLines(const QString &text)
@@ -386,35 +203,47 @@ QString TMp3EncodeProcess::Executable()
     return QStandardPaths::findExecutable(QStringLiteral("lame"));
 }
 
-QString TMp3EncodeProcess::BuildCommandLine(bool encode, const QString &input, const QString &output)
+QStringList TMp3EncodeProcess::Arguments(const TMp3Options &o, bool encode, const QString &input,
+                                         const QString &output)
 {
-    const QString files = QStringLiteral(" \"") + input + QStringLiteral("\" \"") + output + QLatin1Char('"');
-    if (!encode)
-        return QStringLiteral("lame --decode") + files;
-    const TMp3Options &o = AppSettings.Mp3Options;
-    QString line = QStringLiteral("lame -b ") + QString::number(o.BitRate);
-    static const char *const modes[] = {" -m s", " -m j", " -m f", " -m d", " -m m"};
-    if (o.StereoMode >= 0 && o.StereoMode <= 4)
-        line += QLatin1String(modes[o.StereoMode]);
-    if (o.MpegQuality == 1)
-        line += QStringLiteral(" -f");
-    else if (o.MpegQuality == 2)
-        line += QStringLiteral(" -h");
-    if (o.IsSelectVBR) {
-        line += QStringLiteral(" -V ") + QString::number(o.VBRQuality) + QStringLiteral(" -B ") +
-                QString::number(o.MaxBitRate);
-        if (o.IsVBRHead)
-            line += QStringLiteral(" -t");
+    QStringList args;
+    if (!encode) {
+        args << QStringLiteral("--decode");
+    } else {
+        args << QStringLiteral("-b") << QString::number(o.BitRate);
+        static const char *const modes[] = {"s", "j", "f", "d", "m"};
+        if (o.StereoMode >= 0 && o.StereoMode <= 4)
+            args << QStringLiteral("-m") << QLatin1String(modes[o.StereoMode]);
+        if (o.MpegQuality == 1)
+            args << QStringLiteral("-f");
+        else if (o.MpegQuality == 2)
+            args << QStringLiteral("-h");
+        if (o.IsSelectVBR) {
+            args << QStringLiteral("-V") << QString::number(o.VBRQuality) << QStringLiteral("-B")
+                 << QString::number(o.MaxBitRate);
+            if (o.IsVBRHead)
+                args << QStringLiteral("-t");
+        }
     }
-    return line + files;
+    return args << PathArgument(input) << PathArgument(output);
+}
+
+QString TMp3EncodeProcess::BuildCommandLine(const TMp3Options &options, bool encode, const QString &input,
+                                            const QString &output)
+{
+    QStringList args = Arguments(options, encode, input, output);
+    args.resize(args.size() - 2);
+    args.prepend(QStringLiteral("lame"));
+    return args.join(QLatin1Char(' ')) + QLatin1Char(' ') + quoted(input) + QLatin1Char(' ') + quoted(output);
 }
 
 void TMp3EncodeProcess::Start()
 {
-    forgetRun();
-    if (!confirmOverwrite(JobKind != 1 && JobKind != 4))
+    m_workingFile.clear();
+    if (!confirmOverwrite(JobKind != ::JobKind::ExtractTracks && JobKind != ::JobKind::RecordingToMp3))
         return;
-    launch(BuildCommandLine(Encode, InputFile, OutputFile), Executable(),
+    launch(Executable(), QStringLiteral("lame"), Arguments(Options, Encode, InputFile, WorkingFileOf(OutputFile)),
+           BuildCommandLine(Options, Encode, InputFile, OutputFile),
            LocalizedText(QStringLiteral("RES_CreateProcess_Error"),
                          QStringLiteral("Error while creating mp3 encoding process!")));
 }
@@ -424,9 +253,9 @@ void TMp3EncodeProcess::post(const TProcessInfo &info)
     PostProcessInfo(Window, info);
 }
 
-void TMp3EncodeProcess::ReportDone(int32_t resultCode)
+void TMp3EncodeProcess::ReportDone(int32_t resultCode, const QString &message)
 {
-    post(TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), resultCode});
+    post(TProcessInfo{ProcessEvent::Mp3Encoded, message, QString(), resultCode});
 }
 
 void TMp3EncodeProcess::ParseOutput(const QString &text)
@@ -522,6 +351,12 @@ const TWmaProfile WmaProfiles[33] = {
     {" 8.000 kHz,   5 kbit/s, Mono", "5_8_1", 261485},
 };
 
+
+int32_t WmaProfileIndex(int32_t bitRate)
+{
+    return bitRate < 0 || bitRate > 32 ? 8 : bitRate;
+}
+
 TWMAEncodeProcess::~TWMAEncodeProcess()
 {
     if (Active)
@@ -539,29 +374,38 @@ QString TWMAEncodeProcess::Executable()
     return QString();
 }
 
-QString TWMAEncodeProcess::BuildCommandLine(const QString &executable, const QString &input,
-                                            const QString &output)
+QStringList TWMAEncodeProcess::Arguments(const TWmaEncodeOptions &options, const QString &input,
+                                         const QString &output)
 {
-    int32_t &index = AppSettings.WMAOptions.BitRate;
-    if (index < 0 || index > 32)
-        index = 8;
-    QString line = executable + QStringLiteral(" -input \"") + input + QStringLiteral("\" -output \"") +
-                   output + QStringLiteral("\" -a_setting ") + QLatin1String(WmaProfiles[index].name);
-    // The tag values are quoted so that each stays one argument, however many words it has.
-    if (AppSettings.Use) {
-        const TCDInfo &disc = AppSettings.DiscInfo;
-        if (!disc.Artist.isEmpty())
-            line += QStringLiteral(" -author \"") + disc.Artist + QLatin1Char('"');
-        if (!disc.Comment.isEmpty())
-            line += QStringLiteral(" -description \"") + disc.Comment + QLatin1Char('"');
+    QStringList args{QStringLiteral("-input"), PathArgument(input), QStringLiteral("-output"), PathArgument(output),
+                     QStringLiteral("-a_setting"),
+                     QLatin1String(WmaProfiles[WmaProfileIndex(options.Profile)].name)};
+    if (options.Tags) {
+        if (!options.Artist.isEmpty())
+            args << QStringLiteral("-author") << options.Artist;
+        if (!options.Comment.isEmpty())
+            args << QStringLiteral("-description") << options.Comment;
+    }
+    return args;
+}
+
+QString TWMAEncodeProcess::BuildCommandLine(const QString &executable, const TWmaEncodeOptions &options,
+                                            const QString &input, const QString &output)
+{
+    const QStringList args = Arguments(options, input, output);
+    QString line = executable;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        // Every value is shown in quotes but the profile name, as the command line is written.
+        const bool option = i % 2 == 0;
+        line += QLatin1Char(' ') + (option || args[i - 1] == QLatin1String("-a_setting") ? args[i] : quoted(args[i]));
     }
     return line;
 }
 
 void TWMAEncodeProcess::Start()
 {
-    forgetRun();
-    if (!confirmOverwrite(JobKind != 1))
+    m_workingFile.clear();
+    if (!confirmOverwrite(JobKind != ::JobKind::ExtractTracks))
         return;
     const QString executable = Executable();
     if (executable.isEmpty()) {
@@ -571,24 +415,26 @@ void TWMAEncodeProcess::Start()
                                               QStringLiteral("Can not find WMA encoder,please contact with "
                                                              "support@ombrel-software.example")));
         }
-        ReportDone(0);
+        ReportDone(ProcessResult::Declined);
         return;
     }
-    launch(BuildCommandLine(executable, InputFile, OutputFile), executable,
+    launch(executable, QStringLiteral("WM8EUTIL"), Arguments(Options, InputFile, WorkingFileOf(OutputFile)),
+           BuildCommandLine(executable, Options, InputFile, OutputFile),
            LocalizedText(QStringLiteral("RES_CreateProcess_Error"),
                          QStringLiteral("Error while creating mp3 encoding process!")));
 }
 
-void TWMAEncodeProcess::ReportDone(int32_t resultCode)
+void TWMAEncodeProcess::ReportDone(int32_t resultCode, const QString &message)
 {
-    SendProcessInfo(Window, TProcessInfo{ProcessEvent::WmaEncoded, QString(), QString(), resultCode});
+    SendProcessInfo(Window, TProcessInfo{ProcessEvent::WmaEncoded, message, QString(), resultCode});
 }
 
 void TWMAEncodeProcess::ParseOutput(const QString &text)
 {
     for (const QString &line : splitLines(text)) {
         if (line.contains(QLatin1String("ERROR"))) {
-            SendProcessInfo(Window, TProcessInfo{ProcessEvent::WmaEncoded, line, QString(), 8});
+            // The file has failed: the child is ended and this is its one completion report.
+            failRun(line);
             return;
         }
         if (line.contains(QLatin1String("100%"))) {

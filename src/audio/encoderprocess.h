@@ -1,5 +1,8 @@
 #pragma once
 
+#include "shell/messages.h"
+#include "shell/settings.h"
+
 #include <QDateTime>
 #include <QPointer>
 #include <QString>
@@ -7,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
-#include <sys/types.h>
 
+class TChildProcess;
 class TUserPrompt;
 struct TProcessInfo;
 
@@ -18,33 +21,38 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Splits a command line into arguments by its own quoting: blanks separate arguments, double quotes group
-// (and are not part of the argument). Nothing is escaped.
-QStringList SplitCommandLine(const QString &commandLine);
-
-// The shared machinery of the MP3 and WMA encoder processes: a child process whose standard streams are
-// pipes, watched by a thread that peeks the pipes and waits (100 ms at most when idle) for the child's end.
-// The thread only watches: reading and parsing the child's output, and the completion, run on the
-// user-interface thread through synchronised calls. Reports go to Window as WM_PROCESSINFO messages.
+// The shared machinery of the MP3 and WMA encoder processes: one child program at a time, started from an
+// argument vector built from the values (a path or a tag value is one argument whatever it holds). The
+// command-line text of CommandLine() is built too, for display and logs only; it is never split again.
 //
-// One object serves one file at a time. Start, Stop and destruction happen on the user-interface thread.
+// The child writes to a hidden working file beside the output ("." + name + ".part"), which becomes the
+// output file only when the child exited with status 0 and left it there. Any other end (a non-zero status,
+// a signal, no file, Stop) removes the working file: a file under the output name is always complete.
+//
+// Output is read as it arrives and parsed on the user-interface thread, as whole lines. Reports go to
+// Window as WM_PROCESSINFO messages: progress, then exactly one completion report per started file
+// (none after Stop). Start, Stop and destruction happen on the user-interface thread.
 class TEncoderProcess {
 public:
     virtual ~TEncoderProcess();
     TEncoderProcess(const TEncoderProcess &) = delete;
     TEncoderProcess &operator=(const TEncoderProcess &) = delete;
 
-    // Returns at once; reports follow. Raises EProcessError when a pipe or the process cannot be made.
+    // Returns at once; reports follow. Raises EProcessError when the process cannot be made.
     virtual void Start() = 0;
     // Sets up one job's file (active, reporting to the window) and starts it.
-    void StartFile(const QString &input, const QString &output, QObject *window, uint8_t jobKind,
+    void StartFile(const QString &input, const QString &output, QObject *window, JobKind jobKind,
                    bool encode = true);
-    // Ends the child (when Active) without a completion report.
+    // Ends the child (when Active) without a completion report; its working file is removed.
     void Stop(uint32_t exitCode);
 
     bool IsRunning() const;
     // The command line of the last start, as built (what is shown and logged).
     const QString &CommandLine() const { return m_commandLine; }
+    // The file the child writes for OutputFile.
+    QString WorkingFile() const { return OutputFile.isEmpty() ? QString() : WorkingFileOf(OutputFile); }
+    // The working file that belongs to an output file.
+    static QString WorkingFileOf(const QString &output);
 
     int32_t PercentColumn = 0;
     QDateTime StartTime;
@@ -53,36 +61,36 @@ public:
     QString OutputFile;
     bool Active = false;
     bool Encode = true;
-    uint8_t JobKind = 0;
+    ::JobKind JobKind = ::JobKind::WavToMp3;
     // Answers the overwrite question and shows notices; without one, an existing file is not overwritten.
     TUserPrompt *Prompt = nullptr;
 
 protected:
-    TEncoderProcess() = default;
+    TEncoderProcess();
 
-    // Lets the thread of an earlier run go on alone; it reports nothing more.
-    void forgetRun();
     // The overwrite question of a start: true to go on. Otherwise the completion report was given.
     bool confirmOverwrite(bool ask);
-    // Pipes, process, watching thread; the first argument of the command line is the executable's path.
-    void launch(const QString &commandLine, const QString &executable, const QString &creationError);
-    // All the child's output of one read, on the user-interface thread.
+    // Starts the program; the arguments name the working file where the output file goes.
+    void launch(const QString &program, const QString &programName, const QStringList &arguments,
+                const QString &commandLine, const QString &creationError);
+    // Whole lines of the child's output, on the user-interface thread.
     virtual void ParseOutput(const QString &text) = 0;
-    virtual void ReportDone(int32_t resultCode) = 0;
-    void ProcessFinished();
+    virtual void ReportDone(int32_t resultCode, const QString &message = QString()) = 0;
+    // The current file failed: its working file goes, and one report carries the message.
+    void failRun(const QString &message);
 
     static QStringList splitLines(const QString &text);
     static QString secondsText(int64_t seconds);
 
     QString m_commandLine;
+    QString m_workingFile;
 
 private:
-    struct Run;
-    friend struct EncoderWatch;
-    void readPipe(int which);
-    void watch(const std::shared_ptr<Run> &run);
+    void processEnded(int exitCode, int signal);
+    void endRun();
 
-    std::shared_ptr<Run> m_run; // the run being watched; shared with its thread
+    std::unique_ptr<TChildProcess> m_child;
+    QString m_programName;
 };
 
 // lame: encodes WAV to MP3 or decodes MP3 to WAV.
@@ -93,8 +101,15 @@ public:
 
     void Start() override;
 
-    // The command line from the MP3 options of the settings.
-    static QString BuildCommandLine(bool encode, const QString &input, const QString &output);
+    // The options of the command line; the job sets them from its settings before each start.
+    TMp3Options Options;
+
+    // The arguments after the program: the options, then the input and output files.
+    static QStringList Arguments(const TMp3Options &options, bool encode, const QString &input,
+                                 const QString &output);
+    // The command-line text of those arguments, for display.
+    static QString BuildCommandLine(const TMp3Options &options, bool encode, const QString &input,
+                                    const QString &output);
     // The lame program: in the program folder, else on the search path; empty when there is none.
     static QString Executable();
 
@@ -103,7 +118,7 @@ public:
 
 protected:
     void ParseOutput(const QString &text) override;
-    void ReportDone(int32_t resultCode) override;
+    void ReportDone(int32_t resultCode, const QString &message = QString()) override;
 
 private:
     void post(const TProcessInfo &info);
@@ -115,6 +130,16 @@ struct TWmaProfile {
     int32_t sizeRatio; // WAV size / WMA size × 1000
 };
 extern const TWmaProfile WmaProfiles[33];
+// The profile row a settings value stands for: 8 for a value outside 0 to 32.
+int32_t WmaProfileIndex(int32_t bitRate);
+
+// What WM8EUTIL is told besides the files; the job sets it from its settings before each start.
+struct TWmaEncodeOptions {
+    int32_t Profile = 8; // row of WmaProfiles
+    bool Tags = false;   // the ID3 "Use" setting
+    QString Artist;
+    QString Comment;
+};
 
 // WM8EUTIL: encodes WAV to WMA. Its completion reports are sent, not posted: the window has handled one
 // when the call that produced it returns.
@@ -125,13 +150,15 @@ public:
 
     void Start() override;
 
-    // The command line from the WMA settings; a profile index outside 0 to 32 is first set to 8 in the
-    // settings themselves.
-    static QString BuildCommandLine(const QString &executable, const QString &input, const QString &output);
+    TWmaEncodeOptions Options;
+
+    static QStringList Arguments(const TWmaEncodeOptions &options, const QString &input, const QString &output);
+    static QString BuildCommandLine(const QString &executable, const TWmaEncodeOptions &options,
+                                    const QString &input, const QString &output);
     // The first of the program folder, its system32 and its system folder that holds WM8EUTIL; empty if none.
     static QString Executable();
 
 protected:
     void ParseOutput(const QString &text) override;
-    void ReportDone(int32_t resultCode) override;
+    void ReportDone(int32_t resultCode, const QString &message = QString()) override;
 };

@@ -216,9 +216,9 @@ void TVorbisOut::Done()
     m_codec.reset();
 }
 
-void ApplyOggSettings(TVorbisOut &writer)
+void ApplyOggSettings(TVorbisOut &writer, const TOptionsSetting &settings)
 {
-    const TOggOptions &ogg = AppSettings.OggOptions;
+    const TOggOptions &ogg = settings.OggOptions;
     const auto listItem = [](int index) {
         return index >= 1 && index <= 14 ? TVorbisBitRate(index + 2) : brAutoSelect;
     };
@@ -234,8 +234,8 @@ void ApplyOggSettings(TVorbisOut &writer)
         writer.Compression = 0.2f;
     }
     writer.Comments.Clear();
-    if (AppSettings.Use) {
-        const TCDInfo &disc = AppSettings.DiscInfo;
+    if (settings.Use) {
+        const TCDInfo &disc = settings.DiscInfo;
         writer.Comments.SetArtist(disc.Artist);
         writer.Comments.SetAlbum(disc.Album);
         writer.Comments.SetDate(disc.Year);

@@ -75,4 +75,5 @@ private:
 };
 
 // Configures an Ogg writer from the settings (quality or bit rates, and the disc's tags when tagging is on).
-void ApplyOggSettings(TVorbisOut &writer);
+struct TOptionsSetting;
+void ApplyOggSettings(TVorbisOut &writer, const TOptionsSetting &settings);

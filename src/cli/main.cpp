@@ -253,9 +253,8 @@ int formatIndex(const QString &name)
     return index;
 }
 
-bool ensureOutputFolder(TTerminal &terminal)
+bool ensureOutputFolder(const QString &folder, TTerminal &terminal)
 {
-    const QString folder = AppSettings.CommonOptions.OutputFolder;
     if (folder.isEmpty()) {
         terminal.Failure(QStringLiteral("no output folder: give -o DIR or set one in the program's options"));
         return false;
@@ -278,7 +277,9 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
-    TCommonOptions &options = AppSettings.CommonOptions;
+    // The run's own settings: options.ini's, with what the command line says over them.
+    TOptionsSetting settings = AppSettings;
+    TCommonOptions &options = settings.CommonOptions;
     if (const auto format = args.value("-f"))
         options.OutputFormat = formatIndex(*format);
     if (const auto folder = args.value("-o"))
@@ -298,7 +299,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     if (args.flag("--m3u"))
         options.IsCreateM3U = true;
     if (args.flag("--tags"))
-        AppSettings.Use = true;
+        settings.Use = true;
     applyOverwrite(args, terminal);
     const int index = args.number("-d", 0, 0, 7);
 
@@ -322,17 +323,17 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         }
     }
     LoadDiscInfo(DiscKey());
+    settings.DiscInfo = AppSettings.DiscInfo;
     QStringList jobs;
     for (const int t : tracks) {
         const int row = t - first;
-        jobs << JobListEntry(row + 1, AppSettings.DiscInfo.Tracks[size_t(std::clamp(row + 1, 1, 100))]);
+        jobs << JobListEntry(row + 1, settings.DiscInfo.Tracks[size_t(std::clamp(row + 1, 1, 100))]);
     }
-    if (!ensureOutputFolder(terminal)) {
+    if (!ensureOutputFolder(options.OutputFolder, terminal)) {
         CloseCDHandle(handle);
         return 1;
     }
-    const QString mainFolder = options.OutputFolder;
-    options.OutputFolder = ExtractionFolder();
+    const QString folder = ExtractionFolder(settings);
 
     TTerminalPrompt prompt(terminal);
     TMp3EncodeProcess mp3;
@@ -342,7 +343,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     int result = mrCancel;
     if (!args.flag("--paranoia")) {
         TTerminalJobPresenter presenter(terminal);
-        TRipJob job(1, handle, jobs, presenter, mp3, wma);
+        TRipJob job(JobKind::ExtractTracks, handle, jobs, JobSettings(settings, folder), presenter, mp3, wma);
         job.Start();
         waitFor(presenter);
         job.CleanUp();
@@ -354,17 +355,16 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         cd.SetCurrentDrive(index);
         cd.Paranoid = true;
         TTerminalCDRipPresenter presenter(terminal);
-        TCDRipJob job(cd, jobs, presenter, mp3, wma);
+        TCDRipJob job(cd, jobs, JobSettings(settings, folder), presenter, mp3, wma);
         job.Start();
         waitFor(presenter);
         result = presenter.Result;
     }
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
-        if (!WriteExtractionPlaylist(options.OutputFolder, jobs, &prompt, &error) && !error.isEmpty())
+        if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
             terminal.Failure(error);
     }
-    options.OutputFolder = mainFolder;
     return terminal.Failures > 0 || result == mrAbort ? 1 : 0;
 }
 
@@ -372,15 +372,16 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
 {
     if (args.rest().size() < 2)
         throw UsageError{QStringLiteral("convert needs a kind and at least one file")};
-    static const std::map<QString, int> kinds = {{QStringLiteral("wav2mp3"), 2},
-                                                 {QStringLiteral("mp32wav"), 3},
-                                                 {QStringLiteral("wav2ogg"), 5},
-                                                 {QStringLiteral("wav2wma"), 6}};
+    static const std::map<QString, JobKind> kinds = {{QStringLiteral("wav2mp3"), JobKind::WavToMp3},
+                                                     {QStringLiteral("mp32wav"), JobKind::Mp3ToWav},
+                                                     {QStringLiteral("wav2ogg"), JobKind::WavToOgg},
+                                                     {QStringLiteral("wav2wma"), JobKind::WavToWma}};
     const auto kind = kinds.find(args.rest().first());
     if (kind == kinds.end())
         throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
-    if (const auto folder = args.value("-o"))
-        AppSettings.CommonOptions.OutputFolder = QFileInfo(*folder).absoluteFilePath();
+    QString folder = AppSettings.CommonOptions.OutputFolder;
+    if (const auto given = args.value("-o"))
+        folder = QFileInfo(*given).absoluteFilePath();
     applyOverwrite(args, terminal);
     QStringList files;
     for (const QString &file : args.rest().mid(1)) {
@@ -390,7 +391,7 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
         else
             files << info.absoluteFilePath();
     }
-    if (files.isEmpty() || !ensureOutputFolder(terminal))
+    if (files.isEmpty() || !ensureOutputFolder(folder, terminal))
         return 1;
     TTerminalPrompt prompt(terminal);
     TMp3EncodeProcess mp3;
@@ -398,7 +399,7 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
-    TRipJob job(kind->second, 0, files, presenter, mp3, wma);
+    TRipJob job(kind->second, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
     job.Start();
     waitFor(presenter);
     job.CleanUp();
@@ -551,9 +552,10 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     if (route != QLatin1String("component") && route != QLatin1String("library"))
         throw UsageError{QStringLiteral("--route is component or library")};
     const int index = args.number("-d", 0, 0, 7);
+    TQueryCDDB query = AppSettings.QueryCDDB;
     if (const auto server = args.value("--server"))
-        AppSettings.QueryCDDB.Server = *server;
-    AppSettings.QueryCDDB.TagEncoding = route == QLatin1String("component") ? 0 : 1;
+        query.Server = *server;
+    query.TagEncoding = route == QLatin1String("component") ? 0 : 1;
     TToc toc;
     const HCDROM handle = openDriveWithToc(index, toc, terminal);
     if (!handle)
@@ -564,7 +566,7 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     request.DriveHandle = handle;
     request.RowCount = toc.lastTrack - toc.firstTrack + 1;
     CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
-    request.Settings = AppSettings.QueryCDDB;
+    request.Settings = query;
     const QString server = request.Settings.Server;
     request.ComponentServer = server.contains(QStringLiteral("http")) ? server : TCDDBInfo::DefaultServer();
     request.ComponentEmail = TCDDBInfo::DefaultEmail();

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, TMp3EncodeProcess &mp3,
-                     TWMAEncodeProcess &wma)
+TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const QString &outputFolder,
+                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmCDRip"));
@@ -50,7 +50,7 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, TMp3
     bStop->setObjectName(QStringLiteral("bStop"));
     layout->addWidget(bStop, 0, Qt::AlignRight);
     connect(bStop, &QPushButton::clicked, this, [this] { m_job->Stop(); });
-    m_job = std::make_unique<TCDRipJob>(cdIn, files, *this, mp3, wma);
+    m_job = std::make_unique<TCDRipJob>(cdIn, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
 }
 
 TfrmCDRip::~TfrmCDRip()

@@ -15,8 +15,8 @@ class QPushButton;
 class TfrmCDRip final : public QDialog, public TCDRipJobPresenter {
     Q_OBJECT
 public:
-    TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, TMp3EncodeProcess &mp3,
-              TWMAEncodeProcess &wma);
+    TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const QString &outputFolder,
+              TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     ~TfrmCDRip() override;
 
     TCDRipJob &Job() { return *m_job; }

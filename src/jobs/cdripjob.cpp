@@ -16,13 +16,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum { FormatMp3 = 0, FormatWav = 1, FormatOgg = 2, FormatWma = 3 };
-
 } // namespace
 
-TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &presenter,
-                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
-    : QObject(parent), m_cdIn(cdIn), Files(files), m_presenter(presenter), m_mp3(mp3), m_wma(wma)
+TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+                     TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
+    : QObject(parent), m_cdIn(cdIn), m_settings(settings), Files(files), m_presenter(presenter), m_mp3(mp3),
+      m_wma(wma)
 {
     VorbisOut1.SetInput(&WaveIn1);
     VorbisOut1.Compression = 0.2f;
@@ -46,7 +45,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &
                 .arg(TwoDigits(trackNumber(Completed)), base(Completed), sink->ExceptionMessage()));
     };
     WaveOut1.OnDone = [this](TAuOutput *) {
-        const TCommonOptions &options = AppSettings.CommonOptions;
+        const TCommonOptions &options = m_settings.CommonOptions;
         if (!m_readFailed && options.IsNormalize)
             TCDRipThread::Normalize(WaveOut1.FileName(), options.NormalizePercent, nullptr);
         // A read refused before any audio leaves only an empty file behind.
@@ -55,8 +54,14 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &
         PostProcessInfo(this,
                         TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), m_readFailed ? 3 : 0});
     };
-    VorbisOut1.OnDone = [this](TAuOutput *) {
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), 0});
+    VorbisOut1.OnThreadException = [this](TAuOutput *sink) {
+        m_presenter.ShowError(VorbisOut1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
+    };
+    VorbisOut1.OnDone = [this](TAuOutput *sink) {
+        // The Ogg writer ends its track like an encoder process does.
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(),
+                                           sink->ExceptionMessage().isEmpty() ? ProcessResult::Ended
+                                                                              : ProcessResult::EncoderFailed});
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
@@ -79,7 +84,7 @@ int TCDRipJob::trackNumber(int item) const
 
 QString TCDRipJob::wavOf(int item) const
 {
-    return WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder) + base(item) +
+    return WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
            QStringLiteral(".wav");
 }
 
@@ -87,7 +92,7 @@ void TCDRipJob::Start()
 {
     m_cdIn.Reset();
     m_cdIn.LockTray = true;
-    m_presenter.SetOutputFormat(OutputFormatName());
+    m_presenter.SetOutputFormat(OutputFormatName(m_settings.CommonOptions.OutputFormat));
     m_presenter.SetSelectedTracks(int(Files.size()));
     m_presenter.SetCompleted(0);
     m_presenter.SetCurrentTrack(base(0));
@@ -102,7 +107,7 @@ void TCDRipJob::readItem(int item)
     try {
         m_cdIn.SetStartTrack(track);
         m_cdIn.SetEndTrack(track);
-        const TCommonOptions &options = AppSettings.CommonOptions;
+        const TCommonOptions &options = m_settings.CommonOptions;
         if (options.EnableRipTime) {
             m_cdIn.SetStartPos(TCDPosition{track, 0, 0, 0});
             m_cdIn.SetEndPos(
@@ -126,23 +131,26 @@ void TCDRipJob::encodeItem(int item)
     const QString stem = source.left(source.size() - 4);
     WaveIn1.SetFileName(source);
     try {
-        switch (AppSettings.CommonOptions.OutputFormat) {
-        case FormatMp3:
-            m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, 1);
+        switch (m_settings.CommonOptions.OutputFormat) {
+        case OutputFormat::Mp3:
+            m_mp3.Options = m_settings.Mp3Options;
+            m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, JobKind::ExtractTracks);
             break;
-        case FormatOgg:
+        case OutputFormat::Ogg:
             VorbisOut1.SetFileName(stem + QStringLiteral(".ogg"));
-            ApplyOggSettings(VorbisOut1);
+            ApplyOggSettings(VorbisOut1, m_settings);
             CurrentOutput = &VorbisOut1;
             VorbisOut1.Run();
             break;
-        case FormatWma:
+        case OutputFormat::Wma:
             WmaStartTime = Clock::now();
             m_gauge = 0;
             m_presenter.SetGauge(0);
             Timer1.start();
             WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-            m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, 1);
+            m_wma.Options = TWmaEncodeOptions{WmaProfileIndex(m_settings.WMAOptions.BitRate), m_settings.Use,
+                                              m_settings.DiscInfo.Artist, m_settings.DiscInfo.Comment};
+            m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, JobKind::ExtractTracks);
             break;
         default:
             break;
@@ -187,11 +195,11 @@ void TCDRipJob::nextOrFinish()
 
 void TCDRipJob::processInfo(const TProcessInfo &info)
 {
-    const int format = AppSettings.CommonOptions.OutputFormat;
+    const int format = m_settings.CommonOptions.OutputFormat;
     switch (info.Percent) {
     case ProcessEvent::TrackRead:
         ++Completed;
-        if (format == FormatWav || info.ResultCode != 0) {
+        if (format == OutputFormat::Wav || info.ResultCode != 0) {
             // Nothing to encode: a WAV job, or a read that failed (its message was shown).
             if (Completed >= Files.size()) {
                 Files.clear();
@@ -210,15 +218,21 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     case ProcessEvent::Mp3Encoded:
     case ProcessEvent::WmaEncoded: {
         Timer1.stop();
+        // A fixed pause after every encoding, as the job has always made it.
         WaitMilliseconds(300);
         const QString wav = WaveIn1.FileName();
         WaveIn1.SetFileName(QString());
-        if (!AppSettings.CommonOptions.IsKeepWav && format != FormatWav && QFileInfo::exists(wav) &&
-            !FileInUse(wav))
+        const bool encoded = info.ResultCode == ProcessResult::Ended;
+        // An encoder process's failure comes with its message; the Ogg writer's was shown when it happened.
+        if (info.ResultCode == ProcessResult::EncoderFailed && !info.Elapsed.isEmpty())
+            m_presenter.ShowError(info.Elapsed);
+        // The WAV goes only once its encoding succeeded; otherwise it is all the user has of the track.
+        if (encoded && !m_settings.CommonOptions.IsKeepWav && format != OutputFormat::Wav &&
+            QFileInfo::exists(wav) && !FileInUse(wav))
             QFile::remove(wav);
-        if (format == FormatMp3) {
+        if (encoded && format == OutputFormat::Mp3) {
             const int item = Completed - 1;
-            const TCDInfo &disc = AppSettings.DiscInfo;
+            const TCDInfo &disc = m_settings.DiscInfo;
             Tid3tag tag;
             tag.SetTitle(base(item));
             tag.SetArtist(disc.Artist);
@@ -227,7 +241,7 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
             tag.SetComment(disc.Comment);
             tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
             tag.SetTrack(uint8_t(trackNumber(item)));
-            tag.WriteTag(WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder) + base(item) +
+            tag.WriteTag(WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
                          QStringLiteral(".mp3"));
         }
         nextOrFinish();
@@ -248,7 +262,8 @@ void TCDRipJob::wmaTick()
     if (!m_wma.Active)
         return;
     const double estimate =
-        WmaEstimate(elapsed, WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0));
+        WmaEstimate(elapsed, WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.WorkingFile()), 0),
+                    m_settings.WMAOptions.BitRate);
     if (estimate < 0)
         return;
     const int gauge = int(std::llround(elapsed * 100.0 / estimate));
@@ -287,7 +302,7 @@ void TCDRipJob::Close()
     }
     Timer1.stop();
     WaveOut1.Stop(false);
-    if (AppSettings.CommonOptions.OutputFormat == FormatOgg)
+    if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
         VorbisOut1.Stop(false);
     WaveIn1.SetFileName(QString());
     VorbisOut1.SetFileName(QString());

@@ -2,6 +2,7 @@
 
 #include "audio/vorbisout.h"
 #include "cdrom/cdin.h"
+#include "shell/settings.h"
 #include "wavein.h"
 #include "waveout.h"
 
@@ -35,8 +36,9 @@ public:
 class TCDRipJob final : public QObject {
     Q_OBJECT
 public:
-    TCDRipJob(TCDIn &cdIn, const QStringList &files, TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3,
-              TWMAEncodeProcess &wma, QObject *parent = nullptr);
+    // settings: a copy made with JobSettings.
+    TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings, TCDRipJobPresenter &presenter,
+              TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
     ~TCDRipJob() override;
 
     void Start();
@@ -66,6 +68,7 @@ private:
     QString wavOf(int item) const;
 
     TCDIn &m_cdIn;
+    const TOptionsSetting m_settings;
     QStringList Files;
     bool m_listFreed = false;
     TCDRipJobPresenter &m_presenter;

@@ -69,7 +69,7 @@ void TCDRipThread::Execute()
     }
     const uint32_t start = uint32_t(tocFrames(toc, TrackIndex - 1) - tocFrames(toc, 0));
     uint32_t length = uint32_t(std::max(tocFrames(toc, TrackIndex) - tocFrames(toc, TrackIndex - 1), 0));
-    const TCommonOptions &options = AppSettings.CommonOptions;
+    const TCommonOptions &options = Options;
     if (options.EnableRipTime)
         length = std::min<uint32_t>(length, uint32_t(std::max(options.RipTime, 0)) * 75);
     m_path = options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");

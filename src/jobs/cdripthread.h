@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cdrom/cdaccess.h"
+#include "shell/settings.h"
 
 #include <QObject>
 #include <QString>
@@ -14,7 +15,7 @@
 // normalisation begins; exactly one 1000 at the end of a read, with ResultCode 0 done, 3 read error, 5 the
 // file could not be created). After a stop request nothing more is posted.
 //
-// Created idle; the job window sets CDHandle and NotifyWindow, then calls Resume. The window must outlive the
+// Created idle; the job sets CDHandle, NotifyWindow and Options (its own copy), then calls Resume. The window must outlive the
 // thread: destroying this object waits for the thread (set StopRequested first to end it early).
 class TCDRipThread final {
 public:
@@ -32,6 +33,7 @@ public:
     const QString FileBase;
     HCDROM CDHandle = 0;
     QObject *NotifyWindow = nullptr;
+    TCommonOptions Options; // output folder, rip time, normalisation; read by the thread, set before Resume
     std::atomic<uint8_t> StopRequested{0};
 
     // Scales every 16-bit sample after the 44-byte header of a WAV file by percent / 100, rounding ties to

@@ -59,11 +59,11 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
     return true;
 }
 
-QString ExtractionFolder()
+QString ExtractionFolder(const TOptionsSetting &settings)
 {
-    const QString output = AppSettings.CommonOptions.OutputFolder;
-    const QString album = AlbumFolderName(AppSettings.DiscInfo.Album);
-    if (!AppSettings.CommonOptions.IsCreateAlbumFolder || album.isEmpty() || album == QLatin1String(".") ||
+    const QString output = settings.CommonOptions.OutputFolder;
+    const QString album = AlbumFolderName(settings.DiscInfo.Album);
+    if (!settings.CommonOptions.IsCreateAlbumFolder || album.isEmpty() || album == QLatin1String(".") ||
         album == QLatin1String(".."))
         return output;
     const QString folder = WithTrailingBackslash(output) + album;
@@ -71,13 +71,12 @@ QString ExtractionFolder()
     return QFileInfo(folder).isDir() ? folder : output;
 }
 
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, TUserPrompt *prompt,
+bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, const TOptionsSetting &settings,
+                             TUserPrompt *prompt,
                              QString *error)
 {
-    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-    const int format = AppSettings.CommonOptions.OutputFormat;
-    const QString extension = format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
-    const TCDInfo &disc = AppSettings.DiscInfo;
+    const QString extension = OutputFormatExtension(settings.CommonOptions.OutputFormat);
+    const TCDInfo &disc = settings.DiscInfo;
     const QString path = WithTrailingBackslash(folder) + AlbumPlaylistName(disc.Artist, disc.Album);
     return WritePlaylist(path, jobList, extension, folder, prompt, error);
 }

@@ -22,10 +22,12 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
 // Where an extraction writes: the album's folder inside the output folder when the settings ask for one and
 // the album names one ("." and ".." name none, as they would put the files beside or above the output
 // folder), created when missing; otherwise the output folder itself.
-QString ExtractionFolder();
+struct TOptionsSetting;
+QString ExtractionFolder(const TOptionsSetting &settings);
 
 // After an extraction: the playlist of the job list in the folder the files went to, named after the disc,
 // for the output format of the settings. False when it was not written (the reason in *error, empty when the
 // user declined).
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, TUserPrompt *prompt,
+bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, const TOptionsSetting &settings,
+                             TUserPrompt *prompt,
                              QString *error);

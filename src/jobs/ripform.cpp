@@ -13,7 +13,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-TRipForm::TRipForm(QWidget *owner, int mode, HCDROM value, const QStringList &files, TMp3EncodeProcess &mp3,
+TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
+                   const QString &outputFolder, TMp3EncodeProcess &mp3,
                    TWMAEncodeProcess &wma)
     : QDialog(owner)
 {
@@ -57,7 +58,7 @@ TRipForm::TRipForm(QWidget *owner, int mode, HCDROM value, const QStringList &fi
         const QRect main = owner->frameGeometry();
         move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
     }
-    m_job = std::make_unique<TRipJob>(mode, value, files, *this, mp3, wma);
+    m_job = std::make_unique<TRipJob>(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
 }
 
 TRipForm::~TRipForm()
@@ -124,6 +125,12 @@ void TRipForm::Finish(int result)
         done(result);
     else
         m_pendingResult = result;
+}
+
+void TRipForm::ReadPathFailed()
+{
+    // The next start reads through the other path; the window saves the setting as usual.
+    AppSettings.CommonOptions.IsCDHandleZero = !AppSettings.CommonOptions.IsCDHandleZero;
 }
 
 void TRipForm::btStopClick()

@@ -16,7 +16,8 @@ class QPushButton;
 class TRipForm final : public QDialog, public TRipJobPresenter {
     Q_OBJECT
 public:
-    TRipForm(QWidget *owner, int mode, HCDROM value, const QStringList &files, TMp3EncodeProcess &mp3,
+    TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files, const QString &outputFolder,
+             TMp3EncodeProcess &mp3,
              TWMAEncodeProcess &wma);
     ~TRipForm() override;
 
@@ -30,6 +31,7 @@ public:
     void SetGauge(int percent, bool showText) override;
     void ShowError(const QString &text) override;
     void Finish(int result) override;
+    void ReadPathFailed() override;
 
     QGroupBox *GroupBox1;
     QLabel *Label10;

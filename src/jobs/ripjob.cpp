@@ -31,14 +31,19 @@ QString nn(int n)
     return n < 10 && n >= 0 ? QLatin1Char('0') + QString::number(n) : QString::number(n);
 }
 
-enum OutputFormatValue { FormatMp3 = 0, FormatWav = 1, FormatOgg = 2, FormatWma = 3 };
-
 } // namespace
 
-TRipJob::TRipJob(int mode, HCDROM cdHandle, const QStringList &files, TRipJobPresenter &presenter,
-                 TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
-    : QObject(parent), m_presenter(presenter), m_mp3(mp3), m_wma(wma), Files(files), m_mode(mode),
-      CDHandle(cdHandle)
+TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outputFolder)
+{
+    TOptionsSetting copy = settings;
+    copy.CommonOptions.OutputFolder = outputFolder;
+    return copy;
+}
+
+TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
+                 TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
+    : QObject(parent), m_presenter(presenter), m_mp3(mp3), m_wma(wma), Files(files), m_kind(kind),
+      m_settings(settings), CDHandle(cdHandle)
 {
     FastResampler1.SetInput(&WaveIn1);
     FastResampler1.OutSampleRate = 44100;
@@ -59,11 +64,16 @@ TRipJob::TRipJob(int mode, HCDROM cdHandle, const QStringList &files, TRipJobPre
     };
     VorbisOut1.OnProgress = progress;
     VorbisOut1.OnThreadException = failure;
-    VorbisOut1.OnDone = [this](TAuOutput *) { repost(ProcessEvent::OggWritten, 0); };
+    VorbisOut1.OnDone = [this](TAuOutput *sink) {
+        repost(ProcessEvent::OggWritten,
+               sink->ExceptionMessage().isEmpty() ? ProcessResult::Done : ProcessResult::EncoderFailed);
+    };
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
-    WaveOut1.OnDone = [this](TAuOutput *) {
-        SendProcessInfo(this, TProcessInfo{ProcessEvent::Resampled, QString(), QString(), 0});
+    WaveOut1.OnDone = [this](TAuOutput *sink) {
+        SendProcessInfo(this, TProcessInfo{ProcessEvent::Resampled, QString(), QString(),
+                                           sink->ExceptionMessage().isEmpty() ? ProcessResult::Done
+                                                                              : ProcessResult::EncoderFailed});
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
@@ -76,7 +86,7 @@ TRipJob::~TRipJob()
 
 QString TRipJob::outputFolder() const
 {
-    return WithTrailingBackslash(AppSettings.CommonOptions.OutputFolder);
+    return WithTrailingBackslash(m_settings.CommonOptions.OutputFolder);
 }
 
 int TRipJob::itemNumber(int item) const
@@ -121,11 +131,11 @@ void TRipJob::finish(int result)
 void TRipJob::Start()
 {
     const QString first = Files.value(0);
-    switch (m_mode) {
-    case 1:
+    switch (m_kind) {
+    case JobKind::ExtractTracks:
         startRead(0);
         break;
-    case 2:
+    case JobKind::WavToMp3:
         openItem(0);
         if (WaveIn1.GetSampleRate() >= 44100 && WaveIn1.GetBitsPerSample() <= 16) {
             m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
@@ -138,12 +148,12 @@ void TRipJob::Start()
                           WaveIn1.GetBitsPerSample() > 16);
         }
         break;
-    case 3:
+    case JobKind::Mp3ToWav:
         m_presenter.SetStage(text("RES_MP3_TO_WAV", "Decoding MP3 to WAV"));
         stageCaption("Decoding(", 1, first);
         startMp3(first, itemName(0, QStringLiteral(".wav")), false);
         break;
-    case 4: {
+    case JobKind::RecordingToMp3: {
         const QFileInfo info(first);
         m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
         stageCaption("Encoding(", 1, first);
@@ -151,7 +161,7 @@ void TRipJob::Start()
                  true);
         break;
     }
-    case 5:
+    case JobKind::WavToOgg:
         openItem(0);
         if (WaveIn1.GetSampleRate() >= 44100) {
             m_presenter.SetStage(text("RES_WAV_TO_OGG", "Encoding WAV to OGG"));
@@ -163,12 +173,10 @@ void TRipJob::Start()
             startResample(first, outputFolder() + QStringLiteral("MyReTemp.wav"), false);
         }
         break;
-    case 6:
+    case JobKind::WavToWma:
         m_presenter.SetStage(text("RES_WAV_TO_WMA", "Encoding WAV to WMA"));
         stageCaption("Encoding(", 1, first);
         startWma(first, itemName(0, QStringLiteral(".wma")));
-        break;
-    default:
         break;
     }
     m_presenter.SetElapsed(QString());
@@ -189,13 +197,15 @@ void TRipJob::startRead(int item)
     RipThread = std::make_unique<TCDRipThread>(itemNumber(item), itemBase(item));
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;
+    RipThread->Options = m_settings.CommonOptions;
     RipThread->Resume();
 }
 
 void TRipJob::startMp3(const QString &source, const QString &destination, bool encode)
 {
     try {
-        m_mp3.StartFile(source, destination, this, uint8_t(m_mode), encode);
+        m_mp3.Options = m_settings.Mp3Options;
+        m_mp3.StartFile(source, destination, this, m_kind, encode);
     } catch (const std::exception &e) {
         // The file cannot be made; the job goes on with the next one.
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
@@ -213,7 +223,9 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
     Timer1.start();
     try {
-        m_wma.StartFile(source, destination, this, uint8_t(m_mode));
+        m_wma.Options = TWmaEncodeOptions{WmaProfileIndex(m_settings.WMAOptions.BitRate), m_settings.Use,
+                                          m_settings.DiscInfo.Artist, m_settings.DiscInfo.Comment};
+        m_wma.StartFile(source, destination, this, m_kind);
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
         Busy = true;
@@ -223,7 +235,7 @@ void TRipJob::startWma(const QString &source, const QString &destination)
 
 void TRipJob::startOgg(const QString &source, const QString &destination)
 {
-    const TOggOptions &ogg = AppSettings.OggOptions;
+    const TOggOptions &ogg = m_settings.OggOptions;
     WaveIn1.SetFileName(source);
     VorbisOut1.SetFileName(destination);
     VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
@@ -247,7 +259,7 @@ void TRipJob::ownProgress(TAuOutput *sink)
 
 void TRipJob::writeId3(int item)
 {
-    const TCDInfo &disc = AppSettings.DiscInfo;
+    const TCDInfo &disc = m_settings.DiscInfo;
     Tid3tag tag;
     tag.SetTitle(itemBase(item).left(255));
     tag.SetArtist(disc.Artist.left(255));
@@ -296,7 +308,7 @@ void TRipJob::processInfo(TProcessInfo info)
     case ProcessEvent::TrackRead: {
         const QString base = itemBase(m_ripIndex);
         if (info.ResultCode == 3) {
-            AppSettings.CommonOptions.IsCDHandleZero = !AppSettings.CommonOptions.IsCDHandleZero;
+            m_presenter.ReadPathFailed();
             m_presenter.ShowError(text("RES_ReadCDAudioError", "Error while reading CD information!") +
                                   QStringLiteral("\r\n") +
                                   text("RES_CloseSoftware", "Please exit the software and run again."));
@@ -311,8 +323,8 @@ void TRipJob::processInfo(TProcessInfo info)
         const bool failed = info.ResultCode != 0;
         const QString wav = outputFolder() + base + QStringLiteral(".wav");
         const QString stem = outputFolder() + base;
-        switch (AppSettings.CommonOptions.OutputFormat) {
-        case FormatMp3:
+        switch (m_settings.CommonOptions.OutputFormat) {
+        case OutputFormat::Mp3:
             if (failed) {
                 Busy = true;
                 repost(ProcessEvent::Mp3Encoded, 4);
@@ -322,7 +334,7 @@ void TRipJob::processInfo(TProcessInfo info)
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
             startMp3(wav, stem + QStringLiteral(".mp3"), true);
             return;
-        case FormatOgg:
+        case OutputFormat::Ogg:
             if (failed) {
                 Busy = true;
                 repost(ProcessEvent::OggWritten, 4);
@@ -332,7 +344,7 @@ void TRipJob::processInfo(TProcessInfo info)
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
             startOgg(wav, stem + QStringLiteral(".ogg"));
             return;
-        case FormatWma:
+        case OutputFormat::Wma:
             RipThread.reset();
             if (failed) {
                 Busy = true;
@@ -362,7 +374,11 @@ void TRipJob::processInfo(TProcessInfo info)
             m_presenter.ShowError(text("RES_Check_Mp3Options",
                                        "Create MP3 file error!\r\nPlease check the output and "
                                        "lame options or run application again."));
-        if (m_mode == 1 && info.ResultCode == 2 && Busy && AppSettings.Use)
+        if (info.ResultCode == ProcessResult::EncoderFailed)
+            m_presenter.ShowError(info.Elapsed);
+        if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
+            m_failedItems.insert(m_encodeIndex);
+        if (m_kind == JobKind::ExtractTracks && info.ResultCode == 2 && Busy && m_settings.Use)
             writeId3(m_ripIndex - 1);
         Busy = false;
         ++m_encodeIndex;
@@ -371,9 +387,9 @@ void TRipJob::processInfo(TProcessInfo info)
             finish(mrCancel);
             return;
         }
-        if (m_mode == 1) {
+        if (m_kind == JobKind::ExtractTracks) {
             startRead(m_ripIndex);
-        } else if (m_mode == 2) {
+        } else if (m_kind == JobKind::WavToMp3) {
             const QString item = Files.value(m_encodeIndex);
             openItem(m_encodeIndex);
             stageCaption("Encoding(", m_encodeIndex + 1, item);
@@ -384,7 +400,7 @@ void TRipJob::processInfo(TProcessInfo info)
                 m_presenter.SetStage(text("RES_Encoding", "Encoding"));
                 startMp3(item, itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
             }
-        } else if (m_mode == 3) {
+        } else if (m_kind == JobKind::Mp3ToWav) {
             m_presenter.SetStage(text("RES_Decoding", "Decoding"));
             stageCaption("Decoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
             startMp3(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wav")), false);
@@ -392,6 +408,9 @@ void TRipJob::processInfo(TProcessInfo info)
         return;
 
     case ProcessEvent::OggWritten:
+        if (info.ResultCode == ProcessResult::EncoderFailed)
+            m_failedItems.insert(m_oggIndex);
+        // A fixed pause after every Ogg file, as the job has always made it.
         WaitMilliseconds(300);
         Busy = false;
         ++m_oggIndex;
@@ -401,9 +420,9 @@ void TRipJob::processInfo(TProcessInfo info)
             finish(mrCancel);
             return;
         }
-        if (m_mode == 1) {
+        if (m_kind == JobKind::ExtractTracks) {
             startRead(m_ripIndex);
-        } else if (m_mode == 5) {
+        } else if (m_kind == JobKind::WavToOgg) {
             const QString item = Files.value(m_oggIndex);
             openItem(m_oggIndex);
             if (WaveIn1.GetSampleRate() >= 44100) {
@@ -419,12 +438,19 @@ void TRipJob::processInfo(TProcessInfo info)
         return;
 
     case ProcessEvent::Resampled:
-        if (m_mode == 2) {
+        if (info.ResultCode != ProcessResult::Done) {
+            // The resampling failed (its message was shown): this file ends here, the job goes on.
+            Busy = true;
+            repost(m_kind == JobKind::WavToOgg ? ProcessEvent::OggWritten : ProcessEvent::Mp3Encoded,
+                   ProcessResult::SourceFailed);
+            return;
+        }
+        if (m_kind == JobKind::WavToMp3) {
             stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
             startMp3(outputFolder() + QStringLiteral("MyMP3ReTemp.wav"),
                      itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
-        } else if (m_mode == 5) {
+        } else if (m_kind == JobKind::WavToOgg) {
             stageCaption("Encoding(", m_oggIndex + 1, Files.value(m_oggIndex));
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
             startOgg(outputFolder() + QStringLiteral("MyReTemp.wav"),
@@ -437,8 +463,10 @@ void TRipJob::processInfo(TProcessInfo info)
         if (info.ResultCode == 1 && !Busy)
             m_presenter.ShowError(Files.value(m_encodeIndex) +
                                   text("RES_Operate_Fail", "maybe be used,operate fail!"));
-        if (info.ResultCode == 8)
+        if (info.ResultCode == ProcessResult::EncoderFailed)
             m_presenter.ShowError(info.Elapsed);
+        if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
+            m_failedItems.insert(m_encodeIndex);
         Busy = false;
         ++m_encodeIndex;
         if (m_encodeIndex >= count) {
@@ -448,9 +476,9 @@ void TRipJob::processInfo(TProcessInfo info)
                 this, [this] { finish(mrCancel); }, Qt::QueuedConnection);
             return;
         }
-        if (m_mode == 1) {
+        if (m_kind == JobKind::ExtractTracks) {
             startRead(m_ripIndex);
-        } else if (m_mode == 6) {
+        } else if (m_kind == JobKind::WavToWma) {
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
             stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
             startWma(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wma")));
@@ -471,13 +499,11 @@ void TRipJob::processInfo(TProcessInfo info)
     }
 }
 
-double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize)
+double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)
 {
     double estimate = 2;
     if (sourceSize >= 2000000) {
-        int32_t &index = AppSettings.WMAOptions.BitRate;
-        if (index < 0 || index > 32)
-            index = 8;
+        const int32_t index = WmaProfileIndex(wmaBitRate);
         const int64_t expected = std::max<int64_t>(
             std::llround(double(sourceSize) * 1000.0 / WmaProfiles[index].sizeRatio), currentOutputSize);
         if (currentOutputSize == 0)
@@ -502,7 +528,8 @@ void TRipJob::WmaTimerTick(double elapsedSeconds)
         return;
     m_presenter.SetInitializing(QString(), false);
     const double whole =
-        WmaEstimate(double(elapsed), WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.OutputFile), 0));
+        WmaEstimate(double(elapsed), WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.WorkingFile()), 0),
+                    m_settings.WMAOptions.BitRate);
     if (whole < 0)
         return;
     const int64_t estimate = int64_t(whole);
@@ -521,13 +548,14 @@ void TRipJob::CleanUp()
         RipThread->StopRequested = 1;
         RipThread.reset();
     }
-    const int32_t format = AppSettings.CommonOptions.OutputFormat;
-    if (m_ripIndex == Files.size() && m_mode == 1 &&
-        (format == FormatMp3 || format == FormatOgg || format == FormatWma) &&
-        !AppSettings.CommonOptions.IsKeepWav) {
+    const int32_t format = m_settings.CommonOptions.OutputFormat;
+    if (m_ripIndex == Files.size() && m_kind == JobKind::ExtractTracks &&
+        (format == OutputFormat::Mp3 || format == OutputFormat::Ogg || format == OutputFormat::Wma) &&
+        !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
             const QString wav = wavOf(i);
-            if (QFileInfo::exists(wav) && !FileInUse(wav))
+            // The WAV of a track whose encoding failed is all the user has of it: it stays.
+            if (!m_failedItems.contains(i) && QFileInfo::exists(wav) && !FileInUse(wav))
                 QFile::remove(wav);
         }
     }
@@ -541,15 +569,15 @@ void TRipJob::CleanUp()
     // A resampling still running is ended here, before its temporary file goes.
     WaveOut1.Stop(false);
     const QString temporary =
-        outputFolder() + (m_mode == 5 ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
-    if ((m_mode == 5 || m_mode == 2) && QFileInfo::exists(temporary) && !FileInUse(temporary))
+        outputFolder() + (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
+    if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) && !FileInUse(temporary))
         QFile::remove(temporary);
 }
 
 void TRipJob::Stop()
 {
-    const int32_t format = AppSettings.CommonOptions.OutputFormat;
-    if ((m_mode == 1 && format == FormatOgg) || m_mode == 5) {
+    const int32_t format = m_settings.CommonOptions.OutputFormat;
+    if ((m_kind == JobKind::ExtractTracks && format == OutputFormat::Ogg) || m_kind == JobKind::WavToOgg) {
         VorbisOut1.Pause();
         VorbisOut1.Stop(true);
         WaitMilliseconds(300);

@@ -4,10 +4,13 @@
 #include "audio/fastresampler.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdaccess.h"
+#include "shell/messages.h"
+#include "shell/settings.h"
 #include "wavein.h"
 #include "waveout.h"
 
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
@@ -33,25 +36,33 @@ public:
     virtual void ShowError(const QString &text) = 0;
     // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
     virtual void Finish(int result) = 0;
+    // A track could not be read through the library: the window makes the next start use the other read
+    // path (the setting IsCDHandleZero flips). Others ignore it.
+    virtual void ReadPathFailed() {}
 };
 
+// What a job works with, copied when it is created: the settings it reads, with OutputFolder set to the
+// folder it writes into. Jobs and their workers never read the global settings.
+TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outputFolder);
+
 // The estimated whole time of a WMA encoding: 2 s for sources under 2,000,000 bytes; otherwise from how far
-// the output has grown against the size the profile leads to expect (the profile index is put right in the
-// settings when out of range). -1 while nothing can be said (no output yet). Not below elapsed + 1.
-double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize);
+// the output has grown against the size the profile (a settings value; 8 when out of range) leads to
+// expect. -1 while nothing can be said (no output yet). Not below elapsed + 1.
+double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate);
 
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 
-// One job over a list of files: extracting CD tracks and encoding them (mode 1), WAV to MP3 (2), MP3 to WAV
-// (3), the recorder's WAV to MP3 (4), WAV to Ogg Vorbis (5), WAV to WMA (6). Only one step runs at a time;
-// the job moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or
-// its own audio components, all of which report to this object. User-interface thread only.
+// One job over a list of files: extracting CD tracks and encoding them, WAV to MP3, MP3 to WAV, the
+// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA (JobKind). Only one step runs at a time; the job
+// moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or its own
+// audio components, all of which report to this object. User-interface thread only.
 class TRipJob final : public QObject {
     Q_OBJECT
 public:
-    TRipJob(int mode, HCDROM cdHandle, const QStringList &files, TRipJobPresenter &presenter,
-            TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
+    // settings: a copy made with JobSettings.
+    TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
+            TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
     ~TRipJob() override;
 
     // Starts the first step.
@@ -61,7 +72,8 @@ public:
     // Runs once; a stopped or closed job leaves its intermediate files as they are.
     void CleanUp();
 
-    int Mode() const { return m_mode; }
+    JobKind Kind() const { return m_kind; }
+    const TOptionsSetting &Settings() const { return m_settings; }
     int RipIndex() const { return m_ripIndex; }
     int EncodeIndex() const { return m_encodeIndex; }
     int OggIndex() const { return m_oggIndex; }
@@ -114,7 +126,9 @@ private:
     int m_oggIndex = 0;
     QStringList Files;
     bool m_filesFreed = false;
-    int m_mode;
+    JobKind m_kind;
+    const TOptionsSetting m_settings;
+    QSet<int> m_failedItems; // items whose encoding failed: their WAVs stay
     HCDROM CDHandle;
     bool Busy = false;
     std::chrono::steady_clock::time_point StartTime;

@@ -49,8 +49,8 @@ public:
     // Commands of the menus, the tool bar and the track list.
     void ActionExtractExecute();
     // Opens the job window of a conversion (2 WAV to MP3, 3 MP3 to WAV, 5 WAV to OGG, 6 WAV to WMA) on files.
-    void ConvertFiles(int mode, const QStringList &files);
-    void ChooseAndConvert(int mode);
+    void ConvertFiles(JobKind kind, const QStringList &files);
+    void ChooseAndConvert(JobKind kind);
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void aEditTrackNameExecute();

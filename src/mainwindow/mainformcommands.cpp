@@ -40,15 +40,6 @@ QString text(const char *key, const char *english)
     return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
 }
 
-// OutputFolder as it was before a command changed it, put back whichever way the command ends.
-class OutputFolderGuard {
-public:
-    OutputFolderGuard() : m_saved(AppSettings.CommonOptions.OutputFolder) {}
-    ~OutputFolderGuard() { AppSettings.CommonOptions.OutputFolder = m_saved; }
-
-private:
-    QString m_saved;
-};
 
 } // namespace
 
@@ -95,10 +86,10 @@ void TMainForm::createMenus()
     connect(miWindowsMediaPlayer, &QAction::triggered, this, [this] { ClearHistory(false); });
     connect(mnuHelp, &QAction::triggered, this, &TMainForm::HelpClick);
 
-    connect(ActionWavToMp3, &QAction::triggered, this, [this] { ChooseAndConvert(2); });
-    connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(3); });
-    connect(miWAVtoOGG, &QAction::triggered, this, [this] { ChooseAndConvert(5); });
-    connect(miWAVtoWMA, &QAction::triggered, this, [this] { ChooseAndConvert(6); });
+    connect(ActionWavToMp3, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToMp3); });
+    connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::Mp3ToWav); });
+    connect(miWAVtoOGG, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToOgg); });
+    connect(miWAVtoWMA, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToWma); });
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectory);
     connect(bRefresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
     connect(EjectMenu, &QAction::triggered, this, &TMainForm::EjectCD);
@@ -363,41 +354,39 @@ void TMainForm::ActionExtractExecute()
     if (!CheckOutputFolder())
         return;
 
-    const OutputFolderGuard restore;
-    options.OutputFolder = ExtractionFolder();
-
+    const QString folder = ExtractionFolder(AppSettings);
     int result = mrCancel;
     if (DriveHandle != 0) {
-        TRipForm job(this, 1, DriveHandle, jobs, *Mp3Encoder, *WmaEncoder);
+        TRipForm job(this, JobKind::ExtractTracks, DriveHandle, jobs, folder, *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     } else {
-        TfrmCDRip job(this, CDIn1, jobs, *Mp3Encoder, *WmaEncoder);
+        TfrmCDRip job(this, CDIn1, jobs, folder, *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     }
 
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
-        if (!WriteExtractionPlaylist(options.OutputFolder, jobs, this, &error) && !error.isEmpty())
+        if (!WriteExtractionPlaylist(folder, jobs, AppSettings, this, &error) && !error.isEmpty())
             message(error, true);
     }
 }
 
-void TMainForm::ConvertFiles(int mode, const QStringList &files)
+void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)
 {
     if (files.isEmpty() || !CheckOutputFolder())
         return;
     try {
-        TRipForm job(this, mode, 0, files, *Mp3Encoder, *WmaEncoder);
+        TRipForm job(this, kind, 0, files, AppSettings.CommonOptions.OutputFolder, *Mp3Encoder, *WmaEncoder);
         job.exec();
     } catch (...) {
     }
 }
 
-void TMainForm::ChooseAndConvert(int mode)
+void TMainForm::ChooseAndConvert(JobKind kind)
 {
-    const QString filter = mode == 3 ? QStringLiteral("MP3 file(*.mp3);; Any file(*.*)")
+    const QString filter = kind == JobKind::Mp3ToWav ? QStringLiteral("MP3 file(*.mp3);; Any file(*.*)")
                                      : QStringLiteral("Sound file(*.wav);; Any file(*.*)");
-    ConvertFiles(mode, QFileDialog::getOpenFileNames(this, QString(), QString(), filter));
+    ConvertFiles(kind, QFileDialog::getOpenFileNames(this, QString(), QString(), filter));
 }
 
 void TMainForm::ActionSelectAllExecute()

@@ -132,22 +132,6 @@ QString TimestampName()
     return QStringLiteral("File_") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
 }
 
-QString OutputFormatName()
-{
-    switch (AppSettings.CommonOptions.OutputFormat) {
-    case 0:
-        return QStringLiteral("MP3");
-    case 1:
-        return QStringLiteral("WAV");
-    case 2:
-        return QStringLiteral("OGG");
-    case 3:
-        return QStringLiteral("WMA");
-    default:
-        return QString();
-    }
-}
-
 QString SystemFolder()
 {
     return QStringLiteral("/usr/bin/");

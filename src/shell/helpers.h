@@ -36,8 +36,6 @@ QString AlbumFolderName(const QString &album);
 // "File_" + local date and time as yyyymmdd_hhnnss. Thread-safe.
 QString TimestampName();
 
-// "MP3", "WAV", "OGG" or "WMA" for the chosen output format, empty for any other value.
-QString OutputFormatName();
 
 // The folder of the system's programs, and the desktop's mixer found there or on the search path (empty
 // when none is installed).

@@ -18,13 +18,39 @@ constexpr int WM_RESTORE_INSTANCE = WM_USER + 105; // 1129: a second start asks 
 
 // Progress codes and events carried in TProcessInfo::Percent besides 0 to 100.
 namespace ProcessEvent {
-constexpr int32_t NormalizeBegins = 999;
-constexpr int32_t TrackRead = 1000;
-constexpr int32_t Mp3Encoded = 2000;
-constexpr int32_t OggWritten = 3000;
-constexpr int32_t Resampled = 4000;
-constexpr int32_t WmaEncoded = 5000;
+enum Code : int32_t {
+    NormalizeBegins = 999, // normalisation of a read track begins
+    TrackRead = 1000,      // a CD track read ended
+    Mp3Encoded = 2000,     // the MP3 encoder process ended
+    OggWritten = 3000,     // the Ogg Vorbis writer finished
+    Resampled = 4000,      // the resampling writer finished
+    WmaEncoded = 5000,     // the WMA encoder process ended
+};
 } // namespace ProcessEvent
+
+// TProcessInfo::ResultCode of the events above.
+namespace ProcessResult {
+enum Code : int32_t {
+    Done = 0,          // 1000: the track was read
+    Declined = 0,      // 2000/5000: the user kept the existing file (or no WMA encoder was found)
+    InUse = 1,         // 2000/5000: the existing output file is in use
+    Ended = 2,         // 2000/5000: the encoder ended and its file is complete
+    ReadError = 3,     // 1000: the track could not be read
+    SourceFailed = 4,  // 2000/3000/5000: skipped because its source failed
+    WavNotCreated = 5, // 1000: the WAV file could not be created
+    EncoderFailed = 8, // 2000/5000: the encoder failed; Elapsed carries its message
+};
+} // namespace ProcessResult
+
+// The kinds of job a job window runs.
+enum class JobKind : uint8_t {
+    ExtractTracks = 1,  // read CD tracks and encode them
+    WavToMp3 = 2,
+    Mp3ToWav = 3,
+    RecordingToMp3 = 4, // the recorder's WAV to MP3
+    WavToOgg = 5,
+    WavToWma = 6,
+};
 
 constexpr QEvent::Type MessageEventType(int message)
 {

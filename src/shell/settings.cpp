@@ -124,3 +124,15 @@ bool IsEnglish(const QString &language)
 {
     return language.compare(QLatin1String("English"), Qt::CaseInsensitive) == 0;
 }
+
+QString OutputFormatName(int32_t format)
+{
+    static const char *const names[] = {"MP3", "WAV", "OGG", "WMA"};
+    return format >= 0 && format <= 3 ? QLatin1String(names[format]) : QString();
+}
+
+QString OutputFormatExtension(int32_t format)
+{
+    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
+    return format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
+}

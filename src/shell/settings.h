@@ -9,9 +9,18 @@
 // names are the INI key names. Only the user-interface thread loads and saves; worker threads read fields
 // while a modal job window keeps the user from changing them.
 
+// The output formats, by the number options.ini stores.
+namespace OutputFormat {
+enum Value : int32_t { Mp3 = 0, Wav = 1, Ogg = 2, Wma = 3 };
+}
+// "MP3", "WAV", "OGG", "WMA"; empty for another number.
+QString OutputFormatName(int32_t format);
+// ".mp3", ".wav", ".ogg", ".wma"; empty for another number.
+QString OutputFormatExtension(int32_t format);
+
 struct TCommonOptions {
     QString OutputFolder;
-    int32_t OutputFormat = 0; // 0 MP3, 1 WAV, 2 OGG, 3 WMA
+    int32_t OutputFormat = ::OutputFormat::Mp3;
     bool IsKeepWav = false;
     bool IsCreateM3U = false;
     bool IsNormalize = false;

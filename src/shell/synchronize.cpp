@@ -18,6 +18,7 @@ struct PendingCall {
 
 std::mutex queueMutex;
 std::condition_variable callDone;
+std::condition_variable mainWakes; // the main thread's wait: a call queued, or a waiter's state changed
 std::deque<std::shared_ptr<PendingCall>> queue;
 
 bool onMainThread()
@@ -40,6 +41,7 @@ void Synchronize(const std::function<void()> &call)
         std::lock_guard lock(queueMutex);
         queue.push_back(pending);
     }
+    mainWakes.notify_all();
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [] { CheckSynchronize(); }, Qt::QueuedConnection);
     std::unique_lock lock(queueMutex);
@@ -72,4 +74,30 @@ bool CheckSynchronize()
         }
         callDone.notify_all();
     }
+}
+
+bool WaitRunningSynchronize(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    using Clock = std::chrono::steady_clock;
+    const bool unbounded = timeout == std::chrono::milliseconds::max();
+    const Clock::time_point deadline = unbounded ? Clock::time_point::max() : Clock::now() + timeout;
+    for (;;) {
+        CheckSynchronize();
+        std::unique_lock lock(queueMutex);
+        const auto ready = [&] { return done() || !queue.empty(); };
+        if (unbounded)
+            mainWakes.wait(lock, ready);
+        else if (!mainWakes.wait_until(lock, deadline, ready))
+            return false;
+        if (done())
+            return true;
+    }
+}
+
+void WakeSynchronizeWaiters()
+{
+    {
+        std::lock_guard lock(queueMutex);
+    }
+    mainWakes.notify_all();
 }

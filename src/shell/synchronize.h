@@ -1,11 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 // Synchronised calls: a worker thread hands a call to the application's main (user-interface) thread and
-// waits until it has run there. The main thread runs queued calls from its event loop, and also from
-// CheckSynchronize, which code that waits on the main thread for a worker calls in its wait loop, so that a
-// worker blocked in Synchronize can never deadlock it.
+// waits until it has run there. The main thread runs queued calls from its event loop, and also while it
+// waits for a worker in WaitRunningSynchronize, so that a worker blocked in Synchronize can never deadlock
+// it.
 
 // Runs the call on the main thread and returns when it has run. On the main thread itself, or without an
 // application object, the call runs at once. An exception thrown by the call is thrown again here.
@@ -13,3 +14,10 @@ void Synchronize(const std::function<void()> &call);
 
 // Main thread only: runs every queued call. True when at least one ran.
 bool CheckSynchronize();
+
+// Main thread: waits until done() holds or the time runs out, running synchronised calls meanwhile. done()
+// is evaluated under the module's lock and must only read atomics; whoever makes it true calls
+// WakeSynchronizeWaiters afterwards. False when the time ran out.
+bool WaitRunningSynchronize(const std::function<bool()> &done,
+                            std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
+void WakeSynchronizeWaiters();

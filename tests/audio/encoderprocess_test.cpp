@@ -36,6 +36,12 @@ struct FakePrompt final : TUserPrompt {
 
 class EncoderTest : public ::testing::Test {
 protected:
+    // Script lines of stand-in encoders that write their output file (lame: the last argument; WM8EUTIL:
+    // the value of -output).
+    const QString writesLastArgument = "for a; do last=$a; done\nprintf 'audio' > \"$last\"\n";
+    const QString writesOutputOption =
+        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n";
+
     TestHome home;
     FakePrompt prompt;
     MessageCollector window;
@@ -49,7 +55,7 @@ protected:
     }
 
     template <typename Process>
-    void prepare(Process &p, const QString &input, const QString &output, uint8_t jobKind, bool encode = true)
+    void prepare(Process &p, const QString &input, const QString &output, JobKind jobKind, bool encode = true)
     {
         p.Active = true;
         p.InputFile = input;
@@ -86,28 +92,28 @@ QString LameLine(const QString &percent, const QString &elapsed = "    0:01",
 
 TEST_F(EncoderTest, Mp3CommandLines)
 {
-    const auto line = [] { return TMp3EncodeProcess::BuildCommandLine(true, "/in/a b.wav", "/out/a b.mp3"); };
+    TMp3Options o;
+    const auto line = [&o] { return TMp3EncodeProcess::BuildCommandLine(o, true, "/in/a b.wav", "/out/a b.mp3"); };
     EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\"");
-    AppSettings.Mp3Options.IsVBRHead = true;
+    o.IsVBRHead = true;
     EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\""); // no -V, -B or -t without VBR
-    AppSettings.Mp3Options.IsSelectVBR = true;
+    o.IsSelectVBR = true;
     EXPECT_EQ(line(), "lame -b 128 -m j -V 4 -B 320 -t \"/in/a b.wav\" \"/out/a b.mp3\"");
-    AppSettings.Mp3Options.IsVBRHead = false;
-    AppSettings.Mp3Options.StereoMode = 7;
-    AppSettings.Mp3Options.MpegQuality = 2;
+    o.IsVBRHead = false;
+    o.StereoMode = 7;
+    o.MpegQuality = 2;
     EXPECT_EQ(line(), "lame -b 128 -h -V 4 -B 320 \"/in/a b.wav\" \"/out/a b.mp3\"");
-    AppSettings.Mp3Options.StereoMode = -1;
-    AppSettings.Mp3Options.MpegQuality = 1;
-    AppSettings.Mp3Options.IsSelectVBR = false;
+    o.StereoMode = -1;
+    o.MpegQuality = 1;
+    o.IsSelectVBR = false;
     EXPECT_EQ(line(), "lame -b 128 -f \"/in/a b.wav\" \"/out/a b.mp3\"");
-    AppSettings.Mp3Options.StereoMode = 4;
-    AppSettings.Mp3Options.MpegQuality = 0;
+    o.StereoMode = 4;
+    o.MpegQuality = 0;
     EXPECT_EQ(line(), "lame -b 128 -m m \"/in/a b.wav\" \"/out/a b.mp3\"");
-    EXPECT_EQ(TMp3EncodeProcess::BuildCommandLine(false, "x.mp3", "y.wav"),
-              "lame --decode \"x.mp3\" \"y.wav\"");
-    EXPECT_EQ(SplitCommandLine(line()),
-              QStringList({"lame", "-b", "128", "-m", "m", "/in/a b.wav", "/out/a b.mp3"}));
-    EXPECT_EQ(SplitCommandLine("a  \"\" b"), QStringList({"a", "", "b"}));
+    EXPECT_EQ(TMp3EncodeProcess::BuildCommandLine(o, false, "x.mp3", "y.wav"), "lame --decode \"x.mp3\" \"y.wav\"");
+    // The arguments themselves: the files are whole, whatever they hold, and never taken for options.
+    EXPECT_EQ(TMp3EncodeProcess::Arguments(o, true, "/in/say \"hi\".wav", "-o.mp3"),
+              QStringList({"-b", "128", "-m", "m", "/in/say \"hi\".wav", "./-o.mp3"}));
 }
 
 TEST_F(EncoderTest, EncodeParser)
@@ -146,7 +152,7 @@ TEST_F(EncoderTest, OverwriteQuestion)
     const QString out = home.root() + "/exists.mp3";
     WriteFileText(out, "old");
     TMp3EncodeProcess p;
-    prepare(p, home.root() + "/in.wav", out, 2);
+    prepare(p, home.root() + "/in.wav", out, JobKind::WavToMp3);
     p.Start();
     EXPECT_FALSE(p.IsRunning());
     ASSERT_EQ(prompt.questions.size(), 1);
@@ -166,13 +172,13 @@ TEST_F(EncoderTest, OverwriteQuestion)
     ASSERT_EQ(window.notices(2000).size(), 2u);
     EXPECT_EQ(window.notices(2000)[1].ResultCode, 1);
 
-    // Extraction (kind 1) and the recorder (kind 4) overwrite without asking.
-    fakeProgram("lame", "exit 0\n");
+    // Extraction and the recorder overwrite without asking.
+    fakeProgram("lame", writesLastArgument);
     prompt.questions.clear();
-    for (uint8_t kind : {uint8_t(1), uint8_t(4)}) {
+    for (JobKind kind : {JobKind::ExtractTracks, JobKind::RecordingToMp3}) {
         prepare(p, home.root() + "/in.wav", out, kind);
         p.Start();
-        ASSERT_TRUE(WaitFor([&] { return window.notices(2000).size() == size_t(kind == 1 ? 3 : 4); }));
+        ASSERT_TRUE(WaitFor([&] { return window.notices(2000).size() == size_t(kind == JobKind::ExtractTracks ? 3 : 4); }));
     }
     EXPECT_TRUE(prompt.questions.isEmpty());
     EXPECT_EQ(window.notices(2000).back().ResultCode, 2);
@@ -181,7 +187,7 @@ TEST_F(EncoderTest, OverwriteQuestion)
 TEST_F(EncoderTest, MissingEncoderRaises)
 {
     TMp3EncodeProcess p;
-    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    prepare(p, "in.wav", home.root() + "/new.mp3", JobKind::WavToMp3);
     qputenv("PATH_SAVED", qgetenv("PATH"));
     qputenv("PATH", QFile::encodeName(home.root()));
     try {
@@ -196,16 +202,19 @@ TEST_F(EncoderTest, MissingEncoderRaises)
 
 TEST_F(EncoderTest, OutputAfterTheEndIsParsedBeforeTheCompletion)
 {
-    fakeProgram("lame", "printf '%s\\r%s\\n' '" + LameLine("( 5") + "' '" + LameLine("100") + "'\nexit 3\n");
+    // The last line has no line end: it is parsed all the same, before the completion.
+    fakeProgram("lame", writesLastArgument + "printf '%s\\r%s' '" + LameLine("( 5") + "' '" + LameLine("100") + "'\n");
     TMp3EncodeProcess p;
-    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    prepare(p, "in.wav", home.root() + "/new.mp3", JobKind::WavToMp3);
     p.Start();
     ASSERT_TRUE(waitForNotice(2000));
     const int done = indexOf(2000);
     EXPECT_EQ(window.notices(2000).size(), 1u);
-    EXPECT_EQ(window.notices(2000)[0].ResultCode, 2); // whatever the exit code
+    EXPECT_EQ(window.notices(2000)[0].ResultCode, 2);
     ASSERT_EQ(window.progress().size(), 2u);
     EXPECT_LT(indexOf(100), done);
+    EXPECT_TRUE(QFileInfo(home.root() + "/new.mp3").isFile());
+    EXPECT_FALSE(QFileInfo::exists(TEncoderProcess::WorkingFileOf(home.root() + "/new.mp3")));
 }
 
 TEST_F(EncoderTest, StopEndsTheChildWithoutAReport)
@@ -214,7 +223,7 @@ TEST_F(EncoderTest, StopEndsTheChildWithoutAReport)
     fakeProgram("lame",
                 "echo $$ > '" + pidFile + "'\nprintf '%s\\n' '" + LameLine("( 5") + "'\nexec sleep 600\n");
     TMp3EncodeProcess p;
-    prepare(p, "in.wav", home.root() + "/new.mp3", 2);
+    prepare(p, "in.wav", home.root() + "/new.mp3", JobKind::WavToMp3);
     p.Start();
     ASSERT_TRUE(waitForNotice(5));
     const pid_t child = ReadFileText(pidFile).trimmed().toInt();
@@ -234,7 +243,7 @@ TEST_F(EncoderTest, RealLameEncodesAndDecodes)
         RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "20", "sine", "440"}),
         0);
     TMp3EncodeProcess p;
-    prepare(p, wav, mp3, 2);
+    prepare(p, wav, mp3, JobKind::WavToMp3);
     p.Start();
     ASSERT_TRUE(waitForNotice(2000));
     auto progress = window.progress();
@@ -251,7 +260,7 @@ TEST_F(EncoderTest, RealLameEncodesAndDecodes)
 
     window.received.clear();
     const QString back = home.root() + "/back.wav";
-    prepare(p, mp3, back, 3, false);
+    prepare(p, mp3, back, JobKind::Mp3ToWav, false);
     p.Start();
     ASSERT_TRUE(waitForNotice(2000));
     progress = window.progress();
@@ -265,20 +274,23 @@ TEST_F(EncoderTest, RealLameEncodesAndDecodes)
 
 TEST_F(EncoderTest, WmaCommandLines)
 {
-    AppSettings.WMAOptions.BitRate = 40;
-    EXPECT_EQ(TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", "/a.wav", "/a.wma"),
+    TWmaEncodeOptions o;
+    o.Profile = WmaProfileIndex(40);
+    EXPECT_EQ(o.Profile, 8);
+    EXPECT_EQ(TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", o, "/a.wav", "/a.wma"),
               "/p/WM8EUTIL -input \"/a.wav\" -output \"/a.wma\" -a_setting 64_44_2");
-    EXPECT_EQ(AppSettings.WMAOptions.BitRate, 8);
-    AppSettings.WMAOptions.BitRate = 0;
-    AppSettings.Use = true;
-    AppSettings.DiscInfo.Comment = "Live at Pompeii";
-    const QString line = TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", "/a.wav", "/a.wma");
+    o.Profile = 0;
+    o.Tags = true;
+    o.Comment = "Live at Pompeii";
+    const QString line = TWMAEncodeProcess::BuildCommandLine("/p/WM8EUTIL", o, "/a.wav", "/a.wma");
     EXPECT_EQ(line, "/p/WM8EUTIL -input \"/a.wav\" -output \"/a.wma\" -a_setting 192_48_2 -description "
                     "\"Live at Pompeii\"");
-    AppSettings.DiscInfo.Artist = "Pink Floyd";
-    EXPECT_EQ(SplitCommandLine(TWMAEncodeProcess::BuildCommandLine("W", "a", "b")),
-              QStringList({"W", "-input", "a", "-output", "b", "-a_setting", "192_48_2", "-author",
-                           "Pink Floyd", "-description", "Live at Pompeii"}));
+    o.Artist = "x\" -output \"/some/file";
+    EXPECT_EQ(TWMAEncodeProcess::Arguments(o, "a", "b"),
+              QStringList({"-input", "a", "-output", "b", "-a_setting", "192_48_2", "-author",
+                           "x\" -output \"/some/file", "-description", "Live at Pompeii"}));
+    o.Tags = false;
+    EXPECT_EQ(TWMAEncodeProcess::Arguments(o, "a", "b").size(), 6);
     EXPECT_STREQ(WmaProfiles[8].text, "44.100 kHz,  64 kbit/s, Stereo");
     EXPECT_EQ(WmaProfiles[32].sizeRatio, 261485);
 }
@@ -286,7 +298,7 @@ TEST_F(EncoderTest, WmaCommandLines)
 TEST_F(EncoderTest, WmaMissingEncoder)
 {
     TWMAEncodeProcess p;
-    prepare(p, "a.wav", home.root() + "/a.wma", 6);
+    prepare(p, "a.wav", home.root() + "/a.wma", JobKind::WavToWma);
     p.Start();
     ASSERT_EQ(prompt.notices.size(), 1);
     EXPECT_TRUE(prompt.notices[0].startsWith("Sondrel|Can not find WMA encoder,please contact with "));
@@ -297,21 +309,27 @@ TEST_F(EncoderTest, WmaMissingEncoder)
 
 TEST_F(EncoderTest, WmaReportsAndQuestions)
 {
-    fakeProgram("WM8EUTIL", "printf 'ERROR: cannot read a.wav\\nEncoding: 100%%\\n'\n");
+    // An ERROR line ends the file: one report 8 with the line, the rest of the output is not parsed, the
+    // child is ended and nothing follows.
+    fakeProgram("WM8EUTIL", writesOutputOption + "printf 'ERROR: cannot read a.wav\\nEncoding: 100%%\\n'\nexec sleep 600\n");
     TWMAEncodeProcess p;
-    prepare(p, "a.wav", home.root() + "/a.wma", 6);
+    prepare(p, "a.wav", home.root() + "/a.wma", JobKind::WavToWma);
     p.Start();
-    ASSERT_TRUE(WaitFor([&] { return window.notices(5000).size() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return window.notices(5000).size() == 1; }));
+    EXPECT_FALSE(p.IsRunning());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(window.notices(5000).size(), 1u);
     EXPECT_EQ(window.notices(5000)[0].ResultCode, 8);
     EXPECT_EQ(window.notices(5000)[0].Elapsed, "ERROR: cannot read a.wav");
-    EXPECT_EQ(window.notices(5000)[1].ResultCode, 2);
     EXPECT_TRUE(window.notices(100).empty());
+    EXPECT_FALSE(QFileInfo::exists(home.root() + "/a.wma"));
+    EXPECT_FALSE(QFileInfo::exists(TEncoderProcess::WorkingFileOf(home.root() + "/a.wma")));
 
     window.received.clear();
-    fakeProgram("WM8EUTIL", "printf 'Encoding: 100%%\\n'\n");
+    fakeProgram("WM8EUTIL", writesOutputOption + "printf 'Encoding: 100%%\\n'\n");
     WriteFileText(home.root() + "/a.wma", "old");
     prompt.answer = true;
-    prepare(p, "a.wav", home.root() + "/a.wma", 4); // only kind 1 skips the question
+    prepare(p, "a.wav", home.root() + "/a.wma", JobKind::RecordingToMp3); // only kind 1 skips the question
     p.Start();
     EXPECT_EQ(prompt.questions.size(), 1);
     ASSERT_TRUE(WaitFor([&] { return window.notices(5000).size() == 1; }));
@@ -330,11 +348,11 @@ TEST_F(EncoderTest, RealWmaEncoder)
     const QString wma = home.root() + "/out.wma";
     ASSERT_EQ(
         RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "3", "sine", "440"}), 0);
-    AppSettings.WMAOptions.BitRate = 20; // 22.050 kHz, 20 kbit/s, mono
-    AppSettings.Use = true;
-    AppSettings.DiscInfo.Artist = "Pink Floyd";
     TWMAEncodeProcess p;
-    prepare(p, wav, wma, 6);
+    p.Options.Profile = 20; // 22.050 kHz, 20 kbit/s, mono
+    p.Options.Tags = true;
+    p.Options.Artist = "Pink Floyd";
+    prepare(p, wav, wma, JobKind::WavToWma);
     p.Start();
     ASSERT_TRUE(WaitFor([&] { return !window.notices(5000).empty(); }, 60000));
     EXPECT_EQ(window.notices(5000)[0].ResultCode, 2);

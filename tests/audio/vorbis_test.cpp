@@ -42,10 +42,10 @@ TEST(VorbisSettings, ApplyOggSettings)
     TVorbisOut out;
     AppSettings.OggOptions.IsUseCompress = true;
     AppSettings.OggOptions.CompressPosition = 30;
-    ApplyOggSettings(out);
+    ApplyOggSettings(out, AppSettings);
     EXPECT_FLOAT_EQ(out.Compression, 0.2f);
     AppSettings.OggOptions.CompressPosition = 100;
-    ApplyOggSettings(out);
+    ApplyOggSettings(out, AppSettings);
     EXPECT_FLOAT_EQ(out.Compression, 0.9f);
     EXPECT_EQ(out.DesiredNominalBitrate(), brAutoSelect);
 
@@ -53,7 +53,7 @@ TEST(VorbisSettings, ApplyOggSettings)
     AppSettings.OggOptions.MaxBitRate = 14;  // 320, given while the nominal is still automatic: ignored
     AppSettings.OggOptions.NomalBitRate = 8; // 128
     AppSettings.OggOptions.MinBitRate = 1;   // 45
-    ApplyOggSettings(out);
+    ApplyOggSettings(out, AppSettings);
     EXPECT_EQ(out.DesiredNominalBitrate(), bitrate128);
     EXPECT_EQ(out.DesiredMaximumBitrate(), bitrate128);
     EXPECT_EQ(out.MinimumBitrate(), bitrate45);
@@ -65,13 +65,13 @@ TEST(VorbisSettings, ApplyOggSettings)
     AppSettings.DiscInfo.Year = "1964";
     AppSettings.DiscInfo.Genre = 78; // Jazz
     AppSettings.DiscInfo.Comment = "Live";
-    ApplyOggSettings(out);
+    ApplyOggSettings(out, AppSettings);
     EXPECT_EQ(out.Comments.Artist(), "Nina");
     EXPECT_EQ(out.Comments.Date(), "1964");
     EXPECT_EQ(out.Comments.Genre(), "8");
     EXPECT_EQ(out.Comments.Title(), "Live");
     AppSettings.Use = false;
-    ApplyOggSettings(out);
+    ApplyOggSettings(out, AppSettings);
     EXPECT_TRUE(out.Comments.Empty());
 }
 

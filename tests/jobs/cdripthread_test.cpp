@@ -50,6 +50,7 @@ protected:
         TCDRipThread thread(track, QString("Track %1").arg(track));
         thread.CDHandle = handle;
         thread.NotifyWindow = &window;
+        thread.Options = AppSettings.CommonOptions;
         if (stopAtOnce)
             thread.StopRequested = 1;
         thread.Resume();

@@ -43,7 +43,7 @@ protected:
     bool run(const QStringList &files, const std::function<bool()> &stopAt = {})
     {
         TCDIn cd;
-        TfrmCDRip form(nullptr, cd, files, mp3, wma);
+        TfrmCDRip form(nullptr, cd, files, AppSettings.CommonOptions.OutputFolder, mp3, wma);
         QObject::connect(&form, &QDialog::finished, [this](int r) { result = r; });
         form.open();
         bool stopped = false;

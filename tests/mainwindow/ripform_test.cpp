@@ -64,7 +64,7 @@ protected:
     // Runs the job window to its end (or until stopAt says to press Stop); false when it did not end.
     bool run(int mode, const QStringList &files, const std::function<bool(TRipForm &)> &stopAt = {})
     {
-        TRipForm form(nullptr, mode, handle, files, mp3, wma);
+        TRipForm form(nullptr, JobKind(mode), handle, files, AppSettings.CommonOptions.OutputFolder, mp3, wma);
         QObject::connect(&form, &QWidget::windowTitleChanged, [this](const QString &t) { captions << t; });
         QObject::connect(&form, &QDialog::finished, [this](int r) { result = r; });
         form.open();
@@ -244,7 +244,7 @@ struct FakePresenter final : TRipJobPresenter {
 TEST_F(RipFormTest, WmaEstimate)
 {
     FakePresenter presenter;
-    TRipJob job(6, 0, {"a.wav"}, presenter, mp3, wma);
+    TRipJob job(JobKind::WavToWma, 0, {"a.wav"}, JobSettings(AppSettings, out), presenter, mp3, wma);
     wma.Active = true;
     wma.OutputFile = out + "a.wma";
     job.WmaSourceSize = 1000000;
@@ -261,7 +261,7 @@ TEST_F(RipFormTest, WmaEstimate)
 
     // Larger sources: the output's growth against the size the profile leads to expect.
     job.WmaSourceSize = 21790000; // profile 8 expects 1,000,000 bytes
-    WriteFileText(out + "a.wma", QString(250000, 'x'));
+    WriteFileText(TEncoderProcess::WorkingFileOf(out + "a.wma"), QString(250000, 'x'));
     job.WmaTimerTick(10);
     EXPECT_EQ(presenter.estimated, "00:40");
     wma.Active = false;

@@ -63,15 +63,15 @@ TEST(Helpers, Genres)
     EXPECT_EQ(GenreIndex("Other"), 95);
 }
 
-TEST(Helpers, OutputFormatName)
+TEST(Helpers, OutputFormatNamesAndExtensions)
 {
     const int formats[] = {0, 1, 2, 3, 4, -1};
     const char *names[] = {"MP3", "WAV", "OGG", "WMA", "", ""};
+    const char *extensions[] = {".mp3", ".wav", ".ogg", ".wma", "", ""};
     for (int i = 0; i < 6; ++i) {
-        AppSettings.CommonOptions.OutputFormat = formats[i];
-        EXPECT_EQ(OutputFormatName(), names[i]);
+        EXPECT_EQ(OutputFormatName(formats[i]), names[i]);
+        EXPECT_EQ(OutputFormatExtension(formats[i]), extensions[i]);
     }
-    AppSettings = TOptionsSetting{};
 }
 
 class FileHelpers : public ::testing::Test {
