@@ -113,7 +113,8 @@ void TAuOutput::setExceptionMessage(const QString &message)
 void TAuOutput::postEvent(EventKind kind, uint64_t runId)
 {
     // Queued on this object: dropped by Qt if the sink is gone before the event is handled.
-    QMetaObject::invokeMethod(this, [this, kind, runId] { deliver(kind, runId); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, kind, runId] { deliver(kind, runId); }, Qt::QueuedConnection);
 }
 
 void TAuOutput::deliver(EventKind kind, uint64_t runId)

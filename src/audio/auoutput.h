@@ -79,8 +79,8 @@ private:
     void deliver(EventKind kind, uint64_t runId);
     void setExceptionMessage(const QString &message);
 
-    uint64_t m_runId = 0;       // the latest run; user-interface thread only
-    uint64_t m_droppedRun = 0;  // events of this run and earlier ones are dropped
+    uint64_t m_runId = 0;      // the latest run; user-interface thread only
+    uint64_t m_droppedRun = 0; // events of this run and earlier ones are dropped
 
     mutable std::mutex m_messageMutex;
     QString m_exceptionMessage;

@@ -89,8 +89,8 @@ void TEncoderProcess::Stop(uint32_t)
     endRun();
 }
 
-void TEncoderProcess::StartFile(const QString &input, const QString &output, QObject *window, ::JobKind jobKind,
-                                bool encode)
+void TEncoderProcess::StartFile(const QString &input, const QString &output, QObject *window,
+                                ::JobKind jobKind, bool encode)
 {
     Active = true;
     InputFile = input;
@@ -150,7 +150,8 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
             failure += QStringLiteral(": ") + last;
     } else if (!QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
-    } else if (std::rename(QFile::encodeName(working).constData(), QFile::encodeName(OutputFile).constData()) != 0) {
+    } else if (std::rename(QFile::encodeName(working).constData(),
+                           QFile::encodeName(OutputFile).constData()) != 0) {
         failure = OutputFile + QStringLiteral(": cannot be written: ") + systemError(errno);
     }
     if (failure.isEmpty()) {
@@ -242,7 +243,8 @@ void TMp3EncodeProcess::Start()
     m_workingFile.clear();
     if (!confirmOverwrite(JobKind != ::JobKind::ExtractTracks && JobKind != ::JobKind::RecordingToMp3))
         return;
-    launch(Executable(), QStringLiteral("lame"), Arguments(Options, Encode, InputFile, WorkingFileOf(OutputFile)),
+    launch(Executable(), QStringLiteral("lame"),
+           Arguments(Options, Encode, InputFile, WorkingFileOf(OutputFile)),
            BuildCommandLine(Options, Encode, InputFile, OutputFile),
            LocalizedText(QStringLiteral("RES_CreateProcess_Error"),
                          QStringLiteral("Error while creating mp3 encoding process!")));
@@ -351,7 +353,6 @@ const TWmaProfile WmaProfiles[33] = {
     {" 8.000 kHz,   5 kbit/s, Mono", "5_8_1", 261485},
 };
 
-
 int32_t WmaProfileIndex(int32_t bitRate)
 {
     return bitRate < 0 || bitRate > 32 ? 8 : bitRate;
@@ -377,9 +378,10 @@ QString TWMAEncodeProcess::Executable()
 QStringList TWMAEncodeProcess::Arguments(const TWmaEncodeOptions &options, const QString &input,
                                          const QString &output)
 {
-    QStringList args{QStringLiteral("-input"), PathArgument(input), QStringLiteral("-output"), PathArgument(output),
-                     QStringLiteral("-a_setting"),
-                     QLatin1String(WmaProfiles[WmaProfileIndex(options.Profile)].name)};
+    QStringList args{
+        QStringLiteral("-input"),     PathArgument(input),
+        QStringLiteral("-output"),    PathArgument(output),
+        QStringLiteral("-a_setting"), QLatin1String(WmaProfiles[WmaProfileIndex(options.Profile)].name)};
     if (options.Tags) {
         if (!options.Artist.isEmpty())
             args << QStringLiteral("-author") << options.Artist;
@@ -397,7 +399,8 @@ QString TWMAEncodeProcess::BuildCommandLine(const QString &executable, const TWm
     for (qsizetype i = 0; i < args.size(); ++i) {
         // Every value is shown in quotes but the profile name, as the command line is written.
         const bool option = i % 2 == 0;
-        line += QLatin1Char(' ') + (option || args[i - 1] == QLatin1String("-a_setting") ? args[i] : quoted(args[i]));
+        line += QLatin1Char(' ') +
+                (option || args[i - 1] == QLatin1String("-a_setting") ? args[i] : quoted(args[i]));
     }
     return line;
 }

@@ -152,7 +152,8 @@ public:
 
     TWmaEncodeOptions Options;
 
-    static QStringList Arguments(const TWmaEncodeOptions &options, const QString &input, const QString &output);
+    static QStringList Arguments(const TWmaEncodeOptions &options, const QString &input,
+                                 const QString &output);
     static QString BuildCommandLine(const QString &executable, const TWmaEncodeOptions &options,
                                     const QString &input, const QString &output);
     // The first of the program folder, its system32 and its system folder that holds WM8EUTIL; empty if none.

@@ -19,7 +19,8 @@ using Clock = std::chrono::steady_clock;
 } // namespace
 
 TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
-                     TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
+                     TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
+                     QObject *parent)
     : QObject(parent), m_cdIn(cdIn), m_settings(settings), Files(files), m_presenter(presenter), m_mp3(mp3),
       m_wma(wma)
 {
@@ -59,9 +60,10 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
     };
     VorbisOut1.OnDone = [this](TAuOutput *sink) {
         // The Ogg writer ends its track like an encoder process does.
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(),
-                                           sink->ExceptionMessage().isEmpty() ? ProcessResult::Ended
-                                                                              : ProcessResult::EncoderFailed});
+        PostProcessInfo(this,
+                        TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(),
+                                     sink->ExceptionMessage().isEmpty() ? ProcessResult::Ended
+                                                                        : ProcessResult::EncoderFailed});
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
@@ -84,8 +86,7 @@ int TCDRipJob::trackNumber(int item) const
 
 QString TCDRipJob::wavOf(int item) const
 {
-    return WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
-           QStringLiteral(".wav");
+    return WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) + QStringLiteral(".wav");
 }
 
 void TCDRipJob::Start()

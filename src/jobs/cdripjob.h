@@ -37,8 +37,9 @@ class TCDRipJob final : public QObject {
     Q_OBJECT
 public:
     // settings: a copy made with JobSettings.
-    TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings, TCDRipJobPresenter &presenter,
-              TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
+    TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+              TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
+              QObject *parent = nullptr);
     ~TCDRipJob() override;
 
     void Start();

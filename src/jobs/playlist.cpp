@@ -71,9 +71,8 @@ QString ExtractionFolder(const TOptionsSetting &settings)
     return QFileInfo(folder).isDir() ? folder : output;
 }
 
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, const TOptionsSetting &settings,
-                             TUserPrompt *prompt,
-                             QString *error)
+bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
+                             const TOptionsSetting &settings, TUserPrompt *prompt, QString *error)
 {
     const QString extension = OutputFormatExtension(settings.CommonOptions.OutputFormat);
     const TCDInfo &disc = settings.DiscInfo;

@@ -28,6 +28,5 @@ QString ExtractionFolder(const TOptionsSetting &settings);
 // After an extraction: the playlist of the job list in the folder the files went to, named after the disc,
 // for the output format of the settings. False when it was not written (the reason in *error, empty when the
 // user declined).
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList, const TOptionsSetting &settings,
-                             TUserPrompt *prompt,
-                             QString *error);
+bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
+                             const TOptionsSetting &settings, TUserPrompt *prompt, QString *error);

@@ -14,8 +14,7 @@
 #include <QVBoxLayout>
 
 TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
-                   const QString &outputFolder, TMp3EncodeProcess &mp3,
-                   TWMAEncodeProcess &wma)
+                   const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("RipForm"));
@@ -58,7 +57,8 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
         const QRect main = owner->frameGeometry();
         move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
     }
-    m_job = std::make_unique<TRipJob>(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
+    m_job = std::make_unique<TRipJob>(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3,
+                                      wma);
 }
 
 TRipForm::~TRipForm()

@@ -16,9 +16,8 @@ class QPushButton;
 class TRipForm final : public QDialog, public TRipJobPresenter {
     Q_OBJECT
 public:
-    TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files, const QString &outputFolder,
-             TMp3EncodeProcess &mp3,
-             TWMAEncodeProcess &wma);
+    TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
+             const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     ~TRipForm() override;
 
     TRipJob &Job() { return *m_job; }

@@ -71,9 +71,10 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
     WaveOut1.OnDone = [this](TAuOutput *sink) {
-        SendProcessInfo(this, TProcessInfo{ProcessEvent::Resampled, QString(), QString(),
-                                           sink->ExceptionMessage().isEmpty() ? ProcessResult::Done
-                                                                              : ProcessResult::EncoderFailed});
+        SendProcessInfo(this,
+                        TProcessInfo{ProcessEvent::Resampled, QString(), QString(),
+                                     sink->ExceptionMessage().isEmpty() ? ProcessResult::Done
+                                                                        : ProcessResult::EncoderFailed});
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
@@ -569,8 +570,10 @@ void TRipJob::CleanUp()
     // A resampling still running is ended here, before its temporary file goes.
     WaveOut1.Stop(false);
     const QString temporary =
-        outputFolder() + (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
-    if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) && !FileInUse(temporary))
+        outputFolder() +
+        (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
+    if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&
+        !FileInUse(temporary))
         QFile::remove(temporary);
 }
 

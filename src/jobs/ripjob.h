@@ -62,7 +62,8 @@ class TRipJob final : public QObject {
 public:
     // settings: a copy made with JobSettings.
     TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
-            TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent = nullptr);
+            TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
+            QObject *parent = nullptr);
     ~TRipJob() override;
 
     // Starts the first step.

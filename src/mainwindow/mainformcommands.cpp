@@ -40,7 +40,6 @@ QString text(const char *key, const char *english)
     return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
 }
 
-
 } // namespace
 
 void TMainForm::createMenus()
@@ -385,7 +384,7 @@ void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)
 void TMainForm::ChooseAndConvert(JobKind kind)
 {
     const QString filter = kind == JobKind::Mp3ToWav ? QStringLiteral("MP3 file(*.mp3);; Any file(*.*)")
-                                     : QStringLiteral("Sound file(*.wav);; Any file(*.*)");
+                                                     : QStringLiteral("Sound file(*.wav);; Any file(*.*)");
     ConvertFiles(kind, QFileDialog::getOpenFileNames(this, QString(), QString(), filter));
 }
 

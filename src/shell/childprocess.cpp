@@ -113,9 +113,9 @@ int TChildProcess::Start(const QString &program, const QStringList &arguments)
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    const int error = program.isEmpty()
-                          ? ENOENT
-                          : posix_spawn(&pid, storage[0].constData(), &actions, &attributes, argv.data(), environ);
+    const int error = program.isEmpty() ? ENOENT
+                                        : posix_spawn(&pid, storage[0].constData(), &actions, &attributes,
+                                                      argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(out[1]);
@@ -137,7 +137,8 @@ int TChildProcess::Start(const QString &program, const QStringList &arguments)
         ::fcntl(p->fd, F_SETFL, O_NONBLOCK);
         p->notifier = new QSocketNotifier(p->fd, QSocketNotifier::Read, this);
         const Stream stream = p == &m_out ? StandardOutput : StandardError;
-        connect(p->notifier, &QSocketNotifier::activated, this, [this, p, stream] { readPipe(*p, stream, false); });
+        connect(p->notifier, &QSocketNotifier::activated, this,
+                [this, p, stream] { readPipe(*p, stream, false); });
     }
     if (m_pidfd >= 0) {
         m_exitNotifier = new QSocketNotifier(m_pidfd, QSocketNotifier::Read, this);

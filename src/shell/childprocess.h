@@ -62,7 +62,8 @@ private:
     QSocketNotifier *m_exitNotifier = nullptr;
     Pipe m_out, m_err;
     bool m_reaped = true;
-    uint64_t m_generation = 0; // moves on with every start, kill and end: a handler's call ends the old one's work
+    uint64_t m_generation =
+        0; // moves on with every start, kill and end: a handler's call ends the old one's work
 };
 
 // A path as one argument of a child program: one that begins with a dash gets "./" before it, so that no

@@ -44,7 +44,7 @@ enum Code : int32_t {
 
 // The kinds of job a job window runs.
 enum class JobKind : uint8_t {
-    ExtractTracks = 1,  // read CD tracks and encode them
+    ExtractTracks = 1, // read CD tracks and encode them
     WavToMp3 = 2,
     Mp3ToWav = 3,
     RecordingToMp3 = 4, // the recorder's WAV to MP3

@@ -93,7 +93,9 @@ QString LameLine(const QString &percent, const QString &elapsed = "    0:01",
 TEST_F(EncoderTest, Mp3CommandLines)
 {
     TMp3Options o;
-    const auto line = [&o] { return TMp3EncodeProcess::BuildCommandLine(o, true, "/in/a b.wav", "/out/a b.mp3"); };
+    const auto line = [&o] {
+        return TMp3EncodeProcess::BuildCommandLine(o, true, "/in/a b.wav", "/out/a b.mp3");
+    };
     EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\"");
     o.IsVBRHead = true;
     EXPECT_EQ(line(), "lame -b 128 -m j \"/in/a b.wav\" \"/out/a b.mp3\""); // no -V, -B or -t without VBR
@@ -110,7 +112,8 @@ TEST_F(EncoderTest, Mp3CommandLines)
     o.StereoMode = 4;
     o.MpegQuality = 0;
     EXPECT_EQ(line(), "lame -b 128 -m m \"/in/a b.wav\" \"/out/a b.mp3\"");
-    EXPECT_EQ(TMp3EncodeProcess::BuildCommandLine(o, false, "x.mp3", "y.wav"), "lame --decode \"x.mp3\" \"y.wav\"");
+    EXPECT_EQ(TMp3EncodeProcess::BuildCommandLine(o, false, "x.mp3", "y.wav"),
+              "lame --decode \"x.mp3\" \"y.wav\"");
     // The arguments themselves: the files are whole, whatever they hold, and never taken for options.
     EXPECT_EQ(TMp3EncodeProcess::Arguments(o, true, "/in/say \"hi\".wav", "-o.mp3"),
               QStringList({"-b", "128", "-m", "m", "/in/say \"hi\".wav", "./-o.mp3"}));
@@ -178,7 +181,8 @@ TEST_F(EncoderTest, OverwriteQuestion)
     for (JobKind kind : {JobKind::ExtractTracks, JobKind::RecordingToMp3}) {
         prepare(p, home.root() + "/in.wav", out, kind);
         p.Start();
-        ASSERT_TRUE(WaitFor([&] { return window.notices(2000).size() == size_t(kind == JobKind::ExtractTracks ? 3 : 4); }));
+        ASSERT_TRUE(WaitFor(
+            [&] { return window.notices(2000).size() == size_t(kind == JobKind::ExtractTracks ? 3 : 4); }));
     }
     EXPECT_TRUE(prompt.questions.isEmpty());
     EXPECT_EQ(window.notices(2000).back().ResultCode, 2);
@@ -203,7 +207,8 @@ TEST_F(EncoderTest, MissingEncoderRaises)
 TEST_F(EncoderTest, OutputAfterTheEndIsParsedBeforeTheCompletion)
 {
     // The last line has no line end: it is parsed all the same, before the completion.
-    fakeProgram("lame", writesLastArgument + "printf '%s\\r%s' '" + LameLine("( 5") + "' '" + LameLine("100") + "'\n");
+    fakeProgram("lame", writesLastArgument + "printf '%s\\r%s' '" + LameLine("( 5") + "' '" +
+                            LameLine("100") + "'\n");
     TMp3EncodeProcess p;
     prepare(p, "in.wav", home.root() + "/new.mp3", JobKind::WavToMp3);
     p.Start();
@@ -311,7 +316,8 @@ TEST_F(EncoderTest, WmaReportsAndQuestions)
 {
     // An ERROR line ends the file: one report 8 with the line, the rest of the output is not parsed, the
     // child is ended and nothing follows.
-    fakeProgram("WM8EUTIL", writesOutputOption + "printf 'ERROR: cannot read a.wav\\nEncoding: 100%%\\n'\nexec sleep 600\n");
+    fakeProgram("WM8EUTIL", writesOutputOption +
+                                "printf 'ERROR: cannot read a.wav\\nEncoding: 100%%\\n'\nexec sleep 600\n");
     TWMAEncodeProcess p;
     prepare(p, "a.wav", home.root() + "/a.wma", JobKind::WavToWma);
     p.Start();

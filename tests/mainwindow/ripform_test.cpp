@@ -64,7 +64,8 @@ protected:
     // Runs the job window to its end (or until stopAt says to press Stop); false when it did not end.
     bool run(int mode, const QStringList &files, const std::function<bool(TRipForm &)> &stopAt = {})
     {
-        TRipForm form(nullptr, JobKind(mode), handle, files, AppSettings.CommonOptions.OutputFolder, mp3, wma);
+        TRipForm form(nullptr, JobKind(mode), handle, files, AppSettings.CommonOptions.OutputFolder, mp3,
+                      wma);
         QObject::connect(&form, &QWidget::windowTitleChanged, [this](const QString &t) { captions << t; });
         QObject::connect(&form, &QDialog::finished, [this](int r) { result = r; });
         form.open();
