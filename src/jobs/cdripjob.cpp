@@ -184,6 +184,7 @@ void TCDRipJob::nextOrFinish()
     if (Completed >= Files.size()) {
         Files.clear();
         m_listFreed = true;
+        // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
         WaitMilliseconds(300);
         finish(mrCancel);
         return;
@@ -289,6 +290,7 @@ void TCDRipJob::Stop()
         CurrentOutput->Pause();
         CurrentOutput->Stop(false);
     }
+    // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
     WaitMilliseconds(300);
     Files.clear();
     m_listFreed = true;

@@ -417,6 +417,7 @@ void TRipJob::processInfo(TProcessInfo info)
         ++m_oggIndex;
         if (m_oggIndex >= count) {
             CleanUp();
+            // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
             WaitMilliseconds(300);
             finish(mrCancel);
             return;
@@ -583,6 +584,7 @@ void TRipJob::Stop()
     if ((m_kind == JobKind::ExtractTracks && format == OutputFormat::Ogg) || m_kind == JobKind::WavToOgg) {
         VorbisOut1.Pause();
         VorbisOut1.Stop(true);
+        // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
         WaitMilliseconds(300);
     }
     CleanUp();

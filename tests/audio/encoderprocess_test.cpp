@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -377,6 +378,88 @@ TEST_F(EncoderTest, RealWmaEncoder)
     // The file's timeline holds the encoder's one frame of priming (2048 samples) besides the audio.
     EXPECT_NEAR(stream["duration"].toString().toDouble(), 3.0, 2048.0 / 22050 + 0.002);
     EXPECT_EQ(json["format"].toObject()["tags"].toObject()["artist"].toString(), "Pink Floyd");
+}
+
+} // namespace
+
+namespace {
+
+// Every way an encoder can fail leaves no file under the output name (an old file there stays as it was),
+// no working file, and one failure report that names the file and the cause.
+TEST_F(EncoderTest, FailedEncodingsLeaveNoPartialFile)
+{
+    struct Case {
+        bool wma;
+        QString script;
+        QString cause;
+    };
+    const QString partialLame = "for a; do last=$a; done\nprintf 'half' > \"$last\"\n";
+    const QString partialWma =
+        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n";
+    const std::vector<Case> cases{
+        {false, partialLame + "echo 'Error writing mp3 output' >&2\nexit 1\n",
+         "lame ended with exit status 1: Error writing mp3 output"},
+        {false, partialLame + "kill -9 $$\n", "lame was killed by signal 9"},
+        {true, partialWma + "kill -9 $$\n", "WM8EUTIL was killed by signal 9"},
+        {true, "printf 'Encoding: 100%%\\n'\n", "WM8EUTIL wrote no file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.cause.toStdString());
+        window.received.clear();
+        const QString output = home.root() + (c.wma ? "/old.wma" : "/old.mp3");
+        WriteFileText(output, "old");
+        fakeProgram(c.wma ? "WM8EUTIL" : "lame", c.script);
+        TMp3EncodeProcess mp3;
+        TWMAEncodeProcess wma;
+        TEncoderProcess &p = c.wma ? static_cast<TEncoderProcess &>(wma) : mp3;
+        prepare(p, home.root() + "/in.wav", output, JobKind::ExtractTracks); // overwrites without asking
+        p.Start();
+        const int event = c.wma ? ProcessEvent::WmaEncoded : ProcessEvent::Mp3Encoded;
+        ASSERT_TRUE(WaitFor([&] { return !window.notices(event).empty(); }));
+        QCoreApplication::processEvents();
+        ASSERT_EQ(window.notices(event).size(), 1u);
+        const TProcessInfo report = window.notices(event)[0];
+        EXPECT_EQ(report.ResultCode, ProcessResult::EncoderFailed);
+        EXPECT_TRUE(report.Elapsed.startsWith(output + ": ")) << report.Elapsed.toStdString();
+        EXPECT_TRUE(report.Elapsed.contains(c.cause)) << report.Elapsed.toStdString();
+        EXPECT_EQ(ReadFileText(output), "old");
+        EXPECT_FALSE(QFileInfo::exists(TEncoderProcess::WorkingFileOf(output)));
+    }
+}
+
+// Stop kills the child and takes its working file with it; the output name is never touched.
+TEST_F(EncoderTest, StopRemovesTheWorkingFile)
+{
+    fakeProgram("lame", writesLastArgument + "printf '%s\\n' '" + LameLine("( 5") + "'\nexec sleep 600\n");
+    TMp3EncodeProcess p;
+    const QString output = home.root() + "/new.mp3";
+    prepare(p, "in.wav", output, JobKind::WavToMp3);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(5));
+    ASSERT_TRUE(QFileInfo::exists(p.WorkingFile()));
+    p.Stop(0);
+    EXPECT_FALSE(QFileInfo::exists(TEncoderProcess::WorkingFileOf(output)));
+    EXPECT_FALSE(QFileInfo::exists(output));
+}
+
+// A name that begins with a dash, quotes, $(...) and backticks reach lame as the very names.
+TEST_F(EncoderTest, FileNamesReachTheEncoderWhole)
+{
+    const QString record = home.root() + "/argv";
+    fakeProgram("lame", "for a; do printf '%s\\0' \"$a\"; done > '" + record + "'\n" + writesLastArgument);
+    const QString folder = home.root() + "/My \"Best\" $(rips) `x`";
+    QDir().mkpath(folder);
+    TMp3EncodeProcess p;
+    prepare(p, "-say \"hi\".wav", folder + "/-say \"hi\".mp3", JobKind::WavToMp3);
+    p.Start();
+    ASSERT_TRUE(waitForNotice(2000));
+    EXPECT_EQ(window.notices(2000)[0].ResultCode, ProcessResult::Ended);
+    const QList<QByteArray> args = ReadFileBytes(record).split('\0');
+    ASSERT_GE(args.size(), 3);
+    EXPECT_EQ(QString::fromUtf8(args[args.size() - 3]), "./-say \"hi\".wav");
+    EXPECT_EQ(QString::fromUtf8(args[args.size() - 2]), folder + "/.-say \"hi\".mp3.part");
+    EXPECT_TRUE(QFileInfo::exists(folder + "/-say \"hi\".mp3"));
+    EXPECT_EQ(p.CommandLine(), "lame -b 128 -m j \"-say \"hi\".wav\" \"" + folder + "/-say \"hi\".mp3\"");
 }
 
 } // namespace
