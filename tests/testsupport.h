@@ -84,3 +84,10 @@ bool MakeDisc(const QString &cuePath, const QStringList &arguments);
 
 // Runs the event loop until the condition holds or the bound runs out; true when it held.
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+
+// GoogleTest prints texts as text.
+#include <ostream>
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}

@@ -1,6 +1,7 @@
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
+#include "clirun.h"
 #include "mainwindow/mainform.h"
 #include "shell/discinfo.h"
 #include "shell/folders.h"
@@ -14,29 +15,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-CliRun runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(BuiltProgram("sondrel-cli"), arguments);
-    CliRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 // Every file under a folder, by path relative to it, with its bytes.
 std::map<QString, QByteArray> filesUnder(const QString &folder)

@@ -41,8 +41,15 @@ TEST_F(ChildProcessTest, EveryValueIsOneArgumentAsItIs)
 {
     const QString record = home.root() + "/argv";
     const QString program = script("record", "for a; do printf '%s\\0' \"$a\"; done > '" + record + "'\n");
-    const QStringList values{"say \"hi\".wav", "$(touch " + home.root() + "/pwned)", "`id`", "-rf", " lead",
-                             "a  b", "x\" -output \"/some/file", "", "新しい \\ 'quote'"};
+    const QStringList values{"say \"hi\".wav",
+                             "$(touch " + home.root() + "/pwned)",
+                             "`id`",
+                             "-rf",
+                             " lead",
+                             "a  b",
+                             "x\" -output \"/some/file",
+                             "",
+                             "新しい \\ 'quote'"};
     ASSERT_EQ(child.Start(program, values), 0);
     ASSERT_TRUE(WaitFor([&] { return finishes == 1; }));
     EXPECT_EQ(exitCode, 0);
@@ -60,9 +67,12 @@ TEST_F(ChildProcessTest, LinesAreWholeAcrossReadsAndBeforeTheEnd)
     const QString flag = home.root() + "/flag";
     // The child writes half a line, waits until the test has seen the first line, then ends it; its last
     // line has no line end at all.
-    const QString program = script("lines", "printf 'first\\r\\npar'\n"
-                                            "while [ ! -e '" + flag + "' ]; do sleep 0.01; done\n"
-                                            "printf 'tial\\rthird\\n\\nlast'\nprintf 'oops\\n' >&2\nexit 3\n");
+    const QString program =
+        script("lines", "printf 'first\\r\\npar'\n"
+                        "while [ ! -e '" +
+                            flag +
+                            "' ]; do sleep 0.01; done\n"
+                            "printf 'tial\\rthird\\n\\nlast'\nprintf 'oops\\n' >&2\nexit 3\n");
     ASSERT_EQ(child.Start(program, {}), 0);
     ASSERT_TRUE(WaitFor([&] { return !out.isEmpty(); }));
     EXPECT_EQ(out, QStringList{"first"});

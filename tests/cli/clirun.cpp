@@ -1,0 +1,22 @@
+#include "clirun.h"
+
+#include "testsupport.h"
+
+#include <QProcess>
+
+CliRun runCli(const QStringList &arguments, const QString &program, int timeoutMs)
+{
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program.isEmpty() ? BuiltProgram("sondrel-cli") : program, arguments);
+    CliRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct CliRun {
+    int code = -1; // the exit status; -1 when the tool crashed or did not end within the time
+    QString out;
+    QString err;
+};
+
+// Runs sondrel-cli (the built one, or the program given) with standard input from /dev/null, to its end or
+// for at most timeoutMs.
+CliRun runCli(const QStringList &arguments, const QString &program = QString(), int timeoutMs = 120000);

@@ -1,0 +1,198 @@
+// The command-line tool against encoders that record their arguments, fail or die: values from file names
+// and from the disc cache reach them whole, and a failed encoding is a failed file.
+#include "cdrom/cddrivelist.h"
+#include "cdrom/discidentity.h"
+#include "clirun.h"
+#include "shell/discinfo.h"
+#include "shell/folders.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Records each argument followed by a NUL into a file named by the environment variable SONDREL_ARGV.
+const QString recordArguments = "for a; do printf '%s\\0' \"$a\"; done > \"$SONDREL_ARGV\"\n";
+const QString writesLastArgument = "for a; do last=$a; done\nprintf 'audio' > \"$last\"\n";
+const QString writesOutputOption =
+    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n";
+
+class CliEncoderTest : public ::testing::Test {
+protected:
+    TestHome home;
+    QString images = DataFolder() + "Disc images/";
+    QString out = home.root() + "/My \"Best\" rips";
+    QString argv = home.root() + "/argv";
+    QString cli; // a copy of the tool beside stand-in encoders
+
+    CliEncoderTest()
+    {
+        SetRealCdDrivesEnabled(false);
+        QDir().mkpath(images);
+        QDir().mkpath(out);
+        QDir().mkpath(home.programFolder());
+        cli = home.programFolder() + "sondrel-cli";
+        QFile::copy(BuiltProgram("sondrel-cli"), cli);
+        QFile::setPermissions(cli, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        qputenv("SONDREL_ARGV", QFile::encodeName(argv));
+    }
+    ~CliEncoderTest() override
+    {
+        SetRealCdDrivesEnabled(true);
+        qunsetenv("SONDREL_ARGV");
+    }
+
+    void encoder(const QString &name, const QString &script)
+    {
+        const QString path = home.programFolder() + name;
+        QFile::remove(path);
+        WriteFileText(path, "#!/bin/sh\n" + script);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+
+    QStringList recorded() const
+    {
+        QStringList args;
+        for (const QByteArray &a : ReadFileBytes(argv).split('\0'))
+            args << QString::fromUtf8(a);
+        args.removeLast();
+        return args;
+    }
+
+    void disc(const TCDInfo &info, const QStringList &tracks)
+    {
+        ASSERT_TRUE(MakeDisc(images + "disc.cue", tracks));
+        AppSettings.DiscInfo = info;
+        ASSERT_TRUE(SaveDiscInfo(DiscKey()));
+    }
+};
+
+TEST_F(CliEncoderTest, DiscValuesReachTheEncodersAsOneArgumentEach)
+{
+    TCDInfo info;
+    info.Artist = "x\" -output \"" + home.root() + "/victim";
+    info.Comment = "$(touch " + home.root() + "/pwned) `touch " + home.root() + "/pwned2`";
+    info.TrackNumber = 2;
+    info.Tracks[1] = "-rf 'one' $(two)";
+    info.Tracks[2] = " `three`  four ";
+    disc(info, {"100,music", "100,music"});
+    WriteFileText(home.root() + "/victim", "precious");
+
+    encoder("WM8EUTIL", recordArguments + writesOutputOption + "echo 'Encoding: 100%'\n");
+    const CliRun wma = runCli({"rip", "-f", "wma", "--tags", "-t", "1", "-o", out, "--quiet"}, cli);
+    ASSERT_EQ(wma.code, 0) << wma.err.toStdString();
+    const QString base = out + "/-rf 'one' $(two)";
+    EXPECT_EQ(recorded(), QStringList({"-input", base + ".wav", "-output",
+                                       out + "/." + QFileInfo(base).fileName() + ".wma.part", "-a_setting",
+                                       "64_44_2", "-author", info.Artist, "-description", info.Comment}));
+    EXPECT_TRUE(QFileInfo::exists(base + ".wma"));
+    EXPECT_EQ(ReadFileText(home.root() + "/victim"), "precious");
+    EXPECT_FALSE(QFileInfo::exists(home.root() + "/pwned"));
+    EXPECT_FALSE(QFileInfo::exists(home.root() + "/pwned2"));
+
+    encoder("lame", recordArguments + writesLastArgument);
+    const CliRun mp3 = runCli({"rip", "-f", "mp3", "-t", "2", "-o", out, "--quiet"}, cli);
+    ASSERT_EQ(mp3.code, 0) << mp3.err.toStdString();
+    const QString second = out + "/`three`  four"; // the title trimmed, as the track list holds it
+    const QStringList args = recorded();
+    ASSERT_GE(args.size(), 2);
+    EXPECT_EQ(args.mid(args.size() - 2),
+              QStringList({second + ".wav", out + "/." + QFileInfo(second).fileName() + ".mp3.part"}));
+    EXPECT_TRUE(QFileInfo::exists(second + ".mp3"));
+}
+
+// The quoted name converts that file, and the file with the name the quotes would have split into stays.
+TEST_F(CliEncoderTest, QuotedNameConvertsTheRightFile)
+{
+    const QString quoted = home.root() + "/say \"hi\".wav";
+    const QString plain = home.root() + "/say hi.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", quoted, "synth", "1", "sine", "440"}),
+        0);
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", plain, "synth", "3", "sine", "880"}),
+        0);
+    WriteFileText(out + "/say hi.mp3", "keep");
+    QFile::remove(cli); // the built tool, with the real lame
+    const CliRun run = runCli({"convert", "wav2mp3", quoted, "-o", out, "--no-overwrite", "--quiet"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(ReadFileText(out + "/say hi.mp3"), "keep");
+    QByteArray probe;
+    ASSERT_EQ(RunProgram("ffprobe",
+                         {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0",
+                          out + "/say \"hi\".mp3"},
+                         &probe),
+              0);
+    EXPECT_NEAR(probe.trimmed().toDouble(), 1.0, 0.1);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// Every way an encoder fails is a failure of that file: exit status 1, the file named with the cause, no
+// file under the final name, and the ripped WAV kept.
+TEST_F(CliEncoderTest, FailedEncodingsFailTheRun)
+{
+    TCDInfo info;
+    info.TrackNumber = 1;
+    info.Tracks[1] = "Song";
+    disc(info, {"100,music"});
+    struct Case {
+        QString format, program, script, cause;
+    };
+    const QString partialLame = "for a; do last=$a; done\nprintf 'half' > \"$last\"\n";
+    const QString partialWma =
+        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n";
+    const std::vector<Case> cases{
+        {"mp3", "lame", partialLame + "echo 'Error writing mp3 output' >&2\nexit 1\n", "exit status 1"},
+        {"mp3", "lame", partialLame + "kill -9 $$\n", "killed by signal 9"},
+        {"wma", "WM8EUTIL", partialWma + "kill -9 $$\n", "killed by signal 9"},
+        {"wma", "WM8EUTIL", "echo 'Encoding: 100%'\n", "wrote no file"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE((c.program + ": " + c.cause).toStdString());
+        QDir(out).removeRecursively();
+        encoder(c.program, c.script);
+        const CliRun rip = runCli({"rip", "-f", c.format, "-o", out, "--quiet"}, cli);
+        EXPECT_EQ(rip.code, 1);
+        EXPECT_TRUE(rip.err.contains(out + "/Song." + c.format + ": ")) << rip.err.toStdString();
+        EXPECT_TRUE(rip.err.contains(c.cause)) << rip.err.toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"Song.wav"});
+
+        const CliRun convert =
+            runCli({"convert", "wav2" + c.format, out + "/Song.wav", "-o", out + "/conv"}, cli);
+        EXPECT_EQ(convert.code, 1);
+        EXPECT_TRUE(convert.err.contains(c.cause)) << convert.err.toStdString();
+        EXPECT_TRUE(QDir(out + "/conv").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+}
+
+// A WMA encoder that fails at once, again and again: every run ends.
+TEST_F(CliEncoderTest, FailingWmaEncoderNeverHangs)
+{
+    TCDInfo info;
+    info.TrackNumber = 1;
+    disc(info, {"20,music"});
+    const QString junk = home.root() + "/junk.wav";
+    WriteFileText(junk, "this is not a WAV file");
+    encoder("WM8EUTIL", "echo 'ERROR: cannot encode'\nexit 1\n");
+    int ended = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (runCli({"rip", "-f", "wma", "-o", out, "--quiet"}, cli, 20000).code == 1)
+            ++ended;
+    }
+    EXPECT_EQ(ended, 200);
+    // The real encoder on a file it cannot read.
+    QFile::remove(cli);
+    ended = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (runCli({"convert", "wav2wma", junk, "-o", out, "--quiet", "--overwrite"}, QString(), 20000)
+                .code == 1)
+            ++ended;
+    }
+    EXPECT_EQ(ended, 200);
+}
+
+} // namespace
