@@ -271,4 +271,33 @@ TEST_F(RipFormTest, WmaEstimate)
     EXPECT_EQ(presenter.estimated, "00:40");
 }
 
+// Converting a WAV to Ogg Vorbis runs on exactly one thread besides the user-interface thread: the Ogg
+// writer's worker. The job's other sink never starts one, and events need no dispatcher thread.
+TEST_F(RipFormTest, OggConversionRunsOnOneWorker)
+{
+    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    struct CountingPresenter final : TRipJobPresenter {
+        std::function<qsizetype()> count;
+        qsizetype during = -1;
+        int finished = -1;
+        void SetCaption(const QString &) override {}
+        void SetStage(const QString &) override {}
+        void SetElapsed(const QString &) override {}
+        void SetEstimated(const QString &) override {}
+        void SetInitializing(const QString &, bool) override {}
+        void SetGauge(int, bool) override { during = std::max(during, count()); }
+        void ShowError(const QString &) override {}
+        void Finish(int result) override { finished = result; }
+    } presenter;
+    presenter.count = threads;
+    const QString wav = Sox(home.root() + "/long.wav", {"-r", "44100", "-c", "2", "-b", "16"}, 20);
+    TRipJob job(JobKind::WavToOgg, 0, {wav}, JobSettings(AppSettings, out), presenter, mp3, wma);
+    const qsizetype before = threads();
+    job.Start();
+    ASSERT_TRUE(WaitFor([&] { return presenter.finished >= 0; }, 60000));
+    EXPECT_EQ(presenter.finished, mrCancel);
+    EXPECT_EQ(presenter.during, before + 1);
+    EXPECT_TRUE(QFileInfo(out + "long.ogg").size() > 0);
+}
+
 } // namespace
