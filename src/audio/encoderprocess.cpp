@@ -53,6 +53,9 @@ TEncoderProcess::TEncoderProcess() : m_child(std::make_unique<TChildProcess>())
         ParseOutput(lines.join(QLatin1Char('\n')));
     };
     m_child->OnFinished = [this](int exitCode, int signal) { processEnded(exitCode, signal); };
+    // lame prints a progress line for every frame it decodes; progress in batches keeps decoding at lame's
+    // own speed.
+    m_child->BatchMilliseconds = 20;
 }
 
 TEncoderProcess::~TEncoderProcess()

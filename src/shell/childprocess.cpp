@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -53,7 +54,16 @@ QStringList takeLines(QByteArray &bytes, bool all)
 
 } // namespace
 
-TChildProcess::TChildProcess(QObject *parent) : QObject(parent) {}
+TChildProcess::TChildProcess(QObject *parent) : QObject(parent), m_batchTimer(new QTimer(this))
+{
+    m_batchTimer->setSingleShot(true);
+    connect(m_batchTimer, &QTimer::timeout, this, [this] {
+        for (Pipe *p : {&m_out, &m_err}) {
+            if (p->notifier)
+                p->notifier->setEnabled(true);
+        }
+    });
+}
 
 TChildProcess::~TChildProcess()
 {
@@ -135,6 +145,7 @@ int TChildProcess::Start(const QString &program, const QStringList &arguments)
     m_err = Pipe{err[0], nullptr, {}, {}};
     for (Pipe *p : {&m_out, &m_err}) {
         ::fcntl(p->fd, F_SETFL, O_NONBLOCK);
+        ::fcntl(p->fd, F_SETPIPE_SZ, 1 << 20); // where the system allows it; the default size works too
         p->notifier = new QSocketNotifier(p->fd, QSocketNotifier::Read, this);
         const Stream stream = p == &m_out ? StandardOutput : StandardError;
         connect(p->notifier, &QSocketNotifier::activated, this,
@@ -172,8 +183,13 @@ void TChildProcess::readPipe(Pipe &pipe, Stream stream, bool final)
         if (!line.trimmed().isEmpty())
             pipe.lastLine = line.trimmed();
     }
-    if (ended)
+    if (ended) {
         closePipe(pipe);
+    } else if (!final && BatchMilliseconds > 0 && pipe.notifier) {
+        pipe.notifier->setEnabled(false);
+        if (!m_batchTimer->isActive())
+            m_batchTimer->start(BatchMilliseconds);
+    }
     // The handler may kill this child or start the next one: then nothing more is done for this one.
     if (!lines.isEmpty() && OnLines)
         OnLines(stream, lines);

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 class QSocketNotifier;
+class QTimer;
 
 // One child program with its standard output and error as pipes (standard input is /dev/null), started with
 // posix_spawn from an argument vector that is passed as it is: every element is one argument, whatever
@@ -41,6 +42,11 @@ public:
     std::function<void(int exitCode, int signal)> OnFinished;
 
     QString FailedStep; // "pipe", "spawn" after a failed Start
+    // After a read, the pipes rest this long before the next one (0: read at every wake-up). A child that
+    // writes a line per frame (lame decoding) then pays for a wake-up of this program once per batch instead
+    // of once per line; its pipes hold 1 MiB, so it never waits for us. The child's end is seen at once
+    // either way, and everything still in the pipes is read then.
+    int BatchMilliseconds = 0;
     // The last non-blank line the child wrote to standard error (to standard output when it wrote nothing
     // there), for failure messages.
     QString LastErrorLine() const;
@@ -60,6 +66,7 @@ private:
     pid_t m_pid = -1;
     int m_pidfd = -1;
     QSocketNotifier *m_exitNotifier = nullptr;
+    QTimer *m_batchTimer = nullptr;
     Pipe m_out, m_err;
     bool m_reaped = true;
     uint64_t m_generation =

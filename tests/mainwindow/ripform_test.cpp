@@ -275,7 +275,9 @@ TEST_F(RipFormTest, WmaEstimate)
 // writer's worker. The job's other sink never starts one, and events need no dispatcher thread.
 TEST_F(RipFormTest, OggConversionRunsOnOneWorker)
 {
-    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const auto threads = [] {
+        return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    };
     struct CountingPresenter final : TRipJobPresenter {
         std::function<qsizetype()> count;
         qsizetype during = -1;

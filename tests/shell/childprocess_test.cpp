@@ -87,6 +87,21 @@ TEST_F(ChildProcessTest, LinesAreWholeAcrossReadsAndBeforeTheEnd)
     EXPECT_EQ(ChildEndText("lame", 3, 0), "lame ended with exit status 3");
 }
 
+// Reading in batches loses nothing and does not hold the end up: every line, in order, then the end.
+TEST_F(ChildProcessTest, BatchedReadsLoseNothing)
+{
+    child.BatchMilliseconds = 20;
+    ASSERT_EQ(
+        child.Start(script("many", "i=0\nwhile [ $i -lt 20000 ]; do echo \"Frame# $i\"; i=$((i+1)); done\n"),
+                    {}),
+        0);
+    ASSERT_TRUE(WaitFor([&] { return finishes == 1; }, 60000));
+    ASSERT_EQ(out.size(), 20000);
+    for (int i = 0; i < 20000; i += 997)
+        EXPECT_EQ(out[i], QString("Frame# %1").arg(i));
+    EXPECT_EQ(exitCode, 0);
+}
+
 TEST_F(ChildProcessTest, DeathBySignalAndKill)
 {
     ASSERT_EQ(child.Start(script("killed", "echo going\nkill -9 $$\n"), {}), 0);

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# MP3 to WAV of a 10-minute file through the command-line tool (the conversion job, lame as its child
+# process with its progress parsed), beside lame --decode on the same file.
+source "$(dirname "$0")/lib.sh"
+build_project
+work=$(make_workdir)
+trap 'rm -rf "$work"' EXIT
+sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth 600 sine 100-8000 sine 440 gain -n -1
+lame --quiet -b 128 "$work/in.wav" "$work/in.mp3"
+mkdir -p "$work/ours" "$work/home"
+export XDG_CONFIG_HOME="$work/home" XDG_DATA_HOME="$work/home"
+ours=$(best_time "$work/ours/in.wav" "$build/bin/sondrel-cli" convert mp32wav "$work/in.mp3" -o "$work/ours" --quiet)
+peer=$(best_time "$work/peer.wav" lame --decode "$work/in.mp3" "$work/peer.wav")
+report "10 min MP3 to WAV" "$ours" "$peer" "lame --decode"
