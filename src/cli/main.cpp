@@ -10,6 +10,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discidentity.h"
+#include "cdrom/discmodel.h"
 #include "jobs/cdripjob.h"
 #include "jobs/playlist.h"
 #include "jobs/ripjob.h"
@@ -182,6 +183,15 @@ int drivesCommand(const Arguments &args)
     return 0;
 }
 
+// The disc of a table of contents, with its titles from the disc information cache.
+void loadDisc(TDiscModel &disc, const TToc &toc)
+{
+    QString id;
+    QString query;
+    CddbIdentityOfToc(toc, id, query);
+    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query);
+}
+
 int tocCommand(const Arguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
@@ -192,7 +202,8 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
     if (!handle)
         return 1;
     CloseCDHandle(handle);
-    LoadDiscInfo(DiscKey());
+    TDiscModel disc(AppSettings.DiscInfo);
+    loadDisc(disc, toc);
     out(QStringLiteral("first %1").arg(toc.firstTrack));
     out(QStringLiteral("last %1").arg(toc.lastTrack));
     const int count = toc.lastTrack - toc.firstTrack + 1;
@@ -201,8 +212,7 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
         const int seconds = (sectorOf(toc, i + 1) - start) / 75;
         const bool data = (toc.tracks[i].ADR & 4) != 0;
         const int track = toc.firstTrack + i;
-        const QString title =
-            track >= 1 && track <= 100 ? AppSettings.DiscInfo.Tracks[size_t(track)] : QString();
+        const QString title = disc.Title(i);
         out(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
                 .arg(track)
                 .arg(start)
@@ -211,10 +221,7 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
                 .arg(data ? QStringLiteral("data") : QStringLiteral("audio"), title));
     }
     out(QStringLiteral("leadout %1").arg(sectorOf(toc, count)));
-    QString id;
-    QString query;
-    CddbIdentityOfToc(toc, id, query);
-    out(QStringLiteral("cddb-id %1").arg(id));
+    out(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
     out(QStringLiteral("disc-key %1").arg(DiscKey()));
     return 0;
 }
@@ -322,13 +329,11 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
                 tracks << t;
         }
     }
-    LoadDiscInfo(DiscKey());
-    settings.DiscInfo = AppSettings.DiscInfo;
+    TDiscModel disc(settings.DiscInfo);
+    loadDisc(disc, toc);
     QStringList jobs;
-    for (const int t : tracks) {
-        const int row = t - first;
-        jobs << JobListEntry(row + 1, settings.DiscInfo.Tracks[size_t(std::clamp(row + 1, 1, 100))]);
-    }
+    for (const int t : tracks)
+        jobs << JobListEntry(t - first + 1, disc.Title(t - first));
     if (!ensureOutputFolder(options.OutputFolder, terminal)) {
         CloseCDHandle(handle);
         return 1;
@@ -580,23 +585,21 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
             QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
         return 1;
     }
-    LoadDiscInfo(DiscKey());
+    TDiscModel disc(AppSettings.DiscInfo);
+    loadDisc(disc, toc);
     ApplyCddbDiscFields(result);
-    TCDInfo &disc = AppSettings.DiscInfo;
-    disc.TrackNumber = request.RowCount;
-    for (const auto &[row, title] : result.Titles) {
-        if (row >= 0 && row < request.RowCount && row + 1 <= 100)
-            disc.Tracks[size_t(row + 1)] = title;
-    }
-    out(QStringLiteral("artist: ") + disc.Artist);
-    out(QStringLiteral("album: ") + disc.Album);
-    out(QStringLiteral("year: ") + disc.Year);
-    out(QStringLiteral("genre: ") + (disc.Genre >= 1 && disc.Genre <= int(GenreNames().size())
-                                         ? GenreNames().at(disc.Genre - 1)
+    for (const auto &[row, title] : result.Titles)
+        disc.SetTitle(row, title);
+    const TCDInfo &info = disc.Info();
+    out(QStringLiteral("artist: ") + info.Artist);
+    out(QStringLiteral("album: ") + info.Album);
+    out(QStringLiteral("year: ") + info.Year);
+    out(QStringLiteral("genre: ") + (info.Genre >= 1 && info.Genre <= int(GenreNames().size())
+                                         ? GenreNames().at(info.Genre - 1)
                                          : QString()));
-    for (int row = 0; row < request.RowCount && row + 1 <= 100; ++row)
-        out(QStringLiteral("track %1\t%2").arg(request.FirstTrack + row).arg(disc.Tracks[size_t(row + 1)]));
-    if (!SaveDiscInfo(DiscKey())) {
+    for (int row = 0; row < disc.RowCount(); ++row)
+        out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
+    if (!disc.Save()) {
         terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache"));
         return 1;
     }

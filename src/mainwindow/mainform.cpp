@@ -290,65 +290,60 @@ QString TMainForm::SizeText(int minutes, int seconds)
     return TwoDigits(int(h / 100)) + QLatin1Char('.') + TwoDigits(int(h % 100));
 }
 
-void TMainForm::addTrackRow(int track, int minutes, int seconds)
+void TMainForm::showRows()
 {
-    QString &title = AppSettings.DiscInfo.Tracks[size_t(std::clamp(track, 1, 100))];
-    if (title.isEmpty())
-        title = DefaultTrackTitle(track);
-    auto *row = new QTreeWidgetItem(ListView1);
-    row->setText(0, QString::number(track));
-    row->setText(1, title);
-    row->setText(2, LengthText(minutes, seconds));
-    row->setText(3, SizeText(minutes, seconds));
-    row->setTextAlignment(2, Qt::AlignCenter);
-    row->setTextAlignment(3, Qt::AlignCenter);
-    row->setCheckState(0, Qt::Checked);
+    m_showing = true;
+    ListView1->clear();
+    for (int i = 0; i < Disc.RowCount(); ++i) {
+        const TDiscTrack &track = Disc.Track(i);
+        auto *row = new QTreeWidgetItem(ListView1);
+        row->setText(0, QString::number(track.Number));
+        row->setText(1, Disc.Title(i));
+        row->setText(2, LengthText(track.Minutes, track.Seconds));
+        row->setText(3, SizeText(track.Minutes, track.Seconds));
+        row->setTextAlignment(2, Qt::AlignCenter);
+        row->setTextAlignment(3, Qt::AlignCenter);
+        row->setCheckState(0, Qt::Checked);
+    }
+    m_showing = false;
+    UpdateActions();
 }
 
 void TMainForm::LoadTracksFromToc()
 {
     if (DriveHandle == 0)
         return;
-    LoadDiscInfo(DiscKey());
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
-    ListView1->clear();
     TToc toc;
     if (ReadTOC(DriveHandle, &toc) != 1) {
+        Disc.Clear();
         SetStatusText(text("RES_NotRead_Cd", "Not get CD device information!"));
         return;
     }
     ComputeDiscIds(toc);
-    for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
-        const TTocTrack &e = toc.tracks[t - toc.firstTrack];
-        const TTocTrack &n = toc.tracks[t - toc.firstTrack + 1];
-        int minutes = n.addr[1] - e.addr[1];
-        int seconds = n.addr[2] - e.addr[2];
-        if (seconds < 0) {
-            seconds += 60;
-            minutes -= 1;
-        }
-        addTrackRow(t, minutes, seconds);
-    }
+    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText());
     SetStatusText(DriveDescription);
 }
 
 void TMainForm::ComputeDiscIds(const TToc &toc)
 {
-    CddbIdentityOfToc(toc, CddbDiscId, CddbQueryText);
+    QString id, query;
+    CddbIdentityOfToc(toc, id, query);
+    Disc.SetIdentity(id, query);
 }
 
 void TMainForm::LoadTracksFromDrive()
 {
-    LoadDiscInfo(DiscKey());
-    ListView1->clear();
+    QList<TDiscTrack> tracks;
     const int count = CDIn1.TracksCount();
     for (int n = 1; n <= count; ++n) {
         try {
             const TCDTrackInfo info = CDIn1.TrackInfo(n);
-            addTrackRow(n, info.Min, info.Sec);
+            tracks << TDiscTrack{n, info.Min, info.Sec, info.DataTrack};
         } catch (...) {
         }
     }
+    Disc.Load(DiscKey(), tracks);
     SetStatusText(CDIn1.DriveName());
     SavedStatus = StatusText();
 }
@@ -372,7 +367,7 @@ void TMainForm::bRefreshClick()
             if (StatusText() == noCd)
                 SetStatusText(DriveDescription);
         } else {
-            ListView1->clear();
+            Disc.Clear();
             SetStatusText(noCd);
         }
         return;
@@ -391,7 +386,7 @@ void TMainForm::checkDisc()
         return;
     m_lastDisc = disc;
     if (disc.isEmpty())
-        ListView1->clear(); // the disc was taken out
+        Disc.Clear(); // the disc was taken out
     else
         bRefreshClick(); // a disc came in
 }

@@ -4,6 +4,7 @@
 #include "cddb/querycddbform.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
+#include "cdrom/discmodel.h"
 #include "dialogs/optionsetform.h"
 #include "shell/userprompt.h"
 
@@ -83,8 +84,8 @@ public:
     QString CddbRowTitle(int row) const override;
     void SetCddbRowTitle(int row, const QString &title) override;
     void SetCddbTitlesLeftAligned() override;
-    QString CddbDiscIdOfDisc() const override { return CddbDiscId; }
-    QString CddbQueryTextOfDisc() const override { return CddbQueryText; }
+    QString CddbDiscIdOfDisc() const override { return Disc.CddbDiscId(); }
+    QString CddbQueryTextOfDisc() const override { return Disc.CddbQueryText(); }
     TCDDBInfo &CddbComponent() override { return CDDBInfo1; }
     QString CddbDiscKey() const override;
     // Stores the titles and the settings; runs once whichever way the window closes.
@@ -122,8 +123,8 @@ public:
     bool Playing = false;
     bool Paused = false;
     QString SavedStatus;
-    QString CddbDiscId;
-    QString CddbQueryText;
+    // The disc on display; ListView1 shows it, and a title edited in a row goes into it.
+    TDiscModel Disc{AppSettings.DiscInfo};
 
     QToolBar *ToolBar1;
     QTreeWidget *ListView1;
@@ -142,7 +143,9 @@ protected:
 
 private:
     void FormShow();
-    void addTrackRow(int track, int minutes, int seconds);
+    // ListView1 anew from the model's rows.
+    void showRows();
+    bool m_showing = false; // set while showRows or a title update fills the rows
     void layoutContents();
     void checkDisc();
     void loadThroughComponent();

@@ -188,7 +188,20 @@ void TMainForm::createMenus()
     button(home, QStringLiteral("Home"));
     button(ActionExit, QStringLiteral("Exit"));
 
-    connect(ListView1, &QTreeWidget::itemChanged, this, &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
+        // A title typed into a row goes into the disc; check marks only change the actions.
+        if (column == 1 && !m_showing)
+            Disc.SetTitle(ListView1->indexOfTopLevelItem(item), item->text(1));
+        UpdateActions();
+    });
+    connect(&Disc, &TDiscModel::RowsReset, this, &TMainForm::showRows);
+    connect(&Disc, &TDiscModel::TitleChanged, this, [this](int row) {
+        if (QTreeWidgetItem *item = ListView1->topLevelItem(row); item && item->text(1) != Disc.Title(row)) {
+            m_showing = true;
+            item->setText(1, Disc.Title(row));
+            m_showing = false;
+        }
+    });
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
     connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
     connect(ListView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item, int column) {
@@ -226,19 +239,17 @@ void TMainForm::UpdateActions()
 
 int TMainForm::CddbRowCount() const
 {
-    return ListView1->topLevelItemCount();
+    return Disc.RowCount();
 }
 
 QString TMainForm::CddbRowTitle(int row) const
 {
-    const QTreeWidgetItem *item = ListView1->topLevelItem(row);
-    return item ? item->text(1) : QString();
+    return Disc.Title(row);
 }
 
 void TMainForm::SetCddbRowTitle(int row, const QString &title)
 {
-    if (QTreeWidgetItem *item = ListView1->topLevelItem(row))
-        item->setText(1, title);
+    Disc.SetTitle(row, title);
 }
 
 void TMainForm::SetCddbTitlesLeftAligned()
@@ -306,7 +317,7 @@ QStringList TMainForm::JobList() const
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *row = ListView1->topLevelItem(i);
         if (row->checkState(0) == Qt::Checked)
-            list << JobListEntry(i + 1, row->text(1));
+            list << JobListEntry(i + 1, Disc.Title(i));
     }
     return list;
 }
@@ -409,12 +420,8 @@ void TMainForm::aEditTrackNameExecute()
     dialog.eName->setText(row->text(1));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const QString title = dialog.eName->text();
-    row->setText(1, title);
-    const int index = ListView1->indexOfTopLevelItem(row);
-    if (index >= 0 && index < 100)
-        AppSettings.DiscInfo.Tracks[size_t(index + 1)] = title;
-    SaveDiscInfo(DiscKey());
+    Disc.SetTitle(ListView1->indexOfTopLevelItem(row), dialog.eName->text());
+    Disc.Save();
 }
 
 void TMainForm::OpenOutputDirectory()
@@ -519,11 +526,7 @@ void TMainForm::FormClose()
         return;
     m_closed = true;
     try {
-        TCDInfo &disc = AppSettings.DiscInfo;
-        disc.TrackNumber = ListView1->topLevelItemCount();
-        for (int i = 0; i < ListView1->topLevelItemCount() && i < 100; ++i)
-            disc.Tracks[size_t(i + 1)] = ListView1->topLevelItem(i)->text(1);
-        SaveDiscInfo(DiscKey());
+        Disc.Save();
         if (!CloseDriveHandle(DriveHandle))
             message(text("RES_Close_CD_Error", "Error while closing CD handle!"), true);
         DriveHandle = 0;

@@ -33,10 +33,14 @@ QString DiscInfoFilePath()
 
 void LoadDiscInfo(const QString &key)
 {
+    LoadDiscInfo(key, AppSettings.DiscInfo);
+}
+
+void LoadDiscInfo(const QString &key, TCDInfo &info)
+{
     if (key.isEmpty())
         return;
     const IniFile ini(DiscInfoFilePath());
-    TCDInfo &info = AppSettings.DiscInfo;
     info.Artist = ini.readString(key, QStringLiteral("Artist"), QString());
     info.Album = ini.readString(key, QStringLiteral("Album"), QString());
     info.Year = ini.readString(key, QStringLiteral("Year"), QString());
@@ -52,10 +56,14 @@ void LoadDiscInfo(const QString &key)
 
 bool SaveDiscInfo(const QString &key)
 {
+    return SaveDiscInfo(key, AppSettings.DiscInfo);
+}
+
+bool SaveDiscInfo(const QString &key, const TCDInfo &info)
+{
     if (key.isEmpty())
         return false;
     IniFile ini(DiscInfoFilePath());
-    const TCDInfo &info = AppSettings.DiscInfo;
     ini.writeString(key, QStringLiteral("Artist"), info.Artist);
     ini.writeString(key, QStringLiteral("Album"), info.Album);
     ini.writeString(key, QStringLiteral("Year"), info.Year);

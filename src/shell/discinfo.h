@@ -12,10 +12,14 @@ QString DiscInfoFilePath();
 // Reads the disc's section into DiscInfo. A disc without a section gives empty texts, Genre -1,
 // TrackNumber 100 and the titles Track01 to Track100; titles above TrackNumber keep what they held.
 void LoadDiscInfo(const QString &key);
+struct TCDInfo;
+// The same for another record than DiscInfo.
+void LoadDiscInfo(const QString &key, TCDInfo &info);
 
 // Writes DiscInfo into the disc's section; keys of the section that are not written stay. False when the
 // file could not be written.
 bool SaveDiscInfo(const QString &key);
+bool SaveDiscInfo(const QString &key, const TCDInfo &info);
 
 // "Track" + TwoDigits(n), the title of a track nobody named.
 QString DefaultTrackTitle(int trackNumber);

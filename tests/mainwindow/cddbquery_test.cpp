@@ -240,7 +240,7 @@ TEST_F(QueryWindowsTest, EmptyDiscIdStoresTheListUnchanged)
 {
     TMainForm form;
     form.show();
-    form.CddbDiscId.clear();
+    form.Disc.SetIdentity(QString(), form.Disc.CddbQueryText());
     const QStringList before = titles(form);
     // A server that is not in the list is shown, and stored, as the list's item.
     AppSettings.QueryCDDB.Server = "not.in.the.list";

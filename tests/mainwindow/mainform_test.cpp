@@ -67,6 +67,30 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     EXPECT_EQ(form.size(), QSize(551, 500));
 }
 
+// The list shows the disc model: a title typed into a row is the disc's title at once, a title set on the
+// disc shows in its row, and closing stores what the disc holds.
+TEST_F(MainFormTest, TheListShowsTheDisc)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "300,music"}));
+    const QString key = DiscKey();
+    {
+        TMainForm form;
+        form.show();
+        ASSERT_EQ(form.Disc.RowCount(), 2);
+        form.ListView1->topLevelItem(0)->setText(1, "Typed");
+        EXPECT_EQ(form.Disc.Title(0), "Typed");
+        EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "Typed");
+        form.Disc.SetTitle(1, "From the disc");
+        EXPECT_EQ(form.ListView1->topLevelItem(1)->text(1), "From the disc");
+        EXPECT_EQ(form.JobList(), QStringList({"01Typed", "02From the disc"}));
+        form.close();
+    }
+    const QString cache = ReadFileText(DataFolder() + "cdinfo.dat");
+    EXPECT_TRUE(cache.contains("[" + key + "]")) << cache.toStdString();
+    EXPECT_TRUE(cache.contains("1=Typed\n")) << cache.toStdString();
+    EXPECT_TRUE(cache.contains("2=From the disc\n")) << cache.toStdString();
+}
+
 TEST_F(MainFormTest, CddbIdentityOfTheDisc)
 {
     const int lengths[] = {13000, 21111, 9001, 30000};
@@ -87,8 +111,8 @@ TEST_F(MainFormTest, CddbIdentityOfTheDisc)
     }
     const int seconds = (starts[4] + 150) / 75 - (starts[0] + 150) / 75;
     const uint32_t id = uint32_t(digits % 255) << 24 | uint32_t(seconds) << 8 | 4u;
-    EXPECT_EQ(form.CddbDiscId, QString("%1").arg(id, 8, 16, QChar('0')));
-    EXPECT_EQ(form.CddbQueryText, QString("4 0 13000 34111 43112 %1").arg(starts[4] / 75));
+    EXPECT_EQ(form.Disc.CddbDiscId(), QString("%1").arg(id, 8, 16, QChar('0')));
+    EXPECT_EQ(form.Disc.CddbQueryText(), QString("4 0 13000 34111 43112 %1").arg(starts[4] / 75));
 }
 
 TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
@@ -125,7 +149,7 @@ TEST_F(MainFormTest, DriveComponentPath)
     EXPECT_EQ(form.ListView1->topLevelItem(1)->text(2), "00:20");
     EXPECT_EQ(form.StatusText(), "Image disc.cue");
     EXPECT_EQ(form.SavedStatus, "Image disc.cue");
-    EXPECT_TRUE(form.CddbDiscId.isEmpty());
+    EXPECT_TRUE(form.Disc.CddbDiscId().isEmpty());
 }
 
 TEST_F(MainFormTest, NoDriveAtAll)

@@ -1,0 +1,85 @@
+#include "discmodel.h"
+
+#include "shell/discinfo.h"
+
+namespace {
+
+constexpr int titledRows = 100;
+
+} // namespace
+
+TDiscModel::TDiscModel(TCDInfo &info, QObject *parent) : QObject(parent), m_info(info) {}
+
+void TDiscModel::Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId,
+                      const QString &cddbQueryText)
+{
+    m_key = key;
+    LoadDiscInfo(key, m_info);
+    m_tracks = tracks;
+    for (int row = 0; row < RowCount() && row < titledRows; ++row) {
+        QString &title = m_info.Tracks[size_t(row + 1)];
+        if (title.isEmpty())
+            title = DefaultTrackTitle(row + 1);
+    }
+    m_cddbDiscId = cddbDiscId;
+    m_cddbQueryText = cddbQueryText;
+    emit RowsReset();
+}
+
+void TDiscModel::Clear()
+{
+    m_tracks.clear();
+    m_key.clear();
+    m_cddbDiscId.clear();
+    m_cddbQueryText.clear();
+    emit RowsReset();
+}
+
+QList<TDiscTrack> TDiscModel::TracksOfToc(const TToc &toc)
+{
+    QList<TDiscTrack> tracks;
+    for (int t = toc.firstTrack; t <= toc.lastTrack && t - toc.firstTrack + 1 < 100; ++t) {
+        const TTocTrack &e = toc.tracks[t - toc.firstTrack];
+        const TTocTrack &n = toc.tracks[t - toc.firstTrack + 1];
+        TDiscTrack track;
+        track.Number = t;
+        track.Minutes = n.addr[1] - e.addr[1];
+        track.Seconds = n.addr[2] - e.addr[2];
+        if (track.Seconds < 0) {
+            track.Seconds += 60;
+            track.Minutes -= 1;
+        }
+        track.Data = (e.ADR & 4) != 0;
+        tracks << track;
+    }
+    return tracks;
+}
+
+QString TDiscModel::Title(int row) const
+{
+    if (row < 0 || row >= RowCount())
+        return QString();
+    return row < titledRows ? m_info.Tracks[size_t(row + 1)] : DefaultTrackTitle(row + 1);
+}
+
+void TDiscModel::SetTitle(int row, const QString &title)
+{
+    if (row < 0 || row >= RowCount() || row >= titledRows || m_info.Tracks[size_t(row + 1)] == title)
+        return;
+    m_info.Tracks[size_t(row + 1)] = title;
+    emit TitleChanged(row);
+}
+
+bool TDiscModel::Save()
+{
+    if (m_key.isEmpty())
+        return false;
+    m_info.TrackNumber = RowCount();
+    return SaveDiscInfo(m_key, m_info);
+}
+
+void TDiscModel::SetIdentity(const QString &cddbDiscId, const QString &cddbQueryText)
+{
+    m_cddbDiscId = cddbDiscId;
+    m_cddbQueryText = cddbQueryText;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "cdaccess.h"
+#include "shell/settings.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+// One row of the disc on display.
+struct TDiscTrack {
+    int Number = 0; // the disc's own track number
+    int Minutes = 0;
+    int Seconds = 0;
+    bool Data = false;
+};
+
+// The disc on display: its tracks, their titles and the disc's fields (artist, album, year, genre, comment),
+// and its identities (the cache key, the CDDB disc id and query text). Titles and fields live in one record,
+// the TCDInfo given at construction (the program's DiscInfo), which the disc cache reads and writes; row i
+// has the title of entry i + 1. The main window shows the model and edits titles through it, and the
+// command-line tool reads and fills it the same way, so there is one copy of the titles.
+// User-interface thread only.
+class TDiscModel final : public QObject {
+    Q_OBJECT
+public:
+    explicit TDiscModel(TCDInfo &info, QObject *parent = nullptr);
+
+    // A disc came in: its cache entry is read (unnamed tracks are "Track01" ...), then its rows are set.
+    void Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId = QString(),
+              const QString &cddbQueryText = QString());
+    // No disc: no rows (the titles stay in the record until the next disc).
+    void Clear();
+    // The rows of a table of contents read in MSF mode: each length is the difference of the minutes and
+    // seconds of two starts (frames are ignored).
+    static QList<TDiscTrack> TracksOfToc(const TToc &toc);
+
+    int RowCount() const { return int(m_tracks.size()); }
+    const TDiscTrack &Track(int row) const { return m_tracks.at(row); }
+    QString Title(int row) const;
+    void SetTitle(int row, const QString &title);
+    // Writes the titles of the rows and the disc fields into the cache. False when nothing was written (no
+    // disc, or the file could not be saved).
+    bool Save();
+
+    TCDInfo &Info() { return m_info; }
+    const TCDInfo &Info() const { return m_info; }
+    QString Key() const { return m_key; }
+    QString CddbDiscId() const { return m_cddbDiscId; }
+    QString CddbQueryText() const { return m_cddbQueryText; }
+    void SetIdentity(const QString &cddbDiscId, const QString &cddbQueryText);
+
+signals:
+    void RowsReset();
+    void TitleChanged(int row);
+
+private:
+    TCDInfo &m_info;
+    QList<TDiscTrack> m_tracks;
+    QString m_key;
+    QString m_cddbDiscId;
+    QString m_cddbQueryText;
+};
