@@ -109,6 +109,9 @@ void LoadOptions()
     TOptionsSetting loaded = DefaultOptions();
     forEachStoredField(loaded, Reader{ini});
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
+    // A WMA profile row outside the list is row 8, and is stored so at the next save.
+    if (loaded.WMAOptions.BitRate < 0 || loaded.WMAOptions.BitRate > 32)
+        loaded.WMAOptions.BitRate = 8;
     loaded.DiscInfo = std::move(AppSettings.DiscInfo);
     AppSettings = std::move(loaded);
 }

@@ -133,9 +133,10 @@ TEST_F(SettingsTest, OddStoredValues)
     EXPECT_TRUE(saved.contains("IsKeepWav=1\n"));
     EXPECT_TRUE(saved.contains("[Mine]\nKeep=me\n"));
 
-    WriteFileText(home.settingsFile(), "[OggOptions]\nCompressPosition=250\n");
+    WriteFileText(home.settingsFile(), "[OggOptions]\nCompressPosition=250\n[WMAOptions]\nBitRate=40\n");
     LoadOptions();
     EXPECT_EQ(AppSettings.OggOptions.CompressPosition, 100);
+    EXPECT_EQ(AppSettings.WMAOptions.BitRate, 8);
 }
 
 TEST_F(SettingsTest, LoadKeepsDiscInfo)
