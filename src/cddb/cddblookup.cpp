@@ -2,6 +2,7 @@
 
 #include "cddbaccess.h"
 #include "shell/genres.h"
+#include "shell/helpers.h"
 #include "shell/settings.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,21 @@ int32_t CddbProxyPort(const QString &port)
     return number ? value : 80;
 }
 
+namespace {
+
+// Titles and fields from a server carry no control characters (a NUL would cut a file name short).
+void cleanResult(TCddbLookupResult &result)
+{
+    for (auto &[row, title] : result.Titles)
+        title = WithoutControlChars(title);
+    for (std::optional<QString> *field : {&result.Artist, &result.Album, &result.Year, &result.Comment}) {
+        if (*field)
+            **field = WithoutControlChars(**field);
+    }
+}
+
+} // namespace
+
 void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result)
 {
     for (int i = 0; i < album.TrackTitles.size() && i < rowCount; ++i)
@@ -45,6 +61,7 @@ void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &res
     result.Year = album.Year;
     result.Genre = CddbGenreNumber(album.Genre);
     result.Comment = album.Reserved;
+    cleanResult(result);
 }
 
 bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddbLookupResult &result)
@@ -80,9 +97,11 @@ bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddb
                 const qsizetype eq = titleLine.indexOf(QLatin1Char('='));
                 result.Titles[t - firstTrack] = (eq < 0 ? titleLine : titleLine.mid(eq + 1)).trimmed();
             }
+            cleanResult(result);
             return true;
         }
     }
+    cleanResult(result);
     return false;
 }
 

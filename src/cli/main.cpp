@@ -334,6 +334,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     QStringList jobs;
     for (const int t : tracks)
         jobs << JobListEntry(t - first + 1, disc.Title(t - first));
+    jobs = WithUniqueFileBases(jobs);
     if (!ensureOutputFolder(options.OutputFolder, terminal)) {
         CloseCDHandle(handle);
         return 1;

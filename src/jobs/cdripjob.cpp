@@ -52,8 +52,8 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         // A read refused before any audio leaves only an empty file behind.
         if (m_readFailed && FileSizeOf(WaveOut1.FileName()) == 0)
             QFile::remove(WaveOut1.FileName());
-        PostProcessInfo(this,
-                        TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), m_readFailed ? 3 : 0});
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
+                                           m_readFailed ? ProcessResult::ReadError : ProcessResult::Done});
     };
     VorbisOut1.OnThreadException = [this](TAuOutput *sink) {
         m_presenter.ShowError(VorbisOut1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
@@ -121,7 +121,8 @@ void TCDRipJob::readItem(int item)
         m_readFailed = true;
         m_presenter.ShowError(QStringLiteral("Track %1 (%2): %3")
                                   .arg(TwoDigits(track), base(item), QString::fromUtf8(e.what())));
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 3});
+        PostProcessInfo(
+            this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::ReadError});
     }
 }
 
@@ -158,7 +159,8 @@ void TCDRipJob::encodeItem(int item)
         }
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), 4});
+        PostProcessInfo(
+            this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), ProcessResult::SourceFailed});
     }
 }
 
@@ -201,7 +203,7 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     switch (info.Percent) {
     case ProcessEvent::TrackRead:
         ++Completed;
-        if (format == OutputFormat::Wav || info.ResultCode != 0) {
+        if (format == OutputFormat::Wav || info.ResultCode != ProcessResult::Done) {
             // Nothing to encode: a WAV job, or a read that failed (its message was shown).
             if (Completed >= Files.size()) {
                 Files.clear();

@@ -78,7 +78,8 @@ void TCDRipThread::Execute()
     try {
         file = std::make_unique<TAuFileStream>(m_path, TAuFileStream::fmCreate);
     } catch (const std::exception &) {
-        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 5});
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
+                                                   ProcessResult::WavNotCreated});
         return;
     }
     const QByteArray emptyHeader = CdAudioWavHeader(0);
@@ -111,7 +112,8 @@ void TCDRipThread::Execute()
 
     if (failed) {
         file.reset();
-        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 3});
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
+                                                   ProcessResult::ReadError});
         return;
     }
     const int64_t fileLength = file->size();
@@ -122,7 +124,8 @@ void TCDRipThread::Execute()
         return;
     if (options.IsNormalize)
         Normalize(m_path, options.NormalizePercent, NotifyWindow);
-    PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), 0});
+    PostProcessInfo(NotifyWindow,
+                    TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::Done});
 }
 
 bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *receiver)

@@ -9,10 +9,26 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSet>
 
 QString JobListEntry(int track, const QString &title)
 {
     return TwoDigits(track) + TrackFileName(title, track);
+}
+
+QStringList WithUniqueFileBases(const QStringList &jobList)
+{
+    QSet<QString> taken;
+    QStringList unique;
+    for (const QString &entry : jobList) {
+        const QString base = entry.mid(2);
+        QString name = base;
+        for (int n = 2; taken.contains(name.toCaseFolded()); ++n)
+            name = base + QStringLiteral(" (%1)").arg(n);
+        taken.insert(name.toCaseFolded());
+        unique << entry.left(2) + name;
+    }
+    return unique;
 }
 
 QString AlbumPlaylistName(const QString &artist, const QString &album)

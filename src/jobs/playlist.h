@@ -8,6 +8,11 @@ class TUserPrompt;
 // The job list entry of a track: its number in two digits, then the file base of its title.
 QString JobListEntry(int track, const QString &title);
 
+// A job list whose entries name different files: an entry whose file base an earlier entry already has
+// (compared without regard to case, as on the FAT and NTFS media files are copied to) gets " (2)", " (3)"
+// ... after its base.
+QStringList WithUniqueFileBases(const QStringList &jobList);
+
 // The name of the playlist an extraction writes: artist, " - ", album, ".m3u", with "Unknown Artist" and
 // "Unknown Album" for empty ones. Characters a file name cannot hold are left out, so "AC/DC" or "Live: 2001"
 // still give a playlist in the output folder.

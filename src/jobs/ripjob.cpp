@@ -211,7 +211,7 @@ void TRipJob::startMp3(const QString &source, const QString &destination, bool e
         // The file cannot be made; the job goes on with the next one.
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
         Busy = true;
-        repost(ProcessEvent::Mp3Encoded, 4);
+        repost(ProcessEvent::Mp3Encoded, ProcessResult::SourceFailed);
     }
 }
 
@@ -230,7 +230,7 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
         Busy = true;
-        repost(ProcessEvent::WmaEncoded, 4);
+        repost(ProcessEvent::WmaEncoded, ProcessResult::SourceFailed);
     }
 }
 
@@ -308,12 +308,12 @@ void TRipJob::processInfo(TProcessInfo info)
 
     case ProcessEvent::TrackRead: {
         const QString base = itemBase(m_ripIndex);
-        if (info.ResultCode == 3) {
+        if (info.ResultCode == ProcessResult::ReadError) {
             m_presenter.ReadPathFailed();
             m_presenter.ShowError(text("RES_ReadCDAudioError", "Error while reading CD information!") +
                                   QStringLiteral("\r\n") +
                                   text("RES_CloseSoftware", "Please exit the software and run again."));
-        } else if (info.ResultCode == 5) {
+        } else if (info.ResultCode == ProcessResult::WavNotCreated) {
             m_presenter.ShowError(
                 outputFolder() + base + QStringLiteral(".wav") +
                 text("RES_CreateWavFileError",
@@ -321,14 +321,14 @@ void TRipJob::processInfo(TProcessInfo info)
                      "file name cannot contain any of the following characters: /: *? <>|"));
         }
         ++m_ripIndex;
-        const bool failed = info.ResultCode != 0;
+        const bool failed = info.ResultCode != ProcessResult::Done;
         const QString wav = outputFolder() + base + QStringLiteral(".wav");
         const QString stem = outputFolder() + base;
         switch (m_settings.CommonOptions.OutputFormat) {
         case OutputFormat::Mp3:
             if (failed) {
                 Busy = true;
-                repost(ProcessEvent::Mp3Encoded, 4);
+                repost(ProcessEvent::Mp3Encoded, ProcessResult::SourceFailed);
                 return;
             }
             stageCaption("Encoding(", m_ripIndex, base);
@@ -338,7 +338,7 @@ void TRipJob::processInfo(TProcessInfo info)
         case OutputFormat::Ogg:
             if (failed) {
                 Busy = true;
-                repost(ProcessEvent::OggWritten, 4);
+                repost(ProcessEvent::OggWritten, ProcessResult::SourceFailed);
                 return;
             }
             stageCaption("Encoding(", m_ripIndex, base);
@@ -349,7 +349,7 @@ void TRipJob::processInfo(TProcessInfo info)
             RipThread.reset();
             if (failed) {
                 Busy = true;
-                repost(ProcessEvent::WmaEncoded, 4);
+                repost(ProcessEvent::WmaEncoded, ProcessResult::SourceFailed);
                 return;
             }
             stageCaption("Encoding(", m_ripIndex, base);
@@ -368,10 +368,10 @@ void TRipJob::processInfo(TProcessInfo info)
     }
 
     case ProcessEvent::Mp3Encoded:
-        if (info.ResultCode == 1 && !Busy)
+        if (info.ResultCode == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_encodeIndex) +
                                   text("RES_Operate_Fail", "maybe be used,operate fail!"));
-        if (info.ResultCode == 2 && !Busy)
+        if (info.ResultCode == ProcessResult::Ended && !Busy)
             m_presenter.ShowError(text("RES_Check_Mp3Options",
                                        "Create MP3 file error!\r\nPlease check the output and "
                                        "lame options or run application again."));
@@ -379,7 +379,8 @@ void TRipJob::processInfo(TProcessInfo info)
             m_presenter.ShowError(info.Elapsed);
         if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
             m_failedItems.insert(m_encodeIndex);
-        if (m_kind == JobKind::ExtractTracks && info.ResultCode == 2 && Busy && m_settings.Use)
+        if (m_kind == JobKind::ExtractTracks && info.ResultCode == ProcessResult::Ended && Busy &&
+            m_settings.Use)
             writeId3(m_ripIndex - 1);
         Busy = false;
         ++m_encodeIndex;
@@ -462,7 +463,7 @@ void TRipJob::processInfo(TProcessInfo info)
 
     case ProcessEvent::WmaEncoded:
         Timer1.stop();
-        if (info.ResultCode == 1 && !Busy)
+        if (info.ResultCode == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_encodeIndex) +
                                   text("RES_Operate_Fail", "maybe be used,operate fail!"));
         if (info.ResultCode == ProcessResult::EncoderFailed)

@@ -319,7 +319,7 @@ QStringList TMainForm::JobList() const
         if (row->checkState(0) == Qt::Checked)
             list << JobListEntry(i + 1, Disc.Title(i));
     }
-    return list;
+    return WithUniqueFileBases(list);
 }
 
 bool TMainForm::CheckOutputFolder()

@@ -41,15 +41,19 @@ void LoadDiscInfo(const QString &key, TCDInfo &info)
     if (key.isEmpty())
         return;
     const IniFile ini(DiscInfoFilePath());
-    info.Artist = ini.readString(key, QStringLiteral("Artist"), QString());
-    info.Album = ini.readString(key, QStringLiteral("Album"), QString());
-    info.Year = ini.readString(key, QStringLiteral("Year"), QString());
+    // The file may have been written by anyone: its texts carry no control characters into titles.
+    const auto text = [&](const QString &name) {
+        return WithoutControlChars(ini.readString(key, name, QString()));
+    };
+    info.Artist = text(QStringLiteral("Artist"));
+    info.Album = text(QStringLiteral("Album"));
+    info.Year = text(QStringLiteral("Year"));
     info.Genre = ini.readInteger(key, QStringLiteral("Genre"), -1);
-    info.Comment = ini.readString(key, QStringLiteral("Comment"), QString());
+    info.Comment = text(QStringLiteral("Comment"));
     info.TrackNumber = ini.readInteger(key, QStringLiteral("TrackNumber"), maxTitles);
     const int count = std::min(info.TrackNumber, maxTitles);
     for (int n = 1; n <= count; ++n) {
-        const QString title = ini.readString(key, QString::number(n), QString());
+        const QString title = text(QString::number(n));
         info.Tracks[n] = title.isEmpty() ? DefaultTrackTitle(n) : title;
     }
 }

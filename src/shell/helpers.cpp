@@ -107,9 +107,40 @@ static QString withoutForbiddenChars(const QString &text)
     return out;
 }
 
+QString WithoutControlChars(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7f)
+            out += c;
+    }
+    return out;
+}
+
+QString CutToUtf8Bytes(const QString &text, int maxBytes)
+{
+    int bytes = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const char32_t c = text.at(i).unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        const int size = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (bytes + size > maxBytes)
+            break;
+        bytes += size;
+        i += pair ? 2 : 1;
+    }
+    return text.left(i);
+}
+
 QString TrackFileName(const QString &title, int trackNumber)
 {
-    const QString name = withoutForbiddenChars(title);
+    QString name = WithoutControlChars(withoutForbiddenChars(title));
+    qsizetype begin = 0;
+    while (begin < name.size() && (name.at(begin) == QLatin1Char('.') || name.at(begin).isSpace()))
+        ++begin;
+    name = CutToUtf8Bytes(name.mid(begin), MaxFileBaseBytes);
     if (name.isEmpty())
         return TimestampName() + QLatin1Char('_') + QString::number(trackNumber);
     return name;

@@ -28,15 +28,28 @@ int64_t FileSizeOf(const QString &path);
 // The nine characters that never appear in a file name the program makes: " * / : < > ? \ |
 bool IsForbiddenFileNameChar(QChar c);
 
-// The title without forbidden characters; when nothing remains, TimestampName() + "_" + n. Thread-safe.
+// The text without control characters (U+0000 to U+001F and U+007F): what titles and disc fields from
+// outside (CDDB answers, cdinfo.dat) are cleaned to.
+QString WithoutControlChars(const QString &text);
+
+// The longest file base, in UTF-8 bytes, that TrackFileName gives: with an extension (up to ".flac"), the
+// hidden working name of an encoder (a dot before, ".part" after) and a number that tells two tracks of one
+// job apart (" (99)"), a name stays within the 255 bytes a Linux file system allows.
+constexpr int MaxFileBaseBytes = 255 - 5 - 6 - 5;
+
+// The file base of a title: without forbidden and control characters, without leading dots and blanks (a
+// title of "...And Justice for All" must not make a hidden file), cut to MaxFileBaseBytes on a character
+// boundary. When nothing remains, TimestampName() + "_" + n. Thread-safe.
 QString TrackFileName(const QString &title, int trackNumber);
+
+// The text cut to at most maxBytes bytes of UTF-8, never inside a character.
+QString CutToUtf8Bytes(const QString &text, int maxBytes);
 
 // The album without forbidden characters, then without leading and trailing blanks and control characters.
 QString AlbumFolderName(const QString &album);
 
 // "File_" + local date and time as yyyymmdd_hhnnss. Thread-safe.
 QString TimestampName();
-
 
 // The folder of the system's programs, and the desktop's mixer found there or on the search path (empty
 // when none is installed).

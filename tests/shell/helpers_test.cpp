@@ -27,7 +27,20 @@ TEST(Helpers, TwoDigits)
 TEST(Helpers, FileNames)
 {
     EXPECT_EQ(TrackFileName("AC/DC: Live?", 4), "ACDC Live");
-    EXPECT_EQ(TrackFileName(" keeps \x01 blanks ", 1), " keeps \x01 blanks ");
+    // Control characters go (a NUL would end the name early), and so do leading dots and blanks: a title
+    // never makes a hidden file.
+    EXPECT_EQ(TrackFileName(" keeps \x01 blanks ", 1), "keeps  blanks ");
+    EXPECT_EQ(TrackFileName(QString("be") + QChar(0) + "fore\x7f", 1), "before");
+    EXPECT_EQ(TrackFileName("...And Justice for All", 1), "And Justice for All");
+    EXPECT_EQ(TrackFileName(". .", 3).left(5), "File_");
+    // Long titles are cut to whole characters within the byte limit.
+    const QString longTitle = QString(300, QChar(0x65e5)); // three bytes each
+    const QString cut = TrackFileName(longTitle, 1);
+    EXPECT_EQ(cut.toUtf8().size(), MaxFileBaseBytes / 3 * 3);
+    EXPECT_TRUE(longTitle.startsWith(cut));
+    const QString emoji = QString(" ") + QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(100);
+    EXPECT_EQ(TrackFileName(emoji, 1).toUtf8().size(), MaxFileBaseBytes / 4 * 4);
+    EXPECT_EQ(CutToUtf8Bytes(QString::fromUtf8("a\xF0\x9F\x8E\xB5"), 4), "a"); // never half a pair
     EXPECT_EQ(TrackFileName(QString::fromUtf8("Café <\"*|\\>"), 2), QString::fromUtf8("Café "));
     const QString fallback = TrackFileName("???", 12);
     EXPECT_TRUE(QRegularExpression("^File_\\d{8}_\\d{6}_12$").match(fallback).hasMatch())
