@@ -19,6 +19,7 @@
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
+#include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "terminal.h"
@@ -280,6 +281,35 @@ template <typename Presenter> void waitFor(const Presenter &presenter)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
+// first, as they do for a conversion: a track whose file (or the WAV it is made from) is there already is
+// ripped only when the answer is yes, and a kept file is named.
+QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format,
+                             TTerminalPrompt &prompt, TTerminal &terminal)
+{
+    QStringList extensions{OutputFormatExtension(format)};
+    if (format != OutputFormat::Wav)
+        extensions << QStringLiteral(".wav");
+    QStringList kept;
+    QStringList rip;
+    for (const QString &entry : jobs) {
+        QString existing;
+        for (const QString &extension : extensions) {
+            const QString path = WithTrailingBackslash(folder) + entry.mid(2) + extension;
+            if (existing.isEmpty() && QFileInfo::exists(path))
+                existing = path;
+        }
+        if (existing.isEmpty() ||
+            prompt.Question(QStringLiteral("Sondrel"),
+                            existing + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                     QStringLiteral(" has existed,overite it?"))))
+            rip << entry;
+        else
+            terminal.Notice(QStringLiteral("kept %1 (already there)").arg(existing));
+    }
+    return rip;
+}
+
 int ripCommand(const Arguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
@@ -340,16 +370,21 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         return 1;
     }
     const QString folder = ExtractionFolder(settings);
-
     TTerminalPrompt prompt(terminal);
+    const QStringList toRip =
+        withoutKeptFiles(jobs, folder, settings.CommonOptions.OutputFormat, prompt, terminal);
+
     TMp3EncodeProcess mp3;
     TWMAEncodeProcess wma;
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     int result = mrCancel;
-    if (!args.flag("--paranoia")) {
+    if (toRip.isEmpty()) {
+        CloseCDHandle(handle);
+    } else if (!args.flag("--paranoia")) {
         TTerminalJobPresenter presenter(terminal);
-        TRipJob job(JobKind::ExtractTracks, handle, jobs, JobSettings(settings, folder), presenter, mp3, wma);
+        TRipJob job(JobKind::ExtractTracks, handle, toRip, JobSettings(settings, folder), presenter, mp3,
+                    wma);
         job.Start();
         waitFor(presenter);
         job.CleanUp();
@@ -361,7 +396,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         cd.SetCurrentDrive(index);
         cd.Paranoid = true;
         TTerminalCDRipPresenter presenter(terminal);
-        TCDRipJob job(cd, jobs, JobSettings(settings, folder), presenter, mp3, wma);
+        TCDRipJob job(cd, toRip, JobSettings(settings, folder), presenter, mp3, wma);
         job.Start();
         waitFor(presenter);
         result = presenter.Result;

@@ -30,6 +30,12 @@ void TTerminal::Failure(const QString &text)
     std::fprintf(stderr, "sondrel-cli: %s\n", text.toLocal8Bit().constData());
 }
 
+void TTerminal::Notice(const QString &text) const
+{
+    EndBar();
+    std::fprintf(stderr, "sondrel-cli: %s\n", text.toLocal8Bit().constData());
+}
+
 void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const
 {
     if (Quiet)

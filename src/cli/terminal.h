@@ -17,8 +17,9 @@ struct TTerminal {
 
     static bool StderrIsTerminal();
     static bool StdinIsTerminal();
-    void Line(const QString &text) const; // a progress line (not when quiet)
-    void Failure(const QString &text);    // always shown; counts
+    void Line(const QString &text) const;   // a progress line (not when quiet)
+    void Failure(const QString &text);      // always shown; counts
+    void Notice(const QString &text) const; // always shown; not a failure
     void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const;
     void EndBar() const;
 };

@@ -49,12 +49,12 @@ QString fromField(const char *data, int size)
     return QString::fromLatin1(data, end);
 }
 
-// The read-only, hidden and system attributes: no write permission for its owner or for us, or a hidden
-// (dot) file.
+// The read-only attribute: a file we cannot write (no write permission for its owner, or none for us). A
+// name that starts with a dot is nothing special: "...And Justice for All.mp3" gets its tag.
 bool protectedFile(const QString &path)
 {
     const QFileInfo info(path);
-    return !(info.permissions() & QFileDevice::WriteOwner) || info.isHidden() ||
+    return !(info.permissions() & QFileDevice::WriteOwner) ||
            ::access(QFile::encodeName(path).constData(), W_OK) != 0;
 }
 
