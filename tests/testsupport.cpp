@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstring>
+#include <sys/mount.h>
 
 TestHome::TestHome()
     : m_savedConfig(qgetenv("XDG_CONFIG_HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
@@ -189,4 +190,30 @@ uint32_t OpenFirstDriveHandle()
     request.tgt = list.cd[0].tgt;
     request.lun = list.cd[0].lun;
     return GetCDHandle(&request);
+}
+
+TinyFileSystem::TinyFileSystem(const QString &folder, int kib) : m_folder(folder)
+{
+    QDir().mkpath(folder);
+    const QByteArray options = "size=" + QByteArray::number(kib) + "k";
+    m_mounted = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData()) == 0;
+}
+
+TinyFileSystem::~TinyFileSystem()
+{
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+}
+
+void TinyFileSystem::fill()
+{
+    QFile filler(m_folder + QStringLiteral("/.filler"));
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) > 0) {
+    }
+    const QByteArray byte(1, 'x');
+    while (filler.write(byte) > 0) {
+    }
 }

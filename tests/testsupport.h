@@ -91,3 +91,21 @@ inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
 }
+
+// A file system of a few KiB (tmpfs) mounted on a folder for one test, to be filled up; unmounted when the
+// object goes. Mounting needs root, which the project's machines and CI have; without it available() is
+// false and the test skips.
+class TinyFileSystem final {
+public:
+    TinyFileSystem(const QString &folder, int kib = 64);
+    ~TinyFileSystem();
+    TinyFileSystem(const TinyFileSystem &) = delete;
+    TinyFileSystem &operator=(const TinyFileSystem &) = delete;
+    bool available() const { return m_mounted; }
+    // Writes a filler file until the file system says it is full.
+    void fill();
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};

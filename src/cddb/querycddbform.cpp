@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -31,14 +32,14 @@ void ApplyCddbResult(TCddbHost &host, const TCddbLookupResult &result)
     ApplyCddbDiscFields(result);
 }
 
-void StoreCddbTitles(TCddbHost &host)
+bool StoreCddbTitles(TCddbHost &host, QString *error)
 {
     TCDInfo &disc = AppSettings.DiscInfo;
     const int rows = host.CddbRowCount();
     disc.TrackNumber = rows;
     for (int i = 0; i < rows && i + 1 < int(disc.Tracks.size()); ++i)
         disc.Tracks[size_t(i + 1)] = host.CddbRowTitle(i);
-    SaveDiscInfo(host.CddbDiscKey());
+    return SaveDiscInfo(host.CddbDiscKey(), disc, error);
 }
 
 TfrmStopQuery::TfrmStopQuery(TCddbHost &host, QWidget *parent) : QDialog(parent), m_host(host)
@@ -117,7 +118,9 @@ bool TfrmStopQuery::event(QEvent *event)
         Panel1->show();
         bStop->setText(QStringLiteral("Close"));
     } else if (message->Code == CDDBQUERY_FINISHED) {
-        StoreCddbTitles(m_host);
+        QString error;
+        if (!StoreCddbTitles(m_host, &error) && !error.isEmpty())
+            QMessageBox::critical(this, QStringLiteral("Sondrel"), error);
         m_thread.reset();
         done(mrYes);
     }

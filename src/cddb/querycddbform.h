@@ -34,7 +34,7 @@ public:
 // Puts a lookup's titles into the rows that exist and its disc fields into DiscInfo.
 void ApplyCddbResult(TCddbHost &host, const TCddbLookupResult &result);
 // DiscInfo's track count and titles from the list, then the disc information cache.
-void StoreCddbTitles(TCddbHost &host);
+bool StoreCddbTitles(TCddbHost &host, QString *error = nullptr);
 
 // The progress window of one lookup: runs the lookup thread and stores its result.
 class TfrmStopQuery final : public QDialog {

@@ -70,12 +70,12 @@ void TDiscModel::SetTitle(int row, const QString &title)
     emit TitleChanged(row);
 }
 
-bool TDiscModel::Save()
+bool TDiscModel::Save(QString *error)
 {
     if (m_key.isEmpty())
         return false;
     m_info.TrackNumber = RowCount();
-    return SaveDiscInfo(m_key, m_info);
+    return SaveDiscInfo(m_key, m_info, error);
 }
 
 void TDiscModel::SetIdentity(const QString &cddbDiscId, const QString &cddbQueryText)

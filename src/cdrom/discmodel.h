@@ -39,9 +39,9 @@ public:
     const TDiscTrack &Track(int row) const { return m_tracks.at(row); }
     QString Title(int row) const;
     void SetTitle(int row, const QString &title);
-    // Writes the titles of the rows and the disc fields into the cache. False when nothing was written (no
-    // disc, or the file could not be saved).
-    bool Save();
+    // Writes the titles of the rows and the disc fields into the cache. False when nothing was written: no
+    // disc, or the file could not be saved (*error then names it and says why; the file keeps what it held).
+    bool Save(QString *error = nullptr);
 
     TCDInfo &Info() { return m_info; }
     const TCDInfo &Info() const { return m_info; }

@@ -635,8 +635,10 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
                                          : QString()));
     for (int row = 0; row < disc.RowCount(); ++row)
         out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
-    if (!disc.Save()) {
-        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache"));
+    QString saveError;
+    if (!disc.Save(&saveError)) {
+        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache: ") +
+                         saveError);
         return 1;
     }
     return 0;

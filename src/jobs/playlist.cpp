@@ -55,21 +55,17 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
         if (!prompt || !prompt->Question(QStringLiteral("Sondrel"), question))
             return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("Cannot create %1: %2").arg(path, file.errorString());
-        return false;
-    }
+    QByteArray lines;
     const QString base = WithTrailingBackslash(folder);
     for (const QString &entry : jobList) {
         const QString name = entry.mid(2) + extension;
         if (QFileInfo::exists(base + name))
-            file.write((name + QStringLiteral("\r\n")).toUtf8());
+            lines += (name + QStringLiteral("\r\n")).toUtf8();
     }
-    if (!file.commit()) {
+    QString reason;
+    if (!WriteFileAtomically(path, lines, &reason)) {
         if (error)
-            *error = QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("Cannot write ") + reason;
         return false;
     }
     return true;

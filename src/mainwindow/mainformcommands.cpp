@@ -305,7 +305,9 @@ void TMainForm::aQueryCDDBExecute()
     }
     if (looked) {
         ApplyCddbResult(*this, result);
-        StoreCddbTitles(*this);
+        QString error;
+        if (!StoreCddbTitles(*this, &error) && !error.isEmpty())
+            message(error, true);
     }
     setEnabled(true);
     QApplication::restoreOverrideCursor();
@@ -421,7 +423,9 @@ void TMainForm::aEditTrackNameExecute()
     if (dialog.exec() != QDialog::Accepted)
         return;
     Disc.SetTitle(ListView1->indexOfTopLevelItem(row), dialog.eName->text());
-    Disc.Save();
+    QString error;
+    if (!Disc.Save(&error) && !error.isEmpty())
+        message(error, true);
 }
 
 void TMainForm::OpenOutputDirectory()
@@ -526,11 +530,16 @@ void TMainForm::FormClose()
         return;
     m_closed = true;
     try {
-        Disc.Save();
+        // A save that fails keeps the old file and says so; the window closes all the same.
+        QString error;
+        if (!Disc.Save(&error) && !error.isEmpty())
+            message(error, true);
         if (!CloseDriveHandle(DriveHandle))
             message(text("RES_Close_CD_Error", "Error while closing CD handle!"), true);
         DriveHandle = 0;
-        SaveOptions();
+        error.clear();
+        if (!SaveOptions(&error))
+            message(error, true);
     } catch (...) {
     }
 }

@@ -63,7 +63,7 @@ bool SaveDiscInfo(const QString &key)
     return SaveDiscInfo(key, AppSettings.DiscInfo);
 }
 
-bool SaveDiscInfo(const QString &key, const TCDInfo &info)
+bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
 {
     if (key.isEmpty())
         return false;
@@ -77,5 +77,5 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info)
     const int count = std::min(info.TrackNumber, maxTitles);
     for (int n = 1; n <= count; ++n)
         ini.writeString(key, QString::number(n), info.Tracks[n]);
-    return ini.save();
+    return ini.save(error);
 }

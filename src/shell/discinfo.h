@@ -19,7 +19,8 @@ void LoadDiscInfo(const QString &key, TCDInfo &info);
 // Writes DiscInfo into the disc's section; keys of the section that are not written stay. False when the
 // file could not be written.
 bool SaveDiscInfo(const QString &key);
-bool SaveDiscInfo(const QString &key, const TCDInfo &info);
+// The same for another record; *error says why when the file could not be written.
+bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error = nullptr);
 
 // "Track" + TwoDigits(n), the title of a track nobody named.
 QString DefaultTrackTitle(int trackNumber);

@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -65,6 +67,28 @@ QString WithTrailingBackslash(const QString &path)
     if (path.isEmpty() || path.endsWith(QLatin1Char('/')))
         return path;
     return path + QLatin1Char('/');
+}
+
+bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    // Unbuffered, so that a failing write is seen here and not only when the file is closed (QSaveFile
+    // would rename a file whose last buffered write failed).
+    QSaveFile file(path);
+    const auto fail = [&](const QString &reason) {
+        if (error)
+            *error = path + QStringLiteral(": ") + reason;
+        file.cancelWriting();
+        return false;
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(file.errorString());
+    if (file.write(bytes) != bytes.size())
+        return fail(file.errorString());
+    if (::fsync(file.handle()) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 int64_t FileSizeOf(const QString &path)

@@ -22,6 +22,11 @@ void WaitMilliseconds(int milliseconds);
 // Appends the path separator unless the text is empty or already ends in it. Thread-safe.
 QString WithTrailingBackslash(const QString &path);
 
+// Replaces the file at path with bytes, or leaves it as it was: the bytes go to a temporary file beside it,
+// which is renamed over it only when every write, the flush and the sync succeeded. On failure the temporary
+// file is gone and *error (when given) says "PATH: reason" with the system's reason.
+bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);
 

@@ -1,7 +1,8 @@
 #include "inifile.h"
 
+#include "helpers.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -207,15 +208,7 @@ QString IniFile::text() const
     return out;
 }
 
-bool IniFile::save() const
+bool IniFile::save(QString *error) const
 {
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text().toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteFileAtomically(m_path, text().toUtf8(), error);
 }

@@ -37,7 +37,8 @@ public:
     void writeBool(const QString &section, const QString &key, bool value);
 
     // Writes the whole file; false when it could not be written (the old file is then untouched).
-    bool save() const;
+    // False when the file could not be written: it then keeps its old contents, and *error says why.
+    bool save(QString *error = nullptr) const;
     // The file's text as save() would write it.
     QString text() const;
 

@@ -116,11 +116,11 @@ void LoadOptions()
     AppSettings = std::move(loaded);
 }
 
-bool SaveOptions()
+bool SaveOptions(QString *error)
 {
     IniFile ini(SettingsFolder() + optionsFileName);
     forEachStoredField(std::as_const(AppSettings), Writer{ini});
-    return ini.save();
+    return ini.save(error);
 }
 
 bool IsEnglish(const QString &language)

@@ -104,8 +104,8 @@ TOptionsSetting DefaultOptions();
 // decimal integers give the defaults.
 void LoadOptions();
 // Writes every field but DiscInfo to options.ini, in the fixed order, keeping what else the file holds.
-// False when the file could not be written (it then keeps its previous contents).
-bool SaveOptions();
+// False when the file could not be written (it then keeps its previous contents, and *error says why).
+bool SaveOptions(QString *error = nullptr);
 
 // True when the language name is "English", compared without regard to case.
 bool IsEnglish(const QString &language);

@@ -1,8 +1,9 @@
 #include "wineregistry.h"
 
+#include "helpers.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 namespace {
@@ -102,11 +103,7 @@ bool WineUserRegistry::deleteValue(const QString &key, const QString &name)
 
 bool WineUserRegistry::save() const
 {
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(m_lines.join(QLatin1Char('\n')).toUtf8());
-    return file.commit();
+    return WriteFileAtomically(m_path, m_lines.join(QLatin1Char('\n')).toUtf8());
 }
 
 bool WindowsProgramRunning(const QString &program)

@@ -180,7 +180,7 @@ TEST_F(CliEncoderTest, FailingWmaEncoderNeverHangs)
     encoder("WM8EUTIL", "echo 'ERROR: cannot encode'\nexit 1\n");
     int ended = 0;
     for (int i = 0; i < 200; ++i) {
-        if (runCli({"rip", "-f", "wma", "-o", out, "--quiet"}, cli, 20000).code == 1)
+        if (runCli({"rip", "-f", "wma", "-o", out, "--quiet", "--overwrite"}, cli, 20000).code == 1)
             ++ended;
     }
     EXPECT_EQ(ended, 200);

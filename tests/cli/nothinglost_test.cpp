@@ -1,4 +1,5 @@
 // What a rip must never do to the user's files, whatever the titles hold.
+#include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "clirun.h"
@@ -45,7 +46,8 @@ protected:
 
 TEST_F(NothingLostTest, ControlCharactersNeverReachAFileName)
 {
-    disc({"50,music", "50,music"}, QByteArray("TrackNumber=2\n1=be\0fore\n2=keep.txt\0x\n", 40));
+    static const char entry[] = "TrackNumber=2\n1=be\0fore\n2=keep.txt\0x\n";
+    disc({"50,music", "50,music"}, QByteArray(entry, sizeof entry - 1));
     WriteFileText(out + "/keep.txt", "mine");
     const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite", "--quiet"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
@@ -114,6 +116,35 @@ TEST_F(NothingLostTest, NamesTheFileSystemTakes)
     Tid3tag tag;
     ASSERT_LT(tag.ReadTag(out + "/And Justice for All.mp3"), 256);
     EXPECT_EQ(tag.Title, "And Justice for All"); // the file is not taken for a protected one
+}
+
+// A full disk: the disc cache keeps every disc it held, no temporary file is left, and the run fails naming
+// the file and the system's reason.
+TEST_F(NothingLostTest, AFullDiskKeepsTheDiscCache)
+{
+    // The disc image lives elsewhere; the data folder, where the cache is, is a small file system.
+    const QString elsewhere = home.root() + "/images/";
+    QDir().mkpath(elsewhere);
+    ASSERT_TRUE(MakeDisc(elsewhere + "disc.cue", {"15000,silence", "15000,silence"}));
+    qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(elsewhere));
+    TinyFileSystem disk(DataFolder());
+    if (!disk.available()) {
+        qunsetenv("SONDREL_DISC_IMAGES");
+        GTEST_SKIP() << "no permission to mount a small file system";
+    }
+    const QString cache = DataFolder() + "cdinfo.dat";
+    WriteFileText(cache, "[111]\nArtist=Other\n1=Kept\n[222]\nArtist=Another\n");
+    const QByteArray before = ReadFileBytes(cache);
+    disk.fill();
+    CddbTestServer server;
+    server.setQueryFixture("query_exact.txt");
+    const CliRun lookup = runCli({"cddb", "--server", server.url(), "--quiet"});
+    qunsetenv("SONDREL_DISC_IMAGES");
+    EXPECT_EQ(lookup.code, 1);
+    EXPECT_TRUE(lookup.err.contains(cache + ": No space left on device")) << lookup.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(cache), before);
+    EXPECT_EQ(QDir(DataFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({".filler", "cdinfo.dat"}));
 }
 
 } // namespace

@@ -91,6 +91,30 @@ TEST_F(MainFormTest, TheListShowsTheDisc)
     EXPECT_TRUE(cache.contains("2=From the disc\n")) << cache.toStdString();
 }
 
+// Closing with the settings on a full disk: options.ini keeps what it held, and a message names the file and
+// the system's reason.
+TEST_F(MainFormTest, ClosingOnAFullDiskKeepsTheSettings)
+{
+    TinyFileSystem disk(SettingsFolder());
+    if (!disk.available())
+        GTEST_SKIP() << "no permission to mount a small file system";
+    const QString options = SettingsFolder() + "options.ini";
+    WriteFileText(options, "[CommonOptions]\nOutputFolder=/music\nOutputFormat=2\n[Mine]\nKeep=me\n");
+    const QByteArray before = ReadFileBytes(options);
+    disk.fill();
+    {
+        TMainForm form;
+        form.show();
+        AppSettings.CommonOptions.OutputFormat = 1; // a change that would be saved
+        form.close();
+    }
+    EXPECT_EQ(ReadFileBytes(options), before);
+    EXPECT_EQ(QDir(SettingsFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({".filler", "options.ini"}));
+    EXPECT_TRUE(closer.texts.join("\n").contains(options + ": No space left on device"))
+        << closer.texts.join("\n").toStdString();
+}
+
 TEST_F(MainFormTest, CddbIdentityOfTheDisc)
 {
     const int lengths[] = {13000, 21111, 9001, 30000};
