@@ -163,6 +163,9 @@ bool TAuFileIn::TryOpen()
     std::lock_guard lock(FLock);
     try {
         ensureOpen();
+    } catch (const std::exception &e) {
+        Valid = false;
+        OpenError = QString::fromUtf8(e.what());
     } catch (...) {
         Valid = false;
     }

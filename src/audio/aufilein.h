@@ -35,6 +35,7 @@ public:
     std::recursive_mutex FLock; // guards opening and closing
     int OpenCount = 0;
     bool Valid = false;
+    QString OpenError; // why the file was not valid at the last open (the system's reason, or the format's)
     int BitsPerSample = 0;
     int SampleRate = 0;
     int Channels = 0;

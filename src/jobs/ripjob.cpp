@@ -59,8 +59,9 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
 
     const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
     const auto failure = [this](TAuOutput *sink) {
+        // Named by the file being read, which is the one the user chose.
         if (!m_finished)
-            m_presenter.ShowError(sink->ExceptionMessage());
+            m_presenter.ShowError(WaveIn1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
     };
     VorbisOut1.OnProgress = progress;
     VorbisOut1.OnThreadException = failure;
@@ -137,7 +138,8 @@ void TRipJob::Start()
         startRead(0);
         break;
     case JobKind::WavToMp3:
-        openItem(0);
+        if (!openItem(0))
+            break;
         if (WaveIn1.GetSampleRate() >= 44100 && WaveIn1.GetBitsPerSample() <= 16) {
             m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
             stageCaption("Encoding(", 1, first);
@@ -163,7 +165,8 @@ void TRipJob::Start()
         break;
     }
     case JobKind::WavToOgg:
-        openItem(0);
+        if (!openItem(0))
+            break;
         if (WaveIn1.GetSampleRate() >= 44100) {
             m_presenter.SetStage(text("RES_WAV_TO_OGG", "Encoding WAV to OGG"));
             stageCaption("Encoding(", 1, first);
@@ -184,9 +187,18 @@ void TRipJob::Start()
     m_presenter.SetEstimated(QString());
 }
 
-void TRipJob::openItem(int item)
+bool TRipJob::openItem(int item)
 {
     WaveIn1.SetFileName(Files.value(item));
+    if (WaveIn1.TryOpen())
+        return true;
+    m_presenter.ShowError(
+        Files.value(item) + QStringLiteral(": ") +
+        (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
+    Busy = true; // no second message for this file
+    repost(m_kind == JobKind::WavToOgg ? ProcessEvent::OggWritten : ProcessEvent::Mp3Encoded,
+           ProcessResult::SourceFailed);
+    return false;
 }
 
 void TRipJob::startRead(int item)
@@ -393,7 +405,8 @@ void TRipJob::processInfo(TProcessInfo info)
             startRead(m_ripIndex);
         } else if (m_kind == JobKind::WavToMp3) {
             const QString item = Files.value(m_encodeIndex);
-            openItem(m_encodeIndex);
+            if (!openItem(m_encodeIndex))
+                return;
             stageCaption("Encoding(", m_encodeIndex + 1, item);
             if (WaveIn1.GetSampleRate() < 44100) {
                 m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
@@ -427,7 +440,8 @@ void TRipJob::processInfo(TProcessInfo info)
             startRead(m_ripIndex);
         } else if (m_kind == JobKind::WavToOgg) {
             const QString item = Files.value(m_oggIndex);
-            openItem(m_oggIndex);
+            if (!openItem(m_oggIndex))
+                return;
             if (WaveIn1.GetSampleRate() >= 44100) {
                 m_presenter.SetStage(text("RES_Encoding", "Encoding"));
                 stageCaption("Encoding(", m_oggIndex + 1, item);

@@ -104,7 +104,8 @@ private:
     void startWma(const QString &source, const QString &destination);
     void startOgg(const QString &source, const QString &destination);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);
-    void openItem(int item);
+    // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
+    bool openItem(int item);
     void stageCaption(const char *stage, int number, const QString &item);
     void finish(int result);
     void writeId3(int item);

@@ -53,6 +53,8 @@ void TWaveIn::OpenFile()
         } catch (const std::exception &) {
             Valid = false;
         }
+        OpenError =
+            Valid ? QString() : QStringLiteral("not a WAV file that can be read (unknown or damaged header)");
         if (!Valid) {
             BitsPerSample = SampleRate = Channels = 0;
             Size = 0;
@@ -350,6 +352,12 @@ void TWaveIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
 {
     if (!m_source || OpenCount == 0)
         throw EAuException(QStringLiteral("The Stream is not opened"));
+    // A file that is not valid has nothing to give (and no frame size to read by).
+    if (!Valid) {
+        buffer = nullptr;
+        bytes = 0;
+        return;
+    }
     if (m_outRead >= m_outFill && refill() == 0) {
         buffer = nullptr;
         bytes = 0;

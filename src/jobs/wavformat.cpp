@@ -151,6 +151,9 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
     f.samplesPerSecond = qFromLittleEndian<uint32_t>(b + 4);
     f.blockAlign = qFromLittleEndian<uint16_t>(b + 12);
     f.bitsPerSample = qFromLittleEndian<uint16_t>(b + 14);
+    // Nothing can be read, or sized, from a file without channels, rate or frame size.
+    if (f.channels == 0 || f.samplesPerSecond == 0 || f.blockAlign == 0)
+        return fail();
     if (f.formatTag == 0xFFFE) {
         if (size < 40)
             return fail();

@@ -463,3 +463,22 @@ TEST_F(EncoderTest, FileNamesReachTheEncoderWhole)
 }
 
 } // namespace
+
+namespace {
+
+// WM8EUTIL removes only a file it wrote itself in this run.
+TEST(Wm8eutil, AFailedRunRemovesOnlyItsOwnOutput)
+{
+    TestHome home;
+    const QString existing = home.root() + "/existing.txt";
+    WriteFileText(existing, "precious");
+    QByteArray output;
+    EXPECT_EQ(RunProgram(BuiltProgram("WM8EUTIL"),
+                         {"-input", home.root() + "/nonexistent.wav", "-output", existing, "-a_setting", "64_44_2"},
+                         &output),
+              1);
+    EXPECT_TRUE(output.contains("ERROR")) << output.toStdString();
+    EXPECT_EQ(ReadFileText(existing), "precious");
+}
+
+} // namespace

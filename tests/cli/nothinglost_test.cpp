@@ -147,4 +147,33 @@ TEST_F(NothingLostTest, AFullDiskKeepsTheDiscCache)
               QStringList({".filler", "cdinfo.dat"}));
 }
 
+// A WAV at 1 Hz cannot be resampled, and one whose header has no channels or frame size cannot be read:
+// each fails with its name and the reason, and nothing is made of it.
+TEST_F(NothingLostTest, UnusableWavsFailByName)
+{
+    const QString oneHertz = home.root() + "/one hertz.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "1", "-c", "1", "-b", "16", oneHertz, "synth", "30", "sine", "0.1"}),
+        0);
+    // 44 bytes of header: PCM, 2 channels, 44100 Hz, but a frame size (block align) of 0.
+    QByteArray header("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00\x44\xac\x00\x00"
+                      "\x10\xb1\x02\x00\x00\x00\x10\x00data\x00\x00\x00\x00",
+                      44);
+    const QString zero = home.root() + "/zero frame.wav";
+    QFile file(zero);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(header);
+    file.close();
+    const QString fake = home.root() + "/fake.wav";
+    WriteFileText(fake, "just text");
+    for (const char *kind : {"wav2ogg", "wav2mp3"}) {
+        const CliRun run = runCli({"convert", kind, oneHertz, zero, fake, "-o", out});
+        EXPECT_TRUE(run.err.contains(fake + ": not a WAV file")) << run.err.toStdString();
+        EXPECT_EQ(run.code, 1) << kind;
+        EXPECT_TRUE(run.err.contains(oneHertz + ": ")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(zero)) << run.err.toStdString();
+    }
+    EXPECT_TRUE(files().isEmpty()) << files().join(",").toStdString();
+}
+
 } // namespace

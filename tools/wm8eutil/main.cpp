@@ -60,6 +60,9 @@ Profile findProfile(const std::string &name)
     throw Failure("unknown profile " + name);
 }
 
+// Set once this run has opened the output for writing: only then is a failed run's output ours to remove.
+bool outputWritten = false;
+
 class Encoder {
 public:
     Encoder(const std::string &output, const Profile &profile, const std::string &author,
@@ -103,6 +106,7 @@ public:
         int result = avio_open(&m_format->pb, output.c_str(), AVIO_FLAG_WRITE);
         if (result < 0)
             throw Failure("cannot write " + output + ": " + avError(result));
+        outputWritten = true;
         result = avformat_write_header(m_format, nullptr);
         if (result < 0)
             throw Failure("cannot write " + output + ": " + avError(result));
@@ -332,7 +336,8 @@ int main(int argc, char **argv)
         run(input, output, findProfile(setting), author, description);
         return 0;
     } catch (const std::exception &e) {
-        std::remove(output.c_str());
+        if (outputWritten)
+            std::remove(output.c_str());
         std::printf("ERROR: %s\n", e.what());
         return 1;
     }
