@@ -4,10 +4,9 @@
 #include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
 #include "cdrom/cdrip.h"
+#include "shell/helpers.h"
 #include "shell/httpget.h"
 
-#include <QSysInfo>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -200,6 +199,17 @@ int TCDDBQuery::ParseQueryResponse(const QString &text)
     return code;
 }
 
+QString TCDDBQuery::Refusal() const
+{
+    for (const QString &line : m_response) {
+        bool number = false;
+        const int code = line.left(3).toInt(&number);
+        if (number && code >= 400 && code <= 599)
+            return WithoutControlChars(line.trimmed()).left(300);
+    }
+    return QString();
+}
+
 void TCDDBQuery::Read(int index)
 {
     if (index < 0 || index >= m_matches.size())
@@ -279,15 +289,8 @@ QString TCDDBInfo::ClientName()
 
 QString TCDDBInfo::DefaultEmail()
 {
-    QString user;
-    if (const passwd *entry = getpwuid(getuid()); entry && entry->pw_name)
-        user = QString::fromLocal8Bit(entry->pw_name);
-    if (user.isEmpty())
-        user = qEnvironmentVariable("USER", QStringLiteral("user"));
-    QString host = QSysInfo::machineHostName();
-    if (host.isEmpty())
-        host = QStringLiteral("localhost");
-    return user + QLatin1Char('@') + host;
+    // A placeholder: the user's login and the machine's name are nobody else's business.
+    return QStringLiteral("sondrel@localhost");
 }
 
 TCDDBInfo::TCDDBInfo() : Server(DefaultServer()), Email(DefaultEmail()), ApplicationName(ClientName()) {}

@@ -47,6 +47,9 @@ public:
     void ParseEntry(const QString &text);
 
     const QStringList &Matches() const { return m_matches; }
+    // The server's own words when it refused the query (an answer line with a 4xx or 5xx code, such as
+    // "503 Service temporarily unavailable"); empty otherwise.
+    QString Refusal() const;
     const TCDDBAlbum &Album() const { return m_album; }
 
 private:
@@ -63,7 +66,7 @@ class TCDDBInfo {
 public:
     static QString DefaultServer();
     static QString ClientName();
-    // The user's login name at the machine's host name.
+    // The placeholder address sent in "hello" (user-at-host form); it names neither the user nor the machine.
     static QString DefaultEmail();
 
     TCDDBInfo();

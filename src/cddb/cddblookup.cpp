@@ -124,8 +124,10 @@ bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result
     info.Cancel = cancel;
     info.LookupDisc(request.DiscId, request.QueryText);
     const TCDDBAlbum album = info.GetAlbum();
-    if (album.TrackCount <= 0)
+    if (album.TrackCount <= 0) {
+        result.Refusal = info.Query().Refusal();
         return false;
+    }
     TakeCddbAlbum(album, request.RowCount, result);
     return true;
 }

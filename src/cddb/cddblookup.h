@@ -22,6 +22,7 @@ struct TCddbLookupResult {
     std::optional<QString> Year;
     std::optional<int32_t> Genre;
     std::optional<QString> Comment;
+    QString Refusal; // the server's words when it refused the lookup
 };
 
 // The message codes a lookup ends with.

@@ -616,6 +616,11 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     int32_t error = 0;
     const int code = RunCddbLookup(request, result, &error, nullptr);
     CloseCDHandle(handle);
+    if (!result.Refusal.isEmpty() && result.Titles.empty()) {
+        terminal.Failure(
+            QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(server, result.Refusal));
+        return 1;
+    }
     if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
         terminal.Failure(
             QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));

@@ -6,6 +6,30 @@
 
 namespace {
 
+// Control characters from a server never reach a title or a disc field (a NUL would cut a file name).
+TEST(CddbEntryTextTest, ControlCharactersAreRemoved)
+{
+    TCddbLookupResult library;
+    const QString entry = QString("DTITLE=Ar\x01tist / Al\tbum\nDYEAR=19\x7f"
+                                  "99\nTTITLE0=be") +
+                          QChar(0) + "fore\nTTITLE1=keep.txt" + QChar(0) + "x\n";
+    ASSERT_TRUE(ReadCddbEntryText(entry, 1, 2, library));
+    EXPECT_EQ(library.Artist, "Artist");
+    EXPECT_EQ(library.Album, "Album");
+    EXPECT_EQ(library.Year, "1999");
+    EXPECT_EQ(library.Titles, (std::map<int, QString>{{0, "before"}, {1, "keep.txtx"}}));
+
+    TCDDBAlbum album;
+    album.DiscArtist = QString("A") + QChar(0) + "B";
+    album.DiscTitle = "T\r\nU";
+    album.TrackTitles = {QString("x") + QChar(0x1f) + "y"};
+    TCddbLookupResult component;
+    TakeCddbAlbum(album, 1, component);
+    EXPECT_EQ(component.Artist, "AB");
+    EXPECT_EQ(component.Album, "TU");
+    EXPECT_EQ(component.Titles.at(0), "xy");
+}
+
 TEST(CddbEntryTextTest, LibraryRouteReading)
 {
     TCddbLookupResult result;

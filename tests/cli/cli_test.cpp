@@ -290,6 +290,20 @@ TEST_F(CliTest, CddbLookupStoresTheTitles)
     const CliRun none = runCli({"cddb", "--server", server.url()});
     EXPECT_EQ(none.code, 1);
     EXPECT_TRUE(none.err.contains("no match"));
+    // A server that refuses is quoted, not taken for one without the disc.
+    server.setQueryFixture("query_refused.txt");
+    const CliRun refused = runCli({"cddb", "--server", server.url()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(
+        refused.err.contains("refused the lookup: 503 Service temporarily unavailable: too many requests"))
+        << refused.err.toStdString();
+    EXPECT_FALSE(refused.err.contains("no match"));
+    // The hello names no user and no machine.
+    for (const QString &line : server.requestLines()) {
+        if (line.contains("hello=")) {
+            EXPECT_TRUE(line.contains("hello=sondrel+localhost+")) << line.toStdString();
+        }
+    }
     EXPECT_FALSE(QFile::exists(home.settingsFile())); // the tool never writes options.ini
 }
 
