@@ -207,6 +207,16 @@ void TRipJob::startRead(int item)
     stageCaption("Extracting(", item + 1, itemBase(item));
     m_presenter.SetStage(text("RES_Extracting", "Extracting"));
     m_presenter.SetInitializing(text("RES_Initing", "Initializing..."), true);
+    // A data track holds no audio: it is skipped with the drive component's words, not read as noise.
+    TToc toc;
+    const int entry = itemNumber(item) - 1;
+    if (ModifyCDParms(CDHandle, CDP_MSF, 1) != 0 && ReadTOC(CDHandle, &toc) == 1 && entry >= 0 &&
+        entry <= toc.lastTrack - toc.firstTrack && (toc.tracks[entry].ADR & 4) != 0) {
+        m_presenter.ShowError(QStringLiteral("Track %1 (%2): Trying to rip a data track")
+                                  .arg(TwoDigits(itemNumber(item)), itemBase(item)));
+        repost(ProcessEvent::TrackRead, ProcessResult::SourceFailed);
+        return;
+    }
     RipThread = std::make_unique<TCDRipThread>(itemNumber(item), itemBase(item));
     RipThread->CDHandle = CDHandle;
     RipThread->NotifyWindow = this;

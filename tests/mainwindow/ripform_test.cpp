@@ -99,6 +99,22 @@ TEST_F(RipFormTest, ExtractToWav)
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
+// A data track in the job list is skipped with a message; the tracks around it are extracted.
+TEST_F(RipFormTest, DataTracksAreSkipped)
+{
+    disc({"100,music", "data:100", "100,tone"});
+    AppSettings.CommonOptions.OutputFormat = 1;
+    ASSERT_TRUE(run(1, {"01One", "02Data", "03Three"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(exists("One.wav"));
+    EXPECT_FALSE(exists("Data.wav"));
+    EXPECT_TRUE(exists("Three.wav"));
+    EXPECT_EQ(closer.texts.size(), 1) << closer.texts.join("\n").toStdString();
+    EXPECT_TRUE(closer.texts.value(0).contains("Track 02 (Data): Trying to rip a data track"))
+        << closer.texts.join("\n").toStdString();
+    EXPECT_FALSE(AppSettings.CommonOptions.IsCDHandleZero); // not a read error: the read path stays
+}
+
 TEST_F(RipFormTest, ExtractToMp3WithTags)
 {
     disc({"00:03:00,music", "00:02:00,music"});
