@@ -387,10 +387,14 @@ void TOptionSetForm::btOkClick()
     s.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
     s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     s.Use = cbUseID3->isChecked();
-    s.DiscInfo.Artist = ID3artist->text();
-    s.DiscInfo.Album = ID3album->text();
-    s.DiscInfo.Year = ID3year->text();
-    s.DiscInfo.Comment = ID3comment->text();
+    // The edit boxes cut what the program puts in them to their length: a field the user did not edit is
+    // stored as it was, whole.
+    for (auto [edit, field] :
+         {std::pair{ID3artist, &s.DiscInfo.Artist}, std::pair{ID3album, &s.DiscInfo.Album},
+          std::pair{ID3year, &s.DiscInfo.Year}, std::pair{ID3comment, &s.DiscInfo.Comment}}) {
+        if (edit->isModified())
+            *field = edit->text();
+    }
     s.DiscInfo.Genre = ID3genre->currentIndex();
     s.CDOptions.CDDb = ckbCDDb->isChecked();
     if (cbCDList->count() > 0) {

@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace {
@@ -59,6 +60,34 @@ TEST_F(OptionsTest, GenreItems)
     form.btOkClick();
     EXPECT_EQ(AppSettings.DiscInfo.Genre, -1);
     EXPECT_EQ(host.remembered, 2);
+}
+
+// OK without edits keeps the disc fields whole, however long; an edited field takes what was typed.
+TEST_F(OptionsTest, UneditedDiscFieldsAreKeptWhole)
+{
+    const QString artist = "The Artist With A Name Longer Than Thirty Characters";
+    const QString album = "An Album Whose Title Runs On Past Thirty";
+    AppSettings.DiscInfo.Artist = artist;
+    AppSettings.DiscInfo.Album = album;
+    AppSettings.DiscInfo.Year = "1999-2001";
+    AppSettings.DiscInfo.Comment = QString(80, 'c');
+    {
+        TOptionSetForm form(host);
+        form.show();
+        form.btOkClick();
+    }
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, artist);
+    EXPECT_EQ(AppSettings.DiscInfo.Album, album);
+    EXPECT_EQ(AppSettings.DiscInfo.Year, "1999-2001");
+    EXPECT_EQ(AppSettings.DiscInfo.Comment, QString(80, 'c'));
+
+    TOptionSetForm form(host);
+    form.show();
+    form.ID3artist->selectAll();
+    QTest::keyClicks(form.ID3artist, "Typed");
+    form.btOkClick();
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Typed");
+    EXPECT_EQ(AppSettings.DiscInfo.Album, album);
 }
 
 TEST_F(OptionsTest, RipTimeAndFolderChecks)

@@ -195,10 +195,17 @@ TEST_F(MainFormTest, DiscsComingAndGoing)
     TMainForm form;
     form.show();
     ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    EXPECT_TRUE(form.ActionExtract->isEnabled());
+    EXPECT_TRUE(form.aQueryCDDB->isEnabled());
     QFile::rename(images + "disc.cue", images + "disc.away");
     ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 0; }));
+    // The commands follow the list by themselves: nothing here updates them.
+    EXPECT_FALSE(form.ActionExtract->isEnabled());
+    EXPECT_FALSE(form.aQueryCDDB->isEnabled());
     QFile::rename(images + "disc.away", images + "disc.cue");
     ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 2; }));
+    EXPECT_TRUE(form.ActionExtract->isEnabled());
+    EXPECT_TRUE(form.aQueryCDDB->isEnabled());
 }
 
 } // namespace
