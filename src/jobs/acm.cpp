@@ -148,7 +148,9 @@ uint32_t acmStreamOpen(HACMSTREAM *stream, void *, const TWaveFormatEx *src, con
 
 // Estimated from the source format's average bytes a second (never taken below the 8 kbit/s of the
 // lowest MPEG bit rate), with a quarter to spare for variable bit rates; the conversion reports the bytes it
-// really produced.
+// really produced. A header's rates are only claims: the estimate never exceeds what the data itself can
+// decode to, at most 48 bytes of 16-bit stereo for every MPEG byte (1152 frames from a 96-byte frame), taken
+// as 64 with room to spare, plus a few frames.
 uint32_t acmStreamSize(HACMSTREAM stream, uint32_t sourceBytes, uint32_t *destinationBytes, uint32_t flags)
 {
     if (!stream)
@@ -158,7 +160,8 @@ uint32_t acmStreamSize(HACMSTREAM stream, uint32_t sourceBytes, uint32_t *destin
     const double seconds =
         double(sourceBytes) / double(std::max<uint32_t>(stream->src.nAvgBytesPerSec, 1000));
     const double bytesPerSecond = double(stream->dst.nSamplesPerSec) * stream->dst.nBlockAlign;
-    const double estimate = seconds * bytesPerSecond * 1.25 + 4 * 1152 * stream->dst.nBlockAlign;
+    const double frames = 4 * 1152 * double(stream->dst.nBlockAlign);
+    const double estimate = std::min(seconds * bytesPerSecond * 1.25, double(sourceBytes) * 64.0) + frames;
     if (estimate > 0x7FFFFFFF)
         return ACMERR_NOTPOSSIBLE;
     *destinationBytes = uint32_t(estimate);
