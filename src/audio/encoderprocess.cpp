@@ -129,8 +129,16 @@ void TEncoderProcess::launch(const QString &program, const QString &programName,
     m_programName = programName;
     PercentColumn = 0;
     const int error = m_child->Start(program, arguments);
-    if (error != 0)
-        throw EProcessError((creationError + QString::number(error)).toStdString());
+    if (error != 0) {
+        // The Part's text and code, then the cause in words.
+        const QString cause = program.isEmpty()
+                                  ? programName + QStringLiteral(" was not found; the ") +
+                                        programName.toLower() + QStringLiteral(" package provides it")
+                                  : program + QStringLiteral(": ") + systemError(error);
+        throw EProcessError(
+            (creationError + QString::number(error) + QStringLiteral(" (") + cause + QLatin1Char(')'))
+                .toStdString());
+    }
     m_workingFile = WorkingFileOf(OutputFile);
     StartTime = QDateTime::currentDateTime();
 }

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -74,16 +75,36 @@ void TCDRipThread::Execute()
         length = std::min<uint32_t>(length, uint32_t(std::max(options.RipTime, 0)) * 75);
     m_path = options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");
 
+    // A file that cannot be made or written is reported with the system's reason (in Elapsed); only a name
+    // the file system refuses keeps the reason empty, for the message about the title.
+    const auto writeFailure = [this](const QString &reason) {
+        PostProcessInfo(NotifyWindow,
+                        TProcessInfo{ProcessEvent::TrackRead, m_path + QStringLiteral(": ") + reason,
+                                     QString(), ProcessResult::WavNotCreated});
+    };
     std::unique_ptr<TAuFileStream> file;
     try {
         file = std::make_unique<TAuFileStream>(m_path, TAuFileStream::fmCreate);
-    } catch (const std::exception &) {
-        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
-                                                   ProcessResult::WavNotCreated});
+    } catch (const std::exception &e) {
+        const int error = errno;
+        if (error == ENAMETOOLONG || error == EINVAL || error == EILSEQ)
+            PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
+                                                       ProcessResult::WavNotCreated});
+        else
+            writeFailure(QString::fromUtf8(e.what()));
         return;
     }
+    int writeError = 0; // errno of a failed write
+    const auto write = [&](const char *data, int64_t bytes) {
+        errno = 0;
+        if (file->write(data, bytes) == bytes)
+            return true;
+        writeError = errno ? errno : EIO;
+        return false;
+    };
     const QByteArray emptyHeader = CdAudioWavHeader(0);
-    bool failed = file->write(emptyHeader) != emptyHeader.size();
+    bool writeFailed = !write(emptyHeader.constData(), emptyHeader.size());
+    bool failed = writeFailed;
 
     const auto begun = Clock::now();
     uint32_t done = 0;
@@ -98,8 +119,8 @@ void TCDRipThread::Execute()
         buffer->startOffset = 0;
         if (ReadCDAudioLBA(CDHandle, buffer) == 1) {
             const int64_t bytes = buffer->len;
-            failed = file->write(reinterpret_cast<const char *>(buffer->buf + buffer->startOffset), bytes) !=
-                     bytes;
+            writeFailed = !write(reinterpret_cast<const char *>(buffer->buf + buffer->startOffset), bytes);
+            failed = writeFailed;
         } else {
             failed = true;
         }
@@ -110,6 +131,11 @@ void TCDRipThread::Execute()
             break;
     }
 
+    if (writeFailed) {
+        file.reset();
+        writeFailure(QString::fromLocal8Bit(std::strerror(writeError)));
+        return;
+    }
     if (failed) {
         file.reset();
         PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
@@ -117,8 +143,14 @@ void TCDRipThread::Execute()
         return;
     }
     const int64_t fileLength = file->size();
-    file->seek(0);
-    file->write(CdAudioWavHeader(uint32_t(fileLength - 44)));
+    const QByteArray header = CdAudioWavHeader(uint32_t(fileLength - 44));
+    errno = 0;
+    if (!file->seek(0) || !write(header.constData(), header.size()) || !file->flush()) {
+        const int error = writeError ? writeError : errno ? errno : EIO;
+        file.reset();
+        writeFailure(QString::fromLocal8Bit(std::strerror(error)));
+        return;
+    }
     file.reset();
     if (StopRequested)
         return;

@@ -335,6 +335,8 @@ void TRipJob::processInfo(TProcessInfo info)
             m_presenter.ShowError(text("RES_ReadCDAudioError", "Error while reading CD information!") +
                                   QStringLiteral("\r\n") +
                                   text("RES_CloseSoftware", "Please exit the software and run again."));
+        } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {
+            m_presenter.ShowError(info.Elapsed); // the file and the system's reason
         } else if (info.ResultCode == ProcessResult::WavNotCreated) {
             m_presenter.ShowError(
                 outputFolder() + base + QStringLiteral(".wav") +

@@ -199,7 +199,9 @@ TEST_F(EncoderTest, MissingEncoderRaises)
         p.Start();
         FAIL() << "no exception";
     } catch (const EProcessError &e) {
-        EXPECT_STREQ(e.what(), "Error while creating mp3 encoding process!2");
+        EXPECT_STREQ(e.what(),
+                     "Error while creating mp3 encoding process!2 (lame was not found; the lame package "
+                     "provides it)");
     }
     qputenv("PATH", qgetenv("PATH_SAVED"));
     EXPECT_FALSE(p.IsRunning());
@@ -473,10 +475,11 @@ TEST(Wm8eutil, AFailedRunRemovesOnlyItsOwnOutput)
     const QString existing = home.root() + "/existing.txt";
     WriteFileText(existing, "precious");
     QByteArray output;
-    EXPECT_EQ(RunProgram(BuiltProgram("WM8EUTIL"),
-                         {"-input", home.root() + "/nonexistent.wav", "-output", existing, "-a_setting", "64_44_2"},
-                         &output),
-              1);
+    EXPECT_EQ(
+        RunProgram(BuiltProgram("WM8EUTIL"),
+                   {"-input", home.root() + "/nonexistent.wav", "-output", existing, "-a_setting", "64_44_2"},
+                   &output),
+        1);
     EXPECT_TRUE(output.contains("ERROR")) << output.toStdString();
     EXPECT_EQ(ReadFileText(existing), "precious");
 }

@@ -176,4 +176,18 @@ TEST_F(NothingLostTest, UnusableWavsFailByName)
     EXPECT_TRUE(files().isEmpty()) << files().join(",").toStdString();
 }
 
+// A full disk during a rip is a write failure of the file, said with the system's reason, not a read error.
+TEST_F(NothingLostTest, AFullDiskDuringARipNamesTheFile)
+{
+    disc({"60,music", "60,music"}, "TrackNumber=2\n"); // 141 KB each: one fits, two do not
+    TinyFileSystem disk(out, 256);
+    if (!disk.available())
+        GTEST_SKIP() << "no permission to mount a small file system";
+    const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--quiet"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains(out + "/Track02.wav: No space left on device")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("Error while reading CD information")) << run.err.toStdString();
+    EXPECT_EQ(QFileInfo(out + "/Track01.wav").size(), 44 + 60 * 2352);
+}
+
 } // namespace
