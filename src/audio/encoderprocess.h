@@ -159,7 +159,9 @@ public:
     // The first of the program folder, its system32 and its system folder that holds WM8EUTIL; empty if none.
     static QString Executable();
 
-protected:
+    // Whole lines of WM8EUTIL's output: "ERROR" ends the file, "100%" is the one progress report.
     void ParseOutput(const QString &text) override;
+
+protected:
     void ReportDone(int32_t resultCode, const QString &message = QString()) override;
 };

@@ -36,8 +36,8 @@ public:
     void writeInteger(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);
 
-    // Writes the whole file; false when it could not be written (the old file is then untouched).
-    // False when the file could not be written: it then keeps its old contents, and *error says why.
+    // Writes the whole file. False when it could not be written: it then keeps its old contents, and *error
+    // says why.
     bool save(QString *error = nullptr) const;
     // The file's text as save() would write it.
     QString text() const;

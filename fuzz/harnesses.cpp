@@ -1,0 +1,169 @@
+#include "harnesses.h"
+
+#include "audio/encoderprocess.h"
+#include "audio/vorbisin.h"
+#include "cddb/cddbinfo.h"
+#include "cddb/cddblookup.h"
+#include "jobs/wavein.h"
+#include "shell/inifile.h"
+#include "tags/id3tag.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray bytesOf(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), qsizetype(size));
+}
+
+// The input as a file that readers which take a path can open: an anonymous memory file.
+class MemoryFile {
+public:
+    MemoryFile(const uint8_t *data, size_t size) : m_fd(::memfd_create("fuzz", 0))
+    {
+        if (m_fd >= 0 && size > 0 && ::write(m_fd, data, size) != ssize_t(size)) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~MemoryFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool ok() const { return m_fd >= 0; }
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+
+private:
+    int m_fd;
+};
+
+// Reads a source to its end (at most a bounded amount, so a looping or endless source cannot hang).
+void drain(TAuInput &in)
+{
+    try {
+        in.Init();
+        int64_t total = 0;
+        for (int blocks = 0; blocks < 100000 && total < (int64_t(64) << 20); ++blocks) {
+            uint8_t *buffer = nullptr;
+            uint32_t bytes = 16384;
+            in.GetData(buffer, bytes);
+            if (bytes == 0)
+                break;
+            total += bytes;
+        }
+        in.Flush();
+    } catch (const std::exception &) {
+    }
+}
+
+// Every WAV encoding the reader takes (PCM, float, IMA and MS ADPCM, MPEG Layer-3 inside WAV).
+int wavReader(const uint8_t *data, size_t size)
+{
+    QByteArray bytes = bytesOf(data, size);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    TWaveIn in;
+    in.SetStream(&buffer);
+    try {
+        in.GetChannels();
+        in.GetSampleRate();
+        in.GetBitsPerSample();
+    } catch (const std::exception &) {
+        return 0;
+    }
+    drain(in);
+    return 0;
+}
+
+// The ID3 tag at the end of an MP3 file.
+int id3Reader(const uint8_t *data, size_t size)
+{
+    MemoryFile file(data, size);
+    if (!file.ok())
+        return 0;
+    Tid3tag tag;
+    tag.ReadTag(file.path());
+    return 0;
+}
+
+// options.ini, cdinfo.dat and language files all go through the INI reader.
+int iniReader(const uint8_t *data, size_t size)
+{
+    MemoryFile file(data, size);
+    if (!file.ok())
+        return 0;
+    const IniFile ini(file.path());
+    for (const QString &section : ini.sections()) {
+        for (const QString &key : ini.keys(section)) {
+            ini.readString(section, key, QString());
+            ini.readInteger(section, key, 0);
+        }
+    }
+    ini.text();
+    return 0;
+}
+
+// A CDDB server's answers: the query answer and the disc entry of the component, and the entry text of
+// the library route.
+int cddbAnswer(const uint8_t *data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    TCDDBQuery query(nullptr);
+    query.ParseQueryResponse(text);
+    query.Refusal();
+    query.ParseEntry(text);
+    TCddbLookupResult result;
+    TakeCddbAlbum(query.Album(), 99, result);
+    TCddbLookupResult library;
+    ReadCddbEntryText(text, 1, 99, library);
+    return 0;
+}
+
+// What lame and WM8EUTIL print, through the parsers of the encoder processes (no window: reports go
+// nowhere).
+int encoderOutput(const uint8_t *data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    TMp3EncodeProcess mp3;
+    mp3.ParseEncodeOutput(text);
+    mp3.PercentColumn = 0;
+    mp3.StartTime = QDateTime::currentDateTime();
+    mp3.ParseDecodeOutput(text);
+    TWMAEncodeProcess wma;
+    wma.StartTime = QDateTime::currentDateTime();
+    wma.ParseOutput(text);
+    return 0;
+}
+
+// An Ogg Vorbis file through the reader and its comments.
+int oggReader(const uint8_t *data, size_t size)
+{
+    QByteArray bytes = bytesOf(data, size);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    TVorbisIn in;
+    in.SetStream(&buffer);
+    try {
+        // A file the reader refuses raises its exception: that is the answer, not a fault.
+        in.GetChannels();
+        in.GetSampleRate();
+    } catch (const std::exception &) {
+        return 0;
+    }
+    drain(in);
+    return 0;
+}
+
+} // namespace
+
+const FuzzTarget FuzzTargets[] = {
+    {"wav", wavReader},         {"id3", id3Reader}, {"ini", iniReader}, {"cddb", cddbAnswer},
+    {"encoder", encoderOutput}, {"ogg", oggReader}, {nullptr, nullptr},
+};
