@@ -67,8 +67,7 @@ TEncoderProcess::~TEncoderProcess()
 
 QString TEncoderProcess::WorkingFileOf(const QString &output)
 {
-    const QFileInfo info(output);
-    return QDir(info.path()).filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
+    return ::WorkingFileOf(output);
 }
 
 bool TEncoderProcess::IsRunning() const
@@ -161,9 +160,8 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
             failure += QStringLiteral(": ") + last;
     } else if (!QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
-    } else if (std::rename(QFile::encodeName(working).constData(),
-                           QFile::encodeName(OutputFile).constData()) != 0) {
-        failure = OutputFile + QStringLiteral(": cannot be written: ") + systemError(errno);
+    } else {
+        CommitWorkingFile(working, OutputFile, &failure);
     }
     if (failure.isEmpty()) {
         ReportDone(ProcessResult::Ended);

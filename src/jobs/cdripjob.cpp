@@ -56,14 +56,20 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
                                            m_readFailed ? ProcessResult::ReadError : ProcessResult::Done});
     };
     VorbisOut1.OnThreadException = [this](TAuOutput *sink) {
-        m_presenter.ShowError(VorbisOut1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
+        m_presenter.ShowError(m_oggTarget + QStringLiteral(": ") + sink->ExceptionMessage());
     };
     VorbisOut1.OnDone = [this](TAuOutput *sink) {
-        // The Ogg writer ends its track like an encoder process does.
-        PostProcessInfo(this,
-                        TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(),
-                                     sink->ExceptionMessage().isEmpty() ? ProcessResult::Ended
-                                                                        : ProcessResult::EncoderFailed});
+        // The Ogg writer ends its track like an encoder process does, and its working file becomes the
+        // Ogg file only when the run ended by itself.
+        const QString working = VorbisOut1.FileName();
+        QString error;
+        bool written = sink->ExceptionMessage().isEmpty() && !m_finished;
+        if (!written)
+            QFile::remove(working);
+        else if (!CommitWorkingFile(working, m_oggTarget, &error))
+            written = false;
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
+                                           written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
@@ -139,7 +145,8 @@ void TCDRipJob::encodeItem(int item)
             m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, JobKind::ExtractTracks);
             break;
         case OutputFormat::Ogg:
-            VorbisOut1.SetFileName(stem + QStringLiteral(".ogg"));
+            m_oggTarget = stem + QStringLiteral(".ogg");
+            VorbisOut1.SetFileName(WorkingFileOf(m_oggTarget));
             ApplyOggSettings(VorbisOut1, m_settings);
             CurrentOutput = &VorbisOut1;
             VorbisOut1.Run();
@@ -309,6 +316,8 @@ void TCDRipJob::Close()
     WaveOut1.Stop(false);
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
         VorbisOut1.Stop(false);
+    if (!m_oggTarget.isEmpty())
+        QFile::remove(WorkingFileOf(m_oggTarget)); // what a stopped Ogg writer left
     WaveIn1.SetFileName(QString());
     VorbisOut1.SetFileName(QString());
 }

@@ -80,4 +80,5 @@ private:
     int m_gauge = 0;
     bool m_readFailed = false;
     bool m_finished = false;
+    QString m_oggTarget; // the Ogg file being written (under its working name until it is complete)
 };

@@ -66,8 +66,18 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     VorbisOut1.OnProgress = progress;
     VorbisOut1.OnThreadException = failure;
     VorbisOut1.OnDone = [this](TAuOutput *sink) {
-        repost(ProcessEvent::OggWritten,
-               sink->ExceptionMessage().isEmpty() ? ProcessResult::Done : ProcessResult::EncoderFailed);
+        // The Ogg file is written under its working name; only a run that ended by itself makes it the file.
+        const QString working = VorbisOut1.FileName();
+        int32_t result = ProcessResult::Done;
+        QString error;
+        if (!sink->ExceptionMessage().isEmpty() || m_finished) {
+            QFile::remove(working);
+            result = ProcessResult::EncoderFailed;
+        } else if (!CommitWorkingFile(working, m_oggTarget, &error)) {
+            m_presenter.ShowError(error);
+            result = ProcessResult::EncoderFailed;
+        }
+        repost(ProcessEvent::OggWritten, result);
     };
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
@@ -260,7 +270,8 @@ void TRipJob::startOgg(const QString &source, const QString &destination)
 {
     const TOggOptions &ogg = m_settings.OggOptions;
     WaveIn1.SetFileName(source);
-    VorbisOut1.SetFileName(destination);
+    m_oggTarget = destination;
+    VorbisOut1.SetFileName(WorkingFileOf(destination));
     VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
     StartTime = Clock::now();
     VorbisOut1.Run();
@@ -595,8 +606,12 @@ void TRipJob::CleanUp()
         m_mp3.Stop(0);
     if (m_wma.Active)
         m_wma.Stop(0);
-    // A resampling still running is ended here, before its temporary file goes.
+    // A resampling still running is ended here, before its temporary file goes; so is an Ogg file
+    // being written, whose working file goes with it.
     WaveOut1.Stop(false);
+    VorbisOut1.Stop(false);
+    if (!m_oggTarget.isEmpty())
+        QFile::remove(WorkingFileOf(m_oggTarget));
     const QString temporary =
         outputFolder() +
         (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));

@@ -131,6 +131,7 @@ private:
     JobKind m_kind;
     const TOptionsSetting m_settings;
     QSet<int> m_failedItems; // items whose encoding failed: their WAVs stay
+    QString m_oggTarget;     // the Ogg file being written (under its working name until it is complete)
     HCDROM CDHandle;
     bool Busy = false;
     std::chrono::steady_clock::time_point StartTime;

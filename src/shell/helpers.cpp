@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -89,6 +90,23 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *
     if (!file.commit())
         return fail(file.errorString());
     return true;
+}
+
+QString WorkingFileOf(const QString &path)
+{
+    const QFileInfo info(path);
+    return QDir(info.path()).filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
+}
+
+bool CommitWorkingFile(const QString &working, const QString &path, QString *error)
+{
+    if (std::rename(QFile::encodeName(working).constData(), QFile::encodeName(path).constData()) == 0)
+        return true;
+    const int code = errno;
+    QFile::remove(working);
+    if (error)
+        *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code));
+    return false;
 }
 
 int64_t FileSizeOf(const QString &path)

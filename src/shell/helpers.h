@@ -27,6 +27,12 @@ QString WithTrailingBackslash(const QString &path);
 // file is gone and *error (when given) says "PATH: reason" with the system's reason.
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
+// The hidden name a file is written under until it is complete: "." + its name + ".part", in its folder.
+QString WorkingFileOf(const QString &path);
+// Makes a complete working file the file itself (replacing what was there). On failure the working file is
+// removed and *error (when given) says "PATH: cannot be written: reason".
+bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
+
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);
 
