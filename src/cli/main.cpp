@@ -29,9 +29,14 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -274,6 +279,38 @@ bool ensureOutputFolder(const QString &folder, TTerminal &terminal)
     return true;
 }
 
+// Ctrl-C and SIGTERM: the handler only writes a byte; the event loop then stops the running job the normal
+// way (so nothing half-written is left under a final name) and the tool exits with 130.
+int interruptPipe[2] = {-1, -1};
+bool interrupted = false;
+std::function<void()> stopRunningJob;
+
+void onInterrupt(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
+}
+
+void watchInterrupts(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, interruptPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(interruptPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
+        interrupted = true;
+        if (stopRunningJob)
+            stopRunningJob();
+    });
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
 template <typename Presenter> void waitFor(const Presenter &presenter)
 {
     QEventLoop loop;
@@ -385,8 +422,10 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         TTerminalJobPresenter presenter(terminal);
         TRipJob job(JobKind::ExtractTracks, handle, toRip, JobSettings(settings, folder), presenter, mp3,
                     wma);
+        stopRunningJob = [&job] { job.Stop(); };
         job.Start();
         waitFor(presenter);
+        stopRunningJob = nullptr;
         job.CleanUp();
         result = presenter.Result;
         CloseCDHandle(handle);
@@ -397,8 +436,10 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         cd.Paranoid = true;
         TTerminalCDRipPresenter presenter(terminal);
         TCDRipJob job(cd, toRip, JobSettings(settings, folder), presenter, mp3, wma);
+        stopRunningJob = [&job] { job.Stop(); };
         job.Start();
         waitFor(presenter);
+        stopRunningJob = nullptr;
         result = presenter.Result;
     }
     if (options.IsCreateM3U && result != mrAbort) {
@@ -441,8 +482,10 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
     TRipJob job(kind->second, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
+    stopRunningJob = [&job] { job.Stop(); };
     job.Start();
     waitFor(presenter);
+    stopRunningJob = nullptr;
     job.CleanUp();
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
@@ -482,8 +525,16 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     out.SetWavType(args.flag("--adpcm") ? wtDVIADPCM : wtPCM);
     out.SetBlockSize(512);
     out.FileMode = foRewrite;
-    out.SetFileName(output);
+    // Written under the working name; the output name only ever holds a complete file.
+    const QString working = WorkingFileOf(output);
+    out.SetFileName(working);
     bool done = false;
+    bool stopped = false;
+    stopRunningJob = [&] {
+        stopped = true;
+        out.Stop(false);
+        done = true;
+    };
     const QString label = QFileInfo(output).fileName();
     out.OnProgress = [&](TAuOutput *sink) {
         if (TTerminal::StderrIsTerminal())
@@ -498,8 +549,15 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     QEventLoop loop;
     while (!done)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
+    stopRunningJob = nullptr;
     terminal.EndBar();
-    return terminal.Failures > 0 ? 1 : 0;
+    out.SetFileName(QString()); // closed
+    QString error;
+    if (stopped || terminal.Failures > 0)
+        QFile::remove(working);
+    else if (!CommitWorkingFile(working, output, &error))
+        terminal.Failure(error);
+    return terminal.Failures > 0 || stopped ? 1 : 0;
 }
 
 QString genreText(uint8_t id3)
@@ -673,6 +731,8 @@ int main(int argc, char **argv)
         return 0;
     }
     LoadOptions();
+    watchInterrupts(app);
+    const auto exitCode = [](int code) { return interrupted ? 130 : code; };
     try {
         const QSet<QString> overwrite = {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
         if (command == QLatin1String("drives"))
@@ -680,7 +740,7 @@ int main(int argc, char **argv)
         if (command == QLatin1String("toc"))
             return tocCommand(Arguments(args, {}, {QStringLiteral("-d")}), terminal);
         if (command == QLatin1String("rip"))
-            return ripCommand(
+            return exitCode(ripCommand(
                 Arguments(
                     args,
                     overwrite + QSet<QString>{QStringLiteral("--paranoia"), QStringLiteral("--keep-wav"),
@@ -688,14 +748,14 @@ int main(int argc, char **argv)
                                               QStringLiteral("--tags")},
                     {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"),
                      QStringLiteral("--normalize"), QStringLiteral("--rip-time")}),
-                terminal);
+                terminal));
         if (command == QLatin1String("convert"))
-            return convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal);
+            return exitCode(convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal));
         if (command == QLatin1String("resample"))
-            return resampleCommand(
+            return exitCode(resampleCommand(
                 Arguments(args, {QStringLiteral("--adpcm")},
                           {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits")}),
-                terminal);
+                terminal));
         if (command == QLatin1String("tag"))
             return tagCommand(
                 Arguments(args, {},

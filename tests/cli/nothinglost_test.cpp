@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -188,6 +190,37 @@ TEST_F(NothingLostTest, AFullDiskDuringARipNamesTheFile)
     EXPECT_TRUE(run.err.contains(out + "/Track02.wav: No space left on device")) << run.err.toStdString();
     EXPECT_FALSE(run.err.contains("Error while reading CD information")) << run.err.toStdString();
     EXPECT_EQ(QFileInfo(out + "/Track01.wav").size(), 44 + 60 * 2352);
+}
+
+// Ctrl-C or SIGTERM in the middle of a conversion: the job is stopped the normal way, nothing is left under
+// the final name nor under the working one, and the tool says so by its exit status.
+TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
+{
+    const QString wav = home.root() + "/long.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "120", "sine", "440"}),
+        0);
+    for (const char *kind : {"wav2ogg", "resample"}) {
+        SCOPED_TRACE(kind);
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        QProcess cli;
+        cli.setStandardInputFile(QProcess::nullDevice());
+        const QString target = out + (QString(kind) == "resample" ? "/long-8bit.wav" : "/long.ogg");
+        cli.start(BuiltProgram("sondrel-cli"), QString(kind) == "resample"
+                                                   ? QStringList{"resample", wav, target, "--quiet"}
+                                                   : QStringList{"convert", kind, wav, "-o", out, "--quiet"});
+        ASSERT_TRUE(cli.waitForStarted());
+        // Once the working file grows, the conversion is under way.
+        ASSERT_TRUE(
+            WaitFor([&] { return QFileInfo(out + "/." + QFileInfo(target).fileName() + ".part").size() > 0; },
+                    60000));
+        ::kill(pid_t(cli.processId()), SIGTERM);
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(cli.exitCode(), 130);
+        EXPECT_EQ(files(), QStringList()) << files().join(",").toStdString();
+    }
 }
 
 } // namespace
