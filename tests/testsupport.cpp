@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "cdrom/cdaccess.h"
+#include "cdrom/cddrivelist.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 
@@ -217,3 +218,25 @@ void TinyFileSystem::fill()
     while (filler.write(byte) > 0) {
     }
 }
+
+DiscImageTest::DiscImageTest()
+    : images(DataFolder() + QStringLiteral("Disc images/")), out(home.root() + QStringLiteral("/out"))
+{
+    SetRealCdDrivesEnabled(false);
+    QDir().mkpath(images);
+    QDir().mkpath(out);
+}
+
+DiscImageTest::~DiscImageTest()
+{
+    SetRealCdDrivesEnabled(true);
+}
+
+namespace StandInEncoder {
+const QString WritesLastArgument = QStringLiteral("for a; do last=$a; done\nprintf 'audio' > \"$last\"\n");
+const QString WritesOutputOption = QStringLiteral(
+    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n");
+const QString WritesHalfLastArgument = QStringLiteral("for a; do last=$a; done\nprintf 'half' > \"$last\"\n");
+const QString WritesHalfOutputOption = QStringLiteral(
+    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n");
+} // namespace StandInEncoder

@@ -109,3 +109,27 @@ private:
     QString m_folder;
     bool m_mounted = false;
 };
+
+#include <gtest/gtest.h>
+
+// A test in a home of its own whose drives are the disc images it makes in `images` (real drives are left
+// out), with an empty folder `out` for what it writes.
+class DiscImageTest : public ::testing::Test {
+protected:
+    DiscImageTest();
+    ~DiscImageTest() override;
+    TestHome home;
+    QString images; // DataFolder() + "Disc images/"
+    QString out;    // home.root() + "/out"
+};
+
+// Shell lines for stand-in encoders (scripts whose arguments are lame's or WM8EUTIL's).
+namespace StandInEncoder {
+// Writes "audio" into the last argument (lame's output file).
+extern const QString WritesLastArgument;
+// Writes "audio" into the value of -output (WM8EUTIL's).
+extern const QString WritesOutputOption;
+// Writes half a file there first, as an encoder does that fails on the way.
+extern const QString WritesHalfLastArgument;
+extern const QString WritesHalfOutputOption;
+} // namespace StandInEncoder

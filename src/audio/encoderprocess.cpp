@@ -78,8 +78,7 @@ bool TEncoderProcess::IsRunning() const
 void TEncoderProcess::endRun()
 {
     m_child->Kill();
-    if (!m_workingFile.isEmpty())
-        QFile::remove(m_workingFile);
+    DiscardWorkingFile(m_workingFile, OutputFile);
     m_workingFile.clear();
 }
 
@@ -158,7 +157,7 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
         const QString last = m_child->LastErrorLine();
         if (!last.isEmpty())
             failure += QStringLiteral(": ") + last;
-    } else if (!QFileInfo(working).isFile()) {
+    } else if (working != OutputFile && !QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
     } else {
         CommitWorkingFile(working, OutputFile, &failure);
@@ -167,7 +166,7 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
         ReportDone(ProcessResult::Ended);
         return;
     }
-    QFile::remove(working);
+    DiscardWorkingFile(working, OutputFile);
     ReportDone(ProcessResult::EncoderFailed, failure);
 }
 

@@ -554,7 +554,7 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     out.SetFileName(QString()); // closed
     QString error;
     if (stopped || terminal.Failures > 0)
-        QFile::remove(working);
+        DiscardWorkingFile(working, output);
     else if (!CommitWorkingFile(working, output, &error))
         terminal.Failure(error);
     return terminal.Failures > 0 || stopped ? 1 : 0;

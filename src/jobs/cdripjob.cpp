@@ -65,7 +65,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         QString error;
         bool written = sink->ExceptionMessage().isEmpty() && !m_finished;
         if (!written)
-            QFile::remove(working);
+            DiscardWorkingFile(working, m_oggTarget);
         else if (!CommitWorkingFile(working, m_oggTarget, &error))
             written = false;
         PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
@@ -317,7 +317,7 @@ void TCDRipJob::Close()
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
         VorbisOut1.Stop(false);
     if (!m_oggTarget.isEmpty())
-        QFile::remove(WorkingFileOf(m_oggTarget)); // what a stopped Ogg writer left
+        DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget); // what a stopped Ogg writer left
     WaveIn1.SetFileName(QString());
     VorbisOut1.SetFileName(QString());
 }

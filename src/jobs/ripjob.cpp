@@ -71,7 +71,7 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
         int32_t result = ProcessResult::Done;
         QString error;
         if (!sink->ExceptionMessage().isEmpty() || m_finished) {
-            QFile::remove(working);
+            DiscardWorkingFile(working, m_oggTarget);
             result = ProcessResult::EncoderFailed;
         } else if (!CommitWorkingFile(working, m_oggTarget, &error)) {
             m_presenter.ShowError(error);
@@ -611,7 +611,7 @@ void TRipJob::CleanUp()
     WaveOut1.Stop(false);
     VorbisOut1.Stop(false);
     if (!m_oggTarget.isEmpty())
-        QFile::remove(WorkingFileOf(m_oggTarget));
+        DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget);
     const QString temporary =
         outputFolder() +
         (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));

@@ -92,21 +92,45 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *
     return true;
 }
 
-QString WorkingFileOf(const QString &path)
+namespace {
+
+// Where a file written for the path ends up: the target of a symbolic link, else the path.
+QString landingPath(const QString &path)
 {
     const QFileInfo info(path);
+    if (info.isSymLink() && info.exists())
+        return info.canonicalFilePath();
+    return path;
+}
+
+} // namespace
+
+QString WorkingFileOf(const QString &path)
+{
+    const QFileInfo info(landingPath(path));
+    if (info.exists() && !info.isFile())
+        return path;
     return QDir(info.path()).filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
 }
 
 bool CommitWorkingFile(const QString &working, const QString &path, QString *error)
 {
-    if (std::rename(QFile::encodeName(working).constData(), QFile::encodeName(path).constData()) == 0)
+    if (working == path)
+        return true;
+    if (std::rename(QFile::encodeName(working).constData(),
+                    QFile::encodeName(landingPath(path)).constData()) == 0)
         return true;
     const int code = errno;
     QFile::remove(working);
     if (error)
         *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code));
     return false;
+}
+
+void DiscardWorkingFile(const QString &working, const QString &path)
+{
+    if (!working.isEmpty() && working != path)
+        QFile::remove(working);
 }
 
 int64_t FileSizeOf(const QString &path)

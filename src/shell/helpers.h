@@ -27,11 +27,17 @@ QString WithTrailingBackslash(const QString &path);
 // file is gone and *error (when given) says "PATH: reason" with the system's reason.
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
-// The hidden name a file is written under until it is complete: "." + its name + ".part", in its folder.
+// The hidden name a file is written under until it is complete: "." + its name + ".part", beside the file
+// the path leads to (a symbolic link is followed, so the link stays and its target is replaced). A path that
+// names something other than a regular file (a device such as /dev/full, a pipe) has no working file: it is
+// its own, and it is written directly. Never replace such a thing by renaming over it.
 QString WorkingFileOf(const QString &path);
 // Makes a complete working file the file itself (replacing what was there). On failure the working file is
-// removed and *error (when given) says "PATH: cannot be written: reason".
+// removed and *error (when given) says "PATH: cannot be written: reason". Nothing to do when the working file
+// is the path itself (see WorkingFileOf).
 bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
+// Removes what was written under the working name of a run that did not complete (never the path itself).
+void DiscardWorkingFile(const QString &working, const QString &path);
 
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);

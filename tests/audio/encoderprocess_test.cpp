@@ -39,9 +39,8 @@ class EncoderTest : public ::testing::Test {
 protected:
     // Script lines of stand-in encoders that write their output file (lame: the last argument; WM8EUTIL:
     // the value of -output).
-    const QString writesLastArgument = "for a; do last=$a; done\nprintf 'audio' > \"$last\"\n";
-    const QString writesOutputOption =
-        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n";
+    const QString writesLastArgument = StandInEncoder::WritesLastArgument;
+    const QString writesOutputOption = StandInEncoder::WritesOutputOption;
 
     TestHome home;
     FakePrompt prompt;
@@ -395,9 +394,8 @@ TEST_F(EncoderTest, FailedEncodingsLeaveNoPartialFile)
         QString script;
         QString cause;
     };
-    const QString partialLame = "for a; do last=$a; done\nprintf 'half' > \"$last\"\n";
-    const QString partialWma =
-        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n";
+    const QString partialLame = StandInEncoder::WritesHalfLastArgument;
+    const QString partialWma = StandInEncoder::WritesHalfOutputOption;
     const std::vector<Case> cases{
         {false, partialLame + "echo 'Error writing mp3 output' >&2\nexit 1\n",
          "lame ended with exit status 1: Error writing mp3 output"},

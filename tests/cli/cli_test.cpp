@@ -28,20 +28,8 @@ std::map<QString, QByteArray> filesUnder(const QString &folder)
     return files;
 }
 
-class CliTest : public ::testing::Test {
+class CliTest : public DiscImageTest {
 protected:
-    TestHome home;
-    QString images = DataFolder() + "Disc images/";
-    QString out = home.root() + "/out";
-
-    CliTest()
-    {
-        SetRealCdDrivesEnabled(false);
-        QDir().mkpath(images);
-        QDir().mkpath(out);
-    }
-    ~CliTest() override { SetRealCdDrivesEnabled(true); }
-
     void titles(const QString &artist, const QString &album, const QStringList &tracks)
     {
         AppSettings.DiscInfo = TCDInfo();
@@ -266,6 +254,8 @@ TEST_F(CliTest, Resample)
         runCli({"resample", in, "/dev/full", "--rate", "44100", "--channels", "2", "--bits", "16"});
     EXPECT_EQ(full.code, 1);
     EXPECT_TRUE(full.err.contains("/dev/full")) << full.err.toStdString();
+    // Written as the device it is: never replaced by a file.
+    EXPECT_FALSE(QFileInfo("/dev/full").isFile());
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--bits", "12"}).code, 2);
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--rate", "fast"}).code, 2);
 }

@@ -17,22 +17,18 @@ namespace {
 
 // Records each argument followed by a NUL into a file named by the environment variable SONDREL_ARGV.
 const QString recordArguments = "for a; do printf '%s\\0' \"$a\"; done > \"$SONDREL_ARGV\"\n";
-const QString writesLastArgument = "for a; do last=$a; done\nprintf 'audio' > \"$last\"\n";
-const QString writesOutputOption =
-    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n";
+using StandInEncoder::WritesLastArgument;
+using StandInEncoder::WritesOutputOption;
 
-class CliEncoderTest : public ::testing::Test {
+class CliEncoderTest : public DiscImageTest {
 protected:
-    TestHome home;
-    QString images = DataFolder() + "Disc images/";
-    QString out = home.root() + "/My \"Best\" rips";
     QString argv = home.root() + "/argv";
     QString cli; // a copy of the tool beside stand-in encoders
 
     CliEncoderTest()
     {
-        SetRealCdDrivesEnabled(false);
-        QDir().mkpath(images);
+        // An output folder whose name has quotes in it.
+        out = home.root() + "/My \"Best\" rips";
         QDir().mkpath(out);
         QDir().mkpath(home.programFolder());
         cli = home.programFolder() + "sondrel-cli";
@@ -40,11 +36,7 @@ protected:
         QFile::setPermissions(cli, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         qputenv("SONDREL_ARGV", QFile::encodeName(argv));
     }
-    ~CliEncoderTest() override
-    {
-        SetRealCdDrivesEnabled(true);
-        qunsetenv("SONDREL_ARGV");
-    }
+    ~CliEncoderTest() override { qunsetenv("SONDREL_ARGV"); }
 
     void encoder(const QString &name, const QString &script)
     {
@@ -82,7 +74,7 @@ TEST_F(CliEncoderTest, DiscValuesReachTheEncodersAsOneArgumentEach)
     disc(info, {"100,music", "100,music"});
     WriteFileText(home.root() + "/victim", "precious");
 
-    encoder("WM8EUTIL", recordArguments + writesOutputOption + "echo 'Encoding: 100%'\n");
+    encoder("WM8EUTIL", recordArguments + WritesOutputOption + "echo 'Encoding: 100%'\n");
     const CliRun wma = runCli({"rip", "-f", "wma", "--tags", "-t", "1", "-o", out, "--quiet"}, cli);
     ASSERT_EQ(wma.code, 0) << wma.err.toStdString();
     const QString base = out + "/-rf 'one' $(two)";
@@ -94,7 +86,7 @@ TEST_F(CliEncoderTest, DiscValuesReachTheEncodersAsOneArgumentEach)
     EXPECT_FALSE(QFileInfo::exists(home.root() + "/pwned"));
     EXPECT_FALSE(QFileInfo::exists(home.root() + "/pwned2"));
 
-    encoder("lame", recordArguments + writesLastArgument);
+    encoder("lame", recordArguments + WritesLastArgument);
     const CliRun mp3 = runCli({"rip", "-f", "mp3", "-t", "2", "-o", out, "--quiet"}, cli);
     ASSERT_EQ(mp3.code, 0) << mp3.err.toStdString();
     const QString second = out + "/`three`  four"; // the title trimmed, as the track list holds it
@@ -142,9 +134,8 @@ TEST_F(CliEncoderTest, FailedEncodingsFailTheRun)
     struct Case {
         QString format, program, script, cause;
     };
-    const QString partialLame = "for a; do last=$a; done\nprintf 'half' > \"$last\"\n";
-    const QString partialWma =
-        "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n";
+    const QString partialLame = StandInEncoder::WritesHalfLastArgument;
+    const QString partialWma = StandInEncoder::WritesHalfOutputOption;
     const std::vector<Case> cases{
         {"mp3", "lame", partialLame + "echo 'Error writing mp3 output' >&2\nexit 1\n", "exit status 1"},
         {"mp3", "lame", partialLame + "kill -9 $$\n", "killed by signal 9"},

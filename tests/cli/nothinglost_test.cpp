@@ -19,20 +19,8 @@
 
 namespace {
 
-class NothingLostTest : public ::testing::Test {
+class NothingLostTest : public DiscImageTest {
 protected:
-    TestHome home;
-    QString images = DataFolder() + "Disc images/";
-    QString out = home.root() + "/out";
-
-    NothingLostTest()
-    {
-        SetRealCdDrivesEnabled(false);
-        QDir().mkpath(images);
-        QDir().mkpath(out);
-    }
-    ~NothingLostTest() override { SetRealCdDrivesEnabled(true); }
-
     // A disc whose cache entry is written as raw bytes, the way anyone could have left it.
     void disc(const QStringList &tracks, const QByteArray &entryLines)
     {

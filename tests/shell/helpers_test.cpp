@@ -211,4 +211,39 @@ TEST(WineRegistry, ClearingTheRecentFileLists)
     EXPECT_FALSE(WindowsProgramRunning("surely-not-running-program.exe"));
 }
 
+// Files are written under a hidden working name beside where they land, and a rename makes them the file:
+// a symbolic link stays a link (its target is replaced), and a device is written as it is, never replaced.
+TEST_F(FileHelpers, WorkingFilesLandWhereThePathLeads)
+{
+    const QString plain = home.root() + "/song.ogg";
+    EXPECT_EQ(WorkingFileOf(plain), home.root() + "/.song.ogg.part");
+    WriteFileText(WorkingFileOf(plain), "new");
+    ASSERT_TRUE(CommitWorkingFile(WorkingFileOf(plain), plain));
+    EXPECT_EQ(ReadFileText(plain), "new");
+    EXPECT_FALSE(QFileInfo::exists(home.root() + "/.song.ogg.part"));
+
+    QDir().mkpath(home.root() + "/real");
+    WriteFileText(home.root() + "/real/target.ogg", "old");
+    ASSERT_TRUE(QFile::link(home.root() + "/real/target.ogg", home.root() + "/link.ogg"));
+    const QString working = WorkingFileOf(home.root() + "/link.ogg");
+    EXPECT_EQ(working, home.root() + "/real/.target.ogg.part");
+    WriteFileText(working, "new");
+    ASSERT_TRUE(CommitWorkingFile(working, home.root() + "/link.ogg"));
+    EXPECT_TRUE(QFileInfo(home.root() + "/link.ogg").isSymLink());
+    EXPECT_EQ(ReadFileText(home.root() + "/real/target.ogg"), "new");
+
+    EXPECT_EQ(WorkingFileOf("/dev/null"), "/dev/null");
+    EXPECT_TRUE(CommitWorkingFile("/dev/null", "/dev/null"));
+    DiscardWorkingFile("/dev/null", "/dev/null");
+    EXPECT_FALSE(QFileInfo("/dev/null").isFile());
+    EXPECT_TRUE(QFileInfo::exists("/dev/null"));
+
+    // A rename that cannot be done says why, and takes the working file away.
+    WriteFileText(WorkingFileOf(plain), "x");
+    QDir().mkpath(home.root() + "/folder.ogg/inside");
+    QString error;
+    EXPECT_FALSE(CommitWorkingFile(WorkingFileOf(plain), home.root() + "/folder.ogg", &error));
+    EXPECT_TRUE(error.startsWith(home.root() + "/folder.ogg: cannot be written: ")) << error.toStdString();
+}
+
 } // namespace
