@@ -61,7 +61,7 @@ const char *const Usage =
     "\n"
     "Every command takes --quiet (no progress on standard error). Settings come from options.ini, which the\n"
     "tool never writes; the options above change them for this run only.\n"
-    "Exit status: 0 success, 1 a file or track failed, 2 a usage error.\n";
+    "Exit status: 0 success, 1 a file or track failed, 2 a usage error, 130 interrupted.\n";
 
 struct UsageError {
     QString text;
