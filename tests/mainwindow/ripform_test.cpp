@@ -212,6 +212,24 @@ QString Sox(const QString &path, const QStringList &format, double seconds = 2)
     return path;
 }
 
+// An encoder that fails is a failure of that file in the window too: its message, and no MP3.
+TEST_F(RipFormTest, AFailingEncoderIsShownAndLeavesNoFile)
+{
+    const QString lame = home.programFolder() + "lame";
+    WriteFileText(lame, "#!/bin/sh\n" + StandInEncoder::WritesHalfLastArgument +
+                            "echo 'Error writing mp3 output' >&2\nexit 1\n");
+    QFile::setPermissions(lame, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString wav = Sox(home.root() + "/in.wav", {"-r", "44100", "-c", "2", "-b", "16"});
+    ASSERT_TRUE(run(2, {wav}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_FALSE(exists("in.mp3"));
+    EXPECT_FALSE(exists(".in.mp3.part"));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(
+        closer.texts[0].contains(out + "in.mp3: lame ended with exit status 1: Error writing mp3 output"))
+        << closer.texts[0].toStdString();
+}
+
 TEST_F(RipFormTest, ConversionModes)
 {
     const QString low = Sox(home.root() + "/low rate.wav", {"-r", "22050", "-c", "2", "-b", "16"});
