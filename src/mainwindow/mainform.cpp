@@ -101,7 +101,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    // Discs come and go: the disc image folder is watched, and drives are looked at every few seconds.
+    // Discs come and go: the disc image folder is watched. Real drives stand for the platform's device-change
+    // message, which has no plain counterpart here (a media change reaches programs only through udev), so
+    // the first drive is looked at every 3 s on the event loop's timer: a check, not a sleeping wait.
     m_imagesWatch = new QFileSystemWatcher(this);
     const QString images = DataFolder() + QStringLiteral("Disc images");
     QDir().mkpath(images);
