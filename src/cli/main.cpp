@@ -12,6 +12,7 @@
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
 #include "jobs/cdripjob.h"
+#include "jobs/m3uplaylist.h"
 #include "jobs/playlist.h"
 #include "jobs/ripjob.h"
 #include "jobs/wavein.h"
@@ -57,6 +58,9 @@ const char *const Usage =
     "           [--genre NAME|NUMBER]\n"
     "  tag      remove FILE.mp3\n"
     "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
+    "  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
+    "                                 an M3U playlist of the files, with absolute paths or paths\n"
+    "                                 relative to the playlist's folder\n"
     "  --help | --version\n"
     "\n"
     "Every command takes --quiet (no progress on standard error). Settings come from options.ini, which the\n"
@@ -643,6 +647,41 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
     return 0;
 }
 
+int playlistCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() < 2)
+        throw UsageError{QStringLiteral("playlist needs the playlist and at least one file")};
+    applyOverwrite(args, terminal);
+    const QString playlist = QFileInfo(M3uPlaylistName(args.rest().first())).absoluteFilePath();
+    QStringList files;
+    for (const QString &file : args.rest().mid(1)) {
+        if (!QFileInfo(file).isFile())
+            terminal.Failure(file + QStringLiteral(": no such file"));
+        files << QFileInfo(file).absoluteFilePath();
+    }
+    if (terminal.Failures > 0)
+        return 1;
+    if (!M3uSameFileSystem(files)) {
+        terminal.Failure(QStringLiteral("The files in the list should be on the same drive."));
+        return 1;
+    }
+    TTerminalPrompt prompt(terminal);
+    if (QFileInfo::exists(playlist) &&
+        !prompt.Question(QStringLiteral("Sondrel"),
+                         playlist + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                  QStringLiteral(" has existed,overite it?")))) {
+        terminal.Notice(QStringLiteral("kept %1 (already there)").arg(playlist));
+        return 0;
+    }
+    QString error;
+    if (!WriteM3u(playlist, M3uLines(files, playlist, args.flag("--relative")), &error)) {
+        terminal.Failure(error);
+        return 1;
+    }
+    terminal.Line(QStringLiteral("Wrote %1").arg(playlist));
+    return 0;
+}
+
 int cddbCommand(const Arguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
@@ -768,6 +807,9 @@ int main(int argc, char **argv)
                 Arguments(args, {},
                           {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
                 terminal);
+        if (command == QLatin1String("playlist"))
+            return playlistCommand(
+                Arguments(args, overwrite + QSet<QString>{QStringLiteral("--relative")}, {}), terminal);
         throw UsageError{QStringLiteral("unknown command ") + command};
     } catch (const UsageError &error) {
         std::fprintf(stderr,

@@ -300,4 +300,31 @@ TEST_F(CliTest, CddbLookupStoresTheTitles)
     EXPECT_FALSE(QFile::exists(home.settingsFile())); // the tool never writes options.ini
 }
 
+TEST_F(CliTest, Playlist)
+{
+    QDir().mkpath(out + "/album");
+    WriteFileText(out + "/album/one.mp3", "x");
+    WriteFileText(out + "/album/two.mp3", "x");
+    QDir().mkpath(out + "/lists");
+    const CliRun relative = runCli({"playlist", out + "/lists/list.M3U", out + "/album/one.mp3",
+                                    out + "/album/two.mp3", "--relative", "--quiet"});
+    ASSERT_EQ(relative.code, 0) << relative.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(out + "/lists/list.M3U"), "../album/one.mp3\r\n../album/two.mp3\r\n");
+    // A second run to the same name asks: kept without --overwrite, replaced with it.
+    const CliRun again = runCli({"playlist", out + "/lists/list.M3U", out + "/album/two.mp3"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_TRUE(again.err.contains("kept " + out + "/lists/list.M3U")) << again.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(out + "/lists/list.M3U"), "../album/one.mp3\r\n../album/two.mp3\r\n");
+    ASSERT_EQ(runCli({"playlist", out + "/lists/list.M3U", out + "/album/two.mp3", "--overwrite"}).code, 0);
+    EXPECT_EQ(ReadFileBytes(out + "/lists/list.M3U"), (out + "/album/two.mp3\r\n").toUtf8());
+    // list.txt becomes list.txt.m3u; a missing file is named and nothing is written.
+    ASSERT_EQ(runCli({"playlist", out + "/list.txt", out + "/album/one.mp3"}).code, 0);
+    EXPECT_TRUE(QFileInfo::exists(out + "/list.txt.m3u"));
+    const CliRun missing = runCli({"playlist", out + "/none.m3u", out + "/album/none.mp3"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains(out + "/album/none.mp3: no such file"));
+    EXPECT_FALSE(QFileInfo::exists(out + "/none.m3u"));
+    EXPECT_EQ(runCli({"playlist", out + "/x.m3u"}).code, 2);
+}
+
 } // namespace
