@@ -107,6 +107,7 @@ public:
     QAction *ActionNoSelect;
     QAction *aEditTrackName;
     QAction *aQueryCDDB;
+    QAction *aCreateM3UPlaylist;
     QAction *mnuAbout;
     QAction *ActionOptionSet;
     QAction *VolumeControlMenu;

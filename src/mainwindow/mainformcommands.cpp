@@ -2,6 +2,7 @@
 #include "about.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
+#include "dialogs/createm3uform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
 #include "jobs/playlist.h"
@@ -69,6 +70,11 @@ void TMainForm::createMenus()
     ActionNoSelect =
         action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
     aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
+    aCreateM3UPlaylist = action("aCreateM3UPlaylist", QStringLiteral("Create .m3u Playlist"));
+    connect(aCreateM3UPlaylist, &QAction::triggered, this, [this] {
+        TfrmCreateM3U window(this);
+        window.exec();
+    });
     aQueryCDDB = action("aQueryCDDB", QStringLiteral("&Query Freedb"));
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
@@ -110,6 +116,7 @@ void TMainForm::createMenus()
                       EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
+    actions->addAction(aCreateM3UPlaylist);
     actions->addAction(VolumeControlMenu);
     QMenu *history = actions->addMenu(QStringLiteral("&Clear History"));
     history->setObjectName(QStringLiteral("ClearHistory1"));
