@@ -146,9 +146,12 @@ TEST_F(NothingLostTest, UnusableWavsFailByName)
         RunProgram("sox", {"-n", "-r", "1", "-c", "1", "-b", "16", oneHertz, "synth", "30", "sine", "0.1"}),
         0);
     // 44 bytes of header: PCM, 2 channels, 44100 Hz, but a frame size (block align) of 0.
-    QByteArray header("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00\x44\xac\x00\x00"
-                      "\x10\xb1\x02\x00\x00\x00\x10\x00data\x00\x00\x00\x00",
-                      44);
+    const QByteArray header =
+        QByteArray::fromHex("52494646240000005741564566" // "RIFF", size, "WAVEf"
+                            "6d74201000000001000200"     // "mt ", 16, PCM, 2 channels
+                            "44ac000010b1020000001000"   // 44100 Hz, bytes/s, align 0, 16 bits
+                            "6461746100000000");         // "data", 0 bytes
+    ASSERT_EQ(header.size(), 44);
     const QString zero = home.root() + "/zero frame.wav";
     QFile file(zero);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
