@@ -108,6 +108,7 @@ public:
     QAction *aEditTrackName;
     QAction *aQueryCDDB;
     QAction *aCreateM3UPlaylist;
+    QAction *aID3Edit;
     QAction *mnuAbout;
     QAction *ActionOptionSet;
     QAction *VolumeControlMenu;

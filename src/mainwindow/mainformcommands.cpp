@@ -3,6 +3,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "dialogs/createm3uform.h"
+#include "dialogs/id3editform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
 #include "jobs/playlist.h"
@@ -75,6 +76,11 @@ void TMainForm::createMenus()
         TfrmCreateM3U window(this);
         window.exec();
     });
+    aID3Edit = action("aID3Edit", QStringLiteral("&ID3 Tag Edit"));
+    connect(aID3Edit, &QAction::triggered, this, [this] {
+        TfrmID3Edit window(this);
+        window.exec();
+    });
     aQueryCDDB = action("aQueryCDDB", QStringLiteral("&Query Freedb"));
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
     mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
@@ -122,7 +128,8 @@ void TMainForm::createMenus()
     history->setObjectName(QStringLiteral("ClearHistory1"));
     history->addActions({miRealOnePlayer, miWindowsMediaPlayer});
     QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
-    edit->addActions({ActionSelectAll, ActionNoSelect, aQueryCDDB, aEditTrackName, ActionOptionSet});
+    edit->addActions(
+        {ActionSelectAll, ActionNoSelect, aQueryCDDB, aEditTrackName, aID3Edit, ActionOptionSet});
 
     miLanguage = menu("miLanguage", QStringLiteral("Language"));
     static const char *const languages[][2] = {{"miArabic", "&Arabic"},
