@@ -15,6 +15,7 @@
 #include "jobs/m3uplaylist.h"
 #include "jobs/playlist.h"
 #include "jobs/ripjob.h"
+#include "jobs/waveconversion.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"
 #include "shell/discinfo.h"
@@ -521,14 +522,8 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
         terminal.Failure(input + QStringLiteral(": not a WAV file this program can read"));
         return 1;
     }
-    if (bits != in.BitsPerSample)
-        converter.OutBitsPerSample = bits;
-    if (channels != in.Channels)
-        converter.OutChannels = channels;
-    resampler.OutSampleRate = rate;
-    out.SetWavType(args.flag("--adpcm") ? wtDVIADPCM : wtPCM);
-    out.SetBlockSize(512);
-    out.FileMode = foRewrite;
+    ApplyWaveConversion(TWaveConversion{rate, channels, bits, args.flag("--adpcm")}, in, resampler, converter,
+                        out);
     // Written under the working name; the output name only ever holds a complete file.
     const QString working = WorkingFileOf(output);
     out.SetFileName(working);

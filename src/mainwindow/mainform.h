@@ -94,6 +94,7 @@ public:
     QMenu *miLanguage;
     QMenu *PopupMenu1;
     QAction *ActionExtract;
+    QAction *miWAVtoWAV;
     QAction *ActionWavToMp3;
     QAction *mnuMp3ToWav;
     QAction *miWAVtoOGG;

@@ -4,6 +4,7 @@
 #include "cdrom/discidentity.h"
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
+#include "dialogs/resampleform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
 #include "jobs/playlist.h"
@@ -53,6 +54,11 @@ void TMainForm::createMenus()
             a->setShortcut(shortcut);
         return a;
     };
+    miWAVtoWAV = action("miWAVtoWAV", QStringLiteral("WA&V to WAV..."));
+    connect(miWAVtoWAV, &QAction::triggered, this, [this] {
+        TfrmResample window(this);
+        window.exec();
+    });
     ActionWavToMp3 =
         action("ActionWavToMp3", QStringLiteral("&WAV to MP3..."), QKeySequence(QStringLiteral("Ctrl+W")));
     mnuMp3ToWav = action("mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."));
@@ -118,8 +124,8 @@ void TMainForm::createMenus()
         return m;
     };
     QMenu *file = menu("File1", QStringLiteral("&File"));
-    file->addActions({ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, Openoutputdirectory1, bRefresh,
-                      EjectMenu, CloseCdRomMenu, ActionExit});
+    file->addActions({miWAVtoWAV, ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, Openoutputdirectory1,
+                      bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
     actions->addAction(aCreateM3UPlaylist);
