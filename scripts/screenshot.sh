@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png: the main window with a disc loaded, in a real window under Xvfb, with a private
-# home so that nothing of the user's own settings shows.
+# Makes docs/screenshot.png (the main window with a disc loaded) and docs/window-NAME.png for the tool
+# windows, each in a real window under Xvfb, with a private home so that nothing of the user's own settings
+# shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -12,7 +13,13 @@ images="$home/data/Ombrel/Sondrel/Disc images"
 mkdir -p "$images" docs
 build/bin/sondrel-mkdisc -o "$images/Sondrel demo disc.cue" \
     00:12:00,music 00:27:30,music 00:08:15,music 00:19:40,music 00:31:05,music
-env -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
-    SONDREL_SCREENSHOT="$PWD/docs/screenshot.png" QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1024x768x24" build/bin/sondrel
-echo "Wrote docs/screenshot.png"
+shot() { # shot FILE [WINDOW]
+    env -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" XDG_RUNTIME_DIR="$home" \
+        SONDREL_SCREENSHOT="$PWD/docs/$1" SONDREL_SCREENSHOT_WINDOW="${2:-}" QT_QPA_PLATFORM=xcb \
+        xvfb-run -a -s "-screen 0 1024x768x24" build/bin/sondrel
+    echo "Wrote docs/$1"
+}
+shot screenshot.png
+for window in createm3u id3edit resample; do
+    shot "window-$window.png" "$window"
+done

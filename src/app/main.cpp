@@ -1,3 +1,6 @@
+#include "dialogs/createm3uform.h"
+#include "dialogs/id3editform.h"
+#include "dialogs/resampleform.h"
 #include "mainwindow/mainform.h"
 #include "shell/singleinstance.h"
 
@@ -5,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,10 +61,26 @@ int main(int argc, char *argv[])
     mainForm.show();
     // For the documentation: SONDREL_SCREENSHOT=FILE.png saves a picture of the window once it is up, then
     // ends.
+    // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample) to picture instead.
     const QString screenshot = qEnvironmentVariable("SONDREL_SCREENSHOT");
+    std::unique_ptr<QWidget> tool;
+    const QString window = qEnvironmentVariable("SONDREL_SCREENSHOT_WINDOW");
+    if (window == QLatin1String("createm3u")) {
+        auto *m3u = new TfrmCreateM3U(&mainForm);
+        m3u->AddFiles({QStringLiteral("/music/Band - Album/01 Opening.mp3"),
+                       QStringLiteral("/music/Band - Album/02 Second.mp3")});
+        tool.reset(m3u);
+    } else if (window == QLatin1String("id3edit")) {
+        tool = std::make_unique<TfrmID3Edit>(&mainForm);
+    } else if (window == QLatin1String("resample")) {
+        tool = std::make_unique<TfrmResample>(&mainForm);
+    }
     if (!screenshot.isEmpty()) {
-        QTimer::singleShot(1500, &mainForm, [&mainForm, screenshot] {
-            mainForm.grab().save(screenshot);
+        if (tool)
+            tool->show();
+        QWidget *shown = tool ? tool.get() : static_cast<QWidget *>(&mainForm);
+        QTimer::singleShot(1500, &mainForm, [&mainForm, shown, screenshot] {
+            shown->grab().save(screenshot);
             mainForm.close();
         });
     }
