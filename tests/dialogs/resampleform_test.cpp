@@ -64,7 +64,7 @@ TEST_F(ResampleFormTest, InputLabelsAndPassThrough)
     form.SpinEdit3->setValue(16);
     ASSERT_TRUE(convert(form));
     EXPECT_EQ(form.StatusText(), "Success!");
-    EXPECT_EQ(ReadFileBytes(copy).right(2 * 44100 * 4), ReadFileBytes(in).right(2 * 44100 * 4));
+    EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(in)); // byte for byte, header included
     EXPECT_FALSE(QFileInfo::exists(home.root() + "/.copy.wav.part"));
 }
 
