@@ -116,6 +116,9 @@ public:
     QAction *miRealOnePlayer;
     QAction *miWindowsMediaPlayer;
     QAction *mnuHelp;
+    QAction *miWeb;
+    // The project's home page as the build names it; empty when it names none.
+    static QString HomePage();
 
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;

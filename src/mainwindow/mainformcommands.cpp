@@ -45,6 +45,11 @@ QString text(const char *key, const char *english)
 
 } // namespace
 
+QString TMainForm::HomePage()
+{
+    return QStringLiteral(SONDREL_HOME_PAGE);
+}
+
 void TMainForm::createMenus()
 {
     const auto action = [this](const char *name, const QString &caption, const QKeySequence &shortcut = {}) {
@@ -98,6 +103,10 @@ void TMainForm::createMenus()
     miRealOnePlayer = action("miRealOnePlayer", QStringLiteral("&RealPlayer"));
     miWindowsMediaPlayer = action("miWindowsMediaPlayer", QStringLiteral("&Windows Media Player"));
     mnuHelp = action("mnuHelp", QStringLiteral("&Help"), QKeySequence(Qt::Key_F1));
+    // The project's pages: the one address the build names (SONDREL_HOME_PAGE); without one there is no link.
+    miWeb = action("miWeb", QStringLiteral("Sondrel on the &web"));
+    miWeb->setVisible(!HomePage().isEmpty());
+    connect(miWeb, &QAction::triggered, this, [] { QDesktopServices::openUrl(QUrl(HomePage())); });
     connect(VolumeControlMenu, &QAction::triggered, this, &TMainForm::VolumeControl);
     connect(miRealOnePlayer, &QAction::triggered, this, [this] { ClearHistory(true); });
     connect(miWindowsMediaPlayer, &QAction::triggered, this, [this] { ClearHistory(false); });
@@ -174,6 +183,7 @@ void TMainForm::createMenus()
     }
     QMenu *help = menu("Help1", QStringLiteral("&Help"));
     help->addAction(mnuHelp);
+    help->addAction(miWeb);
     help->addAction(mnuAbout);
 
     PopupMenu1 = new QMenu(this);
@@ -189,9 +199,8 @@ void TMainForm::createMenus()
     ActionExit->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
     QAction *home = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"), this);
     home->setObjectName(QStringLiteral("tbHome"));
-    connect(home, &QAction::triggered, this, [] {
-        QDesktopServices::openUrl(QUrl(QStringLiteral("https://ombrel-software.example/sondrel")));
-    });
+    connect(home, &QAction::triggered, miWeb, &QAction::trigger);
+    home->setVisible(miWeb->isVisible());
     // The tool bar shows short captions of the same actions.
     const auto button = [this](QAction *a, const QString &caption) {
         ToolBar1->addAction(a);
