@@ -5,6 +5,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "toolbuttons.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -58,11 +59,7 @@ TfrmCreateM3U::TfrmCreateM3U(QWidget *parent) : QDialog(parent)
 
     auto *buttons = new QVBoxLayout;
     const auto button = [this, buttons](const char *name, const QString &text) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-        return b;
+        return AddToolButton(this, buttons, name, text);
     };
     bAddtoList = button("bAddtoList", QStringLiteral("Add Files"));
     bDeleteItem = button("bDeleteItem", QStringLiteral("Delete Item"));

@@ -4,6 +4,7 @@
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "toolbuttons.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -69,11 +70,7 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
 
     auto *buttons = new QVBoxLayout;
     const auto button = [this, buttons](const char *name, const QString &text) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-        return b;
+        return AddToolButton(this, buttons, name, text);
     };
     bLoadTag = button("bLoadTag", QStringLiteral("&Load Tag..."));
     bSaveTag = button("bSaveTag", QStringLiteral("&Save Tag"));

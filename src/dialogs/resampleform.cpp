@@ -2,6 +2,7 @@
 
 #include "jobs/waveconversion.h"
 #include "shell/helpers.h"
+#include "toolbuttons.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -93,11 +94,7 @@ TfrmResample::TfrmResample(QWidget *parent) : QDialog(parent)
     layout->addWidget(ProgressBar1);
     auto *buttons = new QHBoxLayout;
     const auto button = [this, buttons](const char *name, const QString &text) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-        return b;
+        return AddToolButton(this, buttons, name, text);
     };
     Button1 = button("Button1", QStringLiteral("Input File..."));
     Button2 = button("Button2", QStringLiteral("Output File..."));
