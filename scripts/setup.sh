@@ -14,7 +14,7 @@ packages=(
     # CD access
     libcdio-dev libcdio-paranoia-dev cd-paranoia
     # audio
-    libmpg123-dev libcurl4-openssl-dev
+    libmpg123-dev libcurl4-openssl-dev libasound2-dev
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools
     # Ogg Vorbis, WMA

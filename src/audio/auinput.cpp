@@ -87,6 +87,8 @@ void TAuInput::Prefetch(uint32_t bytes)
             DoGetData(data, count);
             if (count == 0)
                 break;
+            // A decoder that hands out more than was asked never writes past the prebuffer.
+            count = std::min(count, upTo - from - obtained);
             std::memmove(Prebuffer.data() + from + obtained, data, count);
             obtained += count;
         }
@@ -127,6 +129,8 @@ uint32_t TAuInput::ReadFully(uint8_t *dest, uint32_t count, bool *endMet)
             end = true;
             break;
         }
+        // A source that hands out more than was asked never writes past dest.
+        bytes = std::min(bytes, count - gathered);
         std::memcpy(dest + gathered, data, bytes);
         gathered += bytes;
     }

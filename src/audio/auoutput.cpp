@@ -110,6 +110,18 @@ void TAuOutput::setExceptionMessage(const QString &message)
     m_exceptionMessage = message;
 }
 
+void TAuOutput::postSinkEvent()
+{
+    postEvent(EventSink, m_workerRun);
+}
+
+void TAuOutput::reportFailure(const QString &message)
+{
+    setExceptionMessage(message);
+    if (OnThreadException)
+        postEvent(EventException, m_workerRun);
+}
+
 void TAuOutput::postEvent(EventKind kind, uint64_t runId)
 {
     // Queued on this object: dropped by Qt if the sink is gone before the event is handled.
@@ -129,6 +141,9 @@ void TAuOutput::deliver(EventKind kind, uint64_t runId)
     case EventException:
         if (OnThreadException)
             OnThreadException(this);
+        break;
+    case EventSink:
+        sinkEvent();
         break;
     case EventDone:
         if (runId != m_runId)

@@ -69,18 +69,25 @@ protected:
 
     // Stops the worker for good and waits for it. Idempotent.
     void Shutdown();
+    // Worker: queues a sink-specific event of the running run (delivered to sinkEvent in order with the
+    // others, and dropped like them after a synchronous Stop).
+    void postSinkEvent();
+    virtual void sinkEvent() {}
+    // Worker: reports a failure in the run as a thread exception would, without ending the run by a throw.
+    void reportFailure(const QString &message);
 
 private:
     friend class TAuThread;
-    enum EventKind { EventProgress, EventDone, EventException };
+    enum EventKind { EventProgress, EventDone, EventException, EventSink };
     // Worker: queues an event of run runId for the user-interface thread.
     void postEvent(EventKind kind, uint64_t runId);
     // User-interface thread: hands a queued event to its handler unless its run was dropped.
     void deliver(EventKind kind, uint64_t runId);
     void setExceptionMessage(const QString &message);
 
-    uint64_t m_runId = 0;      // the latest run; user-interface thread only
-    uint64_t m_droppedRun = 0; // events of this run and earlier ones are dropped
+    uint64_t m_runId = 0;                 // the latest run; user-interface thread only
+    std::atomic<uint64_t> m_workerRun{0}; // the run the worker is in
+    uint64_t m_droppedRun = 0;            // events of this run and earlier ones are dropped
 
     mutable std::mutex m_messageMutex;
     QString m_exceptionMessage;

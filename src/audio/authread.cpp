@@ -85,6 +85,7 @@ void TAuThread::pauseHere()
 void TAuThread::runOnce(uint64_t runId)
 {
     TAuOutput &output = *Output;
+    output.m_workerRun = runId;
     bool more = true;
     try {
         output.Prepare();

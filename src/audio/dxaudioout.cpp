@@ -1,0 +1,327 @@
+#include "dxaudioout.h"
+
+#include "auconverter.h"
+#include "auexception.h"
+#include "aufilein.h"
+
+#include <algorithm>
+#include <alsa/asoundlib.h>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+snd_pcm_t *pcmOf(void *p)
+{
+    return static_cast<snd_pcm_t *>(p);
+}
+
+QString alsaText(int error)
+{
+    return QString::fromLocal8Bit(snd_strerror(error));
+}
+
+snd_pcm_format_t formatOf(int bits)
+{
+    switch (bits) {
+    case 8:
+        return SND_PCM_FORMAT_U8;
+    case 16:
+        return SND_PCM_FORMAT_S16_LE;
+    case 24:
+        return SND_PCM_FORMAT_S24_3LE;
+    case 32:
+        return SND_PCM_FORMAT_S32_LE;
+    default:
+        return SND_PCM_FORMAT_UNKNOWN;
+    }
+}
+
+// Scales little-endian samples by a gain below or at 1.
+void applyGain(uint8_t *data, uint32_t bytes, int bits, double gain)
+{
+    if (gain >= 1.0)
+        return;
+    const int width = bits / 8;
+    for (uint32_t i = 0; i + uint32_t(width) <= bytes; i += uint32_t(width)) {
+        uint8_t *p = data + i;
+        if (bits == 8) {
+            p[0] = uint8_t(std::lround((int(p[0]) - 128) * gain) + 128);
+            continue;
+        }
+        int64_t v = 0;
+        for (int b = 0; b < width; ++b)
+            v |= int64_t(p[b]) << (8 * b);
+        const int shift = 64 - bits;
+        v = (v << shift) >> shift; // sign
+        v = std::llround(double(v) * gain);
+        for (int b = 0; b < width; ++b)
+            p[b] = uint8_t(v >> (8 * b));
+    }
+}
+
+} // namespace
+
+TDXAudioOut::TDXAudioOut(QObject *parent) : TAuOutput(parent) {}
+
+TDXAudioOut::~TDXAudioOut()
+{
+    Shutdown();
+    release();
+}
+
+QStringList TDXAudioOut::DeviceNames()
+{
+    QStringList names{QStringLiteral("default")};
+    void **hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) == 0) {
+        for (void **hint = hints; *hint; ++hint) {
+            char *name = snd_device_name_get_hint(*hint, "NAME");
+            char *io = snd_device_name_get_hint(*hint, "IOID");
+            // Devices for playback, or for both directions (no IOID).
+            if (name && (!io || std::strcmp(io, "Output") == 0)) {
+                const QString text = QString::fromLocal8Bit(name);
+                if (!names.contains(text) && names.size() < 17)
+                    names << text;
+            }
+            std::free(name);
+            std::free(io);
+        }
+        snd_device_name_free_hint(hints);
+    }
+    return names;
+}
+
+void TDXAudioOut::WaveFormatFor(int channels, int bitsPerSample, uint16_t &tag, uint32_t &channelMask)
+{
+    if (channels > 2 || bitsPerSample == 24) {
+        tag = 0xFFFE;
+        channelMask = channels == 2 ? 3 : channels == 6 ? 63 : channels == 8 ? 255 : 0;
+    } else {
+        tag = 1;
+        channelMask = 0;
+    }
+}
+
+void TDXAudioOut::Prepare()
+{
+    m_released = false;
+    const QStringList devices = DeviceNames();
+    DeviceCount = int(devices.size());
+    if (DeviceNumber < 0 || DeviceNumber >= DeviceCount)
+        throw EAuException(QStringLiteral("Invalid device number"));
+    TAuInput *input = Input();
+    input->Init();
+    Channels = input->GetChannels();
+    BitsPerSample = input->GetBitsPerSample();
+    int rate = input->GetSampleRate();
+    if (SpeedFactor != 1.0f)
+        rate = int(std::lround(double(rate) * double(SpeedFactor)));
+    SampleRate = rate;
+    if (Latency != 0) {
+        Latency = std::max<uint32_t>(Latency, 10);
+        FramesInBuffer = uint32_t(uint64_t(Latency) * uint64_t(rate) / 1000);
+        PollingInterval = Latency / 3;
+    }
+    snd_pcm_t *pcm = nullptr;
+    int error =
+        snd_pcm_open(&pcm, devices.at(DeviceNumber).toLocal8Bit().constData(), SND_PCM_STREAM_PLAYBACK, 0);
+    if (error < 0)
+        throw EAuException(QStringLiteral("Failed to create DirectSound device: ") + alsaText(error));
+    m_pcm = pcm;
+    m_blockAlign = uint16_t(Channels * BitsPerSample / 8);
+    m_bufferBytes = uint32_t(BitsPerSample / 8) * FramesInBuffer * uint32_t(Channels);
+    m_bytesPerSecond = uint32_t(rate) * m_blockAlign;
+    m_transfer.assign(m_bufferBytes, 0);
+    m_silence = BitsPerSample == 8 ? 128 : 0;
+
+    snd_pcm_hw_params_t *hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    snd_pcm_uframes_t buffer = FramesInBuffer;
+    snd_pcm_uframes_t period = std::max<snd_pcm_uframes_t>(buffer / 3, 1);
+    unsigned int exactRate = unsigned(rate);
+    if ((error = snd_pcm_hw_params_any(pcm, hw)) < 0 ||
+        (error = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+        (error = snd_pcm_hw_params_set_format(pcm, hw, formatOf(BitsPerSample))) < 0 ||
+        (error = snd_pcm_hw_params_set_channels(pcm, hw, unsigned(int(Channels)))) < 0 ||
+        (error = snd_pcm_hw_params_set_rate_near(pcm, hw, &exactRate, nullptr)) < 0 ||
+        (error = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer)) < 0 ||
+        (error = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, nullptr)) < 0 ||
+        (error = snd_pcm_hw_params(pcm, hw)) < 0)
+        throw EAuException(QStringLiteral("Failed to create DirectSound buffer %1: %2")
+                               .arg(uint32_t(error), 8, 16, QLatin1Char('0'))
+                               .arg(alsaText(error)));
+    m_firstBlock = true;
+    m_endOfInput = false;
+}
+
+bool TDXAudioOut::writeBytes(const uint8_t *data, uint32_t bytes)
+{
+    std::vector<uint8_t> scaled;
+    const double gain = std::pow(10.0, double(m_volume.load()) / 2000.0);
+    if (gain < 1.0) {
+        scaled.assign(data, data + bytes);
+        applyGain(scaled.data(), bytes, BitsPerSample, gain);
+        data = scaled.data();
+    }
+    snd_pcm_uframes_t frames = bytes / m_blockAlign;
+    while (frames > 0) {
+        const snd_pcm_sframes_t written = snd_pcm_writei(pcmOf(m_pcm), data, frames);
+        if (written == -EPIPE) {
+            // The device ran dry: said once per underrun, and playing goes on.
+            postSinkEvent();
+            snd_pcm_prepare(pcmOf(m_pcm));
+            continue;
+        }
+        if (written == -EAGAIN || written == -EINTR)
+            continue;
+        if (written < 0) {
+            const int error = snd_pcm_recover(pcmOf(m_pcm), int(written), 1);
+            if (error < 0)
+                return false;
+            continue;
+        }
+        data += size_t(written) * m_blockAlign;
+        frames -= snd_pcm_uframes_t(written);
+    }
+    return true;
+}
+
+void TDXAudioOut::fillSilence(uint32_t bytes)
+{
+    std::vector<uint8_t> silence(bytes - bytes % m_blockAlign, m_silence);
+    writeBytes(silence.data(), uint32_t(silence.size()));
+}
+
+bool TDXAudioOut::waitForRoom(uint32_t &freeBytes)
+{
+    for (int tries = 0; tries <= 16; ++tries) {
+        if (PrefetchData && Input()) {
+            const uint64_t bytes = uint64_t(PollingInterval) * m_bytesPerSecond / 1000 * 5 / 4;
+            Input()->Prefetch(uint32_t(bytes - bytes % m_blockAlign));
+        }
+        snd_pcm_sframes_t avail = snd_pcm_avail_update(pcmOf(m_pcm));
+        if (avail == -EPIPE) {
+            postSinkEvent();
+            snd_pcm_prepare(pcmOf(m_pcm));
+            avail = snd_pcm_avail_update(pcmOf(m_pcm));
+        }
+        if (avail > 0) {
+            freeBytes = uint32_t(avail) * m_blockAlign;
+            return true;
+        }
+        // ALSA wakes us when there is room, or the interval ends.
+        snd_pcm_wait(pcmOf(m_pcm), int(std::max<uint32_t>(PollingInterval, 1)));
+    }
+    return false;
+}
+
+bool TDXAudioOut::DoOutput(bool abort)
+{
+    if (!CanOutput)
+        return false;
+    TAuInput *input = Input();
+    if (m_firstBlock) {
+        bool ended = false;
+        const uint32_t got = input->ReadFully(m_transfer.data(), m_bufferBytes, &ended);
+        m_endOfInput = ended || got == 0;
+        m_firstBlock = false;
+        if (!writeBytes(m_transfer.data(), got - got % m_blockAlign))
+            throw EAuException(QStringLiteral("Audio output error"));
+    }
+    if (abort) {
+        snd_pcm_drop(pcmOf(m_pcm));
+        CanOutput = false;
+        return false;
+    }
+    if (!m_endOfInput) {
+        uint32_t freeBytes = 0;
+        if (!waitForRoom(freeBytes)) {
+            reportFailure(QStringLiteral("Audio output error"));
+            return false;
+        }
+        freeBytes = std::min(freeBytes - freeBytes % m_blockAlign, m_bufferBytes);
+        uint32_t got = 0;
+        const uint8_t *data = m_transfer.data();
+        if (PrefetchData) {
+            uint8_t *buffer = nullptr;
+            got = freeBytes;
+            input->GetData(buffer, got);
+            data = buffer;
+        } else {
+            got = input->ReadFully(m_transfer.data(), freeBytes);
+        }
+        m_endOfInput = got == 0;
+        if (got > 0 && !writeBytes(data, got - got % m_blockAlign))
+            throw EAuException(QStringLiteral("Audio output error"));
+        if (m_endOfInput)
+            fillSilence(freeBytes);
+        return true;
+    }
+    // The input has ended: what is in the device plays out (ALSA's drain waits for it), then the run ends.
+    CanOutput = false;
+    snd_pcm_drain(pcmOf(m_pcm));
+    return false;
+}
+
+void TDXAudioOut::release()
+{
+    if (m_pcm) {
+        snd_pcm_close(pcmOf(m_pcm));
+        m_pcm = nullptr;
+    }
+    m_transfer.clear();
+}
+
+void TDXAudioOut::Done()
+{
+    if (!m_released)
+        release();
+    if (Input())
+        Input()->Flush();
+    m_released = true;
+}
+
+void TDXAudioOut::sinkEvent()
+{
+    if (OnUnderrun)
+        OnUnderrun(this);
+}
+
+void TDXAudioOut::Pause()
+{
+    TAuOutput::Pause();
+    if (m_pcm && !m_endOfInput)
+        snd_pcm_pause(pcmOf(m_pcm), 1);
+}
+
+void TDXAudioOut::Resume()
+{
+    if (m_endOfInput)
+        return;
+    if (m_pcm)
+        snd_pcm_pause(pcmOf(m_pcm), 0);
+    TAuOutput::Resume();
+}
+
+void TDXAudioOut::SetVolume(int32_t hundredthsOfDecibel)
+{
+    m_volume = std::min(hundredthsOfDecibel, 0);
+}
+
+void TDXAudioOut::Jump(int thousandths)
+{
+    Pause();
+    TAuInput *input = Input();
+    if (input) {
+        input->FillWithSilence();
+        // The first file source down the chain of converters.
+        TAuInput *source = input;
+        while (auto *converter = qobject_cast<TAuConverter *>(source))
+            source = converter->Input();
+        if (auto *file = qobject_cast<TAuFileIn *>(source))
+            file->SeekRelative(thousandths);
+    }
+    Resume();
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "auoutput.h"
+
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+// A sink that plays what it pulls through an ALSA PCM device (the Ogg player's output). The device's ring
+// buffer is the looping buffer the worker keeps topped up: its size and the refill interval follow from
+// Latency, writes block until ALSA has room (its own wake-up, no sleeping poll), an underrun is noticed
+// by ALSA and reported through OnUnderrun, and a finished input is padded and drained before the run ends.
+//
+// Devices: "default" first, then the PCM devices ALSA's hints name that can play. Pause, Resume, Jump and
+// SetVolume run on the user-interface thread; Prepare, DoOutput and Done on the worker (Part of TAuOutput).
+class TDXAudioOut final : public TAuOutput {
+    Q_OBJECT
+public:
+    explicit TDXAudioOut(QObject *parent = nullptr);
+    ~TDXAudioOut() override;
+
+    static QStringList DeviceNames();
+
+    void Pause();
+    void Resume();
+    // Hundredths of a decibel, 0 full; applied to the samples (devices here have no volume control of
+    // their own that this program takes over).
+    void SetVolume(int32_t hundredthsOfDecibel);
+    int32_t Volume() const { return m_volume; }
+    // Moves by thousandths of the whole through the first file source of the chain.
+    void Jump(int thousandths);
+
+    // The PCM wave format the Part's device would get for this input: the extensible format (tag 0xFFFE)
+    // with more than 2 channels or 24-bit samples, with its channel mask; else plain PCM (tag 1, mask 0).
+    static void WaveFormatFor(int channels, int bitsPerSample, uint16_t &tag, uint32_t &channelMask);
+
+    int32_t DeviceNumber = 0;
+    uint32_t Latency = 100;
+    bool PrefetchData = true;
+    std::atomic<uint32_t> PollingInterval{100};
+    std::atomic<uint32_t> FramesInBuffer{0x6000};
+    float SpeedFactor = 1.0f;
+    Handler OnUnderrun;
+
+    // The format of the last run (set by Prepare).
+    std::atomic<int> SampleRate{0};
+    std::atomic<int> Channels{0};
+    std::atomic<int> BitsPerSample{0};
+    std::atomic<int> DeviceCount{0};
+
+protected:
+    void Prepare() override;
+    bool DoOutput(bool abort) override;
+    void Done() override;
+    void sinkEvent() override;
+
+private:
+    bool writeBytes(const uint8_t *data, uint32_t bytes);
+    bool waitForRoom(uint32_t &freeBytes);
+    void fillSilence(uint32_t bytes);
+    void release();
+
+    void *m_pcm = nullptr; // snd_pcm_t
+    uint32_t m_bufferBytes = 0;
+    uint32_t m_bytesPerSecond = 0;
+    uint16_t m_blockAlign = 1;
+    uint8_t m_silence = 0;
+    std::vector<uint8_t> m_transfer;
+    bool m_firstBlock = true;
+    bool m_endOfInput = false;
+    bool m_released = true;
+    std::atomic<int32_t> m_volume{0};
+};
