@@ -17,6 +17,18 @@ snd_pcm_t *pcmOf(void *p)
     return static_cast<snd_pcm_t *>(p);
 }
 
+// ALSA's library prints its own diagnostics to standard error; the program says what failed itself.
+void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
+
+void silenceAlsaOnce()
+{
+    static const bool done = [] {
+        snd_lib_error_set_handler(quietAlsa);
+        return true;
+    }();
+    (void)done;
+}
+
 QString alsaText(int error)
 {
     return QString::fromLocal8Bit(snd_strerror(error));
@@ -73,6 +85,7 @@ TDXAudioOut::~TDXAudioOut()
 
 QStringList TDXAudioOut::DeviceNames()
 {
+    silenceAlsaOnce();
     QStringList names{QStringLiteral("default")};
     void **hints = nullptr;
     if (snd_device_name_hint(-1, "pcm", &hints) == 0) {

@@ -2,8 +2,10 @@
 // presenter, so a rip here does what the same rip does in the window.
 
 #include "audio/audioconverter.h"
+#include "audio/dxaudioout.h"
 #include "audio/encoderprocess.h"
 #include "audio/fastresampler.h"
+#include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cdrom/cdaccess.h"
@@ -59,6 +61,8 @@ const char *const Usage =
     "           [--genre NAME|NUMBER]\n"
     "  tag      remove FILE.mp3\n"
     "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
+    "  play     FILE.ogg|FILE.wav [--device NAME]\n"
+    "                                 plays the file through an ALSA device (default: \"default\")\n"
     "  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
     "                                 an M3U playlist of the files, with absolute paths or paths\n"
     "                                 relative to the playlist's folder\n"
@@ -642,6 +646,56 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
     return 0;
 }
 
+int playCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() != 1)
+        throw UsageError{QStringLiteral("play needs one file")};
+    const QString file = args.rest().first();
+    const QString device = args.value("--device").value_or(QStringLiteral("default"));
+    const QStringList devices = TDXAudioOut::DeviceNames();
+    if (!devices.contains(device)) {
+        terminal.Failure(
+            QStringLiteral("there is no sound device %1 (devices: %2)").arg(device, devices.join(", ")));
+        return 1;
+    }
+    std::unique_ptr<TAuFileIn> in;
+    if (file.endsWith(QStringLiteral(".ogg"), Qt::CaseInsensitive))
+        in = std::make_unique<TVorbisIn>();
+    else
+        in = std::make_unique<TWaveIn>();
+    in->SetFileName(file);
+    if (!in->TryOpen()) {
+        terminal.Failure(file + QStringLiteral(": ") +
+                         (in->OpenError.isEmpty() ? QStringLiteral("cannot be played") : in->OpenError));
+        return 1;
+    }
+    TDXAudioOut out;
+    out.SetInput(in.get());
+    out.DeviceNumber = int(devices.indexOf(device));
+    bool done = false;
+    const QString label = QFileInfo(file).fileName();
+    out.OnProgress = [&](TAuOutput *sink) {
+        if (TTerminal::StderrIsTerminal())
+            terminal.Bar(label, sink->Progress(), QString(), QString());
+    };
+    out.OnThreadException = [&](TAuOutput *sink) {
+        terminal.Failure(device + QStringLiteral(": ") + sink->ExceptionMessage());
+    };
+    out.OnDone = [&](TAuOutput *) { done = true; };
+    stopRunningJob = [&] {
+        out.Stop(false);
+        done = true;
+    };
+    terminal.Line(QStringLiteral("Playing %1 on %2").arg(file, device));
+    out.Run();
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    stopRunningJob = nullptr;
+    terminal.EndBar();
+    return terminal.Failures > 0 ? 1 : 0;
+}
+
 int playlistCommand(const Arguments &args, TTerminal &terminal)
 {
     if (args.rest().size() < 2)
@@ -802,6 +856,8 @@ int main(int argc, char **argv)
                 Arguments(args, {},
                           {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
                 terminal);
+        if (command == QLatin1String("play"))
+            return exitCode(playCommand(Arguments(args, {}, {QStringLiteral("--device")}), terminal));
         if (command == QLatin1String("playlist"))
             return playlistCommand(
                 Arguments(args, overwrite + QSet<QString>{QStringLiteral("--relative")}, {}), terminal);

@@ -327,4 +327,24 @@ TEST_F(CliTest, Playlist)
     EXPECT_EQ(runCli({"playlist", out + "/x.m3u"}).code, 2);
 }
 
+TEST_F(CliTest, PlayOnTheNullDevice)
+{
+    const QString wav = out + "/tone.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    const QString ogg = out + "/tone.OGG";
+    ASSERT_EQ(RunProgram("oggenc", {"-Q", "-o", ogg, wav}), 0);
+    for (const QString &file : {wav, ogg}) {
+        const CliRun play = runCli({"play", file, "--device", "null", "--quiet"});
+        EXPECT_EQ(play.code, 0) << play.err.toStdString();
+    }
+    const CliRun nowhere = runCli({"play", wav, "--device", "no-such-device"});
+    EXPECT_EQ(nowhere.code, 1);
+    EXPECT_TRUE(nowhere.err.contains("there is no sound device no-such-device")) << nowhere.err.toStdString();
+    WriteFileText(out + "/text.wav", "not a wav");
+    const CliRun text = runCli({"play", out + "/text.wav", "--device", "null"});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_TRUE(text.err.contains(out + "/text.wav: not a WAV file")) << text.err.toStdString();
+}
+
 } // namespace
