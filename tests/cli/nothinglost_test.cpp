@@ -184,23 +184,23 @@ TEST_F(NothingLostTest, AFullDiskDuringARipNamesTheFile)
 }
 
 // Ctrl-C or SIGTERM in the middle of a conversion: the job is stopped the normal way, nothing is left under
-// the final name nor under the working one, and the tool says so by its exit status.
+// the final name nor under the working one, and the tool says so by its exit status. (resample takes the same
+// path; it is too quick on this input to be caught in the middle.)
 TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
 {
     const QString wav = home.root() + "/long.wav";
     ASSERT_EQ(
         RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "120", "sine", "440"}),
         0);
-    for (const char *kind : {"wav2ogg", "resample"}) {
+    // Both take a second or more for two minutes of audio (the in-process Ogg writer, and lame as a child).
+    for (const char *kind : {"wav2ogg", "wav2mp3"}) {
         SCOPED_TRACE(kind);
         QDir(out).removeRecursively();
         QDir().mkpath(out);
         QProcess cli;
         cli.setStandardInputFile(QProcess::nullDevice());
-        const QString target = out + (QString(kind) == "resample" ? "/long-8bit.wav" : "/long.ogg");
-        cli.start(BuiltProgram("sondrel-cli"), QString(kind) == "resample"
-                                                   ? QStringList{"resample", wav, target, "--quiet"}
-                                                   : QStringList{"convert", kind, wav, "-o", out, "--quiet"});
+        const QString target = out + (QString(kind) == "wav2mp3" ? "/long.mp3" : "/long.ogg");
+        cli.start(BuiltProgram("sondrel-cli"), QStringList{"convert", kind, wav, "-o", out, "--quiet"});
         ASSERT_TRUE(cli.waitForStarted());
         // Once the working file grows, the conversion is under way.
         ASSERT_TRUE(
