@@ -109,6 +109,7 @@ public:
     QAction *aEditTrackName;
     QAction *aQueryCDDB;
     QAction *aCreateM3UPlaylist;
+    QAction *miOGGPlayer;
     QAction *aID3Edit;
     QAction *mnuAbout;
     QAction *ActionOptionSet;

@@ -4,6 +4,7 @@
 #include "cdrom/discidentity.h"
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
+#include "dialogs/oggplayerform.h"
 #include "dialogs/resampleform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
@@ -82,6 +83,11 @@ void TMainForm::createMenus()
     ActionNoSelect =
         action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
     aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
+    miOGGPlayer = action("miOGGPlayer", QStringLiteral("&OGG Player..."));
+    connect(miOGGPlayer, &QAction::triggered, this, [this] {
+        TfrmOggPlayer window(this);
+        window.exec();
+    });
     aCreateM3UPlaylist = action("aCreateM3UPlaylist", QStringLiteral("Create .m3u Playlist"));
     connect(aCreateM3UPlaylist, &QAction::triggered, this, [this] {
         TfrmCreateM3U window(this);
@@ -138,6 +144,7 @@ void TMainForm::createMenus()
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
     actions->addAction(aCreateM3UPlaylist);
+    actions->addAction(miOGGPlayer);
     actions->addAction(VolumeControlMenu);
     QMenu *history = actions->addMenu(QStringLiteral("&Clear History"));
     history->setObjectName(QStringLiteral("ClearHistory1"));

@@ -1,0 +1,120 @@
+#include "dialogs/oggplayerform.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The player on ALSA's "null" device, which takes a whole file at once.
+class OggPlayerTest : public ::testing::Test {
+protected:
+    TestHome home;
+
+    QString ogg(const QString &name, int seconds, const QStringList &comments)
+    {
+        const QString wav = home.root() + "/" + name + ".wav";
+        EXPECT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth",
+                                     QString::number(seconds), "sine", "440"}),
+                  0);
+        QStringList args{"-Q", "-q", "0", "-o", home.root() + "/" + name, wav};
+        for (const QString &c : comments)
+            args << "-c" << c;
+        EXPECT_EQ(RunProgram("oggenc", args), 0);
+        return home.root() + "/" + name;
+    }
+
+    static void onNullDevice(TfrmOggPlayer &player)
+    {
+        player.DXAudioOut1.DeviceNumber = int(TDXAudioOut::DeviceNames().indexOf("null"));
+    }
+};
+
+TEST_F(OggPlayerTest, PlaysAFileAndShowsWhatItHolds)
+{
+    const QString file = ogg("Song.OGG", 3, {"ARTIST=Band", "TITLE=Song"});
+    ModalCloser closer;
+    TfrmOggPlayer player;
+    onNullDevice(player);
+    player.show();
+    player.PlayFile(file);
+    EXPECT_EQ(player.lFileName->text(), "Song"); // capitals: played, shown without the extension
+    EXPECT_EQ(player.lSampleRate->text(), "44100 bps");
+    EXPECT_EQ(player.lTotalTime->text(), "0:03");
+    EXPECT_EQ(player.Memo1->toPlainText(), "Artist: Band\nTitle: Song");
+    ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); })); // the end: ready for the next
+    EXPECT_FALSE(player.ScrollBar1->isEnabled());
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+TEST_F(OggPlayerTest, AWavFileIsNotPlayed)
+{
+    const QString wav = home.root() + "/tone.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ModalCloser closer;
+    TfrmOggPlayer player;
+    onNullDevice(player);
+    player.show();
+    player.PlayFile(wav);
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_EQ(closer.texts[0], "|Ogg file is not valid.");
+    EXPECT_TRUE(player.BitBtn1->isEnabled());
+    EXPECT_EQ(player.lFileName->text(), "OGG");
+}
+
+TEST_F(OggPlayerTest, BalancePositionAndTimes)
+{
+    const QString file = ogg("long.ogg", 60, {});
+    TfrmOggPlayer player;
+    onNullDevice(player);
+    player.show();
+    player.TrackBar1->setValue(0);
+    EXPECT_FLOAT_EQ(player.StereoBalance1.Balance(), 0.0f);
+    player.TrackBar1->setValue(10);
+    EXPECT_FLOAT_EQ(player.StereoBalance1.Balance(), 1.0f);
+    player.PlayFile(file);
+    ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); }));
+    // The position bar from 20 to 70: the shown time is 70 per cent of the whole.
+    player.ScrollBar1->setValue(20);
+    player.ScrollBar1Scroll(70);
+    EXPECT_EQ(player.ElapsedMs, 60 * 700);
+    // The shown time counts half seconds and never passes the total.
+    player.ElapsedMs = 59 * 1000 + 500;
+    player.Timer2Timer();
+    EXPECT_EQ(player.lCurrentTime->text(), "1:00");
+    player.Timer2Timer();
+    EXPECT_EQ(player.ElapsedMs, 60 * 1000);
+}
+
+TEST_F(OggPlayerTest, NoSoundDeviceIsSaidAndTheWindowStaysUsable)
+{
+    const QString file = ogg("tone.ogg", 1, {});
+    ModalCloser closer;
+    TfrmOggPlayer player;
+    player.DXAudioOut1.DeviceNumber = int(TDXAudioOut::DeviceNames().size()); // none there
+    player.show();
+    player.PlayFile(file);
+    ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); }));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_EQ(closer.texts[0], "Sondrel|Invalid device number");
+}
+
+TEST_F(OggPlayerTest, ClosingWhilePlayingStopsFirst)
+{
+    const QString file = ogg("long.ogg", 120, {});
+    TfrmOggPlayer player;
+    onNullDevice(player);
+    player.show();
+    player.PlayFile(file);
+    player.close(); // the title bar's close: stop, wait, then close
+    EXPECT_TRUE(player.Closing);
+    EXPECT_EQ(player.DXAudioOut1.Status(), 2);
+    ASSERT_TRUE(WaitFor([&] { return !player.isVisible(); }));
+}
+
+} // namespace
