@@ -412,7 +412,9 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    // FormCloseQuery: running encoders are stopped; closing is always allowed.
+    // FormCloseQuery: running encoders and playback are stopped; closing is always allowed.
+    if (Playing)
+        aStopExecute();
     if (Mp3Encoder->IsRunning())
         Mp3Encoder->Stop(0);
     if (WmaEncoder->IsRunning())

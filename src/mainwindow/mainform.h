@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/dxaudioout.h"
 #include "audio/encoderprocess.h"
 #include "cddb/querycddbform.h"
 #include "cdrom/cdaccess.h"
@@ -66,6 +67,11 @@ public:
     void ClearHistory(bool realPlayer);
     void VolumeControl();
     void HelpClick();
+    // CD playback: the selected row's track, read through the CD layer and played through the audio output
+    // (CDPlayIn → CDAudioOut), from its start to the next track's (the last row to the end of the disc).
+    void aPlayExecute();
+    void aPauseExecute();
+    void aStopExecute();
 
     HCDROM CurrentDriveHandle() const override { return DriveHandle; }
     void ReopenDrive(int index) override;
@@ -110,6 +116,9 @@ public:
     QAction *aQueryCDDB;
     QAction *aCreateM3UPlaylist;
     QAction *miOGGPlayer;
+    QAction *aPlay;
+    QAction *aPause;
+    QAction *aStop;
     QAction *aID3Edit;
     QAction *mnuAbout;
     QAction *ActionOptionSet;
@@ -137,6 +146,8 @@ public:
     QTreeWidget *ListView1;
     QLabel *StatusPanel1;
     TCDIn CDIn1;
+    TCDIn CDPlayIn;
+    TDXAudioOut CDAudioOut;
     TCDDBInfo CDDBInfo1;
     std::unique_ptr<TMp3EncodeProcess> Mp3Encoder;
     std::unique_ptr<TWMAEncodeProcess> WmaEncoder;

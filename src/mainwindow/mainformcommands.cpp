@@ -83,6 +83,19 @@ void TMainForm::createMenus()
     ActionNoSelect =
         action("ActionNoSelect", QStringLiteral("Select &None"), QKeySequence(QStringLiteral("Ctrl+N")));
     aEditTrackName = action("aEditTrackName", QStringLiteral("Rename &Title"), QKeySequence(Qt::Key_F2));
+    aPlay = action("aPlay", QStringLiteral("&Play"), QKeySequence(QStringLiteral("Ctrl+P")));
+    aPause = action("aPause", QStringLiteral("P&ause"));
+    aStop = action("aStop", QStringLiteral("&Stop"));
+    connect(aPlay, &QAction::triggered, this, &TMainForm::aPlayExecute);
+    connect(aPause, &QAction::triggered, this, &TMainForm::aPauseExecute);
+    connect(aStop, &QAction::triggered, this, &TMainForm::aStopExecute);
+    CDAudioOut.SetInput(&CDPlayIn);
+    // The end of the track ends playback the way Stop does; a failing or missing device is said.
+    CDAudioOut.OnDone = [this](TAuOutput *) {
+        if (Playing)
+            aStopExecute();
+    };
+    CDAudioOut.OnThreadException = [this](TAuOutput *sink) { message(sink->ExceptionMessage(), true); };
     miOGGPlayer = action("miOGGPlayer", QStringLiteral("&OGG Player..."));
     connect(miOGGPlayer, &QAction::triggered, this, [this] {
         TfrmOggPlayer window(this);
@@ -145,6 +158,7 @@ void TMainForm::createMenus()
     actions->addAction(ActionExtract);
     actions->addAction(aCreateM3UPlaylist);
     actions->addAction(miOGGPlayer);
+    actions->addActions({aPlay, aPause, aStop});
     actions->addAction(VolumeControlMenu);
     QMenu *history = actions->addMenu(QStringLiteral("&Clear History"));
     history->setObjectName(QStringLiteral("ClearHistory1"));
@@ -195,7 +209,8 @@ void TMainForm::createMenus()
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    PopupMenu1->addActions({ActionExtract, ActionSelectAll, ActionNoSelect, aEditTrackName});
+    PopupMenu1->addActions(
+        {ActionExtract, ActionSelectAll, ActionNoSelect, aPlay, aPause, aStop, aEditTrackName});
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
@@ -266,10 +281,61 @@ bool TMainForm::AnyTrackChecked() const
     return false;
 }
 
+void TMainForm::aPlayExecute()
+{
+    QTreeWidgetItem *item = ListView1->currentItem();
+    const int row = item && item->isSelected() ? ListView1->indexOfTopLevelItem(item) : -1;
+    if (row < 0)
+        return;
+    const bool wasPaused = Playing && Paused;
+    SetStatusText(text("RES_Play", "Play ") + Disc.Title(row));
+    Playing = true;
+    Paused = false;
+    try {
+        if (wasPaused) {
+            CDAudioOut.Resume();
+        } else {
+            CDAudioOut.Stop(false);
+            const int index = AppSettings.CDOptions.Index;
+            CDPlayIn.SetCurrentDrive(index > 0 && index < CDPlayIn.DrivesCount() ? index : 0);
+            CDPlayIn.SetStartTrack(row + 1);
+            CDPlayIn.SetEndTrack(row + 1);
+            CDAudioOut.Run();
+        }
+    } catch (const std::exception &) {
+        // As the player's errors were: swallowed; a device failure during the run is said by the output.
+    }
+    UpdateActions();
+}
+
+void TMainForm::aPauseExecute()
+{
+    Paused = true;
+    try {
+        CDAudioOut.Pause();
+    } catch (const std::exception &) {
+    }
+    UpdateActions();
+}
+
+void TMainForm::aStopExecute()
+{
+    Playing = false;
+    Paused = false;
+    if (CDAudioOut.Status() == 1)
+        CDAudioOut.Resume();
+    CDAudioOut.Stop(false);
+    SetStatusText(SavedStatus);
+    UpdateActions();
+}
+
 void TMainForm::UpdateActions()
 {
     ActionExtract->setEnabled(AnyTrackChecked());
     aEditTrackName->setEnabled(!ListView1->selectedItems().isEmpty());
+    aPlay->setEnabled(!ListView1->selectedItems().isEmpty());
+    aStop->setEnabled(Playing);
+    aPause->setEnabled(Playing && !Paused);
     aQueryCDDB->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
@@ -394,6 +460,8 @@ void TMainForm::ActionExtractExecute()
         message(text("RES_Get_CDHandle", "Please access CD devices rightly above all!"));
         return;
     }
+    if (Playing)
+        aStopExecute();
     if (options.EnableRipTime && options.RipTime == 0) {
         message(text("RES_Select_0", "You select to extract 0 second, please change it on Options dialog."));
         return;

@@ -115,6 +115,31 @@ TEST_F(MainFormTest, ClosingOnAFullDiskKeepsTheSettings)
         << closer.texts.join("\n").toStdString();
 }
 
+// CD playback through the audio output (ALSA's null device here): the last row plays to the lead-out, the
+// end of the track runs Stop, and Stop puts the saved status line back.
+TEST_F(MainFormTest, PlayingATrack)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "200,tone", "150,noise"}));
+    TMainForm form;
+    form.show();
+    form.CDAudioOut.DeviceNumber = int(TDXAudioOut::DeviceNames().indexOf("null"));
+    form.SavedStatus = "Ready";
+    EXPECT_FALSE(form.aPlay->isEnabled()); // nothing selected
+    EXPECT_FALSE(form.aStop->isEnabled());
+    EXPECT_FALSE(form.aPause->isEnabled());
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(2));
+    EXPECT_TRUE(form.aPlay->isEnabled());
+    form.aPlay->trigger();
+    EXPECT_EQ(form.StatusText(), "Play Track03");
+    EXPECT_TRUE(form.Playing);
+    // The last row's track, from its start to the lead-out, and then Stop by itself.
+    EXPECT_EQ(form.CDPlayIn.StartTrack(), 3);
+    EXPECT_EQ(form.CDPlayIn.EndTrack(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    EXPECT_EQ(form.StatusText(), "Ready");
+    EXPECT_FALSE(form.aStop->isEnabled());
+}
+
 TEST_F(MainFormTest, CddbIdentityOfTheDisc)
 {
     const int lengths[] = {13000, 21111, 9001, 30000};
