@@ -80,6 +80,9 @@ void TAuInput::Prefetch(uint32_t bytes)
 {
     std::lock_guard lock(Lock);
     const auto fill = [this](uint32_t from, uint32_t upTo) {
+        // Position counts bytes handed out: these are counted when GetData delivers them, whatever a
+        // descendant's DoGetData counts meanwhile (the CD source counts in DoGetData itself).
+        const int64_t handedOut = Position;
         uint32_t obtained = 0;
         while (from + obtained < upTo) {
             uint8_t *data = nullptr;
@@ -92,7 +95,7 @@ void TAuInput::Prefetch(uint32_t bytes)
             std::memmove(Prebuffer.data() + from + obtained, data, count);
             obtained += count;
         }
-        // Position counts bytes handed out; these are counted when GetData delivers them.
+        Position = handedOut;
         return obtained;
     };
     if (PrebufferFill == 0) {

@@ -136,6 +136,7 @@ TEST_F(MainFormTest, PlayingATrack)
     EXPECT_EQ(form.CDPlayIn.StartTrack(), 3);
     EXPECT_EQ(form.CDPlayIn.EndTrack(), 3);
     ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    EXPECT_EQ(form.CDPlayIn.Position, 150 * 2352); // read ahead or not, each byte counted once
     EXPECT_EQ(form.StatusText(), "Ready");
     EXPECT_FALSE(form.aStop->isEnabled());
 }
