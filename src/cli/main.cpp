@@ -499,6 +499,34 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
 
+// Runs a sink to its end on the terminal: a bar of its progress, a failure named after `what`, and Ctrl-C
+// or SIGTERM stopping it. True when it was stopped so.
+bool runSink(TAuOutput &out, const QString &label, const QString &what, TTerminal &terminal)
+{
+    bool done = false;
+    bool stopped = false;
+    out.OnProgress = [&](TAuOutput *sink) {
+        if (TTerminal::StderrIsTerminal())
+            terminal.Bar(label, sink->Progress(), QString(), QString());
+    };
+    out.OnThreadException = [&](TAuOutput *sink) {
+        terminal.Failure(what + QStringLiteral(": ") + sink->ExceptionMessage());
+    };
+    out.OnDone = [&](TAuOutput *) { done = true; };
+    stopRunningJob = [&] {
+        stopped = true;
+        out.Stop(false);
+        done = true;
+    };
+    out.Run();
+    QEventLoop loop;
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    stopRunningJob = nullptr;
+    terminal.EndBar();
+    return stopped;
+}
+
 int resampleCommand(const Arguments &args, TTerminal &terminal)
 {
     if (args.rest().size() != 2)
@@ -531,29 +559,8 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     // Written under the working name; the output name only ever holds a complete file.
     const QString working = WorkingFileOf(output);
     out.SetFileName(working);
-    bool done = false;
-    bool stopped = false;
-    stopRunningJob = [&] {
-        stopped = true;
-        out.Stop(false);
-        done = true;
-    };
-    const QString label = QFileInfo(output).fileName();
-    out.OnProgress = [&](TAuOutput *sink) {
-        if (TTerminal::StderrIsTerminal())
-            terminal.Bar(label, sink->Progress(), QString(), QString());
-    };
-    out.OnThreadException = [&](TAuOutput *sink) {
-        terminal.Failure(output + QStringLiteral(": ") + sink->ExceptionMessage());
-    };
-    out.OnDone = [&](TAuOutput *) { done = true; };
     terminal.Line(QStringLiteral("Converting %1 to %2").arg(input, output));
-    out.Run();
-    QEventLoop loop;
-    while (!done)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    stopRunningJob = nullptr;
-    terminal.EndBar();
+    const bool stopped = runSink(out, QFileInfo(output).fileName(), output, terminal);
     out.SetFileName(QString()); // closed
     QString error;
     if (stopped || terminal.Failures > 0)
@@ -672,27 +679,8 @@ int playCommand(const Arguments &args, TTerminal &terminal)
     TDXAudioOut out;
     out.SetInput(in.get());
     out.DeviceNumber = int(devices.indexOf(device));
-    bool done = false;
-    const QString label = QFileInfo(file).fileName();
-    out.OnProgress = [&](TAuOutput *sink) {
-        if (TTerminal::StderrIsTerminal())
-            terminal.Bar(label, sink->Progress(), QString(), QString());
-    };
-    out.OnThreadException = [&](TAuOutput *sink) {
-        terminal.Failure(device + QStringLiteral(": ") + sink->ExceptionMessage());
-    };
-    out.OnDone = [&](TAuOutput *) { done = true; };
-    stopRunningJob = [&] {
-        out.Stop(false);
-        done = true;
-    };
     terminal.Line(QStringLiteral("Playing %1 on %2").arg(file, device));
-    out.Run();
-    QEventLoop loop;
-    while (!done)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    stopRunningJob = nullptr;
-    terminal.EndBar();
+    runSink(out, QFileInfo(file).fileName(), device, terminal);
     return terminal.Failures > 0 ? 1 : 0;
 }
 
