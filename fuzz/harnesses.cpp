@@ -132,13 +132,14 @@ int encoderOutput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     TMp3EncodeProcess mp3;
-    mp3.ParseEncodeOutput(text);
+    const QStringList lines = TEncoderProcess::Lines(text);
+    mp3.ParseEncodeOutput(lines);
     mp3.PercentColumn = 0;
     mp3.StartTime = QDateTime::currentDateTime();
-    mp3.ParseDecodeOutput(text);
+    mp3.ParseDecodeOutput(lines);
     TWMAEncodeProcess wma;
     wma.StartTime = QDateTime::currentDateTime();
-    wma.ParseOutput(text);
+    wma.ParseOutput(lines);
     return 0;
 }
 

@@ -133,8 +133,8 @@ void TDXAudioOut::Prepare()
         rate = int(std::lround(double(rate) * double(SpeedFactor)));
     SampleRate = rate;
     if (Latency != 0) {
-        Latency = std::max<uint32_t>(Latency, 10);
-        FramesInBuffer = uint32_t(uint64_t(Latency) * uint64_t(rate) / 1000);
+        Latency = std::max<uint32_t>(Latency.load(), 10);
+        FramesInBuffer = uint32_t(uint64_t(Latency.load()) * uint64_t(rate) / 1000);
         PollingInterval = Latency / 3;
     }
     snd_pcm_t *pcm = nullptr;

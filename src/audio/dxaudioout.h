@@ -36,7 +36,7 @@ public:
     static void WaveFormatFor(int channels, int bitsPerSample, uint16_t &tag, uint32_t &channelMask);
 
     int32_t DeviceNumber = 0;
-    uint32_t Latency = 100;
+    std::atomic<uint32_t> Latency{100}; // raised to 10 by the worker when lower
     bool PrefetchData = true;
     std::atomic<uint32_t> PollingInterval{100};
     std::atomic<uint32_t> FramesInBuffer{0x6000};
@@ -61,14 +61,16 @@ private:
     void fillSilence(uint32_t bytes);
     void release();
 
-    void *m_pcm = nullptr; // snd_pcm_t
+    // The device (snd_pcm_t), opened and closed by the worker; Pause and Resume act on it from the
+    // user-interface thread while the worker waits in its pause.
+    std::atomic<void *> m_pcm{nullptr};
     uint32_t m_bufferBytes = 0;
     uint32_t m_bytesPerSecond = 0;
     uint16_t m_blockAlign = 1;
     uint8_t m_silence = 0;
     std::vector<uint8_t> m_transfer;
     bool m_firstBlock = true;
-    bool m_endOfInput = false;
+    std::atomic<bool> m_endOfInput{false}; // read by Pause and Resume
     bool m_released = true;
     std::atomic<int32_t> m_volume{0};
 };

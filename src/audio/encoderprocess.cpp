@@ -49,9 +49,7 @@ QString systemError(int error)
 
 TEncoderProcess::TEncoderProcess() : m_child(std::make_unique<TChildProcess>())
 {
-    m_child->OnLines = [this](TChildProcess::Stream, const QStringList &lines) {
-        ParseOutput(lines.join(QLatin1Char('\n')));
-    };
+    m_child->OnLines = [this](TChildProcess::Stream, const QStringList &lines) { ParseOutput(lines); };
     m_child->OnFinished = [this](int exitCode, int signal) { processEnded(exitCode, signal); };
     // lame prints a progress line for every frame it decodes; progress in batches keeps decoding at lame's
     // own speed.
@@ -159,18 +157,14 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
             failure += QStringLiteral(": ") + last;
     } else if (working != OutputFile && !QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
-    } else {
-        CommitWorkingFile(working, OutputFile, &failure);
     }
-    if (failure.isEmpty()) {
+    if (SettleWorkingFile(working, OutputFile, failure.isEmpty(), &failure))
         ReportDone(ProcessResult::Ended);
-        return;
-    }
-    DiscardWorkingFile(working, OutputFile);
-    ReportDone(ProcessResult::EncoderFailed, failure);
+    else
+        ReportDone(ProcessResult::EncoderFailed, failure);
 }
 
-QStringList TEncoderProcess::splitLines(const QString &text)
+QStringList TEncoderProcess::Lines(const QString &text)
 {
     QStringList lines;
     QString current;
@@ -268,17 +262,17 @@ void TMp3EncodeProcess::ReportDone(int32_t resultCode, const QString &message)
     post(TProcessInfo{ProcessEvent::Mp3Encoded, message, QString(), resultCode});
 }
 
-void TMp3EncodeProcess::ParseOutput(const QString &text)
+void TMp3EncodeProcess::ParseOutput(const QStringList &lines)
 {
     if (Encode)
-        ParseEncodeOutput(text);
+        ParseEncodeOutput(lines);
     else
-        ParseDecodeOutput(text);
+        ParseDecodeOutput(lines);
 }
 
-void TMp3EncodeProcess::ParseEncodeOutput(const QString &text)
+void TMp3EncodeProcess::ParseEncodeOutput(const QStringList &lines)
 {
-    for (const QString &line : splitLines(text)) {
+    for (const QString &line : lines) {
         const qsizetype percent = line.indexOf(QLatin1Char('%'));
         if (PercentColumn == 0 && percent >= 0)
             PercentColumn = int(percent) + 1 - 3;
@@ -296,9 +290,9 @@ void TMp3EncodeProcess::ParseEncodeOutput(const QString &text)
     }
 }
 
-void TMp3EncodeProcess::ParseDecodeOutput(const QString &text)
+void TMp3EncodeProcess::ParseDecodeOutput(const QStringList &lines)
 {
-    for (const QString &line : splitLines(text)) {
+    for (const QString &line : lines) {
         if (PercentColumn == 0) {
             const qsizetype hash = line.indexOf(QLatin1Char('#'));
             if (hash >= 0)
@@ -364,6 +358,12 @@ const TWmaProfile WmaProfiles[33] = {
 int32_t WmaProfileIndex(int32_t bitRate)
 {
     return bitRate < 0 || bitRate > 32 ? 8 : bitRate;
+}
+
+TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings)
+{
+    return TWmaEncodeOptions{WmaProfileIndex(settings.WMAOptions.BitRate), settings.Use,
+                             settings.DiscInfo.Artist, settings.DiscInfo.Comment};
 }
 
 TWMAEncodeProcess::~TWMAEncodeProcess()
@@ -440,9 +440,9 @@ void TWMAEncodeProcess::ReportDone(int32_t resultCode, const QString &message)
     SendProcessInfo(Window, TProcessInfo{ProcessEvent::WmaEncoded, message, QString(), resultCode});
 }
 
-void TWMAEncodeProcess::ParseOutput(const QString &text)
+void TWMAEncodeProcess::ParseOutput(const QStringList &lines)
 {
-    for (const QString &line : splitLines(text)) {
+    for (const QString &line : lines) {
         if (line.contains(QLatin1String("ERROR"))) {
             // The file has failed: the child is ended and this is its one completion report.
             failRun(line);

@@ -47,6 +47,8 @@ public:
     void Stop(uint32_t exitCode);
 
     bool IsRunning() const;
+    // Text cut into the lines a child's output arrives as (CR, LF or CR LF; blank lines dropped).
+    static QStringList Lines(const QString &text);
     // The command line of the last start, as built (what is shown and logged).
     const QString &CommandLine() const { return m_commandLine; }
     // The file the child writes for OutputFile.
@@ -74,12 +76,11 @@ protected:
     void launch(const QString &program, const QString &programName, const QStringList &arguments,
                 const QString &commandLine, const QString &creationError);
     // Whole lines of the child's output, on the user-interface thread.
-    virtual void ParseOutput(const QString &text) = 0;
+    virtual void ParseOutput(const QStringList &lines) = 0;
     virtual void ReportDone(int32_t resultCode, const QString &message = QString()) = 0;
     // The current file failed: its working file goes, and one report carries the message.
     void failRun(const QString &message);
 
-    static QStringList splitLines(const QString &text);
     static QString secondsText(int64_t seconds);
 
     QString m_commandLine;
@@ -113,11 +114,12 @@ public:
     // The lame program: in the program folder, else on the search path; empty when there is none.
     static QString Executable();
 
-    void ParseEncodeOutput(const QString &text);
-    void ParseDecodeOutput(const QString &text);
+    // lame's progress lines, encoding and decoding.
+    void ParseEncodeOutput(const QStringList &lines);
+    void ParseDecodeOutput(const QStringList &lines);
 
 protected:
-    void ParseOutput(const QString &text) override;
+    void ParseOutput(const QStringList &lines) override;
     void ReportDone(int32_t resultCode, const QString &message = QString()) override;
 
 private:
@@ -141,6 +143,10 @@ struct TWmaEncodeOptions {
     QString Comment;
 };
 
+// The options a job's settings give WM8EUTIL: the profile row (8 when out of range), and the disc's artist
+// and comment when tags are on.
+TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings);
+
 // WM8EUTIL: encodes WAV to WMA. Its completion reports are sent, not posted: the window has handled one
 // when the call that produced it returns.
 class TWMAEncodeProcess final : public TEncoderProcess {
@@ -160,7 +166,7 @@ public:
     static QString Executable();
 
     // Whole lines of WM8EUTIL's output: "ERROR" ends the file, "100%" is the one progress report.
-    void ParseOutput(const QString &text) override;
+    void ParseOutput(const QStringList &lines) override;
 
 protected:
     void ReportDone(int32_t resultCode, const QString &message = QString()) override;

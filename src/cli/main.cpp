@@ -563,9 +563,7 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     const bool stopped = runSink(out, QFileInfo(output).fileName(), output, terminal);
     out.SetFileName(QString()); // closed
     QString error;
-    if (stopped || terminal.Failures > 0)
-        DiscardWorkingFile(working, output);
-    else if (!CommitWorkingFile(working, output, &error))
+    if (!SettleWorkingFile(working, output, !stopped && terminal.Failures == 0, &error) && !error.isEmpty())
         terminal.Failure(error);
     return terminal.Failures > 0 || stopped ? 1 : 0;
 }

@@ -219,19 +219,16 @@ void TfrmResample::WaveOut1Done()
     ProgressBar1->setValue(100);
     const QString working = WaveOut1.FileName();
     WaveOut1.SetFileName(QString());
-    if (!WaveOut1.ExceptionMessage().isEmpty() || m_aborted) {
-        // A conversion that did not end by itself leaves nothing under the output's name, and an aborted
-        // one is not called a success.
-        DiscardWorkingFile(working, m_output);
-        if (m_aborted && WaveOut1.ExceptionMessage().isEmpty())
-            StatusBar1->showMessage(QStringLiteral("Aborted"));
-        return;
-    }
+    // A conversion that did not end by itself leaves nothing under the output's name, and an aborted one is
+    // not called a success.
+    const bool failed = !WaveOut1.ExceptionMessage().isEmpty();
     QString error;
-    if (CommitWorkingFile(working, m_output, &error))
+    if (SettleWorkingFile(working, m_output, !failed && !m_aborted, &error))
         StatusBar1->showMessage(QStringLiteral("Success!"));
-    else
+    else if (!error.isEmpty())
         StatusBar1->showMessage(error);
+    else if (!failed)
+        StatusBar1->showMessage(QStringLiteral("Aborted"));
 }
 
 void TfrmResample::closeEvent(QCloseEvent *event)

@@ -61,13 +61,9 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
     VorbisOut1.OnDone = [this](TAuOutput *sink) {
         // The Ogg writer ends its track like an encoder process does, and its working file becomes the
         // Ogg file only when the run ended by itself.
-        const QString working = VorbisOut1.FileName();
         QString error;
-        bool written = sink->ExceptionMessage().isEmpty() && !m_finished;
-        if (!written)
-            DiscardWorkingFile(working, m_oggTarget);
-        else if (!CommitWorkingFile(working, m_oggTarget, &error))
-            written = false;
+        const bool written = SettleWorkingFile(VorbisOut1.FileName(), m_oggTarget,
+                                               sink->ExceptionMessage().isEmpty() && !m_finished, &error);
         PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
                                            written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
     };
@@ -157,8 +153,7 @@ void TCDRipJob::encodeItem(int item)
             m_presenter.SetGauge(0);
             Timer1.start();
             WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-            m_wma.Options = TWmaEncodeOptions{WmaProfileIndex(m_settings.WMAOptions.BitRate), m_settings.Use,
-                                              m_settings.DiscInfo.Artist, m_settings.DiscInfo.Comment};
+            m_wma.Options = WmaEncodeOptionsOf(m_settings);
             m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, JobKind::ExtractTracks);
             break;
         default:

@@ -67,17 +67,12 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     VorbisOut1.OnThreadException = failure;
     VorbisOut1.OnDone = [this](TAuOutput *sink) {
         // The Ogg file is written under its working name; only a run that ended by itself makes it the file.
-        const QString working = VorbisOut1.FileName();
-        int32_t result = ProcessResult::Done;
         QString error;
-        if (!sink->ExceptionMessage().isEmpty() || m_finished) {
-            DiscardWorkingFile(working, m_oggTarget);
-            result = ProcessResult::EncoderFailed;
-        } else if (!CommitWorkingFile(working, m_oggTarget, &error)) {
+        const bool written = SettleWorkingFile(VorbisOut1.FileName(), m_oggTarget,
+                                               sink->ExceptionMessage().isEmpty() && !m_finished, &error);
+        if (!error.isEmpty())
             m_presenter.ShowError(error);
-            result = ProcessResult::EncoderFailed;
-        }
-        repost(ProcessEvent::OggWritten, result);
+        repost(ProcessEvent::OggWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
     };
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
@@ -256,8 +251,7 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
     Timer1.start();
     try {
-        m_wma.Options = TWmaEncodeOptions{WmaProfileIndex(m_settings.WMAOptions.BitRate), m_settings.Use,
-                                          m_settings.DiscInfo.Artist, m_settings.DiscInfo.Comment};
+        m_wma.Options = WmaEncodeOptionsOf(m_settings);
         m_wma.StartFile(source, destination, this, m_kind);
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));

@@ -604,8 +604,13 @@ void TMainForm::ClearHistory(bool realPlayer)
             return;
     }
     WineUserRegistry registry;
-    const int deleted = realPlayer ? ClearRealPlayerHistory(registry) : ClearMediaPlayerHistory(registry);
-    message(QString::number(deleted) + text("RES_Clear_History", " list records are deleted!"));
+    QString error;
+    const int deleted =
+        realPlayer ? ClearRealPlayerHistory(registry, &error) : ClearMediaPlayerHistory(registry, &error);
+    if (!error.isEmpty())
+        message(error, true);
+    else
+        message(QString::number(deleted) + text("RES_Clear_History", " list records are deleted!"));
 }
 
 void TMainForm::VolumeControl()

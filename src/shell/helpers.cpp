@@ -133,6 +133,14 @@ void DiscardWorkingFile(const QString &working, const QString &path)
         QFile::remove(working);
 }
 
+bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error)
+{
+    if (complete)
+        return CommitWorkingFile(working, path, error);
+    DiscardWorkingFile(working, path);
+    return false;
+}
+
 int64_t FileSizeOf(const QString &path)
 {
     if (path.isEmpty())

@@ -38,6 +38,9 @@ QString WorkingFileOf(const QString &path);
 bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
 // Removes what was written under the working name of a run that did not complete (never the path itself).
 void DiscardWorkingFile(const QString &working, const QString &path);
+// Ends the writing of a working file: a complete one becomes the file, anything else is discarded. True when
+// the file is now there; *error is set only when a complete file could not be put in place.
+bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error = nullptr);
 
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);

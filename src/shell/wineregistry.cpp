@@ -101,9 +101,9 @@ bool WineUserRegistry::deleteValue(const QString &key, const QString &name)
     return false;
 }
 
-bool WineUserRegistry::save() const
+bool WineUserRegistry::save(QString *error) const
 {
-    return WriteFileAtomically(m_path, m_lines.join(QLatin1Char('\n')).toUtf8());
+    return WriteFileAtomically(m_path, m_lines.join(QLatin1Char('\n')).toUtf8(), error);
 }
 
 bool WindowsProgramRunning(const QString &program)
@@ -118,7 +118,7 @@ bool WindowsProgramRunning(const QString &program)
     return false;
 }
 
-int ClearRealPlayerHistory(WineUserRegistry &registry)
+int ClearRealPlayerHistory(WineUserRegistry &registry, QString *error)
 {
     int deleted = 0;
     for (int n = 1; n <= 8; ++n) {
@@ -128,12 +128,11 @@ int ClearRealPlayerHistory(WineUserRegistry &registry)
             break;
         ++deleted;
     }
-    if (deleted)
-        registry.save();
-    return deleted;
+    // Deleted only once saved: a registry that cannot be written has lost nothing.
+    return deleted && !registry.save(error) ? 0 : deleted;
 }
 
-int ClearMediaPlayerHistory(WineUserRegistry &registry)
+int ClearMediaPlayerHistory(WineUserRegistry &registry, QString *error)
 {
     const QString key = QStringLiteral("Software\\Microsoft\\MediaPlayer\\Player\\RecentFileList");
     if (!registry.hasKey(key))
@@ -144,7 +143,6 @@ int ClearMediaPlayerHistory(WineUserRegistry &registry)
             break;
         ++deleted;
     }
-    if (deleted)
-        registry.save();
-    return deleted;
+    // Deleted only once saved: a registry that cannot be written has lost nothing.
+    return deleted && !registry.save(error) ? 0 : deleted;
 }

@@ -20,7 +20,8 @@ public:
     bool deleteKey(const QString &key);
     // Removes one value of a key; false when there is none.
     bool deleteValue(const QString &key, const QString &name);
-    bool save() const;
+    // False (the file untouched, *error saying why) when it could not be written.
+    bool save(QString *error = nullptr) const;
 
 private:
     int keyLine(const QString &key) const;
@@ -36,5 +37,6 @@ bool WindowsProgramRunning(const QString &program);
 
 // Deletes the recent-clip keys of RealPlayer (MostRecentClips1 to 8, stopping at the first missing) and the
 // recent-file values of Windows Media Player (File0 to File8, likewise). Each returns how many it deleted.
-int ClearRealPlayerHistory(WineUserRegistry &registry);
-int ClearMediaPlayerHistory(WineUserRegistry &registry);
+// The number of entries deleted and saved; 0 with *error set when the registry could not be saved.
+int ClearRealPlayerHistory(WineUserRegistry &registry, QString *error = nullptr);
+int ClearMediaPlayerHistory(WineUserRegistry &registry, QString *error = nullptr);

@@ -123,8 +123,9 @@ TEST_F(EncoderTest, EncodeParser)
 {
     TMp3EncodeProcess p;
     p.Window = &window;
-    p.ParseEncodeOutput("LAME 3.100\r\n    Frame          |  CPU time/estim\r" + LameLine("( 5") + "\r" +
-                        LameLine("(0 ") + "\n" + LameLine("100") + "\r\n   kbps      %     %\n");
+    p.ParseEncodeOutput(TEncoderProcess::Lines("LAME 3.100\r\n    Frame          |  CPU time/estim\r" +
+                                               LameLine("( 5") + "\r" + LameLine("(0 ") + "\n" +
+                                               LameLine("100") + "\r\n   kbps      %     %\n"));
     QCoreApplication::processEvents();
     const auto progress = window.progress();
     ASSERT_EQ(progress.size(), 2u);
@@ -140,8 +141,8 @@ TEST_F(EncoderTest, DecodeParser)
     TMp3EncodeProcess p;
     p.Window = &window;
     p.StartTime = QDateTime::currentDateTime().addSecs(-30);
-    p.ParseDecodeOutput(
-        "input:  x.mp3\nFrame#   100/   200  128 kbps\rFrame#     5/     0\rFrame#     5/   abc\r");
+    p.ParseDecodeOutput(TEncoderProcess::Lines(
+        "input:  x.mp3\nFrame#   100/   200  128 kbps\rFrame#     5/     0\rFrame#     5/   abc\r"));
     QCoreApplication::processEvents();
     const auto progress = window.progress();
     ASSERT_EQ(progress.size(), 1u);

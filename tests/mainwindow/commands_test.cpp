@@ -153,6 +153,28 @@ TEST_F(CommandsTest, ClearHistoryOfRealPlayerUnderWine)
     EXPECT_FALSE(ReadFileText(prefix + "/user.reg").contains("MostRecentClips"));
 }
 
+// A Wine registry on a full disk: the entries are not said to be deleted, and the file keeps them.
+TEST_F(CommandsTest, ClearHistoryOnAFullDiskSaysWhy)
+{
+    const QString prefix = home.root() + "/wine";
+    TinyFileSystem disk(prefix);
+    if (!disk.available())
+        GTEST_SKIP() << "no permission to mount a small file system";
+    const QString reg = "WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\MediaPlayer\\\\Player\\\\"
+                        "RecentFileList] 1\n\"File0\"=\"a.mp3\"\n\"File1\"=\"b.mp3\"\n\n";
+    WriteFileText(prefix + "/user.reg", reg);
+    disk.fill();
+    qputenv("WINEPREFIX", QFile::encodeName(prefix));
+    TMainForm form;
+    form.show();
+    form.ClearHistory(false);
+    qunsetenv("WINEPREFIX");
+    EXPECT_TRUE(closer.texts.join("\n").contains(prefix + "/user.reg: No space left on device"))
+        << closer.texts.join("\n").toStdString();
+    EXPECT_FALSE(closer.texts.join("\n").contains("list records are deleted"));
+    EXPECT_EQ(ReadFileText(prefix + "/user.reg"), reg);
+}
+
 TEST_F(CommandsTest, ClosingStoresTitlesAndSettings)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));
