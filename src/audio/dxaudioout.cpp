@@ -1,5 +1,6 @@
 #include "dxaudioout.h"
 
+#include "alsapcm.h"
 #include "auconverter.h"
 #include "auexception.h"
 #include "aufilein.h"
@@ -15,39 +16,6 @@ namespace {
 snd_pcm_t *pcmOf(void *p)
 {
     return static_cast<snd_pcm_t *>(p);
-}
-
-// ALSA's library prints its own diagnostics to standard error; the program says what failed itself.
-void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
-
-void silenceAlsaOnce()
-{
-    static const bool done = [] {
-        snd_lib_error_set_handler(quietAlsa);
-        return true;
-    }();
-    (void)done;
-}
-
-QString alsaText(int error)
-{
-    return QString::fromLocal8Bit(snd_strerror(error));
-}
-
-snd_pcm_format_t formatOf(int bits)
-{
-    switch (bits) {
-    case 8:
-        return SND_PCM_FORMAT_U8;
-    case 16:
-        return SND_PCM_FORMAT_S16_LE;
-    case 24:
-        return SND_PCM_FORMAT_S24_3LE;
-    case 32:
-        return SND_PCM_FORMAT_S32_LE;
-    default:
-        return SND_PCM_FORMAT_UNKNOWN;
-    }
 }
 
 // Scales little-endian samples by a gain below or at 1.
@@ -85,25 +53,7 @@ TDXAudioOut::~TDXAudioOut()
 
 QStringList TDXAudioOut::DeviceNames()
 {
-    silenceAlsaOnce();
-    QStringList names{QStringLiteral("default")};
-    void **hints = nullptr;
-    if (snd_device_name_hint(-1, "pcm", &hints) == 0) {
-        for (void **hint = hints; *hint; ++hint) {
-            char *name = snd_device_name_get_hint(*hint, "NAME");
-            char *io = snd_device_name_get_hint(*hint, "IOID");
-            // Devices for playback, or for both directions (no IOID).
-            if (name && (!io || std::strcmp(io, "Output") == 0)) {
-                const QString text = QString::fromLocal8Bit(name);
-                if (!names.contains(text) && names.size() < 17)
-                    names << text;
-            }
-            std::free(name);
-            std::free(io);
-        }
-        snd_device_name_free_hint(hints);
-    }
-    return names;
+    return AlsaDeviceNames(false);
 }
 
 void TDXAudioOut::WaveFormatFor(int channels, int bitsPerSample, uint16_t &tag, uint32_t &channelMask)
@@ -137,11 +87,10 @@ void TDXAudioOut::Prepare()
         FramesInBuffer = uint32_t(uint64_t(Latency.load()) * uint64_t(rate) / 1000);
         PollingInterval = Latency / 3;
     }
-    snd_pcm_t *pcm = nullptr;
-    int error =
-        snd_pcm_open(&pcm, devices.at(DeviceNumber).toLocal8Bit().constData(), SND_PCM_STREAM_PLAYBACK, 0);
-    if (error < 0)
-        throw EAuException(QStringLiteral("Failed to create DirectSound device: ") + alsaText(error));
+    QString reason;
+    snd_pcm_t *pcm = OpenAlsaPcm(devices.at(DeviceNumber), false, &reason);
+    if (!pcm)
+        throw EAuException(QStringLiteral("Failed to create DirectSound device: ") + reason);
     m_pcm = pcm;
     m_blockAlign = uint16_t(Channels * BitsPerSample / 8);
     m_bufferBytes = uint32_t(BitsPerSample / 8) * FramesInBuffer * uint32_t(Channels);
@@ -149,22 +98,14 @@ void TDXAudioOut::Prepare()
     m_transfer.assign(m_bufferBytes, 0);
     m_silence = BitsPerSample == 8 ? 128 : 0;
 
-    snd_pcm_hw_params_t *hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    snd_pcm_uframes_t buffer = FramesInBuffer;
-    snd_pcm_uframes_t period = std::max<snd_pcm_uframes_t>(buffer / 3, 1);
+    unsigned long buffer = FramesInBuffer;
+    unsigned long period = std::max<unsigned long>(buffer / 3, 1);
     unsigned int exactRate = unsigned(rate);
-    if ((error = snd_pcm_hw_params_any(pcm, hw)) < 0 ||
-        (error = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
-        (error = snd_pcm_hw_params_set_format(pcm, hw, formatOf(BitsPerSample))) < 0 ||
-        (error = snd_pcm_hw_params_set_channels(pcm, hw, unsigned(int(Channels)))) < 0 ||
-        (error = snd_pcm_hw_params_set_rate_near(pcm, hw, &exactRate, nullptr)) < 0 ||
-        (error = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer)) < 0 ||
-        (error = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, nullptr)) < 0 ||
-        (error = snd_pcm_hw_params(pcm, hw)) < 0)
+    if (const int error = SetAlsaHardware(pcm, BitsPerSample, Channels, &exactRate, &buffer, &period);
+        error < 0)
         throw EAuException(QStringLiteral("Failed to create DirectSound buffer %1: %2")
                                .arg(uint32_t(error), 8, 16, QLatin1Char('0'))
-                               .arg(alsaText(error)));
+                               .arg(AlsaText(error)));
     m_firstBlock = true;
     m_endOfInput = false;
 }

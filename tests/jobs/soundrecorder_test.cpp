@@ -1,0 +1,179 @@
+// The recorder's engine on ALSA's "null" capture device, which delivers silence.
+#include "jobs/soundrecorder.h"
+#include "jobs/wavheader.h"
+#include "testsupport.h"
+#include "wavtestsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A 16-bit mono file whose every sample is non-zero (1 + frame index modulo 30000), so the silence a
+// recording inserts shows exactly where it went.
+QByteArray rampWav(int rate, int frames, const QByteArray &after = {})
+{
+    QByteArray data(frames * 2, Qt::Uninitialized);
+    for (int i = 0; i < frames; ++i)
+        qToLittleEndian<int16_t>(int16_t(1 + i % 30000), data.data() + 2 * i);
+    QByteArray file = CanonicalWavHeader(1, uint32_t(rate), 16, uint32_t(data.size())) + data + after;
+    qToLittleEndian<uint32_t>(uint32_t(file.size() - 8), file.data() + 4);
+    return file;
+}
+
+int16_t sampleAt(const QByteArray &file, int frame)
+{
+    return qFromLittleEndian<int16_t>(file.constData() + CanonicalWavHeaderSize + 2 * frame);
+}
+
+} // namespace
+
+TEST(RecorderTimeText, MinutesAndSecondsAsTheRecorderShowsThem)
+{
+    EXPECT_EQ(TSoundRecorder::TimeText(125000), QStringLiteral("2 Min5 Sec"));
+    EXPECT_EQ(TSoundRecorder::TimeText(5500), QStringLiteral("5.5 Sec"));
+    EXPECT_EQ(TSoundRecorder::TimeText(59999), QStringLiteral("60 Sec"));
+    EXPECT_EQ(TSoundRecorder::TimeText(3723000), QStringLiteral("1Hour2 Min3 Sec"));
+    EXPECT_EQ(TSoundRecorder::TimeText(3600000), QStringLiteral("1Hour"));
+    EXPECT_EQ(TSoundRecorder::TimeText(0), QStringLiteral("0 Sec"));
+}
+
+TEST(SoundRecorder, NewFileHasTheCanonicalEmptyHeader)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("new.wav"));
+    ASSERT_TRUE(TSoundRecorder::WriteEmptyWav(path, 2, 16, 44100));
+    const QByteArray bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 44);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 4), 36u);
+    EXPECT_EQ(qFromLittleEndian<uint16_t>(bytes.constData() + 22), 2);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 24), 44100u);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 28), 176400u);
+    EXPECT_EQ(qFromLittleEndian<uint16_t>(bytes.constData() + 32), 4);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 40), 0u);
+
+    TSoundRecorder recorder;
+    ASSERT_TRUE(recorder.SetFile(path));
+    EXPECT_EQ(recorder.LengthMs(), 0);
+    EXPECT_EQ(recorder.SampleRate(), 44100);
+}
+
+TEST(SoundRecorder, RecordingIsInsertedWhereAsked)
+{
+    // 10 seconds at 8000 Hz; recording at 5 seconds must land between frame 39,999 and frame 40,000.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("take.wav"));
+    const QByteArray list = WavBuilder().chunk("LIST", QByteArray("INFOISFT\x04\0\0\0abc\0", 16)).bytes;
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(rampWav(8000, 80000, list));
+    }
+    TSoundRecorder recorder;
+    ASSERT_TRUE(recorder.SetFile(path));
+    EXPECT_EQ(recorder.LengthMs(), 10000);
+    QString error;
+    ASSERT_TRUE(recorder.Start(QStringLiteral("null"), 5000, &error)) << error.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return recorder.RecordedFrames() >= 800; }));
+    ASSERT_TRUE(recorder.Stop(0, &error)) << error.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.part"))));
+
+    const QByteArray after = ReadFileBytes(path);
+    const int recorded = int(recorder.Frames()) - 80000;
+    ASSERT_GE(recorded, 800);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(after.constData() + 40), uint32_t((80000 + recorded) * 2));
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(after.constData() + 4), uint32_t(after.size() - 8));
+    EXPECT_EQ(sampleAt(after, 39999), int16_t(1 + 39999 % 30000));
+    EXPECT_EQ(sampleAt(after, 40000), 0);
+    EXPECT_EQ(sampleAt(after, 40000 + recorded - 1), 0);
+    EXPECT_EQ(sampleAt(after, 40000 + recorded), int16_t(1 + 40000 % 30000));
+    EXPECT_EQ(sampleAt(after, 80000 + recorded - 1), int16_t(1 + 79999 % 30000));
+    // What followed the data (the LIST chunk) is still there.
+    EXPECT_TRUE(after.endsWith(list));
+}
+
+TEST(SoundRecorder, StoppingLaterRecordsExactlyThatMuchMore)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("more.wav"));
+    ASSERT_TRUE(TSoundRecorder::WriteEmptyWav(path, 1, 16, 8000));
+    TSoundRecorder recorder;
+    ASSERT_TRUE(recorder.SetFile(path));
+    ASSERT_TRUE(recorder.Start(QStringLiteral("null"), 0));
+    ASSERT_TRUE(WaitFor([&] { return recorder.RecordedFrames() > 0; }));
+    // The worker may add a block between the two reads; Stop(300) counts from where the worker stands.
+    const int64_t atLeast = recorder.RecordedFrames();
+    ASSERT_TRUE(recorder.Stop(300));
+    EXPECT_GE(recorder.Frames(), atLeast + 2400);
+    EXPECT_LE(recorder.Frames(), atLeast + 2400 + 800);
+}
+
+TEST(SoundRecorder, RefusesWhatItCannotRecordInto)
+{
+    QTemporaryDir dir;
+    TSoundRecorder recorder;
+    QString error;
+    const QString missing = dir.filePath(QStringLiteral("missing.wav"));
+    EXPECT_FALSE(recorder.SetFile(missing, &error));
+    EXPECT_TRUE(error.startsWith(missing + QStringLiteral(": "))) << error.toStdString();
+
+    // IMA ADPCM: a WAV file, but not one samples can be added to.
+    const QString adpcm = dir.filePath(QStringLiteral("adpcm.wav"));
+    {
+        QFile f(adpcm);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(WavBuilder()
+                    .raw("RIFF")
+                    .u32(0)
+                    .raw("WAVE")
+                    .chunk("fmt ", WavBuilder::fmt(0x11, 1, 8000, 4, 256))
+                    .chunk("data", QByteArray(256, '\0'))
+                    .bytes);
+    }
+    EXPECT_FALSE(recorder.SetFile(adpcm, &error));
+    EXPECT_EQ(error, adpcm + QStringLiteral(": not a PCM WAV file of 8, 16, 24 or 32 bits"));
+
+    // No such device: said with ALSA's reason, and nothing is left behind.
+    const QString path = dir.filePath(QStringLiteral("new.wav"));
+    ASSERT_TRUE(TSoundRecorder::WriteEmptyWav(path, 2, 16, 44100));
+    ASSERT_TRUE(recorder.SetFile(path));
+    EXPECT_FALSE(recorder.Start(QStringLiteral("no-such-device"), 0, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("no-such-device: "))) << error.toStdString();
+    EXPECT_FALSE(recorder.Recording());
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left, (QStringList{QStringLiteral("adpcm.wav"), QStringLiteral("new.wav")}));
+}
+
+TEST(SoundRecorder, AFullDiskKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    TinyFileSystem disk(dir.path(), 256);
+    if (!disk.available())
+        GTEST_SKIP() << "needs a tmpfs mount";
+    const QString path = dir.filePath(QStringLiteral("take.wav"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_GT(f.write(rampWav(8000, 40000)), 0); // 80 KB of the 256
+    }
+    const QByteArray before = ReadFileBytes(path);
+    TSoundRecorder recorder;
+    ASSERT_TRUE(recorder.SetFile(path));
+    QString failed;
+    QObject::connect(&recorder, &TSoundRecorder::Failed, [&](const QString &reason) { failed = reason; });
+    ASSERT_TRUE(recorder.Start(QStringLiteral("null"), 2500));
+    ASSERT_TRUE(WaitFor([&] { return recorder.RecordedFrames() >= 800; }));
+    disk.fill();
+    ASSERT_TRUE(WaitFor([&] { return !failed.isEmpty(); }, 20000));
+    EXPECT_TRUE(failed.contains(QStringLiteral(".take.wav.recording: "))) << failed.toStdString();
+    QString error;
+    EXPECT_FALSE(recorder.Stop(0, &error));
+    EXPECT_TRUE(error.startsWith(path + QStringLiteral(": "))) << error.toStdString();
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.part"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));
+}
