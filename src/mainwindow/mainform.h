@@ -7,6 +7,7 @@
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
 #include "dialogs/optionsetform.h"
+#include "dialogs/recordform.h"
 #include "shell/userprompt.h"
 
 #include <QMainWindow>
@@ -24,7 +25,11 @@ class QTimer;
 // The program's main window: one row per track of the disc, read through the CD access calls (the library
 // path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
 // owns the drive handle and the two encoder processes, and answers their questions with message boxes.
-class TMainForm final : public QMainWindow, public TUserPrompt, public TOptionsHost, public TCddbHost {
+class TMainForm final : public QMainWindow,
+                        public TUserPrompt,
+                        public TOptionsHost,
+                        public TCddbHost,
+                        public TRecordHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -74,6 +79,9 @@ public:
     void aStopExecute();
 
     HCDROM CurrentDriveHandle() const override { return DriveHandle; }
+    bool HasDriveHandle() const override { return DriveHandle != 0; }
+    // The recorder's save as MP3: the job window of kind 4 on the saved file, modally.
+    void ConvertRecording(const QString &wavFile) override;
     void ReopenDrive(int index) override;
     TCDIn &DriveComponent() override { return CDIn1; }
     void ReloadFromDrive() override { LoadTracksFromDrive(); }
@@ -116,6 +124,7 @@ public:
     QAction *aQueryCDDB;
     QAction *aCreateM3UPlaylist;
     QAction *miOGGPlayer;
+    QAction *ActionRecord;
     QAction *aPlay;
     QAction *aPause;
     QAction *aStop;

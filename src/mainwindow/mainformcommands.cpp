@@ -5,6 +5,7 @@
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
 #include "dialogs/oggplayerform.h"
+#include "dialogs/recordform.h"
 #include "dialogs/resampleform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
@@ -96,6 +97,12 @@ void TMainForm::createMenus()
             aStopExecute();
     };
     CDAudioOut.OnThreadException = [this](TAuOutput *sink) { message(sink->ExceptionMessage(), true); };
+    ActionRecord =
+        action("ActionRecord", QStringLiteral("&Record..."), QKeySequence(QStringLiteral("Ctrl+R")));
+    connect(ActionRecord, &QAction::triggered, this, [this] {
+        TfrmRecord window(this, this);
+        window.exec();
+    });
     miOGGPlayer = action("miOGGPlayer", QStringLiteral("&OGG Player..."));
     connect(miOGGPlayer, &QAction::triggered, this, [this] {
         TfrmOggPlayer window(this);
@@ -156,6 +163,7 @@ void TMainForm::createMenus()
                       bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
+    actions->addAction(ActionRecord);
     actions->addAction(aCreateM3UPlaylist);
     actions->addAction(miOGGPlayer);
     actions->addActions({aPlay, aPause, aStop});
@@ -234,6 +242,8 @@ void TMainForm::createMenus()
     button(ActionExtract, QStringLiteral("Extract"));
     button(ActionWavToMp3, QStringLiteral("Encode"));
     button(Openoutputdirectory1, QStringLiteral("Folder"));
+    ActionRecord->setIcon(style()->standardIcon(QStyle::SP_MediaVolume));
+    button(ActionRecord, QStringLiteral("Record"));
     ActionOptionSet->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     button(ActionOptionSet, QStringLiteral("Options"));
     button(home, QStringLiteral("Home"));
@@ -496,6 +506,13 @@ void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)
         job.exec();
     } catch (...) {
     }
+}
+
+void TMainForm::ConvertRecording(const QString &wavFile)
+{
+    TRipForm job(this, JobKind::RecordingToMp3, DriveHandle, {wavFile},
+                 AppSettings.CommonOptions.OutputFolder, *Mp3Encoder, *WmaEncoder);
+    job.exec();
 }
 
 void TMainForm::ChooseAndConvert(JobKind kind)

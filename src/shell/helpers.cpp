@@ -141,6 +141,51 @@ bool SettleWorkingFile(const QString &working, const QString &path, bool complet
     return false;
 }
 
+bool CopyFileAtomically(const QString &from, const QString &to, QString *error)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = from + QStringLiteral(": ") + in.errorString();
+        return false;
+    }
+    const QString working = WorkingFileOf(to);
+    QFile out(working);
+    QString reason;
+    bool complete = out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QByteArray block;
+    while (complete && !(block = in.read(1 << 20)).isEmpty())
+        complete = out.write(block) == block.size();
+    if (!complete) {
+        reason = to + QStringLiteral(": ") + out.errorString();
+    } else if (in.error() != QFileDevice::NoError) {
+        complete = false;
+        reason = from + QStringLiteral(": ") + in.errorString();
+    } else if (!out.flush() || ::fsync(out.handle()) != 0) {
+        complete = false;
+        reason = to + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    }
+    out.close();
+    if (!complete && error)
+        *error = reason;
+    return SettleWorkingFile(working, to, complete, error);
+}
+
+bool MoveFile(const QString &from, const QString &to, QString *error)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (errno != EXDEV) {
+        if (error)
+            *error = to + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!CopyFileAtomically(from, to, error))
+        return false;
+    QFile::remove(from);
+    return true;
+}
+
 int64_t FileSizeOf(const QString &path)
 {
     if (path.isEmpty())

@@ -42,6 +42,13 @@ void DiscardWorkingFile(const QString &working, const QString &path);
 // the file is now there; *error is set only when a complete file could not be put in place.
 bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error = nullptr);
 
+// Copies a file: the copy is written under the target's working name and renamed over the target when
+// complete, so the target is the old file or the whole copy. *error says "PATH: reason".
+bool CopyFileAtomically(const QString &from, const QString &to, QString *error = nullptr);
+// Moves a file: a rename, or across file systems a complete copy (as above) after which the source is
+// removed.
+bool MoveFile(const QString &from, const QString &to, QString *error = nullptr);
+
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);
 

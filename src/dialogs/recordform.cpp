@@ -1,0 +1,715 @@
+#include "recordform.h"
+
+#include "shell/applylanguage.h"
+#include "shell/folders.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/settings.h"
+#include "toolbuttons.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString text(const char *key, const char *english)
+{
+    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
+}
+
+const char *const idleText = "-----------";
+
+// The enabled buttons of each set, in the order of TMPBtnType.
+constexpr bool buttonSets[][6] = {
+    // Play   Pause  Stop   Next   Prev   Record
+    {false, false, false, false, false, false}, // none
+    {false, false, true, false, false, false},  // recording
+    {false, true, true, true, true, false},     // playing
+    {true, false, false, true, true, true},     // idle
+    {true, false, false, false, true, true},    // at end
+    {true, false, false, true, false, true},    // at start
+    {false, false, false, false, false, true},  // new
+};
+
+} // namespace
+
+TfrmNewRecordFile::TfrmNewRecordFile(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmNewRecordFile"));
+    setWindowTitle(QStringLiteral("New sound file"));
+    auto *layout = new QVBoxLayout(this);
+    auto *group = new QGroupBox(QStringLiteral("Record Property"), this);
+    group->setObjectName(QStringLiteral("GroupBox1"));
+    auto *grid = new QGridLayout(group);
+    cbBitSamples = new QComboBox(group);
+    cbBitSamples->setObjectName(QStringLiteral("cbBitSamples"));
+    cbBitSamples->addItems({QStringLiteral("  8000"), QStringLiteral("11025"), QStringLiteral("12000"),
+                            QStringLiteral("16000"), QStringLiteral("22050"), QStringLiteral("24000"),
+                            QStringLiteral("32000"), QStringLiteral("44100"), QStringLiteral("48000")});
+    cbBitSamples->setCurrentIndex(7);
+    grid->addWidget(cbBitSamples, 0, 0, 1, 2);
+    const auto radio = [group](const char *name, const QString &caption, QButtonGroup *buttons) {
+        auto *b = new QRadioButton(caption, group);
+        b->setObjectName(QLatin1String(name));
+        buttons->addButton(b);
+        return b;
+    };
+    auto *bits = new QButtonGroup(this);
+    auto *channels = new QButtonGroup(this);
+    rb8Bit = radio("rb8Bit", QStringLiteral("8bit"), bits);
+    rb16Bit = radio("rb16Bit", QStringLiteral("16bit"), bits);
+    rbMono = radio("rbMono", QStringLiteral("Mono"), channels);
+    rbStereo = radio("rbStereo", QStringLiteral("Stereo"), channels);
+    rb16Bit->setChecked(true);
+    rbStereo->setChecked(true);
+    grid->addWidget(rb8Bit, 1, 0);
+    grid->addWidget(rb16Bit, 1, 1);
+    grid->addWidget(rbMono, 2, 0);
+    grid->addWidget(rbStereo, 2, 1);
+    layout->addWidget(group);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    btOK = AddToolButton(this, buttons, "btOK", QStringLiteral("OK"));
+    btCancel = AddToolButton(this, buttons, "btCancel", QStringLiteral("Cancel"));
+    btOK->setDefault(true);
+    layout->addLayout(buttons);
+    connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+int TfrmNewRecordFile::SampleRate() const
+{
+    return cbBitSamples->currentText().trimmed().toInt();
+}
+
+int TfrmNewRecordFile::BitsPerSample() const
+{
+    return rb8Bit->isChecked() ? 8 : 16;
+}
+
+int TfrmNewRecordFile::Channels() const
+{
+    return rbMono->isChecked() ? 1 : 2;
+}
+
+void TfrmNewRecordFile::showEvent(QShowEvent *event)
+{
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
+    QDialog::showEvent(event);
+}
+
+TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_host(host)
+{
+    setObjectName(QStringLiteral("frmRecord"));
+    setWindowTitle(text("RES_TitleStr", "Record"));
+    UnnamedFile = DataFolder() + QStringLiteral("MyNoName.wav");
+    WorkingCopy = DataFolder() + QStringLiteral("MyTemp.wav");
+    AudioOut1.SetInput(&WaveIn1);
+    AudioOut1.Latency = 100;
+    // A playback device that fails, or none at all: said, and the recorder goes back to idle.
+    AudioOut1.OnThreadException = [this](TAuOutput *sink) {
+        Timer1->stop();
+        m_paused = false;
+        if (Buttons == bsPlaying)
+            SetButtons(bsIdle);
+        SetState(QString::fromLatin1(idleText));
+        message(sink->ExceptionMessage(), QMessageBox::Critical);
+    };
+    // A recording that ends by itself (the device went away, the disk is full) keeps what came.
+    connect(&Recorder, &TSoundRecorder::Failed, this, [this](const QString &reason) {
+        if (!Recorder.Recording())
+            return;
+        MediaPlayer1Click(btStop);
+        message(text("RES_Save_Error", "Error while saving sound file!") + QStringLiteral("\n") + reason,
+                QMessageBox::Critical);
+    });
+
+    AskOpenFileName = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Please select a sound file to open"),
+                                            DataFolder(),
+                                            QStringLiteral("Sound file(*.wav);;All files(*.*)"));
+    };
+    AskSaveFileName = [this] {
+        return QFileDialog::getSaveFileName(this, QString(), DataFolder(),
+                                            QStringLiteral("Sound file(*.wav);;All files(*.*)"), nullptr,
+                                            QFileDialog::DontConfirmOverwrite);
+    };
+    AskNewFormat = [this](int &rate, int &bits, int &channels) {
+        TfrmNewRecordFile dialog(this);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        rate = dialog.SampleRate();
+        bits = dialog.BitsPerSample();
+        channels = dialog.Channels();
+        return true;
+    };
+
+    auto *layout = new QVBoxLayout(this);
+    auto *top = new QHBoxLayout;
+    AfStartButton1 = new QToolButton(this);
+    AfStartButton1->setObjectName(QStringLiteral("AfStartButton1"));
+    AfStartButton1->setText(QStringLiteral("Start"));
+    AfStartButton1->setPopupMode(QToolButton::InstantPopup);
+    StartMenu = new QMenu(this);
+    StartMenu->setObjectName(QStringLiteral("StartMenu"));
+    const auto action = [this](const char *name, const QString &caption) {
+        auto *a = new QAction(caption, this);
+        a->setObjectName(QLatin1String(name));
+        StartMenu->addAction(a);
+        return a;
+    };
+    miNew = action("miNew", QStringLiteral("&New..."));
+    miOpen = action("miOpen", QStringLiteral("&Open..."));
+    actSave = action("miSave", QStringLiteral("&Save"));
+    actSaveAs = action("miSaveAs", QStringLiteral("Save &As..."));
+    actUndo = action("miUndo", QStringLiteral("&Undo"));
+    StartMenu->addSeparator();
+    miRecordOptionSet = action("miRecordOptionSet", QStringLiteral("&Recording Control..."));
+    miSaveMp3 = action("miSaveMp3", QStringLiteral("&MP3 format"));
+    miSaveMp3->setCheckable(true);
+    StartMenu->addSeparator();
+    pmExit = action("pmExit", QStringLiteral("&Exit"));
+    AfStartButton1->setMenu(StartMenu);
+    top->addWidget(AfStartButton1);
+    panRecordTime = new QLabel(QStringLiteral("00:00:00.0"), this);
+    panRecordTime->setObjectName(QStringLiteral("panRecordTime"));
+    panRecordTime->setToolTip(QStringLiteral("The time length of current recording"));
+    panRecordTime->setFrameShape(QFrame::Panel);
+    panRecordTime->setFrameShadow(QFrame::Sunken);
+    top->addWidget(panRecordTime);
+    top->addStretch();
+    layout->addLayout(top);
+
+    auto *player = new QHBoxLayout;
+    static const char *const names[6][2] = {{"btPlay", "Play"},     {"btPause", "Pause"},
+                                            {"btStop", "Stop"},     {"btNext", "Next"},
+                                            {"btPrev", "Previous"}, {"btRecord", "Record"}};
+    for (int i = 0; i < 6; ++i) {
+        MediaButtons[i] = AddToolButton(this, player, names[i][0], QString::fromLatin1(names[i][1]));
+        connect(MediaButtons[i], &QPushButton::clicked, this,
+                [this, i] { MediaPlayer1Click(static_cast<TMPBtnType>(i)); });
+    }
+    layout->addLayout(player);
+    TrackBar1 = new QSlider(Qt::Horizontal, this);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setRange(0, 400);
+    TrackBar1->setTickInterval(40);
+    TrackBar1->setTickPosition(QSlider::TicksBelow);
+    layout->addWidget(TrackBar1);
+    auto *labels = new QHBoxLayout;
+    const auto label = [this, labels](const char *name, const QString &caption) {
+        auto *l = new QLabel(caption, this);
+        l->setObjectName(QLatin1String(name));
+        labels->addWidget(l);
+        return l;
+    };
+    lbState = label("lbState", QString::fromLatin1(idleText));
+    labels->addStretch();
+    lbPosition = label("lbPosition", QStringLiteral("0.00Sec"));
+    labels->addWidget(new QLabel(QStringLiteral("/"), this));
+    lbLength = label("lbLength", QStringLiteral("0.00Sec"));
+    layout->addLayout(labels);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+    TimerRecord = new QTimer(this);
+    TimerRecord->setObjectName(QStringLiteral("TimerRecord"));
+    TimerRecord->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &TfrmRecord::Timer1Timer);
+    connect(TimerRecord, &QTimer::timeout, this, &TfrmRecord::TimerRecordTimer);
+    connect(TrackBar1, &QSlider::valueChanged, this, &TfrmRecord::TrackBar1Change);
+    connect(miNew, &QAction::triggered, this, &TfrmRecord::miNewClick);
+    connect(miOpen, &QAction::triggered, this, &TfrmRecord::miOpenClick);
+    connect(actSave, &QAction::triggered, this, &TfrmRecord::actSaveExecute);
+    connect(actSaveAs, &QAction::triggered, this, &TfrmRecord::actSaveAsExecute);
+    connect(actUndo, &QAction::triggered, this, &TfrmRecord::actUndoExecute);
+    connect(miRecordOptionSet, &QAction::triggered, this, &TfrmRecord::miRecordOptionSetClick);
+    connect(pmExit, &QAction::triggered, this, &QWidget::close);
+
+    // Opening the window: the MP3 tick from the settings, no current file.
+    miSaveMp3->setChecked(AppSettings.RecordOptions.SaveMp3);
+    SetButtons(bsNone);
+    setMinimumWidth(460);
+}
+
+TfrmRecord::~TfrmRecord()
+{
+    // Closing has asked about the file already; a window that was never closed just lets go of its files.
+    CloseDevice();
+    if (m_closed)
+        return;
+    QFile::remove(WorkingCopy);
+}
+
+void TfrmRecord::showEvent(QShowEvent *event)
+{
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
+    QDialog::showEvent(event);
+}
+
+void TfrmRecord::message(const QString &text, int icon)
+{
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), QStringLiteral("Sondrel"), text, QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+bool TfrmRecord::question(const QString &text)
+{
+    return QMessageBox::question(this, QStringLiteral("Sondrel"), text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+void TfrmRecord::SetButtons(TButtonSet set)
+{
+    Buttons = set;
+    for (int i = 0; i < 6; ++i)
+        MediaButtons[i]->setEnabled(buttonSets[set][i]);
+    UpdateActions();
+}
+
+void TfrmRecord::SetState(const QString &text)
+{
+    lbState->setText(text);
+    UpdateActions();
+}
+
+void TfrmRecord::UpdateActions()
+{
+    // Save and Save As go with the Record button; Undo needs a modified named file that is not recording.
+    const bool canRecord = MediaButtons[btRecord]->isEnabled();
+    actSave->setEnabled(canRecord);
+    actSaveAs->setEnabled(canRecord);
+    actUndo->setEnabled(Modified && lbState->text() != text("RES_RecordingStr", "Recording...") &&
+                        !CurrentFile.isEmpty() && CurrentFile != UnnamedFile);
+}
+
+void TfrmRecord::SetCaption(const QString &name)
+{
+    setWindowTitle(text("RES_TitleStr", "Record") + QStringLiteral("(") + name + QStringLiteral(")"));
+}
+
+QString TfrmRecord::DeviceFile() const
+{
+    return CurrentFile == UnnamedFile ? UnnamedFile : WorkingCopy;
+}
+
+int64_t TfrmRecord::SliderTime() const
+{
+    return Length() * TrackBar1->value() / 400;
+}
+
+void TfrmRecord::StopPlayback()
+{
+    Timer1->stop();
+    m_paused = false;
+    AudioOut1.Stop(false);
+}
+
+void TfrmRecord::CloseDevice()
+{
+    StopPlayback();
+    if (Recorder.Recording())
+        Recorder.Stop();
+    WaveIn1.SetFileName(QString());
+    Recorder.SetFile(QString());
+}
+
+bool TfrmRecord::OpenDevice(const QString &path)
+{
+    CloseDevice();
+    QString error;
+    if (!Recorder.SetFile(path, &error)) {
+        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
+                    error,
+                QMessageBox::Critical);
+        return false;
+    }
+    return true;
+}
+
+void TfrmRecord::miNewClick()
+{
+    if (!SaveQuestion(true))
+        return;
+    int rate = 44100;
+    int bits = 16;
+    int channels = 2;
+    if (!AskNewFormat(rate, bits, channels))
+        return;
+    CurrentFile = UnnamedFile;
+    CloseDevice();
+    QString error;
+    if (TSoundRecorder::WriteEmptyWav(UnnamedFile, channels, bits, rate, &error)) {
+        if (OpenDevice(UnnamedFile))
+            SetButtons(bsNew);
+        else
+            SetButtons(bsNone);
+    } else {
+        SetButtons(bsNone);
+        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
+                    error,
+                QMessageBox::Critical);
+    }
+    panRecordTime->setText(QStringLiteral("00:00:00.0"));
+    lbLength->setText(QStringLiteral("0.00 Sec"));
+    lbPosition->setText(QStringLiteral("0.00 Sec"));
+    SetCaption(text("RES_NoNameStr", "NoName"));
+    TrackBar1->setValue(0);
+    Converted = false;
+}
+
+void TfrmRecord::miOpenClick()
+{
+    if (!SaveQuestion(true))
+        return;
+    for (;;) {
+        const QString path = AskOpenFileName();
+        if (path.isEmpty() || path == CurrentFile)
+            return;
+        if (!QFileInfo(path).isFile()) {
+            message(text("RES_Check_FileName", "Please check the filename correct or not") +
+                        QStringLiteral("\r\nCould not be found\uFF01\r\n") + path,
+                    QMessageBox::Warning);
+            continue;
+        }
+        CurrentFile = path;
+        SetCaption(path);
+        TrackBar1->setValue(0);
+        Converted = false;
+        LoadNamedFile(path);
+        return;
+    }
+}
+
+void TfrmRecord::LoadNamedFile(const QString &path)
+{
+    CloseDevice();
+    CurrentFile = path;
+    QString error;
+    if (!CopyFileAtomically(path, WorkingCopy, &error)) {
+        SetButtons(bsNone);
+        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
+                    error,
+                QMessageBox::Critical);
+        return;
+    }
+    if (!OpenDevice(WorkingCopy)) {
+        SetButtons(bsNone);
+        return;
+    }
+    SetButtons(bsAtStart);
+    lbLength->setText(TSoundRecorder::TimeText(Length()));
+    SetCaption(path);
+}
+
+void TfrmRecord::MediaPlayer1Click(TMPBtnType button)
+{
+    switch (button) {
+    case btPlay: {
+        if (TrackBar1->value() == 400)
+            TrackBar1->setValue(0);
+        if (!Timer1->isActive())
+            PlayCounter = SliderTime();
+        SetState(QStringLiteral("Playing..."));
+        SetButtons(bsPlaying);
+        Timer1->start();
+        AudioOut1.Stop(false);
+        WaveIn1.SetFileName(DeviceFile());
+        if (WaveIn1.TryOpen())
+            WaveIn1.Seek(PlayCounter * WaveIn1.GetSampleRate() / 1000);
+        AudioOut1.Run();
+        break;
+    }
+    case btPause:
+        // Pause holds playback and its clock; pressed again it goes on from there.
+        if (m_paused) {
+            AudioOut1.Resume();
+            Timer1->start();
+        } else {
+            AudioOut1.Pause();
+            Timer1->stop();
+        }
+        m_paused = !m_paused;
+        break;
+    case btStop: {
+        TrackBar1->setValue(0);
+        StopPlayback();
+        const bool recording = Recorder.Recording();
+        int64_t more = 0;
+        if (TimerRecord->isActive()) {
+            // The recording runs on to the next whole second of what the clock showed.
+            if (LastRecordMs > 100)
+                more = 1000 - LastRecordMs;
+        }
+        QString error;
+        const bool saved = !recording || Recorder.Stop(more, &error);
+        if (TimerRecord->isActive()) {
+            TimerRecordTimer();
+            TimerRecord->stop();
+        }
+        SetButtons(bsIdle);
+        SetState(QString::fromLatin1(idleText));
+        if (recording) {
+            TrackBar1->setValue(400);
+            lbLength->setText(TSoundRecorder::TimeText(Length()));
+            SetState(QStringLiteral("Record over!"));
+            if (!saved)
+                message(text("RES_Save_Error", "Error while saving sound file!") + QStringLiteral("\n") +
+                            error,
+                        QMessageBox::Critical);
+        }
+        break;
+    }
+    case btNext:
+        StopPlayback();
+        TrackBar1->setValue(400);
+        SetButtons(bsAtEnd);
+        SetState(QString::fromLatin1(idleText));
+        break;
+    case btPrev:
+        StopPlayback();
+        TrackBar1->setValue(0);
+        SetButtons(bsAtStart);
+        SetState(QString::fromLatin1(idleText));
+        break;
+    case btRecord: {
+        QString error;
+        if (!Recorder.Start(CaptureDevice, SliderTime(), &error)) {
+            message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
+                        error,
+                    QMessageBox::Critical);
+            return;
+        }
+        m_recordStart.start();
+        LastRecordMs = 0;
+        TimerRecord->start();
+        Modified = true;
+        SetButtons(bsRecording);
+        SetState(text("RES_RecordingStr", "Recording..."));
+        break;
+    }
+    }
+}
+
+void TfrmRecord::Timer1Timer()
+{
+    PlayCounter += 500;
+    if (PlayCounter < Length()) {
+        TrackBar1->setValue(int(PlayCounter * 400 / Length()));
+        return;
+    }
+    TrackBar1->setValue(400);
+    Timer1->stop();
+    SetButtons(bsAtEnd);
+    SetState(QString::fromLatin1(idleText));
+}
+
+void TfrmRecord::TimerRecordTimer()
+{
+    const int64_t elapsed = m_recordStart.isValid() ? m_recordStart.elapsed() : 0;
+    LastRecordMs = int(elapsed % 1000);
+    panRecordTime->setText(QStringLiteral("%1:%2:%3.%4")
+                               .arg(elapsed / 3600000 % 100, 2, 10, QLatin1Char('0'))
+                               .arg(elapsed / 60000 % 60, 2, 10, QLatin1Char('0'))
+                               .arg(elapsed / 1000 % 60, 2, 10, QLatin1Char('0'))
+                               .arg(LastRecordMs / 100));
+}
+
+void TfrmRecord::TrackBar1Change(int position)
+{
+    if (!Recorder.FileName().isEmpty() && Length() > 0)
+        lbPosition->setText(TSoundRecorder::TimeText(Length() * position / 400));
+}
+
+bool TfrmRecord::SaveQuestion(bool asking)
+{
+    if (CurrentFile.isEmpty())
+        return true;
+    if (MediaButtons[btStop]->isEnabled())
+        MediaPlayer1Click(btStop);
+    const bool unnamed = CurrentFile == UnnamedFile;
+    if (!Modified && !(unnamed && !asking))
+        return true;
+    if (Modified && asking) {
+        const QString name = unnamed ? text("RES_NoNameStr", "NoName") : CurrentFile;
+        const auto answer = QMessageBox::information(
+            this, QStringLiteral("Sondrel"), name + text("RES_Have_Modify", " has been modified,Save it?"),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer != QMessageBox::Yes && answer != QMessageBox::No)
+            return false;
+        if (answer == QMessageBox::No) {
+            Modified = false;
+            UpdateActions();
+            return true;
+        }
+    }
+    if (unnamed)
+        return SaveUnnamed();
+    QString error;
+    if (!CopyFileAtomically(WorkingCopy, CurrentFile, &error)) {
+        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
+                    QStringLiteral("\n") + error,
+                QMessageBox::Critical);
+        return false;
+    }
+    ConvertToMp3();
+    Modified = false;
+    UpdateActions();
+    return true;
+}
+
+QString TfrmRecord::ChooseSaveTarget()
+{
+    QString target = AskSaveFileName();
+    if (target.isEmpty())
+        return QString();
+    if (QFileInfo(target).suffix().isEmpty())
+        target += QStringLiteral(".wav");
+    if (QFileInfo(target).suffix().toLower() != QStringLiteral("wav")) {
+        message(text("RES_Wav_File", "The save file should be WAV!"), QMessageBox::Information);
+        return QString();
+    }
+    if (QFileInfo::exists(target) && !question(target + text("RES_File_Exist", " has existed,overite it?")))
+        return QString();
+    return target;
+}
+
+bool TfrmRecord::SaveUnnamed()
+{
+    const QString target = ChooseSaveTarget();
+    if (target.isEmpty())
+        return false;
+    // An old file under the name is replaced by the move itself, so it stays when the move fails.
+    CloseDevice();
+    QFile::remove(WorkingCopy);
+    QString error;
+    if (!MoveFile(UnnamedFile, target, &error)) {
+        // The recording stays the unnamed file, still open.
+        OpenDevice(UnnamedFile);
+        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
+                    QStringLiteral("\n") + error,
+                QMessageBox::Critical);
+        return false;
+    }
+    LoadNamedFile(target);
+    ConvertToMp3();
+    Modified = false;
+    UpdateActions();
+    return true;
+}
+
+void TfrmRecord::actSaveExecute()
+{
+    SaveQuestion(false);
+}
+
+void TfrmRecord::actSaveAsExecute()
+{
+    if (CurrentFile.isEmpty())
+        return;
+    if (MediaButtons[btStop]->isEnabled())
+        MediaPlayer1Click(btStop);
+    const QString target = ChooseSaveTarget();
+    if (target.isEmpty())
+        return;
+    const bool unnamed = CurrentFile == UnnamedFile;
+    CloseDevice();
+    QString error;
+    const bool saved =
+        unnamed ? MoveFile(UnnamedFile, target, &error) : CopyFileAtomically(WorkingCopy, target, &error);
+    if (!saved) {
+        OpenDevice(DeviceFile());
+        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
+                    QStringLiteral("\n") + error,
+                QMessageBox::Critical);
+        return;
+    }
+    CurrentFile = target;
+    ConvertToMp3();
+    LoadNamedFile(target);
+}
+
+void TfrmRecord::actUndoExecute()
+{
+    if (!question(text("RES_Discard_Modify", "Discard the modification since last save file.")))
+        return;
+    LoadNamedFile(CurrentFile);
+    lbPosition->setText(lbLength->text());
+}
+
+void TfrmRecord::miRecordOptionSetClick()
+{
+    // The desktop mixer's input devices, when there is one; otherwise nothing happens.
+    const QString mixer = VolumeControlProgram();
+    if (!mixer.isEmpty())
+        QProcess::startDetached(mixer, {QStringLiteral("--tab=4")});
+}
+
+void TfrmRecord::ConvertToMp3()
+{
+    if (!miSaveMp3->isChecked() || CurrentFile.isEmpty())
+        return;
+    if (!m_host || !m_host->HasDriveHandle()) {
+        message(text("RES_Get_CDHandle", "Please access CD devices rightly above all!"),
+                QMessageBox::Information);
+        // Closed once the save in progress has finished.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    const QFileInfo info(CurrentFile);
+    const QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".mp3"));
+    if (!Converted && QFileInfo::exists(target) &&
+        !question(target + text("RES_File_Exist", " has existed,overite it?")))
+        return;
+    if (QFileInfo::exists(target) && FileInUse(target)) {
+        message(target + text("RES_File_Cannot_Create", " maybe be used!"), QMessageBox::Critical);
+        return;
+    }
+    Converted = true;
+    AppSettings.CommonOptions.OutputFormat = 0;
+    m_host->ConvertRecording(CurrentFile);
+}
+
+void TfrmRecord::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    AppSettings.RecordOptions.SaveMp3 = miSaveMp3->isChecked();
+    Timer1->stop();
+    SaveQuestion(true);
+    CloseDevice();
+    QFile::remove(WorkingCopy);
+}
+
+void TfrmRecord::closeEvent(QCloseEvent *event)
+{
+    FormClose();
+    QDialog::closeEvent(event);
+}
+
+void TfrmRecord::reject()
+{
+    close();
+}
