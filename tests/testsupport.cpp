@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "audio/alsapcm.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cddrivelist.h"
 #include "shell/folders.h"
@@ -16,8 +17,15 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <alsa/asoundlib.h>
+#include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 TestHome::TestHome()
     : m_savedConfig(qgetenv("XDG_CONFIG_HOME")), m_savedData(qgetenv("XDG_DATA_HOME")),
@@ -240,3 +248,115 @@ const QString WritesHalfLastArgument = QStringLiteral("for a; do last=$a; done\n
 const QString WritesHalfOutputOption = QStringLiteral(
     "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n");
 } // namespace StandInEncoder
+
+struct GatedSoundDevice::State {
+    QTemporaryDir dir;
+    QString fifo;
+    std::thread reader;
+    mutable std::mutex lock;
+    std::condition_variable wake;
+    bool stop = false;
+    int64_t allowed = 0; // negative: no limit
+    std::function<bool()> flowing;
+    QByteArray data;
+
+    bool mayRead() { return stop || allowed < 0 || allowed > data.size() || (flowing && flowing()); }
+
+    void run()
+    {
+        const QByteArray path = QFile::encodeName(fifo);
+        while (true) {
+            const int fd = ::open(path.constData(), O_RDONLY); // waits for the device to open it
+            {
+                std::lock_guard guard(lock);
+                if (stop) {
+                    if (fd >= 0)
+                        ::close(fd);
+                    return;
+                }
+            }
+            if (fd < 0)
+                return;
+            char block[4096];
+            while (true) {
+                int64_t want = sizeof block;
+                {
+                    std::unique_lock guard(lock);
+                    // The gate: a short re-check, since flowing() looks at another thread's state.
+                    while (!mayRead())
+                        wake.wait_for(guard, std::chrono::milliseconds(5));
+                    if (allowed >= 0 && allowed > data.size())
+                        want = std::min<int64_t>(want, allowed - data.size());
+                }
+                const ssize_t got = ::read(fd, block, size_t(want));
+                if (got <= 0)
+                    break;
+                std::lock_guard guard(lock);
+                data.append(block, qsizetype(got));
+            }
+            ::close(fd);
+        }
+    }
+};
+
+GatedSoundDevice::GatedSoundDevice() : m_state(std::make_unique<State>())
+{
+    m_state->fifo = m_state->dir.filePath(QStringLiteral("sound"));
+    ::mkfifo(QFile::encodeName(m_state->fifo).constData(), 0600);
+    const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/alsa");
+    QDir().mkpath(config);
+    WriteFileText(
+        config + QStringLiteral("/asoundrc"),
+        QStringLiteral("pcm.sondrel_gate {\n type file\n slave.pcm null\n file \"%1\"\n format raw\n"
+                       " hint { show on description \"test\" }\n}\n")
+            .arg(m_state->fifo));
+    // ALSA reads its configuration once a process; a test before this one may have read it already.
+    snd_config_update_free_global();
+    m_state->reader = std::thread([state = m_state.get()] { state->run(); });
+}
+
+GatedSoundDevice::~GatedSoundDevice()
+{
+    {
+        std::lock_guard guard(m_state->lock);
+        m_state->stop = true;
+    }
+    m_state->wake.notify_all();
+    // A reader still waiting for the device to open the pipe is let go by opening it once ourselves.
+    const int fd = ::open(QFile::encodeName(m_state->fifo).constData(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0)
+        ::close(fd);
+    m_state->reader.join();
+}
+
+int GatedSoundDevice::index()
+{
+    return int(AlsaDeviceNames(false).indexOf(QStringLiteral("sondrel_gate")));
+}
+
+void GatedSoundDevice::allow(int64_t bytes)
+{
+    {
+        std::lock_guard guard(m_state->lock);
+        m_state->allowed = bytes < 0 ? -1 : m_state->data.size() + bytes;
+    }
+    m_state->wake.notify_all();
+}
+
+void GatedSoundDevice::setFlowing(std::function<bool()> condition)
+{
+    std::lock_guard guard(m_state->lock);
+    m_state->flowing = std::move(condition);
+}
+
+int64_t GatedSoundDevice::received() const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->data.size();
+}
+
+QByteArray GatedSoundDevice::data() const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->data;
+}

@@ -92,6 +92,31 @@ inline void PrintTo(const QString &text, std::ostream *os)
     *os << '"' << text.toStdString() << '"';
 }
 
+// An ALSA playback device for one test, "sondrel_gate", whose sound the test receives and holds back: what
+// is played goes through a pipe that is read only as far as the test allows (allow), or freely while
+// flowing() says so. Declared in the test home's ALSA configuration, so it must be made after the TestHome
+// and before the process first uses ALSA (each test runs in a process of its own).
+class GatedSoundDevice final {
+public:
+    GatedSoundDevice();
+    ~GatedSoundDevice();
+    GatedSoundDevice(const GatedSoundDevice &) = delete;
+    GatedSoundDevice &operator=(const GatedSoundDevice &) = delete;
+
+    // Its number in the output's device list.
+    static int index();
+    // Lets this many more bytes through; a negative count opens the gate for good.
+    void allow(int64_t bytes);
+    // Read freely while this holds (asked from the reading thread).
+    void setFlowing(std::function<bool()> condition);
+    int64_t received() const;
+    QByteArray data() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 // A file system of a few KiB (tmpfs) mounted on a folder for one test, to be filled up; unmounted when the
 // object goes. Mounting needs root, which the project's machines and CI have; without it available() is
 // false and the test skips.

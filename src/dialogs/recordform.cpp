@@ -329,10 +329,8 @@ void TfrmRecord::StopPlayback()
 void TfrmRecord::CloseDevice()
 {
     StopPlayback();
-    if (Recorder.Recording())
-        Recorder.Stop();
     WaveIn1.SetFileName(QString());
-    Recorder.SetFile(QString());
+    Recorder.Close();
 }
 
 bool TfrmRecord::OpenDevice(const QString &path)
@@ -703,13 +701,8 @@ void TfrmRecord::FormClose()
     QFile::remove(WorkingCopy);
 }
 
-void TfrmRecord::closeEvent(QCloseEvent *event)
+void TfrmRecord::done(int result)
 {
     FormClose();
-    QDialog::closeEvent(event);
-}
-
-void TfrmRecord::reject()
-{
-    close();
+    QDialog::done(result);
 }

@@ -123,8 +123,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-    void reject() override;
+    // Every way of closing (Exit, the window's close box, Escape) ends here.
+    void done(int result) override;
 
 private:
     void SetButtons(TButtonSet set);

@@ -120,6 +120,15 @@ bool TSoundRecorder::SetFile(const QString &path, QString *error)
     return readFormat(path, error);
 }
 
+void TSoundRecorder::Close()
+{
+    if (Recording())
+        Stop();
+    m_path.clear();
+    m_format = WavFormat();
+    m_dataBytes = 0;
+}
+
 int64_t TSoundRecorder::Frames() const
 {
     return m_format.blockAlign ? m_dataBytes / m_format.blockAlign : 0;

@@ -30,6 +30,8 @@ public:
     // reason" in *error, for anything else; the recorder then has no file.
     bool SetFile(const QString &path, QString *error = nullptr);
     QString FileName() const { return m_path; }
+    // Stops a recording (keeping it) and lets go of the file.
+    void Close();
     int SampleRate() const { return int(m_format.samplesPerSecond); }
     int Channels() const { return m_format.channels; }
     int BitsPerSample() const { return m_format.bitsPerSample; }

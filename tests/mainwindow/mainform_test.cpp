@@ -1,3 +1,4 @@
+#include "audio/authread.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "mainwindow/mainform.h"
@@ -139,6 +140,72 @@ TEST_F(MainFormTest, PlayingATrack)
     EXPECT_EQ(form.CDPlayIn.Position, 150 * 2352); // read ahead or not, each byte counted once
     EXPECT_EQ(form.StatusText(), "Ready");
     EXPECT_FALSE(form.aStop->isEnabled());
+}
+
+TEST_F(MainFormTest, PausingAndResumingATrack)
+{
+    // A device that takes what the test allows: pause comes while the track is surely still playing.
+    GatedSoundDevice device;
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"750,music"}));
+    const QByteArray track = ReadFileBytes(images + "disc.bin");
+    ASSERT_EQ(track.size(), 750 * 2352);
+    TMainForm form;
+    form.show();
+    form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
+    ASSERT_GE(form.CDAudioOut.DeviceNumber, 0);
+    form.SavedStatus = "Ready";
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    device.allow(200000);
+    form.aPlay->trigger();
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= 200000; }));
+
+    // Pausing lets the block in progress finish; then nothing more comes.
+    device.setFlowing([&] { return form.CDAudioOut.Thread->PauseRequest || form.CDAudioOut.Thread->Paused; });
+    form.aPause->trigger();
+    EXPECT_TRUE(form.Paused);
+    EXPECT_EQ(form.CDAudioOut.Status(), 1);
+    EXPECT_FALSE(form.aPause->isEnabled());
+    EXPECT_TRUE(form.aPlay->isEnabled());
+    EXPECT_TRUE(form.aStop->isEnabled());
+    EXPECT_EQ(form.StatusText(), "Play Track01");
+    const int64_t atPause = device.received();
+    EXPECT_LT(atPause, track.size() / 2);
+
+    // Play goes on from there (not from the start), to the end of the track, and Stop restores the status.
+    device.allow(-1);
+    form.aPlay->trigger();
+    EXPECT_FALSE(form.Paused);
+    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    EXPECT_EQ(form.StatusText(), "Ready");
+    const QByteArray played = device.data();
+    ASSERT_GE(played.size(), track.size());
+    EXPECT_TRUE(played.startsWith(track)) << "the sound played is not the track once through";
+    EXPECT_EQ(played.mid(track.size()).count('\0'), played.size() - track.size()); // silence after it
+}
+
+TEST_F(MainFormTest, StopWhilePausedRestoresTheStatus)
+{
+    GatedSoundDevice device;
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"750,music"}));
+    TMainForm form;
+    form.show();
+    form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
+    form.SavedStatus = "Ready";
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    device.allow(100000);
+    form.aPlay->trigger();
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= 100000; }));
+    device.setFlowing([&] { return form.CDAudioOut.Thread->PauseRequest || form.CDAudioOut.Thread->Paused; });
+    form.aPause->trigger();
+    device.allow(-1); // Stop drops what the device holds
+    form.aStop->trigger();
+    EXPECT_FALSE(form.Playing);
+    EXPECT_FALSE(form.Paused);
+    EXPECT_EQ(form.StatusText(), "Ready");
+    EXPECT_FALSE(form.aStop->isEnabled());
+    EXPECT_EQ(form.CDAudioOut.Status(), 2); // idle
+    EXPECT_LT(device.received(), 750 * 2352);
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
 TEST_F(MainFormTest, CddbIdentityOfTheDisc)
