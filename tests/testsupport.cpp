@@ -303,6 +303,8 @@ GatedSoundDevice::GatedSoundDevice() : m_state(std::make_unique<State>())
 {
     m_state->fifo = m_state->dir.filePath(QStringLiteral("sound"));
     ::mkfifo(QFile::encodeName(m_state->fifo).constData(), 0600);
+    if (qgetenv("XDG_CONFIG_HOME").isEmpty())
+        qFatal("GatedSoundDevice needs a TestHome: it declares the device in the test's own configuration");
     const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/alsa");
     QDir().mkpath(config);
     WriteFileText(

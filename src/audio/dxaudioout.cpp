@@ -142,6 +142,11 @@ bool TDXAudioOut::writeBytes(const uint8_t *data, uint32_t bytes)
     return true;
 }
 
+long TDXAudioOut::deviceRoom()
+{
+    return long(snd_pcm_avail_update(pcmOf(m_pcm)));
+}
+
 void TDXAudioOut::fillSilence(uint32_t bytes)
 {
     std::vector<uint8_t> silence(bytes - bytes % m_blockAlign, m_silence);
@@ -155,11 +160,11 @@ bool TDXAudioOut::waitForRoom(uint32_t &freeBytes)
             const uint64_t bytes = uint64_t(PollingInterval) * m_bytesPerSecond / 1000 * 5 / 4;
             Input()->Prefetch(uint32_t(bytes - bytes % m_blockAlign));
         }
-        snd_pcm_sframes_t avail = snd_pcm_avail_update(pcmOf(m_pcm));
+        long avail = deviceRoom();
         if (avail == -EPIPE) {
             postSinkEvent();
             snd_pcm_prepare(pcmOf(m_pcm));
-            avail = snd_pcm_avail_update(pcmOf(m_pcm));
+            avail = deviceRoom();
         }
         if (avail > 0) {
             freeBytes = uint32_t(avail) * m_blockAlign;

@@ -14,7 +14,7 @@
 //
 // Devices: "default" first, then the PCM devices ALSA's hints name that can play. Pause, Resume, Jump and
 // SetVolume run on the user-interface thread; Prepare, DoOutput and Done on the worker (Part of TAuOutput).
-class TDXAudioOut final : public TAuOutput {
+class TDXAudioOut : public TAuOutput {
     Q_OBJECT
 public:
     explicit TDXAudioOut(QObject *parent = nullptr);
@@ -54,6 +54,8 @@ protected:
     bool DoOutput(bool abort) override;
     void Done() override;
     void sinkEvent() override;
+    // The frames the device has room for now, or ALSA's negative error code (-EPIPE after an underrun).
+    virtual long deviceRoom();
 
 private:
     bool writeBytes(const uint8_t *data, uint32_t bytes);

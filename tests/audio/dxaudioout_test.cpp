@@ -2,6 +2,7 @@
 #include "memoryaudio.h"
 #include "testsupport.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 namespace {
@@ -125,6 +126,56 @@ TEST(DXAudioOut, PauseResumeAndStop)
     out.Stop(false);
     EXPECT_EQ(out.Status(), 2);
     EXPECT_EQ(events.exceptions, 0) << events.message.toStdString();
+}
+
+// A device that never makes room again after the first block.
+class StalledAudioOut final : public TDXAudioOut {
+protected:
+    long deviceRoom() override { return 0; }
+};
+
+TEST(DXAudioOut, AStalledDeviceEndsTheRunWithAnError)
+{
+    MemoryFileIn source(silence(44100 * 5, 2, 16), 16, 2, 44100);
+    StalledAudioOut out;
+    Events events;
+    events.attach(out);
+    out.SetInput(&source);
+    out.DeviceNumber = nullDevice();
+    out.Latency = 30; // ten-millisecond polls
+    out.Run();
+    ASSERT_TRUE(WaitFor([&] { return events.done == 1; }));
+    EXPECT_EQ(events.exceptions, 1);
+    EXPECT_EQ(events.message, "Audio output error");
+    EXPECT_LT(source.Position, source.Size);
+}
+
+TEST(DXAudioOut, TheEndIsPaddedWithSilenceAndPlayedOutBeforeDone)
+{
+    TestHome home;
+    GatedSoundDevice device;
+    QByteArray sound(44100 * 4, Qt::Uninitialized); // one second of a pattern with no zero bytes
+    for (int i = 0; i < sound.size(); ++i)
+        sound[i] = char(1 + i % 200);
+    MemoryFileIn source(sound, 16, 2, 44100);
+    TDXAudioOut out;
+    Events events;
+    events.attach(out);
+    out.SetInput(&source);
+    out.DeviceNumber = GatedSoundDevice::index();
+    ASSERT_GE(out.DeviceNumber, 0);
+    device.allow(100000);
+    out.Run();
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= 100000; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(events.done, 0); // the device still has sound to take
+    device.allow(-1);
+    ASSERT_TRUE(WaitFor([&] { return events.done == 1; }));
+    EXPECT_EQ(events.exceptions, 0) << events.message.toStdString();
+    const QByteArray played = device.data();
+    ASSERT_GT(played.size(), sound.size());
+    EXPECT_TRUE(played.startsWith(sound));
+    EXPECT_EQ(played.mid(sound.size()).count('\0'), played.size() - sound.size());
 }
 
 } // namespace
