@@ -83,6 +83,15 @@ void TAlsaCapture::Stop(int64_t moreFrames)
     m_writer = nullptr;
 }
 
+void TAlsaCapture::EndAt(int64_t frames)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_stopAt = frames;
+    }
+    m_wake.notify_all();
+}
+
 QString TAlsaCapture::Failure() const
 {
     std::lock_guard lock(m_lock);
@@ -139,4 +148,12 @@ void TAlsaCapture::work(void *device, int rate, int blockAlign, unsigned long pe
     }
     snd_pcm_drop(pcm);
     snd_pcm_close(pcm);
+    bool stopped = false;
+    {
+        std::lock_guard lock(m_lock);
+        stopped = m_stop;
+    }
+    if (!stopped)
+        QMetaObject::invokeMethod(
+            this, [this] { emit Ended(); }, Qt::QueuedConnection);
 }

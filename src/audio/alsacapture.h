@@ -33,6 +33,8 @@ public:
     // Ends the recording once `moreFrames` further frames have come (0: at once) and waits for the worker,
     // which is back within a tenth of a second of the end (or of the call, when the device delivers nothing).
     void Stop(int64_t moreFrames = 0);
+    // Lets the recording end by itself once it holds `frames` frames in all; Ended follows. Returns at once.
+    void EndAt(int64_t frames);
     bool Running() const { return m_thread.joinable(); }
     // Frames handed to the writer so far.
     int64_t Frames() const { return m_frames; }
@@ -41,6 +43,8 @@ public:
 
 signals:
     void Failed(const QString &reason);
+    // The worker stopped by itself (EndAt reached, or a failure); Stop still collects it.
+    void Ended();
 
 private:
     void work(void *pcm, int rate, int blockAlign, unsigned long period);

@@ -50,6 +50,7 @@ void putLittleEndian32(QByteArray &bytes, int64_t offset, uint32_t value)
 TSoundRecorder::TSoundRecorder(QObject *parent) : QObject(parent)
 {
     connect(&m_device, &TAlsaCapture::Failed, this, &TSoundRecorder::Failed);
+    connect(&m_device, &TAlsaCapture::Ended, this, &TSoundRecorder::Ended);
 }
 
 TSoundRecorder::~TSoundRecorder()

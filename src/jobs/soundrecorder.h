@@ -43,6 +43,8 @@ public:
     bool Recording() const { return m_device.Running(); }
     int64_t RecordedFrames() const { return m_device.Frames(); }
     int64_t RecordedMs() const;
+    // Lets the recording end by itself once it holds that many frames; Ended follows. Returns at once.
+    void EndAfterFrames(int64_t frames) { m_device.EndAt(frames); }
     // Ends the recording moreMs later (0: now) and inserts what was recorded into the file. False, with
     // "PATH: reason" in *error, when the file could not be written; it then stays as it was.
     bool Stop(int64_t moreMs = 0, QString *error = nullptr);
@@ -50,6 +52,8 @@ public:
 signals:
     // The recording ended by itself (the device failed, the disk is full); Stop still inserts what came.
     void Failed(const QString &reason);
+    // The recording ended by itself (EndAfterFrames, or a failure); Stop inserts it.
+    void Ended();
 
 private:
     bool readFormat(const QString &path, QString *error);

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QtEndian>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -345,6 +347,55 @@ TEST_F(CliTest, PlayOnTheNullDevice)
     const CliRun text = runCli({"play", out + "/text.wav", "--device", "null"});
     EXPECT_EQ(text.code, 1);
     EXPECT_TRUE(text.err.contains(out + "/text.wav: not a WAV file")) << text.err.toStdString();
+}
+
+TEST_F(CliTest, RecordFromTheNullDevice)
+{
+    // A length in seconds gives exactly that many frames, in the format asked for.
+    const QString wav = out + "/take.wav";
+    const CliRun take = runCli({"record", wav, "--seconds", "1", "--rate", "8000", "--channels", "1",
+                                "--bits", "8", "--device", "null", "--quiet"});
+    ASSERT_EQ(take.code, 0) << take.err.toStdString();
+    QByteArray info;
+    ASSERT_EQ(RunProgram("soxi", {wav}, &info), 0);
+    EXPECT_TRUE(info.contains("Channels       : 1"));
+    EXPECT_TRUE(info.contains("Sample Rate    : 8000"));
+    EXPECT_TRUE(info.contains("Precision      : 8-bit"));
+    EXPECT_TRUE(info.contains("= 8000 samples")) << info.toStdString();
+
+    // An existing file is kept when asked to; an unknown device is said and leaves nothing.
+    const QByteArray before = ReadFileBytes(wav);
+    const CliRun kept = runCli({"record", wav, "--seconds", "1", "--device", "null", "--no-overwrite"});
+    EXPECT_EQ(kept.code, 0);
+    EXPECT_TRUE(kept.err.contains("kept " + wav)) << kept.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(wav), before);
+    const CliRun nowhere =
+        runCli({"record", out + "/none.wav", "--seconds", "1", "--device", "no-such-device"});
+    EXPECT_EQ(nowhere.code, 1);
+    EXPECT_TRUE(nowhere.err.contains("no-such-device: ")) << nowhere.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"take.wav"});
+    EXPECT_EQ(runCli({"record", wav, "--bits", "12"}).code, 2);
+}
+
+TEST_F(CliTest, RecordWithoutALengthEndsWhenInterrupted)
+{
+    const QString wav = out + "/open.wav";
+    QProcess cli;
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.start(BuiltProgram("sondrel-cli"), {"record", wav, "--device", "null", "--quiet"});
+    ASSERT_TRUE(cli.waitForStarted());
+    // Once the hidden recording grows, sound is coming.
+    ASSERT_TRUE(WaitFor([&] {
+        const QFileInfoList found = QDir(out).entryInfoList({"*.recording"}, QDir::Files | QDir::Hidden);
+        return !found.isEmpty() && found.first().size() > 0;
+    }));
+    ::kill(pid_t(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QByteArray bytes = ReadFileBytes(wav);
+    ASSERT_GT(bytes.size(), 44);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 40), uint32_t(bytes.size() - 44));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"open.wav"});
 }
 
 } // namespace
