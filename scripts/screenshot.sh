@@ -20,6 +20,6 @@ shot() { # shot FILE [WINDOW]
     echo "Wrote docs/$1"
 }
 shot screenshot.png
-for window in createm3u id3edit resample; do
+for window in createm3u id3edit resample record oggplayer; do
     shot "window-$window.png" "$window"
 done

@@ -1,5 +1,7 @@
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
+#include "dialogs/oggplayerform.h"
+#include "dialogs/recordform.h"
 #include "dialogs/resampleform.h"
 #include "mainwindow/mainform.h"
 #include "shell/singleinstance.h"
@@ -61,7 +63,8 @@ int main(int argc, char *argv[])
     mainForm.show();
     // For the documentation: SONDREL_SCREENSHOT=FILE.png saves a picture of the window once it is up, then
     // ends.
-    // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample) to picture instead.
+    // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample, record, oggplayer) to
+    // picture instead.
     const QString screenshot = qEnvironmentVariable("SONDREL_SCREENSHOT");
     std::unique_ptr<QWidget> tool;
     const QString window = qEnvironmentVariable("SONDREL_SCREENSHOT_WINDOW");
@@ -74,6 +77,10 @@ int main(int argc, char *argv[])
         tool = std::make_unique<TfrmID3Edit>(&mainForm);
     } else if (window == QLatin1String("resample")) {
         tool = std::make_unique<TfrmResample>(&mainForm);
+    } else if (window == QLatin1String("record")) {
+        tool = std::make_unique<TfrmRecord>(&mainForm, &mainForm);
+    } else if (window == QLatin1String("oggplayer")) {
+        tool = std::make_unique<TfrmOggPlayer>(&mainForm);
     }
     if (!screenshot.isEmpty()) {
         if (tool)
