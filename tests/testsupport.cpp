@@ -299,21 +299,34 @@ struct GatedSoundDevice::State {
     }
 };
 
+namespace {
+
+// Replaces the test home's ALSA configuration; ALSA reads it anew on its next use.
+void declareAlsaDevices(const QString &text)
+{
+    if (qgetenv("XDG_CONFIG_HOME").isEmpty())
+        qFatal("sound devices for a test need a TestHome: they are declared in the test's own configuration");
+    const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/alsa");
+    QDir().mkpath(config);
+    WriteFileText(config + QStringLiteral("/asoundrc"), text);
+    // ALSA reads its configuration once a process; a test before this one may have read it already.
+    snd_config_update_free_global();
+}
+
+} // namespace
+
+void MakeNoSoundCard()
+{
+    declareAlsaDevices(QStringLiteral("pcm.!default {\n type hw\n card 99\n}\n"));
+}
+
 GatedSoundDevice::GatedSoundDevice() : m_state(std::make_unique<State>())
 {
     m_state->fifo = m_state->dir.filePath(QStringLiteral("sound"));
     ::mkfifo(QFile::encodeName(m_state->fifo).constData(), 0600);
-    if (qgetenv("XDG_CONFIG_HOME").isEmpty())
-        qFatal("GatedSoundDevice needs a TestHome: it declares the device in the test's own configuration");
-    const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/alsa");
-    QDir().mkpath(config);
-    WriteFileText(
-        config + QStringLiteral("/asoundrc"),
-        QStringLiteral("pcm.sondrel_gate {\n type file\n slave.pcm null\n file \"%1\"\n format raw\n"
-                       " hint { show on description \"test\" }\n}\n")
-            .arg(m_state->fifo));
-    // ALSA reads its configuration once a process; a test before this one may have read it already.
-    snd_config_update_free_global();
+    declareAlsaDevices(QStringLiteral("pcm.sondrel_gate {\n type file\n slave.pcm null\n file \"%1\"\n"
+                                      " format raw\n hint { show on description \"test\" }\n}\n")
+                           .arg(m_state->fifo));
     m_state->reader = std::thread([state = m_state.get()] { state->run(); });
 }
 

@@ -117,6 +117,10 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// Points ALSA's "default" device, in the test home's configuration, at a sound card that does not exist: the
+// machine as it is with no sound hardware at all. Needs a TestHome.
+void MakeNoSoundCard();
+
 // A file system of a few KiB (tmpfs) mounted on a folder for one test, to be filled up; unmounted when the
 // object goes. Mounting needs root, which the project's machines and CI have; without it available() is
 // false and the test skips.

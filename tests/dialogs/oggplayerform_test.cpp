@@ -148,6 +148,20 @@ TEST_F(OggPlayerTest, NoSoundDeviceIsSaidAndTheWindowStaysUsable)
     EXPECT_EQ(closer.texts[0], "Sondrel|Invalid device number");
 }
 
+TEST_F(OggPlayerTest, WithoutASoundCardTheDefaultDeviceSaysWhy)
+{
+    const QString file = ogg("tone.ogg", 1, {});
+    MakeNoSoundCard();
+    ModalCloser closer;
+    TfrmOggPlayer player;
+    player.show();
+    player.PlayFile(file);
+    ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); }));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Failed to create DirectSound device: "))
+        << closer.texts[0].toStdString();
+}
+
 TEST_F(OggPlayerTest, ClosingWhilePlayingStopsFirst)
 {
     const QString file = ogg("long.ogg", 120, {});

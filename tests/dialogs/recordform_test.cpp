@@ -8,7 +8,9 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -304,6 +306,41 @@ TEST_F(RecordFormTest, PlayingRunsTheButtonsThroughTheirSets)
     EXPECT_EQ(form->TrackBar1->value(), 0);
     EXPECT_EQ(form->PlayCounter, 0);
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+TEST_F(RecordFormTest, WithoutASoundCardRecordAndPlaySaySo)
+{
+    MakeNoSoundCard();
+    open(write("one.wav", rampWav(8000)));
+    form->CaptureDevice = "default";
+    form->AudioOut1.DeviceNumber = 0;
+    form->MediaPlayer1Click(TfrmRecord::btRecord);
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Error while initializing MCI device!\ndefault: "))
+        << closer.texts[0].toStdString();
+    form->MediaPlayer1Click(TfrmRecord::btPlay);
+    ASSERT_TRUE(WaitFor([&] { return closer.texts.size() == 2; }));
+    EXPECT_TRUE(closer.texts[1].startsWith("Sondrel|Failed to create DirectSound device: "))
+        << closer.texts[1].toStdString();
+    EXPECT_EQ(form->Buttons, TfrmRecord::bsIdle);
+}
+
+TEST_F(RecordFormTest, RecordingControlOpensTheMixersInputDevices)
+{
+    if (QFileInfo::exists("/usr/bin/pavucontrol"))
+        GTEST_SKIP() << "the real mixer is installed; the stand-in would not be the one started";
+    const QString bin = home.root() + "/bin";
+    QDir().mkpath(bin);
+    const QString said = home.root() + "/arguments";
+    WriteFileText(bin + "/pavucontrol",
+                  "#!/bin/sh\necho \"$@\" > '" + said + ".part'; mv '" + said + ".part' '" + said + "'\n");
+    QFile::setPermissions(bin + "/pavucontrol", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+    form->miRecordOptionSet->trigger();
+    qputenv("PATH", path);
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo::exists(said); }));
+    EXPECT_EQ(ReadFileText(said), "--tab=4\n");
 }
 
 TEST_F(RecordFormTest, WithoutSoundDevicesEveryButtonSaysSo)

@@ -208,6 +208,23 @@ TEST_F(MainFormTest, StopWhilePausedRestoresTheStatus)
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
+TEST_F(MainFormTest, PlayingWithoutASoundCardSaysSo)
+{
+    MakeNoSoundCard();
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music"}));
+    TMainForm form;
+    form.show();
+    form.SavedStatus = "Ready";
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    form.aPlay->trigger(); // on "default", which leads nowhere
+    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Failed to create DirectSound device: "))
+        << closer.texts[0].toStdString();
+    EXPECT_EQ(form.StatusText(), "Ready");
+    EXPECT_TRUE(form.aPlay->isEnabled()); // and it can be tried again
+}
+
 TEST_F(MainFormTest, CddbIdentityOfTheDisc)
 {
     const int lengths[] = {13000, 21111, 9001, 30000};
