@@ -4,6 +4,7 @@
 #include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
+#include "shell/httpget.h"
 #include "jobs/wavein.h"
 #include "shell/inifile.h"
 #include "tags/id3tag.h"
@@ -114,7 +115,7 @@ int iniReader(const uint8_t *data, size_t size)
 // the library route.
 int cddbAnswer(const uint8_t *data, size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString text = DecodeServerText(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     TCDDBQuery query(nullptr);
     query.ParseQueryResponse(text);
     query.Refusal();

@@ -27,11 +27,6 @@ QString replaced(QString text, QChar from, QChar to)
     return text.replace(from, to);
 }
 
-QString cut(const QString &text, int length)
-{
-    return text.left(length);
-}
-
 // Spaces and control characters off both ends.
 QString trimControls(const QString &text)
 {
@@ -44,31 +39,55 @@ QString trimControls(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-// The value of an entry line for a key, optionally with a number: what follows the key and one separator
-// character, trimmed, with every backslash-n turned into a line break. Empty when the line is for another
-// key. A numbered key must not run on into more digits (TTITLE1 is not TTITLE12).
-QString valueOf(const QString &line, const QString &key, int number = -1)
+// A value as the file holds it: \n, \t and \\ undone, a line break as CR LF.
+QString unescaped(const QString &value)
 {
-    const QString head = number < 0 ? key : key + QString::number(number);
-    if (!line.startsWith(head))
-        return {};
-    if (number >= 0 && line.size() > head.size() && line.at(head.size()).isDigit())
-        return {};
-    return trimControls(line.mid(head.size() + 1)).replace(QStringLiteral("\\n"), QStringLiteral("\r\n"));
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 >= value.size()) {
+            out += c;
+            continue;
+        }
+        const QChar next = value.at(++i);
+        if (next == QLatin1Char('n'))
+            out += QStringLiteral("\r\n");
+        else if (next == QLatin1Char('t'))
+            out += QLatin1Char('\t');
+        else if (next == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        else
+            out += QString(c) + next;
+    }
+    return out;
 }
 
-// Artist and title of "Artist / Title". Without a slash the whole value is the title. The usual separator
-// is space-slash-space; a name that holds a bare slash itself (AC/DC) stays whole when that separator
-// follows it.
+// The number after a key such as TTITLE: decimal, no leading zero, at most two digits (a CD has at most
+// 99 tracks); -1 otherwise.
+int keyNumber(const QString &key, qsizetype from)
+{
+    const QString digits = key.mid(from);
+    if (digits.isEmpty() || digits.size() > 2 || (digits.size() > 1 && digits.at(0) == QLatin1Char('0')))
+        return -1;
+    bool ok = false;
+    const int n = digits.toInt(&ok);
+    return ok && n >= 0 ? n : -1;
+}
+
+// "Artist / Title" split at the first space-slash-space; without one, no artist and the whole as title.
 std::pair<QString, QString> splitValue(const QString &value)
 {
-    qsizetype at = value.indexOf(QStringLiteral(" / "));
-    if (at >= 0)
-        return {value.left(at), value.mid(at + 3)};
-    at = value.indexOf(QLatin1Char('/'));
+    const qsizetype at = value.indexOf(QStringLiteral(" / "));
     if (at < 0)
-        return {QString(), value};
-    return {value.left(at).trimmed(), value.mid(at + 1).trimmed()};
+        return {QString(), value.trimmed()};
+    return {value.left(at).trimmed(), value.mid(at + 3).trimmed()};
+}
+
+bool isVarious(const QString &artist)
+{
+    return artist.compare(QStringLiteral("Various"), Qt::CaseInsensitive) == 0 ||
+           artist.compare(QStringLiteral("Various Artists"), Qt::CaseInsensitive) == 0;
 }
 
 int digitSum(int value)
@@ -83,13 +102,19 @@ int digitSum(int value)
 
 QStringList CddbLines(const QString &text)
 {
-    QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString &line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        lines << text.mid(start, i - start);
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
     }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    if (start < text.size())
+        lines << text.mid(start);
     return lines;
 }
 
@@ -117,7 +142,9 @@ QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, 
 void CddbIdentityOfToc(const TToc &toc, QString &discId, QString &queryText)
 {
     const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
-    const auto offset = [&](int n) { return frames(n - 1) - frames(0); };
+    // Sectors from the start of the disc (the MSF address less its two seconds), as servers count them: a
+    // first track that starts after sector 0 (audio hidden before it) counts from the disc's start too.
+    const auto offset = [&](int n) { return frames(n - 1) - 150; };
     const int last = std::clamp<int>(toc.lastTrack, 0, 99);
     const int first = std::clamp<int>(toc.firstTrack, 1, std::max(1, last));
     std::vector<int32_t> all;
@@ -224,57 +251,77 @@ void TCDDBQuery::Read(int index)
         ParseEntry(answer);
 }
 
+TCDDBAlbum ParseXmcdEntry(const QString &text)
+{
+    QString dtitle, year, genre, extd;
+    std::vector<QString> titles, exts;
+    const auto at = [](std::vector<QString> &list, int n) -> QString & {
+        if (size_t(n) >= list.size())
+            list.resize(size_t(n) + 1);
+        return list[size_t(n)];
+    };
+    TCDDBAlbum album;
+    for (const QString &line : CddbLines(text)) {
+        if (line.startsWith(QLatin1Char('#'))) {
+            const QString comment = line.mid(1).trimmed();
+            if (comment.startsWith(QStringLiteral("Generated:")))
+                album.Generated = comment.mid(10).trimmed().left(TCDDBAlbum::TextLength);
+            else if (comment.startsWith(QStringLiteral("Disc length:")))
+                album.DiscLength = comment.mid(12).trimmed().left(TCDDBAlbum::DiscLengthLength);
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            continue;
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1);
+        if (key == QLatin1String("DTITLE"))
+            dtitle += value;
+        else if (key == QLatin1String("DYEAR"))
+            year += value;
+        else if (key == QLatin1String("DGENRE"))
+            genre += value;
+        else if (key == QLatin1String("EXTD"))
+            extd += value;
+        else if (key.startsWith(QLatin1String("TTITLE")) && keyNumber(key, 6) >= 0)
+            at(titles, keyNumber(key, 6)) += value;
+        else if (key.startsWith(QLatin1String("EXTT")) && keyNumber(key, 4) >= 0)
+            at(exts, keyNumber(key, 4)) += value;
+    }
+    const auto field = [](const QString &value, int length) {
+        return trimControls(unescaped(value)).left(length);
+    };
+    const auto [artist, title] = splitValue(unescaped(dtitle));
+    album.DiscArtist = trimControls(artist).left(TCDDBAlbum::TextLength);
+    album.DiscTitle = trimControls(title).left(TCDDBAlbum::TextLength);
+    album.Year = field(WithoutControlChars(year), TCDDBAlbum::YearLength);
+    album.Genre = field(WithoutControlChars(genre), TCDDBAlbum::GenreLength);
+    album.DiscExtData = field(extd, TCDDBAlbum::TextLength);
+    album.TrackCount = int(titles.size());
+    bool everyTitleSplits = false;
+    for (const QString &t : titles) {
+        if (t.isEmpty())
+            continue;
+        everyTitleSplits = unescaped(t).contains(QStringLiteral(" / "));
+        if (!everyTitleSplits)
+            break;
+    }
+    const bool compilation = isVarious(album.DiscArtist) || everyTitleSplits;
+    for (size_t n = 0; n < titles.size(); ++n) {
+        const QString value = unescaped(titles[n]);
+        const auto [trackArtist, trackTitle] = compilation ? splitValue(value) : std::pair{QString(), value};
+        const bool split = compilation && value.contains(QStringLiteral(" / "));
+        album.TrackArtists << (split ? trimControls(trackArtist).left(TCDDBAlbum::TextLength)
+                                     : album.DiscArtist);
+        album.TrackTitles << trimControls(trackTitle).left(TCDDBAlbum::TextLength);
+        album.TrackExtData << (n < exts.size() ? field(exts[n], TCDDBAlbum::TextLength) : QString());
+    }
+    return album;
+}
+
 void TCDDBQuery::ParseEntry(const QString &text)
 {
-    const QStringList lines = CddbLines(text);
-    TCDDBAlbum album;
-    for (const QString &line : lines) {
-        if (line.startsWith(QStringLiteral("TTITLE")))
-            ++album.TrackCount;
-    }
-    album.TrackArtists.resize(album.TrackCount);
-    album.TrackTitles.resize(album.TrackCount);
-    album.TrackExtData.resize(album.TrackCount);
-    int track = 0;
-    int extended = 0;
-    const int textLength = TCDDBAlbum::TextLength;
-    for (const QString &line : lines) {
-        if (line.startsWith(QStringLiteral("# Generated")))
-            album.Generated = cut(valueOf(line, QStringLiteral("# Generated")), textLength);
-        if (line.startsWith(QStringLiteral("# Disc length")))
-            album.DiscLength =
-                cut(valueOf(line, QStringLiteral("# Disc length")), TCDDBAlbum::DiscLengthLength);
-        if (line.startsWith(QStringLiteral("DTITLE"))) {
-            const auto [artist, title] = splitValue(valueOf(line, QStringLiteral("DTITLE")));
-            album.DiscArtist = cut(artist, textLength);
-            album.DiscTitle = cut(title, textLength);
-        }
-        if (line.startsWith(QStringLiteral("DYEAR")))
-            album.Year = cut(valueOf(line, QStringLiteral("DYEAR")), TCDDBAlbum::YearLength);
-        if (line.startsWith(QStringLiteral("DGENRE")))
-            album.Genre = cut(valueOf(line, QStringLiteral("DGENRE")), TCDDBAlbum::GenreLength);
-        if (line.startsWith(QStringLiteral("TTITLE"))) {
-            const QString value = valueOf(line, QStringLiteral("TTITLE"), track);
-            if (!line.contains(QLatin1Char('/'))) {
-                album.TrackArtists[track] = album.DiscArtist;
-                album.TrackTitles[track] = cut(value, textLength);
-            } else {
-                const auto [artist, title] = splitValue(value);
-                album.TrackArtists[track] = cut(artist, textLength);
-                album.TrackTitles[track] = cut(title, textLength);
-            }
-            ++track;
-        }
-        if (line.startsWith(QStringLiteral("EXTD")))
-            album.DiscExtData = cut(album.DiscExtData + valueOf(line, QStringLiteral("EXTD")), textLength);
-        if (line.startsWith(QStringLiteral("EXTT"))) {
-            if (extended < album.TrackCount)
-                album.TrackExtData[extended] =
-                    cut(valueOf(line, QStringLiteral("EXTT"), extended), textLength);
-            ++extended;
-        }
-    }
-    m_album = album;
+    m_album = ParseXmcdEntry(text);
 }
 
 QString TCDDBInfo::DefaultServer()

@@ -108,8 +108,17 @@ private:
     int m_useCount = 0;
 };
 
-// The lines of a server answer, without their line ends (CR LF or LF); a final line end makes no empty line.
+// The lines of a server answer, without their line ends (CR LF, LF or CR alone); a final line end makes no
+// empty line.
 QStringList CddbLines(const QString &text);
+
+// A disc entry in the xmcd format the servers answer with. A key that repeats continues its value; titles
+// belong to the track their key names (TTITLE0 is the first track, whatever line it is on). "Artist / Title"
+// (space, slash, space) splits the disc title, and the track titles too on a compilation: a disc whose
+// artist is "Various" (or "Various Artists"), or whose every titled track has that form; elsewhere a
+// track's artist is the disc's and its title is kept whole. Escapes \n, \t and \\ are undone (\n as a CR LF).
+// Texts are cut to their fields' lengths.
+TCDDBAlbum ParseXmcdEntry(const QString &text);
 
 // CDDB disc id and query text of a table of contents given as start sectors. `starts` lists the tracks
 // whose start seconds go into the digit sum; the playing time runs from `firstStart` to `leadOut`.

@@ -3,6 +3,7 @@
 #include "cddbaccess.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
+#include "shell/httpget.h"
 #include "shell/settings.h"
 
 #include <QCoreApplication>
@@ -44,6 +45,8 @@ void cleanResult(TCddbLookupResult &result)
 {
     for (auto &[row, title] : result.Titles)
         title = WithoutControlChars(title);
+    for (auto &[row, artist] : result.TrackArtists)
+        artist = WithoutControlChars(artist);
     for (std::optional<QString> *field : {&result.Artist, &result.Album, &result.Year, &result.Comment}) {
         if (*field)
             **field = WithoutControlChars(**field);
@@ -54,8 +57,12 @@ void cleanResult(TCddbLookupResult &result)
 
 void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result)
 {
-    for (int i = 0; i < album.TrackTitles.size() && i < rowCount; ++i)
+    for (int i = 0; i < album.TrackTitles.size() && i < rowCount; ++i) {
         result.Titles[i] = album.TrackTitles.at(i);
+        const QString artist = album.TrackArtists.value(i);
+        if (!artist.isEmpty() && artist != album.DiscArtist)
+            result.TrackArtists[i] = artist;
+    }
     result.Artist = album.DiscArtist;
     result.Album = album.DiscTitle;
     result.Year = album.Year;
@@ -66,43 +73,28 @@ void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &res
 
 bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddbLookupResult &result)
 {
-    const QStringList lines = CddbLines(text);
-    const QString titleKey = QStringLiteral("TITLE") + QString::number(firstTrack - 1);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString &line = lines.at(i);
-        if (line.trimmed().isEmpty())
-            continue;
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (line.contains(QStringLiteral("DTITLE"))) {
-            const qsizetype slash = line.indexOf(QLatin1Char('/'));
-            if (slash < 0) {
-                result.Artist = QString();
-                result.Album = line.mid(equals + 1).trimmed();
-            } else {
-                result.Artist = line.mid(equals + 1, std::max<qsizetype>(0, slash - equals - 1)).trimmed();
-                result.Album = line.mid(slash + 1).trimmed();
-            }
-        }
-        if (line.contains(QStringLiteral("DYEAR")) && equals >= 0)
-            result.Year = line.mid(equals + 1).trimmed();
-        if (line.contains(QStringLiteral("DGENRE")) && equals >= 0)
-            result.Genre = CddbGenreNumber(line.mid(equals + 1).trimmed());
-        // TITLE0 must not be found inside TITLE01 or TITLE012.
-        const qsizetype at = line.indexOf(titleKey);
-        if (at >= 0 && (at + titleKey.size() >= line.size() || !line.at(at + titleKey.size()).isDigit())) {
-            result.LeftAlignTitles = true;
-            qsizetype current = i;
-            for (int t = firstTrack; t <= lastTrack && current < lines.size(); ++t, ++current) {
-                const QString &titleLine = lines.at(current);
-                const qsizetype eq = titleLine.indexOf(QLatin1Char('='));
-                result.Titles[t - firstTrack] = (eq < 0 ? titleLine : titleLine.mid(eq + 1)).trimmed();
-            }
-            cleanResult(result);
-            return true;
-        }
+    const TCDDBAlbum album = ParseXmcdEntry(text);
+    if (text.contains(QStringLiteral("DTITLE="))) {
+        result.Artist = album.DiscArtist;
+        result.Album = album.DiscTitle;
     }
+    if (text.contains(QStringLiteral("DYEAR=")))
+        result.Year = album.Year;
+    if (text.contains(QStringLiteral("DGENRE=")))
+        result.Genre = CddbGenreNumber(album.Genre);
+    bool found = false;
+    for (int t = std::max(firstTrack, 1); t <= lastTrack && t <= album.TrackCount; ++t) {
+        const QString &title = album.TrackTitles.at(t - 1);
+        if (title.isEmpty())
+            continue;
+        result.Titles[t - firstTrack] = title;
+        if (album.TrackArtists.at(t - 1) != album.DiscArtist)
+            result.TrackArtists[t - firstTrack] = album.TrackArtists.at(t - 1);
+        found = true;
+    }
+    result.LeftAlignTitles = found;
     cleanResult(result);
-    return false;
+    return found;
 }
 
 namespace {
@@ -172,7 +164,8 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
         std::fill(text.begin(), text.end(), '\0');
         if (CDDBGetDiskInfo(&table[size_t(m)], text.data(), 32000) != 1)
             continue;
-        if (ReadCddbEntryText(QString::fromUtf8(text.data()), request.FirstTrack, request.LastTrack, result))
+        if (ReadCddbEntryText(DecodeServerText(QByteArray(text.data(), qstrnlen(text.data(), text.size()))),
+                              request.FirstTrack, request.LastTrack, result))
             break;
     }
     SetCddbCancelFlag(nullptr);

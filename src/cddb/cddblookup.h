@@ -15,7 +15,8 @@
 
 // What one lookup produced for the track list and the disc fields. It is applied on the main thread.
 struct TCddbLookupResult {
-    std::map<int, QString> Titles; // row index -> title
+    std::map<int, QString> Titles;       // row index -> title
+    std::map<int, QString> TrackArtists; // row index -> the track's own artist, on compilations
     bool LeftAlignTitles = false;
     std::optional<QString> Artist;
     std::optional<QString> Album;

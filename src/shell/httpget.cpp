@@ -7,8 +7,7 @@
 namespace {
 
 struct Transfer {
-    QStringDecoder decoder{QStringDecoder::Utf8};
-    QString text;
+    QByteArray bytes;
     qint64 received = 0;
     qint64 limit = 0;
     const std::atomic<bool> *cancel = nullptr;
@@ -20,8 +19,7 @@ size_t onData(char *data, size_t size, size_t count, void *user)
     const qint64 bytes = qint64(size * count);
     const qint64 take = std::min(bytes, t->limit - t->received);
     if (take > 0) {
-        // The decoder keeps an incomplete sequence for the next chunk.
-        t->text += t->decoder.decode(QByteArrayView(data, take));
+        t->bytes.append(data, take);
         t->received += take;
     }
     // Past the limit the answer is cut: the transfer ends as if it had been complete.
@@ -35,6 +33,15 @@ int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 }
 
 } // namespace
+
+QString DecodeServerText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
 
 HttpResponse HttpGet(const HttpRequest &request)
 {
@@ -67,8 +74,21 @@ HttpResponse HttpGet(const HttpRequest &request)
     const CURLcode result = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     curl_easy_cleanup(curl);
-    response.text = transfer.text;
     const bool cut = result == CURLE_WRITE_ERROR && transfer.received >= transfer.limit;
+    if (cut) {
+        // A character the limit split in two is left out, not read as something else.
+        qsizetype end = transfer.bytes.size();
+        qsizetype start = end;
+        while (start > 0 && end - start < 4 && (uchar(transfer.bytes.at(start - 1)) & 0xC0) == 0x80)
+            --start;
+        if (start > 0) {
+            const uchar lead = uchar(transfer.bytes.at(start - 1));
+            const qsizetype need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (need > end - start + 1)
+                transfer.bytes.truncate(start - 1);
+        }
+    }
+    response.text = DecodeServerText(transfer.bytes);
     response.ok = (result == CURLE_OK || cut) && response.status < 400;
     if (!response.ok)
         response.error = QString::fromUtf8(curl_easy_strerror(result));

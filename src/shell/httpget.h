@@ -3,9 +3,9 @@
 #include <QString>
 #include <atomic>
 
-// One blocking HTTP GET over libcurl, for the CDDB lookups. The answer is taken as UTF-8 (a character split
-// between two chunks of the transfer still comes out whole), cut at MaxBytes. Dead or silent servers end
-// the transfer through the time-outs. Callable from any thread.
+// One blocking HTTP GET over libcurl, for the CDDB lookups. The answer is read as UTF-8, or as Latin-1 when
+// it is not valid UTF-8 (older servers answer so), cut at MaxBytes (a character cut in two is left out). Dead
+// or silent servers end the transfer through the time-outs. Callable from any thread.
 struct HttpRequest {
     QString url;
     QString userAgent;
@@ -24,3 +24,6 @@ struct HttpResponse {
 };
 
 HttpResponse HttpGet(const HttpRequest &request);
+
+// A server's bytes as text: UTF-8 when they are valid UTF-8, else Latin-1. Thread-safe.
+QString DecodeServerText(const QByteArray &bytes);

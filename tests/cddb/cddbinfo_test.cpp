@@ -8,6 +8,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include "cdrom/cdaccess.h"
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -83,35 +84,62 @@ TEST(CddbQueryTest, EntryFields)
     EXPECT_EQ(album.DiscLength, "402 seconds");
     EXPECT_EQ(album.Generated, "here");
     EXPECT_EQ(album.TrackCount, 2);
-    EXPECT_EQ(album.TrackArtists, (QStringList{"Artist", "Guest"}));
-    EXPECT_EQ(album.TrackTitles, (QStringList{"Plain", "Song"}));
+    // Not a compilation: the slash is part of the title.
+    EXPECT_EQ(album.TrackArtists, (QStringList{"Artist", "Artist"}));
+    EXPECT_EQ(album.TrackTitles, (QStringList{"Plain", "Guest / Song"}));
     EXPECT_EQ(album.TrackExtData, (QStringList{"x", "y"}));
-    EXPECT_EQ(album.DiscExtData, "one\r\ntwothree");
+    // A repeated key continues the value, as it stands.
+    EXPECT_EQ(album.DiscExtData, "one\r\ntwo three");
     EXPECT_TRUE(album.Reserved.isEmpty());
 }
 
-TEST(CddbQueryTest, TitleLinesCountInOrder)
+TEST(CddbQueryTest, KeysNameTheirTracksAndRepeatsContinue)
 {
-    TCDDBInfo info;
-    // The first title line is track 0 whatever its number: a wrong number gives an empty title.
-    info.Query().ParseEntry("DTITLE=Disc Artist / Disc\nTTITLE3=A / B\nTTITLE1=Right\n");
-    EXPECT_EQ(info.GetAlbum().TrackArtists, (QStringList{"", "Disc Artist"}));
-    EXPECT_EQ(info.GetAlbum().TrackTitles, (QStringList{"", "Right"}));
-    info.Query().ParseEntry("DTITLE=Disc Artist / Disc\nTTITLE3=B\n");
-    EXPECT_EQ(info.GetAlbum().TrackArtists, QStringList{"Disc Artist"});
-    EXPECT_EQ(info.GetAlbum().TrackTitles, QStringList{""});
-    // TTITLE12 is not TTITLE1.
-    info.Query().ParseEntry("TTITLE0=a\nTTITLE12=b\n");
-    EXPECT_EQ(info.GetAlbum().TrackTitles, (QStringList{"a", ""}));
-    // No slash: no artist; a bare slash inside a name stays with the name.
-    info.Query().ParseEntry("DTITLE=Various\nTTITLE0=AC/DC / Back\n");
-    EXPECT_EQ(info.GetAlbum().DiscArtist, "");
-    EXPECT_EQ(info.GetAlbum().DiscTitle, "Various");
-    EXPECT_EQ(info.GetAlbum().TrackArtists, QStringList{"AC/DC"});
-    EXPECT_EQ(info.GetAlbum().TrackTitles, QStringList{"Back"});
+    // The number in the key is the track, whatever line it is on; TTITLE12 is not TTITLE1.
+    TCDDBAlbum album =
+        ParseXmcdEntry("DTITLE=Disc Artist / Disc\nTTITLE2=Third\nTTITLE0=First\nTTITLE1=Second\n");
+    EXPECT_EQ(album.TrackCount, 3);
+    EXPECT_EQ(album.TrackTitles, (QStringList{"First", "Second", "Third"}));
+    album = ParseXmcdEntry("TTITLE0=a\nTTITLE12=b\n");
+    EXPECT_EQ(album.TrackCount, 13);
+    EXPECT_EQ(album.TrackTitles.at(12), "b");
+    // Keys that name no track (leading zero, three digits, none) are left out.
+    album = ParseXmcdEntry("TTITLE01=x\nTTITLE100=y\nTTITLE=z\nTTITLE0=kept\n");
+    EXPECT_EQ(album.TrackTitles, QStringList{"kept"});
+
+    // A title continued on a second line of the same key, and a disc title split the same way.
+    album = ParseXmcdEntry(
+        "DTITLE=The Band / A Very Long Al\nDTITLE=bum Name\nTTITLE0=Part one, \nTTITLE0=part two\n"
+        "TTITLE1=AC/DC\n");
+    EXPECT_EQ(album.DiscArtist, "The Band");
+    EXPECT_EQ(album.DiscTitle, "A Very Long Album Name");
+    EXPECT_EQ(album.TrackTitles, (QStringList{"Part one, part two", "AC/DC"}));
+    EXPECT_EQ(ParseXmcdEntry("DTITLE=AC/DC / Back in Black\n").DiscArtist, "AC/DC");
+
+    // CR alone, LF alone and CR LF all end lines; escapes are undone.
+    album = ParseXmcdEntry("DTITLE=A / B\rTTITLE0=one\r\nTTITLE1=two\\tand\\\\ three\nEXTD=x\\ny\r");
+    EXPECT_EQ(album.TrackTitles, (QStringList{"one", "two\tand\\ three"}));
+    EXPECT_EQ(album.DiscExtData, "x\r\ny");
     // Long titles are cut to 255 characters.
-    info.Query().ParseEntry("TTITLE0=" + QString(300, 'x') + "\n");
-    EXPECT_EQ(info.GetAlbum().TrackTitles.value(0).size(), 255);
+    EXPECT_EQ(ParseXmcdEntry("TTITLE0=" + QString(300, 'x') + "\n").TrackTitles.value(0).size(), 255);
+}
+
+TEST(CddbQueryTest, CompilationsGiveTrackArtists)
+{
+    // "Various": each "Artist / Title" gives the track's artist; a title without one keeps the disc's.
+    TCDDBAlbum album = ParseXmcdEntry(
+        "DTITLE=Various / Hits\nTTITLE0=AC/DC / Back in Black\nTTITLE1=Queen / Bohemian Rhapsody\n"
+        "TTITLE2=Interlude\n");
+    EXPECT_EQ(album.TrackArtists, (QStringList{"AC/DC", "Queen", "Various"}));
+    EXPECT_EQ(album.TrackTitles, (QStringList{"Back in Black", "Bohemian Rhapsody", "Interlude"}));
+    // Every title in that form is a compilation too, whatever the disc artist says.
+    album = ParseXmcdEntry("DTITLE=DJ Mix / Night\nTTITLE0=One / A\nTTITLE1=Two / B\n");
+    EXPECT_EQ(album.TrackArtists, (QStringList{"One", "Two"}));
+    EXPECT_EQ(album.TrackTitles, (QStringList{"A", "B"}));
+    // No disc artist: the whole disc title is the title.
+    album = ParseXmcdEntry("DTITLE=Various\nTTITLE0=X / Y\n");
+    EXPECT_EQ(album.DiscArtist, "");
+    EXPECT_EQ(album.DiscTitle, "Various");
 }
 
 TEST(CddbQueryTest, ExactMatchIsQueriedAndRead)
@@ -127,8 +155,8 @@ TEST(CddbQueryTest, ExactMatchIsQueriedAndRead)
         "GET /~cddb/cddb.cgi?cmd=cddb+read+rock+06019002&hello=tester+testhost+Sondrel+1.0&proto=6 "));
     const TCDDBAlbum album = local.info.GetAlbum();
     EXPECT_EQ(album.DiscTitle, "Album");
-    EXPECT_EQ(album.TrackTitles, (QStringList{"First Song", "Second Song"}));
-    EXPECT_EQ(album.TrackArtists, (QStringList{"Artist", "Guest"}));
+    EXPECT_EQ(album.TrackTitles, (QStringList{"First Song", "Guest / Second Song"}));
+    EXPECT_EQ(album.TrackArtists, (QStringList{"Artist", "Artist"}));
     EXPECT_EQ(album.DiscExtData, "Recorded live\r\nin one take");
     EXPECT_EQ(local.info.LastResult(), 200);
 }
@@ -170,10 +198,11 @@ TEST(CddbQueryTest, MalformedEntryIsTakenApartSafely)
     local.server.setQueryFixture("query_malformed.txt");
     EXPECT_EQ(local.info.LookupDisc("0a0a0a0a", "1 0 100"), 200);
     const TCDDBAlbum album = local.info.GetAlbum();
-    // TTITLE7, TTITLE and TTITLE1 are three lines for tracks 0 to 2, none carrying its own number.
-    EXPECT_EQ(album.TrackCount, 3);
-    EXPECT_EQ(album.TrackTitles, (QStringList{"", "", ""}));
-    EXPECT_EQ(album.TrackExtData, (QStringList{"a", "b", "c"}));
+    // TTITLE7 names the eighth track; "TTITLE=" and a line without "=" name none.
+    EXPECT_EQ(album.TrackCount, 8);
+    EXPECT_EQ(album.TrackTitles.value(7), "Seven");
+    EXPECT_EQ(album.TrackTitles.value(1), "");
+    EXPECT_EQ(album.TrackExtData.mid(0, 5), (QStringList{"a", "b", "c", "d", ""}));
     EXPECT_EQ(album.DiscArtist, "Broken");
 }
 
@@ -212,6 +241,17 @@ TEST(CddbHttpTest, LargeAnswersAreCutAndSplitCharactersComeOutWhole)
     const QString body = response.text.mid(18, 3000);
     EXPECT_EQ(body.count(QChar(0xfffd)), 0);
     EXPECT_EQ(body.left(6), QString::fromUtf8("é€ é€ "));
+    // No half character at the cut, and the whole still read as UTF-8 (Latin-1 would give "Ã©").
+    EXPECT_EQ(response.text.count(QChar(0xfffd)), 0);
+    EXPECT_FALSE(response.text.contains(QChar(0xc3)));
+
+    // An answer that is not UTF-8 is read as Latin-1: an old server's "Café Müller".
+    LocalInfo local;
+    local.server.setQueryAnswer("200 classical 0b0b0b0b Caf\xe9\r\n");
+    local.info.LookupDisc("0b0b0b0b", "1 0 400");
+    EXPECT_EQ(local.info.GetAlbum().DiscArtist, QString::fromUtf8("Café"));
+    EXPECT_EQ(local.info.GetAlbum().DiscTitle, QString::fromUtf8("Müller"));
+    EXPECT_EQ(local.info.GetAlbum().TrackTitles, QStringList{QString::fromUtf8("À la carte")});
 }
 
 // The machine's own drives stay out while a test runs, whichever way it ends.
@@ -219,6 +259,28 @@ struct ImagesOnly {
     ImagesOnly() { SetRealCdDrivesEnabled(false); }
     ~ImagesOnly() { SetRealCdDrivesEnabled(true); }
 };
+
+TEST(CddbDiscTest, DiscIdOfADiscStartingAfterSectorZero)
+{
+    // Three tracks at sectors 150, 20,000 and 45,000 (MSF addresses with their two seconds), lead-out at 90,000.
+    TToc toc{};
+    toc.firstTrack = 1;
+    toc.lastTrack = 3;
+    const int starts[] = {150, 20000, 45000, 90000};
+    for (int i = 0; i < 4; ++i) {
+        const int f = starts[i] + 150;
+        toc.tracks[i].trackNumber = uint8_t(i == 3 ? 0xAA : i + 1);
+        toc.tracks[i].addr[1] = uint8_t(f / 4500);
+        toc.tracks[i].addr[2] = uint8_t(f / 75 % 60);
+        toc.tracks[i].addr[3] = uint8_t(f % 75);
+    }
+    // The published algorithm by hand: digit sums of the start seconds (sector + 150) / 75: 4 s (4),
+    // 268 s (16), 602 s (8) → 28 = 0x1c; playing time 1202 - 4 = 1198 s = 0x4ae; three tracks.
+    QString id, query;
+    CddbIdentityOfToc(toc, id, query);
+    EXPECT_EQ(id, "1c04ae03");
+    EXPECT_EQ(query, "3 150 20000 45000 1198");
+}
 
 TEST(CddbDiscTest, DiscIdAndQueryTextOfTheDrive)
 {

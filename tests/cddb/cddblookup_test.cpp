@@ -36,8 +36,8 @@ TEST(CddbEntryTextTest, LibraryRouteReading)
     const QString entry =
         "DTITLE=AC/DC / Back\nDYEAR=1980\nDGENRE=Rock\n\nTTITLE0=One\nTTITLE1=Two\nTTITLE2=Three\n";
     ASSERT_TRUE(ReadCddbEntryText(entry, 1, 3, result));
-    EXPECT_EQ(result.Artist, "AC");
-    EXPECT_EQ(result.Album, "DC / Back");
+    EXPECT_EQ(result.Artist, "AC/DC");
+    EXPECT_EQ(result.Album, "Back");
     EXPECT_EQ(result.Year, "1980");
     EXPECT_EQ(result.Genre, GenreIndex("Rock") + 1);
     EXPECT_TRUE(result.LeftAlignTitles);
@@ -51,6 +51,13 @@ TEST(CddbEntryTextTest, LibraryRouteReading)
     EXPECT_EQ(second.Album, "Various");
     EXPECT_EQ(second.Genre, 0);
     EXPECT_EQ(second.Titles, (std::map<int, QString>{{0, "One"}}));
+
+    // A compilation gives the tracks' own artists.
+    TCddbLookupResult various;
+    ASSERT_TRUE(
+        ReadCddbEntryText("DTITLE=Various / Hits\nTTITLE0=Queen / One\nTTITLE1=Two\n", 1, 2, various));
+    EXPECT_EQ(various.Titles, (std::map<int, QString>{{0, "One"}, {1, "Two"}}));
+    EXPECT_EQ(various.TrackArtists, (std::map<int, QString>{{0, "Queen"}}));
 
     // No title line: the disc fields found on the way stay.
     TCddbLookupResult none;
@@ -102,7 +109,7 @@ TEST_F(LookupFixture, ComponentRoute)
 {
     server.setQueryFixture("query_exact.txt");
     EXPECT_EQ(RunCddbLookup(request, result, &error, nullptr), CDDBQUERY_FINISHED);
-    EXPECT_EQ(result.Titles, (std::map<int, QString>{{0, "First Song"}, {1, "Second Song"}}));
+    EXPECT_EQ(result.Titles, (std::map<int, QString>{{0, "First Song"}, {1, "Guest / Second Song"}}));
     EXPECT_EQ(result.Album, "Album");
     EXPECT_EQ(result.Year, "1999");
     EXPECT_EQ(result.Genre, GenreIndex("Rock") + 1);

@@ -271,7 +271,7 @@ TEST_F(CliTest, CddbLookupStoresTheTitles)
     ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
     EXPECT_TRUE(lookup.out.contains("artist: Artist\nalbum: Album\nyear: 1999\ngenre: Rock\n"))
         << lookup.out.toStdString();
-    EXPECT_TRUE(lookup.out.contains("track 2\tSecond Song\n"));
+    EXPECT_TRUE(lookup.out.contains("track 2\tGuest / Second Song\n"));
     LoadDiscInfo(DiscKey());
     EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
     // The library route takes the whole title line.

@@ -139,7 +139,7 @@ TEST_F(QueryWindowsTest, UnicodeRouteFillsTheListAndTheCache)
     EXPECT_TRUE(form.aQueryCDDB->isEnabled());
     queryWith(0);
     form.aQueryCDDBExecute();
-    EXPECT_EQ(titles(form), (QStringList{"First Song", "Second Song"}));
+    EXPECT_EQ(titles(form), (QStringList{"First Song", "Guest / Second Song"}));
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Artist");
     EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
     EXPECT_EQ(AppSettings.DiscInfo.Year, "1999");
@@ -150,7 +150,7 @@ TEST_F(QueryWindowsTest, UnicodeRouteFillsTheListAndTheCache)
     // The cache holds the titles: reloading the disc brings them back.
     AppSettings.DiscInfo = TCDInfo();
     LoadDiscInfo(DiscKey());
-    EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Second Song");
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Guest / Second Song");
     EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
 }
 
@@ -278,7 +278,7 @@ TEST_F(QueryWindowsTest, DriveComponentLookupWithoutWindows)
     form.CDDBInfo1.Server = server.url();
     form.aQueryCDDBExecute();
     EXPECT_TRUE(driver.seen.isEmpty());
-    EXPECT_EQ(titles(form), (QStringList{"First Song", "Second Song"}));
+    EXPECT_EQ(titles(form), (QStringList{"First Song", "Guest / Second Song"}));
     EXPECT_EQ(AppSettings.DiscInfo.Album, "Album");
     EXPECT_TRUE(form.isEnabled());
     AppSettings.DiscInfo = TCDInfo();
