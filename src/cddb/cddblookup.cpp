@@ -29,6 +29,15 @@ void ApplyCddbDiscFields(const TCddbLookupResult &result)
         disc.Genre = *result.Genre;
     if (result.Comment)
         disc.Comment = *result.Comment;
+    // A lookup that found titles says which tracks have artists of their own (none, on most discs).
+    if (!result.Titles.empty()) {
+        for (QString &artist : disc.TrackArtists)
+            artist.clear();
+        for (const auto &[row, artist] : result.TrackArtists) {
+            if (row >= 0 && row + 1 < int(disc.TrackArtists.size()))
+                disc.TrackArtists[size_t(row + 1)] = artist;
+        }
+    }
 }
 
 int32_t CddbProxyPort(const QString &port)

@@ -70,6 +70,21 @@ void TDiscModel::SetTitle(int row, const QString &title)
     emit TitleChanged(row);
 }
 
+QString TDiscModel::TrackArtist(int row) const
+{
+    if (row < 0 || row + 1 >= int(m_info.TrackArtists.size()))
+        return m_info.Artist;
+    const QString &own = m_info.TrackArtists[size_t(row + 1)];
+    return own.isEmpty() ? m_info.Artist : own;
+}
+
+void TDiscModel::SetTrackArtist(int row, const QString &artist)
+{
+    if (row < 0 || row + 1 >= int(m_info.TrackArtists.size()))
+        return;
+    m_info.TrackArtists[size_t(row + 1)] = artist == m_info.Artist ? QString() : artist;
+}
+
 bool TDiscModel::Save(QString *error)
 {
     if (m_key.isEmpty())

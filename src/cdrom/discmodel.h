@@ -39,6 +39,10 @@ public:
     const TDiscTrack &Track(int row) const { return m_tracks.at(row); }
     QString Title(int row) const;
     void SetTitle(int row, const QString &title);
+    // The artist of a row's track: its own on a compilation, else the disc's.
+    QString TrackArtist(int row) const;
+    // A track's own artist; empty (or the disc's artist) gives it the disc's again.
+    void SetTrackArtist(int row, const QString &artist);
     // Writes the titles of the rows and the disc fields into the cache. False when nothing was written: no
     // disc, or the file could not be saved (*error then names it and says why; the file keeps what it held).
     bool Save(QString *error = nullptr);

@@ -846,8 +846,11 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     out(QStringLiteral("genre: ") + (info.Genre >= 1 && info.Genre <= int(GenreNames().size())
                                          ? GenreNames().at(info.Genre - 1)
                                          : QString()));
-    for (int row = 0; row < disc.RowCount(); ++row)
+    for (int row = 0; row < disc.RowCount(); ++row) {
         out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
+        if (disc.TrackArtist(row) != info.Artist)
+            out(QStringLiteral("artist %1\t%2").arg(disc.Track(row).Number).arg(disc.TrackArtist(row)));
+    }
     QString saveError;
     if (!disc.Save(&saveError)) {
         terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache: ") +

@@ -56,6 +56,8 @@ void LoadDiscInfo(const QString &key, TCDInfo &info)
         const QString title = text(QString::number(n));
         info.Tracks[n] = title.isEmpty() ? DefaultTrackTitle(n) : title;
     }
+    for (int n = 1; n < int(info.TrackArtists.size()); ++n)
+        info.TrackArtists[n] = n <= count ? text(QStringLiteral("Artist") + QString::number(n)) : QString();
 }
 
 bool SaveDiscInfo(const QString &key)
@@ -75,7 +77,14 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
     ini.writeString(key, QStringLiteral("Comment"), info.Comment);
     ini.writeInteger(key, QStringLiteral("TrackNumber"), info.TrackNumber);
     const int count = std::min(info.TrackNumber, maxTitles);
-    for (int n = 1; n <= count; ++n)
+    for (int n = 1; n <= count; ++n) {
         ini.writeString(key, QString::number(n), info.Tracks[n]);
+        // A track's own artist only where it has one, so entries of other discs keep their form.
+        const QString artistKey = QStringLiteral("Artist") + QString::number(n);
+        if (!info.TrackArtists[n].isEmpty())
+            ini.writeString(key, artistKey, info.TrackArtists[n]);
+        else
+            ini.deleteKey(key, artistKey);
+    }
     return ini.save(error);
 }

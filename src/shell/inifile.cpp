@@ -185,6 +185,15 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     s->lines.insert(pos, Line{QString(), key, clean});
 }
 
+void IniFile::deleteKey(const QString &section, const QString &key)
+{
+    for (size_t i = 1; i < m_sections.size(); ++i) {
+        if (sameName(m_sections[i].name, section))
+            std::erase_if(m_sections[i].lines,
+                          [&key](const Line &line) { return line.isEntry() && sameName(line.key, key); });
+    }
+}
+
 void IniFile::writeInteger(const QString &section, const QString &key, int value)
 {
     writeString(section, key, QString::number(value));

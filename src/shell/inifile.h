@@ -35,6 +35,8 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInteger(const QString &section, const QString &key, int value);
     void writeBool(const QString &section, const QString &key, bool value);
+    // Removes every entry of the key in the section (nothing when there is none).
+    void deleteKey(const QString &section, const QString &key);
 
     // Writes the whole file. False when it could not be written: it then keeps its old contents, and *error
     // says why.

@@ -71,6 +71,8 @@ struct TCDInfo {
     QString Comment;
     int32_t TrackNumber = 0;
     std::array<QString, 101> Tracks; // Tracks[n] is the title of track n, 1 to 100; Tracks[0] is unused
+    // TrackArtists[n]: the own artist of track n on a compilation; empty for the disc's artist.
+    std::array<QString, 101> TrackArtists;
 };
 
 struct TQueryCDDB {

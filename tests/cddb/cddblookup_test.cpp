@@ -1,6 +1,7 @@
 #include "cddb/cddblookup.h"
 #include "cddbserver.h"
 #include "shell/genres.h"
+#include "shell/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,24 @@ TEST(CddbEntryTextTest, LibraryRouteReading)
     // TITLE0 is not found inside TITLE01.
     TCddbLookupResult prefix;
     EXPECT_FALSE(ReadCddbEntryText("TTITLE01=x\n", 1, 2, prefix));
+}
+
+TEST(CddbEntryTextTest, ALookupWithTitlesReplacesTheTrackArtists)
+{
+    AppSettings.DiscInfo = TCDInfo();
+    AppSettings.DiscInfo.TrackArtists[1] = "stale";
+    TCddbLookupResult result;
+    ASSERT_TRUE(ReadCddbEntryText("DTITLE=Various / Hits\nTTITLE0=A\nTTITLE1=Queen / B\n", 1, 2, result));
+    ApplyCddbDiscFields(result);
+    EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[1], "");
+    EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[2], "Queen");
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
+    // Disc fields alone (no titles) leave them.
+    TCddbLookupResult fields;
+    fields.Year = "2001";
+    ApplyCddbDiscFields(fields);
+    EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[2], "Queen");
+    AppSettings = DefaultOptions();
 }
 
 TEST(CddbEntryTextTest, ProxyPortAndAlbum)

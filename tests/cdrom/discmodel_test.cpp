@@ -74,6 +74,15 @@ TEST(DiscModel, TitlesComeFromTheCacheAndGoBackToIt)
     EXPECT_EQ(ini.readString("1234", "2", ""), "Middle");
     EXPECT_EQ(ini.readInteger("1234", "TrackNumber", 0), 3);
 
+    // A track's own artist, and the disc's for the others; the disc's own name is no track artist.
+    disc.SetTrackArtist(2, "Guest");
+    disc.SetTrackArtist(0, "Band");
+    EXPECT_EQ(disc.TrackArtist(2), "Guest");
+    EXPECT_EQ(disc.TrackArtist(0), "Band");
+    EXPECT_EQ(shown.TrackArtists[1], "");
+    shown.Artist = "Renamed";
+    EXPECT_EQ(disc.TrackArtist(1), "Renamed");
+
     disc.Clear();
     EXPECT_EQ(disc.RowCount(), 0);
     EXPECT_EQ(reset.count(), 2);

@@ -114,6 +114,28 @@ TEST_F(DiscInfoTest, TitleWithLineBreakRoundTripsAsOneLine)
     EXPECT_EQ(IniFile(home.discInfoFile()).sections(), QStringList({"9"}));
 }
 
+TEST_F(DiscInfoTest, TrackArtistsAreKeptOnlyWhereATrackHasOne)
+{
+    TCDInfo info;
+    info.Artist = "Various";
+    info.TrackNumber = 3;
+    info.Tracks[1] = "One";
+    info.TrackArtists[2] = "Queen";
+    ASSERT_TRUE(SaveDiscInfo("abc", info));
+    const IniFile ini(DiscInfoFilePath());
+    EXPECT_EQ(ini.readString("abc", "Artist2", ""), "Queen");
+    EXPECT_FALSE(ini.hasKey("abc", "Artist1"));
+    TCDInfo back;
+    back.TrackArtists[1] = "stale";
+    LoadDiscInfo("abc", back);
+    EXPECT_EQ(back.TrackArtists[1], "");
+    EXPECT_EQ(back.TrackArtists[2], "Queen");
+    // Taking the artist away removes its key.
+    back.TrackArtists[2].clear();
+    ASSERT_TRUE(SaveDiscInfo("abc", back));
+    EXPECT_FALSE(IniFile(DiscInfoFilePath()).hasKey("abc", "Artist2"));
+}
+
 TEST_F(DiscInfoTest, OldCacheInProgramFolderIsCopiedOnce)
 {
     WriteFileText(home.programFolder() + "cdinfo.dat", "[5]\nArtist=From program folder\n");
