@@ -1,6 +1,7 @@
 #include "discmodel.h"
 
 #include "shell/discinfo.h"
+#include "shell/genres.h"
 
 namespace {
 
@@ -68,6 +69,21 @@ void TDiscModel::SetTitle(int row, const QString &title)
         return;
     m_info.Tracks[size_t(row + 1)] = title;
     emit TitleChanged(row);
+}
+
+TTrackNameFields TDiscModel::NameFields(int row) const
+{
+    TTrackNameFields fields;
+    fields.Track = row + 1;
+    fields.Title = Title(row);
+    fields.Artist = TrackArtist(row);
+    fields.AlbumArtist = m_info.Artist;
+    fields.Album = m_info.Album;
+    fields.Year = m_info.Year;
+    const QStringList &genres = GenreNames();
+    fields.Genre =
+        m_info.Genre >= 1 && m_info.Genre <= int(genres.size()) ? genres.at(m_info.Genre - 1) : QString();
+    return fields;
 }
 
 QString TDiscModel::TrackArtist(int row) const

@@ -15,6 +15,17 @@ struct TDiscTrack {
     bool Data = false;
 };
 
+// What a ripped file's name (and its tags) may be made of.
+struct TTrackNameFields {
+    int Track = 0;
+    QString Title;
+    QString Artist;      // the track's
+    QString AlbumArtist; // the disc's
+    QString Album;
+    QString Year;
+    QString Genre; // its name
+};
+
 // The disc on display: its tracks, their titles and the disc's fields (artist, album, year, genre, comment),
 // and its identities (the cache key, the CDDB disc id and query text). Titles and fields live in one record,
 // the TCDInfo given at construction (the program's DiscInfo), which the disc cache reads and writes; row i
@@ -39,6 +50,8 @@ public:
     const TDiscTrack &Track(int row) const { return m_tracks.at(row); }
     QString Title(int row) const;
     void SetTitle(int row, const QString &title);
+    // The fields of a row's track for its file name; Track is the row's place in the list counted from 1.
+    TTrackNameFields NameFields(int row) const;
     // The artist of a row's track: its own on a compilation, else the disc's.
     QString TrackArtist(int row) const;
     // A track's own artist; empty (or the disc's artist) gives it the disc's again.

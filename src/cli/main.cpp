@@ -52,8 +52,10 @@ const char *const Usage =
     "  drives                         list the CD drives and disc images\n"
     "  toc      [-d N]                the table of contents of drive N (default 0)\n"
     "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma] [-o DIR] [--paranoia] [--normalize PCT]\n"
-    "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags]\n"
+    "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
     "           [--overwrite|--no-overwrite]\n"
+    "                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%\n"
+    "                                 %album% %year% %genre% (default: the File names setting, %title%)\n"
     "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
     "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
     "                                 a value equal to the input's passes that part through; --adpcm\n"
@@ -377,6 +379,8 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         options.IsNormalize = true;
         options.NormalizePercent = args.number("--normalize", 95, 1, 100);
     }
+    if (const auto name = args.value("--name"))
+        options.FileNameTemplate = *name;
     if (args.value("--rip-time")) {
         options.EnableRipTime = true;
         options.RipTime = args.number("--rip-time", 0, 1, 99 * 60);
@@ -415,7 +419,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     loadDisc(disc, toc);
     QStringList jobs;
     for (const int t : tracks)
-        jobs << JobListEntry(t - first + 1, disc.Title(t - first));
+        jobs << JobListEntry(options.FileNameTemplate, disc.NameFields(t - first));
     jobs = WithUniqueFileBases(jobs);
     if (!ensureOutputFolder(options.OutputFolder, terminal)) {
         CloseCDHandle(handle);
@@ -900,7 +904,7 @@ int main(int argc, char **argv)
                                               QStringLiteral("--album-folder"), QStringLiteral("--m3u"),
                                               QStringLiteral("--tags")},
                     {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"),
-                     QStringLiteral("--normalize"), QStringLiteral("--rip-time")}),
+                     QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name")}),
                 terminal));
         if (command == QLatin1String("convert"))
             return exitCode(convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal));

@@ -2,6 +2,7 @@
 
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
+#include "jobs/playlist.h"
 #include "shell/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/genres.h"
@@ -84,6 +85,14 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     cbOutputFormat->addItems({"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)"});
     formatLayout->addWidget(cbOutputFormat);
     outputLayout->addWidget(formatGroup);
+    auto *namesRow = new QHBoxLayout;
+    cbFileNames = named(new QComboBox, "cbFileNames");
+    cbFileNames->setEditable(true);
+    cbFileNames->addItems(FileNameTemplateChoices());
+    cbFileNames->setToolTip(QStringLiteral("%track% %title% %artist% %albumartist% %album% %year% %genre%"));
+    namesRow->addWidget(named(new QLabel(QStringLiteral("File names")), "lFileNames"));
+    namesRow->addWidget(cbFileNames, 1);
+    outputLayout->addLayout(namesRow);
     auto *normalizeRow = new QHBoxLayout;
     ckNormalize = named(new QCheckBox(QStringLiteral("Normalize")), "ckNormalize");
     SpinEdit1 = named(new QSpinBox, "SpinEdit1");
@@ -249,6 +258,7 @@ void TOptionSetForm::toControls()
     cbCreateM3U->setChecked(s.CommonOptions.IsCreateM3U);
     cbCreateAlbumFolder->setChecked(s.CommonOptions.IsCreateAlbumFolder);
     cbOutputFormat->setCurrentIndex(s.CommonOptions.OutputFormat);
+    cbFileNames->setCurrentText(s.CommonOptions.FileNameTemplate);
     ckNormalize->setChecked(s.CommonOptions.IsNormalize);
     SpinEdit1->setValue(s.CommonOptions.NormalizePercent);
     cbRipTime->setChecked(s.CommonOptions.EnableRipTime);
@@ -369,6 +379,8 @@ void TOptionSetForm::btOkClick()
     s.CommonOptions.IsCreateM3U = cbCreateM3U->isChecked();
     s.CommonOptions.IsCreateAlbumFolder = cbCreateAlbumFolder->isChecked();
     s.CommonOptions.OutputFormat = cbOutputFormat->currentIndex();
+    const QString names = cbFileNames->currentText().trimmed();
+    s.CommonOptions.FileNameTemplate = names.isEmpty() ? QStringLiteral("%title%") : names;
     s.CommonOptions.IsNormalize = ckNormalize->isChecked();
     s.CommonOptions.NormalizePercent = SpinEdit1->value();
     s.CommonOptions.EnableRipTime = cbRipTime->isChecked();

@@ -46,6 +46,7 @@ public:
     QCheckBox *cbCreateM3U;
     QCheckBox *cbCreateAlbumFolder;
     QComboBox *cbOutputFormat;
+    QComboBox *cbFileNames; // the file-name template
     QCheckBox *ckNormalize;
     QSpinBox *SpinEdit1;
     QCheckBox *cbRipTime;

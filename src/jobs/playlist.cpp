@@ -11,9 +11,45 @@
 #include <QSaveFile>
 #include <QSet>
 
-QString JobListEntry(int track, const QString &title)
+QStringList FileNameTemplateChoices()
 {
-    return TwoDigits(track) + TrackFileName(title, track);
+    return {QStringLiteral("%title%"), QStringLiteral("%track% - %title%"),
+            QStringLiteral("%track% - %artist% - %title%"),
+            QStringLiteral("%artist% - %album% - %track% - %title%")};
+}
+
+QString FileBaseOfTemplate(const QString &nameTemplate, const TTrackNameFields &fields)
+{
+    const std::pair<QLatin1String, QString> values[] = {{QLatin1String("%track%"), TwoDigits(fields.Track)},
+                                                        {QLatin1String("%title%"), fields.Title},
+                                                        {QLatin1String("%artist%"), fields.Artist},
+                                                        {QLatin1String("%albumartist%"), fields.AlbumArtist},
+                                                        {QLatin1String("%album%"), fields.Album},
+                                                        {QLatin1String("%year%"), fields.Year},
+                                                        {QLatin1String("%genre%"), fields.Genre}};
+    QString name;
+    for (qsizetype i = 0; i < nameTemplate.size();) {
+        bool replaced = false;
+        for (const auto &[field, value] : values) {
+            if (nameTemplate.mid(i, field.size()).compare(field, Qt::CaseInsensitive) == 0) {
+                for (const QChar c : WithoutControlChars(value)) {
+                    if (!IsForbiddenFileNameChar(c))
+                        name += c;
+                }
+                i += field.size();
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced)
+            name += nameTemplate.at(i++);
+    }
+    return TrackFileName(name.trimmed(), fields.Track);
+}
+
+QString JobListEntry(const QString &nameTemplate, const TTrackNameFields &fields)
+{
+    return TwoDigits(fields.Track) + FileBaseOfTemplate(nameTemplate, fields);
 }
 
 QStringList WithUniqueFileBases(const QStringList &jobList)

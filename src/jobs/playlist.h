@@ -1,12 +1,23 @@
 #pragma once
 
+#include "cdrom/discmodel.h"
+
 #include <QString>
 #include <QStringList>
 
 class TUserPrompt;
 
-// The job list entry of a track: its number in two digits, then the file base of its title.
-QString JobListEntry(int track, const QString &title);
+// The templates the Output page offers; any other text is taken as it is.
+QStringList FileNameTemplateChoices();
+
+// The file base of a track after a template: %track% (two digits), %title%, %artist%, %albumartist%,
+// %album%, %year% and %genre% are replaced in one pass (a field's text is never read as a field), each text
+// without the characters a file name cannot hold; then the track file name rules apply to the whole (no
+// leading dots, a length limit, the time-stamp name when nothing is left). Other text stays as written.
+QString FileBaseOfTemplate(const QString &nameTemplate, const TTrackNameFields &fields);
+
+// The job list entry of a track: its number in two digits, then its file base after the template.
+QString JobListEntry(const QString &nameTemplate, const TTrackNameFields &fields);
 
 // A job list whose entries name different files: an entry whose file base an earlier entry already has
 // (compared without regard to case, as on the FAT and NTFS media files are copied to) gets " (2)", " (3)"

@@ -431,7 +431,7 @@ QStringList TMainForm::JobList() const
     for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *row = ListView1->topLevelItem(i);
         if (row->checkState(0) == Qt::Checked)
-            list << JobListEntry(i + 1, Disc.Title(i));
+            list << JobListEntry(AppSettings.CommonOptions.FileNameTemplate, Disc.NameFields(i));
     }
     return WithUniqueFileBases(list);
 }

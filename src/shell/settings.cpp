@@ -26,6 +26,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("EnableRipTime"), s.CommonOptions.EnableRipTime);
     visit(common, QStringLiteral("RipTime"), s.CommonOptions.RipTime);
     visit(common, QStringLiteral("IsCDHandleZero"), s.CommonOptions.IsCDHandleZero);
+    visit(common, QStringLiteral("FileNameTemplate"), s.CommonOptions.FileNameTemplate);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);
@@ -109,6 +110,8 @@ void LoadOptions()
     TOptionsSetting loaded = DefaultOptions();
     forEachStoredField(loaded, Reader{ini});
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
+    if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
+        loaded.CommonOptions.FileNameTemplate = QStringLiteral("%title%");
     // A WMA profile row outside the list is row 8, and is stored so at the next save.
     if (loaded.WMAOptions.BitRate < 0 || loaded.WMAOptions.BitRate > 32)
         loaded.WMAOptions.BitRate = 8;

@@ -29,6 +29,8 @@ struct TCommonOptions {
     bool EnableRipTime = false;
     int32_t RipTime = 0;
     bool IsCDHandleZero = false; // true: read discs through the drive component instead of the library
+    // How ripped files are named: %track% %title% %artist% %albumartist% %album% %year% %genre%.
+    QString FileNameTemplate = QStringLiteral("%title%");
 };
 
 struct TMp3Options {

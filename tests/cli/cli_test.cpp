@@ -147,6 +147,27 @@ TEST_F(CliTest, RipFailuresAndTrackLists)
     EXPECT_TRUE(bad.err.contains("sondrel-cli: ")) << bad.err.toStdString();
 }
 
+TEST_F(CliTest, FileNameTemplates)
+{
+    // Two tracks titled alike: with the number in the name they no longer need telling apart.
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "100,music", "100,music"}));
+    titles("Band", "Record", {"Intro", "Reprise", "Reprise"});
+    WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nOutputFormat=1\nIsCreateM3U=1\n");
+    const CliRun rip = runCli({"rip", "-o", out, "--name", "%track% - %title%", "--quiet"});
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files),
+              (QStringList{"01 - Intro.wav", "02 - Reprise.wav", "03 - Reprise.wav", "Band - Record.m3u"}));
+    EXPECT_EQ(ReadFileText(out + "/Band - Record.m3u"),
+              "01 - Intro.wav\r\n02 - Reprise.wav\r\n03 - Reprise.wav\r\n");
+    // The setting is the default for the option; without a number the second "Reprise" is told apart.
+    QDir(out).removeRecursively();
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nOutputFormat=1\nFileNameTemplate=%artist% - %title%\n");
+    ASSERT_EQ(runCli({"rip", "-o", out, "--quiet"}).code, 0);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files),
+              (QStringList{"Band - Intro.wav", "Band - Reprise (2).wav", "Band - Reprise.wav"}));
+}
+
 TEST_F(CliTest, ParanoiaRipGivesTheSameAudio)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "200,noise"}));

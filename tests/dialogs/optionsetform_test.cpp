@@ -2,6 +2,7 @@
 #include "cdrom/cdin.h"
 #include "dialogs/optionsetform.h"
 #include "shell/folders.h"
+#include "shell/inifile.h"
 #include "shell/settings.h"
 #include "testsupport.h"
 
@@ -185,6 +186,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbCreateM3U->setChecked(true);
         form.cbCreateAlbumFolder->setChecked(true);
         form.cbOutputFormat->setCurrentIndex(2);
+        form.cbFileNames->setCurrentText("%track% - %artist% - %title%");
         form.ckNormalize->setChecked(true);
         form.SpinEdit1->setValue(80);
         form.cbRipTime->setChecked(true);
@@ -217,6 +219,9 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_TRUE(again.cbCreateM3U->isChecked());
     EXPECT_TRUE(again.cbCreateAlbumFolder->isChecked());
     EXPECT_EQ(again.cbOutputFormat->currentIndex(), 2);
+    EXPECT_EQ(again.cbFileNames->currentText(), "%track% - %artist% - %title%");
+    EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "FileNameTemplate", ""),
+              "%track% - %artist% - %title%");
     EXPECT_EQ(again.SpinEdit1->value(), 80);
     EXPECT_EQ(again.eRipTime->text(), "45");
     EXPECT_TRUE(again.ckbVBRHead->isChecked());

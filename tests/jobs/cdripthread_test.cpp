@@ -190,6 +190,7 @@ TEST_F(CDRipThreadTest, NormalisationThatCannotWriteKeepsTheFileAndStillComplete
 } // namespace
 
 #include "jobs/playlist.h"
+#include "shell/helpers.h"
 #include "shell/userprompt.h"
 
 namespace {
@@ -228,7 +229,35 @@ TEST(Playlist, OnlyFilesThatExistAndOnlyWithLeaveToOverwrite)
     QString error;
     EXPECT_FALSE(WritePlaylist(home.root() + "/no/such/folder/x.m3u", {}, ".mp3", folder, &answer, &error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(JobListEntry(3, "A/B"), "03AB");
+}
+
+TEST(FileNameTemplates, FieldsAreReplacedOnceAndCleaned)
+{
+    TTrackNameFields f;
+    f.Track = 3;
+    f.Title = "A/B";
+    f.Artist = "AC/DC";
+    f.AlbumArtist = "Various";
+    f.Album = "Hits: Vol. 1";
+    f.Year = "1980";
+    f.Genre = "Rock";
+    // The default keeps the names made before templates existed.
+    EXPECT_EQ(JobListEntry("%title%", f), "03AB");
+    EXPECT_EQ(FileBaseOfTemplate("%track% - %title%", f), "03 - AB");
+    EXPECT_EQ(FileBaseOfTemplate("%track% - %artist% - %title%", f), "03 - ACDC - AB");
+    EXPECT_EQ(FileBaseOfTemplate("%ALBUMARTIST%_%album%_%year%_%genre%", f), "Various_Hits Vol. 1_1980_Rock");
+    // A field's text is never read as a field, and unknown fields stay as written.
+    f.Title = "%artist%";
+    EXPECT_EQ(FileBaseOfTemplate("%title% %unknown%", f), "%artist% %unknown%");
+    // A template cannot make folders or hidden files, and an empty result gets the time-stamp name.
+    f.Title = "..";
+    EXPECT_EQ(FileBaseOfTemplate("../%title%/x", f), "x");
+    f.Title = "";
+    EXPECT_TRUE(FileBaseOfTemplate("%title%", f).startsWith("File_"));
+    EXPECT_TRUE(FileBaseOfTemplate("%title%", f).endsWith("_3"));
+    // Long fields end within the file name limit.
+    f.Title = QString(400, QChar(0x65e5));
+    EXPECT_LE(FileBaseOfTemplate("%track% - %title%", f).toUtf8().size(), MaxFileBaseBytes);
 }
 
 } // namespace
