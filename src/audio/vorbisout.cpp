@@ -3,7 +3,6 @@
 #include "auexception.h"
 #include "aufilestream.h"
 #include "shell/settings.h"
-#include "tags/id3tag.h"
 
 #include <QFileInfo>
 #include <cstring>
@@ -232,14 +231,5 @@ void ApplyOggSettings(TVorbisOut &writer, const TOptionsSetting &settings)
         writer.SetDesiredNominalBitrate(listItem(ogg.NomalBitRate));
         writer.SetMinimumBitrate(listItem(ogg.MinBitRate));
         writer.Compression = 0.2f;
-    }
-    writer.Comments.Clear();
-    if (settings.Use) {
-        const TCDInfo &disc = settings.DiscInfo;
-        writer.Comments.SetArtist(disc.Artist);
-        writer.Comments.SetAlbum(disc.Album);
-        writer.Comments.SetDate(disc.Year);
-        writer.Comments.SetGenre(QString::number(Tid3tag::GenreToId3(uint8_t(disc.Genre))));
-        writer.Comments.SetTitle(disc.Comment);
     }
 }

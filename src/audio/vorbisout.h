@@ -74,6 +74,6 @@ private:
     int m_bits = 0;
 };
 
-// Configures an Ogg writer from the settings (quality or bit rates, and the disc's tags when tagging is on).
+// Configures an Ogg writer from the settings: its quality or bit rates (the comments are the job's to set).
 struct TOptionsSetting;
 void ApplyOggSettings(TVorbisOut &writer, const TOptionsSetting &settings);

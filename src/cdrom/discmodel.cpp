@@ -17,6 +17,7 @@ void TDiscModel::Load(const QString &key, const QList<TDiscTrack> &tracks, const
     m_key = key;
     LoadDiscInfo(key, m_info);
     m_tracks = tracks;
+    m_info.TrackNumber = RowCount(); // what the disc has, whatever the cache said
     for (int row = 0; row < RowCount() && row < titledRows; ++row) {
         QString &title = m_info.Tracks[size_t(row + 1)];
         if (title.isEmpty())

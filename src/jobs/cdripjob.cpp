@@ -7,6 +7,7 @@
 #include "shell/messages.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
+#include "tags/tracktags.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -144,6 +145,10 @@ void TCDRipJob::encodeItem(int item)
             m_oggTarget = stem + QStringLiteral(".ogg");
             VorbisOut1.SetFileName(WorkingFileOf(m_oggTarget));
             ApplyOggSettings(VorbisOut1, m_settings);
+            VorbisOut1.Comments.Clear();
+            if (m_settings.Use)
+                SetVorbisComments(VorbisOut1.Comments,
+                                  TrackTagsOf(m_settings.DiscInfo, trackNumber(item), base(item)));
             CurrentOutput = &VorbisOut1;
             VorbisOut1.Run();
             break;
@@ -238,17 +243,11 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
             QFile::remove(wav);
         if (encoded && format == OutputFormat::Mp3) {
             const int item = Completed - 1;
-            const TCDInfo &disc = m_settings.DiscInfo;
-            Tid3tag tag;
-            tag.SetTitle(base(item));
-            tag.SetArtist(disc.Artist);
-            tag.SetAlbum(disc.Album);
-            tag.SetYear(disc.Year);
-            tag.SetComment(disc.Comment);
-            tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
-            tag.SetTrack(uint8_t(trackNumber(item)));
-            tag.WriteTag(WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
-                         QStringLiteral(".mp3"));
+            QString error;
+            if (!TagMp3File(WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
+                                QStringLiteral(".mp3"),
+                            m_settings.DiscInfo, trackNumber(item), base(item), &error))
+                m_presenter.ShowError(error);
         }
         nextOrFinish();
         return;

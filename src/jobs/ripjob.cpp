@@ -7,6 +7,7 @@
 #include "shell/messages.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
+#include "tags/tracktags.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -260,9 +261,13 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     }
 }
 
-void TRipJob::startOgg(const QString &source, const QString &destination)
+void TRipJob::startOgg(const QString &source, const QString &destination, int item)
 {
     const TOggOptions &ogg = m_settings.OggOptions;
+    VorbisOut1.Comments.Clear();
+    if (item >= 0 && m_settings.Use)
+        SetVorbisComments(VorbisOut1.Comments,
+                          TrackTagsOf(m_settings.DiscInfo, itemNumber(item), itemBase(item)));
     WaveIn1.SetFileName(source);
     m_oggTarget = destination;
     VorbisOut1.SetFileName(WorkingFileOf(destination));
@@ -287,18 +292,10 @@ void TRipJob::ownProgress(TAuOutput *sink)
 
 void TRipJob::writeId3(int item)
 {
-    const TCDInfo &disc = m_settings.DiscInfo;
-    Tid3tag tag;
-    tag.SetTitle(itemBase(item).left(255));
-    tag.SetArtist(disc.Artist.left(255));
-    tag.SetAlbum(disc.Album.left(255));
-    tag.SetYear(disc.Year.left(255));
-    tag.SetComment(disc.Comment.left(255));
-    tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
-    tag.SetTrack(uint8_t(itemNumber(item)));
-    const uint16_t result = tag.WriteTag(outputFolder() + itemBase(item) + QStringLiteral(".mp3"));
-    if (result > 255)
-        m_presenter.ShowError(QStringLiteral("Error #%1! Could not save Tag!").arg(result));
+    QString error;
+    if (!TagMp3File(outputFolder() + itemBase(item) + QStringLiteral(".mp3"), m_settings.DiscInfo,
+                    itemNumber(item), itemBase(item), &error))
+        m_presenter.ShowError(error);
 }
 
 bool TRipJob::event(QEvent *e)
@@ -372,7 +369,7 @@ void TRipJob::processInfo(TProcessInfo info)
             }
             stageCaption("Encoding(", m_ripIndex, base);
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(wav, stem + QStringLiteral(".ogg"));
+            startOgg(wav, stem + QStringLiteral(".ogg"), m_ripIndex - 1);
             return;
         case OutputFormat::Wma:
             RipThread.reset();

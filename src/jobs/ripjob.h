@@ -102,7 +102,8 @@ private:
     void startRead(int item);
     void startMp3(const QString &source, const QString &destination, bool encode);
     void startWma(const QString &source, const QString &destination);
-    void startOgg(const QString &source, const QString &destination);
+    // With an extracted item, its tags go in as Vorbis comments when tags are on.
+    void startOgg(const QString &source, const QString &destination, int item = -1);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);
     // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
     bool openItem(int item);

@@ -2,8 +2,9 @@
 
 TVorbisTags::TVorbisTags()
 {
-    for (const char *name : {"album", "artist", "date", "genre", "title", "tracknumber", "discnumber",
-                             "replaygain_reference_loudness", "replaygain_track_gain",
-                             "replaygain_track_peak", "replaygain_album_gain", "replaygain_album_peak"})
+    for (const char *name :
+         {"album", "albumartist", "artist", "comment", "date", "genre", "title", "tracknumber", "tracktotal",
+          "discnumber", "replaygain_reference_loudness", "replaygain_track_gain", "replaygain_track_peak",
+          "replaygain_album_gain", "replaygain_album_peak"})
         Declare(QString::fromLatin1(name));
 }

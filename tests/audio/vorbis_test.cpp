@@ -3,6 +3,8 @@
 #include "audio/vorbisout.h"
 #include "memoryaudio.h"
 #include "shell/settings.h"
+#include "tags/tracktags.h"
+#include "tags/vorbistags.h"
 #include "testsupport.h"
 
 #include <QFileInfo>
@@ -58,21 +60,39 @@ TEST(VorbisSettings, ApplyOggSettings)
     EXPECT_EQ(out.DesiredMaximumBitrate(), bitrate128);
     EXPECT_EQ(out.MinimumBitrate(), bitrate45);
     EXPECT_FLOAT_EQ(out.Compression, 0.2f);
+}
 
-    AppSettings.Use = true;
-    AppSettings.DiscInfo.Artist = "Nina";
-    AppSettings.DiscInfo.Album = "Pastel";
-    AppSettings.DiscInfo.Year = "1964";
-    AppSettings.DiscInfo.Genre = 78; // Jazz
-    AppSettings.DiscInfo.Comment = "Live";
-    ApplyOggSettings(out, AppSettings);
-    EXPECT_EQ(out.Comments.Artist(), "Nina");
-    EXPECT_EQ(out.Comments.Date(), "1964");
-    EXPECT_EQ(out.Comments.Genre(), "8");
-    EXPECT_EQ(out.Comments.Title(), "Live");
-    AppSettings.Use = false;
-    ApplyOggSettings(out, AppSettings);
-    EXPECT_TRUE(out.Comments.Empty());
+TEST(VorbisSettings, TrackCommentsFromTheDisc)
+{
+    TCDInfo disc;
+    disc.Artist = "Various";
+    disc.Album = "Pastel";
+    disc.Year = "1964";
+    disc.Genre = 78; // Jazz
+    disc.Comment = "Live";
+    disc.TrackNumber = 12;
+    disc.Tracks[3] = "Sinnerman";
+    disc.TrackArtists[3] = "Nina";
+    TVorbisTags comments;
+    comments.SetValue("discnumber", QString("1"));
+    SetVorbisComments(comments, TrackTagsOf(disc, 3, "03 - Sinnerman"));
+    EXPECT_EQ(comments.Title(), "Sinnerman");
+    EXPECT_EQ(comments.Artist(), "Nina");
+    EXPECT_EQ(comments.AsText("albumartist"), "Various");
+    EXPECT_EQ(comments.Album(), "Pastel");
+    EXPECT_EQ(comments.Date(), "1964");
+    EXPECT_EQ(comments.Genre(), "Jazz");
+    EXPECT_EQ(comments.Track(), "3");
+    EXPECT_EQ(comments.AsText("tracktotal"), "12");
+    EXPECT_EQ(comments.AsText("comment"), "Live");
+    EXPECT_EQ(comments.Disc(), ""); // replaced, not added to
+    // Not a compilation: no album artist beside the artist; an unknown length gives no total.
+    disc.TrackArtists[3].clear();
+    disc.TrackNumber = 100;
+    SetVorbisComments(comments, TrackTagsOf(disc, 3, ""));
+    EXPECT_EQ(comments.Artist(), "Various");
+    EXPECT_EQ(comments.AsText("albumartist"), "");
+    EXPECT_EQ(comments.AsText("tracktotal"), "");
 }
 
 class VorbisFiles : public ::testing::Test {

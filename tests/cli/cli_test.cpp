@@ -5,6 +5,7 @@
 #include "mainwindow/mainform.h"
 #include "shell/discinfo.h"
 #include "shell/folders.h"
+#include "shell/genres.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "testsupport.h"
@@ -281,6 +282,72 @@ TEST_F(CliTest, Resample)
     EXPECT_FALSE(QFileInfo("/dev/full").isFile());
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--bits", "12"}).code, 2);
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--rate", "fast"}).code, 2);
+}
+
+// What ffprobe says of a file: its format tags, one "TAG:name=value" line each.
+QString probedTags(const QString &file)
+{
+    QByteArray output;
+    RunProgram("ffprobe",
+               {"-v", "error", "-show_entries", "format_tags:stream_tags", "-of", "default=nw=1", file},
+               &output);
+    return QString::fromUtf8(output);
+}
+
+TEST_F(CliTest, UnicodeTagsFromACompilationEntry)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music", "150,music"}));
+    CddbTestServer server;
+    server.setQueryAnswer("200 newage 0c0c0c0c Hits\r\n");
+    ASSERT_EQ(runCli({"cddb", "--server", server.url(), "--quiet"}).code, 0);
+    // The disc's comment is the user's own (the entry's EXTD is not it).
+    LoadDiscInfo(DiscKey());
+    AppSettings.DiscInfo.Comment = "A comment";
+    ASSERT_TRUE(SaveDiscInfo(DiscKey()));
+    const QString cyrillicAlbum = QString::fromUtf8("Сборник: Hits 日本 Vol. 1");
+
+    // MP3: version 2.4 in UTF-8 beside the version 1 tag, which is what it always was.
+    ASSERT_EQ(
+        runCli({"rip", "-f", "mp3", "-o", out + "/mp3", "--tags", "--name", "%track% - %title%", "--quiet"})
+            .code,
+        0);
+    const QString mp3 = out + "/mp3/01 - " + QString::fromUtf8("Трава у дома") + ".mp3";
+    const QString tags = probedTags(mp3);
+    EXPECT_TRUE(tags.contains("TAG:title=" + QString::fromUtf8("Трава у дома") + "\n")) << tags.toStdString();
+    EXPECT_TRUE(tags.contains("TAG:artist=" + QString::fromUtf8("Земляне") + "\n"));
+    EXPECT_TRUE(tags.contains("TAG:album_artist=Various\n"));
+    EXPECT_TRUE(tags.contains("TAG:album=" + cyrillicAlbum + "\n"));
+    EXPECT_TRUE(tags.contains("TAG:date=2003\n"));
+    EXPECT_TRUE(tags.contains("TAG:genre=Pop\n"));
+    EXPECT_TRUE(tags.contains("TAG:track=1/2\n"));
+    EXPECT_TRUE(tags.contains("TAG:comment=A comment\n")) << tags.toStdString();
+    Tid3tag v1;
+    v1.SetTitle("01 - " + QString::fromUtf8("Трава у дома"));
+    v1.SetArtist("Various");
+    v1.SetAlbum(cyrillicAlbum);
+    v1.SetYear("2003");
+    v1.SetComment("A comment");
+    v1.Genre = Tid3tag::GenreToId3(uint8_t(GenreIndex("Pop") + 1));
+    v1.SetTrack(1);
+    const QString alone = out + "/v1only.mp3";
+    WriteFileText(alone, "");
+    ASSERT_LT(v1.WriteTag(alone), 256);
+    EXPECT_EQ(ReadFileBytes(mp3).right(128), ReadFileBytes(alone));
+
+    // Ogg on both reading paths: Vorbis comments, the compilation's album artist beside the track's.
+    for (const QStringList &path : {QStringList{}, QStringList{"--paranoia"}}) {
+        SCOPED_TRACE(path.join(" ").toStdString());
+        const QString folder = out + "/ogg" + QString::number(path.size());
+        ASSERT_EQ(runCli(QStringList{"rip", "-f", "ogg", "-o", folder, "--tags", "--quiet"} + path).code, 0);
+        QByteArray comments;
+        ASSERT_EQ(RunProgram("vorbiscomment", {"-l", folder + "/First Love.ogg"}, &comments), 0);
+        const QString text = QString::fromUtf8(comments);
+        for (const QString &line : {QString("title=First Love"), QString::fromUtf8("artist=宇多田ヒカル"),
+                                    QString("albumartist=Various"), "album=" + cyrillicAlbum,
+                                    QString("date=2003"), QString("genre=Pop"), QString("tracknumber=2"),
+                                    QString("tracktotal=2"), QString("comment=A comment")})
+            EXPECT_TRUE(text.contains(line + "\n")) << line.toStdString() << "\n" << text.toStdString();
+    }
 }
 
 TEST_F(CliTest, CddbLookupStoresTheTitles)

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+struct TCDInfo;
+class TVorbisTags;
+
+// The tags of one track, as every format's writer takes them. Empty texts and zero numbers are left out.
+struct TTrackTags {
+    QString Title;
+    QString Artist;      // the track's
+    QString AlbumArtist; // the disc's
+    QString Album;
+    QString Year;
+    QString Genre; // the genre's name
+    QString Comment;
+    int Track = 0;
+    int TrackTotal = 0;
+};
+
+// The tags of track n of the disc (its title, its own artist or the disc's, the disc's fields, the number of
+// tracks when the disc says it). `title` stands in when the disc has none for the track.
+TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title);
+
+// The Vorbis comments of a track: TITLE, ARTIST, ALBUMARTIST (when it differs from ARTIST, as on a
+// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL and COMMENT, replacing what the set held.
+void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags);
+
+// Tags an MP3 file the program made for track n of the disc: the ID3 version 1 tag (title `base`, the disc's
+// artist, album, year, comment, genre and the track number), then the version 2 tag of TrackTagsOf. False,
+// with the file and the reason in *error, when either could not be written.
+bool TagMp3File(const QString &path, const TCDInfo &disc, int track, const QString &base,
+                QString *error = nullptr);
