@@ -81,9 +81,7 @@ TTrackNameFields TDiscModel::NameFields(int row) const
     fields.AlbumArtist = m_info.Artist;
     fields.Album = m_info.Album;
     fields.Year = m_info.Year;
-    const QStringList &genres = GenreNames();
-    fields.Genre =
-        m_info.Genre >= 1 && m_info.Genre <= int(genres.size()) ? genres.at(m_info.Genre - 1) : QString();
+    fields.Genre = GenreName(m_info.Genre);
     return fields;
 }
 

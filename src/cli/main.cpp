@@ -27,6 +27,7 @@
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
+#include "tags/id3v2tag.h"
 #include "terminal.h"
 
 #include <QCoreApplication>
@@ -61,8 +62,10 @@ const char *const Usage =
     "                                 a value equal to the input's passes that part through; --adpcm\n"
     "                                 writes DVI IMA ADPCM\n"
     "  tag      show FILE.mp3\n"
-    "  tag      set FILE.mp3 [--title T] [--artist A] [--album B] [--year Y] [--comment C] [--track N]\n"
-    "           [--genre NAME|NUMBER]\n"
+    "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
+    "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
+    "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
+    "                                 when there is one; version 1 keeps the first 30 bytes)\n"
     "  tag      remove FILE.mp3\n"
     "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
     "  play     FILE.ogg|FILE.wav [--device NAME]\n"
@@ -583,9 +586,7 @@ QString genreText(uint8_t id3)
     if (id3 == 255)
         return QStringLiteral("(255)");
     const int position = Tid3tag::Id3ToGenre(id3);
-    const QString name =
-        position >= 1 && position <= int(GenreNames().size()) ? GenreNames().at(position - 1) : QString();
-    return QStringLiteral("%1 (%2)").arg(name).arg(id3);
+    return QStringLiteral("%1 (%2)").arg(GenreName(position)).arg(id3);
 }
 
 int tagCommand(const Arguments &args, TTerminal &terminal)
@@ -603,11 +604,30 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
         terminal.Failure(file + QStringLiteral(": cannot be read"));
         return 1;
     }
+    TTrackTags v2;
+    const bool hasV2 = ReadId3v2Tag(file, v2);
     if (action == QLatin1String("show")) {
+        if (hasV2) {
+            // The version 2 tag says more, and wins.
+            out(QStringLiteral("tag: ID3v2"));
+            out(QStringLiteral("title: ") + v2.Title);
+            out(QStringLiteral("artist: ") + v2.Artist);
+            out(QStringLiteral("album artist: ") + v2.AlbumArtist);
+            out(QStringLiteral("album: ") + v2.Album);
+            out(QStringLiteral("year: ") + v2.Year);
+            out(QStringLiteral("comment: ") + v2.Comment);
+            out(QStringLiteral("track: ") + (v2.Track <= 0 ? QString()
+                                             : v2.TrackTotal > 0
+                                                 ? QStringLiteral("%1/%2").arg(v2.Track).arg(v2.TrackTotal)
+                                                 : QString::number(v2.Track)));
+            out(QStringLiteral("genre: ") + v2.Genre);
+            return 0;
+        }
         if (read == Tid3tag::NoTag) {
             out(file + QStringLiteral(" has no ID3 tag"));
             return 0;
         }
+        out(QStringLiteral("tag: ID3v1"));
         out(QStringLiteral("title: ") + tag.Title);
         out(QStringLiteral("artist: ") + tag.Artist);
         out(QStringLiteral("album: ") + tag.Album);
@@ -618,6 +638,11 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
         return 0;
     }
     if (action == QLatin1String("remove")) {
+        QString error;
+        if (hasV2 && !RemoveId3v2Tag(file, &error)) {
+            terminal.Failure(error);
+            return 1;
+        }
         if (read == Tid3tag::NoTag)
             return 0;
         tag.RemoveTag();
@@ -628,18 +653,34 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
         }
         return 0;
     }
-    if (const auto v = args.value("--title"))
-        tag.SetTitle(*v);
-    if (const auto v = args.value("--artist"))
-        tag.SetArtist(*v);
-    if (const auto v = args.value("--album"))
-        tag.SetAlbum(*v);
-    if (const auto v = args.value("--year"))
-        tag.SetYear(*v);
-    if (const auto v = args.value("--comment"))
-        tag.SetComment(*v);
-    if (args.value("--track"))
-        tag.SetTrack(uint8_t(args.number("--track", 0, 1, 255)));
+    // Both tags get what is asked; the version 2 tag starts from what it held, or from the version 1 tag.
+    if (!hasV2 && read != Tid3tag::NoTag) {
+        v2.Title = tag.Title;
+        v2.Artist = tag.Artist;
+        v2.Album = tag.Album;
+        v2.Year = tag.Year;
+        v2.Comment = tag.Comment;
+        v2.Track = tag.HasTrack ? tag.Track : 0;
+        v2.Genre = GenreName(Tid3tag::Id3ToGenre(tag.Genre));
+    }
+    const auto take = [&](const char *option, QString &field, void (Tid3tag::*set)(const QString &)) {
+        if (const auto v = args.value(QLatin1String(option))) {
+            field = *v;
+            if (set)
+                (tag.*set)(*v);
+        }
+    };
+    take("--title", v2.Title, &Tid3tag::SetTitle);
+    take("--artist", v2.Artist, &Tid3tag::SetArtist);
+    take("--album-artist", v2.AlbumArtist, nullptr);
+    take("--album", v2.Album, &Tid3tag::SetAlbum);
+    take("--year", v2.Year, &Tid3tag::SetYear);
+    take("--comment", v2.Comment, &Tid3tag::SetComment);
+    if (args.value("--track")) {
+        const int track = args.number("--track", 0, 1, 255);
+        tag.SetTrack(uint8_t(track));
+        v2.Track = track;
+    }
     if (const auto v = args.value("--genre")) {
         bool number = false;
         const int n = v->toInt(&number);
@@ -653,9 +694,15 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
                 throw UsageError{QStringLiteral("unknown genre ") + *v};
             tag.Genre = Tid3tag::GenreToId3(uint8_t(position + 1));
         }
+        v2.Genre = GenreName(Tid3tag::Id3ToGenre(tag.Genre));
     }
     if (tag.WriteTag(file) >= 256) {
         terminal.Failure(file + QStringLiteral(": the tag could not be written"));
+        return 1;
+    }
+    QString error;
+    if (!WriteId3v2Tag(file, v2, &error)) {
+        terminal.Failure(error);
         return 1;
     }
     return 0;
@@ -847,9 +894,7 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     out(QStringLiteral("artist: ") + info.Artist);
     out(QStringLiteral("album: ") + info.Album);
     out(QStringLiteral("year: ") + info.Year);
-    out(QStringLiteral("genre: ") + (info.Genre >= 1 && info.Genre <= int(GenreNames().size())
-                                         ? GenreNames().at(info.Genre - 1)
-                                         : QString()));
+    out(QStringLiteral("genre: ") + GenreName(info.Genre));
     for (int row = 0; row < disc.RowCount(); ++row) {
         out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
         if (disc.TrackArtist(row) != info.Artist)
@@ -918,7 +963,7 @@ int main(int argc, char **argv)
                 Arguments(args, {},
                           {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album"),
                            QStringLiteral("--year"), QStringLiteral("--comment"), QStringLiteral("--track"),
-                           QStringLiteral("--genre")}),
+                           QStringLiteral("--genre"), QStringLiteral("--album-artist")}),
                 terminal);
         if (command == QLatin1String("cddb"))
             return cddbCommand(

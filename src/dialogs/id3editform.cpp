@@ -4,6 +4,7 @@
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "tags/id3v2tag.h"
 #include "toolbuttons.h"
 
 #include <QAction>
@@ -46,10 +47,11 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
         e->setMaxLength(length);
         return e;
     };
-    ID3title = edit("ID3title", 30);
-    ID3artist = edit("ID3artist", 30);
-    ID3album = edit("ID3album", 30);
-    ID3comment = edit("ID3comment", 30);
+    // The version 2 tag holds whole texts; the version 1 tag keeps their first 30 bytes.
+    ID3title = edit("ID3title", 255);
+    ID3artist = edit("ID3artist", 255);
+    ID3album = edit("ID3album", 255);
+    ID3comment = edit("ID3comment", 255);
     ID3year = edit("ID3year", 4);
     ID3track = edit("ID3track", 2);
     // Digits only; everything else typed is dropped.
@@ -144,6 +146,17 @@ void TfrmID3Edit::LoadTagFrom(const QString &path)
     } else {
         clearFields();
     }
+    // The version 2 tag, when there is one, says more and wins.
+    m_v2 = TTrackTags();
+    if (ReadId3v2Tag(path, m_v2)) {
+        ID3title->setText(m_v2.Title);
+        ID3artist->setText(m_v2.Artist);
+        ID3album->setText(m_v2.Album);
+        ID3year->setText(m_v2.Year.left(4));
+        ID3comment->setText(m_v2.Comment);
+        ID3genre->setCurrentIndex(m_v2.Genre.isEmpty() ? 0 : GenreIndex(m_v2.Genre) + 1);
+        ID3track->setText(QString::number(std::clamp(m_v2.Track, 0, 99)));
+    }
     // ReadTag remembers the file even without a tag: Save Tag then appends one.
     Tag.FileName = path;
     setLoaded(path);
@@ -169,18 +182,43 @@ void TfrmID3Edit::fieldsToTag()
         Tag.SetTrack(uint8_t(ID3track->text().toInt()));
 }
 
-void TfrmID3Edit::saveFailed()
+void TfrmID3Edit::saveFailed(const QString &reason)
 {
-    QMessageBox::information(
-        this, productName,
-        LocalizedText(QStringLiteral("RES_SaveTag_Error"), QStringLiteral("Could not save Tag!")));
+    const QString text =
+        LocalizedText(QStringLiteral("RES_SaveTag_Error"), QStringLiteral("Could not save Tag!"));
+    QMessageBox::information(this, productName,
+                             reason.isEmpty() ? text : text + QStringLiteral("\n") + reason);
+}
+
+bool TfrmID3Edit::writeVersion2(const QString &path)
+{
+    // The fields over what the version 2 tag held (its album artist and track total stay).
+    TTrackTags tags = m_v2;
+    tags.Title = ID3title->text();
+    tags.Artist = ID3artist->text();
+    tags.Album = ID3album->text();
+    tags.Year = ID3year->text();
+    tags.Comment = ID3comment->text();
+    const int genre = ID3genre->currentIndex();
+    tags.Genre = GenreName(genre);
+    tags.Track = ID3track->text().toInt();
+    QString error;
+    if (!WriteId3v2Tag(path, tags, &error)) {
+        saveFailed(error);
+        return false;
+    }
+    m_v2 = tags;
+    return true;
 }
 
 void TfrmID3Edit::aSaveTagExecute()
 {
     fieldsToTag();
-    if (Tag.WriteTag(QStringLiteral("=")) >= 256)
+    if (Tag.WriteTag(QStringLiteral("=")) >= 256) {
         saveFailed();
+        return;
+    }
+    writeVersion2(Tag.FileName);
 }
 
 bool TfrmID3Edit::SaveTagAs(const QString &path)
@@ -190,6 +228,8 @@ bool TfrmID3Edit::SaveTagAs(const QString &path)
         saveFailed();
         return false;
     }
+    if (!writeVersion2(path))
+        return false;
     Tag.FileName = path;
     setLoaded(path);
     return true;
@@ -210,5 +250,9 @@ void TfrmID3Edit::aRemoveTagExecute()
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     Tag.RemoveTag();
+    QString error;
+    if (!RemoveId3v2Tag(Tag.FileName, &error))
+        QMessageBox::information(this, productName, error);
+    m_v2 = TTrackTags();
     clearFields();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tags/id3tag.h"
+#include "tags/tracktags.h"
 
 #include <QDialog>
 #include <QString>
@@ -56,5 +57,9 @@ private:
     void setLoaded(const QString &path);
     void fieldsToTag();
     void clearFields();
-    void saveFailed();
+    void saveFailed(const QString &reason = QString());
+    // Writes the fields as the file's version 2 tag; says so and returns false when it cannot.
+    bool writeVersion2(const QString &path);
+
+    TTrackTags m_v2; // the version 2 tag as loaded or last saved
 };

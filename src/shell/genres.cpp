@@ -157,3 +157,9 @@ int GenreIndex(const QString &name)
 {
     return static_cast<int>(GenreNames().indexOf(name));
 }
+
+QString GenreName(int number)
+{
+    const QStringList &names = GenreNames();
+    return number >= 1 && number <= int(names.size()) ? names.at(number - 1) : QString();
+}

@@ -9,3 +9,6 @@ const QStringList &GenreNames();
 
 // Position (0 to 147) of the first name equal to the given one (case-sensitive), or -1.
 int GenreIndex(const QString &name);
+
+// The name of genre number n (1 to 148); empty for 0 and anything outside the list.
+QString GenreName(int number);

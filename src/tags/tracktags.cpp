@@ -16,8 +16,7 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
         known && !disc.TrackArtists[size_t(track)].isEmpty() ? disc.TrackArtists[size_t(track)] : disc.Artist;
     tags.Album = disc.Album;
     tags.Year = disc.Year;
-    const QStringList &genres = GenreNames();
-    tags.Genre = disc.Genre >= 1 && disc.Genre <= int(genres.size()) ? genres.at(disc.Genre - 1) : QString();
+    tags.Genre = GenreName(disc.Genre);
     tags.Comment = disc.Comment;
     tags.Track = std::max(track, 0);
     // A disc whose length is unknown says 100 (the cache's default); no total is better than a wrong one.

@@ -1,7 +1,9 @@
 #include "dialogs/id3editform.h"
+#include "tags/id3v2tag.h"
 #include "testsupport.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,10 +18,17 @@ protected:
     QString mp3 = home.root() + "/song.mp3";
     QString other = home.root() + "/other.mp3";
 
+    QByteArray audio; // the MP3 frames, untagged
+
     ID3EditTest()
     {
-        WriteFileText(mp3, QString(500, 'a'));
-        WriteFileText(other, QString(300, 'b'));
+        // A real MP3 (a fifth of a second of tone), since the version 2 tag is written by a library that
+        // checks what it tags.
+        const QString wav = home.root() + "/tone.wav";
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "1", "-b", "16", wav, "synth", "0.2", "sine", "440"});
+        RunProgram("lame", {"--quiet", "--noreplaygain", "-t", wav, mp3});
+        QFile::copy(mp3, other);
+        audio = ReadFileBytes(mp3);
     }
 
     // The 128-byte block at the end of a file.
@@ -53,7 +62,8 @@ TEST_F(ID3EditTest, EnablingAndSaving)
     form.bSaveTag->click();
     QByteArray tag = tagOf(mp3);
     ASSERT_TRUE(tag.startsWith("TAGSong"));
-    EXPECT_EQ(ReadFileBytes(mp3).size(), 500 + 128);
+    EXPECT_TRUE(ReadFileBytes(mp3).startsWith("ID3\x04")); // and the version 2.4 tag before the audio
+    EXPECT_TRUE(ReadFileBytes(mp3).contains(audio));
     EXPECT_EQ(tag[125], '\0'); // version 1.1: track 7
     EXPECT_EQ(tag[126], '\7');
     EXPECT_EQ(uint8_t(tag[127]), 255); // the empty genre entry
@@ -79,7 +89,8 @@ TEST_F(ID3EditTest, LoadingAGenreOutsideTheListAndSaveAs)
         writer.ID3genre->setCurrentIndex(118);
         writer.aSaveTagExecute();
     }
-    // A genre byte of 200 in the file.
+    // A file with only a version 1 tag, whose genre byte is 200.
+    ASSERT_TRUE(RemoveId3v2Tag(mp3));
     QByteArray bytes = ReadFileBytes(mp3);
     bytes[bytes.size() - 1] = char(200);
     QFile file(mp3);
@@ -120,12 +131,12 @@ TEST_F(ID3EditTest, RemoveAsksAndSaveFailuresAreShown)
         form.bRemoveTag->click();
         ASSERT_EQ(no.texts.size(), 1);
         EXPECT_EQ(no.texts[0], "Sondrel|Do you want to remove these tags?");
-        EXPECT_EQ(ReadFileBytes(mp3).size(), 500 + 128);
+        EXPECT_EQ(ReadFileBytes(mp3).size(), ReadFileBytes(mp3).indexOf(audio) + audio.size() + 128);
     }
     {
         ModalCloser yes(QMessageBox::Yes);
         form.bRemoveTag->click();
-        EXPECT_EQ(ReadFileBytes(mp3).size(), 500);
+        EXPECT_EQ(ReadFileBytes(mp3), audio); // both tags gone
         EXPECT_EQ(form.ID3title->text(), "");
         EXPECT_EQ(form.ID3genre->currentIndex(), -1);
         EXPECT_EQ(form.ID3track->text(), "0");
@@ -135,6 +146,38 @@ TEST_F(ID3EditTest, RemoveAsksAndSaveFailuresAreShown)
     EXPECT_FALSE(form.SaveTagAs(home.root() + "/missing/none.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
     EXPECT_EQ(closer.texts[0], "Sondrel|Could not save Tag!");
+}
+
+TEST_F(ID3EditTest, TheVersion2TagWinsAndKeepsWholeTexts)
+{
+    ModalCloser closer;
+    TTrackTags written;
+    written.Title = QString::fromUtf8("Трава у дома — a title longer than thirty characters");
+    written.Artist = QString::fromUtf8("Земляне");
+    written.AlbumArtist = "Various";
+    written.Genre = "Jazz";
+    written.Track = 4;
+    written.TrackTotal = 12;
+    ASSERT_TRUE(WriteId3v2Tag(mp3, written));
+    TfrmID3Edit form;
+    form.show();
+    form.LoadTagFrom(mp3);
+    EXPECT_EQ(form.ID3title->text(), written.Title);
+    EXPECT_EQ(form.ID3artist->text(), written.Artist);
+    EXPECT_EQ(form.ID3genre->currentText(), "Jazz");
+    EXPECT_EQ(form.ID3track->text(), "4");
+    form.ID3album->setText("Album");
+    form.bSaveTag->click();
+    TTrackTags read;
+    ASSERT_TRUE(ReadId3v2Tag(mp3, read));
+    EXPECT_EQ(read.Title, written.Title);
+    EXPECT_EQ(read.Album, "Album");
+    EXPECT_EQ(read.AlbumArtist, "Various"); // what the window does not show stays
+    EXPECT_EQ(read.TrackTotal, 12);
+    Tid3tag v1;
+    ASSERT_LT(v1.ReadTag(mp3), 256);
+    EXPECT_EQ(v1.Album, "Album");
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
 } // namespace
