@@ -5,6 +5,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/userprompt.h"
+#include "tags/tracktags.h"
 
 #include <QDir>
 #include <QFile>
@@ -360,10 +361,25 @@ int32_t WmaProfileIndex(int32_t bitRate)
     return bitRate < 0 || bitRate > 32 ? 8 : bitRate;
 }
 
-TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings)
+TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings, const TTrackTags *track)
 {
-    return TWmaEncodeOptions{WmaProfileIndex(settings.WMAOptions.BitRate), settings.Use,
-                             settings.DiscInfo.Artist, settings.DiscInfo.Comment};
+    TWmaEncodeOptions options;
+    options.Profile = WmaProfileIndex(settings.WMAOptions.BitRate);
+    options.Tags = settings.Use;
+    options.Artist = settings.DiscInfo.Artist;
+    options.Comment = settings.DiscInfo.Comment;
+    if (track) {
+        options.Artist = track->Artist;
+        options.Comment = track->Comment;
+        options.Title = track->Title;
+        options.Album = track->Album;
+        // The disc's artist beside a compilation track's own.
+        options.AlbumArtist = track->AlbumArtist != track->Artist ? track->AlbumArtist : QString();
+        options.Year = track->Year;
+        options.Genre = track->Genre;
+        options.Track = track->Track;
+    }
+    return options;
 }
 
 TWMAEncodeProcess::~TWMAEncodeProcess()
@@ -391,10 +407,19 @@ QStringList TWMAEncodeProcess::Arguments(const TWmaEncodeOptions &options, const
         QStringLiteral("-output"),    PathArgument(output),
         QStringLiteral("-a_setting"), QLatin1String(WmaProfiles[WmaProfileIndex(options.Profile)].name)};
     if (options.Tags) {
-        if (!options.Artist.isEmpty())
-            args << QStringLiteral("-author") << options.Artist;
-        if (!options.Comment.isEmpty())
-            args << QStringLiteral("-description") << options.Comment;
+        const std::pair<const char *, QString> texts[] = {
+            {"-author", options.Artist},
+            {"-description", options.Comment},
+            {"-title", options.Title},
+            {"-album", options.Album},
+            {"-albumartist", options.AlbumArtist},
+            {"-year", options.Year},
+            {"-genre", options.Genre},
+            {"-track", options.Track > 0 ? QString::number(options.Track) : QString()}};
+        for (const auto &[option, value] : texts) {
+            if (!value.isEmpty())
+                args << QLatin1String(option) << value;
+        }
     }
     return args;
 }

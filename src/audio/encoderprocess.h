@@ -141,11 +141,19 @@ struct TWmaEncodeOptions {
     bool Tags = false;   // the ID3 "Use" setting
     QString Artist;
     QString Comment;
+    // A track's own tags, known when a disc is extracted.
+    QString Title;
+    QString Album;
+    QString AlbumArtist;
+    QString Year;
+    QString Genre;
+    int Track = 0;
 };
 
-// The options a job's settings give WM8EUTIL: the profile row (8 when out of range), and the disc's artist
-// and comment when tags are on.
-TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings);
+// The options a job's settings give WM8EUTIL: the profile row (8 when out of range) and, when tags are on,
+// the track's tags when it is a track of the disc, else the disc's artist and comment.
+struct TTrackTags;
+TWmaEncodeOptions WmaEncodeOptionsOf(const TOptionsSetting &settings, const TTrackTags *track = nullptr);
 
 // WM8EUTIL: encodes WAV to WMA. Its completion reports are sent, not posted: the window has handled one
 // when the call that produced it returns.

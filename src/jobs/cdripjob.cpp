@@ -152,15 +152,17 @@ void TCDRipJob::encodeItem(int item)
             CurrentOutput = &VorbisOut1;
             VorbisOut1.Run();
             break;
-        case OutputFormat::Wma:
+        case OutputFormat::Wma: {
             WmaStartTime = Clock::now();
             m_gauge = 0;
             m_presenter.SetGauge(0);
             Timer1.start();
             WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-            m_wma.Options = WmaEncodeOptionsOf(m_settings);
+            const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, trackNumber(item), base(item));
+            m_wma.Options = WmaEncodeOptionsOf(m_settings, &tags);
             m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, JobKind::ExtractTracks);
             break;
+        }
         default:
             break;
         }

@@ -243,7 +243,7 @@ void TRipJob::startMp3(const QString &source, const QString &destination, bool e
     }
 }
 
-void TRipJob::startWma(const QString &source, const QString &destination)
+void TRipJob::startWma(const QString &source, const QString &destination, int item)
 {
     WmaStartTime = Clock::now();
     m_gauge = 0;
@@ -252,7 +252,9 @@ void TRipJob::startWma(const QString &source, const QString &destination)
     WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
     Timer1.start();
     try {
-        m_wma.Options = WmaEncodeOptionsOf(m_settings);
+        const TTrackTags tags =
+            item >= 0 ? TrackTagsOf(m_settings.DiscInfo, itemNumber(item), itemBase(item)) : TTrackTags();
+        m_wma.Options = WmaEncodeOptionsOf(m_settings, item >= 0 ? &tags : nullptr);
         m_wma.StartFile(source, destination, this, m_kind);
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
@@ -380,7 +382,7 @@ void TRipJob::processInfo(TProcessInfo info)
             }
             stageCaption("Encoding(", m_ripIndex, base);
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startWma(wav, stem + QStringLiteral(".wma"));
+            startWma(wav, stem + QStringLiteral(".wma"), m_ripIndex - 1);
             return;
         default:
             if (m_ripIndex >= count) {

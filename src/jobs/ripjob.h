@@ -101,7 +101,8 @@ private:
     void ripError(int code);
     void startRead(int item);
     void startMp3(const QString &source, const QString &destination, bool encode);
-    void startWma(const QString &source, const QString &destination);
+    // With an extracted item, its tags go to the encoder (when tags are on).
+    void startWma(const QString &source, const QString &destination, int item = -1);
     // With an extracted item, its tags go in as Vorbis comments when tags are on.
     void startOgg(const QString &source, const QString &destination, int item = -1);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);

@@ -346,6 +346,15 @@ TEST_F(CliTest, UnicodeTagsFromACompilationEntry)
     ASSERT_LT(v1.WriteTag(alone), 256);
     EXPECT_EQ(ReadFileBytes(mp3).right(128), ReadFileBytes(alone));
 
+    // WMA: the encoder writes them as ASF metadata.
+    ASSERT_EQ(runCli({"rip", "-f", "wma", "-o", out + "/wma", "--tags", "-t", "2", "--quiet"}).code, 0);
+    const QString wma = probedTags(out + "/wma/First Love.wma");
+    for (const QString &line :
+         {QString("TAG:title=First Love"), QString::fromUtf8("TAG:artist=宇多田ヒカル"),
+          "TAG:album=" + cyrillicAlbum, QString("TAG:album_artist=Various"), QString("TAG:WM/Year=2003"),
+          QString("TAG:genre=Pop"), QString("TAG:track=2"), QString("TAG:comment=A comment")})
+        EXPECT_TRUE(wma.contains(line + "\n")) << line.toStdString() << "\n" << wma.toStdString();
+
     // Ogg on both reading paths: Vorbis comments, the compilation's album artist beside the track's.
     for (const QStringList &path : {QStringList{}, QStringList{"--paranoia"}}) {
         SCOPED_TRACE(path.join(" ").toStdString());

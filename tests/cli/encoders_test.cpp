@@ -80,7 +80,8 @@ TEST_F(CliEncoderTest, DiscValuesReachTheEncodersAsOneArgumentEach)
     const QString base = out + "/-rf 'one' $(two)";
     EXPECT_EQ(recorded(), QStringList({"-input", base + ".wav", "-output",
                                        out + "/." + QFileInfo(base).fileName() + ".wma.part", "-a_setting",
-                                       "64_44_2", "-author", info.Artist, "-description", info.Comment}));
+                                       "64_44_2", "-author", info.Artist, "-description", info.Comment,
+                                       "-title", info.Tracks[1], "-track", "1"}));
     EXPECT_TRUE(QFileInfo::exists(base + ".wma"));
     EXPECT_EQ(ReadFileText(home.root() + "/victim"), "precious");
     EXPECT_FALSE(QFileInfo::exists(home.root() + "/pwned"));

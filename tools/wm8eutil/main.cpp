@@ -1,11 +1,14 @@
 // WM8EUTIL: the WMA encoding program Sondrel runs for its WMA files.
 //
 //   WM8EUTIL -input IN.wav -output OUT.wma -a_setting PROFILE [-author TEXT] [-description TEXT]
+//            [-title TEXT] [-album TEXT] [-albumartist TEXT] [-year TEXT] [-genre TEXT] [-track N]
 //
 // Reads any WAV file Sondrel reads, converts it to the profile's sample rate and channels, encodes Windows
 // Media Audio version 2 at the profile's bit rate (the nearest the encoder takes for that rate and channel
-// count), and writes an ASF file with the author and description as its metadata. Prints progress lines and
-// a last line with "100%"; on failure prints a line with "ERROR" and the reason and exits with status 1.
+// count), and writes an ASF file with the texts given as its metadata (title, author and description in the
+// content description; WM/AlbumTitle, WM/AlbumArtist, WM/Year, WM/Genre and WM/TrackNumber beside them).
+// Prints progress lines and a last line with "100%"; on failure prints a line with "ERROR" and the reason and
+// exits with status 1.
 #include "audio/encoderprocess.h"
 #include "jobs/wavein.h"
 
@@ -65,8 +68,8 @@ bool outputWritten = false;
 
 class Encoder {
 public:
-    Encoder(const std::string &output, const Profile &profile, const std::string &author,
-            const std::string &description)
+    Encoder(const std::string &output, const Profile &profile,
+            const std::vector<std::pair<std::string, std::string>> &metadata)
         : m_path(output)
     {
         const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
@@ -99,10 +102,10 @@ public:
                           " kbit/s");
         avcodec_parameters_from_context(m_stream->codecpar, m_codec);
         m_stream->time_base = m_codec->time_base;
-        if (!author.empty())
-            av_dict_set(&m_format->metadata, "author", author.c_str(), 0);
-        if (!description.empty())
-            av_dict_set(&m_format->metadata, "comment", description.c_str(), 0);
+        for (const auto &[key, value] : metadata) {
+            if (!value.empty())
+                av_dict_set(&m_format->metadata, key.c_str(), value.c_str(), 0);
+        }
         int result = avio_open(&m_format->pb, output.c_str(), AVIO_FLAG_WRITE);
         if (result < 0)
             throw Failure("cannot write " + output + ": " + avError(result));
@@ -198,7 +201,7 @@ AVSampleFormat packedFormat(int bits)
 }
 
 void run(const std::string &input, const std::string &output, const Profile &profile,
-         const std::string &author, const std::string &description)
+         const std::vector<std::pair<std::string, std::string>> &metadata)
 {
     TWaveIn in;
     in.SetFileName(QFile::decodeName(input.c_str()));
@@ -216,7 +219,7 @@ void run(const std::string &input, const std::string &output, const Profile &pro
     if (packedFormat(bits) == AV_SAMPLE_FMT_NONE)
         throw Failure("cannot read " + input + ": unsupported sample width");
 
-    Encoder encoder(output, profile, author, description);
+    Encoder encoder(output, profile, metadata);
     AVChannelLayout inLayout{};
     av_channel_layout_default(&inLayout, inChannels);
     AVChannelLayout outLayout{};
@@ -308,32 +311,39 @@ void run(const std::string &input, const std::string &output, const Profile &pro
 int main(int argc, char **argv)
 {
     av_log_set_level(AV_LOG_QUIET);
-    std::string input, output, setting, author, description;
+    std::string input, output, setting;
+    // Our options and the metadata keys they become.
+    static const std::pair<const char *, const char *> texts[] = {
+        {"-author", "author"},       {"-description", "comment"},        {"-title", "title"},
+        {"-album", "WM/AlbumTitle"}, {"-albumartist", "WM/AlbumArtist"}, {"-year", "WM/Year"},
+        {"-genre", "WM/Genre"},      {"-track", "WM/TrackNumber"}};
+    std::vector<std::pair<std::string, std::string>> metadata;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
-        if (option == "-input")
+        const auto text = std::find_if(std::begin(texts), std::end(texts),
+                                       [&option](const auto &t) { return option == t.first; });
+        if (option == "-input") {
             input = value;
-        else if (option == "-output")
+        } else if (option == "-output") {
             output = value;
-        else if (option == "-a_setting")
+        } else if (option == "-a_setting") {
             setting = value;
-        else if (option == "-author")
-            author = value;
-        else if (option == "-description")
-            description = value;
-        else {
+        } else if (text != std::end(texts)) {
+            metadata.emplace_back(text->second, value);
+        } else {
             std::printf("ERROR: unknown option %s\n", option.c_str());
             return 1;
         }
     }
     if (argc % 2 == 0 || input.empty() || output.empty() || setting.empty()) {
         std::printf("ERROR: usage: WM8EUTIL -input IN.wav -output OUT.wma -a_setting PROFILE "
-                    "[-author TEXT] [-description TEXT]\n");
+                    "[-author TEXT] [-description TEXT] [-title TEXT] [-album TEXT] [-albumartist TEXT] "
+                    "[-year TEXT] [-genre TEXT] [-track N]\n");
         return 1;
     }
     try {
-        run(input, output, findProfile(setting), author, description);
+        run(input, output, findProfile(setting), metadata);
         return 0;
     } catch (const std::exception &e) {
         if (outputWritten)
