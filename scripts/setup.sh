@@ -15,8 +15,8 @@ packages=(
     libcdio-dev libcdio-paranoia-dev cd-paranoia
     # audio
     libmpg123-dev libcurl4-openssl-dev libasound2-dev
-    # tags
-    libtag1-dev
+    # tags, and MusicBrainz disc ids
+    libtag1-dev libdiscid-dev
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools
     # Ogg Vorbis, WMA

@@ -8,6 +8,7 @@ namespace {
 
 struct Transfer {
     QByteArray bytes;
+    int retryAfter = -1;
     qint64 received = 0;
     qint64 limit = 0;
     const std::atomic<bool> *cancel = nullptr;
@@ -24,6 +25,20 @@ size_t onData(char *data, size_t size, size_t count, void *user)
     }
     // Past the limit the answer is cut: the transfer ends as if it had been complete.
     return t->received >= t->limit ? 0 : size_t(bytes);
+}
+
+// Keeps the one header the callers need: how long a busy server asks to be left alone.
+size_t onHeader(char *data, size_t size, size_t count, void *user)
+{
+    auto *t = static_cast<Transfer *>(user);
+    const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+    if (line.toLower().startsWith("retry-after:")) {
+        bool ok = false;
+        const int seconds = line.mid(12).trimmed().toInt(&ok);
+        if (ok && seconds >= 0)
+            t->retryAfter = seconds;
+    }
+    return size * count;
 }
 
 int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
@@ -67,6 +82,8 @@ HttpResponse HttpGet(const HttpRequest &request)
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(request.totalTimeoutSeconds));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
@@ -89,8 +106,11 @@ HttpResponse HttpGet(const HttpRequest &request)
         }
     }
     response.text = DecodeServerText(transfer.bytes);
+    response.retryAfterSeconds = transfer.retryAfter;
     response.ok = (result == CURLE_OK || cut) && response.status < 400;
-    if (!response.ok)
+    if (result != CURLE_OK && !cut)
         response.error = QString::fromUtf8(curl_easy_strerror(result));
+    else if (!response.ok)
+        response.error = QStringLiteral("the server answered with status %1").arg(response.status);
     return response;
 }

@@ -21,6 +21,7 @@ struct HttpResponse {
     long status = 0;
     QString text;
     QString error;
+    int retryAfterSeconds = -1; // the server's Retry-After, when it sent one
 };
 
 HttpResponse HttpGet(const HttpRequest &request);

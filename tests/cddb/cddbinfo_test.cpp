@@ -1,6 +1,7 @@
 #include "audio/auexception.h"
 #include "cddb/cddbinfo.h"
 #include "cddbserver.h"
+#include "cdrom/cdaccess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
 #include "shell/folders.h"
@@ -8,7 +9,6 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include "cdrom/cdaccess.h"
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -262,7 +262,8 @@ struct ImagesOnly {
 
 TEST(CddbDiscTest, DiscIdOfADiscStartingAfterSectorZero)
 {
-    // Three tracks at sectors 150, 20,000 and 45,000 (MSF addresses with their two seconds), lead-out at 90,000.
+    // Three tracks at sectors 150, 20,000 and 45,000 (MSF addresses with their two seconds), lead-out at
+    // 90,000.
     TToc toc{};
     toc.firstTrack = 1;
     toc.lastTrack = 3;

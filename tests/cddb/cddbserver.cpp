@@ -64,6 +64,12 @@ void CddbTestServer::setQueryAnswer(const QByteArray &answer)
     m_queryAnswer = answer;
 }
 
+void CddbTestServer::setHandler(std::function<Reply(const QString &target)> handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
 void CddbTestServer::setBehaviour(Behaviour behaviour)
 {
     std::lock_guard lock(m_mutex);
@@ -120,11 +126,13 @@ void CddbTestServer::handle(int client)
     const QString command =
         query.queryItemValue(QStringLiteral("cmd")).replace(QLatin1Char('+'), QLatin1Char(' '));
     Behaviour behaviour;
+    std::function<Reply(const QString &)> handler;
     {
         std::lock_guard lock(m_mutex);
         m_requestLines.append(line);
         m_commands.append(command);
         behaviour = m_behaviour;
+        handler = m_handler;
     }
     if (behaviour == Behaviour::Silent) {
         // Keep the connection open and say nothing until the client gives up or the server is taken down.
@@ -138,9 +146,15 @@ void CddbTestServer::handle(int client)
     }
     if (behaviour == Behaviour::Drop)
         return;
-    const QByteArray body = answerFor(command);
-    QByteArray reply = "HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
-                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    Reply answer{200, QByteArray(), QByteArray()};
+    if (handler)
+        answer = handler(target);
+    else
+        answer.body = answerFor(command);
+    QByteArray reply = "HTTP/1.0 " + QByteArray::number(answer.status) +
+                       " Answer\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Length: " +
+                       QByteArray::number(answer.body.size()) + "\r\n" + answer.headers +
+                       "Connection: close\r\n\r\n" + answer.body;
     for (qsizetype sent = 0; sent < reply.size();) {
         const ssize_t n = send(client, reply.constData() + sent, size_t(reply.size() - sent), MSG_NOSIGNAL);
         if (n <= 0)

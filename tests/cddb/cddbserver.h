@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -21,6 +22,13 @@ public:
     void setQueryFixture(const QString &name);
     void setQueryAnswer(const QByteArray &answer);
     void setBehaviour(Behaviour behaviour);
+    // Any other web service: the handler answers each request target ("/ws/2/...?...") instead.
+    struct Reply {
+        int status = 200;
+        QByteArray body;
+        QByteArray headers; // extra header lines, each ending in CR LF
+    };
+    void setHandler(std::function<Reply(const QString &target)> handler);
     // The "cmd" of every request, decoded ("cddb query 06019002 2 0 15000 400").
     QStringList commands() const;
     // The whole request lines ("GET /~cddb/... HTTP/1.1").
@@ -39,6 +47,7 @@ private:
     bool m_stop = false;
     Behaviour m_behaviour = Behaviour::Answer;
     QByteArray m_queryAnswer;
+    std::function<Reply(const QString &target)> m_handler;
     QStringList m_commands;
     QStringList m_requestLines;
     std::thread m_thread;

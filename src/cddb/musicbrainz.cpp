@@ -1,0 +1,214 @@
+#include "musicbrainz.h"
+
+#include "cdrom/cdaccess.h"
+#include "shell/httpget.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+#include <chrono>
+#include <discid/discid.h>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The text of an artist credit: each name followed by its join phrase ("A", " feat. ", "B").
+QString creditText(const QJsonValue &credit)
+{
+    QString text;
+    for (const QJsonValue &part : credit.toArray()) {
+        const QJsonObject o = part.toObject();
+        QString name = o.value(QStringLiteral("name")).toString();
+        if (name.isEmpty())
+            name = o.value(QStringLiteral("artist")).toObject().value(QStringLiteral("name")).toString();
+        text += name + o.value(QStringLiteral("joinphrase")).toString();
+    }
+    return text.trimmed();
+}
+
+QJsonObject matchingMedium(const QJsonArray &media, const QString &discId, int trackCount)
+{
+    for (const QJsonValue &m : media) {
+        for (const QJsonValue &disc : m.toObject().value(QStringLiteral("discs")).toArray()) {
+            if (!discId.isEmpty() && disc.toObject().value(QStringLiteral("id")).toString() == discId)
+                return m.toObject();
+        }
+    }
+    for (const QJsonValue &m : media) {
+        if (m.toObject().value(QStringLiteral("track-count")).toInt() == trackCount)
+            return m.toObject();
+    }
+    return media.isEmpty() ? QJsonObject() : media.first().toObject();
+}
+
+// One request a second at most, from the whole program.
+void waitForTurn(const std::atomic<bool> *cancel)
+{
+    static std::mutex lock;
+    static std::chrono::steady_clock::time_point last;
+    std::lock_guard guard(lock);
+    const auto due = last + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < due && !(cancel && cancel->load()))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    last = std::chrono::steady_clock::now();
+}
+
+} // namespace
+
+bool MusicBrainzIdentityOf(int first, int last, const std::vector<int> &offsets, QString &id,
+                           QString &tocText)
+{
+    if (first < 1 || last < first || last > 99 || int(offsets.size()) < last + 1)
+        return false;
+    int table[100] = {};
+    for (int i = 0; i <= last; ++i)
+        table[i] = offsets[size_t(i)];
+    DiscId *disc = discid_new();
+    if (!disc)
+        return false;
+    const bool ok = discid_put(disc, first, last, table) != 0;
+    if (ok) {
+        id = QString::fromLatin1(discid_get_id(disc));
+        tocText = QString::fromLatin1(discid_get_toc_string(disc));
+    }
+    discid_free(disc);
+    return ok;
+}
+
+bool MusicBrainzIdentityOfToc(const TToc &toc, QString &id, QString &tocText)
+{
+    const int first = toc.firstTrack;
+    int last = std::min<int>(toc.lastTrack, 99);
+    if (first < 1 || last < first)
+        return false;
+    const auto frames = [&toc, first](int track) { return TocEntryFrames(toc.tracks[track - first]); };
+    // Trailing data tracks are no part of the audio session; its end is then the data track's start less
+    // the gap between sessions (11400 sectors).
+    int leadOut = frames(last + 1);
+    while (last > first && (toc.tracks[last - first].ADR & 4) != 0) {
+        leadOut = frames(last) - 11400;
+        --last;
+    }
+    std::vector<int> offsets(size_t(last) + 1, 0);
+    offsets[0] = leadOut;
+    for (int t = first; t <= last; ++t)
+        offsets[size_t(t)] = frames(t);
+    return MusicBrainzIdentityOf(first, last, offsets, id, tocText);
+}
+
+bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int trackCount,
+                            std::vector<TMusicBrainzRelease> &releases, QString *error)
+{
+    releases.clear();
+    QJsonParseError parse{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parse);
+    if (parse.error != QJsonParseError::NoError || !document.isObject()) {
+        if (error)
+            *error =
+                QStringLiteral("MusicBrainz answered with something that is not its JSON: ") +
+                (parse.error != QJsonParseError::NoError ? parse.errorString() : QStringLiteral("no object"));
+        return false;
+    }
+    const QJsonValue list = document.object().value(QStringLiteral("releases"));
+    if (!list.isUndefined() && !list.isArray()) {
+        if (error)
+            *error = QStringLiteral(
+                "MusicBrainz answered with something that is not its JSON: releases are no list");
+        return false;
+    }
+    for (const QJsonValue &value : list.toArray()) {
+        const QJsonObject r = value.toObject();
+        TMusicBrainzRelease release;
+        release.Id = r.value(QStringLiteral("id")).toString();
+        release.Title = r.value(QStringLiteral("title")).toString();
+        release.Artist = creditText(r.value(QStringLiteral("artist-credit")));
+        release.Date = r.value(QStringLiteral("date")).toString();
+        release.Country = r.value(QStringLiteral("country")).toString();
+        const QJsonObject medium =
+            matchingMedium(r.value(QStringLiteral("media")).toArray(), discId, trackCount);
+        release.Format = medium.value(QStringLiteral("format")).toString();
+        for (const QJsonValue &t : medium.value(QStringLiteral("tracks")).toArray()) {
+            const QJsonObject track = t.toObject();
+            const QJsonObject recording = track.value(QStringLiteral("recording")).toObject();
+            QString title = track.value(QStringLiteral("title")).toString();
+            if (title.isEmpty())
+                title = recording.value(QStringLiteral("title")).toString();
+            QString artist = creditText(track.value(QStringLiteral("artist-credit")));
+            if (artist.isEmpty())
+                artist = creditText(recording.value(QStringLiteral("artist-credit")));
+            release.TrackTitles << title;
+            release.TrackArtists << (artist.isEmpty() ? release.Artist : artist);
+        }
+        releases.push_back(release);
+    }
+    return true;
+}
+
+QString MusicBrainzUserAgent()
+{
+    return QStringLiteral("Sondrel/5.6 ( sondrel@localhost )");
+}
+
+bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBrainzRelease> &releases,
+                       QString *error)
+{
+    releases.clear();
+    QString base = request.BaseUrl;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    const QString inc = QStringLiteral("inc=artist-credits+recordings&fmt=json");
+    const QString byId = base + QStringLiteral("/ws/2/discid/") +
+                         QString::fromLatin1(QUrl::toPercentEncoding(request.DiscId)) + QLatin1Char('?') +
+                         inc;
+    const QString byToc =
+        base + QStringLiteral("/ws/2/discid/") +
+        QString::fromLatin1(QUrl::toPercentEncoding(request.DiscId)) + QStringLiteral("?toc=") +
+        QString(request.TocText).replace(QLatin1Char(' '), QLatin1Char('+')) + QLatin1Char('&') + inc;
+    const auto fail = [&](const QString &text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    const auto fetch = [&](const QString &url, HttpResponse &response) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            waitForTurn(request.Cancel);
+            HttpRequest http;
+            http.url = url;
+            http.userAgent = MusicBrainzUserAgent();
+            http.totalTimeoutSeconds = request.TimeoutSeconds;
+            http.cancel = request.Cancel;
+            response = HttpGet(http);
+            if (request.Cancel && request.Cancel->load())
+                return false;
+            if (response.status != 503 || attempt == 1)
+                return true;
+            // Busy: once more after the wait the server names (or a second), within reason.
+            const int wait = std::clamp(response.retryAfterSeconds, 1, 10);
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
+            while (std::chrono::steady_clock::now() < until && !(request.Cancel && request.Cancel->load()))
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    };
+    const auto cancelled = [&] { return fail(QStringLiteral("The MusicBrainz lookup was stopped.")); };
+    HttpResponse response;
+    if (!fetch(byId, response))
+        return cancelled();
+    if (response.status == 404 && !request.TocText.isEmpty()) {
+        if (!fetch(byToc, response))
+            return cancelled();
+        if (response.status == 404)
+            return true; // not even a fuzzy match
+    } else if (response.status == 404) {
+        return true;
+    }
+    if (response.status == 503)
+        return fail(
+            QStringLiteral("MusicBrainz is busy and asks to be left alone for now; try again later."));
+    if (!response.ok)
+        return fail(QStringLiteral("MusicBrainz (%1) could not be asked: %2").arg(base, response.error));
+    return ParseMusicBrainzAnswer(response.text.toUtf8(), request.DiscId, request.TrackCount, releases,
+                                  error);
+}
