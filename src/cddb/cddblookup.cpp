@@ -1,6 +1,7 @@
 #include "cddblookup.h"
 
 #include "cddbaccess.h"
+#include "musicbrainz.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
 #include "shell/httpget.h"
@@ -29,6 +30,10 @@ void ApplyCddbDiscFields(const TCddbLookupResult &result)
         disc.Genre = *result.Genre;
     if (result.Comment)
         disc.Comment = *result.Comment;
+    if (result.MusicBrainzRelease)
+        disc.MusicBrainzRelease = *result.MusicBrainzRelease;
+    else if (!result.Titles.empty())
+        disc.MusicBrainzRelease.clear(); // the titles came from elsewhere
     // A lookup that found titles says which tracks have artists of their own (none, on most discs).
     if (!result.Titles.empty()) {
         for (QString &artist : disc.TrackArtists)
@@ -63,6 +68,22 @@ void cleanResult(TCddbLookupResult &result)
 }
 
 } // namespace
+
+void TakeMusicBrainzRelease(const TMusicBrainzRelease &release, int rowCount, TCddbLookupResult &result)
+{
+    for (int i = 0; i < release.TrackTitles.size() && i < rowCount; ++i) {
+        result.Titles[i] = release.TrackTitles.at(i);
+        const QString artist = release.TrackArtists.value(i);
+        if (!artist.isEmpty() && artist != release.Artist)
+            result.TrackArtists[i] = artist;
+    }
+    result.Artist = release.Artist;
+    result.Album = release.Title;
+    result.Year = release.Date.left(4);
+    result.MusicBrainzRelease = release.Id;
+    result.LeftAlignTitles = !release.TrackTitles.isEmpty();
+    cleanResult(result);
+}
 
 void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result)
 {

@@ -23,7 +23,9 @@ struct TCddbLookupResult {
     std::optional<QString> Year;
     std::optional<int32_t> Genre;
     std::optional<QString> Comment;
-    QString Refusal; // the server's words when it refused the lookup
+    std::optional<QString>
+        MusicBrainzRelease; // the release's MBID; empty when the titles came from elsewhere
+    QString Refusal;        // the server's words when it refused the lookup
 };
 
 // The message codes a lookup ends with.
@@ -51,6 +53,9 @@ void ApplyCddbDiscFields(const TCddbLookupResult &result);
 
 // The genre number of a genre name: its place in the genre list from 1, 0 when it is not there.
 int32_t CddbGenreNumber(const QString &name);
+// The titles, artists, album and year of a MusicBrainz release (first rows only), and its id.
+struct TMusicBrainzRelease;
+void TakeMusicBrainzRelease(const TMusicBrainzRelease &release, int rowCount, TCddbLookupResult &result);
 // The titles (first rows only) and the disc fields of a parsed entry.
 void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result);
 // The library route's reading of a disc entry; true when the title lines were found.

@@ -8,6 +8,7 @@
 #include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
+#include "cddb/musicbrainz.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
@@ -68,6 +69,9 @@ const char *const Usage =
     "                                 when there is one; version 1 keeps the first 30 bytes)\n"
     "  tag      remove FILE.mp3\n"
     "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
+    "  lookup   [-d N] [--source musicbrainz|cddb|auto] [--server URL]\n"
+    "                                 titles from MusicBrainz or CDDB (auto: the order of the settings,\n"
+    "                                 MusicBrainz first), printed and kept like cddb's\n"
     "  play     FILE.ogg|FILE.wav [--device NAME]\n"
     "                                 plays the file through an ALSA device (default: \"default\")\n"
     "  record   OUT.wav [--seconds N] [--rate HZ] [--channels N] [--bits 8|16|24|32] [--device NAME]\n"
@@ -248,6 +252,9 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
     }
     out(QStringLiteral("leadout %1").arg(sectorOf(toc, count)));
     out(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
+    QString musicBrainzId, tocText;
+    if (MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText))
+        out(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
     out(QStringLiteral("disc-key %1").arg(DiscKey()));
     return 0;
 }
@@ -844,47 +851,9 @@ int playlistCommand(const Arguments &args, TTerminal &terminal)
     return 0;
 }
 
-int cddbCommand(const Arguments &args, TTerminal &terminal)
+// Prints what a lookup found and keeps it in the disc information cache.
+int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal)
 {
-    if (!args.rest().isEmpty())
-        throw UsageError{QStringLiteral("cddb takes no arguments besides its options")};
-    const QString route = args.value("--route").value_or(QStringLiteral("component"));
-    if (route != QLatin1String("component") && route != QLatin1String("library"))
-        throw UsageError{QStringLiteral("--route is component or library")};
-    const int index = args.number("-d", 0, 0, 7);
-    TQueryCDDB query = AppSettings.QueryCDDB;
-    if (const auto server = args.value("--server"))
-        query.Server = *server;
-    query.TagEncoding = route == QLatin1String("component") ? 0 : 1;
-    TToc toc;
-    const HCDROM handle = openDriveWithToc(index, toc, terminal);
-    if (!handle)
-        return 1;
-    TCddbLookupRequest request;
-    request.FirstTrack = toc.firstTrack;
-    request.LastTrack = toc.lastTrack;
-    request.DriveHandle = handle;
-    request.RowCount = toc.lastTrack - toc.firstTrack + 1;
-    CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
-    request.Settings = query;
-    const QString server = request.Settings.Server;
-    request.ComponentServer = server.contains(QStringLiteral("http")) ? server : TCDDBInfo::DefaultServer();
-    request.ComponentEmail = TCDDBInfo::DefaultEmail();
-    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, server));
-    TCddbLookupResult result;
-    int32_t error = 0;
-    const int code = RunCddbLookup(request, result, &error, nullptr);
-    CloseCDHandle(handle);
-    if (!result.Refusal.isEmpty() && result.Titles.empty()) {
-        terminal.Failure(
-            QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(server, result.Refusal));
-        return 1;
-    }
-    if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
-        terminal.Failure(
-            QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
-        return 1;
-    }
     TDiscModel disc(AppSettings.DiscInfo);
     loadDisc(disc, toc);
     ApplyCddbDiscFields(result);
@@ -895,6 +864,8 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     out(QStringLiteral("album: ") + info.Album);
     out(QStringLiteral("year: ") + info.Year);
     out(QStringLiteral("genre: ") + GenreName(info.Genre));
+    if (!info.MusicBrainzRelease.isEmpty())
+        out(QStringLiteral("musicbrainz-release: ") + info.MusicBrainzRelease);
     for (int row = 0; row < disc.RowCount(); ++row) {
         out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
         if (disc.TrackArtist(row) != info.Artist)
@@ -907,6 +878,131 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
         return 1;
     }
     return 0;
+}
+
+// A lookup's source: "musicbrainz" or "cddb" (through the route of tagEncoding, or the settings' when it is
+// -1), at the server given or the settings' one; false (with the reason told) when it found nothing.
+bool lookupAt(const QString &source, const std::optional<QString> &server, int tagEncoding, const TToc &toc,
+              HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
+{
+    const int rows = toc.lastTrack - toc.firstTrack + 1;
+    if (source == QLatin1String("musicbrainz")) {
+        TMusicBrainzRequest request;
+        request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
+        request.TrackCount = rows;
+        if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
+            terminal.Failure(QStringLiteral("this table of contents has no MusicBrainz disc id"));
+            return false;
+        }
+        terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, request.BaseUrl));
+        std::vector<TMusicBrainzRelease> releases;
+        QString error;
+        if (!MusicBrainzLookup(request, releases, &error)) {
+            terminal.Failure(error);
+            return false;
+        }
+        if (releases.empty()) {
+            terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
+            return false;
+        }
+        // Several releases hold the disc: the first is taken, the others named.
+        for (size_t i = 1; i < releases.size(); ++i)
+            terminal.Notice(QStringLiteral("also: %1 - %2 (%3 %4 %5, %6)")
+                                .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
+                                     releases[i].Country, releases[i].Format, releases[i].Id));
+        TakeMusicBrainzRelease(releases.front(), rows, result);
+        return true;
+    }
+    TQueryCDDB query = AppSettings.QueryCDDB;
+    if (server)
+        query.Server = *server;
+    if (tagEncoding >= 0)
+        query.TagEncoding = tagEncoding;
+    TCddbLookupRequest request;
+    request.FirstTrack = toc.firstTrack;
+    request.LastTrack = toc.lastTrack;
+    request.DriveHandle = handle;
+    request.RowCount = rows;
+    CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
+    request.Settings = query;
+    const QString address = request.Settings.Server;
+    request.ComponentServer = address.contains(QStringLiteral("http")) ? address : TCDDBInfo::DefaultServer();
+    request.ComponentEmail = TCDDBInfo::DefaultEmail();
+    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, address));
+    int32_t error = 0;
+    const int code = RunCddbLookup(request, result, &error, nullptr);
+    if (!result.Refusal.isEmpty() && result.Titles.empty()) {
+        terminal.Failure(
+            QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
+        return false;
+    }
+    if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
+        terminal.Failure(
+            QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
+        return false;
+    }
+    return true;
+}
+
+int cddbCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("cddb takes no arguments besides its options")};
+    const QString route = args.value("--route").value_or(QStringLiteral("component"));
+    if (route != QLatin1String("component") && route != QLatin1String("library"))
+        throw UsageError{QStringLiteral("--route is component or library")};
+    const int index = args.number("-d", 0, 0, 7);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
+    if (!handle)
+        return 1;
+    TCddbLookupResult result;
+    const bool found = lookupAt(QStringLiteral("cddb"), args.value("--server"),
+                                route == QLatin1String("component") ? 0 : 1, toc, handle, result, terminal);
+    CloseCDHandle(handle);
+    return found ? storeLookup(toc, result, terminal) : 1;
+}
+
+int lookupCommand(const Arguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("lookup takes no arguments besides its options")};
+    const QString source = args.value("--source").value_or(QStringLiteral("auto"));
+    QStringList sources;
+    if (source == QLatin1String("auto")) {
+        const int order = AppSettings.QueryCDDB.LookupOrder;
+        if (order != 2)
+            sources << QStringLiteral("musicbrainz");
+        if (order != 1)
+            sources << QStringLiteral("cddb");
+        if (args.value("--server") && sources.size() > 1)
+            throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
+    } else if (source == QLatin1String("musicbrainz") || source == QLatin1String("cddb")) {
+        sources << source;
+    } else {
+        throw UsageError{QStringLiteral("--source is musicbrainz, cddb or auto")};
+    }
+    const int index = args.number("-d", 0, 0, 7);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
+    if (!handle)
+        return 1;
+    TCddbLookupResult result;
+    bool found = false;
+    for (const QString &s : sources) {
+        result = TCddbLookupResult();
+        if ((found = lookupAt(s, args.value("--server"), -1, toc, handle, result, terminal)))
+            break;
+    }
+    CloseCDHandle(handle);
+    if (!found) {
+        if (terminal.Failures == 0)
+            terminal.Failure(QStringLiteral("no titles found for this disc"));
+        return 1;
+    }
+    // A source that failed before the one that found the titles is no failure of the command.
+    terminal.Failures = 0;
+    return storeLookup(toc, result, terminal);
 }
 
 } // namespace
@@ -969,6 +1065,11 @@ int main(int argc, char **argv)
             return cddbCommand(
                 Arguments(args, {},
                           {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
+                terminal);
+        if (command == QLatin1String("lookup"))
+            return lookupCommand(
+                Arguments(args, {},
+                          {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")}),
                 terminal);
         if (command == QLatin1String("play"))
             return exitCode(playCommand(Arguments(args, {}, {QStringLiteral("--device")}), terminal));

@@ -51,6 +51,7 @@ void LoadDiscInfo(const QString &key, TCDInfo &info)
     info.Genre = ini.readInteger(key, QStringLiteral("Genre"), -1);
     info.Comment = text(QStringLiteral("Comment"));
     info.TrackNumber = ini.readInteger(key, QStringLiteral("TrackNumber"), maxTitles);
+    info.MusicBrainzRelease = text(QStringLiteral("MusicBrainzRelease"));
     const int count = std::min(info.TrackNumber, maxTitles);
     for (int n = 1; n <= count; ++n) {
         const QString title = text(QString::number(n));
@@ -76,6 +77,10 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
     ini.writeInteger(key, QStringLiteral("Genre"), info.Genre);
     ini.writeString(key, QStringLiteral("Comment"), info.Comment);
     ini.writeInteger(key, QStringLiteral("TrackNumber"), info.TrackNumber);
+    if (!info.MusicBrainzRelease.isEmpty())
+        ini.writeString(key, QStringLiteral("MusicBrainzRelease"), info.MusicBrainzRelease);
+    else
+        ini.deleteKey(key, QStringLiteral("MusicBrainzRelease"));
     const int count = std::min(info.TrackNumber, maxTitles);
     for (int n = 1; n <= count; ++n) {
         ini.writeString(key, QString::number(n), info.Tracks[n]);

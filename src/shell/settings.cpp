@@ -58,6 +58,8 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(cddb, QStringLiteral("ProxyAddress"), s.QueryCDDB.ProxyAddress);
     visit(cddb, QStringLiteral("Port"), s.QueryCDDB.Port);
     visit(cddb, QStringLiteral("TagEncoding"), s.QueryCDDB.TagEncoding);
+    visit(cddb, QStringLiteral("LookupOrder"), s.QueryCDDB.LookupOrder);
+    visit(cddb, QStringLiteral("MusicBrainzServer"), s.QueryCDDB.MusicBrainzServer);
 
     visit(QStringLiteral("ID3"), QStringLiteral("Use"), s.Use);
     visit(QStringLiteral("Options"), QStringLiteral("Lan"), s.Lan);

@@ -75,6 +75,7 @@ struct TCDInfo {
     std::array<QString, 101> Tracks; // Tracks[n] is the title of track n, 1 to 100; Tracks[0] is unused
     // TrackArtists[n]: the own artist of track n on a compilation; empty for the disc's artist.
     std::array<QString, 101> TrackArtists;
+    QString MusicBrainzRelease; // the MBID of the release the titles came from, when they did
 };
 
 struct TQueryCDDB {
@@ -84,6 +85,10 @@ struct TQueryCDDB {
     QString ProxyAddress;
     QString Port = QStringLiteral("80");
     int32_t TagEncoding = 0; // 0 UTF8, 1 local default
+    // Where titles are looked up: 0 MusicBrainz, then CDDB when it finds nothing; 1 MusicBrainz only; 2 CDDB
+    // only.
+    int32_t LookupOrder = 0;
+    QString MusicBrainzServer = QStringLiteral("https://musicbrainz.org");
 };
 
 struct TOptionsSetting {

@@ -371,6 +371,57 @@ TEST_F(CliTest, UnicodeTagsFromACompilationEntry)
     }
 }
 
+TEST_F(CliTest, MusicBrainzLookupFirstThenCddb)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
+    const CliRun toc = runCli({"toc"});
+    ASSERT_EQ(toc.code, 0);
+    const QString id = toc.out.section("musicbrainz-id ", 1).section('\n', 0, 0);
+    EXPECT_EQ(id.size(), 28) << toc.out.toStdString();
+
+    // The service knows the disc: its titles, artists and release id are printed and kept.
+    CddbTestServer musicbrainz;
+    QStringList asked;
+    musicbrainz.setHandler([&](const QString &target) {
+        asked << target;
+        return CddbTestServer::Reply{
+            200,
+            (R"({"releases":[{"id":"mbid-1","title":"Hits","date":"2001-02-03","artist-credit":[{"name":"Various"}],)"
+             R"("media":[{"format":"CD","track-count":2,"discs":[{"id":")" +
+             id + R"("}],"tracks":[{"title":"One","artist-credit":[{"name":"Queen"}]},{"title":"Two"}]}]}]})")
+                .toUtf8(),
+            {}};
+    });
+    const CliRun found =
+        runCli({"lookup", "--source", "musicbrainz", "--server", musicbrainz.url(), "--quiet"});
+    ASSERT_EQ(found.code, 0) << found.err.toStdString();
+    EXPECT_TRUE(found.out.contains("artist: Various\nalbum: Hits\nyear: 2001\n")) << found.out.toStdString();
+    EXPECT_TRUE(found.out.contains("musicbrainz-release: mbid-1\n"));
+    EXPECT_TRUE(found.out.contains("track 1\tOne\nartist 1\tQueen\ntrack 2\tTwo\n"));
+    EXPECT_TRUE(asked.value(0).startsWith("/ws/2/discid/" + id + "?"));
+    LoadDiscInfo(DiscKey());
+    EXPECT_EQ(AppSettings.DiscInfo.MusicBrainzRelease, "mbid-1");
+    EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[1], "Queen");
+
+    // Nothing at MusicBrainz (not even by table of contents): CDDB, the settings' fall-back, answers.
+    musicbrainz.setHandler([](const QString &) { return CddbTestServer::Reply{404, "{}", {}}; });
+    CddbTestServer cddb;
+    cddb.setQueryFixture("query_exact.txt");
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[QueryCDDB]\nServer=" + cddb.url() + "\nMusicBrainzServer=" + musicbrainz.url() + "\n");
+    const CliRun fallback = runCli({"lookup", "--quiet"});
+    ASSERT_EQ(fallback.code, 0) << fallback.err.toStdString();
+    EXPECT_TRUE(fallback.out.contains("track 1\tFirst Song\n")) << fallback.out.toStdString();
+    EXPECT_FALSE(fallback.out.contains("musicbrainz-release")); // the titles came from elsewhere
+    // MusicBrainz alone finds nothing: said, exit 1.
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[QueryCDDB]\nLookupOrder=1\nMusicBrainzServer=" + musicbrainz.url() + "\n");
+    const CliRun none = runCli({"lookup"});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_TRUE(none.err.contains("MusicBrainz knows no release with this disc")) << none.err.toStdString();
+    EXPECT_EQ(runCli({"lookup", "--source", "freedb"}).code, 2);
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

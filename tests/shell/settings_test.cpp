@@ -77,7 +77,7 @@ TEST_F(SettingsTest, FirstSaveWritesEveryKeyInOrderAndLoadsBackTheSame)
             "[RecordOptions]\nSaveMp3=0\n"
             "[QueryCDDB]\nServer=gnudb.gnudb.org\nScript=/~cddb/"
             "cddb.cgi\nUseProxy=0\nProxyAddress=\nPort=80\n"
-            "TagEncoding=0\n"
+            "TagEncoding=0\nLookupOrder=0\nMusicBrainzServer=https://musicbrainz.org\n"
             "[ID3]\nUse=0\n"
             "[Options]\nLan=English\n")
             .arg(DataFolder());
