@@ -2,12 +2,15 @@
 
 #include "cddrivelist.h"
 #include "cdmedium.h"
+#include "shell/helpers.h"
 
 #include <QFile>
 #include <QMutex>
 #include <QString>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cdio/cdio.h>
+#include <cdio/cdtext.h>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -247,6 +250,44 @@ int32_t ReadTOC(HCDROM handle, TToc *toc)
     toc->tocLen = uint16_t(2 + (i + 1) * sizeof(TTocTrack));
     succeed();
     return 1;
+}
+
+bool ReadCdText(HCDROM handle, TCdText &text)
+{
+    text = TCdText();
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return false;
+    std::lock_guard lock(drive->mutex);
+    CdMedium &medium = *drive->medium;
+    cdtext_t *cdtext = cdio_get_cdtext(medium.cdio());
+    if (!cdtext)
+        return true;
+    const auto field = [cdtext](cdtext_field_t key, int track) {
+        const char *value = cdtext_get_const(cdtext, key, track_t(track));
+        if (!value)
+            return QString();
+        QString found = QString::fromUtf8(value);
+        // A CUE sheet written in UTF-8 reaches us as if it were Latin-1 converted once more; undo that when
+        // the result is UTF-8 again.
+        const QByteArray once = found.toLatin1();
+        if (once.size() == found.size() && QString::fromLatin1(once) == found) {
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString decoded = utf8.decode(once);
+            if (!utf8.hasError() && decoded != found)
+                found = decoded;
+        }
+        return WithoutControlChars(found).trimmed();
+    };
+    text.AlbumTitle = field(CDTEXT_FIELD_TITLE, 0);
+    text.AlbumPerformer = field(CDTEXT_FIELD_PERFORMER, 0);
+    for (int t = medium.firstTrack(); t >= 1 && t <= medium.lastTrack(); ++t) {
+        if (const QString title = field(CDTEXT_FIELD_TITLE, t); !title.isEmpty())
+            text.Titles[t] = title;
+        if (const QString performer = field(CDTEXT_FIELD_PERFORMER, t); !performer.isEmpty())
+            text.Performers[t] = performer;
+    }
+    return true;
 }
 
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)

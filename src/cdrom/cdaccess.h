@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 // The CD access calls the program reads discs with: drive list, drive handles, table of contents and raw
 // audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
@@ -102,7 +103,19 @@ HCDROM GetCDHandle(const TGetCDHand *request);
 int32_t CloseCDHandle(HCDROM handle);                                // non-zero when closed
 int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value); // non-zero on success
 int32_t ReadTOC(HCDROM handle, TToc *toc);                           // 1 on success
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer);            // 1 on success
+
+// The CD-Text a disc carries (from a drive, or TITLE/PERFORMER lines of a CUE image): the album's title
+// and performer, and each track's, by track number. Texts without control characters; empty when absent.
+struct TCdText {
+    QString AlbumTitle;
+    QString AlbumPerformer;
+    std::map<int, QString> Titles;
+    std::map<int, QString> Performers;
+    bool empty() const { return AlbumTitle.isEmpty() && AlbumPerformer.isEmpty() && Titles.empty(); }
+};
+// False when the handle is unknown; a disc without CD-Text gives true and an empty text.
+bool ReadCdText(HCDROM handle, TCdText &text);
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer); // 1 on success
 int32_t GetAspiLibError();
 // Sets the code (and text) that GetAspiLibError reports on this thread; CDERR_NONE clears it.
 void SetAspiLibError(int32_t code, const QString &text = QString());

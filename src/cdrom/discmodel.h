@@ -38,8 +38,9 @@ public:
     explicit TDiscModel(TCDInfo &info, QObject *parent = nullptr);
 
     // A disc came in: its cache entry is read (unnamed tracks are "Track01" ...), then its rows are set.
+    // A disc the cache does not know yet takes its titles, album and artists from its CD-Text, when given.
     void Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId = QString(),
-              const QString &cddbQueryText = QString());
+              const QString &cddbQueryText = QString(), const TCdText *cdText = nullptr);
     // No disc: no rows (the titles stay in the record until the next disc).
     void Clear();
     // The rows of a table of contents read in MSF mode: each length is the difference of the minutes and

@@ -213,13 +213,17 @@ int drivesCommand(const Arguments &args)
     return 0;
 }
 
-// The disc of a table of contents, with its titles from the disc information cache.
-void loadDisc(TDiscModel &disc, const TToc &toc)
+// The disc of a table of contents, with its titles from the disc information cache (or, for a disc the
+// cache does not know, from the CD-Text of the drive's disc when a handle is given).
+void loadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0)
 {
     QString id;
     QString query;
     CddbIdentityOfToc(toc, id, query);
-    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query);
+    TCdText cdText;
+    if (handle)
+        ReadCdText(handle, cdText);
+    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query, &cdText);
 }
 
 int tocCommand(const Arguments &args, TTerminal &terminal)
@@ -231,9 +235,9 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
     const HCDROM handle = openDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
-    CloseCDHandle(handle);
     TDiscModel disc(AppSettings.DiscInfo);
-    loadDisc(disc, toc);
+    loadDisc(disc, toc, handle);
+    CloseCDHandle(handle);
     out(QStringLiteral("first %1").arg(toc.firstTrack));
     out(QStringLiteral("last %1").arg(toc.lastTrack));
     const int count = toc.lastTrack - toc.firstTrack + 1;
@@ -426,7 +430,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         }
     }
     TDiscModel disc(settings.DiscInfo);
-    loadDisc(disc, toc);
+    loadDisc(disc, toc, handle);
     QStringList jobs;
     for (const int t : tracks)
         jobs << JobListEntry(options.FileNameTemplate, disc.NameFields(t - first));

@@ -323,7 +323,9 @@ void TMainForm::LoadTracksFromToc()
         return;
     }
     ComputeDiscIds(toc);
-    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText());
+    TCdText cdText;
+    ReadCdText(DriveHandle, cdText);
+    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText(), &cdText);
     SetStatusText(DriveDescription);
 }
 

@@ -31,6 +31,11 @@ QString DiscInfoFilePath()
     return path;
 }
 
+bool HasDiscInfo(const QString &key)
+{
+    return !key.isEmpty() && IniFile(DiscInfoFilePath()).hasSection(key);
+}
+
 void LoadDiscInfo(const QString &key)
 {
     LoadDiscInfo(key, AppSettings.DiscInfo);

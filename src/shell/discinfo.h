@@ -8,6 +8,8 @@
 // The path of cdinfo.dat. An old cdinfo.dat in the program folder is copied into DataFolder() when
 // DataFolder() has none yet.
 QString DiscInfoFilePath();
+// Whether the cache has an entry for the disc.
+bool HasDiscInfo(const QString &key);
 
 // Reads the disc's section into DiscInfo. A disc without a section gives empty texts, Genre -1,
 // TrackNumber 100 and the titles Track01 to Track100; titles above TrackNumber keep what they held.

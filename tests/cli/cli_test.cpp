@@ -371,6 +371,15 @@ TEST_F(CliTest, UnicodeTagsFromACompilationEntry)
     }
 }
 
+TEST_F(CliTest, TocPrintsCdText)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"--track-title", "2=Second", "100,music", "100,music"}));
+    const CliRun toc = runCli({"toc"});
+    ASSERT_EQ(toc.code, 0);
+    EXPECT_TRUE(toc.out.contains("\taudio\tTrack01\n")) << toc.out.toStdString();
+    EXPECT_TRUE(toc.out.contains("\taudio\tSecond\n"));
+}
+
 TEST_F(CliTest, MusicBrainzLookupFirstThenCddb)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

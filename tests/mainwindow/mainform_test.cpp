@@ -68,6 +68,33 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     EXPECT_EQ(form.size(), QSize(551, 500));
 }
 
+TEST_F(MainFormTest, CdTextTitlesForADiscTheCacheDoesNotKnow)
+{
+    ASSERT_TRUE(
+        MakeDisc(images + "disc.cue",
+                 {"--title", QString::fromUtf8("Hits 日本"), "--performer", "Various", "--track-title",
+                  "1=Intro", "--track-title", QString::fromUtf8("2=Трава у дома"), "--track-performer",
+                  QString::fromUtf8("2=Земляне"), "100,music", "100,music", "100,music"}));
+    {
+        TMainForm form;
+        form.show();
+        ASSERT_EQ(form.ListView1->topLevelItemCount(), 3);
+        EXPECT_EQ(row(form.ListView1, 0).value(1), "Intro");
+        EXPECT_EQ(row(form.ListView1, 1).value(1), QString::fromUtf8("Трава у дома"));
+        EXPECT_EQ(row(form.ListView1, 2).value(1), "Track03"); // no CD-Text for it
+        EXPECT_EQ(AppSettings.DiscInfo.Album, QString::fromUtf8("Hits 日本"));
+        EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
+        EXPECT_EQ(form.Disc.TrackArtist(1), QString::fromUtf8("Земляне"));
+        EXPECT_EQ(form.Disc.TrackArtist(0), "Various");
+        form.Disc.SetTitle(0, "Mine");
+        form.close(); // the titles are kept in the cache
+    }
+    // Once the cache knows the disc, its titles win.
+    TMainForm again;
+    again.show();
+    EXPECT_EQ(row(again.ListView1, 0).value(1), "Mine");
+}
+
 // The list shows the disc model: a title typed into a row is the disc's title at once, a title set on the
 // disc shows in its row, and closing stores what the disc holds.
 TEST_F(MainFormTest, TheListShowsTheDisc)

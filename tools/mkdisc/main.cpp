@@ -1,13 +1,15 @@
 // sondrel-mkdisc: writes a CUE/BIN disc image from a list of tracks, for tests, benchmarks and the demo disc.
 //
-//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... TRACK...
+//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--title T] [--performer P]
+//                  [--track-title N=T]... [--track-performer N=P]... TRACK...
 //
 // A TRACK is LENGTH[,AUDIO] for an audio track or data:LENGTH for a data track (MODE1/2352).
 //   LENGTH  a number of sectors (75 a second) or mm:ss:ff
 //   AUDIO   tone[:HZ] (default 440), noise, silence, music, or wav:PATH (16-bit PCM, 44100 Hz, mono or
 //           stereo; a shorter file is padded with silence). The default is tone.
 // The same arguments always give the same bytes. --bad marks sectors (counted from the start of the disc)
-// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image.
+// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image. --title and
+// --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <numbers>
 #include <optional>
 #include <stdexcept>
@@ -215,8 +218,25 @@ void dataSector(uint8_t *sector, long lba, Random &random)
     }
 }
 
+// CD-Text for the CUE sheet: index 0 is the disc, n track n.
+struct CdText {
+    std::map<int, std::string> titles;
+    std::map<int, std::string> performers;
+};
+
+// A CUE text field: quoted, with the quote characters it cannot hold left out.
+std::string cueText(const std::string &text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c != '"' && c != '\n' && c != '\r')
+            out += c;
+    }
+    return "\"" + out + "\"";
+}
+
 void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, uint64_t seed,
-                const std::vector<std::pair<long, long>> &bad)
+                const std::vector<std::pair<long, long>> &bad, const CdText &text)
 {
     std::string binPath = cuePath;
     if (binPath.size() > 4 && binPath.compare(binPath.size() - 4, 4, ".cue") == 0)
@@ -228,6 +248,13 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
     std::ofstream cue(cuePath, std::ios::trunc);
     if (!bin || !cue)
         fail("cannot write " + cuePath);
+    const auto textLines = [&](int index, const char *indent) {
+        if (const auto t = text.titles.find(index); t != text.titles.end())
+            cue << indent << "TITLE " << cueText(t->second) << "\n";
+        if (const auto p = text.performers.find(index); p != text.performers.end())
+            cue << indent << "PERFORMER " << cueText(p->second) << "\n";
+    };
+    textLines(0, "");
     cue << "FILE \"" << binName << "\" BINARY\n";
     long lba = 0;
     for (size_t i = 0; i < tracks.size(); ++i) {
@@ -235,6 +262,7 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
         char number[24];
         std::snprintf(number, sizeof number, "%02zu", i + 1);
         cue << "  TRACK " << number << (t.data ? " MODE1/2352\n" : " AUDIO\n");
+        textLines(int(i) + 1, "    ");
         cue << "    INDEX 01 " << msf(lba) << "\n";
         if (t.data) {
             Random random{seed + 0xDA7A + i};
@@ -266,7 +294,9 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
 
 void usage()
 {
-    std::cerr << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... TRACK...\n"
+    std::cerr << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--title T] "
+                 "[--performer P]\n"
+                 "                      [--track-title N=T]... [--track-performer N=P]... TRACK...\n"
                  "  TRACK: LENGTH[,tone[:HZ]|noise|silence|music|wav:PATH] or data:LENGTH\n"
                  "  LENGTH: sectors or mm:ss:ff\n";
 }
@@ -280,6 +310,16 @@ int main(int argc, char **argv)
         uint64_t seed = 1;
         std::vector<Track> tracks;
         std::vector<std::pair<long, long>> bad;
+        CdText text;
+        const auto numbered = [](const std::string &spec) {
+            const size_t equals = spec.find('=');
+            if (equals == std::string::npos)
+                fail("expected N=TEXT, not " + spec);
+            const int n = std::stoi(spec.substr(0, equals));
+            if (n < 1 || n > 99)
+                fail("no track " + spec.substr(0, equals));
+            return std::pair{n, spec.substr(equals + 1)};
+        };
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             const auto value = [&]() -> std::string {
@@ -299,6 +339,16 @@ int main(int argc, char **argv)
                 if (first < 0 || last < first)
                     fail("bad range " + range);
                 bad.emplace_back(first, last);
+            } else if (arg == "--title") {
+                text.titles[0] = value();
+            } else if (arg == "--performer") {
+                text.performers[0] = value();
+            } else if (arg == "--track-title") {
+                const auto [n, t] = numbered(value());
+                text.titles[n] = t;
+            } else if (arg == "--track-performer") {
+                const auto [n, p] = numbered(value());
+                text.performers[n] = p;
             } else if (arg == "-h" || arg == "--help") {
                 usage();
                 return 0;
@@ -312,7 +362,7 @@ int main(int argc, char **argv)
             usage();
             return 2;
         }
-        writeImage(out, tracks, seed, bad);
+        writeImage(out, tracks, seed, bad, text);
         return 0;
     } catch (const std::exception &e) {
         std::cerr << "sondrel-mkdisc: " << e.what() << '\n';
