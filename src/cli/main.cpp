@@ -69,9 +69,10 @@ const char *const Usage =
     "                                 when there is one; version 1 keeps the first 30 bytes)\n"
     "  tag      remove FILE.mp3\n"
     "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
-    "  lookup   [-d N] [--source musicbrainz|cddb|auto] [--server URL]\n"
-    "                                 titles from MusicBrainz or CDDB (auto: the order of the settings,\n"
-    "                                 MusicBrainz first), printed and kept like cddb's\n"
+    "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL]\n"
+    "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: the\n"
+    "                                 order of the settings, MusicBrainz first, CD-Text last), printed\n"
+    "                                 and kept like cddb's\n"
     "  play     FILE.ogg|FILE.wav [--device NAME]\n"
     "                                 plays the file through an ALSA device (default: \"default\")\n"
     "  record   OUT.wav [--seconds N] [--rate HZ] [--channels N] [--bits 8|16|24|32] [--device NAME]\n"
@@ -890,6 +891,25 @@ bool lookupAt(const QString &source, const std::optional<QString> &server, int t
               HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
 {
     const int rows = toc.lastTrack - toc.firstTrack + 1;
+    if (source == QLatin1String("cdtext")) {
+        TCdText text;
+        ReadCdText(handle, text);
+        if (text.empty()) {
+            terminal.Notice(QStringLiteral("the disc carries no CD-Text"));
+            return false;
+        }
+        for (int row = 0; row < rows; ++row) {
+            const int track = toc.firstTrack + row;
+            if (const auto t = text.Titles.find(track); t != text.Titles.end())
+                result.Titles[row] = t->second;
+            if (const auto p = text.Performers.find(track);
+                p != text.Performers.end() && p->second != text.AlbumPerformer)
+                result.TrackArtists[row] = p->second;
+        }
+        result.Artist = text.AlbumPerformer;
+        result.Album = text.AlbumTitle;
+        return true;
+    }
     if (source == QLatin1String("musicbrainz")) {
         TMusicBrainzRequest request;
         request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
@@ -979,12 +999,14 @@ int lookupCommand(const Arguments &args, TTerminal &terminal)
             sources << QStringLiteral("musicbrainz");
         if (order != 1)
             sources << QStringLiteral("cddb");
-        if (args.value("--server") && sources.size() > 1)
+        sources << QStringLiteral("cdtext"); // what the disc itself says, last
+        if (args.value("--server") && sources.size() > 2)
             throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
-    } else if (source == QLatin1String("musicbrainz") || source == QLatin1String("cddb")) {
+    } else if (source == QLatin1String("musicbrainz") || source == QLatin1String("cddb") ||
+               source == QLatin1String("cdtext")) {
         sources << source;
     } else {
-        throw UsageError{QStringLiteral("--source is musicbrainz, cddb or auto")};
+        throw UsageError{QStringLiteral("--source is musicbrainz, cddb, cdtext or auto")};
     }
     const int index = args.number("-d", 0, 0, 7);
     TToc toc;

@@ -378,6 +378,15 @@ TEST_F(CliTest, TocPrintsCdText)
     ASSERT_EQ(toc.code, 0);
     EXPECT_TRUE(toc.out.contains("\taudio\tTrack01\n")) << toc.out.toStdString();
     EXPECT_TRUE(toc.out.contains("\taudio\tSecond\n"));
+    // And lookup takes them like any source (once the cache knows the disc, CD-Text no longer shows by
+    // itself).
+    const CliRun lookup = runCli({"lookup", "--source", "cdtext", "--quiet"});
+    ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
+    EXPECT_TRUE(lookup.out.contains("track 2\tSecond\n"));
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music"}));
+    const CliRun none = runCli({"lookup", "--source", "cdtext"});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_TRUE(none.err.contains("the disc carries no CD-Text")) << none.err.toStdString();
 }
 
 TEST_F(CliTest, MusicBrainzLookupFirstThenCddb)
