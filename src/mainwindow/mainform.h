@@ -93,6 +93,9 @@ public:
     void UpdateActions();
     // Fills the titles and the disc fields from a CDDB server.
     void aQueryCDDBExecute();
+    // Fills the titles, artists, album and year from MusicBrainz (a choice when several releases hold the
+    // disc).
+    void aQueryMusicBrainzExecute();
 
     int CddbRowCount() const override;
     QString CddbRowTitle(int row) const override;
@@ -122,6 +125,7 @@ public:
     QAction *ActionNoSelect;
     QAction *aEditTrackName;
     QAction *aQueryCDDB;
+    QAction *aQueryMusicBrainz;
     QAction *aCreateM3UPlaylist;
     QAction *miOGGPlayer;
     QAction *ActionRecord;

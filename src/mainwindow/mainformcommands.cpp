@@ -1,5 +1,6 @@
 // The commands of the main window: menus, tool bar, pop-up menu and what they run.
 #include "about.h"
+#include "cddb/musicbrainzform.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "dialogs/createm3uform.h"
@@ -120,6 +121,8 @@ void TMainForm::createMenus()
     });
     aQueryCDDB = action("aQueryCDDB", QStringLiteral("&Query Freedb"));
     connect(aQueryCDDB, &QAction::triggered, this, &TMainForm::aQueryCDDBExecute);
+    aQueryMusicBrainz = action("aQueryMusicBrainz", QStringLiteral("Query &MusicBrainz"));
+    connect(aQueryMusicBrainz, &QAction::triggered, this, &TMainForm::aQueryMusicBrainzExecute);
     mnuAbout = action("mnuAbout", QStringLiteral("&About..."));
     ActionOptionSet =
         action("ActionOptionSet", QStringLiteral("&Options..."), QKeySequence(QStringLiteral("Ctrl+O")));
@@ -172,8 +175,8 @@ void TMainForm::createMenus()
     history->setObjectName(QStringLiteral("ClearHistory1"));
     history->addActions({miRealOnePlayer, miWindowsMediaPlayer});
     QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
-    edit->addActions(
-        {ActionSelectAll, ActionNoSelect, aQueryCDDB, aEditTrackName, aID3Edit, ActionOptionSet});
+    edit->addActions({ActionSelectAll, ActionNoSelect, aQueryCDDB, aQueryMusicBrainz, aEditTrackName,
+                      aID3Edit, ActionOptionSet});
 
     miLanguage = menu("miLanguage", QStringLiteral("Language"));
     static const char *const languages[][2] = {{"miArabic", "&Arabic"},
@@ -347,6 +350,7 @@ void TMainForm::UpdateActions()
     aStop->setEnabled(Playing);
     aPause->setEnabled(Playing && !Paused);
     aQueryCDDB->setEnabled(ListView1->topLevelItemCount() > 0);
+    aQueryMusicBrainz->setEnabled(ListView1->topLevelItemCount() > 0);
 }
 
 int TMainForm::CddbRowCount() const
@@ -423,6 +427,26 @@ void TMainForm::aQueryCDDBExecute()
     }
     setEnabled(true);
     QApplication::restoreOverrideCursor();
+}
+
+void TMainForm::aQueryMusicBrainzExecute()
+{
+    TToc toc{};
+    if (DriveHandle != 0)
+        ModifyCDParms(DriveHandle, CDP_MSF, 1);
+    if (DriveHandle == 0 || ReadTOC(DriveHandle, &toc) != 1) {
+        message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+        return;
+    }
+    TMusicBrainzRequest request;
+    request.BaseUrl = AppSettings.QueryCDDB.MusicBrainzServer;
+    request.TrackCount = CddbRowCount();
+    if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
+        message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+        return;
+    }
+    TfrmMusicBrainzQuery window(*this, request, this);
+    window.exec();
 }
 
 QStringList TMainForm::JobList() const

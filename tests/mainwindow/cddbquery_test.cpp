@@ -1,3 +1,4 @@
+#include "cddb/musicbrainzform.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
@@ -16,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -322,6 +324,71 @@ TEST_F(QueryWindowsTest, UnreadableTocIsReported)
     EXPECT_TRUE(closer.texts.contains("Sondrel|Error while reading TOC information!"))
         << closer.texts.join("\n").toStdString();
     EXPECT_TRUE(driver.seen.filter("frmQueryCDDB").isEmpty());
+}
+
+// MusicBrainz from the Edit menu: one release fills the list, several bring the choice, Stop ends at once.
+TEST_F(QueryWindowsTest, MusicBrainzFromTheEditMenu)
+{
+    const auto releaseJson = [](const QString &id, const QString &title) {
+        return QString(
+                   R"({"id":"%1","title":"%2","date":"2001","country":"GB","artist-credit":[{"name":"Various"}],)"
+                   R"("media":[{"format":"CD","track-count":2,"tracks":[{"title":"One","artist-credit":)"
+                   R"([{"name":"Queen"}]},{"title":"Two"}]}]})")
+            .arg(id, title)
+            .toUtf8();
+    };
+    QByteArray body = "{\"releases\":[" + releaseJson("mb-1", "Hits") + "]}";
+    server.setHandler([&body](const QString &) { return CddbTestServer::Reply{200, body, {}}; });
+    AppSettings.QueryCDDB.MusicBrainzServer = server.url();
+    TMainForm form;
+    form.show();
+    AppSettings.QueryCDDB.MusicBrainzServer = server.url();
+    ASSERT_TRUE(form.aQueryMusicBrainz->isEnabled());
+    form.aQueryMusicBrainz->trigger();
+    EXPECT_EQ(titles(form), (QStringList{"One", "Two"}));
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Hits");
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
+    EXPECT_EQ(form.Disc.TrackArtist(0), "Queen");
+    AppSettings.DiscInfo = TCDInfo();
+    LoadDiscInfo(DiscKey());
+    EXPECT_EQ(AppSettings.DiscInfo.MusicBrainzRelease, "mb-1");
+    EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "One");
+
+    // Several: the user chooses; the second is taken.
+    body =
+        "{\"releases\":[" + releaseJson("mb-1", "Hits") + "," + releaseJson("mb-2", "Hits (remaster)") + "]}";
+    QStringList rows;
+    driver.handlers["frmChooseRelease"] = [&rows](QDialog *dialog) {
+        auto *choose = static_cast<TfrmChooseRelease *>(dialog);
+        for (int i = 0; i < choose->lbReleases->count(); ++i)
+            rows << choose->lbReleases->item(i)->text();
+        choose->lbReleases->setCurrentRow(1);
+        choose->btOK->click();
+    };
+    form.aQueryMusicBrainz->trigger();
+    EXPECT_EQ(rows,
+              (QStringList{"Various - Hits (2001, GB, CD)", "Various - Hits (remaster) (2001, GB, CD)"}));
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Hits (remaster)");
+    EXPECT_EQ(AppSettings.DiscInfo.MusicBrainzRelease, "mb-2");
+
+    // A server that says nothing: Stop closes the window at once and changes nothing.
+    server.setBehaviour(CddbTestServer::Behaviour::Silent);
+    const qsizetype asked = server.requestLines().size();
+    driver.handlers["frmMusicBrainzQuery"] = [this, asked](QDialog *dialog) {
+        auto *query = static_cast<TfrmMusicBrainzQuery *>(dialog);
+        auto *poll = new QTimer(query);
+        poll->setInterval(20);
+        QObject::connect(poll, &QTimer::timeout, query, [this, query, poll, asked] {
+            if (server.requestLines().size() > asked) {
+                poll->stop();
+                query->bStop->click();
+            }
+        });
+        poll->start();
+    };
+    form.aQueryMusicBrainz->trigger();
+    EXPECT_EQ(AppSettings.DiscInfo.Album, "Hits (remaster)");
+    EXPECT_TRUE(driver.seen.contains("frmMusicBrainzQuery"));
 }
 
 } // namespace
