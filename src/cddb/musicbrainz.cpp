@@ -1,8 +1,12 @@
 #include "musicbrainz.h"
 
 #include "cdrom/cdaccess.h"
+#include "shell/discinfo.h"
+#include "shell/helpers.h"
 #include "shell/httpget.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -144,6 +148,42 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
         releases.push_back(release);
     }
     return true;
+}
+
+bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error,
+                   const std::atomic<bool> *cancel)
+{
+    if (error)
+        error->clear();
+    const QString path = CoverCachePath(releaseId);
+    if (path.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("\"%1\" is no MusicBrainz release id").arg(releaseId.left(80));
+        return false;
+    }
+    if (QFileInfo(path).isFile() && QFileInfo(path).size() > 0)
+        return true;
+    QString address = base;
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    HttpRequest http;
+    http.url = address + QStringLiteral("/release/") + releaseId + QStringLiteral("/front-500");
+    http.userAgent = MusicBrainzUserAgent();
+    http.cancel = cancel;
+    http.maxBytes = 16 << 20;
+    const HttpResponse response = HttpGet(http);
+    if (response.status == 404)
+        return false; // the release has no cover art
+    // A JPEG begins FF D8 FF; anything else is not what was asked for.
+    if (!response.ok || !response.bytes.startsWith("\xFF\xD8\xFF")) {
+        if (error)
+            *error = QStringLiteral("The cover of %1 could not be fetched from %2: %3")
+                         .arg(releaseId, address,
+                              response.ok ? QStringLiteral("not a JPEG image") : response.error);
+        return false;
+    }
+    QDir().mkpath(QFileInfo(path).path());
+    return WriteFileAtomically(path, response.bytes, error);
 }
 
 QString MusicBrainzUserAgent()

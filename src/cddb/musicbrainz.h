@@ -53,5 +53,11 @@ struct TMusicBrainzRequest {
 bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBrainzRelease> &releases,
                        QString *error);
 
+// Fetches the front image of a release (500 pixels) from the Cover Art Archive at `base` into the cover
+// cache (CoverCachePath), written under a working name. True when the cache holds it afterwards (a cover
+// already there counts). A release without cover art is false with an empty *error; a failure says why.
+bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error = nullptr,
+                   const std::atomic<bool> *cancel = nullptr);
+
 // The User-Agent the program's MusicBrainz requests carry.
 QString MusicBrainzUserAgent();

@@ -136,5 +136,25 @@ void TfrmMusicBrainzQuery::finished(bool ok, const std::vector<TMusicBrainzRelea
     QString storeError;
     if (!StoreCddbTitles(m_host, &storeError) && !storeError.isEmpty())
         QMessageBox::critical(this, QStringLiteral("Sondrel"), storeError);
-    done(mrYes);
+    const TQueryCDDB &settings = AppSettings.QueryCDDB;
+    if (!settings.SaveCover && !settings.EmbedCover) {
+        done(mrYes);
+        return;
+    }
+    // The cover, on the worker as well; the titles are in already, so a cover that does not come is no loss.
+    lHint->setText(QStringLiteral("Fetching the cover..."));
+    if (m_worker.joinable())
+        m_worker.join();
+    const QPointer<TfrmMusicBrainzQuery> self(this);
+    m_worker = std::thread(
+        [self, base = settings.CoverArtServer, id = releases[size_t(chosen)].Id, cancel = m_cancel] {
+            FetchCoverArt(base, id, nullptr, cancel.get());
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self] {
+                    if (self && !*self->m_cancel)
+                        self->done(mrYes);
+                },
+                Qt::QueuedConnection);
+        });
 }

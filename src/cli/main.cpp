@@ -441,6 +441,9 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         return 1;
     }
     const QString folder = ExtractionFolder(settings);
+    QString coverError;
+    if (!SaveDiscCover(folder, settings, &coverError))
+        terminal.Failure(coverError);
     TTerminalPrompt prompt(terminal);
     const QStringList toRip =
         withoutKeptFiles(jobs, folder, settings.CommonOptions.OutputFormat, prompt, terminal);
@@ -935,6 +938,14 @@ bool lookupAt(const QString &source, const std::optional<QString> &server, int t
                                 .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
                                      releases[i].Country, releases[i].Format, releases[i].Id));
         TakeMusicBrainzRelease(releases.front(), rows, result);
+        const TQueryCDDB &q = AppSettings.QueryCDDB;
+        if (q.SaveCover || q.EmbedCover) {
+            QString coverError;
+            if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
+                out(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id));
+            else if (!coverError.isEmpty())
+                terminal.Notice(coverError); // the titles stand without it
+        }
         return true;
     }
     TQueryCDDB query = AppSettings.QueryCDDB;

@@ -148,7 +148,7 @@ void TCDRipJob::encodeItem(int item)
             VorbisOut1.Comments.Clear();
             if (m_settings.Use)
                 SetVorbisComments(VorbisOut1.Comments,
-                                  TrackTagsOf(m_settings.DiscInfo, trackNumber(item), base(item)));
+                                  TrackTagsOf(m_settings, trackNumber(item), base(item)));
             CurrentOutput = &VorbisOut1;
             VorbisOut1.Run();
             break;
@@ -248,7 +248,7 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
             QString error;
             if (!TagMp3File(WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
                                 QStringLiteral(".mp3"),
-                            m_settings.DiscInfo, trackNumber(item), base(item), &error))
+                            m_settings, trackNumber(item), base(item), &error))
                 m_presenter.ShowError(error);
         }
         nextOrFinish();

@@ -15,8 +15,9 @@
 // normalisation begins; exactly one 1000 at the end of a read, with ResultCode 0 done, 3 read error, 5 the
 // file could not be created). After a stop request nothing more is posted.
 //
-// Created idle; the job sets CDHandle, NotifyWindow and Options (its own copy), then calls Resume. The window must outlive the
-// thread: destroying this object waits for the thread (set StopRequested first to end it early).
+// Created idle; the job sets CDHandle, NotifyWindow and Options (its own copy), then calls Resume. The window
+// must outlive the thread: destroying this object waits for the thread (set StopRequested first to end it
+// early).
 class TCDRipThread final {
 public:
     TCDRipThread(int trackIndex, const QString &fileBase);

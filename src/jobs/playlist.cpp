@@ -1,5 +1,6 @@
 #include "playlist.h"
 
+#include "shell/discinfo.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
@@ -105,6 +106,17 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
         return false;
     }
     return true;
+}
+
+bool SaveDiscCover(const QString &folder, const TOptionsSetting &settings, QString *error)
+{
+    const QString cover = CoverCachePath(settings.DiscInfo.MusicBrainzRelease);
+    if (!settings.QueryCDDB.SaveCover || cover.isEmpty() || !QFileInfo(cover).isFile())
+        return true;
+    const QString target = WithTrailingBackslash(folder) + QStringLiteral("cover.jpg");
+    if (QFileInfo::exists(target))
+        return true;
+    return CopyFileAtomically(cover, target, error);
 }
 
 QString ExtractionFolder(const TOptionsSetting &settings)

@@ -44,5 +44,10 @@ QString ExtractionFolder(const TOptionsSetting &settings);
 // After an extraction: the playlist of the job list in the folder the files went to, named after the disc,
 // for the output format of the settings. False when it was not written (the reason in *error, empty when the
 // user declined).
+// Before an extraction: the release's cover as cover.jpg in the folder the files go to, when the settings
+// keep covers and one was fetched for the disc. A cover.jpg already there is left alone. False, with the
+// reason in *error, when it could not be written.
+bool SaveDiscCover(const QString &folder, const TOptionsSetting &settings, QString *error = nullptr);
+
 bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
                              const TOptionsSetting &settings, TUserPrompt *prompt, QString *error);

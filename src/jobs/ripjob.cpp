@@ -268,8 +268,7 @@ void TRipJob::startOgg(const QString &source, const QString &destination, int it
     const TOggOptions &ogg = m_settings.OggOptions;
     VorbisOut1.Comments.Clear();
     if (item >= 0 && m_settings.Use)
-        SetVorbisComments(VorbisOut1.Comments,
-                          TrackTagsOf(m_settings.DiscInfo, itemNumber(item), itemBase(item)));
+        SetVorbisComments(VorbisOut1.Comments, TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
     WaveIn1.SetFileName(source);
     m_oggTarget = destination;
     VorbisOut1.SetFileName(WorkingFileOf(destination));
@@ -295,8 +294,8 @@ void TRipJob::ownProgress(TAuOutput *sink)
 void TRipJob::writeId3(int item)
 {
     QString error;
-    if (!TagMp3File(outputFolder() + itemBase(item) + QStringLiteral(".mp3"), m_settings.DiscInfo,
-                    itemNumber(item), itemBase(item), &error))
+    if (!TagMp3File(outputFolder() + itemBase(item) + QStringLiteral(".mp3"), m_settings, itemNumber(item),
+                    itemBase(item), &error))
         m_presenter.ShowError(error);
 }
 

@@ -505,6 +505,9 @@ void TMainForm::ActionExtractExecute()
         return;
 
     const QString folder = ExtractionFolder(AppSettings);
+    QString coverError;
+    if (!SaveDiscCover(folder, AppSettings, &coverError))
+        message(coverError, true);
     int result = mrCancel;
     if (DriveHandle != 0) {
         TRipForm job(this, JobKind::ExtractTracks, DriveHandle, jobs, folder, *Mp3Encoder, *WmaEncoder);

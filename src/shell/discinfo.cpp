@@ -31,6 +31,17 @@ QString DiscInfoFilePath()
     return path;
 }
 
+QString CoverCachePath(const QString &releaseId)
+{
+    if (releaseId.isEmpty() || releaseId.size() > 64)
+        return QString();
+    for (const QChar c : releaseId) {
+        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || c == QLatin1Char('-')))
+            return QString();
+    }
+    return DataFolder() + QStringLiteral("Covers/") + releaseId + QStringLiteral(".jpg");
+}
+
 bool HasDiscInfo(const QString &key)
 {
     return !key.isEmpty() && IniFile(DiscInfoFilePath()).hasSection(key);

@@ -8,6 +8,9 @@
 // The path of cdinfo.dat. An old cdinfo.dat in the program folder is copied into DataFolder() when
 // DataFolder() has none yet.
 QString DiscInfoFilePath();
+// Where the front cover of a MusicBrainz release is kept: DataFolder + "Covers/" + MBID + ".jpg"; empty for
+// a text that is no MBID (hexadecimal digits and dashes only), so no text from a server makes a path.
+QString CoverCachePath(const QString &releaseId);
 // Whether the cache has an entry for the disc.
 bool HasDiscInfo(const QString &key);
 

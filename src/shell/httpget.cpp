@@ -105,6 +105,7 @@ HttpResponse HttpGet(const HttpRequest &request)
                 transfer.bytes.truncate(start - 1);
         }
     }
+    response.bytes = transfer.bytes;
     response.text = DecodeServerText(transfer.bytes);
     response.retryAfterSeconds = transfer.retryAfter;
     response.ok = (result == CURLE_OK || cut) && response.status < 400;

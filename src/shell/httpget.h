@@ -20,6 +20,7 @@ struct HttpResponse {
     bool ok = false; // the URL could be opened and read
     long status = 0;
     QString text;
+    QByteArray bytes; // the answer as it came (cut at maxBytes)
     QString error;
     int retryAfterSeconds = -1; // the server's Retry-After, when it sent one
 };

@@ -60,6 +60,9 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(cddb, QStringLiteral("TagEncoding"), s.QueryCDDB.TagEncoding);
     visit(cddb, QStringLiteral("LookupOrder"), s.QueryCDDB.LookupOrder);
     visit(cddb, QStringLiteral("MusicBrainzServer"), s.QueryCDDB.MusicBrainzServer);
+    visit(cddb, QStringLiteral("CoverArtServer"), s.QueryCDDB.CoverArtServer);
+    visit(cddb, QStringLiteral("SaveCover"), s.QueryCDDB.SaveCover);
+    visit(cddb, QStringLiteral("EmbedCover"), s.QueryCDDB.EmbedCover);
 
     visit(QStringLiteral("ID3"), QStringLiteral("Use"), s.Use);
     visit(QStringLiteral("Options"), QStringLiteral("Lan"), s.Lan);

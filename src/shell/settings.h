@@ -89,6 +89,10 @@ struct TQueryCDDB {
     // only.
     int32_t LookupOrder = 0;
     QString MusicBrainzServer = QStringLiteral("https://musicbrainz.org");
+    // Cover art of MusicBrainz releases: where from, kept as cover.jpg beside a rip, put into its files.
+    QString CoverArtServer = QStringLiteral("https://coverartarchive.org");
+    bool SaveCover = true;
+    bool EmbedCover = true;
 };
 
 struct TOptionsSetting {

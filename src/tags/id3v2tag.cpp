@@ -3,6 +3,7 @@
 #include "shell/helpers.h"
 
 #include <QFile>
+#include <attachedpictureframe.h>
 #include <commentsframe.h>
 #include <id3v2tag.h>
 #include <mpegfile.h>
@@ -91,6 +92,14 @@ bool WriteId3v2Tag(const QString &path, const TTrackTags &tags, QString *error)
                 comment->setLanguage("eng");
                 comment->setText(tagText(tags.Comment));
                 tag.addFrame(comment);
+            }
+            tag.removeFrames("APIC");
+            if (!tags.Cover.isEmpty()) {
+                auto *picture = new TagLib::ID3v2::AttachedPictureFrame;
+                picture->setMimeType("image/jpeg");
+                picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+                picture->setPicture(TagLib::ByteVector(tags.Cover.constData(), uint(tags.Cover.size())));
+                tag.addFrame(picture);
             }
             return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
                              TagLib::File::DoNotDuplicate);

@@ -2,9 +2,13 @@
 
 #include "id3tag.h"
 #include "id3v2tag.h"
+#include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/settings.h"
 #include "vorbistags.h"
+
+#include <QFile>
+#include <QtEndian>
 
 TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
 {
@@ -23,6 +27,45 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
     tags.TrackTotal = disc.TrackNumber >= track && disc.TrackNumber <= 99 ? disc.TrackNumber : 0;
     return tags;
 }
+
+TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString &title)
+{
+    TTrackTags tags = TrackTagsOf(settings.DiscInfo, track, title);
+    const QString cover = CoverCachePath(settings.DiscInfo.MusicBrainzRelease);
+    if (settings.QueryCDDB.EmbedCover && !cover.isEmpty()) {
+        QFile file(cover);
+        if (file.open(QIODevice::ReadOnly) && file.size() <= (16 << 20))
+            tags.Cover = file.readAll();
+    }
+    return tags;
+}
+
+namespace {
+
+// The FLAC picture block of a front cover (JPEG), as a Vorbis comment carries it in base64.
+QByteArray pictureBlock(const QByteArray &jpeg)
+{
+    QByteArray block;
+    const auto put = [&block](quint32 value) {
+        char be[4];
+        qToBigEndian(value, be);
+        block.append(be, 4);
+    };
+    const QByteArray mime = "image/jpeg";
+    put(3); // front cover
+    put(quint32(mime.size()));
+    block += mime;
+    put(0); // no description
+    put(0); // width, height, depth and colours: unknown
+    put(0);
+    put(0);
+    put(0);
+    put(quint32(jpeg.size()));
+    block += jpeg;
+    return block.toBase64();
+}
+
+} // namespace
 
 void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
 {
@@ -43,10 +86,14 @@ void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
     if (tags.TrackTotal > 0)
         set("TRACKTOTAL", QString::number(tags.TrackTotal));
     set("COMMENT", tags.Comment);
+    if (!tags.Cover.isEmpty())
+        set("METADATA_BLOCK_PICTURE", QString::fromLatin1(pictureBlock(tags.Cover)));
 }
 
-bool TagMp3File(const QString &path, const TCDInfo &disc, int track, const QString &base, QString *error)
+bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track, const QString &base,
+                QString *error)
 {
+    const TCDInfo &disc = settings.DiscInfo;
     Tid3tag tag;
     tag.SetTitle(base.left(255));
     tag.SetArtist(disc.Artist.left(255));
@@ -61,5 +108,5 @@ bool TagMp3File(const QString &path, const TCDInfo &disc, int track, const QStri
             *error = QStringLiteral("Error #%1! Could not save Tag!").arg(result);
         return false;
     }
-    return WriteId3v2Tag(path, TrackTagsOf(disc, track, base), error);
+    return WriteId3v2Tag(path, TrackTagsOf(settings, track, base), error);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 struct TCDInfo;
+struct TOptionsSetting;
 class TVorbisTags;
 
 // The tags of one track, as every format's writer takes them. Empty texts and zero numbers are left out.
@@ -16,18 +18,22 @@ struct TTrackTags {
     QString Comment;
     int Track = 0;
     int TrackTotal = 0;
+    QByteArray Cover; // the front cover, a JPEG image; empty for none
 };
 
 // The tags of track n of the disc (its title, its own artist or the disc's, the disc's fields, the number of
 // tracks when the disc says it). `title` stands in when the disc has none for the track.
 TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title);
+// The same for a job's settings, with the release's cover when covers go into files and one is kept.
+TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString &title);
 
 // The Vorbis comments of a track: TITLE, ARTIST, ALBUMARTIST (when it differs from ARTIST, as on a
-// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL and COMMENT, replacing what the set held.
+// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL and COMMENT, and the cover as a
+// METADATA_BLOCK_PICTURE (a FLAC picture block in base64), replacing what the set held.
 void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags);
 
 // Tags an MP3 file the program made for track n of the disc: the ID3 version 1 tag (title `base`, the disc's
 // artist, album, year, comment, genre and the track number), then the version 2 tag of TrackTagsOf. False,
 // with the file and the reason in *error, when either could not be written.
-bool TagMp3File(const QString &path, const TCDInfo &disc, int track, const QString &base,
+bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track, const QString &base,
                 QString *error = nullptr);

@@ -440,6 +440,62 @@ TEST_F(CliTest, MusicBrainzLookupFirstThenCddb)
     EXPECT_EQ(runCli({"lookup", "--source", "freedb"}).code, 2);
 }
 
+TEST_F(CliTest, CoverArtBesideAndInsideTheFiles)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music", "150,music"}));
+    const QString jpeg = out + "/front.jpg";
+    ASSERT_EQ(RunProgram("ffmpeg",
+                         {"-v", "error", "-f", "lavfi", "-i", "color=c=red:s=32x32", "-frames:v", "1", jpeg}),
+              0);
+    const QByteArray image = ReadFileBytes(jpeg);
+    ASSERT_TRUE(image.startsWith("\xFF\xD8\xFF"));
+    const QString mbid = "6f1e2d3c-0000-4000-8000-000000000001";
+    CddbTestServer server;
+    QStringList asked;
+    server.setHandler([&](const QString &target) {
+        asked << target;
+        if (target == "/release/" + mbid + "/front-500")
+            return CddbTestServer::Reply{200, image, {}};
+        return CddbTestServer::Reply{
+            200,
+            (R"({"releases":[{"id":")" + mbid +
+             R"(","title":"Hits","artist-credit":[{"name":"Band"}],)"
+             R"("media":[{"track-count":2,"tracks":[{"title":"One"},{"title":"Two"}]}]}]})")
+                .toUtf8(),
+            {}};
+    });
+    WriteFileText(SettingsFolder() + "options.ini", "[QueryCDDB]\nMusicBrainzServer=" + server.url() +
+                                                        "\nCoverArtServer=" + server.url() + "\n");
+    const CliRun lookup = runCli({"lookup", "--source", "musicbrainz", "--quiet"});
+    ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
+    EXPECT_TRUE(asked.contains("/release/" + mbid + "/front-500")) << asked.join(",").toStdString();
+    EXPECT_TRUE(lookup.out.contains("cover: ")) << lookup.out.toStdString();
+
+    for (const char *format : {"mp3", "ogg"}) {
+        SCOPED_TRACE(format);
+        const QString folder = out + "/" + format;
+        ASSERT_EQ(runCli({"rip", "-f", format, "-o", folder, "--tags", "-t", "1", "--quiet"}).code, 0);
+        EXPECT_EQ(ReadFileBytes(folder + "/cover.jpg"), image);
+        QByteArray streams;
+        RunProgram("ffprobe",
+                   {"-v", "error", "-show_entries", "stream=codec_name:stream_disposition=attached_pic",
+                    "-of", "default=nw=1", folder + "/One." + format},
+                   &streams);
+        EXPECT_TRUE(streams.contains("codec_name=mjpeg")) << streams.toStdString();
+        EXPECT_TRUE(streams.contains("DISPOSITION:attached_pic=1")) << streams.toStdString();
+    }
+    // Turned off: neither beside nor inside.
+    WriteFileText(SettingsFolder() + "options.ini", "[QueryCDDB]\nSaveCover=0\nEmbedCover=0\n");
+    ASSERT_EQ(runCli({"rip", "-f", "mp3", "-o", out + "/plain", "--tags", "-t", "1", "--quiet"}).code, 0);
+    EXPECT_FALSE(QFileInfo::exists(out + "/plain/cover.jpg"));
+    QByteArray streams;
+    RunProgram(
+        "ffprobe",
+        {"-v", "error", "-show_entries", "stream=codec_name", "-of", "default=nw=1", out + "/plain/One.mp3"},
+        &streams);
+    EXPECT_FALSE(streams.contains("mjpeg"));
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

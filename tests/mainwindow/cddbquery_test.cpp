@@ -343,6 +343,7 @@ TEST_F(QueryWindowsTest, MusicBrainzFromTheEditMenu)
     TMainForm form;
     form.show();
     AppSettings.QueryCDDB.MusicBrainzServer = server.url();
+    AppSettings.QueryCDDB.CoverArtServer = server.url(); // never the real one
     ASSERT_TRUE(form.aQueryMusicBrainz->isEnabled());
     form.aQueryMusicBrainz->trigger();
     EXPECT_EQ(titles(form), (QStringList{"One", "Two"}));

@@ -78,6 +78,7 @@ TEST_F(SettingsTest, FirstSaveWritesEveryKeyInOrderAndLoadsBackTheSame)
             "[QueryCDDB]\nServer=gnudb.gnudb.org\nScript=/~cddb/"
             "cddb.cgi\nUseProxy=0\nProxyAddress=\nPort=80\n"
             "TagEncoding=0\nLookupOrder=0\nMusicBrainzServer=https://musicbrainz.org\n"
+            "CoverArtServer=https://coverartarchive.org\nSaveCover=1\nEmbedCover=1\n"
             "[ID3]\nUse=0\n"
             "[Options]\nLan=English\n")
             .arg(DataFolder());
