@@ -4,8 +4,9 @@
 #include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
-#include "shell/httpget.h"
+#include "cddb/musicbrainz.h"
 #include "jobs/wavein.h"
+#include "shell/httpget.h"
 #include "shell/inifile.h"
 #include "tags/id3tag.h"
 
@@ -163,9 +164,27 @@ int oggReader(const uint8_t *data, size_t size)
     return 0;
 }
 
+// MusicBrainz's answers: any bytes, read as the web service's JSON, for a disc of 1 to 99 tracks.
+int musicBrainzAnswer(const uint8_t *data, size_t size)
+{
+    std::vector<TMusicBrainzRelease> releases;
+    ParseMusicBrainzAnswer(bytesOf(data, size), QStringLiteral("49HHV7Eb8UKF3aQiNmu1GR8vKTY-"),
+                           size > 0 ? int(data[0] % 99) + 1 : 1, releases);
+    TCddbLookupResult result;
+    for (const TMusicBrainzRelease &release : releases)
+        TakeMusicBrainzRelease(release, 99, result);
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
-    {"wav", wavReader},         {"id3", id3Reader}, {"ini", iniReader}, {"cddb", cddbAnswer},
-    {"encoder", encoderOutput}, {"ogg", oggReader}, {nullptr, nullptr},
+    {"wav", wavReader},
+    {"id3", id3Reader},
+    {"ini", iniReader},
+    {"cddb", cddbAnswer},
+    {"encoder", encoderOutput},
+    {"ogg", oggReader},
+    {"musicbrainz", musicBrainzAnswer},
+    {nullptr, nullptr},
 };
