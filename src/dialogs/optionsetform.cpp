@@ -208,6 +208,24 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     cdLayout->addRow(QStringLiteral("Device\uFF1A"), cbCDList);
     cdLayout->addRow(ckbCDDb);
     PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
+
+    // Where titles and covers come from.
+    auto *titles = named(new QWidget, "TabSheetTitles");
+    auto *titlesLayout = new QFormLayout(titles);
+    cbLookupOrder = named(new QComboBox, "cbLookupOrder");
+    cbLookupOrder->addItems({QStringLiteral("MusicBrainz, then CDDB"), QStringLiteral("MusicBrainz only"),
+                             QStringLiteral("CDDB only")});
+    eMusicBrainzServer = named(new QLineEdit, "eMusicBrainzServer");
+    eCoverArtServer = named(new QLineEdit, "eCoverArtServer");
+    ckSaveCover =
+        named(new QCheckBox(QStringLiteral("Keep the cover as cover.jpg beside the files")), "ckSaveCover");
+    ckEmbedCover = named(new QCheckBox(QStringLiteral("Put the cover into the files")), "ckEmbedCover");
+    titlesLayout->addRow(QStringLiteral("Look titles up at"), cbLookupOrder);
+    titlesLayout->addRow(QStringLiteral("MusicBrainz server"), eMusicBrainzServer);
+    titlesLayout->addRow(QStringLiteral("Cover art server"), eCoverArtServer);
+    titlesLayout->addRow(ckSaveCover);
+    titlesLayout->addRow(ckEmbedCover);
+    PageControl1->addTab(titles, QStringLiteral("Titles"));
     PageControl1->setCurrentIndex(0);
 
     auto *buttons = new QHBoxLayout;
@@ -259,6 +277,11 @@ void TOptionSetForm::toControls()
     cbCreateAlbumFolder->setChecked(s.CommonOptions.IsCreateAlbumFolder);
     cbOutputFormat->setCurrentIndex(s.CommonOptions.OutputFormat);
     cbFileNames->setCurrentText(s.CommonOptions.FileNameTemplate);
+    cbLookupOrder->setCurrentIndex(std::clamp(s.QueryCDDB.LookupOrder, 0, 2));
+    eMusicBrainzServer->setText(s.QueryCDDB.MusicBrainzServer);
+    eCoverArtServer->setText(s.QueryCDDB.CoverArtServer);
+    ckSaveCover->setChecked(s.QueryCDDB.SaveCover);
+    ckEmbedCover->setChecked(s.QueryCDDB.EmbedCover);
     ckNormalize->setChecked(s.CommonOptions.IsNormalize);
     SpinEdit1->setValue(s.CommonOptions.NormalizePercent);
     cbRipTime->setChecked(s.CommonOptions.EnableRipTime);
@@ -381,6 +404,15 @@ void TOptionSetForm::btOkClick()
     s.CommonOptions.OutputFormat = cbOutputFormat->currentIndex();
     const QString names = cbFileNames->currentText().trimmed();
     s.CommonOptions.FileNameTemplate = names.isEmpty() ? QStringLiteral("%title%") : names;
+    s.QueryCDDB.LookupOrder = cbLookupOrder->currentIndex();
+    // An emptied address means the public service again.
+    const TQueryCDDB defaults;
+    const QString musicBrainz = eMusicBrainzServer->text().trimmed();
+    const QString coverArt = eCoverArtServer->text().trimmed();
+    s.QueryCDDB.MusicBrainzServer = musicBrainz.isEmpty() ? defaults.MusicBrainzServer : musicBrainz;
+    s.QueryCDDB.CoverArtServer = coverArt.isEmpty() ? defaults.CoverArtServer : coverArt;
+    s.QueryCDDB.SaveCover = ckSaveCover->isChecked();
+    s.QueryCDDB.EmbedCover = ckEmbedCover->isChecked();
     s.CommonOptions.IsNormalize = ckNormalize->isChecked();
     s.CommonOptions.NormalizePercent = SpinEdit1->value();
     s.CommonOptions.EnableRipTime = cbRipTime->isChecked();

@@ -47,6 +47,12 @@ public:
     QCheckBox *cbCreateAlbumFolder;
     QComboBox *cbOutputFormat;
     QComboBox *cbFileNames; // the file-name template
+    // The Titles page.
+    QComboBox *cbLookupOrder;
+    QLineEdit *eMusicBrainzServer;
+    QLineEdit *eCoverArtServer;
+    QCheckBox *ckSaveCover;
+    QCheckBox *ckEmbedCover;
     QCheckBox *ckNormalize;
     QSpinBox *SpinEdit1;
     QCheckBox *cbRipTime;

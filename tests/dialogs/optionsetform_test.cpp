@@ -187,6 +187,10 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbCreateAlbumFolder->setChecked(true);
         form.cbOutputFormat->setCurrentIndex(2);
         form.cbFileNames->setCurrentText("%track% - %artist% - %title%");
+        form.cbLookupOrder->setCurrentIndex(2);
+        form.eMusicBrainzServer->setText("http://mirror.example:5000");
+        form.eCoverArtServer->clear(); // back to the public one
+        form.ckEmbedCover->setChecked(false);
         form.ckNormalize->setChecked(true);
         form.SpinEdit1->setValue(80);
         form.cbRipTime->setChecked(true);
@@ -220,6 +224,11 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_TRUE(again.cbCreateAlbumFolder->isChecked());
     EXPECT_EQ(again.cbOutputFormat->currentIndex(), 2);
     EXPECT_EQ(again.cbFileNames->currentText(), "%track% - %artist% - %title%");
+    EXPECT_EQ(again.cbLookupOrder->currentIndex(), 2);
+    EXPECT_EQ(again.eMusicBrainzServer->text(), "http://mirror.example:5000");
+    EXPECT_EQ(again.eCoverArtServer->text(), "https://coverartarchive.org");
+    EXPECT_TRUE(again.ckSaveCover->isChecked());
+    EXPECT_FALSE(again.ckEmbedCover->isChecked());
     EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "FileNameTemplate", ""),
               "%track% - %artist% - %title%");
     EXPECT_EQ(again.SpinEdit1->value(), 80);
