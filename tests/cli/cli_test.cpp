@@ -438,6 +438,14 @@ TEST_F(CliTest, MusicBrainzLookupFirstThenCddb)
     EXPECT_EQ(none.code, 1);
     EXPECT_TRUE(none.err.contains("MusicBrainz knows no release with this disc")) << none.err.toStdString();
     EXPECT_EQ(runCli({"lookup", "--source", "freedb"}).code, 2);
+    // An answer that is no JSON: said, and the cache keeps what it had.
+    musicbrainz.setHandler([](const QString &) { return CddbTestServer::Reply{200, "<html>", {}}; });
+    const QByteArray cache = ReadFileBytes(DataFolder() + "cdinfo.dat");
+    const CliRun broken = runCli({"lookup", "--source", "musicbrainz", "--server", musicbrainz.url()});
+    EXPECT_EQ(broken.code, 1);
+    EXPECT_TRUE(broken.err.contains("MusicBrainz answered with something that is not its JSON"))
+        << broken.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(DataFolder() + "cdinfo.dat"), cache);
 }
 
 TEST_F(CliTest, CoverArtBesideAndInsideTheFiles)
