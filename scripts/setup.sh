@@ -19,6 +19,8 @@ packages=(
     libtag1-dev libdiscid-dev
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools
+    # the tests' own reference implementations
+    python3
     # Ogg Vorbis, WMA
     libvorbis-dev libogg-dev libavcodec-dev libavformat-dev libswresample-dev
 )

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+// AccurateRip: the checksums of a ripped track as the public description of the algorithm defines them, the
+// disc's database ids and address, and the database's answer.
+
+struct TAccurateRipSums {
+    uint32_t V1 = 0;
+    uint32_t V2 = 0;
+};
+
+// The checksums of a track's audio (16-bit stereo, little-endian, 4 bytes a frame). Frames are counted from
+// 1; the first track of the disc leaves out its first five sectors less one frame (2939 frames), the last
+// track its last five sectors (2940 frames). v1 sums frame × number; v2 sums both halves of the 64-bit
+// product. Both modulo 2³².
+TAccurateRipSums AccurateRipSums(const QByteArray &audio, bool firstTrack, bool lastTrack);
+
+// The disc's two AccurateRip ids from its audio tracks' start sectors (LBA) and its lead-out.
+struct TAccurateRipDisc {
+    uint32_t Id1 = 0;
+    uint32_t Id2 = 0;
+    uint32_t CddbId = 0;
+    int TrackCount = 0;
+};
+TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId);
+// ".../accuraterip/a/b/c/dBAR-NNN-ID1-ID2-CDDB.bin" under the base address.
+QString AccurateRipUrl(const QString &base, const TAccurateRipDisc &disc);
+
+// One answer block of the database: the disc it is for, and per track its confidence and v1/v2 checksum
+// (the database keeps one checksum a track and block; v2 entries are blocks of their own).
+struct TAccurateRipEntry {
+    int Confidence = 0;
+    uint32_t Crc = 0;
+    uint32_t Crc450 = 0;
+};
+struct TAccurateRipBlock {
+    TAccurateRipDisc Disc;
+    std::vector<TAccurateRipEntry> Tracks;
+};
+// Reads the database's answer. False, with the reason in *error, for an answer cut short or empty.
+bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBlock> &blocks,
+                            QString *error = nullptr);
+
+// A track judged against the answer: "Accurately ripped (confidence N, v1|v2)", "Not accurately ripped
+// (database has …)", or "Not in the database". `track` counts from 1.
+QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int track,
+                           const TAccurateRipSums &sums, bool *accurate = nullptr);

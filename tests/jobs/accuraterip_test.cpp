@@ -1,0 +1,134 @@
+// AccurateRip checksums against a reference of the tests' own, written in Python from the public description,
+// and the database's answers.
+#include "jobs/accuraterip.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Frames are numbered from 1; the disc's first track skips frames below 5 * 588 - 1, its last track the
+// final 5 * 588 frames; v1 sums number * frame, v2 both 32-bit halves of that product; all modulo 2^32.
+const char *const reference = R"(
+import sys
+data = open(sys.argv[1], 'rb').read()
+counts = [int(c) for c in sys.argv[2:]]
+pos = 0
+for t, n in enumerate(counts):
+    v1 = v2 = 0
+    first, last = t == 0, t == len(counts) - 1
+    for i in range(1, n + 1):
+        off = pos + (i - 1) * 4
+        word = int.from_bytes(data[off:off + 4], 'little')
+        if first and i < 5 * 588 - 1:
+            continue
+        if last and i > n - 5 * 588:
+            continue
+        p = word * i
+        v1 = (v1 + p) & 0xFFFFFFFF
+        v2 = (v2 + (p & 0xFFFFFFFF) + (p >> 32)) & 0xFFFFFFFF
+    print('%08x %08x' % (v1, v2))
+    pos += n * 4
+)";
+
+void expectSameAsReference(const QStringList &tracks)
+{
+    QTemporaryDir dir;
+    const QString cue = dir.filePath("disc.cue");
+    ASSERT_TRUE(MakeDisc(cue, tracks));
+    const QByteArray image = ReadFileBytes(dir.filePath("disc.bin"));
+    QStringList counts;
+    std::vector<qsizetype> frames;
+    for (const QString &t : tracks) {
+        const QString length = t.section(',', 0, 0);
+        const QStringList msf = length.split(':');
+        const qsizetype sectors =
+            msf.size() == 3 ? (msf[0].toInt() * 60 + msf[1].toInt()) * 75 + msf[2].toInt() : length.toInt();
+        frames.push_back(sectors * 588);
+        counts << QString::number(sectors * 588);
+    }
+    const QString script = dir.filePath("reference.py");
+    ASSERT_TRUE(WriteFileText(script, QString::fromLatin1(reference)));
+    QByteArray output;
+    ASSERT_EQ(RunProgram("python3", QStringList{script, dir.filePath("disc.bin")} + counts, &output), 0);
+    const QStringList lines = QString::fromLatin1(output).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), tracks.size());
+    qsizetype at = 0;
+    for (int t = 0; t < tracks.size(); ++t) {
+        const TAccurateRipSums sums =
+            AccurateRipSums(image.mid(at * 4, frames[size_t(t)] * 4), t == 0, t == tracks.size() - 1);
+        at += frames[size_t(t)];
+        EXPECT_EQ(QString("%1 %2").arg(sums.V1, 8, 16, QChar('0')).arg(sums.V2, 8, 16, QChar('0')), lines[t])
+            << "track " << t + 1;
+    }
+}
+
+TEST(AccurateRip, ChecksumsAgreeWithTheReference)
+{
+    expectSameAsReference({"900,music"});
+    expectSameAsReference({"00:01:00,noise", "1200,music"}); // a one-second first track
+    QStringList twelve;
+    for (int i = 0; i < 12; ++i)
+        twelve << QString("%1,%2")
+                      .arg(400 + 37 * i)
+                      .arg(i % 3 == 0   ? "music"
+                           : i % 3 == 1 ? "noise"
+                                        : "tone");
+    expectSameAsReference(twelve);
+}
+
+TEST(AccurateRip, DiscIdsAddressAndAnswers)
+{
+    // Two tracks at 0 and 15000, lead-out at 30000: id1 = 45000, id2 = 1 + 30000 + 90000.
+    const TAccurateRipDisc disc = AccurateRipDiscOf({0, 15000}, 30000, 0x06019002);
+    EXPECT_EQ(disc.Id1, 45000u);
+    EXPECT_EQ(disc.Id2, 120001u);
+    EXPECT_EQ(AccurateRipUrl("http://db.example/", disc),
+              "http://db.example/accuraterip/8/c/f/dBAR-002-0000afc8-0001d4c1-06019002.bin");
+
+    // Two blocks: one with a v1 match for track 1, one whose track 2 differs.
+    const auto block = [](const TAccurateRipDisc &d, const std::vector<std::pair<int, uint32_t>> &tracks) {
+        QByteArray b(1, char(tracks.size()));
+        char word[4];
+        for (uint32_t v : {d.Id1, d.Id2, d.CddbId}) {
+            qToLittleEndian(v, word);
+            b.append(word, 4);
+        }
+        for (const auto &[confidence, crc] : tracks) {
+            b.append(char(confidence));
+            qToLittleEndian(crc, word);
+            b.append(word, 4);
+            b.append(4, '\0');
+        }
+        return b;
+    };
+    const QByteArray answer =
+        block(disc, {{12, 0x11111111}, {12, 0x22222222}}) + block(disc, {{3, 0x33333333}, {3, 0x44444444}});
+    std::vector<TAccurateRipBlock> blocks;
+    QString error;
+    ASSERT_TRUE(ParseAccurateRipAnswer(answer, blocks, &error)) << error.toStdString();
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[1].Tracks[1].Crc, 0x44444444u);
+    bool accurate = false;
+    EXPECT_EQ(AccurateRipVerdict(blocks, 1, {0x11111111, 0x99999999}, &accurate),
+              "Accurately ripped (confidence 12, v1)");
+    EXPECT_TRUE(accurate);
+    EXPECT_EQ(AccurateRipVerdict(blocks, 2, {0x98989898, 0x44444444}, &accurate),
+              "Accurately ripped (confidence 3, v2)");
+    EXPECT_EQ(AccurateRipVerdict(blocks, 2, {1, 2}, &accurate),
+              "Not accurately ripped (database has 22222222 with confidence 12, 44444444 with confidence 3; "
+              "this rip 00000001 v1, 00000002 v2)");
+    EXPECT_FALSE(accurate);
+    EXPECT_EQ(AccurateRipVerdict(blocks, 3, {1, 2}), "Not in the database");
+    EXPECT_EQ(AccurateRipVerdict({}, 1, {1, 2}), "Not in the database");
+    // Cut short: said, nothing taken.
+    EXPECT_FALSE(ParseAccurateRipAnswer(answer.left(answer.size() - 3), blocks, &error));
+    EXPECT_TRUE(blocks.empty());
+    EXPECT_TRUE(error.startsWith("The AccurateRip answer is cut short")) << error.toStdString();
+    EXPECT_FALSE(ParseAccurateRipAnswer(QByteArray(), blocks, &error));
+}
+
+} // namespace
