@@ -5,6 +5,7 @@
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cddb/musicbrainz.h"
+#include "jobs/accuraterip.h"
 #include "jobs/wavein.h"
 #include "shell/httpget.h"
 #include "shell/inifile.h"
@@ -176,6 +177,17 @@ int musicBrainzAnswer(const uint8_t *data, size_t size)
     return 0;
 }
 
+// The AccurateRip database's answers, and a verdict on each of their tracks.
+int accurateRipAnswer(const uint8_t *data, size_t size)
+{
+    std::vector<TAccurateRipBlock> blocks;
+    if (ParseAccurateRipAnswer(bytesOf(data, size), blocks)) {
+        for (int track = 0; track <= 100; ++track)
+            AccurateRipVerdict(blocks, track, {uint32_t(track), uint32_t(size)});
+    }
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -186,5 +198,6 @@ const FuzzTarget FuzzTargets[] = {
     {"encoder", encoderOutput},
     {"ogg", oggReader},
     {"musicbrainz", musicBrainzAnswer},
+    {"accuraterip", accurateRipAnswer},
     {nullptr, nullptr},
 };
