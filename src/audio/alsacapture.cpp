@@ -60,7 +60,6 @@ bool TAlsaCapture::Start(const QString &device, int rate, int channels, int bits
         std::lock_guard lock(m_lock);
         m_stop = false;
         m_stopAt = -1;
-        m_failure.clear();
     }
     m_thread = std::thread(
         [this, pcm, rate, blockAlign = channels * bits / 8, period] { work(pcm, rate, blockAlign, period); });
@@ -92,18 +91,8 @@ void TAlsaCapture::EndAt(int64_t frames)
     m_wake.notify_all();
 }
 
-QString TAlsaCapture::Failure() const
-{
-    std::lock_guard lock(m_lock);
-    return m_failure;
-}
-
 void TAlsaCapture::fail(const QString &reason)
 {
-    {
-        std::lock_guard lock(m_lock);
-        m_failure = reason;
-    }
     QMetaObject::invokeMethod(
         this, [this, reason] { emit Failed(reason); }, Qt::QueuedConnection);
 }

@@ -38,8 +38,6 @@ public:
     bool Running() const { return m_thread.joinable(); }
     // Frames handed to the writer so far.
     int64_t Frames() const { return m_frames; }
-    // Why the recording ended by itself; empty while it runs or when it was stopped.
-    QString Failure() const;
 
 signals:
     void Failed(const QString &reason);
@@ -57,5 +55,4 @@ private:
     bool m_stop = false;
     int64_t m_stopAt = -1; // frames at which to end; -1 none
     std::atomic<int64_t> m_frames{0};
-    QString m_failure;
 };

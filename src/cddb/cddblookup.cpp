@@ -67,16 +67,23 @@ void cleanResult(TCddbLookupResult &result)
     }
 }
 
+// The titles of the first rows, and the artists that are the tracks' own (not the disc's).
+void takeTracks(const QStringList &titles, const QStringList &artists, const QString &discArtist,
+                int rowCount, TCddbLookupResult &result)
+{
+    for (int i = 0; i < titles.size() && i < rowCount; ++i) {
+        result.Titles[i] = titles.at(i);
+        const QString artist = artists.value(i);
+        if (!artist.isEmpty() && artist != discArtist)
+            result.TrackArtists[i] = artist;
+    }
+}
+
 } // namespace
 
 void TakeMusicBrainzRelease(const TMusicBrainzRelease &release, int rowCount, TCddbLookupResult &result)
 {
-    for (int i = 0; i < release.TrackTitles.size() && i < rowCount; ++i) {
-        result.Titles[i] = release.TrackTitles.at(i);
-        const QString artist = release.TrackArtists.value(i);
-        if (!artist.isEmpty() && artist != release.Artist)
-            result.TrackArtists[i] = artist;
-    }
+    takeTracks(release.TrackTitles, release.TrackArtists, release.Artist, rowCount, result);
     result.Artist = release.Artist;
     result.Album = release.Title;
     result.Year = release.Date.left(4);
@@ -87,12 +94,7 @@ void TakeMusicBrainzRelease(const TMusicBrainzRelease &release, int rowCount, TC
 
 void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &result)
 {
-    for (int i = 0; i < album.TrackTitles.size() && i < rowCount; ++i) {
-        result.Titles[i] = album.TrackTitles.at(i);
-        const QString artist = album.TrackArtists.value(i);
-        if (!artist.isEmpty() && artist != album.DiscArtist)
-            result.TrackArtists[i] = artist;
-    }
+    takeTracks(album.TrackTitles, album.TrackArtists, album.DiscArtist, rowCount, result);
     result.Artist = album.DiscArtist;
     result.Album = album.DiscTitle;
     result.Year = album.Year;

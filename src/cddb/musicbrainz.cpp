@@ -4,6 +4,7 @@
 #include "shell/discinfo.h"
 #include "shell/helpers.h"
 #include "shell/httpget.h"
+#include "shell/synchronize.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <discid/discid.h>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -47,15 +47,13 @@ QJsonObject matchingMedium(const QJsonArray &media, const QString &discId, int t
     return media.isEmpty() ? QJsonObject() : media.first().toObject();
 }
 
-// One request a second at most, from the whole program.
-void waitForTurn(const std::atomic<bool> *cancel)
+// One request a second at most, from the whole program; a stop request ends the wait.
+void waitForTurn(const TStopFlag *cancel)
 {
     static std::mutex lock;
     static std::chrono::steady_clock::time_point last;
     std::lock_guard guard(lock);
-    const auto due = last + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < due && !(cancel && cancel->load()))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    WaitUntilStopped(cancel, last + std::chrono::seconds(1));
     last = std::chrono::steady_clock::now();
 }
 
@@ -150,8 +148,7 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
     return true;
 }
 
-bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error,
-                   const std::atomic<bool> *cancel)
+bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error, const TStopFlag *cancel)
 {
     if (error)
         error->clear();
@@ -169,7 +166,7 @@ bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error
     HttpRequest http;
     http.url = address + QStringLiteral("/release/") + releaseId + QStringLiteral("/front-500");
     http.userAgent = MusicBrainzUserAgent();
-    http.cancel = cancel;
+    http.cancel = cancel ? cancel->Atomic() : nullptr;
     http.maxBytes = 16 << 20;
     const HttpResponse response = HttpGet(http);
     if (response.status == 404)
@@ -218,17 +215,15 @@ bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBra
             http.url = url;
             http.userAgent = MusicBrainzUserAgent();
             http.totalTimeoutSeconds = request.TimeoutSeconds;
-            http.cancel = request.Cancel;
+            http.cancel = request.Cancel ? request.Cancel->Atomic() : nullptr;
             response = HttpGet(http);
-            if (request.Cancel && request.Cancel->load())
+            if (request.Cancel && request.Cancel->IsSet())
                 return false;
             if (response.status != 503 || attempt == 1)
                 return true;
             // Busy: once more after the wait the server names (or a second), within reason.
             const int wait = std::clamp(response.retryAfterSeconds, 1, 10);
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(wait);
-            while (std::chrono::steady_clock::now() < until && !(request.Cancel && request.Cancel->load()))
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            WaitUntilStopped(request.Cancel, std::chrono::steady_clock::now() + std::chrono::seconds(wait));
         }
         return true;
     };

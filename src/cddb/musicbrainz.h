@@ -2,10 +2,10 @@
 
 #include <QString>
 #include <QStringList>
-#include <atomic>
 #include <vector>
 
 struct TToc;
+class TStopFlag;
 
 // Titles from MusicBrainz: the disc id as MusicBrainz defines it (computed by libdiscid), the web service's
 // answers read as JSON, and a lookup that falls back to a fuzzy match by table of contents.
@@ -43,7 +43,7 @@ struct TMusicBrainzRequest {
     QString TocText;
     int TrackCount = 0;
     int TimeoutSeconds = 30;
-    const std::atomic<bool> *Cancel = nullptr;
+    const TStopFlag *Cancel = nullptr;
 };
 
 // Looks the disc up: by its id, and when the service does not know the id, by its table of contents (a
@@ -57,7 +57,7 @@ bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBra
 // cache (CoverCachePath), written under a working name. True when the cache holds it afterwards (a cover
 // already there counts). A release without cover art is false with an empty *error; a failure says why.
 bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error = nullptr,
-                   const std::atomic<bool> *cancel = nullptr);
+                   const TStopFlag *cancel = nullptr);
 
 // The User-Agent the program's MusicBrainz requests carry.
 QString MusicBrainzUserAgent();

@@ -1,6 +1,7 @@
 #include "musicbrainzform.h"
 
 #include "shell/settings.h"
+#include "shell/synchronize.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -54,7 +55,7 @@ int TfrmChooseRelease::Chosen() const
 
 TfrmMusicBrainzQuery::TfrmMusicBrainzQuery(TCddbHost &host, const TMusicBrainzRequest &request,
                                            QWidget *parent)
-    : QDialog(parent), m_host(host), m_request(request), m_cancel(std::make_shared<std::atomic<bool>>(false))
+    : QDialog(parent), m_host(host), m_request(request), m_cancel(std::make_shared<TStopFlag>())
 {
     setObjectName(QStringLiteral("frmMusicBrainzQuery"));
     setWindowTitle(QStringLiteral("Query MusicBrainz..."));
@@ -76,7 +77,7 @@ TfrmMusicBrainzQuery::TfrmMusicBrainzQuery(TCddbHost &host, const TMusicBrainzRe
 TfrmMusicBrainzQuery::~TfrmMusicBrainzQuery()
 {
     // A stopped transfer ends within the network library's next progress call.
-    *m_cancel = true;
+    m_cancel->Set();
     if (m_worker.joinable())
         m_worker.join();
 }
@@ -88,7 +89,7 @@ void TfrmMusicBrainzQuery::showEvent(QShowEvent *event)
         return;
     m_started = true;
     TMusicBrainzRequest request = m_request;
-    std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
+    std::shared_ptr<TStopFlag> cancel = m_cancel;
     // The worker holds its own copies; its answer goes through the application object and reaches this
     // window only while the window exists.
     const QPointer<TfrmMusicBrainzQuery> self(this);
@@ -97,7 +98,7 @@ void TfrmMusicBrainzQuery::showEvent(QShowEvent *event)
         std::vector<TMusicBrainzRelease> releases;
         QString error;
         const bool ok = MusicBrainzLookup(request, releases, &error);
-        if (*cancel)
+        if (cancel->IsSet())
             return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
@@ -111,14 +112,14 @@ void TfrmMusicBrainzQuery::showEvent(QShowEvent *event)
 
 void TfrmMusicBrainzQuery::reject()
 {
-    *m_cancel = true;
+    m_cancel->Set();
     QDialog::reject();
 }
 
 void TfrmMusicBrainzQuery::finished(bool ok, const std::vector<TMusicBrainzRelease> &releases,
                                     const QString &error)
 {
-    if (*m_cancel)
+    if (m_cancel->IsSet())
         return;
     if (!ok || releases.empty()) {
         lHint->setText(ok ? QStringLiteral("MusicBrainz knows no release with this disc.") : error);
@@ -152,7 +153,7 @@ void TfrmMusicBrainzQuery::finished(bool ok, const std::vector<TMusicBrainzRelea
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [self] {
-                    if (self && !*self->m_cancel)
+                    if (self && !self->m_cancel->IsSet())
                         self->done(mrYes);
                 },
                 Qt::QueuedConnection);

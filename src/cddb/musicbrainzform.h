@@ -9,6 +9,7 @@
 #include <thread>
 
 class QLabel;
+class TStopFlag;
 class QListWidget;
 class QPushButton;
 
@@ -48,7 +49,7 @@ private:
 
     TCddbHost &m_host;
     TMusicBrainzRequest m_request;
-    std::shared_ptr<std::atomic<bool>> m_cancel;
+    std::shared_ptr<TStopFlag> m_cancel;
     bool m_started = false;
     std::thread m_worker;
 };

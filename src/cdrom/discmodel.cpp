@@ -12,24 +12,23 @@ constexpr int titledRows = 100;
 TDiscModel::TDiscModel(TCDInfo &info, QObject *parent) : QObject(parent), m_info(info) {}
 
 void TDiscModel::Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId,
-                      const QString &cddbQueryText, const TCdText *cdText)
+                      const QString &cddbQueryText, const std::function<TCdText()> &readCdText)
 {
     m_key = key;
-    const bool known = HasDiscInfo(key);
-    LoadDiscInfo(key, m_info);
+    const bool known = LoadDiscInfo(key, m_info);
     m_tracks = tracks;
-    if (!known && cdText && !cdText->empty()) {
-        m_info.Album = cdText->AlbumTitle;
-        m_info.Artist = cdText->AlbumPerformer;
+    const TCdText cdText = !known && readCdText ? readCdText() : TCdText();
+    if (!cdText.empty()) {
+        m_info.Album = cdText.AlbumTitle;
+        m_info.Artist = cdText.AlbumPerformer;
         for (int row = 0; row < RowCount() && row < titledRows; ++row) {
             const int number = m_tracks.at(row).Number;
-            const auto title = cdText->Titles.find(number);
-            m_info.Tracks[size_t(row + 1)] = title != cdText->Titles.end() ? title->second : QString();
-            const auto performer = cdText->Performers.find(number);
+            const auto title = cdText.Titles.find(number);
+            m_info.Tracks[size_t(row + 1)] = title != cdText.Titles.end() ? title->second : QString();
+            const auto performer = cdText.Performers.find(number);
             m_info.TrackArtists[size_t(row + 1)] =
-                performer != cdText->Performers.end() && performer->second != m_info.Artist
-                    ? performer->second
-                    : QString();
+                performer != cdText.Performers.end() && performer->second != m_info.Artist ? performer->second
+                                                                                           : QString();
         }
     }
     m_info.TrackNumber = RowCount(); // what the disc has, whatever the cache said

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 // One row of the disc on display.
 struct TDiscTrack {
@@ -38,9 +39,10 @@ public:
     explicit TDiscModel(TCDInfo &info, QObject *parent = nullptr);
 
     // A disc came in: its cache entry is read (unnamed tracks are "Track01" ...), then its rows are set.
-    // A disc the cache does not know yet takes its titles, album and artists from its CD-Text, when given.
+    // A disc the cache does not know yet takes its titles, album and artists from its CD-Text, read by
+    // readCdText only then (reading it takes the drive a moment).
     void Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId = QString(),
-              const QString &cddbQueryText = QString(), const TCdText *cdText = nullptr);
+              const QString &cddbQueryText = QString(), const std::function<TCdText()> &readCdText = {});
     // No disc: no rows (the titles stay in the record until the next disc).
     void Clear();
     // The rows of a table of contents read in MSF mode: each length is the difference of the minutes and

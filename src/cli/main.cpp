@@ -221,10 +221,12 @@ void loadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0)
     QString id;
     QString query;
     CddbIdentityOfToc(toc, id, query);
-    TCdText cdText;
-    if (handle)
-        ReadCdText(handle, cdText);
-    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query, &cdText);
+    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query, [handle] {
+        TCdText text;
+        if (handle)
+            ReadCdText(handle, text);
+        return text;
+    });
 }
 
 int tocCommand(const Arguments &args, TTerminal &terminal)
@@ -979,6 +981,33 @@ bool lookupAt(const QString &source, const std::optional<QString> &server, int t
     return true;
 }
 
+// Tries the sources in order on drive -d until one finds titles, then prints and keeps them. tagEncoding
+// chooses CDDB's route (-1: the settings').
+int lookUp(const Arguments &args, const QStringList &sources, int tagEncoding, TTerminal &terminal)
+{
+    const int index = args.number("-d", 0, 0, 7);
+    TToc toc;
+    const HCDROM handle = openDriveWithToc(index, toc, terminal);
+    if (!handle)
+        return 1;
+    TCddbLookupResult result;
+    bool found = false;
+    for (const QString &source : sources) {
+        result = TCddbLookupResult();
+        if ((found = lookupAt(source, args.value("--server"), tagEncoding, toc, handle, result, terminal)))
+            break;
+    }
+    CloseCDHandle(handle);
+    if (!found) {
+        if (terminal.Failures == 0)
+            terminal.Failure(QStringLiteral("no titles found for this disc"));
+        return 1;
+    }
+    // A source that failed before the one that found the titles is no failure of the command.
+    terminal.Failures = 0;
+    return storeLookup(toc, result, terminal);
+}
+
 int cddbCommand(const Arguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
@@ -986,16 +1015,7 @@ int cddbCommand(const Arguments &args, TTerminal &terminal)
     const QString route = args.value("--route").value_or(QStringLiteral("component"));
     if (route != QLatin1String("component") && route != QLatin1String("library"))
         throw UsageError{QStringLiteral("--route is component or library")};
-    const int index = args.number("-d", 0, 0, 7);
-    TToc toc;
-    const HCDROM handle = openDriveWithToc(index, toc, terminal);
-    if (!handle)
-        return 1;
-    TCddbLookupResult result;
-    const bool found = lookupAt(QStringLiteral("cddb"), args.value("--server"),
-                                route == QLatin1String("component") ? 0 : 1, toc, handle, result, terminal);
-    CloseCDHandle(handle);
-    return found ? storeLookup(toc, result, terminal) : 1;
+    return lookUp(args, {QStringLiteral("cddb")}, route == QLatin1String("component") ? 0 : 1, terminal);
 }
 
 int lookupCommand(const Arguments &args, TTerminal &terminal)
@@ -1010,36 +1030,17 @@ int lookupCommand(const Arguments &args, TTerminal &terminal)
             sources << QStringLiteral("musicbrainz");
         if (order != 1)
             sources << QStringLiteral("cddb");
-        sources << QStringLiteral("cdtext"); // what the disc itself says, last
-        if (args.value("--server") && sources.size() > 2)
+        // One address cannot serve both network sources.
+        if (args.value("--server") && sources.size() > 1)
             throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
+        sources << QStringLiteral("cdtext"); // what the disc itself says, last
     } else if (source == QLatin1String("musicbrainz") || source == QLatin1String("cddb") ||
                source == QLatin1String("cdtext")) {
         sources << source;
     } else {
         throw UsageError{QStringLiteral("--source is musicbrainz, cddb, cdtext or auto")};
     }
-    const int index = args.number("-d", 0, 0, 7);
-    TToc toc;
-    const HCDROM handle = openDriveWithToc(index, toc, terminal);
-    if (!handle)
-        return 1;
-    TCddbLookupResult result;
-    bool found = false;
-    for (const QString &s : sources) {
-        result = TCddbLookupResult();
-        if ((found = lookupAt(s, args.value("--server"), -1, toc, handle, result, terminal)))
-            break;
-    }
-    CloseCDHandle(handle);
-    if (!found) {
-        if (terminal.Failures == 0)
-            terminal.Failure(QStringLiteral("no titles found for this disc"));
-        return 1;
-    }
-    // A source that failed before the one that found the titles is no failure of the command.
-    terminal.Failures = 0;
-    return storeLookup(toc, result, terminal);
+    return lookUp(args, sources, -1, terminal);
 }
 
 } // namespace

@@ -323,9 +323,11 @@ void TMainForm::LoadTracksFromToc()
         return;
     }
     ComputeDiscIds(toc);
-    TCdText cdText;
-    ReadCdText(DriveHandle, cdText);
-    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText(), &cdText);
+    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText(), [this] {
+        TCdText text;
+        ReadCdText(DriveHandle, text);
+        return text;
+    });
     SetStatusText(DriveDescription);
 }
 

@@ -42,20 +42,15 @@ QString CoverCachePath(const QString &releaseId)
     return DataFolder() + QStringLiteral("Covers/") + releaseId + QStringLiteral(".jpg");
 }
 
-bool HasDiscInfo(const QString &key)
-{
-    return !key.isEmpty() && IniFile(DiscInfoFilePath()).hasSection(key);
-}
-
 void LoadDiscInfo(const QString &key)
 {
     LoadDiscInfo(key, AppSettings.DiscInfo);
 }
 
-void LoadDiscInfo(const QString &key, TCDInfo &info)
+bool LoadDiscInfo(const QString &key, TCDInfo &info)
 {
     if (key.isEmpty())
-        return;
+        return false;
     const IniFile ini(DiscInfoFilePath());
     // The file may have been written by anyone: its texts carry no control characters into titles.
     const auto text = [&](const QString &name) {
@@ -75,6 +70,7 @@ void LoadDiscInfo(const QString &key, TCDInfo &info)
     }
     for (int n = 1; n < int(info.TrackArtists.size()); ++n)
         info.TrackArtists[n] = n <= count ? text(QStringLiteral("Artist") + QString::number(n)) : QString();
+    return ini.hasSection(key);
 }
 
 bool SaveDiscInfo(const QString &key)

@@ -11,15 +11,12 @@ QString DiscInfoFilePath();
 // Where the front cover of a MusicBrainz release is kept: DataFolder + "Covers/" + MBID + ".jpg"; empty for
 // a text that is no MBID (hexadecimal digits and dashes only), so no text from a server makes a path.
 QString CoverCachePath(const QString &releaseId);
-// Whether the cache has an entry for the disc.
-bool HasDiscInfo(const QString &key);
-
 // Reads the disc's section into DiscInfo. A disc without a section gives empty texts, Genre -1,
 // TrackNumber 100 and the titles Track01 to Track100; titles above TrackNumber keep what they held.
 void LoadDiscInfo(const QString &key);
 struct TCDInfo;
-// The same for another record than DiscInfo.
-void LoadDiscInfo(const QString &key, TCDInfo &info);
+// The same for another record than DiscInfo; true when the cache has an entry for the disc.
+bool LoadDiscInfo(const QString &key, TCDInfo &info);
 
 // Writes DiscInfo into the disc's section; keys of the section that are not written stay. False when the
 // file could not be written.

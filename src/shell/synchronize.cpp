@@ -101,3 +101,25 @@ void WakeSynchronizeWaiters()
     }
     mainWakes.notify_all();
 }
+
+void TStopFlag::Set()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_set = true;
+    }
+    m_wake.notify_all();
+}
+
+bool TStopFlag::WaitUntil(std::chrono::steady_clock::time_point deadline) const
+{
+    std::unique_lock lock(m_lock);
+    return m_wake.wait_until(lock, deadline, [this] { return m_set.load(); });
+}
+
+bool WaitUntilStopped(const TStopFlag *stop, std::chrono::steady_clock::time_point deadline)
+{
+    // Without a flag, one that is never set: the wait is the timed wait it asks for.
+    static const TStopFlag never;
+    return (stop ? stop : &never)->WaitUntil(deadline);
+}

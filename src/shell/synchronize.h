@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 // Synchronised calls: a worker thread hands a call to the application's main (user-interface) thread and
 // waits until it has run there. The main thread runs queued calls from its event loop, and also while it
@@ -21,3 +24,23 @@ bool CheckSynchronize();
 bool WaitRunningSynchronize(const std::function<bool()> &done,
                             std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
 void WakeSynchronizeWaiters();
+
+// A stop request one thread sets and others see at once: in their checks, and in timed waits, which it ends.
+// Thread-safe.
+class TStopFlag final {
+public:
+    void Set();
+    bool IsSet() const { return m_set; }
+    // For code that only polls (libcurl's progress callback).
+    const std::atomic<bool> *Atomic() const { return &m_set; }
+    // Waits until the deadline or the stop request; true when stopped.
+    bool WaitUntil(std::chrono::steady_clock::time_point deadline) const;
+
+private:
+    std::atomic<bool> m_set{false};
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_wake;
+};
+
+// Waits until the deadline, or less when the flag (if any) is set; true when stopped.
+bool WaitUntilStopped(const TStopFlag *stop, std::chrono::steady_clock::time_point deadline);

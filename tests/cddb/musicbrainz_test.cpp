@@ -2,6 +2,7 @@
 #include "cddb/musicbrainz.h"
 #include "cddbserver.h"
 #include "cdrom/cdaccess.h"
+#include "shell/synchronize.h"
 #include "testsupport.h"
 
 #include <atomic>
@@ -217,13 +218,13 @@ TEST(MusicBrainzLookup, BusyServersBrokenAnswersAndStopping)
 
     // A server that says nothing: stopping ends the lookup at once.
     busy.server.setBehaviour(CddbTestServer::Behaviour::Silent);
-    std::atomic<bool> stop{false};
+    TStopFlag stop;
     busy.request.Cancel = &stop;
     busy.request.TimeoutSeconds = 60;
     const qsizetype before = busy.server.requestLines().size();
     std::future<bool> running = std::async(std::launch::async, [&] { return busy.run(); });
     ASSERT_TRUE(WaitFor([&] { return busy.server.requestLines().size() > before; }));
-    stop = true;
+    stop.Set();
     EXPECT_FALSE(running.get());
     EXPECT_EQ(busy.error, "The MusicBrainz lookup was stopped.");
 }
