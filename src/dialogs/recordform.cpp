@@ -138,8 +138,7 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
         if (!Recorder.Recording())
             return;
         MediaPlayer1Click(btStop);
-        message(text("RES_Save_Error", "Error while saving sound file!") + QStringLiteral("\n") + reason,
-                QMessageBox::Critical);
+        failed("RES_Save_Error", "Error while saving sound file!", reason);
     });
 
     AskOpenFileName = [this] {
@@ -274,6 +273,11 @@ void TfrmRecord::message(const QString &text, int icon)
     box.exec();
 }
 
+void TfrmRecord::failed(const char *key, const char *english, const QString &reason)
+{
+    message(text(key, english) + QStringLiteral("\n") + reason, QMessageBox::Critical);
+}
+
 bool TfrmRecord::question(const QString &text)
 {
     return QMessageBox::question(this, QStringLiteral("Sondrel"), text, QMessageBox::Yes | QMessageBox::No) ==
@@ -338,9 +342,7 @@ bool TfrmRecord::OpenDevice(const QString &path)
     CloseDevice();
     QString error;
     if (!Recorder.SetFile(path, &error)) {
-        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
-                    error,
-                QMessageBox::Critical);
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
         return false;
     }
     return true;
@@ -365,9 +367,7 @@ void TfrmRecord::miNewClick()
             SetButtons(bsNone);
     } else {
         SetButtons(bsNone);
-        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
-                    error,
-                QMessageBox::Critical);
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
     }
     panRecordTime->setText(QStringLiteral("00:00:00.0"));
     lbLength->setText(QStringLiteral("0.00 Sec"));
@@ -407,9 +407,7 @@ void TfrmRecord::LoadNamedFile(const QString &path)
     QString error;
     if (!CopyFileAtomically(path, WorkingCopy, &error)) {
         SetButtons(bsNone);
-        message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
-                    error,
-                QMessageBox::Critical);
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
         return;
     }
     if (!OpenDevice(WorkingCopy)) {
@@ -473,9 +471,7 @@ void TfrmRecord::MediaPlayer1Click(TMPBtnType button)
             lbLength->setText(TSoundRecorder::TimeText(Length()));
             SetState(QStringLiteral("Record over!"));
             if (!saved)
-                message(text("RES_Save_Error", "Error while saving sound file!") + QStringLiteral("\n") +
-                            error,
-                        QMessageBox::Critical);
+                failed("RES_Save_Error", "Error while saving sound file!", error);
         }
         break;
     }
@@ -494,9 +490,7 @@ void TfrmRecord::MediaPlayer1Click(TMPBtnType button)
     case btRecord: {
         QString error;
         if (!Recorder.Start(CaptureDevice, SliderTime(), &error)) {
-            message(text("RES_MCI_Init_Fail", "Error while initializing MCI device!") + QStringLiteral("\n") +
-                        error,
-                    QMessageBox::Critical);
+            failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
             return;
         }
         m_recordStart.start();
@@ -566,9 +560,7 @@ bool TfrmRecord::SaveQuestion(bool asking)
         return SaveUnnamed();
     QString error;
     if (!CopyFileAtomically(WorkingCopy, CurrentFile, &error)) {
-        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
-                    QStringLiteral("\n") + error,
-                QMessageBox::Critical);
+        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
         return false;
     }
     ConvertToMp3();
@@ -605,9 +597,7 @@ bool TfrmRecord::SaveUnnamed()
     if (!MoveFile(UnnamedFile, target, &error)) {
         // The recording stays the unnamed file, still open.
         OpenDevice(UnnamedFile);
-        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
-                    QStringLiteral("\n") + error,
-                QMessageBox::Critical);
+        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
         return false;
     }
     LoadNamedFile(target);
@@ -638,9 +628,7 @@ void TfrmRecord::actSaveAsExecute()
         unnamed ? MoveFile(UnnamedFile, target, &error) : CopyFileAtomically(WorkingCopy, target, &error);
     if (!saved) {
         OpenDevice(DeviceFile());
-        message(text("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.") +
-                    QStringLiteral("\n") + error,
-                QMessageBox::Critical);
+        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
         return;
     }
     CurrentFile = target;

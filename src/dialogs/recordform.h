@@ -142,6 +142,8 @@ private:
     void ConvertToMp3();
     void FormClose();
     void message(const QString &text, int icon);
+    // The message of a failure: the Part's text of the key, then the file and the system's reason.
+    void failed(const char *key, const char *english, const QString &reason);
     bool question(const QString &text);
 
     TRecordHost *m_host;
