@@ -2,6 +2,7 @@
 
 #include "audio/auexception.h"
 #include "cdrip.h"
+#include "readwindow.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 
@@ -209,8 +210,15 @@ void TCDIn::DoInit()
         Size = m_ripSize;
         Position = 0;
         m_bufferLength = m_readOffset = 0;
+        const int32_t discEnd = sectorOfEntry(CR_GetTocEntry(tracks));
+        const TReadWindow window = ShiftedReadWindow(start, std::max(end - start, 0),
+                                                     std::clamp(ReadOffset, -5880, 5880), 0, discEnd);
+        m_window = std::make_unique<TWindowCut>(window);
+        m_leadSilence = window.LeadSilence;
+        m_sectorsLeft = window.Sectors > 0;
         int bufferSize = chunkBytes;
-        if (CR_OpenRipper(&bufferSize, start, end) != CDEX_OK)
+        if (m_sectorsLeft &&
+            CR_OpenRipper(&bufferSize, window.FirstSector, window.FirstSector + window.Sectors) != CDEX_OK)
             throw EAuException(QStringLiteral("The drive is not ready"));
         m_reading = true;
         Busy = true;
@@ -225,22 +233,44 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
 {
     if (!m_reading)
         throw EAuException(QStringLiteral("The Stream is not opened"));
-    if (m_readOffset >= m_bufferLength) {
-        int length = 0;
-        int abort = 0;
-        if (CR_RipChunk(m_buffer.data(), &length, &abort) == CDEX_READ_ERROR)
-            throw EAuException(QStringLiteral("Read error at sector %1").arg(CR_GetLastErrorSector()));
-        m_bufferLength = uint32_t(std::max(length, 0));
-        m_readOffset = 0;
-        if (m_bufferLength == 0) {
+    // Silence where the shifted read lies before the disc's start, then the sectors, then silence again
+    // where it lies beyond the disc's end.
+    const auto silence = [&](int64_t &left) {
+        std::fill(m_buffer.begin(), m_buffer.end(), uint8_t(0));
+        bytes = uint32_t(std::min<int64_t>({int64_t(bytes), left, int64_t(m_buffer.size())}));
+        buffer = m_buffer.data();
+        left -= bytes;
+    };
+    if (m_leadSilence > 0) {
+        silence(m_leadSilence);
+    } else {
+        while (m_sectorsLeft && m_readOffset >= m_bufferLength) {
+            int length = 0;
+            int abort = 0;
+            if (CR_RipChunk(m_buffer.data(), &length, &abort) == CDEX_READ_ERROR)
+                throw EAuException(QStringLiteral("Read error at sector %1").arg(CR_GetLastErrorSector()));
+            const auto [skip, count] = m_window->Take(size_t(std::max(length, 0)));
+            m_readOffset = uint32_t(skip);
+            m_bufferLength = uint32_t(skip + count);
+            if (length <= 0) {
+                m_sectorsLeft = false;
+                m_tailSilence = m_window->TailSilence();
+            }
+        }
+        if (m_readOffset < m_bufferLength) {
+            bytes = std::min(bytes, m_bufferLength - m_readOffset);
+            buffer = m_buffer.data() + m_readOffset;
+            m_readOffset += bytes;
+        } else if (m_tailSilence > 0) {
+            silence(m_tailSilence);
+        } else {
             buffer = nullptr;
             bytes = 0;
             return;
         }
     }
-    bytes = std::min(bytes, m_bufferLength - m_readOffset);
-    buffer = m_buffer.data() + m_readOffset;
-    m_readOffset += bytes;
+    if (OnAudio)
+        OnAudio(buffer, bytes);
     Position += bytes;
 }
 
@@ -250,6 +280,9 @@ void TCDIn::DoFlush()
         return;
     JitterErrors = CR_GetNumberOfJitterErrors();
     CR_CloseRipper();
+    m_window.reset();
+    m_leadSilence = m_tailSilence = 0;
+    m_sectorsLeft = false;
     m_reading = false;
     Busy = false;
     Size = 0;

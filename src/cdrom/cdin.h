@@ -3,7 +3,11 @@
 #include "audio/auinput.h"
 
 #include <QString>
+#include <functional>
+#include <memory>
 #include <vector>
+
+class TWindowCut;
 
 // A disc position: a track (1-based) and an offset from its start in minutes, seconds and frames.
 struct TCDPosition {
@@ -39,6 +43,10 @@ public:
     int32_t CompareSectors = 0;
     int32_t JitterErrors = 0;
     int32_t UseCount = 0;
+    // Samples the read is shifted by (the drive's read offset correction): -5880 to 5880.
+    int32_t ReadOffset = 0;
+    // Sees every block of audio the read hands out, on the reading thread (set while idle).
+    std::function<void(const uint8_t *data, size_t bytes)> OnAudio;
 
     int DrivesCount();
     int CurrentDrive() const { return m_currentDrive; }
@@ -94,4 +102,8 @@ private:
     std::vector<uint8_t> m_buffer;
     uint32_t m_bufferLength = 0;
     uint32_t m_readOffset = 0;
+    std::unique_ptr<TWindowCut> m_window;
+    int64_t m_leadSilence = 0;
+    int64_t m_tailSilence = 0;
+    bool m_sectorsLeft = false;
 };

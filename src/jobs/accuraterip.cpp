@@ -1,6 +1,11 @@
 #include "accuraterip.h"
 
+#include "cddb/cddbinfo.h"
+#include "cdrom/cdaccess.h"
+#include "shell/httpget.h"
+
 #include <QtEndian>
+#include <zlib.h>
 
 namespace {
 
@@ -10,22 +15,49 @@ constexpr uint32_t framesPerSector = 588;
 
 TAccurateRipSums AccurateRipSums(const QByteArray &audio, bool firstTrack, bool lastTrack)
 {
-    const uint64_t frames = uint64_t(audio.size()) / 4;
-    const uint64_t from = firstTrack ? uint64_t(framesPerSector) * 5 - 1 : 1;
-    const uint64_t to =
-        lastTrack ? (frames > uint64_t(framesPerSector) * 5 ? frames - uint64_t(framesPerSector) * 5 : 0)
-                  : frames;
-    TAccurateRipSums sums;
-    const auto *data = reinterpret_cast<const uchar *>(audio.constData());
-    for (uint64_t n = 1; n <= frames; ++n) {
-        if (n < from || n > to)
-            continue;
-        const uint32_t word = qFromLittleEndian<uint32_t>(data + (n - 1) * 4);
-        const uint64_t product = uint64_t(word) * uint64_t(uint32_t(n));
-        sums.V1 += uint32_t(product);
-        sums.V2 += uint32_t(product) + uint32_t(product >> 32);
+    TAudioCheck check(audio.size() / 4, firstTrack, lastTrack);
+    check.Add(reinterpret_cast<const uint8_t *>(audio.constData()), size_t(audio.size()));
+    return check.Sums();
+}
+
+TAudioCheck::TAudioCheck(int64_t frames, bool firstTrack, bool lastTrack)
+{
+    const uint64_t all = uint64_t(std::max<int64_t>(frames, 0));
+    m_from = firstTrack ? uint64_t(framesPerSector) * 5 - 1 : 1;
+    m_to = lastTrack ? (all > uint64_t(framesPerSector) * 5 ? all - uint64_t(framesPerSector) * 5 : 0) : all;
+}
+
+void TAudioCheck::Add(const uint8_t *data, size_t bytes)
+{
+    // zlib takes at most 4 GB a call; blocks never come that large, but a cut is harmless.
+    for (size_t done = 0; done < bytes;) {
+        const uInt part = uInt(std::min<size_t>(bytes - done, 1u << 30));
+        m_crc = uint32_t(crc32(m_crc, data + done, part));
+        done += part;
     }
-    return sums;
+    const auto frame = [this](const uint8_t *f) {
+        ++m_frame;
+        const uint32_t word = qFromLittleEndian<uint32_t>(f);
+        for (const int16_t sample : {int16_t(word & 0xFFFF), int16_t(word >> 16)})
+            m_peak = std::max(m_peak, std::abs(int(sample)));
+        if (m_frame >= m_from && m_frame <= m_to) {
+            const uint64_t product = uint64_t(word) * uint64_t(uint32_t(m_frame));
+            m_sums.V1 += uint32_t(product);
+            m_sums.V2 += uint32_t(product) + uint32_t(product >> 32);
+        }
+    };
+    size_t at = 0;
+    while (m_carried > 0 && at < bytes) {
+        m_carry[m_carried++] = data[at++];
+        if (m_carried == 4) {
+            frame(m_carry);
+            m_carried = 0;
+        }
+    }
+    for (; at + 4 <= bytes; at += 4)
+        frame(data + at);
+    while (at < bytes)
+        m_carry[m_carried++] = data[at++];
 }
 
 TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId)
@@ -40,6 +72,53 @@ TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t l
     disc.Id1 += uint32_t(leadOut);
     disc.Id2 += uint32_t(leadOut) * uint32_t(starts.size() + 1);
     return disc;
+}
+
+TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc)
+{
+    QString cddbId, query;
+    CddbIdentityOfToc(toc, cddbId, query);
+    const int count = std::clamp(int(toc.lastTrack) - int(toc.firstTrack) + 1, 0, 99);
+    // LBA = MSF - 150
+    const auto lba = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]) - 150; };
+    std::vector<int32_t> starts;
+    int32_t leadOut = lba(count);
+    for (int i = 0; i < count; ++i) {
+        if ((toc.tracks[i].ADR & 4) != 0) {
+            if (i == count - 1 && i > 0)
+                leadOut = lba(i) - 11400;
+            continue;
+        }
+        starts.push_back(lba(i));
+    }
+    return AccurateRipDiscOf(starts, leadOut, cddbId.toUInt(nullptr, 16));
+}
+
+bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
+                      std::vector<TAccurateRipBlock> &blocks, QString *error, const std::atomic<bool> *cancel)
+{
+    blocks.clear();
+    HttpRequest request;
+    request.url = AccurateRipUrl(base, disc);
+    request.userAgent = QStringLiteral("Sondrel/5.6");
+    request.cancel = cancel;
+    const HttpResponse response = HttpGet(request);
+    if (response.status == 404)
+        return true; // the database does not know the disc
+    if (!response.ok || response.status != 200) {
+        if (error)
+            *error = QStringLiteral("AccurateRip could not be asked (%1): %2")
+                         .arg(request.url,
+                              response.error.isEmpty() ? QStringLiteral("no answer") : response.error);
+        return false;
+    }
+    QString reason;
+    if (!ParseAccurateRipAnswer(response.bytes, blocks, &reason)) {
+        if (error)
+            *error = request.url + QStringLiteral(": ") + reason;
+        return false;
+    }
+    return true;
 }
 
 QString AccurateRipUrl(const QString &base, const TAccurateRipDisc &disc)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,31 @@ struct TAccurateRipSums {
 // track its last five sectors (2940 frames). v1 sums frame × number; v2 sums both halves of the 64-bit
 // product. Both modulo 2³².
 TAccurateRipSums AccurateRipSums(const QByteArray &audio, bool firstTrack, bool lastTrack);
+
+// The checks of a track's audio taken while it streams past, in blocks of any size: the CRC32 of all its
+// bytes (the "copy CRC" of rip logs), its peak level and its AccurateRip checksums. The frame count must be
+// known in advance for the last track's end to be left out of the checksums.
+class TAudioCheck {
+public:
+    TAudioCheck() = default;
+    TAudioCheck(int64_t frames, bool firstTrack, bool lastTrack);
+    void Add(const uint8_t *data, size_t bytes);
+
+    uint32_t Crc() const { return m_crc; }
+    int Peak() const { return m_peak; } // the largest sample magnitude, 0 to 32768
+    TAccurateRipSums Sums() const { return m_sums; }
+    int64_t Frames() const { return m_frame; } // whole frames seen
+
+private:
+    uint64_t m_from = 1;
+    uint64_t m_to = 0;
+    uint64_t m_frame = 0;
+    uint32_t m_crc = 0;
+    int m_peak = 0;
+    TAccurateRipSums m_sums;
+    uint8_t m_carry[4] = {};
+    size_t m_carried = 0;
+};
 
 // The disc's two AccurateRip ids from its audio tracks' start sectors (LBA) and its lead-out.
 struct TAccurateRipDisc {
@@ -45,6 +71,17 @@ struct TAccurateRipBlock {
 // Reads the database's answer. False, with the reason in *error, for an answer cut short or empty.
 bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBlock> &blocks,
                             QString *error = nullptr);
+
+// The disc of a table of contents: its audio tracks (a data track at the end is left out, its session
+// gap of 11,400 sectors before it taken off the lead-out) and its CDDB id.
+struct TToc;
+TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc);
+
+// Asks the database at `base` about the disc. False with the reason in *error when it could not be asked
+// or answered with something unreadable; true with no blocks when it does not know the disc.
+bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
+                      std::vector<TAccurateRipBlock> &blocks, QString *error,
+                      const std::atomic<bool> *cancel = nullptr);
 
 // A track judged against the answer: "Accurately ripped (confidence N, v1|v2)", "Not accurately ripped
 // (database has …)", or "Not in the database". `track` counts from 1.

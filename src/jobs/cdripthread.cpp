@@ -1,6 +1,7 @@
 #include "cdripthread.h"
 
 #include "audio/aufilestream.h"
+#include "cdrom/readwindow.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
 #include "wavheader.h"
@@ -106,30 +107,78 @@ void TCDRipThread::Execute()
     bool writeFailed = !write(emptyHeader.constData(), emptyHeader.size());
     bool failed = writeFailed;
 
+    // The sectors of the track, shifted by the read offset; what lies outside the disc is silence.
+    const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
+    const TReadWindow window =
+        ShiftedReadWindow(int32_t(start), int32_t(length), options.ReadOffset, 0, discEnd);
+    const bool firstTrack = TrackIndex == 1;
+    const bool lastTrack =
+        TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
     const auto begun = Clock::now();
-    uint32_t done = 0;
+    const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
-    while (!failed && done != length) {
-        const uint32_t n = length - done < 10 ? length % 10 : 10;
-        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
-        buffer->startFrame = start + done;
-        buffer->numFrames = n;
-        buffer->maxLen = n * CD_SECTOR_BYTES;
-        buffer->len = buffer->status = 0;
-        buffer->startOffset = 0;
-        if (ReadCDAudioLBA(CDHandle, buffer) == 1) {
-            const int64_t bytes = buffer->len;
-            writeFailed = !write(reinterpret_cast<const char *>(buffer->buf + buffer->startOffset), bytes);
-            failed = writeFailed;
-        } else {
-            failed = true;
+    // One pass over the track: its audio goes to the check and, when writing, to the file. False on a read
+    // or write failure (or a stop).
+    const auto pass = [&](TAudioCheck &check, bool writing, int passes, int passIndex) {
+        check = TAudioCheck(int64_t(length) * 588, firstTrack, lastTrack);
+        const auto deliver = [&](const uint8_t *data, int64_t bytes) {
+            check.Add(data, size_t(bytes));
+            if (writing && !write(reinterpret_cast<const char *>(data), bytes)) {
+                writeFailed = true;
+                return false;
+            }
+            return true;
+        };
+        const auto deliverSilence = [&](int64_t bytes) {
+            for (int64_t done = 0; done < bytes;) {
+                const int64_t n = std::min<int64_t>(bytes - done, int64_t(silence.size()));
+                if (!deliver(silence.data(), n))
+                    return false;
+                done += n;
+            }
+            return true;
+        };
+        TWindowCut cut(window);
+        if (!deliverSilence(window.LeadSilence))
+            return false;
+        const uint32_t sectors = uint32_t(window.Sectors);
+        uint32_t done = 0;
+        while (done != sectors) {
+            const uint32_t n = std::min<uint32_t>(sectors - done, 10);
+            auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
+            buffer->startFrame = uint32_t(window.FirstSector) + done;
+            buffer->numFrames = n;
+            buffer->maxLen = n * CD_SECTOR_BYTES;
+            buffer->len = buffer->status = 0;
+            buffer->startOffset = 0;
+            if (ReadCDAudioLBA(CDHandle, buffer) != 1) {
+                ++ReadErrors;
+                return false;
+            }
+            const auto [skip, count] = cut.Take(buffer->len);
+            if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
+                return false;
+            done += n;
+            const uint64_t percent =
+                (uint64_t(done) * 100 / std::max<uint32_t>(sectors, 1) + uint64_t(passIndex) * 100) /
+                uint64_t(passes);
+            PostProcessInfo(NotifyWindow, ProgressNotice(int32_t(percent), secondsSince(begun)));
+            if (StopRequested)
+                return false;
         }
-        done += n;
-        PostProcessInfo(NotifyWindow,
-                        ProgressNotice(int32_t(uint64_t(done) * 100 / length), secondsSince(begun)));
-        if (StopRequested)
-            break;
+        return deliverSilence(cut.TailSilence());
+    };
+    // Test & copy: a first read only for its checksum, then the read that is written.
+    if (!failed && options.TestAndCopy) {
+        TAudioCheck test;
+        failed = !pass(test, false, 2, 0);
+        Tested = !failed;
+        TestCrc = test.Crc();
     }
+    if (!failed)
+        failed = !pass(Check, true, options.TestAndCopy ? 2 : 1, options.TestAndCopy ? 1 : 0);
+    if (StopRequested && !writeFailed)
+        failed = false; // a stopped read ends quietly, as before
 
     if (writeFailed) {
         file.reset();

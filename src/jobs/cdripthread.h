@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accuraterip.h"
 #include "cdrom/cdaccess.h"
 #include "shell/settings.h"
 
@@ -36,6 +37,13 @@ public:
     QObject *NotifyWindow = nullptr;
     TCommonOptions Options; // output folder, rip time, normalisation; read by the thread, set before Resume
     std::atomic<uint8_t> StopRequested{0};
+
+    // After the read (read on the user-interface thread once the end notice arrived): the checks of the
+    // audio written, the test read's CRC when Test & copy was on, and the reads that failed.
+    TAudioCheck Check;
+    bool Tested = false;
+    uint32_t TestCrc = 0;
+    int ReadErrors = 0;
 
     // Scales every 16-bit sample after the 44-byte header of a WAV file by percent / 100, rounding ties to
     // even, through a temporary ".nor" file that then replaces it. Progress goes to the receiver; false when

@@ -27,6 +27,12 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("RipTime"), s.CommonOptions.RipTime);
     visit(common, QStringLiteral("IsCDHandleZero"), s.CommonOptions.IsCDHandleZero);
     visit(common, QStringLiteral("FileNameTemplate"), s.CommonOptions.FileNameTemplate);
+    visit(common, QStringLiteral("ReadOffset"), s.CommonOptions.ReadOffset);
+    visit(common, QStringLiteral("TestAndCopy"), s.CommonOptions.TestAndCopy);
+    visit(common, QStringLiteral("VerifyAccurateRip"), s.CommonOptions.VerifyAccurateRip);
+    visit(common, QStringLiteral("AccurateRipServer"), s.CommonOptions.AccurateRipServer);
+    visit(common, QStringLiteral("WriteLog"), s.CommonOptions.WriteLog);
+    visit(common, QStringLiteral("WriteCue"), s.CommonOptions.WriteCue);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);
@@ -45,6 +51,8 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(ogg, QStringLiteral("MinBitRate"), s.OggOptions.MinBitRate);
 
     visit(QStringLiteral("WMAOptions"), QStringLiteral("BitRate"), s.WMAOptions.BitRate);
+
+    visit(QStringLiteral("FlacOptions"), QStringLiteral("CompressionLevel"), s.FlacOptions.CompressionLevel);
 
     visit(QStringLiteral("CDOptions"), QStringLiteral("Index"), s.CDOptions.Index);
     visit(QStringLiteral("CDOptions"), QStringLiteral("CDDb"), s.CDOptions.CDDb);
@@ -115,6 +123,9 @@ void LoadOptions()
     TOptionsSetting loaded = DefaultOptions();
     forEachStoredField(loaded, Reader{ini});
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
+    loaded.CommonOptions.ReadOffset =
+        std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
+    loaded.FlacOptions.CompressionLevel = std::clamp(loaded.FlacOptions.CompressionLevel, 0, 8);
     if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
         loaded.CommonOptions.FileNameTemplate = QStringLiteral("%title%");
     // A WMA profile row outside the list is row 8, and is stored so at the next save.
@@ -138,12 +149,12 @@ bool IsEnglish(const QString &language)
 
 QString OutputFormatName(int32_t format)
 {
-    static const char *const names[] = {"MP3", "WAV", "OGG", "WMA"};
-    return format >= 0 && format <= 3 ? QLatin1String(names[format]) : QString();
+    static const char *const names[] = {"MP3", "WAV", "OGG", "WMA", "FLAC"};
+    return format >= 0 && format <= 4 ? QLatin1String(names[format]) : QString();
 }
 
 QString OutputFormatExtension(int32_t format)
 {
-    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma"};
-    return format >= 0 && format <= 3 ? QLatin1String(extensions[format]) : QString();
+    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac"};
+    return format >= 0 && format <= 4 ? QLatin1String(extensions[format]) : QString();
 }

@@ -11,11 +11,11 @@
 
 // The output formats, by the number options.ini stores.
 namespace OutputFormat {
-enum Value : int32_t { Mp3 = 0, Wav = 1, Ogg = 2, Wma = 3 };
+enum Value : int32_t { Mp3 = 0, Wav = 1, Ogg = 2, Wma = 3, Flac = 4 };
 }
-// "MP3", "WAV", "OGG", "WMA"; empty for another number.
+// "MP3", "WAV", "OGG", "WMA", "FLAC"; empty for another number.
 QString OutputFormatName(int32_t format);
-// ".mp3", ".wav", ".ogg", ".wma"; empty for another number.
+// ".mp3", ".wav", ".ogg", ".wma", ".flac"; empty for another number.
 QString OutputFormatExtension(int32_t format);
 
 struct TCommonOptions {
@@ -31,7 +31,16 @@ struct TCommonOptions {
     bool IsCDHandleZero = false; // true: read discs through the drive component instead of the library
     // How ripped files are named: %track% %title% %artist% %albumartist% %album% %year% %genre%.
     QString FileNameTemplate = QStringLiteral("%title%");
+    // Samples the drive's reads are shifted by (its read offset correction), -5880 to 5880.
+    int32_t ReadOffset = 0;
+    bool TestAndCopy = false; // read every track twice and compare the checksums
+    bool VerifyAccurateRip = false;
+    QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
+    bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files
+    bool WriteCue = false; // "ARTIST - ALBUM.cue" beside the files
 };
+
+constexpr int32_t MaxReadOffset = 5880;
 
 struct TMp3Options {
     bool IsSelectVBR = false;
@@ -49,6 +58,10 @@ struct TOggOptions {
     int32_t MaxBitRate = 0;
     int32_t NomalBitRate = 0;
     int32_t MinBitRate = 0;
+};
+
+struct TFlacOptions {
+    int32_t CompressionLevel = 5; // 0 to 8
 };
 
 struct TWMAOptions {
@@ -100,6 +113,7 @@ struct TOptionsSetting {
     TMp3Options Mp3Options;
     TOggOptions OggOptions;
     TWMAOptions WMAOptions;
+    TFlacOptions FlacOptions;
     TCDOptions CDOptions;
     TRecordOptions RecordOptions;
     TCDInfo DiscInfo;
