@@ -119,6 +119,29 @@ TCDTrackInfo TCDIn::TrackInfo(int track)
     return info;
 }
 
+bool TCDIn::Toc(TToc &toc)
+{
+    const int count = TracksCount();
+    if (count < 1 || count > 99)
+        return false;
+    toc = TToc{};
+    activate();
+    for (int i = 0; i <= count; ++i) {
+        const uint64_t entry = CR_GetTocEntry(i);
+        const int32_t msf = sectorOfEntry(entry) + 150;
+        TTocTrack &t = toc.tracks[i];
+        t.ADR = uint8_t(0x10 | (uint8_t(entry >> 32) & 0x0F));
+        t.trackNumber = i == count ? 0xAA : uint8_t(entry >> 40);
+        t.addr[1] = uint8_t(msf / 4500);
+        t.addr[2] = uint8_t(msf / 75 % 60);
+        t.addr[3] = uint8_t(msf % 75);
+    }
+    deactivate();
+    toc.firstTrack = toc.tracks[0].trackNumber;
+    toc.lastTrack = uint8_t(toc.firstTrack + count - 1);
+    return true;
+}
+
 void TCDIn::SetStartTrack(int32_t track)
 {
     requireIdle();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/auinput.h"
+#include "cdaccess.h"
 
 #include <QString>
 #include <functional>
@@ -58,6 +59,9 @@ public:
     int TracksCount();
     // Raises "Track out of range." for a track outside 1 to TracksCount.
     TCDTrackInfo TrackInfo(int track);
+
+    // The disc's table in the CD access calls' form (MSF addresses, control bits): false without a disc.
+    bool Toc(TToc &toc);
 
     int32_t StartTrack() const { return m_startTrack; }
     int32_t EndTrack() const { return m_endTrack; }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -83,11 +84,17 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
     return medium;
 }
 
-void CdMedium::loadBadSectors()
+namespace {
+
+using SectorRanges = std::vector<std::pair<int32_t, int32_t>>;
+
+// A list of sectors beside an image: one number or FIRST-LAST range a line, "#" starting a comment.
+SectorRanges sectorList(const QString &path)
 {
-    QFile file(BadSectorListPath(m_path));
+    SectorRanges ranges;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
+        return ranges;
     QTextStream in(&file);
     while (!in.atEnd()) {
         const QString line = in.readLine().section(QLatin1Char('#'), 0, 0).trimmed();
@@ -99,7 +106,50 @@ void CdMedium::loadBadSectors()
         const int32_t last =
             line.contains(QLatin1Char('-')) ? line.section(QLatin1Char('-'), 1).toInt(&okLast) : first;
         if (okFirst && (okLast || !line.contains(QLatin1Char('-'))) && last >= first)
-            m_bad.emplace_back(first, last);
+            ranges.emplace_back(first, last);
+    }
+    return ranges;
+}
+
+bool inRanges(const SectorRanges &ranges, int32_t sector)
+{
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [sector](const auto &r) { return r.first <= sector && sector <= r.second; });
+}
+
+// How often each flaky sector of each image has been read in this process: every medium opened on the
+// image counts on, as a drive's second look at a weak spot would.
+std::mutex flakyMutex;
+std::map<std::pair<QString, int32_t>, int> flakyReads;
+
+} // namespace
+
+QString FlakySectorListPath(const QString &imagePath)
+{
+    return imagePath + QStringLiteral(".flaky");
+}
+
+void CdMedium::loadBadSectors()
+{
+    m_bad = sectorList(BadSectorListPath(m_path));
+    m_flaky = sectorList(FlakySectorListPath(m_path));
+}
+
+void CdMedium::applyFlakyReads(int32_t lsn, uint32_t count, void *buffer) const
+{
+    if (m_flaky.empty())
+        return;
+    std::lock_guard lock(flakyMutex);
+    for (uint32_t i = 0; i < count; ++i) {
+        const int32_t sector = lsn + int32_t(i);
+        if (!inRanges(m_flaky, sector))
+            continue;
+        // Every second read of the sector gives other bytes.
+        if (++flakyReads[{m_path, sector}] % 2 != 0)
+            continue;
+        auto *bytes = static_cast<uint8_t *>(buffer) + size_t(i) * 2352;
+        for (int b = 0; b < 2352; b += 2)
+            bytes[b] ^= 0x5A;
     }
 }
 
@@ -188,5 +238,6 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
         }
         return false;
     }
+    applyFlakyReads(lsn, count, buffer);
     return true;
 }

@@ -44,6 +44,8 @@ public:
     // Reads count raw audio sectors (2352 bytes each) starting at lsn into buffer. Fails on a sector
     // outside the disc or marked unreadable.
     bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
+    // Alters the sectors of an image marked flaky on every second read of them (see FlakySectorListPath).
+    void applyFlakyReads(int32_t lsn, uint32_t count, void *buffer) const;
     // The first sector in [lsn, lsn + count) marked unreadable, or -1.
     int64_t firstBadSector(int32_t lsn, uint32_t count) const;
 
@@ -58,7 +60,8 @@ private:
     int m_last = 0;
     int32_t m_leadout = 0;
     std::vector<Track> m_tracks;
-    std::vector<std::pair<int32_t, int32_t>> m_bad; // inclusive ranges
+    std::vector<std::pair<int32_t, int32_t>> m_bad;   // inclusive ranges
+    std::vector<std::pair<int32_t, int32_t>> m_flaky; // inclusive ranges
 };
 
 // Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens
@@ -70,6 +73,9 @@ QString LastCdioMessage();
 
 // The file beside a disc image that lists its unreadable sectors, one number or FIRST-LAST range a line.
 QString BadSectorListPath(const QString &imagePath);
+// The file beside a disc image that lists sectors read differently every second time (a weak spot), in the
+// same form.
+QString FlakySectorListPath(const QString &imagePath);
 
 // Held around every opening of a drive or image through libcdio.
 std::mutex &CdioOpenMutex();

@@ -372,6 +372,7 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
             std::memcpy(buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
         }
         callbackErrors = nullptr;
+        r->medium->applyFlakyReads(r->next, uint32_t(count), buffer);
     }
     r->next += count;
     *length = count * CDIO_CD_FRAMESIZE_RAW;

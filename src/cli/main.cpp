@@ -53,12 +53,18 @@ const char *const Usage =
     "\n"
     "  drives                         list the CD drives and disc images\n"
     "  toc      [-d N]                the table of contents of drive N (default 0)\n"
-    "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma] [-o DIR] [--paranoia] [--normalize PCT]\n"
+    "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
     "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
+    "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
     "           [--overwrite|--no-overwrite]\n"
     "                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%\n"
     "                                 %album% %year% %genre% (default: the File names setting, %title%)\n"
-    "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
+    "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
+    "                                 --test-copy reads each track twice and compares the CRCs;\n"
+    "                                 --verify checks each track against AccurateRip (one line a\n"
+    "                                 track; exit 1 when one the database knows does not match);\n"
+    "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n"
+    "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
     "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
     "                                 a value equal to the input's passes that part through; --adpcm\n"
     "                                 writes DVI IMA ADPCM\n"
@@ -293,7 +299,7 @@ QList<int> trackList(const QString &text, int first, int last)
 int formatIndex(const QString &name)
 {
     static const QStringList names = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("ogg"),
-                                      QStringLiteral("wma")};
+                                      QStringLiteral("wma"), QStringLiteral("flac")};
     const int index = int(names.indexOf(name.toLower()));
     if (index < 0)
         throw UsageError{QStringLiteral("unknown format ") + name};
@@ -410,6 +416,18 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         options.IsCreateM3U = true;
     if (args.flag("--tags"))
         settings.Use = true;
+    if (args.value("--offset"))
+        options.ReadOffset = args.number("--offset", 0, -MaxReadOffset, MaxReadOffset);
+    if (args.flag("--test-copy"))
+        options.TestAndCopy = true;
+    if (args.flag("--verify"))
+        options.VerifyAccurateRip = true;
+    if (const auto server = args.value("--accuraterip-server"))
+        options.AccurateRipServer = *server;
+    if (args.flag("--log"))
+        options.WriteLog = true;
+    if (args.flag("--cue"))
+        options.WriteCue = true;
     applyOverwrite(args, terminal);
     const int index = args.number("-d", 0, 0, 7);
 
@@ -455,6 +473,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     int result = mrCancel;
+    bool inaccurate = false; // a track the database knows did not match
     if (toRip.isEmpty()) {
         CloseCDHandle(handle);
     } else if (!args.flag("--paranoia")) {
@@ -467,6 +486,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         stopRunningJob = nullptr;
         job.CleanUp();
         result = presenter.Result;
+        inaccurate = presenter.Inaccurate;
         CloseCDHandle(handle);
     } else {
         CloseCDHandle(handle);
@@ -480,13 +500,14 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         waitFor(presenter);
         stopRunningJob = nullptr;
         result = presenter.Result;
+        inaccurate = presenter.Inaccurate;
     }
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
         if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
             terminal.Failure(error);
     }
-    return terminal.Failures > 0 || result == mrAbort ? 1 : 0;
+    return terminal.Failures > 0 || inaccurate || result == mrAbort ? 1 : 0;
 }
 
 int convertCommand(const Arguments &args, TTerminal &terminal)
@@ -496,7 +517,8 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     static const std::map<QString, JobKind> kinds = {{QStringLiteral("wav2mp3"), JobKind::WavToMp3},
                                                      {QStringLiteral("mp32wav"), JobKind::Mp3ToWav},
                                                      {QStringLiteral("wav2ogg"), JobKind::WavToOgg},
-                                                     {QStringLiteral("wav2wma"), JobKind::WavToWma}};
+                                                     {QStringLiteral("wav2wma"), JobKind::WavToWma},
+                                                     {QStringLiteral("wav2flac"), JobKind::WavToFlac}};
     const auto kind = kinds.find(args.rest().first());
     if (kind == kinds.end())
         throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
@@ -1081,9 +1103,12 @@ int main(int argc, char **argv)
                     args,
                     overwrite + QSet<QString>{QStringLiteral("--paranoia"), QStringLiteral("--keep-wav"),
                                               QStringLiteral("--album-folder"), QStringLiteral("--m3u"),
-                                              QStringLiteral("--tags")},
+                                              QStringLiteral("--tags"), QStringLiteral("--test-copy"),
+                                              QStringLiteral("--verify"), QStringLiteral("--log"),
+                                              QStringLiteral("--cue")},
                     {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"),
-                     QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name")}),
+                     QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name"),
+                     QStringLiteral("--offset"), QStringLiteral("--accuraterip-server")}),
                 terminal));
         if (command == QLatin1String("convert"))
             return exitCode(convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal));

@@ -1,6 +1,9 @@
 #include "terminal.h"
 
+#include "jobs/ripreport.h"
+
 #include <QTextStream>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -34,6 +37,36 @@ void TTerminal::Notice(const QString &text) const
 {
     EndBar();
     std::fprintf(stderr, "sondrel-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+void TTerminal::Result(const QString &text) const
+{
+    EndBar();
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+namespace {
+
+// One line a track on standard output; true when a track the database knows did not match.
+bool printVerification(const TTerminal &terminal, const TRipSession &session)
+{
+    for (const QString &line : VerificationLines(session))
+        terminal.Result(line);
+    return std::any_of(session.Tracks.begin(), session.Tracks.end(),
+                       [](const TTrackRip &t) { return t.InDatabase && !t.Accurate; });
+}
+
+} // namespace
+
+void TTerminalJobPresenter::ShowVerification(const TRipSession &session)
+{
+    Inaccurate = printVerification(m_terminal, session);
+}
+
+void TTerminalCDRipPresenter::ShowVerification(const TRipSession &session)
+{
+    Inaccurate = printVerification(m_terminal, session);
 }
 
 void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const

@@ -20,6 +20,7 @@ struct TTerminal {
     void Line(const QString &text) const;   // a progress line (not when quiet)
     void Failure(const QString &text);      // always shown; counts
     void Notice(const QString &text) const; // always shown; not a failure
+    void Result(const QString &text) const; // a line of the command's answer, on standard output
     void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const;
     void EndBar() const;
 };
@@ -46,8 +47,10 @@ public:
     void SetGauge(int percent, bool showText) override;
     void ShowError(const QString &text) override;
     void Finish(int result) override;
+    void ShowVerification(const TRipSession &session) override;
     bool Finished = false;
     int Result = 0;
+    bool Inaccurate = false;
 
 private:
     TTerminal &m_terminal;
@@ -70,8 +73,10 @@ public:
     void SetGauge(int percent) override;
     void ShowError(const QString &text) override;
     void Finish(int result) override;
+    void ShowVerification(const TRipSession &session) override;
     bool Finished = false;
     int Result = 0;
+    bool Inaccurate = false;
 
 private:
     TTerminal &m_terminal;

@@ -3,6 +3,7 @@
 #include "audio/encoderprocess.h"
 #include "cdripthread.h"
 #include "ripjob.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
@@ -25,10 +26,9 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
     : QObject(parent), m_cdIn(cdIn), m_settings(settings), Files(files), m_presenter(presenter), m_mp3(mp3),
       m_wma(wma)
 {
-    VorbisOut1.SetInput(&WaveIn1);
     VorbisOut1.Compression = 0.2f;
-    VorbisOut1.FileMode = foRewrite;
     WaveOut1.SetInput(&m_cdIn);
+    TestOut1.SetInput(&m_cdIn);
     WaveOut1.SetWavType(wtPCM);
     WaveOut1.SetBlockSize(512);
     WaveOut1.CreateNonMsHeaders = false;
@@ -38,13 +38,26 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         PostProcessInfo(this, TProcessInfo{sink->Progress(), QString(), QString(), 0});
     };
     WaveOut1.OnProgress = progress;
-    VorbisOut1.OnProgress = progress;
-    WaveOut1.OnThreadException = [this](TAuOutput *sink) {
+    TestOut1.OnProgress = progress;
+    const auto readFailure = [this](TAuOutput *sink) {
         // The read cannot go on (no disc, a data track, a position out of range, an unreadable sector).
         m_readFailed = true;
         m_presenter.ShowError(
             QStringLiteral("Track %1 (%2): %3")
                 .arg(TwoDigits(trackNumber(Completed)), base(Completed), sink->ExceptionMessage()));
+    };
+    WaveOut1.OnThreadException = readFailure;
+    TestOut1.OnThreadException = readFailure;
+    TestOut1.OnDone = [this](TAuOutput *) {
+        if (m_finished)
+            return;
+        m_tested = !m_readFailed;
+        m_testCrc = m_check.Crc();
+        if (m_readFailed)
+            PostProcessInfo(
+                this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::ReadError});
+        else
+            copyItem(Completed);
     };
     WaveOut1.OnDone = [this](TAuOutput *) {
         const TCommonOptions &options = m_settings.CommonOptions;
@@ -56,18 +69,29 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
                                            m_readFailed ? ProcessResult::ReadError : ProcessResult::Done});
     };
-    VorbisOut1.OnThreadException = [this](TAuOutput *sink) {
-        m_presenter.ShowError(m_oggTarget + QStringLiteral(": ") + sink->ExceptionMessage());
-    };
-    VorbisOut1.OnDone = [this](TAuOutput *sink) {
-        // The Ogg writer ends its track like an encoder process does, and its working file becomes the
-        // Ogg file only when the run ended by itself.
-        QString error;
-        const bool written = SettleWorkingFile(VorbisOut1.FileName(), m_oggTarget,
-                                               sink->ExceptionMessage().isEmpty() && !m_finished, &error);
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
-                                           written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
-    };
+    for (TAuFileOut *writer :
+         {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
+        writer->SetInput(&WaveIn1);
+        writer->FileMode = foRewrite;
+        writer->OnProgress = progress;
+        writer->OnThreadException = [this](TAuOutput *sink) {
+            m_presenter.ShowError(m_oggTarget + QStringLiteral(": ") + sink->ExceptionMessage());
+        };
+        writer->OnDone = [this, writer](TAuOutput *sink) {
+            // The writer ends its track like an encoder process does, and its working file becomes the
+            // file only when the run ended by itself.
+            QString error;
+            const bool written = SettleWorkingFile(writer->FileName(), m_oggTarget,
+                                                   sink->ExceptionMessage().isEmpty() && !m_finished, &error);
+            PostProcessInfo(this,
+                            TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
+                                         written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
+        };
+    }
+    // The checks of the read in progress, test read or copy, see the audio as it is handed out.
+    m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) { m_check.Add(data, bytes); };
+    m_cdIn.ReadOffset = m_settings.CommonOptions.ReadOffset;
+    m_report = std::make_unique<TRipReporter>(m_settings, m_settings.CommonOptions.OutputFolder);
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
 }
@@ -75,6 +99,49 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
 TCDRipJob::~TCDRipJob()
 {
     Close();
+    m_cdIn.OnAudio = nullptr;
+}
+
+void TCDRipJob::recordTrack(int item)
+{
+    TTrackRip track;
+    track.Track = trackNumber(item);
+    const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, base(item));
+    track.Title = tags.Title;
+    track.Performer = tags.Artist;
+    const QString wav = wavOf(item);
+    track.File = wav.left(wav.size() - 4) + OutputFormatExtension(m_settings.CommonOptions.OutputFormat);
+    track.Read = !m_readFailed;
+    track.ReadErrors = m_readFailed ? 1 : 0;
+    track.Repairs = m_cdIn.JitterErrors;
+    track.TakeCheck(m_check);
+    track.Tested = m_tested;
+    track.TestCrc = m_testCrc;
+    if (track.Read && track.CrcMismatch())
+        m_presenter.ShowError(QStringLiteral("Track %1 (%2): CRC mismatch (copy %3, test %4)")
+                                  .arg(TwoDigits(track.Track), base(item))
+                                  .arg(track.CopyCrc, 8, 16, QLatin1Char('0'))
+                                  .arg(track.TestCrc, 8, 16, QLatin1Char('0')));
+    m_report->Session.Tracks.push_back(track);
+}
+
+void TCDRipJob::finishWhole()
+{
+    Files.clear();
+    m_listFreed = true;
+    if (!m_report->Wanted()) {
+        finish(mrCancel);
+        return;
+    }
+    m_presenter.SetProgressHint(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip...")
+                                                         : QStringLiteral("Writing the rip log..."));
+    m_report->Run([this](const QStringList &failures) {
+        for (const QString &failure : failures)
+            m_presenter.ShowError(failure);
+        if (m_report->HasVerdicts())
+            m_presenter.ShowVerification(m_report->Session);
+        finish(mrCancel);
+    });
 }
 
 QString TCDRipJob::base(int item) const
@@ -101,6 +168,11 @@ void TCDRipJob::Start()
     m_presenter.SetCompleted(0);
     m_presenter.SetCurrentTrack(base(0));
     m_presenter.SetProgressHint(QStringLiteral("Initializing..."));
+    m_report->Session = TRipSession::Of(m_settings, m_cdIn.DriveName(), QStringLiteral("drive component"),
+                                        m_cdIn.Paranoid || m_cdIn.ParanoiaMode != 0);
+    TToc toc;
+    if (m_cdIn.Toc(toc))
+        m_report->Session.Disc = AccurateRipDiscOfToc(toc);
     readItem(0);
 }
 
@@ -117,13 +189,40 @@ void TCDRipJob::readItem(int item)
             m_cdIn.SetEndPos(
                 TCDPosition{track, uint8_t(options.RipTime / 60), uint8_t(options.RipTime % 60), 0});
         }
+        const int tracks = m_cdIn.TracksCount();
+        m_firstTrack = track == 1;
+        m_lastTrack = track == tracks || (track < tracks && m_cdIn.TrackInfo(track + 1).DataTrack);
+        m_frames = std::max<int64_t>(m_cdIn.CurrentSize() - 2352, 0) / 4;
+        m_tested = false;
+        m_testCrc = 0;
+        if (options.TestAndCopy) {
+            m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);
+            CurrentOutput = &TestOut1;
+            TestOut1.Run();
+        } else {
+            copyItem(item);
+        }
+    } catch (const std::exception &e) {
+        m_readFailed = true;
+        m_presenter.ShowError(QStringLiteral("Track %1 (%2): %3")
+                                  .arg(TwoDigits(track), base(item), QString::fromUtf8(e.what())));
+        PostProcessInfo(
+            this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::ReadError});
+    }
+}
+
+void TCDRipJob::copyItem(int item)
+{
+    try {
+        m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);
         WaveOut1.SetFileName(wavOf(item));
         CurrentOutput = &WaveOut1;
         WaveOut1.Run();
     } catch (const std::exception &e) {
         m_readFailed = true;
-        m_presenter.ShowError(QStringLiteral("Track %1 (%2): %3")
-                                  .arg(TwoDigits(track), base(item), QString::fromUtf8(e.what())));
+        m_presenter.ShowError(
+            QStringLiteral("Track %1 (%2): %3")
+                .arg(TwoDigits(trackNumber(item)), base(item), QString::fromUtf8(e.what())));
         PostProcessInfo(
             this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::ReadError});
     }
@@ -140,6 +239,17 @@ void TCDRipJob::encodeItem(int item)
         case OutputFormat::Mp3:
             m_mp3.Options = m_settings.Mp3Options;
             m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, JobKind::ExtractTracks);
+            break;
+        case OutputFormat::Flac:
+            m_oggTarget = stem + QStringLiteral(".flac");
+            FlacOut1.SetFileName(WorkingFileOf(m_oggTarget));
+            FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
+            FlacOut1.Comments.Clear();
+            FlacOut1.Cover.clear();
+            if (m_settings.Use)
+                FlacOut1.SetTags(TrackTagsOf(m_settings, trackNumber(item), base(item)));
+            CurrentOutput = &FlacOut1;
+            FlacOut1.Run();
             break;
         case OutputFormat::Ogg:
             m_oggTarget = stem + QStringLiteral(".ogg");
@@ -193,11 +303,9 @@ bool TCDRipJob::event(QEvent *e)
 void TCDRipJob::nextOrFinish()
 {
     if (Completed >= Files.size()) {
-        Files.clear();
-        m_listFreed = true;
         // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
         WaitMilliseconds(300);
-        finish(mrCancel);
+        finishWhole();
         return;
     }
     m_presenter.SetProgressHint(QStringLiteral("Extracting..."));
@@ -211,13 +319,12 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     const int format = m_settings.CommonOptions.OutputFormat;
     switch (info.Percent) {
     case ProcessEvent::TrackRead:
+        recordTrack(Completed);
         ++Completed;
         if (format == OutputFormat::Wav || info.ResultCode != ProcessResult::Done) {
             // Nothing to encode: a WAV job, or a read that failed (its message was shown).
             if (Completed >= Files.size()) {
-                Files.clear();
-                m_listFreed = true;
-                finish(mrCancel);
+                finishWhole();
             } else {
                 m_presenter.SetProgressHint(QStringLiteral("Extracting..."));
                 m_presenter.SetCurrentTrack(base(Completed));
@@ -291,6 +398,7 @@ void TCDRipJob::finish(int result)
 
 void TCDRipJob::Stop()
 {
+    m_report->Cancel();
     if (CurrentOutput) {
         CurrentOutput->Pause();
         CurrentOutput->Stop(false);
@@ -310,8 +418,11 @@ void TCDRipJob::Close()
     }
     Timer1.stop();
     WaveOut1.Stop(false);
+    TestOut1.Stop(false);
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
         VorbisOut1.Stop(false);
+    if (m_settings.CommonOptions.OutputFormat == OutputFormat::Flac)
+        FlacOut1.Stop(false);
     if (!m_oggTarget.isEmpty())
         DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget); // what a stopped Ogg writer left
     WaveIn1.SetFileName(QString());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "accuraterip.h"
+#include "audio/flacout.h"
+#include "audio/nullout.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdin.h"
 #include "shell/settings.h"
@@ -10,8 +13,11 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 
 class TMp3EncodeProcess;
+class TRipReporter;
+struct TRipSession;
 class TWMAEncodeProcess;
 struct TProcessInfo;
 
@@ -27,6 +33,8 @@ public:
     virtual void SetGauge(int percent) = 0;
     virtual void ShowError(const QString &text) = 0;
     virtual void Finish(int result) = 0; // mrCancel at the end, mrAbort after Stop
+    // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
+    virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
 };
 
 // Extracts the tracks of a job list through the drive component (TCDIn → TWaveOut), then encodes each WAV
@@ -52,7 +60,9 @@ public:
 
     TWaveIn WaveIn1;
     TVorbisOut VorbisOut1;
+    TFlacOut FlacOut1;
     TWaveOut WaveOut1;
+    TNullOut TestOut1; // the test read of Test & copy
 
 protected:
     bool event(QEvent *event) override;
@@ -63,6 +73,11 @@ private:
     void encodeItem(int item);
     void nextOrFinish();
     void finish(int result);
+    // Every track is done: verification, log and cue sheet when asked for, then the end.
+    void finishWhole();
+    // Starts the read of an item into its WAV (after its test read, when there is one).
+    void copyItem(int item);
+    void recordTrack(int item);
     void wmaTick();
     QString base(int item) const;
     int trackNumber(int item) const;
@@ -80,5 +95,12 @@ private:
     int m_gauge = 0;
     bool m_readFailed = false;
     bool m_finished = false;
-    QString m_oggTarget; // the Ogg file being written (under its working name until it is complete)
+    QString m_oggTarget; // the Ogg or FLAC file being written (under its working name until it is complete)
+    std::unique_ptr<TRipReporter> m_report;
+    TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
+    bool m_tested = false;
+    uint32_t m_testCrc = 0;
+    bool m_firstTrack = false;
+    bool m_lastTrack = false;
+    int64_t m_frames = 0;
 };

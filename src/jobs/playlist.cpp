@@ -68,7 +68,7 @@ QStringList WithUniqueFileBases(const QStringList &jobList)
     return unique;
 }
 
-QString AlbumPlaylistName(const QString &artist, const QString &album)
+QString AlbumFileName(const QString &artist, const QString &album, const QString &extension)
 {
     const auto clean = [](const QString &text) {
         QString out;
@@ -80,7 +80,13 @@ QString AlbumPlaylistName(const QString &artist, const QString &album)
     };
     const QString a = artist.isEmpty() ? QStringLiteral("Unknown Artist") : clean(artist);
     const QString b = album.isEmpty() ? QStringLiteral("Unknown Album") : clean(album);
-    return a + QStringLiteral(" - ") + b + QStringLiteral(".m3u");
+    // The track file name rules: no hidden file from an artist like "...", no name too long to make.
+    return TrackFileName(a + QStringLiteral(" - ") + b, 0) + extension;
+}
+
+QString AlbumPlaylistName(const QString &artist, const QString &album)
+{
+    return AlbumFileName(artist, album, QStringLiteral(".m3u"));
 }
 
 bool WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,

@@ -28,6 +28,9 @@ QStringList WithUniqueFileBases(const QStringList &jobList);
 // "Unknown Album" for empty ones. Characters a file name cannot hold are left out, so "AC/DC" or "Live: 2001"
 // still give a playlist in the output folder.
 QString AlbumPlaylistName(const QString &artist, const QString &album);
+// The same rule for any file named after the disc (its log, its cue sheet), with the track file name rules
+// on top: no leading dots, the length limit.
+QString AlbumFileName(const QString &artist, const QString &album, const QString &extension);
 
 // Writes one line per job list entry whose file (the entry less its first two characters, plus the
 // extension) exists in the folder, lines ending in CR LF. An existing playlist is overwritten only when the

@@ -2,6 +2,7 @@
 
 #include "audio/encoderprocess.h"
 #include "cdripthread.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/messages.h"
@@ -54,27 +55,29 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     WaveOut1.SetBlockSize(512);
     WaveOut1.CreateNonMsHeaders = true;
     WaveOut1.FileMode = foRewrite;
-    VorbisOut1.SetInput(&WaveIn1);
     VorbisOut1.Compression = 0.2f;
-    VorbisOut1.FileMode = foRewrite;
-
     const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
     const auto failure = [this](TAuOutput *sink) {
         // Named by the file being read, which is the one the user chose.
         if (!m_finished)
             m_presenter.ShowError(WaveIn1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
     };
-    VorbisOut1.OnProgress = progress;
-    VorbisOut1.OnThreadException = failure;
-    VorbisOut1.OnDone = [this](TAuOutput *sink) {
-        // The Ogg file is written under its working name; only a run that ended by itself makes it the file.
-        QString error;
-        const bool written = SettleWorkingFile(VorbisOut1.FileName(), m_oggTarget,
-                                               sink->ExceptionMessage().isEmpty() && !m_finished, &error);
-        if (!error.isEmpty())
-            m_presenter.ShowError(error);
-        repost(ProcessEvent::OggWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
-    };
+    for (TAuFileOut *writer :
+         {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
+        writer->SetInput(&WaveIn1);
+        writer->FileMode = foRewrite;
+        writer->OnProgress = progress;
+        writer->OnThreadException = failure;
+        writer->OnDone = [this, writer](TAuOutput *sink) {
+            // The file is written under its working name; only a run that ended by itself makes it the file.
+            QString error;
+            const bool written = SettleWorkingFile(writer->FileName(), m_oggTarget,
+                                                   sink->ExceptionMessage().isEmpty() && !m_finished, &error);
+            if (!error.isEmpty())
+                m_presenter.ShowError(error);
+            repost(ProcessEvent::OggWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
+        };
+    }
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
     WaveOut1.OnDone = [this](TAuOutput *sink) {
@@ -85,6 +88,14 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
+    if (kind == JobKind::ExtractTracks) {
+        m_report = std::make_unique<TRipReporter>(m_settings, m_settings.CommonOptions.OutputFolder);
+        m_report->Session =
+            TRipSession::Of(m_settings, CdHandlePath(cdHandle), QStringLiteral("CD access calls"), false);
+        TToc toc;
+        if (ModifyCDParms(cdHandle, CDP_MSF, 1) != 0 && ReadTOC(cdHandle, &toc) == 1)
+            m_report->Session.Disc = AccurateRipDiscOfToc(toc);
+    }
 }
 
 TRipJob::~TRipJob()
@@ -134,6 +145,62 @@ void TRipJob::finish(int result)
         return;
     m_finished = true;
     m_presenter.Finish(result);
+}
+
+bool TRipJob::writesFlac() const
+{
+    return m_kind == JobKind::WavToFlac ||
+           (m_kind == JobKind::ExtractTracks && m_settings.CommonOptions.OutputFormat == OutputFormat::Flac);
+}
+
+TAuFileOut &TRipJob::fileWriter()
+{
+    return writesFlac() ? static_cast<TAuFileOut &>(FlacOut1) : static_cast<TAuFileOut &>(VorbisOut1);
+}
+
+void TRipJob::finishWhole()
+{
+    CleanUp();
+    if (!m_report || !m_report->Wanted()) {
+        finish(mrCancel);
+        return;
+    }
+    m_presenter.SetStage(text("RES_Verifying", "Verifying"));
+    m_presenter.SetCaption(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip")
+                                                    : QStringLiteral("Writing the rip log"));
+    m_report->Run([this](const QStringList &failures) {
+        for (const QString &failure : failures)
+            m_presenter.ShowError(failure);
+        if (m_report->HasVerdicts())
+            m_presenter.ShowVerification(m_report->Session);
+        finish(mrCancel);
+    });
+}
+
+void TRipJob::recordTrack(int item, bool read)
+{
+    if (!m_report)
+        return;
+    TTrackRip track;
+    track.Track = itemNumber(item);
+    const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, itemBase(item));
+    track.Title = tags.Title;
+    track.Performer = tags.Artist;
+    track.File =
+        outputFolder() + itemBase(item) + OutputFormatExtension(m_settings.CommonOptions.OutputFormat);
+    track.Read = read && RipThread;
+    if (RipThread) {
+        track.TakeCheck(RipThread->Check);
+        track.Tested = RipThread->Tested;
+        track.TestCrc = RipThread->TestCrc;
+        track.ReadErrors = RipThread->ReadErrors;
+    }
+    if (track.Read && track.CrcMismatch())
+        m_presenter.ShowError(QStringLiteral("Track %1 (%2): CRC mismatch (copy %3, test %4)")
+                                  .arg(TwoDigits(track.Track), itemBase(item))
+                                  .arg(track.CopyCrc, 8, 16, QLatin1Char('0'))
+                                  .arg(track.TestCrc, 8, 16, QLatin1Char('0')));
+    m_report->Session.Tracks.push_back(track);
 }
 
 void TRipJob::Start()
@@ -188,6 +255,13 @@ void TRipJob::Start()
         stageCaption("Encoding(", 1, first);
         startWma(first, itemName(0, QStringLiteral(".wma")));
         break;
+    case JobKind::WavToFlac:
+        if (!openItem(0))
+            break;
+        m_presenter.SetStage(text("RES_WAV_TO_FLAC", "Encoding WAV to FLAC"));
+        stageCaption("Encoding(", 1, first);
+        startOgg(first, itemName(0, QStringLiteral(".flac")));
+        break;
     }
     m_presenter.SetElapsed(QString());
     m_presenter.SetEstimated(QString());
@@ -202,7 +276,8 @@ bool TRipJob::openItem(int item)
         Files.value(item) + QStringLiteral(": ") +
         (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
     Busy = true; // no second message for this file
-    repost(m_kind == JobKind::WavToOgg ? ProcessEvent::OggWritten : ProcessEvent::Mp3Encoded,
+    repost(m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToFlac ? ProcessEvent::OggWritten
+                                                                       : ProcessEvent::Mp3Encoded,
            ProcessResult::SourceFailed);
     return false;
 }
@@ -265,16 +340,25 @@ void TRipJob::startWma(const QString &source, const QString &destination, int it
 
 void TRipJob::startOgg(const QString &source, const QString &destination, int item)
 {
-    const TOggOptions &ogg = m_settings.OggOptions;
-    VorbisOut1.Comments.Clear();
-    if (item >= 0 && m_settings.Use)
-        SetVorbisComments(VorbisOut1.Comments, TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
+    const bool tagged = item >= 0 && m_settings.Use;
+    if (writesFlac()) {
+        FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
+        FlacOut1.Comments.Clear();
+        FlacOut1.Cover.clear();
+        if (tagged)
+            FlacOut1.SetTags(TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
+    } else {
+        const TOggOptions &ogg = m_settings.OggOptions;
+        VorbisOut1.Comments.Clear();
+        if (tagged)
+            SetVorbisComments(VorbisOut1.Comments, TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
+        VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
+    }
     WaveIn1.SetFileName(source);
     m_oggTarget = destination;
-    VorbisOut1.SetFileName(WorkingFileOf(destination));
-    VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
+    fileWriter().SetFileName(WorkingFileOf(destination));
     StartTime = Clock::now();
-    VorbisOut1.Run();
+    fileWriter().Run();
 }
 
 void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)
@@ -347,6 +431,7 @@ void TRipJob::processInfo(TProcessInfo info)
                      " is not a valid file name. Please rename the Title in the CD tracks list. The "
                      "file name cannot contain any of the following characters: /: *? <>|"));
         }
+        recordTrack(m_ripIndex, info.ResultCode == ProcessResult::Done);
         ++m_ripIndex;
         const bool failed = info.ResultCode != ProcessResult::Done;
         const QString wav = outputFolder() + base + QStringLiteral(".wav");
@@ -363,6 +448,7 @@ void TRipJob::processInfo(TProcessInfo info)
             startMp3(wav, stem + QStringLiteral(".mp3"), true);
             return;
         case OutputFormat::Ogg:
+        case OutputFormat::Flac:
             if (failed) {
                 Busy = true;
                 repost(ProcessEvent::OggWritten, ProcessResult::SourceFailed);
@@ -370,7 +456,8 @@ void TRipJob::processInfo(TProcessInfo info)
             }
             stageCaption("Encoding(", m_ripIndex, base);
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(wav, stem + QStringLiteral(".ogg"), m_ripIndex - 1);
+            startOgg(wav, stem + OutputFormatExtension(m_settings.CommonOptions.OutputFormat),
+                     m_ripIndex - 1);
             return;
         case OutputFormat::Wma:
             RipThread.reset();
@@ -385,8 +472,7 @@ void TRipJob::processInfo(TProcessInfo info)
             return;
         default:
             if (m_ripIndex >= count) {
-                CleanUp();
-                finish(mrCancel);
+                finishWhole();
             } else {
                 startRead(m_ripIndex);
             }
@@ -412,8 +498,7 @@ void TRipJob::processInfo(TProcessInfo info)
         Busy = false;
         ++m_encodeIndex;
         if (m_encodeIndex >= count) {
-            CleanUp();
-            finish(mrCancel);
+            finishWhole();
             return;
         }
         if (m_kind == JobKind::ExtractTracks) {
@@ -448,11 +533,18 @@ void TRipJob::processInfo(TProcessInfo info)
             CleanUp();
             // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
             WaitMilliseconds(300);
-            finish(mrCancel);
+            finishWhole();
             return;
         }
         if (m_kind == JobKind::ExtractTracks) {
             startRead(m_ripIndex);
+        } else if (m_kind == JobKind::WavToFlac) {
+            const QString item = Files.value(m_oggIndex);
+            if (!openItem(m_oggIndex))
+                return;
+            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+            stageCaption("Encoding(", m_oggIndex + 1, item);
+            startOgg(item, itemName(m_oggIndex, QStringLiteral(".flac")));
         } else if (m_kind == JobKind::WavToOgg) {
             const QString item = Files.value(m_oggIndex);
             if (!openItem(m_oggIndex))
@@ -505,7 +597,7 @@ void TRipJob::processInfo(TProcessInfo info)
             CleanUp();
             // The report may arrive inside the call that started the encoder: close from the event loop.
             QMetaObject::invokeMethod(
-                this, [this] { finish(mrCancel); }, Qt::QueuedConnection);
+                this, [this] { finishWhole(); }, Qt::QueuedConnection);
             return;
         }
         if (m_kind == JobKind::ExtractTracks) {
@@ -581,8 +673,7 @@ void TRipJob::CleanUp()
         RipThread.reset();
     }
     const int32_t format = m_settings.CommonOptions.OutputFormat;
-    if (m_ripIndex == Files.size() && m_kind == JobKind::ExtractTracks &&
-        (format == OutputFormat::Mp3 || format == OutputFormat::Ogg || format == OutputFormat::Wma) &&
+    if (m_ripIndex == Files.size() && m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
         !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
             const QString wav = wavOf(i);
@@ -602,6 +693,7 @@ void TRipJob::CleanUp()
     // being written, whose working file goes with it.
     WaveOut1.Stop(false);
     VorbisOut1.Stop(false);
+    FlacOut1.Stop(false);
     if (!m_oggTarget.isEmpty())
         DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget);
     const QString temporary =
@@ -614,6 +706,8 @@ void TRipJob::CleanUp()
 
 void TRipJob::Stop()
 {
+    if (m_report)
+        m_report->Cancel();
     const int32_t format = m_settings.CommonOptions.OutputFormat;
     if ((m_kind == JobKind::ExtractTracks && format == OutputFormat::Ogg) || m_kind == JobKind::WavToOgg) {
         VorbisOut1.Pause();

@@ -2,6 +2,7 @@
 
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
+#include "audio/flacout.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdaccess.h"
 #include "shell/messages.h"
@@ -17,6 +18,8 @@
 #include <memory>
 
 class TCDRipThread;
+class TRipReporter;
+struct TRipSession;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
 class TUserPrompt;
@@ -36,6 +39,8 @@ public:
     virtual void ShowError(const QString &text) = 0;
     // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
     virtual void Finish(int result) = 0;
+    // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
+    virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
     // A track could not be read through the library: the window makes the next start use the other read
     // path (the setting IsCDHandleZero flips). Others ignore it.
     virtual void ReadPathFailed() {}
@@ -54,9 +59,9 @@ constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 
 // One job over a list of files: extracting CD tracks and encoding them, WAV to MP3, MP3 to WAV, the
-// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA (JobKind). Only one step runs at a time; the job
-// moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or its own
-// audio components, all of which report to this object. User-interface thread only.
+// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA, WAV to FLAC (JobKind). Only one step runs at a time;
+// the job moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or
+// its own audio components, all of which report to this object. User-interface thread only.
 class TRipJob final : public QObject {
     Q_OBJECT
 public:
@@ -92,6 +97,7 @@ public:
     TAudioConverter AudioConverter1;
     TWaveOut WaveOut1;
     TVorbisOut VorbisOut1;
+    TFlacOut FlacOut1;
 
 protected:
     bool event(QEvent *event) override;
@@ -110,6 +116,13 @@ private:
     bool openItem(int item);
     void stageCaption(const char *stage, int number, const QString &item);
     void finish(int result);
+    // The job's files are all made: verification, log and cue sheet when asked for, then the end.
+    void finishWhole();
+    // Whether this job writes FLAC through its own encoder (else Ogg Vorbis).
+    bool writesFlac() const;
+    TAuFileOut &fileWriter();
+    // After a track's read: what the read gave, for the report.
+    void recordTrack(int item, bool read);
     void writeId3(int item);
     void wmaTick();
     void ownProgress(TAuOutput *sink);
@@ -133,7 +146,8 @@ private:
     JobKind m_kind;
     const TOptionsSetting m_settings;
     QSet<int> m_failedItems; // items whose encoding failed: their WAVs stay
-    QString m_oggTarget;     // the Ogg file being written (under its working name until it is complete)
+    QString m_oggTarget;     // the Ogg or FLAC file being written (under its working name until complete)
+    std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
     HCDROM CDHandle;
     bool Busy = false;
     std::chrono::steady_clock::time_point StartTime;

@@ -50,6 +50,7 @@ enum class JobKind : uint8_t {
     RecordingToMp3 = 4, // the recorder's WAV to MP3
     WavToOgg = 5,
     WavToWma = 6,
+    WavToFlac = 7,
 };
 
 constexpr QEvent::Type MessageEventType(int message)

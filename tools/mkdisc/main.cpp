@@ -1,6 +1,7 @@
 // sondrel-mkdisc: writes a CUE/BIN disc image from a list of tracks, for tests, benchmarks and the demo disc.
 //
-//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--title T] [--performer P]
+//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]... [--title T]
+//                  [--performer P]
 //                  [--track-title N=T]... [--track-performer N=P]... TRACK...
 //
 // A TRACK is LENGTH[,AUDIO] for an audio track or data:LENGTH for a data track (MODE1/2352).
@@ -8,7 +9,8 @@
 //   AUDIO   tone[:HZ] (default 440), noise, silence, music, or wav:PATH (16-bit PCM, 44100 Hz, mono or
 //           stereo; a shorter file is padded with silence). The default is tone.
 // The same arguments always give the same bytes. --bad marks sectors (counted from the start of the disc)
-// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image. --title and
+// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image. --flaky marks
+// sectors that read differently every second time (DISC.cue.flaky), as a weak spot on a disc. --title and
 // --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
 #include <algorithm>
 #include <cmath>
@@ -235,8 +237,24 @@ std::string cueText(const std::string &text)
     return "\"" + out + "\"";
 }
 
+// A list of sector ranges beside the image; none when there are none.
+void writeSectorList(const std::string &path, const char *comment,
+                     const std::vector<std::pair<long, long>> &ranges)
+{
+    std::remove(path.c_str());
+    if (ranges.empty())
+        return;
+    std::ofstream list(path, std::ios::trunc);
+    list << comment;
+    for (const auto &[first, last] : ranges)
+        list << first << '-' << last << '\n';
+    if (!list.flush())
+        fail("cannot write " + path);
+}
+
 void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, uint64_t seed,
-                const std::vector<std::pair<long, long>> &bad, const CdText &text)
+                const std::vector<std::pair<long, long>> &bad,
+                const std::vector<std::pair<long, long>> &flaky, const CdText &text)
 {
     std::string binPath = cuePath;
     if (binPath.size() > 4 && binPath.compare(binPath.size() - 4, 4, ".cue") == 0)
@@ -280,25 +298,18 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
     if (!bin.flush() || !cue.flush())
         fail("cannot write " + binPath);
 
-    const std::string badPath = cuePath + ".bad";
-    std::remove(badPath.c_str());
-    if (!bad.empty()) {
-        std::ofstream list(badPath, std::ios::trunc);
-        list << "# sectors the CD layer reports as unreadable\n";
-        for (const auto &[first, last] : bad)
-            list << first << '-' << last << '\n';
-        if (!list.flush())
-            fail("cannot write " + badPath);
-    }
+    writeSectorList(cuePath + ".bad", "# sectors the CD layer reports as unreadable\n", bad);
+    writeSectorList(cuePath + ".flaky", "# sectors that read differently every second time\n", flaky);
 }
 
 void usage()
 {
-    std::cerr << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--title T] "
-                 "[--performer P]\n"
-                 "                      [--track-title N=T]... [--track-performer N=P]... TRACK...\n"
-                 "  TRACK: LENGTH[,tone[:HZ]|noise|silence|music|wav:PATH] or data:LENGTH\n"
-                 "  LENGTH: sectors or mm:ss:ff\n";
+    std::cerr
+        << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]...\n"
+           "                      [--title T] [--performer P]\n"
+           "                      [--track-title N=T]... [--track-performer N=P]... TRACK...\n"
+           "  TRACK: LENGTH[,tone[:HZ]|noise|silence|music|wav:PATH] or data:LENGTH\n"
+           "  LENGTH: sectors or mm:ss:ff\n";
 }
 
 } // namespace
@@ -310,6 +321,7 @@ int main(int argc, char **argv)
         uint64_t seed = 1;
         std::vector<Track> tracks;
         std::vector<std::pair<long, long>> bad;
+        std::vector<std::pair<long, long>> flaky;
         CdText text;
         const auto numbered = [](const std::string &spec) {
             const size_t equals = spec.find('=');
@@ -331,14 +343,14 @@ int main(int argc, char **argv)
                 out = value();
             } else if (arg == "--seed") {
                 seed = std::stoull(value());
-            } else if (arg == "--bad") {
+            } else if (arg == "--bad" || arg == "--flaky") {
                 const std::string range = value();
                 const size_t dash = range.find('-');
                 const long first = std::stol(range.substr(0, dash));
                 const long last = dash == std::string::npos ? first : std::stol(range.substr(dash + 1));
                 if (first < 0 || last < first)
                     fail("bad range " + range);
-                bad.emplace_back(first, last);
+                (arg == "--bad" ? bad : flaky).emplace_back(first, last);
             } else if (arg == "--title") {
                 text.titles[0] = value();
             } else if (arg == "--performer") {
@@ -362,7 +374,7 @@ int main(int argc, char **argv)
             usage();
             return 2;
         }
-        writeImage(out, tracks, seed, bad, text);
+        writeImage(out, tracks, seed, bad, flaky, text);
         return 0;
     } catch (const std::exception &e) {
         std::cerr << "sondrel-mkdisc: " << e.what() << '\n';

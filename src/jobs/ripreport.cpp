@@ -1,0 +1,281 @@
+#include "ripreport.h"
+
+#include "playlist.h"
+#include "shell/helpers.h"
+#include "shell/settings.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+#include <cmath>
+
+namespace {
+
+QString hex8(uint32_t value)
+{
+    return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString number2(int n)
+{
+    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+// Minutes, seconds and frames of a number of sectors, as cue sheets count.
+QString msf(int64_t sectors)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+}
+
+// A cue sheet's quoted text: it has no way to escape a quote, so quotes become apostrophes; control
+// characters go.
+QString cueText(const QString &text)
+{
+    QString out = WithoutControlChars(text);
+    out.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+QString plural(int n, const char *what)
+{
+    return QStringLiteral("%1 %2 %3")
+        .arg(n)
+        .arg(n == 1 ? QStringLiteral("track") : QStringLiteral("tracks"), QLatin1String(what));
+}
+
+} // namespace
+
+void TTrackRip::TakeCheck(const TAudioCheck &check)
+{
+    Frames = check.Frames();
+    Peak = check.Peak();
+    CopyCrc = check.Crc();
+    Sums = check.Sums();
+}
+
+TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &drive, const QString &readMode,
+                            bool paranoia)
+{
+    TRipSession session;
+    session.Drive = drive;
+    session.ReadMode = readMode;
+    session.Paranoia = paranoia;
+    session.Offset = settings.CommonOptions.ReadOffset;
+    session.TestAndCopy = settings.CommonOptions.TestAndCopy;
+    session.Verify = settings.CommonOptions.VerifyAccurateRip;
+    session.Artist = settings.DiscInfo.Artist;
+    session.Album = settings.DiscInfo.Album;
+    return session;
+}
+
+void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blocks)
+{
+    for (TTrackRip &track : session.Tracks) {
+        if (!track.Read)
+            continue;
+        track.AccurateRip = AccurateRipVerdict(blocks, track.Track, track.Sums, &track.Accurate);
+        track.InDatabase = track.Accurate || track.AccurateRip.startsWith(QLatin1String("Not accurately"));
+    }
+}
+
+QString RipSummary(const TRipSession &session)
+{
+    int failed = 0, inaccurate = 0, unverified = 0;
+    for (const TTrackRip &track : session.Tracks) {
+        if (track.Failed())
+            ++failed;
+        else if (track.InDatabase && !track.Accurate)
+            ++inaccurate;
+        else if (!track.Accurate)
+            ++unverified;
+    }
+    QStringList parts;
+    if (failed)
+        parts << plural(failed, "failed");
+    if (inaccurate)
+        parts << plural(inaccurate, "not accurately ripped");
+    if (unverified)
+        parts << plural(unverified, "not verified");
+    return parts.isEmpty() ? QStringLiteral("All tracks accurately ripped")
+                           : parts.join(QStringLiteral("; "));
+}
+
+QStringList VerificationLines(const TRipSession &session)
+{
+    QStringList lines;
+    for (const TTrackRip &track : session.Tracks) {
+        QString verdict;
+        if (!track.Read)
+            verdict = QStringLiteral("Not read");
+        else if (track.CrcMismatch())
+            verdict = QStringLiteral("CRC mismatch (copy %1, test %2)")
+                          .arg(hex8(track.CopyCrc), hex8(track.TestCrc));
+        else if (!track.AccurateRip.isEmpty())
+            verdict = track.AccurateRip;
+        else
+            verdict = QStringLiteral("Not verified");
+        lines << QStringLiteral("Track %1: %2").arg(number2(track.Track), verdict);
+    }
+    if (!session.VerifyError.isEmpty())
+        lines << session.VerifyError;
+    lines << RipSummary(session);
+    return lines;
+}
+
+QString RipLogText(const TRipSession &session, const QDateTime &when)
+{
+    QStringList out;
+    const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
+    out << QStringLiteral("Sondrel 5.6 rip log") << QString();
+    out << QStringLiteral("Date: ") + when.toString(Qt::ISODate);
+    out << QStringLiteral("Drive: ") + WithoutControlChars(session.Drive);
+    out << QStringLiteral("Read mode: ") + session.ReadMode;
+    out << QStringLiteral("Paranoia: ") + onOff(session.Paranoia);
+    out << QStringLiteral("Read offset correction: %1%2 samples")
+               .arg(session.Offset > 0 ? QStringLiteral("+") : QString())
+               .arg(session.Offset);
+    out << QStringLiteral("Test & copy: ") + onOff(session.TestAndCopy);
+    out << QStringLiteral("Artist: ") + WithoutControlChars(session.Artist);
+    out << QStringLiteral("Album: ") + WithoutControlChars(session.Album);
+    if (session.Verify) {
+        out << QStringLiteral("AccurateRip disc: %1-%2-%3 (%4 tracks)")
+                   .arg(QStringLiteral("%1").arg(session.Disc.Id1, 8, 16, QLatin1Char('0')),
+                        QStringLiteral("%1").arg(session.Disc.Id2, 8, 16, QLatin1Char('0')),
+                        QStringLiteral("%1").arg(session.Disc.CddbId, 8, 16, QLatin1Char('0')))
+                   .arg(session.Disc.TrackCount);
+        if (!session.VerifyError.isEmpty())
+            out << session.VerifyError;
+    } else {
+        out << QStringLiteral("AccurateRip: not asked");
+    }
+    for (const TTrackRip &track : session.Tracks) {
+        out << QString() << QStringLiteral("Track ") + number2(track.Track);
+        out << QStringLiteral("  File: ") + QFileInfo(track.File).fileName();
+        const int64_t hundredths = track.Frames * 100 / 44100;
+        out << QStringLiteral("  Length: %1:%2.%3")
+                   .arg(hundredths / 6000)
+                   .arg(hundredths / 100 % 60, 2, 10, QLatin1Char('0'))
+                   .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+        out << QStringLiteral("  Peak level: %1 %").arg(double(track.Peak) * 100.0 / 32768.0, 0, 'f', 1);
+        out << QStringLiteral("  Copy CRC: ") + hex8(track.CopyCrc);
+        if (track.Tested)
+            out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
+                       (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
+        out << QStringLiteral("  AccurateRip: ") +
+                   (track.AccurateRip.isEmpty() ? QStringLiteral("not verified") : track.AccurateRip);
+        out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
+        out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
+        out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")
+                                               : track.CrcMismatch() ? QStringLiteral("CRC mismatch")
+                                                                     : QStringLiteral("copied"));
+    }
+    out << QString() << RipSummary(session) << QString();
+    return out.join(QStringLiteral("\r\n"));
+}
+
+QString CueSheetText(const TRipSession &session)
+{
+    QStringList out;
+    out << QStringLiteral("PERFORMER ") + cueText(session.Artist);
+    out << QStringLiteral("TITLE ") + cueText(session.Album);
+    for (size_t i = 0; i < session.Tracks.size(); ++i) {
+        const TTrackRip &track = session.Tracks[i];
+        const QString name = QFileInfo(track.File).fileName();
+        const QString type = name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
+                                 ? QStringLiteral("MP3")
+                                 : QStringLiteral("WAVE");
+        out << QStringLiteral("FILE %1 %2").arg(cueText(name), type);
+        out << QStringLiteral("  TRACK %1 AUDIO").arg(number2(track.Track));
+        out << QStringLiteral("    TITLE ") + cueText(track.Title);
+        out << QStringLiteral("    PERFORMER ") +
+                   cueText(track.Performer.isEmpty() ? session.Artist : track.Performer);
+        out << QStringLiteral("    INDEX 01 00:00:00");
+        // The pregap of the next track lies at the end of this file.
+        if (i + 1 < session.Tracks.size() && track.Pregap > 0 &&
+            session.Tracks[i + 1].Track == track.Track + 1) {
+            const int64_t sectors = track.Frames / 588;
+            out << QStringLiteral("  TRACK %1 AUDIO").arg(number2(track.Track + 1));
+            out << QStringLiteral("    INDEX 00 ") + msf(std::max<int64_t>(sectors - track.Pregap, 0));
+        }
+    }
+    out << QString();
+    return out.join(QStringLiteral("\r\n"));
+}
+
+TRipReporter::TRipReporter(const TOptionsSetting &settings, const QString &folder, QObject *parent)
+    : QObject(parent), m_folder(folder), m_server(settings.CommonOptions.AccurateRipServer),
+      m_log(settings.CommonOptions.WriteLog), m_cue(settings.CommonOptions.WriteCue)
+{
+}
+
+TRipReporter::~TRipReporter()
+{
+    m_cancel = true;
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+bool TRipReporter::Wanted() const
+{
+    return Session.Verify || Session.TestAndCopy || m_log || m_cue;
+}
+
+void TRipReporter::Cancel()
+{
+    m_cancel = true;
+    m_done = nullptr;
+}
+
+void TRipReporter::Run(Done done)
+{
+    m_done = std::move(done);
+    const bool anyRead =
+        std::any_of(Session.Tracks.begin(), Session.Tracks.end(), [](const TTrackRip &t) { return t.Read; });
+    if (!Session.Verify || !anyRead) {
+        finish();
+        return;
+    }
+    m_worker = std::thread([this, disc = Session.Disc, server = m_server] {
+        QString error;
+        std::vector<TAccurateRipBlock> blocks;
+        if (!FetchAccurateRip(server, disc, blocks, &error, &m_cancel))
+            blocks.clear();
+        QMetaObject::invokeMethod(
+            this,
+            [this, blocks = std::move(blocks), error] {
+                if (m_worker.joinable())
+                    m_worker.join();
+                if (m_cancel)
+                    return;
+                Session.VerifyError = error;
+                m_blocks = blocks;
+                finish();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TRipReporter::finish()
+{
+    if (Session.Verify)
+        JudgeTracks(Session, m_blocks);
+    QStringList failures;
+    const auto write = [&](const QString &extension, const QString &text) {
+        const QString path =
+            WithTrailingBackslash(m_folder) + AlbumFileName(Session.Artist, Session.Album, extension);
+        QString error;
+        if (!WriteFileAtomically(path, text.toUtf8(), &error))
+            failures << QStringLiteral("Cannot write ") + error;
+    };
+    if (m_log)
+        write(QStringLiteral(".log"), RipLogText(Session, QDateTime::currentDateTime()));
+    if (m_cue)
+        write(QStringLiteral(".cue"), CueSheetText(Session));
+    if (m_done) {
+        const Done done = std::move(m_done);
+        m_done = nullptr;
+        done(failures);
+    }
+}
