@@ -326,8 +326,16 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
         mode = PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP;
     if (mode != PARANOIA_MODE_DISABLE) {
         ripper->drive = cdio_cddap_identify_cdio(ripper->medium->cdio(), CDDA_MESSAGE_FORGETIT, nullptr);
-        if (!ripper->drive || cdio_cddap_open(ripper->drive) != 0)
+        if (!ripper->drive)
             return CDEX_ERROR;
+        // An image holds little-endian samples. Left to itself, paranoia guesses the byte order from the
+        // audio it finds first, and noise-like audio can make it guess wrong and swap every sample.
+        if (ripper->medium->isImage())
+            ripper->drive->bigendianp = 0;
+        if (cdio_cddap_open(ripper->drive) != 0)
+            return CDEX_ERROR;
+        if (ripper->medium->isImage())
+            ripper->drive->bigendianp = 0;
         ripper->paranoia = cdio_paranoia_init(ripper->drive);
         cdio_paranoia_modeset(ripper->paranoia, mode);
         if (p.nNumOverlapSectors > 0 && (mode & PARANOIA_MODE_OVERLAP))

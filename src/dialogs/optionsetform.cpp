@@ -82,7 +82,8 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     auto *formatGroup = named(new QGroupBox(QStringLiteral("Output format")), "GroupBox2");
     auto *formatLayout = new QVBoxLayout(formatGroup);
     cbOutputFormat = named(new QComboBox, "cbOutputFormat");
-    cbOutputFormat->addItems({"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)"});
+    cbOutputFormat->addItems(
+        {"MP3 file(*.MP3)", "WAV file(*.WAV)", "OGG file(*.OGG)", "WMA file(*.WMA)", "FLAC file(*.FLAC)"});
     formatLayout->addWidget(cbOutputFormat);
     outputLayout->addWidget(formatGroup);
     auto *namesRow = new QHBoxLayout;
@@ -176,6 +177,14 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     wmaLayout->addRow(wmaDefault);
     PageControl1->addTab(wma, QStringLiteral("WMA"));
 
+    // FLAC
+    auto *flac = named(new QWidget, "TabSheetFlac");
+    auto *flacLayout = new QFormLayout(flac);
+    seFlacLevel = named(new QSpinBox, "seFlacLevel");
+    seFlacLevel->setRange(0, 8);
+    flacLayout->addRow(QStringLiteral("Compression level (0 fastest, 8 smallest):"), seFlacLevel);
+    PageControl1->addTab(flac, QStringLiteral("FLAC"));
+
     // ID3 Tag
     auto *id3 = named(new QWidget, "TabSheet4");
     auto *id3Layout = new QFormLayout(id3);
@@ -207,6 +216,21 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     ckbCDDb->setVisible(false);
     cdLayout->addRow(QStringLiteral("Device\uFF1A"), cbCDList);
     cdLayout->addRow(ckbCDDb);
+    seReadOffset = named(new QSpinBox, "seReadOffset");
+    seReadOffset->setRange(-MaxReadOffset, MaxReadOffset);
+    cdLayout->addRow(QStringLiteral("Read offset correction (samples):"), seReadOffset);
+    ckTestAndCopy =
+        named(new QCheckBox(QStringLiteral("Test && copy (read every track twice)")), "ckTestAndCopy");
+    ckVerifyAccurateRip =
+        named(new QCheckBox(QStringLiteral("Verify with AccurateRip")), "ckVerifyAccurateRip");
+    eAccurateRipServer = named(new QLineEdit, "eAccurateRipServer");
+    ckWriteLog = named(new QCheckBox(QStringLiteral("Write a rip log")), "ckWriteLog");
+    ckWriteCue = named(new QCheckBox(QStringLiteral("Write a cue sheet")), "ckWriteCue");
+    cdLayout->addRow(ckTestAndCopy);
+    cdLayout->addRow(ckVerifyAccurateRip);
+    cdLayout->addRow(QStringLiteral("AccurateRip server:"), eAccurateRipServer);
+    cdLayout->addRow(ckWriteLog);
+    cdLayout->addRow(ckWriteCue);
     PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
 
     // Where titles and covers come from.
@@ -242,7 +266,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);
     connect(mp3Default, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
     connect(wmaDefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
-    for (QCheckBox *box : {ckNormalize, ckbSelectVBR, cbRipTime})
+    for (QCheckBox *box : {ckNormalize, ckbSelectVBR, cbRipTime, ckVerifyAccurateRip})
         connect(box, &QCheckBox::toggled, this, &TOptionSetForm::updateEnabling);
     connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TOptionSetForm::updateEnabling);
     connect(PageControl1, &QTabWidget::currentChanged, this, [this, cd](int) {
@@ -258,6 +282,7 @@ void TOptionSetForm::updateEnabling()
         w->setEnabled(ckbSelectVBR->isChecked());
     eRipTime->setEnabled(cbRipTime->isChecked());
     ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);
+    eAccurateRipServer->setEnabled(ckVerifyAccurateRip->isChecked());
 }
 
 void TOptionSetForm::showEvent(QShowEvent *event)
@@ -298,6 +323,13 @@ void TOptionSetForm::toControls()
     cbOggNomBit->setCurrentIndex(s.OggOptions.NomalBitRate);
     cbOggMaxBit->setCurrentIndex(s.OggOptions.MaxBitRate);
     cbOggMinBit->setCurrentIndex(s.OggOptions.MinBitRate);
+    seFlacLevel->setValue(s.FlacOptions.CompressionLevel);
+    seReadOffset->setValue(s.CommonOptions.ReadOffset);
+    ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
+    ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
+    eAccurateRipServer->setText(s.CommonOptions.AccurateRipServer);
+    ckWriteLog->setChecked(s.CommonOptions.WriteLog);
+    ckWriteCue->setChecked(s.CommonOptions.WriteCue);
     cbWMABitrate->setCurrentIndex(s.WMAOptions.BitRate);
     cbUseID3->setChecked(s.Use);
     ID3artist->setText(s.DiscInfo.Artist);
@@ -430,6 +462,15 @@ void TOptionSetForm::btOkClick()
     s.OggOptions.MaxBitRate = cbOggMaxBit->currentIndex();
     s.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
     s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
+    s.FlacOptions.CompressionLevel = seFlacLevel->value();
+    s.CommonOptions.ReadOffset = seReadOffset->value();
+    s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
+    s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();
+    const QString accurateRip = eAccurateRipServer->text().trimmed();
+    s.CommonOptions.AccurateRipServer =
+        accurateRip.isEmpty() ? TCommonOptions().AccurateRipServer : accurateRip;
+    s.CommonOptions.WriteLog = ckWriteLog->isChecked();
+    s.CommonOptions.WriteCue = ckWriteCue->isChecked();
     s.Use = cbUseID3->isChecked();
     // The edit boxes cut what the program puts in them to their length: a field the user did not edit is
     // stored as it was, whole.

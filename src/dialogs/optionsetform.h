@@ -70,6 +70,13 @@ public:
     QComboBox *cbOggMaxBit;
     QComboBox *cbOggMinBit;
     QComboBox *cbWMABitrate;
+    QSpinBox *seFlacLevel;
+    QSpinBox *seReadOffset;
+    QCheckBox *ckTestAndCopy;
+    QCheckBox *ckVerifyAccurateRip;
+    QLineEdit *eAccurateRipServer;
+    QCheckBox *ckWriteLog;
+    QCheckBox *ckWriteCue;
     QCheckBox *cbUseID3;
     QLineEdit *ID3artist;
     QLineEdit *ID3album;

@@ -1,5 +1,6 @@
 #include "cdripform.h"
 
+#include "ripform.h"
 #include "ripjob.h"
 
 #include <QGridLayout>
@@ -104,6 +105,11 @@ void TfrmCDRip::SetGauge(int percent)
 void TfrmCDRip::ShowError(const QString &text)
 {
     QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
+}
+
+void TfrmCDRip::ShowVerification(const TRipSession &session)
+{
+    ShowRipResults(this, session);
 }
 
 void TfrmCDRip::Finish(int result)

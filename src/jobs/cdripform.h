@@ -29,6 +29,7 @@ public:
     void SetGauge(int percent) override;
     void ShowError(const QString &text) override;
     void Finish(int result) override;
+    void ShowVerification(const TRipSession &session) override;
 
     QLabel *lCurrentTrack;
     QLabel *lOutputFormat;

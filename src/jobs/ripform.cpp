@@ -1,5 +1,6 @@
 #include "ripform.h"
 
+#include "ripreport.h"
 #include "shell/applylanguage.h"
 #include "shell/settings.h"
 
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
                    const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
@@ -125,6 +127,23 @@ void TRipForm::Finish(int result)
         done(result);
     else
         m_pendingResult = result;
+}
+
+void ShowRipResults(QWidget *parent, const TRipSession &session)
+{
+    const QString text = VerificationLines(session).join(QLatin1Char('\n'));
+    const bool bad = std::any_of(session.Tracks.begin(), session.Tracks.end(), [](const TTrackRip &t) {
+        return t.Failed() || (t.InDatabase && !t.Accurate);
+    });
+    if (bad)
+        QMessageBox::warning(parent, QStringLiteral("Sondrel"), text);
+    else
+        QMessageBox::information(parent, QStringLiteral("Sondrel"), text);
+}
+
+void TRipForm::ShowVerification(const TRipSession &session)
+{
+    ShowRipResults(this, session);
 }
 
 void TRipForm::ReadPathFailed()

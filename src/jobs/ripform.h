@@ -13,6 +13,10 @@ class QPushButton;
 // The modal window of a job: the step in its caption and group box, a gauge, the elapsed and estimated
 // times, and a Stop button. It only presents; the job (TRipJob) decides what happens next. exec() returns
 // mrCancel (2) when the job ended by itself and mrAbort (3) when the user stopped it.
+// The result of a verified or tested extraction: a line a track and the summary, in a message box over the
+// job window (a warning when a track failed or did not match).
+void ShowRipResults(QWidget *parent, const TRipSession &session);
+
 class TRipForm final : public QDialog, public TRipJobPresenter {
     Q_OBJECT
 public:
@@ -31,6 +35,7 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ReadPathFailed() override;
+    void ShowVerification(const TRipSession &session) override;
 
     QGroupBox *GroupBox1;
     QLabel *Label10;

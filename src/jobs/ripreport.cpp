@@ -259,7 +259,7 @@ void TRipReporter::Run(Done done)
 
 void TRipReporter::finish()
 {
-    if (Session.Verify)
+    if (Session.Verify && Session.VerifyError.isEmpty())
         JudgeTracks(Session, m_blocks);
     QStringList failures;
     const auto write = [&](const QString &extension, const QString &text) {

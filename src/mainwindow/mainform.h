@@ -116,6 +116,7 @@ public:
     QAction *mnuMp3ToWav;
     QAction *miWAVtoOGG;
     QAction *miWAVtoWMA;
+    QAction *miWAVtoFLAC;
     QAction *Openoutputdirectory1;
     QAction *bRefresh;
     QAction *EjectMenu;

@@ -72,6 +72,7 @@ void TMainForm::createMenus()
     mnuMp3ToWav = action("mnuMp3ToWav", QStringLiteral("&MP3 to WAV..."));
     miWAVtoOGG = action("miWAVtoOGG", QStringLiteral("WAV to O&GG..."));
     miWAVtoWMA = action("miWAVtoWMA", QStringLiteral("WAV to WM&A..."));
+    miWAVtoFLAC = action("miWAVtoFLAC", QStringLiteral("WAV to F&LAC..."));
     Openoutputdirectory1 = action("Openoutputdirectory1", QStringLiteral("&Open output directory..."));
     bRefresh = action("bRefresh", QStringLiteral("&Refresh"));
     EjectMenu = action("EjectMenu", QStringLiteral("&Eject CD"), QKeySequence(QStringLiteral("Ctrl+E")));
@@ -145,6 +146,7 @@ void TMainForm::createMenus()
     connect(mnuMp3ToWav, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::Mp3ToWav); });
     connect(miWAVtoOGG, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToOgg); });
     connect(miWAVtoWMA, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToWma); });
+    connect(miWAVtoFLAC, &QAction::triggered, this, [this] { ChooseAndConvert(JobKind::WavToFlac); });
     connect(Openoutputdirectory1, &QAction::triggered, this, &TMainForm::OpenOutputDirectory);
     connect(bRefresh, &QAction::triggered, this, &TMainForm::bRefreshClick);
     connect(EjectMenu, &QAction::triggered, this, &TMainForm::EjectCD);
@@ -162,8 +164,8 @@ void TMainForm::createMenus()
         return m;
     };
     QMenu *file = menu("File1", QStringLiteral("&File"));
-    file->addActions({miWAVtoWAV, ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, Openoutputdirectory1,
-                      bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
+    file->addActions({miWAVtoWAV, ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, miWAVtoFLAC,
+                      Openoutputdirectory1, bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addAction(ActionExtract);
     actions->addAction(ActionRecord);

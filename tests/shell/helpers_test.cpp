@@ -78,10 +78,10 @@ TEST(Helpers, Genres)
 
 TEST(Helpers, OutputFormatNamesAndExtensions)
 {
-    const int formats[] = {0, 1, 2, 3, 4, -1};
-    const char *names[] = {"MP3", "WAV", "OGG", "WMA", "", ""};
-    const char *extensions[] = {".mp3", ".wav", ".ogg", ".wma", "", ""};
-    for (int i = 0; i < 6; ++i) {
+    const int formats[] = {0, 1, 2, 3, 4, 5, -1};
+    const char *names[] = {"MP3", "WAV", "OGG", "WMA", "FLAC", "", ""};
+    const char *extensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", "", ""};
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(OutputFormatName(formats[i]), names[i]);
         EXPECT_EQ(OutputFormatExtension(formats[i]), extensions[i]);
     }

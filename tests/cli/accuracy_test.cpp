@@ -1,0 +1,284 @@
+// Archival rips from the command line: FLAC checked by the flac tools, the read offset, Test & copy on a
+// disc with a weak sector, AccurateRip answers from a loopback server, and the rip log and cue sheet.
+#include "cddbserver.h"
+#include "cdrom/discidentity.h"
+#include "clirun.h"
+#include "jobs/accuraterip.h"
+#include "shell/discinfo.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QtEndian>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr qsizetype sectorBytes = 2352;
+
+class AccuracyTest : public DiscImageTest {
+protected:
+    QByteArray image; // the disc's audio as the image holds it
+
+    void disc(const QStringList &arguments)
+    {
+        ASSERT_TRUE(MakeDisc(images + "disc.cue", arguments));
+        image = ReadFileBytes(images + "disc.bin");
+    }
+    void titles(const QStringList &tracks)
+    {
+        AppSettings.DiscInfo = TCDInfo();
+        AppSettings.DiscInfo.Artist = "Band";
+        AppSettings.DiscInfo.Album = "Record";
+        AppSettings.DiscInfo.TrackNumber = int(tracks.size());
+        for (int i = 0; i < tracks.size(); ++i)
+            AppSettings.DiscInfo.Tracks[size_t(i + 1)] = tracks[i];
+        ASSERT_TRUE(SaveDiscInfo(DiscKey()));
+    }
+    // The PCM of a WAV the rip made (after its 44-byte header).
+    QByteArray wavData(const QString &name) { return ReadFileBytes(out + "/" + name).mid(44); }
+    // The exact samples flac -d gives back, raw.
+    QByteArray flacSamples(const QString &name)
+    {
+        const QString raw = home.root() + "/decoded.raw";
+        QFile::remove(raw);
+        if (RunProgram("flac", {"-d", "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
+                                "-o", raw, out + "/" + name}) != 0)
+            return "flac -d failed";
+        return ReadFileBytes(raw);
+    }
+};
+
+TEST_F(AccuracyTest, FlacRipsAreLosslessTaggedAndPassFlacsOwnTest)
+{
+    disc({"600,music", "400,noise", "00:01:00,tone"});
+    titles({"Opening", "Noise", "Tone"});
+    for (const bool paranoia : {false, true}) {
+        SCOPED_TRACE(paranoia ? "paranoia" : "library");
+        QDir(out).removeRecursively();
+        QStringList args{"rip", "-f", "flac", "-o", out, "--tags"};
+        if (paranoia)
+            args << "--paranoia";
+        const CliRun run = runCli(args);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        qsizetype at = 0;
+        int n = 0;
+        for (const auto &[name, sectors] :
+             {std::pair{"Opening.flac", 600}, {"Noise.flac", 400}, {"Tone.flac", 75}}) {
+            ++n;
+            EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "/" + name}), 0) << name;
+            EXPECT_EQ(flacSamples(name), image.mid(at, sectors * sectorBytes)) << name;
+            at += sectors * sectorBytes;
+            QByteArray listing;
+            ASSERT_EQ(RunProgram("metaflac",
+                                 {"--list", "--block-type=VORBIS_COMMENT,STREAMINFO", out + "/" + name},
+                                 &listing),
+                      0);
+            const QString text = QString::fromUtf8(listing);
+            EXPECT_TRUE(text.contains(QString("TITLE=") + QString(name).section('.', 0, 0)))
+                << text.toStdString();
+            EXPECT_TRUE(text.contains("ARTIST=Band"));
+            EXPECT_TRUE(text.contains("ALBUM=Record"));
+            EXPECT_TRUE(text.contains(QString("TRACKNUMBER=%1").arg(n)));
+            EXPECT_FALSE(text.contains("MD5 signature: 00000000000000000000000000000000"));
+        }
+        // No WAVs or working files left behind.
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 3)
+            << QDir(out).entryList().join(' ').toStdString();
+    }
+
+    // WAV to FLAC: the samples of the WAV come back.
+    const QString wav = home.root() + "/in.wav";
+    ASSERT_TRUE(MakeDisc(images + "w.cue", {"150,music"}));
+    QDir(out).removeRecursively();
+    ASSERT_EQ(runCli({"rip", "-d", "1", "-f", "wav", "-o", home.root() + "/w"}).code, 0);
+    const QString ripped = QDir(home.root() + "/w").entryList({"*.wav"}).value(0);
+    ASSERT_FALSE(ripped.isEmpty());
+    ASSERT_TRUE(QFile::copy(home.root() + "/w/" + ripped, wav));
+    const CliRun convert = runCli({"convert", "wav2flac", wav, "-o", out});
+    ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "/in.flac"}), 0);
+    EXPECT_EQ(flacSamples("in.flac"), ReadFileBytes(wav).mid(44));
+}
+
+TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
+{
+    disc({"300,noise", "200,noise"});
+    titles({"One", "Two"});
+    const qsizetype one = 300 * sectorBytes, two = 200 * sectorBytes, shift = 48 * 4;
+    for (const bool paranoia : {false, true}) {
+        for (const int offset : {48, -48}) {
+            SCOPED_TRACE(
+                QString("%1 offset %2").arg(paranoia ? "paranoia" : "library").arg(offset).toStdString());
+            QDir(out).removeRecursively();
+            QStringList args{"rip", "-f", "wav", "-o", out, "--offset", QString::number(offset)};
+            if (paranoia)
+                args << "--paranoia";
+            const CliRun run = runCli(args);
+            ASSERT_EQ(run.code, 0) << run.err.toStdString();
+            if (offset > 0) {
+                EXPECT_EQ(wavData("One.wav"), image.mid(shift, one));
+                EXPECT_EQ(wavData("Two.wav"), image.mid(one + shift, two - shift) + QByteArray(shift, '\0'));
+            } else {
+                EXPECT_EQ(wavData("One.wav"), QByteArray(shift, '\0') + image.mid(0, one - shift));
+                EXPECT_EQ(wavData("Two.wav"), image.mid(one - shift, two));
+            }
+        }
+    }
+    EXPECT_EQ(runCli({"rip", "-o", out, "--offset", "5881"}).code, 2);
+}
+
+TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
+{
+    disc({"300,music", "300,music", "--flaky", "450"});
+    titles({"Steady", "Weak"});
+    for (const bool paranoia : {false, true}) {
+        SCOPED_TRACE(paranoia ? "paranoia" : "library");
+        QDir(out).removeRecursively();
+        QStringList args{"rip", "-f", "wav", "-o", out, "--test-copy"};
+        if (paranoia)
+            args << "--paranoia";
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+        EXPECT_EQ(lines[0], "Track 01: Not verified");
+        EXPECT_TRUE(lines[1].startsWith("Track 02: CRC mismatch (copy ")) << lines[1].toStdString();
+        EXPECT_EQ(lines[2], "1 track failed; 1 track not verified");
+    }
+    // Without Test & copy nothing is compared: a single read cannot tell.
+    QDir(out).removeRecursively();
+    const CliRun single = runCli({"rip", "-f", "wav", "-o", out});
+    EXPECT_EQ(single.code, 0);
+    EXPECT_TRUE(single.out.isEmpty());
+}
+
+// One database block for the disc with a checksum a track.
+QByteArray answerBlock(const TAccurateRipDisc &disc, const std::vector<std::pair<int, uint32_t>> &tracks)
+{
+    QByteArray b(1, char(tracks.size()));
+    char word[4];
+    for (uint32_t v : {disc.Id1, disc.Id2, disc.CddbId}) {
+        qToLittleEndian(v, word);
+        b.append(word, 4);
+    }
+    for (const auto &[confidence, crc] : tracks) {
+        b.append(char(confidence));
+        qToLittleEndian(crc, word);
+        b.append(word, 4);
+        b.append(4, '\0');
+    }
+    return b;
+}
+
+TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
+{
+    disc({"00:01:00,noise", "600,music"});
+    titles({"Short", "Long"});
+    const TAccurateRipSums first = AccurateRipSums(image.left(75 * sectorBytes), true, false);
+    const TAccurateRipSums last = AccurateRipSums(image.mid(75 * sectorBytes), false, true);
+    const CliRun toc = runCli({"toc"});
+    const uint32_t cddb = toc.out.section("cddb-id ", 1).section('\n', 0, 0).toUInt(nullptr, 16);
+    const TAccurateRipDisc id = AccurateRipDiscOf({0, 75}, 675, cddb);
+    const QString path = "/accuraterip/" + AccurateRipUrl("", id).section("/accuraterip/", 1);
+
+    CddbTestServer server;
+    QByteArray answer;
+    int status = 200;
+    QStringList asked;
+    server.setHandler([&](const QString &target) {
+        asked << target;
+        return CddbTestServer::Reply{target == path ? status : 404, answer, {}};
+    });
+    const auto verify = [&] {
+        QDir(out).removeRecursively();
+        return runCli({"rip", "-f", "wav", "-o", out, "--verify", "--accuraterip-server", server.url()});
+    };
+
+    // Track 1 by its v1 sum, track 2 by its v2 sum (in a second block, as the database keeps them).
+    answer =
+        answerBlock(id, {{7, first.V1}, {7, 0x12345678}}) + answerBlock(id, {{4, 0x9ABCDEF0}, {4, last.V2}});
+    CliRun run = verify();
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out, "Track 01: Accurately ripped (confidence 7, v1)\n"
+                       "Track 02: Accurately ripped (confidence 4, v2)\n"
+                       "All tracks accurately ripped\n");
+    EXPECT_EQ(asked.value(0), path);
+
+    // A track the database knows otherwise: said, and the exit status says so.
+    answer = answerBlock(id, {{7, first.V1}, {9, last.V1 ^ 1}});
+    run = verify();
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.out.contains("Track 02: Not accurately ripped (database has ")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.endsWith("1 track not accurately ripped\n"));
+
+    // A disc the database does not know.
+    status = 404;
+    run = verify();
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out,
+              "Track 01: Not in the database\nTrack 02: Not in the database\n2 tracks not verified\n");
+
+    // An answer cut short: a clear message, nothing judged.
+    status = 200;
+    answer = answerBlock(id, {{7, first.V1}, {7, last.V1}}).left(20);
+    run = verify();
+    EXPECT_TRUE(run.out.contains("The AccurateRip answer is cut short (20 bytes).")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("Track 01: Not verified"));
+    EXPECT_TRUE(run.out.endsWith("2 tracks not verified\n"));
+}
+
+TEST_F(AccuracyTest, RipLogAndCueSheet)
+{
+    disc({"300,music", "200,noise", "100,tone"});
+    titles({"Opening", "Say \"Hi\"", "Close"});
+    const CliRun run =
+        runCli({"rip", "-f", "flac", "-o", out, "--log", "--cue", "--offset", "6", "--test-copy"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    const QString log = ReadFileText(out + "/Band - Record.log");
+    const QString cue = ReadFileText(out + "/Band - Record.cue");
+    for (const char *line :
+         {"Read mode: CD access calls", "Paranoia: off", "Read offset correction: +6 samples",
+          "Test & copy: on", "Artist: Band", "Album: Record", "AccurateRip: not asked",
+          "  File: Opening.flac", "  Length: 0:04.00", "  Length: 0:01.33", "  Read errors: 0"})
+        EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();
+    EXPECT_TRUE(log.trimmed().endsWith("3 tracks not verified"));
+    // The copy CRCs are zlib's CRC-32 of the audio written (checked by Python's zlib).
+    const QString script = home.root() + "/crc.py";
+    ASSERT_TRUE(WriteFileText(script, "import sys, zlib\nfor f in sys.argv[1:]:\n"
+                                      "    print('%08X' % zlib.crc32(open(f, 'rb').read()))\n"));
+    QStringList raws;
+    for (const char *name : {"Opening.flac", "Say Hi.flac", "Close.flac"}) {
+        const QString raw = home.root() + "/" + name + ".raw";
+        ASSERT_EQ(RunProgram("flac", {"-d", "-s", "-f", "--force-raw-format", "--endian=little",
+                                      "--sign=signed", "-o", raw, out + "/" + name}),
+                  0)
+            << name;
+        raws << raw;
+    }
+    QByteArray crcs;
+    ASSERT_EQ(RunProgram("python3", QStringList{script} + raws, &crcs), 0);
+    for (const QString &crc : QString::fromLatin1(crcs).split('\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(log.contains("  Copy CRC: " + crc + "\r\n  Test CRC: " + crc + "\r\n"))
+            << crc.toStdString();
+
+    // cd-paranoia and libcdio read only single-image cue sheets; this one names a file a track, so it is
+    // read back here line by line: every FILE exists, each holds TRACK nn AUDIO and INDEX 01 00:00:00.
+    const QStringList lines = cue.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 + 3 * 5) << cue.toStdString();
+    EXPECT_EQ(lines[0], "PERFORMER \"Band\"");
+    EXPECT_EQ(lines[1], "TITLE \"Record\"");
+    const QStringList files{"Opening.flac", "Say Hi.flac", "Close.flac"};
+    const QStringList names{"Opening", "Say 'Hi'", "Close"};
+    for (int t = 0; t < 3; ++t) {
+        EXPECT_EQ(lines[2 + t * 5], "FILE \"" + files[t] + "\" WAVE");
+        EXPECT_TRUE(QFileInfo::exists(out + "/" + files[t]));
+        EXPECT_EQ(lines[3 + t * 5], QString("  TRACK 0%1 AUDIO").arg(t + 1));
+        EXPECT_EQ(lines[4 + t * 5], "    TITLE \"" + names[t] + "\"");
+        EXPECT_EQ(lines[5 + t * 5], "    PERFORMER \"Band\"");
+        EXPECT_EQ(lines[6 + t * 5], "    INDEX 01 00:00:00");
+    }
+}
+
+} // namespace
