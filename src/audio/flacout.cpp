@@ -82,7 +82,11 @@ void TFlacOut::Prepare()
         throw EAuException(QStringLiteral("FLAC files take 8, 16 or 24 bits a sample, not %1").arg(m_bits));
     if (m_channels < 1 || m_channels > 8)
         throw EAuException(QStringLiteral("FLAC files take 1 to 8 channels, not %1").arg(m_channels));
-    m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmCreate);
+    try {
+        m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmCreate);
+    } catch (const std::exception &e) {
+        throw EAuException(m_fileName + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
+    }
 
     m_codec = std::make_unique<Codec>();
     Codec &c = *m_codec;

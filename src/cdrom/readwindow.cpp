@@ -24,9 +24,11 @@ TReadWindow ShiftedReadWindow(int32_t start, int32_t sectors, int32_t offsetSamp
     const int64_t discTo = int64_t(std::max(discEnd, discStart)) * sectorBytes;
     const int64_t readFrom = std::clamp(from, discFrom, discTo);
     const int64_t readTo = std::clamp(to, discFrom, discTo);
-    w.LeadSilence = std::min(readFrom - from, w.Bytes);
-    if (readTo <= readFrom)
-        return w; // nothing of the window lies on the disc
+    if (readTo <= readFrom) {
+        w.LeadSilence = w.Bytes; // nothing of the window lies on the disc
+        return w;
+    }
+    w.LeadSilence = std::clamp<int64_t>(readFrom - from, 0, w.Bytes);
     w.FirstSector = int32_t(floorDiv(readFrom, sectorBytes));
     const int64_t lastSector = floorDiv(readTo - 1, sectorBytes);
     w.Sectors = int32_t(lastSector - w.FirstSector + 1);

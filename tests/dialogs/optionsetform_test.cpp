@@ -185,7 +185,14 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.ckbKeepWav->setChecked(false);
         form.cbCreateM3U->setChecked(true);
         form.cbCreateAlbumFolder->setChecked(true);
-        form.cbOutputFormat->setCurrentIndex(2);
+        form.cbOutputFormat->setCurrentIndex(4);
+        EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
+        form.seFlacLevel->setValue(8);
+        form.seReadOffset->setValue(-9999); // held to the range
+        form.ckTestAndCopy->setChecked(true);
+        form.ckVerifyAccurateRip->setChecked(true);
+        form.eAccurateRipServer->setText("http://127.0.0.1:9");
+        form.ckWriteCue->setChecked(true);
         form.cbFileNames->setCurrentText("%track% - %artist% - %title%");
         form.cbLookupOrder->setCurrentIndex(2);
         form.eMusicBrainzServer->setText("http://mirror.example:5000");
@@ -222,7 +229,15 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_FALSE(again.ckbKeepWav->isChecked());
     EXPECT_TRUE(again.cbCreateM3U->isChecked());
     EXPECT_TRUE(again.cbCreateAlbumFolder->isChecked());
-    EXPECT_EQ(again.cbOutputFormat->currentIndex(), 2);
+    EXPECT_EQ(again.cbOutputFormat->currentIndex(), 4);
+    EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormat", ""), "4");
+    EXPECT_EQ(again.seFlacLevel->value(), 8);
+    EXPECT_EQ(again.seReadOffset->value(), -5880);
+    EXPECT_TRUE(again.ckTestAndCopy->isChecked());
+    EXPECT_TRUE(again.ckVerifyAccurateRip->isChecked());
+    EXPECT_EQ(again.eAccurateRipServer->text(), "http://127.0.0.1:9");
+    EXPECT_FALSE(again.ckWriteLog->isChecked());
+    EXPECT_TRUE(again.ckWriteCue->isChecked());
     EXPECT_EQ(again.cbFileNames->currentText(), "%track% - %artist% - %title%");
     EXPECT_EQ(again.cbLookupOrder->currentIndex(), 2);
     EXPECT_EQ(again.eMusicBrainzServer->text(), "http://mirror.example:5000");

@@ -1,5 +1,6 @@
 #include "audio/encoderprocess.h"
 #include "audio/vorbisin.h"
+#include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "jobs/ripform.h"
 #include "jobs/wavein.h"
@@ -260,6 +261,40 @@ TEST_F(RipFormTest, ConversionModes)
     const QString cd = Sox(home.root() + "/cd.wav", {"-r", "44100", "-c", "2", "-b", "16"});
     ASSERT_TRUE(run(6, {cd}));
     EXPECT_TRUE(exists("cd.wma"));
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+// An archival rip in the window: FLAC with Test & copy, verified against a database that does not know the
+// disc, with its log; the verdicts come up over the job window. Then WAV to FLAC.
+TEST_F(RipFormTest, FlacRipVerifiedAndLoggedThenWavToFlac)
+{
+    disc({"300,music", "200,noise"});
+    CddbTestServer server;
+    server.setHandler([](const QString &) { return CddbTestServer::Reply{404, {}, {}}; });
+    AppSettings.CommonOptions.OutputFormat = OutputFormat::Flac;
+    AppSettings.CommonOptions.TestAndCopy = true;
+    AppSettings.CommonOptions.VerifyAccurateRip = true;
+    AppSettings.CommonOptions.AccurateRipServer = server.url();
+    AppSettings.CommonOptions.WriteLog = true;
+    ASSERT_TRUE(run(1, {"01One", "02Two"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(exists("One.flac"));
+    EXPECT_TRUE(exists("Two.flac"));
+    EXPECT_FALSE(exists("One.wav"));
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "Two.flac"}), 0);
+    ASSERT_EQ(closer.texts.size(), 1) << closer.texts.join("\n").toStdString();
+    EXPECT_EQ(closer.texts[0],
+              "Sondrel|Track 01: Not in the database\nTrack 02: Not in the database\n2 tracks not verified");
+    const QString log = ReadFileText(out + "Unknown Artist - Unknown Album.log");
+    EXPECT_TRUE(log.contains("Test & copy: on")) << log.toStdString();
+    EXPECT_TRUE(log.contains("  AccurateRip: Not in the database"));
+
+    closer.texts.clear();
+    result = -1;
+    const QString wav = Sox(home.root() + "/in.wav", {"-r", "48000", "-c", "2", "-b", "24"});
+    ASSERT_TRUE(run(int(JobKind::WavToFlac), {wav}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "in.flac"}), 0);
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
