@@ -290,6 +290,18 @@ bool ReadCdText(HCDROM handle, TCdText &text)
     return true;
 }
 
+int32_t TrackPregapSectors(HCDROM handle, int track)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard lock(drive->mutex);
+    for (const CdMedium::Track &t : drive->medium->tracks())
+        if (t.number == track)
+            return t.pregap;
+    return 0;
+}
+
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
 {
     const auto drive = findHandle(handle);

@@ -116,6 +116,9 @@ struct TCdText {
 // False when the handle is unknown; a disc without CD-Text gives true and an empty text.
 bool ReadCdText(HCDROM handle, TCdText &text);
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer); // 1 on success
+// The sectors of a track's pregap when the disc marks one (INDEX 00); 0 when it does not, or for no such
+// track.
+int32_t TrackPregapSectors(HCDROM handle, int track);
 int32_t GetAspiLibError();
 // Sets the code (and text) that GetAspiLibError reports on this thread; CDERR_NONE clears it.
 void SetAspiLibError(int32_t code, const QString &text = QString());

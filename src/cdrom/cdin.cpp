@@ -142,6 +142,14 @@ bool TCDIn::Toc(TToc &toc)
     return true;
 }
 
+int32_t TCDIn::PregapSectors(int track)
+{
+    activate();
+    const int32_t sectors = CR_GetTrackPregap(track - 1);
+    deactivate();
+    return sectors;
+}
+
 void TCDIn::SetStartTrack(int32_t track)
 {
     requireIdle();

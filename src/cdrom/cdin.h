@@ -62,6 +62,8 @@ public:
 
     // The disc's table in the CD access calls' form (MSF addresses, control bits): false without a disc.
     bool Toc(TToc &toc);
+    // The sectors of a track's pregap when the disc marks one; 0 otherwise.
+    int32_t PregapSectors(int track);
 
     int32_t StartTrack() const { return m_startTrack; }
     int32_t EndTrack() const { return m_endTrack; }

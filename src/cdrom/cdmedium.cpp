@@ -173,6 +173,9 @@ bool CdMedium::readToc(QString *error)
         track.audio = cdio_get_track_format(m_cdio, t) == TRACK_FORMAT_AUDIO;
         track.copyPermitted = cdio_get_track_copy_permit(m_cdio, t) == CDIO_TRACK_FLAG_TRUE;
         track.preemphasis = cdio_get_track_preemphasis(m_cdio, t) == CDIO_TRACK_FLAG_TRUE;
+        if (const lsn_t pregap = cdio_get_track_pregap_lsn(m_cdio, t);
+            pregap != CDIO_INVALID_LSN && pregap >= 0 && pregap < track.lsn)
+            track.pregap = track.lsn - pregap;
         if (track.lsn == CDIO_INVALID_LSN) {
             if (error)
                 *error = QStringLiteral("The table of contents of %1 is unreadable").arg(m_path);

@@ -18,6 +18,7 @@ public:
         bool audio = true;
         bool copyPermitted = false;
         bool preemphasis = false;
+        int32_t pregap = 0; // sectors of its pregap (INDEX 00 to INDEX 01) when the disc says; else 0
     };
 
     ~CdMedium();

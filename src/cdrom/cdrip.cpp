@@ -300,6 +300,16 @@ uint64_t CR_GetTocEntry(int index)
     return uint32_t(t.lsn) | uint64_t(flags) << 32 | uint64_t(uint8_t(t.number)) << 40;
 }
 
+int CR_GetTrackPregap(int index)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    CdMedium *medium = activeMedium(s);
+    if (!medium || index < 0 || index >= int(medium->tracks().size()))
+        return 0;
+    return medium->tracks()[size_t(index)].pregap;
+}
+
 int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
 {
     State &s = state();

@@ -55,6 +55,8 @@ int CR_GetNumTocEntries();
 // Low 32 bits: the entry's start sector; next byte: its flag byte (4 for a data track); then its track
 // number.
 uint64_t CR_GetTocEntry(int index);
+// The pregap of the track at this index of the table in sectors; 0 when the disc marks none.
+int CR_GetTrackPregap(int index);
 // Opens a read of the sectors [start, end); *bufferSize bytes go into each chunk.
 int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end);
 // Reads the next chunk; *length 0 at the end. CDEX_READ_ERROR when a sector cannot be read.

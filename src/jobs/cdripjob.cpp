@@ -114,6 +114,7 @@ void TCDRipJob::recordTrack(int item)
     track.Read = !m_readFailed;
     track.ReadErrors = m_readFailed ? 1 : 0;
     track.Repairs = m_cdIn.JitterErrors;
+    track.Pregap = m_cdIn.PregapSectors(track.Track + 1);
     track.TakeCheck(m_check);
     track.Tested = m_tested;
     track.TestCrc = m_testCrc;

@@ -189,6 +189,7 @@ void TRipJob::recordTrack(int item, bool read)
     track.File =
         outputFolder() + itemBase(item) + OutputFormatExtension(m_settings.CommonOptions.OutputFormat);
     track.Read = read && RipThread;
+    track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
     if (RipThread) {
         track.TakeCheck(RipThread->Check);
         track.Tested = RipThread->Tested;

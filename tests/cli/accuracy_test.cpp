@@ -231,7 +231,7 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
 
 TEST_F(AccuracyTest, RipLogAndCueSheet)
 {
-    disc({"300,music", "200,noise", "100,tone"});
+    disc({"300,music", "200,noise", "100,tone", "--pregap", "3=30"});
     titles({"Opening", "Say \"Hi\"", "Close"});
     const CliRun run =
         runCli({"rip", "-f", "flac", "-o", out, "--log", "--cue", "--offset", "6", "--test-copy"});
@@ -265,12 +265,17 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
 
     // cd-paranoia and libcdio read only single-image cue sheets; this one names a file a track, so it is
     // read back here line by line: every FILE exists, each holds TRACK nn AUDIO and INDEX 01 00:00:00.
-    const QStringList lines = cue.split("\r\n", Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2 + 3 * 5) << cue.toStdString();
+    QStringList lines = cue.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2 + 3 * 5 + 2) << cue.toStdString();
     EXPECT_EQ(lines[0], "PERFORMER \"Band\"");
     EXPECT_EQ(lines[1], "TITLE \"Record\"");
     const QStringList files{"Opening.flac", "Say Hi.flac", "Close.flac"};
     const QStringList names{"Opening", "Say 'Hi'", "Close"};
+    // The pregap of track 3 (the last 30 sectors of track 2's file, 200 - 30 = 170 = 00:02:20).
+    EXPECT_EQ(lines[12], "  TRACK 03 AUDIO");
+    EXPECT_EQ(lines[13], "    INDEX 00 00:02:20");
+    lines.removeAt(12);
+    lines.removeAt(12);
     for (int t = 0; t < 3; ++t) {
         EXPECT_EQ(lines[2 + t * 5], "FILE \"" + files[t] + "\" WAVE");
         EXPECT_TRUE(QFileInfo::exists(out + "/" + files[t]));

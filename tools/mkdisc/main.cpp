@@ -12,6 +12,7 @@
 // that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image. --flaky marks
 // sectors that read differently every second time (DISC.cue.flaky), as a weak spot on a disc. --title and
 // --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
+// --pregap N=SECTORS marks the last sectors of track N-1 as track N's pregap (an INDEX 00 line).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -34,6 +35,7 @@ constexpr int framesPerSector = 588; // stereo sample frames in one sector
 struct Track {
     bool data = false;
     long sectors = 0;
+    long pregap = 0; // sectors of the track before it marked as this one's pregap (INDEX 00)
     std::string audio = "tone";
 };
 
@@ -281,6 +283,8 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
         std::snprintf(number, sizeof number, "%02zu", i + 1);
         cue << "  TRACK " << number << (t.data ? " MODE1/2352\n" : " AUDIO\n");
         textLines(int(i) + 1, "    ");
+        if (t.pregap > 0)
+            cue << "    INDEX 00 " << msf(lba - t.pregap) << "\n";
         cue << "    INDEX 01 " << msf(lba) << "\n";
         if (t.data) {
             Random random{seed + 0xDA7A + i};
@@ -322,6 +326,7 @@ int main(int argc, char **argv)
         std::vector<Track> tracks;
         std::vector<std::pair<long, long>> bad;
         std::vector<std::pair<long, long>> flaky;
+        std::map<int, long> pregaps;
         CdText text;
         const auto numbered = [](const std::string &spec) {
             const size_t equals = spec.find('=');
@@ -351,6 +356,9 @@ int main(int argc, char **argv)
                 if (first < 0 || last < first)
                     fail("bad range " + range);
                 (arg == "--bad" ? bad : flaky).emplace_back(first, last);
+            } else if (arg == "--pregap") {
+                const auto [n, sectors] = numbered(value());
+                pregaps[n] = std::stol(sectors);
             } else if (arg == "--title") {
                 text.titles[0] = value();
             } else if (arg == "--performer") {
@@ -373,6 +381,11 @@ int main(int argc, char **argv)
         if (out.empty() || tracks.empty() || tracks.size() > 99) {
             usage();
             return 2;
+        }
+        for (const auto &[n, sectors] : pregaps) {
+            if (n < 2 || n > int(tracks.size()) || sectors <= 0 || sectors >= tracks[size_t(n - 2)].sectors)
+                fail("no room for a pregap of track " + std::to_string(n));
+            tracks[size_t(n - 1)].pregap = sectors;
         }
         writeImage(out, tracks, seed, bad, flaky, text);
         return 0;
