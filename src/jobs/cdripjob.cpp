@@ -304,8 +304,6 @@ bool TCDRipJob::event(QEvent *e)
 void TCDRipJob::nextOrFinish()
 {
     if (Completed >= Files.size()) {
-        // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
-        WaitMilliseconds(300);
         finishWhole();
         return;
     }
@@ -339,8 +337,6 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     case ProcessEvent::Mp3Encoded:
     case ProcessEvent::WmaEncoded: {
         Timer1.stop();
-        // A fixed pause after every encoding, as the job has always made it.
-        WaitMilliseconds(300);
         const QString wav = WaveIn1.FileName();
         WaveIn1.SetFileName(QString());
         const bool encoded = info.ResultCode == ProcessResult::Ended;
@@ -404,8 +400,6 @@ void TCDRipJob::Stop()
         CurrentOutput->Pause();
         CurrentOutput->Stop(false);
     }
-    // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
-    WaitMilliseconds(300);
     Files.clear();
     m_listFreed = true;
     finish(mrAbort);

@@ -526,14 +526,9 @@ void TRipJob::processInfo(TProcessInfo info)
     case ProcessEvent::OggWritten:
         if (info.ResultCode == ProcessResult::EncoderFailed)
             m_failedItems.insert(m_oggIndex);
-        // A fixed pause after every Ogg file, as the job has always made it.
-        WaitMilliseconds(300);
         Busy = false;
         ++m_oggIndex;
         if (m_oggIndex >= count) {
-            CleanUp();
-            // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
-            WaitMilliseconds(300);
             finishWhole();
             return;
         }
@@ -709,13 +704,7 @@ void TRipJob::Stop()
 {
     if (m_report)
         m_report->Cancel();
-    const int32_t format = m_settings.CommonOptions.OutputFormat;
-    if ((m_kind == JobKind::ExtractTracks && format == OutputFormat::Ogg) || m_kind == JobKind::WavToOgg) {
-        VorbisOut1.Pause();
-        VorbisOut1.Stop(true);
-        // The fixed pause of the job window between steps (visible to the user, not a wait for a worker).
-        WaitMilliseconds(300);
-    }
+    // CleanUp ends a writer still running and waits for its worker, then drops its working file.
     CleanUp();
     finish(mrAbort);
 }

@@ -55,14 +55,6 @@ bool LockOpenFile(int fd, bool exclusive)
     return ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
 }
 
-void WaitMilliseconds(int milliseconds)
-{
-    if (milliseconds < 1)
-        return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    std::this_thread::sleep_until(deadline);
-}
-
 QString WithTrailingBackslash(const QString &path)
 {
     if (path.isEmpty() || path.endsWith(QLatin1Char('/')))

@@ -14,10 +14,6 @@ QString TwoDigits(int n);
 // when another open file holds a lock on it (see LockOpenFile). Thread-safe.
 bool FileInUse(const QString &path);
 
-// Blocks the calling thread for at least the given time, measured on a monotonic clock. No events are
-// processed meanwhile. Thread-safe. Only for the fixed pauses the job windows make between files (a pause the
-// user sees); nothing waits for another thread or a file this way.
-void WaitMilliseconds(int milliseconds);
 
 // Appends the path separator unless the text is empty or already ends in it. Thread-safe.
 QString WithTrailingBackslash(const QString &path);

@@ -157,18 +157,6 @@ TEST_F(FileHelpers, FileInUseWhenItCannotBeOpenedForWriting)
     EXPECT_TRUE(FileInUse(file));
 }
 
-TEST(Helpers, WaitMilliseconds)
-{
-    using clock = std::chrono::steady_clock;
-    auto start = clock::now();
-    WaitMilliseconds(0);
-    WaitMilliseconds(-5);
-    EXPECT_LT(clock::now() - start, std::chrono::milliseconds(50));
-    start = clock::now();
-    WaitMilliseconds(30);
-    EXPECT_GE(clock::now() - start, std::chrono::milliseconds(30));
-}
-
 } // namespace
 
 #include "shell/wineregistry.h"
