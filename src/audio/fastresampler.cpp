@@ -10,7 +10,7 @@
 #include <immintrin.h>
 #endif
 
-TFastResampler::TFastResampler(QObject *parent) : TAuConverter(parent) {}
+TFastResampler::TFastResampler(QObject *parent) : TRateConverter(parent) {}
 
 TFastResampler::~TFastResampler() = default;
 

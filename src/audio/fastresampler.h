@@ -1,6 +1,6 @@
 #pragma once
 
-#include "auconverter.h"
+#include "resampler.h"
 
 #include <array>
 #include <vector>
@@ -13,13 +13,11 @@
 //
 // Position follows the input: round(Size / input Size × input Position), so progress tracks the input;
 // at most Size bytes are delivered in all.
-class TFastResampler final : public TAuConverter {
+class TFastResampler final : public TRateConverter {
     Q_OBJECT
 public:
     explicit TFastResampler(QObject *parent = nullptr);
     ~TFastResampler() override;
-
-    int OutSampleRate = 0;
 
     int GetBitsPerSample() override;
     int GetChannels() override;

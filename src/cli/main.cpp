@@ -5,6 +5,7 @@
 #include "audio/dxaudioout.h"
 #include "audio/encoderprocess.h"
 #include "audio/fastresampler.h"
+#include "audio/qualityresampler.h"
 #include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
@@ -66,8 +67,10 @@ const char *const Usage =
     "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n"
     "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
     "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
+    "           [--quality high|fast]\n"
     "                                 a value equal to the input's passes that part through; --adpcm\n"
-    "                                 writes DVI IMA ADPCM\n"
+    "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
+    "                                 libsoxr, fast with the simple filter\n"
     "  tag      show FILE.mp3\n"
     "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
     "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
@@ -594,12 +597,16 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
         terminal.Failure(output + QStringLiteral(": the output would overwrite the input"));
         return 1;
     }
+    const QString quality = args.value("--quality").value_or(QStringLiteral("high"));
+    if (quality != QLatin1String("high") && quality != QLatin1String("fast"))
+        throw UsageError{QStringLiteral("--quality takes high or fast")};
     TWaveIn in;
-    TFastResampler resampler;
+    TFastResampler fast;
+    TQualityResampler high;
+    TRateConverter &resampler = quality == QLatin1String("fast") ? static_cast<TRateConverter &>(fast)
+                                                                 : static_cast<TRateConverter &>(high);
     TAudioConverter converter;
     TWaveOut out;
-    resampler.SetInput(&in);
-    converter.SetInput(&resampler);
     out.SetInput(&converter);
     in.SetFileName(input);
     if (!in.TryOpen()) {
@@ -1113,10 +1120,11 @@ int main(int argc, char **argv)
         if (command == QLatin1String("convert"))
             return exitCode(convertCommand(Arguments(args, overwrite, {QStringLiteral("-o")}), terminal));
         if (command == QLatin1String("resample"))
-            return exitCode(resampleCommand(
-                Arguments(args, {QStringLiteral("--adpcm")},
-                          {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits")}),
-                terminal));
+            return exitCode(
+                resampleCommand(Arguments(args, {QStringLiteral("--adpcm")},
+                                          {QStringLiteral("--rate"), QStringLiteral("--channels"),
+                                           QStringLiteral("--bits"), QStringLiteral("--quality")}),
+                                terminal));
         if (command == QLatin1String("tag"))
             return tagCommand(
                 Arguments(args, {},

@@ -113,6 +113,13 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     ripRow->addWidget(eRipTime);
     ripRow->addWidget(named(new QLabel(QStringLiteral("Second")), "Label6"));
     outputLayout->addLayout(ripRow);
+    auto *resampleRow = new QHBoxLayout;
+    cbResampleQuality = named(new QComboBox, "cbResampleQuality");
+    cbResampleQuality->addItems({QStringLiteral("High"), QStringLiteral("Fast")});
+    resampleRow->addWidget(named(new QLabel(QStringLiteral("Resampling quality")), "lResampleQuality"));
+    resampleRow->addWidget(cbResampleQuality);
+    resampleRow->addStretch();
+    outputLayout->addLayout(resampleRow);
     PageControl1->addTab(output, QStringLiteral("Output"));
 
     // MP3
@@ -324,6 +331,7 @@ void TOptionSetForm::toControls()
     cbOggMaxBit->setCurrentIndex(s.OggOptions.MaxBitRate);
     cbOggMinBit->setCurrentIndex(s.OggOptions.MinBitRate);
     seFlacLevel->setValue(s.FlacOptions.CompressionLevel);
+    cbResampleQuality->setCurrentIndex(std::clamp(s.CommonOptions.ResampleQuality, 0, 1));
     seReadOffset->setValue(s.CommonOptions.ReadOffset);
     ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
     ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
@@ -463,6 +471,7 @@ void TOptionSetForm::btOkClick()
     s.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
     s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     s.FlacOptions.CompressionLevel = seFlacLevel->value();
+    s.CommonOptions.ResampleQuality = cbResampleQuality->currentIndex();
     s.CommonOptions.ReadOffset = seReadOffset->value();
     s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
     s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();

@@ -71,6 +71,7 @@ public:
     QComboBox *cbOggMinBit;
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
+    QComboBox *cbResampleQuality;
     QSpinBox *seReadOffset;
     QCheckBox *ckTestAndCopy;
     QCheckBox *ckVerifyAccurateRip;

@@ -2,6 +2,7 @@
 
 #include "jobs/waveconversion.h"
 #include "shell/helpers.h"
+#include "shell/settings.h"
 #include "toolbuttons.h"
 
 #include <QCloseEvent>
@@ -193,7 +194,10 @@ void TfrmResample::Button3Click()
         return;
     ApplyWaveConversion(
         TWaveConversion{rate, SpinEdit1->value(), SpinEdit3->value(), ComboBox1->currentIndex() == 1},
-        WaveIn1, FastResampler1, AudioConverter1, WaveOut1);
+        WaveIn1,
+        AppSettings.CommonOptions.ResampleQuality == 1 ? static_cast<TRateConverter &>(FastResampler1)
+                                                       : static_cast<TRateConverter &>(QualityResampler1),
+        AudioConverter1, WaveOut1);
     WaveOut1.SetFileName(WorkingFileOf(m_output));
     m_aborted = false;
     Button3->setEnabled(false);

@@ -2,6 +2,7 @@
 
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
+#include "audio/qualityresampler.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"
 
@@ -41,6 +42,7 @@ public:
 
     TWaveIn WaveIn1;
     TFastResampler FastResampler1;
+    TQualityResampler QualityResampler1;
     TAudioConverter AudioConverter1;
     TWaveOut WaveOut1;
 

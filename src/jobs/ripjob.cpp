@@ -49,7 +49,12 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
 {
     FastResampler1.SetInput(&WaveIn1);
     FastResampler1.OutSampleRate = 44100;
-    AudioConverter1.SetInput(&FastResampler1);
+    QualityResampler1.SetInput(&WaveIn1);
+    QualityResampler1.OutSampleRate = 44100;
+    if (settings.CommonOptions.ResampleQuality == 1)
+        AudioConverter1.SetInput(&FastResampler1);
+    else
+        AudioConverter1.SetInput(&QualityResampler1);
     WaveOut1.SetInput(&AudioConverter1);
     WaveOut1.SetWavType(wtPCM);
     WaveOut1.SetBlockSize(512);

@@ -3,6 +3,7 @@
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
 #include "audio/flacout.h"
+#include "audio/qualityresampler.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdaccess.h"
 #include "shell/messages.h"
@@ -94,6 +95,7 @@ public:
 
     TWaveIn WaveIn1;
     TFastResampler FastResampler1;
+    TQualityResampler QualityResampler1; // the resampler unless the settings choose the fast one
     TAudioConverter AudioConverter1;
     TWaveOut WaveOut1;
     TVorbisOut VorbisOut1;

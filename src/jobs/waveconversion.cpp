@@ -2,10 +2,11 @@
 
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
+#include "audio/resampler.h"
 #include "wavein.h"
 #include "waveout.h"
 
-void ApplyWaveConversion(const TWaveConversion &conversion, TWaveIn &in, TFastResampler &resampler,
+void ApplyWaveConversion(const TWaveConversion &conversion, TWaveIn &in, TRateConverter &resampler,
                          TAudioConverter &converter, TWaveOut &out)
 {
     converter.OutBitsPerSample = 0;
@@ -14,6 +15,8 @@ void ApplyWaveConversion(const TWaveConversion &conversion, TWaveIn &in, TFastRe
         converter.OutBitsPerSample = conversion.BitsPerSample;
     if (conversion.Channels != in.GetChannels())
         converter.OutChannels = conversion.Channels;
+    resampler.SetInput(&in);
+    converter.SetInput(&resampler);
     resampler.OutSampleRate = conversion.SampleRate;
     out.SetWavType(conversion.ImaAdpcm ? wtDVIADPCM : wtPCM);
     out.SetBlockSize(512);

@@ -1,7 +1,7 @@
 #pragma once
 
 class TWaveIn;
-class TFastResampler;
+class TRateConverter;
 class TAudioConverter;
 class TWaveOut;
 
@@ -13,8 +13,9 @@ struct TWaveConversion {
     bool ImaAdpcm = false; // DVI IMA ADPCM instead of raw PCM
 };
 
-// Sets up the chain in → resampler → converter → out for a conversion of the (valid, opened) input. A
+// Sets up the chain in → resampler → converter → out for a conversion of the (valid, opened) input, through
+// the resampler given (the fast or the high-quality one). A
 // channel count or width equal to the input's leaves that part of the converter at 0, so it passes the data
 // through; the resampler passes through at the input's own rate.
-void ApplyWaveConversion(const TWaveConversion &conversion, TWaveIn &in, TFastResampler &resampler,
+void ApplyWaveConversion(const TWaveConversion &conversion, TWaveIn &in, TRateConverter &resampler,
                          TAudioConverter &converter, TWaveOut &out);

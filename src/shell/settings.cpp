@@ -33,6 +33,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("AccurateRipServer"), s.CommonOptions.AccurateRipServer);
     visit(common, QStringLiteral("WriteLog"), s.CommonOptions.WriteLog);
     visit(common, QStringLiteral("WriteCue"), s.CommonOptions.WriteCue);
+    visit(common, QStringLiteral("ResampleQuality"), s.CommonOptions.ResampleQuality);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);

@@ -38,6 +38,8 @@ struct TCommonOptions {
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
     bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files
     bool WriteCue = false; // "ARTIST - ALBUM.cue" beside the files
+    // How WAV files change their sample rate: 0 high quality (libsoxr), 1 fast (the simple filter).
+    int32_t ResampleQuality = 0;
 };
 
 constexpr int32_t MaxReadOffset = 5880;

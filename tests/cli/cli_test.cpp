@@ -294,6 +294,19 @@ TEST_F(CliTest, Resample)
     EXPECT_FALSE(QFileInfo("/dev/full").isFile());
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--bits", "12"}).code, 2);
     EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--rate", "fast"}).code, 2);
+    EXPECT_EQ(runCli({"resample", in, out + "/x.wav", "--quality", "best"}).code, 2);
+    // Both qualities give a 48 kHz file of the same length; only the filter differs.
+    for (const char *quality : {"high", "fast"}) {
+        const QString file = out + "/" + quality + ".wav";
+        ASSERT_EQ(runCli({"resample", in, file, "--rate", "48000", "--channels", "2", "--bits", "16",
+                          "--quality", quality})
+                      .code,
+                  0);
+        info.clear();
+        RunProgram("soxi", {file}, &info);
+        EXPECT_TRUE(info.contains("48000 samples")) << quality << info.constData();
+    }
+    EXPECT_NE(ReadFileBytes(out + "/high.wav"), ReadFileBytes(out + "/fast.wav"));
 }
 
 // What ffprobe says of a file: its format tags, one "TAG:name=value" line each.

@@ -188,6 +188,8 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbOutputFormat->setCurrentIndex(4);
         EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
         form.seFlacLevel->setValue(8);
+        EXPECT_EQ(form.cbResampleQuality->currentText(), "High");
+        form.cbResampleQuality->setCurrentIndex(1);
         form.seReadOffset->setValue(-9999); // held to the range
         form.ckTestAndCopy->setChecked(true);
         form.ckVerifyAccurateRip->setChecked(true);
@@ -232,6 +234,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_EQ(again.cbOutputFormat->currentIndex(), 4);
     EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormat", ""), "4");
     EXPECT_EQ(again.seFlacLevel->value(), 8);
+    EXPECT_EQ(again.cbResampleQuality->currentText(), "Fast");
     EXPECT_EQ(again.seReadOffset->value(), -5880);
     EXPECT_TRUE(again.ckTestAndCopy->isChecked());
     EXPECT_TRUE(again.ckVerifyAccurateRip->isChecked());
