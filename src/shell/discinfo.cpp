@@ -51,7 +51,8 @@ bool LoadDiscInfo(const QString &key, TCDInfo &info)
 {
     if (key.isEmpty())
         return false;
-    const IniFile ini(DiscInfoFilePath());
+    // Only the disc's own section is read: the cache may hold many thousands of discs.
+    const IniFile ini = IniFile::readSection(DiscInfoFilePath(), key);
     // The file may have been written by anyone: its texts carry no control characters into titles.
     const auto text = [&](const QString &name) {
         return WithoutControlChars(ini.readString(key, name, QString()));
@@ -82,7 +83,7 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
 {
     if (key.isEmpty())
         return false;
-    IniFile ini(DiscInfoFilePath());
+    IniFile ini = IniFile::readSection(DiscInfoFilePath(), key);
     ini.writeString(key, QStringLiteral("Artist"), info.Artist);
     ini.writeString(key, QStringLiteral("Album"), info.Album);
     ini.writeString(key, QStringLiteral("Year"), info.Year);
@@ -103,5 +104,5 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
         else
             ini.deleteKey(key, artistKey);
     }
-    return ini.save(error);
+    return ini.saveSection(key, AppSettings.CDOptions.DiscCacheSize, error);
 }

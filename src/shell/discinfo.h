@@ -18,7 +18,8 @@ struct TCDInfo;
 // The same for another record than DiscInfo; true when the cache has an entry for the disc.
 bool LoadDiscInfo(const QString &key, TCDInfo &info);
 
-// Writes DiscInfo into the disc's section; keys of the section that are not written stay. False when the
+// Writes DiscInfo into the disc's section, which moves to the end of the file; keys of the section that are
+// not written stay. The cache keeps the AppSettings.CDOptions.DiscCacheSize discs saved last. False when the
 // file could not be written.
 bool SaveDiscInfo(const QString &key);
 // The same for another record; *error says why when the file could not be written.

@@ -3,7 +3,11 @@
 #include "helpers.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <QStringDecoder>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +33,21 @@ QString decode(const QByteArray &bytes)
     if (utf8.hasError())
         return QString::fromLatin1(data);
     return text;
+}
+
+// The name of the section a line starts, or a null string for any other line (the rule of parse()).
+QString sectionHeader(const QString &line)
+{
+    const QString trimmed = line.trimmed();
+    if (!trimmed.startsWith(QLatin1Char('[')))
+        return QString();
+    qsizetype close = trimmed.indexOf(QLatin1Char(']'));
+    if (close < 0)
+        close = trimmed.size();
+    QString name = trimmed.mid(1, close - 1).trimmed();
+    if (name.isNull())
+        name = QLatin1String("");
+    return name;
 }
 
 } // namespace
@@ -220,4 +239,116 @@ QString IniFile::text() const
 bool IniFile::save(QString *error) const
 {
     return WriteFileAtomically(m_path, text().toUtf8(), error);
+}
+
+IniFile IniFile::readSection(const QString &path, const QString &section)
+{
+    IniFile ini;
+    ini.m_path = path;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return ini;
+    QString text;
+    bool inside = false;
+    bool first = true;
+    while (!file.atEnd()) {
+        QByteArray bytes = file.readLine();
+        if (first && bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        first = false;
+        const QString line = decode(bytes);
+        const QString header = sectionHeader(line);
+        if (!header.isNull()) {
+            if (inside)
+                break; // the first section of that name is the one
+            inside = sameName(header, section);
+        }
+        if (inside)
+            text += line.endsWith(QLatin1Char('\n')) ? line : line + QLatin1Char('\n');
+    }
+    ini.parse(text);
+    return ini;
+}
+
+bool IniFile::saveSection(const QString &section, int keepSections, QString *error) const
+{
+    const auto failed = [&](const QString &reason) {
+        if (error)
+            *error = m_path + QStringLiteral(": ") + reason;
+        return false;
+    };
+    // The new text of the section, as save() would write it.
+    QString own;
+    if (const Section *s = findSection(section)) {
+        own = QLatin1Char('[') + s->name + QStringLiteral("]\n");
+        for (const Line &line : s->lines)
+            own += (line.isEntry() ? line.key + QLatin1Char('=') + line.value : line.raw) + QLatin1Char('\n');
+    }
+    // First pass: how many other sections the file holds, to know how many of the first ones go.
+    QFile in(m_path);
+    int others = 0;
+    if (in.open(QIODevice::ReadOnly)) {
+        while (!in.atEnd()) {
+            const QString header = sectionHeader(decode(in.readLine()));
+            if (!header.isNull() && !sameName(header, section))
+                ++others;
+        }
+        in.seek(0);
+    } else if (in.exists()) {
+        return failed(in.errorString());
+    }
+    int drop = std::max(0, others + (own.isEmpty() ? 0 : 1) - std::max(keepSections, 1));
+
+    // Unbuffered, written in blocks, each write checked: QSaveFile would rename a file whose last buffered
+    // write failed.
+    QSaveFile out(m_path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(out.errorString());
+    QByteArray pending;
+    const auto flush = [&] {
+        const bool ok = out.write(pending) == pending.size();
+        pending.clear();
+        return ok;
+    };
+    bool copying = true; // the preamble is always kept
+    bool first = true;
+    bool ok = true;
+    while (ok && in.isOpen() && !in.atEnd()) {
+        QByteArray bytes = in.readLine();
+        if (first && bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        first = false;
+        const QString header = sectionHeader(decode(bytes));
+        if (!header.isNull()) {
+            if (sameName(header, section)) {
+                copying = false; // replaced by the new text at the end
+            } else if (drop > 0) {
+                --drop;
+                copying = false;
+            } else {
+                copying = true;
+            }
+        }
+        if (copying) {
+            pending += bytes;
+            if (!bytes.endsWith('\n'))
+                pending += '\n';
+            if (pending.size() >= (1 << 20))
+                ok = flush();
+        }
+    }
+    pending += own.toUtf8();
+    if (!ok || !flush()) {
+        const QString reason = out.errorString();
+        out.cancelWriting();
+        return failed(reason);
+    }
+    if (::fsync(out.handle()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        out.cancelWriting();
+        return failed(reason);
+    }
+    if (!out.commit())
+        return failed(out.errorString());
+    return true;
 }

@@ -41,6 +41,16 @@ public:
     // Writes the whole file. False when it could not be written: it then keeps its old contents, and *error
     // says why.
     bool save(QString *error = nullptr) const;
+
+    // For large files of many sections (the disc cache): reads just the one section (the first of that
+    // name), scanning the file line by line, so memory does not grow with the file. Lines are read as UTF-8,
+    // or as Latin-1 when they are not valid UTF-8.
+    static IniFile readSection(const QString &path, const QString &section);
+    // Writes this object's section of that name into the file at its path, copying every other line of the
+    // file through as it is (streamed, memory flat) and putting the section last; a file of more than
+    // keepSections sections then loses its first ones (the least recently saved). Atomic: false when the
+    // file could not be written, which then keeps its old contents, and *error says why.
+    bool saveSection(const QString &section, int keepSections, QString *error = nullptr) const;
     // The file's text as save() would write it.
     QString text() const;
 
@@ -48,6 +58,7 @@ public:
     static bool parseInteger(const QString &text, int &value);
 
 private:
+    IniFile() { m_sections.push_back(Section{}); }
     struct Line {
         QString raw; // the line as read, for lines that are not key=value
         QString key; // empty for raw lines

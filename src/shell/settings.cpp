@@ -57,6 +57,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
 
     visit(QStringLiteral("CDOptions"), QStringLiteral("Index"), s.CDOptions.Index);
     visit(QStringLiteral("CDOptions"), QStringLiteral("CDDb"), s.CDOptions.CDDb);
+    visit(QStringLiteral("CDOptions"), QStringLiteral("DiscCacheSize"), s.CDOptions.DiscCacheSize);
 
     visit(QStringLiteral("RecordOptions"), QStringLiteral("SaveMp3"), s.RecordOptions.SaveMp3);
 
@@ -127,6 +128,7 @@ void LoadOptions()
     loaded.CommonOptions.ReadOffset =
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
     loaded.FlacOptions.CompressionLevel = std::clamp(loaded.FlacOptions.CompressionLevel, 0, 8);
+    loaded.CDOptions.DiscCacheSize = std::max(loaded.CDOptions.DiscCacheSize, 1);
     if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
         loaded.CommonOptions.FileNameTemplate = QStringLiteral("%title%");
     // A WMA profile row outside the list is row 8, and is stored so at the next save.

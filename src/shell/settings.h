@@ -73,6 +73,8 @@ struct TWMAOptions {
 struct TCDOptions {
     int32_t Index = -1; // drive chosen in the options dialog; -1 none
     bool CDDb = false;
+    // How many discs the disc information cache keeps; the least recently saved go first.
+    int32_t DiscCacheSize = 10000;
 };
 
 struct TRecordOptions {

@@ -113,3 +113,37 @@ TEST_F(IniFileTest, SaveReportsFailure)
 }
 
 } // namespace
+
+namespace {
+
+// Large files of many sections: one section read by scanning, one written by copying the rest through.
+TEST_F(IniFileTest, OneSectionReadAndWrittenThroughTheRestOfTheFile)
+{
+    // A preamble, a Latin-1 line in another section, the section twice (the first wins), no final newline.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        "; cache\n[A]\nX=1\n[Disc]\nArtist=Old\n1=Song\n[B]\nT=Caf\xE9\n[disc]\nArtist=Shadow\n[C]\nY=3");
+    file.close();
+    IniFile disc = IniFile::readSection(path, "DISC");
+    EXPECT_EQ(disc.readString("Disc", "Artist", ""), "Old");
+    EXPECT_EQ(disc.sections(), QStringList{"Disc"});
+    EXPECT_EQ(IniFile::readSection(path, "b").readString("B", "T", ""), QString::fromUtf8("Café"));
+    EXPECT_FALSE(IniFile::readSection(path, "None").hasSection("None"));
+
+    disc.writeString("Disc", "Artist", "New");
+    ASSERT_TRUE(disc.saveSection("Disc", 100));
+    // Every other line byte for byte; the section (both copies gone) last with the keys not written.
+    EXPECT_EQ(ReadFileBytes(path),
+              QByteArray("; cache\n[A]\nX=1\n[B]\nT=Caf\xE9\n[C]\nY=3\n[Disc]\nArtist=New\n"
+                         "1=Song\n"));
+
+    // At most N sections: the first ones (saved longest ago) go; the preamble stays.
+    IniFile fresh = IniFile::readSection(path, "D");
+    fresh.writeString("D", "Z", "4");
+    ASSERT_TRUE(fresh.saveSection("D", 3));
+    EXPECT_EQ(ReadFileBytes(path), QByteArray("; cache\n[C]\nY=3\n[Disc]\nArtist=New\n1=Song\n[D]\nZ=4\n"));
+    // (A failed write keeping the old contents: NothingLostTest.AFullDiskKeepsTheDiscCache.)
+}
+
+} // namespace

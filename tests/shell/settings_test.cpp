@@ -75,7 +75,7 @@ TEST_F(SettingsTest, FirstSaveWritesEveryKeyInOrderAndLoadsBackTheSame)
             "[OggOptions]\nIsUseCompress=1\nCompressPosition=30\nMaxBitRate=0\nNomalBitRate=0\nMinBitRate=0\n"
             "[WMAOptions]\nBitRate=8\n"
             "[FlacOptions]\nCompressionLevel=5\n"
-            "[CDOptions]\nIndex=-1\nCDDb=0\n"
+            "[CDOptions]\nIndex=-1\nCDDb=0\nDiscCacheSize=10000\n"
             "[RecordOptions]\nSaveMp3=0\n"
             "[QueryCDDB]\nServer=gnudb.gnudb.org\nScript=/~cddb/"
             "cddb.cgi\nUseProxy=0\nProxyAddress=\nPort=80\n"
