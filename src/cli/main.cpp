@@ -17,6 +17,7 @@
 #include "cdrom/discmodel.h"
 #include "jobs/cdripjob.h"
 #include "jobs/m3uplaylist.h"
+#include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/ripjob.h"
 #include "jobs/soundrecorder.h"
@@ -481,13 +482,13 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         CloseCDHandle(handle);
     } else if (!args.flag("--paranoia")) {
         TTerminalJobPresenter presenter(terminal);
-        TRipJob job(JobKind::ExtractTracks, handle, toRip, JobSettings(settings, folder), presenter, mp3,
-                    wma);
-        stopRunningJob = [&job] { job.Stop(); };
-        job.Start();
+        const auto job = MakeRipJob(JobKind::ExtractTracks, handle, toRip, JobSettings(settings, folder),
+                                    presenter, mp3, wma);
+        stopRunningJob = [&job] { job->Stop(); };
+        job->Start();
         waitFor(presenter);
         stopRunningJob = nullptr;
-        job.CleanUp();
+        job->CleanUp();
         result = presenter.Result;
         inaccurate = presenter.Inaccurate;
         CloseCDHandle(handle);
@@ -545,12 +546,13 @@ int convertCommand(const Arguments &args, TTerminal &terminal)
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
-    TRipJob job(kind->second, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
-    stopRunningJob = [&job] { job.Stop(); };
-    job.Start();
+    const auto job =
+        MakeRipJob(kind->second, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
+    stopRunningJob = [&job] { job->Stop(); };
+    job->Start();
     waitFor(presenter);
     stopRunningJob = nullptr;
-    job.CleanUp();
+    job->CleanUp();
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
 

@@ -1,5 +1,6 @@
 #include "ripform.h"
 
+#include "paralleljob.h"
 #include "ripreport.h"
 #include "shell/applylanguage.h"
 #include "shell/settings.h"
@@ -50,6 +51,8 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
     grid->addWidget(FlatGauge1, 2, 0, 1, 3);
     grid->addWidget(Label3, 2, 0, 1, 3, Qt::AlignCenter);
     layout->addWidget(GroupBox1);
+    m_encodings = new QVBoxLayout;
+    layout->addLayout(m_encodings);
     btStop = new QPushButton(QStringLiteral("Stop"), this);
     btStop->setObjectName(QStringLiteral("btStop"));
     layout->addWidget(btStop, 0, Qt::AlignRight);
@@ -59,8 +62,7 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
         const QRect main = owner->frameGeometry();
         move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
     }
-    m_job = std::make_unique<TRipJob>(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3,
-                                      wma);
+    m_job = MakeRipJob(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
 }
 
 TRipForm::~TRipForm()
@@ -139,6 +141,34 @@ void ShowRipResults(QWidget *parent, const TRipSession &session)
         QMessageBox::warning(parent, QStringLiteral("Sondrel"), text);
     else
         QMessageBox::information(parent, QStringLiteral("Sondrel"), text);
+}
+
+void TRipForm::SetEncoding(int slot, const QString &caption, int percent)
+{
+    while (int(Encodings.size()) <= slot) {
+        EncodingLine line;
+        line.Caption = new QLabel(this);
+        line.Caption->setObjectName(QStringLiteral("lEncoding%1").arg(Encodings.size() + 1));
+        line.Gauge = new QProgressBar(this);
+        line.Gauge->setObjectName(QStringLiteral("gEncoding%1").arg(Encodings.size() + 1));
+        line.Gauge->setRange(0, 100);
+        m_encodings->addWidget(line.Caption);
+        m_encodings->addWidget(line.Gauge);
+        Encodings.push_back(line);
+    }
+    const EncodingLine &line = Encodings[size_t(slot)];
+    line.Caption->setText(caption);
+    line.Gauge->setValue(std::clamp(percent, 0, 100));
+    line.Caption->show();
+    line.Gauge->show();
+}
+
+void TRipForm::EndEncoding(int slot)
+{
+    if (slot >= 0 && slot < int(Encodings.size())) {
+        Encodings[size_t(slot)].Caption->hide();
+        Encodings[size_t(slot)].Gauge->hide();
+    }
 }
 
 void TRipForm::ShowVerification(const TRipSession &session)

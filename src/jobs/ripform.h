@@ -4,11 +4,13 @@
 
 #include <QDialog>
 #include <memory>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 
 // The modal window of a job: the step in its caption and group box, a gauge, the elapsed and estimated
 // times, and a Stop button. It only presents; the job (TRipJob) decides what happens next. exec() returns
@@ -24,8 +26,6 @@ public:
              const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     ~TRipForm() override;
 
-    TRipJob &Job() { return *m_job; }
-
     void SetCaption(const QString &text) override;
     void SetStage(const QString &text) override;
     void SetElapsed(const QString &text) override;
@@ -36,6 +36,8 @@ public:
     void Finish(int result) override;
     void ReadPathFailed() override;
     void ShowVerification(const TRipSession &session) override;
+    void SetEncoding(int slot, const QString &caption, int percent) override;
+    void EndEncoding(int slot) override;
 
     QGroupBox *GroupBox1;
     QLabel *Label10;
@@ -46,6 +48,12 @@ public:
     QProgressBar *FlatGauge1;
     QPushButton *btStop;
     QLabel *Image1;
+    // One line per running encoding of a job with several encoders at once, by slot.
+    struct EncodingLine {
+        QLabel *Caption = nullptr;
+        QProgressBar *Gauge = nullptr;
+    };
+    std::vector<EncodingLine> Encodings;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -55,7 +63,8 @@ protected:
 private:
     void btStopClick();
 
-    std::unique_ptr<TRipJob> m_job;
+    std::unique_ptr<TJobRun> m_job;
+    QVBoxLayout *m_encodings = nullptr;
     bool m_started = false;
     int m_pendingResult = 0;
 };

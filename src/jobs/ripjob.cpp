@@ -133,9 +133,16 @@ QString TRipJob::wavOf(int item) const
     return outputFolder() + itemBase(item) + QStringLiteral(".wav");
 }
 
+QString TRipJob::tempName(const char *stem) const
+{
+    return QLatin1String(stem) + (TempTag.isEmpty() ? QString() : QLatin1Char('-') + TempTag) +
+           QStringLiteral(".wav");
+}
+
 void TRipJob::stageCaption(const char *stage, int number, const QString &item)
 {
-    m_presenter.SetCaption(QLatin1String(stage) + nn(number) + QLatin1Char('/') + nn(int(Files.size())) +
+    const int total = NumberTotal > 0 ? NumberTotal : int(Files.size());
+    m_presenter.SetCaption(QLatin1String(stage) + nn(number + NumberBase) + QLatin1Char('/') + nn(total) +
                            QStringLiteral("): ") + item);
 }
 
@@ -191,8 +198,8 @@ void TRipJob::recordTrack(int item, bool read)
     const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, itemBase(item));
     track.Title = tags.Title;
     track.Performer = tags.Artist;
-    track.File =
-        outputFolder() + itemBase(item) + OutputFormatExtension(m_settings.CommonOptions.OutputFormat);
+    track.File = outputFolder() + itemBase(item) +
+                 OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat);
     track.Read = read && RipThread;
     track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
     if (RipThread) {
@@ -214,7 +221,10 @@ void TRipJob::Start()
     const QString first = Files.value(0);
     switch (m_kind) {
     case JobKind::ExtractTracks:
-        startRead(0);
+        if (SkipRead) // the WAV is there: straight to its encoding
+            repost(ProcessEvent::TrackRead, ProcessResult::Done);
+        else
+            startRead(0);
         break;
     case JobKind::WavToMp3:
         if (!openItem(0))
@@ -226,7 +236,7 @@ void TRipJob::Start()
         } else {
             m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
             stageCaption("Resampling(", 1, first);
-            startResample(first, outputFolder() + QStringLiteral("MyMP3ReTemp.wav"),
+            startResample(first, outputFolder() + tempName("MyMP3ReTemp"),
                           WaveIn1.GetBitsPerSample() > 16);
         }
         break;
@@ -253,7 +263,7 @@ void TRipJob::Start()
         } else {
             m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
             stageCaption("Resampling(", 1, first);
-            startResample(first, outputFolder() + QStringLiteral("MyReTemp.wav"), false);
+            startResample(first, outputFolder() + tempName("MyReTemp"), false);
         }
         break;
     case JobKind::WavToWma:
@@ -438,6 +448,8 @@ void TRipJob::processInfo(TProcessInfo info)
                      "file name cannot contain any of the following characters: /: *? <>|"));
         }
         recordTrack(m_ripIndex, info.ResultCode == ProcessResult::Done);
+        if (OnTrackRead)
+            OnTrackRead(m_ripIndex, info.ResultCode == ProcessResult::Done);
         ++m_ripIndex;
         const bool failed = info.ResultCode != ProcessResult::Done;
         const QString wav = outputFolder() + base + QStringLiteral(".wav");
@@ -516,7 +528,7 @@ void TRipJob::processInfo(TProcessInfo info)
             stageCaption("Encoding(", m_encodeIndex + 1, item);
             if (WaveIn1.GetSampleRate() < 44100) {
                 m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
-                startResample(item, outputFolder() + QStringLiteral("MyMP3ReTemp.wav"), false);
+                startResample(item, outputFolder() + tempName("MyMP3ReTemp"), false);
             } else {
                 m_presenter.SetStage(text("RES_Encoding", "Encoding"));
                 startMp3(item, itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
@@ -557,7 +569,7 @@ void TRipJob::processInfo(TProcessInfo info)
             } else {
                 m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
                 stageCaption("Resampling(", m_oggIndex + 1, item);
-                startResample(item, outputFolder() + QStringLiteral("MyReTemp.wav"), false);
+                startResample(item, outputFolder() + tempName("MyReTemp"), false);
             }
         }
         return;
@@ -573,12 +585,12 @@ void TRipJob::processInfo(TProcessInfo info)
         if (m_kind == JobKind::WavToMp3) {
             stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startMp3(outputFolder() + QStringLiteral("MyMP3ReTemp.wav"),
+            startMp3(outputFolder() + tempName("MyMP3ReTemp"),
                      itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
         } else if (m_kind == JobKind::WavToOgg) {
             stageCaption("Encoding(", m_oggIndex + 1, Files.value(m_oggIndex));
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(outputFolder() + QStringLiteral("MyReTemp.wav"),
+            startOgg(outputFolder() + tempName("MyReTemp"),
                      itemName(m_oggIndex, QStringLiteral(".ogg")));
         }
         return;
@@ -699,7 +711,7 @@ void TRipJob::CleanUp()
         DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget);
     const QString temporary =
         outputFolder() +
-        (m_kind == JobKind::WavToOgg ? QStringLiteral("MyReTemp.wav") : QStringLiteral("MyMP3ReTemp.wav"));
+        (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
     if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&
         !FileInUse(temporary))
         QFile::remove(temporary);

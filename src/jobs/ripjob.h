@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class TCDRipThread;
@@ -42,6 +43,15 @@ public:
     virtual void Finish(int result) = 0;
     // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
     virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
+    // Jobs with several encoders at once: the line of one running encoding (its caption and percent), and
+    // its end. The caption, stage and gauge above stay with the read (or, for conversions, the latest file).
+    virtual void SetEncoding(int slot, const QString &caption, int percent)
+    {
+        Q_UNUSED(slot)
+        Q_UNUSED(caption)
+        Q_UNUSED(percent)
+    }
+    virtual void EndEncoding(int slot) { Q_UNUSED(slot) }
     // A track could not be read through the library: the window makes the next start use the other read
     // path (the setting IsCDHandleZero flips). Others ignore it.
     virtual void ReadPathFailed() {}
@@ -59,11 +69,21 @@ double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 
+// What a window or the command-line tool holds of a running job.
+class TJobRun {
+public:
+    virtual ~TJobRun() = default;
+    virtual void Start() = 0;
+    virtual void Stop() = 0;
+    virtual void CleanUp() = 0;
+    virtual bool Finished() const = 0;
+};
+
 // One job over a list of files: extracting CD tracks and encoding them, WAV to MP3, MP3 to WAV, the
 // recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA, WAV to FLAC (JobKind). Only one step runs at a time;
 // the job moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or
 // its own audio components, all of which report to this object. User-interface thread only.
-class TRipJob final : public QObject {
+class TRipJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
     // settings: a copy made with JobSettings.
@@ -73,18 +93,20 @@ public:
     ~TRipJob() override;
 
     // Starts the first step.
-    void Start();
+    void Start() override;
     // The Stop button: ends every step and finishes with the abort result.
-    void Stop();
+    void Stop() override;
     // Runs once; a stopped or closed job leaves its intermediate files as they are.
-    void CleanUp();
+    void CleanUp() override;
 
     JobKind Kind() const { return m_kind; }
     const TOptionsSetting &Settings() const { return m_settings; }
     int RipIndex() const { return m_ripIndex; }
+    // Items whose encoding failed (their WAVs are all the user has of them).
+    const QSet<int> &FailedItems() const { return m_failedItems; }
     int EncodeIndex() const { return m_encodeIndex; }
     int OggIndex() const { return m_oggIndex; }
-    bool Finished() const { return m_finished; }
+    bool Finished() const override { return m_finished; }
 
     // The WMA estimate, once a second while a WMA encoding runs (public for tests, which call it with a clock
     // of their own).
@@ -92,6 +114,17 @@ public:
 
     // Size of the WAV file being encoded to WMA, for the estimate.
     int64_t WmaSourceSize = 0;
+
+    // For a job that is one part of a larger one (set before Start): items are numbered from NumberBase + 1
+    // of NumberTotal in captions; an extraction with SkipRead encodes the WAV its one track already has;
+    // TempTag tells its temporary files from those of the other parts; ReportFormat names the files of the
+    // rip log after another format than its own; OnTrackRead hears of each track read (ok: it was read).
+    int NumberBase = 0;
+    int NumberTotal = 0;
+    bool SkipRead = false;
+    QString TempTag;
+    int32_t ReportFormat = -1;
+    std::function<void(int item, bool ok)> OnTrackRead;
 
     TWaveIn WaveIn1;
     TFastResampler FastResampler1;
@@ -117,6 +150,7 @@ private:
     // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
     bool openItem(int item);
     void stageCaption(const char *stage, int number, const QString &item);
+    QString tempName(const char *stem) const;
     void finish(int result);
     // The job's files are all made: verification, log and cue sheet when asked for, then the end.
     void finishWhole();

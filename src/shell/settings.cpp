@@ -34,6 +34,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("WriteLog"), s.CommonOptions.WriteLog);
     visit(common, QStringLiteral("WriteCue"), s.CommonOptions.WriteCue);
     visit(common, QStringLiteral("ResampleQuality"), s.CommonOptions.ResampleQuality);
+    visit(common, QStringLiteral("EncodersAtOnce"), s.CommonOptions.EncodersAtOnce);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);
@@ -129,6 +130,7 @@ void LoadOptions()
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
     loaded.FlacOptions.CompressionLevel = std::clamp(loaded.FlacOptions.CompressionLevel, 0, 8);
     loaded.CDOptions.DiscCacheSize = std::max(loaded.CDOptions.DiscCacheSize, 1);
+    loaded.CommonOptions.EncodersAtOnce = std::clamp(loaded.CommonOptions.EncodersAtOnce, 0, 64);
     if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
         loaded.CommonOptions.FileNameTemplate = QStringLiteral("%title%");
     // A WMA profile row outside the list is row 8, and is stored so at the next save.

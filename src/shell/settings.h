@@ -40,6 +40,9 @@ struct TCommonOptions {
     bool WriteCue = false; // "ARTIST - ALBUM.cue" beside the files
     // How WAV files change their sample rate: 0 high quality (libsoxr), 1 fast (the simple filter).
     int32_t ResampleQuality = 0;
+    // How many encodings a job runs at once; 0: as many as the computer has processor cores. 1 keeps the
+    // strict order of one step after the other.
+    int32_t EncodersAtOnce = 0;
 };
 
 constexpr int32_t MaxReadOffset = 5880;

@@ -1,0 +1,280 @@
+#include "paralleljob.h"
+
+#include "audio/encoderprocess.h"
+#include "shell/helpers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+int EncodersAtOnce(const TOptionsSetting &settings)
+{
+    const int wanted = settings.CommonOptions.EncodersAtOnce;
+    return wanted > 0 ? wanted : std::max(1, QThread::idealThreadCount());
+}
+
+// What a part of the job shows goes to the job's presenter: the reading job's as it is, an encoding's as
+// its own line (and, in a conversion, as the window's caption too).
+class TParallelJob::PartPresenter final : public TRipJobPresenter {
+public:
+    PartPresenter(TParallelJob &owner, Lane *lane) : m_owner(owner), m_lane(lane) {}
+
+    void SetCaption(const QString &text) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetCaption(text);
+        if (m_lane) {
+            m_caption = text;
+            showLine();
+        }
+    }
+    void SetStage(const QString &text) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetStage(text);
+    }
+    void SetElapsed(const QString &text) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetElapsed(text);
+    }
+    void SetEstimated(const QString &text) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetEstimated(text);
+    }
+    void SetInitializing(const QString &text, bool visible) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetInitializing(text, visible);
+    }
+    void SetGauge(int percent, bool showText) override
+    {
+        if (!m_lane || conversion())
+            m_owner.m_presenter.SetGauge(percent, showText);
+        if (m_lane) {
+            m_percent = percent;
+            showLine();
+        }
+    }
+    void ShowError(const QString &text) override { m_owner.m_presenter.ShowError(text); }
+    void ReadPathFailed() override { m_owner.m_presenter.ReadPathFailed(); }
+    void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
+    void Finish(int result) override
+    {
+        // Queued: the part's job is still inside this call, and goes when its end is handled.
+        QMetaObject::invokeMethod(
+            &m_owner,
+            [owner = &m_owner, lane = m_lane, result] {
+                if (lane)
+                    owner->partFinished(lane, result);
+                else
+                    owner->readerFinished(result);
+            },
+            Qt::QueuedConnection);
+    }
+    void reset()
+    {
+        m_caption.clear();
+        m_percent = 0;
+    }
+
+private:
+    bool conversion() const { return m_owner.m_kind != JobKind::ExtractTracks; }
+    void showLine();
+
+    TParallelJob &m_owner;
+    Lane *m_lane;
+    QString m_caption;
+    int m_percent = 0;
+};
+
+struct TParallelJob::Lane {
+    int Slot = 0;
+    // Declared before the job, which uses them: destroyed after it.
+    TMp3EncodeProcess Mp3;
+    TWMAEncodeProcess Wma;
+    std::unique_ptr<PartPresenter> Presenter;
+    std::unique_ptr<TRipJob> Job;
+    bool Busy = false;
+    int Item = -1;
+};
+
+void TParallelJob::PartPresenter::showLine()
+{
+    m_owner.m_presenter.SetEncoding(m_lane->Slot, m_caption, m_percent);
+}
+
+TParallelJob::TParallelJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
+                           const TOptionsSetting &settings, TRipJobPresenter &presenter,
+                           TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes, QObject *parent)
+    : QObject(parent), m_kind(kind), m_settings(settings), m_files(files), m_presenter(presenter), m_mp3(mp3),
+      m_wma(wma), m_cdHandle(cdHandle)
+{
+    for (int i = 0; i < std::max(lanes, 1); ++i) {
+        auto lane = std::make_unique<Lane>();
+        lane->Slot = i;
+        lane->Mp3.Prompt = mp3.Prompt;
+        lane->Wma.Prompt = wma.Prompt;
+        lane->Presenter = std::make_unique<PartPresenter>(*this, lane.get());
+        m_lanes.push_back(std::move(lane));
+    }
+}
+
+TParallelJob::~TParallelJob()
+{
+    CleanUp();
+    for (auto &lane : m_lanes)
+        lane->Job.reset();
+    m_reader.reset();
+}
+
+void TParallelJob::Start()
+{
+    if (m_kind != JobKind::ExtractTracks) {
+        for (int i = 0; i < m_files.size(); ++i)
+            m_queue.push_back(i);
+        startNext();
+        finishIfDone(); // an empty list
+        return;
+    }
+    // The reading job writes WAVs only; its log and cue sheet name the files the encodings make.
+    TOptionsSetting reading = m_settings;
+    reading.CommonOptions.OutputFormat = OutputFormat::Wav;
+    m_readerPresenter = std::make_unique<PartPresenter>(*this, nullptr);
+    m_reader = std::make_unique<TRipJob>(JobKind::ExtractTracks, m_cdHandle, m_files, reading,
+                                         *m_readerPresenter, m_mp3, m_wma);
+    m_reader->ReportFormat = m_settings.CommonOptions.OutputFormat;
+    m_reader->OnTrackRead = [this](int item, bool ok) { trackRead(item, ok); };
+    m_readerDone = false;
+    m_reader->Start();
+}
+
+void TParallelJob::trackRead(int item, bool ok)
+{
+    if (!ok || m_stopping)
+        return;
+    m_queue.push_back(item);
+    startNext();
+}
+
+void TParallelJob::startNext()
+{
+    for (auto &lane : m_lanes) {
+        if (m_queue.empty() || m_stopping)
+            return;
+        if (lane->Busy)
+            continue;
+        const int item = m_queue.front();
+        m_queue.pop_front();
+        TOptionsSetting settings = m_settings;
+        if (m_kind == JobKind::ExtractTracks) {
+            // The reading job verifies and logs; an encoding only encodes.
+            settings.CommonOptions.VerifyAccurateRip = false;
+            settings.CommonOptions.TestAndCopy = false;
+            settings.CommonOptions.WriteLog = false;
+            settings.CommonOptions.WriteCue = false;
+            // The WAVs go at the end of the whole job, as in the sequential one: a stopped job keeps them.
+            settings.CommonOptions.IsKeepWav = true;
+        }
+        lane->Presenter->reset();
+        lane->Job = std::make_unique<TRipJob>(m_kind, 0, QStringList{m_files.value(item)}, settings,
+                                              *lane->Presenter, lane->Mp3, lane->Wma);
+        lane->Job->SkipRead = m_kind == JobKind::ExtractTracks;
+        lane->Job->NumberBase = item;
+        lane->Job->NumberTotal = int(m_files.size());
+        lane->Job->TempTag = lane->Slot > 0 ? QString::number(lane->Slot + 1) : QString();
+        lane->Busy = true;
+        lane->Item = item;
+        const int running =
+            int(std::count_if(m_lanes.begin(), m_lanes.end(), [](auto &l) { return l->Busy; }));
+        m_mostAtOnce = std::max(m_mostAtOnce, running);
+        lane->Job->Start();
+    }
+}
+
+void TParallelJob::partFinished(Lane *lane, int result)
+{
+    if (lane->Job) {
+        if (!lane->Job->FailedItems().isEmpty() || result == mrAbort)
+            m_failed.insert(lane->Item);
+        lane->Job->CleanUp();
+    }
+    lane->Job.reset();
+    lane->Busy = false;
+    m_presenter.EndEncoding(lane->Slot);
+    if (m_finished)
+        return;
+    startNext();
+    finishIfDone();
+}
+
+void TParallelJob::readerFinished(int result)
+{
+    m_readerDone = true;
+    m_readerResult = result;
+    if (m_reader)
+        m_reader->CleanUp();
+    finishIfDone();
+}
+
+void TParallelJob::finishIfDone()
+{
+    if (m_finished || !m_readerDone || !m_queue.empty())
+        return;
+    for (auto &lane : m_lanes)
+        if (lane->Busy)
+            return;
+    m_finished = true;
+    const TCommonOptions &options = m_settings.CommonOptions;
+    if (m_kind == JobKind::ExtractTracks && !m_stopping && m_readerResult != mrAbort && !options.IsKeepWav) {
+        // Every track was read and encoded: the WAVs go, but for those whose encoding failed.
+        for (int i = 0; i < m_files.size(); ++i) {
+            const QString wav =
+                WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) + QStringLiteral(".wav");
+            if (!m_failed.contains(i) && QFileInfo::exists(wav) && !FileInUse(wav))
+                QFile::remove(wav);
+        }
+    }
+    if (m_verdicts)
+        m_presenter.ShowVerification(*m_verdicts);
+    m_presenter.Finish(m_stopping ? mrAbort : m_readerResult);
+}
+
+void TParallelJob::Stop()
+{
+    if (m_finished)
+        return;
+    m_stopping = true;
+    m_queue.clear();
+    if (m_reader && !m_reader->Finished())
+        m_reader->Stop();
+    for (auto &lane : m_lanes)
+        if (lane->Job && !lane->Job->Finished())
+            lane->Job->Stop();
+    CleanUp();
+    m_finished = true;
+    m_presenter.Finish(mrAbort);
+}
+
+void TParallelJob::CleanUp()
+{
+    if (m_reader)
+        m_reader->CleanUp();
+    for (auto &lane : m_lanes)
+        if (lane->Job)
+            lane->Job->CleanUp();
+}
+
+std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
+                                    const TOptionsSetting &settings, TRipJobPresenter &presenter,
+                                    TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
+{
+    const int lanes = std::min<int>(EncodersAtOnce(settings), int(files.size()));
+    const bool encodes = kind == JobKind::ExtractTracks
+                             ? settings.CommonOptions.OutputFormat != OutputFormat::Wav
+                             : kind != JobKind::RecordingToMp3;
+    if (lanes > 1 && encodes)
+        return std::make_unique<TParallelJob>(kind, cdHandle, files, settings, presenter, mp3, wma, lanes);
+    return std::make_unique<TRipJob>(kind, cdHandle, files, settings, presenter, mp3, wma);
+}
