@@ -118,6 +118,11 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     cbResampleQuality->addItems({QStringLiteral("High"), QStringLiteral("Fast")});
     resampleRow->addWidget(named(new QLabel(QStringLiteral("Resampling quality")), "lResampleQuality"));
     resampleRow->addWidget(cbResampleQuality);
+    seEncoders = named(new QSpinBox, "seEncoders");
+    seEncoders->setRange(0, 64);
+    seEncoders->setSpecialValueText(QStringLiteral("one per processor core"));
+    resampleRow->addWidget(named(new QLabel(QStringLiteral("Encoders at once")), "lEncoders"));
+    resampleRow->addWidget(seEncoders);
     resampleRow->addStretch();
     outputLayout->addLayout(resampleRow);
     PageControl1->addTab(output, QStringLiteral("Output"));
@@ -332,6 +337,7 @@ void TOptionSetForm::toControls()
     cbOggMinBit->setCurrentIndex(s.OggOptions.MinBitRate);
     seFlacLevel->setValue(s.FlacOptions.CompressionLevel);
     cbResampleQuality->setCurrentIndex(std::clamp(s.CommonOptions.ResampleQuality, 0, 1));
+    seEncoders->setValue(s.CommonOptions.EncodersAtOnce);
     seReadOffset->setValue(s.CommonOptions.ReadOffset);
     ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
     ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
@@ -472,6 +478,7 @@ void TOptionSetForm::btOkClick()
     s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     s.FlacOptions.CompressionLevel = seFlacLevel->value();
     s.CommonOptions.ResampleQuality = cbResampleQuality->currentIndex();
+    s.CommonOptions.EncodersAtOnce = seEncoders->value();
     s.CommonOptions.ReadOffset = seReadOffset->value();
     s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
     s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();

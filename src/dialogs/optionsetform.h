@@ -72,6 +72,7 @@ public:
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
     QComboBox *cbResampleQuality;
+    QSpinBox *seEncoders;
     QSpinBox *seReadOffset;
     QCheckBox *ckTestAndCopy;
     QCheckBox *ckVerifyAccurateRip;

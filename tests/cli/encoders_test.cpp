@@ -188,3 +188,58 @@ TEST_F(CliEncoderTest, FailingWmaEncoderNeverHangs)
 }
 
 } // namespace
+
+namespace {
+
+// Two encoders at once, in a conversion and in an extraction: each stand-in lame marks that it started and
+// waits (bounded) until two have started, so every file says "together" only when two really ran side by
+// side; one after the other, the first would wait out its bound and say "alone".
+TEST_F(CliEncoderTest, TwoEncodersRunSideBySide)
+{
+    AppSettings.CommonOptions.EncodersAtOnce = 2;
+    ASSERT_TRUE(SaveOptions());
+    const QString marks = home.root() + "/marks";
+    QDir().mkpath(marks);
+    encoder("lame",
+            "touch \"" + marks +
+                "/$$\"\n"
+                "n=0\n"
+                "while [ \"$(ls \"" +
+                marks +
+                "\" | wc -l)\" -lt 2 ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done\n"
+                "for last; do :; done\n"
+                "if [ $n -lt 600 ]; then echo together > \"$last\"; else echo alone > \"$last\"; fi\n"
+                    "echo '  100/100   (100%)|    0:00/    0:00|    0:00/    0:00|   1.0x|    0:00'\n");
+    QStringList wavs;
+    for (const char *name : {"a", "b"}) {
+        const QString wav = home.root() + "/" + name + ".wav";
+        ASSERT_EQ(
+            RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}),
+            0);
+        wavs << wav;
+    }
+    const CliRun convert =
+        runCli(QStringList{"convert", "wav2mp3"} + wavs + QStringList{"-o", out, "--quiet"}, cli);
+    ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+    EXPECT_EQ(ReadFileText(out + "/a.mp3"), "together\n");
+    EXPECT_EQ(ReadFileText(out + "/b.mp3"), "together\n");
+
+    // An extraction: the tracks are read one after the other and encoded side by side; the WAVs go at the
+    // end, and the temporary files of both lanes with them.
+    QDir(marks).removeRecursively();
+    QDir().mkpath(marks);
+    TCDInfo info;
+    info.TrackNumber = 3;
+    info.Tracks[1] = "One";
+    info.Tracks[2] = "Two";
+    info.Tracks[3] = "Three";
+    disc(info, {"150,music", "150,music", "150,music"});
+    const CliRun rip = runCli({"rip", "-f", "mp3", "-o", out + "/rip", "--quiet"}, cli);
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    for (const char *name : {"One", "Two", "Three"})
+        EXPECT_EQ(ReadFileText(out + "/rip/" + name + ".mp3"), "together\n") << name;
+    EXPECT_EQ(QDir(out + "/rip").entryList(QDir::Files | QDir::Hidden).size(), 3)
+        << QDir(out + "/rip").entryList(QDir::Files | QDir::Hidden).join(" ").toStdString();
+}
+
+} // namespace

@@ -190,6 +190,8 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.seFlacLevel->setValue(8);
         EXPECT_EQ(form.cbResampleQuality->currentText(), "High");
         form.cbResampleQuality->setCurrentIndex(1);
+        EXPECT_EQ(form.seEncoders->text(), "one per processor core");
+        form.seEncoders->setValue(3);
         form.seReadOffset->setValue(-9999); // held to the range
         form.ckTestAndCopy->setChecked(true);
         form.ckVerifyAccurateRip->setChecked(true);
@@ -235,6 +237,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormat", ""), "4");
     EXPECT_EQ(again.seFlacLevel->value(), 8);
     EXPECT_EQ(again.cbResampleQuality->currentText(), "Fast");
+    EXPECT_EQ(again.seEncoders->value(), 3);
     EXPECT_EQ(again.seReadOffset->value(), -5880);
     EXPECT_TRUE(again.ckTestAndCopy->isChecked());
     EXPECT_TRUE(again.ckVerifyAccurateRip->isChecked());
