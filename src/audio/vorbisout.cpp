@@ -5,6 +5,7 @@
 #include "shell/settings.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <vorbis/vorbisenc.h>
 
@@ -148,13 +149,15 @@ bool TVorbisOut::DoOutput(bool abort)
     if (abort || m_endOfStream)
         return false;
     Codec &c = *m_codec;
-    constexpr uint32_t chunk = 0x6000;
-    uint8_t *data = nullptr;
-    uint32_t bytes = chunk;
-    Input()->GetData(data, bytes);
+    // Small pieces: after every block it analyses, the encoder moves all the audio it still holds to the
+    // front of its buffer, so large pieces cost a copy of them per block.
+    constexpr uint32_t chunkFrames = 1024;
     const int frameBytes = m_channels * m_bits / 8;
+    m_block.resize(size_t(chunkFrames) * size_t(std::max(frameBytes, 1)));
+    const uint8_t *data = m_block.data();
+    const uint32_t bytes = Input()->ReadFully(m_block.data(), uint32_t(m_block.size()));
     const int frames = frameBytes ? int(bytes) / frameBytes : 0;
-    float **buffer = vorbis_analysis_buffer(&c.dsp, int(chunk));
+    float **buffer = vorbis_analysis_buffer(&c.dsp, int(chunkFrames));
     if (frames > 0) {
         for (int ch = 0; ch < m_channels; ++ch) {
             float *out = buffer[ch];

@@ -4,6 +4,7 @@
 #include "tags/vorbistags.h"
 
 #include <memory>
+#include <vector>
 
 class TAuFileStream;
 
@@ -72,6 +73,7 @@ private:
     bool m_endOfStream = false;
     int m_channels = 0;
     int m_bits = 0;
+    std::vector<uint8_t> m_block; // one piece of PCM for the encoder
 };
 
 // Configures an Ogg writer from the settings: its quality or bit rates (the comments are the job's to set).
