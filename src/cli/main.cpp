@@ -160,6 +160,10 @@ HCDROM openDrive(int index, TTerminal &terminal)
     std::memset(&list, 0, sizeof list);
     list.max = 8;
     const int count = GetCDList(&list);
+    if (count == 0) {
+        terminal.Failure(QStringLiteral("no CD drives or disc images found"));
+        return 0;
+    }
     if (index < 0 || index >= count) {
         terminal.Failure(QStringLiteral("there is no drive %1 (%2 found)").arg(index).arg(count));
         return 0;

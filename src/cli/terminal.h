@@ -48,6 +48,7 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
+    void FileMade(const QString &path) override { m_terminal.Result(path); }
     bool Finished = false;
     int Result = 0;
     bool Inaccurate = false;
@@ -74,6 +75,7 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
+    void FileMade(const QString &path) override { m_terminal.Result(path); }
     bool Finished = false;
     int Result = 0;
     bool Inaccurate = false;

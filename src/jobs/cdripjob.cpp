@@ -139,6 +139,8 @@ void TCDRipJob::finishWhole()
     m_report->Run([this](const QStringList &failures) {
         for (const QString &failure : failures)
             m_presenter.ShowError(failure);
+        for (const QString &file : m_report->Written())
+            m_presenter.FileMade(file);
         if (m_report->HasVerdicts())
             m_presenter.ShowVerification(m_report->Session);
         finish(mrCancel);
@@ -320,6 +322,8 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     case ProcessEvent::TrackRead:
         recordTrack(Completed);
         ++Completed;
+        if (format == OutputFormat::Wav && info.ResultCode == ProcessResult::Done)
+            m_presenter.FileMade(wavOf(Completed - 1));
         if (format == OutputFormat::Wav || info.ResultCode != ProcessResult::Done) {
             // Nothing to encode: a WAV job, or a read that failed (its message was shown).
             if (Completed >= Files.size()) {
@@ -340,6 +344,13 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         const QString wav = WaveIn1.FileName();
         WaveIn1.SetFileName(QString());
         const bool encoded = info.ResultCode == ProcessResult::Ended;
+        if (encoded) {
+            const QString made = format == OutputFormat::Mp3   ? m_mp3.OutputFile
+                                 : format == OutputFormat::Wma ? m_wma.OutputFile
+                                                               : m_oggTarget;
+            if (QFileInfo::exists(made))
+                m_presenter.FileMade(made);
+        }
         // An encoder process's failure comes with its message; the Ogg writer's was shown when it happened.
         if (info.ResultCode == ProcessResult::EncoderFailed && !info.Elapsed.isEmpty())
             m_presenter.ShowError(info.Elapsed);

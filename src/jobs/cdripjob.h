@@ -33,6 +33,8 @@ public:
     virtual void SetGauge(int percent) = 0;
     virtual void ShowError(const QString &text) = 0;
     virtual void Finish(int result) = 0; // mrCancel at the end, mrAbort after Stop
+    // A file the job made is complete under its name.
+    virtual void FileMade(const QString &path) { Q_UNUSED(path) }
     // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
     virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
 };

@@ -58,6 +58,12 @@ public:
         }
     }
     void ShowError(const QString &text) override { m_owner.m_presenter.ShowError(text); }
+    void FileMade(const QString &path) override
+    {
+        // The reading job's WAVs are steps on the way, not what the extraction makes.
+        if (m_lane || m_owner.m_kind != JobKind::ExtractTracks || !path.endsWith(QLatin1String(".wav")))
+            m_owner.m_presenter.FileMade(path);
+    }
     void ReadPathFailed() override { m_owner.m_presenter.ReadPathFailed(); }
     void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
     void Finish(int result) override

@@ -80,6 +80,8 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             if (!error.isEmpty())
                 m_presenter.ShowError(error);
+            if (written)
+                m_presenter.FileMade(m_oggTarget);
             repost(ProcessEvent::OggWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
         };
     }
@@ -183,6 +185,8 @@ void TRipJob::finishWhole()
     m_report->Run([this](const QStringList &failures) {
         for (const QString &failure : failures)
             m_presenter.ShowError(failure);
+        for (const QString &file : m_report->Written())
+            m_presenter.FileMade(file);
         if (m_report->HasVerdicts())
             m_presenter.ShowVerification(m_report->Session);
         finish(mrCancel);
@@ -198,8 +202,9 @@ void TRipJob::recordTrack(int item, bool read)
     const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, itemBase(item));
     track.Title = tags.Title;
     track.Performer = tags.Artist;
-    track.File = outputFolder() + itemBase(item) +
-                 OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat);
+    track.File =
+        outputFolder() + itemBase(item) +
+        OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat);
     track.Read = read && RipThread;
     track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
     if (RipThread) {
@@ -236,8 +241,7 @@ void TRipJob::Start()
         } else {
             m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
             stageCaption("Resampling(", 1, first);
-            startResample(first, outputFolder() + tempName("MyMP3ReTemp"),
-                          WaveIn1.GetBitsPerSample() > 16);
+            startResample(first, outputFolder() + tempName("MyMP3ReTemp"), WaveIn1.GetBitsPerSample() > 16);
         }
         break;
     case JobKind::Mp3ToWav:
@@ -489,6 +493,8 @@ void TRipJob::processInfo(TProcessInfo info)
             startWma(wav, stem + QStringLiteral(".wma"), m_ripIndex - 1);
             return;
         default:
+            if (!failed)
+                m_presenter.FileMade(wav);
             if (m_ripIndex >= count) {
                 finishWhole();
             } else {
@@ -499,6 +505,8 @@ void TRipJob::processInfo(TProcessInfo info)
     }
 
     case ProcessEvent::Mp3Encoded:
+        if (info.ResultCode == ProcessResult::Ended && QFileInfo::exists(m_mp3.OutputFile))
+            m_presenter.FileMade(m_mp3.OutputFile);
         if (info.ResultCode == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_encodeIndex) +
                                   text("RES_Operate_Fail", "maybe be used,operate fail!"));
@@ -590,13 +598,14 @@ void TRipJob::processInfo(TProcessInfo info)
         } else if (m_kind == JobKind::WavToOgg) {
             stageCaption("Encoding(", m_oggIndex + 1, Files.value(m_oggIndex));
             m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(outputFolder() + tempName("MyReTemp"),
-                     itemName(m_oggIndex, QStringLiteral(".ogg")));
+            startOgg(outputFolder() + tempName("MyReTemp"), itemName(m_oggIndex, QStringLiteral(".ogg")));
         }
         return;
 
     case ProcessEvent::WmaEncoded:
         Timer1.stop();
+        if (info.ResultCode == ProcessResult::Ended && QFileInfo::exists(m_wma.OutputFile))
+            m_presenter.FileMade(m_wma.OutputFile);
         if (info.ResultCode == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_encodeIndex) +
                                   text("RES_Operate_Fail", "maybe be used,operate fail!"));
@@ -710,8 +719,7 @@ void TRipJob::CleanUp()
     if (!m_oggTarget.isEmpty())
         DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget);
     const QString temporary =
-        outputFolder() +
-        (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
+        outputFolder() + (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
     if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&
         !FileInUse(temporary))
         QFile::remove(temporary);

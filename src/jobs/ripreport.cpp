@@ -268,6 +268,8 @@ void TRipReporter::finish()
         QString error;
         if (!WriteFileAtomically(path, text.toUtf8(), &error))
             failures << QStringLiteral("Cannot write ") + error;
+        else
+            m_written << path;
     };
     if (m_log)
         write(QStringLiteral(".log"), RipLogText(Session, QDateTime::currentDateTime()));

@@ -92,6 +92,8 @@ public:
     void Run(Done done);
     // Ends a database request at once; the handler is not called.
     void Cancel();
+    // The log and cue sheet written.
+    const QStringList &Written() const { return m_written; }
 
 private:
     void finish();
@@ -104,4 +106,5 @@ private:
     std::thread m_worker;
     std::atomic<bool> m_cancel{false};
     std::vector<TAccurateRipBlock> m_blocks;
+    QStringList m_written;
 };

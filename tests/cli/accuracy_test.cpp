@@ -16,6 +16,25 @@ namespace {
 
 constexpr qsizetype sectorBytes = 2352;
 
+// What a rip printed besides the files it made (each printed with its folder, so beginning with "/").
+QString verdicts(const QString &out)
+{
+    QString text;
+    for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
+        if (!line.startsWith('/'))
+            text += line + '\n';
+    return text;
+}
+
+QStringList madeFiles(const QString &out)
+{
+    QStringList files;
+    for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
+        if (line.startsWith('/'))
+            files << line;
+    return files;
+}
+
 class AccuracyTest : public DiscImageTest {
 protected:
     QByteArray image; // the disc's audio as the image holds it
@@ -97,6 +116,7 @@ TEST_F(AccuracyTest, FlacRipsAreLosslessTaggedAndPassFlacsOwnTest)
     ASSERT_TRUE(QFile::copy(home.root() + "/w/" + ripped, wav));
     const CliRun convert = runCli({"convert", "wav2flac", wav, "-o", out});
     ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+    EXPECT_EQ(convert.out, out + "/in.flac\n"); // what it made, for scripts
     EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "/in.flac"}), 0);
     EXPECT_EQ(flacSamples("in.flac"), ReadFileBytes(wav).mid(44));
 }
@@ -141,8 +161,10 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
         const CliRun run = runCli(args);
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
-        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = verdicts(run.out).split('\n', Qt::SkipEmptyParts);
         ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+        // Both WAVs were made (the weak one too: it is all there is of the track), and are named.
+        EXPECT_EQ(madeFiles(run.out), QStringList({out + "/Steady.wav", out + "/Weak.wav"}));
         EXPECT_EQ(lines[0], "Track 01: Not verified");
         EXPECT_TRUE(lines[1].startsWith("Track 02: CRC mismatch (copy ")) << lines[1].toStdString();
         EXPECT_EQ(lines[2], "1 track failed; 1 track not verified");
@@ -151,7 +173,7 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
     QDir(out).removeRecursively();
     const CliRun single = runCli({"rip", "-f", "wav", "-o", out});
     EXPECT_EQ(single.code, 0);
-    EXPECT_TRUE(single.out.isEmpty());
+    EXPECT_EQ(verdicts(single.out), "");
 }
 
 // One database block for the disc with a checksum a track.
@@ -201,9 +223,9 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
         answerBlock(id, {{7, first.V1}, {7, 0x12345678}}) + answerBlock(id, {{4, 0x9ABCDEF0}, {4, last.V2}});
     CliRun run = verify();
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
-    EXPECT_EQ(run.out, "Track 01: Accurately ripped (confidence 7, v1)\n"
-                       "Track 02: Accurately ripped (confidence 4, v2)\n"
-                       "All tracks accurately ripped\n");
+    EXPECT_EQ(verdicts(run.out), "Track 01: Accurately ripped (confidence 7, v1)\n"
+                                 "Track 02: Accurately ripped (confidence 4, v2)\n"
+                                 "All tracks accurately ripped\n");
     EXPECT_EQ(asked.value(0), path);
 
     // A track the database knows otherwise: said, and the exit status says so.
@@ -211,13 +233,13 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     run = verify();
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.out.contains("Track 02: Not accurately ripped (database has ")) << run.out.toStdString();
-    EXPECT_TRUE(run.out.endsWith("1 track not accurately ripped\n"));
+    EXPECT_TRUE(verdicts(run.out).endsWith("1 track not accurately ripped\n"));
 
     // A disc the database does not know.
     status = 404;
     run = verify();
     EXPECT_EQ(run.code, 0);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(verdicts(run.out),
               "Track 01: Not in the database\nTrack 02: Not in the database\n2 tracks not verified\n");
 
     // An answer cut short: a clear message, nothing judged.
@@ -226,7 +248,7 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     run = verify();
     EXPECT_TRUE(run.out.contains("The AccurateRip answer is cut short (20 bytes).")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("Track 01: Not verified"));
-    EXPECT_TRUE(run.out.endsWith("2 tracks not verified\n"));
+    EXPECT_TRUE(verdicts(run.out).endsWith("2 tracks not verified\n"));
 }
 
 TEST_F(AccuracyTest, RipLogAndCueSheet)
@@ -236,6 +258,12 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
     const CliRun run =
         runCli({"rip", "-f", "flac", "-o", out, "--log", "--cue", "--offset", "6", "--test-copy"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    // The files made, one a line (the log and cue sheet as soon as the last track is read).
+    QStringList made = madeFiles(run.out);
+    made.sort();
+    EXPECT_EQ(made, QStringList({out + "/Band - Record.cue", out + "/Band - Record.log", out + "/Close.flac",
+                                 out + "/Opening.flac", out + "/Say Hi.flac"}))
+        << run.out.toStdString();
     const QString log = ReadFileText(out + "/Band - Record.log");
     const QString cue = ReadFileText(out + "/Band - Record.cue");
     for (const char *line :

@@ -59,6 +59,13 @@ TEST_F(CliTest, UsageAndListings)
     for (const char *word : {"drives", "toc", "rip", "convert", "tag", "cddb", "--overwrite", "Exit status"})
         EXPECT_TRUE(help.out.contains(word)) << word;
 
+    // No drive and no image: said, and a failure for every command that needs a drive.
+    for (const char *command : {"toc", "rip", "cddb"}) {
+        const CliRun none = runCli({command});
+        EXPECT_EQ(none.code, 1) << command;
+        EXPECT_TRUE(none.err.contains("no CD drives or disc images found")) << none.err.toStdString();
+    }
+
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "200,tone", "data:100"}));
     titles("Band", "Record", {"Opening", "Second"});
     const CliRun drives = runCli({"drives"});
