@@ -68,7 +68,7 @@ TEST_F(FlacFiles, CommentsAndTheCoverAsAPictureBlock)
     tags.Album = "Hits";
     tags.Track = 2;
     tags.TrackTotal = 9;
-    tags.Cover = QByteArray("\xFF\xD8\xFF\xE0 a tiny jpeg", 20);
+    tags.Cover = QByteArray::fromHex("ffd8ffe0") + QByteArray(16, 'j'); // 20 bytes
     out.SetTags(tags);
     ASSERT_TRUE(RunToCompletion(out));
     ASSERT_EQ(out.ExceptionMessage(), "");
