@@ -21,6 +21,8 @@ packages=(
     libflac-dev libsoxr-dev zlib1g-dev
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools flac shntool
+    # the desktop's checkers of our desktop entry, metainfo and man pages
+    desktop-file-utils appstream groff-base
     # the tests' own reference implementations
     python3
     # Ogg Vorbis, WMA

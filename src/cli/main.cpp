@@ -102,6 +102,29 @@ struct UsageError {
     QString text;
 };
 
+// The part of the usage text about one command (its lines and their explanations), then the notes that hold
+// for every command; empty for a command the tool does not have.
+QString CommandHelp(const QString &command)
+{
+    const QStringList lines = QString::fromUtf8(Usage).split(QLatin1Char('\n'));
+    QString help;
+    bool inside = false;
+    for (const QString &line : lines) {
+        const bool commandLine =
+            line.startsWith(QLatin1String("  ")) && line.size() > 2 && line[2] != QLatin1Char(' ');
+        if (commandLine)
+            inside = line.mid(2).section(QLatin1Char(' '), 0, 0) == command;
+        else if (!line.startsWith(QLatin1String("   ")))
+            inside = false;
+        if (inside)
+            help += line + QLatin1Char('\n');
+    }
+    if (help.isEmpty())
+        return help;
+    return QStringLiteral("usage: sondrel-cli ") + command + QStringLiteral(" [OPTIONS]\n\n") + help +
+           QStringLiteral("\n") + QString::fromUtf8(Usage).section(QStringLiteral("\n\n"), 2);
+}
+
 // The arguments after the command: options with or without a value, and the rest in order.
 class Arguments {
 public:
@@ -1099,6 +1122,16 @@ int main(int argc, char **argv)
     }
     if (command == QLatin1String("--version")) {
         out(QStringLiteral("sondrel-cli 5.6"));
+        return 0;
+    }
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        const QString help = CommandHelp(command);
+        if (help.isEmpty()) {
+            std::fprintf(stderr, "sondrel-cli: unknown command %s\n%s", command.toLocal8Bit().constData(),
+                         Usage);
+            return 2;
+        }
+        std::fputs(help.toLocal8Bit().constData(), stdout);
         return 0;
     }
     LoadOptions();

@@ -58,6 +58,14 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_EQ(help.code, 0);
     for (const char *word : {"drives", "toc", "rip", "convert", "tag", "cddb", "--overwrite", "Exit status"})
         EXPECT_TRUE(help.out.contains(word)) << word;
+    // A command's own help: its lines only, with the notes for every command.
+    const CliRun ripHelp = runCli({"rip", "--help"});
+    EXPECT_EQ(ripHelp.code, 0);
+    EXPECT_TRUE(ripHelp.out.startsWith("usage: sondrel-cli rip [OPTIONS]\n")) << ripHelp.out.toStdString();
+    EXPECT_TRUE(ripHelp.out.contains("--accuraterip-server URL"));
+    EXPECT_FALSE(ripHelp.out.contains("record "));
+    EXPECT_TRUE(ripHelp.out.contains("Exit status"));
+    EXPECT_EQ(runCli({"frobnicate", "--help"}).code, 2);
 
     // No drive and no image: said, and a failure for every command that needs a drive.
     for (const char *command : {"toc", "rip", "cddb"}) {

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The files the desktop and packagers read, checked by their own tools: the desktop entry, the AppStream
+# metainfo, the man pages, and the bash completion of sondrel-cli.
+set -euo pipefail
+root=$1
+failed=0
+check() { # NAME COMMAND...: runs the check, says what failed
+    if ! out=$("${@:2}" 2>&1); then
+        echo "FAILED: $1"
+        echo "$out"
+        failed=1
+    fi
+}
+check "desktop-file-validate" desktop-file-validate "$root/data/sondrel.desktop"
+grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/sondrel.desktop" || { echo "FAILED: no audio CD MimeType"; failed=1; }
+check "appstreamcli validate" appstreamcli validate --no-net "$root/data/io.github.ombrel.Sondrel.metainfo.xml"
+for page in sondrel sondrel-cli; do
+    # groff's warnings (-ww) turn into failures: a page that renders with complaints is not right.
+    warnings=$(groff -man -ww -z "$root/doc/$page.1" 2>&1 || true)
+    [ -z "$warnings" ] || { echo "FAILED: $page.1: $warnings"; failed=1; }
+done
+# The completion offers the commands, the formats after -f, and the options of a command.
+# shellcheck disable=SC1091
+source "$root/data/completion/sondrel-cli"
+complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=(); _sondrel_cli; echo "${COMPREPLY[*]}"; }
+[ "$(complete_words sondrel-cli ri)" = "rip" ] || { echo "FAILED: completion of a command"; failed=1; }
+[ "$(complete_words sondrel-cli rip -f fl)" = "flac" ] || { echo "FAILED: completion of a format"; failed=1; }
+[[ " $(complete_words sondrel-cli rip --ver) " == *" --verify "* ]] || { echo "FAILED: completion of an option"; failed=1; }
+# Every command of the tool's own help is offered.
+for command in $("$2" --help | awk '/^  [a-z]/ {print $1}' | sort -u); do
+    [[ " $(complete_words sondrel-cli "$command") " == *" $command "* ]] || { echo "FAILED: completion lacks $command"; failed=1; }
+done
+exit $failed
