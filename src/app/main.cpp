@@ -4,12 +4,15 @@
 #include "dialogs/recordform.h"
 #include "dialogs/resampleform.h"
 #include "mainwindow/mainform.h"
+#include "shell/folders.h"
 #include "shell/singleinstance.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,6 +35,17 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationVersion(QStringLiteral("5.6"));
+    // For scripts and packagers: the version, and the manual that Help opens (found relative to the program).
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.contains(QStringLiteral("--version"))) {
+        std::printf("sondrel 5.6\n");
+        return 0;
+    }
+    if (arguments.contains(QStringLiteral("--manual-path"))) {
+        std::printf("%s\n",
+                    QFile::encodeName(ShippedFilePath(QStringLiteral("sondrel-manual.html"))).constData());
+        return 0;
+    }
 
     if (SingleInstance::notifyRunningInstance())
         return 0;

@@ -391,8 +391,9 @@ TWMAEncodeProcess::~TWMAEncodeProcess()
 QString TWMAEncodeProcess::Executable()
 {
     const QString folder = ProgramFolder();
-    for (const char *sub : {"", "system32/", "system/"}) {
-        const QString path = folder + QLatin1String(sub) + QStringLiteral("WM8EUTIL");
+    // Beside the program (the build tree), then where an installation puts helper programs.
+    for (const char *sub : {"", "system32/", "system/", "../libexec/sondrel/"}) {
+        const QString path = QDir::cleanPath(folder + QLatin1String(sub) + QStringLiteral("WM8EUTIL"));
         if (QFileInfo(path).isFile())
             return path;
     }

@@ -76,13 +76,21 @@ QString InstalledShareFolder()
     return WithTrailingBackslash(QStringLiteral(SONDREL_SHARE_DIR));
 }
 
+QString RelativeShareFolder()
+{
+    return QDir::cleanPath(ProgramFolder() + QStringLiteral("../share/sondrel")) + QLatin1Char('/');
+}
+
 QString ShippedFilePath(const QString &fileName)
 {
     const QString local = ProgramFolder() + fileName;
     if (QFileInfo::exists(local))
         return local;
-    const QString installed = InstalledShareFolder() + fileName;
-    if (QFileInfo::exists(installed))
-        return installed;
+    // Installed: beside the program's prefix, wherever it went; the configured place last.
+    for (const QString &folder : {RelativeShareFolder(), InstalledShareFolder()}) {
+        const QString installed = folder + fileName;
+        if (QFileInfo::exists(installed))
+            return installed;
+    }
     return local;
 }

@@ -20,8 +20,11 @@ QString ProgramFolder();
 // Tests and embedders point the program folder elsewhere; an empty text restores the real one.
 void SetProgramFolderOverride(const QString &folder);
 
-// The installed share folder for data files the program ships (language files, the manual, the demo disc).
+// The installed share folder for data files the program ships (language files, the manual, the demo disc):
+// the one the build was configured for, and the one relative to the program (PREFIX/bin/../share/sondrel/),
+// which is right for any prefix or DESTDIR the files were installed under.
 QString InstalledShareFolder();
-// A shipped data file: the program folder's copy when it exists, else the installed one when that exists,
-// else the (missing) path in the program folder.
+QString RelativeShareFolder();
+// A shipped data file: the program folder's copy when it exists, else the installed one (relative to the
+// program first) when that exists, else the (missing) path in the program folder.
 QString ShippedFilePath(const QString &fileName);
