@@ -37,6 +37,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -53,8 +56,8 @@ namespace {
 const char *const Usage =
     "usage: sondrel-cli COMMAND [OPTIONS]\n"
     "\n"
-    "  drives                         list the CD drives and disc images\n"
-    "  toc      [-d N]                the table of contents of drive N (default 0)\n"
+    "  drives   [--json]              list the CD drives and disc images\n"
+    "  toc      [-d N] [--json]       the table of contents of drive N (default 0)\n"
     "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
     "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
     "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
@@ -72,7 +75,7 @@ const char *const Usage =
     "                                 a value equal to the input's passes that part through; --adpcm\n"
     "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
     "                                 libsoxr, fast with the simple filter\n"
-    "  tag      show FILE.mp3\n"
+    "  tag      show FILE.mp3 [--json]\n"
     "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
     "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
     "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
@@ -101,6 +104,15 @@ const char *const Usage =
 struct UsageError {
     QString text;
 };
+
+// Machine-readable answers (--json): one document on standard output, UTF-8.
+void printJson(const QJsonValue &value)
+{
+    const QByteArray text = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented)
+                                            : QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+}
 
 // The part of the usage text about one command (its lines and their explanations), then the notes that hold
 // for every command; empty for a command the tool does not have.
@@ -244,10 +256,20 @@ int drivesCommand(const Arguments &args)
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("drives takes no arguments")};
     const QList<CdDriveEntry> drives = CdDriveList();
+    QJsonArray list;
     for (qsizetype i = 0; i < drives.size(); ++i) {
         const CdDriveEntry &d = drives.at(i);
-        out(QStringLiteral("%1\t%2 %3\t%4").arg(i).arg(d.vendor, d.product, d.path));
+        if (args.flag("--json"))
+            list.append(QJsonObject{{QStringLiteral("index"), int(i)},
+                                    {QStringLiteral("vendor"), d.vendor},
+                                    {QStringLiteral("product"), d.product},
+                                    {QStringLiteral("path"), d.path},
+                                    {QStringLiteral("image"), d.isImage}});
+        else
+            out(QStringLiteral("%1\t%2 %3\t%4").arg(i).arg(d.vendor, d.product, d.path));
     }
+    if (args.flag("--json"))
+        printJson(list);
     return 0;
 }
 
@@ -278,26 +300,50 @@ int tocCommand(const Arguments &args, TTerminal &terminal)
     TDiscModel disc(AppSettings.DiscInfo);
     loadDisc(disc, toc, handle);
     CloseCDHandle(handle);
-    out(QStringLiteral("first %1").arg(toc.firstTrack));
-    out(QStringLiteral("last %1").arg(toc.lastTrack));
+    const bool json = args.flag("--json");
+    if (!json) {
+        out(QStringLiteral("first %1").arg(toc.firstTrack));
+        out(QStringLiteral("last %1").arg(toc.lastTrack));
+    }
     const int count = toc.lastTrack - toc.firstTrack + 1;
+    QJsonArray tracks;
     for (int i = 0; i < count; ++i) {
         const int start = sectorOf(toc, i);
         const int seconds = (sectorOf(toc, i + 1) - start) / 75;
         const bool data = (toc.tracks[i].ADR & 4) != 0;
         const int track = toc.firstTrack + i;
         const QString title = disc.Title(i);
-        out(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
-                .arg(track)
-                .arg(start)
-                .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-                .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                .arg(data ? QStringLiteral("data") : QStringLiteral("audio"), title));
+        const QString type = data ? QStringLiteral("data") : QStringLiteral("audio");
+        tracks.append(QJsonObject{{QStringLiteral("number"), track},
+                                  {QStringLiteral("start"), start},
+                                  {QStringLiteral("sectors"), sectorOf(toc, i + 1) - start},
+                                  {QStringLiteral("type"), type},
+                                  {QStringLiteral("title"), title}});
+        if (!json)
+            out(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
+                    .arg(track)
+                    .arg(start)
+                    .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                    .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                    .arg(type, title));
+    }
+    QString musicBrainzId, tocText;
+    const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);
+    if (json) {
+        QJsonObject object{{QStringLiteral("first"), int(toc.firstTrack)},
+                           {QStringLiteral("last"), int(toc.lastTrack)},
+                           {QStringLiteral("tracks"), tracks},
+                           {QStringLiteral("leadout"), sectorOf(toc, count)},
+                           {QStringLiteral("cddb_id"), disc.CddbDiscId()},
+                           {QStringLiteral("disc_key"), DiscKey()}};
+        if (hasMusicBrainzId)
+            object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
+        printJson(object);
+        return 0;
     }
     out(QStringLiteral("leadout %1").arg(sectorOf(toc, count)));
     out(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
-    QString musicBrainzId, tocText;
-    if (MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText))
+    if (hasMusicBrainzId)
         out(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
     out(QStringLiteral("disc-key %1").arg(DiscKey()));
     return 0;
@@ -682,34 +728,44 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
     TTrackTags v2;
     const bool hasV2 = ReadId3v2Tag(file, v2);
     if (action == QLatin1String("show")) {
+        // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
+        std::vector<std::pair<QString, QString>> fields;
         if (hasV2) {
             // The version 2 tag says more, and wins.
-            out(QStringLiteral("tag: ID3v2"));
-            out(QStringLiteral("title: ") + v2.Title);
-            out(QStringLiteral("artist: ") + v2.Artist);
-            out(QStringLiteral("album artist: ") + v2.AlbumArtist);
-            out(QStringLiteral("album: ") + v2.Album);
-            out(QStringLiteral("year: ") + v2.Year);
-            out(QStringLiteral("comment: ") + v2.Comment);
-            out(QStringLiteral("track: ") + (v2.Track <= 0 ? QString()
-                                             : v2.TrackTotal > 0
-                                                 ? QStringLiteral("%1/%2").arg(v2.Track).arg(v2.TrackTotal)
-                                                 : QString::number(v2.Track)));
-            out(QStringLiteral("genre: ") + v2.Genre);
-            return 0;
+            fields = {{QStringLiteral("tag"), QStringLiteral("ID3v2")},
+                      {QStringLiteral("title"), v2.Title},
+                      {QStringLiteral("artist"), v2.Artist},
+                      {QStringLiteral("album artist"), v2.AlbumArtist},
+                      {QStringLiteral("album"), v2.Album},
+                      {QStringLiteral("year"), v2.Year},
+                      {QStringLiteral("comment"), v2.Comment},
+                      {QStringLiteral("track"), v2.Track <= 0 ? QString()
+                                                : v2.TrackTotal > 0
+                                                    ? QStringLiteral("%1/%2").arg(v2.Track).arg(v2.TrackTotal)
+                                                    : QString::number(v2.Track)},
+                      {QStringLiteral("genre"), v2.Genre}};
+        } else if (read != Tid3tag::NoTag) {
+            fields = {{QStringLiteral("tag"), QStringLiteral("ID3v1")},
+                      {QStringLiteral("title"), tag.Title},
+                      {QStringLiteral("artist"), tag.Artist},
+                      {QStringLiteral("album"), tag.Album},
+                      {QStringLiteral("year"), tag.Year},
+                      {QStringLiteral("comment"), tag.Comment},
+                      {QStringLiteral("track"), tag.HasTrack ? QString::number(tag.Track) : QString()},
+                      {QStringLiteral("genre"), genreText(tag.Genre)}};
         }
-        if (read == Tid3tag::NoTag) {
+        if (args.flag("--json")) {
+            QJsonObject object{{QStringLiteral("file"), file}};
+            object.insert(QStringLiteral("tag"), QJsonValue::Null);
+            for (const auto &[name, value] : fields)
+                object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
+            printJson(object);
+        } else if (fields.empty()) {
             out(file + QStringLiteral(" has no ID3 tag"));
-            return 0;
+        } else {
+            for (const auto &[name, value] : fields)
+                out(name + QStringLiteral(": ") + value);
         }
-        out(QStringLiteral("tag: ID3v1"));
-        out(QStringLiteral("title: ") + tag.Title);
-        out(QStringLiteral("artist: ") + tag.Artist);
-        out(QStringLiteral("album: ") + tag.Album);
-        out(QStringLiteral("year: ") + tag.Year);
-        out(QStringLiteral("comment: ") + tag.Comment);
-        out(QStringLiteral("track: ") + (tag.HasTrack ? QString::number(tag.Track) : QString()));
-        out(QStringLiteral("genre: ") + genreText(tag.Genre));
         return 0;
     }
     if (action == QLatin1String("remove")) {
@@ -1140,9 +1196,9 @@ int main(int argc, char **argv)
     try {
         const QSet<QString> overwrite = {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
         if (command == QLatin1String("drives"))
-            return drivesCommand(Arguments(args, {}, {}));
+            return drivesCommand(Arguments(args, {QStringLiteral("--json")}, {}));
         if (command == QLatin1String("toc"))
-            return tocCommand(Arguments(args, {}, {QStringLiteral("-d")}), terminal);
+            return tocCommand(Arguments(args, {QStringLiteral("--json")}, {QStringLiteral("-d")}), terminal);
         if (command == QLatin1String("rip"))
             return exitCode(ripCommand(
                 Arguments(
@@ -1166,7 +1222,7 @@ int main(int argc, char **argv)
                                 terminal));
         if (command == QLatin1String("tag"))
             return tagCommand(
-                Arguments(args, {},
+                Arguments(args, {QStringLiteral("--json")},
                           {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album"),
                            QStringLiteral("--year"), QStringLiteral("--comment"), QStringLiteral("--track"),
                            QStringLiteral("--genre"), QStringLiteral("--album-artist")}),

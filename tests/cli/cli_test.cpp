@@ -33,6 +33,22 @@ std::map<QString, QByteArray> filesUnder(const QString &folder)
 
 class CliTest : public DiscImageTest {
 protected:
+    // Runs a Python line on the JSON text (as d; sys.argv[2:] are the extra values) and gives what it
+    // printed.
+    QString pythonJson(const QString &json, const QString &code, const QStringList &values = {})
+    {
+        const QString file = home.root() + "/answer.json";
+        WriteFileText(file, json);
+        QByteArray output;
+        if (RunProgram(
+                "python3",
+                QStringList{"-c", "import json, sys\nd = json.load(open(sys.argv[1]))\n" + code, file} +
+                    values,
+                &output) != 0)
+            return "python3 failed: " + QString::fromUtf8(output);
+        return QString::fromUtf8(output);
+    }
+
     void titles(const QString &artist, const QString &album, const QStringList &tracks)
     {
         AppSettings.DiscInfo = TCDInfo();
@@ -80,6 +96,15 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_EQ(drives.code, 0);
     EXPECT_TRUE(drives.out.startsWith("0\tImage disc.cue\t" + images + "disc.cue\n"))
         << drives.out.toStdString();
+    EXPECT_EQ(
+        pythonJson(runCli({"drives", "--json"}).out,
+                   "print(d[0]['index'], d[0]['vendor'], d[0]['product'], d[0]['path'], d[0]['image'])"),
+        "0 Image disc.cue " + images + "disc.cue True\n");
+    EXPECT_EQ(
+        pythonJson(runCli({"toc", "--json"}).out,
+                   "t = d['tracks']; print(d['first'], d['last'], len(t), t[0]['title'], t[1]['start'], "
+                   "t[2]['type'], d['leadout'], d['disc_key'] != '', 'musicbrainz_id' in d)"),
+        "1 3 3 Opening 300 data 600 True False\n");
     const CliRun toc = runCli({"toc"});
     ASSERT_EQ(toc.code, 0) << toc.err.toStdString();
     const QStringList lines = toc.out.split('\n', Qt::SkipEmptyParts);
@@ -251,6 +276,14 @@ TEST_F(CliTest, TagRoundTrip)
     EXPECT_TRUE(show.out.contains("title: " + title + "\n")) << show.out.toStdString();
     EXPECT_TRUE(show.out.contains("album artist: Various\n"));
     EXPECT_TRUE(show.out.contains("year: 2001\n"));
+    // The same as JSON, read by Python's json module.
+    show = runCli({"tag", "show", mp3, "--json"});
+    ASSERT_EQ(show.code, 0);
+    EXPECT_EQ(
+        pythonJson(show.out,
+                   "print(d['tag'], d['title'] == sys.argv[2], d['album_artist'], d['track'], d['genre'])",
+                   {title}),
+        "ID3v2 True Various 7 Rock\n");
     EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "No Such Genre"}).code, 2);
     EXPECT_EQ(runCli({"tag", "remove", mp3}).code, 0);
     EXPECT_EQ(ReadFileBytes(mp3), frames); // both gone
