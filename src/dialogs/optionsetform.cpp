@@ -164,7 +164,17 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     tbCompression->setRange(30, 100);
     tbCompression->setTickPosition(QSlider::NoTicks);
     oggLayout->addRow(cbUseCompress);
-    oggLayout->addRow(tbCompression, named(new QLabel(QStringLiteral("-> Highest quality")), "Label7"));
+    lCompressionValue = named(new QLabel, "lCompressionValue");
+    lCompressionValue->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("10.0")) + 4);
+    auto *qualityRow = new QHBoxLayout;
+    qualityRow->addWidget(tbCompression, 1);
+    qualityRow->addWidget(lCompressionValue);
+    qualityRow->addWidget(named(new QLabel(QStringLiteral("-> Highest quality")), "Label7"));
+    oggLayout->addRow(qualityRow);
+    // The Vorbis quality the position stands for (30 is 2.0, 100 is 9.0), as oggenc -q counts it.
+    connect(tbCompression, &QSlider::valueChanged, this, [this](int value) {
+        lCompressionValue->setText(QString::number(double(value - 10) / 10.0, 'f', 1));
+    });
     cbOggNomBit = named(new QComboBox, "cbOggNomBit");
     cbOggMaxBit = named(new QComboBox, "cbOggMaxBit");
     cbOggMinBit = named(new QComboBox, "cbOggMinBit");
@@ -263,6 +273,9 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     titlesLayout->addRow(ckEmbedCover);
     PageControl1->addTab(titles, QStringLiteral("Titles"));
     PageControl1->setCurrentIndex(0);
+    // Every tab in view at the default font, no scroll arrows; the window can be made larger.
+    PageControl1->setUsesScrollButtons(false);
+    setSizeGripEnabled(true);
 
     auto *buttons = new QHBoxLayout;
     btOk = named(new QPushButton(QStringLiteral("OK")), "btOk");

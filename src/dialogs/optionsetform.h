@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -71,6 +72,7 @@ public:
     QComboBox *cbOggMinBit;
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
+    QLabel *lCompressionValue; // the Ogg quality of the slider's position
     QComboBox *cbResampleQuality;
     QSpinBox *seEncoders;
     QSpinBox *seReadOffset;

@@ -80,6 +80,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
         ListView1->setColumnWidth(i, widths[i]);
     ListView1->headerItem()->setTextAlignment(2, Qt::AlignCenter);
     ListView1->headerItem()->setTextAlignment(3, Qt::AlignCenter);
+    // Extra width goes to the titles, not to the last column.
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->header()->setSectionResizeMode(1, QHeaderView::Stretch);
     StatusPanel1 = new QLabel(m_client);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     StatusPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -27,6 +27,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -228,11 +229,15 @@ void TMainForm::createMenus()
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
 
-    ActionExtract->setIcon(style()->standardIcon(QStyle::SP_DriveCDIcon));
-    ActionWavToMp3->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-    Openoutputdirectory1->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
-    ActionExit->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
-    QAction *home = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"), this);
+    // The desktop's icon theme first; the style's own icon of the same meaning when the theme has none.
+    const auto icon = [this](const char *themeName, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(QLatin1String(themeName), style()->standardIcon(fallback));
+    };
+    ActionExtract->setIcon(icon("media-optical-audio", QStyle::SP_DriveCDIcon));
+    ActionWavToMp3->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton)); // encode: save as MP3
+    Openoutputdirectory1->setIcon(icon("folder-open", QStyle::SP_DirOpenIcon));
+    ActionExit->setIcon(icon("application-exit", QStyle::SP_DialogCloseButton));
+    QAction *home = new QAction(icon("go-home", QStyle::SP_DirHomeIcon), QStringLiteral("Home"), this);
     home->setObjectName(QStringLiteral("tbHome"));
     connect(home, &QAction::triggered, miWeb, &QAction::trigger);
     home->setVisible(miWeb->isVisible());
@@ -247,9 +252,9 @@ void TMainForm::createMenus()
     button(ActionExtract, QStringLiteral("Extract"));
     button(ActionWavToMp3, QStringLiteral("Encode"));
     button(Openoutputdirectory1, QStringLiteral("Folder"));
-    ActionRecord->setIcon(style()->standardIcon(QStyle::SP_MediaVolume));
+    ActionRecord->setIcon(icon("media-record", QStyle::SP_MediaVolume));
     button(ActionRecord, QStringLiteral("Record"));
-    ActionOptionSet->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ActionOptionSet->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
     button(ActionOptionSet, QStringLiteral("Options"));
     button(home, QStringLiteral("Home"));
     button(ActionExit, QStringLiteral("Exit"));

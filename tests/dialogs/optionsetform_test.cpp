@@ -9,9 +9,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -215,6 +217,11 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbStereoMode->setCurrentIndex(4);
         form.cbUseCompress->setChecked(false);
         form.tbCompression->setValue(70);
+        EXPECT_EQ(form.lCompressionValue->text(), "6.0"); // the Vorbis quality beside the slider
+        // Every tab in view without scroll arrows, and the window can be made larger.
+        EXPECT_FALSE(form.PageControl1->usesScrollButtons());
+        EXPECT_TRUE(form.isSizeGripEnabled());
+        EXPECT_GE(form.PageControl1->width(), form.PageControl1->tabBar()->sizeHint().width());
         form.cbOggNomBit->setCurrentIndex(8);
         form.cbOggMaxBit->setCurrentIndex(10);
         form.cbOggMinBit->setCurrentIndex(2);

@@ -111,6 +111,12 @@ TEST_F(MainFormTest, TheListShowsTheDisc)
         form.Disc.SetTitle(1, "From the disc");
         EXPECT_EQ(form.ListView1->topLevelItem(1)->text(1), "From the disc");
         EXPECT_EQ(form.JobList(), QStringList({"01Typed", "02From the disc"}));
+        // A wider window widens the titles; the other columns keep their widths.
+        const int title = form.ListView1->columnWidth(1), size = form.ListView1->columnWidth(3);
+        form.resize(form.width() + 200, form.height());
+        QCoreApplication::processEvents();
+        EXPECT_GE(form.ListView1->columnWidth(1), title + 150);
+        EXPECT_EQ(form.ListView1->columnWidth(3), size);
         form.close();
     }
     const QString cache = ReadFileText(DataFolder() + "cdinfo.dat");
