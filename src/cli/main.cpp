@@ -56,12 +56,19 @@ namespace {
 const char *const Usage =
     "usage: sondrel-cli COMMAND [OPTIONS]\n"
     "\n"
-    "  drives   [--json]              list the CD drives and disc images\n"
-    "  toc      [-d N] [--json]       the table of contents of drive N (default 0)\n"
+    "  drives   [--json]              list the CD drives and disc images (--json: as a JSON array)\n"
+    "  toc      [-d N] [--json]       the table of contents of drive N (default 0; --json: as a JSON\n"
+    "                                 object)\n"
     "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
     "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
     "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
     "           [--overwrite|--no-overwrite]\n"
+    "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio track),\n"
+    "                                 -f the format, -o the folder; --paranoia reads through the checking\n"
+    "                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the\n"
+    "                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes\n"
+    "                                 into a folder named after the album; --m3u writes a playlist; --tags\n"
+    "                                 tags the files; each file made is printed, one a line\n"
     "                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%\n"
     "                                 %album% %year% %genre% (default: the File names setting, %title%)\n"
     "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
@@ -70,19 +77,25 @@ const char *const Usage =
     "                                 track; exit 1 when one the database knows does not match);\n"
     "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n"
     "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
+    "                                 converts the files into DIR (default: the output folder setting),\n"
+    "                                 several at once; each file made is printed, one a line\n"
     "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
     "           [--quality high|fast]\n"
     "                                 a value equal to the input's passes that part through; --adpcm\n"
     "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
     "                                 libsoxr, fast with the simple filter\n"
     "  tag      show FILE.mp3 [--json]\n"
+    "                                 the tag's fields (--json: as a JSON object)\n"
     "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
     "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
     "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
     "                                 when there is one; version 1 keeps the first 30 bytes)\n"
     "  tag      remove FILE.mp3\n"
-    "  cddb     [-d N] [--server HOST|URL] [--route component|library]\n"
-    "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL]\n"
+    "  cddb     [-d N] [--server HOST|URL] [--route component|library] [--json]\n"
+    "                                 looks the disc of drive N up on a CDDB server (default: the\n"
+    "                                 settings'), through the CDDB component or the CD library route,\n"
+    "                                 prints the titles (--json: as a JSON object) and keeps them\n"
+    "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
     "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: the\n"
     "                                 order of the settings, MusicBrainz first, CD-Text last), printed\n"
     "                                 and kept like cddb's\n"
@@ -93,10 +106,12 @@ const char *const Usage =
     "                                 records from an ALSA capture device (default: \"default\"; 44100 Hz,\n"
     "                                 2 channels, 16 bits) for N seconds, or until interrupted\n"
     "  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
-    "                                 an M3U playlist of the files, with absolute paths or paths\n"
-    "                                 relative to the playlist's folder\n"
+    "                                 an M3U playlist of the files, with absolute paths or (--relative)\n"
+    "                                 paths relative to the playlist's folder\n"
     "  --help | --version\n"
     "\n"
+    "--overwrite and --no-overwrite answer the question about a file that is there already (default: ask\n"
+    "on a terminal, keep otherwise).\n"
     "Every command takes --quiet (no progress on standard error). Settings come from options.ini, which the\n"
     "tool never writes; the options above change them for this run only.\n"
     "Exit status: 0 success, 1 a file or track failed, 2 a usage error, 130 interrupted.\n";
@@ -976,7 +991,7 @@ int playlistCommand(const Arguments &args, TTerminal &terminal)
 }
 
 // Prints what a lookup found and keeps it in the disc information cache.
-int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal)
+int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal, bool json)
 {
     TDiscModel disc(AppSettings.DiscInfo);
     loadDisc(disc, toc);
@@ -984,13 +999,30 @@ int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &ter
     for (const auto &[row, title] : result.Titles)
         disc.SetTitle(row, title);
     const TCDInfo &info = disc.Info();
-    out(QStringLiteral("artist: ") + info.Artist);
-    out(QStringLiteral("album: ") + info.Album);
-    out(QStringLiteral("year: ") + info.Year);
-    out(QStringLiteral("genre: ") + GenreName(info.Genre));
-    if (!info.MusicBrainzRelease.isEmpty())
-        out(QStringLiteral("musicbrainz-release: ") + info.MusicBrainzRelease);
-    for (int row = 0; row < disc.RowCount(); ++row) {
+    if (json) {
+        QJsonArray tracks;
+        for (int row = 0; row < disc.RowCount(); ++row)
+            tracks.append(QJsonObject{{QStringLiteral("number"), disc.Track(row).Number},
+                                      {QStringLiteral("title"), disc.Title(row)},
+                                      {QStringLiteral("artist"), disc.TrackArtist(row)}});
+        QJsonObject object{{QStringLiteral("artist"), info.Artist},
+                           {QStringLiteral("album"), info.Album},
+                           {QStringLiteral("year"), info.Year},
+                           {QStringLiteral("genre"), GenreName(info.Genre)},
+                           {QStringLiteral("tracks"), tracks}};
+        if (!info.MusicBrainzRelease.isEmpty())
+            object.insert(QStringLiteral("musicbrainz_release"), info.MusicBrainzRelease);
+        printJson(object);
+    }
+    if (!json)
+        out(QStringLiteral("artist: ") + info.Artist);
+    for (const auto &[name, value] : {std::pair{"album: ", info.Album}, std::pair{"year: ", info.Year},
+                                      std::pair{"genre: ", GenreName(info.Genre)},
+                                      std::pair{"musicbrainz-release: ", info.MusicBrainzRelease}}) {
+        if (!json && (!value.isEmpty() || QLatin1String(name) != QLatin1String("musicbrainz-release: ")))
+            out(QLatin1String(name) + value);
+    }
+    for (int row = 0; row < disc.RowCount() && !json; ++row) {
         out(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
         if (disc.TrackArtist(row) != info.Artist)
             out(QStringLiteral("artist %1\t%2").arg(disc.Track(row).Number).arg(disc.TrackArtist(row)));
@@ -1119,7 +1151,7 @@ int lookUp(const Arguments &args, const QStringList &sources, int tagEncoding, T
     }
     // A source that failed before the one that found the titles is no failure of the command.
     terminal.Failures = 0;
-    return storeLookup(toc, result, terminal);
+    return storeLookup(toc, result, terminal, args.flag("--json"));
 }
 
 int cddbCommand(const Arguments &args, TTerminal &terminal)
@@ -1229,12 +1261,12 @@ int main(int argc, char **argv)
                 terminal);
         if (command == QLatin1String("cddb"))
             return cddbCommand(
-                Arguments(args, {},
+                Arguments(args, {QStringLiteral("--json")},
                           {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}),
                 terminal);
         if (command == QLatin1String("lookup"))
             return lookupCommand(
-                Arguments(args, {},
+                Arguments(args, {QStringLiteral("--json")},
                           {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")}),
                 terminal);
         if (command == QLatin1String("play"))

@@ -581,6 +581,14 @@ TEST_F(CliTest, CddbLookupStoresTheTitles)
     const CliRun library = runCli({"cddb", "--server", server.url().mid(7), "--route", "library", "--quiet"});
     ASSERT_EQ(library.code, 0) << library.err.toStdString();
     EXPECT_TRUE(library.out.contains("track 2\tGuest / Second Song\n"));
+    // The same as JSON, read by Python's json module.
+    const CliRun json = runCli({"cddb", "--server", server.url(), "--quiet", "--json"});
+    ASSERT_EQ(json.code, 0) << json.err.toStdString();
+    EXPECT_EQ(pythonJson(json.out,
+                         "t = d['tracks']; print(d['artist'], d['album'], d['year'], d['genre'], len(t), "
+                         "t[0]['number'], t[1]['title'])"),
+              "Artist Album 1999 Rock 2 1 Guest / Second Song\n")
+        << json.out.toStdString();
     server.setQueryFixture("query_nomatch.txt");
     const CliRun none = runCli({"cddb", "--server", server.url()});
     EXPECT_EQ(none.code, 1);
