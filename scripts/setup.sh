@@ -22,7 +22,7 @@ packages=(
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools flac shntool
     # the desktop's checkers of our desktop entry, metainfo and man pages
-    desktop-file-utils appstream groff-base
+    desktop-file-utils appstream groff-base lintian dpkg-dev
     # the tests' own reference implementations
     python3
     # Ogg Vorbis, WMA

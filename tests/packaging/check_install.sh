@@ -12,7 +12,7 @@ failed=0
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 for root in "$work/prefix" "$work/dest/opt/sondrel"; do
     for file in bin/sondrel bin/sondrel-cli libexec/sondrel/WM8EUTIL share/sondrel/sondrel-manual.html \
-        share/applications/sondrel.desktop share/man/man1/sondrel-cli.1; do
+        share/applications/sondrel.desktop share/man/man1/sondrel-cli.1.gz; do
         [ -e "$root/$file" ] || { echo "FAILED: $root/$file missing"; failed=1; }
     done
     [ ! -e "$root/bin/WM8EUTIL" ] || { echo "FAILED: WM8EUTIL in bin/"; failed=1; }
