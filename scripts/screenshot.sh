@@ -10,7 +10,9 @@ cmake --build build -j2 >/dev/null
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 images="$home/data/Ombrel/Sondrel/Disc images"
-mkdir -p "$images" docs
+mkdir -p "$images" docs "$home/config/Ombrel/Sondrel"
+# An output folder as a user would have it, not the private home's.
+printf '[CommonOptions]\nOutputFolder=/home/you/Music/\n' > "$home/config/Ombrel/Sondrel/options.ini"
 build/bin/sondrel-mkdisc -o "$images/Sondrel demo disc.cue" \
     00:12:00,music 00:27:30,music 00:08:15,music 00:19:40,music 00:31:05,music
 shot() { # shot FILE [WINDOW]
@@ -20,6 +22,6 @@ shot() { # shot FILE [WINDOW]
     echo "Wrote docs/$1"
 }
 shot screenshot.png
-for window in createm3u id3edit resample record oggplayer; do
+for window in createm3u id3edit resample record oggplayer options; do
     shot "window-$window.png" "$window"
 done

@@ -1,6 +1,7 @@
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
 #include "dialogs/oggplayerform.h"
+#include "dialogs/optionsetform.h"
 #include "dialogs/recordform.h"
 #include "dialogs/resampleform.h"
 #include "mainwindow/mainform.h"
@@ -77,8 +78,8 @@ int main(int argc, char *argv[])
     mainForm.show();
     // For the documentation: SONDREL_SCREENSHOT=FILE.png saves a picture of the window once it is up, then
     // ends.
-    // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample, record, oggplayer) to
-    // picture instead.
+    // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample, record, oggplayer,
+    // options) to picture instead.
     const QString screenshot = qEnvironmentVariable("SONDREL_SCREENSHOT");
     std::unique_ptr<QWidget> tool;
     const QString window = qEnvironmentVariable("SONDREL_SCREENSHOT_WINDOW");
@@ -95,6 +96,8 @@ int main(int argc, char *argv[])
         tool = std::make_unique<TfrmRecord>(&mainForm, &mainForm);
     } else if (window == QLatin1String("oggplayer")) {
         tool = std::make_unique<TfrmOggPlayer>(&mainForm);
+    } else if (window == QLatin1String("options")) {
+        tool = std::make_unique<TOptionSetForm>(mainForm, &mainForm);
     }
     if (!screenshot.isEmpty()) {
         if (tool)
