@@ -3,6 +3,7 @@
 #include "audio/alsapcm.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/cddrivelist.h"
+#include "jobs/accuraterip.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QtEndian>
 #include <alsa/asoundlib.h>
 #include <condition_variable>
 #include <cstring>
@@ -374,4 +376,22 @@ QByteArray GatedSoundDevice::data() const
 {
     std::lock_guard guard(m_state->lock);
     return m_state->data;
+}
+
+QByteArray AccurateRipAnswerBlock(const TAccurateRipDisc &disc,
+                                  const std::vector<std::pair<int, uint32_t>> &tracks)
+{
+    QByteArray b(1, char(tracks.size()));
+    char word[4];
+    for (uint32_t v : {disc.Id1, disc.Id2, disc.CddbId}) {
+        qToLittleEndian(v, word);
+        b.append(word, 4);
+    }
+    for (const auto &[confidence, crc] : tracks) {
+        b.append(char(confidence));
+        qToLittleEndian(crc, word);
+        b.append(word, 4);
+        b.append(4, '\0');
+    }
+    return b;
 }

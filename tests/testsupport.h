@@ -79,6 +79,12 @@ int RunProgram(const QString &program, const QStringList &arguments, QByteArray 
 // A handle on the first drive of the drive list (with real drives off: the first disc image), or 0.
 uint32_t OpenFirstDriveHandle();
 
+// One block of an AccurateRip database answer for the disc: per track its confidence and checksum (the
+// 450-frame checksum left 0).
+struct TAccurateRipDisc;
+QByteArray AccurateRipAnswerBlock(const TAccurateRipDisc &disc,
+                                  const std::vector<std::pair<int, uint32_t>> &tracks);
+
 // Writes a disc image with sondrel-mkdisc: MakeDisc(dir + "/disc.cue", {"750,tone", "data:300"}).
 bool MakeDisc(const QString &cuePath, const QStringList &arguments);
 

@@ -14,30 +14,6 @@ TFastResampler::TFastResampler(QObject *parent) : TRateConverter(parent) {}
 
 TFastResampler::~TFastResampler() = default;
 
-void TFastResampler::requireInput() const
-{
-    if (!m_input)
-        throw EAuException(QStringLiteral("Input is not assigned"));
-}
-
-int TFastResampler::GetBitsPerSample()
-{
-    requireInput();
-    return m_input->GetBitsPerSample();
-}
-
-int TFastResampler::GetChannels()
-{
-    requireInput();
-    return m_input->GetChannels();
-}
-
-int TFastResampler::GetSampleRate()
-{
-    requireInput();
-    return OutSampleRate;
-}
-
 void TFastResampler::DesignLowPass(double cutoff, std::array<double, 5> &a, std::array<double, 5> &b)
 {
     // The cascade of two-pole sections: each pole pair of the Chebyshev prototype is warped for the ripple,
@@ -290,39 +266,4 @@ bool TFastResampler::refill()
     m_read = 0;
     m_fill = uint32_t(q * size_t(m_frameBytes));
     return true;
-}
-
-void TFastResampler::DoGetData(uint8_t *&buffer, uint32_t &bytes)
-{
-    if (m_passThrough && m_open) {
-        m_input->GetData(buffer, bytes);
-        return;
-    }
-    if (!m_open)
-        throw EAuException(QStringLiteral("The Stream is not opened"));
-    if (m_read >= m_fill && !refill()) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
-    bytes = std::min(bytes, m_fill - m_read);
-    buffer = m_outputBytes.data() + m_read;
-    m_read += bytes;
-}
-
-void TFastResampler::GetData(uint8_t *&buffer, uint32_t &bytes)
-{
-    std::lock_guard lock(Lock);
-    if (takePrebufferedOrEnd(buffer, bytes))
-        return;
-    DoGetData(buffer, bytes);
-    const int64_t size = Size;
-    if (size > 0 && m_delivered + bytes > size)
-        bytes = uint32_t(std::max<int64_t>(size - m_delivered, 0));
-    m_delivered += bytes;
-    if (bytes == 0)
-        EndOfData = true;
-    const int64_t inputSize = m_input ? int64_t(m_input->Size) : 0;
-    Position = inputSize > 0 ? std::llround(double(size) / double(inputSize) * double(m_input->Position))
-                             : int64_t(m_delivered);
 }

@@ -19,13 +19,6 @@ public:
     explicit TFastResampler(QObject *parent = nullptr);
     ~TFastResampler() override;
 
-    int GetBitsPerSample() override;
-    int GetChannels() override;
-    int GetSampleRate() override;
-    void GetData(uint8_t *&buffer, uint32_t &bytes) override;
-
-    bool PassThrough() const { return m_passThrough; }
-
     // The filter coefficients for a cut-off given as a fraction of the sampling rate: a[0..4] for the
     // inputs x[t] .. x[t-4], b[1..4] for the outputs y[t-1] .. y[t-4] (b[0] is 0).
     static void DesignLowPass(double cutoff, std::array<double, 5> &a, std::array<double, 5> &b);
@@ -33,7 +26,7 @@ public:
 protected:
     void DoInit() override;
     void DoFlush() override;
-    void DoGetData(uint8_t *&buffer, uint32_t &bytes) override;
+    bool refill() override;
 
 private:
 public:
@@ -45,12 +38,8 @@ public:
     };
 
 private:
-    void requireInput() const;
-    bool refill();
     void filter(float *frames, size_t count);
 
-    bool m_open = false;
-    bool m_passThrough = false;
     int m_bytesPerSample = 0;
     int m_frameBytes = 0;
     int m_channels = 0;
@@ -59,14 +48,10 @@ private:
     uint32_t m_inBytes = 0;  // IB
     uint32_t m_outBytes = 0; // OB
     std::vector<uint8_t> m_inputBytes;
-    std::vector<uint8_t> m_outputBytes;
     std::vector<float> m_in;
     std::vector<float> m_out;
     std::array<double, 5> m_a{};
     std::array<double, 5> m_b{};
     std::vector<std::array<Stage, 4>> m_stages; // per pair of channels
     std::vector<Pair> m_work;
-    uint32_t m_read = 0;
-    uint32_t m_fill = 0;
-    int64_t m_delivered = 0;
 };

@@ -8,33 +8,22 @@ struct soxr;
 
 // Changes the sample rate of its input with libsoxr at its very high quality (a linear-phase filter with
 // about 175 dB of stop-band rejection), in blocks of 8192 frames; 8 to 32-bit integer PCM in, the same out.
-// Size is the input's, scaled by the rate ratio; Position follows the input, as with TFastResampler.
+// Size is the input's, scaled by the rate ratio.
 class TQualityResampler final : public TRateConverter {
     Q_OBJECT
 public:
     explicit TQualityResampler(QObject *parent = nullptr);
     ~TQualityResampler() override;
 
-    int GetBitsPerSample() override;
-    int GetChannels() override;
-    int GetSampleRate() override;
-    void GetData(uint8_t *&buffer, uint32_t &bytes) override;
-
-    bool PassThrough() const { return m_passThrough; }
-
 protected:
     void DoInit() override;
     void DoFlush() override;
-    void DoGetData(uint8_t *&buffer, uint32_t &bytes) override;
+    bool refill() override;
 
 private:
-    void requireInput() const;
-    bool refill();
     void release();
 
     soxr *m_soxr = nullptr;
-    bool m_open = false;
-    bool m_passThrough = false;
     bool m_inputEnded = false;
     bool m_drained = false;
     int m_bits = 0;
@@ -44,8 +33,4 @@ private:
     std::vector<uint8_t> m_inputBytes;
     std::vector<float> m_in;
     std::vector<float> m_out;
-    std::vector<uint8_t> m_outputBytes;
-    uint32_t m_read = 0;
-    uint32_t m_fill = 0;
-    int64_t m_delivered = 0;
 };

@@ -104,13 +104,10 @@ TCDRipJob::~TCDRipJob()
 
 void TCDRipJob::recordTrack(int item)
 {
-    TTrackRip track;
-    track.Track = trackNumber(item);
-    const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, base(item));
-    track.Title = tags.Title;
-    track.Performer = tags.Artist;
     const QString wav = wavOf(item);
-    track.File = wav.left(wav.size() - 4) + OutputFormatExtension(m_settings.CommonOptions.OutputFormat);
+    TTrackRip track = TTrackRip::Of(m_settings.DiscInfo, trackNumber(item), base(item),
+                                    wav.left(wav.size() - 4) +
+                                        OutputFormatExtension(m_settings.CommonOptions.OutputFormat));
     track.Read = !m_readFailed;
     track.ReadErrors = m_readFailed ? 1 : 0;
     track.Repairs = m_cdIn.JitterErrors;
@@ -118,12 +115,7 @@ void TCDRipJob::recordTrack(int item)
     track.TakeCheck(m_check);
     track.Tested = m_tested;
     track.TestCrc = m_testCrc;
-    if (track.Read && track.CrcMismatch())
-        m_presenter.ShowError(QStringLiteral("Track %1 (%2): CRC mismatch (copy %3, test %4)")
-                                  .arg(TwoDigits(track.Track), base(item))
-                                  .arg(track.CopyCrc, 8, 16, QLatin1Char('0'))
-                                  .arg(track.TestCrc, 8, 16, QLatin1Char('0')));
-    m_report->Session.Tracks.push_back(track);
+    m_report->Record(track, base(item), m_presenter);
 }
 
 void TCDRipJob::finishWhole()
@@ -136,15 +128,7 @@ void TCDRipJob::finishWhole()
     }
     m_presenter.SetProgressHint(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip...")
                                                          : QStringLiteral("Writing the rip log..."));
-    m_report->Run([this](const QStringList &failures) {
-        for (const QString &failure : failures)
-            m_presenter.ShowError(failure);
-        for (const QString &file : m_report->Written())
-            m_presenter.FileMade(file);
-        if (m_report->HasVerdicts())
-            m_presenter.ShowVerification(m_report->Session);
-        finish(mrCancel);
-    });
+    m_report->Run(m_presenter, [this] { finish(mrCancel); });
 }
 
 QString TCDRipJob::base(int item) const

@@ -5,6 +5,7 @@
 #include "audio/nullout.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdin.h"
+#include "ripreport.h"
 #include "shell/settings.h"
 #include "wavein.h"
 #include "waveout.h"
@@ -22,21 +23,15 @@ class TWMAEncodeProcess;
 struct TProcessInfo;
 
 // What the extraction through the drive component shows. Called on the user-interface thread.
-class TCDRipJobPresenter {
+class TCDRipJobPresenter : public TRipOutcomeView {
 public:
-    virtual ~TCDRipJobPresenter() = default;
     virtual void SetCurrentTrack(const QString &text) = 0;
     virtual void SetOutputFormat(const QString &text) = 0;
     virtual void SetSelectedTracks(int count) = 0;
     virtual void SetCompleted(int count) = 0;
     virtual void SetProgressHint(const QString &text) = 0; // also the gauge's hint
     virtual void SetGauge(int percent) = 0;
-    virtual void ShowError(const QString &text) = 0;
     virtual void Finish(int result) = 0; // mrCancel at the end, mrAbort after Stop
-    // A file the job made is complete under its name.
-    virtual void FileMade(const QString &path) { Q_UNUSED(path) }
-    // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
-    virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
 };
 
 // Extracts the tracks of a job list through the drive component (TCDIn → TWaveOut), then encodes each WAV

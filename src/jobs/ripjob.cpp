@@ -182,29 +182,17 @@ void TRipJob::finishWhole()
     m_presenter.SetStage(text("RES_Verifying", "Verifying"));
     m_presenter.SetCaption(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip")
                                                     : QStringLiteral("Writing the rip log"));
-    m_report->Run([this](const QStringList &failures) {
-        for (const QString &failure : failures)
-            m_presenter.ShowError(failure);
-        for (const QString &file : m_report->Written())
-            m_presenter.FileMade(file);
-        if (m_report->HasVerdicts())
-            m_presenter.ShowVerification(m_report->Session);
-        finish(mrCancel);
-    });
+    m_report->Run(m_presenter, [this] { finish(mrCancel); });
 }
 
 void TRipJob::recordTrack(int item, bool read)
 {
     if (!m_report)
         return;
-    TTrackRip track;
-    track.Track = itemNumber(item);
-    const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, track.Track, itemBase(item));
-    track.Title = tags.Title;
-    track.Performer = tags.Artist;
-    track.File =
+    TTrackRip track = TTrackRip::Of(
+        m_settings.DiscInfo, itemNumber(item), itemBase(item),
         outputFolder() + itemBase(item) +
-        OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat);
+            OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
     track.Read = read && RipThread;
     track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
     if (RipThread) {
@@ -213,12 +201,7 @@ void TRipJob::recordTrack(int item, bool read)
         track.TestCrc = RipThread->TestCrc;
         track.ReadErrors = RipThread->ReadErrors;
     }
-    if (track.Read && track.CrcMismatch())
-        m_presenter.ShowError(QStringLiteral("Track %1 (%2): CRC mismatch (copy %3, test %4)")
-                                  .arg(TwoDigits(track.Track), itemBase(item))
-                                  .arg(track.CopyCrc, 8, 16, QLatin1Char('0'))
-                                  .arg(track.TestCrc, 8, 16, QLatin1Char('0')));
-    m_report->Session.Tracks.push_back(track);
+    m_report->Record(track, itemBase(item), m_presenter);
 }
 
 void TRipJob::Start()

@@ -6,6 +6,7 @@
 #include "audio/qualityresampler.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdaccess.h"
+#include "ripreport.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
 #include "wavein.h"
@@ -29,22 +30,16 @@ struct TProcessInfo;
 
 // What a job shows while it runs. The job window presents it in its controls; the command-line tool on the
 // terminal. Called on the user-interface thread.
-class TRipJobPresenter {
+class TRipJobPresenter : public TRipOutcomeView {
 public:
-    virtual ~TRipJobPresenter() = default;
     virtual void SetCaption(const QString &text) = 0;
     virtual void SetStage(const QString &text) = 0; // the group box
     virtual void SetElapsed(const QString &text) = 0;
     virtual void SetEstimated(const QString &text) = 0;
     virtual void SetInitializing(const QString &text, bool visible) = 0;
     virtual void SetGauge(int percent, bool showText) = 0;
-    virtual void ShowError(const QString &text) = 0;
     // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
     virtual void Finish(int result) = 0;
-    // A file the job made is complete under its name (an encoded file, a WAV, the rip log or cue sheet).
-    virtual void FileMade(const QString &path) { Q_UNUSED(path) }
-    // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
-    virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
     // Jobs with several encoders at once: the line of one running encoding (its caption and percent), and
     // its end. The caption, stage and gauge above stay with the read (or, for conversions, the latest file).
     virtual void SetEncoding(int slot, const QString &caption, int percent)

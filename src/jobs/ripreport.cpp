@@ -3,6 +3,7 @@
 #include "playlist.h"
 #include "shell/helpers.h"
 #include "shell/settings.h"
+#include "tags/tracktags.h"
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -46,6 +47,17 @@ QString plural(int n, const char *what)
 }
 
 } // namespace
+
+TTrackRip TTrackRip::Of(const TCDInfo &disc, int track, const QString &base, const QString &file)
+{
+    TTrackRip rip;
+    rip.Track = track;
+    const TTrackTags tags = TrackTagsOf(disc, track, base);
+    rip.Title = tags.Title;
+    rip.Performer = tags.Artist;
+    rip.File = file;
+    return rip;
+}
 
 void TTrackRip::TakeCheck(const TAudioCheck &check)
 {
@@ -225,12 +237,24 @@ bool TRipReporter::Wanted() const
 void TRipReporter::Cancel()
 {
     m_cancel = true;
-    m_done = nullptr;
+    m_view = nullptr;
+    m_then = nullptr;
 }
 
-void TRipReporter::Run(Done done)
+void TRipReporter::Record(const TTrackRip &track, const QString &base, TRipOutcomeView &view)
 {
-    m_done = std::move(done);
+    if (track.Read && track.CrcMismatch())
+        view.ShowError(QStringLiteral("Track %1 (%2): CRC mismatch (copy %3, test %4)")
+                           .arg(TwoDigits(track.Track), base)
+                           .arg(track.CopyCrc, 8, 16, QLatin1Char('0'))
+                           .arg(track.TestCrc, 8, 16, QLatin1Char('0')));
+    Session.Tracks.push_back(track);
+}
+
+void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
+{
+    m_view = &view;
+    m_then = std::move(then);
     const bool anyRead =
         std::any_of(Session.Tracks.begin(), Session.Tracks.end(), [](const TTrackRip &t) { return t.Read; });
     if (!Session.Verify || !anyRead) {
@@ -261,23 +285,25 @@ void TRipReporter::finish()
 {
     if (Session.Verify && Session.VerifyError.isEmpty())
         JudgeTracks(Session, m_blocks);
-    QStringList failures;
+    if (!m_view)
+        return; // cancelled
+    TRipOutcomeView &view = *m_view;
     const auto write = [&](const QString &extension, const QString &text) {
         const QString path =
             WithTrailingBackslash(m_folder) + AlbumFileName(Session.Artist, Session.Album, extension);
         QString error;
         if (!WriteFileAtomically(path, text.toUtf8(), &error))
-            failures << QStringLiteral("Cannot write ") + error;
+            view.ShowError(QStringLiteral("Cannot write ") + error);
         else
-            m_written << path;
+            view.FileMade(path);
     };
     if (m_log)
         write(QStringLiteral(".log"), RipLogText(Session, QDateTime::currentDateTime()));
     if (m_cue)
         write(QStringLiteral(".cue"), CueSheetText(Session));
-    if (m_done) {
-        const Done done = std::move(m_done);
-        m_done = nullptr;
-        done(failures);
-    }
+    if (Session.Verify || Session.TestAndCopy)
+        view.ShowVerification(Session);
+    m_view = nullptr;
+    if (const std::function<void()> then = std::move(m_then))
+        then();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 struct TOptionsSetting;
+struct TCDInfo;
 
 // One track of a rip as its log, its cue sheet and its verification see it.
 struct TTrackRip {
@@ -35,6 +36,8 @@ struct TTrackRip {
 
     bool CrcMismatch() const { return Tested && TestCrc != CopyCrc; }
     bool Failed() const { return !Read || CrcMismatch(); }
+    // A track of the disc with its title and performer from the disc's fields, made into this file.
+    static TTrackRip Of(const TCDInfo &disc, int track, const QString &base, const QString &file);
     // The checks of a read's audio.
     void TakeCheck(const TAudioCheck &check);
 };
@@ -74,26 +77,36 @@ QString RipLogText(const TRipSession &session, const QDateTime &when);
 // INDEX 00 of a known pregap at the end of the file before.
 QString CueSheetText(const TRipSession &session);
 
+// What an extraction tells of its outcome, whichever job state machine ran it. Called on the
+// user-interface thread.
+class TRipOutcomeView {
+public:
+    virtual ~TRipOutcomeView() = default;
+    virtual void ShowError(const QString &text) = 0;
+    // A file the job made is complete under its name (an encoded file, a WAV, the rip log or cue sheet).
+    virtual void FileMade(const QString &path) { Q_UNUSED(path) }
+    // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
+    virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
+};
+
 // Runs the end of a rip: asks AccurateRip when the settings say so (on a worker thread), judges the
-// tracks, writes "ARTIST - ALBUM.log" and ".cue" into the folder when asked for, then calls the handler on
-// the thread that started it with the failures (each naming the file and the reason).
+// tracks, writes "ARTIST - ALBUM.log" and ".cue" into the folder when asked for, tells the view (failures,
+// each naming the file and the reason; the files written; the verdicts when the tracks were verified or
+// tested), then calls `then`, on the thread that started it.
 class TRipReporter final : public QObject {
     Q_OBJECT
 public:
-    using Done = std::function<void(const QStringList &failures)>;
-    // Whether the session's verdicts are worth showing (verified or tested).
-    bool HasVerdicts() const { return Session.Verify || Session.TestAndCopy; }
     TRipReporter(const TOptionsSetting &settings, const QString &folder, QObject *parent = nullptr);
     ~TRipReporter() override;
 
     TRipSession Session;
     // Whether the settings ask for anything at the end.
     bool Wanted() const;
-    void Run(Done done);
-    // Ends a database request at once; the handler is not called.
+    // A track read: its place in the session; a CRC mismatch of Test & copy is said at once.
+    void Record(const TTrackRip &track, const QString &base, TRipOutcomeView &view);
+    void Run(TRipOutcomeView &view, std::function<void()> then);
+    // Ends a database request at once; nothing more is told.
     void Cancel();
-    // The log and cue sheet written.
-    const QStringList &Written() const { return m_written; }
 
 private:
     void finish();
@@ -102,9 +115,9 @@ private:
     QString m_server;
     bool m_log = false;
     bool m_cue = false;
-    Done m_done;
+    TRipOutcomeView *m_view = nullptr;
+    std::function<void()> m_then;
     std::thread m_worker;
     std::atomic<bool> m_cancel{false};
     std::vector<TAccurateRipBlock> m_blocks;
-    QStringList m_written;
 };

@@ -1,5 +1,5 @@
 // The FLAC writer against the flac tools: exact samples in every bit depth it takes, tags and the cover,
-// refusals and a full disk.
+// refusals and an unwritable target.
 #include "audio/flacout.h"
 #include "memoryaudio.h"
 #include "tags/tracktags.h"
@@ -83,7 +83,7 @@ TEST_F(FlacFiles, CommentsAndTheCoverAsAPictureBlock)
     EXPECT_FALSE(text.contains("METADATA_BLOCK_PICTURE"));
 }
 
-TEST_F(FlacFiles, RefusalsAndAFullDiskAreReportedWithTheFile)
+TEST_F(FlacFiles, RefusalsAndAnUnwritableTargetAreReportedWithTheFile)
 {
     MemoryFileIn wide(MakePcm(100, 2, 32, [](int, int) { return 0.1; }), 32, 2, 44100);
     TFlacOut out;

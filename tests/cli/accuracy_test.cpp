@@ -57,14 +57,17 @@ protected:
     // The PCM of a WAV the rip made (after its 44-byte header).
     QByteArray wavData(const QString &name) { return ReadFileBytes(out + "/" + name).mid(44); }
     // The exact samples flac -d gives back, raw.
+    // flac -d of a file the rip made into raw samples at `raw`; false when flac failed.
+    bool decodeFlac(const QString &name, const QString &raw)
+    {
+        QFile::remove(raw);
+        return RunProgram("flac", {"-d", "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
+                                   "-o", raw, out + "/" + name}) == 0;
+    }
     QByteArray flacSamples(const QString &name)
     {
         const QString raw = home.root() + "/decoded.raw";
-        QFile::remove(raw);
-        if (RunProgram("flac", {"-d", "-s", "-f", "--force-raw-format", "--endian=little", "--sign=signed",
-                                "-o", raw, out + "/" + name}) != 0)
-            return "flac -d failed";
-        return ReadFileBytes(raw);
+        return decodeFlac(name, raw) ? ReadFileBytes(raw) : QByteArray("flac -d failed");
     }
 };
 
@@ -176,24 +179,6 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
     EXPECT_EQ(verdicts(single.out), "");
 }
 
-// One database block for the disc with a checksum a track.
-QByteArray answerBlock(const TAccurateRipDisc &disc, const std::vector<std::pair<int, uint32_t>> &tracks)
-{
-    QByteArray b(1, char(tracks.size()));
-    char word[4];
-    for (uint32_t v : {disc.Id1, disc.Id2, disc.CddbId}) {
-        qToLittleEndian(v, word);
-        b.append(word, 4);
-    }
-    for (const auto &[confidence, crc] : tracks) {
-        b.append(char(confidence));
-        qToLittleEndian(crc, word);
-        b.append(word, 4);
-        b.append(4, '\0');
-    }
-    return b;
-}
-
 TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
 {
     disc({"00:01:00,noise", "600,music"});
@@ -219,8 +204,8 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     };
 
     // Track 1 by its v1 sum, track 2 by its v2 sum (in a second block, as the database keeps them).
-    answer =
-        answerBlock(id, {{7, first.V1}, {7, 0x12345678}}) + answerBlock(id, {{4, 0x9ABCDEF0}, {4, last.V2}});
+    answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {7, 0x12345678}}) +
+             AccurateRipAnswerBlock(id, {{4, 0x9ABCDEF0}, {4, last.V2}});
     CliRun run = verify();
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_EQ(verdicts(run.out), "Track 01: Accurately ripped (confidence 7, v1)\n"
@@ -229,7 +214,7 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     EXPECT_EQ(asked.value(0), path);
 
     // A track the database knows otherwise: said, and the exit status says so.
-    answer = answerBlock(id, {{7, first.V1}, {9, last.V1 ^ 1}});
+    answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {9, last.V1 ^ 1}});
     run = verify();
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.out.contains("Track 02: Not accurately ripped (database has ")) << run.out.toStdString();
@@ -244,7 +229,7 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
 
     // An answer cut short: a clear message, nothing judged.
     status = 200;
-    answer = answerBlock(id, {{7, first.V1}, {7, last.V1}}).left(20);
+    answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {7, last.V1}}).left(20);
     run = verify();
     EXPECT_TRUE(run.out.contains("The AccurateRip answer is cut short (20 bytes).")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("Track 01: Not verified"));
@@ -279,10 +264,7 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
     QStringList raws;
     for (const char *name : {"Opening.flac", "Say Hi.flac", "Close.flac"}) {
         const QString raw = home.root() + "/" + name + ".raw";
-        ASSERT_EQ(RunProgram("flac", {"-d", "-s", "-f", "--force-raw-format", "--endian=little",
-                                      "--sign=signed", "-o", raw, out + "/" + name}),
-                  0)
-            << name;
+        ASSERT_TRUE(decodeFlac(name, raw)) << name;
         raws << raw;
     }
     QByteArray crcs;

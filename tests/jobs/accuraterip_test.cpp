@@ -90,23 +90,8 @@ TEST(AccurateRip, DiscIdsAddressAndAnswers)
               "http://db.example/accuraterip/8/c/f/dBAR-002-0000afc8-0001d4c1-06019002.bin");
 
     // Two blocks: one with a v1 match for track 1, one whose track 2 differs.
-    const auto block = [](const TAccurateRipDisc &d, const std::vector<std::pair<int, uint32_t>> &tracks) {
-        QByteArray b(1, char(tracks.size()));
-        char word[4];
-        for (uint32_t v : {d.Id1, d.Id2, d.CddbId}) {
-            qToLittleEndian(v, word);
-            b.append(word, 4);
-        }
-        for (const auto &[confidence, crc] : tracks) {
-            b.append(char(confidence));
-            qToLittleEndian(crc, word);
-            b.append(word, 4);
-            b.append(4, '\0');
-        }
-        return b;
-    };
-    const QByteArray answer =
-        block(disc, {{12, 0x11111111}, {12, 0x22222222}}) + block(disc, {{3, 0x33333333}, {3, 0x44444444}});
+    const QByteArray answer = AccurateRipAnswerBlock(disc, {{12, 0x11111111}, {12, 0x22222222}}) +
+                              AccurateRipAnswerBlock(disc, {{3, 0x33333333}, {3, 0x44444444}});
     std::vector<TAccurateRipBlock> blocks;
     QString error;
     ASSERT_TRUE(ParseAccurateRipAnswer(answer, blocks, &error)) << error.toStdString();
