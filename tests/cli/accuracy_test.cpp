@@ -57,6 +57,13 @@ protected:
     // The PCM of a WAV the rip made (after its 44-byte header).
     QByteArray wavData(const QString &name) { return ReadFileBytes(out + "/" + name).mid(44); }
     // The exact samples flac -d gives back, raw.
+    // A rip into an emptied `out`, through the library or (paranoia) the checking CD reader.
+    CliRun ripAfresh(const QStringList &options, bool paranoia)
+    {
+        QDir(out).removeRecursively();
+        return runCli(QStringList{"rip", "-o", out} + options +
+                      (paranoia ? QStringList{"--paranoia"} : QStringList{}));
+    }
     // flac -d of a file the rip made into raw samples at `raw`; false when flac failed.
     bool decodeFlac(const QString &name, const QString &raw)
     {
@@ -77,11 +84,7 @@ TEST_F(AccuracyTest, FlacRipsAreLosslessTaggedAndPassFlacsOwnTest)
     titles({"Opening", "Noise", "Tone"});
     for (const bool paranoia : {false, true}) {
         SCOPED_TRACE(paranoia ? "paranoia" : "library");
-        QDir(out).removeRecursively();
-        QStringList args{"rip", "-f", "flac", "-o", out, "--tags"};
-        if (paranoia)
-            args << "--paranoia";
-        const CliRun run = runCli(args);
+        const CliRun run = ripAfresh({"-f", "flac", "--tags"}, paranoia);
         ASSERT_EQ(run.code, 0) << run.err.toStdString();
         qsizetype at = 0;
         int n = 0;
@@ -133,11 +136,7 @@ TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
         for (const int offset : {48, -48}) {
             SCOPED_TRACE(
                 QString("%1 offset %2").arg(paranoia ? "paranoia" : "library").arg(offset).toStdString());
-            QDir(out).removeRecursively();
-            QStringList args{"rip", "-f", "wav", "-o", out, "--offset", QString::number(offset)};
-            if (paranoia)
-                args << "--paranoia";
-            const CliRun run = runCli(args);
+            const CliRun run = ripAfresh({"-f", "wav", "--offset", QString::number(offset)}, paranoia);
             ASSERT_EQ(run.code, 0) << run.err.toStdString();
             if (offset > 0) {
                 EXPECT_EQ(wavData("One.wav"), image.mid(shift, one));
@@ -157,11 +156,7 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
     titles({"Steady", "Weak"});
     for (const bool paranoia : {false, true}) {
         SCOPED_TRACE(paranoia ? "paranoia" : "library");
-        QDir(out).removeRecursively();
-        QStringList args{"rip", "-f", "wav", "-o", out, "--test-copy"};
-        if (paranoia)
-            args << "--paranoia";
-        const CliRun run = runCli(args);
+        const CliRun run = ripAfresh({"-f", "wav", "--test-copy"}, paranoia);
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
         const QStringList lines = verdicts(run.out).split('\n', Qt::SkipEmptyParts);
