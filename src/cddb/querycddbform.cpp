@@ -151,6 +151,7 @@ TfrmQueryCDDB::TfrmQueryCDDB(TCddbHost &host, QWidget *parent) : QDialog(parent)
     auto *server =
         static_cast<QGroupBox *>(named(new QGroupBox(QStringLiteral("Server"), this), "GroupBox1"));
     cbServer = static_cast<QComboBox *>(named(new QComboBox(server), "cbServer"));
+    KeepUntranslated(cbServer);
     cbServer->addItem(CddbListedServer());
     cbServer->setEditable(true);
     eScript = static_cast<QLineEdit *>(named(new QLineEdit(server), "eScript"));

@@ -118,7 +118,9 @@ int32_t GetCDList(TCDList *list)
         rec.tgt = uint8_t(target);
         rec.lun = 0;
         copyText(rec.id, sizeof rec.id, drive.path);
-        copyText(rec.vendor, sizeof rec.vendor, drive.vendor);
+        // Space-padded to its 8 characters, as a drive's inquiry data gives it (a disc image: "Image   ").
+        copyText(rec.vendor, sizeof rec.vendor,
+                 drive.vendor.leftJustified(int(sizeof rec.vendor) - 1, QLatin1Char(' ')));
         copyText(rec.prodId, sizeof rec.prodId, drive.product);
         copyText(rec.rev, sizeof rec.rev, drive.revision);
         copyText(rec.vendSpec, sizeof rec.vendSpec, drive.problem);

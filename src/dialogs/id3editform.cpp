@@ -59,6 +59,7 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), ID3track));
     ID3genre = new QComboBox(GroupBox1);
     ID3genre->setObjectName(QStringLiteral("ID3genre"));
+    KeepUntranslated(ID3genre);
     ID3genre->addItem(QString());
     ID3genre->addItems(GenreNames());
     form->addRow(QStringLiteral("Title:"), ID3title);
@@ -98,6 +99,7 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
     // The actions follow the caption, the mark of a loaded file.
     connect(this, &QWidget::windowTitleChanged, this, &TfrmID3Edit::aSaveTagUpdate);
     aSaveTagUpdate();
+    NameRowLabels(this);
     setFixedSize(sizeHint());
 }
 

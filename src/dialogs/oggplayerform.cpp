@@ -53,10 +53,15 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
         return l;
     };
     lFileName = label("lFileName", QStringLiteral("OGG"));
+    KeepUntranslated(lFileName);
     lSampleRate = label("lSampleRate", QStringLiteral("bps"));
+    KeepUntranslated(lSampleRate);
     lCurrentTime = label("lCurrentTime", QStringLiteral("0:00"));
+    KeepUntranslated(lCurrentTime);
     Label1 = label("Label1", QStringLiteral("/"));
+    KeepUntranslated(Label1);
     lTotalTime = label("lTotalTime", QStringLiteral("0:00"));
+    KeepUntranslated(lTotalTime);
     grid->addWidget(lFileName, 0, 0, 1, 3);
     grid->addWidget(lSampleRate, 1, 0);
     auto *times = new QHBoxLayout;

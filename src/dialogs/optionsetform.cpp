@@ -66,6 +66,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     auto *dirLayout = new QHBoxLayout(dirGroup);
     editOutputDir = named(new QLineEdit, "editOutputDir");
     btBrowser = named(new QPushButton(QStringLiteral("...")), "btBrowser");
+    KeepUntranslated(btBrowser);
     dirLayout->addWidget(editOutputDir);
     dirLayout->addWidget(btBrowser);
     outputLayout->addWidget(dirGroup);
@@ -88,6 +89,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     outputLayout->addWidget(formatGroup);
     auto *namesRow = new QHBoxLayout;
     cbFileNames = named(new QComboBox, "cbFileNames");
+    KeepUntranslated(cbFileNames);
     cbFileNames->setEditable(true);
     cbFileNames->addItems(FileNameTemplateChoices());
     cbFileNames->setToolTip(QStringLiteral("%track% %title% %artist% %albumartist% %album% %year% %genre%"));
@@ -102,7 +104,9 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
         edit->setReadOnly(true); // the arrows only
     normalizeRow->addWidget(ckNormalize);
     normalizeRow->addWidget(SpinEdit1);
-    normalizeRow->addWidget(new QLabel(QStringLiteral("%")));
+    auto *percent = named(new QLabel(QStringLiteral("%")), "lPercent");
+    KeepUntranslated(percent);
+    normalizeRow->addWidget(percent);
     normalizeRow->addStretch();
     outputLayout->addLayout(normalizeRow);
     cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
@@ -133,12 +137,15 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     ckbSelectVBR = named(new QCheckBox(QStringLiteral("Enable Variable Bitrate(VBR)")), "ckbSelectVBR");
     ckbVBRHead = named(new QCheckBox(QStringLiteral("Disable writing of the VBR Tag")), "ckbVBRHead");
     cbBitRate = named(new QComboBox, "cbBitRate");
+    KeepUntranslated(cbBitRate);
     cbMaxBitRate = named(new QComboBox, "cbMaxBitRate");
+    KeepUntranslated(cbMaxBitRate);
     for (QComboBox *c : {cbBitRate, cbMaxBitRate}) {
         c->setEditable(true);
         c->addItems(mp3Rates);
     }
     cbVBRQuality = named(new QComboBox, "cbVBRQuality");
+    KeepUntranslated(cbVBRQuality);
     for (int i = 0; i <= 9; ++i)
         cbVBRQuality->addItem(QString::number(i));
     cbMpegQuality = named(new QComboBox, "cbMpegQuality");
@@ -176,8 +183,11 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
         lCompressionValue->setText(QString::number(double(value - 10) / 10.0, 'f', 1));
     });
     cbOggNomBit = named(new QComboBox, "cbOggNomBit");
+    KeepUntranslated(cbOggNomBit);
     cbOggMaxBit = named(new QComboBox, "cbOggMaxBit");
+    KeepUntranslated(cbOggMaxBit);
     cbOggMinBit = named(new QComboBox, "cbOggMinBit");
+    KeepUntranslated(cbOggMinBit);
     for (QComboBox *c : {cbOggNomBit, cbOggMaxBit, cbOggMinBit})
         c->addItems(oggRates);
     auto *manager = named(new QGroupBox(QStringLiteral("Use Bitrate manager")), "GroupBox3");
@@ -192,6 +202,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     auto *wma = named(new QWidget, "TabSheet6");
     auto *wmaLayout = new QFormLayout(wma);
     cbWMABitrate = named(new QComboBox, "cbWMABitrate");
+    KeepUntranslated(cbWMABitrate);
     for (const TWmaProfile &p : WmaProfiles)
         cbWMABitrate->addItem(QString::fromLatin1(p.text));
     wmaLayout->addRow(QStringLiteral("Audio Bitrate:"), cbWMABitrate);
@@ -220,6 +231,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     ID3year->setMaxLength(4);
     ID3comment->setMaxLength(30);
     ID3genre = named(new QComboBox, "ID3genre");
+    KeepUntranslated(ID3genre);
     ID3genre->addItem(QString());
     ID3genre->addItems(GenreNames());
     id3Layout->addRow(cbUseID3);
@@ -286,6 +298,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     buttons->addWidget(btCancel);
     layout->addLayout(buttons);
 
+    NameRowLabels(this);
     connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);

@@ -60,6 +60,7 @@ TfrmNewRecordFile::TfrmNewRecordFile(QWidget *parent) : QDialog(parent)
     auto *grid = new QGridLayout(group);
     cbBitSamples = new QComboBox(group);
     cbBitSamples->setObjectName(QStringLiteral("cbBitSamples"));
+    KeepUntranslated(cbBitSamples);
     cbBitSamples->addItems({QStringLiteral("  8000"), QStringLiteral("11025"), QStringLiteral("12000"),
                             QStringLiteral("16000"), QStringLiteral("22050"), QStringLiteral("24000"),
                             QStringLiteral("32000"), QStringLiteral("44100"), QStringLiteral("48000")});
@@ -190,6 +191,7 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
     top->addWidget(AfStartButton1);
     panRecordTime = new QLabel(QStringLiteral("00:00:00.0"), this);
     panRecordTime->setObjectName(QStringLiteral("panRecordTime"));
+    KeepUntranslated(panRecordTime);
     panRecordTime->setToolTip(QStringLiteral("The time length of current recording"));
     panRecordTime->setFrameShape(QFrame::Panel);
     panRecordTime->setFrameShadow(QFrame::Sunken);
@@ -221,10 +223,14 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
         return l;
     };
     lbState = label("lbState", QString::fromLatin1(idleText));
+    KeepUntranslated(lbState);
     labels->addStretch();
     lbPosition = label("lbPosition", QStringLiteral("0.00Sec"));
-    labels->addWidget(new QLabel(QStringLiteral("/"), this));
+    KeepUntranslated(lbPosition);
+    QLabel *slash = label("lbSlash", QStringLiteral("/"));
+    KeepUntranslated(slash);
     lbLength = label("lbLength", QStringLiteral("0.00Sec"));
+    KeepUntranslated(lbLength);
     layout->addLayout(labels);
 
     Timer1 = new QTimer(this);

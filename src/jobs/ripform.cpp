@@ -37,7 +37,9 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
     Label10 = label("Label10", QStringLiteral("Time elapsed:"));
     Label20 = label("Label20", QStringLiteral("Time estimated:"));
     Label1 = label("Label1", QString());
+    KeepUntranslated(Label1);
     Label2 = label("Label2", QString());
+    KeepUntranslated(Label2);
     Label3 = label("Label3", QStringLiteral("Initializing..."));
     FlatGauge1 = new QProgressBar(GroupBox1);
     FlatGauge1->setObjectName(QStringLiteral("FlatGauge1"));

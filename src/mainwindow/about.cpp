@@ -18,6 +18,7 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
     layout->addWidget(icon, 0, Qt::AlignCenter);
     auto *name = new QLabel(QStringLiteral("<b>Sondrel 5.6</b>"), this);
     name->setObjectName(QStringLiteral("lbProduct"));
+    KeepUntranslated(name);
     layout->addWidget(name, 0, Qt::AlignCenter);
     auto *what = new QLabel(QStringLiteral("CD ripper and audio toolbox"), this);
     what->setObjectName(QStringLiteral("lbDescription"));

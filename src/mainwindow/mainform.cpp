@@ -56,6 +56,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     Mp3Encoder->Prompt = this;
     WmaEncoder->Prompt = this;
     setWindowTitle(QStringLiteral("Sondrel 5.6"));
+    KeepUntranslated(this);
 
     ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -85,6 +86,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ListView1->header()->setSectionResizeMode(1, QHeaderView::Stretch);
     StatusPanel1 = new QLabel(m_client);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    KeepUntranslated(StatusPanel1);
     StatusPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusPanel1->setAutoFillBackground(true);
     StatusPanel1->setStyleSheet(QStringLiteral("QLabel { background: %1; }").arg(colour(220, 225, 255)));

@@ -619,9 +619,11 @@ void TMainForm::LanguageClick(const QString &itemName)
     const QString file = LanguageFilePath(language);
     if (!QFileInfo::exists(file)) {
         QString notice = file + QStringLiteral(" can not be found.");
-        if (itemName == QLatin1String("miOther"))
-            notice +=
-                QStringLiteral("\r\n\r\nTranslations: https://ombrel-software.example/sondrel/translate");
+        if (itemName == QLatin1String("miOther")) {
+            notice += QStringLiteral("\r\n\r\nTo translate Sondrel, copy ") +
+                      LanguageFilePath(QStringLiteral("English")) + QStringLiteral(" to ") + DataFolder() +
+                      QStringLiteral("CLan_Other.ini and translate its values.");
+        }
         message(notice);
         return;
     }

@@ -7,37 +7,55 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTreeWidget>
+#include <functional>
 
 namespace {
 
-class Translator {
+const char untranslatedProperty[] = "sondrelUntranslated";
+
+bool IsUntranslated(const QObject *object)
+{
+    return object->property(untranslatedProperty).toBool();
+}
+
+// Walks a window's translatable texts in ownership order; lookup(section, key, current) gives each text's
+// replacement.
+class TextWalker {
 public:
-    Translator(const IniFile &ini, const QString &windowName)
-        : m_ini(ini), m_section(windowName), m_menuSection(QStringLiteral("Menu_") + windowName)
+    using Lookup = std::function<QString(const QString &section, const QString &key, const QString &current)>;
+
+    TextWalker(const QString &windowName, Lookup lookup)
+        : m_section(windowName), m_menuSection(QStringLiteral("Menu_") + windowName),
+          m_lookup(std::move(lookup))
     {
     }
 
     QString text(const QString &key, const QString &current) const
     {
-        return m_ini.readString(m_section, key, current);
+        return m_lookup(m_section, key, current);
     }
     QString menuText(const QString &key, const QString &current) const
     {
-        return m_ini.readString(m_menuSection, key, current);
+        return m_lookup(m_menuSection, key, current);
     }
 
     void apply(QObject *object) const
     {
         const QString name = object->objectName();
-        if (name.isEmpty())
+        // Qt's own parts of a widget (a tab bar's scroll buttons, a tool bar's extension button) are not
+        // ours.
+        if (name.isEmpty() || name.startsWith(QLatin1String("qt_")) || IsUntranslated(object) ||
+            qobject_cast<QTabBar *>(object->parent()))
             return;
         const auto indexed = [&name](const char *what, int j) {
             return name + QLatin1String(what) + QString::number(j);
@@ -67,6 +85,16 @@ public:
             if (!action->isSeparator() && isMenuItem(action))
                 action->setText(menuText(name, action->text()));
         }
+    }
+
+    void applyAll(QWidget *window) const
+    {
+        if (!IsUntranslated(window))
+            window->setWindowTitle(text(window->objectName(), window->windowTitle()));
+        // findChildren walks the ownership tree depth first, in creation order.
+        const QList<QObject *> components = window->findChildren<QObject *>();
+        for (QObject *component : components)
+            apply(component);
     }
 
 private:
@@ -117,22 +145,53 @@ private:
         }
     }
 
-    const IniFile &m_ini;
     QString m_section;
     QString m_menuSection;
+    Lookup m_lookup;
 };
 
 } // namespace
+
+void KeepUntranslated(QObject *component)
+{
+    component->setProperty(untranslatedProperty, true);
+}
+
+void NameRowLabels(QWidget *window)
+{
+    for (QFormLayout *form : window->findChildren<QFormLayout *>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem *labelItem = form->itemAt(row, QFormLayout::LabelRole);
+            QLayoutItem *fieldItem = form->itemAt(row, QFormLayout::FieldRole);
+            auto *label = labelItem ? qobject_cast<QLabel *>(labelItem->widget()) : nullptr;
+            QWidget *field = fieldItem ? fieldItem->widget() : nullptr;
+            if (label && field && label->objectName().isEmpty() && !field->objectName().isEmpty())
+                label->setObjectName(field->objectName() + QLatin1String("_Label"));
+        }
+    }
+}
 
 void ApplyLanguage(QWidget *window, const QString &language)
 {
     if (!window)
         return;
     const IniFile ini(LanguageFilePath(language));
-    const Translator translator(ini, window->objectName());
-    window->setWindowTitle(translator.text(window->objectName(), window->windowTitle()));
-    // findChildren walks the ownership tree depth first, in creation order.
-    const QList<QObject *> components = window->findChildren<QObject *>();
-    for (QObject *component : components)
-        translator.apply(component);
+    TextWalker(window->objectName(), [&ini](const QString &section, const QString &key,
+                                            const QString &current) {
+        return LanguageFileText(ini, section, key, current);
+    }).applyAll(window);
+}
+
+QList<LanguageEntry> LanguageEntries(QWidget *window)
+{
+    QList<LanguageEntry> entries;
+    if (!window)
+        return entries;
+    TextWalker(window->objectName(), [&entries](const QString &section, const QString &key,
+                                                const QString &current) {
+        if (!current.isEmpty())
+            entries.append({section, key, current});
+        return current;
+    }).applyAll(window);
+    return entries;
 }

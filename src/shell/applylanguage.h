@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
+class QObject;
 class QWidget;
 
 // Replaces the texts of a window and of every component it owns from the language file of the given
@@ -14,3 +16,22 @@ class QWidget;
 //   menus and their actions        section "Menu_" + window name, key = name; separators are skipped
 // j counts from 0. A missing file or key leaves the current text; anything else is left alone.
 void ApplyLanguage(QWidget *window, const QString &language);
+
+// Marks a component whose texts are data rather than captions (genre names, bit rates, file-name templates,
+// times and names filled in at run time): language files never replace them. On a window, its caption.
+void KeepUntranslated(QObject *component);
+
+// Names each unnamed row label of the form layouts under the window after its field (field name + "_Label"),
+// so language files can address it.
+void NameRowLabels(QWidget *window);
+
+// One text a language file can replace, with the text the window shows now.
+struct LanguageEntry {
+    QString section;
+    QString key;
+    QString text;
+};
+
+// Every non-empty text ApplyLanguage would look up for the window, in the order it looks them up (what a
+// complete language file for the window holds).
+QList<LanguageEntry> LanguageEntries(QWidget *window);

@@ -2,7 +2,10 @@
 
 #include "folders.h"
 #include "inifile.h"
+#include "localizedtext.h"
 
+#include <QFileInfo>
+#include <QLocale>
 #include <algorithm>
 
 TOptionsSetting AppSettings;
@@ -124,6 +127,9 @@ void LoadOptions()
 {
     const IniFile ini(SettingsFolder() + optionsFileName);
     TOptionsSetting loaded = DefaultOptions();
+    // The very first start speaks the user's language when we ship it.
+    if (!QFileInfo::exists(ini.path()))
+        loaded.Lan = LanguageOfLocale(QLocale());
     forEachStoredField(loaded, Reader{ini});
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
     loaded.CommonOptions.ReadOffset =

@@ -88,7 +88,7 @@ TEST_F(CdAccessTest, ImagesAreListedAfterTheRealDrives)
     for (int i = 0; i < list.num; ++i) {
         if (list.cd[i].ha == 1) {
             seenImage = true;
-            EXPECT_STREQ(list.cd[i].vendor, "Image");
+            EXPECT_STREQ(list.cd[i].vendor, "Image   ");
             EXPECT_EQ(list.cd[i].tgt, images);
             ++images;
         } else {

@@ -125,12 +125,15 @@ TEST_F(CommandsTest, LanguageMenu)
     EXPECT_EQ(form.miLanguage->actions().size(), 24); // 23 items and a separator
 
     WriteFileText(home.programFolder() + "CLan_German.ini", "[MainForm]\nMainForm=Sondrel auf Deutsch\n"
+                                                            "ListView1_Column1=Titel\n"
                                                             "[Menu_MainForm]\nFile1=&Datei\n");
     form.LanguageClick("miGerman");
     EXPECT_EQ(AppSettings.Lan, "German");
     EXPECT_TRUE(form.findChild<QAction *>("miGerman")->isChecked());
     EXPECT_FALSE(form.findChild<QAction *>("miEnglish")->isChecked());
-    EXPECT_EQ(form.windowTitle(), "Sondrel auf Deutsch");
+    EXPECT_EQ(form.ListView1->headerItem()->text(1), "Titel");
+    // The caption is the product's name and version, the same in every language.
+    EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
     EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");
 }
 

@@ -60,8 +60,8 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     EXPECT_EQ(row(form.ListView1, 1), QStringList({"2", "Track02", "04:00", "40.37"}));
     EXPECT_EQ(row(form.ListView1, 2), QStringList({"3", "Outro", "00:30", "05.05"}));
     EXPECT_EQ(form.ListView1->topLevelItem(0)->checkState(0), Qt::Checked);
-    EXPECT_EQ(form.StatusText(), "Imagedisc.cue");
-    EXPECT_EQ(form.DriveDescription, "Imagedisc.cue");
+    EXPECT_EQ(form.StatusText(), "Image   disc.cue");
+    EXPECT_EQ(form.DriveDescription, "Image   disc.cue");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Band");
     EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Track02");
     EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
@@ -289,14 +289,14 @@ TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=7\n");
     TMainForm first;
     first.show();
-    EXPECT_EQ(first.DriveDescription, "Imagea.cue");
+    EXPECT_EQ(first.DriveDescription, "Image   a.cue");
     EXPECT_EQ(first.ListView1->topLevelItemCount(), 1);
     first.close();
 
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=1\n");
     TMainForm second;
     second.show();
-    EXPECT_EQ(second.DriveDescription, "Imageb.cue");
+    EXPECT_EQ(second.DriveDescription, "Image   b.cue");
 }
 
 TEST_F(MainFormTest, DriveComponentPath)

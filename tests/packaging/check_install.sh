@@ -12,6 +12,7 @@ failed=0
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 for root in "$work/prefix" "$work/dest/opt/sondrel"; do
     for file in bin/sondrel bin/sondrel-cli libexec/sondrel/WM8EUTIL share/sondrel/sondrel-manual.html \
+        share/sondrel/CLan_English.ini share/sondrel/CLan_German.ini share/sondrel/CLan_French.ini share/sondrel/CLan_Spanish.ini \
         share/applications/sondrel.desktop share/man/man1/sondrel-cli.1.gz; do
         [ -e "$root/$file" ] || { echo "FAILED: $root/$file missing"; failed=1; }
     done

@@ -58,6 +58,11 @@ TEST_F(LocalizedTextTest, FileIsReadAnewAtEveryCall)
     EXPECT_EQ(LocalizedText("RES_Play", "Play "), "Jouer");
     writeLanguage("French", "[ResourceString]\nRES_Play=Lire\n");
     EXPECT_EQ(LocalizedText("RES_Play", "Play "), "Lire");
+    // Quotes keep the spaces a message is joined at; \n breaks a line.
+    writeLanguage("French", "[ResourceString]\nRES_Play=\"Lecture \"\nRES_Two=un\\ndeux\nRES_Q=\"\n");
+    EXPECT_EQ(LocalizedText("RES_Play", "Play "), "Lecture ");
+    EXPECT_EQ(LocalizedText("RES_Two", ""), "un\ndeux");
+    EXPECT_EQ(LocalizedText("RES_Q", "x"), "\"");
 }
 
 // A window with one component of each kind the language files address.

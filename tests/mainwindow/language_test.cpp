@@ -1,0 +1,231 @@
+#include "cddb/querycddbform.h"
+#include "cdrom/cddrivelist.h"
+#include "dialogs/createm3uform.h"
+#include "dialogs/id3editform.h"
+#include "dialogs/oggplayerform.h"
+#include "dialogs/optionsetform.h"
+#include "dialogs/recordform.h"
+#include "jobs/ripform.h"
+#include "mainwindow/about.h"
+#include "mainwindow/edittrackname.h"
+#include "mainwindow/mainform.h"
+#include "mainwindow/nodevicehint.h"
+#include "shell/applylanguage.h"
+#include "shell/folders.h"
+#include "shell/inifile.h"
+#include "shell/localizedtext.h"
+#include "shell/settings.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTabBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const QString languageFolder = QStringLiteral(SONDREL_LANGUAGE_DIR "/");
+const QStringList translations = {"German", "French", "Spanish"};
+
+QString languageFile(const QString &language)
+{
+    return languageFolder + "CLan_" + language + ".ini";
+}
+
+class LanguageFilesTest : public ::testing::Test {
+protected:
+    TestHome home;
+    ModalCloser closer;
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+
+    LanguageFilesTest() { SetRealCdDrivesEnabled(false); }
+    ~LanguageFilesTest() override { SetRealCdDrivesEnabled(true); }
+
+    // Every window that takes its texts from the language files, as the program builds it.
+    std::vector<std::unique_ptr<QWidget>> translatedWindows(TMainForm &main)
+    {
+        std::vector<std::unique_ptr<QWidget>> windows;
+        windows.emplace_back(new TRipForm(nullptr, JobKind::ExtractTracks, 0, {}, home.root(), mp3, wma));
+        windows.emplace_back(new TOptionSetForm(main));
+        windows.emplace_back(new TfrmAbout);
+        windows.emplace_back(new TfrmRecord(&main));
+        windows.emplace_back(new TfrmNewRecordFile);
+        windows.emplace_back(new TfrmEditTrackName);
+        windows.emplace_back(new TfrmID3Edit);
+        windows.emplace_back(new TfrmNoDeviceHint);
+        windows.emplace_back(new TfrmQueryCDDB(main));
+        windows.emplace_back(new TfrmStopQuery(main));
+        windows.emplace_back(new TfrmOggPlayer);
+        windows.emplace_back(new TfrmCreateM3U);
+        return windows;
+    }
+
+    QList<LanguageEntry> everyEntry()
+    {
+        TMainForm main;
+        QList<LanguageEntry> entries = LanguageEntries(&main);
+        for (const auto &window : translatedWindows(main))
+            entries += LanguageEntries(window.get());
+        return entries;
+    }
+};
+
+// The message keys the program's code asks for.
+QSet<QString> MessageKeysInTheCode()
+{
+    QSet<QString> keys;
+    static const QRegularExpression key(QStringLiteral("\"(RES_[A-Za-z0-9_]+)\""));
+    QDirIterator it(QStringLiteral(SONDREL_SOURCE_DIR "/src"), {"*.cpp", "*.h"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString text = ReadFileText(it.next());
+        for (const auto &match : key.globalMatch(text))
+            keys.insert(match.captured(1));
+    }
+    return keys;
+}
+
+TEST_F(LanguageFilesTest, EnglishFileHoldsEveryTextAsTheWindowsShowIt)
+{
+    const IniFile english(languageFile("English"));
+    QString missing;
+    for (const LanguageEntry &entry : everyEntry()) {
+        if (!english.hasKey(entry.section, entry.key)) {
+            missing += "[" + entry.section + "] " + entry.key + "=" + entry.text + "\n";
+            continue;
+        }
+        EXPECT_EQ(LanguageFileText(english, entry.section, entry.key, QString()), entry.text)
+            << entry.section.toStdString() << " " << entry.key.toStdString();
+    }
+    EXPECT_TRUE(missing.isEmpty()) << "missing from CLan_English.ini:\n" << missing.toStdString();
+
+    const QSet<QString> used = MessageKeysInTheCode();
+    ASSERT_GT(used.size(), 50);
+    for (const QString &key : used)
+        EXPECT_TRUE(english.hasKey("ResourceString", key)) << key.toStdString();
+    // Nothing the program no longer asks for.
+    for (const QString &key : english.keys("ResourceString"))
+        EXPECT_TRUE(used.contains(key)) << key.toStdString();
+}
+
+// A text a language file cannot reach is a text that stays English.
+TEST_F(LanguageFilesTest, EveryCaptionBelongsToANamedComponent)
+{
+    TMainForm main;
+    auto windows = translatedWindows(main);
+    windows.emplace_back(&main);
+    for (const auto &window : windows) {
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            QString text;
+            if (auto *label = qobject_cast<QLabel *>(widget))
+                text = label->text();
+            else if (auto *button = qobject_cast<QAbstractButton *>(widget);
+                     button && !qobject_cast<QToolButton *>(widget))
+                text = button->text();
+            else if (auto *group = qobject_cast<QGroupBox *>(widget))
+                text = group->title();
+            if (!text.isEmpty() && !qobject_cast<QTabBar *>(widget->parent()))
+                EXPECT_FALSE(widget->objectName().isEmpty())
+                    << window->objectName().toStdString() << ": " << text.toStdString();
+        }
+    }
+    windows.back().release();
+}
+
+TEST_F(LanguageFilesTest, EveryTranslationIsComplete)
+{
+    const IniFile english(languageFile("English"));
+    for (const QString &language : translations) {
+        SCOPED_TRACE(language.toStdString());
+        const IniFile translated(languageFile(language));
+        int keys = 0, unchanged = 0;
+        for (const QString &section : english.sections()) {
+            for (const QString &key : english.keys(section)) {
+                SCOPED_TRACE((section + " " + key).toStdString());
+                ++keys;
+                ASSERT_TRUE(translated.hasKey(section, key));
+                const QString source = LanguageFileText(english, section, key, QString());
+                const QString text = LanguageFileText(translated, section, key, QString());
+                EXPECT_EQ(text.isEmpty(), source.isEmpty());
+                unchanged += text == source;
+                // Messages are joined to file names and other messages at their spaces.
+                EXPECT_EQ(text.startsWith(' '), source.startsWith(' '));
+                EXPECT_EQ(text.endsWith(' '), source.endsWith(' '));
+                EXPECT_EQ(text.contains('&'), source.contains('&'));
+            }
+            for (const QString &key : translated.keys(section))
+                EXPECT_TRUE(english.hasKey(section, key)) << "not in English: " << key.toStdString();
+        }
+        EXPECT_EQ(translated.sections().size(), english.sections().size());
+        // Names such as "MP3" or "OK" stay as they are; the rest is translated.
+        EXPECT_LT(unchanged * 5, keys) << unchanged << " of " << keys << " texts unchanged";
+    }
+}
+
+TEST_F(LanguageFilesTest, ChoosingGermanThenEnglishRestoresEveryText)
+{
+    for (const QString &language : translations + QStringList{"English"})
+        QFile::copy(languageFile(language), home.programFolder() + "CLan_" + language + ".ini");
+    TMainForm form;
+    form.show();
+    const QList<LanguageEntry> before = LanguageEntries(&form);
+    form.LanguageClick("miGerman");
+    EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");
+    EXPECT_EQ(LocalizedText("RES_Select_Track", "Please select a track at least!"),
+              "Bitte wählen Sie mindestens einen Titel aus!");
+    form.LanguageClick("miEnglish");
+    EXPECT_EQ(AppSettings.Lan, "English");
+    const QList<LanguageEntry> after = LanguageEntries(&form);
+    ASSERT_EQ(after.size(), before.size());
+    for (int i = 0; i < before.size(); ++i)
+        EXPECT_EQ(after[i].text, before[i].text) << before[i].key.toStdString();
+}
+
+TEST_F(LanguageFilesTest, FirstStartFollowsTheSystemLocaleWhenItsFileExists)
+{
+    for (const QString &language : translations + QStringList{"English"})
+        QFile::copy(languageFile(language), home.programFolder() + "CLan_" + language + ".ini");
+    EXPECT_EQ(LanguageOfLocale(QLocale("de_AT")), "German");
+    EXPECT_EQ(LanguageOfLocale(QLocale("fr_CA")), "French");
+    EXPECT_EQ(LanguageOfLocale(QLocale("es_MX")), "Spanish");
+    EXPECT_EQ(LanguageOfLocale(QLocale("en_GB")), "English");
+    EXPECT_EQ(LanguageOfLocale(QLocale("pt_BR")), "English"); // no file for it
+    EXPECT_EQ(LanguageOfLocale(QLocale::c()), "English");
+    QFile::copy(languageFile("German"), home.programFolder() + "CLan_Netherlands.ini");
+    EXPECT_EQ(LanguageOfLocale(QLocale("nl_BE")), "Netherlands"); // the menu's name for Dutch
+
+    // Only without options.ini; a stored choice stays.
+    QLocale::setDefault(QLocale("fr_FR"));
+    LoadOptions();
+    EXPECT_EQ(AppSettings.Lan, "French");
+    WriteFileText(home.settingsFile(), "[Options]\nLan=English\n");
+    LoadOptions();
+    EXPECT_EQ(AppSettings.Lan, "English");
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(LanguageFilesTest, AUserTranslationInTheDataFolderServesTheOtherItem)
+{
+    TMainForm form;
+    form.LanguageClick("miOther");
+    EXPECT_EQ(AppSettings.Lan, "English");
+    ASSERT_FALSE(closer.texts.filter("CLan_Other.ini and translate its values.").isEmpty());
+
+    QDir().mkpath(DataFolder());
+    WriteFileText(DataFolder() + "CLan_Other.ini", "[Menu_MainForm]\nFile1=&Fichier à moi\n");
+    form.LanguageClick("miOther");
+    EXPECT_EQ(AppSettings.Lan, "Other");
+    EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Fichier à moi");
+}
+
+} // namespace
