@@ -20,6 +20,7 @@
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "shell/wineregistry.h"
+#include "toolicons.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -229,35 +230,33 @@ void TMainForm::createMenus()
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
 
-    // The desktop's icon theme first; the style's own icon of the same meaning when the theme has none.
-    const auto icon = [this](const char *themeName, QStyle::StandardPixmap fallback) {
-        return QIcon::fromTheme(QLatin1String(themeName), style()->standardIcon(fallback));
-    };
-    ActionExtract->setIcon(icon("media-optical-audio", QStyle::SP_DriveCDIcon));
-    ActionWavToMp3->setIcon(icon("document-save-as", QStyle::SP_DialogSaveButton)); // encode: save as MP3
-    Openoutputdirectory1->setIcon(icon("folder-open", QStyle::SP_DirOpenIcon));
-    ActionExit->setIcon(icon("application-exit", QStyle::SP_DialogCloseButton));
-    QAction *home = new QAction(icon("go-home", QStyle::SP_DirHomeIcon), QStringLiteral("Home"), this);
-    home->setObjectName(QStringLiteral("tbHome"));
+    // The desktop's icon theme first; our own drawing of the same meaning when the theme has none.
+    const auto icon = [](const char *themeName) { return ToolIcon(QLatin1String(themeName)); };
+    ActionExtract->setIcon(icon("media-optical-audio"));
+    ActionWavToMp3->setIcon(icon("document-save-as")); // encode: save as MP3
+    Openoutputdirectory1->setIcon(icon("folder-open"));
+    ActionRecord->setIcon(icon("media-record"));
+    ActionOptionSet->setIcon(icon("preferences-system"));
+    ActionExit->setIcon(icon("application-exit"));
+    QAction *home = new QAction(icon("go-home"), QStringLiteral("Home"), this);
+    home->setObjectName(QStringLiteral("aHome"));
     connect(home, &QAction::triggered, miWeb, &QAction::trigger);
     home->setVisible(miWeb->isVisible());
-    // The tool bar shows short captions of the same actions.
-    const auto button = [this](QAction *a, const QString &caption) {
+    // The tool bar shows short captions of the same actions; its buttons are named for the language files.
+    const auto button = [this](QAction *a, const char *name, const QString &caption) {
         ToolBar1->addAction(a);
-        if (QWidget *w = ToolBar1->widgetForAction(a)) {
-            if (auto *b = qobject_cast<QToolButton *>(w))
-                b->setText(caption);
+        if (auto *b = qobject_cast<QToolButton *>(ToolBar1->widgetForAction(a))) {
+            b->setObjectName(QLatin1String(name));
+            b->setText(caption);
         }
     };
-    button(ActionExtract, QStringLiteral("Extract"));
-    button(ActionWavToMp3, QStringLiteral("Encode"));
-    button(Openoutputdirectory1, QStringLiteral("Folder"));
-    ActionRecord->setIcon(icon("media-record", QStyle::SP_MediaVolume));
-    button(ActionRecord, QStringLiteral("Record"));
-    ActionOptionSet->setIcon(icon("preferences-system", QStyle::SP_FileDialogDetailedView));
-    button(ActionOptionSet, QStringLiteral("Options"));
-    button(home, QStringLiteral("Home"));
-    button(ActionExit, QStringLiteral("Exit"));
+    button(ActionExtract, "tbExtract", QStringLiteral("Extract"));
+    button(ActionWavToMp3, "tbEncode", QStringLiteral("Encode"));
+    button(Openoutputdirectory1, "tbFolder", QStringLiteral("Folder"));
+    button(ActionRecord, "tbRecord", QStringLiteral("Record"));
+    button(ActionOptionSet, "tbOptions", QStringLiteral("Options"));
+    button(home, "tbHome", QStringLiteral("Home"));
+    button(ActionExit, "tbExit", QStringLiteral("Exit"));
 
     connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
         // A title typed into a row goes into the disc; check marks only change the actions.

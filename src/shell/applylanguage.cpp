@@ -91,10 +91,20 @@ public:
     {
         if (!IsUntranslated(window))
             window->setWindowTitle(text(window->objectName(), window->windowTitle()));
-        // findChildren walks the ownership tree depth first, in creation order.
+        // findChildren walks the ownership tree depth first, in creation order. Menus and their items come
+        // first: a tool button showing an item takes the item's new text, and its own key then overrides it.
         const QList<QObject *> components = window->findChildren<QObject *>();
-        for (QObject *component : components)
-            apply(component);
+        const auto isMenuPart = [](QObject *o) {
+            return qobject_cast<QMenu *>(o) || qobject_cast<QAction *>(o);
+        };
+        for (QObject *component : components) {
+            if (isMenuPart(component))
+                apply(component);
+        }
+        for (QObject *component : components) {
+            if (!isMenuPart(component))
+                apply(component);
+        }
     }
 
 private:

@@ -17,6 +17,7 @@
 #include "shell/settings.h"
 #include "testsupport.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -27,7 +28,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTabBar>
-#include <QToolButton>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -129,8 +129,7 @@ TEST_F(LanguageFilesTest, EveryCaptionBelongsToANamedComponent)
             QString text;
             if (auto *label = qobject_cast<QLabel *>(widget))
                 text = label->text();
-            else if (auto *button = qobject_cast<QAbstractButton *>(widget);
-                     button && !qobject_cast<QToolButton *>(widget))
+            else if (auto *button = qobject_cast<QAbstractButton *>(widget))
                 text = button->text();
             else if (auto *group = qobject_cast<QGroupBox *>(widget))
                 text = group->title();

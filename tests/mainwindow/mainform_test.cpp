@@ -2,14 +2,20 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "mainwindow/mainform.h"
+#include "mainwindow/toolicons.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
+#include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -352,3 +358,63 @@ TEST_F(MainFormTest, DiscsComingAndGoing)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainFormTest, ToolBarIconsOfTheirOwnWithoutAnIconTheme)
+{
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName(QStringLiteral("no-such-theme"));
+    TMainForm form;
+    const QStringList buttons = {"tbExtract", "tbEncode", "tbFolder", "tbRecord",
+                                 "tbOptions", "tbHome",   "tbExit"};
+    const QStringList names = DrawnToolIconNames();
+    ASSERT_EQ(names.size(), buttons.size());
+    QList<QImage> images;
+    for (int i = 0; i < buttons.size(); ++i) {
+        auto *button = form.findChild<QToolButton *>(buttons[i]);
+        ASSERT_NE(button, nullptr) << buttons[i].toStdString();
+        const QImage shown = button->icon().pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage drawn =
+            DrawnToolIcon(names[i]).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(shown, drawn) << buttons[i].toStdString();
+        int opaque = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                opaque += qAlpha(shown.pixel(x, y)) > 128;
+        EXPECT_GT(opaque, 100) << buttons[i].toStdString();
+        for (const QImage &other : images)
+            EXPECT_NE(shown, other) << buttons[i].toStdString();
+        images << shown;
+    }
+    QIcon::setThemeName(theme);
+}
+
+// Records the addresses the desktop is asked to open.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+TEST_F(MainFormTest, HomeOpensTheProjectsPage)
+{
+    TMainForm form;
+    ASSERT_FALSE(TMainForm::HomePage().isEmpty());
+    auto *home = form.findChild<QToolButton *>("tbHome");
+    ASSERT_NE(home, nullptr);
+    EXPECT_TRUE(home->defaultAction()->isVisible());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    home->click();
+    QDesktopServices::unsetUrlHandler("https");
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls[0], QUrl(TMainForm::HomePage()));
+    EXPECT_FALSE(TMainForm::HomePage().contains(".example"));
+}
+
+} // namespace
+
+#include "mainform_test.moc"

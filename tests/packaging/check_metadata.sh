@@ -13,7 +13,7 @@ check() { # NAME COMMAND...: runs the check, says what failed
 }
 check "desktop-file-validate" desktop-file-validate "$root/data/sondrel.desktop"
 grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/sondrel.desktop" || { echo "FAILED: no audio CD MimeType"; failed=1; }
-check "appstreamcli validate" appstreamcli validate --no-net "$root/data/io.github.ombrel.Sondrel.metainfo.xml"
+check "appstreamcli validate" appstreamcli validate --no-net "$3"
 for page in sondrel sondrel-cli; do
     # groff's warnings (-ww) turn into failures: a page that renders with complaints is not right.
     warnings=$(groff -man -ww -z "$root/doc/$page.1" 2>&1 || true)
