@@ -449,8 +449,8 @@ void TWMAEncodeProcess::Start()
         if (Prompt) {
             Prompt->Information(productName,
                                 LocalizedText(QStringLiteral("RES_NoWmaEncoder"),
-                                              QStringLiteral("Can not find WMA encoder,please contact with "
-                                                             "support@ombrel-software.example")));
+                                              QStringLiteral("Can not find WMA encoder,please contact with ")) +
+                                    QStringLiteral(SONDREL_SUPPORT_ADDRESS));
         }
         ReportDone(ProcessResult::Declined);
         return;
