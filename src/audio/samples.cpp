@@ -79,3 +79,12 @@ void FromFloat(const float *in, uint8_t *out, size_t count, int bits)
 }
 
 } // namespace Samples
+
+void ClearUpperVectorState()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx)
+        asm volatile("vzeroupper" ::: "memory");
+#endif
+}

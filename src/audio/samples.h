@@ -26,3 +26,9 @@ inline void Write24(uint8_t *p, int32_t v)
 }
 
 } // namespace Samples
+
+// Codec libraries built with SSE instructions (libvorbis) run far slower when AVX code that ran before in the
+// same thread (the C library's and Qt's copying routines) left the upper halves of the vector registers in
+// use: every SSE instruction then waits on them. Call before handing such a library a block of work. Does
+// nothing on processors without AVX.
+void ClearUpperVectorState();

@@ -1,5 +1,7 @@
 #include "vorbisin.h"
 
+#include "samples.h"
+
 #include "auexception.h"
 #include "aufilestream.h"
 
@@ -152,6 +154,7 @@ void TVorbisIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
     if (m_start >= m_end) {
         m_start = m_end = 0;
         while (!EndOfData && m_end < bufferBytes) {
+            ClearUpperVectorState();
             const long got = ov_read(&m_decoder->file, reinterpret_cast<char *>(m_buffer) + m_end,
                                      int(bufferBytes - m_end), 0, 2, 1, &m_currentSection);
             if (got == OV_HOLE)

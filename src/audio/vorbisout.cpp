@@ -1,5 +1,7 @@
 #include "vorbisout.h"
 
+#include "samples.h"
+
 #include "auexception.h"
 #include "aufilestream.h"
 #include "shell/settings.h"
@@ -189,6 +191,7 @@ bool TVorbisOut::DoOutput(bool abort)
             }
         }
     }
+    ClearUpperVectorState();
     vorbis_analysis_wrote(&c.dsp, frames);
     ogg_packet packet;
     ogg_page page;
