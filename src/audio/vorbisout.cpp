@@ -104,6 +104,7 @@ void TVorbisOut::Prepare()
 
     m_codec = std::make_unique<Codec>();
     Codec &c = *m_codec;
+    ClearUpperVectorState(); // the set-up computes the psychoacoustic tables: much SSE work
     vorbis_info_init(&c.info);
     c.infoReady = true;
     const QString failed =
