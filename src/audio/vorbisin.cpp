@@ -1,9 +1,8 @@
 #include "vorbisin.h"
 
-#include "samples.h"
-
 #include "auexception.h"
 #include "aufilestream.h"
+#include "samples.h"
 
 #include <cstdio>
 #include <vorbis/vorbisfile.h>

@@ -1,9 +1,8 @@
 #include "vorbisout.h"
 
-#include "samples.h"
-
 #include "auexception.h"
 #include "aufilestream.h"
+#include "samples.h"
 #include "shell/settings.h"
 
 #include <QFileInfo>

@@ -586,11 +586,12 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         cd.SetCurrentDrive(index);
         cd.Paranoid = true;
         TTerminalCDRipPresenter presenter(terminal);
-        TCDRipJob job(cd, toRip, JobSettings(settings, folder), presenter, mp3, wma);
-        stopRunningJob = [&job] { job.Stop(); };
-        job.Start();
+        const auto job = MakeCDRipJob(cd, toRip, JobSettings(settings, folder), presenter, mp3, wma);
+        stopRunningJob = [&job] { job->Stop(); };
+        job->Start();
         waitFor(presenter);
         stopRunningJob = nullptr;
+        job->CleanUp();
         result = presenter.Result;
         inaccurate = presenter.Inaccurate;
     }

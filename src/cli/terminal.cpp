@@ -69,7 +69,8 @@ void TTerminalCDRipPresenter::ShowVerification(const TRipSession &session)
     Inaccurate = printVerification(m_terminal, session);
 }
 
-void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const
+void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated,
+                    const QString &after) const
 {
     if (Quiet)
         return;
@@ -82,6 +83,7 @@ void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, c
         text += QStringLiteral("  elapsed ") + elapsed;
     if (!estimated.isEmpty())
         text += QStringLiteral("  estimated ") + estimated;
+    text += after;
     std::fprintf(stderr, "%s\033[K", text.toLocal8Bit().constData());
     std::fflush(stderr);
 }
@@ -135,10 +137,70 @@ void TTerminalJobPresenter::SetStage(const QString &text)
     m_stage = text;
 }
 
+QString TTerminalEncodings::Text() const
+{
+    QStringList parts;
+    for (const Encoding &e : m_encodings) {
+        const QString number = e.caption.section(QLatin1Char(')'), 0, 0).section(QLatin1Char('('), 1);
+        parts << QStringLiteral("%1 %2%").arg(number).arg(std::max(e.percent, 0));
+    }
+    return parts.isEmpty() ? QString() : QStringLiteral("  encoding ") + parts.join(QStringLiteral(", "));
+}
+
+void TTerminalEncodings::Set(int slot, const QString &caption, int percent)
+{
+    Encoding &e = m_encodings[slot];
+    if (!TTerminal::StderrIsTerminal()) {
+        // The caption names the encoding and its step: a new one is a line, as are its quarters.
+        if (caption != e.caption)
+            m_terminal.Line(caption);
+        else if (percent / 25 != e.percent / 25 && percent > e.percent)
+            m_terminal.Line(QStringLiteral("%1: %2%").arg(caption).arg(percent));
+    }
+    e = {caption, percent};
+}
+
+void TTerminalJobPresenter::redraw()
+{
+    if (TTerminal::StderrIsTerminal() && !Finished)
+        m_terminal.Bar(m_caption, std::max(m_lastPercent, 0), m_elapsed, m_estimated, m_encodings.Text());
+}
+
+void TTerminalJobPresenter::SetEncoding(int slot, const QString &caption, int percent)
+{
+    m_encodings.Set(slot, caption, percent);
+    redraw();
+}
+
+void TTerminalJobPresenter::EndEncoding(int slot)
+{
+    m_encodings.End(slot);
+    redraw();
+}
+
+void TTerminalCDRipPresenter::redraw()
+{
+    if (TTerminal::StderrIsTerminal() && !Finished)
+        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, std::max(m_lastPercent, 0), QString(), QString(),
+                       m_encodings.Text());
+}
+
+void TTerminalCDRipPresenter::SetEncoding(int slot, const QString &caption, int percent)
+{
+    m_encodings.Set(slot, caption, percent);
+    redraw();
+}
+
+void TTerminalCDRipPresenter::EndEncoding(int slot)
+{
+    m_encodings.End(slot);
+    redraw();
+}
+
 void TTerminalJobPresenter::SetGauge(int percent, bool)
 {
     if (TTerminal::StderrIsTerminal()) {
-        m_terminal.Bar(m_caption, percent, m_elapsed, m_estimated);
+        m_terminal.Bar(m_caption, percent, m_elapsed, m_estimated, m_encodings.Text());
     } else if (percent / 25 != m_lastPercent / 25 || percent == 100) {
         if (percent != m_lastPercent)
             m_terminal.Line(QStringLiteral("%1: %2%").arg(m_caption).arg(percent));
@@ -175,7 +237,8 @@ void TTerminalCDRipPresenter::SetProgressHint(const QString &text)
 void TTerminalCDRipPresenter::SetGauge(int percent)
 {
     if (TTerminal::StderrIsTerminal())
-        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, percent, QString(), QString());
+        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, percent, QString(), QString(),
+                       m_encodings.Text());
     else if (percent / 25 != m_lastPercent / 25 && percent != m_lastPercent)
         m_terminal.Line(QStringLiteral("%1 %2: %3%").arg(m_track, m_hint).arg(percent));
     m_lastPercent = percent;

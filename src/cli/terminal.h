@@ -4,6 +4,7 @@
 #include "jobs/ripjob.h"
 #include "shell/userprompt.h"
 
+#include <QMap>
 #include <QString>
 #include <cstdio>
 
@@ -21,7 +22,8 @@ struct TTerminal {
     void Failure(const QString &text);      // always shown; counts
     void Notice(const QString &text) const; // always shown; not a failure
     void Result(const QString &text) const; // a line of the command's answer, on standard output
-    void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated) const;
+    void Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated,
+             const QString &after = {}) const;
     void EndBar() const;
 };
 
@@ -35,10 +37,28 @@ private:
     TTerminal &m_terminal;
 };
 
+// The encodings running beside a read, as the terminal shows them: in plain output a line when each starts
+// and at each quarter; on a terminal nothing of their own, the read's bar ends with Text().
+class TTerminalEncodings {
+public:
+    explicit TTerminalEncodings(const TTerminal &terminal) : m_terminal(terminal) {}
+    void Set(int slot, const QString &caption, int percent);
+    void End(int slot) { m_encodings.remove(slot); }
+    QString Text() const; // "  encoding 02/12 40%, 03/12 5%", empty when none runs
+
+private:
+    struct Encoding {
+        QString caption;
+        int percent = -1;
+    };
+    const TTerminal &m_terminal;
+    QMap<int, Encoding> m_encodings; // by slot
+};
+
 // Presents a file job (extraction through the library, conversions) on the terminal.
 class TTerminalJobPresenter final : public TRipJobPresenter {
 public:
-    explicit TTerminalJobPresenter(TTerminal &terminal) : m_terminal(terminal) {}
+    explicit TTerminalJobPresenter(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
     void SetCaption(const QString &text) override;
     void SetStage(const QString &text) override;
     void SetElapsed(const QString &text) override { m_elapsed = text; }
@@ -49,6 +69,10 @@ public:
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
     void FileMade(const QString &path) override { m_terminal.Result(path); }
+    // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
+    // their percentages after the read's bar (a terminal).
+    void SetEncoding(int slot, const QString &caption, int percent) override;
+    void EndEncoding(int slot) override;
     bool Finished = false;
     int Result = 0;
     bool Inaccurate = false;
@@ -60,12 +84,14 @@ private:
     QString m_elapsed;
     QString m_estimated;
     int m_lastPercent = -1;
+    TTerminalEncodings m_encodings;
+    void redraw();
 };
 
 // Presents an extraction through the drive component on the terminal.
 class TTerminalCDRipPresenter final : public TCDRipJobPresenter {
 public:
-    explicit TTerminalCDRipPresenter(TTerminal &terminal) : m_terminal(terminal) {}
+    explicit TTerminalCDRipPresenter(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
     void SetCurrentTrack(const QString &text) override;
     void SetOutputFormat(const QString &) override {}
     void SetSelectedTracks(int) override {}
@@ -76,6 +102,10 @@ public:
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
     void FileMade(const QString &path) override { m_terminal.Result(path); }
+    // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
+    // their percentages after the read's bar (a terminal).
+    void SetEncoding(int slot, const QString &caption, int percent) override;
+    void EndEncoding(int slot) override;
     bool Finished = false;
     int Result = 0;
     bool Inaccurate = false;
@@ -85,4 +115,6 @@ private:
     QString m_track;
     QString m_hint;
     int m_lastPercent = -1;
+    TTerminalEncodings m_encodings;
+    void redraw();
 };

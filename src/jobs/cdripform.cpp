@@ -1,5 +1,6 @@
 #include "cdripform.h"
 
+#include "paralleljob.h"
 #include "ripform.h"
 #include "ripjob.h"
 
@@ -47,11 +48,13 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, cons
     groupLayout->addWidget(lProgressHint);
     groupLayout->addWidget(ProgressBar2);
     layout->addWidget(group);
+    Encodings = new TEncodingLines(this);
+    layout->addWidget(Encodings);
     bStop = new QPushButton(QStringLiteral("Stop"), this);
     bStop->setObjectName(QStringLiteral("bStop"));
     layout->addWidget(bStop, 0, Qt::AlignRight);
     connect(bStop, &QPushButton::clicked, this, [this] { m_job->Stop(); });
-    m_job = std::make_unique<TCDRipJob>(cdIn, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
+    m_job = MakeCDRipJob(cdIn, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
 }
 
 TfrmCDRip::~TfrmCDRip()
@@ -110,6 +113,16 @@ void TfrmCDRip::ShowError(const QString &text)
 void TfrmCDRip::ShowVerification(const TRipSession &session)
 {
     ShowRipResults(this, session);
+}
+
+void TfrmCDRip::SetEncoding(int slot, const QString &caption, int percent)
+{
+    Encodings->Set(slot, caption, percent);
+}
+
+void TfrmCDRip::EndEncoding(int slot)
+{
+    Encodings->End(slot);
 }
 
 void TfrmCDRip::Finish(int result)

@@ -9,6 +9,7 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class TEncodingLines;
 
 // The modal extraction window of the drive component path; it presents what TCDRipJob does. Its texts are
 // fixed English ones. exec() returns mrCancel at the end of the job and mrAbort after Stop.
@@ -19,8 +20,6 @@ public:
               TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     ~TfrmCDRip() override;
 
-    TCDRipJob &Job() { return *m_job; }
-
     void SetCurrentTrack(const QString &text) override;
     void SetOutputFormat(const QString &text) override;
     void SetSelectedTracks(int count) override;
@@ -30,6 +29,8 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
+    void SetEncoding(int slot, const QString &caption, int percent) override;
+    void EndEncoding(int slot) override;
 
     QLabel *lCurrentTrack;
     QLabel *lOutputFormat;
@@ -38,13 +39,14 @@ public:
     QLabel *lProgressHint;
     QProgressBar *ProgressBar2;
     QPushButton *bStop;
+    TEncodingLines *Encodings; // one line per running encoding, with several encoders at once
 
 protected:
     void showEvent(QShowEvent *event) override;
     void reject() override;
 
 private:
-    std::unique_ptr<TCDRipJob> m_job;
+    std::unique_ptr<TJobRun> m_job;
     bool m_started = false;
     int m_pendingResult = 0;
 };

@@ -105,9 +105,10 @@ TCDRipJob::~TCDRipJob()
 void TCDRipJob::recordTrack(int item)
 {
     const QString wav = wavOf(item);
-    TTrackRip track = TTrackRip::Of(m_settings.DiscInfo, trackNumber(item), base(item),
-                                    wav.left(wav.size() - 4) +
-                                        OutputFormatExtension(m_settings.CommonOptions.OutputFormat));
+    TTrackRip track = TTrackRip::Of(
+        m_settings.DiscInfo, trackNumber(item), base(item),
+        wav.left(wav.size() - 4) +
+            OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
     track.Read = !m_readFailed;
     track.ReadErrors = m_readFailed ? 1 : 0;
     track.Repairs = m_cdIn.JitterErrors;
@@ -306,6 +307,8 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     case ProcessEvent::TrackRead:
         recordTrack(Completed);
         ++Completed;
+        if (OnTrackRead)
+            OnTrackRead(Completed - 1, info.ResultCode == ProcessResult::Done);
         if (format == OutputFormat::Wav && info.ResultCode == ProcessResult::Done)
             m_presenter.FileMade(wavOf(Completed - 1));
         if (format == OutputFormat::Wav || info.ResultCode != ProcessResult::Done) {

@@ -5,6 +5,7 @@
 #include "audio/nullout.h"
 #include "audio/vorbisout.h"
 #include "cdrom/cdin.h"
+#include "ripjob.h"
 #include "ripreport.h"
 #include "shell/settings.h"
 #include "wavein.h"
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class TMp3EncodeProcess;
@@ -31,14 +33,13 @@ public:
     virtual void SetCompleted(int count) = 0;
     virtual void SetProgressHint(const QString &text) = 0; // also the gauge's hint
     virtual void SetGauge(int percent) = 0;
-    virtual void Finish(int result) = 0; // mrCancel at the end, mrAbort after Stop
 };
 
 // Extracts the tracks of a job list through the drive component (TCDIn → TWaveOut), then encodes each WAV
 // as the output format says, one step at a time, moving on when a notice arrives. A component error during a
 // read is shown with the track it happened on, and the job goes on with the next track.
 // User-interface thread only.
-class TCDRipJob final : public QObject {
+class TCDRipJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
     // settings: a copy made with JobSettings.
@@ -47,9 +48,16 @@ public:
               QObject *parent = nullptr);
     ~TCDRipJob() override;
 
-    void Start();
-    void Stop();
+    void Start() override;
+    void Stop() override;
     void Close();
+    void CleanUp() override { Close(); }
+    bool Finished() const override { return m_finished; }
+
+    // For a job whose reads feed encoders elsewhere (it then writes WAVs only): told of every track read,
+    // with whether the read succeeded. ReportFormat, when set, is the format the rip log and cue sheet name.
+    std::function<void(int item, bool ok)> OnTrackRead;
+    int ReportFormat = -1;
 
     int Completed = 0;
     int64_t WmaSourceSize = 0;

@@ -1,6 +1,7 @@
 #include "paralleljob.h"
 
 #include "audio/encoderprocess.h"
+#include "cdripjob.h"
 #include "shell/helpers.h"
 
 #include <QFile>
@@ -22,7 +23,7 @@ public:
     void SetCaption(const QString &text) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetCaption(text);
+            m_owner.m_presenter->SetCaption(text);
         if (m_lane) {
             m_caption = text;
             showLine();
@@ -31,40 +32,44 @@ public:
     void SetStage(const QString &text) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetStage(text);
+            m_owner.m_presenter->SetStage(text);
     }
     void SetElapsed(const QString &text) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetElapsed(text);
+            m_owner.m_presenter->SetElapsed(text);
     }
     void SetEstimated(const QString &text) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetEstimated(text);
+            m_owner.m_presenter->SetEstimated(text);
     }
     void SetInitializing(const QString &text, bool visible) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetInitializing(text, visible);
+            m_owner.m_presenter->SetInitializing(text, visible);
     }
     void SetGauge(int percent, bool showText) override
     {
         if (!m_lane || conversion())
-            m_owner.m_presenter.SetGauge(percent, showText);
+            m_owner.m_presenter->SetGauge(percent, showText);
         if (m_lane) {
             m_percent = percent;
             showLine();
         }
     }
-    void ShowError(const QString &text) override { m_owner.m_presenter.ShowError(text); }
+    void ShowError(const QString &text) override { m_owner.m_view.ShowError(text); }
     void FileMade(const QString &path) override
     {
         // The reading job's WAVs are steps on the way, not what the extraction makes.
         if (m_lane || m_owner.m_kind != JobKind::ExtractTracks || !path.endsWith(QLatin1String(".wav")))
-            m_owner.m_presenter.FileMade(path);
+            m_owner.m_view.FileMade(path);
     }
-    void ReadPathFailed() override { m_owner.m_presenter.ReadPathFailed(); }
+    void ReadPathFailed() override
+    {
+        if (m_owner.m_presenter)
+            m_owner.m_presenter->ReadPathFailed();
+    }
     void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
     void Finish(int result) override
     {
@@ -106,22 +111,68 @@ struct TParallelJob::Lane {
     int Item = -1;
 };
 
+// The drive component's reading job shows its read in its window as before; its WAVs are steps on the way,
+// and its end and verdicts come to the whole job.
+class TParallelJob::CDReaderPresenter final : public TCDRipJobPresenter {
+public:
+    explicit CDReaderPresenter(TParallelJob &owner) : m_owner(owner) {}
+    void SetCurrentTrack(const QString &text) override { m_owner.m_cdPresenter->SetCurrentTrack(text); }
+    void SetOutputFormat(const QString &) override
+    {
+        m_owner.m_cdPresenter->SetOutputFormat(
+            OutputFormatName(m_owner.m_settings.CommonOptions.OutputFormat));
+    }
+    void SetSelectedTracks(int count) override { m_owner.m_cdPresenter->SetSelectedTracks(count); }
+    void SetCompleted(int count) override { m_owner.m_cdPresenter->SetCompleted(count); }
+    void SetProgressHint(const QString &text) override { m_owner.m_cdPresenter->SetProgressHint(text); }
+    void SetGauge(int percent) override { m_owner.m_cdPresenter->SetGauge(percent); }
+    void ShowError(const QString &text) override { m_owner.m_view.ShowError(text); }
+    void FileMade(const QString &path) override
+    {
+        if (!path.endsWith(QLatin1String(".wav")))
+            m_owner.m_view.FileMade(path);
+    }
+    void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
+    void Finish(int result) override
+    {
+        QMetaObject::invokeMethod(
+            &m_owner, [owner = &m_owner, result] { owner->readerFinished(result); }, Qt::QueuedConnection);
+    }
+
+private:
+    TParallelJob &m_owner;
+};
+
 void TParallelJob::PartPresenter::showLine()
 {
-    m_owner.m_presenter.SetEncoding(m_lane->Slot, m_caption, m_percent);
+    m_owner.m_view.SetEncoding(m_lane->Slot, m_caption, m_percent);
 }
 
 TParallelJob::TParallelJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
                            const TOptionsSetting &settings, TRipJobPresenter &presenter,
                            TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes, QObject *parent)
-    : QObject(parent), m_kind(kind), m_settings(settings), m_files(files), m_presenter(presenter), m_mp3(mp3),
-      m_wma(wma), m_cdHandle(cdHandle)
+    : QObject(parent), m_kind(kind), m_settings(settings), m_files(files), m_view(presenter),
+      m_presenter(&presenter), m_mp3(mp3), m_wma(wma), m_cdHandle(cdHandle)
+{
+    makeLanes(lanes);
+}
+
+TParallelJob::TParallelJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+                           TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
+                           int lanes, QObject *parent)
+    : QObject(parent), m_kind(JobKind::ExtractTracks), m_settings(settings), m_files(files),
+      m_view(presenter), m_cdPresenter(&presenter), m_mp3(mp3), m_wma(wma), m_cdIn(&cdIn)
+{
+    makeLanes(lanes);
+}
+
+void TParallelJob::makeLanes(int lanes)
 {
     for (int i = 0; i < std::max(lanes, 1); ++i) {
         auto lane = std::make_unique<Lane>();
         lane->Slot = i;
-        lane->Mp3.Prompt = mp3.Prompt;
-        lane->Wma.Prompt = wma.Prompt;
+        lane->Mp3.Prompt = m_mp3.Prompt;
+        lane->Wma.Prompt = m_wma.Prompt;
         lane->Presenter = std::make_unique<PartPresenter>(*this, lane.get());
         m_lanes.push_back(std::move(lane));
     }
@@ -147,11 +198,22 @@ void TParallelJob::Start()
     // The reading job writes WAVs only; its log and cue sheet name the files the encodings make.
     TOptionsSetting reading = m_settings;
     reading.CommonOptions.OutputFormat = OutputFormat::Wav;
-    m_readerPresenter = std::make_unique<PartPresenter>(*this, nullptr);
-    m_reader = std::make_unique<TRipJob>(JobKind::ExtractTracks, m_cdHandle, m_files, reading,
-                                         *m_readerPresenter, m_mp3, m_wma);
-    m_reader->ReportFormat = m_settings.CommonOptions.OutputFormat;
-    m_reader->OnTrackRead = [this](int item, bool ok) { trackRead(item, ok); };
+    const auto trackDone = [this](int item, bool ok) { trackRead(item, ok); };
+    if (m_cdIn) {
+        m_cdReaderPresenter = std::make_unique<CDReaderPresenter>(*this);
+        auto reader =
+            std::make_unique<TCDRipJob>(*m_cdIn, m_files, reading, *m_cdReaderPresenter, m_mp3, m_wma);
+        reader->ReportFormat = m_settings.CommonOptions.OutputFormat;
+        reader->OnTrackRead = trackDone;
+        m_reader = std::move(reader);
+    } else {
+        m_readerPresenter = std::make_unique<PartPresenter>(*this, nullptr);
+        auto reader = std::make_unique<TRipJob>(JobKind::ExtractTracks, m_cdHandle, m_files, reading,
+                                                *m_readerPresenter, m_mp3, m_wma);
+        reader->ReportFormat = m_settings.CommonOptions.OutputFormat;
+        reader->OnTrackRead = trackDone;
+        m_reader = std::move(reader);
+    }
     m_readerDone = false;
     m_reader->Start();
 }
@@ -180,8 +242,10 @@ void TParallelJob::startNext()
             settings.CommonOptions.TestAndCopy = false;
             settings.CommonOptions.WriteLog = false;
             settings.CommonOptions.WriteCue = false;
-            // The WAVs go at the end of the whole job, as in the sequential one: a stopped job keeps them.
-            settings.CommonOptions.IsKeepWav = true;
+            // The WAVs go as the sequential job of the read path lets them go: through the library at the end
+            // of the whole job (a stopped job keeps them); through the drive component as each is encoded.
+            if (!m_cdIn)
+                settings.CommonOptions.IsKeepWav = true;
         }
         lane->Presenter->reset();
         lane->Job = std::make_unique<TRipJob>(m_kind, 0, QStringList{m_files.value(item)}, settings,
@@ -190,6 +254,7 @@ void TParallelJob::startNext()
         lane->Job->NumberBase = item;
         lane->Job->NumberTotal = int(m_files.size());
         lane->Job->TempTag = lane->Slot > 0 ? QString::number(lane->Slot + 1) : QString();
+        lane->Job->TagMp3Always = m_cdIn != nullptr;
         lane->Busy = true;
         lane->Item = item;
         const int running =
@@ -208,7 +273,7 @@ void TParallelJob::partFinished(Lane *lane, int result)
     }
     lane->Job.reset();
     lane->Busy = false;
-    m_presenter.EndEncoding(lane->Slot);
+    m_view.EndEncoding(lane->Slot);
     if (m_finished)
         return;
     startNext();
@@ -243,8 +308,8 @@ void TParallelJob::finishIfDone()
         }
     }
     if (m_verdicts)
-        m_presenter.ShowVerification(*m_verdicts);
-    m_presenter.Finish(m_stopping ? mrAbort : m_readerResult);
+        m_view.ShowVerification(*m_verdicts);
+    m_view.Finish(m_stopping ? mrAbort : m_readerResult);
 }
 
 void TParallelJob::Stop()
@@ -260,7 +325,7 @@ void TParallelJob::Stop()
             lane->Job->Stop();
     CleanUp();
     m_finished = true;
-    m_presenter.Finish(mrAbort);
+    m_view.Finish(mrAbort);
 }
 
 void TParallelJob::CleanUp()
@@ -283,4 +348,14 @@ std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, HCDROM cdHandle, const QString
     if (lanes > 1 && encodes)
         return std::make_unique<TParallelJob>(kind, cdHandle, files, settings, presenter, mp3, wma, lanes);
     return std::make_unique<TRipJob>(kind, cdHandle, files, settings, presenter, mp3, wma);
+}
+
+std::unique_ptr<TJobRun> MakeCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+                                      TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3,
+                                      TWMAEncodeProcess &wma)
+{
+    const int lanes = std::min<int>(EncodersAtOnce(settings), int(files.size()));
+    if (lanes > 1 && settings.CommonOptions.OutputFormat != OutputFormat::Wav)
+        return std::make_unique<TParallelJob>(cdIn, files, settings, presenter, mp3, wma, lanes);
+    return std::make_unique<TCDRipJob>(cdIn, files, settings, presenter, mp3, wma);
 }

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+class TCDIn;
+class TCDRipJobPresenter;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
 
@@ -23,11 +25,18 @@ int EncodersAtOnce(const TOptionsSetting &settings);
 // part is a TRipJob doing what the sequential job does for its files (resampling, tags, WAV removal,
 // messages numbered as in the whole list); each lane has encoder processes of its own. The rip's
 // verification, log and cue sheet come from the reading job, shown when every encoding has ended.
+// Extractions read through the CD access library (a TRipJob reads) or through the drive component (a
+// TCDRipJob reads, its window showing the read as before).
 class TParallelJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
+    // Conversions, and extractions through the CD access library.
     TParallelJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes,
+                 QObject *parent = nullptr);
+    // Extractions through the drive component.
+    TParallelJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+                 TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes,
                  QObject *parent = nullptr);
     ~TParallelJob() override;
 
@@ -41,8 +50,10 @@ public:
 
 private:
     class PartPresenter;
+    class CDReaderPresenter;
     struct Lane;
 
+    void makeLanes(int lanes);
     void trackRead(int item, bool ok);
     void startNext();
     void partFinished(Lane *lane, int result);
@@ -52,12 +63,16 @@ private:
     const JobKind m_kind;
     const TOptionsSetting m_settings;
     const QStringList m_files;
-    TRipJobPresenter &m_presenter;
+    TRipOutcomeView &m_view;                     // where the job's outcome goes
+    TRipJobPresenter *m_presenter = nullptr;     // the file job's window: conversions, library reads
+    TCDRipJobPresenter *m_cdPresenter = nullptr; // the drive component's window
     TMp3EncodeProcess &m_mp3;
     TWMAEncodeProcess &m_wma;
-    HCDROM m_cdHandle;
+    HCDROM m_cdHandle = 0;
+    TCDIn *m_cdIn = nullptr;
     std::unique_ptr<PartPresenter> m_readerPresenter;
-    std::unique_ptr<TRipJob> m_reader;
+    std::unique_ptr<CDReaderPresenter> m_cdReaderPresenter;
+    std::unique_ptr<TJobRun> m_reader;
     std::vector<std::unique_ptr<Lane>> m_lanes;
     std::deque<int> m_queue; // items waiting for an encoder
     QSet<int> m_failed;      // items whose encoding failed
@@ -74,3 +89,9 @@ private:
 std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
                                     const TOptionsSetting &settings, TRipJobPresenter &presenter,
                                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
+
+// The same for an extraction through the drive component: a TParallelJob reading with a TCDRipJob, or the
+// sequential TCDRipJob.
+std::unique_ptr<TJobRun> MakeCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
+                                      TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3,
+                                      TWMAEncodeProcess &wma);

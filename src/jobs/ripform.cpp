@@ -53,8 +53,8 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
     grid->addWidget(FlatGauge1, 2, 0, 1, 3);
     grid->addWidget(Label3, 2, 0, 1, 3, Qt::AlignCenter);
     layout->addWidget(GroupBox1);
-    m_encodings = new QVBoxLayout;
-    layout->addLayout(m_encodings);
+    Encodings = new TEncodingLines(this);
+    layout->addWidget(Encodings);
     btStop = new QPushButton(QStringLiteral("Stop"), this);
     btStop->setObjectName(QStringLiteral("btStop"));
     layout->addWidget(btStop, 0, Qt::AlignRight);
@@ -145,32 +145,48 @@ void ShowRipResults(QWidget *parent, const TRipSession &session)
         QMessageBox::information(parent, QStringLiteral("Sondrel"), text);
 }
 
-void TRipForm::SetEncoding(int slot, const QString &caption, int percent)
+TEncodingLines::TEncodingLines(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this))
 {
-    while (int(Encodings.size()) <= slot) {
-        EncodingLine line;
+    m_layout->setContentsMargins(0, 0, 0, 0);
+}
+
+void TEncodingLines::Set(int slot, const QString &caption, int percent)
+{
+    while (int(Lines.size()) <= slot) {
+        Line line;
         line.Caption = new QLabel(this);
-        line.Caption->setObjectName(QStringLiteral("lEncoding%1").arg(Encodings.size() + 1));
+        line.Caption->setObjectName(QStringLiteral("lEncoding%1").arg(Lines.size() + 1));
+        KeepUntranslated(line.Caption);
         line.Gauge = new QProgressBar(this);
-        line.Gauge->setObjectName(QStringLiteral("gEncoding%1").arg(Encodings.size() + 1));
+        line.Gauge->setObjectName(QStringLiteral("gEncoding%1").arg(Lines.size() + 1));
         line.Gauge->setRange(0, 100);
-        m_encodings->addWidget(line.Caption);
-        m_encodings->addWidget(line.Gauge);
-        Encodings.push_back(line);
+        m_layout->addWidget(line.Caption);
+        m_layout->addWidget(line.Gauge);
+        Lines.push_back(line);
     }
-    const EncodingLine &line = Encodings[size_t(slot)];
+    const Line &line = Lines[size_t(slot)];
     line.Caption->setText(caption);
     line.Gauge->setValue(std::clamp(percent, 0, 100));
     line.Caption->show();
     line.Gauge->show();
 }
 
+void TEncodingLines::End(int slot)
+{
+    if (slot >= 0 && slot < int(Lines.size())) {
+        Lines[size_t(slot)].Caption->hide();
+        Lines[size_t(slot)].Gauge->hide();
+    }
+}
+
+void TRipForm::SetEncoding(int slot, const QString &caption, int percent)
+{
+    Encodings->Set(slot, caption, percent);
+}
+
 void TRipForm::EndEncoding(int slot)
 {
-    if (slot >= 0 && slot < int(Encodings.size())) {
-        Encodings[size_t(slot)].Caption->hide();
-        Encodings[size_t(slot)].Gauge->hide();
-    }
+    Encodings->End(slot);
 }
 
 void TRipForm::ShowVerification(const TRipSession &session)

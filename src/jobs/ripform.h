@@ -19,6 +19,23 @@ class QVBoxLayout;
 // job window (a warning when a track failed or did not match).
 void ShowRipResults(QWidget *parent, const TRipSession &session);
 
+// The lines of the encodings running beside a read in a job window: a caption and a bar each, by slot.
+class TEncodingLines final : public QWidget {
+public:
+    explicit TEncodingLines(QWidget *parent = nullptr);
+    void Set(int slot, const QString &caption, int percent);
+    void End(int slot);
+
+    struct Line {
+        QLabel *Caption = nullptr;
+        QProgressBar *Gauge = nullptr;
+    };
+    std::vector<Line> Lines;
+
+private:
+    QVBoxLayout *m_layout;
+};
+
 class TRipForm final : public QDialog, public TRipJobPresenter {
     Q_OBJECT
 public:
@@ -48,12 +65,8 @@ public:
     QProgressBar *FlatGauge1;
     QPushButton *btStop;
     QLabel *Image1;
-    // One line per running encoding of a job with several encoders at once, by slot.
-    struct EncodingLine {
-        QLabel *Caption = nullptr;
-        QProgressBar *Gauge = nullptr;
-    };
-    std::vector<EncodingLine> Encodings;
+    // One line per running encoding of a job with several encoders at once.
+    TEncodingLines *Encodings;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -64,7 +77,6 @@ private:
     void btStopClick();
 
     std::unique_ptr<TJobRun> m_job;
-    QVBoxLayout *m_encodings = nullptr;
     bool m_started = false;
     int m_pendingResult = 0;
 };

@@ -502,7 +502,7 @@ void TRipJob::processInfo(TProcessInfo info)
         if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
             m_failedItems.insert(m_encodeIndex);
         if (m_kind == JobKind::ExtractTracks && info.ResultCode == ProcessResult::Ended && Busy &&
-            m_settings.Use)
+            (m_settings.Use || TagMp3Always))
             writeId3(m_ripIndex - 1);
         Busy = false;
         ++m_encodeIndex;

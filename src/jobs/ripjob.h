@@ -38,17 +38,6 @@ public:
     virtual void SetEstimated(const QString &text) = 0;
     virtual void SetInitializing(const QString &text, bool visible) = 0;
     virtual void SetGauge(int percent, bool showText) = 0;
-    // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
-    virtual void Finish(int result) = 0;
-    // Jobs with several encoders at once: the line of one running encoding (its caption and percent), and
-    // its end. The caption, stage and gauge above stay with the read (or, for conversions, the latest file).
-    virtual void SetEncoding(int slot, const QString &caption, int percent)
-    {
-        Q_UNUSED(slot)
-        Q_UNUSED(caption)
-        Q_UNUSED(percent)
-    }
-    virtual void EndEncoding(int slot) { Q_UNUSED(slot) }
     // A track could not be read through the library: the window makes the next start use the other read
     // path (the setting IsCDHandleZero flips). Others ignore it.
     virtual void ReadPathFailed() {}
@@ -115,13 +104,15 @@ public:
     // For a job that is one part of a larger one (set before Start): items are numbered from NumberBase + 1
     // of NumberTotal in captions; an extraction with SkipRead encodes the WAV its one track already has;
     // TempTag tells its temporary files from those of the other parts; ReportFormat names the files of the
-    // rip log after another format than its own; OnTrackRead hears of each track read (ok: it was read).
+    // rip log after another format than its own; OnTrackRead hears of each track read (ok: it was read);
+    // TagMp3Always tags extracted MP3s whatever the ID3 setting says (as the drive component's job does).
     int NumberBase = 0;
     int NumberTotal = 0;
     bool SkipRead = false;
     QString TempTag;
     int32_t ReportFormat = -1;
     std::function<void(int item, bool ok)> OnTrackRead;
+    bool TagMp3Always = false;
 
     TWaveIn WaveIn1;
     TFastResampler FastResampler1;

@@ -87,6 +87,17 @@ public:
     virtual void FileMade(const QString &path) { Q_UNUSED(path) }
     // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
     virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
+    // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.
+    virtual void Finish(int result) = 0;
+    // Jobs with several encoders at once: the line of one running encoding (its caption and percent), and
+    // its end. What the window shows besides stays with the read (or, for conversions, the latest file).
+    virtual void SetEncoding(int slot, const QString &caption, int percent)
+    {
+        Q_UNUSED(slot)
+        Q_UNUSED(caption)
+        Q_UNUSED(percent)
+    }
+    virtual void EndEncoding(int slot) { Q_UNUSED(slot) }
 };
 
 // Runs the end of a rip: asks AccurateRip when the settings say so (on a worker thread), judges the

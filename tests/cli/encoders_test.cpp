@@ -200,16 +200,15 @@ TEST_F(CliEncoderTest, TwoEncodersRunSideBySide)
     ASSERT_TRUE(SaveOptions());
     const QString marks = home.root() + "/marks";
     QDir().mkpath(marks);
-    encoder("lame",
-            "touch \"" + marks +
-                "/$$\"\n"
-                "n=0\n"
-                "while [ \"$(ls \"" +
-                marks +
-                "\" | wc -l)\" -lt 2 ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done\n"
-                "for last; do :; done\n"
-                "if [ $n -lt 600 ]; then echo together > \"$last\"; else echo alone > \"$last\"; fi\n"
-                    "echo '  100/100   (100%)|    0:00/    0:00|    0:00/    0:00|   1.0x|    0:00'\n");
+    encoder("lame", "touch \"" + marks +
+                        "/$$\"\n"
+                        "n=0\n"
+                        "while [ \"$(ls \"" +
+                        marks +
+                        "\" | wc -l)\" -lt 2 ] && [ $n -lt 600 ]; do sleep 0.05; n=$((n+1)); done\n"
+                        "for last; do :; done\n"
+                        "if [ $n -lt 600 ]; then echo together > \"$last\"; else echo alone > \"$last\"; fi\n"
+                        "echo '  100/100   (100%)|    0:00/    0:00|    0:00/    0:00|   1.0x|    0:00'\n");
     QStringList wavs;
     for (const char *name : {"a", "b"}) {
         const QString wav = home.root() + "/" + name + ".wav";
@@ -234,12 +233,27 @@ TEST_F(CliEncoderTest, TwoEncodersRunSideBySide)
     info.Tracks[2] = "Two";
     info.Tracks[3] = "Three";
     disc(info, {"150,music", "150,music", "150,music"});
-    const CliRun rip = runCli({"rip", "-f", "mp3", "-o", out + "/rip", "--quiet"}, cli);
+    const CliRun rip = runCli({"rip", "-f", "mp3", "-o", out + "/rip"}, cli);
     ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    // The read's lines and each encoding's own.
+    for (const char *line : {"Extracting(03/03): Three", "Encoding(01/03): One", "Encoding(03/03): Three"})
+        EXPECT_TRUE(rip.err.contains(line)) << line << "\n" << rip.err.toStdString();
     for (const char *name : {"One", "Two", "Three"})
         EXPECT_EQ(ReadFileText(out + "/rip/" + name + ".mp3"), "together\n") << name;
     EXPECT_EQ(QDir(out + "/rip").entryList(QDir::Files | QDir::Hidden).size(), 3)
         << QDir(out + "/rip").entryList(QDir::Files | QDir::Hidden).join(" ").toStdString();
+
+    // The same through the drive component: its reads go on while the encodings run side by side.
+    QDir(marks).removeRecursively();
+    QDir().mkpath(marks);
+    const CliRun paranoia = runCli({"rip", "-f", "mp3", "-o", out + "/paranoia", "--paranoia"}, cli);
+    ASSERT_EQ(paranoia.code, 0) << paranoia.err.toStdString();
+    EXPECT_TRUE(paranoia.err.contains("Encoding(02/03): Two")) << paranoia.err.toStdString();
+    for (const char *name : {"One", "Two", "Three"}) // tagged, as this path always does
+        EXPECT_TRUE(ReadFileBytes(out + "/paranoia/" + name + ".mp3").contains("together\nTAG")) << name;
+    EXPECT_EQ(QDir(out + "/paranoia").entryList(QDir::Files | QDir::Hidden).size(), 3)
+        << QDir(out + "/paranoia").entryList(QDir::Files | QDir::Hidden).join(" ").toStdString();
+    EXPECT_EQ(paranoia.out.split('\n', Qt::SkipEmptyParts).size(), 3) << paranoia.out.toStdString();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
 #include "jobs/cdripform.h"
+#include "jobs/ripform.h"
 #include "jobs/ripjob.h"
 #include "mainwindow/mainform.h"
 #include "shell/folders.h"
@@ -40,7 +41,8 @@ protected:
     }
     ~CDRipFormTest() override { SetRealCdDrivesEnabled(true); }
 
-    bool run(const QStringList &files, const std::function<bool()> &stopAt = {})
+    bool run(const QStringList &files, const std::function<bool()> &stopAt = {},
+             const std::function<void(TfrmCDRip &)> &watch = {})
     {
         TCDIn cd;
         TfrmCDRip form(nullptr, cd, files, AppSettings.CommonOptions.OutputFolder, mp3, wma);
@@ -49,6 +51,8 @@ protected:
         bool stopped = false;
         return WaitFor(
             [&] {
+                if (watch)
+                    watch(form);
                 if (!stopped && stopAt && result < 0 && stopAt()) {
                     stopped = true;
                     form.bStop->click();
@@ -65,6 +69,7 @@ TEST_F(CDRipFormTest, TracksToMp3DeletingEachWav)
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "00:02:00,music", "00:02:00,music"}));
     AppSettings.CommonOptions.OutputFormat = 0;
     AppSettings.CommonOptions.IsKeepWav = false;
+    AppSettings.CommonOptions.EncodersAtOnce = 1; // one step after the other
     AppSettings.DiscInfo.Artist = "Artist";
     QStringList wavsSeenWithMp3;
     ASSERT_TRUE(run({"01A", "02B", "03C"}, [&] {
@@ -86,6 +91,35 @@ TEST_F(CDRipFormTest, TracksToMp3DeletingEachWav)
     EXPECT_EQ(tag.Track, 3);
 }
 
+// With two encoders the reads go on while the tracks before encode, each encoding with a line of its own;
+// the files, tags and the end are those of the step-by-step job, the WAVs going at the end.
+TEST_F(CDRipFormTest, TwoEncodersEncodeBesideTheReads)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:04:00,music", "00:04:00,music", "00:04:00,music"}));
+    AppSettings.CommonOptions.OutputFormat = 0;
+    AppSettings.CommonOptions.IsKeepWav = false;
+    AppSettings.CommonOptions.EncodersAtOnce = 2;
+    AppSettings.DiscInfo.Artist = "Artist";
+    QStringList lines;
+    QString format;
+    ASSERT_TRUE(run({"01A", "02B", "03C"}, {}, [&](TfrmCDRip &form) {
+        format = form.lOutputFormat->text();
+        for (const auto &line : form.Encodings->Lines)
+            if (!line.Caption->text().isEmpty() && !lines.contains(line.Caption->text()))
+                lines << line.Caption->text();
+    }));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+    EXPECT_EQ(format, "MP3");
+    for (const char *line : {"Encoding(01/03): A", "Encoding(02/03): B", "Encoding(03/03): C"})
+        EXPECT_FALSE(lines.filter(line).isEmpty()) << line << ": " << lines.join(" | ").toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).join(" "), "A.mp3 B.mp3 C.mp3");
+    Tid3tag tag;
+    EXPECT_EQ(tag.ReadTag(out + "B.mp3"), 0);
+    EXPECT_EQ(tag.Artist, "Artist");
+    EXPECT_EQ(tag.Track, 2);
+}
+
 TEST_F(CDRipFormTest, RipTimeReadsOnIntoTheNextTrack)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"01:00:00,music", "01:00:00,noise"}));
@@ -102,14 +136,24 @@ TEST_F(CDRipFormTest, StopDuringTheSecondRead)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "05:00:00,music"}));
     AppSettings.CommonOptions.OutputFormat = 0;
-    ASSERT_TRUE(
-        run({"01A", "02B"}, [&] { return exists("A.mp3") && QFileInfo(out + "B.wav").size() > 1000000; }));
-    EXPECT_EQ(result, mrAbort);
-    EXPECT_TRUE(exists("A.mp3"));
-    // The stopped file's header matches what was written.
-    const QByteArray head = ReadFileBytes(out + "B.wav").left(44);
-    EXPECT_EQ(qFromLittleEndian<uint32_t>(head.constData() + 40),
-              uint32_t(QFileInfo(out + "B.wav").size() - 44));
+    // Step by step, and with the first track's encoding beside the second read.
+    for (const int encoders : {1, 2}) {
+        SCOPED_TRACE(encoders);
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        result = -1;
+        AppSettings.CommonOptions.EncodersAtOnce = encoders;
+        ASSERT_TRUE(run({"01A", "02B"},
+                        [&] { return exists("A.mp3") && QFileInfo(out + "B.wav").size() > 1000000; }));
+        EXPECT_EQ(result, mrAbort);
+        EXPECT_TRUE(exists("A.mp3"));
+        // The stopped file's header matches what was written; nothing else is left.
+        const QByteArray head = ReadFileBytes(out + "B.wav").left(44);
+        EXPECT_EQ(qFromLittleEndian<uint32_t>(head.constData() + 40),
+                  uint32_t(QFileInfo(out + "B.wav").size() - 44));
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).join(" "),
+                  "A.mp3 B.wav"); // A.wav went with its encoding
+    }
 }
 
 TEST_F(CDRipFormTest, DataTrackIsReportedAndSkipped)

@@ -133,9 +133,10 @@ TEST_F(LanguageFilesTest, EveryCaptionBelongsToANamedComponent)
                 text = button->text();
             else if (auto *group = qobject_cast<QGroupBox *>(widget))
                 text = group->title();
-            if (!text.isEmpty() && !qobject_cast<QTabBar *>(widget->parent()))
+            if (!text.isEmpty() && !qobject_cast<QTabBar *>(widget->parent())) {
                 EXPECT_FALSE(widget->objectName().isEmpty())
                     << window->objectName().toStdString() << ": " << text.toStdString();
+            }
         }
     }
     windows.back().release();

@@ -130,7 +130,7 @@ TEST_F(RipFormTest, ExtractToMp3WithTags)
     AppSettings.CommonOptions.EncodersAtOnce = 2;
     QStringList lines;
     ASSERT_TRUE(run(1, {"01Opening", "02Closing"}, [&](TRipForm &form) {
-        for (const auto &line : form.Encodings)
+        for (const auto &line : form.Encodings->Lines)
             if (!lines.contains(line.Caption->text()))
                 lines << line.Caption->text();
         return false;
