@@ -196,6 +196,7 @@ bool TVorbisOut::DoOutput(bool abort)
     ogg_packet packet;
     ogg_page page;
     while (vorbis_analysis_blockout(&c.dsp, &c.block) == 1) {
+        ClearUpperVectorState(); // writing the last page may have run AVX code
         vorbis_analysis(&c.block, nullptr);
         vorbis_bitrate_addblock(&c.block);
         while (vorbis_bitrate_flushpacket(&c.dsp, &packet)) {
