@@ -3,7 +3,9 @@
 # cd-paranoia and then encodes with two encoders at once (xargs -P2), on the same disc image:
 #   a 12-track disc (about 50 minutes) to MP3 and to Ogg Vorbis, with the CPU use of ours;
 #   12 WAVs to MP3 with convert, beside xargs -P2 lame;
-#   a 99-track disc of 4-second tracks to Ogg Vorbis.
+#   a 99-track disc of 4-second tracks to Ogg Vorbis;
+#   the 12-track disc to Ogg through the drive component with paranoia (--paranoia), beside cd-paranoia in
+#   its full paranoia mode.
 # Our default settings: MP3 -b 128 -m j, Ogg quality 0.2 (oggenc -q 2); Encoders at once = the cores.
 source "$(dirname "$0")/lib.sh"
 build_project
@@ -26,18 +28,22 @@ pipeline() {
     local cue=$1 count=$2
     shift 2
     rm -rf "$work/peer" && mkdir -p "$work/peer"
-    for t in $(seq 1 "$count"); do cd-paranoia -q -d "$cue" -Z -w "$t" "$work/peer/$(printf %02d "$t").wav"; done
+    # READMODE: -Z (paranoia off) unless the caller asks for full paranoia.
+    for t in $(seq 1 "$count"); do
+        cd-paranoia -q -d "$cue" "${READMODE:--Z}" -w "$t" "$work/peer/$(printf %02d "$t").wav"
+    done
     ls "$work/peer"/*.wav | xargs -P2 -I{} "$@" {}
 }
 export -f pipeline
-export work
+export work READMODE
 
-# ours CUE FORMAT: prints "seconds cpu%" of the best of $runs runs of a whole-disc rip.
+# ours CUE FORMAT [OPTION]: prints "seconds cpu%" of the median of $runs runs of a whole-disc rip.
 ours() {
     cp "$1" "${1%.cue}.bin" "$images/"
     for _ in $(seq "$runs"); do
         rm -rf "$work/ours"
-        /usr/bin/time -f '%e %P' "$build/bin/sondrel-cli" rip -f "$2" -o "$work/ours" --quiet 2>&1 >/dev/null | tail -1
+        /usr/bin/time -f '%e %P' "$build/bin/sondrel-cli" rip -f "$2" -o "$work/ours" --quiet ${3:+"$3"} 2>&1 \
+            >/dev/null | tail -1
     done | sort -g | awk '{ t[NR] = $0 } END { print t[int((NR + 1) / 2)] }'
     rm -f "$images"/*
 }
@@ -62,6 +68,10 @@ for format in mp3 ogg; do
     fi
     report "12 tracks (50 min) to $format, CPU $cpu" "$secs" "$theirs" "cd-paranoia + 2 encoders"
 done
+
+read -r secs cpu < <(ours "$work/twelve.cue" ogg --paranoia)
+theirs=$(READMODE=-q peer "$work/twelve.cue" 12 oggenc -Q -q 2)
+report "12 tracks to ogg with paranoia, CPU $cpu" "$secs" "$theirs" "cd-paranoia (paranoia) + 2 oggenc"
 
 read -r secs cpu < <(ours "$work/short.cue" ogg)
 theirs=$(peer "$work/short.cue" 99 oggenc -Q -q 2)
