@@ -1,8 +1,8 @@
 #include "toolicons.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
+#include <QPolygonF>
 
 namespace {
 
@@ -27,16 +27,9 @@ void disc(QPainter &p)
 void save(QPainter &p)
 {
     // A file with its corner folded and an arrow into it.
-    QPainterPath page;
-    page.moveTo(7, 3);
-    page.lineTo(20, 3);
-    page.lineTo(26, 9);
-    page.lineTo(26, 29);
-    page.lineTo(7, 29);
-    page.closeSubpath();
     p.setPen(QPen(ink, 1.5));
     p.setBrush(Qt::white);
-    p.drawPath(page);
+    p.drawPolygon(QPolygonF({{7, 3}, {20, 3}, {26, 9}, {26, 29}, {7, 29}}));
     p.drawLine(QPointF(20, 3), QPointF(20, 9));
     p.drawLine(QPointF(20, 9), QPointF(26, 9));
     p.setPen(QPen(accent, 3, Qt::SolidLine, Qt::RoundCap));
@@ -49,23 +42,9 @@ void folder(QPainter &p)
 {
     p.setPen(QPen(ink, 1.5));
     p.setBrush(QColor(0xe8, 0xb9, 0x4a));
-    QPainterPath back;
-    back.moveTo(3, 8);
-    back.lineTo(11, 8);
-    back.lineTo(14, 11);
-    back.lineTo(27, 11);
-    back.lineTo(27, 26);
-    back.lineTo(3, 26);
-    back.closeSubpath();
-    p.drawPath(back);
+    p.drawPolygon(QPolygonF({{3, 8}, {11, 8}, {14, 11}, {27, 11}, {27, 26}, {3, 26}})); // the back
     p.setBrush(QColor(0xf6, 0xd3, 0x7a));
-    QPainterPath front;
-    front.moveTo(3, 26);
-    front.lineTo(8, 15);
-    front.lineTo(30, 15);
-    front.lineTo(27, 26);
-    front.closeSubpath();
-    p.drawPath(front);
+    p.drawPolygon(QPolygonF({{3, 26}, {8, 15}, {30, 15}, {27, 26}})); // the front, open
 }
 
 void record(QPainter &p)
@@ -98,12 +77,7 @@ void home(QPainter &p)
     p.setBrush(QColor(0xf4, 0xf1, 0xea));
     p.drawRect(QRectF(8, 15, 16, 13));
     p.setBrush(QColor(0xc0, 0x4a, 0x3a));
-    QPainterPath roof;
-    roof.moveTo(4, 16);
-    roof.lineTo(16, 5);
-    roof.lineTo(28, 16);
-    roof.closeSubpath();
-    p.drawPath(roof);
+    p.drawPolygon(QPolygonF({{4, 16}, {16, 5}, {28, 16}})); // the roof
     p.setBrush(accent);
     p.drawRect(QRectF(14, 20, 5, 8));
 }
