@@ -370,7 +370,7 @@ TEST_F(MainFormTest, ToolBarIconsOfTheirOwnWithoutAnIconTheme)
                                  "tbOptions", "tbHome",   "tbExit"};
     const QStringList names = DrawnToolIconNames();
     ASSERT_EQ(names.size(), buttons.size());
-    QList<QImage> images;
+    QList<QImage> shownSoFar;
     for (int i = 0; i < buttons.size(); ++i) {
         auto *button = form.findChild<QToolButton *>(buttons[i]);
         ASSERT_NE(button, nullptr) << buttons[i].toStdString();
@@ -383,9 +383,9 @@ TEST_F(MainFormTest, ToolBarIconsOfTheirOwnWithoutAnIconTheme)
             for (int x = 0; x < shown.width(); ++x)
                 opaque += qAlpha(shown.pixel(x, y)) > 128;
         EXPECT_GT(opaque, 100) << buttons[i].toStdString();
-        for (const QImage &other : images)
+        for (const QImage &other : shownSoFar)
             EXPECT_NE(shown, other) << buttons[i].toStdString();
-        images << shown;
+        shownSoFar << shown;
     }
     QIcon::setThemeName(theme);
 }
@@ -403,12 +403,12 @@ TEST_F(MainFormTest, HomeOpensTheProjectsPage)
 {
     TMainForm form;
     ASSERT_FALSE(TMainForm::HomePage().isEmpty());
-    auto *home = form.findChild<QToolButton *>("tbHome");
-    ASSERT_NE(home, nullptr);
-    EXPECT_TRUE(home->defaultAction()->isVisible());
+    auto *button = form.findChild<QToolButton *>("tbHome");
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->defaultAction()->isVisible());
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
-    home->click();
+    button->click();
     QDesktopServices::unsetUrlHandler("https");
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls[0], QUrl(TMainForm::HomePage()));
