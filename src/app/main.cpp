@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,20 +34,25 @@ void onSignal(int)
 
 int main(int argc, char *argv[])
 {
+    // For scripts and packagers, answered without a display: the version, and the manual that Help opens
+    // (found relative to the program).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("sondrel %s\n", SONDREL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--manual-path") == 0) {
+            const QCoreApplication core(argc, argv);
+            std::printf(
+                "%s\n",
+                QFile::encodeName(ShippedFilePath(QStringLiteral("sondrel-manual.html"))).constData());
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
-    QApplication::setApplicationVersion(QStringLiteral("5.6"));
-    // For scripts and packagers: the version, and the manual that Help opens (found relative to the program).
-    const QStringList arguments = QApplication::arguments();
-    if (arguments.contains(QStringLiteral("--version"))) {
-        std::printf("sondrel 5.6\n");
-        return 0;
-    }
-    if (arguments.contains(QStringLiteral("--manual-path"))) {
-        std::printf("%s\n",
-                    QFile::encodeName(ShippedFilePath(QStringLiteral("sondrel-manual.html"))).constData());
-        return 0;
-    }
+    QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
 
     if (SingleInstance::notifyRunningInstance())
         return 0;

@@ -185,7 +185,7 @@ bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error
 
 QString MusicBrainzUserAgent()
 {
-    return QStringLiteral("Sondrel/5.6 ( sondrel@localhost )");
+    return QStringLiteral("Sondrel/" SONDREL_VERSION " ( sondrel@localhost )");
 }
 
 bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBrainzRelease> &releases,

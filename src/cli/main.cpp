@@ -1210,7 +1210,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (command == QLatin1String("--version")) {
-        out(QStringLiteral("sondrel-cli 5.6"));
+        out(QStringLiteral("sondrel-cli " SONDREL_VERSION));
         return 0;
     }
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {

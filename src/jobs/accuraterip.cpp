@@ -100,7 +100,7 @@ bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
     blocks.clear();
     HttpRequest request;
     request.url = AccurateRipUrl(base, disc);
-    request.userAgent = QStringLiteral("Sondrel/5.6");
+    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
     request.cancel = cancel;
     const HttpResponse response = HttpGet(request);
     if (response.status == 404)

@@ -140,7 +140,7 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
 {
     QStringList out;
     const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
-    out << QStringLiteral("Sondrel 5.6 rip log") << QString();
+    out << QStringLiteral("Sondrel " SONDREL_VERSION " rip log") << QString();
     out << QStringLiteral("Date: ") + when.toString(Qt::ISODate);
     out << QStringLiteral("Drive: ") + WithoutControlChars(session.Drive);
     out << QStringLiteral("Read mode: ") + session.ReadMode;

@@ -16,7 +16,7 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
     auto *icon = new QLabel(this);
     icon->setPixmap(style()->standardIcon(QStyle::SP_DriveCDIcon).pixmap(48, 48));
     layout->addWidget(icon, 0, Qt::AlignCenter);
-    auto *name = new QLabel(QStringLiteral("<b>Sondrel 5.6</b>"), this);
+    auto *name = new QLabel(QStringLiteral("<b>Sondrel " SONDREL_VERSION "</b>"), this);
     name->setObjectName(QStringLiteral("lbProduct"));
     KeepUntranslated(name);
     layout->addWidget(name, 0, Qt::AlignCenter);

@@ -55,7 +55,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     WmaEncoder = std::make_unique<TWMAEncodeProcess>();
     Mp3Encoder->Prompt = this;
     WmaEncoder->Prompt = this;
-    setWindowTitle(QStringLiteral("Sondrel 5.6"));
+    setWindowTitle(QStringLiteral("Sondrel " SONDREL_VERSION));
     KeepUntranslated(this);
 
     ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));

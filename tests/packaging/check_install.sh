@@ -26,8 +26,11 @@ for root in "$work/prefix" "$work/dest/opt/sondrel"; do
         echo "FAILED: $root: WAV to WMA through the installed WM8EUTIL"
         failed=1
     fi
-    # The installed GUI finds its manual: sondrel --manual-path is what F1 opens.
-    manual=$("$root/bin/sondrel" --manual-path)
+    # The installed GUI finds its manual: sondrel --manual-path is what F1 opens. Both questions are answered
+    # without a display.
+    version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --version)
+    [ "$version" = "sondrel $2" ] || { echo "FAILED: sondrel --version said '$version'"; failed=1; }
+    manual=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --manual-path)
     [ "$manual" = "$root/share/sondrel/sondrel-manual.html" ] || { echo "FAILED: manual at '$manual'"; failed=1; }
 done
 exit $failed
