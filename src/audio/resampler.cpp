@@ -1,6 +1,7 @@
 #include "resampler.h"
 
 #include "auexception.h"
+#include "samples.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,14 +38,8 @@ void TRateConverter::DoGetData(uint8_t *&buffer, uint32_t &bytes)
     }
     if (!m_open)
         throw EAuException(QStringLiteral("The Stream is not opened"));
-    if (m_read >= m_fill && !refill()) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
-    bytes = std::min(bytes, m_fill - m_read);
-    buffer = m_outputBytes.data() + m_read;
-    m_read += bytes;
+    TakeBuffered(
+        m_outputBytes, m_read, m_fill, [this] { return refill(); }, buffer, bytes);
 }
 
 void TRateConverter::GetData(uint8_t *&buffer, uint32_t &bytes)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Conversions between interleaved little-endian PCM (8-bit unsigned; 16-, 24- and 32-bit signed) and floats
 // in [-1, 1], shared by the converters:
@@ -32,3 +34,20 @@ inline void Write24(uint8_t *p, int32_t v)
 // use: every SSE instruction then waits on them. Call before handing such a library a block of work. Does
 // nothing on processors without AVX.
 void ClearUpperVectorState();
+
+// Hands out the next piece, up to `bytes`, of bytes made ahead into `data` (from `read` to `fill`), asking
+// `refill` to make more once all were taken (it sets read and fill anew; false when it made none): the
+// GetData of sources that decode or convert in blocks. Nothing (null, 0) at the end.
+template <typename Refill>
+void TakeBuffered(std::vector<uint8_t> &data, uint32_t &read, const uint32_t &fill, Refill refill,
+                  uint8_t *&buffer, uint32_t &bytes)
+{
+    if (read >= fill && !refill()) {
+        buffer = nullptr;
+        bytes = 0;
+        return;
+    }
+    bytes = std::min(bytes, fill - read);
+    buffer = data.data() + read;
+    read += bytes;
+}

@@ -2,6 +2,7 @@
 
 #include "audio/auexception.h"
 #include "audio/aufilestream.h"
+#include "audio/samples.h"
 #include "imaadpcm.h"
 #include "waveconverter.h"
 
@@ -358,14 +359,8 @@ void TWaveIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
         bytes = 0;
         return;
     }
-    if (m_outRead >= m_outFill && refill() == 0) {
-        buffer = nullptr;
-        bytes = 0;
-        return;
-    }
-    bytes = std::min(bytes, m_outFill - m_outRead);
-    buffer = m_out.data() + m_outRead;
-    m_outRead += bytes;
+    TakeBuffered(
+        m_out, m_outRead, m_outFill, [this] { return refill() != 0; }, buffer, bytes);
 }
 
 bool TWaveIn::DoSeek(int64_t &sample)
