@@ -243,9 +243,17 @@ DiscImageTest::~DiscImageTest()
 }
 
 namespace StandInEncoder {
-const QString WritesLastArgument = QStringLiteral("for a; do last=$a; done\nprintf 'audio' > \"$last\"\n");
-const QString WritesOutputOption = QStringLiteral(
-    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'audio' > \"$out\"\n");
+// What the stand-ins write passes the check of a made file: two MPEG frames for an MP3, the ASF header's
+// GUID for a WMA, a RIFF WAVE header for a decoded WAV.
+const QString audio = QStringLiteral(
+    "audio() { case \"$1\" in\n"
+    "*.wav|*.wav.part) printf 'RIFF\\044\\000\\000\\000WAVEfmt audio' ;;\n"
+    "*.wma|*.wma.part) printf '\\060\\046\\262\\165\\216\\146\\317\\021\\246\\331\\000\\252\\000\\142\\316\\154audio' ;;\n"
+    "*) for f in 1 2; do printf '\\377\\373\\220\\000'; head -c 413 /dev/zero; done ;;\n"
+    "esac > \"$1\"; }\n");
+const QString WritesLastArgument = audio + QStringLiteral("for a; do last=$a; done\naudio \"$last\"\n");
+const QString WritesOutputOption = audio + QStringLiteral(
+    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\naudio \"$out\"\n");
 const QString WritesHalfLastArgument = QStringLiteral("for a; do last=$a; done\nprintf 'half' > \"$last\"\n");
 const QString WritesHalfOutputOption = QStringLiteral(
     "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n");

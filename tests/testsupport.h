@@ -160,9 +160,9 @@ protected:
 
 // Shell lines for stand-in encoders (scripts whose arguments are lame's or WM8EUTIL's).
 namespace StandInEncoder {
-// Writes "audio" into the last argument (lame's output file).
+// Writes a short file that passes for audio of its extension into the last argument (lame's output file).
 extern const QString WritesLastArgument;
-// Writes "audio" into the value of -output (WM8EUTIL's).
+// The same into the value of -output (WM8EUTIL's).
 extern const QString WritesOutputOption;
 // Writes half a file there first, as an encoder does that fails on the way.
 extern const QString WritesHalfLastArgument;

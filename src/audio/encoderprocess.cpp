@@ -1,5 +1,6 @@
 #include "encoderprocess.h"
 
+#include "outputcheck.h"
 #include "shell/childprocess.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
@@ -98,6 +99,10 @@ void TEncoderProcess::StartFile(const QString &input, const QString &output, QOb
     Window = window;
     Encode = encode;
     JobKind = jobKind;
+    if (SameFile(input, output)) {
+        Active = false;
+        throw EProcessError((output + QStringLiteral(": the output would overwrite the input")).toStdString());
+    }
     Start();
 }
 
@@ -158,6 +163,11 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
             failure += QStringLiteral(": ") + last;
     } else if (working != OutputFile && !QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
+    } else if (const QString problem = working != OutputFile ? EncodedFileProblem(working, OutputFile) : QString();
+               !problem.isEmpty()) {
+        // An exit status of 0 is not proof enough to replace what was there.
+        failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" ended normally, but ") +
+                  problem;
     }
     if (SettleWorkingFile(working, OutputFile, failure.isEmpty(), &failure))
         ReportDone(ProcessResult::Ended);

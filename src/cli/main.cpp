@@ -684,7 +684,7 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     const int bits = args.number("--bits", 8, 8, 32);
     if (bits % 8 != 0)
         throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
-    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath()) {
+    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath() || SameFile(input, output)) {
         terminal.Failure(output + QStringLiteral(": the output would overwrite the input"));
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "cdripjob.h"
 
 #include "audio/encoderprocess.h"
+#include "audio/outputcheck.h"
 #include "cdripthread.h"
 #include "ripjob.h"
 #include "ripreport.h"
@@ -59,15 +60,19 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         else
             copyItem(Completed);
     };
-    WaveOut1.OnDone = [this](TAuOutput *) {
+    WaveOut1.OnDone = [this](TAuOutput *sink) {
+        // The WAV was written under its working name; it takes the track's name only when read whole (and
+        // normalised when asked). What a failed or stopped read wrote goes.
         const TCommonOptions &options = m_settings.CommonOptions;
-        if (!m_readFailed && options.IsNormalize)
+        const bool complete = !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty();
+        if (complete && options.IsNormalize)
             TCDRipThread::Normalize(WaveOut1.FileName(), options.NormalizePercent, nullptr);
-        // A read refused before any audio leaves only an empty file behind.
-        if (m_readFailed && FileSizeOf(WaveOut1.FileName()) == 0)
-            QFile::remove(WaveOut1.FileName());
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
-                                           m_readFailed ? ProcessResult::ReadError : ProcessResult::Done});
+        QString error;
+        const bool placed = SettleWorkingFile(WaveOut1.FileName(), m_wavTarget, complete, &error);
+        const int32_t result = !complete ? ProcessResult::ReadError
+                               : placed  ? ProcessResult::Done
+                                         : ProcessResult::WavNotCreated;
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, error, QString(), result});
     };
     for (TAuFileOut *writer :
          {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
@@ -81,7 +86,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             // The writer ends its track like an encoder process does, and its working file becomes the
             // file only when the run ended by itself.
             QString error;
-            const bool written = SettleWorkingFile(writer->FileName(), m_oggTarget,
+            const bool written = SettleEncodedFile(writer->FileName(), m_oggTarget,
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             PostProcessInfo(this,
                             TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
@@ -203,7 +208,8 @@ void TCDRipJob::copyItem(int item)
 {
     try {
         m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);
-        WaveOut1.SetFileName(wavOf(item));
+        m_wavTarget = wavOf(item);
+        WaveOut1.SetFileName(WorkingFileOf(m_wavTarget));
         CurrentOutput = &WaveOut1;
         WaveOut1.Run();
     } catch (const std::exception &e) {
@@ -305,6 +311,11 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     const int format = m_settings.CommonOptions.OutputFormat;
     switch (info.Percent) {
     case ProcessEvent::TrackRead:
+        if (info.ResultCode == ProcessResult::WavNotCreated) {
+            m_readFailed = true;
+            if (!info.Elapsed.isEmpty())
+                m_presenter.ShowError(info.Elapsed);
+        }
         recordTrack(Completed);
         ++Completed;
         if (OnTrackRead)
@@ -412,6 +423,8 @@ void TCDRipJob::Close()
     Timer1.stop();
     WaveOut1.Stop(false);
     TestOut1.Stop(false);
+    if (!m_wavTarget.isEmpty() && WaveOut1.FileName() != m_wavTarget)
+        DiscardWorkingFile(WaveOut1.FileName(), m_wavTarget); // what a stopped read left
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
         VorbisOut1.Stop(false);
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Flac)

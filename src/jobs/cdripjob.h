@@ -100,6 +100,7 @@ private:
     int m_gauge = 0;
     bool m_readFailed = false;
     bool m_finished = false;
+    QString m_wavTarget; // the WAV being read (under its working name until it is complete)
     QString m_oggTarget; // the Ogg or FLAC file being written (under its working name until it is complete)
     std::unique_ptr<TRipReporter> m_report;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done

@@ -2,6 +2,7 @@
 
 #include "audio/aufilestream.h"
 #include "cdrom/readwindow.h"
+#include "shell/helpers.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
 #include "wavheader.h"
@@ -13,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,6 +78,10 @@ void TCDRipThread::Execute()
     if (options.EnableRipTime)
         length = std::min<uint32_t>(length, uint32_t(std::max(options.RipTime, 0)) * 75);
     m_path = options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");
+    // The track is written under its working name and gets its own only when whole (read, header final,
+    // normalised if asked): an interrupted or failed read never leaves a short WAV under the track's name,
+    // nor replaces the one that was there.
+    const QString working = WorkingFileOf(m_path);
 
     // A file that cannot be made or written is reported with the system's reason (in Elapsed); only a name
     // the file system refuses keeps the reason empty, for the message about the title.
@@ -85,7 +92,7 @@ void TCDRipThread::Execute()
     };
     std::unique_ptr<TAuFileStream> file;
     try {
-        file = std::make_unique<TAuFileStream>(m_path, TAuFileStream::fmCreate);
+        file = std::make_unique<TAuFileStream>(working, TAuFileStream::fmCreate);
     } catch (const std::exception &e) {
         const int error = errno;
         if (error == ENAMETOOLONG || error == EINVAL || error == EILSEQ)
@@ -182,12 +189,15 @@ void TCDRipThread::Execute()
 
     if (writeFailed) {
         file.reset();
+        DiscardWorkingFile(working, m_path);
         writeFailure(QString::fromLocal8Bit(std::strerror(writeError)));
         return;
     }
     if (failed) {
         file.reset();
-        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
+        DiscardWorkingFile(working, m_path);
+        // The drive's (or image's) reason, which the last failed read left on this thread.
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, CdAccessErrorText(), QString(),
                                                    ProcessResult::ReadError});
         return;
     }
@@ -197,14 +207,30 @@ void TCDRipThread::Execute()
     if (!file->seek(0) || !write(header.constData(), header.size()) || !file->flush()) {
         const int error = writeError ? writeError : errno ? errno : EIO;
         file.reset();
+        DiscardWorkingFile(working, m_path);
         writeFailure(QString::fromLocal8Bit(std::strerror(error)));
         return;
     }
+    const bool synced = ::fsync(file->handle()) == 0 || errno == EINVAL;
+    const int syncError = errno;
     file.reset();
-    if (StopRequested)
+    if (StopRequested) {
+        DiscardWorkingFile(working, m_path);
         return;
+    }
+    if (!synced) {
+        DiscardWorkingFile(working, m_path);
+        writeFailure(QString::fromLocal8Bit(std::strerror(syncError)));
+        return;
+    }
     if (options.IsNormalize)
-        Normalize(m_path, options.NormalizePercent, NotifyWindow);
+        Normalize(working, options.NormalizePercent, NotifyWindow);
+    QString error;
+    if (!CommitWorkingFile(working, m_path, &error)) {
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, error, QString(),
+                                                   ProcessResult::WavNotCreated});
+        return;
+    }
     PostProcessInfo(NotifyWindow,
                     TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::Done});
 }
@@ -242,13 +268,17 @@ bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *recei
         ok = out.write(block, got) == got;
         processed += got;
     }
+    ok = ok && in.error() == QFileDevice::NoError && out.flush();
     in.close();
     out.close();
     if (!ok) {
         QFile::remove(temporary);
         return false;
     }
-    if (QFile::remove(wavPath))
-        QFile::rename(temporary, wavPath);
+    // Renamed over the WAV in one step: at any moment the WAV is either the file as read or the scaled one.
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(wavPath).constData()) != 0) {
+        QFile::remove(temporary);
+        return false;
+    }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "ripjob.h"
 
 #include "audio/encoderprocess.h"
+#include "audio/outputcheck.h"
 #include "cdripthread.h"
 #include "ripreport.h"
 #include "shell/helpers.h"
@@ -76,7 +77,7 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
         writer->OnDone = [this, writer](TAuOutput *sink) {
             // The file is written under its working name; only a run that ended by itself makes it the file.
             QString error;
-            const bool written = SettleWorkingFile(writer->FileName(), m_oggTarget,
+            const bool written = SettleEncodedFile(writer->FileName(), m_oggTarget,
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             if (!error.isEmpty())
                 m_presenter.ShowError(error);
@@ -343,6 +344,12 @@ void TRipJob::startWma(const QString &source, const QString &destination, int it
 
 void TRipJob::startOgg(const QString &source, const QString &destination, int item)
 {
+    if (SameFile(source, destination)) {
+        m_presenter.ShowError(destination + QStringLiteral(": the output would overwrite the input"));
+        Busy = true;
+        repost(ProcessEvent::OggWritten, ProcessResult::SourceFailed);
+        return;
+    }
     const bool tagged = item >= 0 && m_settings.Use;
     if (writesFlac()) {
         FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
@@ -422,7 +429,11 @@ void TRipJob::processInfo(TProcessInfo info)
         const QString base = itemBase(m_ripIndex);
         if (info.ResultCode == ProcessResult::ReadError) {
             m_presenter.ReadPathFailed();
-            m_presenter.ShowError(text("RES_ReadCDAudioError", "Error while reading CD information!") +
+            // Which track failed, and why, before the general advice.
+            const QString which =
+                QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(m_ripIndex)), base) +
+                (info.Elapsed.isEmpty() ? QString() : info.Elapsed + QStringLiteral("\r\n"));
+            m_presenter.ShowError(which + text("RES_ReadCDAudioError", "Error while reading CD information!") +
                                   QStringLiteral("\r\n") +
                                   text("RES_CloseSoftware", "Please exit the software and run again."));
         } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {

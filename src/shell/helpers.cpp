@@ -178,6 +178,16 @@ bool MoveFile(const QString &from, const QString &to, QString *error)
     return true;
 }
 
+bool SameFile(const QString &a, const QString &b)
+{
+    struct stat first {};
+    struct stat second {};
+    if (a.isEmpty() || b.isEmpty() || ::stat(QFile::encodeName(a).constData(), &first) != 0 ||
+        ::stat(QFile::encodeName(b).constData(), &second) != 0)
+        return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 int64_t FileSizeOf(const QString &path)
 {
     if (path.isEmpty())

@@ -45,6 +45,11 @@ bool CopyFileAtomically(const QString &from, const QString &to, QString *error =
 // removed.
 bool MoveFile(const QString &from, const QString &to, QString *error = nullptr);
 
+// True when both paths lead to one existing file, whatever links and spellings lie between (the same device
+// and inode, symbolic links followed). What reads one and writes the other must refuse such a pair.
+// Thread-safe.
+bool SameFile(const QString &a, const QString &b);
+
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);
 

@@ -221,4 +221,86 @@ TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
     }
 }
 
+// A WAV rip killed or stopped at any moment, then run again: each WAV under its name is whole, whether it
+// was made by the first run or the second, and no working file is left once the second run is done.
+TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
+{
+    constexpr int sectors = 15000; // 35 MB a track: long enough to be caught in the middle
+    disc({QString("%1,noise").arg(sectors), QString("%1,noise").arg(sectors), QString("%1,noise").arg(sectors)},
+         "TrackNumber=3\n");
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        for (const int partsSeen : {1, 2}) { // in the first track, and in the second
+            SCOPED_TRACE(QString("signal %1 in track %2").arg(signal).arg(partsSeen).toStdString());
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+            QProcess cli;
+            cli.setStandardInputFile(QProcess::nullDevice());
+            cli.start(BuiltProgram("sondrel-cli"), QStringList{"rip", "-f", "wav", "-o", out, "--quiet"});
+            ASSERT_TRUE(cli.waitForStarted());
+            const QString part = out + QString("/.Track0%1.wav.part").arg(partsSeen);
+            ASSERT_TRUE(WaitFor([&] { return QFileInfo(part).size() > 0 || cli.state() == QProcess::NotRunning; },
+                                60000));
+            ::kill(pid_t(cli.processId()), signal);
+            ASSERT_TRUE(cli.waitForFinished(60000));
+            // The signal came in the middle of the rip.
+            if (signal == SIGKILL)
+                ASSERT_EQ(cli.exitStatus(), QProcess::CrashExit);
+            else
+                ASSERT_EQ(cli.exitCode(), 130);
+            for (const QString &name : files()) { // what the interrupted run left under a track's name is whole
+                if (!name.startsWith('.'))
+                    EXPECT_EQ(QFileInfo(out + "/" + name).size(), 44 + sectors * 2352) << name.toStdString();
+            }
+            if (signal == SIGTERM)
+                EXPECT_FALSE(files().join(",").contains(".part")) << files().join(",").toStdString();
+            const CliRun again = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite", "--quiet"});
+            ASSERT_EQ(again.code, 0) << again.err.toStdString();
+            ASSERT_EQ(files(), QStringList({"Track01.wav", "Track02.wav", "Track03.wav"}));
+            for (const QString &name : files())
+                EXPECT_EQ(QFileInfo(out + "/" + name).size(), 44 + sectors * 2352) << name.toStdString();
+        }
+    }
+}
+
+// A WAV rip over an existing WAV on a disk that fills up keeps the old file whole and says why.
+TEST_F(NothingLostTest, AFullDiskKeepsTheWavThatWasThere)
+{
+    disc({"200,music"}, "TrackNumber=1\n"); // 470 KB: more than the disk holds
+    TinyFileSystem disk(out, 256);
+    if (!disk.available())
+        GTEST_SKIP() << "no permission to mount a small file system";
+    WriteFileText(out + "/Track01.wav", "the old take");
+    const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--overwrite", "--quiet"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains(out + "/Track01.wav: No space left on device")) << run.err.toStdString();
+    EXPECT_EQ(ReadFileText(out + "/Track01.wav"), "the old take");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"Track01.wav"}));
+    EXPECT_TRUE(run.out.isEmpty()) << run.out.toStdString(); // nothing listed as made
+}
+
+// An output that is the input under another name (a symbolic link, a path through a linked folder) is
+// refused before anything is written, for every command that reads one file and writes another.
+TEST_F(NothingLostTest, AnOutputThatIsTheInputIsRefused)
+{
+    const QString wav = home.root() + "/in.wav";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    const QByteArray before = ReadFileBytes(wav);
+    ASSERT_TRUE(QFile::link(wav, home.root() + "/link.wav"));
+    ASSERT_TRUE(QFile::link(home.root(), home.root() + "/again"));
+    QList<QStringList> cases = {{"resample", wav, home.root() + "/link.wav"},
+                                {"resample", wav, home.root() + "/again/in.wav"}};
+    for (const char *format : {"mp3", "ogg", "flac"}) { // conversions into links to their own input
+        ASSERT_TRUE(QFile::link(wav, out + "/in." + format));
+        cases.append({"convert", QString("wav2") + format, wav, "-o", out, "--overwrite"});
+    }
+    for (const QStringList &arguments : cases) {
+        SCOPED_TRACE(arguments.join(" ").toStdString());
+        const QString refused = arguments[0] == "resample" ? arguments[2] : out + "/in." + arguments[1].mid(4);
+        const CliRun run = runCli(arguments);
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains(refused + ": the output would overwrite the input")) << run.err.toStdString();
+        EXPECT_EQ(ReadFileBytes(wav), before);
+    }
+}
+
 } // namespace

@@ -106,24 +106,27 @@ TEST_F(CDRipThreadTest, RipTimeLimit)
     EXPECT_EQ(wav.mid(44), image.left(2250 * 2352));
 }
 
-TEST_F(CDRipThreadTest, StopLeavesAValidFileAndNoCompletion)
+// A read that does not end whole leaves nothing under the track's name, and the file that was there stays.
+TEST_F(CDRipThreadTest, StopOrReadFailureLeavesTheOldFileAndNoWorkingFile)
 {
-    disc({"500,music"});
-    const QByteArray wav = ReadFileBytes(rip(1, true));
-    EXPECT_EQ(wav.size(), 44 + 10 * 2352);
-    EXPECT_EQ(U32(wav, 40), 10u * 2352u);
-    EXPECT_TRUE(window.notices(1000).empty());
-}
-
-TEST_F(CDRipThreadTest, ReadFailureKeepsThePartialFile)
-{
-    disc({"--bad", "125", "300,music"});
-    const QString path = rip(1);
-    ASSERT_EQ(window.notices(1000).size(), 1u);
-    EXPECT_EQ(window.notices(1000)[0].ResultCode, 3);
-    const QByteArray wav = ReadFileBytes(path);
-    EXPECT_EQ(wav.size(), 44 + 120 * 2352);
-    EXPECT_EQ(U32(wav, 40), 0u); // the header was never made final
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stop" : "read failure");
+        window.received.clear();
+        disc({"--bad", "125", "300,music"});
+        WriteBytes(out + "/Track 1.wav", "mine");
+        const QString path = rip(1, stop);
+        EXPECT_EQ(ReadFileBytes(path), "mine");
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"Track 1.wav"}));
+        if (stop) {
+            EXPECT_TRUE(window.notices(1000).empty());
+        } else {
+            ASSERT_EQ(window.notices(1000).size(), 1u);
+            EXPECT_EQ(window.notices(1000)[0].ResultCode, 3);
+            EXPECT_FALSE(window.notices(1000)[0].Elapsed.isEmpty()); // the image's reason
+        }
+        CloseDriveHandle(handle);
+    }
+    handle = 0;
 }
 
 TEST_F(CDRipThreadTest, SetUpFailures)
@@ -179,7 +182,7 @@ TEST_F(CDRipThreadTest, NormalisationThatCannotWriteKeepsTheFileAndStillComplete
     disc({"100,music"});
     AppSettings.CommonOptions.IsNormalize = true;
     AppSettings.CommonOptions.NormalizePercent = 50;
-    QDir().mkpath(out + "/Track 1.nor"); // a folder where the temporary file should go
+    QDir().mkpath(out + "/.Track 1.wav.nor"); // a folder where the temporary file should go
     const QString path = rip(1);
     ASSERT_EQ(window.notices(1000).size(), 1u);
     EXPECT_EQ(window.notices(1000)[0].ResultCode, 0);

@@ -210,8 +210,10 @@ TEST_F(RipFormTest, ReadFailureSkipsTheTrack)
     EXPECT_FALSE(exists("B.mp3"));
     EXPECT_TRUE(exists("C.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
-    EXPECT_EQ(closer.texts[0],
-              "Sondrel|Error while reading CD information!\r\nPlease exit the software and run again.");
+    // The track, the image's reason, then the general advice.
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02 (B): Read error at sector 200 of ")) << closer.texts[0].toStdString();
+    EXPECT_TRUE(closer.texts[0].endsWith(
+        "disc.cue\r\nError while reading CD information!\r\nPlease exit the software and run again."));
     EXPECT_EQ(AppSettings.CommonOptions.IsCDHandleZero, !zero);
 }
 
