@@ -1224,6 +1224,8 @@ int main(int argc, char **argv)
         return 0;
     }
     LoadOptions();
+    for (const QString &warning : OptionsWarnings())
+        terminal.Notice(warning);
     watchInterrupts(app);
     const auto exitCode = [](int code) { return interrupted ? 130 : code; };
     try {

@@ -452,7 +452,8 @@ void TOptionSetForm::btOkClick()
     }
     bool ripTimeOk = false;
     const int ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
-    if (!ripTimeOk || ripTime == -100) {
+    // A length of no seconds would make every track an empty file.
+    if (!ripTimeOk || ripTime == -100 || (cbRipTime->isChecked() && ripTime < 1)) {
         refuse(LocalizedText(QStringLiteral("RES_Rip_Time_Error"),
                              QStringLiteral("Please check the song length to extract.")),
                eRipTime);

@@ -77,7 +77,18 @@ QStringList M3uLines(const QStringList &files, const QString &playlistPath, bool
 bool WriteM3u(const QString &playlistPath, const QStringList &lines, QString *error)
 {
     QByteArray bytes;
-    for (const QString &line : lines)
+    for (const QString &line : lines) {
+        // A line break inside a name would make two entries of one file, the second of the name's choosing.
+        if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
+            if (error) {
+                QString shown = line;
+                shown.replace(QLatin1Char('\r'), QStringLiteral("\\r")).replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+                *error = shown + QStringLiteral(": a file name with a line break cannot be a playlist entry; ") +
+                         playlistPath + QStringLiteral(" was not written");
+            }
+            return false;
+        }
         bytes += line.toUtf8() + "\r\n";
+    }
     return WriteFileAtomically(playlistPath, bytes, error);
 }

@@ -233,7 +233,12 @@ QString WithoutControlChars(const QString &text)
     QString out;
     out.reserve(text.size());
     for (QChar c : text) {
-        if (c.unicode() >= 0x20 && c.unicode() != 0x7f)
+        const char16_t u = c.unicode();
+        // C0, DEL and C1 controls (a CSI in a title is a terminal escape), and the bidirectional embeddings,
+        // overrides and isolates that make a name read other than it is.
+        const bool control = u < 0x20 || (u >= 0x7f && u <= 0x9f);
+        const bool bidi = (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        if (!control && !bidi)
             out += c;
     }
     return out;
@@ -269,7 +274,7 @@ QString TrackFileName(const QString &title, int trackNumber)
 
 QString AlbumFolderName(const QString &album)
 {
-    const QString name = withoutForbiddenChars(album);
+    const QString name = WithoutControlChars(withoutForbiddenChars(album));
     qsizetype begin = 0;
     qsizetype end = name.size();
     while (begin < end && name[begin].unicode() <= ' ')

@@ -56,8 +56,9 @@ int64_t FileSizeOf(const QString &path);
 // The nine characters that never appear in a file name the program makes: " * / : < > ? \ |
 bool IsForbiddenFileNameChar(QChar c);
 
-// The text without control characters (U+0000 to U+001F and U+007F): what titles and disc fields from
-// outside (CDDB answers, cdinfo.dat) are cleaned to.
+// The text without control characters (U+0000 to U+001F, U+007F to U+009F) and bidirectional embeddings,
+// overrides and isolates (U+202A to U+202E, U+2066 to U+2069): what titles and disc fields from outside (CDDB
+// and MusicBrainz answers, CD-Text, cdinfo.dat) are cleaned to.
 QString WithoutControlChars(const QString &text);
 
 // The longest file base, in UTF-8 bytes, that TrackFileName gives: with an extension (up to ".flac"), the

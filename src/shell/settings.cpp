@@ -123,6 +123,15 @@ TOptionsSetting DefaultOptions()
     return defaults;
 }
 
+namespace {
+QStringList m_loadWarnings;
+} // namespace
+
+QStringList OptionsWarnings()
+{
+    return m_loadWarnings;
+}
+
 void LoadOptions()
 {
     const IniFile ini(SettingsFolder() + optionsFileName);
@@ -131,6 +140,33 @@ void LoadOptions()
     if (!QFileInfo::exists(ini.path()))
         loaded.Lan = LanguageOfLocale(QLocale());
     forEachStoredField(loaded, Reader{ini});
+    // Values that would make a job produce nothing (or something other than asked) are read as their
+    // defaults, each with a warning.
+    QStringList warnings;
+    const TOptionsSetting defaults = DefaultOptions();
+    const auto inRange = [&](const char *key, int32_t &field, int32_t low, int32_t high, int32_t fallback) {
+        if (field >= low && field <= high)
+            return;
+        warnings << QStringLiteral("%1: %2=%3 is out of range (%4 to %5); %6 is used")
+                        .arg(ini.path(), QLatin1String(key))
+                        .arg(field)
+                        .arg(low)
+                        .arg(high)
+                        .arg(fallback);
+        field = fallback;
+    };
+    TCommonOptions &common = loaded.CommonOptions;
+    inRange("OutputFormat", common.OutputFormat, 0, 4, defaults.CommonOptions.OutputFormat);
+    inRange("NormalizePercent", common.NormalizePercent, 0, 100, defaults.CommonOptions.NormalizePercent);
+    if (common.EnableRipTime && common.RipTime < 1) {
+        warnings << QStringLiteral("%1: RipTime=%2 would extract nothing; the whole track is extracted")
+                        .arg(ini.path())
+                        .arg(common.RipTime);
+        common.EnableRipTime = false;
+        common.RipTime = defaults.CommonOptions.RipTime;
+    }
+    inRange("ResampleQuality", common.ResampleQuality, 0, 1, defaults.CommonOptions.ResampleQuality);
+    m_loadWarnings = warnings;
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
     loaded.CommonOptions.ReadOffset =
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);

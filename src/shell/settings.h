@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -137,6 +138,9 @@ TOptionsSetting DefaultOptions();
 // Fills every field but DiscInfo from options.ini in SettingsFolder(); absent keys and values that are not
 // decimal integers give the defaults.
 void LoadOptions();
+// What the last LoadOptions found out of range and read as the default instead, one line each ("PATH:
+// KEY=VALUE is out of range ..."); empty when every value was usable.
+QStringList OptionsWarnings();
 // Writes every field but DiscInfo to options.ini, in the fixed order, keeping what else the file holds.
 // False when the file could not be written (it then keeps its previous contents, and *error says why).
 bool SaveOptions(QString *error = nullptr);

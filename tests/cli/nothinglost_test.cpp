@@ -36,12 +36,15 @@ protected:
 
 TEST_F(NothingLostTest, ControlCharactersNeverReachAFileName)
 {
-    static const char entry[] = "TrackNumber=2\n1=be\0fore\n2=keep.txt\0x\n";
-    disc({"50,music", "50,music"}, QByteArray(entry, sizeof entry - 1));
+    // A NUL, a C1 CSI (a terminal escape) and a right-to-left override (which shows "evil\u202Evaw.exe" as
+    // "evilexe.wav").
+    static const char entry[] = "TrackNumber=3\n1=be\0fore\n2=keep.txt\0x\n3=ev\xC2\x9B" "2Jil\xE2\x80\xAEvaw.exe\n";
+    disc({"50,music", "50,music", "50,music"}, QByteArray(entry, sizeof entry - 1));
     WriteFileText(out + "/keep.txt", "mine");
-    const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite", "--quiet"});
+    const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite"});
     ASSERT_EQ(run.code, 0) << run.err.toStdString();
-    EXPECT_EQ(files(), QStringList({"before.wav", "keep.txt", "keep.txtx.wav"}));
+    EXPECT_EQ(files(), QStringList({"before.wav", "ev2Jilvaw.exe.wav", "keep.txt", "keep.txtx.wav"}));
+    EXPECT_FALSE(run.err.contains(QChar(0x9b)) || run.err.contains(QChar(0x202e))) << run.err.toStdString();
     EXPECT_EQ(ReadFileText(out + "/keep.txt"), "mine");
 }
 
@@ -300,6 +303,52 @@ TEST_F(NothingLostTest, AnOutputThatIsTheInputIsRefused)
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(run.err.contains(refused + ": the output would overwrite the input")) << run.err.toStdString();
         EXPECT_EQ(ReadFileBytes(wav), before);
+    }
+}
+
+// options.ini values that would make every file empty, or none at all, are read as their defaults, and the
+// tool says which.
+TEST_F(NothingLostTest, SettingsOutOfRangeAreReadAsTheirDefaults)
+{
+    disc({"100,music"}, "TrackNumber=1\n");
+    const QString ini = SettingsFolder() + "options.ini";
+    struct Case {
+        const char *settings, *warning, *made;
+    };
+    const Case cases[] = {
+        {"EnableRipTime=1\nRipTime=0\n", "RipTime=0 would extract nothing", "Track01.wav"},
+        {"EnableRipTime=1\nRipTime=-5\n", "RipTime=-5 would extract nothing", "Track01.wav"},
+        {"OutputFormat=7\n", "OutputFormat=7 is out of range (0 to 4); 0 is used", "Track01.mp3"},
+        {"OutputFormat=-1\n", "OutputFormat=-1 is out of range (0 to 4); 0 is used", "Track01.mp3"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.settings);
+        QDir(out).removeRecursively();
+        WriteFileText(ini, QString("[CommonOptions]\n") + c.settings + "OutputFolder=" + out + "\n");
+        const QStringList format = QString(c.made).endsWith(".wav") ? QStringList{"-f", "wav"} : QStringList();
+        const CliRun run = runCli(QStringList{"rip", "--quiet"} + format);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(ini + ": " + c.warning)) << run.err.toStdString();
+        EXPECT_EQ(files(), QStringList{c.made});
+        if (QString(c.made).endsWith(".wav"))
+            EXPECT_EQ(QFileInfo(out + "/" + c.made).size(), 44 + 100 * 2352);
+    }
+}
+
+// A file name with a line break would make a second playlist entry of the name's choosing: no playlist is
+// written, and the file is named.
+TEST_F(NothingLostTest, APlaylistEntryWithALineBreakIsRefused)
+{
+    for (const char *brk : {"\n", "\r"}) {
+        const QString sneaky = out + "/song" + brk + "/etc/passwd.mp3";
+        QDir().mkpath(QFileInfo(sneaky).path());
+        WriteFileText(sneaky, "audio");
+        WriteFileText(out + "/fine.mp3", "audio");
+        const CliRun run = runCli({"playlist", out + "/list.m3u", out + "/fine.mp3", sneaky});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("/etc/passwd.mp3: a file name with a line break cannot be a playlist entry"))
+            << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(out + "/list.m3u"));
     }
 }
 
