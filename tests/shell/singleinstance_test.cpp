@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -107,6 +108,47 @@ TEST_F(SingleInstanceTest, StaleSocketDoesNotBlockTheNextStart)
 TEST_F(SingleInstanceTest, NoRunningInstance)
 {
     EXPECT_FALSE(SingleInstance::notifyRunningInstance(500));
+}
+
+// Without a runtime folder the socket lives in a folder only this user can enter; a folder of that name
+// that someone else made (or opened to others) is not used at all, and the program then runs on its own.
+TEST_F(SingleInstanceTest, WithoutARuntimeFolderOnlyAPrivateFolderServes)
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray tmp = qgetenv("TMPDIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(home.root()));
+    const QString folder = home.root() + QString("/sondrel-%1").arg(::getuid());
+    EXPECT_EQ(SingleInstance::socketPath(), folder + "/Sondrel Made by Ombrel Software");
+    EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeOther), 0);
+    ::chmod(QFile::encodeName(folder).constData(), 0777);
+    EXPECT_EQ(SingleInstance::socketPath(), QString());
+    EXPECT_FALSE(SingleInstance::notifyRunningInstance(200));
+    SingleInstance instance;
+    EXPECT_TRUE(instance.listen());
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("TMPDIR", tmp);
+}
+
+// A listener of another user on our socket's name is not a running instance of ours.
+TEST_F(SingleInstanceTest, AnotherUsersListenerIsIgnored)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    QProcess other;
+    other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    other.start("python3", {"-c", "import os, socket, sys\n"
+                                  "s = socket.socket(socket.AF_UNIX)\n"
+                                  "s.bind(sys.argv[1])\n"
+                                  "os.setgid(65534); os.setuid(65534)\n" // the peer is who listens
+                                  "s.listen(1); print('ready', flush=True)\n"
+                                  "while True:\n"
+                                  "    c, _ = s.accept(); c.recv(100); c.sendall(b'ok\\n'); c.close()\n",
+                            SingleInstance::socketPath()});
+    ASSERT_TRUE(other.waitForReadyRead(20000));
+    EXPECT_FALSE(SingleInstance::notifyRunningInstance(2000)); // so the program opens its own window
+    other.kill();
+    other.waitForFinished();
 }
 
 } // namespace
