@@ -23,12 +23,20 @@ QString withoutLineBreaks(QString value)
     return value;
 }
 
-QString decode(const QByteArray &bytes)
+QByteArray withoutByteOrderMark(QByteArray bytes)
 {
-    QByteArray data = bytes;
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    return bytes;
+}
+
+// Text of the file's bytes (or of one of its lines): UTF-8, or Latin-1 when it is not valid UTF-8.
+QString decode(const QByteArray &data)
+{
+    // A byte-order mark is dropped only at the start of the file (by the callers); one inside is a character
+    // to every reader, so that a section read alone holds exactly what the whole file says.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(data);
     if (utf8.hasError())
         return QString::fromLatin1(data);
@@ -57,7 +65,7 @@ IniFile::IniFile(QString path) : m_path(std::move(path))
     m_sections.push_back(Section{});
     QFile file(m_path);
     if (file.open(QIODevice::ReadOnly))
-        parse(decode(file.readAll()));
+        parse(decode(withoutByteOrderMark(file.readAll())));
 }
 
 void IniFile::parse(const QString &text)
@@ -288,8 +296,11 @@ bool IniFile::saveSection(const QString &section, int keepSections, QString *err
     QFile in(m_path);
     int others = 0;
     if (in.open(QIODevice::ReadOnly)) {
+        bool firstLine = true;
         while (!in.atEnd()) {
-            const QString header = sectionHeader(decode(in.readLine()));
+            const QByteArray line = in.readLine();
+            const QString header = sectionHeader(decode(firstLine ? withoutByteOrderMark(line) : line));
+            firstLine = false;
             if (!header.isNull() && !sameName(header, section))
                 ++others;
         }
