@@ -6,7 +6,10 @@
 #include "shell/httpget.h"
 #include "shell/synchronize.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QImage>
+#include <QImageReader>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -41,10 +44,13 @@ QJsonObject matchingMedium(const QJsonArray &media, const QString &discId, int t
         }
     }
     for (const QJsonValue &m : media) {
-        if (m.toObject().value(QStringLiteral("track-count")).toInt() == trackCount)
-            return m.toObject();
+        const QJsonObject o = m.toObject();
+        const int count =
+            o.value(QStringLiteral("track-count")).toInt(int(o.value(QStringLiteral("tracks")).toArray().size()));
+        if (count == trackCount)
+            return o;
     }
-    return media.isEmpty() ? QJsonObject() : media.first().toObject();
+    return QJsonObject(); // another disc of the release, or another disc altogether
 }
 
 // One request a second at most, from the whole program; a stop request ends the wait.
@@ -120,8 +126,37 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
                 "MusicBrainz answered with something that is not its JSON: releases are no list");
         return false;
     }
+    // Every field read must be of the type MusicBrainz gives it; anything else is no release of theirs, and
+    // nothing of it may replace what the user has.
+    const auto wrongType = [&](const QJsonObject &o, const char *key, QJsonValue::Type type) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        return !v.isUndefined() && !v.isNull() && v.type() != type;
+    };
+    const auto notARelease = [&] {
+        if (error)
+            *error = QStringLiteral("The answer is not a MusicBrainz release.");
+        releases.clear();
+        return false;
+    };
     for (const QJsonValue &value : list.toArray()) {
+        if (!value.isObject())
+            return notARelease();
         const QJsonObject r = value.toObject();
+        if (!r.value(QStringLiteral("id")).isString() || wrongType(r, "title", QJsonValue::String) ||
+            wrongType(r, "date", QJsonValue::String) || wrongType(r, "country", QJsonValue::String) ||
+            wrongType(r, "artist-credit", QJsonValue::Array) || wrongType(r, "media", QJsonValue::Array))
+            return notARelease();
+        for (const QJsonValue &m : r.value(QStringLiteral("media")).toArray()) {
+            if (!m.isObject() || wrongType(m.toObject(), "tracks", QJsonValue::Array) ||
+                wrongType(m.toObject(), "discs", QJsonValue::Array) ||
+                wrongType(m.toObject(), "track-count", QJsonValue::Double))
+                return notARelease();
+            for (const QJsonValue &t : m.toObject().value(QStringLiteral("tracks")).toArray()) {
+                if (!t.isObject() || wrongType(t.toObject(), "title", QJsonValue::String) ||
+                    wrongType(t.toObject(), "recording", QJsonValue::Object))
+                    return notARelease();
+            }
+        }
         TMusicBrainzRelease release;
         release.Id = r.value(QStringLiteral("id")).toString();
         release.Title = r.value(QStringLiteral("title")).toString();
@@ -130,6 +165,8 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
         release.Country = r.value(QStringLiteral("country")).toString();
         const QJsonObject medium =
             matchingMedium(r.value(QStringLiteral("media")).toArray(), discId, trackCount);
+        if (medium.isEmpty())
+            continue; // none of its media is this disc
         release.Format = medium.value(QStringLiteral("format")).toString();
         for (const QJsonValue &t : medium.value(QStringLiteral("tracks")).toArray()) {
             const QJsonObject track = t.toObject();
@@ -146,6 +183,32 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
         releases.push_back(release);
     }
     return true;
+}
+
+QString CoverImageProblem(const QByteArray &bytes)
+{
+    if (bytes.size() > MaxCoverBytes)
+        return QStringLiteral("larger than %1 MB").arg(MaxCoverBytes >> 20);
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format();
+    if (format != "jpeg" && format != "png")
+        return QStringLiteral("not a JPEG or PNG image");
+    // A decoder fills what is missing of a cut image and calls it good; the image must end as its format
+    // ends (JPEG's end-of-image marker, PNG's IEND chunk), and decode.
+    QByteArray tail = bytes.right(64);
+    while (tail.endsWith('\0'))
+        tail.chop(1);
+    const bool whole = format == "jpeg" ? tail.endsWith("\xFF\xD9") : tail.contains("IEND\xAE\x42\x60\x82");
+    if (!whole)
+        return QStringLiteral("the image is cut short");
+    const QImage image = reader.read();
+    if (image.isNull())
+        return QStringLiteral("the image cannot be decoded: ") + reader.errorString();
+    return QString();
 }
 
 bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error, const TStopFlag *cancel)
@@ -167,16 +230,17 @@ bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error
     http.url = address + QStringLiteral("/release/") + releaseId + QStringLiteral("/front-500");
     http.userAgent = MusicBrainzUserAgent();
     http.cancel = cancel ? cancel->Atomic() : nullptr;
-    http.maxBytes = 16 << 20;
+    http.maxBytes = MaxCoverBytes + 1;
     const HttpResponse response = HttpGet(http);
     if (response.status == 404)
         return false; // the release has no cover art
-    // A JPEG begins FF D8 FF; anything else is not what was asked for.
-    if (!response.ok || !response.bytes.startsWith("\xFF\xD8\xFF")) {
+    const QString problem = !response.ok ? response.error
+                            : response.cut ? QStringLiteral("larger than %1 MB").arg(MaxCoverBytes >> 20)
+                                           : CoverImageProblem(response.bytes);
+    if (!problem.isEmpty()) {
         if (error)
             *error = QStringLiteral("The cover of %1 could not be fetched from %2: %3")
-                         .arg(releaseId, address,
-                              response.ok ? QStringLiteral("not a JPEG image") : response.error);
+                         .arg(releaseId, address, problem);
         return false;
     }
     QDir().mkpath(QFileInfo(path).path());

@@ -106,6 +106,7 @@ HttpResponse HttpGet(const HttpRequest &request)
         }
     }
     response.bytes = transfer.bytes;
+    response.cut = cut;
     response.text = DecodeServerText(transfer.bytes);
     response.retryAfterSeconds = transfer.retryAfter;
     response.ok = (result == CURLE_OK || cut) && response.status < 400;

@@ -21,6 +21,7 @@ struct HttpResponse {
     long status = 0;
     QString text;
     QByteArray bytes; // the answer as it came (cut at maxBytes)
+    bool cut = false; // the answer was longer than maxBytes
     QString error;
     int retryAfterSeconds = -1; // the server's Retry-After, when it sent one
 };

@@ -565,6 +565,67 @@ TEST_F(CliTest, CoverArtBesideAndInsideTheFiles)
     EXPECT_FALSE(streams.contains("mjpeg"));
 }
 
+// Hostile answers: fields of the wrong JSON type, a release whose only medium is another disc, and covers
+// that are too large, cut short or no image. The user's typed titles stay, and no such cover is kept.
+TEST_F(CliTest, HostileMusicBrainzAnswersChangeNothing)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music", "150,music"}));
+    AppSettings.DiscInfo = TCDInfo{};
+    AppSettings.DiscInfo.Artist = "Typed Artist";
+    AppSettings.DiscInfo.Album = "Typed Album";
+    AppSettings.DiscInfo.Year = "1999";
+    ASSERT_TRUE(SaveDiscInfo(DiscKey()));
+    const QByteArray cache = ReadFileBytes(DataFolder() + "cdinfo.dat");
+    const QString mbid = "6f1e2d3c-0000-4000-8000-000000000001";
+    const auto releaseWith = [&](const QString &fields) {
+        return (R"({"releases":[{"id":")" + mbid + R"(",)" + fields + "}]}").toUtf8();
+    };
+    const QByteArray wellFormed =
+        releaseWith(R"("title":"Hits","media":[{"track-count":2,"tracks":[{"title":"One"},{"title":"Two"}]}])");
+    struct Case {
+        const char *name;
+        QByteArray release, cover;
+        const char *said;
+    };
+    QByteArray jpeg;
+    ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x64", "-frames:v", "1",
+                                    "-f", "mjpeg", "-"},
+                         &jpeg),
+              0);
+    const QList<Case> cases = {
+        {"title a number", releaseWith(R"("title":5,"media":[])"), {}, "The answer is not a MusicBrainz release."},
+        {"media an object", releaseWith(R"("title":"T","media":{"tracks":[]})"), {}, "not a MusicBrainz release"},
+        {"tracks a string", releaseWith(R"("title":"T","media":[{"tracks":"One"}])"), {}, "not a MusicBrainz release"},
+        {"another disc", releaseWith(R"("title":"Other","media":[{"track-count":9,"discs":[{"id":"x"}]}])"), {},
+         "MusicBrainz knows no release with this disc"},
+        {"cover cut in half", wellFormed, jpeg.left(jpeg.size() / 2), "the image is cut short"},
+        {"cover no image", wellFormed, "<html>" + QByteArray(1000, 'x'), "not a JPEG or PNG image"},
+        {"cover too large", wellFormed, "\xFF\xD8\xFF" + QByteArray(21 << 20, 'x'), "larger than 20 MB"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CddbTestServer server;
+        server.setHandler([&](const QString &target) {
+            if (target.startsWith("/release/"))
+                return CddbTestServer::Reply{200, c.cover, {}};
+            return CddbTestServer::Reply{200, c.release, {}};
+        });
+        WriteFileText(SettingsFolder() + "options.ini", "[QueryCDDB]\nMusicBrainzServer=" + server.url() +
+                                                            "\nCoverArtServer=" + server.url() + "\n");
+        QDir(DataFolder() + "covers").removeRecursively();
+        const CliRun run = runCli({"lookup", "--source", "musicbrainz"});
+        EXPECT_TRUE(run.err.contains(c.said)) << run.err.toStdString();
+        if (c.cover.isEmpty()) {
+            EXPECT_EQ(run.code, 1);
+            EXPECT_EQ(ReadFileBytes(DataFolder() + "cdinfo.dat"), cache);
+        } else {
+            EXPECT_FALSE(run.out.contains("cover: ")) << run.out.toStdString();
+            ASSERT_EQ(runCli({"rip", "-f", "wav", "-o", out, "-t", "1", "--quiet"}).code, 0);
+            EXPECT_FALSE(QFileInfo::exists(out + "/cover.jpg"));
+        }
+    }
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
