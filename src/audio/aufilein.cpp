@@ -1,6 +1,7 @@
 #include "aufilein.h"
 
 #include "auexception.h"
+#include "shell/helpers.h"
 
 #include <QIODevice>
 #include <algorithm>
@@ -168,12 +169,14 @@ bool TAuFileIn::TryOpen()
         OpenError = QString::fromUtf8(e.what());
     } catch (...) {
         Valid = false;
+        OpenError = CurrentExceptionText();
     }
     if (!Valid) {
         if (OpenCount != 0) {
             try {
                 CloseFile();
             } catch (...) {
+                LogCaughtException(qPrintable(m_fileName));
             }
         }
     }

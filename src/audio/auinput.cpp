@@ -1,6 +1,7 @@
 #include "auinput.h"
 
 #include "auexception.h"
+#include "shell/helpers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -72,6 +73,7 @@ void TAuInput::Reset()
     try {
         Flush();
     } catch (...) {
+        LogCaughtException("Resetting an audio input");
     }
     Busy = false;
 }

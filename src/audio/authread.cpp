@@ -2,6 +2,7 @@
 
 #include "auexception.h"
 #include "auoutput.h"
+#include "shell/helpers.h"
 #include "shell/synchronize.h"
 
 TAuThread::TAuThread(TAuOutput *output) : Output(output) {}
@@ -126,7 +127,12 @@ void TAuThread::runOnce(uint64_t runId)
             output.Stopped = false;
             output.Busy = false;
         } catch (...) {
+            // The end of a run can fail too (the last write, the header, the flush): a run whose file is not
+            // complete must not be taken for done.
             output.Busy = false;
+            output.setExceptionMessage(CurrentExceptionText());
+            if (output.OnThreadException)
+                output.postEvent(TAuOutput::EventException, runId);
         }
     }
 }

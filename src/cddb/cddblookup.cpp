@@ -249,7 +249,8 @@ void TQueryCDDBThread::Start()
         try {
             code = RunCddbLookup(request, result, &error, &shared->cancel);
         } catch (...) {
-            return; // ends without a message; the window stays as it is until the user stops it
+            LogCaughtException("CDDB lookup"); // the window stays as it is until the user stops it
+            return;
         }
         std::lock_guard lock(shared->mutex);
         if (shared->window && !shared->cancel)

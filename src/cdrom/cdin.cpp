@@ -5,6 +5,7 @@
 #include "readwindow.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
+#include "shell/helpers.h"
 
 #include <cmath>
 #include <mutex>
@@ -324,6 +325,7 @@ void TCDIn::Reset()
     try {
         Flush();
     } catch (...) {
+        LogCaughtException("Resetting the CD input");
     }
     m_reading = false;
     Busy = false;

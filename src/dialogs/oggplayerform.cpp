@@ -155,6 +155,7 @@ void TfrmOggPlayer::PlayFile(const QString &path)
                 Memo1->appendPlainText(QLatin1String(caption) + value);
         }
     } catch (...) {
+        Memo1->appendPlainText(CurrentExceptionText()); // why the file shows nothing
     }
 }
 

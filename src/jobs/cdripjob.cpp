@@ -290,6 +290,7 @@ bool TCDRipJob::event(QEvent *e)
                 processInfo(*info);
         }
     } catch (...) {
+        m_presenter.ShowError(CurrentExceptionText());
     }
     return true;
 }

@@ -202,6 +202,7 @@ void TMainForm::FormShow()
         }
         SavedStatus = StatusText();
     } catch (...) {
+        message(CurrentExceptionText(), true);
     }
 }
 
@@ -352,6 +353,7 @@ void TMainForm::LoadTracksFromDrive()
             const TCDTrackInfo info = CDIn1.TrackInfo(n);
             tracks << TDiscTrack{n, info.Min, info.Sec, info.DataTrack};
         } catch (...) {
+            LogCaughtException(qPrintable(QStringLiteral("Track %1 of the drive").arg(n)));
         }
     }
     Disc.Load(DiscKey(), tracks);

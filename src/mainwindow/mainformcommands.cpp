@@ -407,6 +407,7 @@ void TMainForm::aQueryCDDBExecute()
     setEnabled(false);
     TCddbLookupResult result;
     bool looked = false;
+    QString failure;
     const int rows = CddbRowCount();
     {
         QEventLoop loop;
@@ -417,6 +418,7 @@ void TMainForm::aQueryCDDBExecute()
                 TakeCddbAlbum(CDDBInfo1.GetAlbum(), rows, result);
                 looked = true;
             } catch (...) {
+                failure = CurrentExceptionText(); // shown once the worker is joined
             }
             done = true;
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -425,6 +427,8 @@ void TMainForm::aQueryCDDBExecute()
             loop.exec();
         worker.join();
     }
+    if (!failure.isEmpty())
+        message(QStringLiteral("CDDB: ") + failure, true);
     if (looked) {
         ApplyCddbResult(*this, result);
         QString error;
@@ -538,6 +542,7 @@ void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)
         TRipForm job(this, kind, 0, files, AppSettings.CommonOptions.OutputFolder, *Mp3Encoder, *WmaEncoder);
         job.exec();
     } catch (...) {
+        message(CurrentExceptionText(), true);
     }
 }
 
@@ -702,5 +707,6 @@ void TMainForm::FormClose()
         if (!SaveOptions(&error))
             message(error, true);
     } catch (...) {
+        message(CurrentExceptionText(), true);
     }
 }

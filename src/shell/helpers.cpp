@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <exception>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -176,6 +177,23 @@ bool MoveFile(const QString &from, const QString &to, QString *error)
         return false;
     QFile::remove(from);
     return true;
+}
+
+QString CurrentExceptionText()
+{
+    try {
+        if (const std::exception_ptr current = std::current_exception())
+            std::rethrow_exception(current);
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("unknown error");
+}
+
+void LogCaughtException(const char *where)
+{
+    qWarning("%s: %s", where, qPrintable(CurrentExceptionText()));
 }
 
 bool SameFile(const QString &a, const QString &b)

@@ -50,6 +50,13 @@ bool MoveFile(const QString &from, const QString &to, QString *error = nullptr);
 // Thread-safe.
 bool SameFile(const QString &a, const QString &b);
 
+// Inside a catch block: the text of the exception being handled (what() of a standard exception, else
+// "unknown error"), for catch-alls that must say what they caught. Thread-safe.
+QString CurrentExceptionText();
+// Inside a catch block whose error has nowhere better to go (a clean-up, a reset): says on the log (standard
+// error) where it happened and what was caught.
+void LogCaughtException(const char *where);
+
 // The real size of a file in bytes (0 for a folder), or -1 when nothing is found at the path. Thread-safe.
 int64_t FileSizeOf(const QString &path);
 

@@ -290,6 +290,13 @@ TEST(AudioFramework, ExceptionInARunIsReportedThenTheRunEnds)
     EXPECT_EQ(sink.ExceptionMessage(), "");
     ASSERT_TRUE(WaitFor([&] { return recorder.done == 2; }));
     EXPECT_EQ(sink.data(), pcm);
+
+    // The end of a run fails (its last write): said, not taken for done.
+    sink.onDone = [] { throw EAuException("No space left on device"); };
+    sink.Run();
+    ASSERT_TRUE(WaitFor([&] { return recorder.done == 3; }));
+    EXPECT_EQ(recorder.exceptions, 2);
+    EXPECT_EQ(recorder.messageAtDone, "No space left on device");
 }
 
 TEST(AudioFramework, SynchronousStopWhileTheWorkerWaitsForTheMainThread)

@@ -83,6 +83,8 @@ void MemorySink::Done()
 {
     ++dones;
     Input()->Flush();
+    if (onDone)
+        onDone();
 }
 
 QByteArray MakePcm(int frames, int channels, int bits, const std::function<double(int, int)> &value)

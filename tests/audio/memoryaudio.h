@@ -69,6 +69,7 @@ public:
 
     uint32_t blockSize = 0x6000;
     std::function<void()> onBlock; // runs on the worker before each block
+    std::function<void()> onDone;  // runs on the worker as the run ends (a final write, say)
     std::atomic<int> blocks{0};
     std::atomic<int> prepares{0};
     std::atomic<int> dones{0};
