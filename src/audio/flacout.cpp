@@ -78,8 +78,8 @@ void TFlacOut::Prepare()
     m_channels = input->GetChannels();
     m_bits = input->GetBitsPerSample();
     const int rate = input->GetSampleRate();
-    if (m_bits != 8 && m_bits != 16 && m_bits != 24)
-        throw EAuException(QStringLiteral("FLAC files take 8, 16 or 24 bits a sample, not %1").arg(m_bits));
+    if (m_bits != 8 && m_bits != 16 && m_bits != 24 && m_bits != 32)
+        throw EAuException(QStringLiteral("FLAC files take 8, 16, 24 or 32 bits a sample, not %1").arg(m_bits));
     if (m_channels < 1 || m_channels > 8)
         throw EAuException(QStringLiteral("FLAC files take 1 to 8 channels, not %1").arg(m_channels));
     try {
@@ -95,7 +95,9 @@ void TFlacOut::Prepare()
     if (!c.encoder)
         throw EAuException(QStringLiteral("Out of memory"));
     FLAC__stream_encoder_set_channels(c.encoder, uint32_t(m_channels));
-    FLAC__stream_encoder_set_bits_per_sample(c.encoder, uint32_t(m_bits));
+    // 32-bit input (integer, or float as the WAV reader hands it out) is kept as 24 bits, rounded: what
+    // players and the reference decoder take, and below the noise of any recording.
+    FLAC__stream_encoder_set_bits_per_sample(c.encoder, uint32_t(std::min(m_bits, 24)));
     FLAC__stream_encoder_set_sample_rate(c.encoder, uint32_t(rate));
     FLAC__stream_encoder_set_compression_level(c.encoder, uint32_t(std::clamp(CompressionLevel, 0, 8)));
     const int64_t size = input->Size;
@@ -163,6 +165,12 @@ bool TFlacOut::DoOutput(bool abort)
         case 16:
             out[i] = int16_t(uint16_t(s[0] | s[1] << 8));
             break;
+        case 32: {
+            const int64_t wide = int32_t(uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 |
+                                         uint32_t(s[3]) << 24);
+            out[i] = FLAC__int32(std::min<int64_t>((wide + 128) >> 8, (1 << 23) - 1));
+            break;
+        }
         default:
             out[i] = int32_t(uint32_t(s[0] << 8 | s[1] << 16 | uint32_t(s[2]) << 24)) >> 8;
             break;

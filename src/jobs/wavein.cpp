@@ -13,6 +13,26 @@
 
 namespace {
 
+// G.711 A-law and mu-law bytes to 16-bit linear samples (ITU-T G.711).
+int16_t aLawSample(uint8_t byte)
+{
+    const int a = byte ^ 0x55;
+    const int exponent = (a >> 4) & 7;
+    int magnitude = (a & 0x0F) << 4;
+    magnitude += exponent == 0 ? 8 : 0x108;
+    if (exponent > 1)
+        magnitude <<= exponent - 1;
+    return int16_t((a & 0x80) ? magnitude : -magnitude);
+}
+
+int16_t muLawSample(uint8_t byte)
+{
+    const int u = ~byte & 0xFF;
+    const int exponent = (u >> 4) & 7;
+    const int magnitude = ((((u & 0x0F) << 3) + 0x84) << exponent) - 0x84;
+    return int16_t((u & 0x80) ? -magnitude : magnitude);
+}
+
 const int msAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614, 768, 614, 512, 409, 307, 230, 230, 230};
 
 bool pcmBits(int bits)
@@ -74,12 +94,28 @@ bool TWaveIn::openParsed()
     const int64_t available = m_source->isSequential()
                                   ? int64_t(f.dataSize)
                                   : std::max<int64_t>(m_source->size() - f.dataOffset, 0);
-    int64_t data = std::min<int64_t>(f.dataSize, available);
+    // A streamed file's data size says nothing: its data is the rest of the file.
+    int64_t data = f.streamed ? available : std::min<int64_t>(f.dataSize, available);
     int64_t size = 0;
     int outBits = f.bitsPerSample;
+    m_containerBytes = m_sampleBytes = 0;
     switch (f.type) {
     case wtPCM:
     case wtExtPCM: {
+        // Samples in containers wider than themselves (24 valid bits in 4 bytes, as the frame size shows):
+        // the top bytes of each container are the sample.
+        const int bits = f.validBitsPerSample > 0 && f.validBitsPerSample < f.bitsPerSample ? f.validBitsPerSample
+                                                                                           : f.bitsPerSample;
+        const int sampleBytes = (bits + 7) / 8;
+        const int container = f.blockAlign % channels == 0 ? f.blockAlign / channels : 0;
+        if (container > sampleBytes && container <= 4 && sampleBytes >= 1) {
+            m_containerBytes = container;
+            m_sampleBytes = sampleBytes;
+            data -= data % f.blockAlign;
+            size = data / container * sampleBytes;
+            outBits = sampleBytes * 8;
+            break;
+        }
         if (!pcmBits(f.bitsPerSample))
             return false;
         const int frame = channels * f.bitsPerSample / 8;
@@ -87,6 +123,14 @@ bool TWaveIn::openParsed()
         size = data;
         break;
     }
+    case wtALaw:
+    case wtMuLaw:
+        if (f.bitsPerSample != 8)
+            return false;
+        data -= data % channels;
+        size = data * 2;
+        outBits = 16;
+        break;
     case wtIEEEFloat:
     case wtExtIEEEFloat: {
         if (f.bitsPerSample != 32 && f.bitsPerSample != 64)
@@ -190,6 +234,21 @@ uint32_t TWaveIn::refill()
                                                 : decodeMs(m_in.data(), uint32_t(got));
         return m_outFill;
     }
+    case wtALaw:
+    case wtMuLaw: {
+        const uint32_t want = uint32_t(std::min<int64_t>(bufferBytes, left));
+        m_in.resize(bufferBytes);
+        const int64_t got = m_source->read(reinterpret_cast<char *>(m_in.data()), want);
+        if (got <= 0)
+            return 0;
+        m_out.resize(std::max<size_t>(m_out.size(), size_t(got) * 2));
+        const bool aLaw = m_format.type == wtALaw;
+        for (int64_t i = 0; i < got; ++i)
+            qToLittleEndian<int16_t>(aLaw ? aLawSample(m_in[size_t(i)]) : muLawSample(m_in[size_t(i)]),
+                                     m_out.data() + 2 * i);
+        m_outFill = uint32_t(got) * 2;
+        return m_outFill;
+    }
     case wtIEEEFloat:
     case wtExtIEEEFloat: {
         uint32_t want = bufferBytes - bufferBytes % uint32_t(channels * 8);
@@ -204,6 +263,23 @@ uint32_t TWaveIn::refill()
         return m_outFill;
     }
     default: {
+        if (m_containerBytes > 0) {
+            const uint32_t frame = m_format.blockAlign;
+            uint32_t want = std::max(bufferBytes - bufferBytes % frame, frame);
+            want = uint32_t(std::min<int64_t>(want, left));
+            m_in.resize(std::max<size_t>(m_in.size(), want));
+            const int64_t got = m_source->read(reinterpret_cast<char *>(m_in.data()), want);
+            if (got <= 0)
+                return 0;
+            const size_t samples = size_t(got) / frame * size_t(channels);
+            m_out.resize(std::max<size_t>(m_out.size(), samples * size_t(m_sampleBytes)));
+            const size_t skip = size_t(m_containerBytes - m_sampleBytes);
+            for (size_t i = 0; i < samples; ++i)
+                std::memcpy(m_out.data() + i * size_t(m_sampleBytes), m_in.data() + i * size_t(m_containerBytes) + skip,
+                            size_t(m_sampleBytes));
+            m_outFill = uint32_t(samples * size_t(m_sampleBytes));
+            return m_outFill;
+        }
         const uint32_t frame = uint32_t(channels * m_format.bitsPerSample / 8);
         uint32_t want = std::max(bufferBytes - bufferBytes % frame, frame);
         want = uint32_t(std::min<int64_t>(want, left));
@@ -376,8 +452,13 @@ bool TWaveIn::DoSeek(int64_t &sample)
         sample = block * m_format.samplesPerBlock;
         break;
     }
+    case wtALaw:
+    case wtMuLaw:
+        offset = sample * m_format.channels;
+        break;
     default:
-        offset = sample * m_format.channels * (m_format.bitsPerSample / 8);
+        offset = m_containerBytes > 0 ? sample * m_format.blockAlign
+                                      : sample * m_format.channels * (m_format.bitsPerSample / 8);
         break;
     }
     const int64_t target = std::min(m_dataStart + offset, m_dataEnd);

@@ -63,18 +63,24 @@ public:
         return true;
     }
 
-    // Reads 4 bytes, then shifts in one more byte at a time until they match the id.
-    bool scanFor(const char *id)
+    // Reads 4 bytes, then shifts in one more byte at a time until they match the id (or, when given, the
+    // other id exactly; *otherFound then says which one it was).
+    bool scanFor(const char *id, const char *other = nullptr, bool *otherFound = nullptr)
     {
         char window[4];
         if (!read(window, 4))
             return false;
-        while (!idMatches(window, id)) {
+        for (;;) {
+            if (idMatches(window, id))
+                return true;
+            if (other && std::memcmp(window, other, 4) == 0) {
+                *otherFound = true;
+                return true;
+            }
             std::memmove(window, window + 1, 3);
             if (!read(window + 3, 1))
                 return false;
         }
-        return true;
     }
 
     bool chunk(char *id, uint32_t &size)
@@ -106,6 +112,10 @@ TWavType typeOfTag(uint16_t tag)
         return wtDVIADPCM;
     case 0x55:
         return wtACM;
+    case 6:
+        return wtALaw;
+    case 7:
+        return wtMuLaw;
     default:
         return wtUnsupported;
     }
@@ -118,7 +128,8 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
     WavFormat f;
     HeaderReader reader(device, headerLimit);
     const auto fail = [] { return WavFormat{}; };
-    if (!reader.scanFor("RIFF"))
+    bool rf64 = false;
+    if (!reader.scanFor("RIFF", "RF64", &rf64))
         return fail();
     char riffSize[4];
     if (!reader.read(riffSize, 4) || !reader.scanFor("WAVE"))
@@ -126,12 +137,20 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
 
     char id[4];
     uint32_t size = 0;
-    // The format chunk.
+    int64_t ds64DataSize = -1; // RF64: the data size its 32-bit field cannot hold
+    // The format chunk (in RF64 after "ds64").
     for (;;) {
         if (!reader.chunk(id, size))
             return fail();
         if (idMatches(id, "fmt "))
             break;
+        if (rf64 && std::memcmp(id, "ds64", 4) == 0 && size >= 16) {
+            char sizes[16];
+            if (!reader.read(sizes, 16) || !reader.skip(size - 16))
+                return fail();
+            ds64DataSize = qFromLittleEndian<int64_t>(sizes + 8);
+            continue;
+        }
         if (!reader.skip(size))
             return fail();
     }
@@ -157,7 +176,8 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
     if (f.formatTag == 0xFFFE) {
         if (size < 40)
             return fail();
-        const uint8_t *guid = reinterpret_cast<const uint8_t *>(b) + size - 16;
+        f.validBitsPerSample = qFromLittleEndian<uint16_t>(b + 18);
+        const uint8_t *guid = reinterpret_cast<const uint8_t *>(b) + 24;
         if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_PCM, 16) == 0)
             f.type = wtExtPCM;
         else if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 16) == 0)
@@ -203,6 +223,10 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
             f.dataSizeOffset = device.pos() - 4;
             f.dataOffset = device.pos();
             f.dataSize = size;
+            if (rf64 && size == 0xFFFFFFFFu && ds64DataSize >= 0)
+                f.dataSize = ds64DataSize;
+            else
+                f.streamed = size == 0 || size == 0xFFFFFFFFu;
             return f;
         }
         if (!reader.skip(size))

@@ -7,7 +7,18 @@
 class QIODevice;
 
 // The kinds of WAV data the program knows (the order is fixed).
-enum TWavType { wtUnsupported, wtPCM, wtDVIADPCM, wtMSADPCM, wtACM, wtIEEEFloat, wtExtPCM, wtExtIEEEFloat };
+enum TWavType {
+    wtUnsupported,
+    wtPCM,
+    wtDVIADPCM,
+    wtMSADPCM,
+    wtACM,
+    wtIEEEFloat,
+    wtExtPCM,
+    wtExtIEEEFloat,
+    wtALaw, // G.711, 8 bits a sample
+    wtMuLaw,
+};
 
 // What the header of a RIFF/WAVE file says, and where its parts lie.
 struct WavFormat {
@@ -17,16 +28,21 @@ struct WavFormat {
     uint32_t samplesPerSecond = 0;
     uint16_t blockAlign = 0;
     uint16_t bitsPerSample = 0;
+    uint16_t validBitsPerSample = 0; // extensible files: the bits of each sample that carry sound
     uint16_t samplesPerBlock = 0;                          // ADPCM and MPEG types
     std::vector<std::pair<int16_t, int16_t>> coefficients; // MS ADPCM
     int64_t factFrames = -1;                               // from "fact"; -1 when the file has none
     int64_t factOffset = -1;                               // file offset of the "fact" body
     int64_t dataSizeOffset = -1;                           // file offset of the "data" chunk's size field
     int64_t dataOffset = -1;                               // file offset of the first data byte
-    uint32_t dataSize = 0;                                 // as the "data" chunk announces it
+    int64_t dataSize = 0;                                  // as the "data" chunk (or RF64's "ds64") announces it
+    // The data chunk's size says nothing (0 or 0xFFFFFFFF, as a WAV written while streaming has it): the
+    // data goes to the end of the file.
+    bool streamed = false;
 };
 
-// Reads the header from the device's current position: "RIFF" and "WAVE" are found even after junk bytes,
+// Reads the header from the device's current position: "RIFF" (or RF64's "RF64", whose 64-bit sizes come
+// from its "ds64" chunk) and "WAVE" are found even after junk bytes,
 // chunk ids match regardless of letter case, unknown chunks are skipped. Gives wtUnsupported for an unknown
 // format or a damaged header, at the end of the device, or once headerLimit bytes were read without finding
 // the data. On success the device stands at the first data byte.

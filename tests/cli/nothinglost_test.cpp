@@ -3,6 +3,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "clirun.h"
+#include "jobs/wavformat.h"
 #include "shell/discinfo.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
@@ -14,7 +15,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 #include <csignal>
+#include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -349,6 +353,91 @@ TEST_F(NothingLostTest, APlaylistEntryWithALineBreakIsRefused)
         EXPECT_TRUE(run.err.contains("/etc/passwd.mp3: a file name with a line break cannot be a playlist entry"))
             << run.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out + "/list.m3u"));
+    }
+}
+
+// WAVs of every shape other programs write are read whole and right: each is made into FLAC by the tool and
+// decoded again by flac, and its samples are what sox reads from the same file (at 24 bits for 32-bit input,
+// which FLAC keeps rounded to 24 bits).
+TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
+{
+    const QString source = home.root() + "/source.wav"; // 24-bit, 2 s of a chord
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "24", source, "synth", "2", "sine", "440",
+                                 "sine", "660", "vol", "0.7"}),
+              0);
+    const QByteArray packed = ReadFileBytes(source);
+    const qsizetype dataAt = packed.indexOf("data") + 8; // sox writes an extensible header
+    ASSERT_GT(dataAt, 8);
+    const auto raw = [](const QString &wav, int bits) {
+        QByteArray bytes;
+        RunProgram("sox", {"-D", wav, "-t", "raw", "-e", "signed", "-b", QString::number(bits), "-"}, &bytes);
+        return bytes;
+    };
+    const auto writeBytes = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    struct Case {
+        QString name;
+        std::function<bool(const QString &)> make; // writes the input WAV
+        int bits;                                  // what the FLAC holds
+        bool lossless = true;                      // holds the source's samples (else sox's reading of it)
+    };
+    const auto bySox = [&](QStringList options) {
+        return [&, options](const QString &wav) { return RunProgram("sox", QStringList{source} + options + QStringList{wav}) == 0; };
+    };
+    const QList<Case> cases = {
+        {"streamed (data size 0)",
+         [&](const QString &wav) {
+             QByteArray bytes = packed;
+             bytes.replace(4, 4, QByteArray(4, '\0'));
+             bytes.replace(dataAt - 4, 4, QByteArray(4, '\0'));
+             return writeBytes(wav, bytes);
+         },
+         24},
+        {"24 bits in 4-byte containers",
+         [&](const QString &wav) {
+             QByteArray data;
+             for (qsizetype i = dataAt; i + 3 <= packed.size(); i += 3)
+                 data += '\0' + packed.mid(i, 3);
+             QByteArray header = ExtensibleWavHeader(2, 44100, 32, uint32_t(data.size()));
+             qToLittleEndian<uint16_t>(24, header.data() + 38); // 24 valid bits
+             return writeBytes(wav, header + data);
+         },
+         24},
+        {"RF64", [&](const QString &wav) {
+             return RunProgram("ffmpeg", {"-v", "error", "-i", source, "-c:a", "pcm_s24le", "-rf64", "always", wav}) == 0;
+         }, 24},
+        {"A-law", bySox({"-e", "a-law"}), 16, false},
+        {"mu-law", bySox({"-e", "mu-law"}), 16, false},
+        {"32-bit integer", bySox({"-b", "32", "-e", "signed"}), 24},
+        {"32-bit float", bySox({"-b", "32", "-e", "float"}), 24, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        const QString wav = home.root() + "/in.wav";
+        QFile::remove(wav);
+        ASSERT_TRUE(c.make(wav));
+        const CliRun run = runCli({"convert", "wav2flac", wav, "-o", out, "--quiet"});
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        const QString decoded = home.root() + "/decoded.wav";
+        ASSERT_EQ(RunProgram("flac", {"-d", "-f", "-s", "-o", decoded, out + "/in.flac"}), 0);
+        const QByteArray ours = raw(decoded, c.bits);
+        const QByteArray theirs = raw(c.lossless ? source : wav, c.bits);
+        ASSERT_EQ(ours.size(), theirs.size());
+        ASSERT_GT(ours.size(), 44100 * 2);
+        // Rounding 32-bit samples to 24 may fall either way of a half.
+        int worst = 0;
+        const int step = c.bits / 8;
+        for (qsizetype i = 0; i + step <= ours.size(); i += step) {
+            int a = 0, b = 0;
+            std::memcpy(&a, ours.constData() + i, size_t(step));
+            std::memcpy(&b, theirs.constData() + i, size_t(step));
+            worst = std::max(worst, std::abs((a << (32 - 8 * step)) - (b << (32 - 8 * step))) >> (32 - 8 * step));
+        }
+        EXPECT_LE(worst, c.name.contains("float") ? 1 : 0);
     }
 }
 
