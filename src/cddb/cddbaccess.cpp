@@ -40,19 +40,12 @@ QString plussed(QString text)
 bool cddbRequest(const QString &command, QString &answer)
 {
     const Options o = currentOptions();
-    QString server = o.server;
-    if (!server.contains(QStringLiteral("://")))
-        server = QStringLiteral("http://") + server;
-    while (server.endsWith(QLatin1Char('/')))
-        server.chop(1);
-    QString script = o.script;
-    if (!script.startsWith(QLatin1Char('/')))
-        script.prepend(QLatin1Char('/'));
+    const QString address = CddbServerAddress(o.server, o.script);
     const QString agentName = o.agent.section(QLatin1Char(' '), 0, 0);
     const QString agentVersion = o.agent.section(QLatin1Char(' '), 1);
     QString email = o.email.isEmpty() ? TCDDBInfo::DefaultEmail() : o.email;
     HttpRequest request;
-    request.url = server + script + QStringLiteral("?cmd=cddb+") + plussed(command) +
+    request.url = address + QStringLiteral("?cmd=cddb+") + plussed(command) +
                   QStringLiteral("&hello=") + email.replace(QLatin1Char('@'), QLatin1Char('+')) +
                   QLatin1Char('+') + plussed(agentName) + QLatin1Char('+') + plussed(agentVersion) +
                   QStringLiteral("&proto=6");

@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString UrlTemplate = QStringLiteral("{S}/~cddb/cddb.cgi?cmd=cddb+{C}+{D}&hello={E}+{N}+{V}&proto=6");
+const QString UrlTemplate = QStringLiteral("{S}?cmd=cddb+{C}+{D}&hello={E}+{N}+{V}&proto=6");
 
 QString replaceOnce(const QString &text, const QString &placeholder, const QString &value)
 {
@@ -130,38 +130,51 @@ QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int
     return QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0'));
 }
 
-QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut,
-                        int trackCount)
+QString CddbServerAddress(const QString &server, const QString &script)
 {
+    QString address = server.trimmed();
+    if (!address.contains(QStringLiteral("://")))
+        address.prepend(QStringLiteral("http://"));
+    const qsizetype pathAt = address.indexOf(QLatin1Char('/'), address.indexOf(QStringLiteral("://")) + 3);
+    const bool hasPath = pathAt >= 0 && pathAt < address.size() - 1;
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    if (hasPath)
+        return address;
+    QString path = script.trimmed().isEmpty() ? QStringLiteral("/~cddb/cddb.cgi") : script.trimmed();
+    if (!path.startsWith(QLatin1Char('/')))
+        path.prepend(QLatin1Char('/'));
+    return address + path;
+}
+
+QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t leadOut, int trackCount)
+{
+    // The protocol's "ntrks off1 ... offN nsecs": offsets in frames from the very start of the disc (its
+    // two-second lead-in included), the length in seconds as the disc id counts them.
     QString text = QString::number(trackCount);
     for (const int32_t start : starts)
-        text += QLatin1Char(' ') + QString::number(start);
-    return text + QLatin1Char(' ') + QString::number((leadOut - firstStart) / 75);
+        text += QLatin1Char(' ') + QString::number(start + 150);
+    return text + QLatin1Char(' ') + QString::number((leadOut + 150) / 75);
 }
 
 void CddbIdentityOfToc(const TToc &toc, QString &discId, QString &queryText)
 {
-    const auto frames = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]); };
     // Sectors from the start of the disc (the MSF address less its two seconds), as servers count them: a
     // first track that starts after sector 0 (audio hidden before it) counts from the disc's start too.
-    const auto offset = [&](int n) { return frames(n - 1) - 150; };
-    const int last = std::clamp<int>(toc.lastTrack, 0, 99);
-    const int first = std::clamp<int>(toc.firstTrack, 1, std::max(1, last));
-    std::vector<int32_t> all;
-    std::vector<int32_t> listed;
-    for (int k = 1; k <= last; ++k) {
-        all.push_back(offset(k));
-        if (k >= first)
-            listed.push_back(offset(k));
-    }
-    discId = CddbDiscIdOf(all, offset(first), offset(last + 1), last);
-    queryText = CddbQueryTextOf(listed, offset(1), offset(last + 1), last);
+    // Entries are by place on the disc, whatever the first track's number; every track counts, data too.
+    const int count = std::clamp<int>(int(toc.lastTrack) - int(toc.firstTrack) + 1, 0, 99);
+    const auto offset = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]) - 150; };
+    std::vector<int32_t> starts;
+    for (int entry = 0; entry < count; ++entry)
+        starts.push_back(offset(entry));
+    discId = CddbDiscIdOf(starts, count > 0 ? offset(0) : 0, offset(count), count);
+    queryText = CddbQueryTextOf(starts, offset(count), count);
 }
 
 QString TCDDBQuery::BuildURL(const QString &command, const QString &argument)
 {
     m_owner->ApplicationName = TCDDBInfo::ClientName();
-    QString url = replaceOnce(UrlTemplate, QStringLiteral("{S}"), m_owner->Server);
+    QString url = replaceOnce(UrlTemplate, QStringLiteral("{S}"), CddbServerAddress(m_owner->Server, QString()));
     url = replaceOnce(url, QStringLiteral("{C}"), command);
     url = replaceOnce(url, QStringLiteral("{D}"), replaced(argument, QLatin1Char(' '), QLatin1Char('+')));
     url =
@@ -382,7 +395,7 @@ QString TCDDBInfo::QueryString()
         return {};
     const int32_t leadOut = starts.back();
     starts.pop_back();
-    return CddbQueryTextOf(starts, starts.front(), leadOut, int(starts.size()));
+    return CddbQueryTextOf(starts, leadOut, int(starts.size()));
 }
 
 int TCDDBInfo::Lookup()

@@ -120,11 +120,14 @@ QStringList CddbLines(const QString &text);
 // Texts are cut to their fields' lengths.
 TCDDBAlbum ParseXmcdEntry(const QString &text);
 
+// The address CDDB commands go to: the server as given (a host, host:port, or a whole URL; http:// when no
+// scheme is named), followed by the script path only when the server names no path of its own.
+QString CddbServerAddress(const QString &server, const QString &script);
+
 // CDDB disc id and query text of a table of contents given as start sectors. `starts` lists the tracks
 // whose start seconds go into the digit sum; the playing time runs from `firstStart` to `leadOut`.
 QString CddbDiscIdOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut, int trackCount);
-QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t firstStart, int32_t leadOut,
-                        int trackCount);
+QString CddbQueryTextOf(const std::vector<int32_t> &starts, int32_t leadOut, int trackCount);
 
 // Disc id and query text of a table of contents read by the CD access calls (addresses as minute, second,
 // frame), offsets counted from the first entry.

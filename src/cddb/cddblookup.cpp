@@ -135,9 +135,8 @@ bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result
                     const std::atomic<bool> *cancel)
 {
     TCDDBInfo info;
-    info.Server = request.ComponentServer;
-    if (!request.Settings.Server.contains(QStringLiteral("http")))
-        info.Server = QStringLiteral("http://") + request.Settings.Server;
+    // The server as the settings give it; the component's own script path only when it names none.
+    info.Server = request.Settings.Server.trimmed().isEmpty() ? request.ComponentServer : request.Settings.Server;
     if (!request.ComponentEmail.isEmpty())
         info.Email = request.ComponentEmail;
     info.ApplicationVersion = request.ComponentVersion;

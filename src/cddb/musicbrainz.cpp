@@ -87,15 +87,19 @@ bool MusicBrainzIdentityOf(int first, int last, const std::vector<int> &offsets,
 
 bool MusicBrainzIdentityOfToc(const TToc &toc, QString &id, QString &tocText)
 {
-    const int first = toc.firstTrack;
+    const int tocFirst = toc.firstTrack;
     int last = std::min<int>(toc.lastTrack, 99);
-    if (first < 1 || last < first)
+    if (tocFirst < 1 || last < tocFirst)
         return false;
-    const auto frames = [&toc, first](int track) { return TocEntryFrames(toc.tracks[track - first]); };
+    const auto frames = [&toc, tocFirst](int track) { return TocEntryFrames(toc.tracks[track - tocFirst]); };
+    // Leading data tracks are no part of the audio: the id starts at the first audio track.
+    int first = tocFirst;
+    while (first < last && (toc.tracks[first - tocFirst].ADR & 4) != 0)
+        ++first;
     // Trailing data tracks are no part of the audio session; its end is then the data track's start less
     // the gap between sessions (11400 sectors).
     int leadOut = frames(last + 1);
-    while (last > first && (toc.tracks[last - first].ADR & 4) != 0) {
+    while (last > first && (toc.tracks[last - tocFirst].ADR & 4) != 0) {
         leadOut = frames(last) - 11400;
         --last;
     }

@@ -23,7 +23,8 @@ TAccurateRipSums AccurateRipSums(const QByteArray &audio, bool firstTrack, bool 
 TAudioCheck::TAudioCheck(int64_t frames, bool firstTrack, bool lastTrack)
 {
     const uint64_t all = uint64_t(std::max<int64_t>(frames, 0));
-    m_from = firstTrack ? uint64_t(framesPerSector) * 5 - 1 : 1;
+    // The first track is counted from the sample whose 1-based weight is 5 sectors of samples (2940).
+    m_from = firstTrack ? uint64_t(framesPerSector) * 5 : 1;
     m_to = lastTrack ? (all > uint64_t(framesPerSector) * 5 ? all - uint64_t(framesPerSector) * 5 : 0) : all;
 }
 
@@ -60,17 +61,19 @@ void TAudioCheck::Add(const uint8_t *data, size_t bytes)
         m_carry[m_carried++] = data[at++];
 }
 
-TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId)
+TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId,
+                                   const std::vector<int> &places)
 {
     TAccurateRipDisc disc;
     disc.CddbId = cddbId;
     disc.TrackCount = int(starts.size());
     for (size_t i = 0; i < starts.size(); ++i) {
+        const uint32_t place = i < places.size() ? uint32_t(places[i]) : uint32_t(i + 1);
         disc.Id1 += uint32_t(starts[i]);
-        disc.Id2 += uint32_t(std::max(starts[i], 1)) * uint32_t(i + 1);
+        disc.Id2 += uint32_t(std::max(starts[i], 1)) * place;
     }
     disc.Id1 += uint32_t(leadOut);
-    disc.Id2 += uint32_t(leadOut) * uint32_t(starts.size() + 1);
+    disc.Id2 += uint32_t(std::max(leadOut, 1)) * uint32_t(starts.size() + 1);
     return disc;
 }
 
@@ -81,17 +84,19 @@ TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc)
     const int count = std::clamp(int(toc.lastTrack) - int(toc.firstTrack) + 1, 0, 99);
     // LBA = MSF - 150
     const auto lba = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]) - 150; };
+    // As the database counts them: the audio tracks, each weighted by its place on the disc (a data track
+    // before them keeps its place), and the disc's own lead-out, a data track after them included.
     std::vector<int32_t> starts;
-    int32_t leadOut = lba(count);
+    std::vector<int> places;
     for (int i = 0; i < count; ++i) {
-        if ((toc.tracks[i].ADR & 4) != 0) {
-            if (i == count - 1 && i > 0)
-                leadOut = lba(i) - 11400;
+        if ((toc.tracks[i].ADR & 4) != 0)
             continue;
-        }
         starts.push_back(lba(i));
+        places.push_back(i + 1);
     }
-    return AccurateRipDiscOf(starts, leadOut, cddbId.toUInt(nullptr, 16));
+    TAccurateRipDisc disc = AccurateRipDiscOf(starts, lba(count), cddbId.toUInt(nullptr, 16), places);
+    disc.Places = places;
+    return disc;
 }
 
 bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
@@ -179,12 +184,16 @@ bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBl
 }
 
 QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int track,
-                           const TAccurateRipSums &sums, bool *accurate)
+                           const TAccurateRipSums &sums, bool *accurate, const TAccurateRipDisc *disc)
 {
     if (accurate)
         *accurate = false;
     QStringList known;
     for (const TAccurateRipBlock &block : blocks) {
+        // A block of another disc (the database's file may hold several) says nothing about this one.
+        if (disc && (block.Disc.Id1 != disc->Id1 || block.Disc.Id2 != disc->Id2 ||
+                     block.Disc.CddbId != disc->CddbId))
+            continue;
         if (track < 1 || track > int(block.Tracks.size()))
             continue;
         const TAccurateRipEntry &entry = block.Tracks[size_t(track - 1)];

@@ -52,8 +52,14 @@ struct TAccurateRipDisc {
     uint32_t Id2 = 0;
     uint32_t CddbId = 0;
     int TrackCount = 0;
+    // The places on the disc (1-based, as jobs count tracks) of its audio tracks, in the order of the
+    // database's entries (empty: 1, 2, 3 ...).
+    std::vector<int> Places;
 };
-TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId);
+// The ids of a disc whose audio tracks start at `starts` (sectors), each weighted by its place on the disc
+// (`places`, 1-based; by default 1, 2, 3 ...).
+TAccurateRipDisc AccurateRipDiscOf(const std::vector<int32_t> &starts, int32_t leadOut, uint32_t cddbId,
+                                   const std::vector<int> &places = {});
 // ".../accuraterip/a/b/c/dBAR-NNN-ID1-ID2-CDDB.bin" under the base address.
 QString AccurateRipUrl(const QString &base, const TAccurateRipDisc &disc);
 
@@ -72,8 +78,8 @@ struct TAccurateRipBlock {
 bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBlock> &blocks,
                             QString *error = nullptr);
 
-// The disc of a table of contents: its audio tracks (a data track at the end is left out, its session
-// gap of 11,400 sectors before it taken off the lead-out) and its CDDB id.
+// The disc of a table of contents as the AccurateRip database knows it: its audio tracks at their places on
+// the disc, the disc's lead-out (after a data track too) and its CDDB id.
 struct TToc;
 TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc);
 
@@ -84,6 +90,8 @@ bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
                       const std::atomic<bool> *cancel = nullptr);
 
 // A track judged against the answer: "Accurately ripped (confidence N, v1|v2)", "Not accurately ripped
-// (database has …)", or "Not in the database". `track` counts from 1.
+// (database has …)", or "Not in the database". `track` counts the disc's audio tracks from 1. With `disc`,
+// only blocks of that disc's ids count.
 QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int track,
-                           const TAccurateRipSums &sums, bool *accurate = nullptr);
+                           const TAccurateRipSums &sums, bool *accurate = nullptr,
+                           const TAccurateRipDisc *disc = nullptr);

@@ -183,7 +183,9 @@ void TCDRipJob::readItem(int item)
                 TCDPosition{track, uint8_t(options.RipTime / 60), uint8_t(options.RipTime % 60), 0});
         }
         const int tracks = m_cdIn.TracksCount();
-        m_firstTrack = track == 1;
+        m_firstTrack = true; // the first audio track: only data tracks before it
+        for (int before = 1; before < track; ++before)
+            m_firstTrack = m_firstTrack && m_cdIn.TrackInfo(before).DataTrack;
         m_lastTrack = track == tracks || (track < tracks && m_cdIn.TrackInfo(track + 1).DataTrack);
         m_frames = std::max<int64_t>(m_cdIn.CurrentSize() - 2352, 0) / 4;
         m_tested = false;

@@ -118,7 +118,10 @@ void TCDRipThread::Execute()
     const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
     const TReadWindow window =
         ShiftedReadWindow(int32_t(start), int32_t(length), options.ReadOffset, 0, discEnd);
-    const bool firstTrack = TrackIndex == 1;
+    // The first audio track, as the checksums count it: only data tracks before it.
+    bool firstTrack = true;
+    for (int entry = 0; entry < TrackIndex - 1; ++entry)
+        firstTrack = firstTrack && (toc.tracks[entry].ADR & 4) != 0;
     const bool lastTrack =
         TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
     const auto begun = Clock::now();

@@ -5,6 +5,7 @@
 #include "shell/settings.h"
 #include "tags/tracktags.h"
 
+#include <algorithm>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <cmath>
@@ -87,7 +88,11 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
     for (TTrackRip &track : session.Tracks) {
         if (!track.Read)
             continue;
-        track.AccurateRip = AccurateRipVerdict(blocks, track.Track, track.Sums, &track.Accurate);
+        // The database's entries are the audio tracks in order, whatever the disc numbers them.
+        const std::vector<int> &numbers = session.Disc.Places;
+        const auto at = std::find(numbers.begin(), numbers.end(), track.Track);
+        const int entry = numbers.empty() ? track.Track : at == numbers.end() ? 0 : int(at - numbers.begin()) + 1;
+        track.AccurateRip = AccurateRipVerdict(blocks, entry, track.Sums, &track.Accurate, &session.Disc);
         track.InDatabase = track.Accurate || track.AccurateRip.startsWith(QLatin1String("Not accurately"));
     }
 }

@@ -58,7 +58,7 @@ TEST_F(CddbAccessTest, QueryFillsTheMatchTableAndEntriesAreRead)
     EXPECT_STREQ(table[0].cddbId, "06019002");
     EXPECT_STREQ(table[0].artist, "Artist");
     EXPECT_STREQ(table[1].categ, "misc");
-    EXPECT_EQ(server.commands().value(0), "cddb query 06019002 2 0 15000 400");
+    EXPECT_EQ(server.commands().value(0), "cddb query 06019002 2 150 15150 402");
     EXPECT_TRUE(server.requestLines().value(0).contains("&hello=tester+testhost+program+1.0&proto=6"));
     std::vector<char> text(32000);
     ASSERT_EQ(CDDBGetDiskInfo(&table[0], text.data(), 32000), 1);

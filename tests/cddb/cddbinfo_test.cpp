@@ -146,10 +146,10 @@ TEST(CddbQueryTest, ExactMatchIsQueriedAndRead)
 {
     LocalInfo local;
     local.server.setQueryFixture("query_exact.txt");
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), 200);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), 200);
     const QStringList commands = local.server.commands();
     ASSERT_EQ(commands.size(), 2);
-    EXPECT_EQ(commands[0], "cddb query 06019002 2 0 15000 400");
+    EXPECT_EQ(commands[0], "cddb query 06019002 2 150 15150 402");
     EXPECT_EQ(commands[1], "cddb read rock 06019002");
     EXPECT_TRUE(local.server.requestLines()[1].startsWith(
         "GET /~cddb/cddb.cgi?cmd=cddb+read+rock+06019002&hello=tester+testhost+Sondrel+1.0&proto=6 "));
@@ -165,7 +165,7 @@ TEST(CddbQueryTest, OnlyTheFirstOfSeveralMatchesIsRead)
 {
     LocalInfo local;
     local.server.setQueryFixture("query_inexact_unclosed.txt");
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), 211);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), 211);
     EXPECT_EQ(local.server.commands().value(1), "cddb read misc 06019002");
     EXPECT_EQ(local.server.commands().size(), 2);
     EXPECT_EQ(local.info.GetAlbum().DiscArtist, "Other");
@@ -175,20 +175,20 @@ TEST(CddbQueryTest, FailuresLeaveTheRecordEmpty)
 {
     LocalInfo local;
     local.server.setQueryFixture("query_exact.txt");
-    ASSERT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), 200);
+    ASSERT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), 200);
     ASSERT_EQ(local.info.GetAlbum().TrackCount, 2);
     // No match: no read, and the earlier result is gone.
     local.server.setQueryFixture("query_nomatch.txt");
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), 202);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), 202);
     EXPECT_EQ(local.server.commands().size(), 3);
     EXPECT_EQ(local.info.GetAlbum().TrackCount, 0);
     // A dropped connection and an unreachable server: -1.
     local.server.setBehaviour(CddbTestServer::Behaviour::Drop);
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), -1);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), -1);
     local.info.Server = "http://127.0.0.1:1";
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), -1);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), -1);
     local.info.Server = "not a server";
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), -1);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), -1);
     EXPECT_EQ(local.info.GetAlbum().TrackCount, 0);
 }
 
@@ -211,13 +211,13 @@ TEST(CddbQueryTest, SilentServerTimesOutOrIsCancelled)
     LocalInfo local;
     local.server.setBehaviour(CddbTestServer::Behaviour::Silent);
     local.info.TotalTimeoutSeconds = 1;
-    EXPECT_EQ(local.info.LookupDisc("06019002", "2 0 15000 400"), -1);
+    EXPECT_EQ(local.info.LookupDisc("06019002", "2 150 15150 402"), -1);
     // Cancelled from another thread long before the time-out.
     local.info.TotalTimeoutSeconds = 600;
     std::atomic<bool> cancel = false;
     local.info.Cancel = &cancel;
     std::atomic<int> result = 0;
-    std::thread lookup([&] { result = local.info.LookupDisc("06019002", "2 0 15000 400"); });
+    std::thread lookup([&] { result = local.info.LookupDisc("06019002", "2 150 15150 402"); });
     ASSERT_TRUE(WaitFor([&] { return local.server.commands().size() == 2; }));
     cancel = true;
     lookup.join();
@@ -280,7 +280,7 @@ TEST(CddbDiscTest, DiscIdOfADiscStartingAfterSectorZero)
     QString id, query;
     CddbIdentityOfToc(toc, id, query);
     EXPECT_EQ(id, "1c04ae03");
-    EXPECT_EQ(query, "3 150 20000 45000 1198");
+    EXPECT_EQ(query, "3 300 20150 45150 1202");
 }
 
 TEST(CddbDiscTest, DiscIdAndQueryTextOfTheDrive)
@@ -296,7 +296,7 @@ TEST(CddbDiscTest, DiscIdAndQueryTextOfTheDrive)
     EXPECT_THROW(info.QueryString(), EAuException);
     info.CDIn = &cd;
     EXPECT_EQ(info.DiscID(), "06019002");
-    EXPECT_EQ(info.QueryString(), "2 0 15000 400");
+    EXPECT_EQ(info.QueryString(), "2 150 15150 402");
     // The computation agrees with the one the main window uses.
     EXPECT_EQ(CddbDiscIdOf({0, 15000}, 0, 30000, 2), "06019002");
     // No disc: the placeholder id and no query text; the query is still sent.

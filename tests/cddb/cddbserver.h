@@ -29,7 +29,7 @@ public:
         QByteArray headers; // extra header lines, each ending in CR LF
     };
     void setHandler(std::function<Reply(const QString &target)> handler);
-    // The "cmd" of every request, decoded ("cddb query 06019002 2 0 15000 400").
+    // The "cmd" of every request, decoded ("cddb query 06019002 2 150 15150 402").
     QStringList commands() const;
     // The whole request lines ("GET /~cddb/... HTTP/1.1").
     QStringList requestLines() const;

@@ -626,6 +626,33 @@ TEST_F(CliTest, HostileMusicBrainzAnswersChangeNothing)
     }
 }
 
+// A CDDB server given as a host, host:port or a whole URL is used as given: its own path when it names one,
+// the script's otherwise, never both; the same on either route.
+TEST_F(CliTest, CddbServerAddressesAreUsedAsGiven)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
+    for (const char *route : {"component", "library"}) {
+        CddbTestServer server;
+        server.setQueryFixture("query_exact.txt");
+        const QString url = server.url(); // http://127.0.0.1:PORT
+        const QList<std::pair<QString, QString>> cases = {
+            {url.mid(7), "/~cddb/cddb.cgi?"},
+            {url, "/~cddb/cddb.cgi?"},
+            {url + "/", "/~cddb/cddb.cgi?"},
+            {url + "/~cddb/cddb.cgi", "/~cddb/cddb.cgi?"},
+            {url + "/other/query.cgi", "/other/query.cgi?"},
+        };
+        for (const auto &[given, path] : cases) {
+            SCOPED_TRACE((QString(route) + " " + given).toStdString());
+            const qsizetype before = server.requestLines().size();
+            const CliRun run = runCli({"cddb", "--server", given, "--route", route, "--quiet"});
+            EXPECT_EQ(run.code, 0) << run.err.toStdString();
+            const QString line = server.requestLines().value(before);
+            EXPECT_TRUE(line.startsWith("GET " + path)) << line.toStdString();
+        }
+    }
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

@@ -148,7 +148,7 @@ TEST_F(QueryWindowsTest, UnicodeRouteFillsTheListAndTheCache)
     EXPECT_EQ(AppSettings.DiscInfo.Genre, GenreIndex("Rock") + 1);
     EXPECT_EQ(AppSettings.DiscInfo.TrackNumber, 2);
     EXPECT_EQ(AppSettings.QueryCDDB.Server, server.url().mid(7));
-    EXPECT_EQ(server.commands().value(0), "cddb query 06019002 2 0 15000 400");
+    EXPECT_EQ(server.commands().value(0), "cddb query 06019002 2 150 15150 402");
     // The cache holds the titles: reloading the disc brings them back.
     AppSettings.DiscInfo = TCDInfo();
     LoadDiscInfo(DiscKey());

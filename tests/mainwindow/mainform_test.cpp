@@ -285,7 +285,8 @@ TEST_F(MainFormTest, CddbIdentityOfTheDisc)
     const int seconds = (starts[4] + 150) / 75 - (starts[0] + 150) / 75;
     const uint32_t id = uint32_t(digits % 255) << 24 | uint32_t(seconds) << 8 | 4u;
     EXPECT_EQ(form.Disc.CddbDiscId(), QString("%1").arg(id, 8, 16, QChar('0')));
-    EXPECT_EQ(form.Disc.CddbQueryText(), QString("4 0 13000 34111 43112 %1").arg(starts[4] / 75));
+    // The query: frame offsets from the disc's very start, the length in the seconds of the id.
+    EXPECT_EQ(form.Disc.CddbQueryText(), QString("4 150 13150 34261 43262 %1").arg((starts[4] + 150) / 75));
 }
 
 TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
