@@ -23,8 +23,9 @@ packages=(
     sox ffmpeg lame vorbis-tools flac shntool
     # the desktop's checkers of our desktop entry, metainfo and man pages
     desktop-file-utils appstream groff-base lintian dpkg-dev
-    # the tests' own reference implementations
-    python3
+    # the field's own implementations that the tests hold our results against (whipper's AccurateRip and
+    # disc-id code with libdiscid, run by Debian's /usr/bin/python3; cd-info's reading of disc images)
+    python3 whipper libcdio-utils
     # Ogg Vorbis, WMA
     libvorbis-dev libogg-dev libavcodec-dev libavformat-dev libswresample-dev
 )
