@@ -62,7 +62,7 @@ const char *const Usage =
     "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
     "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
     "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
-    "           [--overwrite|--no-overwrite]\n"
+    "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
     "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio track),\n"
     "                                 -f the format, -o the folder; --paranoia reads through the checking\n"
     "                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the\n"
@@ -74,7 +74,10 @@ const char *const Usage =
     "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
     "                                 --test-copy reads each track twice and compares the CRCs;\n"
     "                                 --verify checks each track against AccurateRip (one line a\n"
-    "                                 track; exit 1 when one the database knows does not match);\n"
+    "                                 track on standard error: verified, mismatch or unknown; exit 1\n"
+    "                                 when one the database knows does not match); --require-verified\n"
+    "                                 fails the run (exit 1) unless every track is verified; --json\n"
+    "                                 prints one JSON document at the end (files, each track's result)\n"
     "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n"
     "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
     "                                 converts the files into DIR (default: the output folder setting),\n"
@@ -565,11 +568,14 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     int result = mrCancel;
-    bool inaccurate = false; // a track the database knows did not match
+    const bool json = args.flag("--json");
+    TRipOutcome outcome; // files made and the tracks' verdicts
+    outcome.Json = json;
     if (toRip.isEmpty()) {
         CloseCDHandle(handle);
     } else if (!args.flag("--paranoia")) {
         TTerminalJobPresenter presenter(terminal);
+        presenter.Outcome.Json = json;
         const auto job = MakeRipJob(JobKind::ExtractTracks, handle, toRip, JobSettings(settings, folder),
                                     presenter, mp3, wma);
         stopRunningJob = [&job] { job->Stop(); };
@@ -578,7 +584,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         stopRunningJob = nullptr;
         job->CleanUp();
         result = presenter.Result;
-        inaccurate = presenter.Inaccurate;
+        outcome = presenter.Outcome;
         CloseCDHandle(handle);
     } else {
         CloseCDHandle(handle);
@@ -586,6 +592,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         cd.SetCurrentDrive(index);
         cd.Paranoid = true;
         TTerminalCDRipPresenter presenter(terminal);
+        presenter.Outcome.Json = json;
         const auto job = MakeCDRipJob(cd, toRip, JobSettings(settings, folder), presenter, mp3, wma);
         stopRunningJob = [&job] { job->Stop(); };
         job->Start();
@@ -593,14 +600,21 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
         stopRunningJob = nullptr;
         job->CleanUp();
         result = presenter.Result;
-        inaccurate = presenter.Inaccurate;
+        outcome = presenter.Outcome;
     }
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
         if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
             terminal.Failure(error);
     }
-    return terminal.Failures > 0 || inaccurate || result == mrAbort ? 1 : 0;
+    // --require-verified: anything but a verified track fails the run (said, with the tracks' verdicts).
+    const bool unproven = args.flag("--require-verified") && !outcome.AllVerified();
+    if (unproven)
+        terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
+    const int code = terminal.Failures > 0 || outcome.Inaccurate || unproven || result == mrAbort ? 1 : 0;
+    if (json)
+        std::fputs(outcome.JsonDocument(code).constData(), stdout);
+    return code;
 }
 
 int convertCommand(const Arguments &args, TTerminal &terminal)
@@ -1242,7 +1256,8 @@ int main(int argc, char **argv)
                                               QStringLiteral("--album-folder"), QStringLiteral("--m3u"),
                                               QStringLiteral("--tags"), QStringLiteral("--test-copy"),
                                               QStringLiteral("--verify"), QStringLiteral("--log"),
-                                              QStringLiteral("--cue")},
+                                              QStringLiteral("--cue"), QStringLiteral("--json"),
+                                              QStringLiteral("--require-verified")},
                     {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"),
                      QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name"),
                      QStringLiteral("--offset"), QStringLiteral("--accuraterip-server")}),

@@ -1,5 +1,9 @@
 #include "terminal.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "jobs/ripreport.h"
 
 #include <QTextStream>
@@ -46,27 +50,62 @@ void TTerminal::Result(const QString &text) const
     std::fflush(stdout);
 }
 
-namespace {
-
-// One line a track on standard output; true when a track the database knows did not match.
-bool printVerification(const TTerminal &terminal, const TRipSession &session)
+void TRipOutcome::FileMade(const TTerminal &terminal, const QString &path)
 {
-    for (const QString &line : VerificationLines(session))
-        terminal.Result(line);
-    return std::any_of(session.Tracks.begin(), session.Tracks.end(),
-                       [](const TTrackRip &t) { return t.InDatabase && !t.Accurate; });
+    Made << path;
+    if (!Json)
+        terminal.Result(path);
 }
 
-} // namespace
+void TRipOutcome::Verification(const TTerminal &terminal, const TRipSession &session)
+{
+    Reported = true;
+    Session = session;
+    terminal.EndBar();
+    for (const QString &line : VerificationLines(session))
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    Inaccurate = std::any_of(session.Tracks.begin(), session.Tracks.end(),
+                             [](const TTrackRip &t) { return t.InDatabase && !t.Accurate; });
+}
+
+bool TRipOutcome::AllVerified() const
+{
+    return Reported && Session.Verify &&
+           std::all_of(Session.Tracks.begin(), Session.Tracks.end(),
+                       [](const TTrackRip &t) { return !t.Failed() && t.Accurate; });
+}
+
+QByteArray TRipOutcome::JsonDocument(int exitCode) const
+{
+    QJsonArray tracks;
+    for (const TTrackRip &t : Session.Tracks) {
+        QJsonObject track{{QStringLiteral("track"), t.Track},
+                          {QStringLiteral("file"), t.File},
+                          {QStringLiteral("result"), TrackResultWord(Session, t)},
+                          {QStringLiteral("copy_crc"), QStringLiteral("%1").arg(t.CopyCrc, 8, 16, QLatin1Char('0'))}};
+        if (!t.AccurateRip.isEmpty())
+            track.insert(QStringLiteral("accuraterip"), t.AccurateRip);
+        tracks << track;
+    }
+    QJsonObject document{{QStringLiteral("files"), QJsonArray::fromStringList(Made)},
+                         {QStringLiteral("exit_status"), exitCode}};
+    if (Reported) {
+        document.insert(QStringLiteral("tracks"), tracks);
+        document.insert(QStringLiteral("summary"), RipSummary(Session));
+        if (!Session.VerifyError.isEmpty())
+            document.insert(QStringLiteral("accuraterip_error"), Session.VerifyError);
+    }
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
 
 void TTerminalJobPresenter::ShowVerification(const TRipSession &session)
 {
-    Inaccurate = printVerification(m_terminal, session);
+    Outcome.Verification(m_terminal, session);
 }
 
 void TTerminalCDRipPresenter::ShowVerification(const TRipSession &session)
 {
-    Inaccurate = printVerification(m_terminal, session);
+    Outcome.Verification(m_terminal, session);
 }
 
 void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated,

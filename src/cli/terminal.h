@@ -55,6 +55,23 @@ private:
     QMap<int, Encoding> m_encodings; // by slot
 };
 
+// What a rip made and how its tracks were judged, shared by both presenters: files are printed on standard
+// output as they are made (or, for --json, kept for the one JSON document at the end); the verdicts go to
+// standard error, one line a track.
+struct TRipOutcome {
+    bool Json = false;
+    QStringList Made;
+    bool Reported = false; // the tracks were verified or tested
+    TRipSession Session;
+    bool Inaccurate = false; // a track the database knows did not match
+    void FileMade(const TTerminal &terminal, const QString &path);
+    void Verification(const TTerminal &terminal, const TRipSession &session);
+    // Every track read was verified by the database.
+    bool AllVerified() const;
+    // The JSON document of --json.
+    QByteArray JsonDocument(int exitCode) const;
+};
+
 // Presents a file job (extraction through the library, conversions) on the terminal.
 class TTerminalJobPresenter final : public TRipJobPresenter {
 public:
@@ -68,14 +85,14 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
-    void FileMade(const QString &path) override { m_terminal.Result(path); }
+    void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
     // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
     // their percentages after the read's bar (a terminal).
     void SetEncoding(int slot, const QString &caption, int percent) override;
     void EndEncoding(int slot) override;
     bool Finished = false;
     int Result = 0;
-    bool Inaccurate = false;
+    TRipOutcome Outcome;
 
 private:
     TTerminal &m_terminal;
@@ -101,14 +118,14 @@ public:
     void ShowError(const QString &text) override;
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
-    void FileMade(const QString &path) override { m_terminal.Result(path); }
+    void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
     // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
     // their percentages after the read's bar (a terminal).
     void SetEncoding(int slot, const QString &caption, int percent) override;
     void EndEncoding(int slot) override;
     bool Finished = false;
     int Result = 0;
-    bool Inaccurate = false;
+    TRipOutcome Outcome;
 
 private:
     TTerminal &m_terminal;

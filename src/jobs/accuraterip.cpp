@@ -202,7 +202,7 @@ QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int tra
         if (entry.Crc == sums.V1 || entry.Crc == sums.V2) {
             if (accurate)
                 *accurate = true;
-            return QStringLiteral("Accurately ripped (confidence %1, %2)")
+            return QStringLiteral("verified (confidence %1, %2)")
                 .arg(entry.Confidence)
                 .arg(entry.Crc == sums.V1 ? QStringLiteral("v1") : QStringLiteral("v2"));
         }
@@ -211,8 +211,8 @@ QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int tra
                      .arg(entry.Confidence);
     }
     if (known.isEmpty())
-        return QStringLiteral("Not in the database");
-    return QStringLiteral("Not accurately ripped (database has %1; this rip %2 v1, %3 v2)")
+        return QStringLiteral("unknown (not in the database)");
+    return QStringLiteral("mismatch (database has %1; this rip %2 v1, %3 v2)")
         .arg(known.join(QStringLiteral(", ")))
         .arg(sums.V1, 8, 16, QLatin1Char('0'))
         .arg(sums.V2, 8, 16, QLatin1Char('0'));

@@ -89,8 +89,8 @@ bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
                       std::vector<TAccurateRipBlock> &blocks, QString *error,
                       const std::atomic<bool> *cancel = nullptr);
 
-// A track judged against the answer: "Accurately ripped (confidence N, v1|v2)", "Not accurately ripped
-// (database has …)", or "Not in the database". `track` counts the disc's audio tracks from 1. With `disc`,
+// A track judged against the answer: "verified (confidence N, v1|v2)", "mismatch (database has …)", or
+// "unknown (not in the database)". `track` counts the disc's audio tracks from 1. With `disc`,
 // only blocks of that disc's ids count.
 QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int track,
                            const TAccurateRipSums &sums, bool *accurate = nullptr,

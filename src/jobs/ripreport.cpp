@@ -93,8 +93,19 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
         const auto at = std::find(numbers.begin(), numbers.end(), track.Track);
         const int entry = numbers.empty() ? track.Track : at == numbers.end() ? 0 : int(at - numbers.begin()) + 1;
         track.AccurateRip = AccurateRipVerdict(blocks, entry, track.Sums, &track.Accurate, &session.Disc);
-        track.InDatabase = track.Accurate || track.AccurateRip.startsWith(QLatin1String("Not accurately"));
+        track.InDatabase = track.Accurate || track.AccurateRip.startsWith(QLatin1String("mismatch"));
     }
+}
+
+QString TrackResultWord(const TRipSession &session, const TTrackRip &track)
+{
+    if (track.Failed())
+        return QStringLiteral("failed");
+    if (!session.Verify)
+        return QStringLiteral("not verified");
+    return track.Accurate ? QStringLiteral("verified")
+           : track.InDatabase ? QStringLiteral("mismatch")
+                              : QStringLiteral("unknown");
 }
 
 QString RipSummary(const TRipSession &session)
@@ -131,6 +142,8 @@ QStringList VerificationLines(const TRipSession &session)
                           .arg(hex8(track.CopyCrc), hex8(track.TestCrc));
         else if (!track.AccurateRip.isEmpty())
             verdict = track.AccurateRip;
+        else if (session.Verify)
+            verdict = QStringLiteral("unknown (the database could not be asked)");
         else
             verdict = QStringLiteral("Not verified");
         lines << QStringLiteral("Track %1: %2").arg(number2(track.Track), verdict);
@@ -181,7 +194,9 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
             out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
                        (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
         out << QStringLiteral("  AccurateRip: ") +
-                   (track.AccurateRip.isEmpty() ? QStringLiteral("not verified") : track.AccurateRip);
+                   (!track.AccurateRip.isEmpty() ? track.AccurateRip
+                    : session.Verify && track.Read ? QStringLiteral("unknown (the database could not be asked)")
+                                                   : QStringLiteral("not verified"));
         out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
         out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
         out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")

@@ -68,6 +68,11 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
 // too), and the summary last.
 QStringList VerificationLines(const TRipSession &session);
 
+// What became of a track, in one word: "verified", "mismatch", "unknown" (the database does not know the disc
+// or could not be asked), "failed" (not read, or its test and copy differ) or "not verified" (no database
+// asked).
+QString TrackResultWord(const TRipSession &session, const TTrackRip &track);
+
 // "All tracks accurately ripped", or what was not: "2 tracks not verified", "1 track not accurately
 // ripped", "1 track failed" (joined with "; ").
 QString RipSummary(const TRipSession &session);

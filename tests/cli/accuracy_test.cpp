@@ -9,6 +9,10 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -16,12 +20,14 @@ namespace {
 
 constexpr qsizetype sectorBytes = 2352;
 
-// What a rip printed besides the files it made (each printed with its folder, so beginning with "/").
-QString verdicts(const QString &out)
+// The verdict lines a rip printed on standard error (a line a track, then the summary), without its
+// progress and messages.
+QString verdicts(const QString &err)
 {
+    static const QRegularExpression verdict(QStringLiteral("^(Track \\d\\d: |All tracks|\\d+ tracks? )"));
     QString text;
-    for (const QString &line : out.split('\n', Qt::SkipEmptyParts))
-        if (!line.startsWith('/'))
+    for (const QString &line : err.split('\n', Qt::SkipEmptyParts))
+        if (verdict.match(line).hasMatch())
             text += line + '\n';
     return text;
 }
@@ -159,8 +165,8 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
         const CliRun run = ripAfresh({"-f", "wav", "--test-copy"}, paranoia);
         EXPECT_EQ(run.code, 1);
         EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
-        const QStringList lines = verdicts(run.out).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+        const QStringList lines = verdicts(run.err).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(lines.size(), 3) << run.err.toStdString();
         // Both WAVs were made (the weak one too: it is all there is of the track), and are named.
         EXPECT_EQ(madeFiles(run.out), QStringList({out + "/Steady.wav", out + "/Weak.wav"}));
         EXPECT_EQ(lines[0], "Track 01: Not verified");
@@ -171,7 +177,7 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
     QDir(out).removeRecursively();
     const CliRun single = runCli({"rip", "-f", "wav", "-o", out});
     EXPECT_EQ(single.code, 0);
-    EXPECT_EQ(verdicts(single.out), "");
+    EXPECT_EQ(verdicts(single.err), "");
 }
 
 TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
@@ -193,42 +199,59 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
         asked << target;
         return CddbTestServer::Reply{target == path ? status : 404, answer, {}};
     });
-    const auto verify = [&] {
+    const auto verify = [&](const QStringList &more = {}) {
         QDir(out).removeRecursively();
-        return runCli({"rip", "-f", "wav", "-o", out, "--verify", "--accuraterip-server", server.url()});
+        return runCli(QStringList{"rip", "-f", "wav", "-o", out, "--verify", "--accuraterip-server", server.url(),
+                                  "--quiet"} +
+                      more);
     };
 
-    // Track 1 by its v1 sum, track 2 by its v2 sum (in a second block, as the database keeps them).
-    answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {7, 0x12345678}}) +
+    // Track 1 by its v1 sum, track 2 by its v2 sum (in a second block, as the database keeps them); a block
+    // of other disc ids holding other sums is no part of it.
+    TAccurateRipDisc other = id;
+    other.Id1 ^= 1;
+    answer = AccurateRipAnswerBlock(other, {{99, 0x11111111}, {99, 0x22222222}}) +
+             AccurateRipAnswerBlock(id, {{7, first.V1}, {7, 0x12345678}}) +
              AccurateRipAnswerBlock(id, {{4, 0x9ABCDEF0}, {4, last.V2}});
-    CliRun run = verify();
+    CliRun run = verify({"--json", "--require-verified"});
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
-    EXPECT_EQ(verdicts(run.out), "Track 01: Accurately ripped (confidence 7, v1)\n"
-                                 "Track 02: Accurately ripped (confidence 4, v2)\n"
-                                 "All tracks accurately ripped\n");
+    EXPECT_EQ(run.err, "Track 01: verified (confidence 7, v1)\n"
+                       "Track 02: verified (confidence 4, v2)\n"
+                       "All tracks accurately ripped\n");
     EXPECT_EQ(asked.value(0), path);
+    // --json: one document with the files and every track's result.
+    const QJsonObject document = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    EXPECT_EQ(document.value("files").toArray().size(), 2) << run.out.toStdString();
+    EXPECT_EQ(document.value("tracks").toArray().at(1).toObject().value("result").toString(), "verified");
+    EXPECT_EQ(document.value("exit_status").toInt(-1), 0);
 
     // A track the database knows otherwise: said, and the exit status says so.
     answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {9, last.V1 ^ 1}});
     run = verify();
     EXPECT_EQ(run.code, 1);
-    EXPECT_TRUE(run.out.contains("Track 02: Not accurately ripped (database has ")) << run.out.toStdString();
-    EXPECT_TRUE(verdicts(run.out).endsWith("1 track not accurately ripped\n"));
+    EXPECT_TRUE(run.err.contains("Track 02: mismatch (database has ")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith("1 track not accurately ripped\n"));
 
-    // A disc the database does not know.
+    // A disc the database does not know: unknown, exit 0, unless every track must be verified.
     status = 404;
     run = verify();
     EXPECT_EQ(run.code, 0);
-    EXPECT_EQ(verdicts(run.out),
-              "Track 01: Not in the database\nTrack 02: Not in the database\n2 tracks not verified\n");
+    EXPECT_EQ(run.err, "Track 01: unknown (not in the database)\nTrack 02: unknown (not in the database)\n"
+                       "2 tracks not verified\n");
+    run = verify({"--require-verified", "--json"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("not every track was verified by AccurateRip")) << run.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8()).object().value("tracks").toArray().at(0).toObject().value(
+                  "result"),
+              "unknown");
 
     // An answer cut short: a clear message, nothing judged.
     status = 200;
     answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {7, last.V1}}).left(20);
     run = verify();
-    EXPECT_TRUE(run.out.contains("The AccurateRip answer is cut short (20 bytes).")) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("Track 01: Not verified"));
-    EXPECT_TRUE(verdicts(run.out).endsWith("2 tracks not verified\n"));
+    EXPECT_TRUE(run.err.contains("The AccurateRip answer is cut short (20 bytes).")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Track 01: unknown (the database could not be asked)")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.endsWith("2 tracks not verified\n"));
 }
 
 TEST_F(AccuracyTest, RipLogAndCueSheet)

@@ -116,7 +116,7 @@ TEST_P(FieldJudges, ChecksumsIdsAndRequestPathAreTheFields)
         EXPECT_EQ(asked, QStringList{path}) << "whipper asks for " << path.toStdString();
         EXPECT_EQ(rip.code, 0) << rip.out.toStdString() << rip.err.toStdString();
         const int tracks = int(QDir(out).entryList({"*.wav"}, QDir::Files).size());
-        EXPECT_EQ(rip.out.count("Accurately ripped"), tracks) << rip.out.toStdString();
+        EXPECT_EQ(rip.err.count(": verified ("), tracks) << rip.err.toStdString();
     }
 }
 

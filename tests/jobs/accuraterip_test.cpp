@@ -89,16 +89,16 @@ TEST(AccurateRip, DiscIdsAddressAndAnswers)
     EXPECT_EQ(blocks[1].Tracks[1].Crc, 0x44444444u);
     bool accurate = false;
     EXPECT_EQ(AccurateRipVerdict(blocks, 1, {0x11111111, 0x99999999}, &accurate),
-              "Accurately ripped (confidence 12, v1)");
+              "verified (confidence 12, v1)");
     EXPECT_TRUE(accurate);
     EXPECT_EQ(AccurateRipVerdict(blocks, 2, {0x98989898, 0x44444444}, &accurate),
-              "Accurately ripped (confidence 3, v2)");
+              "verified (confidence 3, v2)");
     EXPECT_EQ(AccurateRipVerdict(blocks, 2, {1, 2}, &accurate),
-              "Not accurately ripped (database has 22222222 with confidence 12, 44444444 with confidence 3; "
+              "mismatch (database has 22222222 with confidence 12, 44444444 with confidence 3; "
               "this rip 00000001 v1, 00000002 v2)");
     EXPECT_FALSE(accurate);
-    EXPECT_EQ(AccurateRipVerdict(blocks, 3, {1, 2}), "Not in the database");
-    EXPECT_EQ(AccurateRipVerdict({}, 1, {1, 2}), "Not in the database");
+    EXPECT_EQ(AccurateRipVerdict(blocks, 3, {1, 2}), "unknown (not in the database)");
+    EXPECT_EQ(AccurateRipVerdict({}, 1, {1, 2}), "unknown (not in the database)");
     // Cut short: said, nothing taken.
     EXPECT_FALSE(ParseAccurateRipAnswer(answer.left(answer.size() - 3), blocks, &error));
     EXPECT_TRUE(blocks.empty());

@@ -88,8 +88,8 @@ TTrackRip track(int number, bool accurate, bool inDatabase, bool read = true)
     t.Frames = 588 * 75 * 3; // three seconds
     t.Accurate = accurate;
     t.InDatabase = inDatabase;
-    t.AccurateRip = inDatabase ? (accurate ? "Accurately ripped (confidence 2, v1)" : "Not accurately ripped")
-                               : "Not in the database";
+    t.AccurateRip = inDatabase ? (accurate ? "verified (confidence 2, v1)" : "mismatch")
+                               : "unknown (not in the database)";
     return t;
 }
 

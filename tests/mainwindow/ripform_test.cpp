@@ -296,10 +296,10 @@ TEST_F(RipFormTest, FlacRipVerifiedAndLoggedThenWavToFlac)
     EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "Two.flac"}), 0);
     ASSERT_EQ(closer.texts.size(), 1) << closer.texts.join("\n").toStdString();
     EXPECT_EQ(closer.texts[0],
-              "Sondrel|Track 01: Not in the database\nTrack 02: Not in the database\n2 tracks not verified");
+              "Sondrel|Track 01: unknown (not in the database)\nTrack 02: unknown (not in the database)\n2 tracks not verified");
     const QString log = ReadFileText(out + "Unknown Artist - Unknown Album.log");
     EXPECT_TRUE(log.contains("Test & copy: on")) << log.toStdString();
-    EXPECT_TRUE(log.contains("  AccurateRip: Not in the database"));
+    EXPECT_TRUE(log.contains("  AccurateRip: unknown (not in the database)"));
 
     closer.texts.clear();
     result = -1;
