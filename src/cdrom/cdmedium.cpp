@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <cdio/cdio.h>
@@ -27,6 +29,31 @@ driver_id_t imageDriver(const QString &path)
     if (suffix == QLatin1String("nrg"))
         return DRIVER_NRG;
     return DRIVER_BINCUE;
+}
+
+// libcdio reads a cdrdao TOC's data files relative to the working directory, and gives up on a CD-Text
+// block with SIZE_INFO: the text it is given instead names every file by its whole path (relative names
+// taken from the TOC's folder) and leaves SIZE_INFO out (it only repeats what the other entries say).
+QByteArray cdrdaoTextForLibcdio(const QString &tocPath, const QByteArray &text)
+{
+    const QString folder = QFileInfo(tocPath).absolutePath();
+    QString out = QString::fromUtf8(text);
+    static const QRegularExpression sizeInfo(QStringLiteral("SIZE_INFO\\s*\\{[^}]*\\}"));
+    out.remove(sizeInfo);
+    static const QRegularExpression file(QStringLiteral("\\b(FILE|AUDIOFILE|DATAFILE)(\\s+)\"((?:[^\"\\\\]|\\\\.)*)\""));
+    QString rewritten;
+    qsizetype at = 0;
+    for (auto it = file.globalMatch(out); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        rewritten += out.mid(at, m.capturedStart() - at);
+        QString name = m.captured(3);
+        if (!name.isEmpty() && !name.startsWith(QLatin1Char('/')))
+            name = folder + QLatin1Char('/') + name;
+        rewritten += m.captured(1) + m.captured(2) + QLatin1Char('"') + name + QLatin1Char('"');
+        at = m.capturedEnd();
+    }
+    rewritten += out.mid(at);
+    return rewritten.toUtf8();
 }
 
 } // namespace
@@ -66,8 +93,22 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
     std::lock_guard lock(CdioOpenMutex());
     InstallCdioLogHandler();
     lastMessage.clear();
-    const QByteArray native = QFile::encodeName(path);
-    CdIo_t *cdio = cdio_open(native.constData(), isImage ? imageDriver(path) : DRIVER_DEVICE);
+    QByteArray native = QFile::encodeName(path);
+    const driver_id_t driver = isImage ? imageDriver(path) : DRIVER_DEVICE;
+    std::unique_ptr<QTemporaryDir> workspace;
+    if (driver == DRIVER_CDRDAO) {
+        QFile toc(path);
+        workspace = std::make_unique<QTemporaryDir>();
+        if (toc.open(QIODevice::ReadOnly) && workspace->isValid()) {
+            const QString copy = workspace->filePath(QStringLiteral("disc.toc"));
+            QFile out(copy);
+            if (out.open(QIODevice::WriteOnly) && out.write(cdrdaoTextForLibcdio(path, toc.readAll())) >= 0) {
+                out.close();
+                native = QFile::encodeName(copy);
+            }
+        }
+    }
+    CdIo_t *cdio = cdio_open(native.constData(), driver);
     if (!cdio) {
         if (error) {
             *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
@@ -79,8 +120,17 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
     medium->m_cdio = cdio;
     medium->m_path = path;
     medium->m_isImage = isImage;
-    if (isImage)
+    medium->m_workspace = std::move(workspace);
+    if (isImage) {
         medium->loadBadSectors();
+        // An image whose tracks do not follow one another (a mis-read SILENCE or START) is no disc at all.
+        QString reason;
+        if (!medium->tracksInOrder(&reason)) {
+            if (error)
+                *error = reason;
+            return nullptr;
+        }
+    }
     return medium;
 }
 
@@ -193,6 +243,32 @@ bool CdMedium::readToc(QString *error)
     }
     m_first = first;
     m_last = last;
+    return true;
+}
+
+bool CdMedium::tracksInOrder(QString *reason) const
+{
+    const track_t first = cdio_get_first_track_num(m_cdio);
+    const track_t last = cdio_get_last_track_num(m_cdio);
+    if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first || last > 99)
+        return true; // no disc to judge: readToc says so
+    lsn_t previous = -1;
+    for (track_t t = first; t <= last; ++t) {
+        const lsn_t lsn = cdio_get_track_lsn(m_cdio, t);
+        if (lsn == CDIO_INVALID_LSN || lsn < 0 || (t > first && lsn <= previous)) {
+            if (reason)
+                *reason = t == first ? QStringLiteral("%1: track %2 starts before the disc").arg(m_path).arg(t)
+                                     : QStringLiteral("%1: track %2 starts before track %3").arg(m_path).arg(t).arg(t - 1);
+            return false;
+        }
+        previous = lsn;
+    }
+    const lsn_t leadout = cdio_get_track_lsn(m_cdio, CDIO_CDROM_LEADOUT_TRACK);
+    if (leadout == CDIO_INVALID_LSN || leadout <= previous) {
+        if (reason)
+            *reason = QStringLiteral("%1: the disc ends before track %2 starts").arg(m_path).arg(last);
+        return false;
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct _CdIo;
+class QTemporaryDir;
 
 // One opened CD drive or disc image, over libcdio. Not thread-safe: the owner serialises calls.
 class CdMedium final {
@@ -53,6 +54,9 @@ public:
 private:
     CdMedium() = default;
     void loadBadSectors();
+    // False, with "IMAGE: track N starts before track N-1" (or before the disc, or after its end), when the
+    // tracks do not follow one another.
+    bool tracksInOrder(QString *reason) const;
 
     _CdIo *m_cdio = nullptr;
     QString m_path;
@@ -63,6 +67,7 @@ private:
     std::vector<Track> m_tracks;
     std::vector<std::pair<int32_t, int32_t>> m_bad;   // inclusive ranges
     std::vector<std::pair<int32_t, int32_t>> m_flaky; // inclusive ranges
+    std::unique_ptr<QTemporaryDir> m_workspace;       // the TOC text libcdio was given, while it is open
 };
 
 // Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens

@@ -653,6 +653,39 @@ TEST_F(CliTest, CddbServerAddressesAreUsedAsGiven)
     }
 }
 
+// cdrdao TOC images as other tools write them: data files named relative to the TOC (opened from another
+// working directory), a CD-Text block with SIZE_INFO; and one whose START makes a track begin before the
+// one before it, which is refused rather than shown with a negative length.
+TEST_F(CliTest, CdrdaoTocImagesOfOtherTools)
+{
+    const QString elsewhere = home.root() + "/tocs/";
+    QDir().mkpath(elsewhere);
+    ASSERT_TRUE(MakeDisc(elsewhere + "d.cue", {"750,music", "375,noise"}));
+    QFile::remove(elsewhere + "d.cue");
+    WriteFileText(elsewhere + "d.toc", "CD_DA\n"
+                                       "CD_TEXT {\n  LANGUAGE_MAP { 0 : EN }\n  LANGUAGE 0 {\n"
+                                       "    TITLE \"Album\"\n    PERFORMER \"Band\"\n"
+                                       "    SIZE_INFO { 0, 0, 2, 0, 3, 0, 0, 0, 0, 0, 0, 0,\n"
+                                       "                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,\n"
+                                       "                0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}\n  }\n}\n"
+                                       "TRACK AUDIO\nFILE \"d.bin\" 0 00:10:00\n"
+                                       "TRACK AUDIO\nFILE \"d.bin\" 00:10:00 00:05:00\n");
+    WriteFileText(elsewhere + "bad.toc", "CD_DA\nTRACK AUDIO\nFILE \"d.bin\" 0 00:01:00\nSTART 00:05:00\n"
+                                         "TRACK AUDIO\nFILE \"d.bin\" 00:01:00 00:05:00\n");
+    ASSERT_NE(QDir::currentPath() + "/", elsewhere);
+    qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(elsewhere + "d.toc"));
+    const CliRun toc = runCli({"toc"});
+    EXPECT_EQ(toc.code, 0) << toc.err.toStdString();
+    EXPECT_TRUE(toc.out.contains("track 1\t0\t00:10\taudio") && toc.out.contains("track 2\t750\t00:05\taudio") &&
+                toc.out.contains("leadout 1125"))
+        << toc.out.toStdString();
+    qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(elsewhere + "bad.toc"));
+    const CliRun bad = runCli({"toc"});
+    qunsetenv("SONDREL_DISC_IMAGES");
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.err.contains(elsewhere + "bad.toc: track 2 starts before track 1")) << bad.err.toStdString();
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));
