@@ -26,6 +26,8 @@ packages=(
     # the field's own implementations that the tests hold our results against (whipper's AccurateRip and
     # disc-id code with libdiscid, run by Debian's /usr/bin/python3; cd-info's reading of disc images)
     python3 whipper libcdio-utils
+    # tag readers and writers of the field (files tagged by other programs, and the judges of ours)
+    python3-mutagen eyed3 id3v2 kid3-cli opus-tools
     # Ogg Vorbis, WMA
     libvorbis-dev libogg-dev libavcodec-dev libavformat-dev libswresample-dev
 )

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <csignal>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -84,6 +85,12 @@ bool WriteFileText(const QString &path, const QString &text)
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool SignalProcess(const QProcess &process, int signal)
+{
+    const qint64 pid = process.processId();
+    return process.state() != QProcess::NotRunning && pid > 0 && ::kill(pid_t(pid), signal) == 0;
 }
 
 QString BuiltProgram(const QString &name)

@@ -1,5 +1,7 @@
 #pragma once
 
+class QProcess;
+
 #include "shell/messages.h"
 
 #include <QByteArray>
@@ -90,6 +92,9 @@ bool MakeDisc(const QString &cuePath, const QStringList &arguments);
 
 // Runs the event loop until the condition holds or the bound runs out; true when it held.
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+// Sends the signal to a running child process; false (and nothing sent) when it has ended already. (Never
+// kill(0): a finished QProcess's id is 0, which would be the whole test's process group.)
+bool SignalProcess(const QProcess &process, int signal);
 
 // GoogleTest prints texts as text.
 #include <ostream>

@@ -29,6 +29,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "tags/filetags.h"
 #include "tags/id3tag.h"
 #include "tags/id3v2tag.h"
 #include "terminal.h"
@@ -732,14 +733,6 @@ int resampleCommand(const Arguments &args, TTerminal &terminal)
     return terminal.Failures > 0 || stopped ? 1 : 0;
 }
 
-QString genreText(uint8_t id3)
-{
-    if (id3 == 255)
-        return QStringLiteral("(255)");
-    const int position = Tid3tag::Id3ToGenre(id3);
-    return QStringLiteral("%1 (%2)").arg(GenreName(position)).arg(id3);
-}
-
 int tagCommand(const Arguments &args, TTerminal &terminal)
 {
     if (args.rest().size() != 2)
@@ -749,120 +742,75 @@ int tagCommand(const Arguments &args, TTerminal &terminal)
     if (action != QLatin1String("show") && action != QLatin1String("set") &&
         action != QLatin1String("remove"))
         throw UsageError{QStringLiteral("unknown tag action ") + action};
-    Tid3tag tag;
-    const uint16_t read = tag.ReadTag(file);
-    if (read >= 256 && read != Tid3tag::NoTag) {
-        terminal.Failure(file + QStringLiteral(": cannot be read"));
-        return 1;
-    }
-    TTrackTags v2;
-    const bool hasV2 = ReadId3v2Tag(file, v2);
+    QString error;
     if (action == QLatin1String("show")) {
+        TFileTags tags;
+        if (!ReadFileTags(file, tags, &error)) {
+            terminal.Failure(error);
+            return 1;
+        }
         // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
         std::vector<std::pair<QString, QString>> fields;
-        if (hasV2) {
-            // The version 2 tag says more, and wins.
-            fields = {{QStringLiteral("tag"), QStringLiteral("ID3v2")},
-                      {QStringLiteral("title"), v2.Title},
-                      {QStringLiteral("artist"), v2.Artist},
-                      {QStringLiteral("album artist"), v2.AlbumArtist},
-                      {QStringLiteral("album"), v2.Album},
-                      {QStringLiteral("year"), v2.Year},
-                      {QStringLiteral("comment"), v2.Comment},
-                      {QStringLiteral("track"), v2.Track <= 0 ? QString()
-                                                : v2.TrackTotal > 0
-                                                    ? QStringLiteral("%1/%2").arg(v2.Track).arg(v2.TrackTotal)
-                                                    : QString::number(v2.Track)},
-                      {QStringLiteral("genre"), v2.Genre}};
-        } else if (read != Tid3tag::NoTag) {
-            fields = {{QStringLiteral("tag"), QStringLiteral("ID3v1")},
-                      {QStringLiteral("title"), tag.Title},
-                      {QStringLiteral("artist"), tag.Artist},
-                      {QStringLiteral("album"), tag.Album},
-                      {QStringLiteral("year"), tag.Year},
-                      {QStringLiteral("comment"), tag.Comment},
-                      {QStringLiteral("track"), tag.HasTrack ? QString::number(tag.Track) : QString()},
-                      {QStringLiteral("genre"), genreText(tag.Genre)}};
-        }
+        if (tags.HasTag())
+            fields = {{QStringLiteral("tag"), tags.Kind},
+                      {QStringLiteral("title"), tags.Title},
+                      {QStringLiteral("artist"), tags.Artist},
+                      {QStringLiteral("album artist"), tags.AlbumArtist},
+                      {QStringLiteral("album"), tags.Album},
+                      {QStringLiteral("year"), tags.Year},
+                      {QStringLiteral("comment"), tags.Comment},
+                      {QStringLiteral("track"), tags.Track <= 0 ? QString()
+                                                : tags.TrackTotal > 0
+                                                    ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
+                                                    : QString::number(tags.Track)},
+                      {QStringLiteral("genre"), tags.Genre}};
+        fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
         if (args.flag("--json")) {
             QJsonObject object{{QStringLiteral("file"), file}};
             object.insert(QStringLiteral("tag"), QJsonValue::Null);
             for (const auto &[name, value] : fields)
                 object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
             printJson(object);
-        } else if (fields.empty()) {
-            out(file + QStringLiteral(" has no ID3 tag"));
+        } else if (!tags.HasTag()) {
+            out(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
+                                                       : QStringLiteral(" has no tags")));
         } else {
             for (const auto &[name, value] : fields)
-                out(name + QStringLiteral(": ") + value);
+                out(name + QStringLiteral(": ") + WithoutControlChars(value));
         }
         return 0;
     }
     if (action == QLatin1String("remove")) {
-        QString error;
-        if (hasV2 && !RemoveId3v2Tag(file, &error)) {
+        if (!RemoveFileTags(file, &error)) {
             terminal.Failure(error);
-            return 1;
-        }
-        if (read == Tid3tag::NoTag)
-            return 0;
-        tag.RemoveTag();
-        Tid3tag check;
-        if (check.ReadTag(file) != Tid3tag::NoTag) {
-            terminal.Failure(file + QStringLiteral(": the tag could not be removed"));
             return 1;
         }
         return 0;
     }
-    // Both tags get what is asked; the version 2 tag starts from what it held, or from the version 1 tag.
-    if (!hasV2 && read != Tid3tag::NoTag) {
-        v2.Title = tag.Title;
-        v2.Artist = tag.Artist;
-        v2.Album = tag.Album;
-        v2.Year = tag.Year;
-        v2.Comment = tag.Comment;
-        v2.Track = tag.HasTrack ? tag.Track : 0;
-        v2.Genre = GenreName(Tid3tag::Id3ToGenre(tag.Genre));
-    }
-    const auto take = [&](const char *option, QString &field, void (Tid3tag::*set)(const QString &)) {
-        if (const auto v = args.value(QLatin1String(option))) {
+    // Only the fields named change; everything else in the file stays as it was.
+    TTagEdit edit;
+    const auto take = [&](const char *option, std::optional<QString> &field) {
+        if (const auto v = args.value(QLatin1String(option)))
             field = *v;
-            if (set)
-                (tag.*set)(*v);
-        }
     };
-    take("--title", v2.Title, &Tid3tag::SetTitle);
-    take("--artist", v2.Artist, &Tid3tag::SetArtist);
-    take("--album-artist", v2.AlbumArtist, nullptr);
-    take("--album", v2.Album, &Tid3tag::SetAlbum);
-    take("--year", v2.Year, &Tid3tag::SetYear);
-    take("--comment", v2.Comment, &Tid3tag::SetComment);
-    if (args.value("--track")) {
-        const int track = args.number("--track", 0, 1, 255);
-        tag.SetTrack(uint8_t(track));
-        v2.Track = track;
-    }
-    if (const auto v = args.value("--genre")) {
+    take("--title", edit.Title);
+    take("--artist", edit.Artist);
+    take("--album-artist", edit.AlbumArtist);
+    take("--album", edit.Album);
+    take("--year", edit.Year);
+    take("--comment", edit.Comment);
+    take("--genre", edit.Genre);
+    if (args.value("--track"))
+        edit.Track = args.number("--track", 0, 0, 999);
+    if (edit.Genre) {
         bool number = false;
-        const int n = v->toInt(&number);
-        if (number) {
-            if (n < 0 || n > 255)
-                throw UsageError{QStringLiteral("--genre takes a name or a number from 0 to 255")};
-            tag.Genre = uint8_t(n);
-        } else {
-            const int position = GenreIndex(*v);
-            if (position < 0)
-                throw UsageError{QStringLiteral("unknown genre ") + *v};
-            tag.Genre = Tid3tag::GenreToId3(uint8_t(position + 1));
-        }
-        v2.Genre = GenreName(Tid3tag::Id3ToGenre(tag.Genre));
+        const int n = edit.Genre->toInt(&number);
+        if (number && (n < 0 || n > 255))
+            throw UsageError{QStringLiteral("--genre takes a name or a number from 0 to 255")};
     }
-    if (tag.WriteTag(file) >= 256) {
-        terminal.Failure(file + QStringLiteral(": the tag could not be written"));
-        return 1;
-    }
-    QString error;
-    if (!WriteId3v2Tag(file, v2, &error)) {
+    if (edit.Empty())
+        throw UsageError{QStringLiteral("tag set needs at least one field to set")};
+    if (!EditFileTags(file, edit, &error)) {
         terminal.Failure(error);
         return 1;
     }

@@ -243,12 +243,10 @@ TEST_F(CliTest, MissingEncoderIsAFailure)
 TEST_F(CliTest, TagRoundTrip)
 {
     const QString mp3 = out + "/song.mp3";
-    QByteArray frames(4000, '\x55');
-    WriteFileText(mp3, QString());
-    QFile file(mp3);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(frames);
-    file.close();
+    const QString wav = out + "/song.wav";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ASSERT_EQ(RunProgram("lame", {"--quiet", wav, mp3}), 0);
+    const QByteArray frames = ReadFileBytes(mp3);
     CliRun show = runCli({"tag", "show", mp3});
     EXPECT_EQ(show.code, 0);
     EXPECT_TRUE(show.out.contains("has no ID3 tag"));
@@ -284,13 +282,13 @@ TEST_F(CliTest, TagRoundTrip)
                    "print(d['tag'], d['title'] == sys.argv[2], d['album_artist'], d['track'], d['genre'])",
                    {title}),
         "ID3v2 True Various 7 Rock\n");
-    EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "No Such Genre"}).code, 2);
+    EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "300"}).code, 2);
     EXPECT_EQ(runCli({"tag", "remove", mp3}).code, 0);
     EXPECT_EQ(ReadFileBytes(mp3), frames); // both gone
     EXPECT_TRUE(runCli({"tag", "show", mp3}).out.contains("has no ID3 tag"));
     const CliRun missing = runCli({"tag", "show", out + "/missing.mp3"});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_TRUE(missing.err.contains("missing.mp3: cannot be read"));
+    EXPECT_TRUE(missing.err.contains("missing.mp3: no such file")) << missing.err.toStdString();
 }
 
 TEST_F(CliTest, ConvertFailures)
@@ -821,7 +819,7 @@ TEST_F(CliTest, RecordWithoutALengthEndsWhenInterrupted)
         const QFileInfoList found = QDir(out).entryInfoList({"*.recording"}, QDir::Files | QDir::Hidden);
         return !found.isEmpty() && found.first().size() > 0;
     }));
-    ::kill(pid_t(cli.processId()), SIGINT);
+    ASSERT_TRUE(SignalProcess(cli, SIGINT));
     ASSERT_TRUE(cli.waitForFinished(60000));
     EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
     const QByteArray bytes = ReadFileBytes(wav);

@@ -220,7 +220,7 @@ TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
         ASSERT_TRUE(
             WaitFor([&] { return QFileInfo(out + "/." + QFileInfo(target).fileName() + ".part").size() > 0; },
                     60000));
-        ::kill(pid_t(cli.processId()), SIGTERM);
+        ASSERT_TRUE(SignalProcess(cli, SIGTERM));
         ASSERT_TRUE(cli.waitForFinished(60000));
         EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(cli.exitCode(), 130);
@@ -247,7 +247,7 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
             const QString part = out + QString("/.Track0%1.wav.part").arg(partsSeen);
             ASSERT_TRUE(WaitFor([&] { return QFileInfo(part).size() > 0 || cli.state() == QProcess::NotRunning; },
                                 60000));
-            ::kill(pid_t(cli.processId()), signal);
+            ASSERT_TRUE(SignalProcess(cli, signal));
             ASSERT_TRUE(cli.waitForFinished(60000));
             // The signal came in the middle of the rip.
             if (signal == SIGKILL)

@@ -209,7 +209,7 @@ TEST_F(CommandsTest, TerminationSignalClosesTheWindowTheNormalWay)
     ASSERT_TRUE(WaitFor([] { return QFileInfo::exists(SingleInstance::socketPath()); }, 20000));
     ASSERT_TRUE(WaitFor(
         [&] {
-            ::kill(pid_t(sondrel.processId()), SIGTERM);
+            SignalProcess(sondrel, SIGTERM);
             return sondrel.waitForFinished(200);
         },
         20000));

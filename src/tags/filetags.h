@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// The tags of any audio file the program reads or writes, through TagLib: MP3 (ID3 version 2.4, with the
+// version 1 tag at the end kept beside it), FLAC and Ogg Vorbis and Opus (Vorbis comments; FLAC pictures
+// untouched), WAV (its RIFF INFO list, and an "id3 " chunk when the file has one) and WMA (ASF). A file's
+// kind is told by its first bytes, whatever its name says.
+//
+// Edits change only the fields they name: every other frame, comment, picture and value stays as it was.
+// "Comment" is the user's own comment (an ID3 COMM frame with an empty description, a COMMENT comment);
+// comments other programs keep under descriptions of their own are left alone. Every write goes to a copy
+// under the file's working name, which replaces the file only when complete, so the file is always either
+// as it was or wholly tagged. Thread-safe (no shared state).
+
+enum class TTagFormat { None, Mp3, Flac, OggVorbis, Opus, Wav, Wma };
+
+// The kind of the file by its content; None for a file no format claims (or one that cannot be read).
+TTagFormat TagFormatOf(const QString &path);
+// "MP3", "FLAC", "Ogg Vorbis", "Opus", "WAV", "WMA"; empty for None.
+QString TagFormatName(TTagFormat format);
+
+struct TFileTags {
+    TTagFormat Format = TTagFormat::None;
+    QString Kind; // which tag the fields came from ("ID3v2", "ID3v1", "Vorbis comments", "RIFF INFO", "ASF")
+    QString Title;
+    QString Artist;
+    QString AlbumArtist;
+    QString Album;
+    QString Year; // the whole date as the file holds it ("2010-04-03")
+    QString Genre; // a name (numeric ID3 genres are given their names)
+    QString Comment;
+    int Track = 0;
+    int TrackTotal = 0;
+    bool HasTag() const { return !Kind.isEmpty(); }
+};
+
+// The fields an edit changes; those left empty (std::nullopt) stay as they are. An empty text removes the
+// field.
+struct TTagEdit {
+    std::optional<QString> Title;
+    std::optional<QString> Artist;
+    std::optional<QString> AlbumArtist;
+    std::optional<QString> Album;
+    std::optional<QString> Year;
+    std::optional<QString> Genre; // a name; for MP3 files also a number of the ID3 genre list
+    std::optional<QString> Comment;
+    std::optional<int> Track; // 0 removes it
+    std::optional<int> TrackTotal;
+    bool Empty() const;
+};
+
+// Reads the file's tags. False, with "PATH: reason" in *error, for a file that cannot be read or that no
+// format claims ("PATH: not a file whose tags can be written").
+bool ReadFileTags(const QString &path, TFileTags &tags, QString *error = nullptr);
+// Changes the named fields. For an MP3 file both tags change: the version 1 tag takes what fits it (30
+// characters a field, Latin-1), the version 2 tag the whole text. False with "PATH: reason" in *error; the
+// file is then untouched.
+bool EditFileTags(const QString &path, const TTagEdit &edit, QString *error = nullptr);
+// Removes the file's tags (both ID3 tags of an MP3; the comments, INFO list or ASF fields of the others;
+// pictures of a FLAC file stay).
+bool RemoveFileTags(const QString &path, QString *error = nullptr);
