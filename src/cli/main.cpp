@@ -31,7 +31,6 @@
 #include "shell/settings.h"
 #include "tags/filetags.h"
 #include "tags/id3tag.h"
-#include "tags/id3v2tag.h"
 #include "terminal.h"
 
 #include <QCoreApplication>

@@ -4,7 +4,6 @@
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
-#include "tags/id3v2tag.h"
 #include "toolbuttons.h"
 
 #include <QAction>
@@ -22,7 +21,8 @@
 namespace {
 
 const QString productName = QStringLiteral("Sondrel");
-const QString mp3Filter = QStringLiteral("Index files (*.mp3)");
+const QString mp3Filter =
+    QStringLiteral("Audio files (*.mp3 *.flac *.ogg *.oga *.opus *.wav *.wma);;All files (*)");
 
 // Texts of a tag field as the box shows them: up to the first NUL of the fixed-size field.
 QString fieldText(const QString &text)
@@ -47,16 +47,15 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
         e->setMaxLength(length);
         return e;
     };
-    // The version 2 tag holds whole texts; the version 1 tag keeps their first 30 bytes.
-    ID3title = edit("ID3title", 255);
-    ID3artist = edit("ID3artist", 255);
-    ID3album = edit("ID3album", 255);
-    ID3comment = edit("ID3comment", 255);
+    ID3title = edit("ID3title", 30);
+    ID3artist = edit("ID3artist", 30);
+    ID3album = edit("ID3album", 30);
+    ID3comment = edit("ID3comment", 30);
     ID3year = edit("ID3year", 4);
     ID3track = edit("ID3track", 2);
     // Digits only; everything else typed is dropped.
     ID3track->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,2}")), ID3track));
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), ID3track));
     ID3genre = new QComboBox(GroupBox1);
     ID3genre->setObjectName(QStringLiteral("ID3genre"));
     KeepUntranslated(ID3genre);
@@ -124,7 +123,18 @@ void TfrmID3Edit::aSaveTagUpdate()
 
 void TfrmID3Edit::setLoaded(const QString &path)
 {
-    setWindowTitle(path + QStringLiteral(": ") + plainCaption());
+    const QString kind =
+        m_format == TTagFormat::Mp3 ? QString() : QStringLiteral(" (") + TagFormatName(m_format) + QLatin1Char(')');
+    setWindowTitle(path + kind + QStringLiteral(": ") + plainCaption());
+}
+
+void TfrmID3Edit::limitFields(TTagFormat format)
+{
+    const bool mp3 = format == TTagFormat::Mp3;
+    for (QLineEdit *e : {ID3title, ID3artist, ID3album, ID3comment})
+        e->setMaxLength(mp3 ? 30 : 32767);
+    ID3year->setMaxLength(mp3 ? 4 : 32);
+    ID3track->setMaxLength(mp3 ? 2 : 3);
 }
 
 void TfrmID3Edit::clearFields()
@@ -133,33 +143,37 @@ void TfrmID3Edit::clearFields()
         e->clear();
     ID3genre->setCurrentIndex(-1);
     ID3track->setText(QStringLiteral("0"));
+    m_shown = shownFields();
+}
+
+QStringList TfrmID3Edit::shownFields() const
+{
+    return {ID3title->text(),   ID3artist->text(), ID3album->text(),
+            ID3comment->text(), ID3year->text(),   ID3track->text(),
+            QString::number(ID3genre->currentIndex())};
 }
 
 void TfrmID3Edit::LoadTagFrom(const QString &path)
 {
-    if (Tag.ReadTag(path) < 256) {
-        ID3title->setText(fieldText(Tag.Title));
-        ID3artist->setText(fieldText(Tag.Artist));
-        ID3album->setText(fieldText(Tag.Album));
-        ID3year->setText(fieldText(Tag.Year));
-        ID3comment->setText(fieldText(Tag.Comment));
-        ID3genre->setCurrentIndex(Tid3tag::Id3ToGenre(Tag.Genre));
-        ID3track->setText(QString::number(Tag.Track));
-    } else {
-        clearFields();
+    TFileTags tags;
+    QString error;
+    if (!ReadFileTags(path, tags, &error)) {
+        // A file that is not there, or no audio file: said, and nothing loaded.
+        QMessageBox::information(this, productName, error);
+        return;
     }
-    // The version 2 tag, when there is one, says more and wins.
-    m_v2 = TTrackTags();
-    if (ReadId3v2Tag(path, m_v2)) {
-        ID3title->setText(m_v2.Title);
-        ID3artist->setText(m_v2.Artist);
-        ID3album->setText(m_v2.Album);
-        ID3year->setText(m_v2.Year.left(4));
-        ID3comment->setText(m_v2.Comment);
-        ID3genre->setCurrentIndex(m_v2.Genre.isEmpty() ? 0 : GenreIndex(m_v2.Genre) + 1);
-        ID3track->setText(QString::number(std::clamp(m_v2.Track, 0, 99)));
-    }
-    // ReadTag remembers the file even without a tag: Save Tag then appends one.
+    m_format = tags.Format;
+    limitFields(m_format);
+    Tag.ReadTag(path); // the Part's own reading of the version 1 tag, which remembers the file
+    ID3title->setText(fieldText(tags.Title));
+    ID3artist->setText(fieldText(tags.Artist));
+    ID3album->setText(fieldText(tags.Album));
+    ID3year->setText(fieldText(tags.Year));
+    ID3comment->setText(fieldText(tags.Comment));
+    ID3genre->setCurrentIndex(tags.Genre.isEmpty() ? (tags.HasTag() ? 0 : -1) : GenreIndex(tags.Genre) + 1);
+    ID3track->setText(QString::number(std::clamp(tags.Track, 0, m_format == TTagFormat::Mp3 ? 99 : 999)));
+    m_shown = shownFields();
+    // Save Tag then writes a tag even into a file without one.
     Tag.FileName = path;
     setLoaded(path);
 }
@@ -171,19 +185,6 @@ void TfrmID3Edit::bLoadTagClick()
         LoadTagFrom(path);
 }
 
-void TfrmID3Edit::fieldsToTag()
-{
-    Tag.SetTitle(ID3title->text());
-    Tag.SetArtist(ID3artist->text());
-    Tag.SetAlbum(ID3album->text());
-    Tag.SetYear(ID3year->text());
-    Tag.SetComment(ID3comment->text());
-    const int genre = ID3genre->currentIndex();
-    Tag.Genre = genre < 0 ? uint8_t(255) : Tid3tag::GenreToId3(uint8_t(genre));
-    if (!ID3track->text().isEmpty())
-        Tag.SetTrack(uint8_t(ID3track->text().toInt()));
-}
-
 void TfrmID3Edit::saveFailed(const QString &reason)
 {
     const QString text =
@@ -192,46 +193,50 @@ void TfrmID3Edit::saveFailed(const QString &reason)
                              reason.isEmpty() ? text : text + QStringLiteral("\n") + reason);
 }
 
-bool TfrmID3Edit::writeVersion2(const QString &path)
+bool TfrmID3Edit::writeFields(const QString &path, bool all)
 {
-    // The fields over what the version 2 tag held (its album artist and track total stay).
-    TTrackTags tags = m_v2;
-    tags.Title = ID3title->text();
-    tags.Artist = ID3artist->text();
-    tags.Album = ID3album->text();
-    tags.Year = ID3year->text();
-    tags.Comment = ID3comment->text();
-    const int genre = ID3genre->currentIndex();
-    tags.Genre = GenreName(genre);
-    tags.Track = ID3track->text().toInt();
+    const QStringList now = shownFields();
+    const auto changed = [&](int field) { return all || now.value(field) != m_shown.value(field); };
+    TTagEdit edit;
+    if (changed(0))
+        edit.Title = ID3title->text();
+    if (changed(1))
+        edit.Artist = ID3artist->text();
+    if (changed(2))
+        edit.Album = ID3album->text();
+    if (changed(3))
+        edit.Comment = ID3comment->text();
+    if (changed(4))
+        edit.Year = ID3year->text();
+    if (changed(5))
+        edit.Track = ID3track->text().toInt();
+    if (changed(6))
+        edit.Genre = GenreName(std::max(ID3genre->currentIndex(), 0));
+    if (edit.Empty())
+        return true;
     QString error;
-    if (!WriteId3v2Tag(path, tags, &error)) {
+    if (!EditFileTags(path, edit, &error)) {
         saveFailed(error);
         return false;
     }
-    m_v2 = tags;
+    m_shown = now;
     return true;
 }
 
 void TfrmID3Edit::aSaveTagExecute()
 {
-    fieldsToTag();
-    if (Tag.WriteTag(QStringLiteral("=")) >= 256) {
-        saveFailed();
-        return;
-    }
-    writeVersion2(Tag.FileName);
+    // A file without any tag gets every field; otherwise only what was changed.
+    TFileTags tags;
+    ReadFileTags(Tag.FileName, tags);
+    writeFields(Tag.FileName, !tags.HasTag());
 }
 
 bool TfrmID3Edit::SaveTagAs(const QString &path)
 {
-    fieldsToTag();
-    if (Tag.WriteTag(path) >= 256) {
-        saveFailed();
+    if (!writeFields(path, true))
         return false;
-    }
-    if (!writeVersion2(path))
-        return false;
+    m_format = TagFormatOf(path);
+    limitFields(m_format);
     Tag.FileName = path;
     setLoaded(path);
     return true;
@@ -251,10 +256,8 @@ void TfrmID3Edit::aRemoveTagExecute()
                                             QStringLiteral("Do you want to remove these tags?")),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    Tag.RemoveTag();
     QString error;
-    if (!RemoveId3v2Tag(Tag.FileName, &error))
+    if (!RemoveFileTags(Tag.FileName, &error))
         QMessageBox::information(this, productName, error);
-    m_v2 = TTrackTags();
     clearFields();
 }

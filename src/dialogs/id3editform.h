@@ -1,7 +1,7 @@
 #pragma once
 
+#include "tags/filetags.h"
 #include "tags/id3tag.h"
-#include "tags/tracktags.h"
 
 #include <QDialog>
 #include <QString>
@@ -12,9 +12,12 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-// The ID3 tag editor: loads the version 1 tag of an MP3 file, edits its seven fields, and saves it back,
-// into another MP3 file, or removes it. One Tid3tag does the file work for as long as the dialog lives. The
-// caption says which file is loaded ("PATH: ID3 Tag Edit"); Save Tag and Remove Tag are enabled only then.
+// The tag editor: loads the tags of an audio file (MP3, FLAC, Ogg Vorbis, Opus, WAV or WMA), edits their
+// seven fields, and saves them back, into another file, or removes them. For an MP3 file the boxes hold what
+// its ID3 version 1 tag can (30 characters), and the version 2.4 tag is written beside it; other kinds get
+// their own tags, texts whole. Saving changes only the fields the user changed: everything else in the file
+// stays. The caption says which file is loaded ("PATH: ID3 Tag Edit", with the kind for other than MP3);
+// Save Tag and Remove Tag are enabled only then.
 class TfrmID3Edit final : public QDialog {
     Q_OBJECT
 public:
@@ -55,11 +58,17 @@ protected:
 private:
     QString plainCaption() const;
     void setLoaded(const QString &path);
-    void fieldsToTag();
     void clearFields();
     void saveFailed(const QString &reason = QString());
-    // Writes the fields as the file's version 2 tag; says so and returns false when it cannot.
-    bool writeVersion2(const QString &path);
+    // The boxes' texts, to tell which the user changed.
+    QStringList shownFields() const;
+    // Writes the fields into the file (only those changed since loading, unless `all`); says so and returns
+    // false when it cannot.
+    bool writeFields(const QString &path, bool all);
+    // The boxes take what the file's kind holds: 30 characters (and a 4-digit year) of an MP3's ID3 version
+    // 1 tag, whole texts elsewhere.
+    void limitFields(TTagFormat format);
 
-    TTrackTags m_v2; // the version 2 tag as loaded or last saved
+    TTagFormat m_format = TTagFormat::Mp3;
+    QStringList m_shown; // shownFields() as loaded or last saved
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <asffile.h>
+#include <attachedpictureframe.h>
 #include <asftag.h>
 #include <commentsframe.h>
 #include <flacfile.h>
@@ -187,6 +188,20 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
             comment->setLanguage("eng");
             comment->setText(tagText(*edit.Comment));
             tag.addFrame(comment);
+        }
+    }
+    if (edit.Cover) {
+        for (TagLib::ID3v2::Frame *frame : tag.frameList("APIC")) {
+            auto *picture = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *>(frame);
+            if (picture && picture->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover)
+                tag.removeFrame(picture);
+        }
+        if (!edit.Cover->isEmpty()) {
+            auto *picture = new TagLib::ID3v2::AttachedPictureFrame;
+            picture->setMimeType("image/jpeg");
+            picture->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+            picture->setPicture(TagLib::ByteVector(edit.Cover->constData(), uint(edit.Cover->size())));
+            tag.addFrame(picture);
         }
     }
 }
@@ -496,10 +511,10 @@ bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edi
         onCopy.RemoveTag();
         return true;
     }
-    if (edit->Title)
-        tag.SetTitle(*edit->Title);
-    if (edit->Artist)
-        tag.SetArtist(*edit->Artist);
+    if (const auto &title = edit->Id3v1Title ? edit->Id3v1Title : edit->Title)
+        tag.SetTitle(*title);
+    if (const auto &artist = edit->Id3v1Artist ? edit->Id3v1Artist : edit->Artist)
+        tag.SetArtist(*artist);
     if (edit->Album)
         tag.SetAlbum(*edit->Album);
     if (edit->Year)
@@ -595,7 +610,8 @@ bool change(const QString &path, const TTagEdit *edit, QString *error)
 
 bool TTagEdit::Empty() const
 {
-    return !Title && !Artist && !AlbumArtist && !Album && !Year && !Genre && !Comment && !Track && !TrackTotal;
+    return !Title && !Artist && !AlbumArtist && !Album && !Year && !Genre && !Comment && !Track && !TrackTotal &&
+           !Cover;
 }
 
 TTagFormat TagFormatOf(const QString &path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -48,6 +49,12 @@ struct TTagEdit {
     std::optional<QString> Comment;
     std::optional<int> Track; // 0 removes it
     std::optional<int> TrackTotal;
+    // The front cover, a JPEG image (an empty one removes it); ID3 tags only (MP3, and WAV's "id3 " chunk).
+    std::optional<QByteArray> Cover;
+    // MP3 files only: what the version 1 tag takes instead of Title and Artist, when it differs (a rip gives
+    // it the file's name and the disc's artist).
+    std::optional<QString> Id3v1Title;
+    std::optional<QString> Id3v1Artist;
     bool Empty() const;
 };
 

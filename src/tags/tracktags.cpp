@@ -1,7 +1,7 @@
 #include "tracktags.h"
 
+#include "filetags.h"
 #include "id3tag.h"
-#include "id3v2tag.h"
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/settings.h"
@@ -93,20 +93,23 @@ void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
 bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track, const QString &base,
                 QString *error)
 {
+    // The version 1 tag takes the Part's fields (title `base`, the disc's artist, album, year, comment, genre,
+    // the track number) as far as they fit; the version 2 tag the whole texts of TrackTagsOf. One edit, so
+    // the file is never left with one tag new and the other old.
     const TCDInfo &disc = settings.DiscInfo;
-    Tid3tag tag;
-    tag.SetTitle(base.left(255));
-    tag.SetArtist(disc.Artist.left(255));
-    tag.SetAlbum(disc.Album.left(255));
-    tag.SetYear(disc.Year.left(255));
-    tag.SetComment(disc.Comment.left(255));
-    tag.Genre = Tid3tag::GenreToId3(uint8_t(disc.Genre));
-    tag.SetTrack(uint8_t(track));
-    const uint16_t result = tag.WriteTag(path);
-    if (result > 255) {
-        if (error)
-            *error = QStringLiteral("Error #%1! Could not save Tag!").arg(result);
-        return false;
-    }
-    return WriteId3v2Tag(path, TrackTagsOf(settings, track, base), error);
+    const TTrackTags tags = TrackTagsOf(settings, track, base);
+    TTagEdit edit;
+    edit.Title = tags.Title.isEmpty() ? base : tags.Title;
+    edit.Artist = tags.Artist;
+    edit.AlbumArtist = tags.AlbumArtist;
+    edit.Album = tags.Album;
+    edit.Year = tags.Year;
+    edit.Genre = disc.Genre > 0 ? GenreName(disc.Genre) : QString();
+    edit.Comment = tags.Comment;
+    edit.Track = track;
+    edit.TrackTotal = tags.TrackTotal;
+    edit.Cover = tags.Cover;
+    edit.Id3v1Title = base;
+    edit.Id3v1Artist = disc.Artist;
+    return EditFileTags(path, edit, error);
 }

@@ -1,5 +1,5 @@
 #include "dialogs/id3editform.h"
-#include "tags/id3v2tag.h"
+#include "tags/filetags.h"
 #include "testsupport.h"
 
 #include <QComboBox>
@@ -17,6 +17,7 @@ protected:
     TestHome home;
     QString mp3 = home.root() + "/song.mp3";
     QString other = home.root() + "/other.mp3";
+    QString wav = home.root() + "/tone.wav";
 
     QByteArray audio; // the MP3 frames, untagged
 
@@ -24,7 +25,6 @@ protected:
     {
         // A real MP3 (a fifth of a second of tone), since the version 2 tag is written by a library that
         // checks what it tags.
-        const QString wav = home.root() + "/tone.wav";
         RunProgram("sox", {"-n", "-r", "44100", "-c", "1", "-b", "16", wav, "synth", "0.2", "sine", "440"});
         RunProgram("lame", {"--quiet", "--noreplaygain", "-t", wav, mp3});
         QFile::copy(mp3, other);
@@ -89,8 +89,8 @@ TEST_F(ID3EditTest, LoadingAGenreOutsideTheListAndSaveAs)
         writer.ID3genre->setCurrentIndex(118);
         writer.aSaveTagExecute();
     }
-    // A file with only a version 1 tag, whose genre byte is 200.
-    ASSERT_TRUE(RemoveId3v2Tag(mp3));
+    // A file with only a version 1 tag (id3v2 takes the other away), whose genre byte is 200.
+    ASSERT_EQ(RunProgram("id3v2", {"--delete-v2", mp3}), 0);
     QByteArray bytes = ReadFileBytes(mp3);
     bytes[bytes.size() - 1] = char(200);
     QFile file(mp3);
@@ -145,38 +145,62 @@ TEST_F(ID3EditTest, RemoveAsksAndSaveFailuresAreShown)
     ModalCloser closer;
     EXPECT_FALSE(form.SaveTagAs(home.root() + "/missing/none.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
-    EXPECT_EQ(closer.texts[0], "Sondrel|Could not save Tag!");
+    EXPECT_EQ(closer.texts[0], "Sondrel|Could not save Tag!\n" + home.root() + "/missing/none.mp3: No such file or directory");
 }
 
+// The version 2 tag wins; the MP3 boxes hold 30 characters as the version 1 tag does, and what the user did
+// not change (the whole title, the album artist, the track total) stays in the file.
 TEST_F(ID3EditTest, TheVersion2TagWinsAndKeepsWholeTexts)
 {
     ModalCloser closer;
-    TTrackTags written;
-    written.Title = QString::fromUtf8("Трава у дома — a title longer than thirty characters");
+    const QString title = QString::fromUtf8("Трава у дома — a title longer than thirty characters");
+    TTagEdit written;
+    written.Title = title;
     written.Artist = QString::fromUtf8("Земляне");
     written.AlbumArtist = "Various";
     written.Genre = "Jazz";
     written.Track = 4;
     written.TrackTotal = 12;
-    ASSERT_TRUE(WriteId3v2Tag(mp3, written));
+    ASSERT_TRUE(EditFileTags(mp3, written));
     TfrmID3Edit form;
     form.show();
     form.LoadTagFrom(mp3);
-    EXPECT_EQ(form.ID3title->text(), written.Title);
-    EXPECT_EQ(form.ID3artist->text(), written.Artist);
+    EXPECT_EQ(form.ID3title->text(), title.left(30));
+    EXPECT_EQ(form.ID3artist->text(), *written.Artist);
     EXPECT_EQ(form.ID3genre->currentText(), "Jazz");
     EXPECT_EQ(form.ID3track->text(), "4");
     form.ID3album->setText("Album");
     form.bSaveTag->click();
-    TTrackTags read;
-    ASSERT_TRUE(ReadId3v2Tag(mp3, read));
-    EXPECT_EQ(read.Title, written.Title);
+    TFileTags read;
+    ASSERT_TRUE(ReadFileTags(mp3, read));
+    EXPECT_EQ(read.Title, title);
     EXPECT_EQ(read.Album, "Album");
-    EXPECT_EQ(read.AlbumArtist, "Various"); // what the window does not show stays
+    EXPECT_EQ(read.AlbumArtist, "Various");
     EXPECT_EQ(read.TrackTotal, 12);
     Tid3tag v1;
     ASSERT_LT(v1.ReadTag(mp3), 256);
     EXPECT_EQ(v1.Album, "Album");
+    EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
+}
+
+// Other kinds of file: their own tags, whole texts, the kind in the caption, judged by metaflac.
+TEST_F(ID3EditTest, AFlacFileGetsItsOwnTagsWhole)
+{
+    ModalCloser closer;
+    const QString flac = home.root() + "/song.flac";
+    ASSERT_EQ(RunProgram("flac", {"-s", "-f", "-T", "TITLE=Old", "-o", flac, wav}), 0);
+    TfrmID3Edit form;
+    form.show();
+    form.LoadTagFrom(flac);
+    EXPECT_EQ(form.windowTitle(), flac + " (FLAC): ID3 Tag Edit");
+    EXPECT_EQ(form.ID3title->text(), "Old");
+    const QString title = QString(40, QChar('t'));
+    form.ID3title->setText(title);
+    form.bSaveTag->click();
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", flac}), 0);
+    QByteArray listing;
+    RunProgram("metaflac", {"--export-tags-to=-", flac}, &listing);
+    EXPECT_EQ(listing, "TITLE=" + title.toUtf8() + "\n");
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
 
