@@ -9,6 +9,7 @@
 #include "jobs/wavein.h"
 #include "shell/httpget.h"
 #include "shell/inifile.h"
+#include "tags/filetags.h"
 #include "tags/id3tag.h"
 
 #include <QBuffer>
@@ -95,6 +96,9 @@ int id3Reader(const uint8_t *data, size_t size)
         return 0;
     Tid3tag tag;
     tag.ReadTag(file.path());
+    // Every format's tags through TagLib, the kind told by the content.
+    TFileTags tags;
+    ReadFileTags(file.path(), tags);
     return 0;
 }
 
