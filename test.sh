@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Sondrel with its tests in build/ and runs the whole suite.
-#   --ci   also treat warnings as errors, and run the suite a second time under AddressSanitizer and
-#          UndefinedBehaviorSanitizer (in build-asan/)
+#   --ci     also treat warnings as errors, and run the suite a second time under AddressSanitizer and
+#            UndefinedBehaviorSanitizer (in build-asan/)
+#   --quick  leave out the tests labelled slow (the installation and packaging checks); CI runs them all
 set -euo pipefail
 cd "$(dirname "$0")"
 ci=0
+quick=()
 for arg in "$@"; do
     case "$arg" in
     --ci) ci=1 ;;
-    *) echo "usage: $0 [--ci]" >&2; exit 2 ;;
+    --quick) quick=(-LE slow) ;;
+    *) echo "usage: $0 [--ci] [--quick]" >&2; exit 2 ;;
     esac
 done
 scripts/setup.sh
@@ -28,4 +31,4 @@ fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDREL_WERROR=$([ "$ci" -eq 1 ] && echo ON || echo OFF) >/dev/null
 cmake --build build -j2
-ctest --test-dir build -j2 --output-on-failure --timeout 600
+ctest --test-dir build -j2 --output-on-failure --timeout 600 "${quick[@]}"

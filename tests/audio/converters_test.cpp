@@ -35,6 +35,11 @@ struct BlockCase {
     int framesPerBlock; // output frames from one full input block
 };
 
+void PrintTo(const BlockCase &c, std::ostream *os)
+{
+    *os << c.inRate << " Hz to " << c.outRate << " Hz";
+}
+
 class ResamplerBlocks : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(ResamplerBlocks, FullBlocksGiveTheirFrameCounts)
@@ -52,7 +57,11 @@ TEST_P(ResamplerBlocks, FullBlocksGiveTheirFrameCounts)
 
 INSTANTIATE_TEST_SUITE_P(Rates, ResamplerBlocks,
                          ::testing::Values(BlockCase{22050, 44100, 8819}, BlockCase{11025, 44100, 8817},
-                                           BlockCase{44100, 48000, 9599}, BlockCase{44100, 22050, 4410}));
+                                           BlockCase{44100, 48000, 9599}, BlockCase{44100, 22050, 4410}),
+                         [](const ::testing::TestParamInfo<BlockCase> &info) {
+                             return "From" + std::to_string(info.param.inRate) + "To" +
+                                    std::to_string(info.param.outRate);
+                         });
 
 TEST(Resampler, SizeAndPositionFollowTheInput)
 {

@@ -9,6 +9,16 @@ namespace {
 
 class FuzzCorpus : public ::testing::TestWithParam<FuzzTarget> {};
 
+} // namespace
+
+// A target is shown by its name in the test's listing (not as raw bytes).
+void PrintTo(const FuzzTarget &target, std::ostream *os)
+{
+    *os << target.name;
+}
+
+namespace {
+
 TEST_P(FuzzCorpus, EveryKeptInputRunsThrough)
 {
     const FuzzTarget target = GetParam();

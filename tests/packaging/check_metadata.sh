@@ -16,7 +16,7 @@ grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/sondrel.desktop" || { echo
 check "appstreamcli validate" appstreamcli validate --no-net "$3"
 for page in sondrel sondrel-cli; do
     # groff's warnings (-ww) turn into failures: a page that renders with complaints is not right.
-    warnings=$(groff -man -ww -z "$root/doc/$page.1" 2>&1 || true)
+    warnings=$(groff -man -ww -z "$root/docs/$page.1" 2>&1 || true)
     [ -z "$warnings" ] || { echo "FAILED: $page.1: $warnings"; failed=1; }
 done
 # The completion offers the commands, the formats after -f, and the options of a command.
