@@ -94,10 +94,6 @@ void TAuThread::runOnce(uint64_t runId)
         PauseRequest = false;
         Paused = false;
         while (more && !Abort) {
-            if (const int delay = Delay; delay > 5) {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait_for(lock, std::chrono::milliseconds(delay), [this] { return Abort.load(); });
-            }
             const int progress = output.Progress();
             if (progress != output.LastProgress) {
                 output.LastProgress = progress;

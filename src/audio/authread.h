@@ -43,7 +43,6 @@ public:
     std::atomic<bool> Abort{false};
     std::atomic<bool> PauseRequest{false};
     std::atomic<bool> Paused{false};
-    std::atomic<int> Delay{0}; // milliseconds between blocks; nothing sets it
     std::atomic<bool> Sleeping{true};
 
 private:

@@ -402,7 +402,7 @@ QString TWMAEncodeProcess::Executable()
 {
     const QString folder = ProgramFolder();
     // Beside the program (the build tree), then where an installation puts helper programs.
-    for (const char *sub : {"", "system32/", "system/", "../libexec/sondrel/"}) {
+    for (const char *sub : {"", "../libexec/sondrel/"}) {
         const QString path = QDir::cleanPath(folder + QLatin1String(sub) + QStringLiteral("WM8EUTIL"));
         if (QFileInfo(path).isFile())
             return path;

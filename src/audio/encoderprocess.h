@@ -170,8 +170,8 @@ public:
                                  const QString &output);
     static QString BuildCommandLine(const QString &executable, const TWmaEncodeOptions &options,
                                     const QString &input, const QString &output);
-    // The first of the program folder, its system32 and its system folder, and ../libexec/sondrel/ (where an
-    // installation puts it), that holds WM8EUTIL; empty if none.
+    // The program folder (the build tree) or ../libexec/sondrel/ beside it (where an installation puts it),
+    // whichever holds WM8EUTIL; empty if none.
     static QString Executable();
 
     // Whole lines of WM8EUTIL's output: "ERROR" ends the file, "100%" is the one progress report.

@@ -257,9 +257,6 @@ void TParallelJob::startNext()
         lane->Job->TagMp3Always = m_cdIn != nullptr;
         lane->Busy = true;
         lane->Item = item;
-        const int running =
-            int(std::count_if(m_lanes.begin(), m_lanes.end(), [](auto &l) { return l->Busy; }));
-        m_mostAtOnce = std::max(m_mostAtOnce, running);
         lane->Job->Start();
     }
 }

@@ -46,7 +46,6 @@ public:
     bool Finished() const override { return m_finished; }
 
     // The most encodings that ran at the same time (for tests).
-    int MostAtOnce() const { return m_mostAtOnce; }
 
 private:
     class PartPresenter;
@@ -81,7 +80,6 @@ private:
     std::optional<TRipSession> m_verdicts;
     bool m_finished = false;
     bool m_stopping = false;
-    int m_mostAtOnce = 0;
 };
 
 // The job for a window or the command-line tool: a TParallelJob when the settings allow more than one

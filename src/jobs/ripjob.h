@@ -85,13 +85,9 @@ public:
     // Runs once; a stopped or closed job leaves its intermediate files as they are.
     void CleanUp() override;
 
-    JobKind Kind() const { return m_kind; }
     const TOptionsSetting &Settings() const { return m_settings; }
-    int RipIndex() const { return m_ripIndex; }
     // Items whose encoding failed (their WAVs are all the user has of them).
     const QSet<int> &FailedItems() const { return m_failedItems; }
-    int EncodeIndex() const { return m_encodeIndex; }
-    int OggIndex() const { return m_oggIndex; }
     bool Finished() const override { return m_finished; }
 
     // The WMA estimate, once a second while a WMA encoding runs (public for tests, which call it with a clock

@@ -83,11 +83,6 @@ bool PostProcessInfo(QObject *receiver, const TProcessInfo &info)
     return post(receiver, std::make_unique<TMessageEvent>(std::make_unique<TProcessInfo>(info)));
 }
 
-bool SendMessage(QObject *receiver, int message, intptr_t wParam, intptr_t lParam)
-{
-    return send(receiver, std::make_unique<TMessageEvent>(message, wParam, lParam));
-}
-
 bool SendProcessInfo(QObject *receiver, const TProcessInfo &info)
 {
     return send(receiver, std::make_unique<TMessageEvent>(std::make_unique<TProcessInfo>(info)));

@@ -13,7 +13,6 @@
 constexpr int WM_USER = 0x400;
 constexpr int WM_RIPERROR = WM_USER + 101;         // 1125: lParam 1 parameters not set, 2 TOC unreadable
 constexpr int WM_PROCESSINFO = WM_USER + 102;      // 1126: carries a TProcessInfo
-constexpr int WM_CDDBQUERY = WM_USER + 104;        // 1128: wParam 6 no match, 7 finished
 constexpr int WM_RESTORE_INSTANCE = WM_USER + 105; // 1129: a second start asks this one to come forward
 
 // Progress codes and events carried in TProcessInfo::Percent besides 0 to 100.
@@ -100,5 +99,4 @@ bool PostProcessInfo(QObject *receiver, const TProcessInfo &info);
 
 // Delivers a message to the receiver and returns when it was handled. From another thread the call blocks
 // until the receiver's thread has handled it, so the receiver's thread must not wait for the caller.
-bool SendMessage(QObject *receiver, int message, intptr_t wParam = 0, intptr_t lParam = 0);
 bool SendProcessInfo(QObject *receiver, const TProcessInfo &info);

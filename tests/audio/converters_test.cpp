@@ -58,9 +58,9 @@ TEST_P(ResamplerBlocks, FullBlocksGiveTheirFrameCounts)
 INSTANTIATE_TEST_SUITE_P(Rates, ResamplerBlocks,
                          ::testing::Values(BlockCase{22050, 44100, 8819}, BlockCase{11025, 44100, 8817},
                                            BlockCase{44100, 48000, 9599}, BlockCase{44100, 22050, 4410}),
-                         [](const ::testing::TestParamInfo<BlockCase> &info) {
-                             return "From" + std::to_string(info.param.inRate) + "To" +
-                                    std::to_string(info.param.outRate);
+                         [](const ::testing::TestParamInfo<BlockCase> &param) {
+                             return "From" + std::to_string(param.param.inRate) + "To" +
+                                    std::to_string(param.param.outRate);
                          });
 
 TEST(Resampler, SizeAndPositionFollowTheInput)

@@ -55,8 +55,9 @@ TEST_P(FieldJudges, ChecksumsIdsAndRequestPathAreTheFields)
     ASSERT_EQ(toc.code, 0) << toc.err.toStdString();
     const QJsonObject ours = QJsonDocument::fromJson(toc.out.toUtf8()).object();
     EXPECT_EQ(ours.value("cddb_id").toString(), disc.value("cddb").toString()) << toc.out.toStdString();
-    if (!disc.value("musicbrainz").isNull()) // libdiscid has no id for a data track with no session gap
+    if (!disc.value("musicbrainz").isNull()) { // libdiscid has no id for a data track with no session gap
         EXPECT_EQ(ours.value("musicbrainz_id").toString(), disc.value("musicbrainz").toString());
+    }
     // The CDDB query: whipper's frame offsets, every track counted.
     {
         CddbTestServer cddb;
@@ -139,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Shape{"OneTrack", {"1500,music"}, nullptr, {0, 6, 667, -1164}},
         Shape{"ThreeTracksThroughParanoia", {"600,music", "400,noise", "300,music"}, nullptr, {0, 6, -1164}, true},
-        Shape{"NinetyNineTracks", tracksOf(99, "20,noise")},
+        Shape{"NinetyNineTracks", tracksOf(99, "20,noise"), nullptr},
         Shape{"FirstTrackIsThree", {"400,music", "300,noise", "300,music"},
               [](QString cue) { return numberedFrom(cue, 3); }},
         Shape{"HiddenFirstTrack", {"700,music", "300,noise"},
@@ -148,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                   return cue.replace("TRACK 01 AUDIO\n    INDEX 01 00:00:00",
                                      "TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:05:00");
               }},
-        Shape{"DataTrackLast", {"500,music", "400,music", "data:300"}},
-        Shape{"DataTrackFirst", {"data:300", "500,music", "400,music"}}),
-    [](const ::testing::TestParamInfo<Shape> &info) { return std::string(info.param.name); });
+        Shape{"DataTrackLast", {"500,music", "400,music", "data:300"}, nullptr},
+        Shape{"DataTrackFirst", {"data:300", "500,music", "400,music"}, nullptr}),
+    [](const ::testing::TestParamInfo<Shape> &param) { return std::string(param.param.name); });
 
 } // namespace

@@ -255,11 +255,13 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
             else
                 ASSERT_EQ(cli.exitCode(), 130);
             for (const QString &name : files()) { // what the interrupted run left under a track's name is whole
-                if (!name.startsWith('.'))
+                if (!name.startsWith('.')) {
                     EXPECT_EQ(QFileInfo(out + "/" + name).size(), 44 + sectors * 2352) << name.toStdString();
+                }
             }
-            if (signal == SIGTERM)
+            if (signal == SIGTERM) {
                 EXPECT_FALSE(files().join(",").contains(".part")) << files().join(",").toStdString();
+            }
             const CliRun again = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite", "--quiet"});
             ASSERT_EQ(again.code, 0) << again.err.toStdString();
             ASSERT_EQ(files(), QStringList({"Track01.wav", "Track02.wav", "Track03.wav"}));
@@ -334,8 +336,9 @@ TEST_F(NothingLostTest, SettingsOutOfRangeAreReadAsTheirDefaults)
         ASSERT_EQ(run.code, 0) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(ini + ": " + c.warning)) << run.err.toStdString();
         EXPECT_EQ(files(), QStringList{c.made});
-        if (QString(c.made).endsWith(".wav"))
+        if (QString(c.made).endsWith(".wav")) {
             EXPECT_EQ(QFileInfo(out + "/" + c.made).size(), 44 + 100 * 2352);
+        }
     }
 }
 

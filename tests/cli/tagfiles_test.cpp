@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   : QString();
                    },
                    {"sox", "-V1", "FILE", "-n", "stat"}}),
-    [](const ::testing::TestParamInfo<TaggedFile> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TaggedFile> &param) { return std::string(param.param.name); });
 
 // An ID3v2.4 tag built frame by frame, as other programs (and broken ones) leave them.
 QByteArray synchsafe(uint32_t n)
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
                id3v24({textFrame("TIT2", "T"), frame("COMM", QByteArray("\x00" "engiTunNORM\x00 0000 0001", 23)),
                        frame("COMM", QByteArray("\x00" "eng\x00mine", 9))}),
                "comment", "mine"}),
-    [](const ::testing::TestParamInfo<OddTag> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<OddTag> &param) { return std::string(param.param.name); });
 
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
