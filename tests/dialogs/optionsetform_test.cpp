@@ -120,6 +120,19 @@ TEST_F(OptionsTest, RipTimeAndFolderChecks)
     EXPECT_EQ(AppSettings.CommonOptions.RipTime, -5);
     EXPECT_EQ(AppSettings.Mp3Options.BitRate, 96);
     EXPECT_EQ(AppSettings.CommonOptions.OutputFolder, home.root());
+
+    // With the length limit on, no seconds (or fewer) would make every track empty: refused.
+    TOptionSetForm limited(host);
+    limited.show();
+    limited.cbRipTime->setChecked(true);
+    for (const char *seconds : {"0", "-5"}) {
+        const qsizetype said = closer.texts.size();
+        limited.eRipTime->setText(seconds);
+        limited.btOkClick();
+        ASSERT_EQ(closer.texts.size(), said + 1) << seconds;
+        EXPECT_EQ(closer.texts.last(), "Sondrel|Please check the song length to extract.");
+        EXPECT_FALSE(AppSettings.CommonOptions.EnableRipTime);
+    }
 }
 
 TEST_F(OptionsTest, DependentControlsAndDefaults)
