@@ -326,12 +326,35 @@ void editAsf(TagLib::ASF::Tag &tag, const TTagEdit &edit)
         else
             tag.setAttribute(name, TagLib::ASF::Attribute(tagText(*value)));
     };
-    if (edit.Title)
+    // Some writers (FFmpeg) keep the title, artist and comment as extended attributes of their own names too,
+    // which readers then prefer: those change with the field.
+    const auto alsoAttributes = [&tag](std::initializer_list<const char *> names, const QString &value) {
+        std::vector<TagLib::String> keys;
+        for (const auto &[key, values] : tag.attributeListMap()) {
+            for (const char *name : names) {
+                if (QString::fromUtf8(key.toCString(true)).compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+                    keys.push_back(key);
+            }
+        }
+        for (const TagLib::String &key : keys) {
+            if (value.isEmpty())
+                tag.removeItem(key);
+            else
+                tag.setAttribute(key, TagLib::ASF::Attribute(tagText(value)));
+        }
+    };
+    if (edit.Title) {
         tag.setTitle(tagText(*edit.Title));
-    if (edit.Artist)
+        alsoAttributes({"title"}, *edit.Title);
+    }
+    if (edit.Artist) {
         tag.setArtist(tagText(*edit.Artist));
-    if (edit.Comment)
+        alsoAttributes({"author", "artist"}, *edit.Artist);
+    }
+    if (edit.Comment) {
         tag.setComment(tagText(*edit.Comment));
+        alsoAttributes({"description", "comment"}, *edit.Comment);
+    }
     set("WM/AlbumTitle", edit.Album);
     set("WM/AlbumArtist", edit.AlbumArtist);
     set("WM/Year", edit.Year);

@@ -162,7 +162,16 @@ INSTANTIATE_TEST_SUITE_P(
                                   ? tagged
                                   : QString();
                    },
-                   {"sox", "-V1", "FILE", "-n", "stat"}}),
+                   {"sox", "-V1", "FILE", "-n", "stat"}},
+        TaggedFile{"WmaByFfmpeg", "title",
+                   [](const QString &dir, const QString &wav, const QString &) {
+                       const QString wma = dir + "/in.wma";
+                       return run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-c:a", "wmav2", "-metadata", "title=Old",
+                                             "-metadata", "artist=Artist", "-metadata", "album=Album", wma})
+                                  ? wma
+                                  : QString();
+                   },
+                   {"ffmpeg", "-v", "error", "-xerror", "-i", "FILE", "-f", "null", "-"}}),
     [](const ::testing::TestParamInfo<TaggedFile> &param) { return std::string(param.param.name); });
 
 // An ID3v2.4 tag built frame by frame, as other programs (and broken ones) leave them.
