@@ -4,8 +4,11 @@
 #include "inifile.h"
 #include "settings.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLocale>
+#include <memory>
+#include <mutex>
 
 QString LanguageFilePath(const QString &language)
 {
@@ -15,12 +18,40 @@ QString LanguageFilePath(const QString &language)
     return QFileInfo::exists(own) ? own : ShippedFilePath(name);
 }
 
+namespace {
+
+// The language file last read, kept until the language (or the file) changes: messages are asked for often.
+struct LoadedLanguage {
+    QString path;
+    QDateTime modified;
+    qint64 size = -1;
+    std::shared_ptr<const IniFile> file;
+};
+
+std::shared_ptr<const IniFile> languageFile(const QString &language)
+{
+    static std::mutex mutex;
+    static LoadedLanguage loaded;
+    const QString path = LanguageFilePath(language);
+    const QFileInfo info(path);
+    std::lock_guard lock(mutex);
+    if (!loaded.file || loaded.path != path || loaded.modified != info.lastModified() ||
+        loaded.size != info.size()) {
+        loaded.path = path;
+        loaded.modified = info.lastModified();
+        loaded.size = info.size();
+        loaded.file = std::make_shared<const IniFile>(path);
+    }
+    return loaded.file;
+}
+
+} // namespace
+
 QString LocalizedText(const QString &key, const QString &englishText)
 {
     if (IsEnglish(AppSettings.Lan))
         return englishText;
-    return LanguageFileText(IniFile(LanguageFilePath(AppSettings.Lan)), QStringLiteral("ResourceString"), key,
-                            englishText);
+    return LanguageFileText(*languageFile(AppSettings.Lan), QStringLiteral("ResourceString"), key, englishText);
 }
 
 QString LanguageFileText(const IniFile &file, const QString &section, const QString &key,

@@ -11,7 +11,8 @@ QString LanguageFilePath(const QString &language);
 
 // The message text for a key: the English text when the language setting is English (any letter case);
 // otherwise the key of section "ResourceString" of the language file, the English text when the file or the
-// key is missing. The file is read anew at every call.
+// key is missing. The file is read once and kept while the language, and the file, stay the same.
+// Thread-safe.
 QString LocalizedText(const QString &key, const QString &englishText);
 
 // A text of a language file: the key's value, or the default when the key is missing. A value in double
