@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <atomic>
 #include <csignal>
 #include <QPushButton>
 #include <QTest>
@@ -276,6 +277,7 @@ struct GatedSoundDevice::State {
     int64_t allowed = 0; // negative: no limit
     std::function<bool()> flowing;
     QByteArray data;
+    std::atomic<bool> finished{false}; // the reader has returned
 
     bool mayRead() { return stop || allowed < 0 || allowed > data.size() || (flowing && flowing()); }
 
@@ -344,7 +346,10 @@ GatedSoundDevice::GatedSoundDevice() : m_state(std::make_unique<State>())
     declareAlsaDevices(QStringLiteral("pcm.sondrel_gate {\n type file\n slave.pcm null\n file \"%1\"\n"
                                       " format raw\n hint { show on description \"test\" }\n}\n")
                            .arg(m_state->fifo));
-    m_state->reader = std::thread([state = m_state.get()] { state->run(); });
+    m_state->reader = std::thread([state = m_state.get()] {
+        state->run();
+        state->finished = true;
+    });
 }
 
 GatedSoundDevice::~GatedSoundDevice()
@@ -354,10 +359,17 @@ GatedSoundDevice::~GatedSoundDevice()
         m_state->stop = true;
     }
     m_state->wake.notify_all();
-    // A reader still waiting for the device to open the pipe is let go by opening it once ourselves.
-    const int fd = ::open(QFile::encodeName(m_state->fifo).constData(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0)
-        ::close(fd);
+    // A reader waiting for the device to open the pipe is let go by opening it ourselves. The reader may be
+    // between two opens (the device just closed it), when there is nobody to open it for yet: so again,
+    // until the reader has returned (bounded).
+    const QByteArray fifo = QFile::encodeName(m_state->fifo);
+    for (int attempt = 0; attempt < 10000 && !m_state->finished; ++attempt) {
+        const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        std::unique_lock guard(m_state->lock);
+        m_state->wake.wait_for(guard, std::chrono::milliseconds(1), [this] { return m_state->finished.load(); });
+    }
     m_state->reader.join();
 }
 
