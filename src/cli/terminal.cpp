@@ -12,14 +12,17 @@
 #include <string>
 #include <unistd.h>
 
+// Asked once: what the streams are does not change while the tool runs, and the question is a system call.
 bool TTerminal::StderrIsTerminal()
 {
-    return isatty(STDERR_FILENO) != 0;
+    static const bool terminal = isatty(STDERR_FILENO) != 0;
+    return terminal;
 }
 
 bool TTerminal::StdinIsTerminal()
 {
-    return isatty(STDIN_FILENO) != 0;
+    static const bool terminal = isatty(STDIN_FILENO) != 0;
+    return terminal;
 }
 
 void TTerminal::Line(const QString &text) const

@@ -126,6 +126,7 @@ void TCDRipThread::Execute()
         TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
     const auto begun = Clock::now();
     const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);
+    int32_t lastPercent = -1; // the last progress posted
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
     // One pass over the track: its audio goes to the check and, when writing, to the file. False on a read
     // or write failure (or a stop).
@@ -172,7 +173,12 @@ void TCDRipThread::Execute()
             const uint64_t percent =
                 (uint64_t(done) * 100 / std::max<uint32_t>(sectors, 1) + uint64_t(passIndex) * 100) /
                 uint64_t(passes);
-            PostProcessInfo(NotifyWindow, ProgressNotice(int32_t(percent), secondsSince(begun)));
+            // A notice when the percentage moves, not after each of a track's thousands of blocks: every
+            // notice wakes the window's thread.
+            if (int32_t(percent) != lastPercent) {
+                lastPercent = int32_t(percent);
+                PostProcessInfo(NotifyWindow, ProgressNotice(lastPercent, secondsSince(begun)));
+            }
             if (StopRequested)
                 return false;
         }
@@ -257,9 +263,12 @@ bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *recei
     bool ok = out.write(header) == header.size();
     int64_t processed = 44;
     char block[2048];
+    int32_t lastPercent = -1;
     while (ok) {
-        PostProcessInfo(receiver,
-                        ProgressNotice(int32_t(length ? processed * 100 / length : 0), secondsSince(begun)));
+        if (const int32_t done = int32_t(length ? processed * 100 / length : 0); done != lastPercent) {
+            lastPercent = done;
+            PostProcessInfo(receiver, ProgressNotice(done, secondsSince(begun)));
+        }
         const int64_t got = in.read(block, sizeof block);
         if (got <= 0)
             break;

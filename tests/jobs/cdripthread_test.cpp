@@ -96,6 +96,19 @@ TEST_F(CDRipThreadTest, WholeBlocksAndAShortLastOne)
     EXPECT_EQ(wav.mid(44), image.mid(557 * 2352));
 }
 
+// A long track: a notice each time the percentage moves, not one for each of its 300 blocks.
+TEST_F(CDRipThreadTest, ProgressOnlyWhenThePercentageMoves)
+{
+    disc({"3000,silence"});
+    rip(1);
+    const auto notices = window.progress();
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_LE(notices.size(), 101u);
+    for (size_t i = 1; i < notices.size(); ++i)
+        EXPECT_GT(notices[i].Percent, notices[i - 1].Percent);
+    EXPECT_EQ(notices.back().Percent, 100);
+}
+
 TEST_F(CDRipThreadTest, RipTimeLimit)
 {
     const QByteArray image = disc({"00:45:00,music", "100"});
