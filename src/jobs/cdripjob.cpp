@@ -94,7 +94,12 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         };
     }
     // The checks of the read in progress, test read or copy, see the audio as it is handed out.
-    m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) { m_check.Add(data, bytes); };
+    // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use them.
+    const TCommonOptions &checks = m_settings.CommonOptions;
+    if (checks.WriteLog || checks.VerifyAccurateRip || checks.TestAndCopy)
+        m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) { m_check.Add(data, bytes); };
+    else
+        m_cdIn.OnAudio = nullptr;
     m_cdIn.ReadOffset = m_settings.CommonOptions.ReadOffset;
     m_report = std::make_unique<TRipReporter>(m_settings, m_settings.CommonOptions.OutputFolder);
     Timer1.setInterval(1000);

@@ -127,13 +127,16 @@ void TCDRipThread::Execute()
     const auto begun = Clock::now();
     const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);
     int32_t lastPercent = -1; // the last progress posted
+    // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use them.
+    const bool checking = options.WriteLog || options.VerifyAccurateRip || options.TestAndCopy;
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
     // One pass over the track: its audio goes to the check and, when writing, to the file. False on a read
     // or write failure (or a stop).
     const auto pass = [&](TAudioCheck &check, bool writing, int passes, int passIndex) {
         check = TAudioCheck(int64_t(length) * 588, firstTrack, lastTrack);
         const auto deliver = [&](const uint8_t *data, int64_t bytes) {
-            check.Add(data, size_t(bytes));
+            if (checking)
+                check.Add(data, size_t(bytes));
             if (writing && !write(reinterpret_cast<const char *>(data), bytes)) {
                 writeFailed = true;
                 return false;
