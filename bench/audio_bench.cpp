@@ -40,6 +40,7 @@ int ripFirstTrack(const QString &image, const QString &wav)
     TCDRipThread thread(1, QFileInfo(wav).completeBaseName());
     thread.CDHandle = GetCDHandle(&request);
     thread.NotifyWindow = &receiver;
+    thread.Options = AppSettings.CommonOptions; // the thread reads its own copy (the output folder above)
     thread.Resume();
     while (!thread.Finished())
         QThread::msleep(5);
