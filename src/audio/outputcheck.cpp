@@ -1,65 +1,29 @@
 #include "outputcheck.h"
 
 #include "shell/helpers.h"
+#include "tags/filetags.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <array>
 #include <cstdint>
 
 namespace {
 
-// The length in bytes of the MPEG audio frame whose four header bytes are at h, or 0 when they are no
-// valid frame header (MPEG 1, 2 and 2.5, layers I to III).
-int mpegFrameBytes(const uint8_t *h)
-{
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
-        return 0;
-    const int version = (h[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
-    const int layer = (h[1] >> 1) & 3;   // 1: III, 2: II, 3: I
-    const int rateIndex = h[2] >> 4;
-    const int sampleIndex = (h[2] >> 2) & 3;
-    if (version == 1 || layer == 0 || rateIndex == 0 || rateIndex == 15 || sampleIndex == 3)
-        return 0;
-    static const std::array<std::array<int, 15>, 5> kbps = {{
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // V1 L1
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // V1 L2
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},     // V1 L3
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},    // V2 L1
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},         // V2 L2, L3
-    }};
-    static const std::array<int, 3> rates = {44100, 48000, 32000};
-    const bool v1 = version == 3;
-    const int table = v1 ? 3 - layer : (layer == 3 ? 3 : 4);
-    const int bitrate = kbps[size_t(table)][size_t(rateIndex)] * 1000;
-    const int rate = rates[size_t(sampleIndex)] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    const int padding = (h[2] >> 1) & 1;
-    if (layer == 3)
-        return (12 * bitrate / rate + padding) * 4;
-    const int perFrame = (layer == 1 && !v1) ? 72 : 144;
-    return perFrame * bitrate / rate + padding;
-}
-
 QString mp3Problem(QFile &file)
 {
-    QByteArray head = file.read(10);
-    int64_t at = 0;
-    if (head.size() == 10 && head.startsWith("ID3")) {
-        const auto *b = reinterpret_cast<const uint8_t *>(head.constData());
-        if ((b[6] | b[7] | b[8] | b[9]) & 0x80)
-            return QStringLiteral("its ID3v2 tag is damaged");
-        at = 10 + ((int64_t(b[6]) << 21) | (int64_t(b[7]) << 14) | (int64_t(b[8]) << 7) | b[9]) +
-             ((b[5] & 0x10) ? 10 : 0);
-    }
-    if (!file.seek(at))
+    const QByteArray head = file.read(10);
+    if (head.size() == 10 && head.startsWith("ID3") &&
+        ((uint8_t(head[6]) | uint8_t(head[7]) | uint8_t(head[8]) | uint8_t(head[9])) & 0x80))
+        return QStringLiteral("its ID3v2 tag is damaged");
+    if (!file.seek(Id3v2TagBytes(head)))
         return QStringLiteral("it holds no MPEG audio");
     const QByteArray frames = file.read(4096 + 4);
     const auto *f = reinterpret_cast<const uint8_t *>(frames.constData());
-    const int first = frames.size() >= 4 ? mpegFrameBytes(f) : 0;
+    const int first = frames.size() >= 4 ? MpegFrameBytes(f) : 0;
     if (first == 0)
         return QStringLiteral("it does not begin with MPEG audio");
     // A second frame where the first one ends, when the file goes on that far.
-    if (first + 4 <= frames.size() && mpegFrameBytes(f + first) == 0)
+    if (first + 4 <= frames.size() && MpegFrameBytes(f + first) == 0)
         return QStringLiteral("its MPEG audio frames do not follow one another");
     return QString();
 }

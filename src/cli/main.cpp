@@ -611,7 +611,7 @@ int ripCommand(const Arguments &args, TTerminal &terminal)
     const bool unproven = args.flag("--require-verified") && !outcome.AllVerified();
     if (unproven)
         terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
-    const int code = terminal.Failures > 0 || outcome.Inaccurate || unproven || result == mrAbort ? 1 : 0;
+    const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
     if (json)
         std::fputs(outcome.JsonDocument(code).constData(), stdout);
     return code;

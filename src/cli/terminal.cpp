@@ -67,8 +67,12 @@ void TRipOutcome::Verification(const TTerminal &terminal, const TRipSession &ses
     terminal.EndBar();
     for (const QString &line : VerificationLines(session))
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    Inaccurate = std::any_of(session.Tracks.begin(), session.Tracks.end(),
-                             [](const TTrackRip &t) { return t.InDatabase && !t.Accurate; });
+}
+
+bool TRipOutcome::Inaccurate() const
+{
+    return Reported && std::any_of(Session.Tracks.begin(), Session.Tracks.end(),
+                                   [](const TTrackRip &t) { return t.InDatabase && !t.Accurate; });
 }
 
 bool TRipOutcome::AllVerified() const

@@ -63,11 +63,12 @@ struct TRipOutcome {
     QStringList Made;
     bool Reported = false; // the tracks were verified or tested
     TRipSession Session;
-    bool Inaccurate = false; // a track the database knows did not match
     void FileMade(const TTerminal &terminal, const QString &path);
     void Verification(const TTerminal &terminal, const TRipSession &session);
     // Every track read was verified by the database.
     bool AllVerified() const;
+    // A track the database knows did not match.
+    bool Inaccurate() const;
     // The JSON document of --json.
     QByteArray JsonDocument(int exitCode) const;
 };

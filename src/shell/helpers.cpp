@@ -187,6 +187,7 @@ QString CurrentExceptionText()
     } catch (const std::exception &e) {
         return QString::fromLocal8Bit(e.what());
     } catch (...) {
+        return QStringLiteral("unknown error"); // not a standard exception: nothing more to say of it
     }
     return QStringLiteral("unknown error");
 }

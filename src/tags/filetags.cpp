@@ -23,6 +23,7 @@
 #include <wavfile.h>
 #include <xiphcomment.h>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -58,29 +59,6 @@ QString qText(const TagLib::String &text)
     if (s == QStringLiteral("\u00FE\u00FF") || s == QStringLiteral("\u00FF\u00FE"))
         s.clear();
     return s.trimmed();
-}
-
-uint32_t synchsafe(const uchar *b)
-{
-    return uint32_t(b[0]) << 21 | uint32_t(b[1]) << 14 | uint32_t(b[2]) << 7 | b[3];
-}
-
-// The bytes an ID3v2 tag at the start of the file claims (header and footer included); 0 without one.
-int64_t id3v2Bytes(const QByteArray &head)
-{
-    if (head.size() < 10 || !head.startsWith("ID3"))
-        return 0;
-    const auto *b = reinterpret_cast<const uchar *>(head.constData());
-    return 10 + int64_t(synchsafe(b + 6)) + ((b[5] & 0x10) ? 10 : 0);
-}
-
-bool mpegFrameHeader(const uchar *h)
-{
-    const int version = (h[1] >> 3) & 3;
-    const int layer = (h[1] >> 1) & 3;
-    const int rate = h[2] >> 4;
-    return h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && version != 1 && layer != 0 && rate != 0 && rate != 15 &&
-           ((h[2] >> 2) & 3) != 3;
 }
 
 QString fail(QString *error, const QString &path, const QString &reason)
@@ -597,7 +575,7 @@ TTagFormat writableFormat(const QString &path, QString *error)
         fail(error, path, file.errorString());
         return TTagFormat::None;
     }
-    const int64_t claimed = id3v2Bytes(file.read(10));
+    const int64_t claimed = Id3v2TagBytes(file.read(10));
     if (claimed > file.size()) {
         fail(error, path,
              QStringLiteral("its ID3v2 tag claims %1 bytes, more than the file's %2; nothing was written")
@@ -631,6 +609,45 @@ bool change(const QString &path, const TTagEdit *edit, QString *error)
 
 } // namespace
 
+int MpegFrameBytes(const uint8_t *h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return 0;
+    const int version = (h[1] >> 3) & 3; // 0: 2.5, 2: 2, 3: 1
+    const int layer = (h[1] >> 1) & 3;   // 1: III, 2: II, 3: I
+    const int rateIndex = h[2] >> 4;
+    const int sampleIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layer == 0 || rateIndex == 0 || rateIndex == 15 || sampleIndex == 3)
+        return 0;
+    static const std::array<std::array<int, 15>, 5> kbps = {{
+        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448}, // V1 L1
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},    // V1 L2
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},     // V1 L3
+        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},    // V2 L1
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},         // V2 L2, L3
+    }};
+    static const std::array<int, 3> rates = {44100, 48000, 32000};
+    const bool v1 = version == 3;
+    const int table = v1 ? 3 - layer : (layer == 3 ? 3 : 4);
+    const int bitrate = kbps[size_t(table)][size_t(rateIndex)] * 1000;
+    const int rate = rates[size_t(sampleIndex)] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int padding = (h[2] >> 1) & 1;
+    if (layer == 3)
+        return (12 * bitrate / rate + padding) * 4;
+    const int perFrame = (layer == 1 && !v1) ? 72 : 144;
+    return perFrame * bitrate / rate + padding;
+}
+
+int64_t Id3v2TagBytes(const QByteArray &head)
+{
+    if (head.size() < 10 || !head.startsWith("ID3"))
+        return 0;
+    const auto *b = reinterpret_cast<const uchar *>(head.constData());
+    const uint32_t size = uint32_t(b[6] & 0x7F) << 21 | uint32_t(b[7] & 0x7F) << 14 | uint32_t(b[8] & 0x7F) << 7 |
+                          uint32_t(b[9] & 0x7F);
+    return 10 + int64_t(size) + ((b[5] & 0x10) ? 10 : 0);
+}
+
 bool TTagEdit::Empty() const
 {
     return !Title && !Artist && !AlbumArtist && !Album && !Year && !Genre && !Comment && !Track && !TrackTotal &&
@@ -643,7 +660,7 @@ TTagFormat TagFormatOf(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return TTagFormat::None;
     QByteArray head = file.read(4096);
-    const int64_t id3 = id3v2Bytes(head);
+    const int64_t id3 = Id3v2TagBytes(head);
     if (id3 > 0) {
         // An ID3v2 tag in front: FLAC files may carry one too.
         if (!file.seek(id3))
@@ -651,7 +668,7 @@ TTagFormat TagFormatOf(const QString &path)
         head = file.read(4096);
         if (head.startsWith("fLaC"))
             return TTagFormat::Flac;
-        return head.size() >= 4 && mpegFrameHeader(reinterpret_cast<const uchar *>(head.constData()))
+        return head.size() >= 4 && MpegFrameBytes(reinterpret_cast<const uint8_t *>(head.constData())) > 0
                    ? TTagFormat::Mp3
                    : TTagFormat::None;
     }
@@ -668,7 +685,7 @@ TTagFormat TagFormatOf(const QString &path)
         return TTagFormat::Wav;
     if (head.startsWith(QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c")))
         return TTagFormat::Wma;
-    if (head.size() >= 4 && mpegFrameHeader(reinterpret_cast<const uchar *>(head.constData())))
+    if (head.size() >= 4 && MpegFrameBytes(reinterpret_cast<const uint8_t *>(head.constData())) > 0)
         return TTagFormat::Mp3;
     return TTagFormat::None;
 }

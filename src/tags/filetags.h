@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 // The tags of any audio file the program reads or writes, through TagLib: MP3 (ID3 version 2.4, with the
@@ -16,6 +17,13 @@
 // as it was or wholly tagged. Thread-safe (no shared state).
 
 enum class TTagFormat { None, Mp3, Flac, OggVorbis, Opus, Wav, Wma };
+
+// The length in bytes of the MPEG audio frame whose four header bytes are at h, or 0 when they are no valid
+// frame header (MPEG 1, 2 and 2.5, layers I to III). Thread-safe.
+int MpegFrameBytes(const uint8_t *h);
+// The bytes of the ID3v2 tag the first ten bytes of a file announce (header and footer included); 0 without
+// one. Thread-safe.
+int64_t Id3v2TagBytes(const QByteArray &head);
 
 // The kind of the file by its content; None for a file no format claims (or one that cannot be read).
 TTagFormat TagFormatOf(const QString &path);
