@@ -344,6 +344,18 @@ void editAsf(TagLib::ASF::Tag &tag, const TTagEdit &edit)
 
 // --- reading and writing whole files ---
 
+// The fields of a file whose one tag is its tag() (Ogg Vorbis, Opus, ASF); false for a file TagLib cannot read.
+template <typename File, typename Tag>
+bool readOwnTag(const QByteArray &native, TFileTags &tags, void (*read)(const Tag &, TFileTags &))
+{
+    File file(native.constData(), false);
+    if (!file.isValid())
+        return false;
+    if (file.tag() && !file.tag()->isEmpty())
+        read(*file.tag(), tags);
+    return true;
+}
+
 bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
 {
     switch (format) {
@@ -374,22 +386,10 @@ bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
             readXiph(*file.xiphComment(), tags);
         return true;
     }
-    case TTagFormat::OggVorbis: {
-        TagLib::Ogg::Vorbis::File file(native.constData(), false);
-        if (!file.isValid())
-            return false;
-        if (file.tag() && !file.tag()->isEmpty())
-            readXiph(*file.tag(), tags);
-        return true;
-    }
-    case TTagFormat::Opus: {
-        TagLib::Ogg::Opus::File file(native.constData(), false);
-        if (!file.isValid())
-            return false;
-        if (file.tag() && !file.tag()->isEmpty())
-            readXiph(*file.tag(), tags);
-        return true;
-    }
+    case TTagFormat::OggVorbis:
+        return readOwnTag<TagLib::Ogg::Vorbis::File>(native, tags, readXiph);
+    case TTagFormat::Opus:
+        return readOwnTag<TagLib::Ogg::Opus::File>(native, tags, readXiph);
     case TTagFormat::Wav: {
         TagLib::RIFF::WAV::File file(native.constData(), false);
         if (!file.isValid())
@@ -400,14 +400,8 @@ bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
             readInfo(*file.InfoTag(), tags);
         return true;
     }
-    case TTagFormat::Wma: {
-        TagLib::ASF::File file(native.constData(), false);
-        if (!file.isValid())
-            return false;
-        if (file.tag() && !file.tag()->isEmpty())
-            readAsf(*file.tag(), tags);
-        return true;
-    }
+    case TTagFormat::Wma:
+        return readOwnTag<TagLib::ASF::File>(native, tags, readAsf);
     case TTagFormat::None:
         break;
     }
