@@ -124,12 +124,12 @@ TOptionsSetting DefaultOptions()
 }
 
 namespace {
-QStringList m_loadWarnings;
+QStringList lastLoadWarnings;
 } // namespace
 
 QStringList OptionsWarnings()
 {
-    return m_loadWarnings;
+    return lastLoadWarnings;
 }
 
 void LoadOptions()
@@ -166,7 +166,7 @@ void LoadOptions()
         common.RipTime = defaults.CommonOptions.RipTime;
     }
     inRange("ResampleQuality", common.ResampleQuality, 0, 1, defaults.CommonOptions.ResampleQuality);
-    m_loadWarnings = warnings;
+    lastLoadWarnings = warnings;
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
     loaded.CommonOptions.ReadOffset =
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
