@@ -61,18 +61,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             copyItem(Completed);
     };
     WaveOut1.OnDone = [this](TAuOutput *sink) {
-        // The WAV was written under its working name; it takes the track's name only when read whole (and
-        // normalised when asked). What a failed or stopped read wrote goes.
-        const TCommonOptions &options = m_settings.CommonOptions;
-        const bool complete = !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty();
-        if (complete && options.IsNormalize)
-            TCDRipThread::Normalize(WaveOut1.FileName(), options.NormalizePercent, nullptr);
-        QString error;
-        const bool placed = SettleWorkingFile(WaveOut1.FileName(), m_wavTarget, complete, &error);
-        const int32_t result = !complete ? ProcessResult::ReadError
-                               : placed  ? ProcessResult::Done
-                                         : ProcessResult::WavNotCreated;
-        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, error, QString(), result});
+        settleRead(WaveOut1.FileName(), !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty());
     };
     for (TAuFileOut *writer :
          {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
@@ -109,6 +98,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
 TCDRipJob::~TCDRipJob()
 {
     Close();
+    waitForSettling();
     m_cdIn.OnAudio = nullptr;
 }
 
@@ -384,6 +374,34 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
     }
 }
 
+void TCDRipJob::settleRead(const QString &working, bool complete)
+{
+    // The WAV was written under its working name; it takes the track's name only when read whole (and
+    // normalised when asked). What a failed or stopped read wrote goes. Normalising reads and rewrites the
+    // whole WAV, so this runs on a worker and the window stays live; the worker reports the end of the
+    // read with a posted notice, as the read thread does.
+    waitForSettling();
+    const int percent = m_settings.CommonOptions.IsNormalize ? m_settings.CommonOptions.NormalizePercent : -1;
+    m_settling.reset(QThread::create([this, working, target = m_wavTarget, complete, percent] {
+        if (complete && percent >= 0 && !m_stopSettling)
+            TCDRipThread::Normalize(working, percent, nullptr);
+        QString error;
+        const bool whole = complete && !m_stopSettling;
+        const bool placed = SettleWorkingFile(working, target, whole, &error);
+        const int32_t result = !whole ? ProcessResult::ReadError
+                               : placed ? ProcessResult::Done
+                                        : ProcessResult::WavNotCreated;
+        PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, error, QString(), result});
+    }));
+    m_settling->start();
+}
+
+void TCDRipJob::waitForSettling()
+{
+    if (m_settling)
+        m_settling->wait();
+}
+
 void TCDRipJob::wmaTick()
 {
     const double elapsed = std::chrono::duration<double>(Clock::now() - WmaStartTime).count();
@@ -431,6 +449,13 @@ void TCDRipJob::Close()
     Timer1.stop();
     WaveOut1.Stop(false);
     TestOut1.Stop(false);
+    m_stopSettling = true;
+    waitForSettling();
+    // An encoder process still running ends here, and its working file goes with it.
+    if (m_mp3.Active)
+        m_mp3.Stop(0);
+    if (m_wma.Active)
+        m_wma.Stop(0);
     if (!m_wavTarget.isEmpty() && WaveOut1.FileName() != m_wavTarget)
         DiscardWorkingFile(WaveOut1.FileName(), m_wavTarget); // what a stopped read left
     if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)

@@ -13,7 +13,9 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -84,6 +86,8 @@ private:
     void copyItem(int item);
     void recordTrack(int item);
     void wmaTick();
+    void settleRead(const QString &working, bool complete);
+    void waitForSettling();
     QString base(int item) const;
     int trackNumber(int item) const;
     QString wavOf(int item) const;
@@ -109,4 +113,6 @@ private:
     bool m_firstTrack = false;
     bool m_lastTrack = false;
     int64_t m_frames = 0;
+    std::atomic<bool> m_stopSettling{false};
+    std::unique_ptr<QThread> m_settling; // normalises and places the WAV just read
 };

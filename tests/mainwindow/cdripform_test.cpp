@@ -156,6 +156,31 @@ TEST_F(CDRipFormTest, StopDuringTheSecondRead)
     }
 }
 
+TEST_F(CDRipFormTest, NormalisesEveryTrackAsSoxScalesIt)
+{
+    // Normalising now runs beside the window; each track must still be scaled, whole, before it is named.
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:03:00,music", "00:02:00,noise"}));
+    AppSettings.CommonOptions.OutputFormat = 1;
+    AppSettings.CommonOptions.IsNormalize = true;
+    AppSettings.CommonOptions.NormalizePercent = 50;
+    ASSERT_TRUE(run({"01A", "02B"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).join(" "), "A.wav B.wav");
+    // The judge: sox scaling the image's audio by half, without dither (rounding may differ by one step).
+    const QStringList raw{"-t", "raw", "-e", "signed", "-b", "16", "-c", "2", "-r", "44100", "-L"};
+    ASSERT_EQ(RunProgram("sox", raw + QStringList{images + "disc.bin", "-D"} + raw +
+                                    QStringList{images + "half.raw", "vol", "0.5"}),
+              0);
+    const QByteArray judge = ReadFileBytes(images + "half.raw");
+    const QByteArray ours = ReadFileBytes(out + "A.wav").mid(44) + ReadFileBytes(out + "B.wav").mid(44);
+    ASSERT_EQ(ours.size(), judge.size());
+    int farOff = 0;
+    for (qsizetype i = 0; i + 1 < ours.size(); i += 2)
+        farOff += std::abs(qFromLittleEndian<int16_t>(ours.constData() + i) -
+                           qFromLittleEndian<int16_t>(judge.constData() + i)) > 1;
+    EXPECT_EQ(farOff, 0);
+}
+
 TEST_F(CDRipFormTest, DataTrackIsReportedAndSkipped)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "data:00:02:00", "00:02:00,music"}));

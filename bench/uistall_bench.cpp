@@ -1,0 +1,73 @@
+// How long the thread that runs the job (the window's thread in the program) is kept from its events while
+// the drive component rips and normalises: a timer asks for a tick every millisecond and the longest gap
+// between two ticks is printed, in milliseconds.
+//   bench_uistall DISC.cue OUTDIR [normalise]
+#include "cdrom/cdin.h"
+#include "jobs/cdripjob.h"
+#include "jobs/paralleljob.h"
+#include "jobs/ripjob.h"
+#include "audio/encoderprocess.h"
+#include "shell/settings.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+class Presenter final : public TCDRipJobPresenter {
+public:
+    bool Done = false;
+    void SetCurrentTrack(const QString &) override {}
+    void SetOutputFormat(const QString &) override {}
+    void SetSelectedTracks(int) override {}
+    void SetCompleted(int) override {}
+    void SetProgressHint(const QString &) override {}
+    void SetGauge(int) override {}
+    void ShowError(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void Finish(int) override { Done = true; }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: bench_uistall DISC.cue OUTDIR [normalise]\n");
+        return 2;
+    }
+    qputenv("SONDREL_DISC_IMAGES", args[1].toLocal8Bit());
+    TOptionsSetting settings = AppSettings;
+    settings.CommonOptions.OutputFormat = OutputFormat::Wav;
+    settings.CommonOptions.IsNormalize = args.size() > 3;
+    settings.CommonOptions.NormalizePercent = 50;
+    TCDIn cd;
+    cd.SetCurrentDrive(0);
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    Presenter presenter;
+    const auto job = MakeCDRipJob(cd, {QStringLiteral("01Track01")}, JobSettings(settings, args[2]), presenter,
+                                  mp3, wma);
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+        if (presenter.Done)
+            app.quit();
+    });
+    clock.start();
+    tick.start();
+    job->Start();
+    app.exec();
+    job->CleanUp();
+    std::printf("%lld\n", static_cast<long long>(longest));
+    return 0;
+}
