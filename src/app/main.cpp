@@ -7,30 +7,14 @@
 #include "mainwindow/mainform.h"
 #include "shell/folders.h"
 #include "shell/singleinstance.h"
+#include "shell/termination.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-// SIGTERM and SIGINT arrive here; the handler only writes a byte, the event loop does the rest.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -63,20 +47,7 @@ int main(int argc, char *argv[])
 
     // A termination signal or the end of the desktop session closes the main window the normal way, so the
     // titles and the settings are saved.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &mainForm, [&mainForm] {
-            char byte;
-            [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-            mainForm.close();
-        });
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGINT, &action, nullptr);
-    }
+    OnTerminationSignal(&mainForm, [&mainForm] { mainForm.close(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainForm,
                      [&mainForm] { mainForm.FormClose(); });
     instance.listen();

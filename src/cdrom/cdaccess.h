@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 // The CD access calls the program reads discs with: drive list, drive handles, table of contents and raw
 // audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
@@ -127,6 +128,34 @@ QString CdAccessErrorText();
 
 // True for handle 0; otherwise whether CloseCDHandle closed it.
 bool CloseDriveHandle(HCDROM handle);
+
+// An open drive handle, closed when it goes.
+class TDriveHandle {
+public:
+    TDriveHandle() = default;
+    explicit TDriveHandle(HCDROM handle) : m_handle(handle) {}
+    TDriveHandle(TDriveHandle &&other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
+    TDriveHandle &operator=(TDriveHandle &&other) noexcept
+    {
+        if (this != &other)
+            reset(std::exchange(other.m_handle, 0));
+        return *this;
+    }
+    TDriveHandle(const TDriveHandle &) = delete;
+    TDriveHandle &operator=(const TDriveHandle &) = delete;
+    ~TDriveHandle() { reset(); }
+    HCDROM get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != 0; }
+    void reset(HCDROM handle = 0)
+    {
+        if (m_handle)
+            CloseCDHandle(m_handle);
+        m_handle = handle;
+    }
+
+private:
+    HCDROM m_handle = 0;
+};
 
 // The device or image path behind an open handle (empty for an unknown one).
 QString CdHandlePath(HCDROM handle);

@@ -1,0 +1,227 @@
+#include "command.h"
+
+#include "audio/auoutput.h"
+#include "cddb/cddbinfo.h"
+#include "cdrom/discidentity.h"
+#include "cdrom/discmodel.h"
+#include "shell/termination.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QString bare(const QString &name)
+{
+    qsizetype dashes = 0;
+    while (dashes < name.size() && name[dashes] == QLatin1Char('-'))
+        ++dashes;
+    return name.mid(dashes);
+}
+
+std::function<void()> stopRunningWork;
+
+} // namespace
+
+bool Interrupted = false;
+
+TArguments::TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued)
+{
+    // "-d" and "--offset" alike are names, never bundles of one-letter options.
+    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const QString &name : flags) {
+        m_parser.addOption(QCommandLineOption(bare(name)));
+        m_known << bare(name);
+    }
+    for (const QString &name : valued) {
+        m_parser.addOption(QCommandLineOption(bare(name), QString(), QStringLiteral("value")));
+        m_known << bare(name);
+    }
+    if (m_parser.parse(QStringList{QStringLiteral("sondrel-cli")} + args)) {
+        m_rest = m_parser.positionalArguments();
+        return;
+    }
+    // The option as it was typed.
+    const auto typed = [&args](const QString &name) {
+        for (const QString &a : args)
+            if (a.startsWith(QLatin1Char('-')) && bare(a).section(QLatin1Char('='), 0, 0) == name)
+                return a.section(QLatin1Char('='), 0, 0);
+        return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    };
+    if (const QStringList unknown = m_parser.unknownOptionNames(); !unknown.isEmpty())
+        throw UsageError{QStringLiteral("unknown option ") + typed(unknown.first())};
+    // The other mistake the parser finds: an option that takes a value is the last argument.
+    if (!args.isEmpty() && m_known.contains(bare(args.last())))
+        throw UsageError{args.last() + QStringLiteral(" needs a value")};
+    throw UsageError{m_parser.errorText()};
+}
+
+bool TArguments::flag(const QString &name) const
+{
+    return m_known.contains(bare(name)) && m_parser.isSet(bare(name));
+}
+
+std::optional<QString> TArguments::value(const QString &name) const
+{
+    if (!m_known.contains(bare(name)) || !m_parser.isSet(bare(name)))
+        return std::nullopt;
+    return m_parser.value(bare(name));
+}
+
+int TArguments::number(const QString &name, int fallback, int low, int high) const
+{
+    const auto text = value(name);
+    if (!text)
+        return fallback;
+    bool ok = false;
+    const int n = text->toInt(&ok);
+    if (!ok || n < low || n > high)
+        throw UsageError{name + QStringLiteral(" takes a number from %1 to %2").arg(low).arg(high)};
+    return n;
+}
+
+TStopOnInterrupt::TStopOnInterrupt(std::function<void()> stop)
+{
+    stopRunningWork = std::move(stop);
+}
+
+TStopOnInterrupt::~TStopOnInterrupt()
+{
+    stopRunningWork = nullptr;
+}
+
+void WatchInterrupts(QObject *context)
+{
+    // The handler only notes the signal; the running work is stopped the normal way (so nothing
+    // half-written is left under a final name) and the tool exits with 130.
+    OnTerminationSignal(context, [] {
+        Interrupted = true;
+        if (stopRunningWork)
+            stopRunningWork();
+    });
+}
+
+void PrintLine(const QString &text)
+{
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+}
+
+void PrintJson(const QJsonValue &value)
+{
+    const QByteArray text = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented)
+                                            : QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+}
+
+TDriveHandle OpenDrive(int index, TTerminal &terminal)
+{
+    TCDList list;
+    std::memset(&list, 0, sizeof list);
+    list.max = 8;
+    const int count = GetCDList(&list);
+    if (count == 0) {
+        terminal.Failure(QStringLiteral("no CD drives or disc images found"));
+        return {};
+    }
+    if (index < 0 || index >= count) {
+        terminal.Failure(QStringLiteral("there is no drive %1 (%2 found)").arg(index).arg(count));
+        return {};
+    }
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = list.cd[index].ha;
+    request.tgt = list.cd[index].tgt;
+    request.lun = list.cd[index].lun;
+    TDriveHandle handle(GetCDHandle(&request));
+    if (!handle)
+        terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(CdAccessErrorText()));
+    return handle;
+}
+
+TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal)
+{
+    TDriveHandle handle = OpenDrive(index, terminal);
+    if (!handle)
+        return handle;
+    std::memset(&toc, 0, sizeof toc);
+    if (ModifyCDParms(handle.get(), CDP_MSF, 1) == 0 || ReadTOC(handle.get(), &toc) != 1) {
+        terminal.Failure(QStringLiteral("cannot read the table of contents: ") + CdAccessErrorText());
+        return {};
+    }
+    return handle;
+}
+
+int TocSector(const TToc &toc, int entry)
+{
+    return TocEntryFrames(toc.tracks[entry]) - 150;
+}
+
+void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle)
+{
+    QString id;
+    QString query;
+    CddbIdentityOfToc(toc, id, query);
+    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query, [handle] {
+        TCdText text;
+        if (handle)
+            ReadCdText(handle, text);
+        return text;
+    });
+}
+
+void ApplyOverwrite(const TArguments &args, TTerminal &terminal)
+{
+    if (args.flag("--overwrite") && args.flag("--no-overwrite"))
+        throw UsageError{QStringLiteral("--overwrite and --no-overwrite exclude each other")};
+    if (args.flag("--overwrite"))
+        terminal.OverwriteAnswer = TTerminal::Overwrite::Yes;
+    else if (args.flag("--no-overwrite"))
+        terminal.OverwriteAnswer = TTerminal::Overwrite::No;
+}
+
+bool EnsureOutputFolder(const QString &folder, TTerminal &terminal)
+{
+    if (folder.isEmpty()) {
+        terminal.Failure(QStringLiteral("no output folder: give -o DIR or set one in the program's options"));
+        return false;
+    }
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        terminal.Failure(QStringLiteral("cannot create the output folder ") + folder);
+        return false;
+    }
+    return true;
+}
+
+bool RunSink(TAuOutput &out, const QString &label, const QString &what, TTerminal &terminal)
+{
+    bool done = false;
+    bool stopped = false;
+    out.OnProgress = [&](TAuOutput *sink) {
+        if (TTerminal::StderrIsTerminal())
+            terminal.Bar(label, sink->Progress(), QString(), QString());
+    };
+    out.OnThreadException = [&](TAuOutput *sink) {
+        terminal.Failure(what + QStringLiteral(": ") + sink->ExceptionMessage());
+    };
+    out.OnDone = [&](TAuOutput *) { done = true; };
+    {
+        const TStopOnInterrupt stop([&] {
+            stopped = true;
+            out.Stop(false);
+            done = true;
+        });
+        out.Run();
+        QEventLoop loop;
+        while (!done)
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    terminal.EndBar();
+    return stopped;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "cdrom/cdaccess.h"
+#include "terminal.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QSet>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QJsonValue;
+class TAuOutput;
+class TDiscModel;
+struct TToc;
+
+// A mistake in the command line: told with the short usage line, exit status 2.
+struct UsageError {
+    QString text;
+};
+
+// The arguments after the command: its options, with or without a value ("-d", "--offset"; a value may
+// begin with a dash, as a negative offset does), and the rest in order.
+class TArguments {
+public:
+    TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued);
+    bool flag(const QString &name) const;
+    std::optional<QString> value(const QString &name) const;
+    // The option's value as a whole number from low to high; fallback when it is not given.
+    int number(const QString &name, int fallback, int low, int high) const;
+    const QStringList &rest() const { return m_rest; }
+
+private:
+    QCommandLineParser m_parser;
+    QSet<QString> m_known;
+    QStringList m_rest;
+};
+
+// One command of the tool: its name, its part of the help text, its options, and what it does.
+class TCommand {
+public:
+    virtual ~TCommand() = default;
+    virtual QString Name() const = 0;
+    // Its lines of the help text: its forms, then what they do, indented as --help shows them.
+    virtual QString Help() const = 0;
+    virtual QStringList Flags() const { return {}; }
+    virtual QStringList Valued() const { return {}; }
+    // A command that Ctrl-C or SIGTERM stops the normal way; the tool then exits with 130.
+    virtual bool Interruptible() const { return false; }
+    virtual int Run(const TArguments &args, TTerminal &terminal) = 0;
+};
+
+// Ctrl-C and SIGTERM: whether one came, and what stops the work running now (set while it runs).
+extern bool Interrupted;
+class TStopOnInterrupt {
+public:
+    explicit TStopOnInterrupt(std::function<void()> stop);
+    ~TStopOnInterrupt();
+    TStopOnInterrupt(const TStopOnInterrupt &) = delete;
+    TStopOnInterrupt &operator=(const TStopOnInterrupt &) = delete;
+};
+// Makes Ctrl-C and SIGTERM stop the running work (see TStopOnInterrupt).
+void WatchInterrupts(QObject *context);
+
+// One line on standard output.
+void PrintLine(const QString &text);
+// Machine-readable answers (--json): one document on standard output, UTF-8.
+void PrintJson(const QJsonValue &value);
+
+// Drive N's handle; none (the reason told) when there is no such drive or it cannot be opened.
+TDriveHandle OpenDrive(int index, TTerminal &terminal);
+// Drive N's handle with its table of contents read; none (the reason told) when either fails.
+TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal);
+// The first sector of a table of contents' entry (the lead-out is the entry after the last track).
+int TocSector(const TToc &toc, int entry);
+// The disc of a table of contents, with its titles from the disc information cache (or, for a disc the
+// cache does not know, from the CD-Text of the drive's disc when a handle is given).
+void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0);
+
+// --overwrite and --no-overwrite answer the question about a file that is there already.
+void ApplyOverwrite(const TArguments &args, TTerminal &terminal);
+// The output folder, made when missing; false (told) when there is none or it cannot be made.
+bool EnsureOutputFolder(const QString &folder, TTerminal &terminal);
+
+// Runs a job to its end, Ctrl-C stopping it; the presenter says when it is finished.
+template <typename Job, typename Presenter> void RunJob(Job &job, const Presenter &presenter)
+{
+    const TStopOnInterrupt stop([&job] { job.Stop(); });
+    job.Start();
+    QEventLoop loop;
+    while (!presenter.Finished)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    job.CleanUp();
+}
+
+// Runs a sink to its end on the terminal: a bar of its progress, a failure named after `what`, and Ctrl-C
+// or SIGTERM stopping it. True when it was stopped so.
+bool RunSink(TAuOutput &out, const QString &label, const QString &what, TTerminal &terminal);

@@ -1,0 +1,252 @@
+#include "commands.h"
+
+#include "cddb/cddbinfo.h"
+#include "cddb/cddblookup.h"
+#include "cddb/musicbrainz.h"
+#include "cdrom/discmodel.h"
+#include "shell/discinfo.h"
+#include "shell/genres.h"
+#include "shell/settings.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal, bool json)
+{
+    TDiscModel disc(AppSettings.DiscInfo);
+    LoadDisc(disc, toc);
+    ApplyCddbDiscFields(result);
+    for (const auto &[row, title] : result.Titles)
+        disc.SetTitle(row, title);
+    const TCDInfo &info = disc.Info();
+    if (json) {
+        QJsonArray tracks;
+        for (int row = 0; row < disc.RowCount(); ++row)
+            tracks.append(QJsonObject{{QStringLiteral("number"), disc.Track(row).Number},
+                                      {QStringLiteral("title"), disc.Title(row)},
+                                      {QStringLiteral("artist"), disc.TrackArtist(row)}});
+        QJsonObject object{{QStringLiteral("artist"), info.Artist},
+                           {QStringLiteral("album"), info.Album},
+                           {QStringLiteral("year"), info.Year},
+                           {QStringLiteral("genre"), GenreName(info.Genre)},
+                           {QStringLiteral("tracks"), tracks}};
+        if (!info.MusicBrainzRelease.isEmpty())
+            object.insert(QStringLiteral("musicbrainz_release"), info.MusicBrainzRelease);
+        PrintJson(object);
+    }
+    if (!json)
+        PrintLine(QStringLiteral("artist: ") + info.Artist);
+    for (const auto &[name, value] : {std::pair{"album: ", info.Album}, std::pair{"year: ", info.Year},
+                                      std::pair{"genre: ", GenreName(info.Genre)},
+                                      std::pair{"musicbrainz-release: ", info.MusicBrainzRelease}}) {
+        if (!json && (!value.isEmpty() || QLatin1String(name) != QLatin1String("musicbrainz-release: ")))
+            PrintLine(QLatin1String(name) + value);
+    }
+    for (int row = 0; row < disc.RowCount() && !json; ++row) {
+        PrintLine(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
+        if (disc.TrackArtist(row) != info.Artist)
+            PrintLine(QStringLiteral("artist %1\t%2").arg(disc.Track(row).Number).arg(disc.TrackArtist(row)));
+    }
+    QString saveError;
+    if (!disc.Save(&saveError)) {
+        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache: ") +
+                         saveError);
+        return 1;
+    }
+    return 0;
+}
+
+bool lookupAt(const QString &source, const std::optional<QString> &server, int tagEncoding, const TToc &toc,
+              HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
+{
+    const int rows = toc.lastTrack - toc.firstTrack + 1;
+    if (source == QLatin1String("cdtext")) {
+        TCdText text;
+        ReadCdText(handle, text);
+        if (text.empty()) {
+            terminal.Notice(QStringLiteral("the disc carries no CD-Text"));
+            return false;
+        }
+        for (int row = 0; row < rows; ++row) {
+            const int track = toc.firstTrack + row;
+            if (const auto t = text.Titles.find(track); t != text.Titles.end())
+                result.Titles[row] = t->second;
+            if (const auto p = text.Performers.find(track);
+                p != text.Performers.end() && p->second != text.AlbumPerformer)
+                result.TrackArtists[row] = p->second;
+        }
+        result.Artist = text.AlbumPerformer;
+        result.Album = text.AlbumTitle;
+        return true;
+    }
+    if (source == QLatin1String("musicbrainz")) {
+        TMusicBrainzRequest request;
+        request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
+        request.TrackCount = rows;
+        if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
+            terminal.Failure(QStringLiteral("this table of contents has no MusicBrainz disc id"));
+            return false;
+        }
+        terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, request.BaseUrl));
+        std::vector<TMusicBrainzRelease> releases;
+        QString error;
+        if (!MusicBrainzLookup(request, releases, &error)) {
+            terminal.Failure(error);
+            return false;
+        }
+        if (releases.empty()) {
+            terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
+            return false;
+        }
+        // Several releases hold the disc: the first is taken, the others named.
+        for (size_t i = 1; i < releases.size(); ++i)
+            terminal.Notice(QStringLiteral("also: %1 - %2 (%3 %4 %5, %6)")
+                                .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
+                                     releases[i].Country, releases[i].Format, releases[i].Id));
+        TakeMusicBrainzRelease(releases.front(), rows, result);
+        const TQueryCDDB &q = AppSettings.QueryCDDB;
+        if (q.SaveCover || q.EmbedCover) {
+            QString coverError;
+            if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
+                PrintLine(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id));
+            else if (!coverError.isEmpty())
+                terminal.Notice(coverError); // the titles stand without it
+        }
+        return true;
+    }
+    TQueryCDDB query = AppSettings.QueryCDDB;
+    if (server)
+        query.Server = *server;
+    if (tagEncoding >= 0)
+        query.TagEncoding = tagEncoding;
+    TCddbLookupRequest request;
+    request.FirstTrack = toc.firstTrack;
+    request.LastTrack = toc.lastTrack;
+    request.DriveHandle = handle;
+    request.RowCount = rows;
+    CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
+    request.Settings = query;
+    const QString address = request.Settings.Server;
+    request.ComponentServer = address.contains(QStringLiteral("http")) ? address : TCDDBInfo::DefaultServer();
+    request.ComponentEmail = TCDDBInfo::DefaultEmail();
+    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, address));
+    int32_t error = 0;
+    const int code = RunCddbLookup(request, result, &error, nullptr);
+    if (!result.Refusal.isEmpty() && result.Titles.empty()) {
+        terminal.Failure(
+            QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
+        return false;
+    }
+    if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
+        terminal.Failure(
+            QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
+        return false;
+    }
+    return true;
+}
+
+int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, TTerminal &terminal)
+{
+    const int index = args.number("-d", 0, 0, 7);
+    TToc toc;
+    TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
+    if (!handle)
+        return 1;
+    TCddbLookupResult result;
+    bool found = false;
+    for (const QString &source : sources) {
+        result = TCddbLookupResult();
+        if ((found = lookupAt(source, args.value("--server"), tagEncoding, toc, handle.get(), result, terminal)))
+            break;
+    }
+    handle.reset();
+    if (!found) {
+        if (terminal.Failures == 0)
+            terminal.Failure(QStringLiteral("no titles found for this disc"));
+        return 1;
+    }
+    // A source that failed before the one that found the titles is no failure of the command.
+    terminal.Failures = 0;
+    return storeLookup(toc, result, terminal, args.flag("--json"));
+}
+
+class TCddbCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("cddb"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  cddb     [-d N] [--server HOST|URL] [--route component|library] [--json]\n"
+            "                                 looks the disc of drive N up on a CDDB server (default: the\n"
+            "                                 settings'), through the CDDB component or the CD library route,\n"
+            "                                 prints the titles (--json: as a JSON object) and keeps them\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--json")}; }
+    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+int TCddbCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("cddb takes no arguments besides its options")};
+    const QString route = args.value("--route").value_or(QStringLiteral("component"));
+    if (route != QLatin1String("component") && route != QLatin1String("library"))
+        throw UsageError{QStringLiteral("--route is component or library")};
+    return lookUp(args, {QStringLiteral("cddb")}, route == QLatin1String("component") ? 0 : 1, terminal);
+}
+
+class TLookupCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("lookup"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
+            "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: the\n"
+            "                                 order of the settings, MusicBrainz first, CD-Text last), printed\n"
+            "                                 and kept like cddb's\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--json")}; }
+    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")}; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("lookup takes no arguments besides its options")};
+    const QString source = args.value("--source").value_or(QStringLiteral("auto"));
+    QStringList sources;
+    if (source == QLatin1String("auto")) {
+        const int order = AppSettings.QueryCDDB.LookupOrder;
+        if (order != 2)
+            sources << QStringLiteral("musicbrainz");
+        if (order != 1)
+            sources << QStringLiteral("cddb");
+        // One address cannot serve both network sources.
+        if (args.value("--server") && sources.size() > 1)
+            throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
+        sources << QStringLiteral("cdtext"); // what the disc itself says, last
+    } else if (source == QLatin1String("musicbrainz") || source == QLatin1String("cddb") ||
+               source == QLatin1String("cdtext")) {
+        sources << source;
+    } else {
+        throw UsageError{QStringLiteral("--source is musicbrainz, cddb, cdtext or auto")};
+    }
+    return lookUp(args, sources, -1, terminal);
+}
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeCddbCommand()
+{
+    return std::make_unique<TCddbCommand>();
+}
+
+std::unique_ptr<TCommand> MakeLookupCommand()
+{
+    return std::make_unique<TLookupCommand>();
+}

@@ -1,0 +1,83 @@
+#include "commands.h"
+
+#include "audio/audioconverter.h"
+#include "audio/fastresampler.h"
+#include "audio/qualityresampler.h"
+#include "jobs/waveconversion.h"
+#include "jobs/wavein.h"
+#include "jobs/waveout.h"
+#include "shell/helpers.h"
+
+#include <QFileInfo>
+
+namespace {
+
+class TResampleCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("resample"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
+            "           [--quality high|fast]\n"
+            "                                 a value equal to the input's passes that part through; --adpcm\n"
+            "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
+            "                                 libsoxr, fast with the simple filter\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--adpcm")}; }
+    QStringList Valued() const override { return {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"), QStringLiteral("--quality")}; }
+    bool Interruptible() const override { return true; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+int TResampleCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() != 2)
+        throw UsageError{QStringLiteral("resample needs an input and an output file")};
+    const QString input = args.rest().at(0);
+    const QString output = args.rest().at(1);
+    const int rate = args.number("--rate", 22050, 1000, 768000);
+    const int channels = args.number("--channels", 1, 1, 2);
+    const int bits = args.number("--bits", 8, 8, 32);
+    if (bits % 8 != 0)
+        throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
+    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath() || SameFile(input, output)) {
+        terminal.Failure(output + QStringLiteral(": the output would overwrite the input"));
+        return 1;
+    }
+    const QString quality = args.value("--quality").value_or(QStringLiteral("high"));
+    if (quality != QLatin1String("high") && quality != QLatin1String("fast"))
+        throw UsageError{QStringLiteral("--quality takes high or fast")};
+    TWaveIn in;
+    TFastResampler fast;
+    TQualityResampler high;
+    TRateConverter &resampler = quality == QLatin1String("fast") ? static_cast<TRateConverter &>(fast)
+                                                                 : static_cast<TRateConverter &>(high);
+    TAudioConverter converter;
+    TWaveOut out;
+    out.SetInput(&converter);
+    in.SetFileName(input);
+    if (!in.TryOpen()) {
+        terminal.Failure(input + QStringLiteral(": not a WAV file this program can read"));
+        return 1;
+    }
+    ApplyWaveConversion(TWaveConversion{rate, channels, bits, args.flag("--adpcm")}, in, resampler, converter,
+                        out);
+    // Written under the working name; the output name only ever holds a complete file.
+    const QString working = WorkingFileOf(output);
+    out.SetFileName(working);
+    terminal.Line(QStringLiteral("Converting %1 to %2").arg(input, output));
+    const bool stopped = RunSink(out, QFileInfo(output).fileName(), output, terminal);
+    out.SetFileName(QString()); // closed
+    QString error;
+    if (!SettleWorkingFile(working, output, !stopped && terminal.Failures == 0, &error) && !error.isEmpty())
+        terminal.Failure(error);
+    return terminal.Failures > 0 || stopped ? 1 : 0;
+}
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeResampleCommand()
+{
+    return std::make_unique<TResampleCommand>();
+}

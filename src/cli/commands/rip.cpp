@@ -1,0 +1,244 @@
+#include "commands.h"
+
+#include "audio/encoderprocess.h"
+#include "cdrom/cdin.h"
+#include "cdrom/discmodel.h"
+#include "jobs/cdripjob.h"
+#include "jobs/paralleljob.h"
+#include "jobs/playlist.h"
+#include "jobs/ripjob.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/settings.h"
+
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+QList<int> trackList(const QString &text, int first, int last)
+{
+    QList<int> tracks;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false;
+        bool ok2 = false;
+        const int from = ends.value(0).trimmed().toInt(&ok1);
+        const int to = ends.size() == 2 ? ends.value(1).trimmed().toInt(&ok2) : from;
+        if (!ok1 || (ends.size() == 2 && !ok2) || ends.size() > 2 || from > to)
+            throw UsageError{QStringLiteral("bad track list: ") + text};
+        for (int t = from; t <= to; ++t) {
+            if (t < first || t > last)
+                throw UsageError{
+                    QStringLiteral("track %1 is not on the disc (%2-%3)").arg(t).arg(first).arg(last)};
+            if (!tracks.contains(t))
+                tracks << t;
+        }
+    }
+    std::sort(tracks.begin(), tracks.end());
+    return tracks;
+}
+
+int formatIndex(const QString &name)
+{
+    static const QStringList names = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("ogg"),
+                                      QStringLiteral("wma"), QStringLiteral("flac")};
+    const int index = int(names.indexOf(name.toLower()));
+    if (index < 0)
+        throw UsageError{QStringLiteral("unknown format ") + name};
+    return index;
+}
+
+QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format,
+                             TTerminalPrompt &prompt, TTerminal &terminal)
+{
+    QStringList extensions{OutputFormatExtension(format)};
+    if (format != OutputFormat::Wav)
+        extensions << QStringLiteral(".wav");
+    QStringList kept;
+    QStringList rip;
+    for (const QString &entry : jobs) {
+        QString existing;
+        for (const QString &extension : extensions) {
+            const QString path = WithTrailingBackslash(folder) + entry.mid(2) + extension;
+            if (existing.isEmpty() && QFileInfo::exists(path))
+                existing = path;
+        }
+        if (existing.isEmpty() ||
+            prompt.Question(QStringLiteral("Sondrel"),
+                            existing + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                     QStringLiteral(" has existed,overite it?"))))
+            rip << entry;
+        else
+            terminal.Notice(QStringLiteral("kept %1 (already there)").arg(existing));
+    }
+    return rip;
+}
+
+class TRipCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("rip"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
+            "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
+            "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
+            "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
+            "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio track),\n"
+            "                                 -f the format, -o the folder; --paranoia reads through the checking\n"
+            "                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the\n"
+            "                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes\n"
+            "                                 into a folder named after the album; --m3u writes a playlist; --tags\n"
+            "                                 tags the files; each file made is printed, one a line\n"
+            "                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%\n"
+            "                                 %album% %year% %genre% (default: the File names setting, %title%)\n"
+            "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
+            "                                 --test-copy reads each track twice and compares the CRCs;\n"
+            "                                 --verify checks each track against AccurateRip (one line a\n"
+            "                                 track on standard error: verified, mismatch or unknown; exit 1\n"
+            "                                 when one the database knows does not match); --require-verified\n"
+            "                                 fails the run (exit 1) unless every track is verified; --json\n"
+            "                                 prints one JSON document at the end (files, each track's result)\n"
+            "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("--paranoia"), QStringLiteral("--keep-wav"), QStringLiteral("--album-folder"), QStringLiteral("--m3u"), QStringLiteral("--tags"), QStringLiteral("--test-copy"), QStringLiteral("--verify"), QStringLiteral("--log"), QStringLiteral("--cue"), QStringLiteral("--json"), QStringLiteral("--require-verified")}; }
+    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name"), QStringLiteral("--offset"), QStringLiteral("--accuraterip-server")}; }
+    bool Interruptible() const override { return true; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+// The run's own settings: options.ini's, with what the command line says over them.
+TOptionsSetting ripSettings(const TArguments &args)
+{
+    TOptionsSetting settings = AppSettings;
+    TCommonOptions &options = settings.CommonOptions;
+    if (const auto format = args.value("-f"))
+        options.OutputFormat = formatIndex(*format);
+    if (const auto folder = args.value("-o"))
+        options.OutputFolder = QFileInfo(*folder).absoluteFilePath();
+    if (args.value("--normalize")) {
+        options.IsNormalize = true;
+        options.NormalizePercent = args.number("--normalize", 95, 1, 100);
+    }
+    if (const auto name = args.value("--name"))
+        options.FileNameTemplate = *name;
+    if (args.value("--rip-time")) {
+        options.EnableRipTime = true;
+        options.RipTime = args.number("--rip-time", 0, 1, 99 * 60);
+    }
+    if (args.value("--offset"))
+        options.ReadOffset = args.number("--offset", 0, -MaxReadOffset, MaxReadOffset);
+    if (const auto server = args.value("--accuraterip-server"))
+        options.AccurateRipServer = *server;
+    for (const auto &[flag, setting] : {std::pair{"--keep-wav", &options.IsKeepWav},
+                                        std::pair{"--album-folder", &options.IsCreateAlbumFolder},
+                                        std::pair{"--m3u", &options.IsCreateM3U}, std::pair{"--tags", &settings.Use},
+                                        std::pair{"--test-copy", &options.TestAndCopy},
+                                        std::pair{"--verify", &options.VerifyAccurateRip},
+                                        std::pair{"--log", &options.WriteLog}, std::pair{"--cue", &options.WriteCue}})
+        if (args.flag(QLatin1String(flag)))
+            *setting = true;
+    return settings;
+}
+
+// The tracks -t names, or every audio track of the disc.
+QList<int> tracksToRip(const TArguments &args, const TToc &toc)
+{
+    const int first = toc.firstTrack;
+    const int last = toc.lastTrack;
+    QList<int> tracks = args.value("-t") ? trackList(*args.value("-t"), first, last) : QList<int>();
+    if (tracks.isEmpty()) {
+        for (int t = first; t <= last; ++t) {
+            if ((toc.tracks[t - first].ADR & 4) == 0)
+                tracks << t;
+        }
+    }
+    return tracks;
+}
+
+// Reads and encodes the job list through the CD library, or with --paranoia through the checking CD reader
+// (the library's handle is closed first); the job's result, and its files and verdicts in `outcome`.
+int extract(TDriveHandle &handle, int index, const QStringList &jobs, const TOptionsSetting &settings,
+            const QString &folder, const TArguments &args, TTerminalPrompt &prompt, TTerminal &terminal,
+            TRipOutcome &outcome)
+{
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    mp3.Prompt = &prompt;
+    wma.Prompt = &prompt;
+    if (!args.flag("--paranoia")) {
+        TTerminalJobPresenter presenter(terminal);
+        presenter.Outcome.Json = outcome.Json;
+        const auto job = MakeRipJob(JobKind::ExtractTracks, handle.get(), jobs, JobSettings(settings, folder),
+                                    presenter, mp3, wma);
+        RunJob(*job, presenter);
+        outcome = presenter.Outcome;
+        return presenter.Result;
+    }
+    handle.reset();
+    TCDIn cd;
+    cd.SetCurrentDrive(index);
+    cd.Paranoid = true;
+    TTerminalCDRipPresenter presenter(terminal);
+    presenter.Outcome.Json = outcome.Json;
+    const auto job = MakeCDRipJob(cd, jobs, JobSettings(settings, folder), presenter, mp3, wma);
+    RunJob(*job, presenter);
+    outcome = presenter.Outcome;
+    return presenter.Result;
+}
+
+int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
+    TOptionsSetting settings = ripSettings(args); // its disc information is filled in below
+    const TCommonOptions &options = settings.CommonOptions;
+    ApplyOverwrite(args, terminal);
+    const int index = args.number("-d", 0, 0, 7);
+
+    TToc toc;
+    TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
+    if (!handle)
+        return 1;
+    const QList<int> tracks = tracksToRip(args, toc);
+    TDiscModel disc(settings.DiscInfo);
+    LoadDisc(disc, toc, handle.get());
+    QStringList jobs;
+    for (const int t : tracks)
+        jobs << JobListEntry(options.FileNameTemplate, disc.NameFields(t - toc.firstTrack));
+    jobs = WithUniqueFileBases(jobs);
+    if (!EnsureOutputFolder(options.OutputFolder, terminal))
+        return 1;
+    const QString folder = ExtractionFolder(settings);
+    QString coverError;
+    if (!SaveDiscCover(folder, settings, &coverError))
+        terminal.Failure(coverError);
+    TTerminalPrompt prompt(terminal);
+    const QStringList toRip = withoutKeptFiles(jobs, folder, options.OutputFormat, prompt, terminal);
+    TRipOutcome outcome; // files made and the tracks' verdicts
+    outcome.Json = args.flag("--json");
+    const int result =
+        toRip.isEmpty() ? mrCancel : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
+    handle.reset();
+    if (options.IsCreateM3U && result != mrAbort) {
+        QString error;
+        if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
+            terminal.Failure(error);
+    }
+    // --require-verified: anything but a verified track fails the run (said, with the tracks' verdicts).
+    const bool unproven = args.flag("--require-verified") && !outcome.AllVerified();
+    if (unproven)
+        terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
+    const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
+    if (outcome.Json)
+        std::fputs(outcome.JsonDocument(code).constData(), stdout);
+    return code;
+}
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeRipCommand()
+{
+    return std::make_unique<TRipCommand>();
+}

@@ -1,0 +1,118 @@
+#include "commands.h"
+
+#include "shell/helpers.h"
+#include "tags/filetags.h"
+
+#include <QJsonObject>
+
+namespace {
+
+class TTagCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("tag"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  tag      show FILE.mp3 [--json]\n"
+            "                                 the tag's fields (--json: as a JSON object)\n"
+            "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
+            "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
+            "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
+            "                                 when there is one; version 1 keeps the first 30 bytes)\n"
+            "  tag      remove FILE.mp3\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--json")}; }
+    QStringList Valued() const override { return {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album"), QStringLiteral("--year"), QStringLiteral("--comment"), QStringLiteral("--track"), QStringLiteral("--genre"), QStringLiteral("--album-artist")}; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (args.rest().size() != 2)
+        throw UsageError{QStringLiteral("tag needs show, set or remove and one file")};
+    const QString action = args.rest().at(0);
+    const QString file = args.rest().at(1);
+    if (action != QLatin1String("show") && action != QLatin1String("set") &&
+        action != QLatin1String("remove"))
+        throw UsageError{QStringLiteral("unknown tag action ") + action};
+    QString error;
+    if (action == QLatin1String("show")) {
+        TFileTags tags;
+        if (!ReadFileTags(file, tags, &error)) {
+            terminal.Failure(error);
+            return 1;
+        }
+        // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
+        std::vector<std::pair<QString, QString>> fields;
+        if (tags.HasTag())
+            fields = {{QStringLiteral("tag"), tags.Kind},
+                      {QStringLiteral("title"), tags.Title},
+                      {QStringLiteral("artist"), tags.Artist},
+                      {QStringLiteral("album artist"), tags.AlbumArtist},
+                      {QStringLiteral("album"), tags.Album},
+                      {QStringLiteral("year"), tags.Year},
+                      {QStringLiteral("comment"), tags.Comment},
+                      {QStringLiteral("track"), tags.Track <= 0 ? QString()
+                                                : tags.TrackTotal > 0
+                                                    ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
+                                                    : QString::number(tags.Track)},
+                      {QStringLiteral("genre"), tags.Genre}};
+        fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
+        if (args.flag("--json")) {
+            QJsonObject object{{QStringLiteral("file"), file}};
+            object.insert(QStringLiteral("tag"), QJsonValue::Null);
+            for (const auto &[name, value] : fields)
+                object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
+            PrintJson(object);
+        } else if (!tags.HasTag()) {
+            PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
+                                                       : QStringLiteral(" has no tags")));
+        } else {
+            for (const auto &[name, value] : fields)
+                PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));
+        }
+        return 0;
+    }
+    if (action == QLatin1String("remove")) {
+        if (!RemoveFileTags(file, &error)) {
+            terminal.Failure(error);
+            return 1;
+        }
+        return 0;
+    }
+    // Only the fields named change; everything else in the file stays as it was.
+    TTagEdit edit;
+    const auto take = [&](const char *option, std::optional<QString> &field) {
+        if (const auto v = args.value(QLatin1String(option)))
+            field = *v;
+    };
+    take("--title", edit.Title);
+    take("--artist", edit.Artist);
+    take("--album-artist", edit.AlbumArtist);
+    take("--album", edit.Album);
+    take("--year", edit.Year);
+    take("--comment", edit.Comment);
+    take("--genre", edit.Genre);
+    if (args.value("--track"))
+        edit.Track = args.number("--track", 0, 0, 999);
+    if (edit.Genre) {
+        bool number = false;
+        const int n = edit.Genre->toInt(&number);
+        if (number && (n < 0 || n > 255))
+            throw UsageError{QStringLiteral("--genre takes a name or a number from 0 to 255")};
+    }
+    if (edit.Empty())
+        throw UsageError{QStringLiteral("tag set needs at least one field to set")};
+    if (!EditFileTags(file, edit, &error)) {
+        terminal.Failure(error);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeTagCommand()
+{
+    return std::make_unique<TTagCommand>();
+}

@@ -1,0 +1,94 @@
+#include "commands.h"
+
+#include "cddb/musicbrainz.h"
+#include "cdrom/discidentity.h"
+#include "cdrom/discmodel.h"
+#include "shell/settings.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+class TTocCommand final : public TCommand {
+public:
+    QString Name() const override { return QStringLiteral("toc"); }
+    QString Help() const override
+    {
+        return QStringLiteral(
+            "  toc      [-d N] [--json]       the table of contents of drive N (default 0; --json: as a JSON\n"
+            "                                 object)\n");
+    }
+    QStringList Flags() const override { return {QStringLiteral("--json")}; }
+    QStringList Valued() const override { return {QStringLiteral("-d")}; }
+    int Run(const TArguments &args, TTerminal &terminal) override;
+};
+
+int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("toc takes no arguments")};
+    const int index = args.number("-d", 0, 0, 7);
+    TToc toc;
+    TDiscModel disc(AppSettings.DiscInfo);
+    {
+        const TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
+        if (!handle)
+            return 1;
+        LoadDisc(disc, toc, handle.get());
+    }
+    const bool json = args.flag("--json");
+    if (!json) {
+        PrintLine(QStringLiteral("first %1").arg(toc.firstTrack));
+        PrintLine(QStringLiteral("last %1").arg(toc.lastTrack));
+    }
+    const int count = toc.lastTrack - toc.firstTrack + 1;
+    QJsonArray tracks;
+    for (int i = 0; i < count; ++i) {
+        const int start = TocSector(toc, i);
+        const int seconds = (TocSector(toc, i + 1) - start) / 75;
+        const bool data = (toc.tracks[i].ADR & 4) != 0;
+        const int track = toc.firstTrack + i;
+        const QString title = disc.Title(i);
+        const QString type = data ? QStringLiteral("data") : QStringLiteral("audio");
+        tracks.append(QJsonObject{{QStringLiteral("number"), track},
+                                  {QStringLiteral("start"), start},
+                                  {QStringLiteral("sectors"), TocSector(toc, i + 1) - start},
+                                  {QStringLiteral("type"), type},
+                                  {QStringLiteral("title"), title}});
+        if (!json)
+            PrintLine(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
+                    .arg(track)
+                    .arg(start)
+                    .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                    .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                    .arg(type, title));
+    }
+    QString musicBrainzId, tocText;
+    const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);
+    if (json) {
+        QJsonObject object{{QStringLiteral("first"), int(toc.firstTrack)},
+                           {QStringLiteral("last"), int(toc.lastTrack)},
+                           {QStringLiteral("tracks"), tracks},
+                           {QStringLiteral("leadout"), TocSector(toc, count)},
+                           {QStringLiteral("cddb_id"), disc.CddbDiscId()},
+                           {QStringLiteral("disc_key"), DiscKey()}};
+        if (hasMusicBrainzId)
+            object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
+        PrintJson(object);
+        return 0;
+    }
+    PrintLine(QStringLiteral("leadout %1").arg(TocSector(toc, count)));
+    PrintLine(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
+    if (hasMusicBrainzId)
+        PrintLine(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
+    PrintLine(QStringLiteral("disc-key %1").arg(DiscKey()));
+    return 0;
+}
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeTocCommand()
+{
+    return std::make_unique<TTocCommand>();
+}
