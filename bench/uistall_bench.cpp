@@ -2,11 +2,11 @@
 // the drive component rips and normalises: a timer asks for a tick every millisecond and the longest gap
 // between two ticks is printed, in milliseconds.
 //   bench_uistall DISC.cue OUTDIR [normalise]
+#include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
 #include "jobs/cdripjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
-#include "audio/encoderprocess.h"
 #include "shell/settings.h"
 
 #include <QCoreApplication>
@@ -49,8 +49,8 @@ int main(int argc, char **argv)
     TMp3EncodeProcess mp3;
     TWMAEncodeProcess wma;
     Presenter presenter;
-    const auto job = MakeCDRipJob(cd, {QStringLiteral("01Track01")}, JobSettings(settings, args[2]), presenter,
-                                  mp3, wma);
+    const auto job =
+        MakeCDRipJob(cd, {QStringLiteral("01Track01")}, JobSettings(settings, args[2]), presenter, mp3, wma);
     QElapsedTimer clock;
     qint64 last = 0;
     qint64 longest = 0;

@@ -65,7 +65,8 @@ int main(int argc, char **argv)
     TCommand *command = findCommand(name);
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
         if (!command) {
-            print(stderr, QStringLiteral("sondrel-cli: unknown command ") + name + QLatin1Char('\n') + usage());
+            print(stderr,
+                  QStringLiteral("sondrel-cli: unknown command ") + name + QLatin1Char('\n') + usage());
             return 2;
         }
         print(stdout, QStringLiteral("usage: sondrel-cli ") + name + QStringLiteral(" [OPTIONS]\n\n") +

@@ -1,11 +1,10 @@
 #include "terminal.h"
 
+#include "jobs/ripreport.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include "jobs/ripreport.h"
-
 #include <QTextStream>
 #include <algorithm>
 #include <iostream>
@@ -86,10 +85,11 @@ QByteArray TRipOutcome::JsonDocument(int exitCode) const
 {
     QJsonArray tracks;
     for (const TTrackRip &t : Session.Tracks) {
-        QJsonObject track{{QStringLiteral("track"), t.Track},
-                          {QStringLiteral("file"), t.File},
-                          {QStringLiteral("result"), TrackResultWord(Session, t)},
-                          {QStringLiteral("copy_crc"), QStringLiteral("%1").arg(t.CopyCrc, 8, 16, QLatin1Char('0'))}};
+        QJsonObject track{
+            {QStringLiteral("track"), t.Track},
+            {QStringLiteral("file"), t.File},
+            {QStringLiteral("result"), TrackResultWord(Session, t)},
+            {QStringLiteral("copy_crc"), QStringLiteral("%1").arg(t.CopyCrc, 8, 16, QLatin1Char('0'))}};
         if (!t.AccurateRip.isEmpty())
             track.insert(QStringLiteral("accuraterip"), t.AccurateRip);
         tracks << track;

@@ -83,7 +83,8 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         };
     }
     // The checks of the read in progress, test read or copy, see the audio as it is handed out.
-    // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use them.
+    // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use
+    // them.
     const TCommonOptions &checks = m_settings.CommonOptions;
     if (checks.WriteLog || checks.VerifyAccurateRip || checks.TestAndCopy)
         m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) { m_check.Add(data, bytes); };
@@ -388,7 +389,7 @@ void TCDRipJob::settleRead(const QString &working, bool complete)
         QString error;
         const bool whole = complete && !m_stopSettling;
         const bool placed = SettleWorkingFile(working, target, whole, &error);
-        const int32_t result = !whole ? ProcessResult::ReadError
+        const int32_t result = !whole   ? ProcessResult::ReadError
                                : placed ? ProcessResult::Done
                                         : ProcessResult::WavNotCreated;
         PostProcessInfo(this, TProcessInfo{ProcessEvent::TrackRead, error, QString(), result});

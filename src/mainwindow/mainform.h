@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <memory>
+#include <vector>
 
 class QFileSystemWatcher;
 class QLabel;
@@ -182,6 +183,15 @@ private:
     void checkDisc();
     void loadThroughComponent();
     void createMenus();
+    // The commands' table, and what is made from it.
+    struct ActionSpec;
+    static const std::vector<ActionSpec> &actionTable();
+    template <typename Window> static void showModal(TMainForm &form);
+    void createActions();
+    void createMenuBar();
+    void createLanguageMenu();
+    void createToolBar();
+    void connectTrackList();
     void message(const QString &text, bool error = false);
     QString currentDrivePath() const;
 

@@ -1,6 +1,5 @@
-#include "commands.h"
-
 #include "audio/encoderprocess.h"
+#include "commands.h"
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
 #include "shell/settings.h"
@@ -15,11 +14,16 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] [--overwrite|--no-overwrite]\n"
-            "                                 converts the files into DIR (default: the output folder setting),\n"
+            "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] "
+            "[--overwrite|--no-overwrite]\n"
+            "                                 converts the files into DIR (default: the output folder "
+            "setting),\n"
             "                                 several at once; each file made is printed, one a line\n");
     }
-    QStringList Flags() const override { return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")}; }
+    QStringList Flags() const override
+    {
+        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
+    }
     QStringList Valued() const override { return {QStringLiteral("-o")}; }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;

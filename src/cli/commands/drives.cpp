@@ -1,6 +1,5 @@
-#include "commands.h"
-
 #include "cdrom/cddrivelist.h"
+#include "commands.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -12,8 +11,8 @@ public:
     QString Name() const override { return QStringLiteral("drives"); }
     QString Help() const override
     {
-        return QStringLiteral(
-            "  drives   [--json]              list the CD drives and disc images (--json: as a JSON array)\n");
+        return QStringLiteral("  drives   [--json]              list the CD drives and disc images (--json: "
+                              "as a JSON array)\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
     int Run(const TArguments &args, TTerminal &terminal) override;

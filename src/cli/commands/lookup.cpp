@@ -1,9 +1,8 @@
-#include "commands.h"
-
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cddb/musicbrainz.h"
 #include "cdrom/discmodel.h"
+#include "commands.h"
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/settings.h"
@@ -158,7 +157,8 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     bool found = false;
     for (const QString &source : sources) {
         result = TCddbLookupResult();
-        if ((found = lookupAt(source, args.value("--server"), tagEncoding, toc, handle.get(), result, terminal)))
+        if ((found =
+                 lookupAt(source, args.value("--server"), tagEncoding, toc, handle.get(), result, terminal)))
             break;
     }
     handle.reset();
@@ -180,11 +180,15 @@ public:
         return QStringLiteral(
             "  cddb     [-d N] [--server HOST|URL] [--route component|library] [--json]\n"
             "                                 looks the disc of drive N up on a CDDB server (default: the\n"
-            "                                 settings'), through the CDDB component or the CD library route,\n"
+            "                                 settings'), through the CDDB component or the CD library "
+            "route,\n"
             "                                 prints the titles (--json: as a JSON object) and keeps them\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")}; }
+    QStringList Valued() const override
+    {
+        return {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")};
+    }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
@@ -205,12 +209,17 @@ public:
     {
         return QStringLiteral(
             "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
-            "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: the\n"
-            "                                 order of the settings, MusicBrainz first, CD-Text last), printed\n"
+            "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: "
+            "the\n"
+            "                                 order of the settings, MusicBrainz first, CD-Text last), "
+            "printed\n"
             "                                 and kept like cddb's\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")}; }
+    QStringList Valued() const override
+    {
+        return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")};
+    }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 

@@ -1,7 +1,6 @@
-#include "commands.h"
-
 #include "audio/dxaudioout.h"
 #include "audio/vorbisin.h"
+#include "commands.h"
 #include "jobs/wavein.h"
 
 #include <QFileInfo>
@@ -13,9 +12,9 @@ public:
     QString Name() const override { return QStringLiteral("play"); }
     QString Help() const override
     {
-        return QStringLiteral(
-            "  play     FILE.ogg|FILE.wav [--device NAME]\n"
-            "                                 plays the file through an ALSA device (default: \"default\")\n");
+        return QStringLiteral("  play     FILE.ogg|FILE.wav [--device NAME]\n"
+                              "                                 plays the file through an ALSA device "
+                              "(default: \"default\")\n");
     }
     QStringList Valued() const override { return {QStringLiteral("--device")}; }
     bool Interruptible() const override { return true; }

@@ -1,5 +1,4 @@
 #include "commands.h"
-
 #include "jobs/m3uplaylist.h"
 #include "shell/localizedtext.h"
 
@@ -12,12 +11,16 @@ public:
     QString Name() const override { return QStringLiteral("playlist"); }
     QString Help() const override
     {
-        return QStringLiteral(
-            "  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
-            "                                 an M3U playlist of the files, with absolute paths or (--relative)\n"
-            "                                 paths relative to the playlist's folder\n");
+        return QStringLiteral("  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
+                              "                                 an M3U playlist of the files, with absolute "
+                              "paths or (--relative)\n"
+                              "                                 paths relative to the playlist's folder\n");
     }
-    QStringList Flags() const override { return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("--relative")}; }
+    QStringList Flags() const override
+    {
+        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"),
+                QStringLiteral("--relative")};
+    }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 

@@ -1,5 +1,4 @@
 #include "commands.h"
-
 #include "jobs/soundrecorder.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -15,13 +14,22 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  record   OUT.wav [--seconds N] [--rate HZ] [--channels N] [--bits 8|16|24|32] [--device NAME]\n"
+            "  record   OUT.wav [--seconds N] [--rate HZ] [--channels N] [--bits 8|16|24|32] [--device "
+            "NAME]\n"
             "           [--overwrite|--no-overwrite]\n"
-            "                                 records from an ALSA capture device (default: \"default\"; 44100 Hz,\n"
+            "                                 records from an ALSA capture device (default: \"default\"; "
+            "44100 Hz,\n"
             "                                 2 channels, 16 bits) for N seconds, or until interrupted\n");
     }
-    QStringList Flags() const override { return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")}; }
-    QStringList Valued() const override { return {QStringLiteral("--seconds"), QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"), QStringLiteral("--device")}; }
+    QStringList Flags() const override
+    {
+        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
+    }
+    QStringList Valued() const override
+    {
+        return {QStringLiteral("--seconds"), QStringLiteral("--rate"), QStringLiteral("--channels"),
+                QStringLiteral("--bits"), QStringLiteral("--device")};
+    }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };

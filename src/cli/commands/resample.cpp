@@ -1,8 +1,7 @@
-#include "commands.h"
-
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
 #include "audio/qualityresampler.h"
+#include "commands.h"
 #include "jobs/waveconversion.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"
@@ -20,12 +19,17 @@ public:
         return QStringLiteral(
             "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
             "           [--quality high|fast]\n"
-            "                                 a value equal to the input's passes that part through; --adpcm\n"
+            "                                 a value equal to the input's passes that part through; "
+            "--adpcm\n"
             "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
             "                                 libsoxr, fast with the simple filter\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--adpcm")}; }
-    QStringList Valued() const override { return {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"), QStringLiteral("--quality")}; }
+    QStringList Valued() const override
+    {
+        return {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"),
+                QStringLiteral("--quality")};
+    }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
@@ -41,7 +45,8 @@ int TResampleCommand::Run(const TArguments &args, TTerminal &terminal)
     const int bits = args.number("--bits", 8, 8, 32);
     if (bits % 8 != 0)
         throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
-    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath() || SameFile(input, output)) {
+    if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath() ||
+        SameFile(input, output)) {
         terminal.Failure(output + QStringLiteral(": the output would overwrite the input"));
         return 1;
     }

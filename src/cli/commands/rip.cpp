@@ -1,8 +1,7 @@
-#include "commands.h"
-
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
+#include "commands.h"
 #include "jobs/cdripjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
@@ -83,27 +82,59 @@ public:
         return QStringLiteral(
             "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
             "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
-            "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]\n"
+            "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] "
+            "[--cue]\n"
             "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
-            "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio track),\n"
-            "                                 -f the format, -o the folder; --paranoia reads through the checking\n"
-            "                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the\n"
-            "                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes\n"
-            "                                 into a folder named after the album; --m3u writes a playlist; --tags\n"
+            "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio "
+            "track),\n"
+            "                                 -f the format, -o the folder; --paranoia reads through the "
+            "checking\n"
+            "                                 CD reader; --normalize scales to PCT per cent; --rip-time "
+            "copies the\n"
+            "                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder "
+            "writes\n"
+            "                                 into a folder named after the album; --m3u writes a playlist; "
+            "--tags\n"
             "                                 tags the files; each file made is printed, one a line\n"
-            "                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%\n"
-            "                                 %album% %year% %genre% (default: the File names setting, %title%)\n"
+            "                                 TEMPLATE names the files: %track% %title% %artist% "
+            "%albumartist%\n"
+            "                                 %album% %year% %genre% (default: the File names setting, "
+            "%title%)\n"
             "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
             "                                 --test-copy reads each track twice and compares the CRCs;\n"
             "                                 --verify checks each track against AccurateRip (one line a\n"
-            "                                 track on standard error: verified, mismatch or unknown; exit 1\n"
-            "                                 when one the database knows does not match); --require-verified\n"
+            "                                 track on standard error: verified, mismatch or unknown; exit "
+            "1\n"
+            "                                 when one the database knows does not match); "
+            "--require-verified\n"
             "                                 fails the run (exit 1) unless every track is verified; --json\n"
-            "                                 prints one JSON document at the end (files, each track's result)\n"
+            "                                 prints one JSON document at the end (files, each track's "
+            "result)\n"
             "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n");
     }
-    QStringList Flags() const override { return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("--paranoia"), QStringLiteral("--keep-wav"), QStringLiteral("--album-folder"), QStringLiteral("--m3u"), QStringLiteral("--tags"), QStringLiteral("--test-copy"), QStringLiteral("--verify"), QStringLiteral("--log"), QStringLiteral("--cue"), QStringLiteral("--json"), QStringLiteral("--require-verified")}; }
-    QStringList Valued() const override { return {QStringLiteral("-d"), QStringLiteral("-t"), QStringLiteral("-f"), QStringLiteral("-o"), QStringLiteral("--normalize"), QStringLiteral("--rip-time"), QStringLiteral("--name"), QStringLiteral("--offset"), QStringLiteral("--accuraterip-server")}; }
+    QStringList Flags() const override
+    {
+        return {QStringLiteral("--overwrite"),
+                QStringLiteral("--no-overwrite"),
+                QStringLiteral("--paranoia"),
+                QStringLiteral("--keep-wav"),
+                QStringLiteral("--album-folder"),
+                QStringLiteral("--m3u"),
+                QStringLiteral("--tags"),
+                QStringLiteral("--test-copy"),
+                QStringLiteral("--verify"),
+                QStringLiteral("--log"),
+                QStringLiteral("--cue"),
+                QStringLiteral("--json"),
+                QStringLiteral("--require-verified")};
+    }
+    QStringList Valued() const override
+    {
+        return {
+            QStringLiteral("-d"),     QStringLiteral("-t"),          QStringLiteral("-f"),
+            QStringLiteral("-o"),     QStringLiteral("--normalize"), QStringLiteral("--rip-time"),
+            QStringLiteral("--name"), QStringLiteral("--offset"),    QStringLiteral("--accuraterip-server")};
+    }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
@@ -131,12 +162,12 @@ TOptionsSetting ripSettings(const TArguments &args)
         options.ReadOffset = args.number("--offset", 0, -MaxReadOffset, MaxReadOffset);
     if (const auto server = args.value("--accuraterip-server"))
         options.AccurateRipServer = *server;
-    for (const auto &[flag, setting] : {std::pair{"--keep-wav", &options.IsKeepWav},
-                                        std::pair{"--album-folder", &options.IsCreateAlbumFolder},
-                                        std::pair{"--m3u", &options.IsCreateM3U}, std::pair{"--tags", &settings.Use},
-                                        std::pair{"--test-copy", &options.TestAndCopy},
-                                        std::pair{"--verify", &options.VerifyAccurateRip},
-                                        std::pair{"--log", &options.WriteLog}, std::pair{"--cue", &options.WriteCue}})
+    for (const auto &[flag, setting] :
+         {std::pair{"--keep-wav", &options.IsKeepWav},
+          std::pair{"--album-folder", &options.IsCreateAlbumFolder}, std::pair{"--m3u", &options.IsCreateM3U},
+          std::pair{"--tags", &settings.Use}, std::pair{"--test-copy", &options.TestAndCopy},
+          std::pair{"--verify", &options.VerifyAccurateRip}, std::pair{"--log", &options.WriteLog},
+          std::pair{"--cue", &options.WriteCue}})
         if (args.flag(QLatin1String(flag)))
             *setting = true;
     return settings;
@@ -218,8 +249,9 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const QStringList toRip = withoutKeptFiles(jobs, folder, options.OutputFormat, prompt, terminal);
     TRipOutcome outcome; // files made and the tracks' verdicts
     outcome.Json = args.flag("--json");
-    const int result =
-        toRip.isEmpty() ? mrCancel : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
+    const int result = toRip.isEmpty()
+                           ? mrCancel
+                           : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
     handle.reset();
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;

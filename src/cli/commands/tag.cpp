@@ -1,5 +1,4 @@
 #include "commands.h"
-
 #include "shell/helpers.h"
 #include "tags/filetags.h"
 
@@ -22,7 +21,12 @@ public:
             "  tag      remove FILE.mp3\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override { return {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album"), QStringLiteral("--year"), QStringLiteral("--comment"), QStringLiteral("--track"), QStringLiteral("--genre"), QStringLiteral("--album-artist")}; }
+    QStringList Valued() const override
+    {
+        return {QStringLiteral("--title"), QStringLiteral("--artist"),      QStringLiteral("--album"),
+                QStringLiteral("--year"),  QStringLiteral("--comment"),     QStringLiteral("--track"),
+                QStringLiteral("--genre"), QStringLiteral("--album-artist")};
+    }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
@@ -52,10 +56,10 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
                       {QStringLiteral("album"), tags.Album},
                       {QStringLiteral("year"), tags.Year},
                       {QStringLiteral("comment"), tags.Comment},
-                      {QStringLiteral("track"), tags.Track <= 0 ? QString()
-                                                : tags.TrackTotal > 0
-                                                    ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
-                                                    : QString::number(tags.Track)},
+                      {QStringLiteral("track"),
+                       tags.Track <= 0       ? QString()
+                       : tags.TrackTotal > 0 ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
+                                             : QString::number(tags.Track)},
                       {QStringLiteral("genre"), tags.Genre}};
         fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
         if (args.flag("--json")) {
@@ -66,7 +70,7 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
             PrintJson(object);
         } else if (!tags.HasTag()) {
             PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
-                                                       : QStringLiteral(" has no tags")));
+                                                             : QStringLiteral(" has no tags")));
         } else {
             for (const auto &[name, value] : fields)
                 PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));

@@ -1,8 +1,7 @@
-#include "commands.h"
-
 #include "cddb/musicbrainz.h"
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
+#include "commands.h"
 #include "shell/settings.h"
 
 #include <QJsonArray>
@@ -15,9 +14,9 @@ public:
     QString Name() const override { return QStringLiteral("toc"); }
     QString Help() const override
     {
-        return QStringLiteral(
-            "  toc      [-d N] [--json]       the table of contents of drive N (default 0; --json: as a JSON\n"
-            "                                 object)\n");
+        return QStringLiteral("  toc      [-d N] [--json]       the table of contents of drive N (default 0; "
+                              "--json: as a JSON\n"
+                              "                                 object)\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
     QStringList Valued() const override { return {QStringLiteral("-d")}; }
@@ -58,11 +57,11 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
                                   {QStringLiteral("title"), title}});
         if (!json)
             PrintLine(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
-                    .arg(track)
-                    .arg(start)
-                    .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-                    .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                    .arg(type, title));
+                          .arg(track)
+                          .arg(start)
+                          .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                          .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                          .arg(type, title));
     }
     QString musicBrainzId, tocText;
     const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);

@@ -1,0 +1,264 @@
+// The main window's commands described in one table (object name, caption, shortcut, icon, what it runs and
+// when it can run), and the menus, tool bar and pop-up menu made from them.
+#include "dialogs/createm3uform.h"
+#include "dialogs/id3editform.h"
+#include "dialogs/oggplayerform.h"
+#include "dialogs/recordform.h"
+#include "dialogs/resampleform.h"
+#include "mainform.h"
+#include "toolicons.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+struct TMainForm::ActionSpec {
+    QAction *TMainForm::*member;
+    const char *name;    // the object name the language files use
+    const char *caption; // English, with its accelerator
+    const char *shortcut;
+    const char *icon; // the desktop theme's name, or nullptr
+    void (*run)(TMainForm &);
+    bool (*enabledWhen)(const TMainForm &); // nullptr: always
+};
+
+template <typename Window> void TMainForm::showModal(TMainForm &form)
+{
+    Window window(&form);
+    window.exec();
+}
+
+const std::vector<TMainForm::ActionSpec> &TMainForm::actionTable()
+{
+    using F = TMainForm;
+    const auto selected = [](const F &f) { return !f.ListView1->selectedItems().isEmpty(); };
+    const auto rows = [](const F &f) { return f.ListView1->topLevelItemCount() > 0; };
+    static const std::vector<ActionSpec> table = {
+        {&F::miWAVtoWAV, "miWAVtoWAV", "WA&V to WAV...", nullptr, nullptr, showModal<TfrmResample>, nullptr},
+        {&F::ActionWavToMp3, "ActionWavToMp3", "&WAV to MP3...", "Ctrl+W", "document-save-as",
+         [](F &f) { f.ChooseAndConvert(JobKind::WavToMp3); }, nullptr},
+        {&F::mnuMp3ToWav, "mnuMp3ToWav", "&MP3 to WAV...", nullptr, nullptr,
+         [](F &f) { f.ChooseAndConvert(JobKind::Mp3ToWav); }, nullptr},
+        {&F::miWAVtoOGG, "miWAVtoOGG", "WAV to O&GG...", nullptr, nullptr,
+         [](F &f) { f.ChooseAndConvert(JobKind::WavToOgg); }, nullptr},
+        {&F::miWAVtoWMA, "miWAVtoWMA", "WAV to WM&A...", nullptr, nullptr,
+         [](F &f) { f.ChooseAndConvert(JobKind::WavToWma); }, nullptr},
+        {&F::miWAVtoFLAC, "miWAVtoFLAC", "WAV to F&LAC...", nullptr, nullptr,
+         [](F &f) { f.ChooseAndConvert(JobKind::WavToFlac); }, nullptr},
+        {&F::Openoutputdirectory1, "Openoutputdirectory1", "&Open output directory...", nullptr,
+         "folder-open", [](F &f) { f.OpenOutputDirectory(); }, nullptr},
+        {&F::bRefresh, "bRefresh", "&Refresh", nullptr, nullptr, [](F &f) { f.bRefreshClick(); }, nullptr},
+        {&F::EjectMenu, "EjectMenu", "&Eject CD", "Ctrl+E", nullptr, [](F &f) { f.EjectCD(); }, nullptr},
+        {&F::CloseCdRomMenu, "CloseCdRomMenu", "&Close CD", "Ctrl+L", nullptr, [](F &f) { f.CloseCD(); },
+         nullptr},
+        {&F::ActionExit, "ActionExit", "E&xit", nullptr, "application-exit", [](F &f) { f.close(); },
+         nullptr},
+        {&F::ActionExtract, "ActionExtract", "E&xtract", "Ctrl+X", "media-optical-audio",
+         [](F &f) { f.ActionExtractExecute(); }, [](const F &f) { return f.AnyTrackChecked(); }},
+        {&F::ActionSelectAll, "ActionSelectAll", "Select &All", "Ctrl+A", nullptr,
+         [](F &f) { f.ActionSelectAllExecute(); }, nullptr},
+        {&F::ActionNoSelect, "ActionNoSelect", "Select &None", "Ctrl+N", nullptr,
+         [](F &f) { f.ActionNoSelectExecute(); }, nullptr},
+        {&F::aEditTrackName, "aEditTrackName", "Rename &Title", "F2", nullptr,
+         [](F &f) { f.aEditTrackNameExecute(); }, selected},
+        {&F::aPlay, "aPlay", "&Play", "Ctrl+P", nullptr, [](F &f) { f.aPlayExecute(); }, selected},
+        {&F::aPause, "aPause", "P&ause", nullptr, nullptr, [](F &f) { f.aPauseExecute(); },
+         [](const F &f) { return f.Playing && !f.Paused; }},
+        {&F::aStop, "aStop", "&Stop", nullptr, nullptr, [](F &f) { f.aStopExecute(); },
+         [](const F &f) { return f.Playing; }},
+        {&F::ActionRecord, "ActionRecord", "&Record...", "Ctrl+R", "media-record",
+         [](F &f) {
+             TfrmRecord window(&f, &f);
+             window.exec();
+         },
+         nullptr},
+        {&F::miOGGPlayer, "miOGGPlayer", "&OGG Player...", nullptr, nullptr, showModal<TfrmOggPlayer>,
+         nullptr},
+        {&F::aCreateM3UPlaylist, "aCreateM3UPlaylist", "Create .m3u Playlist", nullptr, nullptr,
+         showModal<TfrmCreateM3U>, nullptr},
+        {&F::aID3Edit, "aID3Edit", "&ID3 Tag Edit", nullptr, nullptr, showModal<TfrmID3Edit>, nullptr},
+        {&F::aQueryCDDB, "aQueryCDDB", "&Query Freedb", nullptr, nullptr, [](F &f) { f.aQueryCDDBExecute(); },
+         rows},
+        {&F::aQueryMusicBrainz, "aQueryMusicBrainz", "Query &MusicBrainz", nullptr, nullptr,
+         [](F &f) { f.aQueryMusicBrainzExecute(); }, rows},
+        {&F::mnuAbout, "mnuAbout", "&About...", nullptr, nullptr, [](F &f) { f.AboutClick(); }, nullptr},
+        {&F::ActionOptionSet, "ActionOptionSet", "&Options...", "Ctrl+O", "preferences-system",
+         [](F &f) { f.ActionOptionSetExecute(); }, nullptr},
+        {&F::VolumeControlMenu, "VolumeControlMenu", "&Volume Control...", "Ctrl+V", nullptr,
+         [](F &f) { f.VolumeControl(); }, nullptr},
+        {&F::miRealOnePlayer, "miRealOnePlayer", "&RealPlayer", nullptr, nullptr,
+         [](F &f) { f.ClearHistory(true); }, nullptr},
+        {&F::miWindowsMediaPlayer, "miWindowsMediaPlayer", "&Windows Media Player", nullptr, nullptr,
+         [](F &f) { f.ClearHistory(false); }, nullptr},
+        {&F::mnuHelp, "mnuHelp", "&Help", "F1", nullptr, [](F &f) { f.HelpClick(); }, nullptr},
+        // The project's pages: the one address the build names (SONDREL_HOME_PAGE); without one, no link.
+        {&F::miWeb, "miWeb", "Sondrel on the &web", nullptr, nullptr,
+         [](F &) { QDesktopServices::openUrl(QUrl(HomePage())); }, nullptr},
+    };
+    return table;
+}
+
+void TMainForm::createActions()
+{
+    for (const ActionSpec &spec : actionTable()) {
+        auto *action = new QAction(QString::fromUtf8(spec.caption), this);
+        action->setObjectName(QLatin1String(spec.name));
+        if (spec.shortcut)
+            action->setShortcut(QKeySequence(QLatin1String(spec.shortcut)));
+        // The desktop's icon theme first; our own drawing of the same meaning when the theme has none.
+        if (spec.icon)
+            action->setIcon(ToolIcon(QLatin1String(spec.icon)));
+        connect(action, &QAction::triggered, this, [this, run = spec.run] { run(*this); });
+        this->*spec.member = action;
+    }
+    miWeb->setVisible(!HomePage().isEmpty());
+}
+
+void TMainForm::UpdateActions()
+{
+    for (const ActionSpec &spec : actionTable())
+        if (spec.enabledWhen)
+            (this->*spec.member)->setEnabled(spec.enabledWhen(*this));
+}
+
+void TMainForm::createMenus()
+{
+    createActions();
+    CDAudioOut.SetInput(&CDPlayIn);
+    // The end of the track ends playback the way Stop does; a failing or missing device is said.
+    CDAudioOut.OnDone = [this](TAuOutput *) {
+        if (Playing)
+            aStopExecute();
+    };
+    CDAudioOut.OnThreadException = [this](TAuOutput *sink) { message(sink->ExceptionMessage(), true); };
+    createMenuBar();
+    createToolBar();
+    connectTrackList();
+    UpdateActions();
+}
+
+void TMainForm::createMenuBar()
+{
+    const auto menu = [this](const char *name, const QString &title) {
+        QMenu *m = menuBar()->addMenu(title);
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+    QMenu *file = menu("File1", QStringLiteral("&File"));
+    file->addActions({miWAVtoWAV, ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, miWAVtoFLAC,
+                      Openoutputdirectory1, bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
+    QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
+    actions->addActions({ActionExtract, ActionRecord, aCreateM3UPlaylist, miOGGPlayer, aPlay, aPause, aStop,
+                         VolumeControlMenu});
+    QMenu *history = actions->addMenu(QStringLiteral("&Clear History"));
+    history->setObjectName(QStringLiteral("ClearHistory1"));
+    history->addActions({miRealOnePlayer, miWindowsMediaPlayer});
+    QMenu *edit = menu("Edit1", QStringLiteral("&Edit"));
+    edit->addActions({ActionSelectAll, ActionNoSelect, aQueryCDDB, aQueryMusicBrainz, aEditTrackName,
+                      aID3Edit, ActionOptionSet});
+    miLanguage = menu("miLanguage", QStringLiteral("Language"));
+    createLanguageMenu();
+    QMenu *help = menu("Help1", QStringLiteral("&Help"));
+    help->addActions({mnuHelp, miWeb, mnuAbout});
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->addActions(
+        {ActionExtract, ActionSelectAll, ActionNoSelect, aPlay, aPause, aStop, aEditTrackName});
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at)); });
+}
+
+void TMainForm::createLanguageMenu()
+{
+    static const char *const languages[][2] = {{"miArabic", "&Arabic"},
+                                               {"miCatalan", "Catalan"},
+                                               {"miChinese", "&Chinese"},
+                                               {"miCzech", "C&zech"},
+                                               {"miDanish", "&Danish"},
+                                               {"miEnglish", "&English"},
+                                               {"miFrench", "&French"},
+                                               {"miGerman", "&German"},
+                                               {"miGreek", "G&reek"},
+                                               {"miHebrew", "He&brew"},
+                                               {"miHungarian", "&Hungarian"},
+                                               {"miItalian", "&Italian"},
+                                               {"miKurdish", "&Kurdish"},
+                                               {"miLatvian", "&Latvian"},
+                                               {"miNetherlands", "&Netherlands"},
+                                               {"miPolish", "P&olish"},
+                                               {"miPortuguese", "&Portuguese"},
+                                               {"miRussian", "&Russian"},
+                                               {"miSlovenian", "Slo&venian"},
+                                               {"miSpanish", "&Spanish"},
+                                               {"miSwedish", "S&wedish"},
+                                               {"miTurkish", "&Turkish"},
+                                               {"miOther", "Other"}};
+    for (const auto &[name, caption] : languages) {
+        if (QLatin1String(name) == QLatin1String("miOther"))
+            miLanguage->addSeparator();
+        QAction *item = miLanguage->addAction(QString::fromUtf8(caption));
+        item->setObjectName(QLatin1String(name));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] {
+            item->setChecked(!item->isChecked()); // the click decides only when the file is there
+            LanguageClick(item->objectName());
+        });
+    }
+}
+
+void TMainForm::createToolBar()
+{
+    QAction *home = new QAction(ToolIcon(QStringLiteral("go-home")), QStringLiteral("Home"), this);
+    home->setObjectName(QStringLiteral("aHome"));
+    connect(home, &QAction::triggered, miWeb, &QAction::trigger);
+    home->setVisible(miWeb->isVisible());
+    // The tool bar shows short captions of the same actions; its buttons are named for the language files.
+    const std::pair<QAction *, std::pair<const char *, const char *>> buttons[] = {
+        {ActionExtract, {"tbExtract", "Extract"}},
+        {ActionWavToMp3, {"tbEncode", "Encode"}},
+        {Openoutputdirectory1, {"tbFolder", "Folder"}},
+        {ActionRecord, {"tbRecord", "Record"}},
+        {ActionOptionSet, {"tbOptions", "Options"}},
+        {home, {"tbHome", "Home"}},
+        {ActionExit, {"tbExit", "Exit"}}};
+    for (const auto &[action, names] : buttons) {
+        ToolBar1->addAction(action);
+        if (auto *b = qobject_cast<QToolButton *>(ToolBar1->widgetForAction(action))) {
+            b->setObjectName(QLatin1String(names.first));
+            b->setText(QLatin1String(names.second));
+        }
+    }
+}
+
+void TMainForm::connectTrackList()
+{
+    connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
+        // A title typed into a row goes into the disc; check marks only change the actions.
+        if (column == 1 && !m_showing)
+            Disc.SetTitle(ListView1->indexOfTopLevelItem(item), item->text(1));
+        UpdateActions();
+    });
+    connect(&Disc, &TDiscModel::RowsReset, this, &TMainForm::showRows);
+    connect(&Disc, &TDiscModel::TitleChanged, this, [this](int row) {
+        if (QTreeWidgetItem *item = ListView1->topLevelItem(row); item && item->text(1) != Disc.Title(row)) {
+            m_showing = true;
+            item->setText(1, Disc.Title(row));
+            m_showing = false;
+        }
+    });
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
+    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item, int column) {
+        // Ctrl+click toggles the check box (a click on the box itself already did).
+        if (column != 0 && (QApplication::keyboardModifiers() & Qt::ControlModifier))
+            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { aEditTrackNameExecute(); });
+}
