@@ -77,13 +77,13 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
         writer->OnDone = [this, writer](TAuOutput *sink) {
             // The file is written under its working name; only a run that ended by itself makes it the file.
             QString error;
-            const bool written = SettleEncodedFile(writer->FileName(), m_oggTarget,
+            const bool written = SettleEncodedFile(writer->FileName(), m_writerTarget,
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             if (!error.isEmpty())
                 m_presenter.ShowError(error);
             if (written)
-                m_presenter.FileMade(m_oggTarget);
-            repost(ProcessEvent::OggWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
+                m_presenter.FileMade(m_writerTarget);
+            repost(ProcessEvent::FileWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
         };
     }
     WaveOut1.OnProgress = progress;
@@ -205,70 +205,121 @@ void TRipJob::recordTrack(int item, bool read)
     m_report->Record(track, itemBase(item), m_presenter);
 }
 
+namespace {
+
+// What each conversion does with one file: the caption's stage and the group box's texts (the first file's,
+// then the others'), what it makes, and when the input is resampled first.
+struct TConversionSteps {
+    const char *firstKey;
+    const char *firstEnglish;
+    const char *laterKey;
+    const char *laterEnglish;
+    const char *stage; // of the caption
+    const char *extension;
+    bool opensInput;       // the input is read here first (its format decides on resampling)
+    const char *resampled; // the temporary file's stem when it is resampled first; nullptr: never
+};
+
+const TConversionSteps &conversionSteps(JobKind kind)
+{
+    static const std::map<JobKind, TConversionSteps> steps = {
+        {JobKind::WavToMp3,
+         {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", true,
+          "MyMP3ReTemp"}},
+        {JobKind::Mp3ToWav,
+         {"RES_MP3_TO_WAV", "Decoding MP3 to WAV", "RES_Decoding", "Decoding", "Decoding(", ".wav", false,
+          nullptr}},
+        {JobKind::RecordingToMp3,
+         {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", false,
+          nullptr}},
+        {JobKind::WavToOgg,
+         {"RES_WAV_TO_OGG", "Encoding WAV to OGG", "RES_Encoding", "Encoding", "Encoding(", ".ogg", true,
+          "MyReTemp"}},
+        {JobKind::WavToWma,
+         {"RES_WAV_TO_WMA", "Encoding WAV to WMA", "RES_Encoding", "Encoding", "Encoding(", ".wma", false,
+          nullptr}},
+        {JobKind::WavToFlac,
+         {"RES_WAV_TO_FLAC", "Encoding WAV to FLAC", "RES_Encoding", "Encoding", "Encoding(", ".flac", true,
+          nullptr}},
+    };
+    return steps.at(kind);
+}
+
+// The notice an encoding of the format ends with.
+int encodedEvent(int32_t format)
+{
+    switch (format) {
+    case OutputFormat::Mp3:
+        return ProcessEvent::Mp3Encoded;
+    case OutputFormat::Wma:
+        return ProcessEvent::WmaEncoded;
+    default:
+        return ProcessEvent::FileWritten;
+    }
+}
+
+} // namespace
+
 void TRipJob::Start()
 {
-    const QString first = Files.value(0);
-    switch (m_kind) {
-    case JobKind::ExtractTracks:
+    if (m_kind == JobKind::ExtractTracks) {
         if (SkipRead) // the WAV is there: straight to its encoding
             repost(ProcessEvent::TrackRead, ProcessResult::Done);
         else
             startRead(0);
-        break;
-    case JobKind::WavToMp3:
-        if (!openItem(0))
-            break;
-        if (WaveIn1.GetSampleRate() >= 44100 && WaveIn1.GetBitsPerSample() <= 16) {
-            m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
-            stageCaption("Encoding(", 1, first);
-            startMp3(first, itemName(0, QStringLiteral(".mp3")), true);
-        } else {
-            m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
-            stageCaption("Resampling(", 1, first);
-            startResample(first, outputFolder() + tempName("MyMP3ReTemp"), WaveIn1.GetBitsPerSample() > 16);
-        }
-        break;
-    case JobKind::Mp3ToWav:
-        m_presenter.SetStage(text("RES_MP3_TO_WAV", "Decoding MP3 to WAV"));
-        stageCaption("Decoding(", 1, first);
-        startMp3(first, itemName(0, QStringLiteral(".wav")), false);
-        break;
-    case JobKind::RecordingToMp3: {
-        const QFileInfo info(first);
-        m_presenter.SetStage(text("RES_WAV_TO_MP3", "Encoding WAV to MP3"));
-        stageCaption("Encoding(", 1, first);
-        startMp3(first, info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".mp3"),
-                 true);
-        break;
-    }
-    case JobKind::WavToOgg:
-        if (!openItem(0))
-            break;
-        if (WaveIn1.GetSampleRate() >= 44100) {
-            m_presenter.SetStage(text("RES_WAV_TO_OGG", "Encoding WAV to OGG"));
-            stageCaption("Encoding(", 1, first);
-            startOgg(first, itemName(0, QStringLiteral(".ogg")));
-        } else {
-            m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
-            stageCaption("Resampling(", 1, first);
-            startResample(first, outputFolder() + tempName("MyReTemp"), false);
-        }
-        break;
-    case JobKind::WavToWma:
-        m_presenter.SetStage(text("RES_WAV_TO_WMA", "Encoding WAV to WMA"));
-        stageCaption("Encoding(", 1, first);
-        startWma(first, itemName(0, QStringLiteral(".wma")));
-        break;
-    case JobKind::WavToFlac:
-        if (!openItem(0))
-            break;
-        m_presenter.SetStage(text("RES_WAV_TO_FLAC", "Encoding WAV to FLAC"));
-        stageCaption("Encoding(", 1, first);
-        startOgg(first, itemName(0, QStringLiteral(".flac")));
-        break;
+    } else {
+        startConversion(0);
     }
     m_presenter.SetElapsed(QString());
     m_presenter.SetEstimated(QString());
+}
+
+void TRipJob::startConversion(int item)
+{
+    const TConversionSteps &steps = conversionSteps(m_kind);
+    const QString input = Files.value(item);
+    if (steps.opensInput && !openItem(item))
+        return;
+    // A WAV below CD quality (or, for MP3, above 16 bits) is resampled to a temporary file first.
+    const bool resample =
+        steps.resampled &&
+        (WaveIn1.GetSampleRate() < 44100 || (m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16));
+    if (resample) {
+        m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+        stageCaption("Resampling(", item + 1, input);
+        startResample(input, outputFolder() + tempName(steps.resampled),
+                      m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16);
+        return;
+    }
+    m_presenter.SetStage(item == 0 ? text(steps.firstKey, steps.firstEnglish)
+                                   : text(steps.laterKey, steps.laterEnglish));
+    stageCaption(steps.stage, item + 1, input);
+    encode(input, item);
+}
+
+void TRipJob::encode(const QString &source, int item)
+{
+    const QString extension = QLatin1String(conversionSteps(m_kind).extension);
+    QString output = itemName(item, extension);
+    if (m_kind == JobKind::RecordingToMp3) { // beside the recording
+        const QFileInfo info(Files.value(item));
+        output = info.path() + QLatin1Char('/') + info.completeBaseName() + extension;
+    }
+    switch (m_kind) {
+    case JobKind::WavToMp3:
+    case JobKind::RecordingToMp3:
+        startMp3(source, output, true);
+        break;
+    case JobKind::Mp3ToWav:
+        startMp3(source, output, false);
+        break;
+    case JobKind::WavToWma:
+        startWma(source, output);
+        break;
+    default:
+        startFileWriter(source, output);
+        break;
+    }
 }
 
 bool TRipJob::openItem(int item)
@@ -280,7 +331,7 @@ bool TRipJob::openItem(int item)
         Files.value(item) + QStringLiteral(": ") +
         (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
     Busy = true; // no second message for this file
-    repost(m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToFlac ? ProcessEvent::OggWritten
+    repost(m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToFlac ? ProcessEvent::FileWritten
                                                                        : ProcessEvent::Mp3Encoded,
            ProcessResult::SourceFailed);
     return false;
@@ -342,12 +393,12 @@ void TRipJob::startWma(const QString &source, const QString &destination, int it
     }
 }
 
-void TRipJob::startOgg(const QString &source, const QString &destination, int item)
+void TRipJob::startFileWriter(const QString &source, const QString &destination, int item)
 {
     if (SameFile(source, destination)) {
         m_presenter.ShowError(destination + QStringLiteral(": the output would overwrite the input"));
         Busy = true;
-        repost(ProcessEvent::OggWritten, ProcessResult::SourceFailed);
+        repost(ProcessEvent::FileWritten, ProcessResult::SourceFailed);
         return;
     }
     const bool tagged = item >= 0 && m_settings.Use;
@@ -365,7 +416,7 @@ void TRipJob::startOgg(const QString &source, const QString &destination, int it
         VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
     }
     WaveIn1.SetFileName(source);
-    m_oggTarget = destination;
+    m_writerTarget = destination;
     fileWriter().SetFileName(WorkingFileOf(destination));
     StartTime = Clock::now();
     fileWriter().Run();
@@ -419,212 +470,21 @@ void TRipJob::ripError(int code)
 
 void TRipJob::processInfo(TProcessInfo info)
 {
-    const int count = int(Files.size());
     switch (info.Percent) {
     case ProcessEvent::NormalizeBegins:
         stageCaption("Normalizing(", m_ripIndex + 1, itemBase(m_ripIndex));
         return;
-
-    case ProcessEvent::TrackRead: {
-        const QString base = itemBase(m_ripIndex);
-        if (info.ResultCode == ProcessResult::ReadError) {
-            m_presenter.ReadPathFailed();
-            // Which track failed, and why, before the general advice.
-            const QString which =
-                QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(m_ripIndex)), base) +
-                (info.Elapsed.isEmpty() ? QString() : info.Elapsed + QStringLiteral("\r\n"));
-            m_presenter.ShowError(which + text("RES_ReadCDAudioError", "Error while reading CD information!") +
-                                  QStringLiteral("\r\n") +
-                                  text("RES_CloseSoftware", "Please exit the software and run again."));
-        } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {
-            m_presenter.ShowError(info.Elapsed); // the file and the system's reason
-        } else if (info.ResultCode == ProcessResult::WavNotCreated) {
-            m_presenter.ShowError(
-                outputFolder() + base + QStringLiteral(".wav") +
-                text("RES_CreateWavFileError",
-                     " is not a valid file name. Please rename the Title in the CD tracks list. The "
-                     "file name cannot contain any of the following characters: /: *? <>|"));
-        }
-        recordTrack(m_ripIndex, info.ResultCode == ProcessResult::Done);
-        if (OnTrackRead)
-            OnTrackRead(m_ripIndex, info.ResultCode == ProcessResult::Done);
-        ++m_ripIndex;
-        const bool failed = info.ResultCode != ProcessResult::Done;
-        const QString wav = outputFolder() + base + QStringLiteral(".wav");
-        const QString stem = outputFolder() + base;
-        switch (m_settings.CommonOptions.OutputFormat) {
-        case OutputFormat::Mp3:
-            if (failed) {
-                Busy = true;
-                repost(ProcessEvent::Mp3Encoded, ProcessResult::SourceFailed);
-                return;
-            }
-            stageCaption("Encoding(", m_ripIndex, base);
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startMp3(wav, stem + QStringLiteral(".mp3"), true);
-            return;
-        case OutputFormat::Ogg:
-        case OutputFormat::Flac:
-            if (failed) {
-                Busy = true;
-                repost(ProcessEvent::OggWritten, ProcessResult::SourceFailed);
-                return;
-            }
-            stageCaption("Encoding(", m_ripIndex, base);
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(wav, stem + OutputFormatExtension(m_settings.CommonOptions.OutputFormat),
-                     m_ripIndex - 1);
-            return;
-        case OutputFormat::Wma:
-            RipThread.reset();
-            if (failed) {
-                Busy = true;
-                repost(ProcessEvent::WmaEncoded, ProcessResult::SourceFailed);
-                return;
-            }
-            stageCaption("Encoding(", m_ripIndex, base);
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startWma(wav, stem + QStringLiteral(".wma"), m_ripIndex - 1);
-            return;
-        default:
-            if (!failed)
-                m_presenter.FileMade(wav);
-            if (m_ripIndex >= count) {
-                finishWhole();
-            } else {
-                startRead(m_ripIndex);
-            }
-            return;
-        }
-    }
-
-    case ProcessEvent::Mp3Encoded:
-        if (info.ResultCode == ProcessResult::Ended && QFileInfo::exists(m_mp3.OutputFile))
-            m_presenter.FileMade(m_mp3.OutputFile);
-        if (info.ResultCode == ProcessResult::InUse && !Busy)
-            m_presenter.ShowError(Files.value(m_encodeIndex) +
-                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
-        if (info.ResultCode == ProcessResult::Ended && !Busy)
-            m_presenter.ShowError(text("RES_Check_Mp3Options",
-                                       "Create MP3 file error!\r\nPlease check the output and "
-                                       "lame options or run application again."));
-        if (info.ResultCode == ProcessResult::EncoderFailed)
-            m_presenter.ShowError(info.Elapsed);
-        if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
-            m_failedItems.insert(m_encodeIndex);
-        if (m_kind == JobKind::ExtractTracks && info.ResultCode == ProcessResult::Ended && Busy &&
-            (m_settings.Use || TagMp3Always))
-            writeId3(m_ripIndex - 1);
-        Busy = false;
-        ++m_encodeIndex;
-        if (m_encodeIndex >= count) {
-            finishWhole();
-            return;
-        }
-        if (m_kind == JobKind::ExtractTracks) {
-            startRead(m_ripIndex);
-        } else if (m_kind == JobKind::WavToMp3) {
-            const QString item = Files.value(m_encodeIndex);
-            if (!openItem(m_encodeIndex))
-                return;
-            stageCaption("Encoding(", m_encodeIndex + 1, item);
-            if (WaveIn1.GetSampleRate() < 44100) {
-                m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
-                startResample(item, outputFolder() + tempName("MyMP3ReTemp"), false);
-            } else {
-                m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-                startMp3(item, itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
-            }
-        } else if (m_kind == JobKind::Mp3ToWav) {
-            m_presenter.SetStage(text("RES_Decoding", "Decoding"));
-            stageCaption("Decoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
-            startMp3(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wav")), false);
-        }
+    case ProcessEvent::TrackRead:
+        trackRead(info);
         return;
-
-    case ProcessEvent::OggWritten:
-        if (info.ResultCode == ProcessResult::EncoderFailed)
-            m_failedItems.insert(m_oggIndex);
-        Busy = false;
-        ++m_oggIndex;
-        if (m_oggIndex >= count) {
-            finishWhole();
-            return;
-        }
-        if (m_kind == JobKind::ExtractTracks) {
-            startRead(m_ripIndex);
-        } else if (m_kind == JobKind::WavToFlac) {
-            const QString item = Files.value(m_oggIndex);
-            if (!openItem(m_oggIndex))
-                return;
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            stageCaption("Encoding(", m_oggIndex + 1, item);
-            startOgg(item, itemName(m_oggIndex, QStringLiteral(".flac")));
-        } else if (m_kind == JobKind::WavToOgg) {
-            const QString item = Files.value(m_oggIndex);
-            if (!openItem(m_oggIndex))
-                return;
-            if (WaveIn1.GetSampleRate() >= 44100) {
-                m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-                stageCaption("Encoding(", m_oggIndex + 1, item);
-                startOgg(item, itemName(m_oggIndex, QStringLiteral(".ogg")));
-            } else {
-                m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
-                stageCaption("Resampling(", m_oggIndex + 1, item);
-                startResample(item, outputFolder() + tempName("MyReTemp"), false);
-            }
-        }
-        return;
-
     case ProcessEvent::Resampled:
-        if (info.ResultCode != ProcessResult::Done) {
-            // The resampling failed (its message was shown): this file ends here, the job goes on.
-            Busy = true;
-            repost(m_kind == JobKind::WavToOgg ? ProcessEvent::OggWritten : ProcessEvent::Mp3Encoded,
-                   ProcessResult::SourceFailed);
-            return;
-        }
-        if (m_kind == JobKind::WavToMp3) {
-            stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startMp3(outputFolder() + tempName("MyMP3ReTemp"),
-                     itemName(m_encodeIndex, QStringLiteral(".mp3")), true);
-        } else if (m_kind == JobKind::WavToOgg) {
-            stageCaption("Encoding(", m_oggIndex + 1, Files.value(m_oggIndex));
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            startOgg(outputFolder() + tempName("MyReTemp"), itemName(m_oggIndex, QStringLiteral(".ogg")));
-        }
+        resampled(info.ResultCode);
         return;
-
+    case ProcessEvent::Mp3Encoded:
     case ProcessEvent::WmaEncoded:
-        Timer1.stop();
-        if (info.ResultCode == ProcessResult::Ended && QFileInfo::exists(m_wma.OutputFile))
-            m_presenter.FileMade(m_wma.OutputFile);
-        if (info.ResultCode == ProcessResult::InUse && !Busy)
-            m_presenter.ShowError(Files.value(m_encodeIndex) +
-                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
-        if (info.ResultCode == ProcessResult::EncoderFailed)
-            m_presenter.ShowError(info.Elapsed);
-        if (info.ResultCode == ProcessResult::EncoderFailed || info.ResultCode == ProcessResult::InUse)
-            m_failedItems.insert(m_encodeIndex);
-        Busy = false;
-        ++m_encodeIndex;
-        if (m_encodeIndex >= count) {
-            CleanUp();
-            // The report may arrive inside the call that started the encoder: close from the event loop.
-            QMetaObject::invokeMethod(
-                this, [this] { finishWhole(); }, Qt::QueuedConnection);
-            return;
-        }
-        if (m_kind == JobKind::ExtractTracks) {
-            startRead(m_ripIndex);
-        } else if (m_kind == JobKind::WavToWma) {
-            m_presenter.SetStage(text("RES_Encoding", "Encoding"));
-            stageCaption("Encoding(", m_encodeIndex + 1, Files.value(m_encodeIndex));
-            startWma(Files.value(m_encodeIndex), itemName(m_encodeIndex, QStringLiteral(".wma")));
-        }
+    case ProcessEvent::FileWritten:
+        itemEncoded(info);
         return;
-
     default:
         Timer1.stop();
         Busy = true;
@@ -637,6 +497,128 @@ void TRipJob::processInfo(TProcessInfo info)
         }
         return;
     }
+}
+
+void TRipJob::showReadFailure(const TProcessInfo &info, const QString &base)
+{
+    if (info.ResultCode == ProcessResult::ReadError) {
+        m_presenter.ReadPathFailed();
+        // Which track failed, and why, before the general advice.
+        const QString which = QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(m_ripIndex)), base) +
+                              (info.Elapsed.isEmpty() ? QString() : info.Elapsed + QStringLiteral("\r\n"));
+        m_presenter.ShowError(which + text("RES_ReadCDAudioError", "Error while reading CD information!") +
+                              QStringLiteral("\r\n") +
+                              text("RES_CloseSoftware", "Please exit the software and run again."));
+    } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {
+        m_presenter.ShowError(info.Elapsed); // the file and the system's reason
+    } else if (info.ResultCode == ProcessResult::WavNotCreated) {
+        m_presenter.ShowError(
+            outputFolder() + base + QStringLiteral(".wav") +
+            text("RES_CreateWavFileError",
+                 " is not a valid file name. Please rename the Title in the CD tracks list. "
+                 "The file name cannot contain any of the following characters: /: *? <>|"));
+    }
+}
+
+void TRipJob::trackRead(const TProcessInfo &info)
+{
+    const QString base = itemBase(m_ripIndex);
+    showReadFailure(info, base);
+    const bool failed = info.ResultCode != ProcessResult::Done;
+    recordTrack(m_ripIndex, !failed);
+    if (OnTrackRead)
+        OnTrackRead(m_ripIndex, !failed);
+    ++m_ripIndex;
+    const int32_t format = m_settings.CommonOptions.OutputFormat;
+    const QString wav = outputFolder() + base + QStringLiteral(".wav");
+    if (format == OutputFormat::Wav) {
+        if (!failed)
+            m_presenter.FileMade(wav);
+        if (m_ripIndex >= int(Files.size()))
+            finishWhole();
+        else
+            startRead(m_ripIndex);
+        return;
+    }
+    if (format == OutputFormat::Wma)
+        RipThread.reset();
+    if (failed) { // nothing to encode: the track ends here
+        Busy = true;
+        repost(encodedEvent(format), ProcessResult::SourceFailed);
+        return;
+    }
+    stageCaption("Encoding(", m_ripIndex, base);
+    m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+    const QString stem = outputFolder() + base;
+    if (format == OutputFormat::Mp3)
+        startMp3(wav, stem + QStringLiteral(".mp3"), true);
+    else if (format == OutputFormat::Wma)
+        startWma(wav, stem + QStringLiteral(".wma"), m_ripIndex - 1);
+    else
+        startFileWriter(wav, stem + OutputFormatExtension(format), m_ripIndex - 1);
+}
+
+void TRipJob::resampled(int32_t result)
+{
+    if (result != ProcessResult::Done) {
+        // The resampling failed (its message was shown): this file ends here, the job goes on.
+        Busy = true;
+        repost(m_kind == JobKind::WavToOgg ? ProcessEvent::FileWritten : ProcessEvent::Mp3Encoded,
+               ProcessResult::SourceFailed);
+        return;
+    }
+    stageCaption("Encoding(", m_doneIndex + 1, Files.value(m_doneIndex));
+    m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+    encode(outputFolder() + tempName(conversionSteps(m_kind).resampled), m_doneIndex);
+}
+
+void TRipJob::showEncoderEnd(const TProcessInfo &info)
+{
+    const int32_t result = info.ResultCode;
+    if (info.Percent == ProcessEvent::WmaEncoded)
+        Timer1.stop();
+    if (info.Percent != ProcessEvent::FileWritten) { // the file writers tell of their ends themselves
+        const QString made = info.Percent == ProcessEvent::Mp3Encoded ? m_mp3.OutputFile : m_wma.OutputFile;
+        if (result == ProcessResult::Ended && QFileInfo::exists(made))
+            m_presenter.FileMade(made);
+        if (result == ProcessResult::InUse && !Busy)
+            m_presenter.ShowError(Files.value(m_doneIndex) +
+                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
+        if (info.Percent == ProcessEvent::Mp3Encoded && result == ProcessResult::Ended && !Busy)
+            m_presenter.ShowError(text("RES_Check_Mp3Options",
+                                       "Create MP3 file error!\r\nPlease check the "
+                                       "output and lame options or run application again."));
+        if (result == ProcessResult::EncoderFailed)
+            m_presenter.ShowError(info.Elapsed);
+    }
+    if (result == ProcessResult::EncoderFailed ||
+        (result == ProcessResult::InUse && info.Percent != ProcessEvent::FileWritten))
+        m_failedItems.insert(m_doneIndex);
+    if (info.Percent == ProcessEvent::Mp3Encoded && m_kind == JobKind::ExtractTracks &&
+        result == ProcessResult::Ended && Busy && (m_settings.Use || TagMp3Always))
+        writeId3(m_ripIndex - 1);
+}
+
+void TRipJob::itemEncoded(const TProcessInfo &info)
+{
+    showEncoderEnd(info);
+    Busy = false;
+    ++m_doneIndex;
+    if (m_doneIndex >= int(Files.size())) {
+        if (info.Percent != ProcessEvent::WmaEncoded) {
+            finishWhole();
+            return;
+        }
+        CleanUp();
+        // The report may arrive inside the call that started the encoder: close from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this] { finishWhole(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (m_kind == JobKind::ExtractTracks)
+        startRead(m_ripIndex);
+    else
+        startConversion(m_doneIndex);
 }
 
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)
@@ -710,8 +692,8 @@ void TRipJob::CleanUp()
     WaveOut1.Stop(false);
     VorbisOut1.Stop(false);
     FlacOut1.Stop(false);
-    if (!m_oggTarget.isEmpty())
-        DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget);
+    if (!m_writerTarget.isEmpty())
+        DiscardWorkingFile(WorkingFileOf(m_writerTarget), m_writerTarget);
     const QString temporary =
         outputFolder() + (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
     if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&

@@ -123,13 +123,22 @@ protected:
 
 private:
     void processInfo(TProcessInfo info);
+    // The steps of one item: a conversion's first (resampling or encoding), and each notice's next step.
+    void startConversion(int item);
+    void encode(const QString &source, int item);
+    void trackRead(const TProcessInfo &info);
+    void showReadFailure(const TProcessInfo &info, const QString &base);
+    void resampled(int32_t result);
+    void itemEncoded(const TProcessInfo &info);
+    void showEncoderEnd(const TProcessInfo &info);
     void ripError(int code);
     void startRead(int item);
     void startMp3(const QString &source, const QString &destination, bool encode);
     // With an extracted item, its tags go to the encoder (when tags are on).
     void startWma(const QString &source, const QString &destination, int item = -1);
-    // With an extracted item, its tags go in as Vorbis comments when tags are on.
-    void startOgg(const QString &source, const QString &destination, int item = -1);
+    // Ogg Vorbis or FLAC through this job's own writer; with an extracted item, its tags go in when tags are
+    // on.
+    void startFileWriter(const QString &source, const QString &destination, int item = -1);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);
     // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
     bool openItem(int item);
@@ -159,14 +168,13 @@ private:
     TWMAEncodeProcess &m_wma;
     std::unique_ptr<TCDRipThread> RipThread;
     int m_ripIndex = 0;
-    int m_encodeIndex = 0;
-    int m_oggIndex = 0;
+    int m_doneIndex = 0; // items whose encoding ended
     QStringList Files;
     bool m_filesFreed = false;
     JobKind m_kind;
     const TOptionsSetting m_settings;
     QSet<int> m_failedItems; // items whose encoding failed: their WAVs stay
-    QString m_oggTarget;     // the Ogg or FLAC file being written (under its working name until complete)
+    QString m_writerTarget;  // the Ogg or FLAC file being written (under its working name until complete)
     std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
     HCDROM CDHandle;
     bool Busy = false;

@@ -21,7 +21,7 @@ enum Code : int32_t {
     NormalizeBegins = 999, // normalisation of a read track begins
     TrackRead = 1000,      // a CD track read ended
     Mp3Encoded = 2000,     // the MP3 encoder process ended
-    OggWritten = 3000,     // the Ogg Vorbis writer finished
+    FileWritten = 3000,    // the Ogg Vorbis or FLAC writer finished
     Resampled = 4000,      // the resampling writer finished
     WmaEncoded = 5000,     // the WMA encoder process ended
 };

@@ -243,6 +243,19 @@ TEST_F(RipFormTest, AFailingEncoderIsShownAndLeavesNoFile)
         << closer.texts[0].toStdString();
 }
 
+// Every file of a list is made ready for lame the same way, not only the first: a 24-bit WAV goes to 16 bits.
+TEST_F(RipFormTest, EveryDeepWavIsResampledBeforeLame)
+{
+    AppSettings.CommonOptions.EncodersAtOnce = 1; // one job for the list (each lane's job has one file)
+    const QString first = Sox(home.root() + "/first.wav", {"-r", "44100", "-c", "2", "-b", "24"});
+    const QString second = Sox(home.root() + "/second.wav", {"-r", "44100", "-c", "2", "-b", "24"});
+    ASSERT_TRUE(run(2, {first, second}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(captions.contains("Resampling(01/02): " + first));
+    EXPECT_TRUE(captions.contains("Resampling(02/02): " + second)) << captions.join(", ").toStdString();
+    EXPECT_TRUE(exists("first.mp3") && exists("second.mp3"));
+}
+
 TEST_F(RipFormTest, ConversionModes)
 {
     const QString low = Sox(home.root() + "/low rate.wav", {"-r", "22050", "-c", "2", "-b", "16"});
