@@ -58,8 +58,44 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     auto *layout = new QVBoxLayout(this);
     PageControl1 = named(new QTabWidget(this), "PageControl1");
     layout->addWidget(PageControl1);
+    PageControl1->addTab(outputPage(), QStringLiteral("Output"));
+    PageControl1->addTab(mp3Page(), QStringLiteral("MP3"));
+    PageControl1->addTab(oggPage(), QStringLiteral("OGG"));
+    PageControl1->addTab(wmaPage(), QStringLiteral("WMA"));
+    PageControl1->addTab(flacPage(), QStringLiteral("FLAC"));
+    PageControl1->addTab(id3Page(), QStringLiteral("ID3 Tag"));
+    QWidget *cd = cdPage();
+    PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
+    PageControl1->addTab(titlesPage(), QStringLiteral("Titles"));
+    PageControl1->setCurrentIndex(0);
+    // Every tab in view at the default font, no scroll arrows; the window can be made larger.
+    PageControl1->setUsesScrollButtons(false);
+    setSizeGripEnabled(true);
 
-    // Output
+    auto *buttons = new QHBoxLayout;
+    btOk = named(new QPushButton(QStringLiteral("OK")), "btOk");
+    btCancel = named(new QPushButton(QStringLiteral("Cancel")), "btCancel");
+    btOk->setDefault(true);
+    buttons->addStretch();
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    layout->addLayout(buttons);
+
+    NameRowLabels(this);
+    connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);
+    for (QCheckBox *box : {ckNormalize, ckbSelectVBR, cbRipTime, ckVerifyAccurateRip})
+        connect(box, &QCheckBox::toggled, this, &TOptionSetForm::updateEnabling);
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TOptionSetForm::updateEnabling);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this, cd](int) {
+        if (PageControl1->currentWidget() == cd)
+            TabSheet3Show();
+    });
+}
+
+QWidget *TOptionSetForm::outputPage()
+{
     auto *output = named(new QWidget, "TabSheet1");
     auto *outputLayout = new QVBoxLayout(output);
     auto *dirGroup = named(new QGroupBox(QStringLiteral("Output directory(WAV/MP3)")), "GroupBox1");
@@ -96,6 +132,12 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     namesRow->addWidget(named(new QLabel(QStringLiteral("File names")), "lFileNames"));
     namesRow->addWidget(cbFileNames, 1);
     outputLayout->addLayout(namesRow);
+    addOutputRows(outputLayout);
+    return output;
+}
+
+void TOptionSetForm::addOutputRows(QVBoxLayout *outputLayout)
+{
     auto *normalizeRow = new QHBoxLayout;
     ckNormalize = named(new QCheckBox(QStringLiteral("Normalize")), "ckNormalize");
     SpinEdit1 = named(new QSpinBox, "SpinEdit1");
@@ -129,9 +171,10 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     resampleRow->addWidget(seEncoders);
     resampleRow->addStretch();
     outputLayout->addLayout(resampleRow);
-    PageControl1->addTab(output, QStringLiteral("Output"));
+}
 
-    // MP3
+QWidget *TOptionSetForm::mp3Page()
+{
     auto *mp3 = named(new QWidget, "TabSheet2");
     auto *mp3Layout = new QFormLayout(mp3);
     ckbSelectVBR = named(new QCheckBox(QStringLiteral("Enable Variable Bitrate(VBR)")), "ckbSelectVBR");
@@ -161,9 +204,13 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     mp3Layout->addRow(QStringLiteral("Mode:"), cbStereoMode);
     auto *mp3Default = named(new QPushButton(QStringLiteral("&Default")), "bDefault");
     mp3Layout->addRow(mp3Default);
-    PageControl1->addTab(mp3, QStringLiteral("MP3"));
 
-    // OGG
+    connect(mp3Default, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
+    return mp3;
+}
+
+QWidget *TOptionSetForm::oggPage()
+{
     auto *ogg = named(new QWidget, "TabSheet5");
     auto *oggLayout = new QFormLayout(ogg);
     cbUseCompress = named(new QCheckBox(QStringLiteral("Use Quality setting")), "cbUseCompress");
@@ -196,9 +243,12 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     managerLayout->addRow(QStringLiteral("Maximum bitrate:"), cbOggMaxBit);
     managerLayout->addRow(QStringLiteral("Minimum bitrate:"), cbOggMinBit);
     oggLayout->addRow(manager);
-    PageControl1->addTab(ogg, QStringLiteral("OGG"));
 
-    // WMA
+    return ogg;
+}
+
+QWidget *TOptionSetForm::wmaPage()
+{
     auto *wma = named(new QWidget, "TabSheet6");
     auto *wmaLayout = new QFormLayout(wma);
     cbWMABitrate = named(new QComboBox, "cbWMABitrate");
@@ -208,17 +258,24 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     wmaLayout->addRow(QStringLiteral("Audio Bitrate:"), cbWMABitrate);
     auto *wmaDefault = named(new QPushButton(QStringLiteral("&Default")), "bWMADefault");
     wmaLayout->addRow(wmaDefault);
-    PageControl1->addTab(wma, QStringLiteral("WMA"));
 
-    // FLAC
+    connect(wmaDefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
+    return wma;
+}
+
+QWidget *TOptionSetForm::flacPage()
+{
     auto *flac = named(new QWidget, "TabSheetFlac");
     auto *flacLayout = new QFormLayout(flac);
     seFlacLevel = named(new QSpinBox, "seFlacLevel");
     seFlacLevel->setRange(0, 8);
     flacLayout->addRow(QStringLiteral("Compression level (0 fastest, 8 smallest):"), seFlacLevel);
-    PageControl1->addTab(flac, QStringLiteral("FLAC"));
 
-    // ID3 Tag
+    return flac;
+}
+
+QWidget *TOptionSetForm::id3Page()
+{
     auto *id3 = named(new QWidget, "TabSheet4");
     auto *id3Layout = new QFormLayout(id3);
     cbUseID3 = named(new QCheckBox(QStringLiteral("Use ID3 tag")), "cbUseID3");
@@ -240,9 +297,12 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     id3Layout->addRow(QStringLiteral("Year:"), ID3year);
     id3Layout->addRow(QStringLiteral("Comment:"), ID3comment);
     id3Layout->addRow(QStringLiteral("Genre:"), ID3genre);
-    PageControl1->addTab(id3, QStringLiteral("ID3 Tag"));
 
-    // CD-ROM
+    return id3;
+}
+
+QWidget *TOptionSetForm::cdPage()
+{
     auto *cd = named(new QWidget, "TabSheet3");
     auto *cdLayout = new QFormLayout(cd);
     cbCDList = named(new QComboBox, "cbCDList");
@@ -265,9 +325,13 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     cdLayout->addRow(QStringLiteral("AccurateRip server:"), eAccurateRipServer);
     cdLayout->addRow(ckWriteLog);
     cdLayout->addRow(ckWriteCue);
-    PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
 
-    // Where titles and covers come from.
+    return cd;
+}
+
+// Where titles and covers come from.
+QWidget *TOptionSetForm::titlesPage()
+{
     auto *titles = named(new QWidget, "TabSheetTitles");
     auto *titlesLayout = new QFormLayout(titles);
     cbLookupOrder = named(new QComboBox, "cbLookupOrder");
@@ -283,34 +347,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     titlesLayout->addRow(QStringLiteral("Cover art server"), eCoverArtServer);
     titlesLayout->addRow(ckSaveCover);
     titlesLayout->addRow(ckEmbedCover);
-    PageControl1->addTab(titles, QStringLiteral("Titles"));
-    PageControl1->setCurrentIndex(0);
-    // Every tab in view at the default font, no scroll arrows; the window can be made larger.
-    PageControl1->setUsesScrollButtons(false);
-    setSizeGripEnabled(true);
-
-    auto *buttons = new QHBoxLayout;
-    btOk = named(new QPushButton(QStringLiteral("OK")), "btOk");
-    btCancel = named(new QPushButton(QStringLiteral("Cancel")), "btCancel");
-    btOk->setDefault(true);
-    buttons->addStretch();
-    buttons->addWidget(btOk);
-    buttons->addWidget(btCancel);
-    layout->addLayout(buttons);
-
-    NameRowLabels(this);
-    connect(btOk, &QPushButton::clicked, this, &TOptionSetForm::btOkClick);
-    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(btBrowser, &QPushButton::clicked, this, &TOptionSetForm::btBrowserClick);
-    connect(mp3Default, &QPushButton::clicked, this, &TOptionSetForm::bDefaultClick);
-    connect(wmaDefault, &QPushButton::clicked, this, &TOptionSetForm::bWMADefaultClick);
-    for (QCheckBox *box : {ckNormalize, ckbSelectVBR, cbRipTime, ckVerifyAccurateRip})
-        connect(box, &QCheckBox::toggled, this, &TOptionSetForm::updateEnabling);
-    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TOptionSetForm::updateEnabling);
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this, cd](int) {
-        if (PageControl1->currentWidget() == cd)
-            TabSheet3Show();
-    });
+    return titles;
 }
 
 void TOptionSetForm::updateEnabling()
@@ -436,7 +473,7 @@ void TOptionSetForm::TabSheet3Show()
         cbCDList->setCurrentIndex(m_driveAtOpening);
 }
 
-void TOptionSetForm::btOkClick()
+bool TOptionSetForm::checkInput(int &ripTime, int &bitRate, int &maxBitRate)
 {
     const auto refuse = [this](const QString &text, QWidget *focus) {
         QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
@@ -448,28 +485,32 @@ void TOptionSetForm::btOkClick()
                    LocalizedText(QStringLiteral("RES_Directory_Not_Exist"),
                                  QStringLiteral("The output directory does not exist.")),
                editOutputDir);
-        return;
+        return false;
     }
     bool ripTimeOk = false;
-    const int ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
+    ripTime = eRipTime->text().trimmed().toInt(&ripTimeOk);
     // A length of no seconds would make every track an empty file.
     if (!ripTimeOk || ripTime == -100 || (cbRipTime->isChecked() && ripTime < 1)) {
         refuse(LocalizedText(QStringLiteral("RES_Rip_Time_Error"),
                              QStringLiteral("Please check the song length to extract.")),
                eRipTime);
-        return;
+        return false;
     }
     // Checked before anything is stored, so that a bad bit rate leaves every setting as it was.
-    const int bitRate = bitRateOf(cbBitRate->currentText());
-    const int maxBitRate = bitRateOf(cbMaxBitRate->currentText());
+    bitRate = bitRateOf(cbBitRate->currentText());
+    maxBitRate = bitRateOf(cbMaxBitRate->currentText());
     if (bitRate < 0 || maxBitRate < 0) {
         QMessageBox::critical(this, QStringLiteral("Sondrel"),
                               QStringLiteral("'%1' is not a valid bit rate.")
                                   .arg(bitRate < 0 ? cbBitRate->currentText() : cbMaxBitRate->currentText()));
-        return;
+        return false;
     }
+    return true;
+}
 
-    TOptionsSetting &s = AppSettings;
+void TOptionSetForm::storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int bitRate,
+                                            int maxBitRate) const
+{
     s.CommonOptions.OutputFolder = editOutputDir->text();
     s.CommonOptions.IsKeepWav = !ckbKeepWav->isChecked();
     s.CommonOptions.IsCreateM3U = cbCreateM3U->isChecked();
@@ -514,6 +555,10 @@ void TOptionSetForm::btOkClick()
         accurateRip.isEmpty() ? TCommonOptions().AccurateRipServer : accurateRip;
     s.CommonOptions.WriteLog = ckWriteLog->isChecked();
     s.CommonOptions.WriteCue = ckWriteCue->isChecked();
+}
+
+void TOptionSetForm::storeTagsAndDrive(TOptionsSetting &s) const
+{
     s.Use = cbUseID3->isChecked();
     // The edit boxes cut what the program puts in them to their length: a field the user did not edit is
     // stored as it was, whole.
@@ -525,9 +570,20 @@ void TOptionSetForm::btOkClick()
     }
     s.DiscInfo.Genre = ID3genre->currentIndex();
     s.CDOptions.CDDb = ckbCDDb->isChecked();
+}
+
+void TOptionSetForm::btOkClick()
+{
+    int ripTime = 0;
+    int bitRate = 0;
+    int maxBitRate = 0;
+    if (!checkInput(ripTime, bitRate, maxBitRate))
+        return;
+    storeOutputAndEncoders(AppSettings, ripTime, bitRate, maxBitRate);
+    storeTagsAndDrive(AppSettings);
     if (cbCDList->count() > 0) {
         const int index = cbCDList->currentIndex();
-        s.CDOptions.Index = index;
+        AppSettings.CDOptions.Index = index;
         if (index != m_driveAtOpening || ckbCDDb->isChecked() != m_cddbAtOpening) {
             if (m_host.CurrentDriveHandle() != 0) {
                 m_host.ReopenDrive(index);

@@ -8,6 +8,8 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QVBoxLayout;
+struct TOptionsSetting;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -96,6 +98,20 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The pages, each made with its controls and connections.
+    QWidget *outputPage();
+    void addOutputRows(QVBoxLayout *outputLayout);
+    QWidget *mp3Page();
+    QWidget *oggPage();
+    QWidget *wmaPage();
+    QWidget *flacPage();
+    QWidget *id3Page();
+    QWidget *cdPage();
+    QWidget *titlesPage();
+    // OK: what is typed checked (false, said, when something is wrong), then stored into the settings.
+    bool checkInput(int &ripTime, int &bitRate, int &maxBitRate);
+    void storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int bitRate, int maxBitRate) const;
+    void storeTagsAndDrive(TOptionsSetting &s) const;
     void toControls();
     void btBrowserClick();
     void updateEnabling();
