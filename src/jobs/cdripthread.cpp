@@ -61,182 +61,195 @@ QString TCDRipThread::FilePath() const
     return m_path;
 }
 
-void TCDRipThread::Execute()
+// What one read of a track covers: its sectors shifted by the read offset (what lies outside the disc is
+// silence), and whether it is the disc's first or last audio track for the checksums.
+struct TCDRipThread::ReadPlan {
+    uint32_t Length = 0; // sectors
+    TReadWindow Window;
+    bool FirstTrack = true;
+    bool LastTrack = false;
+    bool Checking = false; // the checksums cost a pass over every byte: only when the log, AccurateRip or
+                           // Test & copy use them
+    Clock::time_point Begun = Clock::now();
+    int32_t LastPercent = -1; // the last progress posted
+};
+
+// The working file being written, and the first write failure's errno.
+struct TCDRipThread::FileWrite {
+    std::unique_ptr<TAuFileStream> File;
+    int Error = 0;
+    bool Failed = false;
+
+    bool Write(const char *data, int64_t bytes)
+    {
+        errno = 0;
+        if (File->write(data, bytes) == bytes)
+            return true;
+        Error = errno ? errno : EIO;
+        Failed = true;
+        return false;
+    }
+};
+
+bool TCDRipThread::plan(ReadPlan &plan)
 {
     if (ModifyCDParms(CDHandle, CDP_MSF, 1) == 0) {
         PostMessage(NotifyWindow, WM_RIPERROR, 0, 1);
-        return;
+        return false;
     }
     TToc toc;
     if (ReadTOC(CDHandle, &toc) != 1 || TrackIndex < 1 || TrackIndex > toc.lastTrack - toc.firstTrack + 1) {
         PostMessage(NotifyWindow, WM_RIPERROR, 0, 2);
-        return;
+        return false;
     }
     const uint32_t start = uint32_t(tocFrames(toc, TrackIndex - 1) - tocFrames(toc, 0));
-    uint32_t length = uint32_t(std::max(tocFrames(toc, TrackIndex) - tocFrames(toc, TrackIndex - 1), 0));
-    const TCommonOptions &options = Options;
-    if (options.EnableRipTime)
-        length = std::min<uint32_t>(length, uint32_t(std::max(options.RipTime, 0)) * 75);
-    m_path = options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");
+    plan.Length = uint32_t(std::max(tocFrames(toc, TrackIndex) - tocFrames(toc, TrackIndex - 1), 0));
+    if (Options.EnableRipTime)
+        plan.Length = std::min<uint32_t>(plan.Length, uint32_t(std::max(Options.RipTime, 0)) * 75);
+    const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
+    plan.Window = ShiftedReadWindow(int32_t(start), int32_t(plan.Length), Options.ReadOffset, 0, discEnd);
+    for (int entry = 0; entry < TrackIndex - 1; ++entry) // only data tracks before it
+        plan.FirstTrack = plan.FirstTrack && (toc.tracks[entry].ADR & 4) != 0;
+    plan.LastTrack =
+        TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
+    plan.Checking = Options.WriteLog || Options.VerifyAccurateRip || Options.TestAndCopy;
+    return true;
+}
+
+void TCDRipThread::writeFailure(const QString &reason)
+{
+    // The system's reason goes in Elapsed; only a name the file system refuses keeps it empty, for the
+    // message about the title.
+    PostProcessInfo(NotifyWindow,
+                    TProcessInfo{ProcessEvent::TrackRead,
+                                 reason.isEmpty() ? QString() : m_path + QStringLiteral(": ") + reason,
+                                 QString(), ProcessResult::WavNotCreated});
+}
+
+void TCDRipThread::Execute()
+{
+    ReadPlan plan;
+    if (!this->plan(plan))
+        return;
+    m_path = Options.OutputFolder + QLatin1Char('/') + FileBase + QStringLiteral(".wav");
     // The track is written under its working name and gets its own only when whole (read, header final,
     // normalised if asked): an interrupted or failed read never leaves a short WAV under the track's name,
     // nor replaces the one that was there.
     const QString working = WorkingFileOf(m_path);
-
-    // A file that cannot be made or written is reported with the system's reason (in Elapsed); only a name
-    // the file system refuses keeps the reason empty, for the message about the title.
-    const auto writeFailure = [this](const QString &reason) {
-        PostProcessInfo(NotifyWindow,
-                        TProcessInfo{ProcessEvent::TrackRead, m_path + QStringLiteral(": ") + reason,
-                                     QString(), ProcessResult::WavNotCreated});
-    };
-    std::unique_ptr<TAuFileStream> file;
+    FileWrite out;
     try {
-        file = std::make_unique<TAuFileStream>(working, TAuFileStream::fmCreate);
+        out.File = std::make_unique<TAuFileStream>(working, TAuFileStream::fmCreate);
     } catch (const std::exception &e) {
         const int error = errno;
-        if (error == ENAMETOOLONG || error == EINVAL || error == EILSEQ)
-            PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(),
-                                                       ProcessResult::WavNotCreated});
-        else
-            writeFailure(QString::fromUtf8(e.what()));
+        const bool badName = error == ENAMETOOLONG || error == EINVAL || error == EILSEQ;
+        writeFailure(badName ? QString() : QString::fromUtf8(e.what()));
         return;
     }
-    int writeError = 0; // errno of a failed write
-    const auto write = [&](const char *data, int64_t bytes) {
-        errno = 0;
-        if (file->write(data, bytes) == bytes)
-            return true;
-        writeError = errno ? errno : EIO;
-        return false;
-    };
     const QByteArray emptyHeader = CdAudioWavHeader(0);
-    bool writeFailed = !write(emptyHeader.constData(), emptyHeader.size());
-    bool failed = writeFailed;
-
-    // The sectors of the track, shifted by the read offset; what lies outside the disc is silence.
-    const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
-    const TReadWindow window =
-        ShiftedReadWindow(int32_t(start), int32_t(length), options.ReadOffset, 0, discEnd);
-    // The first audio track, as the checksums count it: only data tracks before it.
-    bool firstTrack = true;
-    for (int entry = 0; entry < TrackIndex - 1; ++entry)
-        firstTrack = firstTrack && (toc.tracks[entry].ADR & 4) != 0;
-    const bool lastTrack =
-        TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
-    const auto begun = Clock::now();
-    const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);
-    int32_t lastPercent = -1; // the last progress posted
-    // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use them.
-    const bool checking = options.WriteLog || options.VerifyAccurateRip || options.TestAndCopy;
-    std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
-    // One pass over the track: its audio goes to the check and, when writing, to the file. False on a read
-    // or write failure (or a stop).
-    const auto pass = [&](TAudioCheck &check, bool writing, int passes, int passIndex) {
-        check = TAudioCheck(int64_t(length) * 588, firstTrack, lastTrack);
-        const auto deliver = [&](const uint8_t *data, int64_t bytes) {
-            if (checking)
-                check.Add(data, size_t(bytes));
-            if (writing && !write(reinterpret_cast<const char *>(data), bytes)) {
-                writeFailed = true;
-                return false;
-            }
-            return true;
-        };
-        const auto deliverSilence = [&](int64_t bytes) {
-            for (int64_t done = 0; done < bytes;) {
-                const int64_t n = std::min<int64_t>(bytes - done, int64_t(silence.size()));
-                if (!deliver(silence.data(), n))
-                    return false;
-                done += n;
-            }
-            return true;
-        };
-        TWindowCut cut(window);
-        if (!deliverSilence(window.LeadSilence))
-            return false;
-        const uint32_t sectors = uint32_t(window.Sectors);
-        uint32_t done = 0;
-        while (done != sectors) {
-            const uint32_t n = std::min<uint32_t>(sectors - done, 10);
-            auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
-            buffer->startFrame = uint32_t(window.FirstSector) + done;
-            buffer->numFrames = n;
-            buffer->maxLen = n * CD_SECTOR_BYTES;
-            buffer->len = buffer->status = 0;
-            buffer->startOffset = 0;
-            if (ReadCDAudioLBA(CDHandle, buffer) != 1) {
-                ++ReadErrors;
-                return false;
-            }
-            const auto [skip, count] = cut.Take(buffer->len);
-            if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
-                return false;
-            done += n;
-            const uint64_t percent =
-                (uint64_t(done) * 100 / std::max<uint32_t>(sectors, 1) + uint64_t(passIndex) * 100) /
-                uint64_t(passes);
-            // A notice when the percentage moves, not after each of a track's thousands of blocks: every
-            // notice wakes the window's thread.
-            if (int32_t(percent) != lastPercent) {
-                lastPercent = int32_t(percent);
-                PostProcessInfo(NotifyWindow, ProgressNotice(lastPercent, secondsSince(begun)));
-            }
-            if (StopRequested)
-                return false;
-        }
-        return deliverSilence(cut.TailSilence());
-    };
+    bool failed = !out.Write(emptyHeader.constData(), emptyHeader.size());
     // Test & copy: a first read only for its checksum, then the read that is written.
-    if (!failed && options.TestAndCopy) {
+    if (!failed && Options.TestAndCopy) {
         TAudioCheck test;
-        failed = !pass(test, false, 2, 0);
+        failed = !readPass(plan, nullptr, test, 2, 0);
         Tested = !failed;
         TestCrc = test.Crc();
     }
     if (!failed)
-        failed = !pass(Check, true, options.TestAndCopy ? 2 : 1, options.TestAndCopy ? 1 : 0);
-    if (StopRequested && !writeFailed)
+        failed = !readPass(plan, &out, Check, Options.TestAndCopy ? 2 : 1, Options.TestAndCopy ? 1 : 0);
+    if (StopRequested && !out.Failed)
         failed = false; // a stopped read ends quietly, as before
+    settle(working, out, failed);
+}
 
-    if (writeFailed) {
-        file.reset();
+bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex)
+{
+    check = TAudioCheck(int64_t(plan.Length) * 588, plan.FirstTrack, plan.LastTrack);
+    const auto deliver = [&](const uint8_t *data, int64_t bytes) {
+        if (plan.Checking)
+            check.Add(data, size_t(bytes));
+        return !out || out->Write(reinterpret_cast<const char *>(data), bytes);
+    };
+    static const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);
+    const auto deliverSilence = [&](int64_t bytes) {
+        for (int64_t done = 0; done < bytes;) {
+            const int64_t n = std::min<int64_t>(bytes - done, int64_t(silence.size()));
+            if (!deliver(silence.data(), n))
+                return false;
+            done += n;
+        }
+        return true;
+    };
+    TWindowCut cut(plan.Window);
+    if (!deliverSilence(plan.Window.LeadSilence))
+        return false;
+    std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
+    const uint32_t sectors = uint32_t(plan.Window.Sectors);
+    for (uint32_t done = 0; done != sectors;) {
+        const uint32_t n = std::min<uint32_t>(sectors - done, 10);
+        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
+        buffer->startFrame = uint32_t(plan.Window.FirstSector) + done;
+        buffer->numFrames = n;
+        buffer->maxLen = n * CD_SECTOR_BYTES;
+        buffer->len = buffer->status = 0;
+        buffer->startOffset = 0;
+        if (ReadCDAudioLBA(CDHandle, buffer) != 1) {
+            ++ReadErrors;
+            return false;
+        }
+        const auto [skip, count] = cut.Take(buffer->len);
+        if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
+            return false;
+        done += n;
+        const uint64_t percent =
+            (uint64_t(done) * 100 / std::max<uint32_t>(sectors, 1) + uint64_t(passIndex) * 100) /
+            uint64_t(passes);
+        // A notice when the percentage moves, not after each of a track's thousands of blocks: every notice
+        // wakes the window's thread.
+        if (int32_t(percent) != plan.LastPercent) {
+            plan.LastPercent = int32_t(percent);
+            PostProcessInfo(NotifyWindow, ProgressNotice(plan.LastPercent, secondsSince(plan.Begun)));
+        }
+        if (StopRequested)
+            return false;
+    }
+    return deliverSilence(cut.TailSilence());
+}
+
+void TCDRipThread::settle(const QString &working, FileWrite &out, bool failed)
+{
+    const auto discard = [&](const QString &reason) {
+        out.File.reset();
         DiscardWorkingFile(working, m_path);
-        writeFailure(QString::fromLocal8Bit(std::strerror(writeError)));
+        if (!reason.isEmpty())
+            writeFailure(reason);
+    };
+    if (out.Failed) {
+        discard(QString::fromLocal8Bit(std::strerror(out.Error)));
         return;
     }
     if (failed) {
-        file.reset();
-        DiscardWorkingFile(working, m_path);
+        discard(QString());
         // The drive's (or image's) reason, which the last failed read left on this thread.
         PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, CdAccessErrorText(), QString(),
                                                    ProcessResult::ReadError});
         return;
     }
-    const int64_t fileLength = file->size();
-    const QByteArray header = CdAudioWavHeader(uint32_t(fileLength - 44));
+    const QByteArray header = CdAudioWavHeader(uint32_t(out.File->size() - 44));
     errno = 0;
-    if (!file->seek(0) || !write(header.constData(), header.size()) || !file->flush()) {
-        const int error = writeError ? writeError : errno ? errno : EIO;
-        file.reset();
-        DiscardWorkingFile(working, m_path);
-        writeFailure(QString::fromLocal8Bit(std::strerror(error)));
+    if (!out.File->seek(0) || !out.Write(header.constData(), header.size()) || !out.File->flush()) {
+        const int error = out.Error ? out.Error : errno ? errno : EIO;
+        discard(QString::fromLocal8Bit(std::strerror(error)));
         return;
     }
-    const bool synced = ::fsync(file->handle()) == 0 || errno == EINVAL;
+    const bool synced = ::fsync(out.File->handle()) == 0 || errno == EINVAL;
     const int syncError = errno;
-    file.reset();
-    if (StopRequested) {
-        DiscardWorkingFile(working, m_path);
+    if (StopRequested || !synced) {
+        discard(StopRequested ? QString() : QString::fromLocal8Bit(std::strerror(syncError)));
         return;
     }
-    if (!synced) {
-        DiscardWorkingFile(working, m_path);
-        writeFailure(QString::fromLocal8Bit(std::strerror(syncError)));
-        return;
-    }
-    if (options.IsNormalize)
-        Normalize(working, options.NormalizePercent, NotifyWindow);
+    out.File.reset();
+    if (Options.IsNormalize)
+        Normalize(working, Options.NormalizePercent, NotifyWindow);
     QString error;
     if (!CommitWorkingFile(working, m_path, &error)) {
         PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, error, QString(),

@@ -51,7 +51,17 @@ public:
     static bool Normalize(const QString &wavPath, int percent, QObject *receiver);
 
 private:
+    struct ReadPlan;
+    struct FileWrite;
     void Execute();
+    // The track's place on the disc; false (the window told) when the table of contents cannot be read.
+    bool plan(ReadPlan &plan);
+    // One pass over the track: its audio goes to the check and, when out is given, to the file. False on a
+    // read or write failure (or a stop).
+    bool readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex);
+    // The working file becomes the track's WAV (header, sync, normalising), or goes; the end is posted.
+    void settle(const QString &working, FileWrite &out, bool failed);
+    void writeFailure(const QString &reason);
 
     std::thread m_thread;
     std::atomic<bool> m_finished{false};
