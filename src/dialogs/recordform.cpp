@@ -50,79 +50,41 @@ constexpr bool buttonSets[][6] = {
 
 } // namespace
 
-TfrmNewRecordFile::TfrmNewRecordFile(QWidget *parent) : QDialog(parent)
-{
-    setObjectName(QStringLiteral("frmNewRecordFile"));
-    setWindowTitle(QStringLiteral("New sound file"));
-    auto *layout = new QVBoxLayout(this);
-    auto *group = new QGroupBox(QStringLiteral("Record Property"), this);
-    group->setObjectName(QStringLiteral("GroupBox1"));
-    auto *grid = new QGridLayout(group);
-    cbBitSamples = new QComboBox(group);
-    cbBitSamples->setObjectName(QStringLiteral("cbBitSamples"));
-    KeepUntranslated(cbBitSamples);
-    cbBitSamples->addItems({QStringLiteral("  8000"), QStringLiteral("11025"), QStringLiteral("12000"),
-                            QStringLiteral("16000"), QStringLiteral("22050"), QStringLiteral("24000"),
-                            QStringLiteral("32000"), QStringLiteral("44100"), QStringLiteral("48000")});
-    cbBitSamples->setCurrentIndex(7);
-    grid->addWidget(cbBitSamples, 0, 0, 1, 2);
-    const auto radio = [group](const char *name, const QString &caption, QButtonGroup *buttons) {
-        auto *b = new QRadioButton(caption, group);
-        b->setObjectName(QLatin1String(name));
-        buttons->addButton(b);
-        return b;
-    };
-    auto *bits = new QButtonGroup(this);
-    auto *channels = new QButtonGroup(this);
-    rb8Bit = radio("rb8Bit", QStringLiteral("8bit"), bits);
-    rb16Bit = radio("rb16Bit", QStringLiteral("16bit"), bits);
-    rbMono = radio("rbMono", QStringLiteral("Mono"), channels);
-    rbStereo = radio("rbStereo", QStringLiteral("Stereo"), channels);
-    rb16Bit->setChecked(true);
-    rbStereo->setChecked(true);
-    grid->addWidget(rb8Bit, 1, 0);
-    grid->addWidget(rb16Bit, 1, 1);
-    grid->addWidget(rbMono, 2, 0);
-    grid->addWidget(rbStereo, 2, 1);
-    layout->addWidget(group);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    btOK = AddToolButton(this, buttons, "btOK", QStringLiteral("OK"));
-    btCancel = AddToolButton(this, buttons, "btCancel", QStringLiteral("Cancel"));
-    btOK->setDefault(true);
-    layout->addLayout(buttons);
-    connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-int TfrmNewRecordFile::SampleRate() const
-{
-    return cbBitSamples->currentText().trimmed().toInt();
-}
-
-int TfrmNewRecordFile::BitsPerSample() const
-{
-    return rb8Bit->isChecked() ? 8 : 16;
-}
-
-int TfrmNewRecordFile::Channels() const
-{
-    return rbMono->isChecked() ? 1 : 2;
-}
-
-void TfrmNewRecordFile::showEvent(QShowEvent *event)
-{
-    if (!IsEnglish(AppSettings.Lan))
-        ApplyLanguage(this, AppSettings.Lan);
-    QDialog::showEvent(event);
-}
-
 TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_host(host)
 {
     setObjectName(QStringLiteral("frmRecord"));
     setWindowTitle(text("RES_TitleStr", "Record"));
     UnnamedFile = DataFolder() + QStringLiteral("MyNoName.wav");
     WorkingCopy = DataFolder() + QStringLiteral("MyTemp.wav");
+    setUpPlayback();
+    auto *layout = new QVBoxLayout(this);
+    createStartMenu(layout);
+    createPlayer(layout);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+    TimerRecord = new QTimer(this);
+    TimerRecord->setObjectName(QStringLiteral("TimerRecord"));
+    TimerRecord->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &TfrmRecord::Timer1Timer);
+    connect(TimerRecord, &QTimer::timeout, this, &TfrmRecord::TimerRecordTimer);
+    connect(TrackBar1, &QSlider::valueChanged, this, &TfrmRecord::TrackBar1Change);
+    connect(miNew, &QAction::triggered, this, &TfrmRecord::miNewClick);
+    connect(miOpen, &QAction::triggered, this, &TfrmRecord::miOpenClick);
+    connect(actSave, &QAction::triggered, this, &TfrmRecord::actSaveExecute);
+    connect(actSaveAs, &QAction::triggered, this, &TfrmRecord::actSaveAsExecute);
+    connect(actUndo, &QAction::triggered, this, &TfrmRecord::actUndoExecute);
+    connect(miRecordOptionSet, &QAction::triggered, this, &TfrmRecord::miRecordOptionSetClick);
+    connect(pmExit, &QAction::triggered, this, &QWidget::close);
+
+    // Opening the window: the MP3 tick from the settings, no current file.
+    miSaveMp3->setChecked(AppSettings.RecordOptions.SaveMp3);
+    SetButtons(bsNone);
+    setMinimumWidth(460);
+}
+
+void TfrmRecord::setUpPlayback()
+{
     AudioOut1.SetInput(&WaveIn1);
     AudioOut1.Latency = 100;
     // A playback device that fails, or none at all: said, and the recorder goes back to idle.
@@ -161,8 +123,10 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
         channels = dialog.Channels();
         return true;
     };
+}
 
-    auto *layout = new QVBoxLayout(this);
+void TfrmRecord::createStartMenu(QVBoxLayout *layout)
+{
     auto *top = new QHBoxLayout;
     AfStartButton1 = new QToolButton(this);
     AfStartButton1->setObjectName(QStringLiteral("AfStartButton1"));
@@ -198,7 +162,10 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
     top->addWidget(panRecordTime);
     top->addStretch();
     layout->addLayout(top);
+}
 
+void TfrmRecord::createPlayer(QVBoxLayout *layout)
+{
     auto *player = new QHBoxLayout;
     static const char *const names[6][2] = {{"btPlay", "Play"},     {"btPause", "Pause"},
                                             {"btStop", "Stop"},     {"btNext", "Next"},
@@ -232,28 +199,6 @@ TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_
     lbLength = label("lbLength", QStringLiteral("0.00Sec"));
     KeepUntranslated(lbLength);
     layout->addLayout(labels);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(500);
-    TimerRecord = new QTimer(this);
-    TimerRecord->setObjectName(QStringLiteral("TimerRecord"));
-    TimerRecord->setInterval(100);
-    connect(Timer1, &QTimer::timeout, this, &TfrmRecord::Timer1Timer);
-    connect(TimerRecord, &QTimer::timeout, this, &TfrmRecord::TimerRecordTimer);
-    connect(TrackBar1, &QSlider::valueChanged, this, &TfrmRecord::TrackBar1Change);
-    connect(miNew, &QAction::triggered, this, &TfrmRecord::miNewClick);
-    connect(miOpen, &QAction::triggered, this, &TfrmRecord::miOpenClick);
-    connect(actSave, &QAction::triggered, this, &TfrmRecord::actSaveExecute);
-    connect(actSaveAs, &QAction::triggered, this, &TfrmRecord::actSaveAsExecute);
-    connect(actUndo, &QAction::triggered, this, &TfrmRecord::actUndoExecute);
-    connect(miRecordOptionSet, &QAction::triggered, this, &TfrmRecord::miRecordOptionSetClick);
-    connect(pmExit, &QAction::triggered, this, &QWidget::close);
-
-    // Opening the window: the MP3 tick from the settings, no current file.
-    miSaveMp3->setChecked(AppSettings.RecordOptions.SaveMp3);
-    SetButtons(bsNone);
-    setMinimumWidth(460);
 }
 
 TfrmRecord::~TfrmRecord()
@@ -428,59 +373,15 @@ void TfrmRecord::LoadNamedFile(const QString &path)
 void TfrmRecord::MediaPlayer1Click(TMPBtnType button)
 {
     switch (button) {
-    case btPlay: {
-        if (TrackBar1->value() == 400)
-            TrackBar1->setValue(0);
-        if (!Timer1->isActive())
-            PlayCounter = SliderTime();
-        SetState(QStringLiteral("Playing..."));
-        SetButtons(bsPlaying);
-        Timer1->start();
-        AudioOut1.Stop(false);
-        WaveIn1.SetFileName(DeviceFile());
-        if (WaveIn1.TryOpen())
-            WaveIn1.Seek(PlayCounter * WaveIn1.GetSampleRate() / 1000);
-        AudioOut1.Run();
+    case btPlay:
+        play();
         break;
-    }
     case btPause:
-        // Pause holds playback and its clock; pressed again it goes on from there.
-        if (m_paused) {
-            AudioOut1.Resume();
-            Timer1->start();
-        } else {
-            AudioOut1.Pause();
-            Timer1->stop();
-        }
-        m_paused = !m_paused;
+        pauseOrResume();
         break;
-    case btStop: {
-        TrackBar1->setValue(0);
-        StopPlayback();
-        const bool recording = Recorder.Recording();
-        int64_t more = 0;
-        if (TimerRecord->isActive()) {
-            // The recording runs on to the next whole second of what the clock showed.
-            if (LastRecordMs > 100)
-                more = 1000 - LastRecordMs;
-        }
-        QString error;
-        const bool saved = !recording || Recorder.Stop(more, &error);
-        if (TimerRecord->isActive()) {
-            TimerRecordTimer();
-            TimerRecord->stop();
-        }
-        SetButtons(bsIdle);
-        SetState(QString::fromLatin1(idleText));
-        if (recording) {
-            TrackBar1->setValue(400);
-            lbLength->setText(TSoundRecorder::TimeText(Length()));
-            SetState(QStringLiteral("Record over!"));
-            if (!saved)
-                failed("RES_Save_Error", "Error while saving sound file!", error);
-        }
+    case btStop:
+        stop();
         break;
-    }
     case btNext:
         StopPlayback();
         TrackBar1->setValue(400);
@@ -493,21 +394,82 @@ void TfrmRecord::MediaPlayer1Click(TMPBtnType button)
         SetButtons(bsAtStart);
         SetState(QString::fromLatin1(idleText));
         break;
-    case btRecord: {
-        QString error;
-        if (!Recorder.Start(CaptureDevice, SliderTime(), &error)) {
-            failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
-            return;
-        }
-        m_recordStart.start();
-        LastRecordMs = 0;
-        TimerRecord->start();
-        Modified = true;
-        SetButtons(bsRecording);
-        SetState(text("RES_RecordingStr", "Recording..."));
+    case btRecord:
+        record();
         break;
     }
+}
+
+void TfrmRecord::play()
+{
+    if (TrackBar1->value() == 400)
+        TrackBar1->setValue(0);
+    if (!Timer1->isActive())
+        PlayCounter = SliderTime();
+    SetState(QStringLiteral("Playing..."));
+    SetButtons(bsPlaying);
+    Timer1->start();
+    AudioOut1.Stop(false);
+    WaveIn1.SetFileName(DeviceFile());
+    if (WaveIn1.TryOpen())
+        WaveIn1.Seek(PlayCounter * WaveIn1.GetSampleRate() / 1000);
+    AudioOut1.Run();
+}
+
+void TfrmRecord::pauseOrResume()
+{
+    // Pause holds playback and its clock; pressed again it goes on from there.
+    if (m_paused) {
+        AudioOut1.Resume();
+        Timer1->start();
+    } else {
+        AudioOut1.Pause();
+        Timer1->stop();
     }
+    m_paused = !m_paused;
+}
+
+void TfrmRecord::stop()
+{
+    TrackBar1->setValue(0);
+    StopPlayback();
+    const bool recording = Recorder.Recording();
+    int64_t more = 0;
+    if (TimerRecord->isActive()) {
+        // The recording runs on to the next whole second of what the clock showed.
+        if (LastRecordMs > 100)
+            more = 1000 - LastRecordMs;
+    }
+    QString error;
+    const bool saved = !recording || Recorder.Stop(more, &error);
+    if (TimerRecord->isActive()) {
+        TimerRecordTimer();
+        TimerRecord->stop();
+    }
+    SetButtons(bsIdle);
+    SetState(QString::fromLatin1(idleText));
+    if (recording) {
+        TrackBar1->setValue(400);
+        lbLength->setText(TSoundRecorder::TimeText(Length()));
+        SetState(QStringLiteral("Record over!"));
+        if (!saved)
+            failed("RES_Save_Error", "Error while saving sound file!", error);
+    }
+}
+
+void TfrmRecord::record()
+{
+    QString error;
+    if (!Recorder.Start(CaptureDevice, SliderTime(), &error)) {
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
+        return;
+    }
+    m_recordStart.start();
+    LastRecordMs = 0;
+    TimerRecord->start();
+    Modified = true;
+    SetButtons(bsRecording);
+    SetState(text("RES_RecordingStr", "Recording..."));
 }
 
 void TfrmRecord::Timer1Timer()

@@ -18,6 +18,7 @@ class QRadioButton;
 class QSlider;
 class QTimer;
 class QToolButton;
+class QVBoxLayout;
 
 // What the recorder needs from the main window: whether a drive is open (the MP3 step insists on it) and the
 // job window that converts the saved recording to MP3 (job kind 4).
@@ -127,6 +128,15 @@ protected:
     void done(int result) override;
 
 private:
+    // The window as it opens: playback and the questions it asks, the Start menu, the player.
+    void setUpPlayback();
+    void createStartMenu(QVBoxLayout *layout);
+    void createPlayer(QVBoxLayout *layout);
+    // The player buttons.
+    void play();
+    void pauseOrResume();
+    void stop();
+    void record();
     void SetButtons(TButtonSet set);
     void SetState(const QString &text);
     void UpdateActions();
