@@ -29,11 +29,6 @@
 
 namespace {
 
-QString text(const char *key, const char *english)
-{
-    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
-}
-
 const char *const idleText = "-----------";
 
 // The enabled buttons of each set, in the order of TMPBtnType.
@@ -53,7 +48,7 @@ constexpr bool buttonSets[][6] = {
 TfrmRecord::TfrmRecord(TRecordHost *host, QWidget *parent) : QDialog(parent), m_host(host)
 {
     setObjectName(QStringLiteral("frmRecord"));
-    setWindowTitle(text("RES_TitleStr", "Record"));
+    setWindowTitle(LocalizedText("RES_TitleStr", "Record"));
     UnnamedFile = DataFolder() + QStringLiteral("MyNoName.wav");
     WorkingCopy = DataFolder() + QStringLiteral("MyTemp.wav");
     setUpPlayback();
@@ -226,7 +221,7 @@ void TfrmRecord::message(const QString &text, int icon)
 
 void TfrmRecord::failed(const char *key, const char *english, const QString &reason)
 {
-    message(text(key, english) + QStringLiteral("\n") + reason, QMessageBox::Critical);
+    message(LocalizedText(key, english) + QStringLiteral("\n") + reason, QMessageBox::Critical);
 }
 
 bool TfrmRecord::question(const QString &text)
@@ -255,13 +250,14 @@ void TfrmRecord::UpdateActions()
     const bool canRecord = MediaButtons[btRecord]->isEnabled();
     actSave->setEnabled(canRecord);
     actSaveAs->setEnabled(canRecord);
-    actUndo->setEnabled(Modified && lbState->text() != text("RES_RecordingStr", "Recording...") &&
+    actUndo->setEnabled(Modified && lbState->text() != LocalizedText("RES_RecordingStr", "Recording...") &&
                         !CurrentFile.isEmpty() && CurrentFile != UnnamedFile);
 }
 
 void TfrmRecord::SetCaption(const QString &name)
 {
-    setWindowTitle(text("RES_TitleStr", "Record") + QStringLiteral("(") + name + QStringLiteral(")"));
+    setWindowTitle(LocalizedText("RES_TitleStr", "Record") + QStringLiteral("(") + name +
+                   QStringLiteral(")"));
 }
 
 QString TfrmRecord::DeviceFile() const
@@ -323,7 +319,7 @@ void TfrmRecord::miNewClick()
     panRecordTime->setText(QStringLiteral("00:00:00.0"));
     lbLength->setText(QStringLiteral("0.00 Sec"));
     lbPosition->setText(QStringLiteral("0.00 Sec"));
-    SetCaption(text("RES_NoNameStr", "NoName"));
+    SetCaption(LocalizedText("RES_NoNameStr", "NoName"));
     TrackBar1->setValue(0);
     Converted = false;
 }
@@ -337,7 +333,7 @@ void TfrmRecord::miOpenClick()
         if (path.isEmpty() || path == CurrentFile)
             return;
         if (!QFileInfo(path).isFile()) {
-            message(text("RES_Check_FileName", "Please check the filename correct or not") +
+            message(LocalizedText("RES_Check_FileName", "Please check the filename correct or not") +
                         QStringLiteral("\r\nCould not be found\uFF01\r\n") + path,
                     QMessageBox::Warning);
             continue;
@@ -469,7 +465,7 @@ void TfrmRecord::record()
     TimerRecord->start();
     Modified = true;
     SetButtons(bsRecording);
-    SetState(text("RES_RecordingStr", "Recording..."));
+    SetState(LocalizedText("RES_RecordingStr", "Recording..."));
 }
 
 void TfrmRecord::Timer1Timer()
@@ -502,147 +498,12 @@ void TfrmRecord::TrackBar1Change(int position)
         lbPosition->setText(TSoundRecorder::TimeText(Length() * position / 400));
 }
 
-bool TfrmRecord::SaveQuestion(bool asking)
-{
-    if (CurrentFile.isEmpty())
-        return true;
-    if (MediaButtons[btStop]->isEnabled())
-        MediaPlayer1Click(btStop);
-    const bool unnamed = CurrentFile == UnnamedFile;
-    if (!Modified && !(unnamed && !asking))
-        return true;
-    if (Modified && asking) {
-        const QString name = unnamed ? text("RES_NoNameStr", "NoName") : CurrentFile;
-        const auto answer = QMessageBox::information(
-            this, QStringLiteral("Sondrel"), name + text("RES_Have_Modify", " has been modified,Save it?"),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        if (answer != QMessageBox::Yes && answer != QMessageBox::No)
-            return false;
-        if (answer == QMessageBox::No) {
-            Modified = false;
-            UpdateActions();
-            return true;
-        }
-    }
-    if (unnamed)
-        return SaveUnnamed();
-    QString error;
-    if (!CopyFileAtomically(WorkingCopy, CurrentFile, &error)) {
-        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
-        return false;
-    }
-    ConvertToMp3();
-    Modified = false;
-    UpdateActions();
-    return true;
-}
-
-QString TfrmRecord::ChooseSaveTarget()
-{
-    QString target = AskSaveFileName();
-    if (target.isEmpty())
-        return QString();
-    if (QFileInfo(target).suffix().isEmpty())
-        target += QStringLiteral(".wav");
-    if (QFileInfo(target).suffix().toLower() != QStringLiteral("wav")) {
-        message(text("RES_Wav_File", "The save file should be WAV!"), QMessageBox::Information);
-        return QString();
-    }
-    if (QFileInfo::exists(target) && !question(target + text("RES_File_Exist", " has existed,overite it?")))
-        return QString();
-    return target;
-}
-
-bool TfrmRecord::SaveUnnamed()
-{
-    const QString target = ChooseSaveTarget();
-    if (target.isEmpty())
-        return false;
-    // An old file under the name is replaced by the move itself, so it stays when the move fails.
-    CloseDevice();
-    QFile::remove(WorkingCopy);
-    QString error;
-    if (!MoveFile(UnnamedFile, target, &error)) {
-        // The recording stays the unnamed file, still open.
-        OpenDevice(UnnamedFile);
-        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
-        return false;
-    }
-    LoadNamedFile(target);
-    ConvertToMp3();
-    Modified = false;
-    UpdateActions();
-    return true;
-}
-
-void TfrmRecord::actSaveExecute()
-{
-    SaveQuestion(false);
-}
-
-void TfrmRecord::actSaveAsExecute()
-{
-    if (CurrentFile.isEmpty())
-        return;
-    if (MediaButtons[btStop]->isEnabled())
-        MediaPlayer1Click(btStop);
-    const QString target = ChooseSaveTarget();
-    if (target.isEmpty())
-        return;
-    const bool unnamed = CurrentFile == UnnamedFile;
-    CloseDevice();
-    QString error;
-    const bool saved =
-        unnamed ? MoveFile(UnnamedFile, target, &error) : CopyFileAtomically(WorkingCopy, target, &error);
-    if (!saved) {
-        OpenDevice(DeviceFile());
-        failed("RES_Save_Fail", "Error when saving WAV file,please check if the file is being uesd.", error);
-        return;
-    }
-    CurrentFile = target;
-    ConvertToMp3();
-    LoadNamedFile(target);
-}
-
-void TfrmRecord::actUndoExecute()
-{
-    if (!question(text("RES_Discard_Modify", "Discard the modification since last save file.")))
-        return;
-    LoadNamedFile(CurrentFile);
-    lbPosition->setText(lbLength->text());
-}
-
 void TfrmRecord::miRecordOptionSetClick()
 {
     // The desktop mixer's input devices, when there is one; otherwise nothing happens.
     const QString mixer = VolumeControlProgram();
     if (!mixer.isEmpty())
         QProcess::startDetached(mixer, {QStringLiteral("--tab=4")});
-}
-
-void TfrmRecord::ConvertToMp3()
-{
-    if (!miSaveMp3->isChecked() || CurrentFile.isEmpty())
-        return;
-    if (!m_host || !m_host->HasDriveHandle()) {
-        message(text("RES_Get_CDHandle", "Please access CD devices rightly above all!"),
-                QMessageBox::Information);
-        // Closed once the save in progress has finished.
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
-        return;
-    }
-    const QFileInfo info(CurrentFile);
-    const QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".mp3"));
-    if (!Converted && QFileInfo::exists(target) &&
-        !question(target + text("RES_File_Exist", " has existed,overite it?")))
-        return;
-    if (QFileInfo::exists(target) && FileInUse(target)) {
-        message(target + text("RES_File_Cannot_Create", " maybe be used!"), QMessageBox::Critical);
-        return;
-    }
-    Converted = true;
-    AppSettings.CommonOptions.OutputFormat = 0;
-    m_host->ConvertRecording(CurrentFile);
 }
 
 void TfrmRecord::FormClose()

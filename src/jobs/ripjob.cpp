@@ -23,11 +23,6 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-QString text(const char *key, const char *english)
-{
-    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
-}
-
 // A number with at least two digits.
 QString nn(int n)
 {
@@ -180,7 +175,7 @@ void TRipJob::finishWhole()
         finish(mrCancel);
         return;
     }
-    m_presenter.SetStage(text("RES_Verifying", "Verifying"));
+    m_presenter.SetStage(LocalizedText("RES_Verifying", "Verifying"));
     m_presenter.SetCaption(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip")
                                                     : QStringLiteral("Writing the rip log"));
     m_report->Run(m_presenter, [this] { finish(mrCancel); });
@@ -285,14 +280,14 @@ void TRipJob::startConversion(int item)
         steps.resampled &&
         (WaveIn1.GetSampleRate() < 44100 || (m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16));
     if (resample) {
-        m_presenter.SetStage(text("RES_WAV_RESAMPLE", "Resampling WAV"));
+        m_presenter.SetStage(LocalizedText("RES_WAV_RESAMPLE", "Resampling WAV"));
         stageCaption("Resampling(", item + 1, input);
         startResample(input, outputFolder() + tempName(steps.resampled),
                       m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16);
         return;
     }
-    m_presenter.SetStage(item == 0 ? text(steps.firstKey, steps.firstEnglish)
-                                   : text(steps.laterKey, steps.laterEnglish));
+    m_presenter.SetStage(item == 0 ? LocalizedText(steps.firstKey, steps.firstEnglish)
+                                   : LocalizedText(steps.laterKey, steps.laterEnglish));
     stageCaption(steps.stage, item + 1, input);
     encode(input, item);
 }
@@ -341,8 +336,8 @@ void TRipJob::startRead(int item)
 {
     RipThread.reset();
     stageCaption("Extracting(", item + 1, itemBase(item));
-    m_presenter.SetStage(text("RES_Extracting", "Extracting"));
-    m_presenter.SetInitializing(text("RES_Initing", "Initializing..."), true);
+    m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
+    m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
     // A data track holds no audio: it is skipped with the drive component's words, not read as noise.
     TToc toc;
     const int entry = itemNumber(item) - 1;
@@ -463,9 +458,9 @@ bool TRipJob::event(QEvent *e)
 void TRipJob::ripError(int code)
 {
     if (code == 1)
-        m_presenter.ShowError(text("RES_ModifyCDParmsError", "CD extract failed!Please try again."));
+        m_presenter.ShowError(LocalizedText("RES_ModifyCDParmsError", "CD extract failed!Please try again."));
     else if (code == 2)
-        m_presenter.ShowError(text("RES_ReadTocError", "Error while reading TOC information!"));
+        m_presenter.ShowError(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"));
 }
 
 void TRipJob::processInfo(TProcessInfo info)
@@ -506,17 +501,18 @@ void TRipJob::showReadFailure(const TProcessInfo &info, const QString &base)
         // Which track failed, and why, before the general advice.
         const QString which = QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(m_ripIndex)), base) +
                               (info.Elapsed.isEmpty() ? QString() : info.Elapsed + QStringLiteral("\r\n"));
-        m_presenter.ShowError(which + text("RES_ReadCDAudioError", "Error while reading CD information!") +
+        m_presenter.ShowError(which +
+                              LocalizedText("RES_ReadCDAudioError", "Error while reading CD information!") +
                               QStringLiteral("\r\n") +
-                              text("RES_CloseSoftware", "Please exit the software and run again."));
+                              LocalizedText("RES_CloseSoftware", "Please exit the software and run again."));
     } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {
         m_presenter.ShowError(info.Elapsed); // the file and the system's reason
     } else if (info.ResultCode == ProcessResult::WavNotCreated) {
         m_presenter.ShowError(
             outputFolder() + base + QStringLiteral(".wav") +
-            text("RES_CreateWavFileError",
-                 " is not a valid file name. Please rename the Title in the CD tracks list. "
-                 "The file name cannot contain any of the following characters: /: *? <>|"));
+            LocalizedText("RES_CreateWavFileError",
+                          " is not a valid file name. Please rename the Title in the CD tracks list. "
+                          "The file name cannot contain any of the following characters: /: *? <>|"));
     }
 }
 
@@ -548,7 +544,7 @@ void TRipJob::trackRead(const TProcessInfo &info)
         return;
     }
     stageCaption("Encoding(", m_ripIndex, base);
-    m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
     const QString stem = outputFolder() + base;
     if (format == OutputFormat::Mp3)
         startMp3(wav, stem + QStringLiteral(".mp3"), true);
@@ -568,7 +564,7 @@ void TRipJob::resampled(int32_t result)
         return;
     }
     stageCaption("Encoding(", m_doneIndex + 1, Files.value(m_doneIndex));
-    m_presenter.SetStage(text("RES_Encoding", "Encoding"));
+    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
     encode(outputFolder() + tempName(conversionSteps(m_kind).resampled), m_doneIndex);
 }
 
@@ -583,11 +579,11 @@ void TRipJob::showEncoderEnd(const TProcessInfo &info)
             m_presenter.FileMade(made);
         if (result == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_doneIndex) +
-                                  text("RES_Operate_Fail", "maybe be used,operate fail!"));
+                                  LocalizedText("RES_Operate_Fail", "maybe be used,operate fail!"));
         if (info.Percent == ProcessEvent::Mp3Encoded && result == ProcessResult::Ended && !Busy)
-            m_presenter.ShowError(text("RES_Check_Mp3Options",
-                                       "Create MP3 file error!\r\nPlease check the "
-                                       "output and lame options or run application again."));
+            m_presenter.ShowError(LocalizedText("RES_Check_Mp3Options",
+                                                "Create MP3 file error!\r\nPlease check the "
+                                                "output and lame options or run application again."));
         if (result == ProcessResult::EncoderFailed)
             m_presenter.ShowError(info.Elapsed);
     }

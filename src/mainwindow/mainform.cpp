@@ -34,11 +34,6 @@
 
 namespace {
 
-QString text(const char *key, const char *english)
-{
-    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
-}
-
 QString colour(int r, int g, int b)
 {
     return QStringLiteral("rgb(%1, %2, %3)").arg(r).arg(g).arg(b);
@@ -219,7 +214,8 @@ void TMainForm::FormActivate()
                               folder + QStringLiteral("wnaspi32.dll"));
                 QMessageBox::critical(
                     this, QStringLiteral("Sondrel"),
-                    text("RES_Run_Again", "Configuration finished. Please exit the software and run again!"));
+                    LocalizedText("RES_Run_Again",
+                                  "Configuration finished. Please exit the software and run again!"));
                 return;
             }
             TfrmNoDeviceHint hint(this);
@@ -234,7 +230,7 @@ void TMainForm::FormActivate()
             NoAudioCd = true;
     }
     if (NoAudioCd)
-        SetStatusText(text("RES_Check_CDRom", "Can not find audio CD in your CD device."));
+        SetStatusText(LocalizedText("RES_Check_CDRom", "Can not find audio CD in your CD device."));
 }
 
 HCDROM TMainForm::OpenDrive(int index)
@@ -248,7 +244,7 @@ HCDROM TMainForm::OpenDrive(int index)
     if (index >= list.num)
         index = 0;
     const auto notFound = [this] {
-        QString status = text("RES_NotFound_CDRom", "No CD devices found!");
+        QString status = LocalizedText("RES_NotFound_CDRom", "No CD devices found!");
         const QString cause = CdAccessErrorText();
         if (!cause.isEmpty())
             status += QLatin1Char(' ') + cause;
@@ -325,7 +321,7 @@ void TMainForm::LoadTracksFromToc()
     TToc toc;
     if (ReadTOC(DriveHandle, &toc) != 1) {
         Disc.Clear();
-        SetStatusText(text("RES_NotRead_Cd", "Not get CD device information!"));
+        SetStatusText(LocalizedText("RES_NotRead_Cd", "Not get CD device information!"));
         return;
     }
     ComputeDiscIds(toc);
@@ -373,7 +369,7 @@ void TMainForm::loadThroughComponent()
 
 void TMainForm::bRefreshClick()
 {
-    const QString noCd = text("RES_Check_CDRom", "Can not find audio CD in your CD device.");
+    const QString noCd = LocalizedText("RES_Check_CDRom", "Can not find audio CD in your CD device.");
     if (DriveHandle != 0) {
         if (AudioCdPresent()) {
             LoadTracksFromToc();

@@ -41,15 +41,6 @@
 #include <QUrl>
 #include <thread>
 
-namespace {
-
-QString text(const char *key, const char *english)
-{
-    return LocalizedText(QLatin1String(key), QString::fromUtf8(english));
-}
-
-} // namespace
-
 QString TMainForm::HomePage()
 {
     return QStringLiteral(SONDREL_HOME_PAGE);
@@ -79,7 +70,7 @@ void TMainForm::aPlayExecute()
     if (row < 0)
         return;
     const bool wasPaused = Playing && Paused;
-    SetStatusText(text("RES_Play", "Play ") + Disc.Title(row));
+    SetStatusText(LocalizedText("RES_Play", "Play ") + Disc.Title(row));
     Playing = true;
     Paused = false;
     try {
@@ -152,7 +143,7 @@ void TMainForm::aQueryCDDBExecute()
     if (DriveHandle != 0) {
         TToc toc{};
         if (ReadTOC(DriveHandle, &toc) != 1) {
-            message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+            message(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"), true);
             return;
         }
         TfrmQueryCDDB dialog(*this, this);
@@ -206,14 +197,14 @@ void TMainForm::aQueryMusicBrainzExecute()
     if (DriveHandle != 0)
         ModifyCDParms(DriveHandle, CDP_MSF, 1);
     if (DriveHandle == 0 || ReadTOC(DriveHandle, &toc) != 1) {
-        message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+        message(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"), true);
         return;
     }
     TMusicBrainzRequest request;
     request.BaseUrl = AppSettings.QueryCDDB.MusicBrainzServer;
     request.TrackCount = CddbRowCount();
     if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
-        message(text("RES_ReadTocError", "Error while reading TOC information!"), true);
+        message(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"), true);
         return;
     }
     TfrmMusicBrainzQuery window(*this, request, this);
@@ -235,23 +226,23 @@ bool TMainForm::CheckOutputFolder()
 {
     if (QFileInfo(AppSettings.CommonOptions.OutputFolder).isDir())
         return true;
-    message(text("RES_Directory_Not_Exist", "The output directory does not exist.") +
-            text("RES_Check_Output", "Please check the output directory setting."));
+    message(LocalizedText("RES_Directory_Not_Exist", "The output directory does not exist.") +
+            LocalizedText("RES_Check_Output", "Please check the output directory setting."));
     return false;
 }
 
 void TMainForm::ActionExtractExecute()
 {
     if (!AnyTrackChecked()) {
-        message(text("RES_Select_Track", "Please select a track at least!"));
+        message(LocalizedText("RES_Select_Track", "Please select a track at least!"));
         return;
     }
     TCommonOptions &options = AppSettings.CommonOptions;
     if (!QFileInfo(options.OutputFolder).isDir()) {
-        const QString question = options.OutputFolder + QLatin1Char(',') +
-                                 text("RES_Directory_Not_Exist", "The output directory does not exist.") +
-                                 QStringLiteral("\r\n") +
-                                 text("RES_Create_Directory", "creates a new directory?");
+        const QString question =
+            options.OutputFolder + QLatin1Char(',') +
+            LocalizedText("RES_Directory_Not_Exist", "The output directory does not exist.") +
+            QStringLiteral("\r\n") + LocalizedText("RES_Create_Directory", "creates a new directory?");
         if (!Question(QStringLiteral("Sondrel"), question))
             return;
         if (!QDir().mkpath(options.OutputFolder)) {
@@ -262,13 +253,14 @@ void TMainForm::ActionExtractExecute()
         }
     }
     if (DriveHandle == 0 && CDIn1.DrivesCount() <= 0) {
-        message(text("RES_Get_CDHandle", "Please access CD devices rightly above all!"));
+        message(LocalizedText("RES_Get_CDHandle", "Please access CD devices rightly above all!"));
         return;
     }
     if (Playing)
         aStopExecute();
     if (options.EnableRipTime && options.RipTime == 0) {
-        message(text("RES_Select_0", "You select to extract 0 second, please change it on Options dialog."));
+        message(LocalizedText("RES_Select_0",
+                              "You select to extract 0 second, please change it on Options dialog."));
         return;
     }
     const QStringList jobs = JobList();
@@ -355,7 +347,7 @@ void TMainForm::OpenOutputDirectory()
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     else
         message(folder + QLatin1Char(',') +
-                    text("RES_Directory_Not_Exist", "The output directory does not exist."),
+                    LocalizedText("RES_Directory_Not_Exist", "The output directory does not exist."),
                 true);
 }
 
@@ -416,7 +408,7 @@ void TMainForm::ClearHistory(bool realPlayer)
     if (WindowsProgramRunning(realPlayer ? QStringLiteral("realplay.exe") : QStringLiteral("wmplayer.exe"))) {
         const auto answer = QMessageBox::question(
             this, QStringLiteral("Sondrel"),
-            text("RES_RealOne_Window_Exist", "Please close RealOne Player firstly.Continue?"),
+            LocalizedText("RES_RealOne_Window_Exist", "Please close RealOne Player firstly.Continue?"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
@@ -428,7 +420,7 @@ void TMainForm::ClearHistory(bool realPlayer)
     if (!error.isEmpty())
         message(error, true);
     else
-        message(QString::number(deleted) + text("RES_Clear_History", " list records are deleted!"));
+        message(QString::number(deleted) + LocalizedText("RES_Clear_History", " list records are deleted!"));
 }
 
 void TMainForm::VolumeControl()
@@ -462,7 +454,7 @@ void TMainForm::FormClose()
         if (!Disc.Save(&error) && !error.isEmpty())
             message(error, true);
         if (!CloseDriveHandle(DriveHandle))
-            message(text("RES_Close_CD_Error", "Error while closing CD handle!"), true);
+            message(LocalizedText("RES_Close_CD_Error", "Error while closing CD handle!"), true);
         DriveHandle = 0;
         error.clear();
         if (!SaveOptions(&error))

@@ -14,6 +14,11 @@ QString LanguageFilePath(const QString &language);
 // key is missing. The file is read once and kept while the language, and the file, stay the same.
 // Thread-safe.
 QString LocalizedText(const QString &key, const QString &englishText);
+// The same for texts written in the code: LocalizedText("RES_Encoding", "Encoding").
+inline QString LocalizedText(const char *key, const char *englishText)
+{
+    return LocalizedText(QLatin1String(key), QString::fromUtf8(englishText));
+}
 
 // A text of a language file: the key's value, or the default when the key is missing. A value in double
 // quotes loses them, so a text can keep spaces at its start or end (values are trimmed otherwise); "\n" in a
