@@ -84,28 +84,19 @@ void TWaveIn::OpenFile()
     ++OpenCount;
 }
 
-bool TWaveIn::openParsed()
+bool TWaveIn::measure(int64_t &data, int64_t &size, int &outBits)
 {
-    m_format = ParseWavHeader(*m_source, 65535);
     const WavFormat &f = m_format;
     const int channels = f.channels;
-    if (f.type == wtUnsupported || channels < 1 || channels > 32 || f.samplesPerSecond == 0)
-        return false;
-    const int64_t available = m_source->isSequential()
-                                  ? int64_t(f.dataSize)
-                                  : std::max<int64_t>(m_source->size() - f.dataOffset, 0);
-    // A streamed file's data size says nothing: its data is the rest of the file.
-    int64_t data = f.streamed ? available : std::min<int64_t>(f.dataSize, available);
-    int64_t size = 0;
-    int outBits = f.bitsPerSample;
     m_containerBytes = m_sampleBytes = 0;
     switch (f.type) {
     case wtPCM:
     case wtExtPCM: {
         // Samples in containers wider than themselves (24 valid bits in 4 bytes, as the frame size shows):
         // the top bytes of each container are the sample.
-        const int bits = f.validBitsPerSample > 0 && f.validBitsPerSample < f.bitsPerSample ? f.validBitsPerSample
-                                                                                           : f.bitsPerSample;
+        const int bits = f.validBitsPerSample > 0 && f.validBitsPerSample < f.bitsPerSample
+                             ? f.validBitsPerSample
+                             : f.bitsPerSample;
         const int sampleBytes = (bits + 7) / 8;
         const int container = f.blockAlign % channels == 0 ? f.blockAlign / channels : 0;
         if (container > sampleBytes && container <= 4 && sampleBytes >= 1) {
@@ -161,10 +152,31 @@ bool TWaveIn::openParsed()
         break;
     }
     case wtACM:
-        return openMpeg();
+        return false; // read through the MPEG decoder instead
     default:
         return false;
     }
+    return true;
+}
+
+bool TWaveIn::openParsed()
+{
+    m_format = ParseWavHeader(*m_source, 65535);
+    const WavFormat &f = m_format;
+    const int channels = f.channels;
+    if (f.type == wtUnsupported || channels < 1 || channels > 32 || f.samplesPerSecond == 0)
+        return false;
+    const int64_t available = m_source->isSequential()
+                                  ? int64_t(f.dataSize)
+                                  : std::max<int64_t>(m_source->size() - f.dataOffset, 0);
+    // A streamed file's data size says nothing: its data is the rest of the file.
+    int64_t data = f.streamed ? available : std::min<int64_t>(f.dataSize, available);
+    int64_t size = 0;
+    int outBits = f.bitsPerSample;
+    if (f.type == wtACM)
+        return openMpeg();
+    if (!measure(data, size, outBits))
+        return false;
     Channels = channels;
     SampleRate = int(f.samplesPerSecond);
     BitsPerSample = outBits;
@@ -275,8 +287,8 @@ uint32_t TWaveIn::refill()
             m_out.resize(std::max<size_t>(m_out.size(), samples * size_t(m_sampleBytes)));
             const size_t skip = size_t(m_containerBytes - m_sampleBytes);
             for (size_t i = 0; i < samples; ++i)
-                std::memcpy(m_out.data() + i * size_t(m_sampleBytes), m_in.data() + i * size_t(m_containerBytes) + skip,
-                            size_t(m_sampleBytes));
+                std::memcpy(m_out.data() + i * size_t(m_sampleBytes),
+                            m_in.data() + i * size_t(m_containerBytes) + skip, size_t(m_sampleBytes));
             m_outFill = uint32_t(samples * size_t(m_sampleBytes));
             return m_outFill;
         }

@@ -35,6 +35,9 @@ protected:
 
 private:
     bool openParsed();
+    // The audio bytes of the data (trimmed to whole frames or blocks), their decoded size and sample width;
+    // false for a layout this reader cannot decode.
+    bool measure(int64_t &data, int64_t &size, int &outBits);
     bool openMpeg();
     void closeStreams();
     uint32_t refill();

@@ -121,50 +121,40 @@ TWavType typeOfTag(uint16_t tag)
     }
 }
 
-} // namespace
-
-WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
+// The body of the format chunk (in RF64 after "ds64", whose data size is kept); false when there is none.
+bool readFormatChunk(HeaderReader &reader, bool rf64, QByteArray &body, int64_t &ds64DataSize)
 {
-    WavFormat f;
-    HeaderReader reader(device, headerLimit);
-    const auto fail = [] { return WavFormat{}; };
-    bool rf64 = false;
-    if (!reader.scanFor("RIFF", "RF64", &rf64))
-        return fail();
-    char riffSize[4];
-    if (!reader.read(riffSize, 4) || !reader.scanFor("WAVE"))
-        return fail();
-
     char id[4];
     uint32_t size = 0;
-    int64_t ds64DataSize = -1; // RF64: the data size its 32-bit field cannot hold
-    // The format chunk (in RF64 after "ds64").
     for (;;) {
         if (!reader.chunk(id, size))
-            return fail();
+            return false;
         if (idMatches(id, "fmt "))
             break;
         if (rf64 && std::memcmp(id, "ds64", 4) == 0 && size >= 16) {
             char sizes[16];
             if (!reader.read(sizes, 16) || !reader.skip(size - 16))
-                return fail();
+                return false;
             ds64DataSize = qFromLittleEndian<int64_t>(sizes + 8);
             continue;
         }
         if (!reader.skip(size))
-            return fail();
+            return false;
     }
     if (size < 16 || size > 65535)
-        return fail();
-    QByteArray body(int(size), '\0');
+        return false;
+    body = QByteArray(int(size), '\0');
     if (!reader.read(body.data(), size))
-        return fail();
-    if (size & 1) {
-        char pad;
-        if (!reader.read(&pad, 1))
-            return fail();
-    }
+        return false;
+    char pad;
+    return (size & 1) == 0 || reader.read(&pad, 1);
+}
+
+// The format chunk's fields; false for a format this program cannot read.
+bool parseFormat(const QByteArray &body, WavFormat &f)
+{
     const char *b = body.constData();
+    const auto size = uint32_t(body.size());
     f.formatTag = qFromLittleEndian<uint16_t>(b);
     f.channels = qFromLittleEndian<uint16_t>(b + 2);
     f.samplesPerSecond = qFromLittleEndian<uint32_t>(b + 4);
@@ -172,10 +162,10 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
     f.bitsPerSample = qFromLittleEndian<uint16_t>(b + 14);
     // Nothing can be read, or sized, from a file without channels, rate or frame size.
     if (f.channels == 0 || f.samplesPerSecond == 0 || f.blockAlign == 0)
-        return fail();
+        return false;
     if (f.formatTag == 0xFFFE) {
         if (size < 40)
-            return fail();
+            return false;
         f.validBitsPerSample = qFromLittleEndian<uint16_t>(b + 18);
         const uint8_t *guid = reinterpret_cast<const uint8_t *>(b) + 24;
         if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_PCM, 16) == 0)
@@ -183,38 +173,43 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
         else if (std::memcmp(guid, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 16) == 0)
             f.type = wtExtIEEEFloat;
         else
-            return fail();
+            return false;
     } else {
         f.type = typeOfTag(f.formatTag);
         if (f.type == wtUnsupported)
-            return fail();
+            return false;
     }
     const bool compressed = f.type == wtDVIADPCM || f.type == wtMSADPCM || f.type == wtACM;
     if (compressed && size >= 20)
         f.samplesPerBlock = qFromLittleEndian<uint16_t>(b + 18);
-    if (f.type == wtMSADPCM) {
-        if (size < 22)
-            return fail();
-        const uint16_t count = qFromLittleEndian<uint16_t>(b + 20);
-        if (count == 0 || 22 + uint32_t(count) * 4 > size)
-            return fail();
-        for (uint16_t i = 0; i < count; ++i) {
-            f.coefficients.emplace_back(qFromLittleEndian<int16_t>(b + 22 + 4 * i),
-                                        qFromLittleEndian<int16_t>(b + 24 + 4 * i));
-        }
-    }
+    if (f.type != wtMSADPCM)
+        return true;
+    if (size < 22)
+        return false;
+    const uint16_t count = qFromLittleEndian<uint16_t>(b + 20);
+    if (count == 0 || 22 + uint32_t(count) * 4 > size)
+        return false;
+    for (uint16_t i = 0; i < count; ++i)
+        f.coefficients.emplace_back(qFromLittleEndian<int16_t>(b + 22 + 4 * i),
+                                    qFromLittleEndian<int16_t>(b + 24 + 4 * i));
+    return true;
+}
 
-    // The "fact" chunk of compressed types, then the data. A compressed file without "fact" is taken as
-    // it is; its frame count comes from the data.
-    bool needFact = compressed;
+// The "fact" chunk of compressed types, then the data. A compressed file without "fact" is taken as it is;
+// its frame count comes from the data.
+bool findData(HeaderReader &reader, QIODevice &device, bool rf64, int64_t ds64DataSize, WavFormat &f)
+{
+    bool needFact = f.type == wtDVIADPCM || f.type == wtMSADPCM || f.type == wtACM;
+    char id[4];
+    uint32_t size = 0;
     for (;;) {
         if (!reader.chunk(id, size))
-            return fail();
+            return false;
         if (needFact && idMatches(id, "fact")) {
             f.factOffset = device.pos();
             char frames[4];
             if (size < 4 || !reader.read(frames, 4) || !reader.skip(size - 4))
-                return fail();
+                return false;
             f.factFrames = qFromLittleEndian<uint32_t>(frames);
             needFact = false;
             continue;
@@ -227,11 +222,29 @@ WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
                 f.dataSize = ds64DataSize;
             else
                 f.streamed = size == 0 || size == 0xFFFFFFFFu;
-            return f;
+            return true;
         }
         if (!reader.skip(size))
-            return fail();
+            return false;
     }
+}
+
+} // namespace
+
+WavFormat ParseWavHeader(QIODevice &device, int headerLimit)
+{
+    HeaderReader reader(device, headerLimit);
+    bool rf64 = false;
+    char riffSize[4];
+    if (!reader.scanFor("RIFF", "RF64", &rf64) || !reader.read(riffSize, 4) || !reader.scanFor("WAVE"))
+        return {};
+    QByteArray body;
+    int64_t ds64DataSize = -1; // RF64: the data size its 32-bit field cannot hold
+    WavFormat f;
+    if (!readFormatChunk(reader, rf64, body, ds64DataSize) || !parseFormat(body, f) ||
+        !findData(reader, device, rf64, ds64DataSize, f))
+        return {};
+    return f;
 }
 
 QByteArray ImaAdpcmWavHeader(uint16_t channels, uint32_t samplesPerSecond, uint16_t blockSize,
