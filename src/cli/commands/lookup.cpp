@@ -12,6 +12,7 @@
 
 namespace {
 
+// Prints what a lookup found and keeps it in the disc information cache.
 int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal, bool json)
 {
     TDiscModel disc(AppSettings.DiscInfo);
@@ -57,64 +58,75 @@ int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &ter
     return 0;
 }
 
-bool lookupAt(const QString &source, const std::optional<QString> &server, int tagEncoding, const TToc &toc,
-              HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
+// The disc's own CD-Text as the titles; false (told) when it carries none.
+bool fromCdText(const TToc &toc, HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
 {
     const int rows = toc.lastTrack - toc.firstTrack + 1;
-    if (source == QLatin1String("cdtext")) {
-        TCdText text;
-        ReadCdText(handle, text);
-        if (text.empty()) {
-            terminal.Notice(QStringLiteral("the disc carries no CD-Text"));
-            return false;
-        }
-        for (int row = 0; row < rows; ++row) {
-            const int track = toc.firstTrack + row;
-            if (const auto t = text.Titles.find(track); t != text.Titles.end())
-                result.Titles[row] = t->second;
-            if (const auto p = text.Performers.find(track);
-                p != text.Performers.end() && p->second != text.AlbumPerformer)
-                result.TrackArtists[row] = p->second;
-        }
-        result.Artist = text.AlbumPerformer;
-        result.Album = text.AlbumTitle;
-        return true;
+    TCdText text;
+    ReadCdText(handle, text);
+    if (text.empty()) {
+        terminal.Notice(QStringLiteral("the disc carries no CD-Text"));
+        return false;
     }
-    if (source == QLatin1String("musicbrainz")) {
-        TMusicBrainzRequest request;
-        request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
-        request.TrackCount = rows;
-        if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
-            terminal.Failure(QStringLiteral("this table of contents has no MusicBrainz disc id"));
-            return false;
-        }
-        terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, request.BaseUrl));
-        std::vector<TMusicBrainzRelease> releases;
-        QString error;
-        if (!MusicBrainzLookup(request, releases, &error)) {
-            terminal.Failure(error);
-            return false;
-        }
-        if (releases.empty()) {
-            terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
-            return false;
-        }
-        // Several releases hold the disc: the first is taken, the others named.
-        for (size_t i = 1; i < releases.size(); ++i)
-            terminal.Notice(QStringLiteral("also: %1 - %2 (%3 %4 %5, %6)")
-                                .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
-                                     releases[i].Country, releases[i].Format, releases[i].Id));
-        TakeMusicBrainzRelease(releases.front(), rows, result);
-        const TQueryCDDB &q = AppSettings.QueryCDDB;
-        if (q.SaveCover || q.EmbedCover) {
-            QString coverError;
-            if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
-                PrintLine(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id));
-            else if (!coverError.isEmpty())
-                terminal.Notice(coverError); // the titles stand without it
-        }
-        return true;
+    for (int row = 0; row < rows; ++row) {
+        const int track = toc.firstTrack + row;
+        if (const auto t = text.Titles.find(track); t != text.Titles.end())
+            result.Titles[row] = t->second;
+        if (const auto p = text.Performers.find(track);
+            p != text.Performers.end() && p->second != text.AlbumPerformer)
+            result.TrackArtists[row] = p->second;
     }
+    result.Artist = text.AlbumPerformer;
+    result.Album = text.AlbumTitle;
+    return true;
+}
+
+// MusicBrainz at the server given or the settings' one; false (told) when it found nothing.
+bool fromMusicBrainz(const std::optional<QString> &server, const TToc &toc, TCddbLookupResult &result,
+                     TTerminal &terminal)
+{
+    const int rows = toc.lastTrack - toc.firstTrack + 1;
+    TMusicBrainzRequest request;
+    request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
+    request.TrackCount = rows;
+    if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
+        terminal.Failure(QStringLiteral("this table of contents has no MusicBrainz disc id"));
+        return false;
+    }
+    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, request.BaseUrl));
+    std::vector<TMusicBrainzRelease> releases;
+    QString error;
+    if (!MusicBrainzLookup(request, releases, &error)) {
+        terminal.Failure(error);
+        return false;
+    }
+    if (releases.empty()) {
+        terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
+        return false;
+    }
+    // Several releases hold the disc: the first is taken, the others named.
+    for (size_t i = 1; i < releases.size(); ++i)
+        terminal.Notice(QStringLiteral("also: %1 - %2 (%3 %4 %5, %6)")
+                            .arg(releases[i].Artist, releases[i].Title, releases[i].Date, releases[i].Country,
+                                 releases[i].Format, releases[i].Id));
+    TakeMusicBrainzRelease(releases.front(), rows, result);
+    const TQueryCDDB &q = AppSettings.QueryCDDB;
+    if (q.SaveCover || q.EmbedCover) {
+        QString coverError;
+        if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
+            PrintLine(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id));
+        else if (!coverError.isEmpty())
+            terminal.Notice(coverError); // the titles stand without it
+    }
+    return true;
+}
+
+// CDDB through the route of tagEncoding (or the settings' when it is -1), at the server given or the
+// settings' one; false (told) when it found nothing.
+bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc &toc, HCDROM handle,
+              TCddbLookupResult &result, TTerminal &terminal)
+{
+    const int rows = toc.lastTrack - toc.firstTrack + 1;
     TQueryCDDB query = AppSettings.QueryCDDB;
     if (server)
         query.Server = *server;
@@ -146,6 +158,19 @@ bool lookupAt(const QString &source, const std::optional<QString> &server, int t
     return true;
 }
 
+// A lookup's source: "cdtext", "musicbrainz" or "cddb"; false (with the reason told) when it found nothing.
+bool lookupAt(const QString &source, const std::optional<QString> &server, int tagEncoding, const TToc &toc,
+              HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
+{
+    if (source == QLatin1String("cdtext"))
+        return fromCdText(toc, handle, result, terminal);
+    if (source == QLatin1String("musicbrainz"))
+        return fromMusicBrainz(server, toc, result, terminal);
+    return fromCddb(server, tagEncoding, toc, handle, result, terminal);
+}
+
+// Tries the sources in order on drive -d until one finds titles, then prints and keeps them. tagEncoding
+// chooses CDDB's route (-1: the settings').
 int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, TTerminal &terminal)
 {
     const int index = args.number("-d", 0, 0, 7);

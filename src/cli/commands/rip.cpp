@@ -15,6 +15,7 @@
 
 namespace {
 
+// "1,3-5" → {1, 3, 4, 5}, each within first..last.
 QList<int> trackList(const QString &text, int first, int last)
 {
     QList<int> tracks;
@@ -48,6 +49,9 @@ int formatIndex(const QString &name)
     return index;
 }
 
+// An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
+// first, as they do for a conversion: a track whose file (or the WAV it is made from) is there already is
+// ripped only when the answer is yes, and a kept file is named.
 QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format,
                              TTerminalPrompt &prompt, TTerminal &terminal)
 {

@@ -28,6 +28,11 @@ public:
                 QStringLiteral("--genre"), QStringLiteral("--album-artist")};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
+
+private:
+    // The fields as "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
+    static int show(const QString &file, bool json, TTerminal &terminal);
+    static int set(const QString &file, const TArguments &args, TTerminal &terminal);
 };
 
 int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
@@ -39,44 +44,9 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
     if (action != QLatin1String("show") && action != QLatin1String("set") &&
         action != QLatin1String("remove"))
         throw UsageError{QStringLiteral("unknown tag action ") + action};
+    if (action == QLatin1String("show"))
+        return show(file, args.flag("--json"), terminal);
     QString error;
-    if (action == QLatin1String("show")) {
-        TFileTags tags;
-        if (!ReadFileTags(file, tags, &error)) {
-            terminal.Failure(error);
-            return 1;
-        }
-        // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
-        std::vector<std::pair<QString, QString>> fields;
-        if (tags.HasTag())
-            fields = {{QStringLiteral("tag"), tags.Kind},
-                      {QStringLiteral("title"), tags.Title},
-                      {QStringLiteral("artist"), tags.Artist},
-                      {QStringLiteral("album artist"), tags.AlbumArtist},
-                      {QStringLiteral("album"), tags.Album},
-                      {QStringLiteral("year"), tags.Year},
-                      {QStringLiteral("comment"), tags.Comment},
-                      {QStringLiteral("track"),
-                       tags.Track <= 0       ? QString()
-                       : tags.TrackTotal > 0 ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
-                                             : QString::number(tags.Track)},
-                      {QStringLiteral("genre"), tags.Genre}};
-        fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
-        if (args.flag("--json")) {
-            QJsonObject object{{QStringLiteral("file"), file}};
-            object.insert(QStringLiteral("tag"), QJsonValue::Null);
-            for (const auto &[name, value] : fields)
-                object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
-            PrintJson(object);
-        } else if (!tags.HasTag()) {
-            PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
-                                                             : QStringLiteral(" has no tags")));
-        } else {
-            for (const auto &[name, value] : fields)
-                PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));
-        }
-        return 0;
-    }
     if (action == QLatin1String("remove")) {
         if (!RemoveFileTags(file, &error)) {
             terminal.Failure(error);
@@ -84,6 +54,51 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
         }
         return 0;
     }
+    return set(file, args, terminal);
+}
+
+int TTagCommand::show(const QString &file, bool json, TTerminal &terminal)
+{
+    QString error;
+    TFileTags tags;
+    if (!ReadFileTags(file, tags, &error)) {
+        terminal.Failure(error);
+        return 1;
+    }
+    // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
+    std::vector<std::pair<QString, QString>> fields;
+    if (tags.HasTag())
+        fields = {{QStringLiteral("tag"), tags.Kind},
+                  {QStringLiteral("title"), tags.Title},
+                  {QStringLiteral("artist"), tags.Artist},
+                  {QStringLiteral("album artist"), tags.AlbumArtist},
+                  {QStringLiteral("album"), tags.Album},
+                  {QStringLiteral("year"), tags.Year},
+                  {QStringLiteral("comment"), tags.Comment},
+                  {QStringLiteral("track"), tags.Track <= 0 ? QString()
+                                            : tags.TrackTotal > 0
+                                                ? QStringLiteral("%1/%2").arg(tags.Track).arg(tags.TrackTotal)
+                                                : QString::number(tags.Track)},
+                  {QStringLiteral("genre"), tags.Genre}};
+    fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
+    if (json) {
+        QJsonObject object{{QStringLiteral("file"), file}};
+        object.insert(QStringLiteral("tag"), QJsonValue::Null);
+        for (const auto &[name, value] : fields)
+            object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
+        PrintJson(object);
+    } else if (!tags.HasTag()) {
+        PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
+                                                         : QStringLiteral(" has no tags")));
+    } else {
+        for (const auto &[name, value] : fields)
+            PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));
+    }
+    return 0;
+}
+
+int TTagCommand::set(const QString &file, const TArguments &args, TTerminal &terminal)
+{
     // Only the fields named change; everything else in the file stays as it was.
     TTagEdit edit;
     const auto take = [&](const char *option, std::optional<QString> &field) {
@@ -107,6 +122,7 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
     }
     if (edit.Empty())
         throw UsageError{QStringLiteral("tag set needs at least one field to set")};
+    QString error;
     if (!EditFileTags(file, edit, &error)) {
         terminal.Failure(error);
         return 1;
