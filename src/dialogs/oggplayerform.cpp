@@ -43,34 +43,7 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
     };
 
     auto *layout = new QVBoxLayout(this);
-    auto *panel = new QWidget(this);
-    panel->setObjectName(QStringLiteral("Panel1"));
-    panel->setToolTip(QStringLiteral("Press 'Play' button to open and play ogg file."));
-    auto *grid = new QGridLayout(panel);
-    const auto label = [panel](const char *name, const QString &text) {
-        auto *l = new QLabel(text, panel);
-        l->setObjectName(QLatin1String(name));
-        return l;
-    };
-    lFileName = label("lFileName", QStringLiteral("OGG"));
-    KeepUntranslated(lFileName);
-    lSampleRate = label("lSampleRate", QStringLiteral("bps"));
-    KeepUntranslated(lSampleRate);
-    lCurrentTime = label("lCurrentTime", QStringLiteral("0:00"));
-    KeepUntranslated(lCurrentTime);
-    Label1 = label("Label1", QStringLiteral("/"));
-    KeepUntranslated(Label1);
-    lTotalTime = label("lTotalTime", QStringLiteral("0:00"));
-    KeepUntranslated(lTotalTime);
-    grid->addWidget(lFileName, 0, 0, 1, 3);
-    grid->addWidget(lSampleRate, 1, 0);
-    auto *times = new QHBoxLayout;
-    times->addWidget(lCurrentTime);
-    times->addWidget(Label1);
-    times->addWidget(lTotalTime);
-    times->addStretch();
-    grid->addLayout(times, 1, 1, 1, 2);
-    layout->addWidget(panel);
+    layout->addWidget(infoPanel());
     ScrollBar1 = new QScrollBar(Qt::Horizontal, this);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
     ScrollBar1->setRange(0, 100);
@@ -105,6 +78,39 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmOggPlayer::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmOggPlayer::Timer2Timer);
     setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
+}
+
+// The file's name, rate and times.
+QWidget *TfrmOggPlayer::infoPanel()
+{
+    auto *panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setToolTip(QStringLiteral("Press 'Play' button to open and play ogg file."));
+    auto *grid = new QGridLayout(panel);
+    const auto label = [panel](const char *name, const QString &text) {
+        auto *l = new QLabel(text, panel);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    lFileName = label("lFileName", QStringLiteral("OGG"));
+    KeepUntranslated(lFileName);
+    lSampleRate = label("lSampleRate", QStringLiteral("bps"));
+    KeepUntranslated(lSampleRate);
+    lCurrentTime = label("lCurrentTime", QStringLiteral("0:00"));
+    KeepUntranslated(lCurrentTime);
+    Label1 = label("Label1", QStringLiteral("/"));
+    KeepUntranslated(Label1);
+    lTotalTime = label("lTotalTime", QStringLiteral("0:00"));
+    KeepUntranslated(lTotalTime);
+    grid->addWidget(lFileName, 0, 0, 1, 3);
+    grid->addWidget(lSampleRate, 1, 0);
+    auto *times = new QHBoxLayout;
+    times->addWidget(lCurrentTime);
+    times->addWidget(Label1);
+    times->addWidget(lTotalTime);
+    times->addStretch();
+    grid->addLayout(times, 1, 1, 1, 2);
+    return panel;
 }
 
 TfrmOggPlayer::~TfrmOggPlayer()

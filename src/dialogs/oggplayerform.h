@@ -61,5 +61,6 @@ protected:
     void reject() override;
 
 private:
+    QWidget *infoPanel();
     void AudioOut1Done();
 };

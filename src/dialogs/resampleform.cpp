@@ -44,50 +44,8 @@ TfrmResample::TfrmResample(QWidget *parent) : QDialog(parent)
     WaveOut1.OnDone = [this](TAuOutput *) { WaveOut1Done(); };
 
     auto *layout = new QVBoxLayout(this);
-    auto *input = new QGroupBox(QStringLiteral("Input File Parameters"), this);
-    auto *inputForm = new QFormLayout(input);
-    const auto label = [](QWidget *owner, const char *name) {
-        auto *l = new QLabel(owner);
-        l->setObjectName(QLatin1String(name));
-        return l;
-    };
-    Label5 = label(input, "Label5");
-    Label6 = label(input, "Label6");
-    Label7 = label(input, "Label7");
-    Label8 = label(input, "Label8");
-    Label15 = label(input, "Label15");
-    inputForm->addRow(QStringLiteral("File:"), Label5);
-    inputForm->addRow(QStringLiteral("Channels:"), Label6);
-    inputForm->addRow(QStringLiteral("Sample Rate:"), Label7);
-    inputForm->addRow(QStringLiteral("Bits Per Sample:"), Label8);
-    inputForm->addRow(QStringLiteral("Encoding"), Label15);
-    layout->addWidget(input);
-
-    auto *output = new QGroupBox(QStringLiteral(" Output File Parameters "), this);
-    auto *outputForm = new QFormLayout(output);
-    Label10 = label(output, "Label10");
-    Edit1 = new QLineEdit(QStringLiteral("22050"), output);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    SpinEdit1 = new QSpinBox(output);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setRange(1, 2);
-    SpinEdit1->setValue(1);
-    SpinEdit3 = new QSpinBox(output);
-    SpinEdit3->setObjectName(QStringLiteral("SpinEdit3"));
-    SpinEdit3->setRange(8, 32);
-    SpinEdit3->setSingleStep(8);
-    SpinEdit3->setValue(8);
-    ComboBox1 = new QComboBox(output);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->addItems({QStringLiteral("RAW PCM"), QStringLiteral("DVI IMA ADPCM")});
-    ComboBox1->setCurrentIndex(0);
-    outputForm->addRow(QStringLiteral("File:"), Label10);
-    outputForm->addRow(QStringLiteral("Sample Rate:"), Edit1);
-    outputForm->addRow(QStringLiteral("Channels:"), SpinEdit1);
-    outputForm->addRow(QStringLiteral("Bits Per Sample:"), SpinEdit3);
-    outputForm->addRow(QStringLiteral("Encoding"), ComboBox1);
-    layout->addWidget(output);
-
+    layout->addWidget(inputBox());
+    layout->addWidget(outputBox());
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
@@ -114,6 +72,62 @@ TfrmResample::TfrmResample(QWidget *parent) : QDialog(parent)
     connect(Button4, &QPushButton::clicked, this, &TfrmResample::Button4Click);
     connect(Button5, &QPushButton::clicked, this, &TfrmResample::reject);
     setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+}
+
+namespace {
+
+QLabel *namedLabel(QWidget *owner, const char *name)
+{
+    auto *l = new QLabel(owner);
+    l->setObjectName(QLatin1String(name));
+    return l;
+}
+
+} // namespace
+
+QGroupBox *TfrmResample::inputBox()
+{
+    auto *input = new QGroupBox(QStringLiteral("Input File Parameters"), this);
+    auto *inputForm = new QFormLayout(input);
+    Label5 = namedLabel(input, "Label5");
+    Label6 = namedLabel(input, "Label6");
+    Label7 = namedLabel(input, "Label7");
+    Label8 = namedLabel(input, "Label8");
+    Label15 = namedLabel(input, "Label15");
+    inputForm->addRow(QStringLiteral("File:"), Label5);
+    inputForm->addRow(QStringLiteral("Channels:"), Label6);
+    inputForm->addRow(QStringLiteral("Sample Rate:"), Label7);
+    inputForm->addRow(QStringLiteral("Bits Per Sample:"), Label8);
+    inputForm->addRow(QStringLiteral("Encoding"), Label15);
+    return input;
+}
+
+QGroupBox *TfrmResample::outputBox()
+{
+    auto *output = new QGroupBox(QStringLiteral(" Output File Parameters "), this);
+    auto *outputForm = new QFormLayout(output);
+    Label10 = namedLabel(output, "Label10");
+    Edit1 = new QLineEdit(QStringLiteral("22050"), output);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    SpinEdit1 = new QSpinBox(output);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(1, 2);
+    SpinEdit1->setValue(1);
+    SpinEdit3 = new QSpinBox(output);
+    SpinEdit3->setObjectName(QStringLiteral("SpinEdit3"));
+    SpinEdit3->setRange(8, 32);
+    SpinEdit3->setSingleStep(8);
+    SpinEdit3->setValue(8);
+    ComboBox1 = new QComboBox(output);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->addItems({QStringLiteral("RAW PCM"), QStringLiteral("DVI IMA ADPCM")});
+    ComboBox1->setCurrentIndex(0);
+    outputForm->addRow(QStringLiteral("File:"), Label10);
+    outputForm->addRow(QStringLiteral("Sample Rate:"), Edit1);
+    outputForm->addRow(QStringLiteral("Channels:"), SpinEdit1);
+    outputForm->addRow(QStringLiteral("Bits Per Sample:"), SpinEdit3);
+    outputForm->addRow(QStringLiteral("Encoding"), ComboBox1);
+    return output;
 }
 
 TfrmResample::~TfrmResample()

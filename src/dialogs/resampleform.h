@@ -10,6 +10,7 @@
 #include <QString>
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -69,6 +70,9 @@ protected:
     void reject() override;
 
 private:
+    // The boxes of the input's and the output's parameters.
+    QGroupBox *inputBox();
+    QGroupBox *outputBox();
     void WaveOut1Done();
     void message(const QString &text);
 

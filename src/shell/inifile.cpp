@@ -278,6 +278,62 @@ IniFile IniFile::readSection(const QString &path, const QString &section)
     return ini;
 }
 
+namespace {
+
+// How many sections other than `section` the file holds (read from the start; left at the start again).
+int otherSections(QFile &in, const QString &section)
+{
+    int others = 0;
+    bool firstLine = true;
+    while (!in.atEnd()) {
+        const QByteArray line = in.readLine();
+        const QString header = sectionHeader(decode(firstLine ? withoutByteOrderMark(line) : line));
+        firstLine = false;
+        if (!header.isNull() && !sameName(header, section))
+            ++others;
+    }
+    in.seek(0);
+    return others;
+}
+
+// Copies the file into out but for `section` and the first `drop` other sections, then appends `own`.
+// Unbuffered, written in blocks, each write checked: QSaveFile would rename a file whose last buffered write
+// failed.
+bool copyOtherSections(QFile &in, QSaveFile &out, const QString &section, int drop, const QString &own)
+{
+    QByteArray pending;
+    const auto flush = [&] {
+        const bool ok = out.write(pending) == pending.size();
+        pending.clear();
+        return ok;
+    };
+    bool copying = true; // the preamble is always kept
+    bool first = true;
+    while (in.isOpen() && !in.atEnd()) {
+        QByteArray bytes = in.readLine();
+        if (first && bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        first = false;
+        if (const QString header = sectionHeader(decode(bytes)); !header.isNull()) {
+            // The section itself is replaced by the new text at the end.
+            copying = !sameName(header, section) && drop <= 0;
+            if (!sameName(header, section) && drop > 0)
+                --drop;
+        }
+        if (!copying)
+            continue;
+        pending += bytes;
+        if (!bytes.endsWith('\n'))
+            pending += '\n';
+        if (pending.size() >= (1 << 20) && !flush())
+            return false;
+    }
+    pending += own.toUtf8();
+    return flush();
+}
+
+} // namespace
+
 bool IniFile::saveSection(const QString &section, int keepSections, QString *error) const
 {
     const auto failed = [&](const QString &reason) {
@@ -292,64 +348,18 @@ bool IniFile::saveSection(const QString &section, int keepSections, QString *err
         for (const Line &line : s->lines)
             own += (line.isEntry() ? line.key + QLatin1Char('=') + line.value : line.raw) + QLatin1Char('\n');
     }
-    // First pass: how many other sections the file holds, to know how many of the first ones go.
+    // How many of the first other sections go, to keep keepSections.
     QFile in(m_path);
     int others = 0;
-    if (in.open(QIODevice::ReadOnly)) {
-        bool firstLine = true;
-        while (!in.atEnd()) {
-            const QByteArray line = in.readLine();
-            const QString header = sectionHeader(decode(firstLine ? withoutByteOrderMark(line) : line));
-            firstLine = false;
-            if (!header.isNull() && !sameName(header, section))
-                ++others;
-        }
-        in.seek(0);
-    } else if (in.exists()) {
+    if (in.open(QIODevice::ReadOnly))
+        others = otherSections(in, section);
+    else if (in.exists())
         return failed(in.errorString());
-    }
-    int drop = std::max(0, others + (own.isEmpty() ? 0 : 1) - std::max(keepSections, 1));
-
-    // Unbuffered, written in blocks, each write checked: QSaveFile would rename a file whose last buffered
-    // write failed.
+    const int drop = std::max(0, others + (own.isEmpty() ? 0 : 1) - std::max(keepSections, 1));
     QSaveFile out(m_path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failed(out.errorString());
-    QByteArray pending;
-    const auto flush = [&] {
-        const bool ok = out.write(pending) == pending.size();
-        pending.clear();
-        return ok;
-    };
-    bool copying = true; // the preamble is always kept
-    bool first = true;
-    bool ok = true;
-    while (ok && in.isOpen() && !in.atEnd()) {
-        QByteArray bytes = in.readLine();
-        if (first && bytes.startsWith("\xEF\xBB\xBF"))
-            bytes.remove(0, 3);
-        first = false;
-        const QString header = sectionHeader(decode(bytes));
-        if (!header.isNull()) {
-            if (sameName(header, section)) {
-                copying = false; // replaced by the new text at the end
-            } else if (drop > 0) {
-                --drop;
-                copying = false;
-            } else {
-                copying = true;
-            }
-        }
-        if (copying) {
-            pending += bytes;
-            if (!bytes.endsWith('\n'))
-                pending += '\n';
-            if (pending.size() >= (1 << 20))
-                ok = flush();
-        }
-    }
-    pending += own.toUtf8();
-    if (!ok || !flush()) {
+    if (!copyOtherSections(in, out, section, drop, own)) {
         const QString reason = out.errorString();
         out.cancelWriting();
         return failed(reason);
