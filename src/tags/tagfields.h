@@ -1,0 +1,25 @@
+#pragma once
+
+// The fields of each tag format, for the tag layer (filetags) only.
+#include "filetags.h"
+
+#include <QString>
+#include <asftag.h>
+#include <id3v2tag.h>
+#include <infotag.h>
+#include <tstring.h>
+#include <xiphcomment.h>
+
+TagLib::String tagText(const QString &text);
+// A text as read: without the byte-order marks a damaged frame may hold as its only "text".
+QString qText(const TagLib::String &text);
+
+// Each format's fields into tags, and an edit into the format's fields (only those the edit names).
+void readId3v2(const TagLib::ID3v2::Tag &tag, TFileTags &tags);
+void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &before);
+void readXiph(const TagLib::Ogg::XiphComment &x, TFileTags &tags);
+void editXiph(TagLib::Ogg::XiphComment &x, const TTagEdit &edit);
+void readInfo(const TagLib::RIFF::Info::Tag &info, TFileTags &tags);
+void editInfo(TagLib::RIFF::Info::Tag &info, const TTagEdit &edit);
+void readAsf(const TagLib::ASF::Tag &tag, TFileTags &tags);
+void editAsf(TagLib::ASF::Tag &tag, const TTagEdit &edit);
