@@ -191,8 +191,8 @@ QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int tra
     QStringList known;
     for (const TAccurateRipBlock &block : blocks) {
         // A block of another disc (the database's file may hold several) says nothing about this one.
-        if (disc && (block.Disc.Id1 != disc->Id1 || block.Disc.Id2 != disc->Id2 ||
-                     block.Disc.CddbId != disc->CddbId))
+        if (disc &&
+            (block.Disc.Id1 != disc->Id1 || block.Disc.Id2 != disc->Id2 || block.Disc.CddbId != disc->CddbId))
             continue;
         if (track < 1 || track > int(block.Tracks.size()))
             continue;

@@ -405,7 +405,7 @@ void TCDRipJob::waitForSettling()
 
 void TCDRipJob::wmaTick()
 {
-    const double elapsed = std::chrono::duration<double>(Clock::now() - WmaStartTime).count();
+    const double elapsed = SecondsSince(WmaStartTime);
     if (!m_wma.Active)
         return;
     const double estimate =

@@ -24,11 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 int32_t tocFrames(const TToc &toc, int entry)
 {
     return TocEntryFrames(toc.tracks[entry]);
@@ -207,7 +202,7 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
         // wakes the window's thread.
         if (int32_t(percent) != plan.LastPercent) {
             plan.LastPercent = int32_t(percent);
-            PostProcessInfo(NotifyWindow, ProgressNotice(plan.LastPercent, secondsSince(plan.Begun)));
+            PostProcessInfo(NotifyWindow, ProgressNotice(plan.LastPercent, SecondsSince(plan.Begun)));
         }
         if (StopRequested)
             return false;
@@ -283,7 +278,7 @@ bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *recei
     while (ok) {
         if (const int32_t done = int32_t(length ? processed * 100 / length : 0); done != lastPercent) {
             lastPercent = done;
-            PostProcessInfo(receiver, ProgressNotice(done, secondsSince(begun)));
+            PostProcessInfo(receiver, ProgressNotice(done, SecondsSince(begun)));
         }
         const int64_t got = in.read(block, sizeof block);
         if (got <= 0)

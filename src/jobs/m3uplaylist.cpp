@@ -82,8 +82,10 @@ bool WriteM3u(const QString &playlistPath, const QStringList &lines, QString *er
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
             if (error) {
                 QString shown = line;
-                shown.replace(QLatin1Char('\r'), QStringLiteral("\\r")).replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-                *error = shown + QStringLiteral(": a file name with a line break cannot be a playlist entry; ") +
+                shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"))
+                    .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+                *error = shown +
+                         QStringLiteral(": a file name with a line break cannot be a playlist entry; ") +
                          playlistPath + QStringLiteral(" was not written");
             }
             return false;

@@ -18,11 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // A number with at least two digits.
 QString nn(int n)
 {
@@ -317,128 +312,6 @@ void TRipJob::encode(const QString &source, int item)
     }
 }
 
-bool TRipJob::openItem(int item)
-{
-    WaveIn1.SetFileName(Files.value(item));
-    if (WaveIn1.TryOpen())
-        return true;
-    m_presenter.ShowError(
-        Files.value(item) + QStringLiteral(": ") +
-        (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
-    Busy = true; // no second message for this file
-    repost(m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToFlac ? ProcessEvent::FileWritten
-                                                                       : ProcessEvent::Mp3Encoded,
-           ProcessResult::SourceFailed);
-    return false;
-}
-
-void TRipJob::startRead(int item)
-{
-    RipThread.reset();
-    stageCaption("Extracting(", item + 1, itemBase(item));
-    m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
-    m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
-    // A data track holds no audio: it is skipped with the drive component's words, not read as noise.
-    TToc toc;
-    const int entry = itemNumber(item) - 1;
-    if (ModifyCDParms(CDHandle, CDP_MSF, 1) != 0 && ReadTOC(CDHandle, &toc) == 1 && entry >= 0 &&
-        entry <= toc.lastTrack - toc.firstTrack && (toc.tracks[entry].ADR & 4) != 0) {
-        m_presenter.ShowError(QStringLiteral("Track %1 (%2): Trying to rip a data track")
-                                  .arg(TwoDigits(itemNumber(item)), itemBase(item)));
-        repost(ProcessEvent::TrackRead, ProcessResult::SourceFailed);
-        return;
-    }
-    RipThread = std::make_unique<TCDRipThread>(itemNumber(item), itemBase(item));
-    RipThread->CDHandle = CDHandle;
-    RipThread->NotifyWindow = this;
-    RipThread->Options = m_settings.CommonOptions;
-    RipThread->Resume();
-}
-
-void TRipJob::startMp3(const QString &source, const QString &destination, bool encode)
-{
-    try {
-        m_mp3.Options = m_settings.Mp3Options;
-        m_mp3.StartFile(source, destination, this, m_kind, encode);
-    } catch (const std::exception &e) {
-        // The file cannot be made; the job goes on with the next one.
-        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        Busy = true;
-        repost(ProcessEvent::Mp3Encoded, ProcessResult::SourceFailed);
-    }
-}
-
-void TRipJob::startWma(const QString &source, const QString &destination, int item)
-{
-    WmaStartTime = Clock::now();
-    m_gauge = 0;
-    m_presenter.SetGauge(0, false);
-    m_presenter.SetEstimated(QString());
-    WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-    Timer1.start();
-    try {
-        const TTrackTags tags =
-            item >= 0 ? TrackTagsOf(m_settings.DiscInfo, itemNumber(item), itemBase(item)) : TTrackTags();
-        m_wma.Options = WmaEncodeOptionsOf(m_settings, item >= 0 ? &tags : nullptr);
-        m_wma.StartFile(source, destination, this, m_kind);
-    } catch (const std::exception &e) {
-        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        Busy = true;
-        repost(ProcessEvent::WmaEncoded, ProcessResult::SourceFailed);
-    }
-}
-
-void TRipJob::startFileWriter(const QString &source, const QString &destination, int item)
-{
-    if (SameFile(source, destination)) {
-        m_presenter.ShowError(destination + QStringLiteral(": the output would overwrite the input"));
-        Busy = true;
-        repost(ProcessEvent::FileWritten, ProcessResult::SourceFailed);
-        return;
-    }
-    const bool tagged = item >= 0 && m_settings.Use;
-    if (writesFlac()) {
-        FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
-        FlacOut1.Comments.Clear();
-        FlacOut1.Cover.clear();
-        if (tagged)
-            FlacOut1.SetTags(TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
-    } else {
-        const TOggOptions &ogg = m_settings.OggOptions;
-        VorbisOut1.Comments.Clear();
-        if (tagged)
-            SetVorbisComments(VorbisOut1.Comments, TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
-        VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
-    }
-    WaveIn1.SetFileName(source);
-    m_writerTarget = destination;
-    fileWriter().SetFileName(WorkingFileOf(destination));
-    StartTime = Clock::now();
-    fileWriter().Run();
-}
-
-void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)
-{
-    WaveIn1.SetFileName(source);
-    AudioConverter1.OutBitsPerSample = to16Bits ? 16 : 0;
-    WaveOut1.SetFileName(temporary);
-    StartTime = Clock::now();
-    WaveOut1.Run();
-}
-
-void TRipJob::ownProgress(TAuOutput *sink)
-{
-    PostProcessInfo(this, ProgressNotice(sink->Progress(), secondsSince(StartTime)));
-}
-
-void TRipJob::writeId3(int item)
-{
-    QString error;
-    if (!TagMp3File(outputFolder() + itemBase(item) + QStringLiteral(".mp3"), m_settings, itemNumber(item),
-                    itemBase(item), &error))
-        m_presenter.ShowError(error);
-}
-
 bool TRipJob::event(QEvent *e)
 {
     auto *message = dynamic_cast<TMessageEvent *>(e);
@@ -615,47 +488,6 @@ void TRipJob::itemEncoded(const TProcessInfo &info)
         startRead(m_ripIndex);
     else
         startConversion(m_doneIndex);
-}
-
-double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)
-{
-    double estimate = 2;
-    if (sourceSize >= 2000000) {
-        const int32_t index = WmaProfileIndex(wmaBitRate);
-        const int64_t expected = std::max<int64_t>(
-            std::llround(double(sourceSize) * 1000.0 / WmaProfiles[index].sizeRatio), currentOutputSize);
-        if (currentOutputSize == 0)
-            return -1;
-        estimate = std::trunc(elapsed * double(expected) / double(currentOutputSize));
-    }
-    if (elapsed >= estimate)
-        estimate = std::floor(elapsed) + 1;
-    return estimate;
-}
-
-void TRipJob::wmaTick()
-{
-    WmaTimerTick(secondsSince(WmaStartTime));
-}
-
-void TRipJob::WmaTimerTick(double elapsedSeconds)
-{
-    const int64_t elapsed = std::llround(elapsedSeconds);
-    m_presenter.SetElapsed(MinutesSeconds(elapsed));
-    if (!m_wma.Active)
-        return;
-    m_presenter.SetInitializing(QString(), false);
-    const double whole =
-        WmaEstimate(double(elapsed), WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.WorkingFile()), 0),
-                    m_settings.WMAOptions.BitRate);
-    if (whole < 0)
-        return;
-    const int64_t estimate = int64_t(whole);
-    m_presenter.SetEstimated(MinutesSeconds(estimate));
-    const int gauge = int(std::llround(double(elapsed) * 100.0 / double(estimate)));
-    if (gauge > m_gauge)
-        m_gauge = gauge;
-    m_presenter.SetGauge(m_gauge, true);
 }
 
 void TRipJob::CleanUp()

@@ -5,9 +5,9 @@
 #include "shell/settings.h"
 #include "tags/tracktags.h"
 
-#include <algorithm>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -91,7 +91,9 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
         // The database's entries are the audio tracks in order, whatever the disc numbers them.
         const std::vector<int> &numbers = session.Disc.Places;
         const auto at = std::find(numbers.begin(), numbers.end(), track.Track);
-        const int entry = numbers.empty() ? track.Track : at == numbers.end() ? 0 : int(at - numbers.begin()) + 1;
+        const int entry = numbers.empty()       ? track.Track
+                          : at == numbers.end() ? 0
+                                                : int(at - numbers.begin()) + 1;
         track.AccurateRip = AccurateRipVerdict(blocks, entry, track.Sums, &track.Accurate, &session.Disc);
         track.InDatabase = track.Accurate || track.AccurateRip.startsWith(QLatin1String("mismatch"));
     }
@@ -103,7 +105,7 @@ QString TrackResultWord(const TRipSession &session, const TTrackRip &track)
         return QStringLiteral("failed");
     if (!session.Verify)
         return QStringLiteral("not verified");
-    return track.Accurate ? QStringLiteral("verified")
+    return track.Accurate     ? QStringLiteral("verified")
            : track.InDatabase ? QStringLiteral("mismatch")
                               : QStringLiteral("unknown");
 }
@@ -195,8 +197,9 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
                        (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
         out << QStringLiteral("  AccurateRip: ") +
                    (!track.AccurateRip.isEmpty() ? track.AccurateRip
-                    : session.Verify && track.Read ? QStringLiteral("unknown (the database could not be asked)")
-                                                   : QStringLiteral("not verified"));
+                    : session.Verify && track.Read
+                        ? QStringLiteral("unknown (the database could not be asked)")
+                        : QStringLiteral("not verified"));
         out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
         out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
         out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")

@@ -29,13 +29,13 @@ struct WavFormat {
     uint16_t blockAlign = 0;
     uint16_t bitsPerSample = 0;
     uint16_t validBitsPerSample = 0; // extensible files: the bits of each sample that carry sound
-    uint16_t samplesPerBlock = 0;                          // ADPCM and MPEG types
+    uint16_t samplesPerBlock = 0;    // ADPCM and MPEG types
     std::vector<std::pair<int16_t, int16_t>> coefficients; // MS ADPCM
     int64_t factFrames = -1;                               // from "fact"; -1 when the file has none
     int64_t factOffset = -1;                               // file offset of the "fact" body
     int64_t dataSizeOffset = -1;                           // file offset of the "data" chunk's size field
     int64_t dataOffset = -1;                               // file offset of the first data byte
-    int64_t dataSize = 0;                                  // as the "data" chunk (or RF64's "ds64") announces it
+    int64_t dataSize = 0; // as the "data" chunk (or RF64's "ds64") announces it
     // The data chunk's size says nothing (0 or 0xFFFFFFFF, as a WAV written while streaming has it): the
     // data goes to the end of the file.
     bool streamed = false;

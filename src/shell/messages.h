@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -70,6 +71,11 @@ QString MinutesSeconds(int64_t seconds);
 // A progress notice: Percent, and when it is not 0 the elapsed time and the estimated whole time computed
 // from it (elapsed × 100 / Percent); both texts stay empty at 0 per cent.
 TProcessInfo ProgressNotice(int32_t percent, double elapsedSeconds);
+// The seconds since a moment of the steady clock, for ProgressNotice.
+inline double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 class TMessageEvent final : public QEvent {
 public:
