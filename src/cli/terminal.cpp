@@ -105,16 +105,6 @@ QByteArray TRipOutcome::JsonDocument(int exitCode) const
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 
-void TTerminalJobPresenter::ShowVerification(const TRipSession &session)
-{
-    Outcome.Verification(m_terminal, session);
-}
-
-void TTerminalCDRipPresenter::ShowVerification(const TRipSession &session)
-{
-    Outcome.Verification(m_terminal, session);
-}
-
 void TTerminal::Bar(const QString &label, int percent, const QString &elapsed, const QString &estimated,
                     const QString &after) const
 {
@@ -212,35 +202,11 @@ void TTerminalJobPresenter::redraw()
         m_terminal.Bar(m_caption, std::max(m_lastPercent, 0), m_elapsed, m_estimated, m_encodings.Text());
 }
 
-void TTerminalJobPresenter::SetEncoding(int slot, const QString &caption, int percent)
-{
-    m_encodings.Set(slot, caption, percent);
-    redraw();
-}
-
-void TTerminalJobPresenter::EndEncoding(int slot)
-{
-    m_encodings.End(slot);
-    redraw();
-}
-
 void TTerminalCDRipPresenter::redraw()
 {
     if (TTerminal::StderrIsTerminal() && !Finished)
         m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, std::max(m_lastPercent, 0), QString(), QString(),
                        m_encodings.Text());
-}
-
-void TTerminalCDRipPresenter::SetEncoding(int slot, const QString &caption, int percent)
-{
-    m_encodings.Set(slot, caption, percent);
-    redraw();
-}
-
-void TTerminalCDRipPresenter::EndEncoding(int slot)
-{
-    m_encodings.End(slot);
-    redraw();
 }
 
 void TTerminalJobPresenter::SetGauge(int percent, bool)
@@ -252,18 +218,6 @@ void TTerminalJobPresenter::SetGauge(int percent, bool)
             m_terminal.Line(QStringLiteral("%1: %2%").arg(m_caption).arg(percent));
     }
     m_lastPercent = percent;
-}
-
-void TTerminalJobPresenter::ShowError(const QString &text)
-{
-    m_terminal.Failure(text);
-}
-
-void TTerminalJobPresenter::Finish(int result)
-{
-    m_terminal.EndBar();
-    Finished = true;
-    Result = result;
 }
 
 void TTerminalCDRipPresenter::SetCurrentTrack(const QString &text)
@@ -288,16 +242,4 @@ void TTerminalCDRipPresenter::SetGauge(int percent)
     else if (percent / 25 != m_lastPercent / 25 && percent != m_lastPercent)
         m_terminal.Line(QStringLiteral("%1 %2: %3%").arg(m_track, m_hint).arg(percent));
     m_lastPercent = percent;
-}
-
-void TTerminalCDRipPresenter::ShowError(const QString &text)
-{
-    m_terminal.Failure(text);
-}
-
-void TTerminalCDRipPresenter::Finish(int result)
-{
-    m_terminal.EndBar();
-    Finished = true;
-    Result = result;
 }

@@ -73,66 +73,75 @@ struct TRipOutcome {
     QByteArray JsonDocument(int exitCode) const;
 };
 
-// Presents a file job (extraction through the library, conversions) on the terminal.
-class TTerminalJobPresenter final : public TRipJobPresenter {
+// What both job presenters do alike: failures, the end, the files made and the verdicts (TRipOutcome), and
+// the encodings running beside the read, which the presenter's redraw() shows.
+template <typename View> class TTerminalOutcomeView : public View {
 public:
-    explicit TTerminalJobPresenter(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
+    explicit TTerminalOutcomeView(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
+    void ShowError(const QString &text) override { m_terminal.Failure(text); }
+    void Finish(int result) override
+    {
+        m_terminal.EndBar();
+        Finished = true;
+        Result = result;
+    }
+    void ShowVerification(const TRipSession &session) override { Outcome.Verification(m_terminal, session); }
+    void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
+    // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
+    // their percentages after the read's bar (a terminal).
+    void SetEncoding(int slot, const QString &caption, int percent) override
+    {
+        m_encodings.Set(slot, caption, percent);
+        redraw();
+    }
+    void EndEncoding(int slot) override
+    {
+        m_encodings.End(slot);
+        redraw();
+    }
+    bool Finished = false;
+    int Result = 0;
+    TRipOutcome Outcome;
+
+protected:
+    virtual void redraw() = 0;
+    TTerminal &m_terminal;
+    TTerminalEncodings m_encodings;
+    int m_lastPercent = -1;
+};
+
+// Presents a file job (extraction through the library, conversions) on the terminal.
+class TTerminalJobPresenter final : public TTerminalOutcomeView<TRipJobPresenter> {
+public:
+    using TTerminalOutcomeView::TTerminalOutcomeView;
     void SetCaption(const QString &text) override;
     void SetStage(const QString &text) override;
     void SetElapsed(const QString &text) override { m_elapsed = text; }
     void SetEstimated(const QString &text) override { m_estimated = text; }
     void SetInitializing(const QString &, bool) override {}
     void SetGauge(int percent, bool showText) override;
-    void ShowError(const QString &text) override;
-    void Finish(int result) override;
-    void ShowVerification(const TRipSession &session) override;
-    void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
-    // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
-    // their percentages after the read's bar (a terminal).
-    void SetEncoding(int slot, const QString &caption, int percent) override;
-    void EndEncoding(int slot) override;
-    bool Finished = false;
-    int Result = 0;
-    TRipOutcome Outcome;
 
 private:
-    TTerminal &m_terminal;
     QString m_caption;
     QString m_stage;
     QString m_elapsed;
     QString m_estimated;
-    int m_lastPercent = -1;
-    TTerminalEncodings m_encodings;
-    void redraw();
+    void redraw() override;
 };
 
 // Presents an extraction through the drive component on the terminal.
-class TTerminalCDRipPresenter final : public TCDRipJobPresenter {
+class TTerminalCDRipPresenter final : public TTerminalOutcomeView<TCDRipJobPresenter> {
 public:
-    explicit TTerminalCDRipPresenter(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
+    using TTerminalOutcomeView::TTerminalOutcomeView;
     void SetCurrentTrack(const QString &text) override;
     void SetOutputFormat(const QString &) override {}
     void SetSelectedTracks(int) override {}
     void SetCompleted(int) override {}
     void SetProgressHint(const QString &text) override;
     void SetGauge(int percent) override;
-    void ShowError(const QString &text) override;
-    void Finish(int result) override;
-    void ShowVerification(const TRipSession &session) override;
-    void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
-    // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
-    // their percentages after the read's bar (a terminal).
-    void SetEncoding(int slot, const QString &caption, int percent) override;
-    void EndEncoding(int slot) override;
-    bool Finished = false;
-    int Result = 0;
-    TRipOutcome Outcome;
 
 private:
-    TTerminal &m_terminal;
     QString m_track;
     QString m_hint;
-    int m_lastPercent = -1;
-    TTerminalEncodings m_encodings;
-    void redraw();
+    void redraw() override;
 };
