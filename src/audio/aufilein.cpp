@@ -133,6 +133,7 @@ bool TAuFileIn::Seek(int64_t sample)
         try {
             ok = DoSeek(target);
         } catch (...) {
+            LogCaughtException(qPrintable(m_fileName + QStringLiteral(": seeking")));
             ok = false;
         }
         if (ok) {

@@ -1,5 +1,6 @@
 #include "waveconverter.h"
 
+#include "shell/helpers.h"
 #include "wavheader.h"
 
 #include <QtEndian>
@@ -100,6 +101,7 @@ int TWaveConverter::SaveWav(QIODevice &target)
         target.seek(end);
         return 0;
     } catch (...) {
+        LogCaughtException("Writing the converted WAV");
         return 286;
     }
 }
