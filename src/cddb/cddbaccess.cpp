@@ -10,25 +10,17 @@
 
 namespace {
 
-struct Options {
-    QString server;
-    QString script = QStringLiteral("/~cddb/cddb.cgi");
-    QString email;
-    QString agent = QStringLiteral("Sondrel 1.0");
-    bool useProxy = false;
-    QString proxy;
-    int proxyPort = 80;
-    int timeoutSeconds = 30;
-};
-
 std::mutex optionsMutex;
-Options options;
+TCddbClientOptions options;
 thread_local const std::atomic<bool> *cancelFlag = nullptr;
 
-Options currentOptions()
+// The options CDDBSetOption set for the process, with this thread's cancel flag.
+TCddbClientOptions currentOptions()
 {
     std::lock_guard lock(optionsMutex);
-    return options;
+    TCddbClientOptions current = options;
+    current.cancel = cancelFlag;
+    return current;
 }
 
 QString plussed(QString text)
@@ -37,24 +29,22 @@ QString plussed(QString text)
 }
 
 // One CDDB command over HTTP; false when the server cannot be reached or answers with an HTTP error.
-bool cddbRequest(const QString &command, QString &answer)
+bool cddbRequest(const TCddbClientOptions &o, const QString &command, QString &answer)
 {
-    const Options o = currentOptions();
     const QString address = CddbServerAddress(o.server, o.script);
     const QString agentName = o.agent.section(QLatin1Char(' '), 0, 0);
     const QString agentVersion = o.agent.section(QLatin1Char(' '), 1);
     QString email = o.email.isEmpty() ? TCDDBInfo::DefaultEmail() : o.email;
     HttpRequest request;
-    request.url = address + QStringLiteral("?cmd=cddb+") + plussed(command) +
-                  QStringLiteral("&hello=") + email.replace(QLatin1Char('@'), QLatin1Char('+')) +
-                  QLatin1Char('+') + plussed(agentName) + QLatin1Char('+') + plussed(agentVersion) +
-                  QStringLiteral("&proto=6");
+    request.url = address + QStringLiteral("?cmd=cddb+") + plussed(command) + QStringLiteral("&hello=") +
+                  email.replace(QLatin1Char('@'), QLatin1Char('+')) + QLatin1Char('+') + plussed(agentName) +
+                  QLatin1Char('+') + plussed(agentVersion) + QStringLiteral("&proto=6");
     request.userAgent = o.agent;
     if (o.useProxy && !o.proxy.isEmpty())
         request.proxy = o.proxy + QLatin1Char(':') + QString::number(o.proxyPort);
     request.totalTimeoutSeconds = o.timeoutSeconds;
     request.connectTimeoutSeconds = std::min(10, o.timeoutSeconds);
-    request.cancel = cancelFlag;
+    request.cancel = o.cancel;
     const HttpResponse response = HttpGet(request);
     answer = response.text;
     if (!response.ok)
@@ -114,6 +104,11 @@ void SetCddbCancelFlag(const std::atomic<bool> *cancel)
 
 int32_t CDDBQuery(HCDROM handle, TCDDBQueryHeader *query)
 {
+    return CddbQueryWith(currentOptions(), handle, query);
+}
+
+int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query)
+{
     if (!query || !query->q || query->num <= 0) {
         SetAspiLibError(CDERR_INVALID_PARAMETER);
         return 0;
@@ -127,7 +122,7 @@ int32_t CDDBQuery(HCDROM handle, TCDDBQueryHeader *query)
     QString queryText;
     CddbIdentityOfToc(toc, discId, queryText);
     QString answer;
-    if (!cddbRequest(QStringLiteral("query ") + discId + QLatin1Char(' ') + queryText, answer))
+    if (!cddbRequest(options, QStringLiteral("query ") + discId + QLatin1Char(' ') + queryText, answer))
         return 0;
     TCDDBInfo parser;
     const int code = parser.Query().ParseQueryResponse(answer);
@@ -159,6 +154,12 @@ int32_t CDDBQuery(HCDROM handle, TCDDBQueryHeader *query)
 
 int32_t CDDBGetDiskInfo(const TCDDBQueryItem *entry, char *text, int32_t size)
 {
+    return CddbDiskInfoWith(currentOptions(), entry, text, size);
+}
+
+int32_t CddbDiskInfoWith(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
+                         int32_t size)
+{
     if (!entry || !text || size <= 0) {
         SetAspiLibError(CDERR_INVALID_PARAMETER);
         return 0;
@@ -166,7 +167,7 @@ int32_t CDDBGetDiskInfo(const TCDDBQueryItem *entry, char *text, int32_t size)
     const QString category = QString::fromUtf8(entry->categ, qstrnlen(entry->categ, sizeof entry->categ));
     const QString id = QString::fromUtf8(entry->cddbId, qstrnlen(entry->cddbId, sizeof entry->cddbId));
     QString answer;
-    if (!cddbRequest(QStringLiteral("read ") + category + QLatin1Char(' ') + id, answer))
+    if (!cddbRequest(options, QStringLiteral("read ") + category + QLatin1Char(' ') + id, answer))
         return 0;
     if (!answer.startsWith(QStringLiteral("210"))) {
         SetAspiLibError(CDERR_CDDB_NO_MATCH, answer.section(QLatin1Char('\n'), 0, 0).trimmed());

@@ -45,3 +45,21 @@ int32_t CDDBGetDiskInfo(const TCDDBQueryItem *entry, char *text, int32_t size);
 // Time-out of one CDDB request in seconds, and the flag that ends the requests of this thread early.
 void SetCddbTimeout(int seconds);
 void SetCddbCancelFlag(const std::atomic<bool> *cancel);
+
+// What one lookup's requests use, given with each call instead of set for the whole process: the server,
+// the client's address and name, the proxy, the time-out and the flag that ends the requests early.
+struct TCddbClientOptions {
+    QString server;
+    QString script = QStringLiteral("/~cddb/cddb.cgi");
+    QString email;
+    QString agent = QStringLiteral("Sondrel 1.0"); // "name version"
+    bool useProxy = false;
+    QString proxy;
+    int proxyPort = 80;
+    int timeoutSeconds = 30;
+    const std::atomic<bool> *cancel = nullptr;
+};
+// CDDBQuery and CDDBGetDiskInfo with the options of one lookup.
+int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query);
+int32_t CddbDiskInfoWith(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
+                         int32_t size);

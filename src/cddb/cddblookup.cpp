@@ -136,7 +136,8 @@ bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result
 {
     TCDDBInfo info;
     // The server as the settings give it; the component's own script path only when it names none.
-    info.Server = request.Settings.Server.trimmed().isEmpty() ? request.ComponentServer : request.Settings.Server;
+    info.Server =
+        request.Settings.Server.trimmed().isEmpty() ? request.ComponentServer : request.Settings.Server;
     if (!request.ComponentEmail.isEmpty())
         info.Email = request.ComponentEmail;
     info.ApplicationVersion = request.ComponentVersion;
@@ -161,21 +162,20 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
     std::vector<TCDDBQueryItem> table(CDDB_MAX_MATCHES);
     TCDDBQueryHeader header{CDDB_MAX_MATCHES, table.data()};
     const TQueryCDDB &s = request.Settings;
-    CDDBSetOption(CDDB_OPT_SERVER, s.Server, 0);
-    CDDBSetOption(CDDB_OPT_CGI, s.Script, 0);
-    CDDBSetOption(CDDB_OPT_USER, TCDDBInfo::DefaultEmail(), 0);
-    CDDBSetOption(CDDB_OPT_AGENT, QStringLiteral("program 1.0"), 0);
-    CDDBSetOption(CDDB_OPT_HTTP_PORT, QString(), 0);
-    CDDBSetOption(CDDB_OPT_USE_PROXY, QString(), s.UseProxy ? 1 : 0);
-    if (s.UseProxy) {
-        CDDBSetOption(CDDB_OPT_PROXY_PORT, QString(), CddbProxyPort(s.Port));
-        CDDBSetOption(CDDB_OPT_PROXY, s.ProxyAddress, 0);
-    }
-    SetCddbTimeout(request.TimeoutSeconds);
-    SetCddbCancelFlag(cancel);
-    const int32_t ok = CDDBQuery(request.DriveHandle, &header);
+    // This lookup's own options: two lookups at once never mix their servers.
+    TCddbClientOptions options;
+    options.server = s.Server;
+    options.script = s.Script;
+    options.email = TCDDBInfo::DefaultEmail();
+    options.agent = QStringLiteral("program 1.0");
+    options.useProxy = s.UseProxy;
+    options.proxy = s.ProxyAddress;
+    const int32_t port = CddbProxyPort(s.Port);
+    options.proxyPort = port > 0 && port < 65536 ? port : 80;
+    options.timeoutSeconds = std::max(1, request.TimeoutSeconds);
+    options.cancel = cancel;
+    const int32_t ok = CddbQueryWith(options, request.DriveHandle, &header);
     if (ok != 1) {
-        SetCddbCancelFlag(nullptr);
         // A server that cannot be reached is said so, with the no-match hints; a disc whose table of
         // contents cannot be read ends as finished, with nothing changed.
         if (GetAspiLibError() != CDERR_CDDB_NETWORK)
@@ -187,19 +187,17 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
     if (header.num < 1) {
         if (error)
             *error = GetAspiLibError();
-        SetCddbCancelFlag(nullptr);
         return CDDBQUERY_NO_MATCH;
     }
     std::vector<char> text(32000);
     for (int m = 0; m < header.num && !(cancel && cancel->load()); ++m) {
         std::fill(text.begin(), text.end(), '\0');
-        if (CDDBGetDiskInfo(&table[size_t(m)], text.data(), 32000) != 1)
+        if (CddbDiskInfoWith(options, &table[size_t(m)], text.data(), 32000) != 1)
             continue;
         if (ReadCddbEntryText(DecodeServerText(QByteArray(text.data(), qstrnlen(text.data(), text.size()))),
                               request.FirstTrack, request.LastTrack, result))
             break;
     }
-    SetCddbCancelFlag(nullptr);
     return CDDBQUERY_FINISHED;
 }
 
