@@ -246,8 +246,11 @@ void TQueryCDDBThread::Start()
         try {
             code = RunCddbLookup(request, result, &error, &shared->cancel);
         } catch (...) {
-            LogCaughtException("CDDB lookup"); // the window stays as it is until the user stops it
-            return;
+            // Said in the window, which would otherwise wait for an answer that never comes.
+            LogCaughtException("CDDB lookup");
+            result = TCddbLookupResult();
+            result.Failure = CurrentExceptionText();
+            code = CDDBQUERY_NO_MATCH;
         }
         std::lock_guard lock(shared->mutex);
         if (shared->window && !shared->cancel)

@@ -26,6 +26,7 @@ struct TCddbLookupResult {
     std::optional<QString>
         MusicBrainzRelease; // the release's MBID; empty when the titles came from elsewhere
     QString Refusal;        // the server's words when it refused the lookup
+    QString Failure;        // why the lookup itself failed (it then ends as no match)
 };
 
 // The message codes a lookup ends with.

@@ -113,7 +113,11 @@ bool TfrmStopQuery::event(QEvent *event)
         return true;
     // The titles go into the list before the message is acted on.
     ApplyCddbResult(m_host, message->Result);
-    if (message->Code == CDDBQUERY_NO_MATCH && !message->Result.Refusal.isEmpty()) {
+    if (message->Code == CDDBQUERY_NO_MATCH && !message->Result.Failure.isEmpty()) {
+        lHint->setText(QStringLiteral("The lookup failed: ") + message->Result.Failure);
+        lHint->setWordWrap(true);
+        bStop->setText(QStringLiteral("Close"));
+    } else if (message->Code == CDDBQUERY_NO_MATCH && !message->Result.Refusal.isEmpty()) {
         // The server said no in its own words: those are shown, not the guesses of the no-match panel.
         lHint->setText(QStringLiteral("The CDDB server refused the lookup: ") + message->Result.Refusal);
         lHint->setWordWrap(true);
