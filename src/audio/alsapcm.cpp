@@ -1,5 +1,6 @@
 #include "alsapcm.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cstring>
 
@@ -96,5 +97,18 @@ int SetAlsaHardware(snd_pcm_t *pcm, int bits, int channels, unsigned *rate, unsi
         return error;
     *bufferFrames = buffer;
     *periodFrames = period;
+    return 0;
+}
+
+int SetAlsaSoftware(snd_pcm_t *pcm, unsigned long startFrames, unsigned long availMin)
+{
+    snd_pcm_sw_params_t *sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    int error = 0;
+    if ((error = snd_pcm_sw_params_current(pcm, sw)) < 0 ||
+        (error = snd_pcm_sw_params_set_start_threshold(pcm, sw, snd_pcm_uframes_t(startFrames))) < 0 ||
+        (error = snd_pcm_sw_params_set_avail_min(pcm, sw, snd_pcm_uframes_t(std::max(availMin, 1UL)))) < 0 ||
+        (error = snd_pcm_sw_params(pcm, sw)) < 0)
+        return error;
     return 0;
 }

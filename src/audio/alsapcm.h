@@ -21,5 +21,7 @@ snd_pcm_t *OpenAlsaPcm(const QString &name, bool capture, QString *error);
 // Interleaved little-endian integer samples of 8 (unsigned), 16, 24 (three bytes) or 32 bits. The rate is
 // the nearest the device offers (*rate is updated); buffer and period sizes in frames, also updated.
 // Returns 0 or ALSA's negative error code.
+// Playback starts once startFrames are written; a wait for room ends when availMin frames are free.
+int SetAlsaSoftware(snd_pcm_t *pcm, unsigned long startFrames, unsigned long availMin);
 int SetAlsaHardware(snd_pcm_t *pcm, int bits, int channels, unsigned *rate, unsigned long *bufferFrames,
                     unsigned long *periodFrames);

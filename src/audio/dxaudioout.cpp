@@ -4,7 +4,9 @@
 #include "auconverter.h"
 #include "auexception.h"
 #include "aufilein.h"
+#include "authread.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <chrono>
@@ -106,6 +108,12 @@ void TDXAudioOut::Prepare()
         throw EAuException(QStringLiteral("Failed to create DirectSound buffer %1: %2")
                                .arg(uint32_t(error), 8, 16, QLatin1Char('0'))
                                .arg(AlsaText(error)));
+    // Playing starts when the first block (the whole buffer) is in; a wait for room ends at a period.
+    if (const int error = SetAlsaSoftware(pcm, buffer, period); error < 0)
+        throw EAuException(
+            QStringLiteral("ALSA device %1: %2").arg(devices.at(DeviceNumber), AlsaText(error)));
+    m_deviceName = devices.at(DeviceNumber);
+    m_failure.clear();
     m_firstBlock = true;
     m_endOfInput = false;
 }
@@ -153,27 +161,51 @@ void TDXAudioOut::fillSilence(uint32_t bytes)
     writeBytes(silence.data(), uint32_t(silence.size()));
 }
 
-bool TDXAudioOut::waitForRoom(uint32_t &freeBytes)
+TDXAudioOut::Room TDXAudioOut::waitForRoom(uint32_t &freeBytes)
 {
-    for (int tries = 0; tries <= 16; ++tries) {
+    // A device may take no data for a while (a sound server filling its own buffers takes about half a
+    // second): waiting is not an error. Only an ALSA error that recovery cannot mend is, or a device that
+    // takes nothing for much longer than its buffer lasts.
+    const uint32_t interval = std::max<uint32_t>(PollingInterval, 1);
+    const int64_t patience = std::max<int64_t>(2000, int64_t(Latency.load()) * 20);
+    QElapsedTimer waited;
+    waited.start();
+    while (CanOutput) {
+        // A stop or a pause is the worker's to carry out, between blocks.
+        if (Thread && (Thread->Abort || Thread->PauseRequest))
+            return Room::Interrupted;
         if (PrefetchData && Input()) {
-            const uint64_t bytes = uint64_t(PollingInterval) * m_bytesPerSecond / 1000 * 5 / 4;
+            const uint64_t bytes = uint64_t(interval) * m_bytesPerSecond / 1000 * 5 / 4;
             Input()->Prefetch(uint32_t(bytes - bytes % m_blockAlign));
         }
-        long avail = deviceRoom();
-        if (avail == -EPIPE) {
-            postSinkEvent();
-            snd_pcm_prepare(pcmOf(m_pcm));
-            avail = deviceRoom();
-        }
+        const long avail = deviceRoom();
         if (avail > 0) {
             freeBytes = uint32_t(avail) * m_blockAlign;
-            return true;
+            return Room::Free;
+        }
+        if (avail < 0) {
+            if (avail == -EPIPE)
+                postSinkEvent(); // the device ran dry: said, and playing goes on
+            if (const int error = snd_pcm_recover(pcmOf(m_pcm), int(avail), 1); error < 0) {
+                m_failure = QStringLiteral("ALSA device %1: %2").arg(m_deviceName, AlsaText(error));
+                return Room::Failed;
+            }
+            continue;
+        }
+        if (waited.elapsed() > patience) {
+            m_failure = QStringLiteral("ALSA device %1 took no sound for %2 s")
+                            .arg(m_deviceName)
+                            .arg(double(waited.elapsed()) / 1000.0, 0, 'f', 1);
+            return Room::Failed;
         }
         // ALSA wakes us when there is room, or the interval ends.
-        snd_pcm_wait(pcmOf(m_pcm), int(std::max<uint32_t>(PollingInterval, 1)));
+        if (const int woken = snd_pcm_wait(pcmOf(m_pcm), int(interval));
+            woken < 0 && woken != -EPIPE && snd_pcm_recover(pcmOf(m_pcm), woken, 1) < 0) {
+            m_failure = QStringLiteral("ALSA device %1: %2").arg(m_deviceName, AlsaText(woken));
+            return Room::Failed;
+        }
     }
-    return false;
+    return Room::Interrupted;
 }
 
 bool TDXAudioOut::DoOutput(bool abort)
@@ -196,8 +228,13 @@ bool TDXAudioOut::DoOutput(bool abort)
     }
     if (!m_endOfInput) {
         uint32_t freeBytes = 0;
-        if (!waitForRoom(freeBytes)) {
-            reportFailure(QStringLiteral("Audio output error"));
+        switch (waitForRoom(freeBytes)) {
+        case Room::Free:
+            break;
+        case Room::Interrupted:
+            return CanOutput;
+        case Room::Failed:
+            reportFailure(m_failure);
             return false;
         }
         freeBytes = std::min(freeBytes - freeBytes % m_blockAlign, m_bufferBytes);

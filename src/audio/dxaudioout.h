@@ -59,7 +59,11 @@ protected:
 
 private:
     bool writeBytes(const uint8_t *data, uint32_t bytes);
-    bool waitForRoom(uint32_t &freeBytes);
+    enum class Room { Free, Interrupted, Failed };
+    // Waits until the device has room for more (freeBytes); Failed with m_failure set.
+    Room waitForRoom(uint32_t &freeBytes);
+    QString m_deviceName;
+    QString m_failure; // why waiting for room failed
     void fillSilence(uint32_t bytes);
     void release();
 
