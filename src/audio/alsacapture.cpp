@@ -55,6 +55,7 @@ bool TAlsaCapture::Start(const QString &device, int rate, int channels, int bits
         return refuse(AlsaText(result));
     }
     m_writer = std::move(writer);
+    m_device = device;
     m_frames = 0;
     {
         std::lock_guard lock(m_lock);
@@ -125,7 +126,7 @@ void TAlsaCapture::work(void *device, int rate, int blockAlign, unsigned long pe
             // An overrun (the program fell behind) loses sound but not the recording; anything else ends it.
             if (snd_pcm_recover(pcm, int(got), 1) == 0 && snd_pcm_start(pcm) >= 0)
                 continue;
-            fail(AlsaText(int(got)));
+            fail(QStringLiteral("ALSA capture device %1: %2").arg(m_device, AlsaText(int(got))));
             break;
         }
         QString error;

@@ -55,4 +55,5 @@ private:
     bool m_stop = false;
     int64_t m_stopAt = -1; // frames at which to end; -1 none
     std::atomic<int64_t> m_frames{0};
+    QString m_device; // its name, for the failure text
 };
