@@ -11,6 +11,7 @@
 #include "shell/localizedtext.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
+#include "tracklistmodel.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -27,7 +28,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <cmath>
 #include <cstring>
@@ -63,19 +64,17 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_client->setAutoFillBackground(true);
     m_client->setStyleSheet(QStringLiteral("#ClientArea { background: %1; }").arg(colour(214, 223, 247)));
     setCentralWidget(m_client);
-    ListView1 = new QTreeWidget(m_client);
+    ListView1 = new QTreeView(m_client);
     ListView1->setObjectName(QStringLiteral("ListView1"));
+    Tracks = new TTrackListModel(Disc, this);
+    ListView1->setModel(Tracks);
     ListView1->setRootIsDecorated(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setStyleSheet(QStringLiteral("QTreeWidget { background: %1; }").arg(colour(239, 239, 255)));
-    ListView1->setHeaderLabels({QStringLiteral("No."), QStringLiteral("Title"), QStringLiteral("Length(min)"),
-                                QStringLiteral("Size(MB)")});
+    ListView1->setStyleSheet(QStringLiteral("QTreeView { background: %1; }").arg(colour(239, 239, 255)));
     const int widths[] = {90, 230, 100, 90};
     for (int i = 0; i < 4; ++i)
         ListView1->setColumnWidth(i, widths[i]);
-    ListView1->headerItem()->setTextAlignment(2, Qt::AlignCenter);
-    ListView1->headerItem()->setTextAlignment(3, Qt::AlignCenter);
     // Extra width goes to the titles, not to the last column.
     ListView1->header()->setStretchLastSection(false);
     ListView1->header()->setSectionResizeMode(1, QHeaderView::Stretch);
@@ -284,33 +283,12 @@ bool TMainForm::AudioCdPresent()
 
 QString TMainForm::LengthText(int minutes, int seconds)
 {
-    return TwoDigits(minutes) + QLatin1Char(':') + TwoDigits(seconds);
+    return TTrackListModel::LengthText(minutes, seconds);
 }
 
 QString TMainForm::SizeText(int minutes, int seconds)
 {
-    const double bytes = double(minutes * 60 + seconds) * 176400.0;
-    const int64_t h = int64_t(std::nearbyint(bytes / 1048576.0 * 100.0));
-    return TwoDigits(int(h / 100)) + QLatin1Char('.') + TwoDigits(int(h % 100));
-}
-
-void TMainForm::showRows()
-{
-    m_showing = true;
-    ListView1->clear();
-    for (int i = 0; i < Disc.RowCount(); ++i) {
-        const TDiscTrack &track = Disc.Track(i);
-        auto *row = new QTreeWidgetItem(ListView1);
-        row->setText(0, QString::number(track.Number));
-        row->setText(1, Disc.Title(i));
-        row->setText(2, LengthText(track.Minutes, track.Seconds));
-        row->setText(3, SizeText(track.Minutes, track.Seconds));
-        row->setTextAlignment(2, Qt::AlignCenter);
-        row->setTextAlignment(3, Qt::AlignCenter);
-        row->setCheckState(0, Qt::Checked);
-    }
-    m_showing = false;
-    UpdateActions();
+    return TTrackListModel::SizeText(minutes, seconds);
 }
 
 void TMainForm::LoadTracksFromToc()

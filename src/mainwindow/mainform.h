@@ -20,7 +20,8 @@ class QLabel;
 class QMenu;
 class QAction;
 class QToolBar;
-class QTreeWidget;
+class QTreeView;
+class TTrackListModel;
 class QTimer;
 
 // The program's main window: one row per track of the disc, read through the CD access calls (the library
@@ -158,7 +159,8 @@ public:
     TDiscModel Disc{AppSettings.DiscInfo};
 
     QToolBar *ToolBar1;
-    QTreeWidget *ListView1;
+    QTreeView *ListView1;
+    TTrackListModel *Tracks; // the rows ListView1 shows, with their check marks
     QLabel *StatusPanel1;
     TCDIn CDIn1;
     TCDIn CDPlayIn;
@@ -176,9 +178,8 @@ protected:
 
 private:
     void FormShow();
-    // ListView1 anew from the model's rows.
-    void showRows();
-    bool m_showing = false; // set while showRows or a title update fills the rows
+    // The row that is current and selected; -1 for none.
+    int selectedRow() const;
     void layoutContents();
     void checkDisc();
     void loadThroughComponent();

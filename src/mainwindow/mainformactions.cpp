@@ -7,6 +7,7 @@
 #include "dialogs/resampleform.h"
 #include "mainform.h"
 #include "toolicons.h"
+#include "tracklistmodel.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -14,7 +15,7 @@
 #include <QMenuBar>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 
 struct TMainForm::ActionSpec {
@@ -36,8 +37,8 @@ template <typename Window> void TMainForm::showModal(TMainForm &form)
 const std::vector<TMainForm::ActionSpec> &TMainForm::actionTable()
 {
     using F = TMainForm;
-    const auto selected = [](const F &f) { return !f.ListView1->selectedItems().isEmpty(); };
-    const auto rows = [](const F &f) { return f.ListView1->topLevelItemCount() > 0; };
+    const auto selected = [](const F &f) { return f.ListView1->selectionModel()->hasSelection(); };
+    const auto rows = [](const F &f) { return f.Tracks->rowCount() > 0; };
     static const std::vector<ActionSpec> table = {
         {&F::miWAVtoWAV, "miWAVtoWAV", "WA&V to WAV...", nullptr, nullptr, showModal<TfrmResample>, nullptr},
         {&F::ActionWavToMp3, "ActionWavToMp3", "&WAV to MP3...", "Ctrl+W", "document-save-as",
@@ -239,26 +240,16 @@ void TMainForm::createToolBar()
 
 void TMainForm::connectTrackList()
 {
-    connect(ListView1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item, int column) {
-        // A title typed into a row goes into the disc; check marks only change the actions.
-        if (column == 1 && !m_showing)
-            Disc.SetTitle(ListView1->indexOfTopLevelItem(item), item->text(1));
-        UpdateActions();
-    });
-    connect(&Disc, &TDiscModel::RowsReset, this, &TMainForm::showRows);
-    connect(&Disc, &TDiscModel::TitleChanged, this, [this](int row) {
-        if (QTreeWidgetItem *item = ListView1->topLevelItem(row); item && item->text(1) != Disc.Title(row)) {
-            m_showing = true;
-            item->setText(1, Disc.Title(row));
-            m_showing = false;
-        }
-    });
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TMainForm::UpdateActions);
-    connect(ListView1->model(), &QAbstractItemModel::rowsRemoved, this, &TMainForm::UpdateActions);
-    connect(ListView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item, int column) {
+    // Check marks, a new disc and the selection change what can be done.
+    connect(Tracks, &QAbstractItemModel::dataChanged, this, &TMainForm::UpdateActions);
+    connect(Tracks, &QAbstractItemModel::modelReset, this, &TMainForm::UpdateActions);
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TMainForm::UpdateActions);
+    connect(ListView1, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         // Ctrl+click toggles the check box (a click on the box itself already did).
-        if (column != 0 && (QApplication::keyboardModifiers() & Qt::ControlModifier))
-            item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+        if (index.column() != 0 && (QApplication::keyboardModifiers() & Qt::ControlModifier))
+            Tracks->setData(Tracks->index(index.row(), 0),
+                            Tracks->Checked(index.row()) ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     });
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { aEditTrackNameExecute(); });
+    connect(ListView1, &QTreeView::doubleClicked, this, [this] { aEditTrackNameExecute(); });
 }

@@ -21,6 +21,7 @@
 #include "shell/settings.h"
 #include "shell/wineregistry.h"
 #include "toolicons.h"
+#include "tracklistmodel.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -37,7 +38,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <thread>
 
@@ -54,19 +55,22 @@ void TMainForm::message(const QString &text, bool error)
         QMessageBox::information(this, QStringLiteral("Sondrel"), text);
 }
 
+int TMainForm::selectedRow() const
+{
+    const QModelIndex current = ListView1->currentIndex();
+    return current.isValid() && ListView1->selectionModel()->isRowSelected(current.row(), QModelIndex())
+               ? current.row()
+               : -1;
+}
+
 bool TMainForm::AnyTrackChecked() const
 {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        if (ListView1->topLevelItem(i)->checkState(0) == Qt::Checked)
-            return true;
-    }
-    return false;
+    return Tracks->AnyChecked();
 }
 
 void TMainForm::aPlayExecute()
 {
-    QTreeWidgetItem *item = ListView1->currentItem();
-    const int row = item && item->isSelected() ? ListView1->indexOfTopLevelItem(item) : -1;
+    const int row = selectedRow();
     if (row < 0)
         return;
     const bool wasPaused = Playing && Paused;
@@ -128,9 +132,7 @@ void TMainForm::SetCddbRowTitle(int row, const QString &title)
 
 void TMainForm::SetCddbTitlesLeftAligned()
 {
-    ListView1->headerItem()->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ListView1->topLevelItem(i)->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
+    Tracks->SetTitlesLeftAligned();
 }
 
 QString TMainForm::CddbDiscKey() const
@@ -214,9 +216,8 @@ void TMainForm::aQueryMusicBrainzExecute()
 QStringList TMainForm::JobList() const
 {
     QStringList list;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem *row = ListView1->topLevelItem(i);
-        if (row->checkState(0) == Qt::Checked)
+    for (int i = 0; i < Tracks->rowCount(); ++i) {
+        if (Tracks->Checked(i))
             list << JobListEntry(AppSettings.CommonOptions.FileNameTemplate, Disc.NameFields(i));
     }
     return WithUniqueFileBases(list);
@@ -315,26 +316,24 @@ void TMainForm::ChooseAndConvert(JobKind kind)
 
 void TMainForm::ActionSelectAllExecute()
 {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ListView1->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    Tracks->SetAllChecked(true);
 }
 
 void TMainForm::ActionNoSelectExecute()
 {
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        ListView1->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+    Tracks->SetAllChecked(false);
 }
 
 void TMainForm::aEditTrackNameExecute()
 {
-    QTreeWidgetItem *row = ListView1->currentItem();
-    if (!row || !row->isSelected())
+    const int row = selectedRow();
+    if (row < 0)
         return;
     TfrmEditTrackName dialog(this);
-    dialog.eName->setText(row->text(1));
+    dialog.eName->setText(Disc.Title(row));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    Disc.SetTitle(ListView1->indexOfTopLevelItem(row), dialog.eName->text());
+    Disc.SetTitle(row, dialog.eName->text());
     QString error;
     if (!Disc.Save(&error) && !error.isEmpty())
         message(error, true);

@@ -20,7 +20,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -125,8 +125,8 @@ protected:
     static QStringList titles(const TMainForm &form)
     {
         QStringList list;
-        for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i)
-            list << form.ListView1->topLevelItem(i)->text(1);
+        for (int i = 0; i < form.ListView1->model()->rowCount(); ++i)
+            list << form.ListView1->model()->index(i, 1).data().toString();
         return list;
     }
 };
@@ -166,7 +166,9 @@ TEST_F(QueryWindowsTest, LibraryRouteTakesTheWholeTitleLine)
     EXPECT_EQ(titles(form), (QStringList{"First Song", "Guest / Second Song"}));
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Artist");
     EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "First Song");
-    EXPECT_EQ(form.ListView1->topLevelItem(0)->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(form.ListView1->model()->index(0, 1).data(Qt::TextAlignmentRole).toInt() &
+                  Qt::AlignHorizontal_Mask,
+              Qt::AlignLeft);
     EXPECT_EQ(server.commands().value(1), "cddb read rock 06019002");
 }
 
@@ -276,7 +278,7 @@ TEST_F(QueryWindowsTest, DriveComponentLookupWithoutWindows)
     form.show();
     form.FormActivate();
     ASSERT_EQ(form.DriveHandle, 0u);
-    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
     form.CDDBInfo1.Server = server.url();
     form.aQueryCDDBExecute();
     EXPECT_TRUE(driver.seen.isEmpty());

@@ -16,7 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -202,9 +202,9 @@ TEST_F(CDRipFormTest, MainWindowExtractsThroughTheDriveComponent)
     TMainForm form;
     form.show();
     form.FormActivate();
-    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
-    form.ListView1->topLevelItem(0)->setText(1, "One");
-    form.ListView1->topLevelItem(1)->setText(1, "Two");
+    ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
+    form.ListView1->model()->setData(form.ListView1->model()->index(0, 1), "One");
+    form.ListView1->model()->setData(form.ListView1->model()->index(1, 1), "Two");
     EXPECT_TRUE(form.ActionExtract->isEnabled());
     form.ActionExtractExecute();
     EXPECT_EQ(QFileInfo(out + "One.wav").size(), 44 + 100 * 2352) << closer.texts.join("\n").toStdString();

@@ -17,7 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ protected:
     void setTitles(TMainForm &form, const QStringList &titles)
     {
         for (int i = 0; i < titles.size(); ++i)
-            form.ListView1->topLevelItem(i)->setText(1, titles[i]);
+            form.ListView1->model()->setData(form.ListView1->model()->index(i, 1), titles[i]);
     }
 };
 
@@ -53,7 +53,7 @@ TEST_F(CommandsTest, JobListFromTheCheckedRows)
     TMainForm form;
     form.show();
     setTitles(form, {"Intro", "Skipped", "A/B", ""});
-    form.ListView1->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    form.ListView1->model()->setData(form.ListView1->model()->index(1, 0), Qt::Unchecked, Qt::CheckStateRole);
     const QStringList jobs = form.JobList();
     ASSERT_EQ(jobs.size(), 3);
     EXPECT_EQ(jobs[0], "01Intro");
@@ -131,7 +131,7 @@ TEST_F(CommandsTest, LanguageMenu)
     EXPECT_EQ(AppSettings.Lan, "German");
     EXPECT_TRUE(form.findChild<QAction *>("miGerman")->isChecked());
     EXPECT_FALSE(form.findChild<QAction *>("miEnglish")->isChecked());
-    EXPECT_EQ(form.ListView1->headerItem()->text(1), "Titel");
+    EXPECT_EQ(form.ListView1->model()->headerData(1, Qt::Horizontal).toString(), "Titel");
     // The caption is the product's name and version, the same in every language.
     EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
     EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");

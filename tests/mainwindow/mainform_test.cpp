@@ -14,7 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -34,10 +34,12 @@ protected:
     }
     ~MainFormTest() override { SetRealCdDrivesEnabled(true); }
 
-    static QStringList row(const QTreeWidget *list, int i)
+    static QStringList row(const QTreeView *list, int i)
     {
-        const QTreeWidgetItem *item = list->topLevelItem(i);
-        return {item->text(0), item->text(1), item->text(2), item->text(3)};
+        QStringList texts;
+        for (int column = 0; column < 4; ++column)
+            texts << list->model()->index(i, column).data().toString();
+        return texts;
     }
 };
 
@@ -61,11 +63,12 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     TMainForm form;
     form.show();
     ASSERT_NE(form.DriveHandle, 0u);
-    ASSERT_EQ(form.ListView1->topLevelItemCount(), 3);
+    ASSERT_EQ(form.ListView1->model()->rowCount(), 3);
     EXPECT_EQ(row(form.ListView1, 0), QStringList({"1", "Intro", "04:00", "40.37"}));
     EXPECT_EQ(row(form.ListView1, 1), QStringList({"2", "Track02", "04:00", "40.37"}));
     EXPECT_EQ(row(form.ListView1, 2), QStringList({"3", "Outro", "00:30", "05.05"}));
-    EXPECT_EQ(form.ListView1->topLevelItem(0)->checkState(0), Qt::Checked);
+    EXPECT_EQ(Qt::CheckState(form.ListView1->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
+              Qt::Checked);
     EXPECT_EQ(form.StatusText(), "Image   disc.cue");
     EXPECT_EQ(form.DriveDescription, "Image   disc.cue");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Band");
@@ -84,7 +87,7 @@ TEST_F(MainFormTest, CdTextTitlesForADiscTheCacheDoesNotKnow)
     {
         TMainForm form;
         form.show();
-        ASSERT_EQ(form.ListView1->topLevelItemCount(), 3);
+        ASSERT_EQ(form.ListView1->model()->rowCount(), 3);
         EXPECT_EQ(row(form.ListView1, 0).value(1), "Intro");
         EXPECT_EQ(row(form.ListView1, 1).value(1), QString::fromUtf8("Трава у дома"));
         EXPECT_EQ(row(form.ListView1, 2).value(1), "Track03"); // no CD-Text for it
@@ -111,11 +114,11 @@ TEST_F(MainFormTest, TheListShowsTheDisc)
         TMainForm form;
         form.show();
         ASSERT_EQ(form.Disc.RowCount(), 2);
-        form.ListView1->topLevelItem(0)->setText(1, "Typed");
+        form.ListView1->model()->setData(form.ListView1->model()->index(0, 1), "Typed");
         EXPECT_EQ(form.Disc.Title(0), "Typed");
         EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "Typed");
         form.Disc.SetTitle(1, "From the disc");
-        EXPECT_EQ(form.ListView1->topLevelItem(1)->text(1), "From the disc");
+        EXPECT_EQ(form.ListView1->model()->index(1, 1).data().toString(), "From the disc");
         EXPECT_EQ(form.JobList(), QStringList({"01Typed", "02From the disc"}));
         // A wider window widens the titles; the other columns keep their widths.
         const int title = form.ListView1->columnWidth(1), size = form.ListView1->columnWidth(3);
@@ -167,7 +170,7 @@ TEST_F(MainFormTest, PlayingATrack)
     EXPECT_FALSE(form.aPlay->isEnabled()); // nothing selected
     EXPECT_FALSE(form.aStop->isEnabled());
     EXPECT_FALSE(form.aPause->isEnabled());
-    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(2));
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(2, 0));
     EXPECT_TRUE(form.aPlay->isEnabled());
     form.aPlay->trigger();
     EXPECT_EQ(form.StatusText(), "Play Track03");
@@ -193,7 +196,7 @@ TEST_F(MainFormTest, PausingAndResumingATrack)
     form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
     ASSERT_GE(form.CDAudioOut.DeviceNumber, 0);
     form.SavedStatus = "Ready";
-    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     device.allow(200000);
     form.aPlay->trigger();
     ASSERT_TRUE(WaitFor([&] { return device.received() >= 200000; }));
@@ -230,7 +233,7 @@ TEST_F(MainFormTest, StopWhilePausedRestoresTheStatus)
     form.show();
     form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
     form.SavedStatus = "Ready";
-    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     device.allow(100000);
     form.aPlay->trigger();
     ASSERT_TRUE(WaitFor([&] { return device.received() >= 100000; }));
@@ -254,7 +257,7 @@ TEST_F(MainFormTest, PlayingWithoutASoundCardSaysSo)
     TMainForm form;
     form.show();
     form.SavedStatus = "Ready";
-    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     form.aPlay->trigger(); // on "default", which leads nowhere
     ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
     ASSERT_EQ(closer.texts.size(), 1);
@@ -297,7 +300,7 @@ TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
     TMainForm first;
     first.show();
     EXPECT_EQ(first.DriveDescription, "Image   a.cue");
-    EXPECT_EQ(first.ListView1->topLevelItemCount(), 1);
+    EXPECT_EQ(first.ListView1->model()->rowCount(), 1);
     first.close();
 
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=1\n");
@@ -319,8 +322,8 @@ TEST_F(MainFormTest, DriveComponentPath)
     CloseDriveHandle(probe);
 
     form.FormActivate();
-    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
-    EXPECT_EQ(form.ListView1->topLevelItem(1)->text(2), "00:20");
+    ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
+    EXPECT_EQ(form.ListView1->model()->index(1, 2).data().toString(), "00:20");
     EXPECT_EQ(form.StatusText(), "Image disc.cue");
     EXPECT_EQ(form.SavedStatus, "Image disc.cue");
     EXPECT_TRUE(form.Disc.CddbDiscId().isEmpty());
@@ -344,16 +347,16 @@ TEST_F(MainFormTest, DiscsComingAndGoing)
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));
     TMainForm form;
     form.show();
-    ASSERT_EQ(form.ListView1->topLevelItemCount(), 2);
+    ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
     EXPECT_TRUE(form.ActionExtract->isEnabled());
     EXPECT_TRUE(form.aQueryCDDB->isEnabled());
     QFile::rename(images + "disc.cue", images + "disc.away");
-    ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return form.ListView1->model()->rowCount() == 0; }));
     // The commands follow the list by themselves: nothing here updates them.
     EXPECT_FALSE(form.ActionExtract->isEnabled());
     EXPECT_FALSE(form.aQueryCDDB->isEnabled());
     QFile::rename(images + "disc.away", images + "disc.cue");
-    ASSERT_TRUE(WaitFor([&] { return form.ListView1->topLevelItemCount() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.ListView1->model()->rowCount() == 2; }));
     EXPECT_TRUE(form.ActionExtract->isEnabled());
     EXPECT_TRUE(form.aQueryCDDB->isEnabled());
 }

@@ -211,7 +211,8 @@ TEST_F(RipFormTest, ReadFailureSkipsTheTrack)
     EXPECT_TRUE(exists("C.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
     // The track, the image's reason, then the general advice.
-    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02 (B): Read error at sector 200 of ")) << closer.texts[0].toStdString();
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02 (B): Read error at sector 200 of "))
+        << closer.texts[0].toStdString();
     EXPECT_TRUE(closer.texts[0].endsWith(
         "disc.cue\r\nError while reading CD information!\r\nPlease exit the software and run again."));
     EXPECT_EQ(AppSettings.CommonOptions.IsCDHandleZero, !zero);
@@ -308,8 +309,8 @@ TEST_F(RipFormTest, FlacRipVerifiedAndLoggedThenWavToFlac)
     EXPECT_FALSE(exists("One.wav"));
     EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "Two.flac"}), 0);
     ASSERT_EQ(closer.texts.size(), 1) << closer.texts.join("\n").toStdString();
-    EXPECT_EQ(closer.texts[0],
-              "Sondrel|Track 01: unknown (not in the database)\nTrack 02: unknown (not in the database)\n2 tracks not verified");
+    EXPECT_EQ(closer.texts[0], "Sondrel|Track 01: unknown (not in the database)\nTrack 02: unknown (not in "
+                               "the database)\n2 tracks not verified");
     const QString log = ReadFileText(out + "Unknown Artist - Unknown Album.log");
     EXPECT_TRUE(log.contains("Test & copy: on")) << log.toStdString();
     EXPECT_TRUE(log.contains("  AccurateRip: unknown (not in the database)"));
