@@ -78,7 +78,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             const bool written = SettleEncodedFile(writer->FileName(), m_oggTarget,
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             PostProcessInfo(this,
-                            TProcessInfo{ProcessEvent::Mp3Encoded, error, QString(),
+                            TProcessInfo{ProcessEvent::FileWritten, error, QString(),
                                          written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
         };
     }
@@ -336,7 +336,8 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         encodeItem(Completed - 1);
         return;
     case ProcessEvent::Mp3Encoded:
-    case ProcessEvent::WmaEncoded: {
+    case ProcessEvent::WmaEncoded:
+    case ProcessEvent::FileWritten: {
         Timer1.stop();
         const QString wav = WaveIn1.FileName();
         WaveIn1.SetFileName(QString());
