@@ -43,6 +43,19 @@ QString decode(const QByteArray &data)
     return text;
 }
 
+// False for a line that sectionHeader() would certainly not take for a header, seen without decoding it: its
+// first character after ASCII blanks is an ASCII character other than '['. (A non-ASCII one may be a blank
+// of another kind, so that line is decoded.)
+bool mayBeSectionHeader(QByteArrayView bytes)
+{
+    for (const char c : bytes) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')
+            continue;
+        return c == '[' || (static_cast<unsigned char>(c) & 0x80) != 0;
+    }
+    return false;
+}
+
 // The name of the section a line starts, or a null string for any other line (the rule of parse()).
 QString sectionHeader(const QString &line)
 {
@@ -256,15 +269,33 @@ IniFile IniFile::readSection(const QString &path, const QString &section)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return ini;
+    // Read in blocks and looked through a line at a time without copying it; memory stays that of a block
+    // however large the file (the disc cache holds thousands of discs).
     QString text;
     bool inside = false;
     bool first = true;
-    while (!file.atEnd()) {
-        QByteArray bytes = file.readLine();
+    QByteArray block;
+    qsizetype at = 0;
+    for (bool atEnd = false;;) {
+        const void *end = std::memchr(block.constData() + at, '\n', size_t(block.size() - at));
+        if (!end && !atEnd) { // an incomplete line: the next block completes it
+            block = block.sliced(at) + file.read(1 << 20);
+            at = 0;
+            atEnd = file.atEnd();
+            continue;
+        }
+        const qsizetype next = end ? static_cast<const char *>(end) - block.constData() + 1 : block.size();
+        if (next == at)
+            break;
+        QByteArrayView bytes(block.constData() + at, next - at);
+        at = next;
         if (first && bytes.startsWith("\xEF\xBB\xBF"))
-            bytes.remove(0, 3);
+            bytes = bytes.sliced(3);
         first = false;
-        const QString line = decode(bytes);
+        // Lines of other sections are only looked at for a header: most are never decoded.
+        if (!inside && !mayBeSectionHeader(bytes))
+            continue;
+        const QString line = decode(bytes.toByteArray());
         const QString header = sectionHeader(line);
         if (!header.isNull()) {
             if (inside)

@@ -146,4 +146,25 @@ TEST_F(IniFileTest, OneSectionReadAndWrittenThroughTheRestOfTheFile)
     // (A failed write keeping the old contents: NothingLostTest.AFullDiskKeepsTheDiscCache.)
 }
 
+// The cache is read in blocks of a megabyte: a section, or one of its lines, across the seam is read whole,
+// as the whole-file reader reads it.
+TEST_F(IniFileTest, ASectionAcrossTheReadingBlocks)
+{
+    for (const int shift : {-20, -9, -1, 0, 1, 7}) {
+        SCOPED_TRACE(shift);
+        QByteArray bytes;
+        for (int n = 0; bytes.size() < (1 << 20) + shift - 40; ++n)
+            bytes += "[" + QByteArray::number(n) + "]\nArtist=Someone " + QByteArray::number(n) + "\n";
+        bytes += "  [Target]\r\nArtist=Found\r\n1=The first title of it\n[After]\nX=1";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        file.close();
+        const IniFile one = IniFile::readSection(path, "target");
+        EXPECT_EQ(one.readString("Target", "Artist", ""), "Found");
+        EXPECT_EQ(one.readString("Target", "1", ""), IniFile(path).readString("Target", "1", "whole"));
+        EXPECT_EQ(IniFile::readSection(path, "After").readString("After", "X", ""), "1");
+    }
+}
+
 } // namespace
