@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Sondrel with its tests in build/ and runs the whole suite.
 #   --ci     also treat warnings as errors, and run the suite a second time under AddressSanitizer and
 #            UndefinedBehaviorSanitizer (in build-asan/)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a file through the audio framework the way the job windows do, for the scripts beside it:
 //   bench_audio copy IN.wav OUT.wav             TWaveIn -> TWaveOut
 //   bench_audio resample IN.wav OUT.wav RATE    TWaveIn -> TFastResampler -> TWaveOut

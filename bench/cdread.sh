@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reading a whole 40-minute disc image through the CD access layer (blocks of 10 sectors) into a WAV file,
 # beside cd-paranoia -Z reading the same image to a WAV file.
 source "$(dirname "$0")/lib.sh"

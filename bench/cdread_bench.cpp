@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a whole disc image through the CD access layer in blocks of 10 sectors into one WAV file, the way
 // the CD read thread does. Run by cdread.sh beside cd-paranoia.
 //   bench_cdread IMAGE.cue OUT.wav

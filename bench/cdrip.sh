@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The CD read thread reading a whole 40-minute image (one track) to WAV, beside cd-paranoia -Z; and the CD
 # input component with paranoia on feeding the WAV writer, beside cd-paranoia with its default paranoia.
 source "$(dirname "$0")/lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The disc information cache: peak memory and time of `sondrel-cli toc` (which reads the disc's entry) with
 # a cdinfo.dat of 100,000 discs beside one of a single disc; then the time of `sondrel-cli cddb`-style saves
 # is left to the tests. The memory should not grow with the file.

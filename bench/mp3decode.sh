@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # MP3 to WAV of a 10-minute file through the command-line tool (the conversion job, lame as its child
 # process with its progress parsed), beside lame --decode on the same file.
 source "$(dirname "$0")/lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # TVorbisOut encoding a 10-minute 16-bit stereo WAV at Compression 0.2, beside oggenc -q 2 on the same file.
 # Both use the same codec library, so the pipeline should add almost nothing.
 source "$(dirname "$0")/lib.sh"

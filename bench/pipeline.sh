@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Whole discs and many files with both cores: sondrel-cli beside a shell pipeline that reads each track with
 # cd-paranoia and then encodes with two encoders at once (xargs -P2), on the same disc image:
 #   a 12-track disc (about 50 minutes) to MP3 and to Ogg Vorbis, with the CPU use of ours;

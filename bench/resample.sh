@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # TFastResampler (the fast filter) from 44100 Hz to 48000 Hz and to 22050 Hz on a 10-minute 16-bit stereo signal, file to file
 # through the audio framework, beside sox's quick rate converter on the same file; and the peak memory for a
 # 1-minute and a 10-minute input, which should be the same.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The longest time the job's thread (the window's, in the program) goes without handling its events while the
 # drive component rips a 10-minute track to WAV, without and with normalising; the target is under 50 ms.
 source "$(dirname "$0")/lib.sh"

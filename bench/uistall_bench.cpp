@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the thread that runs the job (the window's thread in the program) is kept from its events while
 // the drive component rips and normalises: a timer asks for a tick every millisecond and the longest gap
 // between two ticks is printed, in milliseconds.

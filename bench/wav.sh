@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Copying a 10-minute 16-bit stereo WAV through TWaveIn -> TWaveOut, beside sox copying it; and decoding a
 # 10-minute IMA ADPCM WAV to PCM, beside sox doing the same.
 source "$(dirname "$0")/lib.sh"

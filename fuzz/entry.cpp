@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer's entry point for one target, chosen when the program is built (FUZZ_TARGET_NAME).
 #include "harnesses.h"
 

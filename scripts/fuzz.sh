@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one fuzz target for a while: scripts/fuzz.sh NAME SECONDS (NAME: wav, id3, ini, cddb, encoder, ogg, musicbrainz, accuraterip).
 # Builds the libFuzzer programs with clang in build-fuzz/ (installing clang and its fuzzer runtime when
 # missing). The seeds in fuzz/corpus/NAME are read; what the fuzzer finds new goes to build-fuzz/corpus/NAME,

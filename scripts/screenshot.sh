@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/screenshot.png (the main window with a disc loaded) and docs/window-NAME.png for the tool
 # windows, each in a real window under Xvfb, with a private home so that nothing of the user's own settings
 # shows.

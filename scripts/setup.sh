@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing Sondrel needs on Debian 12, by package name. Quick when
 # everything is already there: only missing packages are installed.
 set -euo pipefail

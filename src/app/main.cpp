@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
 #include "dialogs/oggplayerform.h"
@@ -22,7 +23,7 @@ int main(int argc, char *argv[])
     // (found relative to the program).
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("sondrel %s\n", SONDREL_VERSION);
+            std::printf("sondrel %s\n%s\n", SONDREL_VERSION, SONDREL_LICENCE_TEXT);
             return 0;
         }
         if (std::strcmp(argv[i], "--manual-path") == 0) {

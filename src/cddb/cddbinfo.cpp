@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cddbinfo.h"
 
 #include "audio/auexception.h"

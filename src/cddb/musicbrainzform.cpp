@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "musicbrainzform.h"
 
 #include "shell/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-cli: the engine of Sondrel from the command line. No windows: the jobs run with a terminal
 // presenter, so a rip here does what the same rip does in the window. Each command is a class of its own
 // (commands/); this file finds the one asked for and runs it.
@@ -59,7 +60,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (name == QLatin1String("--version")) {
-        PrintLine(QStringLiteral("sondrel-cli " SONDREL_VERSION));
+        PrintLine(QStringLiteral("sondrel-cli " SONDREL_VERSION "\n" SONDREL_LICENCE_TEXT));
         return 0;
     }
     TCommand *command = findCommand(name);

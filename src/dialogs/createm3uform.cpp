@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "createm3uform.h"
 
 #include "jobs/m3uplaylist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "id3editform.h"
 
 #include "shell/applylanguage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "New sound file": the rate, sample width and channels of a new recording.
 #include "recordform.h"
 #include "shell/applylanguage.h"

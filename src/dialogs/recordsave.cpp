@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound recorder window: saving the recording (under its name or another, as WAV and MP3), and undo.
 #include "recordform.h"
 

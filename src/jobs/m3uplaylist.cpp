@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "m3uplaylist.h"
 
 #include "shell/helpers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The steps a job starts for an item (a track's read, an encoder process, the Ogg or FLAC writer, the
 // resampler), and the WMA encoding's estimate.
 #include "audio/encoderprocess.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "about.h"
 
 #include "shell/applylanguage.h"
@@ -23,6 +24,11 @@ TfrmAbout::TfrmAbout(QWidget *parent) : QDialog(parent)
     auto *what = new QLabel(QStringLiteral("CD ripper and audio toolbox"), this);
     what->setObjectName(QStringLiteral("lbDescription"));
     layout->addWidget(what, 0, Qt::AlignCenter);
+    auto *licence = new QLabel(QStringLiteral(SONDREL_LICENCE_TEXT), this);
+    licence->setObjectName(QStringLiteral("lbLicence"));
+    KeepUntranslated(licence);
+    licence->setWordWrap(true);
+    layout->addWidget(licence, 0, Qt::AlignCenter);
     auto *ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("btOK"));
     layout->addWidget(ok, 0, Qt::AlignCenter);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands described in one table (object name, caption, shortcut, icon, what it runs and
 // when it can run), and the menus, tool bar and pop-up menu made from them.
 #include "dialogs/createm3uform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of the main window: menus, tool bar, pop-up menu and what they run.
 #include "about.h"
 #include "cddb/musicbrainzform.h"

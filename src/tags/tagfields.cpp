@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fields of each tag format the tag layer reads and writes: ID3 version 2, Vorbis comments, RIFF INFO
 // and ASF. An edit changes only the fields it names.
 #include "tagfields.h"

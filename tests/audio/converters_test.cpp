@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/audioconverter.h"
 #include "audio/auexception.h"
 #include "audio/fastresampler.h"

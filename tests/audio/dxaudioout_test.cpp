@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/dxaudioout.h"
 #include "memoryaudio.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FLAC writer against the flac tools: exact samples in every bit depth it takes, tags and the cover,
 // refusals and an unwritable target.
 #include "audio/flacout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The high-quality resampler: its SINAD measured with an FFT of what it makes of pure tones, its length and
 // pass-through, beside the fast filter it stands in for.
 #include "audio/fastresampler.h"

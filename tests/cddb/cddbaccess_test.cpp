@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cddb/cddbaccess.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MusicBrainz disc ids and lookups, against a loopback server of the tests' own serving JSON.
 #include "cddb/musicbrainz.h"
 #include "cddbserver.h"

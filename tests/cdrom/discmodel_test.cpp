@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/discmodel.h"
 #include "shell/discinfo.h"
 #include "shell/inifile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archival rips from the command line: FLAC checked by the flac tools, the read offset, Test & copy on a
 // disc with a weak sector, AccurateRip answers from a loopback server, and the rip log and cue sheet.
 #include "cddbserver.h"

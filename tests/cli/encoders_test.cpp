@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line tool against encoders that record their arguments, fail or die: values from file names
 // and from the disc cache reach them whole, and a failed encoding is a failed file.
 #include "cdrom/cddrivelist.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our AccurateRip checksums, disc ids and request paths held against the field's own implementations: the
 // table of contents as cd-info reads the image, whipper's ids and request path from that table, and
 // whipper's checksums of the very files we ripped. A disc of every shape, both read paths, read offsets.

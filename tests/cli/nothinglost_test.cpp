@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a rip must never do to the user's files, whatever the titles hold.
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"

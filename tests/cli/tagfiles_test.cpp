@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag edits on files other programs made and tagged, judged by the field's own readers (mutagen, ffprobe)
 // and decoders (flac, ogginfo, opusinfo, sox): the file still plays, the new title is read back, and every
 // other field, comment and picture is as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder window on ALSA's "null" devices: capture gives silence (held to the clock), playback takes
 // everything at once.
 #include "dialogs/recordform.h"

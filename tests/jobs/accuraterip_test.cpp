@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AccurateRip checksums against whipper's, and the database's answers.
 #include "jobs/accuraterip.h"
 #include "jobs/wavheader.h"

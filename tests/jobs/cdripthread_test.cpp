@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cddrivelist.h"
 #include "jobs/cdripthread.h"
 #include "jobs/wavheader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of an archival rip that need no disc: the shifted read window, the streaming checks, and
 // what the summary, the log and the cue sheet say.
 #include "cdrom/readwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder's engine on ALSA's "null" capture device, which delivers silence.
 #include "jobs/soundrecorder.h"
 #include "jobs/wavheader.h"

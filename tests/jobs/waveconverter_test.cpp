@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "jobs/waveconverter.h"
 #include "jobs/wavformat.h"
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/auexception.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"

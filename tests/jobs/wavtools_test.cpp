@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks against the programs our users also use: files sox makes must decode to what sox decodes them to,
 // files we make must be read by sox and ffprobe as what they are.
 #include "jobs/acm.h"

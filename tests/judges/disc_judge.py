@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What the field computes for a disc image, for the tests to hold our results against.
 
   disc_judge.py disc IMAGE.cue      the table of contents as cd-info reads it, and from it whipper's

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Every tag of an audio file as the field's readers see it, for the tests to compare before and after an
 edit: mutagen for MP3 (ID3), FLAC, Ogg Vorbis and Opus; ffprobe for WAV's RIFF INFO and WMA.
 

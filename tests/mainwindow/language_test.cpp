@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cddb/querycddbform.h"
 #include "cdrom/cddrivelist.h"
 #include "dialogs/createm3uform.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # An installation under a prefix the build was not configured for (and under DESTDIR) works as it is: the
 # programs find their shipped files relative to themselves, WM8EUTIL in libexec.
 set -euo pipefail
@@ -29,7 +30,8 @@ for root in "$work/prefix" "$work/dest/opt/sondrel"; do
     # The installed GUI finds its manual: sondrel --manual-path is what F1 opens. Both questions are answered
     # without a display.
     version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --version)
-    [ "$version" = "sondrel $2" ] || { echo "FAILED: sondrel --version said '$version'"; failed=1; }
+    [ "$(head -1 <<<"$version")" = "sondrel $2" ] || { echo "FAILED: sondrel --version said '$version'"; failed=1; }
+    grep -q 'GPL-3.0-or-later' <<<"$version" || { echo "FAILED: sondrel --version names no licence"; failed=1; }
     manual=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --manual-path)
     [ "$manual" = "$root/share/sondrel/sondrel-manual.html" ] || { echo "FAILED: manual at '$manual'"; failed=1; }
 done

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The files the desktop and packagers read, checked by their own tools: the desktop entry, the AppStream
 # metainfo, the man pages, and the bash completion of sondrel-cli.
 set -euo pipefail
@@ -14,6 +15,12 @@ check() { # NAME COMMAND...: runs the check, says what failed
 check "desktop-file-validate" desktop-file-validate "$root/data/sondrel.desktop"
 grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/sondrel.desktop" || { echo "FAILED: no audio CD MimeType"; failed=1; }
 check "appstreamcli validate" appstreamcli validate --no-net "$3"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$3" || { echo "FAILED: the metainfo names no licence"; failed=1; }
+# The licence: its text, and a line naming it in every source file.
+grep -q 'GNU GENERAL PUBLIC LICENSE' "$root/LICENSE" || { echo "FAILED: no LICENSE"; failed=1; }
+unmarked=$(cd "$root" && find src tests bench fuzz scripts \( -name '*.cpp' -o -name '*.h' -o -name '*.sh' -o -name '*.py' \) \
+    -exec grep -L 'SPDX-License-Identifier: GPL-3.0-or-later' {} + || true)
+[ -z "$unmarked" ] || { echo "FAILED: no licence line in: $unmarked"; failed=1; }
 for page in sondrel sondrel-cli; do
     # groff's warnings (-ww) turn into failures: a page that renders with complaints is not right.
     warnings=$(groff -man -ww -z "$root/docs/$page.1" 2>&1 || true)

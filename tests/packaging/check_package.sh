@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: made by cpack from the build, its files where Debian wants them, lintian without
 # errors (not for a sanitizer build, whose programs are no release), and the programs run from the unpacked
 # package.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/applylanguage.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-mkdisc: writes a CUE/BIN disc image from a list of tracks, for tests, benchmarks and the demo disc.
 //
 //   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]... [--title T]

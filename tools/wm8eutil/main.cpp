@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WM8EUTIL: the WMA encoding program Sondrel runs for its WMA files.
 //
 //   WM8EUTIL -input IN.wav -output OUT.wma -a_setting PROFILE [-author TEXT] [-description TEXT]

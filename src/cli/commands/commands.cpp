@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
 
 const std::vector<std::unique_ptr<TCommand>> &AllCommands()

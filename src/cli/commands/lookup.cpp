@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cddb/musicbrainz.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "commands.h"
 #include "jobs/m3uplaylist.h"
 #include "shell/localizedtext.h"

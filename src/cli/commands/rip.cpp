@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"

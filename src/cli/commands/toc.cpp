@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cddb/musicbrainz.h"
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
