@@ -22,6 +22,14 @@ int main(int argc, char *argv[])
     // For scripts and packagers, answered without a display: the version, and the manual that Help opens
     // (found relative to the program).
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("usage: sondrel [--version | --help | --manual-path]\n\n"
+                        "Opens the Sondrel window: rip audio CDs, convert, tag, play and record sound.\n"
+                        "  --version      the version and the licence\n"
+                        "  --manual-path  where the manual that Help opens is\n"
+                        "sondrel-cli does the same work from the command line (sondrel-cli --help).\n");
+            return 0;
+        }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("sondrel %s\n%s\n", SONDREL_VERSION, SONDREL_LICENCE_TEXT);
             return 0;
@@ -38,6 +46,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.ombrel.Sondrel"));
 
     if (SingleInstance::notifyRunningInstance())
         return 0;

@@ -14,7 +14,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 for root in "$work/prefix" "$work/dest/opt/sondrel"; do
     for file in bin/sondrel bin/sondrel-cli libexec/sondrel/WM8EUTIL share/sondrel/sondrel-manual.html \
         share/sondrel/CLan_English.ini share/sondrel/CLan_German.ini share/sondrel/CLan_French.ini share/sondrel/CLan_Spanish.ini \
-        share/applications/sondrel.desktop share/man/man1/sondrel-cli.1.gz; do
+        share/applications/io.github.ombrel.Sondrel.desktop share/man/man1/sondrel-cli.1.gz; do
         [ -e "$root/$file" ] || { echo "FAILED: $root/$file missing"; failed=1; }
     done
     [ ! -e "$root/bin/WM8EUTIL" ] || { echo "FAILED: WM8EUTIL in bin/"; failed=1; }
@@ -32,6 +32,8 @@ for root in "$work/prefix" "$work/dest/opt/sondrel"; do
     version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --version)
     [ "$(head -1 <<<"$version")" = "sondrel $2" ] || { echo "FAILED: sondrel --version said '$version'"; failed=1; }
     grep -q 'GPL-3.0-or-later' <<<"$version" || { echo "FAILED: sondrel --version names no licence"; failed=1; }
+    env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --help | grep -q '^usage: sondrel ' ||
+        { echo "FAILED: sondrel --help without a display"; failed=1; }
     manual=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$root/bin/sondrel" --manual-path)
     [ "$manual" = "$root/share/sondrel/sondrel-manual.html" ] || { echo "FAILED: manual at '$manual'"; failed=1; }
 done

@@ -12,8 +12,8 @@ check() { # NAME COMMAND...: runs the check, says what failed
         failed=1
     fi
 }
-check "desktop-file-validate" desktop-file-validate "$root/data/sondrel.desktop"
-grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/sondrel.desktop" || { echo "FAILED: no audio CD MimeType"; failed=1; }
+check "desktop-file-validate" desktop-file-validate "$root/data/io.github.ombrel.Sondrel.desktop"
+grep -qx 'MimeType=x-content/audio-cdda;' "$root/data/io.github.ombrel.Sondrel.desktop" || { echo "FAILED: no audio CD MimeType"; failed=1; }
 check "appstreamcli validate" appstreamcli validate --no-net "$3"
 grep -q '<project_license>GPL-3.0-or-later</project_license>' "$3" || { echo "FAILED: the metainfo names no licence"; failed=1; }
 # The licence: its text, and a line naming it in every source file.

@@ -13,7 +13,7 @@ deb=$(ls "$work"/sondrel_*.deb)
 failed=0
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for file in ./usr/bin/sondrel ./usr/bin/sondrel-cli ./usr/libexec/sondrel/WM8EUTIL ./usr/share/sondrel/sondrel-manual.html \
-    ./usr/share/applications/sondrel.desktop ./usr/share/metainfo/io.github.ombrel.Sondrel.metainfo.xml \
+    ./usr/share/applications/io.github.ombrel.Sondrel.desktop ./usr/share/metainfo/io.github.ombrel.Sondrel.metainfo.xml \
     ./usr/share/sondrel/CLan_English.ini ./usr/share/sondrel/CLan_German.ini \
     ./usr/share/man/man1/sondrel.1.gz ./usr/share/man/man1/sondrel-cli.1.gz \
     ./usr/share/bash-completion/completions/sondrel-cli ./usr/share/doc/sondrel/copyright \
