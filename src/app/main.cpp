@@ -17,10 +17,12 @@
 #include <cstring>
 #include <memory>
 
-int main(int argc, char *argv[])
+namespace {
+
+// For scripts and packagers, answered without a display: usage, the version, and the manual that Help opens
+// (found relative to the program). -1 when the arguments ask for the window.
+int answerWithoutDisplay(int argc, char *argv[])
 {
-    // For scripts and packagers, answered without a display: the version, and the manual that Help opens
-    // (found relative to the program).
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::printf("usage: sondrel [--version | --help | --manual-path]\n\n"
@@ -42,6 +44,15 @@ int main(int argc, char *argv[])
             return 0;
         }
     }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (const int code = answerWithoutDisplay(argc, argv); code >= 0)
+        return code;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
