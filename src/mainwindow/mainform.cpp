@@ -116,6 +116,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 
 TMainForm::~TMainForm()
 {
+    // The track list's model reads the disc, a member that goes before the window's children do: the view
+    // lets go of the model, and the model goes, while the disc is still there.
+    ListView1->setModel(nullptr);
+    delete Tracks;
+    Tracks = nullptr;
     CloseDriveHandle(DriveHandle);
 }
 

@@ -161,7 +161,7 @@ public:
 
     QToolBar *ToolBar1;
     QTreeView *ListView1;
-    TTrackListModel *Tracks; // the rows ListView1 shows, with their check marks
+    TTrackListModel *Tracks = nullptr; // the rows ListView1 shows, with their check marks
     QLabel *StatusPanel1;
     TCDIn CDIn1;
     TCDIn CDPlayIn;

@@ -123,6 +123,8 @@ void TMainForm::createActions()
 
 void TMainForm::UpdateActions()
 {
+    if (!Tracks) // the window is going
+        return;
     for (const ActionSpec &spec : actionTable())
         if (spec.enabledWhen)
             (this->*spec.member)->setEnabled(spec.enabledWhen(*this));
