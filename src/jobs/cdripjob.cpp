@@ -271,8 +271,8 @@ void TCDRipJob::encodeItem(int item)
         }
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        PostProcessInfo(
-            this, TProcessInfo{ProcessEvent::Mp3Encoded, QString(), QString(), ProcessResult::SourceFailed});
+        PostProcessInfo(this, TProcessInfo{EncodedEventOf(m_settings.CommonOptions.OutputFormat), QString(),
+                                           QString(), ProcessResult::SourceFailed});
     }
 }
 

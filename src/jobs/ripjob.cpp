@@ -17,14 +17,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A number with at least two digits.
-QString nn(int n)
-{
-    return n < 10 && n >= 0 ? QLatin1Char('0') + QString::number(n) : QString::number(n);
-}
-
 } // namespace
 
 TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outputFolder)
@@ -136,8 +128,8 @@ QString TRipJob::tempName(const char *stem) const
 void TRipJob::stageCaption(const char *stage, int number, const QString &item)
 {
     const int total = NumberTotal > 0 ? NumberTotal : int(Files.size());
-    m_presenter.SetCaption(QLatin1String(stage) + nn(number + NumberBase) + QLatin1Char('/') + nn(total) +
-                           QStringLiteral("): ") + item);
+    m_presenter.SetCaption(QLatin1String(stage) + TwoDigits(number + NumberBase) + QLatin1Char('/') +
+                           TwoDigits(total) + QStringLiteral("): ") + item);
 }
 
 void TRipJob::repost(int percent, int resultCode)
@@ -236,8 +228,9 @@ const TConversionSteps &conversionSteps(JobKind kind)
     return steps.at(kind);
 }
 
-// The notice an encoding of the format ends with.
-int encodedEvent(int32_t format)
+} // namespace
+
+int EncodedEventOf(int32_t format)
 {
     switch (format) {
     case OutputFormat::Mp3:
@@ -249,7 +242,21 @@ int encodedEvent(int32_t format)
     }
 }
 
-} // namespace
+int TRipJob::endEvent() const
+{
+    switch (m_kind) {
+    case JobKind::ExtractTracks:
+        return EncodedEventOf(m_settings.CommonOptions.OutputFormat);
+    case JobKind::WavToOgg:
+        return EncodedEventOf(OutputFormat::Ogg);
+    case JobKind::WavToFlac:
+        return EncodedEventOf(OutputFormat::Flac);
+    case JobKind::WavToWma:
+        return EncodedEventOf(OutputFormat::Wma);
+    default:
+        return EncodedEventOf(OutputFormat::Mp3);
+    }
+}
 
 void TRipJob::Start()
 {
@@ -414,7 +421,7 @@ void TRipJob::trackRead(const TProcessInfo &info)
         RipThread.reset();
     if (failed) { // nothing to encode: the track ends here
         Busy = true;
-        repost(encodedEvent(format), ProcessResult::SourceFailed);
+        repost(endEvent(), ProcessResult::SourceFailed);
         return;
     }
     stageCaption("Encoding(", m_ripIndex, base);
@@ -433,8 +440,7 @@ void TRipJob::resampled(int32_t result)
     if (result != ProcessResult::Done) {
         // The resampling failed (its message was shown): this file ends here, the job goes on.
         Busy = true;
-        repost(m_kind == JobKind::WavToOgg ? ProcessEvent::FileWritten : ProcessEvent::Mp3Encoded,
-               ProcessResult::SourceFailed);
+        repost(endEvent(), ProcessResult::SourceFailed);
         return;
     }
     stageCaption("Encoding(", m_doneIndex + 1, Files.value(m_doneIndex));

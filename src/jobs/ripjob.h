@@ -53,6 +53,10 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 // expect. -1 while nothing can be said (no output yet). Not below elapsed + 1.
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate);
 
+// The notice an encoding into the output format ends with (the MP3 or WMA encoder's, or the Ogg and FLAC
+// writers').
+int EncodedEventOf(int32_t format);
+
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 
@@ -132,6 +136,8 @@ private:
     void resampled(int32_t result);
     void itemEncoded(const TProcessInfo &info);
     void showEncoderEnd(const TProcessInfo &info);
+    // The notice that ends an item of this job when it is skipped.
+    int endEvent() const;
     void ripError(int code);
     void startRead(int item);
     void startMp3(const QString &source, const QString &destination, bool encode);

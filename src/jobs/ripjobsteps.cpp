@@ -28,9 +28,7 @@ bool TRipJob::openItem(int item)
         Files.value(item) + QStringLiteral(": ") +
         (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
     Busy = true; // no second message for this file
-    repost(m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToFlac ? ProcessEvent::FileWritten
-                                                                       : ProcessEvent::Mp3Encoded,
-           ProcessResult::SourceFailed);
+    repost(endEvent(), ProcessResult::SourceFailed);
     return false;
 }
 
