@@ -287,16 +287,6 @@ bool TMainForm::AudioCdPresent()
     return ::AudioCdPresent();
 }
 
-QString TMainForm::LengthText(int minutes, int seconds)
-{
-    return TTrackListModel::LengthText(minutes, seconds);
-}
-
-QString TMainForm::SizeText(int minutes, int seconds)
-{
-    return TTrackListModel::SizeText(minutes, seconds);
-}
-
 void TMainForm::LoadTracksFromToc()
 {
     if (DriveHandle == 0)

@@ -52,10 +52,6 @@ public:
     QString StatusText() const;
     void SetStatusText(const QString &text);
 
-    // The row texts of a track length.
-    static QString LengthText(int minutes, int seconds);
-    static QString SizeText(int minutes, int seconds);
-
     // Commands of the menus, the tool bar and the track list.
     void ActionExtractExecute();
     // Opens the job window of a conversion (2 WAV to MP3, 3 MP3 to WAV, 5 WAV to OGG, 6 WAV to WMA) on files.

@@ -4,6 +4,7 @@
 #include "cdrom/discidentity.h"
 #include "mainwindow/mainform.h"
 #include "mainwindow/toolicons.h"
+#include "mainwindow/tracklistmodel.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 #include "testsupport.h"
@@ -46,10 +47,10 @@ protected:
 
 TEST_F(MainFormTest, RowTexts)
 {
-    EXPECT_EQ(TMainForm::LengthText(4, 0), "04:00");
-    EXPECT_EQ(TMainForm::SizeText(4, 0), "40.37");
-    EXPECT_EQ(TMainForm::SizeText(0, 30), "05.05");
-    EXPECT_EQ(TMainForm::SizeText(74, 33), "752.48"); // 74:33 of CD audio is 752.4807 MiB
+    EXPECT_EQ(TTrackListModel::LengthText(4, 0), "04:00");
+    EXPECT_EQ(TTrackListModel::SizeText(4, 0), "40.37");
+    EXPECT_EQ(TTrackListModel::SizeText(0, 30), "05.05");
+    EXPECT_EQ(TTrackListModel::SizeText(74, 33), "752.48"); // 74:33 of CD audio is 752.4807 MiB
 }
 
 TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
