@@ -506,7 +506,9 @@ void TRipJob::CleanUp()
         RipThread.reset();
     }
     const int32_t format = m_settings.CommonOptions.OutputFormat;
-    if (m_ripIndex == Files.size() && m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
+    // Only a job that encoded every item lets the WAVs go: a stopped one keeps them all, the one whose
+    // encoding was cut short included.
+    if (m_doneIndex == Files.size() && m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
         !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
             const QString wav = wavOf(i);
