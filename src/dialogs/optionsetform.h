@@ -75,6 +75,7 @@ public:
     QComboBox *cbOggMinBit;
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
+    QSpinBox *seOpusBitRate;
     QLabel *lCompressionValue; // the Ogg quality of the slider's position
     QComboBox *cbResampleQuality;
     QSpinBox *seEncoders;
@@ -106,6 +107,7 @@ private:
     QWidget *oggPage();
     QWidget *wmaPage();
     QWidget *flacPage();
+    QWidget *opusPage();
     QWidget *id3Page();
     QWidget *cdPage();
     QWidget *titlesPage();

@@ -8,6 +8,7 @@
 #include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/messages.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "tags/tracktags.h"
@@ -28,7 +29,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
     : QObject(parent), m_cdIn(cdIn), m_settings(settings), Files(files), m_presenter(presenter), m_mp3(mp3),
       m_wma(wma)
 {
-    VorbisOut1.Compression = 0.2f;
+    Writers.Vorbis.Compression = 0.2f;
     WaveOut1.SetInput(&m_cdIn);
     TestOut1.SetInput(&m_cdIn);
     WaveOut1.SetWavType(wtPCM);
@@ -64,19 +65,18 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
     WaveOut1.OnDone = [this](TAuOutput *sink) {
         settleRead(WaveOut1.FileName(), !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty());
     };
-    for (TAuFileOut *writer :
-         {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
+    for (TAuFileOut *writer : Writers.All()) {
         writer->SetInput(&WaveIn1);
         writer->FileMode = foRewrite;
         writer->OnProgress = progress;
         writer->OnThreadException = [this](TAuOutput *sink) {
-            m_presenter.ShowError(m_oggTarget + QStringLiteral(": ") + sink->ExceptionMessage());
+            m_presenter.ShowError(m_writerTarget + QStringLiteral(": ") + sink->ExceptionMessage());
         };
         writer->OnDone = [this, writer](TAuOutput *sink) {
             // The writer ends its track like an encoder process does, and its working file becomes the
             // file only when the run ended by itself.
             QString error;
-            const bool written = SettleEncodedFile(writer->FileName(), m_oggTarget,
+            const bool written = SettleEncodedFile(writer->FileName(), m_writerTarget,
                                                    sink->ExceptionMessage().isEmpty() && !m_finished, &error);
             PostProcessInfo(this,
                             TProcessInfo{ProcessEvent::FileWritten, error, QString(),
@@ -227,35 +227,24 @@ void TCDRipJob::encodeItem(int item)
     const QString source = wavOf(item);
     const QString stem = source.left(source.size() - 4);
     WaveIn1.SetFileName(source);
+    const int32_t format = m_settings.CommonOptions.OutputFormat;
+    const TOutputFormatInfo *info = OutputFormatInfo(format);
     try {
-        switch (m_settings.CommonOptions.OutputFormat) {
-        case OutputFormat::Mp3:
+        switch (info ? info->Encoder : TEncoderKind::None) {
+        case TEncoderKind::Lame:
             m_mp3.Options = m_settings.Mp3Options;
             m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, JobKind::ExtractTracks);
             break;
-        case OutputFormat::Flac:
-            m_oggTarget = stem + QStringLiteral(".flac");
-            FlacOut1.SetFileName(WorkingFileOf(m_oggTarget));
-            FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
-            FlacOut1.Comments.Clear();
-            FlacOut1.Cover.clear();
-            if (m_settings.Use)
-                FlacOut1.SetTags(TrackTagsOf(m_settings, trackNumber(item), base(item)));
-            CurrentOutput = &FlacOut1;
-            FlacOut1.Run();
+        case TEncoderKind::Writer: {
+            m_writerTarget = stem + QLatin1String(info->Extension);
+            const TTrackTags tags = TrackTagsOf(m_settings, trackNumber(item), base(item));
+            TAuFileOut &writer = Writers.Prepare(format, m_settings, m_settings.Use ? &tags : nullptr);
+            writer.SetFileName(WorkingFileOf(m_writerTarget));
+            CurrentOutput = &writer;
+            writer.Run();
             break;
-        case OutputFormat::Ogg:
-            m_oggTarget = stem + QStringLiteral(".ogg");
-            VorbisOut1.SetFileName(WorkingFileOf(m_oggTarget));
-            ApplyOggSettings(VorbisOut1, m_settings);
-            VorbisOut1.Comments.Clear();
-            if (m_settings.Use)
-                SetVorbisComments(VorbisOut1.Comments,
-                                  TrackTagsOf(m_settings, trackNumber(item), base(item)));
-            CurrentOutput = &VorbisOut1;
-            VorbisOut1.Run();
-            break;
-        case OutputFormat::Wma: {
+        }
+        case TEncoderKind::WmaProgram: {
             WmaStartTime = Clock::now();
             m_gauge = 0;
             m_presenter.SetGauge(0);
@@ -271,8 +260,8 @@ void TCDRipJob::encodeItem(int item)
         }
     } catch (const std::exception &e) {
         m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        PostProcessInfo(this, TProcessInfo{EncodedEventOf(m_settings.CommonOptions.OutputFormat), QString(),
-                                           QString(), ProcessResult::SourceFailed});
+        PostProcessInfo(
+            this, TProcessInfo{EncodedEventOf(format), QString(), QString(), ProcessResult::SourceFailed});
     }
 }
 
@@ -346,7 +335,7 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         if (encoded) {
             const QString made = format == OutputFormat::Mp3   ? m_mp3.OutputFile
                                  : format == OutputFormat::Wma ? m_wma.OutputFile
-                                                               : m_oggTarget;
+                                                               : m_writerTarget;
             if (QFileInfo::exists(made))
                 m_presenter.FileMade(made);
         }
@@ -461,12 +450,10 @@ void TCDRipJob::Close()
         m_wma.Stop(0);
     if (!m_wavTarget.isEmpty() && WaveOut1.FileName() != m_wavTarget)
         DiscardWorkingFile(WaveOut1.FileName(), m_wavTarget); // what a stopped read left
-    if (m_settings.CommonOptions.OutputFormat == OutputFormat::Ogg)
-        VorbisOut1.Stop(false);
-    if (m_settings.CommonOptions.OutputFormat == OutputFormat::Flac)
-        FlacOut1.Stop(false);
-    if (!m_oggTarget.isEmpty())
-        DiscardWorkingFile(WorkingFileOf(m_oggTarget), m_oggTarget); // what a stopped Ogg writer left
+    Writers.StopAll();
+    if (!m_writerTarget.isEmpty())
+        DiscardWorkingFile(WorkingFileOf(m_writerTarget), m_writerTarget); // what a stopped writer left
     WaveIn1.SetFileName(QString());
-    VorbisOut1.SetFileName(QString());
+    for (TAuFileOut *writer : Writers.All())
+        writer->SetFileName(QString());
 }

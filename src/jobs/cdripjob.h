@@ -2,10 +2,9 @@
 #pragma once
 
 #include "accuraterip.h"
-#include "audio/flacout.h"
 #include "audio/nullout.h"
-#include "audio/vorbisout.h"
 #include "cdrom/cdin.h"
+#include "filewriters.h"
 #include "ripjob.h"
 #include "ripreport.h"
 #include "shell/settings.h"
@@ -67,8 +66,7 @@ public:
     TAuOutput *CurrentOutput = nullptr;
 
     TWaveIn WaveIn1;
-    TVorbisOut VorbisOut1;
-    TFlacOut FlacOut1;
+    TFileWriters Writers;
     TWaveOut WaveOut1;
     TNullOut TestOut1; // the test read of Test & copy
 
@@ -106,7 +104,7 @@ private:
     bool m_readFailed = false;
     bool m_finished = false;
     QString m_wavTarget; // the WAV being read (under its working name until it is complete)
-    QString m_oggTarget; // the Ogg or FLAC file being written (under its working name until it is complete)
+    QString m_writerTarget; // the file our own writer is making (under its working name until complete)
     std::unique_ptr<TRipReporter> m_report;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
     bool m_tested = false;

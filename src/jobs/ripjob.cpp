@@ -8,6 +8,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/messages.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "tags/tracktags.h"
@@ -44,15 +45,14 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     WaveOut1.SetBlockSize(512);
     WaveOut1.CreateNonMsHeaders = true;
     WaveOut1.FileMode = foRewrite;
-    VorbisOut1.Compression = 0.2f;
+    Writers.Vorbis.Compression = 0.2f;
     const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
     const auto failure = [this](TAuOutput *sink) {
         // Named by the file being read, which is the one the user chose.
         if (!m_finished)
             m_presenter.ShowError(WaveIn1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
     };
-    for (TAuFileOut *writer :
-         {static_cast<TAuFileOut *>(&VorbisOut1), static_cast<TAuFileOut *>(&FlacOut1)}) {
+    for (TAuFileOut *writer : Writers.All()) {
         writer->SetInput(&WaveIn1);
         writer->FileMode = foRewrite;
         writer->OnProgress = progress;
@@ -145,15 +145,12 @@ void TRipJob::finish(int result)
     m_presenter.Finish(result);
 }
 
-bool TRipJob::writesFlac() const
+int32_t TRipJob::targetFormat() const
 {
-    return m_kind == JobKind::WavToFlac ||
-           (m_kind == JobKind::ExtractTracks && m_settings.CommonOptions.OutputFormat == OutputFormat::Flac);
-}
-
-TAuFileOut &TRipJob::fileWriter()
-{
-    return writesFlac() ? static_cast<TAuFileOut &>(FlacOut1) : static_cast<TAuFileOut &>(VorbisOut1);
+    if (m_kind == JobKind::ExtractTracks)
+        return m_settings.CommonOptions.OutputFormat;
+    const TOutputFormatInfo *format = OutputFormatOfConversion(m_kind);
+    return format ? format->Value : int32_t(OutputFormat::Wav); // MP3 to WAV
 }
 
 void TRipJob::finishWhole()
@@ -224,38 +221,19 @@ const TConversionSteps &conversionSteps(JobKind kind)
         {JobKind::WavToFlac,
          {"RES_WAV_TO_FLAC", "Encoding WAV to FLAC", "RES_Encoding", "Encoding", "Encoding(", ".flac", true,
           nullptr}},
+        {JobKind::WavToOpus,
+         {"RES_WAV_TO_OPUS", "Encoding WAV to Opus", "RES_Encoding", "Encoding", "Encoding(", ".opus", true,
+          nullptr}},
     };
     return steps.at(kind);
 }
 
 } // namespace
 
-int EncodedEventOf(int32_t format)
-{
-    switch (format) {
-    case OutputFormat::Mp3:
-        return ProcessEvent::Mp3Encoded;
-    case OutputFormat::Wma:
-        return ProcessEvent::WmaEncoded;
-    default:
-        return ProcessEvent::FileWritten;
-    }
-}
-
 int TRipJob::endEvent() const
 {
-    switch (m_kind) {
-    case JobKind::ExtractTracks:
-        return EncodedEventOf(m_settings.CommonOptions.OutputFormat);
-    case JobKind::WavToOgg:
-        return EncodedEventOf(OutputFormat::Ogg);
-    case JobKind::WavToFlac:
-        return EncodedEventOf(OutputFormat::Flac);
-    case JobKind::WavToWma:
-        return EncodedEventOf(OutputFormat::Wma);
-    default:
-        return EncodedEventOf(OutputFormat::Mp3);
-    }
+    // MP3 to WAV is the MP3 encoder's work too.
+    return m_kind == JobKind::Mp3ToWav ? int(ProcessEvent::Mp3Encoded) : EncodedEventOf(targetFormat());
 }
 
 void TRipJob::Start()
@@ -527,8 +505,7 @@ void TRipJob::CleanUp()
     // A resampling still running is ended here, before its temporary file goes; so is an Ogg file
     // being written, whose working file goes with it.
     WaveOut1.Stop(false);
-    VorbisOut1.Stop(false);
-    FlacOut1.Stop(false);
+    Writers.StopAll();
     if (!m_writerTarget.isEmpty())
         DiscardWorkingFile(WorkingFileOf(m_writerTarget), m_writerTarget);
     const QString temporary =

@@ -3,10 +3,9 @@
 
 #include "audio/audioconverter.h"
 #include "audio/fastresampler.h"
-#include "audio/flacout.h"
 #include "audio/qualityresampler.h"
-#include "audio/vorbisout.h"
 #include "cdrom/cdaccess.h"
+#include "filewriters.h"
 #include "ripreport.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
@@ -53,9 +52,6 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 // expect. -1 while nothing can be said (no output yet). Not below elapsed + 1.
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate);
 
-// The notice an encoding into the output format ends with (the MP3 or WMA encoder's, or the Ogg and FLAC
-// writers').
-int EncodedEventOf(int32_t format);
 
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
@@ -120,8 +116,7 @@ public:
     TQualityResampler QualityResampler1; // the resampler unless the settings choose the fast one
     TAudioConverter AudioConverter1;
     TWaveOut WaveOut1;
-    TVorbisOut VorbisOut1;
-    TFlacOut FlacOut1;
+    TFileWriters Writers;
 
 protected:
     bool event(QEvent *event) override;
@@ -143,8 +138,8 @@ private:
     void startMp3(const QString &source, const QString &destination, bool encode);
     // With an extracted item, its tags go to the encoder (when tags are on).
     void startWma(const QString &source, const QString &destination, int item = -1);
-    // Ogg Vorbis or FLAC through this job's own writer; with an extracted item, its tags go in when tags are
-    // on.
+    // A format this job writes itself (Ogg Vorbis, FLAC, Opus); with an extracted item, its tags go in when
+    // tags are on.
     void startFileWriter(const QString &source, const QString &destination, int item = -1);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);
     // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
@@ -154,9 +149,8 @@ private:
     void finish(int result);
     // The job's files are all made: verification, log and cue sheet when asked for, then the end.
     void finishWhole();
-    // Whether this job writes FLAC through its own encoder (else Ogg Vorbis).
-    bool writesFlac() const;
-    TAuFileOut &fileWriter();
+    // The format this job makes (the output format when extracting, else the conversion's).
+    int32_t targetFormat() const;
     // After a track's read: what the read gave, for the report.
     void recordTrack(int item, bool read);
     void writeId3(int item);

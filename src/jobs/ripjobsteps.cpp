@@ -97,24 +97,14 @@ void TRipJob::startFileWriter(const QString &source, const QString &destination,
         return;
     }
     const bool tagged = item >= 0 && m_settings.Use;
-    if (writesFlac()) {
-        FlacOut1.CompressionLevel = m_settings.FlacOptions.CompressionLevel;
-        FlacOut1.Comments.Clear();
-        FlacOut1.Cover.clear();
-        if (tagged)
-            FlacOut1.SetTags(TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
-    } else {
-        const TOggOptions &ogg = m_settings.OggOptions;
-        VorbisOut1.Comments.Clear();
-        if (tagged)
-            SetVorbisComments(VorbisOut1.Comments, TrackTagsOf(m_settings, itemNumber(item), itemBase(item)));
-        VorbisOut1.Compression = ogg.IsUseCompress ? float(ogg.CompressPosition - 10) / 100.0f : 0.2f;
-    }
+    const TTrackTags tags = tagged ? TrackTagsOf(m_settings, itemNumber(item), itemBase(item)) : TTrackTags();
+    TAuFileOut &writer =
+        Writers.Prepare(targetFormat(), m_settings, tagged ? &tags : nullptr, TOggSetup::QualityOnly);
     WaveIn1.SetFileName(source);
     m_writerTarget = destination;
-    fileWriter().SetFileName(WorkingFileOf(destination));
+    writer.SetFileName(WorkingFileOf(destination));
     StartTime = Clock::now();
-    fileWriter().Run();
+    writer.Run();
 }
 
 void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)

@@ -23,7 +23,7 @@ enum Code : int32_t {
     NormalizeBegins = 999, // normalisation of a read track begins
     TrackRead = 1000,      // a CD track read ended
     Mp3Encoded = 2000,     // the MP3 encoder process ended
-    FileWritten = 3000,    // the Ogg Vorbis or FLAC writer finished
+    FileWritten = 3000,    // one of our own writers (Ogg Vorbis, FLAC, Opus) finished
     Resampled = 4000,      // the resampling writer finished
     WmaEncoded = 5000,     // the WMA encoder process ended
 };
@@ -52,6 +52,7 @@ enum class JobKind : uint8_t {
     WavToOgg = 5,
     WavToWma = 6,
     WavToFlac = 7,
+    WavToOpus = 8,
 };
 
 constexpr QEvent::Type MessageEventType(int message)

@@ -4,6 +4,7 @@
 #include "folders.h"
 #include "inifile.h"
 #include "localizedtext.h"
+#include "outputformats.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -59,6 +60,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(QStringLiteral("WMAOptions"), QStringLiteral("BitRate"), s.WMAOptions.BitRate);
 
     visit(QStringLiteral("FlacOptions"), QStringLiteral("CompressionLevel"), s.FlacOptions.CompressionLevel);
+    visit(QStringLiteral("OpusOptions"), QStringLiteral("BitRate"), s.OpusOptions.BitRate);
 
     visit(QStringLiteral("CDOptions"), QStringLiteral("Index"), s.CDOptions.Index);
     visit(QStringLiteral("CDOptions"), QStringLiteral("CDDb"), s.CDOptions.CDDb);
@@ -157,7 +159,8 @@ void LoadOptions()
         field = fallback;
     };
     TCommonOptions &common = loaded.CommonOptions;
-    inRange("OutputFormat", common.OutputFormat, 0, 4, defaults.CommonOptions.OutputFormat);
+    inRange("OutputFormat", common.OutputFormat, 0, int32_t(OutputFormats().size()) - 1,
+            defaults.CommonOptions.OutputFormat);
     inRange("NormalizePercent", common.NormalizePercent, 0, 100, defaults.CommonOptions.NormalizePercent);
     if (common.EnableRipTime && common.RipTime < 1) {
         warnings << QStringLiteral("%1: RipTime=%2 would extract nothing; the whole track is extracted")
@@ -172,6 +175,7 @@ void LoadOptions()
     loaded.CommonOptions.ReadOffset =
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
     loaded.FlacOptions.CompressionLevel = std::clamp(loaded.FlacOptions.CompressionLevel, 0, 8);
+    loaded.OpusOptions.BitRate = std::clamp(loaded.OpusOptions.BitRate, MinOpusBitRate, MaxOpusBitRate);
     loaded.CDOptions.DiscCacheSize = std::max(loaded.CDOptions.DiscCacheSize, 1);
     loaded.CommonOptions.EncodersAtOnce = std::clamp(loaded.CommonOptions.EncodersAtOnce, 0, 64);
     if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
@@ -197,12 +201,12 @@ bool IsEnglish(const QString &language)
 
 QString OutputFormatName(int32_t format)
 {
-    static const char *const names[] = {"MP3", "WAV", "OGG", "WMA", "FLAC"};
-    return format >= 0 && format <= 4 ? QLatin1String(names[format]) : QString();
+    const TOutputFormatInfo *info = OutputFormatInfo(format);
+    return info ? QLatin1String(info->Name) : QString();
 }
 
 QString OutputFormatExtension(int32_t format)
 {
-    static const char *const extensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac"};
-    return format >= 0 && format <= 4 ? QLatin1String(extensions[format]) : QString();
+    const TOutputFormatInfo *info = OutputFormatInfo(format);
+    return info ? QLatin1String(info->Extension) : QString();
 }

@@ -13,11 +13,11 @@
 
 // The output formats, by the number options.ini stores.
 namespace OutputFormat {
-enum Value : int32_t { Mp3 = 0, Wav = 1, Ogg = 2, Wma = 3, Flac = 4 };
+enum Value : int32_t { Mp3 = 0, Wav = 1, Ogg = 2, Wma = 3, Flac = 4, Opus = 5 };
 }
-// "MP3", "WAV", "OGG", "WMA", "FLAC"; empty for another number.
+// "MP3", "WAV", "OGG", "WMA", "FLAC", "OPUS"; empty for another number.
 QString OutputFormatName(int32_t format);
-// ".mp3", ".wav", ".ogg", ".wma", ".flac"; empty for another number.
+// ".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus"; empty for another number.
 QString OutputFormatExtension(int32_t format);
 
 struct TCommonOptions {
@@ -69,6 +69,14 @@ struct TOggOptions {
 
 struct TFlacOptions {
     int32_t CompressionLevel = 5; // 0 to 8
+};
+
+// Opus bit rates in kbit/s (variable bit rate aims at it): 6 is speech at its thinnest, 510 the codec's top.
+constexpr int32_t MinOpusBitRate = 6;
+constexpr int32_t MaxOpusBitRate = 510;
+
+struct TOpusOptions {
+    int32_t BitRate = 160;
 };
 
 struct TWMAOptions {
@@ -123,6 +131,7 @@ struct TOptionsSetting {
     TOggOptions OggOptions;
     TWMAOptions WMAOptions;
     TFlacOptions FlacOptions;
+    TOpusOptions OpusOptions;
     TCDOptions CDOptions;
     TRecordOptions RecordOptions;
     TCDInfo DiscInfo;

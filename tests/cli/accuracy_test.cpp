@@ -134,6 +134,38 @@ TEST_F(AccuracyTest, FlacRipsAreLosslessTaggedAndPassFlacsOwnTest)
     EXPECT_EQ(flacSamples("in.flac"), ReadFileBytes(wav).mid(44));
 }
 
+// Opus from both read paths and from a WAV: opusinfo reads a stream of the track's exact length at the
+// disc's rate, and mutagen reads the tags back.
+TEST_F(AccuracyTest, OpusFilesHaveTheTracksLengthAndTags)
+{
+    disc({"600,music", "75,tone"});
+    titles({"Opening", "Close"});
+    const auto judge = [this](const QString &file, const char *length) {
+        QByteArray info;
+        EXPECT_EQ(RunProgram("opusinfo", {file}, &info), 0) << info.toStdString();
+        EXPECT_TRUE(info.contains(QByteArray("Playback length: ") + length)) << info.toStdString();
+        EXPECT_TRUE(info.contains("Original sample rate: 44100 Hz")) << info.toStdString();
+    };
+    for (const bool paranoia : {false, true}) {
+        SCOPED_TRACE(paranoia ? "paranoia" : "library");
+        const CliRun run = ripAfresh({"-f", "opus", "--tags"}, paranoia);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        judge(out + "/Opening.opus", "0m:08.000s");
+        judge(out + "/Close.opus", "0m:01.000s");
+        const QJsonObject tags = JudgedTags(out + "/Close.opus").value("tags").toObject();
+        EXPECT_EQ(tags.value("title").toArray().first().toString(), "Close");
+        EXPECT_EQ(tags.value("artist").toArray().first().toString(), "Band");
+        EXPECT_EQ(tags.value("tracknumber").toArray().first().toString(), "2");
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 2)
+            << QDir(out).entryList().join(' ').toStdString();
+    }
+    ASSERT_EQ(runCli({"rip", "-f", "wav", "-t", "2", "-o", home.root() + "/w"}).code, 0);
+    const CliRun convert = runCli({"convert", "wav2opus", home.root() + "/w/Close.wav", "-o", out});
+    ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+    EXPECT_EQ(convert.out, out + "/Close.opus\n");
+    judge(out + "/Close.opus", "0m:01.000s");
+}
+
 TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
 {
     disc({"300,noise", "200,noise"});

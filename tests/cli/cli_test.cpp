@@ -539,7 +539,7 @@ TEST_F(CliTest, CoverArtBesideAndInsideTheFiles)
     EXPECT_TRUE(asked.contains("/release/" + mbid + "/front-500")) << asked.join(",").toStdString();
     EXPECT_TRUE(lookup.out.contains("cover: ")) << lookup.out.toStdString();
 
-    for (const char *format : {"mp3", "ogg"}) {
+    for (const char *format : {"mp3", "ogg", "opus"}) {
         SCOPED_TRACE(format);
         const QString folder = out + "/" + format;
         ASSERT_EQ(runCli({"rip", "-f", format, "-o", folder, "--tags", "-t", "1", "--quiet"}).code, 0);

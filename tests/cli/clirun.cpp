@@ -3,6 +3,7 @@
 
 #include "testsupport.h"
 
+#include <QJsonDocument>
 #include <QProcess>
 
 CliRun runCli(const QStringList &arguments, const QString &program, int timeoutMs)
@@ -20,4 +21,13 @@ CliRun runCli(const QStringList &arguments, const QString &program, int timeoutM
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+QJsonObject JudgedTags(const QString &file)
+{
+    static const QString judge = QStringLiteral(SONDREL_SOURCE_DIR "/tests/judges/tag_judge.py");
+    QByteArray output;
+    if (RunProgram("/usr/bin/python3", {judge, file}, &output) != 0)
+        return QJsonObject{{"error", QString::fromUtf8(output)}};
+    return QJsonDocument::fromJson(output).object();
 }

@@ -325,8 +325,8 @@ TEST_F(NothingLostTest, SettingsOutOfRangeAreReadAsTheirDefaults)
     const Case cases[] = {
         {"EnableRipTime=1\nRipTime=0\n", "RipTime=0 would extract nothing", "Track01.wav"},
         {"EnableRipTime=1\nRipTime=-5\n", "RipTime=-5 would extract nothing", "Track01.wav"},
-        {"OutputFormat=7\n", "OutputFormat=7 is out of range (0 to 4); 0 is used", "Track01.mp3"},
-        {"OutputFormat=-1\n", "OutputFormat=-1 is out of range (0 to 4); 0 is used", "Track01.mp3"},
+        {"OutputFormat=7\n", "OutputFormat=7 is out of range (0 to 5); 0 is used", "Track01.mp3"},
+        {"OutputFormat=-1\n", "OutputFormat=-1 is out of range (0 to 5); 0 is used", "Track01.mp3"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.settings);

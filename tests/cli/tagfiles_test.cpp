@@ -18,17 +18,6 @@
 
 namespace {
 
-const QString tagJudge = QStringLiteral(SONDREL_SOURCE_DIR "/tests/judges/tag_judge.py");
-
-// Every tag of the file as the judge reads it.
-QJsonObject judged(const QString &file)
-{
-    QByteArray output;
-    if (RunProgram("/usr/bin/python3", {tagJudge, file}, &output) != 0)
-        return QJsonObject{{"error", QString::fromUtf8(output)}};
-    return QJsonDocument::fromJson(output).object();
-}
-
 bool run(const QString &program, const QStringList &arguments)
 {
     QByteArray output;
@@ -62,7 +51,7 @@ TEST_P(TagsOfOtherPrograms, ATitleEditKeepsEverythingElse)
                                cover}));
     const QString file = c.make(home.root(), wav, cover);
     ASSERT_FALSE(file.isEmpty());
-    QJsonObject before = judged(file);
+    QJsonObject before = JudgedTags(file);
     ASSERT_FALSE(before.contains("error")) << before.value("error").toString().toStdString();
 
     const QString title = QString::fromUtf8("Новое имя — 新しい名前");
@@ -72,7 +61,7 @@ TEST_P(TagsOfOtherPrograms, ATitleEditKeepsEverythingElse)
     decode.replaceInStrings(QRegularExpression("^FILE$"), file);
     ASSERT_TRUE(run(c.decode.first(), decode)) << "the file no longer decodes";
 
-    QJsonObject after = judged(file);
+    QJsonObject after = JudgedTags(file);
     QJsonObject tagsBefore = before.value("tags").toObject();
     QJsonObject tagsAfter = after.value("tags").toObject();
     EXPECT_EQ(tagsAfter.value(c.titleKey).toArray().at(0).toString(), title)
@@ -230,7 +219,7 @@ TEST_P(TolerantReading, TheReadableFieldsAreShown)
     // mutagen reads the same title past the damage, and the same genre name.
     const QString frameOf = QString(c.field) == "title" ? "TIT2" : QString(c.field) == "genre" ? "TCON" : "";
     if (!frameOf.isEmpty()) {
-        const QJsonObject judge = judged(mp3);
+        const QJsonObject judge = JudgedTags(mp3);
         EXPECT_EQ(judge.value("tags").toObject().value(frameOf).toArray().at(0).toString(), c.expected)
             << QJsonDocument(judge).toJson().toStdString();
     }
@@ -328,7 +317,7 @@ TEST_F(TagsOfOtherPrograms, AKilledEditLeavesTheOldFileOrTheNew)
             WaitFor([&] { return QFileInfo(working).size() > 0 || cli.state() == QProcess::NotRunning; });
         SignalProcess(cli, SIGKILL);
         cli.waitForFinished();
-        const QJsonObject after = judged(mp3);
+        const QJsonObject after = JudgedTags(mp3);
         const QString v2 = after.value("tags").toObject().value("TIT2").toArray().at(0).toString();
         const QByteArray v1 = ReadFileBytes(mp3).right(128).mid(3, 30);
         EXPECT_TRUE(v2 == "Old" || v2.startsWith("New")) << v2.toStdString();

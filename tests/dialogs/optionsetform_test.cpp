@@ -204,6 +204,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbOutputFormat->setCurrentIndex(4);
         EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
         form.seFlacLevel->setValue(8);
+        form.seOpusBitRate->setValue(999); // held to the codec's range
         EXPECT_EQ(form.cbResampleQuality->currentText(), "High");
         form.cbResampleQuality->setCurrentIndex(1);
         EXPECT_EQ(form.seEncoders->text(), "one per processor core");
@@ -257,6 +258,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_EQ(again.cbOutputFormat->currentIndex(), 4);
     EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormat", ""), "4");
     EXPECT_EQ(again.seFlacLevel->value(), 8);
+    EXPECT_EQ(IniFile(home.settingsFile()).readString("OpusOptions", "BitRate", ""), "510");
     EXPECT_EQ(again.cbResampleQuality->currentText(), "Fast");
     EXPECT_EQ(again.seEncoders->value(), 3);
     EXPECT_EQ(again.seReadOffset->value(), -5880);

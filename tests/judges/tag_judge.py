@@ -8,12 +8,14 @@ edit: mutagen for MP3 (ID3), FLAC, Ogg Vorbis and Opus; ffprobe for WAV's RIFF I
 ID3 frames are keyed as mutagen keys them ("TIT2", "COMM:iTunNORM:eng", "APIC:"), binary data by its sha1.
 Run with Debian's /usr/bin/python3 (python3-mutagen).
 """
+import base64
 import hashlib
 import json
 import subprocess
 import sys
 
 import mutagen
+import mutagen.flac
 import mutagen.id3
 
 
@@ -40,7 +42,10 @@ def by_mutagen(path):
                 tags[key] = [str(frame)]
     elif f.tags is not None:
         for key, values in f.tags.as_dict().items():
-            tags[key.lower()] = [str(v) for v in values]
+            if key.lower() == 'metadata_block_picture':  # Ogg's pictures: FLAC picture blocks in base64
+                pictures += [sha1(mutagen.flac.Picture(base64.b64decode(v)).data) for v in values]
+            else:
+                tags[key.lower()] = [str(v) for v in values]
     return {'reader': 'mutagen', 'tags': tags, 'pictures': pictures}
 
 

@@ -79,10 +79,10 @@ TEST(Helpers, Genres)
 
 TEST(Helpers, OutputFormatNamesAndExtensions)
 {
-    const int formats[] = {0, 1, 2, 3, 4, 5, -1};
-    const char *names[] = {"MP3", "WAV", "OGG", "WMA", "FLAC", "", ""};
-    const char *extensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", "", ""};
-    for (int i = 0; i < 7; ++i) {
+    const int formats[] = {0, 1, 2, 3, 4, 5, 6, -1};
+    const char *names[] = {"MP3", "WAV", "OGG", "WMA", "FLAC", "OPUS", "", ""};
+    const char *extensions[] = {".mp3", ".wav", ".ogg", ".wma", ".flac", ".opus", "", ""};
+    for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(OutputFormatName(formats[i]), names[i]);
         EXPECT_EQ(OutputFormatExtension(formats[i]), extensions[i]);
     }

@@ -76,6 +76,7 @@ TEST_F(SettingsTest, FirstSaveWritesEveryKeyInOrderAndLoadsBackTheSame)
             "[OggOptions]\nIsUseCompress=1\nCompressPosition=30\nMaxBitRate=0\nNomalBitRate=0\nMinBitRate=0\n"
             "[WMAOptions]\nBitRate=8\n"
             "[FlacOptions]\nCompressionLevel=5\n"
+            "[OpusOptions]\nBitRate=160\n"
             "[CDOptions]\nIndex=-1\nCDDb=0\nDiscCacheSize=10000\n"
             "[RecordOptions]\nSaveMp3=0\n"
             "[QueryCDDB]\nServer=gnudb.gnudb.org\nScript=/~cddb/"

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 
 #include <QFileInfo>
@@ -15,7 +16,7 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac FILE... [-o DIR] "
+            "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac|wav2opus FILE... [-o DIR] "
             "[--overwrite|--no-overwrite]\n"
             "                                 converts the files into DIR (default: the output folder "
             "setting),\n"
@@ -34,11 +35,14 @@ int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
 {
     if (args.rest().size() < 2)
         throw UsageError{QStringLiteral("convert needs a kind and at least one file")};
-    static const std::map<QString, JobKind> kinds = {{QStringLiteral("wav2mp3"), JobKind::WavToMp3},
-                                                     {QStringLiteral("mp32wav"), JobKind::Mp3ToWav},
-                                                     {QStringLiteral("wav2ogg"), JobKind::WavToOgg},
-                                                     {QStringLiteral("wav2wma"), JobKind::WavToWma},
-                                                     {QStringLiteral("wav2flac"), JobKind::WavToFlac}};
+    // "wav2" and a format's key for each format a WAV converts into, and MP3 back to WAV.
+    static const std::map<QString, JobKind> kinds = [] {
+        std::map<QString, JobKind> all{{QStringLiteral("mp32wav"), JobKind::Mp3ToWav}};
+        for (const TOutputFormatInfo &format : OutputFormats())
+            if (format.Conversion != JobKind::ExtractTracks)
+                all.emplace(QStringLiteral("wav2") + QLatin1String(format.Key), format.Conversion);
+        return all;
+    }();
     const auto kind = kinds.find(args.rest().first());
     if (kind == kinds.end())
         throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};

@@ -9,6 +9,7 @@
 #include "jobs/ripjob.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 
 #include <QFileInfo>
@@ -42,12 +43,10 @@ QList<int> trackList(const QString &text, int first, int last)
 
 int formatIndex(const QString &name)
 {
-    static const QStringList names = {QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("ogg"),
-                                      QStringLiteral("wma"), QStringLiteral("flac")};
-    const int index = int(names.indexOf(name.toLower()));
-    if (index < 0)
+    const TOutputFormatInfo *format = OutputFormatByKey(name);
+    if (!format)
         throw UsageError{QStringLiteral("unknown format ") + name};
-    return index;
+    return format->Value;
 }
 
 // An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
@@ -85,7 +84,8 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac] [-o DIR] [--paranoia] [--normalize PCT]\n"
+            "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac|opus] [-o DIR] [--paranoia] [--normalize "
+            "PCT]\n"
             "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
             "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] "
             "[--cue]\n"

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "opusout.h"
+
+#include "auexception.h"
+#include "aufilestream.h"
+#include "samples.h"
+#include "tags/tracktags.h"
+
+#include <opusenc.h>
+
+struct TOpusOut::Codec {
+    OggOpusComments *comments = nullptr;
+    OggOpusEnc *encoder = nullptr;
+    QIODevice *out = nullptr;
+    bool writeFailed = false;
+
+    ~Codec()
+    {
+        if (encoder)
+            ope_encoder_destroy(encoder);
+        if (comments)
+            ope_comments_destroy(comments);
+    }
+
+    static int write(void *client, const unsigned char *data, opus_int32 bytes)
+    {
+        auto *c = static_cast<Codec *>(client);
+        if (c->out->write(reinterpret_cast<const char *>(data), bytes) == bytes)
+            return 0;
+        c->writeFailed = true;
+        return 1;
+    }
+    static int close(void *) { return 0; }
+};
+
+TOpusOut::TOpusOut(QObject *parent) : TAuFileOut(parent) {}
+
+TOpusOut::~TOpusOut()
+{
+    Shutdown();
+}
+
+void TOpusOut::SetTags(const TTrackTags &tags)
+{
+    TTrackTags withoutCover = tags;
+    withoutCover.Cover.clear();
+    SetVorbisComments(Comments, withoutCover);
+    Cover = tags.Cover;
+}
+
+void TOpusOut::Prepare()
+{
+    if (m_fileName.isEmpty())
+        throw EAuException(QStringLiteral("File name is not assigned."));
+    TAuInput *input = Input();
+    input->Init();
+    m_channels = input->GetChannels();
+    m_bits = input->GetBitsPerSample();
+    const int rate = input->GetSampleRate();
+    if (m_bits != 8 && m_bits != 16 && m_bits != 24 && m_bits != 32)
+        throw EAuException(QStringLiteral("%1: Opus takes 8, 16, 24 or 32 bits a sample, not %2")
+                               .arg(m_fileName)
+                               .arg(m_bits));
+    if (m_channels < 1 || m_channels > 8)
+        throw EAuException(
+            QStringLiteral("%1: Opus takes 1 to 8 channels, not %2").arg(m_fileName).arg(m_channels));
+    if (rate < 1 || rate > 768000)
+        throw EAuException(QStringLiteral("%1: Opus cannot take %2 Hz").arg(m_fileName).arg(rate));
+    try {
+        m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmCreate);
+    } catch (const std::exception &e) {
+        throw EAuException(m_fileName + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
+    }
+    m_codec = std::make_unique<Codec>();
+    Codec &c = *m_codec;
+    c.out = m_file.get();
+    c.comments = ope_comments_create();
+    if (!c.comments)
+        throw EAuException(QStringLiteral("Out of memory"));
+    const auto failed = [this](const char *what, int error) {
+        return EAuException(
+            QStringLiteral("%1: the Opus encoder could not %2 (%3)")
+                .arg(m_fileName, QLatin1String(what), QString::fromUtf8(ope_strerror(error))));
+    };
+    for (int i = 0; i < Comments.Count(); ++i) {
+        const QByteArray name = Comments.NameAt(i).toUpper().toUtf8();
+        const QByteArray value = Comments.AsWideText(Comments.NameAt(i)).toUtf8();
+        if (value.isEmpty() || name.isEmpty() || name.contains('='))
+            continue;
+        if (const int error = ope_comments_add(c.comments, name.constData(), value.constData());
+            error != OPE_OK)
+            throw failed("take its tags", error);
+    }
+    if (!Cover.isEmpty()) {
+        if (const int error = ope_comments_add_picture_from_memory(c.comments, Cover.constData(),
+                                                                   size_t(Cover.size()), 3, nullptr);
+            error != OPE_OK)
+            throw failed("take the cover", error);
+    }
+    static const OpusEncCallbacks callbacks = {&Codec::write, &Codec::close};
+    int error = OPE_OK;
+    c.encoder = ope_encoder_create_callbacks(&callbacks, &c, c.comments, rate, m_channels,
+                                             m_channels > 2 ? 1 : 0, &error);
+    if (!c.encoder)
+        throw failed("start", error);
+    if (const int set = ope_encoder_ctl(c.encoder, OPUS_SET_BITRATE(opus_int32(BitRate) * 1000));
+        set != OPE_OK)
+        throw failed("take the bit rate", set);
+}
+
+bool TOpusOut::DoOutput(bool abort)
+{
+    if (abort)
+        return false;
+    Codec &c = *m_codec;
+    constexpr uint32_t chunkFrames = 4800;
+    const uint32_t frameBytes = uint32_t(m_channels * m_bits / 8);
+    m_pcm.resize(size_t(chunkFrames) * frameBytes);
+    const uint32_t frames = Input()->ReadFully(m_pcm.data(), uint32_t(m_pcm.size())) / frameBytes;
+    if (frames == 0)
+        return false;
+    m_samples.resize(size_t(frames) * size_t(m_channels));
+    Samples::ToFloat(m_pcm.data(), m_samples.data(), m_samples.size(), m_bits);
+    if (const int error = ope_encoder_write_float(c.encoder, m_samples.data(), int(frames)); error != OPE_OK)
+        throw EAuException(
+            c.writeFailed ? QStringLiteral("Error writing %1").arg(m_fileName)
+                          : QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(ope_strerror(error))));
+    return true;
+}
+
+void TOpusOut::Done()
+{
+    QString failure;
+    // Only a run whose encoder is still sound is finished: the last pages go out then.
+    if (m_codec && m_codec->encoder && !m_codec->writeFailed) {
+        if (const int error = ope_encoder_drain(m_codec->encoder); error != OPE_OK || m_codec->writeFailed)
+            failure = m_codec->writeFailed
+                          ? QStringLiteral("Error writing %1").arg(m_fileName)
+                          : QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(ope_strerror(error)));
+    }
+    if (m_file && failure.isEmpty() && !m_file->flush())
+        failure = QStringLiteral("Error writing %1").arg(m_fileName);
+    m_codec.reset();
+    m_file.reset();
+    if (Input())
+        Input()->Flush();
+    Comments.Clear();
+    Cover.clear();
+    if (!failure.isEmpty())
+        reportFailure(failure);
+}

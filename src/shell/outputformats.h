@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "messages.h"
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+#include <span>
+
+// Everything the program knows about an output format outside its encoder, in one table: a new format is
+// its encoder, its row here, its writer's set-up (TFileWriters) and its own options.
+
+// How a format's files are made.
+enum class TEncoderKind : uint8_t {
+    None,       // WAV: the read itself is the file
+    Lame,       // the MP3 encoder program, a child process (ProcessEvent::Mp3Encoded)
+    WmaProgram, // the WMA encoder program, a child process (ProcessEvent::WmaEncoded)
+    Writer,     // a writer of our own on the sink's worker thread (ProcessEvent::FileWritten)
+};
+
+struct TOutputFormatInfo {
+    int32_t Value;         // the number options.ini stores (OutputFormat)
+    const char *Name;      // "MP3": the job window's caption, the report
+    const char *Extension; // ".mp3"
+    const char *Key;       // "mp3": the command line's -f
+    const char *Filter;    // "MP3 file(*.MP3)": the Output page's list
+    TEncoderKind Encoder;
+    JobKind Conversion; // the conversion of a WAV into this format (ExtractTracks: none)
+};
+
+// Every output format, in the order of their numbers.
+std::span<const TOutputFormatInfo> OutputFormats();
+// The row of a format number; nullptr for an unknown number.
+const TOutputFormatInfo *OutputFormatInfo(int32_t format);
+// The row of a command-line key ("flac"), matched without regard to case; nullptr for an unknown key.
+const TOutputFormatInfo *OutputFormatByKey(QStringView key);
+// The row of the format a conversion makes; nullptr for a kind that makes no format of the table.
+const TOutputFormatInfo *OutputFormatOfConversion(JobKind kind);
+
+// The notice an encoding into the output format ends with (the MP3 or WMA encoder's, or our writers').
+int EncodedEventOf(int32_t format);
