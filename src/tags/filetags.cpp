@@ -41,13 +41,6 @@ public:
     void printMessage(const TagLib::String &) override {}
 };
 
-void silenceTagLib()
-{
-    static SilentListener listener;
-    static std::once_flag once;
-    std::call_once(once, [] { TagLib::setDebugListener(&listener); });
-}
-
 QString fail(QString *error, const QString &path, const QString &reason)
 {
     if (error)
@@ -262,38 +255,6 @@ bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edi
     return tag.WriteTag(copy) < 256;
 }
 
-// Makes the change on a copy under the file's working name, which replaces the file when complete.
-bool onWorkingCopy(const QString &path, const std::function<bool(const QString &)> &change, QString *error)
-{
-    const QString working = WorkingFileOf(path);
-    if (working == path) {
-        fail(error, path, notTaggable());
-        return false;
-    }
-    QFile::remove(working);
-    QFile source(path);
-    if (!source.copy(working)) {
-        fail(error, path, source.errorString());
-        QFile::remove(working);
-        return false;
-    }
-    if (!change(working)) {
-        QFile::remove(working);
-        if (error && error->isEmpty())
-            fail(error, path, QStringLiteral("the tags could not be written"));
-        return false;
-    }
-    {
-        QFile written(working);
-        if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
-            fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
-            QFile::remove(working);
-            return false;
-        }
-    }
-    return CommitWorkingFile(working, path, error);
-}
-
 // The checks before any write: a file some format claims, whose ID3v2 tag is no larger than the file.
 TTagFormat writableFormat(const QString &path, QString *error)
 {
@@ -318,13 +279,13 @@ TTagFormat writableFormat(const QString &path, QString *error)
 
 bool change(const QString &path, const TTagEdit *edit, QString *error)
 {
-    silenceTagLib();
+    SilenceTagLib();
     const TTagFormat format = writableFormat(path, error);
     if (format == TTagFormat::None)
         return false;
     TFileTags before;
     readTags(QFile::encodeName(path), format, before);
-    return onWorkingCopy(
+    return OnWorkingCopy(
         path,
         [&](const QString &working) {
             if (format == TTagFormat::Mp3 && !editId3v1(path, working, edit))
@@ -440,7 +401,7 @@ QString TagFormatName(TTagFormat format)
 
 bool ReadFileTags(const QString &path, TFileTags &tags, QString *error)
 {
-    silenceTagLib();
+    SilenceTagLib();
     tags = TFileTags();
     if (!QFileInfo(path).isFile()) {
         fail(error, path, QFileInfo::exists(path) ? notTaggable() : QStringLiteral("no such file"));
@@ -466,4 +427,42 @@ bool EditFileTags(const QString &path, const TTagEdit &edit, QString *error)
 bool RemoveFileTags(const QString &path, QString *error)
 {
     return change(path, nullptr, error);
+}
+
+void SilenceTagLib()
+{
+    static SilentListener listener;
+    static std::once_flag once;
+    std::call_once(once, [] { TagLib::setDebugListener(&listener); });
+}
+
+bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &)> &change, QString *error)
+{
+    const QString working = WorkingFileOf(path);
+    if (working == path) {
+        fail(error, path, notTaggable());
+        return false;
+    }
+    QFile::remove(working);
+    QFile source(path);
+    if (!source.copy(working)) {
+        fail(error, path, source.errorString());
+        QFile::remove(working);
+        return false;
+    }
+    if (!change(working)) {
+        QFile::remove(working);
+        if (error && error->isEmpty())
+            fail(error, path, QStringLiteral("the tags could not be written"));
+        return false;
+    }
+    {
+        QFile written(working);
+        if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
+            fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
+            QFile::remove(working);
+            return false;
+        }
+    }
+    return CommitWorkingFile(working, path, error);
 }

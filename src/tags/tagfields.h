@@ -6,10 +6,18 @@
 
 #include <QString>
 #include <asftag.h>
+#include <functional>
 #include <id3v2tag.h>
 #include <infotag.h>
 #include <tstring.h>
 #include <xiphcomment.h>
+
+// TagLib says what it skipped of a damaged tag on standard error; the program reads on without it. Called
+// before any TagLib work.
+void SilenceTagLib();
+// Makes a change on a copy under the file's working name, which replaces the file when complete (and synced);
+// false with "PATH: reason" in *error, the file then untouched.
+bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &)> &change, QString *error);
 
 TagLib::String tagText(const QString &text);
 // A text as read: without the byte-order marks a damaged frame may hold as its only "text".

@@ -1,12 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/decoders.h"
 #include "audio/encoderprocess.h"
 #include "commands.h"
+#include "jobs/convertjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
+#include "shell/helpers.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <algorithm>
+#include <map>
 
 namespace {
 
@@ -16,6 +23,15 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
+            "  convert  -f wav|mp3|ogg|wma|flac|opus FILE|FOLDER... [-o DIR] [-r] [--update] "
+            "[--copy-covers]\n"
+            "           [--overwrite|--no-overwrite]\n"
+            "                                 converts WAV, FLAC, Ogg Vorbis, Opus and MP3 files into the "
+            "format,\n"
+            "                                 tags and cover carried over; -r walks folders, keeping their "
+            "tree\n"
+            "                                 under DIR; --update keeps outputs newer than their sources;\n"
+            "                                 --copy-covers copies cover.jpg and folder.jpg along\n"
             "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac|wav2opus FILE... [-o DIR] "
             "[--overwrite|--no-overwrite]\n"
             "                                 converts the files into DIR (default: the output folder "
@@ -24,18 +40,22 @@ public:
     }
     QStringList Flags() const override
     {
-        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
+        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("-r"),
+                QStringLiteral("--update"), QStringLiteral("--copy-covers")};
     }
-    QStringList Valued() const override { return {QStringLiteral("-o")}; }
+    QStringList Valued() const override { return {QStringLiteral("-o"), QStringLiteral("-f")}; }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
+
+private:
+    int runKind(JobKind kind, const TArguments &args, const QString &folder, TTerminal &terminal);
+    int runFormat(const TOutputFormatInfo &format, const TArguments &args, const QString &folder,
+                  TTerminal &terminal);
 };
 
-int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
+// "wav2" and a format's key for each format a WAV converts into, and MP3 back to WAV.
+const std::map<QString, JobKind> &conversionKinds()
 {
-    if (args.rest().size() < 2)
-        throw UsageError{QStringLiteral("convert needs a kind and at least one file")};
-    // "wav2" and a format's key for each format a WAV converts into, and MP3 back to WAV.
     static const std::map<QString, JobKind> kinds = [] {
         std::map<QString, JobKind> all{{QStringLiteral("mp32wav"), JobKind::Mp3ToWav}};
         for (const TOutputFormatInfo &format : OutputFormats())
@@ -43,13 +63,116 @@ int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
                 all.emplace(QStringLiteral("wav2") + QLatin1String(format.Key), format.Conversion);
         return all;
     }();
-    const auto kind = kinds.find(args.rest().first());
-    if (kind == kinds.end())
-        throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
+    return kinds;
+}
+
+// The files of the arguments and what each becomes in `folder`: a file keeps its name with the format's
+// extension; with -r the audio files under a folder keep their places relative to it. Covers found beside
+// them are gathered in `covers` (source, target) when asked for.
+std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const QString &folder,
+                                 const QString &extension, std::vector<TConvertItem> *covers,
+                                 TTerminal &terminal)
+{
+    std::vector<TConvertItem> items;
+    const auto add = [&](const QString &source, const QString &relativeDir) {
+        const QFileInfo info(source);
+        const QString dir = relativeDir.isEmpty() ? folder : folder + QLatin1Char('/') + relativeDir;
+        items.push_back(
+            {info.absoluteFilePath(), dir + QLatin1Char('/') + info.completeBaseName() + extension});
+    };
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.isReadable()) {
+            add(path, QString());
+        } else if (info.isDir() && recursive) {
+            const QDir root(info.absoluteFilePath());
+            QStringList files;
+            for (QDirIterator it(root.path(), QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                files << it.next();
+            files.sort();
+            for (const QString &file : files) {
+                const QString relativeDir = QFileInfo(root.relativeFilePath(file)).path();
+                const QString name = QFileInfo(file).fileName().toLower();
+                if (name == QLatin1String("cover.jpg") || name == QLatin1String("folder.jpg")) {
+                    if (covers)
+                        covers->push_back({file, folder + QLatin1Char('/') + relativeDir + QLatin1Char('/') +
+                                                     QFileInfo(file).fileName()});
+                } else if (AudioFileKindOf(file) != TAudioFileKind::Unknown) {
+                    add(file, relativeDir == QLatin1String(".") ? QString() : relativeDir);
+                }
+            }
+        } else if (info.isDir()) {
+            terminal.Failure(path + QStringLiteral(": a folder; give -r to convert the files in it"));
+        } else {
+            terminal.Failure(path + QStringLiteral(": cannot be read"));
+        }
+    }
+    return items;
+}
+
+// Copies the covers whose copy is missing or older; false when one could not be copied (said).
+bool copyCovers(const std::vector<TConvertItem> &covers, TTerminal &terminal)
+{
+    bool ok = true;
+    for (const TConvertItem &cover : covers) {
+        const QFileInfo target(cover.Target);
+        if (target.exists() && target.lastModified() >= QFileInfo(cover.Source).lastModified())
+            continue;
+        QString error;
+        if (!QDir().mkpath(target.path()) || !CopyFileAtomically(cover.Source, cover.Target, &error)) {
+            terminal.Failure(error.isEmpty() ? target.path() + QStringLiteral(": cannot create the folder")
+                                             : error);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
+{
     QString folder = AppSettings.CommonOptions.OutputFolder;
     if (const auto given = args.value("-o"))
         folder = QFileInfo(*given).absoluteFilePath();
     ApplyOverwrite(args, terminal);
+    if (const auto key = args.value("-f")) {
+        const TOutputFormatInfo *format = OutputFormatByKey(*key);
+        if (!format)
+            throw UsageError{QStringLiteral("unknown format ") + *key};
+        if (args.rest().isEmpty())
+            throw UsageError{QStringLiteral("convert needs at least one file or folder")};
+        return runFormat(*format, args, folder, terminal);
+    }
+    if (args.rest().size() < 2)
+        throw UsageError{QStringLiteral("convert needs -f FORMAT, or a kind, and at least one file")};
+    const auto kind = conversionKinds().find(args.rest().first());
+    if (kind == conversionKinds().end())
+        throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
+    return runKind(kind->second, args, folder, terminal);
+}
+
+int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments &args, const QString &folder,
+                               TTerminal &terminal)
+{
+    std::vector<TConvertItem> covers;
+    const std::vector<TConvertItem> items =
+        gather(args.rest(), args.flag("-r"), QDir::cleanPath(folder), QLatin1String(format.Extension),
+               args.flag("--copy-covers") ? &covers : nullptr, terminal);
+    if (items.empty() || !EnsureOutputFolder(folder, terminal))
+        return 1;
+    if (!copyCovers(covers, terminal))
+        return 1;
+    TTerminalPrompt prompt(terminal);
+    TTerminalJobPresenter presenter(terminal);
+    const TOptionsSetting settings = JobSettings(AppSettings, folder);
+    TConvertJob job(items, format.Value, settings, presenter, &prompt, EncodersAtOnce(settings));
+    job.Update = args.flag("--update");
+    RunJob(job, presenter);
+    return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
+}
+
+int TConvertCommand::runKind(JobKind kind, const TArguments &args, const QString &folder, TTerminal &terminal)
+{
     QStringList files;
     for (const QString &file : args.rest().mid(1)) {
         const QFileInfo info(file);
@@ -66,8 +189,7 @@ int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
-    const auto job =
-        MakeRipJob(kind->second, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
+    const auto job = MakeRipJob(kind, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
     RunJob(*job, presenter);
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }

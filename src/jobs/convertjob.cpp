@@ -1,0 +1,356 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "convertjob.h"
+
+#include "audio/audioconverter.h"
+#include "audio/auexception.h"
+#include "audio/decoders.h"
+#include "audio/encoderprocess.h"
+#include "audio/outputcheck.h"
+#include "filewriters.h"
+#include "shell/helpers.h"
+#include "shell/localizedtext.h"
+#include "shell/outputformats.h"
+#include "shell/userprompt.h"
+#include "tags/tagcopy.h"
+#include "wavein.h"
+#include "waveout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+// One file at a time through its steps. Its encoder programs report to it as to a job window.
+class TConvertJob::Lane final : public QObject {
+public:
+    Lane(TConvertJob &job, int slot) : m_job(job), m_slot(slot)
+    {
+        m_mp3.Options = job.m_settings.Mp3Options;
+        const auto progress = [this](TAuOutput *sink) { showPercent(sink->Progress()); };
+        const auto failure = [this](TAuOutput *sink) { m_problem = sink->ExceptionMessage(); };
+        for (TAuFileOut *writer : m_writers.All()) {
+            writer->FileMode = foRewrite;
+            writer->OnProgress = progress;
+            writer->OnThreadException = failure;
+            writer->OnDone = [this](TAuOutput *sink) { settle(static_cast<TAuFileOut *>(sink)); };
+        }
+        m_waveOut.SetWavType(wtPCM);
+        m_waveOut.FileMode = foRewrite;
+        m_waveOut.OnProgress = progress;
+        m_waveOut.OnThreadException = failure;
+        m_waveOut.OnDone = [this](TAuOutput *) {
+            if (m_temporary.isEmpty())
+                settle(&m_waveOut);
+            else
+                temporaryMade();
+        };
+        m_converter.OutBitsPerSample = 16; // what the encoder programs take
+    }
+    ~Lane() override { stop(); }
+
+    bool Busy() const { return m_index >= 0; }
+    int Index() const { return m_index; }
+
+    void Start(int index);
+    // Ends whatever runs; nothing it was making is left.
+    void stop();
+
+private:
+    const TConvertItem &item() const { return m_job.m_items[size_t(m_index)]; }
+    QString caption() const { return QFileInfo(item().Source).fileName(); }
+    void showPercent(int percent) { m_job.m_presenter.SetEncoding(m_slot, caption(), percent); }
+    void openSource();
+    void encode();
+    void startProgram(const QString &wav);
+    void temporaryMade();
+    void settle(TAuFileOut *sink);
+    bool event(QEvent *e) override;
+    void programEnded(const TProcessInfo &info);
+    void end(bool made);
+
+    TConvertJob &m_job;
+    const int m_slot;
+    int m_index = -1;
+    TMp3EncodeProcess m_mp3;
+    TWMAEncodeProcess m_wma;
+    TFileWriters m_writers;
+    TWaveOut m_waveOut;
+    TAudioConverter m_converter;
+    std::unique_ptr<TAuInput> m_source;
+    QString m_temporary; // the 16-bit WAV an encoder program reads, while there is one
+    QString m_problem;   // why the running step failed
+};
+
+void TConvertJob::Lane::Start(int index)
+{
+    m_index = index;
+    m_problem.clear();
+    m_temporary.clear();
+    showPercent(0);
+    try {
+        if (!QDir().mkpath(QFileInfo(item().Target).path()))
+            throw EAuException(QFileInfo(item().Target).path() +
+                               QStringLiteral(": cannot create the folder"));
+        openSource();
+        encode();
+    } catch (const std::exception &e) {
+        m_job.m_presenter.ShowError(QString::fromUtf8(e.what()));
+        end(false);
+    }
+}
+
+void TConvertJob::Lane::openSource()
+{
+    const QString &path = item().Source;
+    if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
+        auto wav = std::make_unique<TWaveIn>();
+        wav->SetFileName(path);
+        if (!wav->TryOpen())
+            throw EAuException(path + QStringLiteral(": ") + wav->OpenError);
+        m_source = std::move(wav);
+    } else {
+        m_source = TDecodedFileIn::Open(path);
+    }
+}
+
+void TConvertJob::Lane::encode()
+{
+    const TOutputFormatInfo *format = OutputFormatInfo(m_job.m_format);
+    const QString &target = item().Target;
+    switch (format ? format->Encoder : TEncoderKind::None) {
+    case TEncoderKind::Writer: {
+        TAuFileOut &writer = m_writers.Prepare(m_job.m_format, m_job.m_settings, nullptr);
+        writer.SetInput(m_source.get());
+        writer.SetFileName(WorkingFileOf(target));
+        writer.Run();
+        return;
+    }
+    case TEncoderKind::None:
+        m_waveOut.SetInput(m_source.get());
+        m_waveOut.SetFileName(WorkingFileOf(target));
+        m_waveOut.Run();
+        return;
+    default:
+        break;
+    }
+    // The encoder programs read a 16-bit WAV file: a WAV that is one already is given as it is.
+    if (dynamic_cast<TWaveIn *>(m_source.get()) && m_source->GetBitsPerSample() == 16) {
+        startProgram(item().Source);
+        return;
+    }
+    const QFileInfo made(target);
+    m_temporary =
+        made.path() + QStringLiteral("/.") + made.completeBaseName() + QStringLiteral(".decoded.wav");
+    m_converter.SetInput(m_source.get());
+    m_waveOut.SetInput(&m_converter);
+    m_waveOut.SetFileName(m_temporary);
+    m_waveOut.Run();
+}
+
+void TConvertJob::Lane::temporaryMade()
+{
+    if (!m_problem.isEmpty()) {
+        m_job.m_presenter.ShowError(item().Source + QStringLiteral(": ") + m_problem);
+        end(false);
+        return;
+    }
+    startProgram(m_temporary);
+}
+
+void TConvertJob::Lane::startProgram(const QString &wav)
+{
+    try {
+        if (m_job.m_format == OutputFormat::Wma) {
+            m_wma.Options = WmaEncodeOptionsOf(m_job.m_settings);
+            m_wma.StartFile(wav, item().Target, this, JobKind::ExtractTracks);
+        } else {
+            m_mp3.StartFile(wav, item().Target, this, JobKind::ExtractTracks);
+        }
+    } catch (const std::exception &e) {
+        m_job.m_presenter.ShowError(item().Target + QStringLiteral(": ") + QString::fromUtf8(e.what()));
+        end(false);
+    }
+}
+
+bool TConvertJob::Lane::event(QEvent *e)
+{
+    auto *message = dynamic_cast<TMessageEvent *>(e);
+    if (!message || message->message() != WM_PROCESSINFO)
+        return QObject::event(e);
+    if (auto info = message->takeProcessInfo(); info && Busy()) {
+        if (info->Percent == ProcessEvent::Mp3Encoded || info->Percent == ProcessEvent::WmaEncoded)
+            programEnded(*info);
+        else if (info->Percent >= 0 && info->Percent <= 100)
+            showPercent(info->Percent);
+    }
+    return true;
+}
+
+void TConvertJob::Lane::programEnded(const TProcessInfo &info)
+{
+    const bool made = info.ResultCode == ProcessResult::Ended && QFileInfo::exists(item().Target);
+    if (!made)
+        m_job.m_presenter.ShowError(info.Elapsed.isEmpty()
+                                        ? item().Target + QStringLiteral(": the encoder made no file")
+                                        : info.Elapsed);
+    end(made);
+}
+
+void TConvertJob::Lane::settle(TAuFileOut *sink)
+{
+    const QString &target = item().Target;
+    QString error;
+    const bool made =
+        SettleEncodedFile(sink->FileName(), target, m_problem.isEmpty() && !m_job.m_finished, &error);
+    if (!m_problem.isEmpty())
+        error = item().Source + QStringLiteral(": ") + m_problem;
+    if (!error.isEmpty())
+        m_job.m_presenter.ShowError(error);
+    end(made);
+}
+
+void TConvertJob::Lane::end(bool made)
+{
+    if (!m_temporary.isEmpty())
+        QFile::remove(m_temporary);
+    m_temporary.clear();
+    m_source.reset();
+    if (made) {
+        QString error;
+        if (CopyFileTags(item().Source, item().Target, &error)) {
+            m_job.m_presenter.FileMade(item().Target);
+        } else {
+            m_job.m_presenter.ShowError(error);
+            made = false;
+        }
+    }
+    m_index = -1;
+    m_job.m_presenter.EndEncoding(m_slot);
+    m_job.itemEnded(*this, made);
+}
+
+void TConvertJob::Lane::stop()
+{
+    if (!Busy())
+        return;
+    if (m_mp3.Active)
+        m_mp3.Stop(0);
+    if (m_wma.Active)
+        m_wma.Stop(0);
+    m_writers.StopAll();
+    m_waveOut.Stop(false);
+    const QString target = item().Target;
+    DiscardWorkingFile(WorkingFileOf(target), target);
+    if (!m_temporary.isEmpty())
+        QFile::remove(m_temporary);
+    m_temporary.clear();
+    m_source.reset();
+    m_index = -1;
+}
+
+TConvertJob::TConvertJob(std::vector<TConvertItem> items, int32_t format, const TOptionsSetting &settings,
+                         TRipJobPresenter &presenter, TUserPrompt *prompt, int lanes, QObject *parent)
+    : QObject(parent), m_items(std::move(items)), m_format(format), m_settings(settings),
+      m_presenter(presenter), m_prompt(prompt)
+{
+    for (int i = 0; i < std::max(lanes, 1); ++i)
+        m_lanes.push_back(std::make_unique<Lane>(*this, i));
+}
+
+TConvertJob::~TConvertJob()
+{
+    CleanUp();
+}
+
+void TConvertJob::Start()
+{
+    m_clock.start();
+    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+    showProgress();
+    for (auto &lane : m_lanes)
+        if (!m_finished)
+            startNext(*lane);
+}
+
+bool TConvertJob::wanted(const TConvertItem &item)
+{
+    const QFileInfo target(item.Target);
+    if (SameFile(item.Source, item.Target)) {
+        m_presenter.ShowError(item.Target + QStringLiteral(": the output would overwrite the input"));
+        ++m_failed;
+        return false;
+    }
+    if (!target.exists())
+        return true;
+    if (Update && target.lastModified() >= QFileInfo(item.Source).lastModified()) {
+        ++m_kept;
+        return false;
+    }
+    const QString question = item.Target + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                         QStringLiteral(" has existed,overite it?"));
+    if (!Update && (!m_prompt || !m_prompt->Question(QStringLiteral("Sondrel"), question))) {
+        ++m_kept;
+        return false;
+    }
+    return true;
+}
+
+void TConvertJob::startNext(Lane &lane)
+{
+    while (m_next < m_items.size() && !m_finished) {
+        const size_t index = m_next++;
+        if (!wanted(m_items[index])) {
+            ++m_done;
+            showProgress();
+            continue;
+        }
+        m_presenter.SetCaption(
+            QStringLiteral("Encoding(%1/%2): %3")
+                .arg(TwoDigits(int(index) + 1), TwoDigits(int(m_items.size())), m_items[index].Source));
+        lane.Start(int(index));
+        return;
+    }
+    for (const auto &other : m_lanes)
+        if (other->Busy())
+            return;
+    finish(mrCancel);
+}
+
+void TConvertJob::itemEnded(Lane &lane, bool made)
+{
+    ++m_done;
+    ++(made ? m_made : m_failed);
+    showProgress();
+    // The next file starts from the event loop: an end reported inside a start does not nest the next.
+    QMetaObject::invokeMethod(
+        this, [this, &lane] { startNext(lane); }, Qt::QueuedConnection);
+}
+
+void TConvertJob::showProgress()
+{
+    const int total = int(m_items.size());
+    const int percent = total > 0 ? m_done * 100 / total : 100;
+    const TProcessInfo notice = ProgressNotice(percent, double(m_clock.elapsed()) / 1000.0);
+    m_presenter.SetElapsed(notice.Elapsed);
+    m_presenter.SetEstimated(notice.Estimated);
+    m_presenter.SetGauge(percent, true);
+}
+
+void TConvertJob::finish(int result)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_presenter.Finish(result);
+}
+
+void TConvertJob::Stop()
+{
+    CleanUp();
+    finish(mrAbort);
+}
+
+void TConvertJob::CleanUp()
+{
+    for (auto &lane : m_lanes)
+        lane->stop();
+}

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "ripjob.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <memory>
+#include <vector>
+
+class TUserPrompt;
+
+// One file of a conversion: the file read and the file made (its extension the output format's).
+struct TConvertItem {
+    QString Source;
+    QString Target;
+};
+
+// Converts audio files of any kind the program reads (WAV, FLAC, Ogg Vorbis, Opus, MP3) into one output
+// format, several at once. Each lane takes the next file and runs its steps: the source decoded; for the
+// encoder programs (MP3, WMA) a 16-bit WAV made first beside the target and removed after; the encoding;
+// then the source's tags (every field the target's format holds, and the front cover) carried over. A target
+// that is there already is replaced only when the prompt says yes; with Update, one newer than its source
+// is kept without asking. Progress is the files done of all, with the time; each running file has its own
+// encoding line. Every file made is complete or absent; a failure names the file and the reason, and the
+// others go on.
+class TConvertJob final : public QObject, public TJobRun {
+    Q_OBJECT
+public:
+    TConvertJob(std::vector<TConvertItem> items, int32_t format, const TOptionsSetting &settings,
+                TRipJobPresenter &presenter, TUserPrompt *prompt, int lanes, QObject *parent = nullptr);
+    ~TConvertJob() override;
+
+    void Start() override;
+    void Stop() override;
+    void CleanUp() override;
+    bool Finished() const override { return m_finished; }
+
+    bool Update = false;
+
+    int Made() const { return m_made; }
+    int Kept() const { return m_kept; }
+    int Failed() const { return m_failed; }
+
+private:
+    class Lane;
+
+    void startNext(Lane &lane);
+    // Whether the item is to be converted: its target is not there, or may be replaced.
+    bool wanted(const TConvertItem &item);
+    void itemEnded(Lane &lane, bool made);
+    void showProgress();
+    void finish(int result);
+
+    const std::vector<TConvertItem> m_items;
+    const int32_t m_format;
+    const TOptionsSetting m_settings;
+    TRipJobPresenter &m_presenter;
+    TUserPrompt *m_prompt;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    QElapsedTimer m_clock;
+    size_t m_next = 0;
+    int m_done = 0;
+    int m_made = 0;
+    int m_kept = 0;
+    int m_failed = 0;
+    bool m_finished = false;
+};

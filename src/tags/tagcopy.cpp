@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tagcopy.h"
+
+#include "tagfields.h"
+
+#include <QFile>
+#include <asffile.h>
+#include <asfpicture.h>
+#include <attachedpictureframe.h>
+#include <fileref.h>
+#include <flacfile.h>
+#include <flacpicture.h>
+#include <id3v2tag.h>
+#include <mp4coverart.h>
+#include <mp4file.h>
+#include <mp4tag.h>
+#include <mpegfile.h>
+#include <opusfile.h>
+#include <tpropertymap.h>
+#include <vorbisfile.h>
+#include <wavfile.h>
+
+namespace {
+
+struct TPicture {
+    TagLib::ByteVector Data;
+    TagLib::String Mime;
+    bool Empty() const { return Data.isEmpty(); }
+};
+
+TPicture fromId3(TagLib::ID3v2::Tag *tag)
+{
+    if (!tag)
+        return {};
+    TPicture first;
+    for (TagLib::ID3v2::Frame *frame : tag->frameList("APIC")) {
+        auto *apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *>(frame);
+        if (!apic)
+            continue;
+        TPicture p{apic->picture(), apic->mimeType()};
+        if (apic->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover)
+            return p;
+        if (first.Empty())
+            first = p;
+    }
+    return first;
+}
+
+TPicture fromFlacList(const TagLib::List<TagLib::FLAC::Picture *> &pictures)
+{
+    TPicture first;
+    for (const TagLib::FLAC::Picture *picture : pictures) {
+        TPicture p{picture->data(), picture->mimeType()};
+        if (picture->type() == TagLib::FLAC::Picture::FrontCover)
+            return p;
+        if (first.Empty())
+            first = p;
+    }
+    return first;
+}
+
+TPicture frontCover(TagLib::File *file)
+{
+    if (auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file))
+        return fromId3(mp3->hasID3v2Tag() ? mp3->ID3v2Tag() : nullptr);
+    if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file))
+        return fromId3(wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr);
+    if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file))
+        return fromFlacList(flac->pictureList());
+    if (auto *vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File *>(file))
+        return vorbis->tag() ? fromFlacList(vorbis->tag()->pictureList()) : TPicture();
+    if (auto *opus = dynamic_cast<TagLib::Ogg::Opus::File *>(file))
+        return opus->tag() ? fromFlacList(opus->tag()->pictureList()) : TPicture();
+    if (auto *asf = dynamic_cast<TagLib::ASF::File *>(file)) {
+        if (asf->tag() && asf->tag()->contains("WM/Picture")) {
+            const TagLib::ASF::Picture picture = asf->tag()->attribute("WM/Picture").front().toPicture();
+            return {picture.picture(), picture.mimeType()};
+        }
+        return {};
+    }
+    if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(file)) {
+        if (mp4->tag() && mp4->tag()->contains("covr")) {
+            const TagLib::MP4::CoverArtList covers = mp4->tag()->item("covr").toCoverArtList();
+            if (!covers.isEmpty()) {
+                const TagLib::MP4::CoverArt &art = covers.front();
+                return {art.data(), art.format() == TagLib::MP4::CoverArt::PNG ? "image/png" : "image/jpeg"};
+            }
+        }
+    }
+    return {};
+}
+
+void setId3Cover(TagLib::ID3v2::Tag *tag, const TPicture &cover)
+{
+    tag->removeFrames("APIC");
+    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame->setMimeType(cover.Mime);
+    frame->setPicture(cover.Data);
+    tag->addFrame(frame);
+}
+
+TagLib::FLAC::Picture *flacPicture(const TPicture &cover)
+{
+    auto *picture = new TagLib::FLAC::Picture;
+    picture->setType(TagLib::FLAC::Picture::FrontCover);
+    picture->setMimeType(cover.Mime);
+    picture->setData(cover.Data);
+    return picture;
+}
+
+void setCover(TagLib::File *file, const TPicture &cover)
+{
+    if (auto *mp3 = dynamic_cast<TagLib::MPEG::File *>(file)) {
+        setId3Cover(mp3->ID3v2Tag(true), cover);
+    } else if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file)) {
+        setId3Cover(wav->ID3v2Tag(), cover);
+    } else if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file)) {
+        flac->removePictures();
+        flac->addPicture(flacPicture(cover));
+    } else if (auto *vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File *>(file)) {
+        vorbis->tag()->removeAllPictures();
+        vorbis->tag()->addPicture(flacPicture(cover));
+    } else if (auto *opus = dynamic_cast<TagLib::Ogg::Opus::File *>(file)) {
+        opus->tag()->removeAllPictures();
+        opus->tag()->addPicture(flacPicture(cover));
+    } else if (auto *asf = dynamic_cast<TagLib::ASF::File *>(file)) {
+        TagLib::ASF::Picture picture;
+        picture.setType(TagLib::ASF::Picture::FrontCover);
+        picture.setMimeType(cover.Mime);
+        picture.setPicture(cover.Data);
+        asf->tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+    }
+}
+
+} // namespace
+
+bool CopyFileTags(const QString &from, const QString &to, QString *error)
+{
+    SilenceTagLib();
+    TagLib::PropertyMap fields;
+    TPicture cover;
+    {
+        const TagLib::FileRef source(QFile::encodeName(from).constData(), false);
+        if (source.isNull() || !source.file()->isValid()) {
+            if (error)
+                *error = from + QStringLiteral(": not a file whose tags can be read");
+            return false;
+        }
+        fields = source.file()->properties();
+        cover = frontCover(source.file());
+    }
+    // What the source's encoder said of itself is no longer true of the copy.
+    for (const char *own : {"ENCODER", "ENCODING", "ENCODERSETTINGS"})
+        fields.erase(own);
+    fields.removeEmpty();
+    if (fields.isEmpty() && cover.Empty())
+        return true;
+    return OnWorkingCopy(
+        to,
+        [&](const QString &working) {
+            TagLib::FileRef target(QFile::encodeName(working).constData(), false);
+            if (target.isNull() || !target.file()->isValid())
+                return false;
+            target.file()->setProperties(fields);
+            if (!cover.Empty())
+                setCover(target.file(), cover);
+            return target.save();
+        },
+        error);
+}

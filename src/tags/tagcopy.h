@@ -1,0 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+// Carries the tags of one audio file over to another of any format the tag layer writes (MP3, FLAC, Ogg
+// Vorbis, Opus, WAV, WMA): every field the target can hold, by TagLib's common names (title, artists,
+// album, dates, track and disc numbers, MusicBrainz ids, ReplayGain values...), and the front cover (or
+// the first picture). The source may also be an MP4/M4A file. The target changes on a working copy that
+// replaces it when complete. True when there was nothing to carry; false with "PATH: reason" in *error.
+bool CopyFileTags(const QString &from, const QString &to, QString *error = nullptr);

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Conversions of files other programs made (flac, lame, oggenc, opusenc, sox) into every output format:
+// the samples, tags and covers the field's tools read back, whole folders kept in step, damaged inputs.
+#include "clirun.h"
+#include "testsupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+class ConvertTest : public ::testing::Test {
+protected:
+    TestHome home;
+    QString lib = home.root() + "/lib";
+    QString out = home.root() + "/out";
+    QString cover = lib + "/A/cover.jpg";
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir().mkpath(lib + "/A/B"));
+        const QString wav = home.root() + "/tone.wav";
+        ASSERT_EQ(
+            RunProgram("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", wav, "synth", "2", "sine", "440"}),
+            0);
+        ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "color=c=red:s=32x32",
+                                        "-frames:v", "1", cover}),
+                  0);
+        ASSERT_EQ(RunProgram("flac", {"-s", "-T", "TITLE=Uno", "-T", "ARTIST=Band", "-T",
+                                      "MUSICBRAINZ_TRACKID=6f1e2d3c-0000-4000-8000-000000000001", "-T",
+                                      "DISCNUMBER=2", "--picture", cover, "-o", lib + "/A/B/one.flac", wav}),
+                  0);
+        ASSERT_EQ(RunProgram("lame", {"--quiet", "--tt", "Dos", "--ta", "Band", "--ti", cover, wav,
+                                      lib + "/A/two.mp3"}),
+                  0);
+        ASSERT_EQ(RunProgram("oggenc", {"-Q", "-t", "Trés", "-o", lib + "/three.ogg", wav}), 0);
+        ASSERT_EQ(RunProgram("opusenc", {"--quiet", "--title", "Cuatro", wav, lib + "/four.opus"}), 0);
+        ASSERT_EQ(RunProgram("sox", {"-n", "-r", "48000", "-b", "24", "-c", "2", lib + "/A/B/five.wav",
+                                     "synth", "1", "sine", "300"}),
+                  0);
+        WriteFileText(lib + "/A/notes.txt", "not audio");
+    }
+
+    static QString picture(const QString &file)
+    {
+        return QCryptographicHash::hash(ReadFileBytes(file), QCryptographicHash::Sha1).toHex();
+    }
+    QString tag(const QString &file, const char *key)
+    {
+        return JudgedTags(file).value("tags").toObject().value(key).toArray().first().toString();
+    }
+    // Seconds and bits as sox reads the file.
+    static QString shape(const QString &file)
+    {
+        QByteArray seconds, bits;
+        RunProgram("soxi", {"-D", file}, &seconds);
+        RunProgram("soxi", {"-b", file}, &bits);
+        return QString::fromUtf8(seconds.trimmed() + " s " + bits.trimmed() + " bits");
+    }
+};
+
+TEST_F(ConvertTest, AFolderOfEveryKindBecomesEachFormatWithItsTagsAndCover)
+{
+    const QStringList made = {"A/B/five", "A/B/one", "A/two", "four", "three"};
+    for (const char *format : {"wav", "flac", "opus", "mp3"}) {
+        SCOPED_TRACE(format);
+        const QString to = out + "/" + format;
+        const CliRun run = runCli({"convert", "-f", format, "-r", lib, "-o", to, "--copy-covers"});
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        QStringList files;
+        for (const QString &name : made)
+            files << to + "/" + name + "." + format;
+        QStringList printed = run.out.split('\n', Qt::SkipEmptyParts);
+        printed.sort();
+        EXPECT_EQ(printed, files);
+        EXPECT_EQ(ReadFileBytes(to + "/A/cover.jpg"), ReadFileBytes(cover));
+        EXPECT_FALSE(QFileInfo::exists(to + "/A/notes." + QString(format)));
+        EXPECT_EQ(QDir(to).entryList(QDir::Hidden | QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(),
+                  3)
+            << QDir(to).entryList(QDir::Hidden | QDir::AllEntries).join(' ').toStdString();
+        const QString one = to + "/A/B/one." + format;
+        EXPECT_EQ(tag(one, QString(format) == "mp3" ? "TIT2" : "title"), "Uno");
+        // ID3 keeps its pictures as frames.
+        const auto pictureOf = [&](const QString &file) {
+            return QString(format) == "mp3" ? tag(file, "APIC:")
+                                            : JudgedTags(file).value("pictures").toArray().first().toString();
+        };
+        if (QString(format) != "wav") {
+            EXPECT_EQ(pictureOf(one), picture(cover));
+            EXPECT_EQ(pictureOf(to + "/A/two." + format), picture(cover));
+        }
+    }
+    // Lossless: the FLAC's samples, the 24 bits of the WAV, the MP3's length without the encoder's padding.
+    QByteArray fromFlac;
+    ASSERT_EQ(RunProgram("sox", {lib + "/A/B/one.flac", "-t", "raw", "-"}, &fromFlac), 0);
+    QByteArray fromWav;
+    ASSERT_EQ(RunProgram("sox", {out + "/wav/A/B/one.wav", "-t", "raw", "-"}, &fromWav), 0);
+    EXPECT_TRUE(fromFlac == fromWav);
+    EXPECT_EQ(shape(out + "/flac/A/B/five.flac"), "1.000000 s 24 bits");
+    EXPECT_EQ(shape(out + "/wav/A/two.wav"), "2.000000 s 16 bits");
+    EXPECT_EQ(tag(out + "/opus/A/B/one.opus", "musicbrainz_trackid"), "6f1e2d3c-0000-4000-8000-000000000001");
+    EXPECT_EQ(tag(out + "/mp3/A/B/one.mp3", "TPOS"), "2");
+    EXPECT_EQ(tag(out + "/flac/three.flac", "title"), "Trés");
+}
+
+TEST_F(ConvertTest, UpdateRedoesOnlyWhatIsOlderThanItsSource)
+{
+    ASSERT_EQ(runCli({"convert", "-f", "opus", "-r", lib, "-o", out, "--quiet"}).code, 0);
+    const QDateTime before = QFileInfo(out + "/three.opus").lastModified();
+    QFile source(lib + "/A/two.mp3");
+    ASSERT_TRUE(source.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        source.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    source.close();
+    const CliRun again =
+        runCli({"convert", "-f", "opus", "-r", lib, "-o", out, "--update", "--no-overwrite"});
+    ASSERT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(again.out, out + "/A/two.opus\n");
+    EXPECT_EQ(QFileInfo(out + "/three.opus").lastModified(), before);
+    // Without --update, --no-overwrite keeps them all.
+    EXPECT_EQ(runCli({"convert", "-f", "opus", "-r", lib, "-o", out, "--no-overwrite"}).out, "");
+}
+
+TEST_F(ConvertTest, DamagedAndForeignInputsFailByNameAndLeaveNothing)
+{
+    const QByteArray flac = ReadFileBytes(lib + "/A/B/one.flac");
+    writeBytes(home.root() + "/cut.flac", flac.left(flac.size() / 2));
+    QByteArray flipped = flac;
+    flipped[flipped.size() - 100] = char(flipped[flipped.size() - 100] ^ 0x55);
+    writeBytes(home.root() + "/flipped.flac", flipped);
+    const QStringList inputs = {home.root() + "/cut.flac", home.root() + "/flipped.flac",
+                                lib + "/A/notes.txt", lib, lib + "/four.opus"};
+    const CliRun run = runCli(QStringList{"convert", "-f", "mp3", "-o", out} + inputs);
+    EXPECT_EQ(run.code, 1);
+    for (const QString &input : inputs.mid(0, 4))
+        EXPECT_TRUE(run.err.contains(input + ": ")) << input.toStdString() << "\n" << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(lib + ": a folder; give -r")) << run.err.toStdString();
+    EXPECT_EQ(run.out, out + "/four.mp3\n");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"four.mp3"});
+}
+
+} // namespace
