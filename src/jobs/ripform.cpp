@@ -19,6 +19,13 @@
 
 TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
                    const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
+    : TRipForm(owner, [&](TRipJobPresenter &presenter) {
+          return MakeRipJob(kind, value, files, JobSettings(AppSettings, outputFolder), presenter, mp3, wma);
+      })
+{
+}
+
+TRipForm::TRipForm(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TRipJobPresenter &)> &makeJob)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("RipForm"));
@@ -65,7 +72,7 @@ TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList
         const QRect main = owner->frameGeometry();
         move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
     }
-    m_job = MakeRipJob(kind, value, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
+    m_job = makeJob(*this);
 }
 
 TRipForm::~TRipForm()

@@ -4,6 +4,7 @@
 #include "ripjob.h"
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,9 @@ class TRipForm final : public QDialog, public TRipJobPresenter {
 public:
     TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
              const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
+    // The window of any job that reports as a file job does (a conversion of any files, say): makeJob gives
+    // the job that presents in this window.
+    TRipForm(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TRipJobPresenter &)> &makeJob);
     ~TRipForm() override;
 
     void SetCaption(const QString &text) override;

@@ -57,6 +57,10 @@ public:
     // Opens the job window of a conversion (2 WAV to MP3, 3 MP3 to WAV, 5 WAV to OGG, 6 WAV to WMA) on files.
     void ConvertFiles(JobKind kind, const QStringList &files);
     void ChooseAndConvert(JobKind kind);
+    // Files of any kind the program reads, converted into one output format in the job window (their tags
+    // carried over); the files and the format are chosen first.
+    void ConvertAnyFiles(const QStringList &files, int32_t format);
+    void ChooseAndConvertAny();
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
     void aEditTrackNameExecute();
@@ -116,6 +120,7 @@ public:
     QAction *miWAVtoOGG;
     QAction *miWAVtoWMA;
     QAction *miWAVtoFLAC;
+    QAction *miConvertFiles;
     QAction *Openoutputdirectory1;
     QAction *bRefresh;
     QAction *EjectMenu;

@@ -52,6 +52,8 @@ const std::vector<TMainForm::ActionSpec> &TMainForm::actionTable()
          [](F &f) { f.ChooseAndConvert(JobKind::WavToWma); }, nullptr},
         {&F::miWAVtoFLAC, "miWAVtoFLAC", "WAV to F&LAC...", nullptr, nullptr,
          [](F &f) { f.ChooseAndConvert(JobKind::WavToFlac); }, nullptr},
+        {&F::miConvertFiles, "miConvertFiles", "Convert audio files...", nullptr, nullptr,
+         [](F &f) { f.ChooseAndConvertAny(); }, nullptr},
         {&F::Openoutputdirectory1, "Openoutputdirectory1", "&Open output directory...", nullptr,
          "folder-open", [](F &f) { f.OpenOutputDirectory(); }, nullptr},
         {&F::bRefresh, "bRefresh", "&Refresh", nullptr, nullptr, [](F &f) { f.bRefreshClick(); }, nullptr},
@@ -155,7 +157,7 @@ void TMainForm::createMenuBar()
     };
     QMenu *file = menu("File1", QStringLiteral("&File"));
     file->addActions({miWAVtoWAV, ActionWavToMp3, mnuMp3ToWav, miWAVtoOGG, miWAVtoWMA, miWAVtoFLAC,
-                      Openoutputdirectory1, bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
+                      miConvertFiles, Openoutputdirectory1, bRefresh, EjectMenu, CloseCdRomMenu, ActionExit});
     QMenu *actions = menu("Actions1", QStringLiteral("&Actions"));
     actions->addActions({ActionExtract, ActionRecord, aCreateM3UPlaylist, miOGGPlayer, aPlay, aPause, aStop,
                          VolumeControlMenu});

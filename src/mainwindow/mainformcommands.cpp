@@ -11,6 +11,8 @@
 #include "dialogs/resampleform.h"
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
+#include "jobs/convertjob.h"
+#include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/ripform.h"
 #include "mainform.h"
@@ -19,6 +21,7 @@
 #include "shell/folders.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "shell/wineregistry.h"
 #include "toolicons.h"
@@ -31,6 +34,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -313,6 +317,40 @@ void TMainForm::ChooseAndConvert(JobKind kind)
     const QString filter = kind == JobKind::Mp3ToWav ? QStringLiteral("MP3 file(*.mp3);; Any file(*.*)")
                                                      : QStringLiteral("Sound file(*.wav);; Any file(*.*)");
     ConvertFiles(kind, QFileDialog::getOpenFileNames(this, QString(), QString(), filter));
+}
+
+void TMainForm::ConvertAnyFiles(const QStringList &files, int32_t format)
+{
+    if (files.isEmpty() || !CheckOutputFolder())
+        return;
+    const TOptionsSetting settings = JobSettings(AppSettings, AppSettings.CommonOptions.OutputFolder);
+    std::vector<TConvertItem> items;
+    for (const QString &file : files)
+        items.push_back({file, WithTrailingBackslash(settings.CommonOptions.OutputFolder) +
+                                   QFileInfo(file).completeBaseName() + OutputFormatExtension(format)});
+    TRipForm job(this, [&](TRipJobPresenter &presenter) {
+        return std::make_unique<TConvertJob>(items, format, settings, presenter, this,
+                                             EncodersAtOnce(settings));
+    });
+    job.exec();
+}
+
+void TMainForm::ChooseAndConvertAny()
+{
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, QString(), QString(),
+        QStringLiteral("Audio files (*.wav *.flac *.ogg *.oga *.opus *.mp3);;All files (*)"));
+    if (files.isEmpty())
+        return;
+    QStringList formats;
+    for (const TOutputFormatInfo &format : OutputFormats())
+        formats << QLatin1String(format.Filter);
+    bool chosen = false;
+    const QString format =
+        QInputDialog::getItem(this, QStringLiteral("Convert audio files"), QStringLiteral("Output format:"),
+                              formats, AppSettings.CommonOptions.OutputFormat, false, &chosen);
+    if (chosen)
+        ConvertAnyFiles(files, int32_t(formats.indexOf(format)));
 }
 
 void TMainForm::ActionSelectAllExecute()

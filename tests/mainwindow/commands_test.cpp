@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -220,3 +221,30 @@ TEST_F(CommandsTest, TerminationSignalClosesTheWindowTheNormalWay)
 }
 
 } // namespace
+
+// File > Convert audio files: files of other programs into the chosen format in the job window, tags
+// carried over, and the window's bar at the end.
+TEST_F(CommandsTest, ConvertAudioFilesOfAnyKind)
+{
+    const QString source = home.root() + "/in.flac";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", home.root() + "/in.wav", "synth",
+                                 "1", "sine", "440"}),
+              0);
+    ASSERT_EQ(RunProgram("flac", {"-s", "-T", "TITLE=Uno", "-o", source, home.root() + "/in.wav"}), 0);
+    TMainForm form;
+    form.show();
+    int gauge = -1;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&gauge] {
+        if (auto *job = qobject_cast<TRipForm *>(QApplication::activeModalWidget()))
+            gauge = job->FlatGauge1->value();
+    });
+    watcher.start(1);
+    form.ConvertAnyFiles({source, home.root() + "/missing.mp3"}, OutputFormat::Opus);
+    QByteArray info;
+    EXPECT_EQ(RunProgram("opusinfo", {out + "/in.opus"}, &info), 0) << info.toStdString();
+    EXPECT_TRUE(info.contains("Playback length: 0m:01.000s")) << info.toStdString();
+    EXPECT_EQ(closer.texts.filter(home.root() + "/missing.mp3: ").size(), 1)
+        << closer.texts.join("\n").toStdString();
+    EXPECT_NE(gauge, -1);
+}
