@@ -5,6 +5,7 @@
 #include "cddb/cddbinfo.h"
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
+#include "shell/settings.h"
 #include "shell/termination.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -84,6 +86,49 @@ int TArguments::number(const QString &name, int fallback, int low, int high) con
     if (!ok || n < low || n > high)
         throw UsageError{name + QStringLiteral(" takes a number from %1 to %2").arg(low).arg(high)};
     return n;
+}
+
+QStringList EncoderQualityOptions()
+{
+    return {QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"), QStringLiteral("--ogg-quality"),
+            QStringLiteral("--flac-level"), QStringLiteral("--opus-bitrate")};
+}
+
+const char *const EncoderQualityHelp =
+    "           [--mp3-bitrate N|--mp3-vbr Q] [--ogg-quality Q] [--flac-level N] [--opus-bitrate N]\n"
+    "                                 the encoders' quality for this run: MP3 at N kbit/s or variable at Q\n"
+    "                                 (0 best to 9), Ogg Vorbis quality -1 to 10, FLAC level 0 to 8, Opus\n"
+    "                                 at N kbit/s\n";
+
+void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings)
+{
+    if (args.value("--mp3-bitrate") && args.value("--mp3-vbr"))
+        throw UsageError{QStringLiteral("--mp3-bitrate and --mp3-vbr exclude each other")};
+    if (const auto rate = args.value("--mp3-bitrate")) {
+        static const QList<int> rates = {8,  16,  24,  32,  40,  48,  56,  64, 80,
+                                         96, 112, 128, 160, 192, 224, 256, 320};
+        if (!rates.contains(rate->toInt()))
+            throw UsageError{
+                QStringLiteral("--mp3-bitrate takes one of the MP3 bit rates (8 to 320 kbit/s)")};
+        settings.Mp3Options.IsSelectVBR = false;
+        settings.Mp3Options.BitRate = rate->toInt();
+    }
+    if (args.value("--mp3-vbr")) {
+        settings.Mp3Options.IsSelectVBR = true;
+        settings.Mp3Options.VBRQuality = args.number("--mp3-vbr", 4, 0, 9);
+    }
+    if (const auto quality = args.value("--ogg-quality")) {
+        bool ok = false;
+        const double q = quality->toDouble(&ok);
+        if (!ok || q < -1 || q > 10)
+            throw UsageError{QStringLiteral("--ogg-quality takes a number from -1 to 10")};
+        settings.OggOptions.IsUseCompress = true;
+        settings.OggOptions.CompressPosition = int(std::lround(q * 10)) + 10;
+    }
+    settings.FlacOptions.CompressionLevel =
+        args.number("--flac-level", settings.FlacOptions.CompressionLevel, 0, 8);
+    settings.OpusOptions.BitRate =
+        args.number("--opus-bitrate", settings.OpusOptions.BitRate, MinOpusBitRate, MaxOpusBitRate);
 }
 
 TStopOnInterrupt::TStopOnInterrupt(std::function<void()> stop)

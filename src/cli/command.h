@@ -23,6 +23,8 @@ struct UsageError {
 
 // The arguments after the command: its options, with or without a value ("-d", "--offset"; a value may
 // begin with a dash, as a negative offset does), and the rest in order.
+struct TOptionsSetting;
+
 class TArguments {
 public:
     TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued);
@@ -37,6 +39,13 @@ private:
     QSet<QString> m_known;
     QStringList m_rest;
 };
+
+// The encoders' quality options of rip and convert, and what they set in a run's settings (options.ini stays
+// as it is): --mp3-bitrate N (constant bit rate, kbit/s), --mp3-vbr Q (0 best to 9), --ogg-quality Q (-1 to
+// 10, as oggenc -q), --flac-level N (0 to 8), --opus-bitrate N (kbit/s).
+QStringList EncoderQualityOptions();
+void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings);
+extern const char *const EncoderQualityHelp;
 
 // One command of the tool: its name, its part of the help text, its options, and what it does.
 class TCommand {

@@ -150,4 +150,28 @@ TEST_F(ConvertTest, DamagedAndForeignInputsFailByNameAndLeaveNothing)
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"four.mp3"});
 }
 
+// The quality options set this run's encoders only; a value out of range is refused before anything runs.
+TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
+{
+    const QString wav = home.root() + "/tone.wav";
+    ASSERT_EQ(runCli({"convert", "-f", "mp3", "--mp3-bitrate", "96", wav, "-o", out}).code, 0);
+    QByteArray rate;
+    RunProgram("ffprobe",
+               {"-v", "error", "-show_entries", "stream=bit_rate", "-of", "csv=p=0", out + "/tone.mp3"},
+               &rate);
+    EXPECT_TRUE(rate.startsWith("96000")) << rate.toStdString();
+    ASSERT_EQ(runCli({"convert", "-f", "opus", "--opus-bitrate", "32", wav, "-o", out}).code, 0);
+    EXPECT_LT(QFileInfo(out + "/tone.opus").size(),
+              2 * 32000 / 8 + 4000); // 2 s at 32 kbit/s, and the headers
+    for (const QStringList &wrong : {QStringList{"--mp3-bitrate", "97"}, QStringList{"--ogg-quality", "11"},
+                                     QStringList{"--flac-level", "9"}, QStringList{"--opus-bitrate", "600"},
+                                     QStringList{"--mp3-bitrate", "96", "--mp3-vbr", "2"}}) {
+        const CliRun run = runCli(QStringList{"convert", "-f", "flac", wav, "-o", out + "/no"} + wrong);
+        EXPECT_EQ(run.code, 2) << wrong.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(wrong.first())) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(out + "/no"));
+    EXPECT_FALSE(ReadFileText(home.settingsFile()).contains("BitRate=32"));
+}
+
 } // namespace

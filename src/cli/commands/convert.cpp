@@ -23,33 +23,41 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  convert  -f wav|mp3|ogg|wma|flac|opus FILE|FOLDER... [-o DIR] [-r] [--update] "
-            "[--copy-covers]\n"
-            "           [--overwrite|--no-overwrite]\n"
-            "                                 converts WAV, FLAC, Ogg Vorbis, Opus and MP3 files into the "
-            "format,\n"
-            "                                 tags and cover carried over; -r walks folders, keeping their "
-            "tree\n"
-            "                                 under DIR; --update keeps outputs newer than their sources;\n"
-            "                                 --copy-covers copies cover.jpg and folder.jpg along\n"
-            "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac|wav2opus FILE... [-o DIR] "
-            "[--overwrite|--no-overwrite]\n"
-            "                                 converts the files into DIR (default: the output folder "
-            "setting),\n"
-            "                                 several at once; each file made is printed, one a line\n");
+                   "  convert  -f wav|mp3|ogg|wma|flac|opus FILE|FOLDER... [-o DIR] [-r] [--update] "
+                   "[--copy-covers]\n"
+                   "           [--overwrite|--no-overwrite]\n"
+                   "                                 converts WAV, FLAC, Ogg Vorbis, Opus and MP3 files into "
+                   "the "
+                   "format,\n"
+                   "                                 tags and cover carried over; -r walks folders, keeping "
+                   "their "
+                   "tree\n"
+                   "                                 under DIR; --update keeps outputs newer than their "
+                   "sources;\n"
+                   "                                 --copy-covers copies cover.jpg and folder.jpg along\n"
+                   "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac|wav2opus FILE... [-o DIR] "
+                   "[--overwrite|--no-overwrite]\n"
+                   "                                 converts the files into DIR (default: the output folder "
+                   "setting),\n"
+                   "                                 several at once; each file made is printed, one a "
+                   "line\n") +
+               QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
     {
         return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("-r"),
                 QStringLiteral("--update"), QStringLiteral("--copy-covers")};
     }
-    QStringList Valued() const override { return {QStringLiteral("-o"), QStringLiteral("-f")}; }
+    QStringList Valued() const override
+    {
+        return QStringList{QStringLiteral("-o"), QStringLiteral("-f")} + EncoderQualityOptions();
+    }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 
 private:
-    int runKind(JobKind kind, const TArguments &args, const QString &folder, TTerminal &terminal);
-    int runFormat(const TOutputFormatInfo &format, const TArguments &args, const QString &folder,
+    int runKind(JobKind kind, const TArguments &args, const TOptionsSetting &settings, TTerminal &terminal);
+    int runFormat(const TOutputFormatInfo &format, const TArguments &args, const TOptionsSetting &settings,
                   TTerminal &terminal);
 };
 
@@ -135,25 +143,28 @@ int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
     if (const auto given = args.value("-o"))
         folder = QFileInfo(*given).absoluteFilePath();
     ApplyOverwrite(args, terminal);
+    TOptionsSetting settings = JobSettings(AppSettings, folder);
+    ApplyEncoderQuality(args, settings);
     if (const auto key = args.value("-f")) {
         const TOutputFormatInfo *format = OutputFormatByKey(*key);
         if (!format)
             throw UsageError{QStringLiteral("unknown format ") + *key};
         if (args.rest().isEmpty())
             throw UsageError{QStringLiteral("convert needs at least one file or folder")};
-        return runFormat(*format, args, folder, terminal);
+        return runFormat(*format, args, settings, terminal);
     }
     if (args.rest().size() < 2)
         throw UsageError{QStringLiteral("convert needs -f FORMAT, or a kind, and at least one file")};
     const auto kind = conversionKinds().find(args.rest().first());
     if (kind == conversionKinds().end())
         throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
-    return runKind(kind->second, args, folder, terminal);
+    return runKind(kind->second, args, settings, terminal);
 }
 
-int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments &args, const QString &folder,
-                               TTerminal &terminal)
+int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments &args,
+                               const TOptionsSetting &settings, TTerminal &terminal)
 {
+    const QString &folder = settings.CommonOptions.OutputFolder;
     std::vector<TConvertItem> covers;
     const std::vector<TConvertItem> items =
         gather(args.rest(), args.flag("-r"), QDir::cleanPath(folder), QLatin1String(format.Extension),
@@ -164,15 +175,16 @@ int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments
         return 1;
     TTerminalPrompt prompt(terminal);
     TTerminalJobPresenter presenter(terminal);
-    const TOptionsSetting settings = JobSettings(AppSettings, folder);
     TConvertJob job(items, format.Value, settings, presenter, &prompt, EncodersAtOnce(settings));
     job.Update = args.flag("--update");
     RunJob(job, presenter);
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
 
-int TConvertCommand::runKind(JobKind kind, const TArguments &args, const QString &folder, TTerminal &terminal)
+int TConvertCommand::runKind(JobKind kind, const TArguments &args, const TOptionsSetting &settings,
+                             TTerminal &terminal)
 {
+    const QString &folder = settings.CommonOptions.OutputFolder;
     QStringList files;
     for (const QString &file : args.rest().mid(1)) {
         const QFileInfo info(file);
@@ -189,7 +201,7 @@ int TConvertCommand::runKind(JobKind kind, const TArguments &args, const QString
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
-    const auto job = MakeRipJob(kind, 0, files, JobSettings(AppSettings, folder), presenter, mp3, wma);
+    const auto job = MakeRipJob(kind, 0, files, settings, presenter, mp3, wma);
     RunJob(*job, presenter);
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }

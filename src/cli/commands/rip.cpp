@@ -84,38 +84,55 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac|opus] [-o DIR] [--paranoia] [--normalize "
-            "PCT]\n"
-            "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]\n"
-            "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] "
-            "[--cue]\n"
-            "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
-            "                                 -d the drive, -t the tracks (\"1,3-5\"; default every audio "
-            "track),\n"
-            "                                 -f the format, -o the folder; --paranoia reads through the "
-            "checking\n"
-            "                                 CD reader; --normalize scales to PCT per cent; --rip-time "
-            "copies the\n"
-            "                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder "
-            "writes\n"
-            "                                 into a folder named after the album; --m3u writes a playlist; "
-            "--tags\n"
-            "                                 tags the files; each file made is printed, one a line\n"
-            "                                 TEMPLATE names the files: %track% %title% %artist% "
-            "%albumartist%\n"
-            "                                 %album% %year% %genre% (default: the File names setting, "
-            "%title%)\n"
-            "                                 --offset: the drive's read offset correction (-5880 to 5880);\n"
-            "                                 --test-copy reads each track twice and compares the CRCs;\n"
-            "                                 --verify checks each track against AccurateRip (one line a\n"
-            "                                 track on standard error: verified, mismatch or unknown; exit "
-            "1\n"
-            "                                 when one the database knows does not match); "
-            "--require-verified\n"
-            "                                 fails the run (exit 1) unless every track is verified; --json\n"
-            "                                 prints one JSON document at the end (files, each track's "
-            "result)\n"
-            "                                 --log and --cue write \"ARTIST - ALBUM.log\" and \".cue\"\n");
+                   "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac|opus] [-o DIR] [--paranoia] "
+                   "[--normalize "
+                   "PCT]\n"
+                   "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name "
+                   "TEMPLATE]\n"
+                   "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] "
+                   "[--log] "
+                   "[--cue]\n"
+                   "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
+                   "                                 -d the drive, -t the tracks (\"1,3-5\"; default every "
+                   "audio "
+                   "track),\n"
+                   "                                 -f the format, -o the folder; --paranoia reads through "
+                   "the "
+                   "checking\n"
+                   "                                 CD reader; --normalize scales to PCT per cent; "
+                   "--rip-time "
+                   "copies the\n"
+                   "                                 first SEC seconds; --keep-wav keeps the WAVs; "
+                   "--album-folder "
+                   "writes\n"
+                   "                                 into a folder named after the album; --m3u writes a "
+                   "playlist; "
+                   "--tags\n"
+                   "                                 tags the files; each file made is printed, one a line\n"
+                   "                                 TEMPLATE names the files: %track% %title% %artist% "
+                   "%albumartist%\n"
+                   "                                 %album% %year% %genre% (default: the File names "
+                   "setting, "
+                   "%title%)\n"
+                   "                                 --offset: the drive's read offset correction (-5880 to "
+                   "5880);\n"
+                   "                                 --test-copy reads each track twice and compares the "
+                   "CRCs;\n"
+                   "                                 --verify checks each track against AccurateRip (one "
+                   "line a\n"
+                   "                                 track on standard error: verified, mismatch or unknown; "
+                   "exit "
+                   "1\n"
+                   "                                 when one the database knows does not match); "
+                   "--require-verified\n"
+                   "                                 fails the run (exit 1) unless every track is verified; "
+                   "--json\n"
+                   "                                 prints one JSON document at the end (files, each "
+                   "track's "
+                   "result)\n"
+                   "                                 --log and --cue write \"ARTIST - ALBUM.log\" and "
+                   "\".cue\"\n") +
+               QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
     {
@@ -135,10 +152,16 @@ public:
     }
     QStringList Valued() const override
     {
-        return {
-            QStringLiteral("-d"),     QStringLiteral("-t"),          QStringLiteral("-f"),
-            QStringLiteral("-o"),     QStringLiteral("--normalize"), QStringLiteral("--rip-time"),
-            QStringLiteral("--name"), QStringLiteral("--offset"),    QStringLiteral("--accuraterip-server")};
+        return QStringList{QStringLiteral("-d"),
+                           QStringLiteral("-t"),
+                           QStringLiteral("-f"),
+                           QStringLiteral("-o"),
+                           QStringLiteral("--normalize"),
+                           QStringLiteral("--rip-time"),
+                           QStringLiteral("--name"),
+                           QStringLiteral("--offset"),
+                           QStringLiteral("--accuraterip-server")} +
+               EncoderQualityOptions();
     }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
@@ -175,6 +198,7 @@ TOptionsSetting ripSettings(const TArguments &args)
           std::pair{"--cue", &options.WriteCue}})
         if (args.flag(QLatin1String(flag)))
             *setting = true;
+    ApplyEncoderQuality(args, settings);
     return settings;
 }
 
