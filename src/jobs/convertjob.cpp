@@ -7,6 +7,7 @@
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
 #include "filewriters.h"
+#include "shell/childprocess.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstring>
 
 // One file at a time through its steps. Its encoder programs report to it as to a job window.
 class TConvertJob::Lane final : public QObject {
@@ -44,6 +46,12 @@ public:
                 temporaryMade();
         };
         m_converter.OutBitsPerSample = 16; // what the encoder programs take
+        m_decoder.OnLines = [this](TChildProcess::Stream, const QStringList &lines) {
+            for (const QString &line : lines)
+                if (line.startsWith(QLatin1String("Decoding: ")))
+                    showPercent(line.mid(10).chopped(1).toInt());
+        };
+        m_decoder.OnFinished = [this](int exitCode, int) { decoded(exitCode); };
     }
     ~Lane() override { stop(); }
 
@@ -58,7 +66,10 @@ private:
     const TConvertItem &item() const { return m_job.m_items[size_t(m_index)]; }
     QString caption() const { return QFileInfo(item().Source).fileName(); }
     void showPercent(int percent) { m_job.m_presenter.SetEncoding(m_slot, caption(), percent); }
-    void openSource();
+    // WMA and MP4 files are decoded to a WAV first by the WMA program (FFmpeg's decoders).
+    void startDecoder();
+    void decoded(int exitCode);
+    void openSource(const QString &path);
     void encode();
     void startProgram(const QString &wav);
     void temporaryMade();
@@ -66,6 +77,8 @@ private:
     bool event(QEvent *e) override;
     void programEnded(const TProcessInfo &info);
     void end(bool made);
+    // Closes the source and removes the WAVs made on the way.
+    void dropWorkFiles();
 
     TConvertJob &m_job;
     const int m_slot;
@@ -75,9 +88,12 @@ private:
     TFileWriters m_writers;
     TWaveOut m_waveOut;
     TAudioConverter m_converter;
+    TChildProcess m_decoder;
     std::unique_ptr<TAuInput> m_source;
-    QString m_temporary; // the 16-bit WAV an encoder program reads, while there is one
-    QString m_problem;   // why the running step failed
+    QString m_sourcePath; // what is read: the item's source, or its decoded WAV
+    QString m_decoded;    // the WAV the WMA program decoded the source into, while there is one
+    QString m_temporary;  // the 16-bit WAV an encoder program reads, while there is one
+    QString m_problem;    // why the running step failed
 };
 
 void TConvertJob::Lane::Start(int index)
@@ -90,7 +106,12 @@ void TConvertJob::Lane::Start(int index)
         if (!QDir().mkpath(QFileInfo(item().Target).path()))
             throw EAuException(QFileInfo(item().Target).path() +
                                QStringLiteral(": cannot create the folder"));
-        openSource();
+        const TAudioFileKind kind = AudioFileKindOf(item().Source);
+        if (kind == TAudioFileKind::Asf || kind == TAudioFileKind::Mp4) {
+            startDecoder();
+            return;
+        }
+        openSource(item().Source);
         encode();
     } catch (const std::exception &e) {
         m_job.m_presenter.ShowError(QString::fromUtf8(e.what()));
@@ -98,9 +119,42 @@ void TConvertJob::Lane::Start(int index)
     }
 }
 
-void TConvertJob::Lane::openSource()
+void TConvertJob::Lane::startDecoder()
 {
-    const QString &path = item().Source;
+    const QFileInfo made(item().Target);
+    m_decoded = made.path() + QStringLiteral("/.") + made.completeBaseName() + QStringLiteral(".source.wav");
+    const QString program = TWMAEncodeProcess::Executable();
+    if (program.isEmpty())
+        throw EAuException(item().Source +
+                           QStringLiteral(": WM8EUTIL, which decodes WMA and MP4 files, was not found"));
+    if (const int error = m_decoder.Start(program, {QStringLiteral("-decode"), QStringLiteral("-input"),
+                                                    PathArgument(item().Source), QStringLiteral("-output"),
+                                                    PathArgument(m_decoded)});
+        error != 0)
+        throw EAuException(program + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+}
+
+void TConvertJob::Lane::decoded(int exitCode)
+{
+    if (!Busy())
+        return;
+    try {
+        if (exitCode != 0) {
+            const QString said = m_decoder.LastErrorLine();
+            throw EAuException(item().Source + QStringLiteral(": ") +
+                               (said.isEmpty() ? QStringLiteral("the decoder failed") : said));
+        }
+        openSource(m_decoded);
+        encode();
+    } catch (const std::exception &e) {
+        m_job.m_presenter.ShowError(QString::fromUtf8(e.what()));
+        end(false);
+    }
+}
+
+void TConvertJob::Lane::openSource(const QString &path)
+{
+    m_sourcePath = path;
     if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
         auto wav = std::make_unique<TWaveIn>();
         wav->SetFileName(path);
@@ -134,7 +188,7 @@ void TConvertJob::Lane::encode()
     }
     // The encoder programs read a 16-bit WAV file: a WAV that is one already is given as it is.
     if (dynamic_cast<TWaveIn *>(m_source.get()) && m_source->GetBitsPerSample() == 16) {
-        startProgram(item().Source);
+        startProgram(m_sourcePath);
         return;
     }
     const QFileInfo made(target);
@@ -208,12 +262,19 @@ void TConvertJob::Lane::settle(TAuFileOut *sink)
     end(made);
 }
 
+void TConvertJob::Lane::dropWorkFiles()
+{
+    m_source.reset();
+    for (QString *file : {&m_temporary, &m_decoded}) {
+        if (!file->isEmpty())
+            QFile::remove(*file);
+        file->clear();
+    }
+}
+
 void TConvertJob::Lane::end(bool made)
 {
-    if (!m_temporary.isEmpty())
-        QFile::remove(m_temporary);
-    m_temporary.clear();
-    m_source.reset();
+    dropWorkFiles();
     if (made) {
         QString error;
         if (CopyFileTags(item().Source, item().Target, &error)) {
@@ -238,12 +299,10 @@ void TConvertJob::Lane::stop()
         m_wma.Stop(0);
     m_writers.StopAll();
     m_waveOut.Stop(false);
+    m_decoder.Kill();
     const QString target = item().Target;
     DiscardWorkingFile(WorkingFileOf(target), target);
-    if (!m_temporary.isEmpty())
-        QFile::remove(m_temporary);
-    m_temporary.clear();
-    m_source.reset();
+    dropWorkFiles();
     m_index = -1;
 }
 

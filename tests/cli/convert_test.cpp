@@ -49,6 +49,10 @@ protected:
         ASSERT_EQ(RunProgram("sox", {"-n", "-r", "48000", "-b", "24", "-c", "2", lib + "/A/B/five.wav",
                                      "synth", "1", "sine", "300"}),
                   0);
+        for (const auto &[name, codec] : {std::pair{"/six.m4a", "aac"}, {"/A/seven.wma", "wmav2"}})
+            ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-i", wav, "-c:a", codec, "-metadata",
+                                            "title=" + QString(codec), lib + name}),
+                      0);
         WriteFileText(lib + "/A/notes.txt", "not audio");
     }
 
@@ -72,7 +76,7 @@ protected:
 
 TEST_F(ConvertTest, AFolderOfEveryKindBecomesEachFormatWithItsTagsAndCover)
 {
-    const QStringList made = {"A/B/five", "A/B/one", "A/two", "four", "three"};
+    const QStringList made = {"A/B/five", "A/B/one", "A/seven", "A/two", "four", "six", "three"};
     for (const char *format : {"wav", "flac", "opus", "mp3"}) {
         SCOPED_TRACE(format);
         const QString to = out + "/" + format;
@@ -87,7 +91,7 @@ TEST_F(ConvertTest, AFolderOfEveryKindBecomesEachFormatWithItsTagsAndCover)
         EXPECT_EQ(ReadFileBytes(to + "/A/cover.jpg"), ReadFileBytes(cover));
         EXPECT_FALSE(QFileInfo::exists(to + "/A/notes." + QString(format)));
         EXPECT_EQ(QDir(to).entryList(QDir::Hidden | QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(),
-                  3)
+                  4)
             << QDir(to).entryList(QDir::Hidden | QDir::AllEntries).join(' ').toStdString();
         const QString one = to + "/A/B/one." + format;
         EXPECT_EQ(tag(one, QString(format) == "mp3" ? "TIT2" : "title"), "Uno");
@@ -112,6 +116,14 @@ TEST_F(ConvertTest, AFolderOfEveryKindBecomesEachFormatWithItsTagsAndCover)
     EXPECT_EQ(tag(out + "/opus/A/B/one.opus", "musicbrainz_trackid"), "6f1e2d3c-0000-4000-8000-000000000001");
     EXPECT_EQ(tag(out + "/mp3/A/B/one.mp3", "TPOS"), "2");
     EXPECT_EQ(tag(out + "/flac/three.flac", "title"), "Trés");
+    // WMA and AAC through FFmpeg's decoders, as long as ffmpeg makes them, their titles carried over.
+    EXPECT_EQ(tag(out + "/opus/six.opus", "title"), "aac");
+    EXPECT_EQ(tag(out + "/mp3/A/seven.mp3", "TIT2"), "wmav2");
+    QByteArray reference;
+    ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-i", lib + "/six.m4a", "-f", "s16le", "-"}, &reference),
+              0);
+    EXPECT_EQ(shape(out + "/wav/six.wav"),
+              QString::number(reference.size() / 4 / 44100.0, 'f', 6) + " s 16 bits");
 }
 
 TEST_F(ConvertTest, UpdateRedoesOnlyWhatIsOlderThanItsSource)

@@ -10,15 +10,23 @@
 // content description; WM/AlbumTitle, WM/AlbumArtist, WM/Year, WM/Genre and WM/TrackNumber beside them).
 // Prints progress lines and a last line with "100%"; on failure prints a line with "ERROR" and the reason and
 // exits with status 1.
+//
+//   WM8EUTIL -decode -input IN -output OUT.wav
+//
+// Decodes the audio of a file FFmpeg reads (WMA, M4A/AAC, ALAC...) into a WAV file at its own rate and
+// channels: 16 bits, or 32 for sources of more than 16 bits. Progress and failures as above.
 #include "audio/encoderprocess.h"
 #include "jobs/wavein.h"
 
 #include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -307,11 +315,164 @@ void run(const std::string &input, const std::string &output, const Profile &pro
     std::fflush(stdout);
 }
 
+// A WAV file written as the decoder hands out samples; its sizes are filled in at the end.
+class WavFile {
+public:
+    WavFile(const std::string &path, int channels, int rate, int bits)
+        : m_file(std::fopen(path.c_str(), "wb"))
+    {
+        if (!m_file)
+            throw Failure("cannot write " + path + ": " + std::strerror(errno));
+        outputWritten = true;
+        const uint16_t blockAlign = uint16_t(channels * bits / 8);
+        header(0, uint16_t(channels), uint32_t(rate), blockAlign, uint16_t(bits));
+    }
+    ~WavFile()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    void write(const uint8_t *data, size_t bytes)
+    {
+        if (std::fwrite(data, 1, bytes, m_file) != bytes)
+            throw Failure(std::string("write error: ") + std::strerror(errno));
+        m_bytes += bytes;
+    }
+    void finish(int channels, int rate, int bits)
+    {
+        if (m_bytes > 0xFFFFFFFFu - 36)
+            throw Failure("the audio is too long for a WAV file");
+        if (std::fseek(m_file, 0, SEEK_SET) != 0)
+            throw Failure(std::string("write error: ") + std::strerror(errno));
+        header(uint32_t(m_bytes), uint16_t(channels), uint32_t(rate), uint16_t(channels * bits / 8),
+               uint16_t(bits));
+        if (std::fclose(std::exchange(m_file, nullptr)) != 0)
+            throw Failure(std::string("write error: ") + std::strerror(errno));
+    }
+
+private:
+    void header(uint32_t data, uint16_t channels, uint32_t rate, uint16_t blockAlign, uint16_t bits)
+    {
+        uint8_t h[44];
+        const auto put32 = [&h](int at, uint32_t v) {
+            for (int i = 0; i < 4; ++i)
+                h[at + i] = uint8_t(v >> (8 * i));
+        };
+        const auto put16 = [&h](int at, uint16_t v) {
+            h[at] = uint8_t(v);
+            h[at + 1] = uint8_t(v >> 8);
+        };
+        std::memcpy(h, "RIFF", 4);
+        put32(4, 36 + data);
+        std::memcpy(h + 8, "WAVEfmt ", 8);
+        put32(16, 16);
+        put16(20, 1);
+        put16(22, channels);
+        put32(24, rate);
+        put32(28, rate * blockAlign);
+        put16(32, blockAlign);
+        put16(34, bits);
+        std::memcpy(h + 36, "data", 4);
+        put32(40, data);
+        if (std::fwrite(h, 1, sizeof h, m_file) != sizeof h)
+            throw Failure(std::string("write error: ") + std::strerror(errno));
+    }
+    std::FILE *m_file;
+    uint64_t m_bytes = 0;
+};
+
+void decode(const std::string &input, const std::string &output)
+{
+    AVFormatContext *format = nullptr;
+    if (const int error = avformat_open_input(&format, input.c_str(), nullptr, nullptr); error < 0)
+        throw Failure("cannot read " + input + ": " + avError(error));
+    const std::unique_ptr<AVFormatContext *, void (*)(AVFormatContext **)> closeFormat(&format,
+                                                                                       avformat_close_input);
+    avformat_find_stream_info(format, nullptr);
+    const AVCodec *codec = nullptr;
+    const int stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (stream < 0 || !codec)
+        throw Failure("cannot read " + input + ": no audio stream FFmpeg decodes");
+    AVCodecContext *context = avcodec_alloc_context3(codec);
+    const std::unique_ptr<AVCodecContext *, void (*)(AVCodecContext **)> freeContext(&context,
+                                                                                     avcodec_free_context);
+    if (avcodec_parameters_to_context(context, format->streams[stream]->codecpar) < 0 ||
+        avcodec_open2(context, codec, nullptr) < 0)
+        throw Failure("cannot read " + input + ": the " + codec->name + " decoder does not start");
+    const int bits = context->bits_per_raw_sample > 16 ? 32 : 16;
+    const int channels = context->ch_layout.nb_channels;
+    const int rate = context->sample_rate;
+    SwrContext *swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &context->ch_layout, bits == 32 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
+                            rate, &context->ch_layout, context->sample_fmt, rate, 0, nullptr) < 0 ||
+        swr_init(swr) < 0)
+        throw Failure("cannot convert the decoder's samples");
+    const std::unique_ptr<SwrContext *, void (*)(SwrContext **)> freeSwr(&swr, swr_free);
+    WavFile wav(output, channels, rate, bits);
+    AVPacket *packet = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    std::vector<uint8_t> samples;
+    const int64_t size = std::max<int64_t>(avio_size(format->pb), 1);
+    int lastPercent = -1;
+    const auto drain = [&] {
+        while (avcodec_receive_frame(context, frame) == 0) {
+            samples.resize(size_t(frame->nb_samples) * size_t(channels) * size_t(bits / 8));
+            uint8_t *out = samples.data();
+            const int got =
+                swr_convert(swr, &out, frame->nb_samples, const_cast<const uint8_t **>(frame->extended_data),
+                            frame->nb_samples);
+            if (got < 0)
+                throw Failure("sample conversion failed");
+            wav.write(samples.data(), size_t(got) * size_t(channels) * size_t(bits / 8));
+        }
+    };
+    try {
+        while (av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == stream) {
+                const int percent =
+                    int(std::min<int64_t>(std::max<int64_t>(packet->pos, 0) * 100 / size, 99));
+                if (avcodec_send_packet(context, packet) < 0)
+                    throw Failure("cannot read " + input + ": the audio is damaged");
+                drain();
+                if (percent != lastPercent && percent % 5 == 0) {
+                    std::printf("Decoding: %d%%\n", percent);
+                    std::fflush(stdout);
+                    lastPercent = percent;
+                }
+            }
+            av_packet_unref(packet);
+        }
+        avcodec_send_packet(context, nullptr);
+        drain();
+    } catch (...) {
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        throw;
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    wav.finish(channels, rate, bits);
+    std::printf("Decoding: 100%%\n");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     av_log_set_level(AV_LOG_QUIET);
+    if (argc == 6 && std::strcmp(argv[1], "-decode") == 0 && std::strcmp(argv[2], "-input") == 0 &&
+        std::strcmp(argv[4], "-output") == 0) {
+        try {
+            decode(argv[3], argv[5]);
+            return 0;
+        } catch (const std::exception &e) {
+            if (outputWritten)
+                std::remove(argv[5]);
+            std::printf("ERROR: %s\n", e.what());
+            return 1;
+        }
+    }
     std::string input, output, setting;
     // Our options and the metadata keys they become.
     static const std::pair<const char *, const char *> texts[] = {
