@@ -20,6 +20,8 @@ packages=(
     libtag1-dev libdiscid-dev
     # FLAC and Opus output, the high-quality resampler, checksums
     libflac-dev libopusenc-dev libopusfile-dev libsoxr-dev zlib1g-dev
+    # loudness (ReplayGain)
+    libebur128-dev
     # the users' other tools, which the tests check our files against
     sox ffmpeg lame vorbis-tools flac shntool
     # the desktop's checkers of our desktop entry, metainfo and man pages

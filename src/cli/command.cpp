@@ -88,6 +88,15 @@ int TArguments::number(const QString &name, int fallback, int low, int high) con
     return n;
 }
 
+std::optional<bool> ReplayGainChoice(const TArguments &args)
+{
+    if (args.flag("--replaygain") && args.flag("--no-replaygain"))
+        throw UsageError{QStringLiteral("--replaygain and --no-replaygain exclude each other")};
+    if (args.flag("--replaygain") || args.flag("--no-replaygain"))
+        return args.flag("--replaygain");
+    return std::nullopt;
+}
+
 QStringList EncoderQualityOptions()
 {
     return {QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"), QStringLiteral("--ogg-quality"),
@@ -98,7 +107,11 @@ const char *const EncoderQualityHelp =
     "           [--mp3-bitrate N|--mp3-vbr Q] [--ogg-quality Q] [--flac-level N] [--opus-bitrate N]\n"
     "                                 the encoders' quality for this run: MP3 at N kbit/s or variable at Q\n"
     "                                 (0 best to 9), Ogg Vorbis quality -1 to 10, FLAC level 0 to 8, Opus\n"
-    "                                 at N kbit/s\n";
+    "                                 at N kbit/s\n"
+    "           [--replaygain|--no-replaygain]\n"
+    "                                 ReplayGain values in the files made (the setting decides without\n"
+    "                                 them: on for FLAC, Ogg and Opus); the files of one run, or of one\n"
+    "                                 folder, are the album\n";
 
 void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings)
 {

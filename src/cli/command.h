@@ -46,6 +46,8 @@ private:
 QStringList EncoderQualityOptions();
 void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings);
 extern const char *const EncoderQualityHelp;
+// --replaygain (true) or --no-replaygain (false), when one is given.
+std::optional<bool> ReplayGainChoice(const TArguments &args);
 
 // One command of the tool: its name, its part of the help text, its options, and what it does.
 class TCommand {

@@ -142,6 +142,9 @@ void TOptionSetForm::addOutputRows(QVBoxLayout *outputLayout)
     normalizeRow->addWidget(percent);
     normalizeRow->addStretch();
     outputLayout->addLayout(normalizeRow);
+    ckReplayGain =
+        named(new QCheckBox(QStringLiteral("Write ReplayGain values (FLAC, Ogg, Opus)")), "ckReplayGain");
+    outputLayout->addWidget(ckReplayGain);
     cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
     outputLayout->addWidget(cbRipTime);
     auto *ripRow = new QHBoxLayout;
@@ -292,6 +295,7 @@ void TOptionSetForm::toControls()
     seOpusBitRate->setValue(s.OpusOptions.BitRate);
     cbResampleQuality->setCurrentIndex(std::clamp(s.CommonOptions.ResampleQuality, 0, 1));
     seEncoders->setValue(s.CommonOptions.EncodersAtOnce);
+    ckReplayGain->setChecked(s.CommonOptions.ReplayGain);
     seReadOffset->setValue(s.CommonOptions.ReadOffset);
     ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
     ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
@@ -423,6 +427,7 @@ void TOptionSetForm::storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int
     s.OpusOptions.BitRate = seOpusBitRate->value();
     s.CommonOptions.ResampleQuality = cbResampleQuality->currentIndex();
     s.CommonOptions.EncodersAtOnce = seEncoders->value();
+    s.CommonOptions.ReplayGain = ckReplayGain->isChecked();
     s.CommonOptions.ReadOffset = seReadOffset->value();
     s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
     s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();

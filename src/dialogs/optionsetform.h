@@ -76,6 +76,7 @@ public:
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
     QSpinBox *seOpusBitRate;
+    QCheckBox *ckReplayGain;
     QLabel *lCompressionValue; // the Ogg quality of the slider's position
     QComboBox *cbResampleQuality;
     QSpinBox *seEncoders;

@@ -7,6 +7,7 @@
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
 #include "filewriters.h"
+#include "replaygain.h"
 #include "shell/childprocess.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -19,7 +20,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <cstring>
+#include <utility>
 
 // One file at a time through its steps. Its encoder programs report to it as to a job window.
 class TConvertJob::Lane final : public QObject {
@@ -284,9 +287,9 @@ void TConvertJob::Lane::end(bool made)
             made = false;
         }
     }
-    m_index = -1;
+    const int index = std::exchange(m_index, -1);
     m_job.m_presenter.EndEncoding(m_slot);
-    m_job.itemEnded(*this, made);
+    m_job.itemEnded(*this, index, made);
 }
 
 void TConvertJob::Lane::stop()
@@ -371,13 +374,41 @@ void TConvertJob::startNext(Lane &lane)
     for (const auto &other : m_lanes)
         if (other->Busy())
             return;
-    finish(mrCancel);
+    wholeDone();
 }
 
-void TConvertJob::itemEnded(Lane &lane, bool made)
+void TConvertJob::wholeDone()
+{
+    if (!ReplayGain || m_madeFiles.isEmpty() || m_measuring.joinable()) {
+        finish(mrCancel);
+        return;
+    }
+    m_presenter.SetStage(QStringLiteral("Measuring loudness"));
+    m_presenter.SetCaption(QStringLiteral("ReplayGain"));
+    QMap<QString, QStringList> albums; // by folder
+    for (const QString &file : m_madeFiles)
+        albums[QFileInfo(file).path()] << file;
+    m_measuring = std::thread([this, albums] {
+        QStringList failures;
+        for (const QStringList &album : albums)
+            failures += WriteReplayGain(album, &m_stopMeasuring);
+        QMetaObject::invokeMethod(
+            this,
+            [this, failures] {
+                for (const QString &failure : failures)
+                    m_presenter.ShowError(failure);
+                finish(mrCancel);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TConvertJob::itemEnded(Lane &lane, int index, bool made)
 {
     ++m_done;
     ++(made ? m_made : m_failed);
+    if (made)
+        m_madeFiles << m_items[size_t(index)].Target;
     showProgress();
     // The next file starts from the event loop: an end reported inside a start does not nest the next.
     QMetaObject::invokeMethod(
@@ -412,4 +443,7 @@ void TConvertJob::CleanUp()
 {
     for (auto &lane : m_lanes)
         lane->stop();
+    m_stopMeasuring = true;
+    if (m_measuring.joinable())
+        m_measuring.join();
 }

@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class TUserPrompt;
@@ -37,6 +39,8 @@ public:
     bool Finished() const override { return m_finished; }
 
     bool Update = false;
+    // ReplayGain values written at the end into the files made, those of one folder an album.
+    bool ReplayGain = false;
 
     int Made() const { return m_made; }
     int Kept() const { return m_kept; }
@@ -48,9 +52,11 @@ private:
     void startNext(Lane &lane);
     // Whether the item is to be converted: its target is not there, or may be replaced.
     bool wanted(const TConvertItem &item);
-    void itemEnded(Lane &lane, bool made);
+    void itemEnded(Lane &lane, int index, bool made);
     void showProgress();
     void finish(int result);
+    // The end once every file is done: ReplayGain measured on a worker thread first when asked for.
+    void wholeDone();
 
     const std::vector<TConvertItem> m_items;
     const int32_t m_format;
@@ -65,4 +71,7 @@ private:
     int m_kept = 0;
     int m_failed = 0;
     bool m_finished = false;
+    QStringList m_madeFiles;
+    std::thread m_measuring;
+    std::atomic<bool> m_stopMeasuring{false};
 };

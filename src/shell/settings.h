@@ -45,6 +45,8 @@ struct TCommonOptions {
     // How many encodings a job runs at once; 0: as many as the computer has processor cores. 1 keeps the
     // strict order of one step after the other.
     int32_t EncodersAtOnce = 0;
+    // ReplayGain values (track and album) in the FLAC, Ogg Vorbis and Opus files a rip or conversion makes.
+    bool ReplayGain = true;
 };
 
 constexpr int32_t MaxReadOffset = 5880;

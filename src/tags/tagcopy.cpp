@@ -169,3 +169,21 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error)
         },
         error);
 }
+
+bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields, QString *error)
+{
+    SilenceTagLib();
+    return OnWorkingCopy(
+        path,
+        [&](const QString &working) {
+            TagLib::FileRef file(QFile::encodeName(working).constData(), false);
+            if (file.isNull() || !file.file()->isValid())
+                return false;
+            TagLib::PropertyMap properties = file.file()->properties();
+            for (const auto &[name, value] : fields)
+                properties.replace(tagText(name), TagLib::StringList(tagText(value)));
+            file.file()->setProperties(properties);
+            return file.save();
+        },
+        error);
+}

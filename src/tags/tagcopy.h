@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // Carries the tags of one audio file over to another of any format the tag layer writes (MP3, FLAC, Ogg
@@ -9,3 +11,9 @@
 // the first picture). The source may also be an MP4/M4A file. The target changes on a working copy that
 // replaces it when complete. True when there was nothing to carry; false with "PATH: reason" in *error.
 bool CopyFileTags(const QString &from, const QString &to, QString *error = nullptr);
+
+// Sets fields by TagLib's common names (REPLAYGAIN_TRACK_GAIN, R128_TRACK_GAIN...; an MP3 keeps names it has
+// no frame for as TXXX frames of that name), the other fields kept, on a working copy as above. False with
+// "PATH: reason" in *error.
+bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields,
+                      QString *error = nullptr);

@@ -156,6 +156,7 @@ TEST_F(AccuracyTest, OpusFilesHaveTheTracksLengthAndTags)
         EXPECT_EQ(tags.value("title").toArray().first().toString(), "Close");
         EXPECT_EQ(tags.value("artist").toArray().first().toString(), "Band");
         EXPECT_EQ(tags.value("tracknumber").toArray().first().toString(), "2");
+        EXPECT_TRUE(tags.contains("r128_track_gain") && tags.contains("r128_album_gain")); // on by default
         EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 2)
             << QDir(out).entryList().join(' ').toStdString();
     }

@@ -422,7 +422,10 @@ TEST_F(CliTest, UnicodeTagsFromACompilationEntry)
         ASSERT_EQ(runCli(QStringList{"rip", "-f", "ogg", "-o", folder, "--tags", "--quiet"} + path).code, 0);
         QByteArray comments;
         ASSERT_EQ(RunProgram("vorbiscomment", {"-l", folder + "/First Love.ogg"}, &comments), 0);
-        const QString text = QString::fromUtf8(comments);
+        // Vorbis comment names count without regard to case (ReplayGain's tag writer gives them in capitals).
+        QString text;
+        for (const QString &line : QString::fromUtf8(comments).split('\n'))
+            text += line.section('=', 0, 0).toLower() + '=' + line.section('=', 1) + '\n';
         for (const QString &line : {QString("title=First Love"), QString::fromUtf8("artist=宇多田ヒカル"),
                                     QString("albumartist=Various"), "album=" + cyrillicAlbum,
                                     QString("date=2003"), QString("genre=Pop"), QString("tracknumber=2"),

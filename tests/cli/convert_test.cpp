@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -187,3 +189,90 @@ TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
 }
 
 } // namespace
+
+namespace {
+
+// What ffmpeg's EBU R 128 meter says of the files played one after the other: the integrated loudness, to
+// the thousandth.
+double ffmpegLoudness(const QStringList &files)
+{
+    QStringList arguments{"-hide_banner", "-nostats"};
+    QString inputs;
+    for (int i = 0; i < files.size(); ++i) {
+        arguments << "-i" << files[i];
+        inputs += QString("[%1:a]").arg(i);
+    }
+    arguments << "-filter_complex"
+              << inputs +
+                     QString("concat=n=%1:v=0:a=1,ebur128=metadata=1,ametadata=print:key=lavfi.r128.I:file=-")
+                         .arg(files.size())
+              << "-f"
+              << "null"
+              << "-";
+    QByteArray output;
+    RunProgram("ffmpeg", arguments, &output);
+    const qsizetype at = output.lastIndexOf("lavfi.r128.I=");
+    return at < 0 ? 999 : output.mid(at + 13).split('\n').first().toDouble();
+}
+
+// The sample peak sox finds in the file as ffmpeg decodes it: the larger of its extremes.
+double soxPeak(const QString &file, const QString &scratch)
+{
+    QFile::remove(scratch);
+    RunProgram("ffmpeg", {"-v", "error", "-i", file, "-c:a", "pcm_s16le", scratch});
+    QByteArray output;
+    RunProgram("sox", {scratch, "-n", "stat"}, &output);
+    const auto extreme = [&output](const char *label) {
+        const qsizetype at = output.indexOf(label);
+        return at < 0
+                   ? 999
+                   : std::abs(
+                         output.mid(at + qsizetype(strlen(label))).trimmed().split('\n').first().toDouble());
+    };
+    return std::max(extreme("Maximum amplitude:"), extreme("Minimum amplitude:"));
+}
+
+} // namespace
+
+// ReplayGain values against ffmpeg's loudness meter (track, and the folder as an album) and sox's peaks.
+TEST_F(ConvertTest, ReplayGainMatchesTheFieldsMeters)
+{
+    const QString src = home.root() + "/levels";
+    ASSERT_TRUE(QDir().mkpath(src));
+    for (const auto &[name, level] : {std::pair{"a.wav", "0.9"}, {"b.wav", "0.3"}, {"c.wav", "0.05"}})
+        ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", src + "/" + name, "synth",
+                                     "10", "pinknoise", "vol", level}),
+                  0);
+    for (const char *format : {"flac", "mp3", "opus"}) {
+        SCOPED_TRACE(format);
+        const QString to = out + "/" + format;
+        ASSERT_EQ(runCli({"convert", "-f", format, "--replaygain", "-r", src, "-o", to, "--quiet"}).code, 0);
+        QStringList files;
+        for (const char *name : {"a", "b", "c"})
+            files << to + "/" + name + "." + format;
+        const double album = ffmpegLoudness(files);
+        const bool opus = QString(format) == "opus";
+        const bool mp3 = QString(format) == "mp3";
+        const auto value = [&](const QString &file, const char *key) {
+            return tag(file,
+                       mp3 ? (QByteArray("TXXX:") + key).constData() : QByteArray(key).toLower().constData())
+                .section(' ', 0, 0)
+                .toDouble();
+        };
+        for (const QString &file : files) {
+            SCOPED_TRACE(file.toStdString());
+            const double track = ffmpegLoudness({file});
+            if (opus) {
+                EXPECT_NEAR(value(file, "R128_TRACK_GAIN") / 256, -23 - track, 0.1);
+                EXPECT_NEAR(value(file, "R128_ALBUM_GAIN") / 256, -23 - album, 0.1);
+                continue;
+            }
+            EXPECT_NEAR(value(file, "REPLAYGAIN_TRACK_GAIN"), -18 - track, 0.1);
+            EXPECT_NEAR(value(file, "REPLAYGAIN_ALBUM_GAIN"), -18 - album, 0.1);
+            EXPECT_NEAR(value(file, "REPLAYGAIN_TRACK_PEAK"), soxPeak(file, home.root() + "/peak.wav"),
+                        0.001);
+        }
+        EXPECT_NEAR(value(files[2], "REPLAYGAIN_ALBUM_PEAK"), value(files[0], "REPLAYGAIN_TRACK_PEAK"),
+                    0.000001);
+    }
+}

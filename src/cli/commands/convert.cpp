@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "jobs/convertjob.h"
 #include "jobs/paralleljob.h"
+#include "jobs/replaygain.h"
 #include "jobs/ripjob.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
@@ -45,8 +46,13 @@ public:
     }
     QStringList Flags() const override
     {
-        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"), QStringLiteral("-r"),
-                QStringLiteral("--update"), QStringLiteral("--copy-covers")};
+        return {QStringLiteral("--overwrite"),
+                QStringLiteral("--no-overwrite"),
+                QStringLiteral("-r"),
+                QStringLiteral("--update"),
+                QStringLiteral("--copy-covers"),
+                QStringLiteral("--replaygain"),
+                QStringLiteral("--no-replaygain")};
     }
     QStringList Valued() const override
     {
@@ -177,6 +183,7 @@ int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments
     TTerminalJobPresenter presenter(terminal);
     TConvertJob job(items, format.Value, settings, presenter, &prompt, EncodersAtOnce(settings));
     job.Update = args.flag("--update");
+    job.ReplayGain = WantsReplayGain(settings.CommonOptions.ReplayGain, format.Value, ReplayGainChoice(args));
     RunJob(job, presenter);
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "jobs/cdripjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
+#include "jobs/replaygain.h"
 #include "jobs/ripjob.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -148,7 +149,9 @@ public:
                 QStringLiteral("--log"),
                 QStringLiteral("--cue"),
                 QStringLiteral("--json"),
-                QStringLiteral("--require-verified")};
+                QStringLiteral("--require-verified"),
+                QStringLiteral("--replaygain"),
+                QStringLiteral("--no-replaygain")};
     }
     QStringList Valued() const override
     {
@@ -282,6 +285,16 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
                            ? mrCancel
                            : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
     handle.reset();
+    if (result != mrAbort &&
+        WantsReplayGain(options.ReplayGain, options.OutputFormat, ReplayGainChoice(args))) {
+        QStringList album;
+        for (const QString &file : outcome.Made)
+            if (file.endsWith(OutputFormatExtension(options.OutputFormat), Qt::CaseInsensitive))
+                album << file;
+        terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
+        for (const QString &failure : WriteReplayGain(album))
+            terminal.Failure(failure);
+    }
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
         if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
