@@ -379,28 +379,16 @@ void TConvertJob::startNext(Lane &lane)
 
 void TConvertJob::wholeDone()
 {
-    if (!ReplayGain || m_madeFiles.isEmpty() || m_measuring.joinable()) {
+    if (!ReplayGain || m_madeFiles.isEmpty() || m_replayGain) {
         finish(mrCancel);
         return;
     }
-    m_presenter.SetStage(QStringLiteral("Measuring loudness"));
-    m_presenter.SetCaption(QStringLiteral("ReplayGain"));
     QMap<QString, QStringList> albums; // by folder
     for (const QString &file : m_madeFiles)
         albums[QFileInfo(file).path()] << file;
-    m_measuring = std::thread([this, albums] {
-        QStringList failures;
-        for (const QStringList &album : albums)
-            failures += WriteReplayGain(album, &m_stopMeasuring);
-        QMetaObject::invokeMethod(
-            this,
-            [this, failures] {
-                for (const QString &failure : failures)
-                    m_presenter.ShowError(failure);
-                finish(mrCancel);
-            },
-            Qt::QueuedConnection);
-    });
+    m_replayGain =
+        std::make_unique<TReplayGainJob>(albums.values(), m_presenter, [this] { finish(mrCancel); });
+    m_replayGain->Start();
 }
 
 void TConvertJob::itemEnded(Lane &lane, int index, bool made)
@@ -443,7 +431,6 @@ void TConvertJob::CleanUp()
 {
     for (auto &lane : m_lanes)
         lane->stop();
-    m_stopMeasuring = true;
-    if (m_measuring.joinable())
-        m_measuring.join();
+    if (m_replayGain)
+        m_replayGain->CleanUp();
 }

@@ -5,11 +5,10 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
+class TReplayGainJob;
 class TUserPrompt;
 
 // One file of a conversion: the file read and the file made (its extension the output format's).
@@ -72,6 +71,5 @@ private:
     int m_failed = 0;
     bool m_finished = false;
     QStringList m_madeFiles;
-    std::thread m_measuring;
-    std::atomic<bool> m_stopMeasuring{false};
+    std::unique_ptr<TReplayGainJob> m_replayGain;
 };

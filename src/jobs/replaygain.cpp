@@ -4,6 +4,7 @@
 #include "audio/auexception.h"
 #include "audio/decoders.h"
 #include "audio/samples.h"
+#include "ripjob.h"
 #include "shell/settings.h"
 #include "tags/tagcopy.h"
 #include "wavein.h"
@@ -139,4 +140,55 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
             failures << error;
     }
     return failures;
+}
+
+TReplayGainJob::TReplayGainJob(QList<QStringList> albums, TRipJobPresenter &presenter,
+                               std::function<void()> then, QObject *parent)
+    : QObject(parent), m_albums(std::move(albums)), m_presenter(presenter), m_then(std::move(then))
+{
+}
+
+TReplayGainJob::~TReplayGainJob()
+{
+    CleanUp();
+}
+
+void TReplayGainJob::Start()
+{
+    m_presenter.SetStage(QStringLiteral("Measuring loudness"));
+    m_presenter.SetCaption(QStringLiteral("ReplayGain"));
+    m_presenter.SetInitializing(QString(), false);
+    m_worker = std::thread([this] {
+        QStringList failures;
+        for (const QStringList &album : m_albums)
+            failures += WriteReplayGain(album, &m_stop);
+        QMetaObject::invokeMethod(
+            this,
+            [this, failures] {
+                for (const QString &failure : failures)
+                    m_presenter.ShowError(failure);
+                m_finished = true;
+                if (m_then)
+                    m_then();
+                else
+                    m_presenter.Finish(mrCancel);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TReplayGainJob::Stop()
+{
+    CleanUp();
+    if (!m_finished) {
+        m_finished = true;
+        m_presenter.Finish(mrAbort);
+    }
+}
+
+void TReplayGainJob::CleanUp()
+{
+    m_stop = true;
+    if (m_worker.joinable())
+        m_worker.join();
 }

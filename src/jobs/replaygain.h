@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "ripjob.h"
+
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <optional>
+#include <thread>
+
 
 // The loudness of a file as ReplayGain 2.0 counts it (EBU R 128 integrated loudness through libebur128) and
 // its sample peak (1.0 full scale).
@@ -24,6 +31,29 @@ int R128GainOf(double lufs);
 // are left out. Returns the failures, each "PATH: reason" (that file is left as it was); stops between
 // files when `cancel` is set. Runs on any thread.
 QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel = nullptr);
+
+// Writes ReplayGain values into albums of files (WriteReplayGain for each) on a worker thread, and shows
+// their failures on a job presenter; at the end calls `then`, or without one tells the presenter the job is
+// over. The step after a rip in the window, and the last step of a conversion.
+class TReplayGainJob final : public QObject, public TJobRun {
+    Q_OBJECT
+public:
+    TReplayGainJob(QList<QStringList> albums, TRipJobPresenter &presenter, std::function<void()> then = {},
+                   QObject *parent = nullptr);
+    ~TReplayGainJob() override;
+    void Start() override;
+    void Stop() override;
+    void CleanUp() override;
+    bool Finished() const override { return m_finished; }
+
+private:
+    const QList<QStringList> m_albums;
+    TRipJobPresenter &m_presenter;
+    const std::function<void()> m_then;
+    std::thread m_worker;
+    std::atomic<bool> m_stop{false};
+    bool m_finished = false;
+};
 
 // Whether a job of the format writes ReplayGain values: --replaygain (given true) or --no-replaygain (false)
 // decide; else the setting does, for FLAC, Ogg Vorbis and Opus.

@@ -14,6 +14,7 @@
 #include "jobs/convertjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
+#include "jobs/replaygain.h"
 #include "jobs/ripform.h"
 #include "mainform.h"
 #include "shell/applylanguage.h"
@@ -285,6 +286,20 @@ void TMainForm::ActionExtractExecute()
         TfrmCDRip job(this, CDIn1, jobs, folder, *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     }
+    if (result != mrAbort && WantsReplayGain(options.ReplayGain, options.OutputFormat, std::nullopt)) {
+        QStringList album;
+        for (const QString &entry : jobs)
+            if (const QString file = WithTrailingBackslash(folder) + entry.mid(2) +
+                                     OutputFormatExtension(options.OutputFormat);
+                QFileInfo::exists(file))
+                album << file;
+        if (!album.isEmpty()) {
+            TRipForm measuring(this, [&album](TRipJobPresenter &presenter) {
+                return std::make_unique<TReplayGainJob>(QList<QStringList>{album}, presenter);
+            });
+            measuring.exec();
+        }
+    }
 
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
@@ -328,9 +343,11 @@ void TMainForm::ConvertAnyFiles(const QStringList &files, int32_t format)
     for (const QString &file : files)
         items.push_back({file, WithTrailingBackslash(settings.CommonOptions.OutputFolder) +
                                    QFileInfo(file).completeBaseName() + OutputFormatExtension(format)});
-    TRipForm job(this, [&](TRipJobPresenter &presenter) {
-        return std::make_unique<TConvertJob>(items, format, settings, presenter, this,
-                                             EncodersAtOnce(settings));
+    TRipForm job(this, [&](TRipJobPresenter &presenter) -> std::unique_ptr<TJobRun> {
+        auto conversion =
+            std::make_unique<TConvertJob>(items, format, settings, presenter, this, EncodersAtOnce(settings));
+        conversion->ReplayGain = WantsReplayGain(settings.CommonOptions.ReplayGain, format, std::nullopt);
+        return conversion;
     });
     job.exec();
 }
