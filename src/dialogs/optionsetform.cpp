@@ -3,6 +3,7 @@
 
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
+#include "jobs/formatplan.h"
 #include "jobs/playlist.h"
 #include "shell/applylanguage.h"
 #include "shell/folders.h"
@@ -113,6 +114,18 @@ QWidget *TOptionSetForm::outputPage()
     for (const TOutputFormatInfo &format : OutputFormats())
         cbOutputFormat->addItem(QLatin1String(format.Filter));
     formatLayout->addWidget(cbOutputFormat);
+    // Formats made besides the main one, from the same read.
+    auto *extrasRow = new QHBoxLayout;
+    extrasRow->addWidget(named(new QLabel(QStringLiteral("Also make:")), "lExtraFormats"));
+    for (const TOutputFormatInfo &format : OutputFormats()) {
+        auto *box = new QCheckBox(QLatin1String(format.Name));
+        box->setObjectName(QStringLiteral("ckExtraFormat%1").arg(format.Value));
+        KeepUntranslated(box);
+        ckExtraFormats.push_back(box);
+        extrasRow->addWidget(box);
+    }
+    extrasRow->addStretch();
+    formatLayout->addLayout(extrasRow);
     outputLayout->addWidget(formatGroup);
     auto *namesRow = new QHBoxLayout;
     cbFileNames = named(new QComboBox, "cbFileNames");
@@ -250,6 +263,8 @@ void TOptionSetForm::updateEnabling()
         w->setEnabled(ckbSelectVBR->isChecked());
     eRipTime->setEnabled(cbRipTime->isChecked());
     ckbKeepWav->setEnabled(cbOutputFormat->currentIndex() != 1);
+    for (int i = 0; i < int(ckExtraFormats.size()); ++i) // the main format is made anyway
+        ckExtraFormats[size_t(i)]->setEnabled(i != cbOutputFormat->currentIndex());
     eAccurateRipServer->setEnabled(ckVerifyAccurateRip->isChecked());
 }
 
@@ -296,6 +311,9 @@ void TOptionSetForm::toControls()
     cbResampleQuality->setCurrentIndex(std::clamp(s.CommonOptions.ResampleQuality, 0, 1));
     seEncoders->setValue(s.CommonOptions.EncodersAtOnce);
     ckReplayGain->setChecked(s.CommonOptions.ReplayGain);
+    const QList<int32_t> extras = ExtraFormatsOf(s.CommonOptions);
+    for (int i = 0; i < int(ckExtraFormats.size()); ++i)
+        ckExtraFormats[size_t(i)]->setChecked(extras.contains(i));
     seReadOffset->setValue(s.CommonOptions.ReadOffset);
     ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
     ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
@@ -428,6 +446,11 @@ void TOptionSetForm::storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int
     s.CommonOptions.ResampleQuality = cbResampleQuality->currentIndex();
     s.CommonOptions.EncodersAtOnce = seEncoders->value();
     s.CommonOptions.ReplayGain = ckReplayGain->isChecked();
+    QStringList extraFormats;
+    for (int i = 0; i < int(ckExtraFormats.size()); ++i)
+        if (ckExtraFormats[size_t(i)]->isChecked() && i != s.CommonOptions.OutputFormat)
+            extraFormats << QString::number(i);
+    s.CommonOptions.OutputFormats = extraFormats.join(QLatin1Char(','));
     s.CommonOptions.ReadOffset = seReadOffset->value();
     s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
     s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();

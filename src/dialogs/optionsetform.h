@@ -4,6 +4,7 @@
 #include "cdrom/cdaccess.h"
 
 #include <QDialog>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -77,7 +78,8 @@ public:
     QSpinBox *seFlacLevel;
     QSpinBox *seOpusBitRate;
     QCheckBox *ckReplayGain;
-    QLabel *lCompressionValue; // the Ogg quality of the slider's position
+    std::vector<QCheckBox *> ckExtraFormats; // by format number
+    QLabel *lCompressionValue;               // the Ogg quality of the slider's position
     QComboBox *cbResampleQuality;
     QSpinBox *seEncoders;
     QSpinBox *seReadOffset;

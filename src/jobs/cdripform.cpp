@@ -15,6 +15,12 @@
 
 TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const QString &outputFolder,
                      TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
+    : TfrmCDRip(owner, cdIn, files, JobSettings(AppSettings, outputFolder), mp3, wma)
+{
+}
+
+TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files,
+                     const TOptionsSetting &jobSettings, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmCDRip"));
@@ -55,7 +61,7 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, cons
     bStop->setObjectName(QStringLiteral("bStop"));
     layout->addWidget(bStop, 0, Qt::AlignRight);
     connect(bStop, &QPushButton::clicked, this, [this] { m_job->Stop(); });
-    m_job = MakeCDRipJob(cdIn, files, JobSettings(AppSettings, outputFolder), *this, mp3, wma);
+    m_job = MakeCDRipJob(cdIn, files, jobSettings, *this, mp3, wma);
 }
 
 TfrmCDRip::~TfrmCDRip()

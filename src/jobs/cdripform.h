@@ -19,6 +19,9 @@ class TfrmCDRip final : public QDialog, public TCDRipJobPresenter {
 public:
     TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const QString &outputFolder,
               TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
+    // With the job's own settings (JobSettings) instead of the program's.
+    TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const TOptionsSetting &jobSettings,
+              TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     ~TfrmCDRip() override;
 
     void SetCurrentTrack(const QString &text) override;

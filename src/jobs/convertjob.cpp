@@ -280,7 +280,8 @@ void TConvertJob::Lane::end(bool made)
     dropWorkFiles();
     if (made) {
         QString error;
-        if (CopyFileTags(item().Source, item().Target, &error)) {
+        const QString &tags = item().TagSource.isEmpty() ? item().Source : item().TagSource;
+        if (CopyFileTags(tags, item().Target, &error)) {
             m_job.m_presenter.FileMade(item().Target);
         } else {
             m_job.m_presenter.ShowError(error);
@@ -383,9 +384,9 @@ void TConvertJob::wholeDone()
         finish(mrCancel);
         return;
     }
-    QMap<QString, QStringList> albums; // by folder
+    QMap<QString, QStringList> albums; // by folder and format
     for (const QString &file : m_madeFiles)
-        albums[QFileInfo(file).path()] << file;
+        albums[QFileInfo(file).path() + QLatin1Char('.') + QFileInfo(file).suffix().toLower()] << file;
     m_replayGain =
         std::make_unique<TReplayGainJob>(albums.values(), m_presenter, [this] { finish(mrCancel); });
     m_replayGain->Start();

@@ -15,6 +15,7 @@ class TUserPrompt;
 struct TConvertItem {
     QString Source;
     QString Target;
+    QString TagSource = {}; // where the tags come from, when not from Source
 };
 
 // Converts audio files of any kind the program reads (WAV, FLAC, Ogg Vorbis, Opus, MP3) into one output

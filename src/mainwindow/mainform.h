@@ -28,6 +28,8 @@ class QTimer;
 // The program's main window: one row per track of the disc, read through the CD access calls (the library
 // path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
 // owns the drive handle and the two encoder processes, and answers their questions with message boxes.
+struct TFormatOutput;
+
 class TMainForm final : public QMainWindow,
                         public TUserPrompt,
                         public TOptionsHost,
@@ -60,6 +62,10 @@ public:
     // Files of any kind the program reads, converted into one output format in the job window (their tags
     // carried over); the files and the format are chosen first.
     void ConvertAnyFiles(const QStringList &files, int32_t format);
+    // The extra formats of a rip, from the WAVs the main rip kept in mainFolder, each in its job window;
+    // the WAVs go afterwards unless they are to be kept. mrAbort when one was stopped.
+    int ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, const QString &mainFolder,
+                            const QStringList &mainJobs);
     void ChooseAndConvertAny();
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();
@@ -93,6 +99,7 @@ public:
     bool AnyTrackChecked() const;
     // One entry per checked row: the track number in two digits, then the file base of its title.
     QStringList JobList() const;
+    QStringList JobList(const QString &nameTemplate) const;
     void UpdateActions();
     // Fills the titles and the disc fields from a CDDB server.
     void aQueryCDDBExecute();

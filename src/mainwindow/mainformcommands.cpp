@@ -12,6 +12,7 @@
 #include "edittrackname.h"
 #include "jobs/cdripform.h"
 #include "jobs/convertjob.h"
+#include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
@@ -221,10 +222,15 @@ void TMainForm::aQueryMusicBrainzExecute()
 
 QStringList TMainForm::JobList() const
 {
+    return JobList(AppSettings.CommonOptions.FileNameTemplate);
+}
+
+QStringList TMainForm::JobList(const QString &nameTemplate) const
+{
     QStringList list;
     for (int i = 0; i < Tracks->rowCount(); ++i) {
         if (Tracks->Checked(i))
-            list << JobListEntry(AppSettings.CommonOptions.FileNameTemplate, Disc.NameFields(i));
+            list << JobListEntry(nameTemplate, Disc.NameFields(i));
     }
     return WithUniqueFileBases(list);
 }
@@ -270,22 +276,36 @@ void TMainForm::ActionExtractExecute()
                               "You select to extract 0 second, please change it on Options dialog."));
         return;
     }
-    const QStringList jobs = JobList();
     if (!CheckOutputFolder())
         return;
-
-    const QString folder = ExtractionFolder(AppSettings);
+    // Several formats: the main one is ripped first, its WAVs kept for the others.
+    const std::vector<TFormatOutput> outputs =
+        FormatOutputs(options, options.OutputFormat, ExtraFormatsOf(options));
+    TOptionsSetting main = AppSettings;
+    main.CommonOptions.OutputFolder = outputs[0].OutputFolder;
+    main.CommonOptions.IsKeepWav = options.IsKeepWav || outputs.size() > 1;
+    const QStringList jobs = JobList(outputs[0].NameTemplate);
+    const QString folder = ExtractionFolder(main);
+    if (!QDir().mkpath(folder)) {
+        message(folder + QStringLiteral(": cannot create the folder"), true);
+        return;
+    }
     QString coverError;
     if (!SaveDiscCover(folder, AppSettings, &coverError))
         message(coverError, true);
     int result = mrCancel;
     if (DriveHandle != 0) {
-        TRipForm job(this, JobKind::ExtractTracks, DriveHandle, jobs, folder, *Mp3Encoder, *WmaEncoder);
+        TRipForm job(this, [&](TRipJobPresenter &presenter) {
+            return MakeRipJob(JobKind::ExtractTracks, DriveHandle, jobs, JobSettings(main, folder), presenter,
+                              *Mp3Encoder, *WmaEncoder);
+        });
         result = job.exec();
     } else {
-        TfrmCDRip job(this, CDIn1, jobs, folder, *Mp3Encoder, *WmaEncoder);
+        TfrmCDRip job(this, CDIn1, jobs, JobSettings(main, folder), *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     }
+    if (result != mrAbort && outputs.size() > 1)
+        result = ExtractExtraFormats(outputs, folder, jobs);
     if (result != mrAbort && WantsReplayGain(options.ReplayGain, options.OutputFormat, std::nullopt)) {
         QStringList album;
         for (const QString &entry : jobs)
@@ -306,6 +326,42 @@ void TMainForm::ActionExtractExecute()
         if (!WriteExtractionPlaylist(folder, jobs, AppSettings, this, &error) && !error.isEmpty())
             message(error, true);
     }
+}
+
+int TMainForm::ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, const QString &mainFolder,
+                                   const QStringList &mainJobs)
+{
+    QMultiMap<QString, QString> wanted; // the extra files of each WAV
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        TOptionsSetting extra = AppSettings;
+        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
+        const QString folder = ExtractionFolder(extra);
+        const std::vector<TConvertItem> items =
+            ExtraFormatItems(mainFolder, mainJobs, outputs[0].Format, folder,
+                             JobList(outputs[i].NameTemplate), outputs[i].Format);
+        for (const TConvertItem &item : items)
+            wanted.insert(item.Source, item.Target);
+        if (items.empty())
+            continue;
+        if (!QDir().mkpath(folder)) {
+            message(folder + QStringLiteral(": cannot create the folder"), true);
+            return mrAbort;
+        }
+        const TOptionsSetting settings = JobSettings(AppSettings, folder);
+        TRipForm job(this, [&](TRipJobPresenter &presenter) -> std::unique_ptr<TJobRun> {
+            auto conversion = std::make_unique<TConvertJob>(items, outputs[i].Format, settings, presenter,
+                                                            this, EncodersAtOnce(settings));
+            conversion->ReplayGain =
+                WantsReplayGain(settings.CommonOptions.ReplayGain, outputs[i].Format, std::nullopt);
+            return conversion;
+        });
+        if (job.exec() == mrAbort)
+            return mrAbort;
+    }
+    if (!AppSettings.CommonOptions.IsKeepWav && outputs[0].Format != OutputFormat::Wav) {
+        RemoveConvertedWavs(wanted);
+    }
+    return mrCancel;
 }
 
 void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)

@@ -41,6 +41,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("ResampleQuality"), s.CommonOptions.ResampleQuality);
     visit(common, QStringLiteral("EncodersAtOnce"), s.CommonOptions.EncodersAtOnce);
     visit(common, QStringLiteral("ReplayGain"), s.CommonOptions.ReplayGain);
+    visit(common, QStringLiteral("OutputFormats"), s.CommonOptions.OutputFormats);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);

@@ -47,6 +47,9 @@ struct TCommonOptions {
     int32_t EncodersAtOnce = 0;
     // ReplayGain values (track and album) in the FLAC, Ogg Vorbis and Opus files a rip or conversion makes.
     bool ReplayGain = true;
+    // The formats a rip makes besides OutputFormat, from the same read: format numbers, "2,5" (see
+    // ExtraFormatsOf).
+    QString OutputFormats;
 };
 
 constexpr int32_t MaxReadOffset = 5880;

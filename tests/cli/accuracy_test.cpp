@@ -10,10 +10,10 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -167,6 +167,44 @@ TEST_F(AccuracyTest, OpusFilesHaveTheTracksLengthAndTags)
     judge(out + "/Close.opus", "0m:01.000s");
 }
 
+// Several formats from one read: a folder each, the FLAC lossless, the others tagged from it, no WAV left;
+// with %format% in the names, one folder.
+TEST_F(AccuracyTest, SeveralFormatsFromOneRead)
+{
+    disc({"600,music", "75,tone"});
+    titles({"Opening", "Close"});
+    const CliRun run = ripAfresh({"-f", "flac,mp3,opus", "--tags"}, false);
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    QStringList made = madeFiles(run.out);
+    made.sort();
+    EXPECT_EQ(made,
+              QStringList({out + "/FLAC/Close.flac", out + "/FLAC/Opening.flac", out + "/MP3/Close.mp3",
+                           out + "/MP3/Opening.mp3", out + "/OPUS/Close.opus", out + "/OPUS/Opening.opus"}));
+    EXPECT_EQ(flacSamples("FLAC/Opening.flac"), image.left(600 * sectorBytes));
+    EXPECT_EQ(JudgedTags(out + "/MP3/Close.mp3")
+                  .value("tags")
+                  .toObject()
+                  .value("TIT2")
+                  .toArray()
+                  .first()
+                  .toString(),
+              "Close");
+    EXPECT_EQ(JudgedTags(out + "/OPUS/Opening.opus")
+                  .value("tags")
+                  .toObject()
+                  .value("album")
+                  .toArray()
+                  .first()
+                  .toString(),
+              "Record");
+    EXPECT_TRUE(QDir(out + "/FLAC").entryList({"*.wav", ".*"}, QDir::Files | QDir::Hidden).isEmpty());
+
+    const CliRun named = ripAfresh({"-f", "ogg,wav", "--name", "%title% (%format%)"}, false);
+    ASSERT_EQ(named.code, 0) << named.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({"Close (ogg).ogg", "Close (wav).wav", "Opening (ogg).ogg", "Opening (wav).wav"}));
+}
+
 TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
 {
     disc({"300,noise", "200,noise"});
@@ -235,8 +273,8 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     });
     const auto verify = [&](const QStringList &more = {}) {
         QDir(out).removeRecursively();
-        return runCli(QStringList{"rip", "-f", "wav", "-o", out, "--verify", "--accuraterip-server", server.url(),
-                                  "--quiet"} +
+        return runCli(QStringList{"rip", "-f", "wav", "-o", out, "--verify", "--accuraterip-server",
+                                  server.url(), "--quiet"} +
                       more);
     };
 
@@ -275,8 +313,13 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     run = verify({"--require-verified", "--json"});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.err.contains("not every track was verified by AccurateRip")) << run.err.toStdString();
-    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8()).object().value("tracks").toArray().at(0).toObject().value(
-                  "result"),
+    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8())
+                  .object()
+                  .value("tracks")
+                  .toArray()
+                  .at(0)
+                  .toObject()
+                  .value("result"),
               "unknown");
 
     // An answer cut short: a clear message, nothing judged.
@@ -284,7 +327,8 @@ TEST_F(AccuracyTest, VerificationAgainstTheDatabaseServedFromFixtures)
     answer = AccurateRipAnswerBlock(id, {{7, first.V1}, {7, last.V1}}).left(20);
     run = verify();
     EXPECT_TRUE(run.err.contains("The AccurateRip answer is cut short (20 bytes).")) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("Track 01: unknown (the database could not be asked)")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Track 01: unknown (the database could not be asked)"))
+        << run.err.toStdString();
     EXPECT_TRUE(run.err.endsWith("2 tracks not verified\n"));
 }
 

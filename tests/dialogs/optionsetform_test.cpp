@@ -205,6 +205,10 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
         form.seFlacLevel->setValue(8);
         form.seOpusBitRate->setValue(999); // held to the codec's range
+        form.ckExtraFormats[4]->setChecked(true); // FLAC, the main format: made anyway
+        form.ckExtraFormats[5]->setChecked(true);
+        form.ckExtraFormats[0]->setChecked(true);
+        EXPECT_FALSE(form.ckExtraFormats[4]->isEnabled());
         EXPECT_EQ(form.cbResampleQuality->currentText(), "High");
         form.cbResampleQuality->setCurrentIndex(1);
         EXPECT_EQ(form.seEncoders->text(), "one per processor core");
@@ -259,6 +263,8 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
     EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormat", ""), "4");
     EXPECT_EQ(again.seFlacLevel->value(), 8);
     EXPECT_EQ(IniFile(home.settingsFile()).readString("OpusOptions", "BitRate", ""), "510");
+    EXPECT_EQ(IniFile(home.settingsFile()).readString("CommonOptions", "OutputFormats", ""), "0,5");
+    EXPECT_TRUE(again.ckExtraFormats[5]->isChecked() && !again.ckExtraFormats[4]->isChecked());
     EXPECT_EQ(again.cbResampleQuality->currentText(), "Fast");
     EXPECT_EQ(again.seEncoders->value(), 3);
     EXPECT_EQ(again.seReadOffset->value(), -5880);

@@ -261,3 +261,23 @@ TEST_F(CommandsTest, AFlacRipGetsReplayGain)
         EXPECT_EQ(gains.count(" dB\n"), 2) << gains.toStdString();
     }
 }
+
+// Extra formats in the window: each from the same read, in a folder of its own; the WAVs go at the end.
+TEST_F(CommandsTest, ExtraFormatsFromOneRead)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "100,noise"}));
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nOutputFolder=" + out +
+                      "\nOutputFormat=4\nOutputFormats=5,4,99\nReplayGain=0\n[ID3]\nUse=1\n");
+    TMainForm form;
+    form.show();
+    setTitles(form, {"One", "Two"});
+    form.ActionExtractExecute();
+    EXPECT_EQ(QDir(out + "/FLAC").entryList(QDir::Files | QDir::Hidden),
+              QStringList({"One.flac", "Two.flac"}));
+    EXPECT_EQ(QDir(out + "/OPUS").entryList(QDir::Files | QDir::Hidden),
+              QStringList({"One.opus", "Two.opus"}));
+    QByteArray info;
+    EXPECT_EQ(RunProgram("opusinfo", {out + "/OPUS/Two.opus"}, &info), 0) << info.toStdString();
+    EXPECT_TRUE(info.contains("TITLE=Two")) << info.toStdString(); // from the FLAC's tags
+}

@@ -4,6 +4,8 @@
 #include "cdrom/discmodel.h"
 #include "commands.h"
 #include "jobs/cdripjob.h"
+#include "jobs/convertjob.h"
+#include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
@@ -42,12 +44,20 @@ QList<int> trackList(const QString &text, int first, int last)
     return tracks;
 }
 
-int formatIndex(const QString &name)
+// -f's formats: the main one, and the others as the OutputFormats setting holds them.
+void setFormats(const QString &keys, TCommonOptions &options)
 {
-    const TOutputFormatInfo *format = OutputFormatByKey(name);
-    if (!format)
-        throw UsageError{QStringLiteral("unknown format ") + name};
-    return format->Value;
+    QList<int32_t> formats;
+    try {
+        formats = FormatsOfKeys(keys);
+    } catch (const std::invalid_argument &e) {
+        throw UsageError{QString::fromStdString(e.what())};
+    }
+    options.OutputFormat = formats.takeFirst();
+    QStringList extras;
+    for (const int32_t format : formats)
+        extras << QString::number(format);
+    options.OutputFormats = extras.join(QLatin1Char(','));
 }
 
 // An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
@@ -85,55 +95,29 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-                   "  rip      [-d N] [-t LIST] [-f wav|mp3|ogg|wma|flac|opus] [-o DIR] [--paranoia] "
-                   "[--normalize "
-                   "PCT]\n"
-                   "           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name "
-                   "TEMPLATE]\n"
-                   "           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] "
-                   "[--log] "
-                   "[--cue]\n"
-                   "           [--require-verified] [--json] [--overwrite|--no-overwrite]\n"
-                   "                                 -d the drive, -t the tracks (\"1,3-5\"; default every "
-                   "audio "
-                   "track),\n"
-                   "                                 -f the format, -o the folder; --paranoia reads through "
-                   "the "
-                   "checking\n"
-                   "                                 CD reader; --normalize scales to PCT per cent; "
-                   "--rip-time "
-                   "copies the\n"
-                   "                                 first SEC seconds; --keep-wav keeps the WAVs; "
-                   "--album-folder "
-                   "writes\n"
-                   "                                 into a folder named after the album; --m3u writes a "
-                   "playlist; "
-                   "--tags\n"
-                   "                                 tags the files; each file made is printed, one a line\n"
-                   "                                 TEMPLATE names the files: %track% %title% %artist% "
-                   "%albumartist%\n"
-                   "                                 %album% %year% %genre% (default: the File names "
-                   "setting, "
-                   "%title%)\n"
-                   "                                 --offset: the drive's read offset correction (-5880 to "
-                   "5880);\n"
-                   "                                 --test-copy reads each track twice and compares the "
-                   "CRCs;\n"
-                   "                                 --verify checks each track against AccurateRip (one "
-                   "line a\n"
-                   "                                 track on standard error: verified, mismatch or unknown; "
-                   "exit "
-                   "1\n"
-                   "                                 when one the database knows does not match); "
-                   "--require-verified\n"
-                   "                                 fails the run (exit 1) unless every track is verified; "
-                   "--json\n"
-                   "                                 prints one JSON document at the end (files, each "
-                   "track's "
-                   "result)\n"
-                   "                                 --log and --cue write \"ARTIST - ALBUM.log\" and "
-                   "\".cue\"\n") +
-               QLatin1String(EncoderQualityHelp);
+                   R"(  rip      [-d N] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
+           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
+           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
+           [--require-verified] [--json] [--overwrite|--no-overwrite]
+                                 -d the drive, -t the tracks ("1,3-5"; default every audio track),
+                                 -f the formats (wav mp3 ogg wma flac opus; several, each made from the
+                                 same read, go to folders named after them unless TEMPLATE has %format%),
+                                 -o the folder; --paranoia reads through the checking
+                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the
+                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes
+                                 into a folder named after the album; --m3u writes a playlist; --tags
+                                 tags the files; each file made is printed, one a line
+                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%
+                                 %album% %year% %genre% %format% (default: the File names setting, %title%)
+                                 --offset: the drive's read offset correction (-5880 to 5880);
+                                 --test-copy reads each track twice and compares the CRCs;
+                                 --verify checks each track against AccurateRip (one line a
+                                 track on standard error: verified, mismatch or unknown; exit 1
+                                 when one the database knows does not match); --require-verified
+                                 fails the run (exit 1) unless every track is verified; --json
+                                 prints one JSON document at the end (files, each track's result)
+                                 --log and --cue write "ARTIST - ALBUM.log" and ".cue"
+)") + QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
     {
@@ -175,8 +159,8 @@ TOptionsSetting ripSettings(const TArguments &args)
 {
     TOptionsSetting settings = AppSettings;
     TCommonOptions &options = settings.CommonOptions;
-    if (const auto format = args.value("-f"))
-        options.OutputFormat = formatIndex(*format);
+    if (const auto formats = args.value("-f"))
+        setFormats(*formats, options);
     if (const auto folder = args.value("-o"))
         options.OutputFolder = QFileInfo(*folder).absoluteFilePath();
     if (args.value("--normalize")) {
@@ -251,6 +235,42 @@ int extract(TDriveHandle &handle, int index, const QStringList &jobs, const TOpt
     return presenter.Result;
 }
 
+// The extra formats of a rip, made from the WAVs the main rip left: each into its own folder, tagged from the
+// main format's files; the WAVs then go unless they were to be kept (or a format's file of theirs is
+// missing).
+void encodeExtraFormats(const TOptionsSetting &settings, const std::vector<TFormatOutput> &outputs,
+                        const QString &mainFolder, const QStringList &mainJobs,
+                        const std::function<QStringList(const QString &)> &jobsOf, const TArguments &args,
+                        TTerminalPrompt &prompt, TTerminal &terminal, TRipOutcome &outcome)
+{
+    QMultiMap<QString, QString> wanted; // the extra files of each WAV
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        TOptionsSetting extra = settings;
+        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
+        const QString folder = ExtractionFolder(extra);
+        const std::vector<TConvertItem> items =
+            ExtraFormatItems(mainFolder, mainJobs, outputs[0].Format, folder, jobsOf(outputs[i].NameTemplate),
+                             outputs[i].Format);
+        for (const TConvertItem &item : items)
+            wanted.insert(item.Source, item.Target);
+        if (items.empty() || !EnsureOutputFolder(folder, terminal))
+            continue;
+        TTerminalJobPresenter presenter(terminal);
+        presenter.Outcome.Json = outcome.Json;
+        TConvertJob job(items, outputs[i].Format, JobSettings(settings, folder), presenter, &prompt,
+                        EncodersAtOnce(settings));
+        job.ReplayGain =
+            WantsReplayGain(settings.CommonOptions.ReplayGain, outputs[i].Format, ReplayGainChoice(args));
+        RunJob(job, presenter);
+        outcome.Made += presenter.Outcome.Made;
+        if (presenter.Result == mrAbort)
+            return;
+    }
+    if (settings.CommonOptions.IsKeepWav || outputs[0].Format == OutputFormat::Wav)
+        return;
+    RemoveConvertedWavs(wanted);
+}
+
 int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
@@ -267,10 +287,20 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const QList<int> tracks = tracksToRip(args, toc);
     TDiscModel disc(settings.DiscInfo);
     LoadDisc(disc, toc, handle.get());
-    QStringList jobs;
-    for (const int t : tracks)
-        jobs << JobListEntry(options.FileNameTemplate, disc.NameFields(t - toc.firstTrack));
-    jobs = WithUniqueFileBases(jobs);
+    const auto jobsOf = [&](const QString &nameTemplate) {
+        QStringList list;
+        for (const int t : tracks)
+            list << JobListEntry(nameTemplate, disc.NameFields(t - toc.firstTrack));
+        return WithUniqueFileBases(list);
+    };
+    // Several formats: the main one is ripped first, its WAVs kept for the others.
+    const std::vector<TFormatOutput> outputs =
+        FormatOutputs(options, options.OutputFormat, ExtraFormatsOf(options));
+    const TOptionsSetting asked = settings;
+    settings.CommonOptions.OutputFolder = outputs[0].OutputFolder;
+    settings.CommonOptions.FileNameTemplate = outputs[0].NameTemplate;
+    settings.CommonOptions.IsKeepWav = asked.CommonOptions.IsKeepWav || outputs.size() > 1;
+    const QStringList jobs = jobsOf(outputs[0].NameTemplate);
     if (!EnsureOutputFolder(options.OutputFolder, terminal))
         return 1;
     const QString folder = ExtractionFolder(settings);
@@ -295,6 +325,8 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
         for (const QString &failure : WriteReplayGain(album))
             terminal.Failure(failure);
     }
+    if (outputs.size() > 1 && result != mrAbort)
+        encodeExtraFormats(asked, outputs, folder, jobs, jobsOf, args, prompt, terminal, outcome);
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
         if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
