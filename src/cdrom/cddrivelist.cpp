@@ -21,6 +21,7 @@ namespace {
 std::atomic<bool> realDrivesEnabled{true};
 QMutex problemMutex;
 QString lastProblem;
+QStringList addedImages; // given on the command line (-d PATH)
 
 bool isImageFile(const QFileInfo &info)
 {
@@ -128,6 +129,10 @@ void addImages(QList<CdDriveEntry> &drives)
         return QFileInfo(a).fileName() < QFileInfo(b).fileName();
     });
     paths << named;
+    {
+        QMutexLocker lock(&problemMutex);
+        paths << addedImages;
+    }
 
     QSet<QString> seen;
     for (const QString &path : std::as_const(paths)) {
@@ -163,6 +168,13 @@ QString CdDriveProblem()
 {
     QMutexLocker lock(&problemMutex);
     return lastProblem;
+}
+
+void AddCdImage(const QString &path)
+{
+    QMutexLocker lock(&problemMutex);
+    if (!addedImages.contains(path))
+        addedImages << path;
 }
 
 void SetRealCdDrivesEnabled(bool enabled)

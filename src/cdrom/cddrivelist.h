@@ -24,5 +24,9 @@ QList<CdDriveEntry> CdDriveList();
 // such problem.
 QString CdDriveProblem();
 
+// A disc image listed after the others from now on (the command line's -d PATH); listed once however often
+// it is added.
+void AddCdImage(const QString &path);
+
 // Tests leave the machine's own drives out so that only their images are listed.
 void SetRealCdDrivesEnabled(bool enabled);

@@ -54,6 +54,19 @@ QString DiscKeyOf(const CdMedium &medium)
     return QString::number(int32_t(fnv.hash));
 }
 
+QString DiscKeyOfDrive(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    for (const CdDriveEntry &drive : CdDriveList()) {
+        if (drive.path == path) {
+            const auto medium = openAudioCd(drive);
+            return medium ? DiscKeyOf(*medium) : QString();
+        }
+    }
+    return QString();
+}
+
 QString DiscKey()
 {
     const QList<CdDriveEntry> drives = CdDriveList();

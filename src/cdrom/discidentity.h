@@ -18,5 +18,9 @@ bool AudioCdPresent();
 // the same disc gives the same key on every run.
 QString DiscKey();
 
+// The key of the audio CD in the drive or disc image at this path (a path of the drive list), or empty: each
+// drive's own disc, whatever the other drives hold.
+QString DiscKeyOfDrive(const QString &path);
+
 // The key of the disc in an opened medium (its table of contents must have been read); empty without one.
 QString DiscKeyOf(const CdMedium &medium);

@@ -3,6 +3,7 @@
 
 #include "audio/auoutput.h"
 #include "cddb/cddbinfo.h"
+#include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
 #include "shell/settings.h"
@@ -86,6 +87,36 @@ int TArguments::number(const QString &name, int fallback, int low, int high) con
     if (!ok || n < low || n > high)
         throw UsageError{name + QStringLiteral(" takes a number from %1 to %2").arg(low).arg(high)};
     return n;
+}
+
+int DriveIndexOf(const TArguments &args)
+{
+    const auto given = args.value("-d");
+    if (!given)
+        return 0;
+    bool isNumber = false;
+    given->toInt(&isNumber);
+    if (isNumber)
+        return args.number("-d", 0, 0, 99);
+    const QFileInfo info(*given);
+    if (!info.exists())
+        throw UsageError{QStringLiteral("-d takes a drive number, a device or a disc image; ") + *given +
+                         QStringLiteral(" does not exist")};
+    const auto find = [&info] {
+        const QList<CdDriveEntry> drives = CdDriveList();
+        for (int i = 0; i < drives.size(); ++i)
+            if (QFileInfo(drives[i].path).canonicalFilePath() == info.canonicalFilePath())
+                return i;
+        return -1;
+    };
+    int index = find();
+    if (index < 0 && info.isFile()) {
+        AddCdImage(info.absoluteFilePath());
+        index = find();
+    }
+    if (index < 0)
+        throw UsageError{*given + QStringLiteral(": not a CD drive or disc image")};
+    return index;
 }
 
 std::optional<bool> ReplayGainChoice(const TArguments &args)
@@ -222,17 +253,18 @@ int TocSector(const TToc &toc, int entry)
     return TocEntryFrames(toc.tracks[entry]) - 150;
 }
 
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle)
+void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle, const QString &key)
 {
     QString id;
     QString query;
     CddbIdentityOfToc(toc, id, query);
-    disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), id, query, [handle] {
-        TCdText text;
-        if (handle)
-            ReadCdText(handle, text);
-        return text;
-    });
+    disc.Load(key.isEmpty() ? DiscKeyOfDrive(CdHandlePath(handle)) : key, TDiscModel::TracksOfToc(toc), id,
+              query, [handle] {
+                  TCdText text;
+                  if (handle)
+                      ReadCdText(handle, text);
+                  return text;
+              });
 }
 
 void ApplyOverwrite(const TArguments &args, TTerminal &terminal)

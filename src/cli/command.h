@@ -40,6 +40,10 @@ private:
     QStringList m_rest;
 };
 
+// The drive -d names: a number of the drive list, or a device or disc image path (an image outside the disc
+// images folder joins the list); 0 without -d. A usage error for anything else.
+int DriveIndexOf(const TArguments &args);
+
 // The encoders' quality options of rip and convert, and what they set in a run's settings (options.ini stays
 // as it is): --mp3-bitrate N (constant bit rate, kbit/s), --mp3-vbr Q (0 best to 9), --ogg-quality Q (-1 to
 // 10, as oggenc -q), --flac-level N (0 to 8), --opus-bitrate N (kbit/s).
@@ -86,9 +90,10 @@ TDriveHandle OpenDrive(int index, TTerminal &terminal);
 TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal);
 // The first sector of a table of contents' entry (the lead-out is the entry after the last track).
 int TocSector(const TToc &toc, int entry);
-// The disc of a table of contents, with its titles from the disc information cache (or, for a disc the
-// cache does not know, from the CD-Text of the drive's disc when a handle is given).
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0);
+// The disc of a table of contents, with its titles from the disc information cache under the key of the
+// handle's own disc (or `key`, for a handle closed already), or, for a disc the cache does not know, from the
+// CD-Text of the drive's disc when a handle is given.
+void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0, const QString &key = QString());
 
 // --overwrite and --no-overwrite answer the question about a file that is there already.
 void ApplyOverwrite(const TArguments &args, TTerminal &terminal);

@@ -167,7 +167,7 @@ void TMainForm::showEvent(QShowEvent *event)
     if (!m_shown) {
         m_shown = true;
         FormShow();
-        m_lastDisc = AudioCdPresent() ? DiscKey() : QString();
+        m_lastDisc = DiscKeyOfDrive(currentDrivePath());
         m_discWatch->start();
     }
 }
@@ -299,11 +299,12 @@ void TMainForm::LoadTracksFromToc()
         return;
     }
     ComputeDiscIds(toc);
-    Disc.Load(DiscKey(), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(), Disc.CddbQueryText(), [this] {
-        TCdText text;
-        ReadCdText(DriveHandle, text);
-        return text;
-    });
+    Disc.Load(DiscKeyOfDrive(currentDrivePath()), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(),
+              Disc.CddbQueryText(), [this] {
+                  TCdText text;
+                  ReadCdText(DriveHandle, text);
+                  return text;
+              });
     SetStatusText(DriveDescription);
 }
 
@@ -326,7 +327,7 @@ void TMainForm::LoadTracksFromDrive()
             LogCaughtException(qPrintable(QStringLiteral("Track %1 of the drive").arg(n)));
         }
     }
-    Disc.Load(DiscKey(), tracks);
+    Disc.Load(DiscKeyOfDrive(currentDrivePath()), tracks);
     SetStatusText(CDIn1.DriveName());
     SavedStatus = StatusText();
 }
@@ -364,7 +365,7 @@ void TMainForm::bRefreshClick()
 
 void TMainForm::checkDisc()
 {
-    const QString disc = AudioCdPresent() ? DiscKey() : QString();
+    const QString disc = DiscKeyOfDrive(currentDrivePath());
     if (disc == m_lastDisc)
         return;
     m_lastDisc = disc;

@@ -144,7 +144,7 @@ void TMainForm::SetCddbTitlesLeftAligned()
 
 QString TMainForm::CddbDiscKey() const
 {
-    return DiscKey();
+    return DiscKeyOfDrive(currentDrivePath());
 }
 
 void TMainForm::aQueryCDDBExecute()

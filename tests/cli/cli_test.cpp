@@ -85,7 +85,7 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_EQ(runCli({"frobnicate", "--help"}).code, 2);
 
     // No drive and no image: said, and a failure for every command that needs a drive.
-    for (const char *command : {"toc", "rip", "cddb"}) {
+    for (const char *command : {"drives", "toc", "rip", "cddb"}) {
         const CliRun none = runCli({command});
         EXPECT_EQ(none.code, 1) << command;
         EXPECT_TRUE(none.err.contains("no CD drives or disc images found")) << none.err.toStdString();
@@ -245,7 +245,8 @@ TEST_F(CliTest, TagRoundTrip)
 {
     const QString mp3 = out + "/song.mp3";
     const QString wav = out + "/song.wav";
-    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
     ASSERT_EQ(RunProgram("lame", {"--quiet", wav, mp3}), 0);
     const QByteArray frames = ReadFileBytes(mp3);
     CliRun show = runCli({"tag", "show", mp3});
@@ -354,6 +355,15 @@ TEST_F(CliTest, Resample)
         EXPECT_TRUE(info.contains("48000 samples")) << quality << info.constData();
     }
     EXPECT_NE(ReadFileBytes(out + "/high.wav"), ReadFileBytes(out + "/fast.wav"));
+    // What is not given is the input's: only the rate changes here, whatever options.ini says.
+    WriteFileText(SettingsFolder() + "options.ini", "[Resample]\nChannels=0\nBits=0\nRate=8000\n");
+    ASSERT_EQ(runCli({"resample", in, out + "/rate.wav", "--rate", "48000"}).code, 0);
+    QByteArray shape;
+    RunProgram("soxi", {"-r", out + "/rate.wav"}, &shape);
+    RunProgram("soxi", {"-c", out + "/rate.wav"}, &info);
+    shape += info;
+    RunProgram("soxi", {"-b", out + "/rate.wav"}, &info);
+    EXPECT_EQ(shape + info, "48000\n2\n16\n");
 }
 
 // What ffprobe says of a file: its format tags, one "TAG:name=value" line each.
@@ -540,7 +550,7 @@ TEST_F(CliTest, CoverArtBesideAndInsideTheFiles)
     const CliRun lookup = runCli({"lookup", "--source", "musicbrainz", "--quiet"});
     ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
     EXPECT_TRUE(asked.contains("/release/" + mbid + "/front-500")) << asked.join(",").toStdString();
-    EXPECT_TRUE(lookup.out.contains("cover: ")) << lookup.out.toStdString();
+    EXPECT_TRUE(lookup.err.contains("cover: ")) << lookup.err.toStdString(); // never among the answers
 
     for (const char *format : {"mp3", "ogg", "opus"}) {
         SCOPED_TRACE(format);
@@ -582,23 +592,35 @@ TEST_F(CliTest, HostileMusicBrainzAnswersChangeNothing)
     const auto releaseWith = [&](const QString &fields) {
         return (R"({"releases":[{"id":")" + mbid + R"(",)" + fields + "}]}").toUtf8();
     };
-    const QByteArray wellFormed =
-        releaseWith(R"("title":"Hits","media":[{"track-count":2,"tracks":[{"title":"One"},{"title":"Two"}]}])");
+    const QByteArray wellFormed = releaseWith(
+        R"("title":"Hits","media":[{"track-count":2,"tracks":[{"title":"One"},{"title":"Two"}]}])");
     struct Case {
         const char *name;
         QByteArray release, cover;
         const char *said;
     };
     QByteArray jpeg;
-    ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x64", "-frames:v", "1",
-                                    "-f", "mjpeg", "-"},
+    ASSERT_EQ(RunProgram("ffmpeg",
+                         {"-v", "error", "-f", "lavfi", "-i", "testsrc=s=64x64", "-frames:v", "1", "-f",
+                          "mjpeg", "-"},
                          &jpeg),
               0);
     const QList<Case> cases = {
-        {"title a number", releaseWith(R"("title":5,"media":[])"), {}, "The answer is not a MusicBrainz release."},
-        {"media an object", releaseWith(R"("title":"T","media":{"tracks":[]})"), {}, "not a MusicBrainz release"},
-        {"tracks a string", releaseWith(R"("title":"T","media":[{"tracks":"One"}])"), {}, "not a MusicBrainz release"},
-        {"another disc", releaseWith(R"("title":"Other","media":[{"track-count":9,"discs":[{"id":"x"}]}])"), {},
+        {"title a number",
+         releaseWith(R"("title":5,"media":[])"),
+         {},
+         "The answer is not a MusicBrainz release."},
+        {"media an object",
+         releaseWith(R"("title":"T","media":{"tracks":[]})"),
+         {},
+         "not a MusicBrainz release"},
+        {"tracks a string",
+         releaseWith(R"("title":"T","media":[{"tracks":"One"}])"),
+         {},
+         "not a MusicBrainz release"},
+        {"another disc",
+         releaseWith(R"("title":"Other","media":[{"track-count":9,"discs":[{"id":"x"}]}])"),
+         {},
          "MusicBrainz knows no release with this disc"},
         {"cover cut in half", wellFormed, jpeg.left(jpeg.size() / 2), "the image is cut short"},
         {"cover no image", wellFormed, "<html>" + QByteArray(1000, 'x'), "not a JPEG or PNG image"},
@@ -678,14 +700,15 @@ TEST_F(CliTest, CdrdaoTocImagesOfOtherTools)
     qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(elsewhere + "d.toc"));
     const CliRun toc = runCli({"toc"});
     EXPECT_EQ(toc.code, 0) << toc.err.toStdString();
-    EXPECT_TRUE(toc.out.contains("track 1\t0\t00:10\taudio") && toc.out.contains("track 2\t750\t00:05\taudio") &&
-                toc.out.contains("leadout 1125"))
+    EXPECT_TRUE(toc.out.contains("track 1\t0\t00:10\taudio") &&
+                toc.out.contains("track 2\t750\t00:05\taudio") && toc.out.contains("leadout 1125"))
         << toc.out.toStdString();
     qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(elsewhere + "bad.toc"));
     const CliRun bad = runCli({"toc"});
     qunsetenv("SONDREL_DISC_IMAGES");
     EXPECT_EQ(bad.code, 1);
-    EXPECT_TRUE(bad.err.contains(elsewhere + "bad.toc: track 2 starts before track 1")) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains(elsewhere + "bad.toc: track 2 starts before track 1"))
+        << bad.err.toStdString();
 }
 
 TEST_F(CliTest, CddbLookupStoresTheTitles)
@@ -833,3 +856,42 @@ TEST_F(CliTest, RecordWithoutALengthEndsWhenInterrupted)
 }
 
 } // namespace
+
+// With two discs, each drive's own disc gives the key, the titles and the tags: -d 1 never borrows the
+// first disc's.
+TEST_F(CliTest, EachDriveItsOwnDisc)
+{
+    ASSERT_TRUE(MakeDisc(images + "a.cue", {"150,music", "150,music"}));
+    ASSERT_TRUE(MakeDisc(images + "b.cue", {"100,music", "100,noise", "100,music"}));
+    const QList<CdDriveEntry> drives = CdDriveList();
+    ASSERT_EQ(drives.size(), 2);
+    const QString first = DiscKeyOfDrive(drives[0].path);
+    const QString second = DiscKeyOfDrive(drives[1].path);
+    ASSERT_FALSE(first.isEmpty());
+    ASSERT_NE(first, second);
+    TCDInfo a;
+    a.Album = "First";
+    a.TrackNumber = 2;
+    a.Tracks[1] = "Ça va";
+    a.Tracks[2] = "Deux";
+    ASSERT_TRUE(SaveDiscInfo(first, a));
+    TCDInfo b;
+    b.Album = "Second";
+    b.TrackNumber = 3;
+    b.Tracks[1] = "Uno";
+    b.Tracks[2] = "Dos";
+    b.Tracks[3] = "Tres";
+    ASSERT_TRUE(SaveDiscInfo(second, b));
+    const CliRun toc = runCli({"toc", "-d", "1"});
+    EXPECT_TRUE(toc.out.contains("disc-key " + second + "\n")) << toc.out.toStdString();
+    EXPECT_TRUE(toc.out.contains("\tUno\n")) << toc.out.toStdString();
+    const CliRun rip = runCli({"rip", "-d", "1", "-f", "wav", "-o", out, "--quiet"});
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"Dos.wav", "Tres.wav", "Uno.wav"}));
+    // -d takes the path of a listed image, or of one anywhere else.
+    EXPECT_TRUE(runCli({"toc", "-d", images + "b.cue"}).out.contains("disc-key " + second + "\n"));
+    ASSERT_TRUE(MakeDisc(home.root() + "/elsewhere.cue", {"100,music", "100,noise", "100,music"}));
+    const CliRun elsewhere = runCli({"toc", "-d", home.root() + "/elsewhere.cue"});
+    EXPECT_TRUE(elsewhere.out.contains("disc-key " + second + "\n")) << elsewhere.err.toStdString();
+    EXPECT_EQ(runCli({"toc", "-d", home.root() + "/none.cue"}).code, 2);
+}

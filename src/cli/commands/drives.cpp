@@ -19,11 +19,17 @@ public:
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
-int TDrivesCommand::Run(const TArguments &args, TTerminal &)
+int TDrivesCommand::Run(const TArguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("drives takes no arguments")};
     const QList<CdDriveEntry> drives = CdDriveList();
+    if (drives.isEmpty()) { // as every other command says it
+        terminal.Failure(QStringLiteral("no CD drives or disc images found"));
+        if (args.flag("--json"))
+            PrintJson(QJsonArray());
+        return 1;
+    }
     QJsonArray list;
     for (qsizetype i = 0; i < drives.size(); ++i) {
         const CdDriveEntry &d = drives.at(i);

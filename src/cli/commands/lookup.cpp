@@ -2,6 +2,7 @@
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cddb/musicbrainz.h"
+#include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
 #include "commands.h"
 #include "shell/discinfo.h"
@@ -14,10 +15,11 @@
 namespace {
 
 // Prints what a lookup found and keeps it in the disc information cache.
-int storeLookup(const TToc &toc, const TCddbLookupResult &result, TTerminal &terminal, bool json)
+int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &result, TTerminal &terminal,
+                bool json)
 {
     TDiscModel disc(AppSettings.DiscInfo);
-    LoadDisc(disc, toc);
+    LoadDisc(disc, toc, 0, key);
     ApplyCddbDiscFields(result);
     for (const auto &[row, title] : result.Titles)
         disc.SetTitle(row, title);
@@ -115,7 +117,7 @@ bool fromMusicBrainz(const std::optional<QString> &server, const TToc &toc, TCdd
     if (q.SaveCover || q.EmbedCover) {
         QString coverError;
         if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
-            PrintLine(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id));
+            terminal.Notice(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id)); // not an answer
         else if (!coverError.isEmpty())
             terminal.Notice(coverError); // the titles stand without it
     }
@@ -174,7 +176,7 @@ bool lookupAt(const QString &source, const std::optional<QString> &server, int t
 // chooses CDDB's route (-1: the settings').
 int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, TTerminal &terminal)
 {
-    const int index = args.number("-d", 0, 0, 7);
+    const int index = DriveIndexOf(args);
     TToc toc;
     TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
     if (!handle)
@@ -187,6 +189,7 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
                  lookupAt(source, args.value("--server"), tagEncoding, toc, handle.get(), result, terminal)))
             break;
     }
+    const QString key = DiscKeyOfDrive(CdHandlePath(handle.get()));
     handle.reset();
     if (!found) {
         if (terminal.Failures == 0)
@@ -195,7 +198,7 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     }
     // A source that failed before the one that found the titles is no failure of the command.
     terminal.Failures = 0;
-    return storeLookup(toc, result, terminal, args.flag("--json"));
+    return storeLookup(toc, key, result, terminal, args.flag("--json"));
 }
 
 class TCddbCommand final : public TCommand {
@@ -204,7 +207,7 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  cddb     [-d N] [--server HOST|URL] [--route component|library] [--json]\n"
+            "  cddb     [-d N|PATH] [--server HOST|URL] [--route component|library] [--json]\n"
             "                                 looks the disc of drive N up on a CDDB server (default: the\n"
             "                                 settings'), through the CDDB component or the CD library "
             "route,\n"
@@ -234,7 +237,7 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  lookup   [-d N] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
+            "  lookup   [-d N|PATH] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
             "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: "
             "the\n"
             "                                 order of the settings, MusicBrainz first, CD-Text last), "

@@ -9,6 +9,7 @@
 #include "shell/helpers.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -41,10 +42,10 @@ int TResampleCommand::Run(const TArguments &args, TTerminal &terminal)
         throw UsageError{QStringLiteral("resample needs an input and an output file")};
     const QString input = args.rest().at(0);
     const QString output = args.rest().at(1);
-    const int rate = args.number("--rate", 22050, 1000, 768000);
-    const int channels = args.number("--channels", 1, 1, 2);
-    const int bits = args.number("--bits", 8, 8, 32);
-    if (bits % 8 != 0)
+    // Checked before anything is read; what is not given is the input's own.
+    args.number("--rate", 0, 1000, 768000);
+    args.number("--channels", 1, 1, 2);
+    if (args.number("--bits", 8, 8, 32) % 8 != 0)
         throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
     if (QFileInfo(input).absoluteFilePath() == QFileInfo(output).absoluteFilePath() ||
         SameFile(input, output)) {
@@ -67,6 +68,9 @@ int TResampleCommand::Run(const TArguments &args, TTerminal &terminal)
         terminal.Failure(input + QStringLiteral(": not a WAV file this program can read"));
         return 1;
     }
+    const int rate = args.number("--rate", in.GetSampleRate(), 1000, 768000);
+    const int channels = args.number("--channels", std::min(in.GetChannels(), 2), 1, 2);
+    const int bits = args.number("--bits", std::clamp((in.GetBitsPerSample() + 7) / 8 * 8, 8, 32), 8, 32);
     ApplyWaveConversion(TWaveConversion{rate, channels, bits, args.flag("--adpcm")}, in, resampler, converter,
                         out);
     // Written under the working name; the output name only ever holds a complete file.

@@ -95,7 +95,7 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-                   R"(  rip      [-d N] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
+                   R"(  rip      [-d N|PATH] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
            [--require-verified] [--json] [--overwrite|--no-overwrite]
@@ -278,7 +278,7 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     TOptionsSetting settings = ripSettings(args); // its disc information is filled in below
     const TCommonOptions &options = settings.CommonOptions;
     ApplyOverwrite(args, terminal);
-    const int index = args.number("-d", 0, 0, 7);
+    const int index = DriveIndexOf(args);
 
     TToc toc;
     TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);

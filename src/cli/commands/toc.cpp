@@ -15,9 +15,10 @@ public:
     QString Name() const override { return QStringLiteral("toc"); }
     QString Help() const override
     {
-        return QStringLiteral("  toc      [-d N] [--json]       the table of contents of drive N (default 0; "
-                              "--json: as a JSON\n"
-                              "                                 object)\n");
+        return QStringLiteral(
+            "  toc      [-d N|PATH] [--json]  the table of contents of drive N, or of the drive or\n"
+            "                                 disc image at PATH (default 0; --json: as a JSON object)\n"
+            "                                 every command's -d takes a number or a path\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
     QStringList Valued() const override { return {QStringLiteral("-d")}; }
@@ -28,14 +29,16 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("toc takes no arguments")};
-    const int index = args.number("-d", 0, 0, 7);
+    const int index = DriveIndexOf(args);
     TToc toc;
     TDiscModel disc(AppSettings.DiscInfo);
+    QString key; // of this drive's own disc
     {
         const TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
         if (!handle)
             return 1;
         LoadDisc(disc, toc, handle.get());
+        key = DiscKeyOfDrive(CdHandlePath(handle.get()));
     }
     const bool json = args.flag("--json");
     if (!json) {
@@ -72,7 +75,7 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
                            {QStringLiteral("tracks"), tracks},
                            {QStringLiteral("leadout"), TocSector(toc, count)},
                            {QStringLiteral("cddb_id"), disc.CddbDiscId()},
-                           {QStringLiteral("disc_key"), DiscKey()}};
+                           {QStringLiteral("disc_key"), key}};
         if (hasMusicBrainzId)
             object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
         PrintJson(object);
@@ -82,7 +85,7 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     PrintLine(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
     if (hasMusicBrainzId)
         PrintLine(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
-    PrintLine(QStringLiteral("disc-key %1").arg(DiscKey()));
+    PrintLine(QStringLiteral("disc-key %1").arg(key));
     return 0;
 }
 
