@@ -121,6 +121,7 @@ bool TOpusOut::DoOutput(bool abort)
         return false;
     m_samples.resize(size_t(frames) * size_t(m_channels));
     Samples::ToFloat(m_pcm.data(), m_samples.data(), m_samples.size(), m_bits);
+    ClearUpperVectorState(); // libopus is SSE code
     if (const int error = ope_encoder_write_float(c.encoder, m_samples.data(), int(frames)); error != OPE_OK)
         throw EAuException(
             c.writeFailed ? QStringLiteral("Error writing %1").arg(m_fileName)

@@ -48,7 +48,6 @@ public:
             else
                 temporaryMade();
         };
-        m_converter.OutBitsPerSample = 16; // what the encoder programs take
         m_decoder.OnLines = [this](TChildProcess::Stream, const QStringList &lines) {
             for (const QString &line : lines)
                 if (line.startsWith(QLatin1String("Decoding: ")))
@@ -198,6 +197,7 @@ void TConvertJob::Lane::encode()
     m_temporary =
         made.path() + QStringLiteral("/.") + made.completeBaseName() + QStringLiteral(".decoded.wav");
     m_converter.SetInput(m_source.get());
+    m_converter.OutBitsPerSample = m_source->GetBitsPerSample() == 16 ? 0 : 16; // 16 bits pass as they are
     m_waveOut.SetInput(&m_converter);
     m_waveOut.SetFileName(m_temporary);
     m_waveOut.Run();
