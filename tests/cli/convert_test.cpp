@@ -164,6 +164,18 @@ TEST_F(ConvertTest, DamagedAndForeignInputsFailByNameAndLeaveNothing)
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"four.mp3"});
 }
 
+// MP3 to WAV decodes in process: the same samples as mpg123's own decoder, gapless.
+TEST_F(ConvertTest, Mp3ToWavGivesMpg123sSamples)
+{
+    ASSERT_EQ(runCli({"convert", "mp32wav", lib + "/A/two.mp3", "-o", out}).code, 0);
+    ASSERT_EQ(RunProgram("mpg123", {"-q", "-w", home.root() + "/judge.wav", lib + "/A/two.mp3"}), 0);
+    QByteArray ours, judge;
+    ASSERT_EQ(RunProgram("sox", {out + "/two.wav", "-t", "raw", "-"}, &ours), 0);
+    ASSERT_EQ(RunProgram("sox", {home.root() + "/judge.wav", "-t", "raw", "-"}, &judge), 0);
+    EXPECT_EQ(ours.size(), judge.size());
+    EXPECT_TRUE(ours == judge);
+}
+
 // The quality options set this run's encoders only; a value out of range is refused before anything runs.
 TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
 {

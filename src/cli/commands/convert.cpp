@@ -63,8 +63,8 @@ public:
 
 private:
     int runKind(JobKind kind, const TArguments &args, const TOptionsSetting &settings, TTerminal &terminal);
-    int runFormat(const TOutputFormatInfo &format, const TArguments &args, const TOptionsSetting &settings,
-                  TTerminal &terminal);
+    int runFormat(const TOutputFormatInfo &format, const QStringList &paths, const TArguments &args,
+                  const TOptionsSetting &settings, TTerminal &terminal);
 };
 
 // "wav2" and a format's key for each format a WAV converts into, and MP3 back to WAV.
@@ -157,23 +157,26 @@ int TConvertCommand::Run(const TArguments &args, TTerminal &terminal)
             throw UsageError{QStringLiteral("unknown format ") + *key};
         if (args.rest().isEmpty())
             throw UsageError{QStringLiteral("convert needs at least one file or folder")};
-        return runFormat(*format, args, settings, terminal);
+        return runFormat(*format, args.rest(), args, settings, terminal);
     }
     if (args.rest().size() < 2)
         throw UsageError{QStringLiteral("convert needs -f FORMAT, or a kind, and at least one file")};
     const auto kind = conversionKinds().find(args.rest().first());
     if (kind == conversionKinds().end())
         throw UsageError{QStringLiteral("unknown conversion ") + args.rest().first()};
+    // MP3 to WAV is decoded here, with libmpg123, rather than by lame.
+    if (kind->second == JobKind::Mp3ToWav)
+        return runFormat(*OutputFormatInfo(OutputFormat::Wav), args.rest().mid(1), args, settings, terminal);
     return runKind(kind->second, args, settings, terminal);
 }
 
-int TConvertCommand::runFormat(const TOutputFormatInfo &format, const TArguments &args,
-                               const TOptionsSetting &settings, TTerminal &terminal)
+int TConvertCommand::runFormat(const TOutputFormatInfo &format, const QStringList &paths,
+                               const TArguments &args, const TOptionsSetting &settings, TTerminal &terminal)
 {
     const QString &folder = settings.CommonOptions.OutputFolder;
     std::vector<TConvertItem> covers;
     const std::vector<TConvertItem> items =
-        gather(args.rest(), args.flag("-r"), QDir::cleanPath(folder), QLatin1String(format.Extension),
+        gather(paths, args.flag("-r"), QDir::cleanPath(folder), QLatin1String(format.Extension),
                args.flag("--copy-covers") ? &covers : nullptr, terminal);
     if (items.empty() || !EnsureOutputFolder(folder, terminal))
         return 1;
