@@ -20,6 +20,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
 {
@@ -36,7 +37,7 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
     DXAudioOut1.PollingInterval = 200;
     DXAudioOut1.FramesInBuffer = 65536;
     DXAudioOut1.SpeedFactor = 1.0f;
-    DXAudioOut1.OnProgress = [this](TAuOutput *sink) { ScrollBar1->setValue(sink->Progress()); };
+    DXAudioOut1.OnProgress = [this](TAuOutput *) { showFilePosition(); };
     DXAudioOut1.OnDone = [this](TAuOutput *) { AudioOut1Done(); };
     // No sound device, or one that fails: said, and the window stays usable.
     DXAudioOut1.OnThreadException = [this](TAuOutput *sink) {
@@ -75,7 +76,12 @@ TfrmOggPlayer::TfrmOggPlayer(QWidget *parent) : QDialog(parent)
     connect(BitBtn2, &QPushButton::clicked, this, &TfrmOggPlayer::BitBtn2Click);
     connect(bStop, &QPushButton::clicked, this, &TfrmOggPlayer::bStopClick);
     connect(bClose, &QPushButton::clicked, this, &TfrmOggPlayer::bCloseClick);
-    connect(ScrollBar1, &QScrollBar::sliderMoved, this, &TfrmOggPlayer::ScrollBar1Scroll);
+    // One seek where the bar is let go, and one for each page click or key; none while it is dragged.
+    connect(ScrollBar1, &QScrollBar::sliderReleased, this, [this] { ScrollBar1Scroll(ScrollBar1->value()); });
+    connect(ScrollBar1, &QScrollBar::valueChanged, this, [this](int value) {
+        if (!m_settingBar && !ScrollBar1->isSliderDown() && ScrollBar1->isEnabled())
+            ScrollBar1Scroll(value);
+    });
     connect(TrackBar1, &QSlider::valueChanged, this, &TfrmOggPlayer::TrackBar1Change);
     connect(Timer2, &QTimer::timeout, this, &TfrmOggPlayer::Timer2Timer);
     setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
@@ -178,18 +184,41 @@ void TfrmOggPlayer::Timer2Timer()
     if (ElapsedMs >= VorbisIn1.GetTotalTime() * 1000)
         return;
     ElapsedMs += 500;
+    showFilePosition();
     lCurrentTime->setText(QString::number(ElapsedMs / 60000) + QLatin1Char(':') +
                           TwoDigits(ElapsedMs / 1000 % 60));
 }
 
+int TfrmOggPlayer::FilePercent()
+{
+    const int64_t size = VorbisIn1.Size;
+    return size > 0 ? int(std::clamp<int64_t>(VorbisIn1.Position * 100 / size, 0, 100)) : 0;
+}
+
+void TfrmOggPlayer::showFilePosition()
+{
+    if (ScrollBar1->isSliderDown())
+        return; // the user holds it
+    m_settingBar = true;
+    ScrollBar1->setValue(FilePercent());
+    m_settingBar = false;
+}
+
 void TfrmOggPlayer::ScrollBar1Scroll(int position)
 {
-    DXAudioOut1.Jump((position - DXAudioOut1.Progress()) * 10);
+    // From where the reading is in the file, not from what the device has played (the output's own count,
+    // which a jump does not move).
+    const int64_t size = VorbisIn1.Size;
+    const int here = size > 0 ? int(VorbisIn1.Position * 1000 / size) : 0;
+    DXAudioOut1.Jump(position * 10 - here);
     ElapsedMs = VorbisIn1.GetTotalTime() * position * 10;
+    showFilePosition();
 }
 
 void TfrmOggPlayer::BitBtn2Click()
 {
+    if (!DXAudioOut1.Busy)
+        return; // nothing plays: nothing to pause or resume, and the time stays
     if (DXAudioOut1.Status() != 0) {
         DXAudioOut1.Resume();
         Timer2->start();

@@ -31,7 +31,10 @@ public:
     void BitBtn2Click();
     void bStopClick();
     void bCloseClick();
+    // Plays on from this per cent of the file: the bar's drag end, page clicks and keys.
     void ScrollBar1Scroll(int position);
+    // Where the reading is in the file, in per cent (what the bar shows).
+    int FilePercent();
     void TrackBar1Change(int position);
     void Timer2Timer();
 
@@ -55,6 +58,10 @@ public:
 
     bool Closing = false;
     int32_t ElapsedMs = 0;
+
+private:
+    void showFilePosition();
+    bool m_settingBar = false; // the bar moved by the program, not by the user
 
 protected:
     void showEvent(QShowEvent *event) override;

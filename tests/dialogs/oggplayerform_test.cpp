@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTimer>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -134,6 +135,39 @@ TEST_F(OggPlayerTest, TheScrollBarJumpsInTheSound)
     };
     EXPECT_GT(loudest(0, whole / 5), 10000);
     EXPECT_LT(loudest(played.size() - whole * 3 / 10 + 44100 * 4 / 5, played.size()), 100);
+}
+
+// The bar shows where the reading is in the file; a drag seeks once where it is let go, a page click or a
+// key once from where the bar is; Pause with nothing playing starts no clock.
+TEST_F(OggPlayerTest, TheBarSeeksOnceWhereItIsLetGo)
+{
+    GatedSoundDevice device;
+    const QString file = ogg("long.ogg", 60, {});
+    TfrmOggPlayer player;
+    player.DXAudioOut1.DeviceNumber = GatedSoundDevice::index();
+    player.show();
+    player.BitBtn2Click();
+    EXPECT_FALSE(player.Timer2->isActive());
+    device.allow(44100 * 4);
+    player.PlayFile(file);
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= 44100 * 4; }));
+    device.setFlowing(
+        [&] { return player.DXAudioOut1.Thread->PauseRequest || player.DXAudioOut1.Thread->Paused; });
+    const int before = player.FilePercent();
+    player.ScrollBar1->setSliderDown(true);
+    for (const int value : {30, 45, 60})
+        player.ScrollBar1->setValue(value);
+    EXPECT_EQ(player.FilePercent(), before); // no seek while it is held
+    player.ScrollBar1->setSliderDown(false);
+    EXPECT_NEAR(player.FilePercent(), 60, 2);
+    EXPECT_EQ(player.ScrollBar1->value(), player.FilePercent());
+    player.ScrollBar1->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_NEAR(player.FilePercent(), 60 - player.ScrollBar1->pageStep(), 2);
+    player.ScrollBar1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_NEAR(player.FilePercent(), 61 - player.ScrollBar1->pageStep(), 2);
+    EXPECT_EQ(player.ElapsedMs, 60 * 10 * player.ScrollBar1->value());
+    device.allow(-1);
+    player.bStopClick();
 }
 
 TEST_F(OggPlayerTest, NoSoundDeviceIsSaidAndTheWindowStaysUsable)
