@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
@@ -86,6 +87,12 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     StatusPanel1->setAutoFillBackground(true);
     StatusPanel1->setStyleSheet(QStringLiteral("QLabel { background: %1; }").arg(colour(220, 225, 255)));
     StatusPanel1->setFixedHeight(24);
+    bOpenSaved = new QPushButton(QStringLiteral("Open Folder"), m_client);
+    bOpenSaved->setObjectName(QStringLiteral("bOpenSaved"));
+    bOpenSaved->setFixedHeight(24);
+    bOpenSaved->hide();
+    connect(bOpenSaved, &QPushButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_savedFolder)); });
 
     // The drive component reads plainly unless the user asks for more.
     CDDBInfo1.ApplicationVersion = QStringLiteral("v1.0");
@@ -142,6 +149,21 @@ QString TMainForm::StatusText() const
 void TMainForm::SetStatusText(const QString &text)
 {
     StatusPanel1->setText(text);
+    if (bOpenSaved->isVisible()) { // the saved files' line is replaced
+        bOpenSaved->hide();
+        layoutContents();
+    }
+}
+
+void TMainForm::ShowSavedFiles(const QString &folder, int count, const QString &log)
+{
+    QString text = LocalizedText("RES_Files_Saved", "%1 files saved in %2").arg(count).arg(folder);
+    if (!log.isEmpty())
+        text += QStringLiteral("; ") + LocalizedText("RES_Log_Written", "the log: %1").arg(log);
+    SetStatusText(text);
+    m_savedFolder = folder;
+    bOpenSaved->show();
+    layoutContents();
 }
 
 void TMainForm::layoutContents()
@@ -151,7 +173,9 @@ void TMainForm::layoutContents()
     const int status = StatusPanel1->height();
     // The tool bar sits above the client area, which begins right below it.
     ListView1->setGeometry(8, 0, width - 16, height - status - 12);
-    StatusPanel1->setGeometry(8, height - status - 8, width - 16, status);
+    const int button = bOpenSaved->isVisible() ? bOpenSaved->sizeHint().width() + 4 : 0;
+    StatusPanel1->setGeometry(8, height - status - 8, width - 16 - button, status);
+    bOpenSaved->setGeometry(width - 8 - button + 4, height - status - 8, button - 4, status);
 }
 
 void TMainForm::resizeEvent(QResizeEvent *event)

@@ -18,6 +18,7 @@
 
 class QFileSystemWatcher;
 class QLabel;
+class QPushButton;
 class QMenu;
 class QAction;
 class QToolBar;
@@ -53,6 +54,8 @@ public:
 
     QString StatusText() const;
     void SetStatusText(const QString &text);
+    // After a rip: "N files saved in FOLDER" (and the log's name when one was written), with Open Folder.
+    void ShowSavedFiles(const QString &folder, int count, const QString &log);
 
     // Commands of the menus, the tool bar and the track list.
     void ActionExtractExecute();
@@ -171,6 +174,8 @@ public:
     QTreeView *ListView1;
     TTrackListModel *Tracks = nullptr; // the rows ListView1 shows, with their check marks
     QLabel *StatusPanel1;
+    // Beside the status line after a rip: opens the folder the files went to.
+    QPushButton *bOpenSaved;
     TCDIn CDIn1;
     TCDIn CDPlayIn;
     TDXAudioOut CDAudioOut;
@@ -212,5 +217,6 @@ private:
     QWidget *m_client;
     QTimer *m_discWatch;
     QFileSystemWatcher *m_imagesWatch;
-    QString m_lastDisc; // the key of the disc last seen, "" for none
+    QString m_lastDisc;    // the key of the disc last seen, "" for none
+    QString m_savedFolder; // where the last rip put its files
 };

@@ -280,4 +280,7 @@ TEST_F(CommandsTest, ExtraFormatsFromOneRead)
     QByteArray info;
     EXPECT_EQ(RunProgram("opusinfo", {out + "/OPUS/Two.opus"}, &info), 0) << info.toStdString();
     EXPECT_TRUE(info.contains("TITLE=Two")) << info.toStdString(); // from the FLAC's tags
+    // Where they went: said under the list, with a button that opens the folder.
+    EXPECT_EQ(form.StatusText(), "4 files saved in " + out);
+    EXPECT_FALSE(form.bOpenSaved->isHidden());
 }
