@@ -55,40 +55,17 @@ struct TFlacOut::Codec {
     }
 };
 
-TFlacOut::TFlacOut(QObject *parent) : TAuFileOut(parent) {}
+TFlacOut::TFlacOut(QObject *parent) : TTaggedFileOut(parent) {}
 
 TFlacOut::~TFlacOut()
 {
     Shutdown();
 }
 
-void TFlacOut::SetTags(const TTrackTags &tags)
-{
-    TTrackTags withoutCover = tags;
-    withoutCover.Cover.clear();
-    SetVorbisComments(Comments, withoutCover);
-    Cover = tags.Cover;
-}
-
 void TFlacOut::Prepare()
 {
-    if (m_fileName.isEmpty())
-        throw EAuException(QStringLiteral("File name is not assigned."));
+    const int rate = openRun("FLAC");
     TAuInput *input = Input();
-    input->Init();
-    m_channels = input->GetChannels();
-    m_bits = input->GetBitsPerSample();
-    const int rate = input->GetSampleRate();
-    if (m_bits != 8 && m_bits != 16 && m_bits != 24 && m_bits != 32)
-        throw EAuException(QStringLiteral("FLAC files take 8, 16, 24 or 32 bits a sample, not %1").arg(m_bits));
-    if (m_channels < 1 || m_channels > 8)
-        throw EAuException(QStringLiteral("FLAC files take 1 to 8 channels, not %1").arg(m_channels));
-    try {
-        m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmCreate);
-    } catch (const std::exception &e) {
-        throw EAuException(m_fileName + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
-    }
-
     m_codec = std::make_unique<Codec>();
     Codec &c = *m_codec;
     c.out = m_file.get();
@@ -167,8 +144,8 @@ bool TFlacOut::DoOutput(bool abort)
             out[i] = int16_t(uint16_t(s[0] | s[1] << 8));
             break;
         case 32: {
-            const int64_t wide = int32_t(uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 |
-                                         uint32_t(s[3]) << 24);
+            const int64_t wide =
+                int32_t(uint32_t(s[0]) | uint32_t(s[1]) << 8 | uint32_t(s[2]) << 16 | uint32_t(s[3]) << 24);
             out[i] = FLAC__int32(std::min<int64_t>((wide + 128) >> 8, (1 << 23) - 1));
             break;
         }
@@ -195,12 +172,8 @@ void TFlacOut::Done()
     }
     if (m_file && failure.isEmpty() && !m_file->flush())
         failure = QStringLiteral("Error writing %1").arg(m_fileName);
-    m_file.reset();
     m_codec.reset();
-    if (Input())
-        Input()->Flush();
-    Comments.Clear();
-    Cover.clear();
+    closeRun();
     if (!failure.isEmpty())
         reportFailure(failure);
 }

@@ -1,30 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "aufileout.h"
-#include "tags/vorbistags.h"
+#include "taggedfileout.h"
 
-#include <QByteArray>
 #include <memory>
-
-class TAuFileStream;
-struct TTrackTags;
 
 // Encodes the PCM it pulls (8, 16 or 24 bits, 1 to 8 channels) into a FLAC file with libFLAC: the
 // compression level (0 to 8), STREAMINFO with the audio's MD5, the Vorbis comments of Comments and, when
 // Cover holds a JPEG, a front-cover PICTURE block. Prepare, DoOutput and Done run on the sink's worker.
-class TFlacOut final : public TAuFileOut {
+class TFlacOut final : public TTaggedFileOut {
     Q_OBJECT
 public:
     explicit TFlacOut(QObject *parent = nullptr);
     ~TFlacOut() override;
 
     int CompressionLevel = 5;
-    TVorbisTags Comments;
-    QByteArray Cover;
-
-    // Comments and Cover from a track's tags (the cover as a picture block, not as a comment).
-    void SetTags(const TTrackTags &tags);
 
 protected:
     void Prepare() override;
@@ -34,7 +24,4 @@ protected:
 private:
     struct Codec;
     std::unique_ptr<Codec> m_codec;
-    std::unique_ptr<TAuFileStream> m_file;
-    int m_channels = 0;
-    int m_bits = 0;
 };

@@ -33,44 +33,18 @@ struct TOpusOut::Codec {
     static int close(void *) { return 0; }
 };
 
-TOpusOut::TOpusOut(QObject *parent) : TAuFileOut(parent) {}
+TOpusOut::TOpusOut(QObject *parent) : TTaggedFileOut(parent) {}
 
 TOpusOut::~TOpusOut()
 {
     Shutdown();
 }
 
-void TOpusOut::SetTags(const TTrackTags &tags)
-{
-    TTrackTags withoutCover = tags;
-    withoutCover.Cover.clear();
-    SetVorbisComments(Comments, withoutCover);
-    Cover = tags.Cover;
-}
-
 void TOpusOut::Prepare()
 {
-    if (m_fileName.isEmpty())
-        throw EAuException(QStringLiteral("File name is not assigned."));
-    TAuInput *input = Input();
-    input->Init();
-    m_channels = input->GetChannels();
-    m_bits = input->GetBitsPerSample();
-    const int rate = input->GetSampleRate();
-    if (m_bits != 8 && m_bits != 16 && m_bits != 24 && m_bits != 32)
-        throw EAuException(QStringLiteral("%1: Opus takes 8, 16, 24 or 32 bits a sample, not %2")
-                               .arg(m_fileName)
-                               .arg(m_bits));
-    if (m_channels < 1 || m_channels > 8)
-        throw EAuException(
-            QStringLiteral("%1: Opus takes 1 to 8 channels, not %2").arg(m_fileName).arg(m_channels));
+    const int rate = openRun("Opus");
     if (rate < 1 || rate > 768000)
-        throw EAuException(QStringLiteral("%1: Opus cannot take %2 Hz").arg(m_fileName).arg(rate));
-    try {
-        m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmCreate);
-    } catch (const std::exception &e) {
-        throw EAuException(m_fileName + QStringLiteral(": ") + QString::fromLocal8Bit(e.what()));
-    }
+        throw EAuException(QStringLiteral("Opus files take up to 768000 Hz, not %1").arg(rate));
     m_codec = std::make_unique<Codec>();
     Codec &c = *m_codec;
     c.out = m_file.get();
@@ -142,11 +116,7 @@ void TOpusOut::Done()
     if (m_file && failure.isEmpty() && !m_file->flush())
         failure = QStringLiteral("Error writing %1").arg(m_fileName);
     m_codec.reset();
-    m_file.reset();
-    if (Input())
-        Input()->Flush();
-    Comments.Clear();
-    Cover.clear();
+    closeRun();
     if (!failure.isEmpty())
         reportFailure(failure);
 }

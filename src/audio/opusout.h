@@ -1,32 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "aufileout.h"
-#include "tags/vorbistags.h"
+#include "taggedfileout.h"
 
-#include <QByteArray>
 #include <memory>
 #include <vector>
-
-class TAuFileStream;
-struct TTrackTags;
 
 // Encodes the PCM it pulls (8, 16, 24 or 32 bits, 1 to 8 channels, any rate: libopusenc resamples to the
 // 48 kHz Opus codes and keeps the input's rate in the header) into an Ogg Opus file with libopusenc, at
 // BitRate kbit/s of variable bit rate, with the Vorbis comments of Comments and, when Cover holds a JPEG, a
 // front-cover METADATA_BLOCK_PICTURE. Prepare, DoOutput and Done run on the sink's worker thread.
-class TOpusOut final : public TAuFileOut {
+class TOpusOut final : public TTaggedFileOut {
     Q_OBJECT
 public:
     explicit TOpusOut(QObject *parent = nullptr);
     ~TOpusOut() override;
 
     int BitRate = 160;
-    TVorbisTags Comments;
-    QByteArray Cover;
-
-    // Comments and Cover from a track's tags (the cover as a picture, not as a comment of its own).
-    void SetTags(const TTrackTags &tags);
 
 protected:
     void Prepare() override;
@@ -36,9 +26,6 @@ protected:
 private:
     struct Codec;
     std::unique_ptr<Codec> m_codec;
-    std::unique_ptr<TAuFileStream> m_file;
-    int m_channels = 0;
-    int m_bits = 0;
     std::vector<uint8_t> m_pcm;
     std::vector<float> m_samples;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formatplan.h"
 
+#include "playlist.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
@@ -81,4 +82,25 @@ void RemoveConvertedWavs(const QMultiMap<QString, QString> &extraFiles)
                         [](const QString &file) { return QFileInfo::exists(file); }))
             QFile::remove(wav);
     }
+}
+
+std::vector<TExtraFormatRun> ExtraFormatRuns(const TOptionsSetting &settings,
+                                             const std::vector<TFormatOutput> &outputs,
+                                             const QString &mainFolder, const QStringList &mainJobs,
+                                             const std::function<QStringList(const QString &)> &jobsOf,
+                                             QMultiMap<QString, QString> &extraFiles)
+{
+    std::vector<TExtraFormatRun> runs;
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        TOptionsSetting extra = settings;
+        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
+        TExtraFormatRun run{outputs[i].Format, ExtractionFolder(extra), {}};
+        run.Items = ExtraFormatItems(mainFolder, mainJobs, outputs[0].Format, run.Folder,
+                                     jobsOf(outputs[i].NameTemplate), outputs[i].Format);
+        for (const TConvertItem &item : run.Items)
+            extraFiles.insert(item.Source, item.Target);
+        if (!run.Items.empty())
+            runs.push_back(std::move(run));
+    }
+    return runs;
 }

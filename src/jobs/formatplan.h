@@ -6,9 +6,11 @@
 #include <QList>
 #include <QMultiMap>
 #include <QString>
+#include <functional>
 #include <vector>
 
 struct TCommonOptions;
+struct TOptionsSetting;
 
 // The formats a rip makes besides its main one (OutputFormat): the setting OutputFormats, a list of format
 // numbers ("2,5"); unknown numbers, repeats and the main format itself are left out.
@@ -33,6 +35,21 @@ std::vector<TFormatOutput> FormatOutputs(const TCommonOptions &options, int32_t 
 // The conversions that make an extra format from a rip: each WAV the rip left in its folder becomes the
 // extra format's file in its own folder, tagged from the main format's file (from the WAV when the main
 // format is WAV). Jobs are the rips' job lists ("NN" and the file base), track for track.
+// One extra format of a rip: the folder its files go to, and the conversions that make them.
+struct TExtraFormatRun {
+    int32_t Format = 0;
+    QString Folder;
+    std::vector<TConvertItem> Items;
+};
+// The extra formats' runs of a rip (outputs from FormatOutputs, the main one first) from the WAVs in
+// mainFolder: the settings give the album folder, jobsOf the job list of a name template; every WAV's
+// extra files are added to extraFiles.
+std::vector<TExtraFormatRun> ExtraFormatRuns(const TOptionsSetting &settings,
+                                             const std::vector<TFormatOutput> &outputs,
+                                             const QString &mainFolder, const QStringList &mainJobs,
+                                             const std::function<QStringList(const QString &)> &jobsOf,
+                                             QMultiMap<QString, QString> &extraFiles);
+
 // Removes each WAV (a key) all of whose extra files (its values) were made.
 void RemoveConvertedWavs(const QMultiMap<QString, QString> &extraFiles);
 

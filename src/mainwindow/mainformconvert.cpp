@@ -20,27 +20,19 @@ int TMainForm::ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, co
                                    const QStringList &mainJobs)
 {
     QMultiMap<QString, QString> wanted; // the extra files of each WAV
-    for (size_t i = 1; i < outputs.size(); ++i) {
-        TOptionsSetting extra = AppSettings;
-        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
-        const QString folder = ExtractionFolder(extra);
-        const std::vector<TConvertItem> items =
-            ExtraFormatItems(mainFolder, mainJobs, outputs[0].Format, folder,
-                             JobList(outputs[i].NameTemplate), outputs[i].Format);
-        for (const TConvertItem &item : items)
-            wanted.insert(item.Source, item.Target);
-        if (items.empty())
-            continue;
-        if (!QDir().mkpath(folder)) {
-            message(folder + QStringLiteral(": cannot create the folder"), true);
+    const auto jobsOf = [this](const QString &nameTemplate) { return JobList(nameTemplate); };
+    for (const TExtraFormatRun &run :
+         ExtraFormatRuns(AppSettings, outputs, mainFolder, mainJobs, jobsOf, wanted)) {
+        if (!QDir().mkpath(run.Folder)) {
+            message(run.Folder + QStringLiteral(": cannot create the folder"), true);
             return mrAbort;
         }
-        const TOptionsSetting settings = JobSettings(AppSettings, folder);
+        const TOptionsSetting settings = JobSettings(AppSettings, run.Folder);
         TRipForm job(this, [&](TRipJobPresenter &presenter) -> std::unique_ptr<TJobRun> {
-            auto conversion = std::make_unique<TConvertJob>(items, outputs[i].Format, settings, presenter,
-                                                            this, EncodersAtOnce(settings));
+            auto conversion = std::make_unique<TConvertJob>(run.Items, run.Format, settings, presenter, this,
+                                                            EncodersAtOnce(settings));
             conversion->ReplayGain =
-                WantsReplayGain(settings.CommonOptions.ReplayGain, outputs[i].Format, std::nullopt);
+                WantsReplayGain(settings.CommonOptions.ReplayGain, run.Format, std::nullopt);
             return conversion;
         });
         if (job.exec() == mrAbort)

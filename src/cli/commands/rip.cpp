@@ -244,23 +244,16 @@ void encodeExtraFormats(const TOptionsSetting &settings, const std::vector<TForm
                         TTerminalPrompt &prompt, TTerminal &terminal, TRipOutcome &outcome)
 {
     QMultiMap<QString, QString> wanted; // the extra files of each WAV
-    for (size_t i = 1; i < outputs.size(); ++i) {
-        TOptionsSetting extra = settings;
-        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
-        const QString folder = ExtractionFolder(extra);
-        const std::vector<TConvertItem> items =
-            ExtraFormatItems(mainFolder, mainJobs, outputs[0].Format, folder, jobsOf(outputs[i].NameTemplate),
-                             outputs[i].Format);
-        for (const TConvertItem &item : items)
-            wanted.insert(item.Source, item.Target);
-        if (items.empty() || !EnsureOutputFolder(folder, terminal))
+    for (const TExtraFormatRun &run :
+         ExtraFormatRuns(settings, outputs, mainFolder, mainJobs, jobsOf, wanted)) {
+        if (!EnsureOutputFolder(run.Folder, terminal))
             continue;
         TTerminalJobPresenter presenter(terminal);
         presenter.Outcome.Json = outcome.Json;
-        TConvertJob job(items, outputs[i].Format, JobSettings(settings, folder), presenter, &prompt,
+        TConvertJob job(run.Items, run.Format, JobSettings(settings, run.Folder), presenter, &prompt,
                         EncodersAtOnce(settings));
         job.ReplayGain =
-            WantsReplayGain(settings.CommonOptions.ReplayGain, outputs[i].Format, ReplayGainChoice(args));
+            WantsReplayGain(settings.CommonOptions.ReplayGain, run.Format, ReplayGainChoice(args));
         RunJob(job, presenter);
         outcome.Made += presenter.Outcome.Made;
         if (presenter.Result == mrAbort)
