@@ -36,7 +36,7 @@ for i in $(seq 1 12); do tracks+=("04:0$((i % 10)):00,music"); done
 "$build/bin/sondrel-mkdisc" -o "$work/twelve.cue" "${tracks[@]}" >/dev/null
 mkdir -p "$work/flac"
 for t in $(seq 1 12); do
-    cd-paranoia -q -d "$work/twelve.cue" -Z -w "$t" "$work/t.wav"
+    cd-paranoia -q -d "$work/twelve.cue" -Z -w "$t" "$work/t.wav" 2>/dev/null
     flac -s -f -o "$work/flac/$(printf %02d "$t").flac" "$work/t.wav"
 done
 rm -f "$work/t.wav"
@@ -67,7 +67,7 @@ report "200 FLAC tree, --update with nothing new" "$again" "$first" "the first r
 cp "$work/twelve.cue" "$work/twelve.bin" "$images/"
 ours=$(median "$build/bin/sondrel-cli" rip -f flac,mp3,opus -o "$work/ours" --quiet)
 threeformats() {
-    for t in $(seq 1 12); do cd-paranoia -q -d "$work/twelve.cue" -Z -w "$t" "$work/peer/$(printf %02d "$t").wav"; done
+    for t in $(seq 1 12); do cd-paranoia -q -d "$work/twelve.cue" -Z -w "$t" "$work/peer/$(printf %02d "$t").wav" 2>/dev/null; done
     ls "$work"/peer/*.wav | xargs -P2 -I{} sh -c 'flac -s -f "$1" && lame --quiet -b 128 -m j "$1" "${1%.wav}.mp3" && opusenc --quiet --bitrate 160 "$1" "${1%.wav}.opus"' _ {}
 }
 export -f threeformats
