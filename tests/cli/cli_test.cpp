@@ -895,3 +895,14 @@ TEST_F(CliTest, EachDriveItsOwnDisc)
     EXPECT_TRUE(elsewhere.out.contains("disc-key " + second + "\n")) << elsewhere.err.toStdString();
     EXPECT_EQ(runCli({"toc", "-d", home.root() + "/none.cue"}).code, 2);
 }
+
+// A server that does not answer is said so, apart from a disc the server does not know.
+TEST_F(CliTest, AnUnreachableCddbServerIsNoNoMatch)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music"}));
+    const CliRun run = runCli({"cddb", "--server", "http://127.0.0.1:1/~cddb/cddb.cgi"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("cannot reach the CDDB server http://127.0.0.1:1/~cddb/cddb.cgi: "))
+        << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("no match")) << run.err.toStdString();
+}

@@ -153,6 +153,12 @@ bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc 
             QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
         return false;
     }
+    if (error == CDERR_CDDB_NETWORK) { // not a "no match": the server never answered
+        const QString reason = CdAccessErrorText();
+        terminal.Failure(QStringLiteral("cannot reach the CDDB server %1: %2")
+                             .arg(address, reason.isEmpty() ? QStringLiteral("no answer") : reason));
+        return false;
+    }
     if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
         terminal.Failure(
             QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
