@@ -8,6 +8,8 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev
+    # Qt's own texts (dialog buttons) in the program's languages
+    qt6-translations-l10n
     # tests
     googletest libgtest-dev libgmock-dev
     # running without a display, and screenshots

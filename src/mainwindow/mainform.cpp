@@ -211,6 +211,7 @@ void TMainForm::FormShow()
                 item->setChecked(item->objectName().mid(2).compare(AppSettings.Lan, Qt::CaseInsensitive) ==
                                  0);
         }
+        LoadQtTranslations(AppSettings.Lan);
         if (!IsEnglish(AppSettings.Lan))
             ApplyLanguage(this, AppSettings.Lan);
         if (AppSettings.CommonOptions.IsCDHandleZero) {

@@ -440,6 +440,7 @@ void TMainForm::LanguageClick(const QString &itemName)
     AppSettings.Lan = language;
     for (QAction *item : miLanguage->actions())
         item->setChecked(item->objectName() == itemName);
+    LoadQtTranslations(language);
     ApplyLanguage(this, AppSettings.Lan);
 }
 

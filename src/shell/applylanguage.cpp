@@ -8,17 +8,22 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -205,4 +210,30 @@ QList<LanguageEntry> LanguageEntries(QWidget *window)
         return current;
     }).applyAll(window);
     return entries;
+}
+
+bool LoadQtTranslations(const QString &language)
+{
+    static QTranslator *installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    // The language file's name is the language's English name, as Qt names it too.
+    for (int value = QLocale::AnyLanguage + 1; value <= QLocale::LastLanguage; ++value) {
+        const auto candidate = QLocale::Language(value);
+        if (QLocale::languageToString(candidate).compare(language, Qt::CaseInsensitive) != 0)
+            continue;
+        if (candidate == QLocale::English)
+            return false;
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load(QLocale(candidate), QStringLiteral("qtbase"), QStringLiteral("_"),
+                              QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            return false;
+        installed = translator.release();
+        QCoreApplication::installTranslator(installed);
+        return true;
+    }
+    return false;
 }

@@ -18,6 +18,12 @@ class QWidget;
 // j counts from 0. A missing file or key leaves the current text; anything else is left alone.
 void ApplyLanguage(QWidget *window, const QString &language);
 
+// Qt's own texts (the Yes, No and Cancel of message boxes, the file dialogs) in the language the program
+// shows, a language file's name ("German"): Qt's translation of it from the system's Qt translations, the
+// one loaded before removed. English, or a language Qt has no translation for, leaves Qt's own English.
+// True when a translation was installed.
+bool LoadQtTranslations(const QString &language);
+
 // Marks a component whose texts are data rather than captions (genre names, bit rates, file-name templates,
 // times and names filled in at run time): language files never replace them. On a window, its caption.
 void KeepUntranslated(QObject *component);

@@ -3,6 +3,7 @@
 #include "cdrom/discidentity.h"
 #include "jobs/ripform.h"
 #include "mainwindow/mainform.h"
+#include "shell/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"
@@ -130,12 +131,16 @@ TEST_F(CommandsTest, LanguageMenu)
                                                             "[Menu_MainForm]\nFile1=&Datei\n");
     form.LanguageClick("miGerman");
     EXPECT_EQ(AppSettings.Lan, "German");
+    // Qt's own buttons speak it too (Qt's translations of the system).
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Ja");
     EXPECT_TRUE(form.findChild<QAction *>("miGerman")->isChecked());
     EXPECT_FALSE(form.findChild<QAction *>("miEnglish")->isChecked());
     EXPECT_EQ(form.ListView1->model()->headerData(1, Qt::Horizontal).toString(), "Titel");
     // The caption is the product's name and version, the same in every language.
     EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
     EXPECT_EQ(form.findChild<QMenu *>("File1")->title(), "&Datei");
+    EXPECT_FALSE(LoadQtTranslations("English")); // Qt's own English again
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "&Yes"), "&Yes");
 }
 
 TEST_F(CommandsTest, ClearHistoryOfRealPlayerUnderWine)
