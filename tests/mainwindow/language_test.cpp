@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <gtest/gtest.h>
 #include <memory>
@@ -230,3 +231,41 @@ TEST_F(LanguageFilesTest, AUserTranslationInTheDataFolderServesTheOtherItem)
 }
 
 } // namespace
+
+namespace {
+
+// The part of a window whose shortcuts work together: its tab page, or the window itself.
+const QWidget *shortcutScope(const QWidget *widget)
+{
+    for (const QWidget *w = widget; w; w = w->parentWidget())
+        if (w->parentWidget() && qobject_cast<const QStackedWidget *>(w->parentWidget()))
+            return w;
+    return widget->window();
+}
+
+} // namespace
+
+// In every translation, an Alt+letter belongs to one button of a window (or of a tab page) only.
+TEST_F(LanguageFilesTest, ShortcutLettersAreOneButtonsEach)
+{
+    for (const QString &language : translations)
+        QFile::copy(languageFile(language), home.programFolder() + "CLan_" + language + ".ini");
+    TMainForm main;
+    for (const QString &language : translations) {
+        for (const auto &window : translatedWindows(main)) {
+            ApplyLanguage(window.get(), language);
+            QMap<QPair<const QWidget *, QChar>, QString> taken;
+            for (const QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+                const QString text = button->text();
+                const qsizetype at = text.indexOf('&');
+                if (at < 0 || at + 1 >= text.size() || text[at + 1] == '&')
+                    continue;
+                const auto key = qMakePair(shortcutScope(button), text[at + 1].toLower());
+                EXPECT_FALSE(taken.contains(key))
+                    << language.toStdString() << " " << window->objectName().toStdString() << ": "
+                    << text.toStdString() << " and " << taken.value(key).toStdString();
+                taken.insert(key, text);
+            }
+        }
+    }
+}
