@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -73,6 +74,10 @@ public:
             button->setText(text(name, button->text()));
         } else if (auto *group = qobject_cast<QGroupBox *>(object)) {
             group->setTitle(text(name, group->title()));
+        } else if (auto *spin = qobject_cast<QAbstractSpinBox *>(object)) {
+            // The text shown for the special value ("one per processor core").
+            if (!spin->specialValueText().isEmpty())
+                spin->setSpecialValueText(text(name + QLatin1String("_Special"), spin->specialValueText()));
         } else if (auto *combo = qobject_cast<QComboBox *>(object)) {
             if (combo->isEditable())
                 combo->setEditText(text(name + QLatin1String("_Text"), combo->currentText()));

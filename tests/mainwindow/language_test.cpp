@@ -28,6 +28,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <gtest/gtest.h>
@@ -268,4 +269,14 @@ TEST_F(LanguageFilesTest, ShortcutLettersAreOneButtonsEach)
             }
         }
     }
+}
+
+// The words a spin box shows for its special value are translated too.
+TEST_F(LanguageFilesTest, SpinBoxWordsAreTranslated)
+{
+    QFile::copy(languageFile("German"), home.programFolder() + "CLan_German.ini");
+    TMainForm main;
+    TOptionSetForm options(main);
+    ApplyLanguage(&options, "German");
+    EXPECT_EQ(options.seEncoders->specialValueText(), "einer je Prozessorkern");
 }
