@@ -275,7 +275,9 @@ HCDROM TMainForm::OpenDrive(int index)
         index = 0;
     const auto notFound = [this] {
         QString status = LocalizedText("RES_NotFound_CDRom", "No CD devices found!");
-        const QString cause = CdAccessErrorText();
+        // A drive that is there but cannot be used says why (the device and the system's reason); the
+        // access layer's own English words for "none" would only repeat the line in another language.
+        const QString cause = CdDriveProblem();
         if (!cause.isEmpty())
             status += QLatin1Char(' ') + cause;
         SetStatusText(status);
