@@ -69,6 +69,9 @@ public:
     // the WAVs go afterwards unless they are to be kept. mrAbort when one was stopped.
     int ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, const QString &mainFolder,
                             const QStringList &mainJobs);
+    // After a rip: ReplayGain of its main format's files, in the job window; then where the files went.
+    void MeasureRipLoudness(const QString &folder, const QStringList &jobs);
+    void ShowRipOutcome(const std::vector<TFormatOutput> &outputs, const QString &folder);
     void ChooseAndConvertAny();
     void ActionSelectAllExecute();
     void ActionNoSelectExecute();

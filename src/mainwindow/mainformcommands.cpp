@@ -306,40 +306,14 @@ void TMainForm::ActionExtractExecute()
     }
     if (result != mrAbort && outputs.size() > 1)
         result = ExtractExtraFormats(outputs, folder, jobs);
-    if (result != mrAbort && WantsReplayGain(options.ReplayGain, options.OutputFormat, std::nullopt)) {
-        QStringList album;
-        for (const QString &entry : jobs)
-            if (const QString file = WithTrailingBackslash(folder) + entry.mid(2) +
-                                     OutputFormatExtension(options.OutputFormat);
-                QFileInfo::exists(file))
-                album << file;
-        if (!album.isEmpty()) {
-            TRipForm measuring(this, [&album](TRipJobPresenter &presenter) {
-                return std::make_unique<TReplayGainJob>(QList<QStringList>{album}, presenter);
-            });
-            measuring.exec();
-        }
-    }
-
+    if (result != mrAbort && WantsReplayGain(options.ReplayGain, options.OutputFormat, std::nullopt))
+        MeasureRipLoudness(folder, jobs);
     if (options.IsCreateM3U && result != mrAbort) {
         QString error;
         if (!WriteExtractionPlaylist(folder, jobs, AppSettings, this, &error) && !error.isEmpty())
             message(error, true);
     }
-    // Where the files went: every format's files of this rip, counted where they are.
-    int saved = 0;
-    for (const TFormatOutput &output : outputs) {
-        TOptionsSetting settings = AppSettings;
-        settings.CommonOptions.OutputFolder = output.OutputFolder;
-        const QString place = WithTrailingBackslash(ExtractionFolder(settings));
-        for (const QString &entry : JobList(output.NameTemplate))
-            saved += QFileInfo::exists(place + entry.mid(2) + OutputFormatExtension(output.Format)) ? 1 : 0;
-    }
-    const QString log =
-        AlbumFileName(AppSettings.DiscInfo.Artist, AppSettings.DiscInfo.Album, QStringLiteral(".log"));
-    ShowSavedFiles(outputs.size() > 1 ? options.OutputFolder : folder, saved,
-                   options.WriteLog && QFileInfo::exists(WithTrailingBackslash(folder) + log) ? log
-                                                                                              : QString());
+    ShowRipOutcome(outputs, folder);
 }
 
 void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)

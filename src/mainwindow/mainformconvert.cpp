@@ -79,3 +79,39 @@ void TMainForm::ChooseAndConvertAny()
     if (chosen)
         ConvertAnyFiles(files, int32_t(formats.indexOf(format)));
 }
+
+void TMainForm::MeasureRipLoudness(const QString &folder, const QStringList &jobs)
+{
+    QStringList album;
+    for (const QString &entry : jobs)
+        if (const QString file = WithTrailingBackslash(folder) + entry.mid(2) +
+                                 OutputFormatExtension(AppSettings.CommonOptions.OutputFormat);
+            QFileInfo::exists(file))
+            album << file;
+    if (!album.isEmpty()) {
+        TRipForm measuring(this, [&album](TRipJobPresenter &presenter) {
+            return std::make_unique<TReplayGainJob>(QList<QStringList>{album}, presenter);
+        });
+        measuring.exec();
+    }
+}
+
+void TMainForm::ShowRipOutcome(const std::vector<TFormatOutput> &outputs, const QString &folder)
+{
+    // Where the files went: every format's files of this rip, counted where they are.
+    int saved = 0;
+    for (const TFormatOutput &output : outputs) {
+        TOptionsSetting settings = AppSettings;
+        settings.CommonOptions.OutputFolder = output.OutputFolder;
+        const QString place = WithTrailingBackslash(ExtractionFolder(settings));
+        for (const QString &entry : JobList(output.NameTemplate))
+            saved += QFileInfo::exists(place + entry.mid(2) + OutputFormatExtension(output.Format)) ? 1 : 0;
+    }
+    const QString log =
+        AlbumFileName(AppSettings.DiscInfo.Artist, AppSettings.DiscInfo.Album, QStringLiteral(".log"));
+    ShowSavedFiles(outputs.size() > 1 ? AppSettings.CommonOptions.OutputFolder : folder, saved,
+                   AppSettings.CommonOptions.WriteLog &&
+                           QFileInfo::exists(WithTrailingBackslash(folder) + log)
+                       ? log
+                       : QString());
+}
