@@ -58,7 +58,6 @@ public:
     ~Lane() override { stop(); }
 
     bool Busy() const { return m_index >= 0; }
-    int Index() const { return m_index; }
 
     void Start(int index);
     // Ends whatever runs; nothing it was making is left.

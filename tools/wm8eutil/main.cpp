@@ -17,6 +17,7 @@
 // channels: 16 bits, or 32 for sources of more than 16 bits. Progress and failures as above.
 #include "audio/encoderprocess.h"
 #include "jobs/wavein.h"
+#include "jobs/wavheader.h"
 
 #include <QFile>
 #include <algorithm>
@@ -324,8 +325,7 @@ public:
         if (!m_file)
             throw Failure("cannot write " + path + ": " + std::strerror(errno));
         outputWritten = true;
-        const uint16_t blockAlign = uint16_t(channels * bits / 8);
-        header(0, uint16_t(channels), uint32_t(rate), blockAlign, uint16_t(bits));
+        header(0, uint16_t(channels), uint32_t(rate), uint16_t(bits));
     }
     ~WavFile()
     {
@@ -344,37 +344,16 @@ public:
             throw Failure("the audio is too long for a WAV file");
         if (std::fseek(m_file, 0, SEEK_SET) != 0)
             throw Failure(std::string("write error: ") + std::strerror(errno));
-        header(uint32_t(m_bytes), uint16_t(channels), uint32_t(rate), uint16_t(channels * bits / 8),
-               uint16_t(bits));
+        header(uint32_t(m_bytes), uint16_t(channels), uint32_t(rate), uint16_t(bits));
         if (std::fclose(std::exchange(m_file, nullptr)) != 0)
             throw Failure(std::string("write error: ") + std::strerror(errno));
     }
 
 private:
-    void header(uint32_t data, uint16_t channels, uint32_t rate, uint16_t blockAlign, uint16_t bits)
+    void header(uint32_t data, uint16_t channels, uint32_t rate, uint16_t bits)
     {
-        uint8_t h[44];
-        const auto put32 = [&h](int at, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                h[at + i] = uint8_t(v >> (8 * i));
-        };
-        const auto put16 = [&h](int at, uint16_t v) {
-            h[at] = uint8_t(v);
-            h[at + 1] = uint8_t(v >> 8);
-        };
-        std::memcpy(h, "RIFF", 4);
-        put32(4, 36 + data);
-        std::memcpy(h + 8, "WAVEfmt ", 8);
-        put32(16, 16);
-        put16(20, 1);
-        put16(22, channels);
-        put32(24, rate);
-        put32(28, rate * blockAlign);
-        put16(32, blockAlign);
-        put16(34, bits);
-        std::memcpy(h + 36, "data", 4);
-        put32(40, data);
-        if (std::fwrite(h, 1, sizeof h, m_file) != sizeof h)
+        const QByteArray h = CanonicalWavHeader(channels, rate, bits, data);
+        if (std::fwrite(h.constData(), 1, size_t(h.size()), m_file) != size_t(h.size()))
             throw Failure(std::string("write error: ") + std::strerror(errno));
     }
     std::FILE *m_file;
@@ -410,7 +389,11 @@ void decode(const std::string &input, const std::string &output)
     const std::unique_ptr<SwrContext *, void (*)(SwrContext **)> freeSwr(&swr, swr_free);
     WavFile wav(output, channels, rate, bits);
     AVPacket *packet = av_packet_alloc();
+    const std::unique_ptr<AVPacket *, void (*)(AVPacket **)> freePacket(&packet, av_packet_free);
     AVFrame *frame = av_frame_alloc();
+    const std::unique_ptr<AVFrame *, void (*)(AVFrame **)> freeFrame(&frame, av_frame_free);
+    if (!packet || !frame)
+        throw Failure("out of memory");
     std::vector<uint8_t> samples;
     const int64_t size = std::max<int64_t>(avio_size(format->pb), 1);
     int lastPercent = -1;
@@ -426,31 +409,22 @@ void decode(const std::string &input, const std::string &output)
             wav.write(samples.data(), size_t(got) * size_t(channels) * size_t(bits / 8));
         }
     };
-    try {
-        while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == stream) {
-                const int percent =
-                    int(std::min<int64_t>(std::max<int64_t>(packet->pos, 0) * 100 / size, 99));
-                if (avcodec_send_packet(context, packet) < 0)
-                    throw Failure("cannot read " + input + ": the audio is damaged");
-                drain();
-                if (percent != lastPercent && percent % 5 == 0) {
-                    std::printf("Decoding: %d%%\n", percent);
-                    std::fflush(stdout);
-                    lastPercent = percent;
-                }
+    while (av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == stream) {
+            const int percent = int(std::min<int64_t>(std::max<int64_t>(packet->pos, 0) * 100 / size, 99));
+            if (avcodec_send_packet(context, packet) < 0)
+                throw Failure("cannot read " + input + ": the audio is damaged");
+            drain();
+            if (percent != lastPercent && percent % 5 == 0) {
+                std::printf("Decoding: %d%%\n", percent);
+                std::fflush(stdout);
+                lastPercent = percent;
             }
-            av_packet_unref(packet);
         }
-        avcodec_send_packet(context, nullptr);
-        drain();
-    } catch (...) {
-        av_packet_free(&packet);
-        av_frame_free(&frame);
-        throw;
+        av_packet_unref(packet);
     }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
+    avcodec_send_packet(context, nullptr);
+    drain();
     wav.finish(channels, rate, bits);
     std::printf("Decoding: 100%%\n");
     std::fflush(stdout);
