@@ -6,7 +6,9 @@
 #include "samples.h"
 #include "tags/tracktags.h"
 
+#include <algorithm>
 #include <opusenc.h>
+#include <utility>
 
 struct TOpusOut::Codec {
     OggOpusComments *comments = nullptr;
@@ -77,9 +79,16 @@ void TOpusOut::Prepare()
                                              m_channels > 2 ? 1 : 0, &error);
     if (!c.encoder)
         throw failed("start", error);
-    if (const int set = ope_encoder_ctl(c.encoder, OPUS_SET_BITRATE(opus_int32(BitRate) * 1000));
-        set != OPE_OK)
-        throw failed("take the bit rate", set);
+    // Unconstrained VBR, as opusenc makes it: libopus's default is constrained VBR, which spends the whole
+    // bit rate on every packet. The depth of the samples tells the encoder what noise floor to leave alone.
+    for (const auto &[set, what] :
+         {std::pair{ope_encoder_ctl(c.encoder, OPUS_SET_BITRATE(opus_int32(BitRate) * 1000)),
+                    "take the bit rate"},
+          std::pair{ope_encoder_ctl(c.encoder, OPUS_SET_VBR_CONSTRAINT(0)), "use VBR"},
+          std::pair{ope_encoder_ctl(c.encoder, OPUS_SET_LSB_DEPTH(std::clamp(m_bits, 8, 24))),
+                    "take the sample depth"}})
+        if (set != OPE_OK)
+            throw failed(what, set);
 }
 
 bool TOpusOut::DoOutput(bool abort)
