@@ -17,9 +17,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFile>
-#include <QFileSystemWatcher>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,12 +26,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -68,7 +64,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(m_client);
     ListView1 = new QTreeView(m_client);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    Tracks = new TTrackListModel(Disc, this);
+    Tracks = new TTrackListModel(Session.Disc, this);
     ListView1->setModel(Tracks);
     ListView1->setRootIsDecorated(false);
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -94,31 +90,16 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     connect(bOpenSaved, &QPushButton::clicked, this,
             [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_savedFolder)); });
 
-    // The drive component reads plainly unless the user asks for more.
     CDDBInfo1.ApplicationVersion = QStringLiteral("v1.0");
-    CDDBInfo1.CDIn = &CDIn1;
-    CDIn1.EnableJitterCorrection = false;
-    CDIn1.LockTray = false;
-    CDIn1.MultiReadCount = 0;
-    CDIn1.Paranoid = false;
-    CDIn1.ParanoiaMode = 0;
+    CDDBInfo1.CDIn = &Session.CDIn1;
+    connect(&Session, &TDiscSession::statusChanged, this, &TMainForm::SetStatusText);
+    connect(&Session, &TDiscSession::failed, this, [this](const QString &text) { message(text, true); });
+    connect(&Session, &TDiscSession::playbackChanged, this, &TMainForm::UpdateActions);
 
     createMenus();
     resize(551, 500);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-
-    // Discs come and go: the disc image folder is watched. Real drives stand for the platform's device-change
-    // message, which has no plain counterpart here (a media change reaches programs only through udev), so
-    // the first drive is looked at every 3 s on the event loop's timer: a check, not a sleeping wait.
-    m_imagesWatch = new QFileSystemWatcher(this);
-    const QString images = DataFolder() + QStringLiteral("Disc images");
-    QDir().mkpath(images);
-    m_imagesWatch->addPath(images);
-    connect(m_imagesWatch, &QFileSystemWatcher::directoryChanged, this, [this] { checkDisc(); });
-    m_discWatch = new QTimer(this);
-    m_discWatch->setInterval(3000);
-    connect(m_discWatch, &QTimer::timeout, this, [this] { checkDisc(); });
 }
 
 TMainForm::~TMainForm()
@@ -128,7 +109,6 @@ TMainForm::~TMainForm()
     ListView1->setModel(nullptr);
     delete Tracks;
     Tracks = nullptr;
-    CloseDriveHandle(DriveHandle);
 }
 
 bool TMainForm::Question(const QString &caption, const QString &text)
@@ -191,8 +171,7 @@ void TMainForm::showEvent(QShowEvent *event)
     if (!m_shown) {
         m_shown = true;
         FormShow();
-        m_lastDisc = DiscKeyOfDrive(currentDrivePath());
-        m_discWatch->start();
+        Session.StartWatching();
     }
 }
 
@@ -214,18 +193,7 @@ void TMainForm::FormShow()
         LoadQtTranslations(AppSettings.Lan);
         if (!IsEnglish(AppSettings.Lan))
             ApplyLanguage(this, AppSettings.Lan);
-        if (AppSettings.CommonOptions.IsCDHandleZero) {
-            DriveHandle = 0;
-            return;
-        }
-        DriveHandle = OpenDrive(AppSettings.CDOptions.Index);
-        if (DriveHandle != 0) {
-            if (AudioCdPresent())
-                LoadTracksFromToc();
-            else
-                NoAudioCd = true;
-        }
-        SavedStatus = StatusText();
+        Session.Open();
     } catch (...) {
         message(CurrentExceptionText(), true);
     }
@@ -233,8 +201,8 @@ void TMainForm::FormShow()
 
 void TMainForm::FormActivate()
 {
-    if (DriveHandle == 0) {
-        if (CDIn1.DrivesCount() <= 0 && !m_hintShown) {
+    if (Session.DriveHandle == 0) {
+        if (Session.CDIn1.DrivesCount() <= 0 && !m_hintShown) {
             // Shown once a run: every activation would bring it back otherwise.
             m_hintShown = true;
             const QString folder = ProgramFolder();
@@ -255,151 +223,17 @@ void TMainForm::FormActivate()
                 QFile::rename(folder + QStringLiteral("wnaspi32.dll"), folder + QStringLiteral("backup.dll"));
         }
         if (AudioCdPresent())
-            loadThroughComponent();
+            Session.LoadThroughComponent();
         else
-            NoAudioCd = true;
+            Session.NoAudioCd = true;
     }
-    if (NoAudioCd)
+    if (Session.NoAudioCd)
         SetStatusText(LocalizedText("RES_Check_CDRom", "Can not find audio CD in your CD device."));
-}
-
-HCDROM TMainForm::OpenDrive(int index)
-{
-    if (index < 0)
-        index = 0;
-    TCDList list;
-    std::memset(&list, 0, sizeof list);
-    list.max = 8;
-    GetCDList(&list);
-    if (index >= list.num)
-        index = 0;
-    const auto notFound = [this] {
-        QString status = LocalizedText("RES_NotFound_CDRom", "No CD devices found!");
-        // A drive that is there but cannot be used says why (the device and the system's reason); the
-        // access layer's own English words for "none" would only repeat the line in another language.
-        const QString cause = CdDriveProblem();
-        if (!cause.isEmpty())
-            status += QLatin1Char(' ') + cause;
-        SetStatusText(status);
-    };
-    if (list.num == 0) {
-        notFound();
-        return 0;
-    }
-    const TCDRec &drive = list.cd[index];
-    DriveDescription = QString::fromUtf8(drive.vendor) + QString::fromUtf8(drive.prodId);
-    SetStatusText(DriveDescription);
-    TGetCDHand request{};
-    request.size = 12;
-    request.ver = 1;
-    request.ha = drive.ha;
-    request.tgt = drive.tgt;
-    request.lun = drive.lun;
-    HCDROM handle = GetCDHandle(&request);
-    if (handle == 0) {
-        for (HCDROM h = 1; h <= 10; ++h) {
-            if (CloseDriveHandle(h)) {
-                handle = GetCDHandle(&request);
-                break;
-            }
-        }
-    }
-    if (handle == 0)
-        notFound();
-    return handle;
-}
-
-bool TMainForm::AudioCdPresent()
-{
-    return ::AudioCdPresent();
-}
-
-void TMainForm::LoadTracksFromToc()
-{
-    if (DriveHandle == 0)
-        return;
-    ModifyCDParms(DriveHandle, CDP_MSF, 1);
-    TToc toc;
-    if (ReadTOC(DriveHandle, &toc) != 1) {
-        Disc.Clear();
-        SetStatusText(LocalizedText("RES_NotRead_Cd", "Not get CD device information!"));
-        return;
-    }
-    ComputeDiscIds(toc);
-    Disc.Load(DiscKeyOfDrive(currentDrivePath()), TDiscModel::TracksOfToc(toc), Disc.CddbDiscId(),
-              Disc.CddbQueryText(), [this] {
-                  TCdText text;
-                  ReadCdText(DriveHandle, text);
-                  return text;
-              });
-    SetStatusText(DriveDescription);
-}
-
-void TMainForm::ComputeDiscIds(const TToc &toc)
-{
-    QString id, query;
-    CddbIdentityOfToc(toc, id, query);
-    Disc.SetIdentity(id, query);
-}
-
-void TMainForm::LoadTracksFromDrive()
-{
-    QList<TDiscTrack> tracks;
-    const int count = CDIn1.TracksCount();
-    for (int n = 1; n <= count; ++n) {
-        try {
-            const TCDTrackInfo info = CDIn1.TrackInfo(n);
-            tracks << TDiscTrack{n, info.Min, info.Sec, info.DataTrack};
-        } catch (...) {
-            LogCaughtException(qPrintable(QStringLiteral("Track %1 of the drive").arg(n)));
-        }
-    }
-    Disc.Load(DiscKeyOfDrive(currentDrivePath()), tracks);
-    SetStatusText(CDIn1.DriveName());
-    SavedStatus = StatusText();
-}
-
-void TMainForm::loadThroughComponent()
-{
-    // The chosen drive; an index of 0 or one outside the list means the first.
-    const int index = AppSettings.CDOptions.Index;
-    CDIn1.SetCurrentDrive(index);
-    if (index <= 0 || index >= CDIn1.DrivesCount())
-        CDIn1.SetCurrentDrive(0);
-    LoadTracksFromDrive();
 }
 
 void TMainForm::bRefreshClick()
 {
-    const QString noCd = LocalizedText("RES_Check_CDRom", "Can not find audio CD in your CD device.");
-    if (DriveHandle != 0) {
-        if (AudioCdPresent()) {
-            LoadTracksFromToc();
-            if (StatusText() == noCd)
-                SetStatusText(DriveDescription);
-        } else {
-            Disc.Clear();
-            SetStatusText(noCd);
-        }
-        return;
-    }
-    if (AudioCdPresent()) {
-        loadThroughComponent();
-    } else {
-        SetStatusText(noCd);
-    }
-}
-
-void TMainForm::checkDisc()
-{
-    const QString disc = DiscKeyOfDrive(currentDrivePath());
-    if (disc == m_lastDisc)
-        return;
-    m_lastDisc = disc;
-    if (disc.isEmpty())
-        Disc.Clear(); // the disc was taken out
-    else
-        bRefreshClick(); // a disc came in
+    Session.Refresh();
 }
 
 void TMainForm::RestoreInstance()
@@ -422,7 +256,7 @@ bool TMainForm::event(QEvent *event)
 void TMainForm::closeEvent(QCloseEvent *event)
 {
     // FormCloseQuery: running encoders and playback are stopped; closing is always allowed.
-    if (Playing)
+    if (Session.Playing)
         aStopExecute();
     if (Mp3Encoder->IsRunning())
         Mp3Encoder->Stop(0);

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "audio/dxaudioout.h"
 #include "audio/encoderprocess.h"
 #include "cddb/querycddbform.h"
 #include "cdrom/cdaccess.h"
-#include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
 #include "dialogs/optionsetform.h"
 #include "dialogs/recordform.h"
+#include "jobs/discsession.h"
 #include "shell/userprompt.h"
 
 #include <QMainWindow>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <vector>
 
-class QFileSystemWatcher;
 class QLabel;
 class QPushButton;
 class QMenu;
@@ -24,12 +22,12 @@ class QAction;
 class QToolBar;
 class QTreeView;
 class TTrackListModel;
-class QTimer;
 
-// The program's main window: one row per track of the disc, read through the CD access calls (the library
-// path, DriveHandle not 0) or through the drive component CDIn1 (DriveHandle 0). It lives for the whole run,
-// owns the drive handle and the two encoder processes, and answers their questions with message boxes.
 struct TFormatOutput;
+
+// The program's main window: one row per track of the disc its session holds (Session: the drive, the disc,
+// its titles, playback). It lives for the whole run, owns the two encoder processes, and answers their
+// questions with message boxes.
 
 class TMainForm final : public QMainWindow,
                         public TUserPrompt,
@@ -41,12 +39,6 @@ public:
     explicit TMainForm(QWidget *parent = nullptr);
     ~TMainForm() override;
 
-    // The drive handle of the chosen drive (an index outside the list means the first), or 0.
-    HCDROM OpenDrive(int index);
-    bool AudioCdPresent();
-    void LoadTracksFromToc();
-    void LoadTracksFromDrive();
-    void ComputeDiscIds(const TToc &toc);
     void bRefreshClick();
     void FormActivate();
     // Shows the window, restores it when minimised and brings it to the front (a second start asked).
@@ -93,14 +85,14 @@ public:
     void aPauseExecute();
     void aStopExecute();
 
-    HCDROM CurrentDriveHandle() const override { return DriveHandle; }
-    bool HasDriveHandle() const override { return DriveHandle != 0; }
+    HCDROM CurrentDriveHandle() const override { return Session.DriveHandle; }
+    bool HasDriveHandle() const override { return Session.DriveHandle != 0; }
     // The recorder's save as MP3: the job window of kind 4 on the saved file, modally.
     void ConvertRecording(const QString &wavFile) override;
     void ReopenDrive(int index) override;
-    TCDIn &DriveComponent() override { return CDIn1; }
-    void ReloadFromDrive() override { LoadTracksFromDrive(); }
-    void RememberStatus() override { SavedStatus = StatusText(); }
+    TCDIn &DriveComponent() override { return Session.CDIn1; }
+    void ReloadFromDrive() override { Session.LoadTracksFromDrive(); }
+    void RememberStatus() override { Session.SavedStatus = StatusText(); }
     bool CheckOutputFolder();
     bool AnyTrackChecked() const;
     // One entry per checked row: the track number in two digits, then the file base of its title.
@@ -117,8 +109,8 @@ public:
     QString CddbRowTitle(int row) const override;
     void SetCddbRowTitle(int row, const QString &title) override;
     void SetCddbTitlesLeftAligned() override;
-    QString CddbDiscIdOfDisc() const override { return Disc.CddbDiscId(); }
-    QString CddbQueryTextOfDisc() const override { return Disc.CddbQueryText(); }
+    QString CddbDiscIdOfDisc() const override { return Session.Disc.CddbDiscId(); }
+    QString CddbQueryTextOfDisc() const override { return Session.Disc.CddbQueryText(); }
     TCDDBInfo &CddbComponent() override { return CDDBInfo1; }
     QString CddbDiscKey() const override;
     // Stores the titles and the settings; runs once whichever way the window closes.
@@ -164,14 +156,8 @@ public:
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;
 
-    HCDROM DriveHandle = 0;
-    QString DriveDescription;
-    bool NoAudioCd = false;
-    bool Playing = false;
-    bool Paused = false;
-    QString SavedStatus;
-    // The disc on display; ListView1 shows it, and a title edited in a row goes into it.
-    TDiscModel Disc{AppSettings.DiscInfo};
+    // The drive and the disc on display; ListView1 shows its Disc, and a title edited in a row goes into it.
+    TDiscSession Session;
 
     QToolBar *ToolBar1;
     QTreeView *ListView1;
@@ -179,9 +165,6 @@ public:
     QLabel *StatusPanel1;
     // Beside the status line after a rip: opens the folder the files went to.
     QPushButton *bOpenSaved;
-    TCDIn CDIn1;
-    TCDIn CDPlayIn;
-    TDXAudioOut CDAudioOut;
     TCDDBInfo CDDBInfo1;
     std::unique_ptr<TMp3EncodeProcess> Mp3Encoder;
     std::unique_ptr<TWMAEncodeProcess> WmaEncoder;
@@ -198,8 +181,6 @@ private:
     // The row that is current and selected; -1 for none.
     int selectedRow() const;
     void layoutContents();
-    void checkDisc();
-    void loadThroughComponent();
     void createMenus();
     // The commands' table, and what is made from it.
     struct ActionSpec;
@@ -211,15 +192,11 @@ private:
     void createToolBar();
     void connectTrackList();
     void message(const QString &text, bool error = false);
-    QString currentDrivePath() const;
 
     bool m_closed = false;
 
     bool m_shown = false;
     bool m_hintShown = false;
     QWidget *m_client;
-    QTimer *m_discWatch;
-    QFileSystemWatcher *m_imagesWatch;
-    QString m_lastDisc;    // the key of the disc last seen, "" for none
     QString m_savedFolder; // where the last rip put its files
 };

@@ -72,9 +72,9 @@ const std::vector<TMainForm::ActionSpec> &TMainForm::actionTable()
          [](F &f) { f.aEditTrackNameExecute(); }, selected},
         {&F::aPlay, "aPlay", "&Play", "Ctrl+P", nullptr, [](F &f) { f.aPlayExecute(); }, selected},
         {&F::aPause, "aPause", "P&ause", nullptr, nullptr, [](F &f) { f.aPauseExecute(); },
-         [](const F &f) { return f.Playing && !f.Paused; }},
+         [](const F &f) { return f.Session.Playing && !f.Session.Paused; }},
         {&F::aStop, "aStop", "&Stop", nullptr, nullptr, [](F &f) { f.aStopExecute(); },
-         [](const F &f) { return f.Playing; }},
+         [](const F &f) { return f.Session.Playing; }},
         {&F::ActionRecord, "ActionRecord", "&Record...", "Ctrl+R", "media-record",
          [](F &f) {
              TfrmRecord window(&f, &f);
@@ -135,13 +135,6 @@ void TMainForm::UpdateActions()
 void TMainForm::createMenus()
 {
     createActions();
-    CDAudioOut.SetInput(&CDPlayIn);
-    // The end of the track ends playback the way Stop does; a failing or missing device is said.
-    CDAudioOut.OnDone = [this](TAuOutput *) {
-        if (Playing)
-            aStopExecute();
-    };
-    CDAudioOut.OnThreadException = [this](TAuOutput *sink) { message(sink->ExceptionMessage(), true); };
     createMenuBar();
     createToolBar();
     connectTrackList();

@@ -77,64 +77,33 @@ bool TMainForm::AnyTrackChecked() const
 
 void TMainForm::aPlayExecute()
 {
-    const int row = selectedRow();
-    if (row < 0)
-        return;
-    const bool wasPaused = Playing && Paused;
-    SetStatusText(LocalizedText("RES_Play", "Play ") + Disc.Title(row));
-    Playing = true;
-    Paused = false;
-    try {
-        if (wasPaused) {
-            CDAudioOut.Resume();
-        } else {
-            CDAudioOut.Stop(false);
-            const int index = AppSettings.CDOptions.Index;
-            CDPlayIn.SetCurrentDrive(index > 0 && index < CDPlayIn.DrivesCount() ? index : 0);
-            CDPlayIn.SetStartTrack(row + 1);
-            CDPlayIn.SetEndTrack(row + 1);
-            CDAudioOut.Run();
-        }
-    } catch (const std::exception &) {
-        // As the player's errors were: swallowed; a device failure during the run is said by the output.
-    }
-    UpdateActions();
+    if (const int row = selectedRow(); row >= 0)
+        Session.Play(row);
 }
 
 void TMainForm::aPauseExecute()
 {
-    Paused = true;
-    try {
-        CDAudioOut.Pause();
-    } catch (const std::exception &) {
-    }
-    UpdateActions();
+    Session.Pause();
 }
 
 void TMainForm::aStopExecute()
 {
-    Playing = false;
-    Paused = false;
-    if (CDAudioOut.Status() == 1)
-        CDAudioOut.Resume();
-    CDAudioOut.Stop(false);
-    SetStatusText(SavedStatus);
-    UpdateActions();
+    Session.Stop();
 }
 
 int TMainForm::CddbRowCount() const
 {
-    return Disc.RowCount();
+    return Session.Disc.RowCount();
 }
 
 QString TMainForm::CddbRowTitle(int row) const
 {
-    return Disc.Title(row);
+    return Session.Disc.Title(row);
 }
 
 void TMainForm::SetCddbRowTitle(int row, const QString &title)
 {
-    Disc.SetTitle(row, title);
+    Session.Disc.SetTitle(row, title);
 }
 
 void TMainForm::SetCddbTitlesLeftAligned()
@@ -144,21 +113,21 @@ void TMainForm::SetCddbTitlesLeftAligned()
 
 QString TMainForm::CddbDiscKey() const
 {
-    return DiscKeyOfDrive(currentDrivePath());
+    return DiscKeyOfDrive(Session.CurrentDrivePath());
 }
 
 void TMainForm::aQueryCDDBExecute()
 {
-    if (DriveHandle != 0) {
+    if (Session.DriveHandle != 0) {
         TToc toc{};
-        if (ReadTOC(DriveHandle, &toc) != 1) {
+        if (ReadTOC(Session.DriveHandle, &toc) != 1) {
             message(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"), true);
             return;
         }
         TfrmQueryCDDB dialog(*this, this);
         dialog.FirstTrack = toc.firstTrack;
         dialog.LastTrack = toc.lastTrack;
-        dialog.DriveHandle = DriveHandle;
+        dialog.DriveHandle = Session.DriveHandle;
         dialog.exec();
         return;
     }
@@ -203,9 +172,9 @@ void TMainForm::aQueryCDDBExecute()
 void TMainForm::aQueryMusicBrainzExecute()
 {
     TToc toc{};
-    if (DriveHandle != 0)
-        ModifyCDParms(DriveHandle, CDP_MSF, 1);
-    if (DriveHandle == 0 || ReadTOC(DriveHandle, &toc) != 1) {
+    if (Session.DriveHandle != 0)
+        ModifyCDParms(Session.DriveHandle, CDP_MSF, 1);
+    if (Session.DriveHandle == 0 || ReadTOC(Session.DriveHandle, &toc) != 1) {
         message(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"), true);
         return;
     }
@@ -230,7 +199,7 @@ QStringList TMainForm::JobList(const QString &nameTemplate) const
     QStringList list;
     for (int i = 0; i < Tracks->rowCount(); ++i) {
         if (Tracks->Checked(i))
-            list << JobListEntry(nameTemplate, Disc.NameFields(i));
+            list << JobListEntry(nameTemplate, Session.Disc.NameFields(i));
     }
     return WithUniqueFileBases(list);
 }
@@ -265,11 +234,11 @@ void TMainForm::ActionExtractExecute()
             return;
         }
     }
-    if (DriveHandle == 0 && CDIn1.DrivesCount() <= 0) {
+    if (Session.DriveHandle == 0 && Session.CDIn1.DrivesCount() <= 0) {
         message(LocalizedText("RES_Get_CDHandle", "Please access CD devices rightly above all!"));
         return;
     }
-    if (Playing)
+    if (Session.Playing)
         aStopExecute();
     if (options.EnableRipTime && options.RipTime == 0) {
         message(LocalizedText("RES_Select_0",
@@ -294,14 +263,14 @@ void TMainForm::ActionExtractExecute()
     if (!SaveDiscCover(folder, AppSettings, &coverError))
         message(coverError, true);
     int result = mrCancel;
-    if (DriveHandle != 0) {
+    if (Session.DriveHandle != 0) {
         TRipForm job(this, [&](TRipJobPresenter &presenter) {
-            return MakeRipJob(JobKind::ExtractTracks, DriveHandle, jobs, JobSettings(main, folder), presenter,
-                              *Mp3Encoder, *WmaEncoder);
+            return MakeRipJob(JobKind::ExtractTracks, Session.DriveHandle, jobs, JobSettings(main, folder),
+                              presenter, *Mp3Encoder, *WmaEncoder);
         });
         result = job.exec();
     } else {
-        TfrmCDRip job(this, CDIn1, jobs, JobSettings(main, folder), *Mp3Encoder, *WmaEncoder);
+        TfrmCDRip job(this, Session.CDIn1, jobs, JobSettings(main, folder), *Mp3Encoder, *WmaEncoder);
         result = job.exec();
     }
     if (result != mrAbort && outputs.size() > 1)
@@ -330,7 +299,7 @@ void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)
 
 void TMainForm::ConvertRecording(const QString &wavFile)
 {
-    TRipForm job(this, JobKind::RecordingToMp3, DriveHandle, {wavFile},
+    TRipForm job(this, JobKind::RecordingToMp3, Session.DriveHandle, {wavFile},
                  AppSettings.CommonOptions.OutputFolder, *Mp3Encoder, *WmaEncoder);
     job.exec();
 }
@@ -358,12 +327,12 @@ void TMainForm::aEditTrackNameExecute()
     if (row < 0)
         return;
     TfrmEditTrackName dialog(this);
-    dialog.eName->setText(Disc.Title(row));
+    dialog.eName->setText(Session.Disc.Title(row));
     if (dialog.exec() != QDialog::Accepted)
         return;
-    Disc.SetTitle(row, dialog.eName->text());
+    Session.Disc.SetTitle(row, dialog.eName->text());
     QString error;
-    if (!Disc.Save(&error) && !error.isEmpty())
+    if (!Session.Disc.Save(&error) && !error.isEmpty())
         message(error, true);
 }
 
@@ -378,23 +347,14 @@ void TMainForm::OpenOutputDirectory()
                 true);
 }
 
-QString TMainForm::currentDrivePath() const
-{
-    if (DriveHandle != 0)
-        return CdHandlePath(DriveHandle);
-    const QList<CdDriveEntry> drives = CdDriveList();
-    const int index = CDIn1.CurrentDrive();
-    return index >= 0 && index < drives.size() ? drives[index].path : QString();
-}
-
 void TMainForm::EjectCD()
 {
-    EjectCdTray(currentDrivePath());
+    EjectCdTray(Session.CurrentDrivePath());
 }
 
 void TMainForm::CloseCD()
 {
-    CloseCdTray(currentDrivePath());
+    CloseCdTray(Session.CurrentDrivePath());
 }
 
 void TMainForm::LanguageClick(const QString &itemName)
@@ -466,9 +426,7 @@ void TMainForm::HelpClick()
 
 void TMainForm::ReopenDrive(int index)
 {
-    CloseDriveHandle(DriveHandle);
-    DriveHandle = OpenDrive(index);
-    LoadTracksFromToc();
+    Session.ReopenDrive(index);
 }
 
 void TMainForm::FormClose()
@@ -479,11 +437,9 @@ void TMainForm::FormClose()
     try {
         // A save that fails keeps the old file and says so; the window closes all the same.
         QString error;
-        if (!Disc.Save(&error) && !error.isEmpty())
-            message(error, true);
-        if (!CloseDriveHandle(DriveHandle))
-            message(LocalizedText("RES_Close_CD_Error", "Error while closing CD handle!"), true);
-        DriveHandle = 0;
+        if (!Session.Close(&error))
+            for (const QString &line : error.split(QLatin1Char('\n')))
+                message(line, true);
         error.clear();
         if (!SaveOptions(&error))
             message(error, true);

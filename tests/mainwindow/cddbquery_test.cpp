@@ -137,7 +137,7 @@ TEST_F(QueryWindowsTest, UnicodeRouteFillsTheListAndTheCache)
     server.setQueryFixture("query_exact.txt");
     TMainForm form;
     form.show();
-    ASSERT_NE(form.DriveHandle, 0u);
+    ASSERT_NE(form.Session.DriveHandle, 0u);
     form.UpdateActions();
     EXPECT_TRUE(form.aQueryCDDB->isEnabled());
     queryWith(0);
@@ -245,7 +245,7 @@ TEST_F(QueryWindowsTest, EmptyDiscIdStoresTheListUnchanged)
 {
     TMainForm form;
     form.show();
-    form.Disc.SetIdentity(QString(), form.Disc.CddbQueryText());
+    form.Session.Disc.SetIdentity(QString(), form.Session.Disc.CddbQueryText());
     const QStringList before = titles(form);
     // A server that is not in the list is shown, and stored, as the list's item.
     AppSettings.QueryCDDB.Server = "not.in.the.list";
@@ -278,7 +278,7 @@ TEST_F(QueryWindowsTest, DriveComponentLookupWithoutWindows)
     TMainForm form;
     form.show();
     form.FormActivate();
-    ASSERT_EQ(form.DriveHandle, 0u);
+    ASSERT_EQ(form.Session.DriveHandle, 0u);
     ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
     form.CDDBInfo1.Server = server.url();
     form.aQueryCDDBExecute();
@@ -320,10 +320,10 @@ TEST_F(QueryWindowsTest, UnreadableTocIsReported)
     ModalCloser closer;
     TMainForm form;
     form.show();
-    const HCDROM handle = form.DriveHandle;
-    form.DriveHandle = 999;
+    const HCDROM handle = form.Session.DriveHandle;
+    form.Session.DriveHandle = 999;
     form.aQueryCDDBExecute();
-    form.DriveHandle = handle;
+    form.Session.DriveHandle = handle;
     EXPECT_TRUE(closer.texts.contains("Sondrel|Error while reading TOC information!"))
         << closer.texts.join("\n").toStdString();
     EXPECT_TRUE(driver.seen.filter("frmQueryCDDB").isEmpty());
@@ -352,7 +352,7 @@ TEST_F(QueryWindowsTest, MusicBrainzFromTheEditMenu)
     EXPECT_EQ(titles(form), (QStringList{"One", "Two"}));
     EXPECT_EQ(AppSettings.DiscInfo.Album, "Hits");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
-    EXPECT_EQ(form.Disc.TrackArtist(0), "Queen");
+    EXPECT_EQ(form.Session.Disc.TrackArtist(0), "Queen");
     AppSettings.DiscInfo = TCDInfo();
     LoadDiscInfo(DiscKey());
     EXPECT_EQ(AppSettings.DiscInfo.MusicBrainzRelease, "mb-1");

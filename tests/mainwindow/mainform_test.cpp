@@ -64,7 +64,7 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=-1\n");
     TMainForm form;
     form.show();
-    ASSERT_NE(form.DriveHandle, 0u);
+    ASSERT_NE(form.Session.DriveHandle, 0u);
     ASSERT_EQ(form.ListView1->model()->rowCount(), 3);
     EXPECT_EQ(row(form.ListView1, 0), QStringList({"1", "Intro", "04:00", "40.37"}));
     EXPECT_EQ(row(form.ListView1, 1), QStringList({"2", "Track02", "04:00", "40.37"}));
@@ -72,7 +72,7 @@ TEST_F(MainFormTest, StartUpListsTheDiscWithCachedTitles)
     EXPECT_EQ(Qt::CheckState(form.ListView1->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
               Qt::Checked);
     EXPECT_EQ(form.StatusText(), "Image   disc.cue");
-    EXPECT_EQ(form.DriveDescription, "Image   disc.cue");
+    EXPECT_EQ(form.Session.DriveDescription, "Image   disc.cue");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Band");
     EXPECT_EQ(AppSettings.DiscInfo.Tracks[2], "Track02");
     EXPECT_EQ(form.windowTitle(), "Sondrel 5.6");
@@ -95,9 +95,9 @@ TEST_F(MainFormTest, CdTextTitlesForADiscTheCacheDoesNotKnow)
         EXPECT_EQ(row(form.ListView1, 2).value(1), "Track03"); // no CD-Text for it
         EXPECT_EQ(AppSettings.DiscInfo.Album, QString::fromUtf8("Hits 日本"));
         EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
-        EXPECT_EQ(form.Disc.TrackArtist(1), QString::fromUtf8("Земляне"));
-        EXPECT_EQ(form.Disc.TrackArtist(0), "Various");
-        form.Disc.SetTitle(0, "Mine");
+        EXPECT_EQ(form.Session.Disc.TrackArtist(1), QString::fromUtf8("Земляне"));
+        EXPECT_EQ(form.Session.Disc.TrackArtist(0), "Various");
+        form.Session.Disc.SetTitle(0, "Mine");
         form.close(); // the titles are kept in the cache
     }
     // Once the cache knows the disc, its titles win.
@@ -115,11 +115,11 @@ TEST_F(MainFormTest, TheListShowsTheDisc)
     {
         TMainForm form;
         form.show();
-        ASSERT_EQ(form.Disc.RowCount(), 2);
+        ASSERT_EQ(form.Session.Disc.RowCount(), 2);
         form.ListView1->model()->setData(form.ListView1->model()->index(0, 1), "Typed");
-        EXPECT_EQ(form.Disc.Title(0), "Typed");
+        EXPECT_EQ(form.Session.Disc.Title(0), "Typed");
         EXPECT_EQ(AppSettings.DiscInfo.Tracks[1], "Typed");
-        form.Disc.SetTitle(1, "From the disc");
+        form.Session.Disc.SetTitle(1, "From the disc");
         EXPECT_EQ(form.ListView1->model()->index(1, 1).data().toString(), "From the disc");
         EXPECT_EQ(form.JobList(), QStringList({"01Typed", "02From the disc"}));
         // A wider window widens the titles; the other columns keep their widths.
@@ -167,8 +167,8 @@ TEST_F(MainFormTest, PlayingATrack)
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music", "200,tone", "150,noise"}));
     TMainForm form;
     form.show();
-    form.CDAudioOut.DeviceNumber = int(TDXAudioOut::DeviceNames().indexOf("null"));
-    form.SavedStatus = "Ready";
+    form.Session.CDAudioOut.DeviceNumber = int(TDXAudioOut::DeviceNames().indexOf("null"));
+    form.Session.SavedStatus = "Ready";
     EXPECT_FALSE(form.aPlay->isEnabled()); // nothing selected
     EXPECT_FALSE(form.aStop->isEnabled());
     EXPECT_FALSE(form.aPause->isEnabled());
@@ -176,12 +176,12 @@ TEST_F(MainFormTest, PlayingATrack)
     EXPECT_TRUE(form.aPlay->isEnabled());
     form.aPlay->trigger();
     EXPECT_EQ(form.StatusText(), "Play Track03");
-    EXPECT_TRUE(form.Playing);
+    EXPECT_TRUE(form.Session.Playing);
     // The last row's track, from its start to the lead-out, and then Stop by itself.
-    EXPECT_EQ(form.CDPlayIn.StartTrack(), 3);
-    EXPECT_EQ(form.CDPlayIn.EndTrack(), 3);
-    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
-    EXPECT_EQ(form.CDPlayIn.Position, 150 * 2352); // read ahead or not, each byte counted once
+    EXPECT_EQ(form.Session.CDPlayIn.StartTrack(), 3);
+    EXPECT_EQ(form.Session.CDPlayIn.EndTrack(), 3);
+    ASSERT_TRUE(WaitFor([&] { return !form.Session.Playing; }));
+    EXPECT_EQ(form.Session.CDPlayIn.Position, 150 * 2352); // read ahead or not, each byte counted once
     EXPECT_EQ(form.StatusText(), "Ready");
     EXPECT_FALSE(form.aStop->isEnabled());
 }
@@ -195,19 +195,21 @@ TEST_F(MainFormTest, PausingAndResumingATrack)
     ASSERT_EQ(track.size(), 750 * 2352);
     TMainForm form;
     form.show();
-    form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
-    ASSERT_GE(form.CDAudioOut.DeviceNumber, 0);
-    form.SavedStatus = "Ready";
+    form.Session.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
+    ASSERT_GE(form.Session.CDAudioOut.DeviceNumber, 0);
+    form.Session.SavedStatus = "Ready";
     form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     device.allow(200000);
     form.aPlay->trigger();
     ASSERT_TRUE(WaitFor([&] { return device.received() >= 200000; }));
 
     // Pausing lets the block in progress finish; then nothing more comes.
-    device.setFlowing([&] { return form.CDAudioOut.Thread->PauseRequest || form.CDAudioOut.Thread->Paused; });
+    device.setFlowing([&] {
+        return form.Session.CDAudioOut.Thread->PauseRequest || form.Session.CDAudioOut.Thread->Paused;
+    });
     form.aPause->trigger();
-    EXPECT_TRUE(form.Paused);
-    EXPECT_EQ(form.CDAudioOut.Status(), 1);
+    EXPECT_TRUE(form.Session.Paused);
+    EXPECT_EQ(form.Session.CDAudioOut.Status(), 1);
     EXPECT_FALSE(form.aPause->isEnabled());
     EXPECT_TRUE(form.aPlay->isEnabled());
     EXPECT_TRUE(form.aStop->isEnabled());
@@ -218,8 +220,8 @@ TEST_F(MainFormTest, PausingAndResumingATrack)
     // Play goes on from there (not from the start), to the end of the track, and Stop restores the status.
     device.allow(-1);
     form.aPlay->trigger();
-    EXPECT_FALSE(form.Paused);
-    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    EXPECT_FALSE(form.Session.Paused);
+    ASSERT_TRUE(WaitFor([&] { return !form.Session.Playing; }));
     EXPECT_EQ(form.StatusText(), "Ready");
     const QByteArray played = device.data();
     ASSERT_GE(played.size(), track.size());
@@ -233,21 +235,23 @@ TEST_F(MainFormTest, StopWhilePausedRestoresTheStatus)
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"750,music"}));
     TMainForm form;
     form.show();
-    form.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
-    form.SavedStatus = "Ready";
+    form.Session.CDAudioOut.DeviceNumber = GatedSoundDevice::index();
+    form.Session.SavedStatus = "Ready";
     form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     device.allow(100000);
     form.aPlay->trigger();
     ASSERT_TRUE(WaitFor([&] { return device.received() >= 100000; }));
-    device.setFlowing([&] { return form.CDAudioOut.Thread->PauseRequest || form.CDAudioOut.Thread->Paused; });
+    device.setFlowing([&] {
+        return form.Session.CDAudioOut.Thread->PauseRequest || form.Session.CDAudioOut.Thread->Paused;
+    });
     form.aPause->trigger();
     device.allow(-1); // Stop drops what the device holds
     form.aStop->trigger();
-    EXPECT_FALSE(form.Playing);
-    EXPECT_FALSE(form.Paused);
+    EXPECT_FALSE(form.Session.Playing);
+    EXPECT_FALSE(form.Session.Paused);
     EXPECT_EQ(form.StatusText(), "Ready");
     EXPECT_FALSE(form.aStop->isEnabled());
-    EXPECT_EQ(form.CDAudioOut.Status(), 2); // idle
+    EXPECT_EQ(form.Session.CDAudioOut.Status(), 2); // idle
     EXPECT_LT(device.received(), 750 * 2352);
     EXPECT_TRUE(closer.texts.isEmpty()) << closer.texts.join("\n").toStdString();
 }
@@ -258,10 +262,10 @@ TEST_F(MainFormTest, PlayingWithoutASoundCardSaysSo)
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100,music"}));
     TMainForm form;
     form.show();
-    form.SavedStatus = "Ready";
+    form.Session.SavedStatus = "Ready";
     form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     form.aPlay->trigger(); // on "default", which leads nowhere
-    ASSERT_TRUE(WaitFor([&] { return !form.Playing; }));
+    ASSERT_TRUE(WaitFor([&] { return !form.Session.Playing; }));
     ASSERT_EQ(closer.texts.size(), 1);
     EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Failed to create DirectSound device: "))
         << closer.texts[0].toStdString();
@@ -289,9 +293,10 @@ TEST_F(MainFormTest, CddbIdentityOfTheDisc)
     }
     const int seconds = (starts[4] + 150) / 75 - (starts[0] + 150) / 75;
     const uint32_t id = uint32_t(digits % 255) << 24 | uint32_t(seconds) << 8 | 4u;
-    EXPECT_EQ(form.Disc.CddbDiscId(), QString("%1").arg(id, 8, 16, QChar('0')));
+    EXPECT_EQ(form.Session.Disc.CddbDiscId(), QString("%1").arg(id, 8, 16, QChar('0')));
     // The query: frame offsets from the disc's very start, the length in the seconds of the id.
-    EXPECT_EQ(form.Disc.CddbQueryText(), QString("4 150 13150 34261 43262 %1").arg((starts[4] + 150) / 75));
+    EXPECT_EQ(form.Session.Disc.CddbQueryText(),
+              QString("4 150 13150 34261 43262 %1").arg((starts[4] + 150) / 75));
 }
 
 TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
@@ -301,14 +306,14 @@ TEST_F(MainFormTest, AnIndexOutsideTheListOpensTheFirstDrive)
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=7\n");
     TMainForm first;
     first.show();
-    EXPECT_EQ(first.DriveDescription, "Image   a.cue");
+    EXPECT_EQ(first.Session.DriveDescription, "Image   a.cue");
     EXPECT_EQ(first.ListView1->model()->rowCount(), 1);
     first.close();
 
     WriteFileText(SettingsFolder() + "options.ini", "[CDOptions]\nIndex=1\n");
     TMainForm second;
     second.show();
-    EXPECT_EQ(second.DriveDescription, "Image   b.cue");
+    EXPECT_EQ(second.Session.DriveDescription, "Image   b.cue");
 }
 
 TEST_F(MainFormTest, DriveComponentPath)
@@ -317,7 +322,7 @@ TEST_F(MainFormTest, DriveComponentPath)
     WriteFileText(SettingsFolder() + "options.ini", "[CommonOptions]\nIsCDHandleZero=1\n");
     TMainForm form;
     form.show();
-    EXPECT_EQ(form.DriveHandle, 0u);
+    EXPECT_EQ(form.Session.DriveHandle, 0u);
     // No handle was opened: the first one still free is 1.
     const HCDROM probe = OpenFirstDriveHandle();
     EXPECT_EQ(probe, 1u);
@@ -327,15 +332,15 @@ TEST_F(MainFormTest, DriveComponentPath)
     ASSERT_EQ(form.ListView1->model()->rowCount(), 2);
     EXPECT_EQ(form.ListView1->model()->index(1, 2).data().toString(), "00:20");
     EXPECT_EQ(form.StatusText(), "Image disc.cue");
-    EXPECT_EQ(form.SavedStatus, "Image disc.cue");
-    EXPECT_TRUE(form.Disc.CddbDiscId().isEmpty());
+    EXPECT_EQ(form.Session.SavedStatus, "Image disc.cue");
+    EXPECT_TRUE(form.Session.Disc.CddbDiscId().isEmpty());
 }
 
 TEST_F(MainFormTest, NoDriveAtAll)
 {
     TMainForm form;
     form.show();
-    EXPECT_EQ(form.DriveHandle, 0u);
+    EXPECT_EQ(form.Session.DriveHandle, 0u);
     EXPECT_EQ(form.StatusText(), "No CD devices found!"); // one language: nothing more to say
     form.FormActivate();
     form.FormActivate();
