@@ -7,11 +7,13 @@
 
 #include <QFile>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
+#include <cdio/memory.h>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -253,6 +255,53 @@ int32_t ReadTOC(HCDROM handle, TToc *toc)
     toc->tocLen = uint16_t(2 + (i + 1) * sizeof(TTocTrack));
     succeed();
     return 1;
+}
+
+bool IsWellFormedIsrc(const QString &code)
+{
+    static const QRegularExpression form(QStringLiteral("^[A-Z]{2}[A-Z0-9]{3}[0-9]{7}$"));
+    return form.match(code).hasMatch();
+}
+
+bool IsWellFormedMcn(const QString &code)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9]{13}$"));
+    return form.match(code).hasMatch() && code != QString(13, QLatin1Char('0'));
+}
+
+bool IsBarcode(const QString &mcn)
+{
+    if (!IsWellFormedMcn(mcn))
+        return false;
+    int sum = 0;
+    for (int i = 0; i < 12; ++i)
+        sum += (mcn[i].unicode() - '0') * (i % 2 == 0 ? 1 : 3);
+    return (10 - sum % 10) % 10 == mcn[12].unicode() - '0';
+}
+
+bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes)
+{
+    codes = TDiscCodes();
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return false;
+    std::lock_guard lock(drive->mutex);
+    const CdMedium &medium = *drive->medium;
+    const auto taken = [](char *text) {
+        const QString code = text ? QString::fromLatin1(text).trimmed() : QString();
+        cdio_free(text);
+        return code;
+    };
+    if (const QString mcn = taken(cdio_get_mcn(medium.cdio())); IsWellFormedMcn(mcn))
+        codes.Mcn = mcn;
+    for (const CdMedium::Track &track : medium.tracks()) {
+        if (!track.audio)
+            continue;
+        if (const QString isrc = taken(cdio_get_track_isrc(medium.cdio(), track_t(track.number)));
+            IsWellFormedIsrc(isrc))
+            codes.Isrcs[track.number] = isrc;
+    }
+    return true;
 }
 
 bool ReadCdText(HCDROM handle, TCdText &text)

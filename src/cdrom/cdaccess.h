@@ -117,6 +117,21 @@ struct TCdText {
 };
 // False when the handle is unknown; a disc without CD-Text gives true and an empty text.
 bool ReadCdText(HCDROM handle, TCdText &text);
+// The codes a disc carries in its subchannel (or a CUE image in CATALOG and ISRC lines): the disc's media
+// catalogue number (13 digits, an EAN/UPC) and each track's ISRC (CCOOOYYNNNNN), by track number. Codes
+// that are not well-formed are left out (a drive without the ability gives none).
+struct TDiscCodes {
+    QString Mcn;
+    std::map<int, QString> Isrcs;
+    bool empty() const { return Mcn.isEmpty() && Isrcs.empty(); }
+};
+// False when the handle is unknown.
+bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes);
+// The forms the codes must have: 12 characters, two letters, three letters or digits, seven digits; 13
+// digits, not all nought. A barcode is a catalogue number whose EAN-13 check digit is right.
+bool IsWellFormedIsrc(const QString &code);
+bool IsWellFormedMcn(const QString &code);
+bool IsBarcode(const QString &mcn);
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer); // 1 on success
 // The sectors of a track's pregap when the disc marks one (INDEX 00); 0 when it does not, or for no such
 // track.

@@ -5,8 +5,8 @@
 #include "cdrip.h"
 #include "readwindow.h"
 #include "shell/folders.h"
-#include "shell/inifile.h"
 #include "shell/helpers.h"
+#include "shell/inifile.h"
 
 #include <cmath>
 #include <mutex>

@@ -41,7 +41,8 @@ QByteArray cdrdaoTextForLibcdio(const QString &tocPath, const QByteArray &text)
     QString out = QString::fromUtf8(text);
     static const QRegularExpression sizeInfo(QStringLiteral("SIZE_INFO\\s*\\{[^}]*\\}"));
     out.remove(sizeInfo);
-    static const QRegularExpression file(QStringLiteral("\\b(FILE|AUDIOFILE|DATAFILE)(\\s+)\"((?:[^\"\\\\]|\\\\.)*)\""));
+    static const QRegularExpression file(
+        QStringLiteral("\\b(FILE|AUDIOFILE|DATAFILE)(\\s+)\"((?:[^\"\\\\]|\\\\.)*)\""));
     QString rewritten;
     qsizetype at = 0;
     for (auto it = file.globalMatch(out); it.hasNext();) {
@@ -258,8 +259,10 @@ bool CdMedium::tracksInOrder(QString *reason) const
         const lsn_t lsn = cdio_get_track_lsn(m_cdio, t);
         if (lsn == CDIO_INVALID_LSN || lsn < 0 || (t > first && lsn <= previous)) {
             if (reason)
-                *reason = t == first ? QStringLiteral("%1: track %2 starts before the disc").arg(m_path).arg(t)
-                                     : QStringLiteral("%1: track %2 starts before track %3").arg(m_path).arg(t).arg(t - 1);
+                *reason =
+                    t == first
+                        ? QStringLiteral("%1: track %2 starts before the disc").arg(m_path).arg(t)
+                        : QStringLiteral("%1: track %2 starts before track %3").arg(m_path).arg(t).arg(t - 1);
             return false;
         }
         previous = lsn;

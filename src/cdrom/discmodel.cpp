@@ -4,6 +4,8 @@
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int titledRows = 100;
@@ -11,6 +13,22 @@ constexpr int titledRows = 100;
 } // namespace
 
 TDiscModel::TDiscModel(TCDInfo &info, QObject *parent) : QObject(parent), m_info(info) {}
+
+void SetDiscCodes(TCDInfo &info, const TToc &toc, const TDiscCodes &codes)
+{
+    info.Mcn = codes.Mcn;
+    info.McnIsBarcode = IsBarcode(codes.Mcn);
+    info.Isrcs.fill(QString());
+    info.PreEmphasis.fill(false);
+    const int count = std::clamp(toc.lastTrack - toc.firstTrack + 1, 0, int(info.Isrcs.size()) - 1);
+    for (int i = 0; i < count; ++i) {
+        const TTocTrack &entry = toc.tracks[i];
+        const bool audio = (entry.ADR & 0x04) == 0;
+        info.PreEmphasis[size_t(i + 1)] = audio && (entry.ADR & 0x01) != 0;
+        if (const auto isrc = codes.Isrcs.find(entry.trackNumber); isrc != codes.Isrcs.end())
+            info.Isrcs[size_t(i + 1)] = isrc->second;
+    }
+}
 
 void TDiscModel::Load(const QString &key, const QList<TDiscTrack> &tracks, const QString &cddbDiscId,
                       const QString &cddbQueryText, const std::function<TCdText()> &readCdText)

@@ -9,6 +9,10 @@
 #include <QString>
 #include <functional>
 
+// The disc's own codes into its record: the catalogue number and the ISRCs read from the disc, the
+// pre-emphasis flags of the table of contents; entry i + 1 is the table's track i, as for the titles.
+void SetDiscCodes(TCDInfo &info, const TToc &toc, const TDiscCodes &codes);
+
 // One row of the disc on display.
 struct TDiscTrack {
     int Number = 0; // the disc's own track number

@@ -265,6 +265,10 @@ void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle, const QString &k
                       ReadCdText(handle, text);
                   return text;
               });
+    TDiscCodes codes;
+    if (handle)
+        ReadDiscCodes(handle, codes);
+    SetDiscCodes(disc.Info(), toc, codes);
 }
 
 void ApplyOverwrite(const TArguments &args, TTerminal &terminal)

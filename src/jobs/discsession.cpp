@@ -155,6 +155,9 @@ void TDiscSession::LoadTracksFromToc()
         ReadCdText(DriveHandle, text);
         return text;
     });
+    TDiscCodes codes;
+    ReadDiscCodes(DriveHandle, codes);
+    SetDiscCodes(Disc.Info(), toc, codes);
     SetStatus(DriveDescription);
 }
 

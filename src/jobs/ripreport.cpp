@@ -57,6 +57,8 @@ TTrackRip TTrackRip::Of(const TCDInfo &disc, int track, const QString &base, con
     const TTrackTags tags = TrackTagsOf(disc, track, base);
     rip.Title = tags.Title;
     rip.Performer = tags.Artist;
+    rip.Isrc = tags.Isrc;
+    rip.PreEmphasis = track >= 1 && track < int(disc.PreEmphasis.size()) && disc.PreEmphasis[size_t(track)];
     rip.File = file;
     return rip;
 }
@@ -81,6 +83,7 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.Verify = settings.CommonOptions.VerifyAccurateRip;
     session.Artist = settings.DiscInfo.Artist;
     session.Album = settings.DiscInfo.Album;
+    session.Mcn = settings.DiscInfo.Mcn;
     return session;
 }
 
@@ -172,6 +175,8 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     out << QStringLiteral("Test & copy: ") + onOff(session.TestAndCopy);
     out << QStringLiteral("Artist: ") + WithoutControlChars(session.Artist);
     out << QStringLiteral("Album: ") + WithoutControlChars(session.Album);
+    if (!session.Mcn.isEmpty())
+        out << QStringLiteral("Catalogue number: ") + session.Mcn;
     if (session.Verify) {
         out << QStringLiteral("AccurateRip disc: %1-%2-%3 (%4 tracks)")
                    .arg(QStringLiteral("%1").arg(session.Disc.Id1, 8, 16, QLatin1Char('0')),
@@ -186,6 +191,10 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     for (const TTrackRip &track : session.Tracks) {
         out << QString() << QStringLiteral("Track ") + number2(track.Track);
         out << QStringLiteral("  File: ") + QFileInfo(track.File).fileName();
+        if (!track.Isrc.isEmpty())
+            out << QStringLiteral("  ISRC: ") + track.Isrc;
+        if (track.PreEmphasis)
+            out << QStringLiteral("  Pre-emphasis: yes (not undone)");
         const int64_t hundredths = track.Frames * 100 / 44100;
         out << QStringLiteral("  Length: %1:%2.%3")
                    .arg(hundredths / 6000)
@@ -214,6 +223,8 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
 QString CueSheetText(const TRipSession &session)
 {
     QStringList out;
+    if (!session.Mcn.isEmpty())
+        out << QStringLiteral("CATALOG ") + session.Mcn;
     out << QStringLiteral("PERFORMER ") + cueText(session.Artist);
     out << QStringLiteral("TITLE ") + cueText(session.Album);
     for (size_t i = 0; i < session.Tracks.size(); ++i) {
@@ -227,6 +238,10 @@ QString CueSheetText(const TRipSession &session)
         out << QStringLiteral("    TITLE ") + cueText(track.Title);
         out << QStringLiteral("    PERFORMER ") +
                    cueText(track.Performer.isEmpty() ? session.Artist : track.Performer);
+        if (track.PreEmphasis)
+            out << QStringLiteral("    FLAGS PRE");
+        if (!track.Isrc.isEmpty())
+            out << QStringLiteral("    ISRC ") + track.Isrc;
         out << QStringLiteral("    INDEX 01 00:00:00");
         // The pregap of the next track lies at the end of this file.
         if (i + 1 < session.Tracks.size() && track.Pregap > 0 &&

@@ -21,8 +21,10 @@ struct TTrackRip {
     QString File;  // the file made, with its folder
     QString Title;
     QString Performer;
-    int32_t Pregap = 0; // sectors of the next track's pregap at this file's end; 0 when not known
-    bool Read = false;  // the audio was read to its end
+    QString Isrc;             // as the disc carries it; empty when it does not
+    bool PreEmphasis = false; // the table flags the track's audio as pre-emphasised
+    int32_t Pregap = 0;       // sectors of the next track's pregap at this file's end; 0 when not known
+    bool Read = false;        // the audio was read to its end
     int64_t Frames = 0;
     int Peak = 0; // 0 to 32768
     uint32_t CopyCrc = 0;
@@ -53,6 +55,7 @@ struct TRipSession {
     bool Verify = false;
     QString Artist;
     QString Album;
+    QString Mcn; // the disc's catalogue number; empty when it carries none
     TAccurateRipDisc Disc;
     std::vector<TTrackRip> Tracks;
     QString VerifyError; // why the database could not be asked; empty when it was

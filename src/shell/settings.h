@@ -111,6 +111,12 @@ struct TCDInfo {
     // TrackArtists[n]: the own artist of track n on a compilation; empty for the disc's artist.
     std::array<QString, 101> TrackArtists;
     QString MusicBrainzRelease; // the MBID of the release the titles came from, when they did
+    // What the disc itself carries (never from the cache): its catalogue number, whether that is a valid
+    // EAN/UPC barcode, and by entry (as Tracks) each track's ISRC and pre-emphasis flag.
+    QString Mcn;
+    bool McnIsBarcode = false;
+    std::array<QString, 101> Isrcs;
+    std::array<bool, 101> PreEmphasis{};
 };
 
 struct TQueryCDDB {

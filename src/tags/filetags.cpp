@@ -339,7 +339,7 @@ int64_t Id3v2TagBytes(const QByteArray &head)
 bool TTagEdit::Empty() const
 {
     return !Title && !Artist && !AlbumArtist && !Album && !Year && !Genre && !Comment && !Track &&
-           !TrackTotal && !Cover;
+           !TrackTotal && !Cover && !Isrc && !Barcode;
 }
 
 TTagFormat TagFormatOf(const QString &path)

@@ -38,7 +38,7 @@ struct TFileTags {
     QString Artist;
     QString AlbumArtist;
     QString Album;
-    QString Year; // the whole date as the file holds it ("2010-04-03")
+    QString Year;  // the whole date as the file holds it ("2010-04-03")
     QString Genre; // a name (numeric ID3 genres are given their names)
     QString Comment;
     int Track = 0;
@@ -60,6 +60,9 @@ struct TTagEdit {
     std::optional<int> TrackTotal;
     // The front cover, a JPEG image (an empty one removes it); ID3 tags only (MP3, and WAV's "id3 " chunk).
     std::optional<QByteArray> Cover;
+    // The recording code (ID3 TSRC, Vorbis ISRC) and the disc's barcode (a TXXX or Vorbis BARCODE field).
+    std::optional<QString> Isrc;
+    std::optional<QString> Barcode;
     // MP3 files only: what the version 1 tag takes instead of Title and Artist, when it differs (a rip gives
     // it the file's name and the disc's artist).
     std::optional<QString> Id3v1Title;

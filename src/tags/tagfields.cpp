@@ -107,6 +107,17 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
     }
     if (edit.Genre)
         setFrame(tag, "TCON", genreName(*edit.Genre));
+    set("TSRC", edit.Isrc);
+    if (edit.Barcode) {
+        while (auto *old = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, "BARCODE"))
+            tag.removeFrame(old);
+        if (!edit.Barcode->isEmpty()) {
+            auto *frame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF8);
+            frame->setDescription("BARCODE");
+            frame->setText(tagText(*edit.Barcode));
+            tag.addFrame(frame);
+        }
+    }
     if (edit.Track || edit.TrackTotal)
         setFrame(tag, "TRCK",
                  trackText(edit.Track.value_or(before.Track), edit.TrackTotal.value_or(before.TrackTotal)));
@@ -186,6 +197,8 @@ void editXiph(TagLib::Ogg::XiphComment &x, const TTagEdit &edit)
     if (edit.Genre)
         set("GENRE", genreName(*edit.Genre));
     set("COMMENT", edit.Comment);
+    set("ISRC", edit.Isrc);
+    set("BARCODE", edit.Barcode);
     if (edit.Track)
         set("TRACKNUMBER", *edit.Track > 0 ? QString::number(*edit.Track) : QString());
     if (edit.TrackTotal)

@@ -26,6 +26,10 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
     tags.Track = std::max(track, 0);
     // A disc whose length is unknown says 100 (the cache's default); no total is better than a wrong one.
     tags.TrackTotal = disc.TrackNumber >= track && disc.TrackNumber <= 99 ? disc.TrackNumber : 0;
+    if (known)
+        tags.Isrc = disc.Isrcs[size_t(track)];
+    if (disc.McnIsBarcode)
+        tags.Barcode = disc.Mcn;
     return tags;
 }
 
@@ -87,6 +91,8 @@ void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
     if (tags.TrackTotal > 0)
         set("TRACKTOTAL", QString::number(tags.TrackTotal));
     set("COMMENT", tags.Comment);
+    set("ISRC", tags.Isrc);
+    set("BARCODE", tags.Barcode);
     if (!tags.Cover.isEmpty())
         set("METADATA_BLOCK_PICTURE", QString::fromLatin1(pictureBlock(tags.Cover)));
 }
@@ -94,9 +100,9 @@ void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
 bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track, const QString &base,
                 QString *error)
 {
-    // The version 1 tag takes the Part's fields (title `base`, the disc's artist, album, year, comment, genre,
-    // the track number) as far as they fit; the version 2 tag the whole texts of TrackTagsOf. One edit, so
-    // the file is never left with one tag new and the other old.
+    // The version 1 tag takes the Part's fields (title `base`, the disc's artist, album, year, comment,
+    // genre, the track number) as far as they fit; the version 2 tag the whole texts of TrackTagsOf. One
+    // edit, so the file is never left with one tag new and the other old.
     const TCDInfo &disc = settings.DiscInfo;
     const TTrackTags tags = TrackTagsOf(settings, track, base);
     TTagEdit edit;
@@ -110,6 +116,10 @@ bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track,
     edit.Track = track;
     edit.TrackTotal = tags.TrackTotal;
     edit.Cover = tags.Cover;
+    if (!tags.Isrc.isEmpty())
+        edit.Isrc = tags.Isrc;
+    if (!tags.Barcode.isEmpty())
+        edit.Barcode = tags.Barcode;
     edit.Id3v1Title = base;
     edit.Id3v1Artist = disc.Artist;
     return EditFileTags(path, edit, error);

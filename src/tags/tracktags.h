@@ -20,6 +20,8 @@ struct TTrackTags {
     int Track = 0;
     int TrackTotal = 0;
     QByteArray Cover; // the front cover, a JPEG image; empty for none
+    QString Isrc;     // the track's recording code, as the disc carries it
+    QString Barcode;  // the disc's catalogue number, when it is a valid EAN/UPC
 };
 
 // The tags of track n of the disc (its title, its own artist or the disc's, the disc's fields, the number of
@@ -29,7 +31,7 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title);
 TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString &title);
 
 // The Vorbis comments of a track: TITLE, ARTIST, ALBUMARTIST (when it differs from ARTIST, as on a
-// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL and COMMENT, and the cover as a
+// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL, COMMENT, ISRC and BARCODE, and the cover as a
 // METADATA_BLOCK_PICTURE (a FLAC picture block in base64), replacing what the set held.
 void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags);
 

@@ -366,4 +366,22 @@ TEST_F(CdAccessTest, DiscIdentity)
     EXPECT_FALSE(keys.contains(key));
 }
 
+// Codes from a disc or a CUE sheet are outside text: only their exact forms are taken.
+TEST(DiscCodes, OnlyWellFormedCodesAreTaken)
+{
+    for (const char *good : {"USRC17607839", "GBAYE0000351", "FR6V81234567"})
+        EXPECT_TRUE(IsWellFormedIsrc(good)) << good;
+    for (const char *bad : {"", "usrc17607839", "USRC1760783", "USRC176078390", "US-RC1760783",
+                            "USRC1760783\n", "\"; rm -rf /\"", "1SRC17607839", "USRC1760783X"})
+        EXPECT_FALSE(IsWellFormedIsrc(bad)) << bad;
+    for (const char *bad :
+         {"", "0000000000000", "400638133393", "40063813339310", "400638133393A", "-400638133393"})
+        EXPECT_FALSE(IsWellFormedMcn(bad)) << bad;
+    // Barcodes by their EAN-13 check digit (UPC-A with a leading nought is one too).
+    EXPECT_TRUE(IsBarcode("4006381333931"));
+    EXPECT_TRUE(IsBarcode("0075678164125"));
+    EXPECT_FALSE(IsBarcode("4006381333932"));
+    EXPECT_TRUE(IsWellFormedMcn("4006381333932")); // a catalogue number all the same
+}
+
 } // namespace

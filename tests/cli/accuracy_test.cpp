@@ -392,4 +392,48 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
     }
 }
 
+// The codes a disc carries (its catalogue number, ISRCs, a pre-emphasised track) reach toc, the cue sheet,
+// the log and the tags, as cd-info, metaflac and mutagen read them; a catalogue number whose check digit is
+// wrong is no barcode.
+TEST_F(AccuracyTest, DiscCodesReachTocCueLogAndTags)
+{
+    for (const QString mcn : {"4006381333931", "4006381333932"}) {
+        SCOPED_TRACE(mcn.toStdString());
+        disc({"--catalog", mcn, "--isrc", "1=USRC17607839", "--isrc", "2=GBAYE0000351", "--pre", "2", "150",
+              "150"});
+        titles({"Opening", "Close"});
+        QByteArray info;
+        RunProgram("cd-info", {"--no-header", "--no-device-info", "--cue-file", images + "disc.cue"}, &info);
+        ASSERT_TRUE(info.contains("Media Catalog Number (MCN): " + mcn.toLatin1())) << info.toStdString();
+        ASSERT_TRUE(QRegularExpression(" 2: \\S+ +\\d+ audio .* yes\n").match(QString(info)).hasMatch());
+
+        const QJsonObject toc = QJsonDocument::fromJson(runCli({"toc", "--json"}).out.toUtf8()).object();
+        EXPECT_EQ(toc.value("mcn").toString(), mcn);
+        const QJsonArray tracks = toc.value("tracks").toArray();
+        EXPECT_EQ(tracks[0].toObject().value("isrc").toString(), "USRC17607839");
+        EXPECT_FALSE(tracks[0].toObject().value("preemphasis").toBool());
+        EXPECT_TRUE(tracks[1].toObject().value("preemphasis").toBool()); // as cd-info says
+
+        ASSERT_EQ(ripAfresh({"-f", "flac,mp3", "--tags", "--cue", "--log", "--no-replaygain"}, false).code,
+                  0);
+        const bool barcode = mcn.endsWith('1');
+        QByteArray flacTags;
+        RunProgram("metaflac", {"--export-tags-to=-", out + "/FLAC/Close.flac"}, &flacTags);
+        EXPECT_TRUE(flacTags.contains("ISRC=GBAYE0000351\n")) << flacTags.toStdString();
+        EXPECT_EQ(flacTags.contains("BARCODE=" + mcn.toLatin1()), barcode) << flacTags.toStdString();
+        const QJsonObject mp3 = JudgedTags(out + "/MP3/Opening.mp3").value("tags").toObject();
+        EXPECT_EQ(mp3.value("TSRC").toArray().first().toString(), "USRC17607839");
+        EXPECT_EQ(mp3.contains("TXXX:BARCODE"), barcode);
+        const QString cue = ReadFileText(out + "/FLAC/Band - Record.cue");
+        EXPECT_TRUE(cue.startsWith("CATALOG " + mcn + "\r\n")) << cue.toStdString();
+        EXPECT_TRUE(
+            cue.contains("TRACK 02 AUDIO\r\n    TITLE \"Close\"\r\n    PERFORMER \"Band\"\r\n    FLAGS "
+                         "PRE\r\n    ISRC GBAYE0000351\r\n"))
+            << cue.toStdString();
+        const QString log = ReadFileText(out + "/FLAC/Band - Record.log");
+        EXPECT_TRUE(log.contains("Catalogue number: " + mcn)) << log.toStdString();
+        EXPECT_TRUE(log.contains("  ISRC: GBAYE0000351\r\n  Pre-emphasis: yes")) << log.toStdString();
+    }
+}
+
 } // namespace

@@ -14,6 +14,8 @@
 // sectors that read differently every second time (DISC.cue.flaky), as a weak spot on a disc. --title and
 // --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
 // --pregap N=SECTORS marks the last sectors of track N-1 as track N's pregap (an INDEX 00 line).
+// --catalog MCN writes the disc's catalogue number (a CATALOG line), --isrc N=CODE track N's ISRC, and
+// --pre N flags track N as pre-emphasised (FLAGS PRE); their texts go into the sheet as given.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -37,6 +39,8 @@ struct Track {
     bool data = false;
     long sectors = 0;
     long pregap = 0; // sectors of the track before it marked as this one's pregap (INDEX 00)
+    std::string isrc;
+    bool preemphasis = false;
     std::string audio = "tone";
 };
 
@@ -257,7 +261,8 @@ void writeSectorList(const std::string &path, const char *comment,
 
 void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, uint64_t seed,
                 const std::vector<std::pair<long, long>> &bad,
-                const std::vector<std::pair<long, long>> &flaky, const CdText &text)
+                const std::vector<std::pair<long, long>> &flaky, const CdText &text,
+                const std::string &catalog)
 {
     std::string binPath = cuePath;
     if (binPath.size() > 4 && binPath.compare(binPath.size() - 4, 4, ".cue") == 0)
@@ -275,6 +280,8 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
         if (const auto p = text.performers.find(index); p != text.performers.end())
             cue << indent << "PERFORMER " << cueText(p->second) << "\n";
     };
+    if (!catalog.empty())
+        cue << "CATALOG " << catalog << "\n";
     textLines(0, "");
     cue << "FILE \"" << binName << "\" BINARY\n";
     long lba = 0;
@@ -284,6 +291,10 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
         std::snprintf(number, sizeof number, "%02zu", i + 1);
         cue << "  TRACK " << number << (t.data ? " MODE1/2352\n" : " AUDIO\n");
         textLines(int(i) + 1, "    ");
+        if (t.preemphasis)
+            cue << "    FLAGS PRE\n";
+        if (!t.isrc.empty())
+            cue << "    ISRC " << t.isrc << "\n";
         if (t.pregap > 0)
             cue << "    INDEX 00 " << msf(lba - t.pregap) << "\n";
         cue << "    INDEX 01 " << msf(lba) << "\n";
@@ -311,7 +322,8 @@ void usage()
 {
     std::cerr
         << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]...\n"
-           "                      [--title T] [--performer P]\n"
+           "                      [--title T] [--performer P] [--catalog MCN] [--isrc N=CODE]... [--pre "
+           "N]...\n"
            "                      [--track-title N=T]... [--track-performer N=P]... TRACK...\n"
            "  TRACK: LENGTH[,tone[:HZ]|noise|silence|music|wav:PATH] or data:LENGTH\n"
            "  LENGTH: sectors or mm:ss:ff\n";
@@ -328,6 +340,9 @@ int main(int argc, char **argv)
         std::vector<std::pair<long, long>> bad;
         std::vector<std::pair<long, long>> flaky;
         std::map<int, long> pregaps;
+        std::map<int, std::string> isrcs;
+        std::vector<int> preemphasised;
+        std::string catalog;
         CdText text;
         const auto numbered = [](const std::string &spec) {
             const size_t equals = spec.find('=');
@@ -360,6 +375,13 @@ int main(int argc, char **argv)
             } else if (arg == "--pregap") {
                 const auto [n, sectors] = numbered(value());
                 pregaps[n] = std::stol(sectors);
+            } else if (arg == "--catalog") {
+                catalog = value();
+            } else if (arg == "--isrc") {
+                const auto [n, code] = numbered(value());
+                isrcs[n] = code;
+            } else if (arg == "--pre") {
+                preemphasised.push_back(std::stoi(value()));
             } else if (arg == "--title") {
                 text.titles[0] = value();
             } else if (arg == "--performer") {
@@ -388,7 +410,17 @@ int main(int argc, char **argv)
                 fail("no room for a pregap of track " + std::to_string(n));
             tracks[size_t(n - 1)].pregap = sectors;
         }
-        writeImage(out, tracks, seed, bad, flaky, text);
+        for (const auto &[n, code] : isrcs) {
+            if (n > int(tracks.size()))
+                fail("no track " + std::to_string(n));
+            tracks[size_t(n - 1)].isrc = code;
+        }
+        for (const int n : preemphasised) {
+            if (n < 1 || n > int(tracks.size()))
+                fail("no track " + std::to_string(n));
+            tracks[size_t(n - 1)].preemphasis = true;
+        }
+        writeImage(out, tracks, seed, bad, flaky, text, catalog);
         return 0;
     } catch (const std::exception &e) {
         std::cerr << "sondrel-mkdisc: " << e.what() << '\n';

@@ -40,6 +40,7 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
         LoadDisc(disc, toc, handle.get());
         key = DiscKeyOfDrive(CdHandlePath(handle.get()));
     }
+    const TCDInfo &codes = disc.Info(); // the disc's catalogue number, ISRCs and pre-emphasis flags
     const bool json = args.flag("--json");
     if (!json) {
         PrintLine(QStringLiteral("first %1").arg(toc.firstTrack));
@@ -54,18 +55,29 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
         const int track = toc.firstTrack + i;
         const QString title = disc.Title(i);
         const QString type = data ? QStringLiteral("data") : QStringLiteral("audio");
-        tracks.append(QJsonObject{{QStringLiteral("number"), track},
-                                  {QStringLiteral("start"), start},
-                                  {QStringLiteral("sectors"), TocSector(toc, i + 1) - start},
-                                  {QStringLiteral("type"), type},
-                                  {QStringLiteral("title"), title}});
-        if (!json)
-            PrintLine(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
-                          .arg(track)
-                          .arg(start)
-                          .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-                          .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-                          .arg(type, title));
+        const QString isrc = i + 1 < int(codes.Isrcs.size()) ? codes.Isrcs[size_t(i + 1)] : QString();
+        const bool preemphasis = i + 1 < int(codes.PreEmphasis.size()) && codes.PreEmphasis[size_t(i + 1)];
+        QJsonObject entry{{QStringLiteral("number"), track},
+                          {QStringLiteral("start"), start},
+                          {QStringLiteral("sectors"), TocSector(toc, i + 1) - start},
+                          {QStringLiteral("type"), type},
+                          {QStringLiteral("title"), title},
+                          {QStringLiteral("preemphasis"), preemphasis}};
+        if (!isrc.isEmpty())
+            entry.insert(QStringLiteral("isrc"), isrc);
+        tracks.append(entry);
+        if (json)
+            continue;
+        PrintLine(QStringLiteral("track %1\t%2\t%3:%4\t%5\t%6")
+                      .arg(track)
+                      .arg(start)
+                      .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                      .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                      .arg(type, title));
+        if (!isrc.isEmpty())
+            PrintLine(QStringLiteral("isrc %1 %2").arg(track).arg(isrc));
+        if (preemphasis)
+            PrintLine(QStringLiteral("pre-emphasis %1").arg(track));
     }
     QString musicBrainzId, tocText;
     const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);
@@ -78,6 +90,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
                            {QStringLiteral("disc_key"), key}};
         if (hasMusicBrainzId)
             object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
+        if (!codes.Mcn.isEmpty())
+            object.insert(QStringLiteral("mcn"), codes.Mcn);
         PrintJson(object);
         return 0;
     }
@@ -86,6 +100,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     if (hasMusicBrainzId)
         PrintLine(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
     PrintLine(QStringLiteral("disc-key %1").arg(key));
+    if (!codes.Mcn.isEmpty())
+        PrintLine(QStringLiteral("mcn %1").arg(codes.Mcn));
     return 0;
 }
 
