@@ -205,6 +205,11 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
         if (track.Tested)
             out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
                        (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
+        // The track's own checksums, whatever the database said or whether it could be asked: the rip can
+        // be checked against it later.
+        if (track.Read)
+            out << QStringLiteral("  AccurateRip checksums: v1 %1, v2 %2")
+                       .arg(hex8(track.Sums.V1), hex8(track.Sums.V2));
         out << QStringLiteral("  AccurateRip: ") +
                    (!track.AccurateRip.isEmpty() ? track.AccurateRip
                     : session.Verify && track.Read

@@ -29,14 +29,17 @@ QJsonObject askJudge(const QStringList &arguments)
 
 struct Shape {
     const char *name;
-    QStringList tracks;                      // sondrel-mkdisc's arguments
-    std::function<QString(QString)> recue;   // how the cue sheet is rewritten (a shape mkdisc does not make)
+    QStringList tracks;                    // sondrel-mkdisc's arguments
+    std::function<QString(QString)> recue; // how the cue sheet is rewritten (a shape mkdisc does not make)
     QList<int> offsets{0};
     bool paranoia = false;
 };
 
 // The printable name of a case, for ctest's list.
-void PrintTo(const Shape &shape, std::ostream *os) { *os << shape.name; }
+void PrintTo(const Shape &shape, std::ostream *os)
+{
+    *os << shape.name;
+}
 
 class FieldJudges : public DiscImageTest, public ::testing::WithParamInterface<Shape> {};
 
@@ -109,8 +112,16 @@ TEST_P(FieldJudges, ChecksumsIdsAndRequestPathAreTheFields)
             }
             return CddbTestServer::Reply{200, block, {}};
         });
-        QStringList arguments{"rip", "-f", "wav", "-o", out, "--offset", QString::number(offset), "--verify",
-                              "--accuraterip-server", server.url()};
+        QStringList arguments{"rip",
+                              "-f",
+                              "wav",
+                              "-o",
+                              out,
+                              "--offset",
+                              QString::number(offset),
+                              "--verify",
+                              "--accuraterip-server",
+                              server.url()};
         if (shape.paranoia)
             arguments << "--paranoia";
         const CliRun rip = runCli(arguments);
@@ -138,20 +149,63 @@ QStringList tracksOf(int count, const QString &track)
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, FieldJudges,
-    ::testing::Values(
-        Shape{"OneTrack", {"1500,music"}, nullptr, {0, 6, 667, -1164}},
-        Shape{"ThreeTracksThroughParanoia", {"600,music", "400,noise", "300,music"}, nullptr, {0, 6, -1164}, true},
-        Shape{"NinetyNineTracks", tracksOf(99, "20,noise"), nullptr},
-        Shape{"FirstTrackIsThree", {"400,music", "300,noise", "300,music"},
-              [](QString cue) { return numberedFrom(cue, 3); }},
-        Shape{"HiddenFirstTrack", {"700,music", "300,noise"},
-              [](QString cue) {
-                  // Track 1 starts 5 seconds in; what comes before is hidden in its pregap.
-                  return cue.replace("TRACK 01 AUDIO\n    INDEX 01 00:00:00",
-                                     "TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:05:00");
-              }},
-        Shape{"DataTrackLast", {"500,music", "400,music", "data:300"}, nullptr},
-        Shape{"DataTrackFirst", {"data:300", "500,music", "400,music"}, nullptr}),
+    ::testing::Values(Shape{"OneTrack", {"1500,music"}, nullptr, {0, 6, 667, -1164}},
+                      Shape{"ThreeTracksThroughParanoia",
+                            {"600,music", "400,noise", "300,music"},
+                            nullptr,
+                            {0, 6, -1164},
+                            true},
+                      Shape{"NinetyNineTracks", tracksOf(99, "20,noise"), nullptr},
+                      Shape{"FirstTrackIsThree",
+                            {"400,music", "300,noise", "300,music"},
+                            [](QString cue) { return numberedFrom(cue, 3); }},
+                      Shape{"HiddenFirstTrack",
+                            {"700,music", "300,noise"},
+                            [](QString cue) {
+                                // Track 1 starts 5 seconds in; what comes before is hidden in its pregap.
+                                return cue.replace(
+                                    "TRACK 01 AUDIO\n    INDEX 01 00:00:00",
+                                    "TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:05:00");
+                            }},
+                      Shape{"DataTrackLast", {"500,music", "400,music", "data:300"}, nullptr},
+                      Shape{"DataTrackFirst", {"data:300", "500,music", "400,music"}, nullptr}),
     [](const ::testing::TestParamInfo<Shape> &param) { return std::string(param.param.name); });
+
+// With the database out of reach, the log still gives each track's v1 and v2 checksums, whipper's of the
+// files made, so that the rip can be checked later.
+TEST_F(DiscImageTest, TheLogKeepsTheChecksumsWhenTheDatabaseIsOutOfReach)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"400,music", "300,noise", "200,tone"}));
+    for (const bool paranoia : {false, true}) {
+        SCOPED_TRACE(paranoia ? "paranoia" : "library");
+        QDir(out).removeRecursively();
+        QStringList arguments{
+            "rip", "-f", "wav", "-o", out, "--log", "--verify", "--accuraterip-server", "http://127.0.0.1:1"};
+        if (paranoia)
+            arguments << "--paranoia";
+        ASSERT_EQ(runCli(arguments).code, 0);
+        QStringList wavs;
+        for (const QString &name : QDir(out).entryList({"*.wav"}, QDir::Files, QDir::Name))
+            wavs << out + "/" + name;
+        const QJsonObject sums = askJudge(QStringList{"sums"} + wavs);
+        ASSERT_FALSE(sums.contains("error")) << sums.value("error").toString().toStdString();
+        const QStringList logs = QDir(out).entryList({"*.log"}, QDir::Files);
+        ASSERT_EQ(logs.size(), 1);
+        const QString log = ReadFileText(out + "/" + logs.first());
+        static const QRegularExpression line(
+            QStringLiteral("AccurateRip checksums: v1 ([0-9A-F]{8}), v2 ([0-9A-F]{8})"));
+        QList<uint32_t> v1, v2;
+        for (auto match = line.globalMatch(log); match.hasNext();) {
+            const QRegularExpressionMatch m = match.next();
+            v1 << m.captured(1).toUInt(nullptr, 16);
+            v2 << m.captured(2).toUInt(nullptr, 16);
+        }
+        ASSERT_EQ(v1.size(), 3) << log.toStdString();
+        for (int t = 0; t < 3; ++t) {
+            EXPECT_EQ(v1[t], sums.value("v1").toArray().at(t).toString().toUInt(nullptr, 16)) << t;
+            EXPECT_EQ(v2[t], sums.value("v2").toArray().at(t).toString().toUInt(nullptr, 16)) << t;
+        }
+    }
+}
 
 } // namespace
