@@ -374,7 +374,13 @@ void TCDRipJob::settleRead(const QString &working, bool complete)
     // read with a posted notice, as the read thread does.
     waitForSettling();
     const int percent = m_settings.CommonOptions.IsNormalize ? m_settings.CommonOptions.NormalizePercent : -1;
-    m_settling.reset(QThread::create([this, working, target = m_wavTarget, complete, percent] {
+    const int entry = trackNumber(Completed);
+    const bool deemphasis = m_settings.CommonOptions.Deemphasis && entry >= 1 &&
+                            entry < int(m_settings.DiscInfo.PreEmphasis.size()) &&
+                            m_settings.DiscInfo.PreEmphasis[size_t(entry)];
+    m_settling.reset(QThread::create([this, working, target = m_wavTarget, complete, percent, deemphasis] {
+        if (complete && deemphasis && !m_stopSettling)
+            TCDRipThread::Deemphasize(working);
         if (complete && percent >= 0 && !m_stopSettling)
             TCDRipThread::Normalize(working, percent, nullptr);
         QString error;

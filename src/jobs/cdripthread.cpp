@@ -2,6 +2,7 @@
 #include "cdripthread.h"
 
 #include "audio/aufilestream.h"
+#include "audio/deemphasis.h"
 #include "cdrom/readwindow.h"
 #include "shell/helpers.h"
 #include "shell/messages.h"
@@ -12,11 +13,13 @@
 #include <QFileInfo>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -109,6 +112,7 @@ bool TCDRipThread::plan(ReadPlan &plan)
     plan.LastTrack =
         TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
     plan.Checking = Options.WriteLog || Options.VerifyAccurateRip || Options.TestAndCopy;
+    m_preemphasis = (toc.tracks[TrackIndex - 1].ADR & 0x05) == 0x01; // an audio track the table flags
     return true;
 }
 
@@ -244,6 +248,8 @@ void TCDRipThread::settle(const QString &working, FileWrite &out, bool failed)
         return;
     }
     out.File.reset();
+    if (Options.Deemphasis && m_preemphasis)
+        Deemphasize(working);
     if (Options.IsNormalize)
         Normalize(working, Options.NormalizePercent, NotifyWindow);
     QString error;
@@ -256,13 +262,18 @@ void TCDRipThread::settle(const QString &working, FileWrite &out, bool failed)
                     TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::Done});
 }
 
-bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *receiver)
+namespace {
+
+// Rewrites the 16-bit samples after the 44-byte header of a WAV file through `change` (given a block of
+// samples and their number, an even one but at the end), into a temporary file that then replaces it in one
+// step: at any moment the WAV is either the file as it was or the changed one. Progress goes to the receiver.
+// False when a file could not be opened, written or renamed (the WAV is then left as it was).
+bool rewriteSamples(const QString &wavPath, const char *suffix, QObject *receiver,
+                    const std::function<void(int16_t *samples, size_t count)> &change)
 {
-    PostProcessInfo(receiver, TProcessInfo{ProcessEvent::NormalizeBegins, QString(), QString(), 0});
     const QFileInfo info(wavPath);
     const QString temporary =
-        info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".nor");
-    const float gain = float(percent) / 100.0f;
+        info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1String(suffix);
     QFile in(wavPath);
     QFile out(temporary);
     if (!in.open(QIODevice::ReadOnly))
@@ -274,35 +285,52 @@ bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *recei
     const QByteArray header = in.read(44);
     bool ok = out.write(header) == header.size();
     int64_t processed = 44;
-    char block[2048];
+    std::array<int16_t, 1024> block;
     int32_t lastPercent = -1;
     while (ok) {
         if (const int32_t done = int32_t(length ? processed * 100 / length : 0); done != lastPercent) {
             lastPercent = done;
             PostProcessInfo(receiver, ProgressNotice(done, SecondsSince(begun)));
         }
-        const int64_t got = in.read(block, sizeof block);
+        const int64_t got = in.read(reinterpret_cast<char *>(block.data()), sizeof block);
         if (got <= 0)
             break;
-        for (int64_t i = 0; i + 1 < got; i += 2) {
-            const int16_t s = qFromLittleEndian<int16_t>(block + i);
-            const float scaled = std::nearbyint(float(s) * gain);
-            qToLittleEndian<int16_t>(int16_t(std::clamp(scaled, -32768.0f, 32767.0f)), block + i);
-        }
-        ok = out.write(block, got) == got;
+        for (int64_t i = 0; i < got / 2; ++i)
+            block[size_t(i)] = qFromLittleEndian(block[size_t(i)]);
+        change(block.data(), size_t(got / 2));
+        for (int64_t i = 0; i < got / 2; ++i)
+            block[size_t(i)] = qToLittleEndian(block[size_t(i)]);
+        ok = out.write(reinterpret_cast<const char *>(block.data()), got) == got;
         processed += got;
     }
     ok = ok && in.error() == QFileDevice::NoError && out.flush();
     in.close();
     out.close();
-    if (!ok) {
-        QFile::remove(temporary);
-        return false;
-    }
-    // Renamed over the WAV in one step: at any moment the WAV is either the file as read or the scaled one.
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(wavPath).constData()) != 0) {
+    if (!ok ||
+        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(wavPath).constData()) != 0) {
         QFile::remove(temporary);
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool TCDRipThread::Normalize(const QString &wavPath, int percent, QObject *receiver)
+{
+    PostProcessInfo(receiver, TProcessInfo{ProcessEvent::NormalizeBegins, QString(), QString(), 0});
+    const float gain = float(percent) / 100.0f;
+    return rewriteSamples(wavPath, ".nor", receiver, [gain](int16_t *samples, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const float scaled = std::nearbyint(float(samples[i]) * gain);
+            samples[i] = int16_t(std::clamp(scaled, -32768.0f, 32767.0f));
+        }
+    });
+}
+
+bool TCDRipThread::Deemphasize(const QString &wavPath)
+{
+    TDeemphasis filter;
+    return rewriteSamples(wavPath, ".dem", nullptr,
+                          [&filter](int16_t *samples, size_t count) { filter.Process(samples, count / 2); });
 }

@@ -50,6 +50,8 @@ public:
     // even, through a temporary ".nor" file that then replaces it. Progress goes to the receiver; false when
     // a file could not be opened or created (the WAV is then left as it was).
     static bool Normalize(const QString &wavPath, int percent, QObject *receiver);
+    // Undoes the CD pre-emphasis of the 16-bit stereo samples of a WAV file the same way (TDeemphasis).
+    static bool Deemphasize(const QString &wavPath);
 
 private:
     struct ReadPlan;
@@ -67,4 +69,5 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_finished{false};
     QString m_path;
+    bool m_preemphasis = false; // the table flags the track as pre-emphasised
 };

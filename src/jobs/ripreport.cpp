@@ -84,6 +84,7 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.Artist = settings.DiscInfo.Artist;
     session.Album = settings.DiscInfo.Album;
     session.Mcn = settings.DiscInfo.Mcn;
+    session.Deemphasis = settings.CommonOptions.Deemphasis;
     return session;
 }
 
@@ -194,7 +195,9 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
         if (!track.Isrc.isEmpty())
             out << QStringLiteral("  ISRC: ") + track.Isrc;
         if (track.PreEmphasis)
-            out << QStringLiteral("  Pre-emphasis: yes (not undone)");
+            out << QStringLiteral("  Pre-emphasis: yes (%1)")
+                       .arg(session.Deemphasis ? QStringLiteral("de-emphasised")
+                                               : QStringLiteral("not undone"));
         const int64_t hundredths = track.Frames * 100 / 44100;
         out << QStringLiteral("  Length: %1:%2.%3")
                    .arg(hundredths / 6000)
@@ -243,7 +246,7 @@ QString CueSheetText(const TRipSession &session)
         out << QStringLiteral("    TITLE ") + cueText(track.Title);
         out << QStringLiteral("    PERFORMER ") +
                    cueText(track.Performer.isEmpty() ? session.Artist : track.Performer);
-        if (track.PreEmphasis)
+        if (track.PreEmphasis && !session.Deemphasis) // a file de-emphasised is flat
             out << QStringLiteral("    FLAGS PRE");
         if (!track.Isrc.isEmpty())
             out << QStringLiteral("    ISRC ") + track.Isrc;

@@ -55,7 +55,8 @@ struct TRipSession {
     bool Verify = false;
     QString Artist;
     QString Album;
-    QString Mcn; // the disc's catalogue number; empty when it carries none
+    QString Mcn;             // the disc's catalogue number; empty when it carries none
+    bool Deemphasis = false; // pre-emphasised tracks were de-emphasised
     TAccurateRipDisc Disc;
     std::vector<TTrackRip> Tracks;
     QString VerifyError; // why the database could not be asked; empty when it was

@@ -42,6 +42,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("EncodersAtOnce"), s.CommonOptions.EncodersAtOnce);
     visit(common, QStringLiteral("ReplayGain"), s.CommonOptions.ReplayGain);
     visit(common, QStringLiteral("OutputFormats"), s.CommonOptions.OutputFormats);
+    visit(common, QStringLiteral("Deemphasis"), s.CommonOptions.Deemphasis);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);

@@ -50,6 +50,8 @@ struct TCommonOptions {
     // The formats a rip makes besides OutputFormat, from the same read: format numbers, "2,5" (see
     // ExtraFormatsOf).
     QString OutputFormats;
+    // Undo the pre-emphasis of tracks the disc flags as pre-emphasised (the 50/15 µs curve) after reading.
+    bool Deemphasis = false;
 };
 
 constexpr int32_t MaxReadOffset = 5880;

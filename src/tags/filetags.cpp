@@ -339,7 +339,7 @@ int64_t Id3v2TagBytes(const QByteArray &head)
 bool TTagEdit::Empty() const
 {
     return !Title && !Artist && !AlbumArtist && !Album && !Year && !Genre && !Comment && !Track &&
-           !TrackTotal && !Cover && !Isrc && !Barcode;
+           !TrackTotal && !Cover && !Isrc && !Barcode && !Deemphasis;
 }
 
 TTagFormat TagFormatOf(const QString &path)

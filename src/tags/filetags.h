@@ -63,6 +63,8 @@ struct TTagEdit {
     // The recording code (ID3 TSRC, Vorbis ISRC) and the disc's barcode (a TXXX or Vorbis BARCODE field).
     std::optional<QString> Isrc;
     std::optional<QString> Barcode;
+    // "yes" on audio whose CD pre-emphasis was undone (a TXXX or Vorbis DEEMPHASIS field).
+    std::optional<QString> Deemphasis;
     // MP3 files only: what the version 1 tag takes instead of Title and Artist, when it differs (a rip gives
     // it the file's name and the disc's artist).
     std::optional<QString> Id3v1Title;

@@ -108,16 +108,20 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
     if (edit.Genre)
         setFrame(tag, "TCON", genreName(*edit.Genre));
     set("TSRC", edit.Isrc);
-    if (edit.Barcode) {
-        while (auto *old = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, "BARCODE"))
+    const auto setUserText = [&tag](const char *name, const std::optional<QString> &value) {
+        if (!value)
+            return;
+        while (auto *old = TagLib::ID3v2::UserTextIdentificationFrame::find(&tag, name))
             tag.removeFrame(old);
-        if (!edit.Barcode->isEmpty()) {
+        if (!value->isEmpty()) {
             auto *frame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF8);
-            frame->setDescription("BARCODE");
-            frame->setText(tagText(*edit.Barcode));
+            frame->setDescription(name);
+            frame->setText(tagText(*value));
             tag.addFrame(frame);
         }
-    }
+    };
+    setUserText("BARCODE", edit.Barcode);
+    setUserText("DEEMPHASIS", edit.Deemphasis);
     if (edit.Track || edit.TrackTotal)
         setFrame(tag, "TRCK",
                  trackText(edit.Track.value_or(before.Track), edit.TrackTotal.value_or(before.TrackTotal)));
@@ -199,6 +203,7 @@ void editXiph(TagLib::Ogg::XiphComment &x, const TTagEdit &edit)
     set("COMMENT", edit.Comment);
     set("ISRC", edit.Isrc);
     set("BARCODE", edit.Barcode);
+    set("DEEMPHASIS", edit.Deemphasis);
     if (edit.Track)
         set("TRACKNUMBER", *edit.Track > 0 ? QString::number(*edit.Track) : QString());
     if (edit.TrackTotal)

@@ -36,6 +36,9 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
 TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString &title)
 {
     TTrackTags tags = TrackTagsOf(settings.DiscInfo, track, title);
+    tags.Deemphasised = settings.CommonOptions.Deemphasis && track >= 1 &&
+                        track < int(settings.DiscInfo.PreEmphasis.size()) &&
+                        settings.DiscInfo.PreEmphasis[size_t(track)];
     const QString cover = CoverCachePath(settings.DiscInfo.MusicBrainzRelease);
     if (settings.QueryCDDB.EmbedCover && !cover.isEmpty()) {
         QFile file(cover);
@@ -93,6 +96,8 @@ void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags)
     set("COMMENT", tags.Comment);
     set("ISRC", tags.Isrc);
     set("BARCODE", tags.Barcode);
+    if (tags.Deemphasised)
+        set("DEEMPHASIS", QStringLiteral("yes"));
     if (!tags.Cover.isEmpty())
         set("METADATA_BLOCK_PICTURE", QString::fromLatin1(pictureBlock(tags.Cover)));
 }
@@ -120,6 +125,8 @@ bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track,
         edit.Isrc = tags.Isrc;
     if (!tags.Barcode.isEmpty())
         edit.Barcode = tags.Barcode;
+    if (tags.Deemphasised)
+        edit.Deemphasis = QStringLiteral("yes");
     edit.Id3v1Title = base;
     edit.Id3v1Artist = disc.Artist;
     return EditFileTags(path, edit, error);

@@ -19,20 +19,23 @@ struct TTrackTags {
     QString Comment;
     int Track = 0;
     int TrackTotal = 0;
-    QByteArray Cover; // the front cover, a JPEG image; empty for none
-    QString Isrc;     // the track's recording code, as the disc carries it
-    QString Barcode;  // the disc's catalogue number, when it is a valid EAN/UPC
+    QByteArray Cover;          // the front cover, a JPEG image; empty for none
+    QString Isrc;              // the track's recording code, as the disc carries it
+    QString Barcode;           // the disc's catalogue number, when it is a valid EAN/UPC
+    bool Deemphasised = false; // the disc's pre-emphasis was undone (a DEEMPHASIS field says so)
 };
 
 // The tags of track n of the disc (its title, its own artist or the disc's, the disc's fields, the number of
 // tracks when the disc says it). `title` stands in when the disc has none for the track.
 TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title);
-// The same for a job's settings, with the release's cover when covers go into files and one is kept.
+// The same for a job's settings.
+// With the release's cover when covers go into files and one is kept, and whether the rip undoes the track's
+// pre-emphasis.
 TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString &title);
 
 // The Vorbis comments of a track: TITLE, ARTIST, ALBUMARTIST (when it differs from ARTIST, as on a
-// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL, COMMENT, ISRC and BARCODE, and the cover as a
-// METADATA_BLOCK_PICTURE (a FLAC picture block in base64), replacing what the set held.
+// compilation), ALBUM, DATE, GENRE, TRACKNUMBER, TRACKTOTAL, COMMENT, ISRC, BARCODE and DEEMPHASIS, and the
+// cover as a METADATA_BLOCK_PICTURE (a FLAC picture block in base64), replacing what the set held.
 void SetVorbisComments(TVorbisTags &comments, const TTrackTags &tags);
 
 // Tags an MP3 file the program made for track n of the disc: the ID3 version 1 tag (title `base`, the disc's

@@ -6,6 +6,7 @@ TVorbisTags::TVorbisTags()
     for (const char *name :
          {"album", "albumartist", "artist", "comment", "date", "genre", "title", "tracknumber", "tracktotal",
           "discnumber", "metadata_block_picture", "replaygain_reference_loudness", "replaygain_track_gain",
-          "replaygain_track_peak", "replaygain_album_gain", "replaygain_album_peak", "isrc", "barcode"})
+          "replaygain_track_peak", "replaygain_album_gain", "replaygain_album_peak", "isrc", "barcode",
+          "deemphasis"})
         Declare(QString::fromLatin1(name));
 }

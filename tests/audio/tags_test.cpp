@@ -13,12 +13,12 @@ TEST(TagSets, VorbisNamesEnumerateInCaseFreeAlphabeticalOrder)
     for (int i = 0; i < tags.Count(); ++i)
         names << tags.NameAt(i);
     EXPECT_EQ(names,
-              QStringList({"album", "albumartist", "artist", "barcode", "comment", "date", "discnumber",
-                           "genre", "isrc", "metadata_block_picture", "replaygain_album_gain",
+              QStringList({"album", "albumartist", "artist", "barcode", "comment", "date", "deemphasis",
+                           "discnumber", "genre", "isrc", "metadata_block_picture", "replaygain_album_gain",
                            "replaygain_album_peak", "replaygain_reference_loudness", "replaygain_track_gain",
                            "replaygain_track_peak", "title", "tracknumber", "tracktotal"}));
     EXPECT_EQ(tags.NameAt(-1), "");
-    EXPECT_EQ(tags.NameAt(18), "");
+    EXPECT_EQ(tags.NameAt(19), "");
 
     TCommonTags common;
     QStringList commonNames;
@@ -72,7 +72,7 @@ TEST(TagSets, ClearKeepsNames)
     tags.SetTitle("T");
     tags.SetChanged(false);
     tags.Clear();
-    EXPECT_EQ(tags.Count(), 18);
+    EXPECT_EQ(tags.Count(), 19);
     EXPECT_TRUE(tags.Empty());
     EXPECT_TRUE(tags.Changed());
     EXPECT_EQ(tags.Album(), "");

@@ -436,4 +436,50 @@ TEST_F(AccuracyTest, DiscCodesReachTocCueLogAndTags)
     }
 }
 
+// --deemphasis undoes the pre-emphasis of the tracks the disc flags, on both read paths, as sox's deemph
+// effect does (each track's level within 0.1 dB); a track without the flag is left as read; the files say so
+// in their tags, the log says so, and the cue sheet no longer flags them.
+TEST_F(AccuracyTest, DeemphasisMatchesSoxOnFlaggedTracksOnly)
+{
+    disc({"--pre", "1", "--pre", "2", "--pre", "3", "150,tone:5000", "150,tone:12000", "150,noise",
+          "150,noise"});
+    titles({"A", "B", "C", "D"});
+    const auto rmsLevel = [](const QString &file) {
+        QByteArray stats;
+        RunProgram("sox", {file, "-n", "stats"}, &stats);
+        const QRegularExpressionMatch m = QRegularExpression("RMS lev dB +(\\S+)").match(QString(stats));
+        return m.hasMatch() ? m.captured(1).toDouble() : 999.0;
+    };
+    for (const bool paranoia : {false, true}) {
+        SCOPED_TRACE(paranoia ? "paranoia" : "library");
+        const QString plain = home.root() + "/plain";
+        QDir(plain).removeRecursively();
+        ASSERT_EQ(runCli(QStringList{"rip", "-f", "wav", "-o", plain} +
+                         (paranoia ? QStringList{"--paranoia"} : QStringList{}))
+                      .code,
+                  0);
+        ASSERT_EQ(ripAfresh({"-f", "flac,wav", "--deemphasis", "--tags", "--log", "--cue", "--no-replaygain"},
+                            paranoia)
+                      .code,
+                  0);
+        for (const char *name : {"A", "B", "C"}) {
+            const QString sox = home.root() + "/sox.wav";
+            ASSERT_EQ(RunProgram("sox", {plain + "/" + name + ".wav", sox, "deemph"}), 0);
+            EXPECT_NEAR(rmsLevel(out + "/WAV/" + name + ".wav"), rmsLevel(sox), 0.1) << name;
+            EXPECT_LT(rmsLevel(out + "/WAV/" + name + ".wav"), rmsLevel(plain + "/" + name + ".wav") - 1)
+                << name;
+        }
+        ASSERT_TRUE(decodeFlac("FLAC/D.flac", home.root() + "/d.raw"));
+        EXPECT_EQ(ReadFileBytes(home.root() + "/d.raw"), ReadFileBytes(plain + "/D.wav").mid(44));
+        QByteArray tags;
+        RunProgram("metaflac", {"--export-tags-to=-", out + "/FLAC/C.flac"}, &tags);
+        EXPECT_TRUE(tags.contains("DEEMPHASIS=yes")) << tags.toStdString();
+        RunProgram("metaflac", {"--export-tags-to=-", out + "/FLAC/D.flac"}, &tags);
+        EXPECT_FALSE(tags.contains("DEEMPHASIS")) << tags.toStdString();
+        EXPECT_TRUE(
+            ReadFileText(out + "/FLAC/Band - Record.log").contains("Pre-emphasis: yes (de-emphasised)"));
+        EXPECT_FALSE(ReadFileText(out + "/FLAC/Band - Record.cue").contains("FLAGS PRE"));
+    }
+}
+
 } // namespace

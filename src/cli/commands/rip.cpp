@@ -98,7 +98,7 @@ public:
                    R"(  rip      [-d N|PATH] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
-           [--require-verified] [--json] [--overwrite|--no-overwrite]
+           [--require-verified] [--json] [--deemphasis] [--overwrite|--no-overwrite]
                                  -d the drive, -t the tracks ("1,3-5"; default every audio track),
                                  -f the formats (wav mp3 ogg wma flac opus; several, each made from the
                                  same read, go to folders named after them unless TEMPLATE has %format%),
@@ -117,6 +117,7 @@ public:
                                  fails the run (exit 1) unless every track is verified; --json
                                  prints one JSON document at the end (files, each track's result)
                                  --log and --cue write "ARTIST - ALBUM.log" and ".cue"
+                                 --deemphasis undoes the pre-emphasis of tracks the disc flags
 )") + QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
@@ -134,6 +135,7 @@ public:
                 QStringLiteral("--cue"),
                 QStringLiteral("--json"),
                 QStringLiteral("--require-verified"),
+                QStringLiteral("--deemphasis"),
                 QStringLiteral("--replaygain"),
                 QStringLiteral("--no-replaygain")};
     }
@@ -182,7 +184,7 @@ TOptionsSetting ripSettings(const TArguments &args)
           std::pair{"--album-folder", &options.IsCreateAlbumFolder}, std::pair{"--m3u", &options.IsCreateM3U},
           std::pair{"--tags", &settings.Use}, std::pair{"--test-copy", &options.TestAndCopy},
           std::pair{"--verify", &options.VerifyAccurateRip}, std::pair{"--log", &options.WriteLog},
-          std::pair{"--cue", &options.WriteCue}})
+          std::pair{"--cue", &options.WriteCue}, std::pair{"--deemphasis", &options.Deemphasis}})
         if (args.flag(QLatin1String(flag)))
             *setting = true;
     ApplyEncoderQuality(args, settings);
