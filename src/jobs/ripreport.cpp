@@ -79,6 +79,7 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.ReadMode = readMode;
     session.Paranoia = paranoia;
     session.Offset = settings.CommonOptions.ReadOffset;
+    session.OffsetSource = settings.CommonOptions.ReadOffsetSource;
     session.TestAndCopy = settings.CommonOptions.TestAndCopy;
     session.Verify = settings.CommonOptions.VerifyAccurateRip;
     session.Artist = settings.DiscInfo.Artist;
@@ -170,9 +171,10 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     out << QStringLiteral("Drive: ") + WithoutControlChars(session.Drive);
     out << QStringLiteral("Read mode: ") + session.ReadMode;
     out << QStringLiteral("Paranoia: ") + onOff(session.Paranoia);
-    out << QStringLiteral("Read offset correction: %1%2 samples")
+    out << QStringLiteral("Read offset correction: %1%2 samples (%3)")
                .arg(session.Offset > 0 ? QStringLiteral("+") : QString())
-               .arg(session.Offset);
+               .arg(session.Offset)
+               .arg(session.OffsetSource.isEmpty() ? QStringLiteral("the setting") : session.OffsetSource);
     out << QStringLiteral("Test & copy: ") + onOff(session.TestAndCopy);
     out << QStringLiteral("Artist: ") + WithoutControlChars(session.Artist);
     out << QStringLiteral("Album: ") + WithoutControlChars(session.Album);

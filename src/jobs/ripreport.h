@@ -51,6 +51,7 @@ struct TRipSession {
     QString ReadMode;
     bool Paranoia = false;
     int Offset = 0;
+    QString OffsetSource; // "given", "found for the drive"; empty: the setting
     bool TestAndCopy = false;
     bool Verify = false;
     QString Artist;

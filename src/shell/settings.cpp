@@ -197,6 +197,36 @@ bool SaveOptions(QString *error)
     return ini.save(error);
 }
 
+QString DriveOffsetKey(const QString &vendor, const QString &product, const QString &revision)
+{
+    QString key = QStringList{vendor.trimmed(), product.trimmed(), revision.trimmed()}.join(QLatin1Char(' '));
+    for (QChar &c : key)
+        if (c.unicode() < 0x20 || c == QLatin1Char('=') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
+            c == QLatin1Char(';'))
+            c = QLatin1Char('_');
+    return key.simplified();
+}
+
+std::optional<int> SavedDriveOffset(const QString &driveKey)
+{
+    const IniFile ini(SettingsFolder() + optionsFileName);
+    const QString section = QStringLiteral("DriveOffsets");
+    if (driveKey.isEmpty() || !ini.hasKey(section, driveKey))
+        return std::nullopt;
+    int offset = 0;
+    if (!IniFile::parseInteger(ini.readString(section, driveKey, QString()), offset) ||
+        offset < -MaxReadOffset || offset > MaxReadOffset)
+        return std::nullopt;
+    return offset;
+}
+
+bool SaveDriveOffset(const QString &driveKey, int offset, QString *error)
+{
+    IniFile ini(SettingsFolder() + optionsFileName);
+    ini.writeInteger(QStringLiteral("DriveOffsets"), driveKey, offset);
+    return ini.save(error);
+}
+
 bool IsEnglish(const QString &language)
 {
     return language.compare(QLatin1String("English"), Qt::CaseInsensitive) == 0;

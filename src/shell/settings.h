@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // The program's settings: one global record, AppSettings, read from options.ini once when the main window is
 // created and written back once when it closes. Everything in between changes it in memory only. The field
@@ -35,6 +36,9 @@ struct TCommonOptions {
     QString FileNameTemplate = QStringLiteral("%title%");
     // Samples the drive's reads are shifted by (its read offset correction), -5880 to 5880.
     int32_t ReadOffset = 0;
+    // Where a run's ReadOffset came from, for its log (not stored): "given", "found for the drive"; empty
+    // for the setting.
+    QString ReadOffsetSource;
     bool TestAndCopy = false; // read every track twice and compare the checksums
     bool VerifyAccurateRip = false;
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
@@ -55,6 +59,14 @@ struct TCommonOptions {
 };
 
 constexpr int32_t MaxReadOffset = 5880;
+
+// The read offsets found for drives (sondrel-cli offset find), in options.ini's [DriveOffsets] section, each
+// under its drive's "VENDOR PRODUCT REVISION" (control characters, "=" and brackets made "_"). nullopt when
+// none is saved for the drive (or the value is out of range); saving keeps the file's other lines and its
+// old contents when the save fails (false, *error saying why).
+QString DriveOffsetKey(const QString &vendor, const QString &product, const QString &revision);
+std::optional<int> SavedDriveOffset(const QString &driveKey);
+bool SaveDriveOffset(const QString &driveKey, int offset, QString *error = nullptr);
 
 struct TMp3Options {
     bool IsSelectVBR = false;

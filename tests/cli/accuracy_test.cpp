@@ -348,7 +348,7 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
     const QString log = ReadFileText(out + "/Band - Record.log");
     const QString cue = ReadFileText(out + "/Band - Record.cue");
     for (const char *line :
-         {"Read mode: CD access calls", "Paranoia: off", "Read offset correction: +6 samples",
+         {"Read mode: CD access calls", "Paranoia: off", "Read offset correction: +6 samples (given)",
           "Test & copy: on", "Artist: Band", "Album: Record", "AccurateRip: not asked",
           "  File: Opening.flac", "  Length: 0:04.00", "  Length: 0:01.33", "  Read errors: 0"})
         EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();

@@ -208,4 +208,63 @@ TEST_F(DiscImageTest, TheLogKeepsTheChecksumsWhenTheDatabaseIsOutOfReach)
     }
 }
 
+// A drive whose reads come 667 samples late (and ones 1164 early, 2345 late): offset find,
+// asked against a database answer of whipper's checksums of the true audio, gives the correction, saves it
+// for the drive, and a later rip of that drive verifies every track without --offset.
+TEST_F(DiscImageTest, OffsetFindGivesTheDrivesShiftAndLaterRipsVerify)
+{
+    const QString truth = home.root() + "/truth/";
+    ASSERT_TRUE(QDir().mkpath(truth));
+    ASSERT_TRUE(MakeDisc(truth + "disc.cue", {"1200,music", "900,noise", "700,music", "500,tone"}));
+    ASSERT_EQ(
+        runCli({"rip", "-d", truth + "disc.cue", "-f", "wav", "-o", out, "--offset", "0", "--quiet"}).code,
+        0);
+    QStringList wavs;
+    for (const QString &name : QDir(out).entryList({"*.wav"}, QDir::Files, QDir::Name))
+        wavs << out + "/" + name;
+    const QJsonObject sums = askJudge(QStringList{"sums"} + wavs);
+    const QJsonObject disc = askJudge({"disc", truth + "disc.cue"});
+    ASSERT_FALSE(sums.contains("error") || disc.contains("error"));
+    QByteArray block(1, char(wavs.size()));
+    for (const QJsonValue &id :
+         {disc.value("accuraterip_ids")[0], disc.value("accuraterip_ids")[1], disc.value("cddb")}) {
+        const uint32_t v = id.toString().toUInt(nullptr, 16);
+        block.append(reinterpret_cast<const char *>(&v), 4);
+    }
+    for (const QJsonValue &crc : sums.value("v1").toArray()) {
+        const uint32_t v = crc.toString().toUInt(nullptr, 16);
+        block.append(char(3)).append(reinterpret_cast<const char *>(&v), 4).append(4, '\0');
+    }
+    CddbTestServer server;
+    server.setHandler([&](const QString &) { return CddbTestServer::Reply{200, block, {}}; });
+
+    const QByteArray audio = ReadFileBytes(truth + "disc.bin");
+    for (const int shift : {667, -1164, 2345}) { // common offsets, then one only the sweep finds
+        SCOPED_TRACE(shift);
+        // The drive's reads: the disc's audio `shift` samples later (or earlier), silence filling in.
+        const QByteArray pad(std::abs(shift) * 4, '\0');
+        const QByteArray shifted =
+            shift > 0 ? pad + audio.left(audio.size() - pad.size()) : audio.mid(pad.size()) + pad;
+        const QString name = QString("drive%1").arg(shift);
+        {
+            QFile bin(images + name + ".bin");
+            ASSERT_TRUE(bin.open(QIODevice::WriteOnly) && bin.write(shifted) == shifted.size());
+        }
+        WriteFileText(images + name + ".cue",
+                      ReadFileText(truth + "disc.cue").replace("\"disc.bin\"", "\"" + name + ".bin\""));
+        const CliRun find =
+            runCli({"offset", "find", "-d", images + name + ".cue", "--accuraterip-server", server.url()});
+        EXPECT_EQ(find.code, 0) << find.err.toStdString();
+        EXPECT_EQ(find.out, QString("%1%2\n").arg(shift > 0 ? "+" : "").arg(shift)) << find.err.toStdString();
+        QDir(out).removeRecursively();
+        const CliRun rip = runCli({"rip", "-d", images + name + ".cue", "-f", "wav", "-o", out, "--verify",
+                                   "--log", "--accuraterip-server", server.url()});
+        EXPECT_TRUE(rip.err.contains("All tracks accurately ripped")) << rip.err.toStdString();
+        EXPECT_TRUE(ReadFileText(out + "/Unknown Artist - Unknown Album.log")
+                        .contains(QString("Read offset correction: %1%2 samples (found for the drive)")
+                                      .arg(shift > 0 ? "+" : "")
+                                      .arg(shift)));
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // AccurateRip checksums against whipper's, and the database's answers.
 #include "jobs/accuraterip.h"
+#include "jobs/offsetfind.h"
 #include "jobs/wavheader.h"
 #include "testsupport.h"
 
@@ -40,7 +41,8 @@ void expectSameAsReference(const QStringList &tracks)
     }
     QByteArray output;
     ASSERT_EQ(RunProgram("/usr/bin/python3",
-                         QStringList{SONDREL_SOURCE_DIR "/tests/judges/disc_judge.py", "sums"} + wavs, &output),
+                         QStringList{SONDREL_SOURCE_DIR "/tests/judges/disc_judge.py", "sums"} + wavs,
+                         &output),
               0)
         << output.toStdString();
     const QJsonObject judged = QJsonDocument::fromJson(output).object();
@@ -105,6 +107,29 @@ TEST(AccurateRip, DiscIdsAddressAndAnswers)
     EXPECT_TRUE(blocks.empty());
     EXPECT_TRUE(error.startsWith("The AccurateRip answer is cut short")) << error.toStdString();
     EXPECT_FALSE(ParseAccurateRipAnswer(QByteArray(), blocks, &error));
+}
+
+} // namespace
+
+namespace {
+
+// The sliding checksums of the offset search equal the whole sums (those whipper judges) at every offset,
+// for a track in the middle, the first and the last.
+TEST(OffsetSearch, SlidingChecksumsEqualTheWholeSums)
+{
+    const int margin = 700;
+    const int64_t frames = 5 * 588 * 3 + 17;
+    QByteArray audio((frames + 2 * margin) * 4, '\0');
+    uint32_t seed = 12345;
+    for (char &c : audio)
+        c = char((seed = seed * 1103515245u + 12345u) >> 24);
+    for (const auto &[first, last] : {std::pair{false, false}, {true, false}, {false, true}}) {
+        const std::vector<uint32_t> v1 = AccurateRipV1ByOffset(audio, frames, margin, first, last);
+        for (const int offset : {-margin, -1, 0, 1, 333, margin})
+            EXPECT_EQ(v1[size_t(offset + margin)],
+                      AccurateRipSums(audio.mid((margin + offset) * 4, frames * 4), first, last).V1)
+                << offset << (first ? " first" : "") << (last ? " last" : "");
+    }
 }
 
 } // namespace

@@ -20,3 +20,4 @@ std::unique_ptr<TCommand> MakeLookupCommand();
 std::unique_ptr<TCommand> MakePlayCommand();
 std::unique_ptr<TCommand> MakeRecordCommand();
 std::unique_ptr<TCommand> MakePlaylistCommand();
+std::unique_ptr<TCommand> MakeOffsetCommand();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/encoderprocess.h"
+#include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
 #include "commands.h"
@@ -175,8 +176,18 @@ TOptionsSetting ripSettings(const TArguments &args)
         options.EnableRipTime = true;
         options.RipTime = args.number("--rip-time", 0, 1, 99 * 60);
     }
-    if (args.value("--offset"))
+    if (args.value("--offset")) {
         options.ReadOffset = args.number("--offset", 0, -MaxReadOffset, MaxReadOffset);
+        options.ReadOffsetSource = QStringLiteral("given");
+    } else {
+        // The offset `offset find` found for this drive, over the setting.
+        const CdDriveEntry drive = CdDriveList().value(DriveIndexOf(args));
+        if (const auto found =
+                SavedDriveOffset(DriveOffsetKey(drive.vendor, drive.product, drive.revision))) {
+            options.ReadOffset = *found;
+            options.ReadOffsetSource = QStringLiteral("found for the drive");
+        }
+    }
     if (const auto server = args.value("--accuraterip-server"))
         options.AccurateRipServer = *server;
     for (const auto &[flag, setting] :
