@@ -43,7 +43,7 @@ ours() {
     cp "$1" "${1%.cue}.bin" "$images/"
     for _ in $(seq "$runs"); do
         rm -rf "$work/ours"
-        /usr/bin/time -f '%e %P' "$build/bin/sondrel-cli" rip -f "$2" -o "$work/ours" --quiet ${3:+"$3"} 2>&1 \
+        /usr/bin/time -f '%e %P' "$build/bin/sondrel-cli" rip -f "$2" -o "$work/ours" --quiet --lookup none ${3:+"$3"} 2>&1 \
             >/dev/null | tail -1
     done | sort -g | awk '{ t[NR] = $0 } END { print t[int((NR + 1) / 2)] }'
     rm -f "$images"/*

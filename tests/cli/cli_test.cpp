@@ -235,7 +235,7 @@ TEST_F(CliTest, MissingEncoderIsAFailure)
     ASSERT_TRUE(QFile::copy(BuiltProgram("sondrel-cli"), folder + "sondrel-cli"));
     QFile::setPermissions(folder + "sondrel-cli", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     QProcess process;
-    process.start(folder + "sondrel-cli", {"rip", "-f", "wma", "-o", out, "--quiet"});
+    process.start(folder + "sondrel-cli", {"rip", "-f", "wma", "-o", out, "--quiet", "--lookup", "cache"});
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_TRUE(process.readAllStandardError().contains("Can not find WMA encoder"));
@@ -853,6 +853,58 @@ TEST_F(CliTest, RecordWithoutALengthEndsWhenInterrupted)
     ASSERT_GT(bytes.size(), 44);
     EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 40), uint32_t(bytes.size() - 44));
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"open.wav"});
+}
+
+// rip looks an unknown disc up by itself (by default: cache, CD-Text, then the network) and makes named,
+// tagged files in one command; the titles are kept, so the next rip asks no one.
+TEST_F(CliTest, RipLooksTheDiscUpByItself)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,tone", "150,noise"}));
+    const QString id = runCli({"toc"}).out.section("musicbrainz-id ", 1).section('\n', 0, 0);
+    CddbTestServer musicbrainz;
+    QStringList asked;
+    musicbrainz.setHandler([&](const QString &target) {
+        asked << target;
+        if (!target.startsWith("/ws/2/discid/"))
+            return CddbTestServer::Reply{404, {}, {}}; // no cover
+        return CddbTestServer::Reply{
+            200,
+            (R"({"releases":[{"id":"mbid-9","title":"Live","date":"1999","artist-credit":[{"name":"Band"}],)"
+             R"("media":[{"format":"CD","track-count":2,"discs":[{"id":")" +
+             id + R"("}],"tracks":[{"title":"Intro"},{"title":"Encore"}]}]}]})")
+                .toUtf8(),
+            {}};
+    });
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[QueryCDDB]\nLookupOrder=1\nMusicBrainzServer=" + musicbrainz.url() +
+                      "\nCoverArtServer=" + musicbrainz.url() + "\n");
+    // The default, as a user types it (without the test's own --lookup).
+    QProcess rip;
+    rip.start(BuiltProgram("sondrel-cli"), {"rip", "-f", "flac", "--tags", "-o", out, "--quiet"});
+    ASSERT_TRUE(rip.waitForFinished(60000));
+    EXPECT_EQ(rip.exitCode(), 0) << rip.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(rip.readAllStandardOutput()), out + "/Intro.flac\n" + out + "/Encore.flac\n");
+    QByteArray tags;
+    RunProgram("metaflac", {"--export-tags-to=-", out + "/Encore.flac"}, &tags);
+    EXPECT_TRUE(tags.contains("TITLE=Encore\n") && tags.contains("ARTIST=Band\n") &&
+                tags.contains("ALBUM=Live\n"))
+        << tags.toStdString();
+    ASSERT_FALSE(asked.isEmpty());
+
+    // Known now: the cache answers, nobody is asked.
+    asked.clear();
+    QDir(out).removeRecursively();
+    const CliRun again = runCli({"rip", "-f", "wav", "-o", out, "--lookup", "auto", "--quiet"});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains("/Intro.wav\n")) << again.out.toStdString();
+    EXPECT_TRUE(asked.isEmpty()) << asked.join(' ').toStdString();
+    // A source that finds nothing fails no rip; a mode that does not exist is a usage error.
+    musicbrainz.setHandler([](const QString &) { return CddbTestServer::Reply{500, {}, {}}; });
+    QDir(out).removeRecursively();
+    const CliRun nothing = runCli({"rip", "-f", "wav", "-o", out, "--lookup", "musicbrainz", "-t", "1"});
+    EXPECT_EQ(nothing.code, 0) << nothing.err.toStdString();
+    EXPECT_TRUE(nothing.err.contains("no titles found for this disc")) << nothing.err.toStdString();
+    EXPECT_EQ(runCli({"rip", "--lookup", "freedb"}).code, 2);
 }
 
 } // namespace

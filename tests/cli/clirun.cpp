@@ -10,7 +10,11 @@ CliRun runCli(const QStringList &arguments, const QString &program, int timeoutM
 {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program.isEmpty() ? BuiltProgram("sondrel-cli") : program, arguments);
+    // No test reaches the internet: a rip looks its disc up only where a test points it (--lookup).
+    QStringList args = arguments;
+    if (args.value(0) == QLatin1String("rip") && !args.contains(QLatin1String("--lookup")))
+        args << QStringLiteral("--lookup") << QStringLiteral("cache");
+    process.start(program.isEmpty() ? BuiltProgram("sondrel-cli") : program, args);
     CliRun run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();

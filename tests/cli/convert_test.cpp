@@ -187,8 +187,8 @@ TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
                &rate);
     EXPECT_TRUE(rate.startsWith("96000")) << rate.toStdString();
     ASSERT_EQ(runCli({"convert", "-f", "opus", "--opus-bitrate", "32", wav, "-o", out}).code, 0);
-    // The bit rate reached the encoder, in VBR as opusenc makes it (libopus's default, constrained VBR, spends
-    // the same bits on every packet).
+    // The bit rate reached the encoder, in VBR as opusenc makes it (libopus's default, constrained VBR,
+    // spends the same bits on every packet).
     ASSERT_EQ(RunProgram("opusenc", {"--quiet", "--bitrate", "32", wav, home.root() + "/peer.opus"}), 0);
     EXPECT_NEAR(double(QFileInfo(out + "/tone.opus").size()),
                 double(QFileInfo(home.root() + "/peer.opus").size()),

@@ -264,13 +264,14 @@ TEST_F(CliEncoderTest, TwoEncodersRunSideBySide)
 TEST_F(CliEncoderTest, AnEncoderThatWritesGarbageReplacesNothing)
 {
     const QString wav = home.root() + "/song.wav";
-    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
     struct Case {
         const char *encoder, *kind, *extension, *write;
     };
     const Case cases[] = {
         {"lame", "wav2mp3", "mp3", "printf 'garbage'"},
-        {"lame", "wav2mp3", "mp3", ":"}, // empty
+        {"lame", "wav2mp3", "mp3", ":"},                                               // empty
         {"lame", "wav2mp3", "mp3", "printf 'ID3\\004\\000\\000\\000\\000\\000\\000'"}, // a tag, no audio
         {"WM8EUTIL", "wav2wma", "wma", "head -c 5000 /dev/urandom"},
     };
@@ -280,16 +281,19 @@ TEST_F(CliEncoderTest, AnEncoderThatWritesGarbageReplacesNothing)
         QDir().mkpath(out);
         const QString target = out + "/song." + c.extension;
         WriteFileText(target, "the good file");
-        const QString output = QString(c.encoder) == "lame" ? "for a; do last=$a; done\n"
-                                                            : "prev=\nfor a; do [ \"$prev\" = -output ] && last=$a; "
-                                                              "prev=$a; done\n";
+        const QString output = QString(c.encoder) == "lame"
+                                   ? "for a; do last=$a; done\n"
+                                   : "prev=\nfor a; do [ \"$prev\" = -output ] && last=$a; "
+                                     "prev=$a; done\n";
         encoder(c.encoder, output + c.write + " > \"$last\"\n");
         const CliRun run = runCli({"convert", c.kind, wav, "-o", out, "--overwrite"}, cli);
         EXPECT_EQ(run.code, 1);
-        EXPECT_TRUE(run.err.contains(target + ": " + c.encoder + " ended normally, but ")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(target + ": " + c.encoder + " ended normally, but "))
+            << run.err.toStdString();
         EXPECT_EQ(ReadFileText(target), "the good file");
         EXPECT_FALSE(run.out.contains(target)) << run.out.toStdString();
-        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"song." + QString(c.extension)});
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden),
+                  QStringList{"song." + QString(c.extension)});
     }
 }
 

@@ -43,7 +43,8 @@ TEST_F(NothingLostTest, ControlCharactersNeverReachAFileName)
 {
     // A NUL, a C1 CSI (a terminal escape) and a right-to-left override (which shows "evil\u202Evaw.exe" as
     // "evilexe.wav").
-    static const char entry[] = "TrackNumber=3\n1=be\0fore\n2=keep.txt\0x\n3=ev\xC2\x9B" "2Jil\xE2\x80\xAEvaw.exe\n";
+    static const char entry[] = "TrackNumber=3\n1=be\0fore\n2=keep.txt\0x\n3=ev\xC2\x9B"
+                                "2Jil\xE2\x80\xAEvaw.exe\n";
     disc({"50,music", "50,music", "50,music"}, QByteArray(entry, sizeof entry - 1));
     WriteFileText(out + "/keep.txt", "mine");
     const CliRun run = runCli({"rip", "-f", "wav", "-o", out, "--no-overwrite"});
@@ -234,7 +235,8 @@ TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
 TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
 {
     constexpr int sectors = 15000; // 35 MB a track: long enough to be caught in the middle
-    disc({QString("%1,noise").arg(sectors), QString("%1,noise").arg(sectors), QString("%1,noise").arg(sectors)},
+    disc({QString("%1,noise").arg(sectors), QString("%1,noise").arg(sectors),
+          QString("%1,noise").arg(sectors)},
          "TrackNumber=3\n");
     for (const int signal : {SIGKILL, SIGTERM}) {
         for (const int partsSeen : {1, 2}) { // in the first track, and in the second
@@ -243,11 +245,12 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
             QDir().mkpath(out);
             QProcess cli;
             cli.setStandardInputFile(QProcess::nullDevice());
-            cli.start(BuiltProgram("sondrel-cli"), QStringList{"rip", "-f", "wav", "-o", out, "--quiet"});
+            cli.start(BuiltProgram("sondrel-cli"),
+                      QStringList{"rip", "-f", "wav", "-o", out, "--quiet", "--lookup", "cache"});
             ASSERT_TRUE(cli.waitForStarted());
             const QString part = out + QString("/.Track0%1.wav.part").arg(partsSeen);
-            ASSERT_TRUE(WaitFor([&] { return QFileInfo(part).size() > 0 || cli.state() == QProcess::NotRunning; },
-                                60000));
+            ASSERT_TRUE(WaitFor(
+                [&] { return QFileInfo(part).size() > 0 || cli.state() == QProcess::NotRunning; }, 60000));
             ASSERT_TRUE(SignalProcess(cli, signal));
             ASSERT_TRUE(cli.waitForFinished(60000));
             // The signal came in the middle of the rip.
@@ -255,7 +258,8 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
                 ASSERT_EQ(cli.exitStatus(), QProcess::CrashExit);
             else
                 ASSERT_EQ(cli.exitCode(), 130);
-            for (const QString &name : files()) { // what the interrupted run left under a track's name is whole
+            for (const QString &name :
+                 files()) { // what the interrupted run left under a track's name is whole
                 if (!name.startsWith('.')) {
                     EXPECT_EQ(QFileInfo(out + "/" + name).size(), 44 + sectors * 2352) << name.toStdString();
                 }
@@ -293,7 +297,8 @@ TEST_F(NothingLostTest, AFullDiskKeepsTheWavThatWasThere)
 TEST_F(NothingLostTest, AnOutputThatIsTheInputIsRefused)
 {
     const QString wav = home.root() + "/in.wav";
-    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}), 0);
     const QByteArray before = ReadFileBytes(wav);
     ASSERT_TRUE(QFile::link(wav, home.root() + "/link.wav"));
     ASSERT_TRUE(QFile::link(home.root(), home.root() + "/again"));
@@ -305,10 +310,12 @@ TEST_F(NothingLostTest, AnOutputThatIsTheInputIsRefused)
     }
     for (const QStringList &arguments : cases) {
         SCOPED_TRACE(arguments.join(" ").toStdString());
-        const QString refused = arguments[0] == "resample" ? arguments[2] : out + "/in." + arguments[1].mid(4);
+        const QString refused =
+            arguments[0] == "resample" ? arguments[2] : out + "/in." + arguments[1].mid(4);
         const CliRun run = runCli(arguments);
         EXPECT_EQ(run.code, 1);
-        EXPECT_TRUE(run.err.contains(refused + ": the output would overwrite the input")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(refused + ": the output would overwrite the input"))
+            << run.err.toStdString();
         EXPECT_EQ(ReadFileBytes(wav), before);
     }
 }
@@ -332,7 +339,8 @@ TEST_F(NothingLostTest, SettingsOutOfRangeAreReadAsTheirDefaults)
         SCOPED_TRACE(c.settings);
         QDir(out).removeRecursively();
         WriteFileText(ini, QString("[CommonOptions]\n") + c.settings + "OutputFolder=" + out + "\n");
-        const QStringList format = QString(c.made).endsWith(".wav") ? QStringList{"-f", "wav"} : QStringList();
+        const QStringList format =
+            QString(c.made).endsWith(".wav") ? QStringList{"-f", "wav"} : QStringList();
         const CliRun run = runCli(QStringList{"rip", "--quiet"} + format);
         ASSERT_EQ(run.code, 0) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(ini + ": " + c.warning)) << run.err.toStdString();
@@ -354,7 +362,8 @@ TEST_F(NothingLostTest, APlaylistEntryWithALineBreakIsRefused)
         WriteFileText(out + "/fine.mp3", "audio");
         const CliRun run = runCli({"playlist", out + "/list.m3u", out + "/fine.mp3", sneaky});
         EXPECT_EQ(run.code, 1);
-        EXPECT_TRUE(run.err.contains("/etc/passwd.mp3: a file name with a line break cannot be a playlist entry"))
+        EXPECT_TRUE(
+            run.err.contains("/etc/passwd.mp3: a file name with a line break cannot be a playlist entry"))
             << run.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(out + "/list.m3u"));
     }
@@ -366,8 +375,8 @@ TEST_F(NothingLostTest, APlaylistEntryWithALineBreakIsRefused)
 TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
 {
     const QString source = home.root() + "/source.wav"; // 24-bit, 2 s of a chord
-    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "24", source, "synth", "2", "sine", "440",
-                                 "sine", "660", "vol", "0.7"}),
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "24", source, "synth", "2", "sine",
+                                 "440", "sine", "660", "vol", "0.7"}),
               0);
     const QByteArray packed = ReadFileBytes(source);
     const qsizetype dataAt = packed.indexOf("data") + 8; // sox writes an extensible header
@@ -388,7 +397,9 @@ TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
         bool lossless = true;                      // holds the source's samples (else sox's reading of it)
     };
     const auto bySox = [&](QStringList options) {
-        return [&, options](const QString &wav) { return RunProgram("sox", QStringList{source} + options + QStringList{wav}) == 0; };
+        return [&, options](const QString &wav) {
+            return RunProgram("sox", QStringList{source} + options + QStringList{wav}) == 0;
+        };
     };
     const QList<Case> cases = {
         {"streamed (data size 0)",
@@ -409,9 +420,12 @@ TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
              return writeBytes(wav, header + data);
          },
          24},
-        {"RF64", [&](const QString &wav) {
-             return RunProgram("ffmpeg", {"-v", "error", "-i", source, "-c:a", "pcm_s24le", "-rf64", "always", wav}) == 0;
-         }, 24},
+        {"RF64",
+         [&](const QString &wav) {
+             return RunProgram("ffmpeg", {"-v", "error", "-i", source, "-c:a", "pcm_s24le", "-rf64", "always",
+                                          wav}) == 0;
+         },
+         24},
         {"A-law", bySox({"-e", "a-law"}), 16, false},
         {"mu-law", bySox({"-e", "mu-law"}), 16, false},
         {"32-bit integer", bySox({"-b", "32", "-e", "signed"}), 24},
@@ -439,7 +453,8 @@ TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
             int a = 0, b = 0;
             std::memcpy(&a, ours.constData() + i, size_t(step));
             std::memcpy(&b, theirs.constData() + i, size_t(step));
-            worst = std::max(worst, std::abs((a << (32 - 8 * step)) - (b << (32 - 8 * step))) >> (32 - 8 * step));
+            worst =
+                std::max(worst, std::abs((a << (32 - 8 * step)) - (b << (32 - 8 * step))) >> (32 - 8 * step));
         }
         EXPECT_LE(worst, c.name.contains("float") ? 1 : 0);
     }

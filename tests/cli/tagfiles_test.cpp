@@ -37,7 +37,10 @@ struct TaggedFile {
     QStringList decode;
 };
 
-void PrintTo(const TaggedFile &file, std::ostream *os) { *os << file.name; }
+void PrintTo(const TaggedFile &file, std::ostream *os)
+{
+    *os << file.name;
+}
 
 class TagsOfOtherPrograms : public DiscImageTest, public ::testing::WithParamInterface<TaggedFile> {};
 
@@ -47,8 +50,8 @@ TEST_P(TagsOfOtherPrograms, ATitleEditKeepsEverythingElse)
     const QString wav = home.root() + "/sound.wav";
     const QString cover = home.root() + "/cover.jpg";
     ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "440"}));
-    ASSERT_TRUE(run("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1",
-                               cover}));
+    ASSERT_TRUE(run("ffmpeg",
+                    {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=32x32", "-frames:v", "1", cover}));
     const QString file = c.make(home.root(), wav, cover);
     ASSERT_FALSE(file.isEmpty());
     QJsonObject before = JudgedTags(file);
@@ -85,38 +88,42 @@ QString lameMp3(const QString &dir, const QString &wav, const QStringList &optio
 INSTANTIATE_TEST_SUITE_P(
     Files, TagsOfOtherPrograms,
     ::testing::Values(
-        TaggedFile{"LameWithCoverArt", "TIT2",
+        TaggedFile{"LameWithCoverArt",
+                   "TIT2",
                    [](const QString &dir, const QString &wav, const QString &cover) {
                        return lameMp3(dir, wav,
-                                      {"--ti", cover, "--tt", "Old", "--ta", "Artist", "--tl", "Album", "--ty",
-                                       "2010", "--tc", "mine", "--tg", "Rock"});
+                                      {"--ti", cover, "--tt", "Old", "--ta", "Artist", "--tl", "Album",
+                                       "--ty", "2010", "--tc", "mine", "--tg", "Rock"});
                    },
                    {"ffmpeg", "-v", "error", "-xerror", "-i", "FILE", "-f", "null", "-"}},
-        TaggedFile{"Eyed3LyricsTxxxTwoCommentsAndAFullDate", "TIT2",
+        TaggedFile{"Eyed3LyricsTxxxTwoCommentsAndAFullDate",
+                   "TIT2",
                    [](const QString &dir, const QString &wav, const QString &cover) {
                        const QString mp3 = lameMp3(dir, wav, {});
                        WriteFileText(dir + "/lyrics.txt", "la la la\n");
-                       return run("eyeD3", {"--quiet", "--to-v2.3", "--title", "Old", "--artist", "Artist",
-                                            "--recording-date", "2010-04-03", "--comment", "mine",
-                                            "--add-comment", "0000 0001:iTunNORM", "--add-lyrics",
-                                            dir + "/lyrics.txt", "--user-text-frame",
-                                            "MusicBrainz Album Id:6f1e2d3c", "--add-image",
-                                            cover + ":FRONT_COVER", mp3})
+                       return run("eyeD3",
+                                  {"--quiet", "--to-v2.3", "--title", "Old", "--artist", "Artist",
+                                   "--recording-date", "2010-04-03", "--comment", "mine", "--add-comment",
+                                   "0000 0001:iTunNORM", "--add-lyrics", dir + "/lyrics.txt",
+                                   "--user-text-frame", "MusicBrainz Album Id:6f1e2d3c", "--add-image",
+                                   cover + ":FRONT_COVER", mp3})
                                   ? mp3
                                   : QString();
                    },
                    {"ffmpeg", "-v", "error", "-xerror", "-i", "FILE", "-f", "null", "-"}},
-        TaggedFile{"Kid3TaggedMp3", "TIT2",
+        TaggedFile{"Kid3TaggedMp3",
+                   "TIT2",
                    [](const QString &dir, const QString &wav, const QString &) {
                        const QString mp3 = lameMp3(dir, wav, {});
-                       return run("kid3-cli", {"-c", "set title Old", "-c", "set artist 'One'",
-                                               "-c", "set comment mine", "-c", "set album Album",
-                                               "-c", "set 'REPLAYGAIN_TRACK_GAIN' '-3.10 dB'", mp3})
+                       return run("kid3-cli", {"-c", "set title Old", "-c", "set artist 'One'", "-c",
+                                               "set comment mine", "-c", "set album Album", "-c",
+                                               "set 'REPLAYGAIN_TRACK_GAIN' '-3.10 dB'", mp3})
                                   ? mp3
                                   : QString();
                    },
                    {"ffmpeg", "-v", "error", "-xerror", "-i", "FILE", "-f", "null", "-"}},
-        TaggedFile{"FlacWithAPicture", "title",
+        TaggedFile{"FlacWithAPicture",
+                   "title",
                    [](const QString &dir, const QString &wav, const QString &cover) {
                        const QString flac = dir + "/in.flac";
                        return run("flac", {"-s", "-f", "-T", "TITLE=Old", "-T", "ARTIST=Artist", "-T",
@@ -126,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   : QString();
                    },
                    {"flac", "-t", "-s", "FILE"}},
-        TaggedFile{"OggencComments", "title",
+        TaggedFile{"OggencComments",
+                   "title",
                    [](const QString &dir, const QString &wav, const QString &) {
                        const QString ogg = dir + "/in.ogg";
                        return run("oggenc", {"-Q", "-t", "Old", "-a", "Artist", "-c", "COMMENT=mine", "-c",
@@ -135,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   : QString();
                    },
                    {"ogginfo", "-q", "FILE"}},
-        TaggedFile{"OpusencComments", "title",
+        TaggedFile{"OpusencComments",
+                   "title",
                    [](const QString &dir, const QString &wav, const QString &cover) {
                        const QString opus = dir + "/in.opus";
                        return run("opusenc", {"--quiet", "--title", "Old", "--artist", "Artist", "--comment",
@@ -144,20 +153,24 @@ INSTANTIATE_TEST_SUITE_P(
                                   : QString();
                    },
                    {"opusinfo", "-q", "FILE"}},
-        TaggedFile{"WavWithAnInfoList", "title",
+        TaggedFile{"WavWithAnInfoList",
+                   "title",
                    [](const QString &dir, const QString &wav, const QString &) {
                        const QString tagged = dir + "/in.wav";
-                       return run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-metadata", "title=Old", "-metadata",
-                                             "artist=Artist", "-metadata", "comment=mine", tagged})
+                       return run("ffmpeg",
+                                  {"-v", "error", "-y", "-i", wav, "-metadata", "title=Old", "-metadata",
+                                   "artist=Artist", "-metadata", "comment=mine", tagged})
                                   ? tagged
                                   : QString();
                    },
                    {"sox", "-V1", "FILE", "-n", "stat"}},
-        TaggedFile{"WmaByFfmpeg", "title",
+        TaggedFile{"WmaByFfmpeg",
+                   "title",
                    [](const QString &dir, const QString &wav, const QString &) {
                        const QString wma = dir + "/in.wma";
-                       return run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-c:a", "wmav2", "-metadata", "title=Old",
-                                             "-metadata", "artist=Artist", "-metadata", "album=Album", wma})
+                       return run("ffmpeg",
+                                  {"-v", "error", "-y", "-i", wav, "-c:a", "wmav2", "-metadata", "title=Old",
+                                   "-metadata", "artist=Artist", "-metadata", "album=Album", wma})
                                   ? wma
                                   : QString();
                    },
@@ -175,10 +188,14 @@ QByteArray synchsafe(uint32_t n)
 
 QByteArray frame(const char *id, const QByteArray &data, uint16_t flags = 0)
 {
-    return QByteArray(id, 4) + synchsafe(uint32_t(data.size())) + char(flags >> 8) + char(flags & 0xFF) + data;
+    return QByteArray(id, 4) + synchsafe(uint32_t(data.size())) + char(flags >> 8) + char(flags & 0xFF) +
+           data;
 }
 
-QByteArray textFrame(const char *id, const QByteArray &latin1) { return frame(id, '\0' + latin1); }
+QByteArray textFrame(const char *id, const QByteArray &latin1)
+{
+    return frame(id, '\0' + latin1);
+}
 
 QByteArray id3v24(const QList<QByteArray> &frames)
 {
@@ -195,7 +212,10 @@ struct OddTag {
     QString expected;
 };
 
-void PrintTo(const OddTag &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const OddTag &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class TolerantReading : public DiscImageTest, public ::testing::WithParamInterface<OddTag> {};
 
@@ -229,25 +249,35 @@ INSTANTIATE_TEST_SUITE_P(
     Tags, TolerantReading,
     ::testing::Values(
         OddTag{"DamagedPopularimeter",
-               id3v24({textFrame("TIT2", "Title"), frame("POPM", "x"), textFrame("TALB", "Album")}), "title", "Title"},
+               id3v24({textFrame("TIT2", "Title"), frame("POPM", "x"), textFrame("TALB", "Album")}), "title",
+               "Title"},
         OddTag{"BadTextEncoding",
-               id3v24({textFrame("TIT2", "Title"), frame("TENC", QByteArray("\x09junk", 5)), textFrame("TALB", "Album")}),
+               id3v24({textFrame("TIT2", "Title"), frame("TENC", QByteArray("\x09junk", 5)),
+                       textFrame("TALB", "Album")}),
                "album", "Album"},
         OddTag{"InvalidCompressedFrame",
                id3v24({textFrame("TIT2", "Title"),
                        frame("TPE1", QByteArray("\x00\x00\x00\x10garbage-not-zlib", 20), 0x0009),
                        textFrame("TALB", "Album")}),
                "title", "Title"},
-        OddTag{"BareNumericGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "35")}), "genre", "House"},
-        OddTag{"ParenthesisedGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "(17)")}), "genre", "Rock"},
-        OddTag{"ParenthesisedGenreWithName", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "(17)Rock")}), "genre",
+        OddTag{"BareNumericGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "35")}), "genre",
+               "House"},
+        OddTag{"ParenthesisedGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "(17)")}), "genre",
                "Rock"},
-        OddTag{"YearInATyerFrame", id3v24({textFrame("TIT2", "T"), textFrame("TYER", "1999")}), "year", "1999"},
-        OddTag{"OnlyAByteOrderMark", id3v24({textFrame("TIT2", "T"), frame("TPE1", QByteArray("\x01\xFE\xFF", 3))}),
-               "artist", ""},
+        OddTag{"ParenthesisedGenreWithName", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "(17)Rock")}),
+               "genre", "Rock"},
+        OddTag{"YearInATyerFrame", id3v24({textFrame("TIT2", "T"), textFrame("TYER", "1999")}), "year",
+               "1999"},
+        OddTag{"OnlyAByteOrderMark",
+               id3v24({textFrame("TIT2", "T"), frame("TPE1", QByteArray("\x01\xFE\xFF", 3))}), "artist", ""},
         OddTag{"TheUsersCommentNotITunes",
-               id3v24({textFrame("TIT2", "T"), frame("COMM", QByteArray("\x00" "engiTunNORM\x00 0000 0001", 23)),
-                       frame("COMM", QByteArray("\x00" "eng\x00mine", 9))}),
+               id3v24({textFrame("TIT2", "T"),
+                       frame("COMM", QByteArray("\x00"
+                                                "engiTunNORM\x00 0000 0001",
+                                                23)),
+                       frame("COMM", QByteArray("\x00"
+                                                "eng\x00mine",
+                                                9))}),
                "comment", "mine"}),
     [](const ::testing::TestParamInfo<OddTag> &param) { return std::string(param.param.name); });
 
@@ -296,7 +326,8 @@ TEST_F(TagsOfOtherPrograms, AKilledEditLeavesTheOldFileOrTheNew)
 {
     // Thirty seconds of MP3 frames thirty times over (about 35 MB: long enough to copy that a kill lands
     // in the middle), tagged by the tool itself.
-    const QString wav = home.root() + "/short.wav", piece = home.root() + "/piece.mp3", mp3 = home.root() + "/song.mp3";
+    const QString wav = home.root() + "/short.wav", piece = home.root() + "/piece.mp3",
+                  mp3 = home.root() + "/song.mp3";
     ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "30", "sine", "440"}));
     ASSERT_TRUE(run("lame", {"--quiet", "-b", "320", wav, piece}));
     QFile big(mp3);

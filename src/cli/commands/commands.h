@@ -21,3 +21,10 @@ std::unique_ptr<TCommand> MakePlayCommand();
 std::unique_ptr<TCommand> MakeRecordCommand();
 std::unique_ptr<TCommand> MakePlaylistCommand();
 std::unique_ptr<TCommand> MakeOffsetCommand();
+
+// A rip's lookup (rip --lookup MODE): auto (a disc the cache knows stays as it is; otherwise its CD-Text,
+// then MusicBrainz and CDDB in the settings' order), cache (the cache alone), cdtext, musicbrainz or cddb
+// (that source), none. What is found is kept in the disc information cache, where the rip then reads its
+// titles; finding nothing is told and fails nothing.
+bool IsRipLookupMode(const QString &mode);
+void LookUpForRip(const QString &mode, const TToc &toc, HCDROM handle, TTerminal &terminal);

@@ -14,17 +14,22 @@
 
 namespace {
 
-// Prints what a lookup found and keeps it in the disc information cache.
+enum class Answer { Text, Json, None };
+
+// Prints what a lookup found (unless asked for no answer) and keeps it in the disc information cache.
 int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &result, TTerminal &terminal,
-                bool json)
+                Answer answer)
 {
+    const bool json = answer == Answer::Json;
     TDiscModel disc(AppSettings.DiscInfo);
     LoadDisc(disc, toc, 0, key);
     ApplyCddbDiscFields(result);
     for (const auto &[row, title] : result.Titles)
         disc.SetTitle(row, title);
     const TCDInfo &info = disc.Info();
-    if (json) {
+    if (answer == Answer::None) {
+        // nothing printed: the caller goes on with the titles
+    } else if (json) {
         QJsonArray tracks;
         for (int row = 0; row < disc.RowCount(); ++row)
             tracks.append(QJsonObject{{QStringLiteral("number"), disc.Track(row).Number},
@@ -39,15 +44,16 @@ int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &re
             object.insert(QStringLiteral("musicbrainz_release"), info.MusicBrainzRelease);
         PrintJson(object);
     }
-    if (!json)
+    if (answer == Answer::Text)
         PrintLine(QStringLiteral("artist: ") + info.Artist);
     for (const auto &[name, value] : {std::pair{"album: ", info.Album}, std::pair{"year: ", info.Year},
                                       std::pair{"genre: ", GenreName(info.Genre)},
                                       std::pair{"musicbrainz-release: ", info.MusicBrainzRelease}}) {
-        if (!json && (!value.isEmpty() || QLatin1String(name) != QLatin1String("musicbrainz-release: ")))
+        if (answer == Answer::Text &&
+            (!value.isEmpty() || QLatin1String(name) != QLatin1String("musicbrainz-release: ")))
             PrintLine(QLatin1String(name) + value);
     }
-    for (int row = 0; row < disc.RowCount() && !json; ++row) {
+    for (int row = 0; row < disc.RowCount() && answer == Answer::Text; ++row) {
         PrintLine(QStringLiteral("track %1\t%2").arg(disc.Track(row).Number).arg(disc.Title(row)));
         if (disc.TrackArtist(row) != info.Artist)
             PrintLine(QStringLiteral("artist %1\t%2").arg(disc.Track(row).Number).arg(disc.TrackArtist(row)));
@@ -204,7 +210,19 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     }
     // A source that failed before the one that found the titles is no failure of the command.
     terminal.Failures = 0;
-    return storeLookup(toc, key, result, terminal, args.flag("--json"));
+    return storeLookup(toc, key, result, terminal, args.flag("--json") ? Answer::Json : Answer::Text);
+}
+
+// The sources of an automatic lookup by the settings' order: MusicBrainz and CDDB, or one of them.
+QStringList networkSources()
+{
+    QStringList sources;
+    const int order = AppSettings.QueryCDDB.LookupOrder;
+    if (order != 2)
+        sources << QStringLiteral("musicbrainz");
+    if (order != 1)
+        sources << QStringLiteral("cddb");
+    return sources;
 }
 
 class TCddbCommand final : public TCommand {
@@ -265,11 +283,7 @@ int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
     const QString source = args.value("--source").value_or(QStringLiteral("auto"));
     QStringList sources;
     if (source == QLatin1String("auto")) {
-        const int order = AppSettings.QueryCDDB.LookupOrder;
-        if (order != 2)
-            sources << QStringLiteral("musicbrainz");
-        if (order != 1)
-            sources << QStringLiteral("cddb");
+        sources = networkSources();
         // One address cannot serve both network sources.
         if (args.value("--server") && sources.size() > 1)
             throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
@@ -284,6 +298,46 @@ int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
 }
 
 } // namespace
+
+bool IsRipLookupMode(const QString &mode)
+{
+    return QStringList{"auto", "cache", "cdtext", "musicbrainz", "cddb", "none"}.contains(mode);
+}
+
+void LookUpForRip(const QString &mode, const TToc &toc, HCDROM handle, TTerminal &terminal)
+{
+    const QString key = DiscKeyOfDrive(CdHandlePath(handle));
+    QStringList sources;
+    if (mode == QLatin1String("auto")) {
+        // A disc the cache knows keeps its titles (the user's own edits among them); then what the disc
+        // itself says; then the network.
+        TCDInfo cached;
+        if (LoadDiscInfo(key, cached))
+            return;
+        sources = QStringList{QStringLiteral("cdtext")} + networkSources();
+    } else if (mode != QLatin1String("cache") && mode != QLatin1String("none")) {
+        sources << mode;
+    }
+    if (sources.isEmpty())
+        return;
+    // What the sources say on the way is told, but a lookup that finds nothing fails no rip: its tracks keep
+    // the names they have.
+    const int failures = terminal.Failures;
+    TCddbLookupResult result;
+    bool found = false;
+    for (const QString &source : sources) {
+        result = TCddbLookupResult();
+        if ((found = lookupAt(source, std::nullopt, -1, toc, handle, result, terminal)))
+            break;
+    }
+    terminal.Failures = failures;
+    if (!found) {
+        terminal.Notice(QStringLiteral("no titles found for this disc; its tracks keep the names they have"));
+        return;
+    }
+    if (storeLookup(toc, key, result, terminal, Answer::None) != 0)
+        terminal.Failures = failures; // the rip goes on with the titles it has
+}
 
 std::unique_ptr<TCommand> MakeCddbCommand()
 {

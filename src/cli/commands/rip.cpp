@@ -100,6 +100,7 @@ public:
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
            [--require-verified] [--json] [--deemphasis] [--overwrite|--no-overwrite]
+           [--lookup auto|cache|cdtext|musicbrainz|cddb|none]
                                  -d the drive, -t the tracks ("1,3-5"; default every audio track),
                                  -f the formats (wav mp3 ogg wma flac opus; several, each made from the
                                  same read, go to folders named after them unless TEMPLATE has %format%),
@@ -119,6 +120,9 @@ public:
                                  prints one JSON document at the end (files, each track's result)
                                  --log and --cue write "ARTIST - ALBUM.log" and ".cue"
                                  --deemphasis undoes the pre-emphasis of tracks the disc flags
+                                 --lookup: where the titles come from first (default auto: the
+                                 cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
+                                 settings' order; what is found is kept like lookup's)
 )") + QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
@@ -150,7 +154,8 @@ public:
                            QStringLiteral("--rip-time"),
                            QStringLiteral("--name"),
                            QStringLiteral("--offset"),
-                           QStringLiteral("--accuraterip-server")} +
+                           QStringLiteral("--accuraterip-server"),
+                           QStringLiteral("--lookup")} +
                EncoderQualityOptions();
     }
     bool Interruptible() const override { return true; }
@@ -281,6 +286,8 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
 {
     if (!args.rest().isEmpty())
         throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
+    if (const auto lookup = args.value("--lookup"); lookup && !IsRipLookupMode(*lookup))
+        throw UsageError{QStringLiteral("--lookup is auto, cache, cdtext, musicbrainz, cddb or none")};
     TOptionsSetting settings = ripSettings(args); // its disc information is filled in below
     const TCommonOptions &options = settings.CommonOptions;
     ApplyOverwrite(args, terminal);
@@ -291,6 +298,7 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!handle)
         return 1;
     const QList<int> tracks = tracksToRip(args, toc);
+    LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")), toc, handle.get(), terminal);
     TDiscModel disc(settings.DiscInfo);
     LoadDisc(disc, toc, handle.get());
     const auto jobsOf = [&](const QString &nameTemplate) {
