@@ -907,6 +907,38 @@ TEST_F(CliTest, RipLooksTheDiscUpByItself)
     EXPECT_EQ(runCli({"rip", "--lookup", "freedb"}).code, 2);
 }
 
+// Several releases hold the disc: each is listed with its number, the first taken unless --release chooses
+// another (by number or by id); a release that is not there is said.
+TEST_F(CliTest, ReleaseChoosesAmongMusicBrainzReleases)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,tone"}));
+    const QString id = runCli({"toc"}).out.section("musicbrainz-id ", 1).section('\n', 0, 0);
+    const auto release = [&id](const char *mbid, const char *title) {
+        return QString(R"({"id":"%1","title":"%2","artist-credit":[{"name":"Band"}],"media":[{"format":"CD",)"
+                       R"("track-count":1,"discs":[{"id":"%3"}],"tracks":[{"title":"%2 song"}]}]})")
+            .arg(mbid, title, id);
+    };
+    CddbTestServer musicbrainz;
+    musicbrainz.setHandler([&](const QString &) {
+        return CddbTestServer::Reply{
+            200,
+            ("{\"releases\":[" + release("mbid-a", "First") + "," + release("mbid-b", "Second") + "]}")
+                .toUtf8(),
+            {}};
+    });
+    const QStringList lookup{"lookup", "--source", "musicbrainz", "--server", musicbrainz.url()};
+    const CliRun first = runCli(lookup);
+    EXPECT_TRUE(first.out.contains("album: First\n")) << first.out.toStdString();
+    EXPECT_TRUE(first.err.contains("* release 1: Band - First")) << first.err.toStdString();
+    EXPECT_TRUE(first.err.contains("  release 2: Band - Second")) << first.err.toStdString();
+    EXPECT_TRUE(runCli(lookup + QStringList{"--release", "2"}).out.contains("album: Second\n"));
+    EXPECT_TRUE(runCli(lookup + QStringList{"--release", "mbid-b"}).out.contains("track 1\tSecond song\n"));
+    const CliRun missing = runCli(lookup + QStringList{"--release", "3"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains("no release 3 among the 2 MusicBrainz has for this disc"))
+        << missing.err.toStdString();
+}
+
 } // namespace
 
 // With two discs, each drive's own disc gives the key, the titles and the tags: -d 1 never borrows the

@@ -27,4 +27,6 @@ std::unique_ptr<TCommand> MakeOffsetCommand();
 // (that source), none. What is found is kept in the disc information cache, where the rip then reads its
 // titles; finding nothing is told and fails nothing.
 bool IsRipLookupMode(const QString &mode);
-void LookUpForRip(const QString &mode, const TToc &toc, HCDROM handle, TTerminal &terminal);
+// `release` chooses among MusicBrainz's releases (see lookup --release).
+void LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc, HCDROM handle,
+                  TTerminal &terminal);

@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <algorithm>
 
 namespace {
 
@@ -90,9 +91,10 @@ bool fromCdText(const TToc &toc, HCDROM handle, TCddbLookupResult &result, TTerm
     return true;
 }
 
-// MusicBrainz at the server given or the settings' one; false (told) when it found nothing.
-bool fromMusicBrainz(const std::optional<QString> &server, const TToc &toc, TCddbLookupResult &result,
-                     TTerminal &terminal)
+// MusicBrainz at the server given or the settings' one, the release chosen (its MBID or its number in the
+// answer, from 1; the first when none is chosen); false (told) when it found nothing or no such release.
+bool fromMusicBrainz(const std::optional<QString> &server, const std::optional<QString> &chosen,
+                     const TToc &toc, TCddbLookupResult &result, TTerminal &terminal)
 {
     const int rows = toc.lastTrack - toc.firstTrack + 1;
     TMusicBrainzRequest request;
@@ -113,11 +115,33 @@ bool fromMusicBrainz(const std::optional<QString> &server, const TToc &toc, TCdd
         terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
         return false;
     }
-    // Several releases hold the disc: the first is taken, the others named.
-    for (size_t i = 1; i < releases.size(); ++i)
-        terminal.Notice(QStringLiteral("also: %1 - %2 (%3 %4 %5, %6)")
-                            .arg(releases[i].Artist, releases[i].Title, releases[i].Date, releases[i].Country,
-                                 releases[i].Format, releases[i].Id));
+    // Several releases hold the disc: the one chosen, or the first, is taken; each is named with its number.
+    size_t taken = 0;
+    if (chosen) {
+        bool isNumber = false;
+        const int number = chosen->toInt(&isNumber);
+        const auto byId = std::find_if(releases.begin(), releases.end(), [&](const TMusicBrainzRelease &r) {
+            return r.Id == chosen->trimmed();
+        });
+        taken = isNumber ? size_t(number - 1) : size_t(byId - releases.begin());
+        if ((isNumber && number < 1) || taken >= releases.size()) {
+            terminal.Failure(QStringLiteral("no release %1 among the %2 MusicBrainz has for this disc")
+                                 .arg(*chosen)
+                                 .arg(releases.size()));
+            return false;
+        }
+    }
+    if (releases.size() > 1)
+        for (size_t i = 0; i < releases.size(); ++i)
+            terminal.Notice(QStringLiteral("%1 release %2: %3 - %4 (%5 %6 %7, %8)%9")
+                                .arg(i == taken ? QStringLiteral("*") : QStringLiteral(" "))
+                                .arg(i + 1)
+                                .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
+                                     releases[i].Country, releases[i].Format, releases[i].Id)
+                                .arg(i == taken && !chosen
+                                         ? QStringLiteral(" (choose another with --release N)")
+                                         : QString()));
+    std::swap(releases[0], releases[taken]);
     TakeMusicBrainzRelease(releases.front(), rows, result);
     const TQueryCDDB &q = AppSettings.QueryCDDB;
     if (q.SaveCover || q.EmbedCover) {
@@ -174,13 +198,14 @@ bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc 
 }
 
 // A lookup's source: "cdtext", "musicbrainz" or "cddb"; false (with the reason told) when it found nothing.
-bool lookupAt(const QString &source, const std::optional<QString> &server, int tagEncoding, const TToc &toc,
-              HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
+bool lookupAt(const QString &source, const std::optional<QString> &server,
+              const std::optional<QString> &release, int tagEncoding, const TToc &toc, HCDROM handle,
+              TCddbLookupResult &result, TTerminal &terminal)
 {
     if (source == QLatin1String("cdtext"))
         return fromCdText(toc, handle, result, terminal);
     if (source == QLatin1String("musicbrainz"))
-        return fromMusicBrainz(server, toc, result, terminal);
+        return fromMusicBrainz(server, release, toc, result, terminal);
     return fromCddb(server, tagEncoding, toc, handle, result, terminal);
 }
 
@@ -197,8 +222,8 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     bool found = false;
     for (const QString &source : sources) {
         result = TCddbLookupResult();
-        if ((found =
-                 lookupAt(source, args.value("--server"), tagEncoding, toc, handle.get(), result, terminal)))
+        if ((found = lookupAt(source, args.value("--server"), args.value("--release"), tagEncoding, toc,
+                              handle.get(), result, terminal)))
             break;
     }
     const QString key = DiscKeyOfDrive(CdHandlePath(handle.get()));
@@ -261,17 +286,21 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  lookup   [-d N|PATH] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--json]\n"
+            "  lookup   [-d N|PATH] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--release "
+            "N|MBID]\n"
+            "           [--json]\n"
             "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: "
             "the\n"
             "                                 order of the settings, MusicBrainz first, CD-Text last), "
             "printed\n"
-            "                                 and kept like cddb's\n");
+            "                                 and kept like cddb's; --release chooses among MusicBrainz's\n"
+            "                                 releases of the disc (its number in the list, or its id)\n");
     }
     QStringList Flags() const override { return {QStringLiteral("--json")}; }
     QStringList Valued() const override
     {
-        return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server")};
+        return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server"),
+                QStringLiteral("--release")};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
@@ -304,7 +333,8 @@ bool IsRipLookupMode(const QString &mode)
     return QStringList{"auto", "cache", "cdtext", "musicbrainz", "cddb", "none"}.contains(mode);
 }
 
-void LookUpForRip(const QString &mode, const TToc &toc, HCDROM handle, TTerminal &terminal)
+void LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc, HCDROM handle,
+                  TTerminal &terminal)
 {
     const QString key = DiscKeyOfDrive(CdHandlePath(handle));
     QStringList sources;
@@ -327,7 +357,7 @@ void LookUpForRip(const QString &mode, const TToc &toc, HCDROM handle, TTerminal
     bool found = false;
     for (const QString &source : sources) {
         result = TCddbLookupResult();
-        if ((found = lookupAt(source, std::nullopt, -1, toc, handle, result, terminal)))
+        if ((found = lookupAt(source, std::nullopt, release, -1, toc, handle, result, terminal)))
             break;
     }
     terminal.Failures = failures;

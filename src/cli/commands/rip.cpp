@@ -100,7 +100,7 @@ public:
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
            [--require-verified] [--json] [--deemphasis] [--overwrite|--no-overwrite]
-           [--lookup auto|cache|cdtext|musicbrainz|cddb|none]
+           [--lookup auto|cache|cdtext|musicbrainz|cddb|none] [--release N|MBID]
                                  -d the drive, -t the tracks ("1,3-5"; default every audio track),
                                  -f the formats (wav mp3 ogg wma flac opus; several, each made from the
                                  same read, go to folders named after them unless TEMPLATE has %format%),
@@ -122,7 +122,8 @@ public:
                                  --deemphasis undoes the pre-emphasis of tracks the disc flags
                                  --lookup: where the titles come from first (default auto: the
                                  cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
-                                 settings' order; what is found is kept like lookup's)
+                                 settings' order; what is found is kept like lookup's); --release
+                                 chooses among MusicBrainz's releases as lookup's does
 )") + QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
@@ -155,7 +156,8 @@ public:
                            QStringLiteral("--name"),
                            QStringLiteral("--offset"),
                            QStringLiteral("--accuraterip-server"),
-                           QStringLiteral("--lookup")} +
+                           QStringLiteral("--lookup"),
+                           QStringLiteral("--release")} +
                EncoderQualityOptions();
     }
     bool Interruptible() const override { return true; }
@@ -298,7 +300,8 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!handle)
         return 1;
     const QList<int> tracks = tracksToRip(args, toc);
-    LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")), toc, handle.get(), terminal);
+    LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")), args.value("--release"), toc,
+                 handle.get(), terminal);
     TDiscModel disc(settings.DiscInfo);
     LoadDisc(disc, toc, handle.get());
     const auto jobsOf = [&](const QString &nameTemplate) {
