@@ -6,6 +6,7 @@
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
 #include "cddb/musicbrainz.h"
+#include "cdrom/discmodel.h"
 #include "jobs/accuraterip.h"
 #include "jobs/wavein.h"
 #include "shell/httpget.h"
@@ -242,6 +243,22 @@ int accurateRipAnswer(const uint8_t *data, size_t size)
     return 0;
 }
 
+// Titles a user hands over in a file (rip --titles), put into a disc of 99 rows.
+int titlesFile(const uint8_t *data, size_t size)
+{
+    TTypedTitles titles;
+    if (ParseTitlesJson(bytesOf(data, size), titles, nullptr)) {
+        TCDInfo info;
+        TDiscModel disc(info);
+        QList<TDiscTrack> tracks;
+        for (int n = 1; n <= 99; ++n)
+            tracks << TDiscTrack{n, 0, 1, false};
+        disc.Load(QString(), tracks);
+        ApplyTypedTitles(disc, titles);
+    }
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -253,5 +270,6 @@ const FuzzTarget FuzzTargets[] = {
     {"ogg", oggReader},
     {"musicbrainz", musicBrainzAnswer},
     {"accuraterip", accurateRipAnswer},
+    {"titles", titlesFile},
     {nullptr, nullptr},
 };

@@ -3,7 +3,11 @@
 
 #include "shell/discinfo.h"
 #include "shell/genres.h"
+#include "shell/helpers.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 
 namespace {
@@ -13,6 +17,80 @@ constexpr int titledRows = 100;
 } // namespace
 
 TDiscModel::TDiscModel(TCDInfo &info, QObject *parent) : QObject(parent), m_info(info) {}
+
+bool ParseTitlesJson(const QByteArray &json, TTypedTitles &titles, QString *error)
+{
+    titles = TTypedTitles();
+    const auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    QJsonParseError parse;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parse);
+    if (!document.isObject())
+        return fail(parse.error != QJsonParseError::NoError ? parse.errorString()
+                                                            : QStringLiteral("not a JSON object"));
+    const QJsonObject object = document.object();
+    bool ok = true;
+    const auto text = [&ok](const QJsonObject &from, const char *name) -> std::optional<QString> {
+        const QJsonValue value = from.value(QLatin1String(name));
+        if (value.isUndefined() || value.isNull())
+            return std::nullopt;
+        if (!value.isString()) {
+            ok = false;
+            return std::nullopt;
+        }
+        return WithoutControlChars(value.toString().left(1000)).trimmed();
+    };
+    titles.AlbumArtist = text(object, "artist"); // lookup's "artist" is the disc's
+    titles.Album = text(object, "album");
+    titles.Year = text(object, "year");
+    if (const auto genre = text(object, "genre"); genre && !genre->isEmpty()) {
+        const int index = GenreIndex(*genre);
+        if (index < 0)
+            return fail(QStringLiteral("no genre \"%1\" in the list").arg(*genre));
+        titles.Genre = index + 1;
+    }
+    const QJsonValue tracks = object.value(QLatin1String("tracks"));
+    if (!tracks.isUndefined() && !tracks.isArray())
+        return fail(QStringLiteral("\"tracks\" is not a list"));
+    for (const QJsonValue &entry : tracks.toArray()) {
+        const QJsonObject track = entry.toObject();
+        const int number = track.value(QLatin1String("number")).toInt(0);
+        if (!entry.isObject() || number < 1 || number > 99)
+            return fail(QStringLiteral("a track without a number from 1 to 99"));
+        if (const auto title = text(track, "title"))
+            titles.Titles[number] = *title;
+        if (const auto artist = text(track, "artist"))
+            titles.TrackArtists[number] = *artist;
+    }
+    return ok ? true : fail(QStringLiteral("a member that is not text"));
+}
+
+void ApplyTypedTitles(TDiscModel &disc, const TTypedTitles &titles)
+{
+    TCDInfo &info = disc.Info();
+    if (titles.AlbumArtist)
+        info.Artist = *titles.AlbumArtist;
+    else if (titles.Artist)
+        info.Artist = *titles.Artist;
+    if (titles.Album)
+        info.Album = *titles.Album;
+    if (titles.Year)
+        info.Year = *titles.Year;
+    if (titles.Genre)
+        info.Genre = *titles.Genre;
+    for (int row = 0; row < disc.RowCount(); ++row) {
+        const int number = disc.Track(row).Number;
+        if (const auto title = titles.Titles.find(number); title != titles.Titles.end())
+            disc.SetTitle(row, title->second);
+        if (titles.Artist && titles.AlbumArtist)
+            disc.SetTrackArtist(row, *titles.Artist);
+        if (const auto artist = titles.TrackArtists.find(number); artist != titles.TrackArtists.end())
+            disc.SetTrackArtist(row, artist->second);
+    }
+}
 
 void SetDiscCodes(TCDInfo &info, const TToc &toc, const TDiscCodes &codes)
 {

@@ -8,10 +8,33 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
+#include <optional>
 
 // The disc's own codes into its record: the catalogue number and the ISRCs read from the disc, the
 // pre-emphasis flags of the table of contents; entry i + 1 is the table's track i, as for the titles.
 void SetDiscCodes(TCDInfo &info, const TToc &toc, const TDiscCodes &codes);
+
+// Titles the user typed (rip --title N=TEXT..., or a file in the shape of lookup --json): what is given
+// replaces the disc's own. Track numbers are the disc's.
+struct TTypedTitles {
+    std::optional<QString> Artist;      // every track's, unless AlbumArtist is given too
+    std::optional<QString> AlbumArtist; // the disc's
+    std::optional<QString> Album;
+    std::optional<QString> Year;
+    std::optional<int> Genre; // a number of the genre list (GenreIndex + 1)
+    std::map<int, QString> Titles;
+    std::map<int, QString> TrackArtists;
+    bool empty() const
+    {
+        return !Artist && !AlbumArtist && !Album && !Year && !Genre && Titles.empty() && TrackArtists.empty();
+    }
+};
+// Reads titles in the shape lookup --json prints: {"artist", "album", "year", "genre", "tracks": [{"number",
+// "title", "artist"}]}, every member optional; texts lose their control characters and are cut to 1,000
+// characters. False, with the reason in *error, for something else (not JSON, a genre not in the list, a
+// track number outside 1 to 99, a member of the wrong type).
+bool ParseTitlesJson(const QByteArray &json, TTypedTitles &titles, QString *error);
 
 // One row of the disc on display.
 struct TDiscTrack {
@@ -86,3 +109,6 @@ private:
     QString m_cddbDiscId;
     QString m_cddbQueryText;
 };
+
+// Puts them into the disc (titles and track artists by the rows' track numbers).
+void ApplyTypedTitles(TDiscModel &disc, const TTypedTitles &titles);

@@ -77,6 +77,11 @@ std::optional<QString> TArguments::value(const QString &name) const
     return m_parser.value(bare(name));
 }
 
+QStringList TArguments::values(const QString &name) const
+{
+    return m_known.contains(bare(name)) ? m_parser.values(bare(name)) : QStringList();
+}
+
 int TArguments::number(const QString &name, int fallback, int low, int high) const
 {
     const auto text = value(name);

@@ -30,6 +30,8 @@ public:
     TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued);
     bool flag(const QString &name) const;
     std::optional<QString> value(const QString &name) const;
+    // Every value of an option given more than once, in order.
+    QStringList values(const QString &name) const;
     // The option's value as a whole number from low to high; fallback when it is not given.
     int number(const QString &name, int fallback, int low, int high) const;
     const QStringList &rest() const { return m_rest; }

@@ -939,6 +939,35 @@ TEST_F(CliTest, ReleaseChoosesAmongMusicBrainzReleases)
         << missing.err.toStdString();
 }
 
+// Titles typed for a rip (a file in lookup --json's shape, then options over it) name and tag the files and
+// stay in the cache for the next rip; malformed ones are refused before anything is read.
+TEST_F(CliTest, TypedTitlesNameTagAndStay)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,tone", "150,noise"}));
+    const QString file = home.root() + "/titles.json";
+    WriteFileText(file, R"({"artist":"Band","album":"Live","year":"1999","genre":"Rock",)"
+                        R"("tracks":[{"number":1,"title":"Intro"},{"number":2,"title":"Old"}]})");
+    const CliRun rip = runCli({"rip", "-f", "flac", "--tags", "-o", out, "--titles", file, "--title",
+                               "2=Encore", "--track-artist", "2=Guest", "--genre", "Jazz", "--quiet"});
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    EXPECT_EQ(rip.out, out + "/Intro.flac\n" + out + "/Encore.flac\n");
+    QByteArray tags;
+    RunProgram("metaflac", {"--export-tags-to=-", out + "/Encore.flac"}, &tags);
+    for (const char *field : {"TITLE=Encore\n", "ARTIST=Guest\n", "ALBUMARTIST=Band\n", "ALBUM=Live\n",
+                              "DATE=1999\n", "GENRE=Jazz\n"})
+        EXPECT_TRUE(tags.contains(field)) << field << tags.toStdString();
+    QDir(out).removeRecursively();
+    EXPECT_EQ(runCli({"rip", "-f", "wav", "-o", out, "-t", "2", "--quiet"}).out, out + "/Encore.wav\n");
+
+    WriteFileText(file, "{\"tracks\": [{\"number\": 100, \"title\": \"x\"}]}");
+    const CliRun bad = runCli({"rip", "-o", out, "--titles", file});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.err.contains(file + ": a track without a number from 1 to 99")) << bad.err.toStdString();
+    for (const QStringList &wrong :
+         {QStringList{"--title", "Encore"}, QStringList{"--title", "0=x"}, QStringList{"--genre", "Nope"}})
+        EXPECT_EQ(runCli(QStringList{"rip", "-o", out} + wrong).code, 2) << wrong.join(' ').toStdString();
+}
+
 } // namespace
 
 // With two discs, each drive's own disc gives the key, the titles and the tags: -d 1 never borrows the

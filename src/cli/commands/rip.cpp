@@ -11,11 +11,13 @@
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
 #include "jobs/ripjob.h"
+#include "shell/genres.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 
@@ -101,6 +103,8 @@ public:
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
            [--require-verified] [--json] [--deemphasis] [--overwrite|--no-overwrite]
            [--lookup auto|cache|cdtext|musicbrainz|cddb|none] [--release N|MBID]
+           [--artist T] [--album-artist T] [--album T] [--year Y] [--genre G] [--title N=T]...
+           [--track-artist N=T]... [--titles FILE]
                                  -d the drive, -t the tracks ("1,3-5"; default every audio track),
                                  -f the formats (wav mp3 ogg wma flac opus; several, each made from the
                                  same read, go to folders named after them unless TEMPLATE has %format%),
@@ -124,6 +128,8 @@ public:
                                  cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
                                  settings' order; what is found is kept like lookup's); --release
                                  chooses among MusicBrainz's releases as lookup's does
+                                 --artist ... --titles: titles typed over the looked-up ones (FILE
+                                 in the shape of lookup --json), kept in the disc information cache
 )") + QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
@@ -157,7 +163,15 @@ public:
                            QStringLiteral("--offset"),
                            QStringLiteral("--accuraterip-server"),
                            QStringLiteral("--lookup"),
-                           QStringLiteral("--release")} +
+                           QStringLiteral("--release"),
+                           QStringLiteral("--artist"),
+                           QStringLiteral("--album-artist"),
+                           QStringLiteral("--album"),
+                           QStringLiteral("--year"),
+                           QStringLiteral("--genre"),
+                           QStringLiteral("--title"),
+                           QStringLiteral("--track-artist"),
+                           QStringLiteral("--titles")} +
                EncoderQualityOptions();
     }
     bool Interruptible() const override { return true; }
@@ -207,6 +221,50 @@ TOptionsSetting ripSettings(const TArguments &args)
             *setting = true;
     ApplyEncoderQuality(args, settings);
     return settings;
+}
+
+// The titles typed on the command line, over those of --titles FILE. A usage error for a malformed one; false
+// (told) when the file cannot be read.
+bool typedTitles(const TArguments &args, TTypedTitles &titles, TTerminal &terminal)
+{
+    if (const auto file = args.value("--titles")) {
+        QFile in(*file);
+        QString error;
+        if (!in.open(QIODevice::ReadOnly) || in.size() > (4 << 20)) {
+            terminal.Failure(
+                QStringLiteral("cannot read %1: %2")
+                    .arg(*file, in.isOpen() ? QStringLiteral("larger than 4 MB") : in.errorString()));
+            return false;
+        }
+        if (!ParseTitlesJson(in.readAll(), titles, &error)) {
+            terminal.Failure(QStringLiteral("%1: %2").arg(*file, error));
+            return false;
+        }
+    }
+    const auto clean = [](const QString &text) { return WithoutControlChars(text).trimmed(); };
+    for (const auto &[name, field] :
+         {std::pair{"--artist", &titles.Artist}, std::pair{"--album-artist", &titles.AlbumArtist},
+          std::pair{"--album", &titles.Album}, std::pair{"--year", &titles.Year}})
+        if (const auto value = args.value(QLatin1String(name)))
+            *field = clean(*value);
+    if (const auto genre = args.value("--genre")) {
+        const int index = GenreIndex(clean(*genre));
+        if (index < 0)
+            throw UsageError{QStringLiteral("--genre: no genre \"%1\" in the list").arg(*genre)};
+        titles.Genre = index + 1;
+    }
+    for (const auto &[name, field] :
+         {std::pair{"--title", &titles.Titles}, std::pair{"--track-artist", &titles.TrackArtists}}) {
+        for (const QString &value : args.values(QLatin1String(name))) {
+            bool ok = false;
+            const int number = value.section(QLatin1Char('='), 0, 0).toInt(&ok);
+            if (!ok || number < 1 || number > 99 || !value.contains(QLatin1Char('=')))
+                throw UsageError{
+                    QStringLiteral("%1 takes N=TEXT, N a track number").arg(QLatin1String(name))};
+            (*field)[number] = clean(value.section(QLatin1Char('='), 1));
+        }
+    }
+    return true;
 }
 
 // The tracks -t names, or every audio track of the disc.
@@ -302,8 +360,18 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const QList<int> tracks = tracksToRip(args, toc);
     LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")), args.value("--release"), toc,
                  handle.get(), terminal);
+    TTypedTitles typed;
+    if (!typedTitles(args, typed, terminal))
+        return 1;
     TDiscModel disc(settings.DiscInfo);
     LoadDisc(disc, toc, handle.get());
+    if (!typed.empty()) { // kept as an edit in the window is
+        ApplyTypedTitles(disc, typed);
+        QString error;
+        if (!disc.Save(&error) && !error.isEmpty())
+            terminal.Failure(
+                QStringLiteral("the titles could not be stored in the disc information cache: ") + error);
+    }
     const auto jobsOf = [&](const QString &nameTemplate) {
         QStringList list;
         for (const int t : tracks)
