@@ -162,7 +162,7 @@ void TCDRipJob::Start()
                                         m_cdIn.Paranoid || m_cdIn.ParanoiaMode != 0);
     TToc toc;
     if (m_cdIn.Toc(toc))
-        m_report->Session.Disc = AccurateRipDiscOfToc(toc);
+        m_report->Session.TakeToc(toc);
     readItem(0);
 }
 

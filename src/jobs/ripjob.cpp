@@ -85,7 +85,7 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
             TRipSession::Of(m_settings, CdHandlePath(cdHandle), QStringLiteral("CD access calls"), false);
         TToc toc;
         if (ModifyCDParms(cdHandle, CDP_MSF, 1) != 0 && ReadTOC(cdHandle, &toc) == 1)
-            m_report->Session.Disc = AccurateRipDiscOfToc(toc);
+            m_report->Session.TakeToc(toc);
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ripreport.h"
 
+#include "cdrom/cdaccess.h"
 #include "playlist.h"
 #include "shell/helpers.h"
 #include "shell/settings.h"
@@ -87,6 +88,18 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.Mcn = settings.DiscInfo.Mcn;
     session.Deemphasis = settings.CommonOptions.Deemphasis;
     return session;
+}
+
+void TRipSession::TakeToc(const TToc &toc)
+{
+    Disc = AccurateRipDiscOfToc(toc);
+    Toc.clear();
+    const int count = std::clamp(int(toc.lastTrack) - int(toc.firstTrack) + 1, 0, 99);
+    const auto lba = [&toc](int entry) { return TocEntryFrames(toc.tracks[entry]) - 150; };
+    for (int i = 0; i < count; ++i)
+        Toc.push_back(
+            TTocRow{toc.tracks[i].trackNumber, lba(i), lba(i + 1) - lba(i), (toc.tracks[i].ADR & 4) == 0});
+    LeadOut = lba(count);
 }
 
 void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blocks)
@@ -190,6 +203,26 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
             out << session.VerifyError;
     } else {
         out << QStringLiteral("AccurateRip: not asked");
+    }
+    if (!session.Toc.empty()) {
+        // Positions as minutes:seconds.frames and as sectors, as the disc's table gives them.
+        const auto msf = [](int32_t sectors) {
+            return QStringLiteral("%1:%2.%3")
+                .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+                .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+                .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+        };
+        out << QString() << QStringLiteral("Table of contents")
+            << QStringLiteral("  Track    Start    Length  Start sector  End sector  Type");
+        for (const TTocRow &row : session.Toc)
+            out << QStringLiteral("  %1  %2  %3  %4  %5  %6")
+                       .arg(row.Track, 5)
+                       .arg(msf(row.Start), 8)
+                       .arg(msf(row.Sectors), 8)
+                       .arg(row.Start, 12)
+                       .arg(row.Start + row.Sectors - 1, 10)
+                       .arg(row.Audio ? QStringLiteral("audio") : QStringLiteral("data"));
+        out << QStringLiteral("  Lead-out %1  %2").arg(msf(session.LeadOut), 8).arg(session.LeadOut, 22);
     }
     for (const TTrackRip &track : session.Tracks) {
         out << QString() << QStringLiteral("Track ") + number2(track.Track);

@@ -45,6 +45,14 @@ struct TTrackRip {
     void TakeCheck(const TAudioCheck &check);
 };
 
+// A track of the disc's table of contents as the log shows it.
+struct TTocRow {
+    int Track = 0;
+    int32_t Start = 0; // sector, from the start of the disc (LBA)
+    int32_t Sectors = 0;
+    bool Audio = true;
+};
+
 // A whole rip: how it was read and what came of each track.
 struct TRipSession {
     QString Drive;
@@ -59,12 +67,16 @@ struct TRipSession {
     QString Mcn;             // the disc's catalogue number; empty when it carries none
     bool Deemphasis = false; // pre-emphasised tracks were de-emphasised
     TAccurateRipDisc Disc;
+    std::vector<TTocRow> Toc;
+    int32_t LeadOut = 0;
     std::vector<TTrackRip> Tracks;
     QString VerifyError; // why the database could not be asked; empty when it was
 
     // The session of a rip with these settings (folder, disc fields, read settings).
     static TRipSession Of(const TOptionsSetting &settings, const QString &drive, const QString &readMode,
                           bool paranoia);
+    // The disc's table of contents: its rows for the log and its AccurateRip ids.
+    void TakeToc(const TToc &toc);
 };
 
 // Judges every track against the database's answer.

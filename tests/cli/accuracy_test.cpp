@@ -353,6 +353,23 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
           "  File: Opening.flac", "  Length: 0:04.00", "  Length: 0:01.33", "  Read errors: 0"})
         EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();
     EXPECT_TRUE(log.trimmed().endsWith("3 tracks not verified"));
+    // The table of contents as cd-info reads the image: each track's first and last sector.
+    QByteArray info;
+    RunProgram("cd-info", {"--no-header", "--no-device-info", "--cue-file", images + "disc.cue"}, &info);
+    static const QRegularExpression row("\\s*(\\d+): \\d\\d:\\d\\d:\\d\\d\\s+(\\d+) (audio|leadout)");
+    QList<int> starts;
+    for (auto m = row.globalMatch(QString(info)); m.hasNext();)
+        starts << m.next().captured(2).toInt();
+    ASSERT_EQ(starts.size(), 4) << info.toStdString();
+    for (int t = 0; t < 3; ++t)
+        EXPECT_TRUE(QRegularExpression(QString("\r\n +%1 +\\S+ +\\S+ +%2 +%3  audio\r\n")
+                                           .arg(t + 1)
+                                           .arg(starts[t])
+                                           .arg(starts[t + 1] - 1))
+                        .match(log)
+                        .hasMatch())
+            << t << log.toStdString();
+    EXPECT_TRUE(log.contains(QString("  Lead-out ")) && log.contains(QString::number(starts[3]) + "\r\n"));
     // The copy CRCs are zlib's CRC-32 of the audio written (checked by Python's zlib).
     const QString script = home.root() + "/crc.py";
     ASSERT_TRUE(WriteFileText(script, "import sys, zlib\nfor f in sys.argv[1:]:\n"
