@@ -56,6 +56,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             return;
         m_tested = !m_readFailed;
         m_testCrc = m_check.Crc();
+        m_reads = {m_testCrc};
         if (m_readFailed)
             PostProcessInfo(
                 this, TProcessInfo{ProcessEvent::TrackRead, QString(), QString(), ProcessResult::ReadError});
@@ -63,7 +64,16 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             copyItem(Completed);
     };
     WaveOut1.OnDone = [this](TAuOutput *sink) {
-        settleRead(WaveOut1.FileName(), !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty());
+        const bool complete = !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty();
+        // Test & copy: a copy that agrees with no read before it is read again (the file written anew),
+        // up to the retries the settings allow.
+        if (complete && m_tested && !m_reads.contains(m_check.Crc()) &&
+            m_reads.size() - 1 < m_settings.CommonOptions.TestCopyRetries) {
+            m_reads << m_check.Crc();
+            copyItem(Completed);
+            return;
+        }
+        settleRead(WaveOut1.FileName(), complete);
     };
     for (TAuFileOut *writer : Writers.All()) {
         writer->SetInput(&WaveIn1);
@@ -118,6 +128,11 @@ void TCDRipJob::recordTrack(int item)
     track.TakeCheck(m_check);
     track.Tested = m_tested;
     track.TestCrc = m_testCrc;
+    if (m_tested && m_reads.size() > 1) {
+        track.FirstCopyCrc = m_reads.value(1);
+        track.Rereads = m_reads.mid(2);
+        track.Rereads << m_check.Crc();
+    }
     m_report->Record(track, base(item), m_presenter);
 }
 
@@ -186,6 +201,7 @@ void TCDRipJob::readItem(int item)
         m_lastTrack = track == tracks || (track < tracks && m_cdIn.TrackInfo(track + 1).DataTrack);
         m_frames = std::max<int64_t>(m_cdIn.CurrentSize() - 2352, 0) / 4;
         m_tested = false;
+        m_reads.clear();
         m_testCrc = 0;
         if (options.TestAndCopy) {
             m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);

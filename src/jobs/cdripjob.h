@@ -103,12 +103,13 @@ private:
     int m_gauge = 0;
     bool m_readFailed = false;
     bool m_finished = false;
-    QString m_wavTarget; // the WAV being read (under its working name until it is complete)
+    QString m_wavTarget;    // the WAV being read (under its working name until it is complete)
     QString m_writerTarget; // the file our own writer is making (under its working name until complete)
     std::unique_ptr<TRipReporter> m_report;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
     bool m_tested = false;
     uint32_t m_testCrc = 0;
+    QList<uint32_t> m_reads; // Test & copy: the CRCs of the test and of each copy that agreed with none
     bool m_firstTrack = false;
     bool m_lastTrack = false;
     int64_t m_frames = 0;

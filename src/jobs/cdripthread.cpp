@@ -156,6 +156,22 @@ void TCDRipThread::Execute()
     }
     if (!failed)
         failed = !readPass(plan, &out, Check, Options.TestAndCopy ? 2 : 1, Options.TestAndCopy ? 1 : 0);
+    // Reads that differ: the track is read again, the file written anew each time, until a read agrees with
+    // one before it (the file then holds it) or the retries are spent.
+    QList<uint32_t> crcs{TestCrc};
+    while (!failed && Tested && !crcs.contains(Check.Crc()) && Rereads.size() < Options.TestCopyRetries) {
+        crcs << Check.Crc();
+        if (!out.File->seek(44) || !out.File->resize(44)) {
+            out.Error = errno ? errno : EIO;
+            out.Failed = failed = true;
+            break;
+        }
+        failed = !readPass(plan, &out, Check, 1, 0);
+        if (!failed)
+            Rereads << Check.Crc();
+    }
+    if (!Rereads.isEmpty())
+        FirstCopyCrc = crcs.value(1);
     if (StopRequested && !out.Failed)
         failed = false; // a stopped read ends quietly, as before
     settle(working, out, failed);

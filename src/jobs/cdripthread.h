@@ -5,6 +5,7 @@
 #include "cdrom/cdaccess.h"
 #include "shell/settings.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -44,6 +45,10 @@ public:
     TAudioCheck Check;
     bool Tested = false;
     uint32_t TestCrc = 0;
+    // When the test and the copy differed: the copy's first CRC, and the CRCs of the reads after it (the
+    // file holds the last).
+    uint32_t FirstCopyCrc = 0;
+    QList<uint32_t> Rereads;
     int ReadErrors = 0;
 
     // Scales every 16-bit sample after the 44-byte header of a WAV file by percent / 100, rounding ties to

@@ -180,6 +180,8 @@ void TRipJob::recordTrack(int item, bool read)
         track.TakeCheck(RipThread->Check);
         track.Tested = RipThread->Tested;
         track.TestCrc = RipThread->TestCrc;
+        track.Rereads = RipThread->Rereads;
+        track.FirstCopyCrc = RipThread->FirstCopyCrc;
         track.ReadErrors = RipThread->ReadErrors;
     }
     m_report->Record(track, itemBase(item), m_presenter);

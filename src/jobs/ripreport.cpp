@@ -243,6 +243,15 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
         if (track.Tested)
             out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
                        (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
+        if (!track.Rereads.isEmpty()) {
+            QStringList crcs;
+            for (const uint32_t crc : track.Rereads)
+                crcs << hex8(crc);
+            out << QStringLiteral("  First copy CRC: %1; re-reads: %2 (CRCs %3; the file is the last)")
+                       .arg(hex8(track.FirstCopyCrc))
+                       .arg(track.Rereads.size())
+                       .arg(crcs.join(QStringLiteral(", ")));
+        }
         // The track's own checksums, whatever the database said or whether it could be asked: the rip can
         // be checked against it later.
         if (track.Read)

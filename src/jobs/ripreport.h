@@ -30,6 +30,10 @@ struct TTrackRip {
     uint32_t CopyCrc = 0;
     bool Tested = false;
     uint32_t TestCrc = 0;
+    // Test & copy, when the test and the first copy differed: that copy's CRC and those of the reads after
+    // it, the last being the file's (CopyCrc). The copy stands when it agrees with an earlier read.
+    uint32_t FirstCopyCrc = 0;
+    QList<uint32_t> Rereads;
     TAccurateRipSums Sums;
     int ReadErrors = 0;
     int Repairs = 0;     // paranoia's
@@ -37,7 +41,14 @@ struct TTrackRip {
     bool Accurate = false;
     bool InDatabase = false;
 
-    bool CrcMismatch() const { return Tested && TestCrc != CopyCrc; }
+    bool CrcMismatch() const
+    {
+        if (!Tested || TestCrc == CopyCrc)
+            return false;
+        if (Rereads.isEmpty())
+            return true;
+        return !(FirstCopyCrc == CopyCrc || Rereads.mid(0, Rereads.size() - 1).contains(CopyCrc));
+    }
     bool Failed() const { return !Read || CrcMismatch(); }
     // A track of the disc with its title and performer from the disc's fields, made into this file.
     static TTrackRip Of(const TCDInfo &disc, int track, const QString &base, const QString &file);

@@ -43,6 +43,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("ReplayGain"), s.CommonOptions.ReplayGain);
     visit(common, QStringLiteral("OutputFormats"), s.CommonOptions.OutputFormats);
     visit(common, QStringLiteral("Deemphasis"), s.CommonOptions.Deemphasis);
+    visit(common, QStringLiteral("TestCopyRetries"), s.CommonOptions.TestCopyRetries);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);
@@ -181,6 +182,7 @@ void LoadOptions()
     loaded.OpusOptions.BitRate = std::clamp(loaded.OpusOptions.BitRate, MinOpusBitRate, MaxOpusBitRate);
     loaded.CDOptions.DiscCacheSize = std::max(loaded.CDOptions.DiscCacheSize, 1);
     loaded.CommonOptions.EncodersAtOnce = std::clamp(loaded.CommonOptions.EncodersAtOnce, 0, 64);
+    loaded.CommonOptions.TestCopyRetries = std::clamp(loaded.CommonOptions.TestCopyRetries, 0, 20);
     if (loaded.CommonOptions.FileNameTemplate.trimmed().isEmpty())
         loaded.CommonOptions.FileNameTemplate = QStringLiteral("%title%");
     // A WMA profile row outside the list is row 8, and is stored so at the next save.

@@ -40,6 +40,8 @@ struct TCommonOptions {
     // for the setting.
     QString ReadOffsetSource;
     bool TestAndCopy = false; // read every track twice and compare the checksums
+    // Test & copy: how many more times a track whose reads differ is read, until two reads agree.
+    int32_t TestCopyRetries = 3;
     bool VerifyAccurateRip = false;
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
     bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files
