@@ -8,6 +8,7 @@
 #include "cdrom/discmodel.h"
 #include "shell/settings.h"
 #include "shell/termination.h"
+#include "shell/trace.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -237,6 +238,8 @@ TDriveHandle OpenDrive(int index, TTerminal &terminal)
     TDriveHandle handle(GetCDHandle(&request));
     if (!handle)
         terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(CdAccessErrorText()));
+    else
+        Trace(1, QStringLiteral("drive %1 opened: %2").arg(index).arg(CdHandlePath(handle.get())));
     return handle;
 }
 
@@ -250,6 +253,11 @@ TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal)
         terminal.Failure(QStringLiteral("cannot read the table of contents: ") + CdAccessErrorText());
         return {};
     }
+    Trace(1, QStringLiteral("%1: tracks %2 to %3, lead-out at sector %4")
+                 .arg(CdHandlePath(handle.get()))
+                 .arg(toc.firstTrack)
+                 .arg(toc.lastTrack)
+                 .arg(TocSector(toc, toc.lastTrack - toc.firstTrack + 1)));
     return handle;
 }
 

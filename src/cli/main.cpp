@@ -5,6 +5,7 @@
 
 #include "commands/commands.h"
 #include "shell/settings.h"
+#include "shell/trace.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -15,8 +16,9 @@ const char *const ShortUsage = "usage: sondrel-cli COMMAND [OPTIONS]; sondrel-cl
 const char *const Notes =
     "--overwrite and --no-overwrite answer the question about a file that is there already (default: ask\n"
     "on a terminal, keep otherwise).\n"
-    "Every command takes --quiet (no progress on standard error). Settings come from options.ini, which the\n"
-    "tool never writes; the options above change them for this run only.\n"
+    "Every command takes --quiet (no progress on standard error) and -v or --verbose (each step on standard\n"
+    "error: drives opened, requests and their answers; -vv also the encoders' command lines). Settings come\n"
+    "from options.ini, which the tool never writes; the options above change them for this run only.\n"
     "Exit status: 0 success, 1 a file or track failed, 2 a usage error, 130 interrupted.\n";
 
 QString usage()
@@ -50,6 +52,13 @@ int main(int argc, char **argv)
     TTerminal terminal;
     if (args.removeAll(QStringLiteral("--quiet")) > 0)
         terminal.Quiet = true;
+    const int verbose =
+        int(args.removeAll(QStringLiteral("-v")) + args.removeAll(QStringLiteral("--verbose"))) +
+        2 * int(args.removeAll(QStringLiteral("-vv")));
+    if (verbose > 0)
+        SetTraceSink(verbose, [](const QString &line) {
+            std::fputs(("sondrel-cli: " + line + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+        });
     if (args.isEmpty()) {
         std::fputs(ShortUsage, stderr);
         return 2;

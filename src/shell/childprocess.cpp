@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "childprocess.h"
 
+#include "trace.h"
+
 #include <QFile>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
@@ -105,6 +108,16 @@ int TChildProcess::Start(const QString &program, const QStringList &arguments)
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    if (Tracing(2)) {
+        QStringList shown{program};
+        for (const QString &a : arguments)
+            shown << (a.isEmpty() || a.contains(QRegularExpression(QStringLiteral("[^\\w@%+=:,./-]")))
+                          ? QLatin1Char('\'') +
+                                QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+                                QLatin1Char('\'')
+                          : a);
+        Trace(2, QStringLiteral("run: ") + shown.join(QLatin1Char(' ')));
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "httpget.h"
 
+#include "trace.h"
+
 #include <QStringDecoder>
 #include <curl/curl.h>
 #include <mutex>
@@ -115,5 +117,12 @@ HttpResponse HttpGet(const HttpRequest &request)
         response.error = QString::fromUtf8(curl_easy_strerror(result));
     else if (!response.ok)
         response.error = QStringLiteral("the server answered with status %1").arg(response.status);
+    Trace(1, response.status > 0
+                 ? QStringLiteral("GET %1: status %2, %3 bytes%4")
+                       .arg(request.url)
+                       .arg(response.status)
+                       .arg(response.bytes.size())
+                       .arg(response.ok ? QString() : QStringLiteral(" (") + response.error + ')')
+                 : QStringLiteral("GET %1: %2").arg(request.url, response.error));
     return response;
 }

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -966,6 +967,26 @@ TEST_F(CliTest, TypedTitlesNameTagAndStay)
     for (const QStringList &wrong :
          {QStringList{"--title", "Encore"}, QStringList{"--title", "0=x"}, QStringList{"--genre", "Nope"}})
         EXPECT_EQ(runCli(QStringList{"rip", "-o", out} + wrong).code, 2) << wrong.join(' ').toStdString();
+}
+
+// --verbose says each step (the drive, each request with the server and the reason it failed); -vv also the
+// encoders' command lines; without it none of that.
+TEST_F(CliTest, VerboseSaysEachStep)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,tone"}));
+    const QStringList lookup{"lookup", "--source", "musicbrainz", "--server", "http://127.0.0.1:1"};
+    const CliRun verbose = runCli(lookup + QStringList{"--verbose"});
+    EXPECT_EQ(verbose.code, 1);
+    EXPECT_TRUE(verbose.err.contains("sondrel-cli: drive 0 opened: " + images + "disc.cue"))
+        << verbose.err.toStdString();
+    EXPECT_TRUE(verbose.err.contains(
+        QRegularExpression("sondrel-cli: GET http://127.0.0.1:1/ws/2/discid/\\S+: \\S.+")))
+        << verbose.err.toStdString();
+    EXPECT_FALSE(runCli(lookup).err.contains("sondrel-cli: GET"));
+    const CliRun rip = runCli({"rip", "-f", "mp3", "-o", out, "-vv", "--quiet"});
+    EXPECT_EQ(rip.code, 0) << rip.err.toStdString();
+    EXPECT_TRUE(rip.err.contains(QRegularExpression("sondrel-cli: run: \\S*lame .*\\.part\n")))
+        << rip.err.toStdString();
 }
 
 } // namespace
