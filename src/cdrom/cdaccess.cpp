@@ -257,6 +257,17 @@ int32_t ReadTOC(HCDROM handle, TToc *toc)
     return 1;
 }
 
+HCDROM OpenCDHandle(const TCDRec &drive)
+{
+    TGetCDHand request{};
+    request.size = 12;
+    request.ver = 1;
+    request.ha = drive.ha;
+    request.tgt = drive.tgt;
+    request.lun = drive.lun;
+    return GetCDHandle(&request);
+}
+
 bool IsWellFormedIsrc(const QString &code)
 {
     static const QRegularExpression form(QStringLiteral("^[A-Z]{2}[A-Z0-9]{3}[0-9]{7}$"));

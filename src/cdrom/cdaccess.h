@@ -102,6 +102,8 @@ constexpr int MAX_CD_HANDLES = 10;
 // Fills the list (capacity list->max, at most 8) and returns the number of drives.
 int32_t GetCDList(TCDList *list);
 HCDROM GetCDHandle(const TGetCDHand *request);
+// A handle of a drive of the list (GetCDHandle with the drive's address); 0 when it cannot be opened.
+HCDROM OpenCDHandle(const TCDRec &drive);
 int32_t CloseCDHandle(HCDROM handle);                                // non-zero when closed
 int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value); // non-zero on success
 int32_t ReadTOC(HCDROM handle, TToc *toc);                           // 1 on success

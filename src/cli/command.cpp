@@ -229,13 +229,7 @@ TDriveHandle OpenDrive(int index, TTerminal &terminal)
         terminal.Failure(QStringLiteral("there is no drive %1 (%2 found)").arg(index).arg(count));
         return {};
     }
-    TGetCDHand request{};
-    request.size = 12;
-    request.ver = 1;
-    request.ha = list.cd[index].ha;
-    request.tgt = list.cd[index].tgt;
-    request.lun = list.cd[index].lun;
-    TDriveHandle handle(GetCDHandle(&request));
+    TDriveHandle handle(OpenCDHandle(list.cd[index]));
     if (!handle)
         terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(CdAccessErrorText()));
     else

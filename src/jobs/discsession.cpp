@@ -93,17 +93,11 @@ HCDROM TDiscSession::OpenDrive(int index)
     const TCDRec &drive = list.cd[index];
     DriveDescription = QString::fromUtf8(drive.vendor) + QString::fromUtf8(drive.prodId);
     SetStatus(DriveDescription);
-    TGetCDHand request{};
-    request.size = 12;
-    request.ver = 1;
-    request.ha = drive.ha;
-    request.tgt = drive.tgt;
-    request.lun = drive.lun;
-    HCDROM handle = GetCDHandle(&request);
+    HCDROM handle = OpenCDHandle(drive);
     if (handle == 0) {
         for (HCDROM h = 1; h <= 10; ++h) {
             if (CloseDriveHandle(h)) {
-                handle = GetCDHandle(&request);
+                handle = OpenCDHandle(drive);
                 break;
             }
         }
