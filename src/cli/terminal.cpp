@@ -90,13 +90,26 @@ QByteArray TRipOutcome::JsonDocument(int exitCode) const
             {QStringLiteral("track"), t.Track},
             {QStringLiteral("file"), t.File},
             {QStringLiteral("result"), TrackResultWord(Session, t)},
+            {QStringLiteral("title"), t.Title},
+            {QStringLiteral("read"), t.Read},
             {QStringLiteral("copy_crc"), QStringLiteral("%1").arg(t.CopyCrc, 8, 16, QLatin1Char('0'))}};
+        if (t.Tested)
+            track.insert(QStringLiteral("test_crc"),
+                         QStringLiteral("%1").arg(t.TestCrc, 8, 16, QLatin1Char('0')));
+        if (t.Read)
+            track.insert(QStringLiteral("accuraterip_v1v2"),
+                         QJsonArray{QStringLiteral("%1").arg(t.Sums.V1, 8, 16, QLatin1Char('0')),
+                                    QStringLiteral("%1").arg(t.Sums.V2, 8, 16, QLatin1Char('0'))});
+        if (!t.Isrc.isEmpty())
+            track.insert(QStringLiteral("isrc"), t.Isrc);
         if (!t.AccurateRip.isEmpty())
             track.insert(QStringLiteral("accuraterip"), t.AccurateRip);
         tracks << track;
     }
     QJsonObject document{{QStringLiteral("files"), QJsonArray::fromStringList(Made)},
                          {QStringLiteral("exit_status"), exitCode}};
+    if (!Disc.isEmpty())
+        document.insert(QStringLiteral("disc"), Disc);
     if (Reported) {
         document.insert(QStringLiteral("tracks"), tracks);
         document.insert(QStringLiteral("summary"), RipSummary(Session));

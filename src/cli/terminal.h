@@ -5,6 +5,7 @@
 #include "jobs/ripjob.h"
 #include "shell/userprompt.h"
 
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <cstdio>
@@ -64,6 +65,7 @@ struct TRipOutcome {
     QStringList Made;
     bool Reported = false; // the tracks were verified or tested
     TRipSession Session;
+    QJsonObject Disc; // the disc and where its titles came from, for --json
     void FileMade(const TTerminal &terminal, const QString &path);
     void Verification(const TTerminal &terminal, const TRipSession &session);
     // Every track read was verified by the database.

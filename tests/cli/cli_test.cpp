@@ -13,6 +13,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtEndian>
@@ -895,9 +898,13 @@ TEST_F(CliTest, RipLooksTheDiscUpByItself)
     // Known now: the cache answers, nobody is asked.
     asked.clear();
     QDir(out).removeRecursively();
-    const CliRun again = runCli({"rip", "-f", "wav", "-o", out, "--lookup", "auto", "--quiet"});
+    const CliRun again = runCli({"rip", "-f", "wav", "-o", out, "--lookup", "auto", "--quiet", "--json"});
     EXPECT_EQ(again.code, 0) << again.err.toStdString();
-    EXPECT_TRUE(again.out.contains("/Intro.wav\n")) << again.out.toStdString();
+    const QJsonObject document = QJsonDocument::fromJson(again.out.toUtf8()).object();
+    EXPECT_EQ(document.value("files").toArray().first().toString(), out + "/Intro.wav")
+        << again.out.toStdString();
+    EXPECT_EQ(document.value("disc").toObject().value("titles_from").toString(), "cache");
+    EXPECT_EQ(document.value("disc").toObject().value("album").toString(), "Live");
     EXPECT_TRUE(asked.isEmpty()) << asked.join(' ').toStdString();
     // A source that finds nothing fails no rip; a mode that does not exist is a usage error.
     musicbrainz.setHandler([](const QString &) { return CddbTestServer::Reply{500, {}, {}}; });

@@ -28,5 +28,6 @@ std::unique_ptr<TCommand> MakeOffsetCommand();
 // titles; finding nothing is told and fails nothing.
 bool IsRipLookupMode(const QString &mode);
 // `release` chooses among MusicBrainz's releases (see lookup --release).
-void LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc, HCDROM handle,
-                  TTerminal &terminal);
+// Returns where the titles came from ("cache", "cdtext", "musicbrainz", "cddb"); empty when from nowhere.
+QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
+                     HCDROM handle, TTerminal &terminal);

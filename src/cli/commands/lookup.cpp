@@ -333,40 +333,47 @@ bool IsRipLookupMode(const QString &mode)
     return QStringList{"auto", "cache", "cdtext", "musicbrainz", "cddb", "none"}.contains(mode);
 }
 
-void LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc, HCDROM handle,
-                  TTerminal &terminal)
+QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
+                     HCDROM handle, TTerminal &terminal)
 {
     const QString key = DiscKeyOfDrive(CdHandlePath(handle));
+    TCDInfo cached;
+    const bool known = LoadDiscInfo(key, cached);
     QStringList sources;
     if (mode == QLatin1String("auto")) {
         // A disc the cache knows keeps its titles (the user's own edits among them); then what the disc
         // itself says; then the network.
-        TCDInfo cached;
-        if (LoadDiscInfo(key, cached))
-            return;
+        if (known)
+            return QStringLiteral("cache");
         sources = QStringList{QStringLiteral("cdtext")} + networkSources();
     } else if (mode != QLatin1String("cache") && mode != QLatin1String("none")) {
         sources << mode;
     }
     if (sources.isEmpty())
-        return;
+        return known && mode == QLatin1String("cache") ? QStringLiteral("cache") : QString();
     // What the sources say on the way is told, but a lookup that finds nothing fails no rip: its tracks keep
     // the names they have.
     const int failures = terminal.Failures;
     TCddbLookupResult result;
     bool found = false;
+    QString foundAt;
     for (const QString &source : sources) {
         result = TCddbLookupResult();
-        if ((found = lookupAt(source, std::nullopt, release, -1, toc, handle, result, terminal)))
+        if ((found = lookupAt(source, std::nullopt, release, -1, toc, handle, result, terminal))) {
+            foundAt = source;
             break;
+        }
     }
     terminal.Failures = failures;
     if (!found) {
         terminal.Notice(QStringLiteral("no titles found for this disc; its tracks keep the names they have"));
-        return;
+        return QString();
     }
-    if (storeLookup(toc, key, result, terminal, Answer::None) != 0)
+    if (storeLookup(toc, key, result, terminal, Answer::None) != 0) {
         terminal.Failures = failures; // the rip goes on with the titles it has
+        return QString();
+    }
+    return foundAt;
 }
 
 std::unique_ptr<TCommand> MakeCddbCommand()

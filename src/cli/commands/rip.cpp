@@ -19,6 +19,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <cstdio>
 
 namespace {
@@ -358,8 +359,8 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!handle)
         return 1;
     const QList<int> tracks = tracksToRip(args, toc);
-    LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")), args.value("--release"), toc,
-                 handle.get(), terminal);
+    QString titlesSource = LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")),
+                                        args.value("--release"), toc, handle.get(), terminal);
     TTypedTitles typed;
     if (!typedTitles(args, typed, terminal))
         return 1;
@@ -367,6 +368,7 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     LoadDisc(disc, toc, handle.get());
     if (!typed.empty()) { // kept as an edit in the window is
         ApplyTypedTitles(disc, typed);
+        titlesSource = QStringLiteral("typed");
         QString error;
         if (!disc.Save(&error) && !error.isEmpty())
             terminal.Failure(
@@ -422,6 +424,15 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (unproven)
         terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
     const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
+    outcome.Disc = QJsonObject{
+        {QStringLiteral("artist"), disc.Info().Artist},
+        {QStringLiteral("album"), disc.Info().Album},
+        {QStringLiteral("year"), disc.Info().Year},
+        {QStringLiteral("cddb_id"), disc.CddbDiscId()},
+        {QStringLiteral("disc_key"), disc.Key()},
+        {QStringLiteral("titles_from"), titlesSource.isEmpty() ? QStringLiteral("none") : titlesSource}};
+    if (!disc.Info().Mcn.isEmpty())
+        outcome.Disc.insert(QStringLiteral("mcn"), disc.Info().Mcn);
     if (outcome.Json)
         std::fputs(outcome.JsonDocument(code).constData(), stdout);
     return code;
