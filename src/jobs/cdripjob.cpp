@@ -63,18 +63,7 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
         else
             copyItem(Completed);
     };
-    WaveOut1.OnDone = [this](TAuOutput *sink) {
-        const bool complete = !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty();
-        // Test & copy: a copy that agrees with no read before it is read again (the file written anew),
-        // up to the retries the settings allow.
-        if (complete && m_tested && !m_reads.contains(m_check.Crc()) &&
-            m_reads.size() - 1 < m_settings.CommonOptions.TestCopyRetries) {
-            m_reads << m_check.Crc();
-            copyItem(Completed);
-            return;
-        }
-        settleRead(WaveOut1.FileName(), complete);
-    };
+    WaveOut1.OnDone = [this](TAuOutput *sink) { copyDone(sink); };
     for (TAuFileOut *writer : Writers.All()) {
         writer->SetInput(&WaveIn1);
         writer->FileMode = foRewrite;
@@ -380,6 +369,20 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         }
         return;
     }
+}
+
+void TCDRipJob::copyDone(TAuOutput *sink)
+{
+    const bool complete = !m_readFailed && !m_finished && sink->ExceptionMessage().isEmpty();
+    // Test & copy: a copy that agrees with no read before it is read again (the file written anew),
+    // up to the retries the settings allow.
+    if (complete && m_tested && !m_reads.contains(m_check.Crc()) &&
+        m_reads.size() - 1 < m_settings.CommonOptions.TestCopyRetries) {
+        m_reads << m_check.Crc();
+        copyItem(Completed);
+        return;
+    }
+    settleRead(WaveOut1.FileName(), complete);
 }
 
 void TCDRipJob::settleRead(const QString &working, bool complete)

@@ -85,6 +85,8 @@ private:
     void copyItem(int item);
     void recordTrack(int item);
     void wmaTick();
+    // The copy of a track ended: read again (Test & copy) or settled.
+    void copyDone(TAuOutput *sink);
     void settleRead(const QString &working, bool complete);
     void waitForSettling();
     QString base(int item) const;

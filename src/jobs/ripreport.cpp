@@ -175,6 +175,80 @@ QStringList VerificationLines(const TRipSession &session)
     return lines;
 }
 
+namespace {
+
+// The log's table of contents: each track's start and length as minutes:seconds.frames and as sectors.
+void tocLines(QStringList &out, const TRipSession &session)
+{
+    if (session.Toc.empty())
+        return;
+    // Positions as minutes:seconds.frames and as sectors, as the disc's table gives them.
+    const auto msf = [](int32_t sectors) {
+        return QStringLiteral("%1:%2.%3")
+            .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+            .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+            .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+    };
+    out << QString() << QStringLiteral("Table of contents")
+        << QStringLiteral("  Track    Start    Length  Start sector  End sector  Type");
+    for (const TTocRow &row : session.Toc)
+        out << QStringLiteral("  %1  %2  %3  %4  %5  %6")
+                   .arg(row.Track, 5)
+                   .arg(msf(row.Start), 8)
+                   .arg(msf(row.Sectors), 8)
+                   .arg(row.Start, 12)
+                   .arg(row.Start + row.Sectors - 1, 10)
+                   .arg(row.Audio ? QStringLiteral("audio") : QStringLiteral("data"));
+    out << QStringLiteral("  Lead-out %1  %2").arg(msf(session.LeadOut), 8).arg(session.LeadOut, 22);
+}
+
+// One track's part of the log.
+void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &track)
+{
+    out << QString() << QStringLiteral("Track ") + number2(track.Track);
+    out << QStringLiteral("  File: ") + QFileInfo(track.File).fileName();
+    if (!track.Isrc.isEmpty())
+        out << QStringLiteral("  ISRC: ") + track.Isrc;
+    if (track.PreEmphasis)
+        out << QStringLiteral("  Pre-emphasis: yes (%1)")
+                   .arg(session.Deemphasis ? QStringLiteral("de-emphasised") : QStringLiteral("not undone"));
+    const int64_t hundredths = track.Frames * 100 / 44100;
+    out << QStringLiteral("  Length: %1:%2.%3")
+               .arg(hundredths / 6000)
+               .arg(hundredths / 100 % 60, 2, 10, QLatin1Char('0'))
+               .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+    out << QStringLiteral("  Peak level: %1 %").arg(double(track.Peak) * 100.0 / 32768.0, 0, 'f', 1);
+    out << QStringLiteral("  Copy CRC: ") + hex8(track.CopyCrc);
+    if (track.Tested)
+        out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
+                   (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
+    if (!track.Rereads.isEmpty()) {
+        QStringList crcs;
+        for (const uint32_t crc : track.Rereads)
+            crcs << hex8(crc);
+        out << QStringLiteral("  First copy CRC: %1; re-reads: %2 (CRCs %3; the file is the last)")
+                   .arg(hex8(track.FirstCopyCrc))
+                   .arg(track.Rereads.size())
+                   .arg(crcs.join(QStringLiteral(", ")));
+    }
+    // The track's own checksums, whatever the database said or whether it could be asked: the rip can
+    // be checked against it later.
+    if (track.Read)
+        out << QStringLiteral("  AccurateRip checksums: v1 %1, v2 %2")
+                   .arg(hex8(track.Sums.V1), hex8(track.Sums.V2));
+    out << QStringLiteral("  AccurateRip: ") +
+               (!track.AccurateRip.isEmpty()   ? track.AccurateRip
+                : session.Verify && track.Read ? QStringLiteral("unknown (the database could not be asked)")
+                                               : QStringLiteral("not verified"));
+    out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
+    out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
+    out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")
+                                           : track.CrcMismatch() ? QStringLiteral("CRC mismatch")
+                                                                 : QStringLiteral("copied"));
+}
+
+} // namespace
+
 QString RipLogText(const TRipSession &session, const QDateTime &when)
 {
     QStringList out;
@@ -204,70 +278,9 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     } else {
         out << QStringLiteral("AccurateRip: not asked");
     }
-    if (!session.Toc.empty()) {
-        // Positions as minutes:seconds.frames and as sectors, as the disc's table gives them.
-        const auto msf = [](int32_t sectors) {
-            return QStringLiteral("%1:%2.%3")
-                .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
-                .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-                .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-        };
-        out << QString() << QStringLiteral("Table of contents")
-            << QStringLiteral("  Track    Start    Length  Start sector  End sector  Type");
-        for (const TTocRow &row : session.Toc)
-            out << QStringLiteral("  %1  %2  %3  %4  %5  %6")
-                       .arg(row.Track, 5)
-                       .arg(msf(row.Start), 8)
-                       .arg(msf(row.Sectors), 8)
-                       .arg(row.Start, 12)
-                       .arg(row.Start + row.Sectors - 1, 10)
-                       .arg(row.Audio ? QStringLiteral("audio") : QStringLiteral("data"));
-        out << QStringLiteral("  Lead-out %1  %2").arg(msf(session.LeadOut), 8).arg(session.LeadOut, 22);
-    }
-    for (const TTrackRip &track : session.Tracks) {
-        out << QString() << QStringLiteral("Track ") + number2(track.Track);
-        out << QStringLiteral("  File: ") + QFileInfo(track.File).fileName();
-        if (!track.Isrc.isEmpty())
-            out << QStringLiteral("  ISRC: ") + track.Isrc;
-        if (track.PreEmphasis)
-            out << QStringLiteral("  Pre-emphasis: yes (%1)")
-                       .arg(session.Deemphasis ? QStringLiteral("de-emphasised")
-                                               : QStringLiteral("not undone"));
-        const int64_t hundredths = track.Frames * 100 / 44100;
-        out << QStringLiteral("  Length: %1:%2.%3")
-                   .arg(hundredths / 6000)
-                   .arg(hundredths / 100 % 60, 2, 10, QLatin1Char('0'))
-                   .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
-        out << QStringLiteral("  Peak level: %1 %").arg(double(track.Peak) * 100.0 / 32768.0, 0, 'f', 1);
-        out << QStringLiteral("  Copy CRC: ") + hex8(track.CopyCrc);
-        if (track.Tested)
-            out << QStringLiteral("  Test CRC: ") + hex8(track.TestCrc) +
-                       (track.CrcMismatch() ? QStringLiteral(" (CRC mismatch)") : QString());
-        if (!track.Rereads.isEmpty()) {
-            QStringList crcs;
-            for (const uint32_t crc : track.Rereads)
-                crcs << hex8(crc);
-            out << QStringLiteral("  First copy CRC: %1; re-reads: %2 (CRCs %3; the file is the last)")
-                       .arg(hex8(track.FirstCopyCrc))
-                       .arg(track.Rereads.size())
-                       .arg(crcs.join(QStringLiteral(", ")));
-        }
-        // The track's own checksums, whatever the database said or whether it could be asked: the rip can
-        // be checked against it later.
-        if (track.Read)
-            out << QStringLiteral("  AccurateRip checksums: v1 %1, v2 %2")
-                       .arg(hex8(track.Sums.V1), hex8(track.Sums.V2));
-        out << QStringLiteral("  AccurateRip: ") +
-                   (!track.AccurateRip.isEmpty() ? track.AccurateRip
-                    : session.Verify && track.Read
-                        ? QStringLiteral("unknown (the database could not be asked)")
-                        : QStringLiteral("not verified"));
-        out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
-        out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
-        out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")
-                                               : track.CrcMismatch() ? QStringLiteral("CRC mismatch")
-                                                                     : QStringLiteral("copied"));
-    }
+    tocLines(out, session);
+    for (const TTrackRip &track : session.Tracks)
+        trackLines(out, session, track);
     out << QString() << RipSummary(session) << QString();
     return out.join(QStringLiteral("\r\n"));
 }

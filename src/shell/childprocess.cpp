@@ -84,6 +84,24 @@ QString TChildProcess::LastErrorLine() const
     return m_err.lastLine.isEmpty() ? m_out.lastLine : m_err.lastLine;
 }
 
+namespace {
+
+// -vv: the command line as a shell would take it back.
+void traceCommand(const QString &program, const QStringList &arguments)
+{
+    if (!Tracing(2))
+        return;
+    QStringList shown{program};
+    for (const QString &a : arguments)
+        shown << (a.isEmpty() || a.contains(QRegularExpression(QStringLiteral("[^\\w@%+=:,./-]")))
+                      ? QLatin1Char('\'') + QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+                            QLatin1Char('\'')
+                      : a);
+    Trace(2, QStringLiteral("run: ") + shown.join(QLatin1Char(' ')));
+}
+
+} // namespace
+
 int TChildProcess::Start(const QString &program, const QStringList &arguments)
 {
     Q_ASSERT(m_reaped);
@@ -108,16 +126,7 @@ int TChildProcess::Start(const QString &program, const QStringList &arguments)
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    if (Tracing(2)) {
-        QStringList shown{program};
-        for (const QString &a : arguments)
-            shown << (a.isEmpty() || a.contains(QRegularExpression(QStringLiteral("[^\\w@%+=:,./-]")))
-                          ? QLatin1Char('\'') +
-                                QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
-                                QLatin1Char('\'')
-                          : a);
-        Trace(2, QStringLiteral("run: ") + shown.join(QLatin1Char(' ')));
-    }
+    traceCommand(program, arguments);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);

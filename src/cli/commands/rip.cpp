@@ -268,6 +268,40 @@ bool typedTitles(const TArguments &args, TTypedTitles &titles, TTerminal &termin
     return true;
 }
 
+// The disc's titles for the rip: looked up as --lookup says, then those typed put over them (and kept in the
+// cache as an edit in the window is). Where they came from: "cache", "cdtext", "musicbrainz", "cddb",
+// "typed"; empty for nowhere.
+QString loadTitles(const TArguments &args, const TTypedTitles &typed, const TToc &toc, HCDROM handle,
+                   TDiscModel &disc, TTerminal &terminal)
+{
+    const QString source = LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")),
+                                        args.value("--release"), toc, handle, terminal);
+    LoadDisc(disc, toc, handle);
+    if (typed.empty())
+        return source;
+    ApplyTypedTitles(disc, typed);
+    QString error;
+    if (!disc.Save(&error) && !error.isEmpty())
+        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache: ") +
+                         error);
+    return QStringLiteral("typed");
+}
+
+// The disc as rip --json gives it.
+QJsonObject discJson(const TDiscModel &disc, const QString &titlesSource)
+{
+    QJsonObject object{
+        {QStringLiteral("artist"), disc.Info().Artist},
+        {QStringLiteral("album"), disc.Info().Album},
+        {QStringLiteral("year"), disc.Info().Year},
+        {QStringLiteral("cddb_id"), disc.CddbDiscId()},
+        {QStringLiteral("disc_key"), disc.Key()},
+        {QStringLiteral("titles_from"), titlesSource.isEmpty() ? QStringLiteral("none") : titlesSource}};
+    if (!disc.Info().Mcn.isEmpty())
+        object.insert(QStringLiteral("mcn"), disc.Info().Mcn);
+    return object;
+}
+
 // The tracks -t names, or every audio track of the disc.
 QList<int> tracksToRip(const TArguments &args, const TToc &toc)
 {
@@ -353,27 +387,17 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const TCommonOptions &options = settings.CommonOptions;
     ApplyOverwrite(args, terminal);
     const int index = DriveIndexOf(args);
+    TTypedTitles typed;
+    if (!typedTitles(args, typed, terminal))
+        return 1;
 
     TToc toc;
     TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
     const QList<int> tracks = tracksToRip(args, toc);
-    QString titlesSource = LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")),
-                                        args.value("--release"), toc, handle.get(), terminal);
-    TTypedTitles typed;
-    if (!typedTitles(args, typed, terminal))
-        return 1;
     TDiscModel disc(settings.DiscInfo);
-    LoadDisc(disc, toc, handle.get());
-    if (!typed.empty()) { // kept as an edit in the window is
-        ApplyTypedTitles(disc, typed);
-        titlesSource = QStringLiteral("typed");
-        QString error;
-        if (!disc.Save(&error) && !error.isEmpty())
-            terminal.Failure(
-                QStringLiteral("the titles could not be stored in the disc information cache: ") + error);
-    }
+    const QString titlesSource = loadTitles(args, typed, toc, handle.get(), disc, terminal);
     const auto jobsOf = [&](const QString &nameTemplate) {
         QStringList list;
         for (const int t : tracks)
@@ -424,15 +448,7 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (unproven)
         terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
     const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
-    outcome.Disc = QJsonObject{
-        {QStringLiteral("artist"), disc.Info().Artist},
-        {QStringLiteral("album"), disc.Info().Album},
-        {QStringLiteral("year"), disc.Info().Year},
-        {QStringLiteral("cddb_id"), disc.CddbDiscId()},
-        {QStringLiteral("disc_key"), disc.Key()},
-        {QStringLiteral("titles_from"), titlesSource.isEmpty() ? QStringLiteral("none") : titlesSource}};
-    if (!disc.Info().Mcn.isEmpty())
-        outcome.Disc.insert(QStringLiteral("mcn"), disc.Info().Mcn);
+    outcome.Disc = discJson(disc, titlesSource);
     if (outcome.Json)
         std::fputs(outcome.JsonDocument(code).constData(), stdout);
     return code;
