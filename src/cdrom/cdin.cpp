@@ -2,6 +2,7 @@
 #include "cdin.h"
 
 #include "audio/auexception.h"
+#include "cddrivelist.h"
 #include "cdrip.h"
 #include "readwindow.h"
 #include "shell/folders.h"
@@ -281,7 +282,9 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
             int length = 0;
             int abort = 0;
             if (CR_RipChunk(m_buffer.data(), &length, &abort) == CDEX_READ_ERROR)
-                throw EAuException(QStringLiteral("Read error at sector %1").arg(CR_GetLastErrorSector()));
+                throw EAuException(QStringLiteral("Read error at sector %1 of %2")
+                                       .arg(CR_GetLastErrorSector())
+                                       .arg(CdDriveList().value(m_currentDrive).path));
             const auto [skip, count] = m_window->Take(size_t(std::max(length, 0)));
             m_readOffset = uint32_t(skip);
             m_bufferLength = uint32_t(skip + count);

@@ -153,7 +153,8 @@ TEST_F(CDInTest, UnreadableSectorEndsTheRunWithAnError)
     out.SetInput(&cd);
     out.SetFileName(home.root() + "/bad.wav");
     ASSERT_TRUE(RunToCompletion(out));
-    EXPECT_EQ(out.ExceptionMessage(), "Read error at sector 350");
+    EXPECT_EQ(out.ExceptionMessage(),
+              "Read error at sector 350 of " + images + "disc.cue"); // the drive named
 }
 
 } // namespace
