@@ -265,6 +265,8 @@ void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle, const QString &k
     QString id;
     QString query;
     CddbIdentityOfToc(toc, id, query);
+    Trace(1, QStringLiteral("disc ids: CDDB %1, cache key %2")
+                 .arg(id, key.isEmpty() ? DiscKeyOfDrive(CdHandlePath(handle)) : key));
     disc.Load(key.isEmpty() ? DiscKeyOfDrive(CdHandlePath(handle)) : key, TDiscModel::TracksOfToc(toc), id,
               query, [handle] {
                   TCdText text;

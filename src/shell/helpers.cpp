@@ -3,6 +3,7 @@
 
 #include "folders.h"
 #include "settings.h"
+#include "trace.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,11 +11,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <exception>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -112,8 +113,10 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     if (working == path)
         return true;
     if (std::rename(QFile::encodeName(working).constData(),
-                    QFile::encodeName(landingPath(path)).constData()) == 0)
+                    QFile::encodeName(landingPath(path)).constData()) == 0) {
+        Trace(1, QStringLiteral("settled %1").arg(path));
         return true;
+    }
     const int code = errno;
     QFile::remove(working);
     if (error)

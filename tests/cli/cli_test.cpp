@@ -992,6 +992,8 @@ TEST_F(CliTest, VerboseSaysEachStep)
     EXPECT_FALSE(runCli(lookup).err.contains("sondrel-cli: GET"));
     const CliRun rip = runCli({"rip", "-f", "mp3", "-o", out, "-vv", "--quiet"});
     EXPECT_EQ(rip.code, 0) << rip.err.toStdString();
+    EXPECT_TRUE(rip.err.contains("sondrel-cli: disc ids: CDDB ")) << rip.err.toStdString();
+    EXPECT_TRUE(rip.err.contains("sondrel-cli: settled " + out + "/Track01.mp3\n")) << rip.err.toStdString();
     EXPECT_TRUE(rip.err.contains(QRegularExpression("sondrel-cli: run: \\S*lame .*\\.part\n")))
         << rip.err.toStdString();
 }
