@@ -1005,7 +1005,7 @@ TEST_F(CliTest, VerboseSaysEachStep)
 TEST_F(CliTest, EachDriveItsOwnDisc)
 {
     ASSERT_TRUE(MakeDisc(images + "a.cue", {"150,music", "150,music"}));
-    ASSERT_TRUE(MakeDisc(images + "b.cue", {"100,music", "100,noise", "100,music"}));
+    ASSERT_TRUE(MakeDisc(images + "b.cue", {"--title", "Segundo", "100,music", "100,noise", "100,music"}));
     const QList<CdDriveEntry> drives = CdDriveList();
     ASSERT_EQ(drives.size(), 2);
     const QString first = DiscKeyOfDrive(drives[0].path);
@@ -1031,8 +1031,29 @@ TEST_F(CliTest, EachDriveItsOwnDisc)
     const CliRun rip = runCli({"rip", "-d", "1", "-f", "wav", "-o", out, "--quiet"});
     ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
     EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"Dos.wav", "Tres.wav", "Uno.wav"}));
-    // -d takes the path of a listed image, or of one anywhere else.
+    // -d takes the path of a listed image, or of one anywhere else; the tags, CDDB and lookups are the
+    // second disc's too.
     EXPECT_TRUE(runCli({"toc", "-d", images + "b.cue"}).out.contains("disc-key " + second + "\n"));
+    QDir(out).removeRecursively();
+    ASSERT_EQ(runCli({"rip", "-d", images + "b.cue", "-t", "2", "-f", "flac", "--tags", "-o", out}).code, 0);
+    QByteArray tags;
+    RunProgram("metaflac", {"--export-tags-to=-", out + "/Dos.flac"}, &tags);
+    EXPECT_TRUE(tags.contains("TITLE=Dos\n") && tags.contains("ALBUM=Second\n")) << tags.toStdString();
+    const QString id = QJsonDocument::fromJson(runCli({"toc", "-d", "1", "--json"}).out.toUtf8())
+                           .object()
+                           .value("cddb_id")
+                           .toString();
+    CddbTestServer cddb;
+    cddb.setQueryFixture("query_exact.txt");
+    runCli({"cddb", "-d", "1", "--server", cddb.url(), "--quiet"});
+    EXPECT_TRUE(cddb.commands().value(0).startsWith("cddb query " + id + " 3 "))
+        << cddb.commands().value(0).toStdString();
+    ASSERT_EQ(runCli({"lookup", "-d", images + "b.cue", "--source", "cdtext", "--quiet"}).code, 0);
+    TCDInfo stored;
+    ASSERT_TRUE(LoadDiscInfo(second, stored));
+    EXPECT_EQ(stored.Album, "Segundo");
+    ASSERT_TRUE(LoadDiscInfo(first, stored));
+    EXPECT_EQ(stored.Album, "First");
     ASSERT_TRUE(MakeDisc(home.root() + "/elsewhere.cue", {"100,music", "100,noise", "100,music"}));
     const CliRun elsewhere = runCli({"toc", "-d", home.root() + "/elsewhere.cue"});
     EXPECT_TRUE(elsewhere.out.contains("disc-key " + second + "\n")) << elsewhere.err.toStdString();
