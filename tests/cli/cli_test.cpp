@@ -288,6 +288,14 @@ TEST_F(CliTest, TagRoundTrip)
                    "print(d['tag'], d['title'] == sys.argv[2], d['album_artist'], d['track'], d['genre'])",
                    {title}),
         "ID3v2 True Various 7 Rock\n");
+    // Several files at once: a list; one that cannot be read is said, the others shown.
+    show = runCli({"tag", "show", mp3, out + "/missing.mp3", mp3, "--json"});
+    EXPECT_EQ(show.code, 1);
+    EXPECT_EQ(pythonJson(show.out, "print(len(d), d[1]['album_artist'])", {}), "2 Various\n")
+        << show.out.toStdString();
+    show = runCli({"tag", "show", mp3, mp3});
+    EXPECT_EQ(show.out.count("file: " + mp3 + "\n"), 2) << show.out.toStdString();
+    EXPECT_EQ(show.out.count("album artist: Various\n"), 2);
     EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "300"}).code, 2);
     EXPECT_EQ(runCli({"tag", "remove", mp3}).code, 0);
     EXPECT_EQ(ReadFileBytes(mp3), frames); // both gone

@@ -3,7 +3,9 @@
 #include "shell/helpers.h"
 #include "tags/filetags.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
+#include <optional>
 
 namespace {
 
@@ -13,8 +15,10 @@ public:
     QString Help() const override
     {
         return QStringLiteral(
-            "  tag      show FILE.mp3 [--json]\n"
-            "                                 the tag's fields (--json: as a JSON object)\n"
+            "  tag      show FILE.mp3... [--json]\n"
+            "                                 the tags' fields (--json: a JSON object, a list of them for\n"
+            "                                 several files; with several, each file's fields follow a\n"
+            "                                 \"file:\" line)\n"
             "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
             "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
             "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
@@ -31,22 +35,24 @@ public:
     int Run(const TArguments &args, TTerminal &terminal) override;
 
 private:
-    // The fields as "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
-    static int show(const QString &file, bool json, TTerminal &terminal);
+    // The fields of each file as "name: value" lines, or JSON objects whose keys are the names with "_"
+    // for blanks (a list of them for several files).
+    static int show(const QStringList &files, bool json, TTerminal &terminal);
+    // One file's fields; nullopt (told) when the file cannot be read.
+    static std::optional<QJsonObject> fieldsOf(const QString &file, bool print, TTerminal &terminal);
     static int set(const QString &file, const TArguments &args, TTerminal &terminal);
 };
 
 int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
 {
+    const QString action = args.rest().value(0);
+    if (action == QLatin1String("show") && args.rest().size() >= 2)
+        return show(args.rest().mid(1), args.flag("--json"), terminal);
     if (args.rest().size() != 2)
-        throw UsageError{QStringLiteral("tag needs show, set or remove and one file")};
-    const QString action = args.rest().at(0);
+        throw UsageError{QStringLiteral("tag needs show (with files), or set or remove and one file")};
     const QString file = args.rest().at(1);
-    if (action != QLatin1String("show") && action != QLatin1String("set") &&
-        action != QLatin1String("remove"))
+    if (action != QLatin1String("set") && action != QLatin1String("remove"))
         throw UsageError{QStringLiteral("unknown tag action ") + action};
-    if (action == QLatin1String("show"))
-        return show(file, args.flag("--json"), terminal);
     QString error;
     if (action == QLatin1String("remove")) {
         if (!RemoveFileTags(file, &error)) {
@@ -58,13 +64,33 @@ int TTagCommand::Run(const TArguments &args, TTerminal &terminal)
     return set(file, args, terminal);
 }
 
-int TTagCommand::show(const QString &file, bool json, TTerminal &terminal)
+int TTagCommand::show(const QStringList &files, bool json, TTerminal &terminal)
+{
+    QJsonArray list;
+    int code = 0;
+    for (const QString &file : files) {
+        if (!json && files.size() > 1)
+            PrintLine((file == files.first() ? QString() : QStringLiteral("\n")) + QStringLiteral("file: ") +
+                      WithoutControlChars(file));
+        if (const auto object = fieldsOf(file, !json, terminal))
+            list.append(*object);
+        else
+            code = 1;
+    }
+    if (json && files.size() == 1 && !list.isEmpty())
+        PrintJson(list.first());
+    else if (json && files.size() > 1)
+        PrintJson(list);
+    return code;
+}
+
+std::optional<QJsonObject> TTagCommand::fieldsOf(const QString &file, bool print, TTerminal &terminal)
 {
     QString error;
     TFileTags tags;
     if (!ReadFileTags(file, tags, &error)) {
         terminal.Failure(error);
-        return 1;
+        return std::nullopt;
     }
     // "name: value" lines, or one JSON object whose keys are the names with "_" for blanks.
     std::vector<std::pair<QString, QString>> fields;
@@ -82,20 +108,17 @@ int TTagCommand::show(const QString &file, bool json, TTerminal &terminal)
                                                 : QString::number(tags.Track)},
                   {QStringLiteral("genre"), tags.Genre}};
     fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
-    if (json) {
-        QJsonObject object{{QStringLiteral("file"), file}};
-        object.insert(QStringLiteral("tag"), QJsonValue::Null);
-        for (const auto &[name, value] : fields)
-            object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
-        PrintJson(object);
-    } else if (!tags.HasTag()) {
+    QJsonObject object{{QStringLiteral("file"), file}};
+    object.insert(QStringLiteral("tag"), QJsonValue::Null);
+    for (const auto &[name, value] : fields)
+        object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
+    if (print && !tags.HasTag())
         PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
                                                          : QStringLiteral(" has no tags")));
-    } else {
+    else if (print)
         for (const auto &[name, value] : fields)
             PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));
-    }
-    return 0;
+    return object;
 }
 
 int TTagCommand::set(const QString &file, const TArguments &args, TTerminal &terminal)
