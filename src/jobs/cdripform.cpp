@@ -51,6 +51,7 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files,
     ProgressBar2 = new QProgressBar(group);
     ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
     ProgressBar2->setRange(0, 100);
+    ProgressBar2Throttle = new TGaugeThrottle(ProgressBar2);
     ProgressBar2->setToolTip(QStringLiteral("Initializing..."));
     groupLayout->addWidget(lProgressHint);
     groupLayout->addWidget(ProgressBar2);
@@ -109,7 +110,7 @@ void TfrmCDRip::SetProgressHint(const QString &text)
 
 void TfrmCDRip::SetGauge(int percent)
 {
-    ProgressBar2->setValue(percent);
+    ProgressBar2Throttle->Set(percent);
 }
 
 void TfrmCDRip::ShowError(const QString &text)

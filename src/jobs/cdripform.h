@@ -9,6 +9,7 @@
 class QGroupBox;
 class QLabel;
 class QProgressBar;
+class TGaugeThrottle;
 class QPushButton;
 class TEncodingLines;
 
@@ -42,6 +43,7 @@ public:
     QLabel *lCompleted;
     QLabel *lProgressHint;
     QProgressBar *ProgressBar2;
+    TGaugeThrottle *ProgressBar2Throttle;
     QPushButton *bStop;
     TEncodingLines *Encodings; // one line per running encoding, with several encoders at once
 

@@ -53,6 +53,7 @@ TRipForm::TRipForm(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(
     FlatGauge1->setObjectName(QStringLiteral("FlatGauge1"));
     FlatGauge1->setRange(0, 100);
     FlatGauge1->setTextVisible(false);
+    FlatGaugeThrottle = new TGaugeThrottle(FlatGauge1);
     grid->addWidget(Image1, 0, 0, 2, 1);
     grid->addWidget(Label10, 0, 1);
     grid->addWidget(Label1, 0, 2);
@@ -124,8 +125,9 @@ void TRipForm::SetInitializing(const QString &text, bool visible)
 
 void TRipForm::SetGauge(int percent, bool showText)
 {
-    FlatGauge1->setValue(percent);
-    FlatGauge1->setTextVisible(showText);
+    FlatGaugeThrottle->Set(percent);
+    if (FlatGauge1->isTextVisible() != showText)
+        FlatGauge1->setTextVisible(showText);
 }
 
 void TRipForm::ShowError(const QString &text)
@@ -153,6 +155,32 @@ void ShowRipResults(QWidget *parent, const TRipSession &session)
         QMessageBox::information(parent, QStringLiteral("Sondrel"), text);
 }
 
+TGaugeThrottle::TGaugeThrottle(QProgressBar *bar) : QObject(bar), m_bar(bar)
+{
+    m_later.setSingleShot(true);
+    connect(&m_later, &QTimer::timeout, this, [this] { show(m_pending); });
+}
+
+void TGaugeThrottle::Set(int value)
+{
+    constexpr qint64 interval = 100; // ms
+    if (value == m_bar->minimum() || value == m_bar->maximum() || !m_shown.isValid() ||
+        m_shown.elapsed() >= interval) {
+        show(value);
+        return;
+    }
+    m_pending = value;
+    if (!m_later.isActive())
+        m_later.start(int(interval - m_shown.elapsed()));
+}
+
+void TGaugeThrottle::show(int value)
+{
+    m_later.stop();
+    m_shown.start();
+    m_bar->setValue(value);
+}
+
 TEncodingLines::TEncodingLines(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -168,13 +196,15 @@ void TEncodingLines::Set(int slot, const QString &caption, int percent)
         line.Gauge = new QProgressBar(this);
         line.Gauge->setObjectName(QStringLiteral("gEncoding%1").arg(Lines.size() + 1));
         line.Gauge->setRange(0, 100);
+        line.Throttle = new TGaugeThrottle(line.Gauge);
         m_layout->addWidget(line.Caption);
         m_layout->addWidget(line.Gauge);
         Lines.push_back(line);
     }
     const Line &line = Lines[size_t(slot)];
-    line.Caption->setText(caption);
-    line.Gauge->setValue(std::clamp(percent, 0, 100));
+    if (line.Caption->text() != caption)
+        line.Caption->setText(caption);
+    line.Throttle->Set(std::clamp(percent, 0, 100));
     line.Caption->show();
     line.Gauge->show();
 }

@@ -4,6 +4,8 @@
 #include "ripjob.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -21,6 +23,22 @@ class QVBoxLayout;
 // job window (a warning when a track failed or did not match).
 void ShowRipResults(QWidget *parent, const TRipSession &session);
 
+// A progress bar whose value changes at most ten times a second: QProgressBar repaints at once on every
+// change, and a job's notices would keep the window's thread painting. The latest value always lands (within
+// 100 ms); its range's ends land at once.
+class TGaugeThrottle final : public QObject {
+public:
+    explicit TGaugeThrottle(QProgressBar *bar);
+    void Set(int value);
+
+private:
+    void show(int value);
+    QProgressBar *m_bar;
+    QElapsedTimer m_shown;
+    QTimer m_later;
+    int m_pending = 0;
+};
+
 // The lines of the encodings running beside a read in a job window: a caption and a bar each, by slot.
 class TEncodingLines final : public QWidget {
 public:
@@ -31,6 +49,7 @@ public:
     struct Line {
         QLabel *Caption = nullptr;
         QProgressBar *Gauge = nullptr;
+        TGaugeThrottle *Throttle = nullptr;
     };
     std::vector<Line> Lines;
 
@@ -68,6 +87,7 @@ public:
     QLabel *Label2;
     QLabel *Label3;
     QProgressBar *FlatGauge1;
+    TGaugeThrottle *FlatGaugeThrottle;
     QPushButton *btStop;
     QLabel *Image1;
     // One line per running encoding of a job with several encoders at once.

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -396,6 +397,22 @@ TEST_F(RipFormTest, OggConversionRunsOnOneWorker)
     EXPECT_EQ(presenter.finished, mrCancel);
     EXPECT_EQ(presenter.during, before + 1);
     EXPECT_TRUE(QFileInfo(out + "long.ogg").size() > 0);
+}
+
+// A job's many notices repaint its bars at most ten times a second, and the last value always lands.
+TEST(GaugeThrottle, FewRepaintsAndTheLastValueLands)
+{
+    QProgressBar bar;
+    bar.setRange(0, 100);
+    TGaugeThrottle throttle(&bar);
+    int changes = 0;
+    QObject::connect(&bar, &QProgressBar::valueChanged, [&changes] { ++changes; });
+    for (int value = 1; value < 100; ++value)
+        throttle.Set(value);
+    EXPECT_LE(changes, 2);
+    EXPECT_TRUE(WaitFor([&bar] { return bar.value() == 99; }, 2000));
+    throttle.Set(100); // the end at once
+    EXPECT_EQ(bar.value(), 100);
 }
 
 } // namespace
