@@ -379,7 +379,11 @@ void TConvertJob::startNext(Lane &lane)
 
 void TConvertJob::wholeDone()
 {
-    if (!ReplayGain || m_madeFiles.isEmpty() || m_replayGain) {
+    // Every item must have ended (a lane's failure may still be on its way while no lane is busy), and the
+    // loudness is measured once.
+    if (size_t(m_done) < m_items.size() || m_replayGain)
+        return;
+    if (!ReplayGain || m_madeFiles.isEmpty()) {
         finish(mrCancel);
         return;
     }
