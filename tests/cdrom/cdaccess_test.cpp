@@ -50,16 +50,7 @@ protected:
         return list;
     }
 
-    static HCDROM open(const TCDRec &drive)
-    {
-        TGetCDHand request{};
-        request.size = 12;
-        request.ver = 1;
-        request.ha = drive.ha;
-        request.tgt = drive.tgt;
-        request.lun = drive.lun;
-        return GetCDHandle(&request);
-    }
+    static HCDROM open(const TCDRec &drive) { return OpenCDHandle(drive); }
 
     static std::vector<uint8_t> read(HCDROM handle, uint32_t start, uint32_t count, int32_t *result)
     {
