@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -895,7 +896,9 @@ TEST_F(CliTest, RipLooksTheDiscUpByItself)
     rip.start(BuiltProgram("sondrel-cli"), {"rip", "-f", "flac", "--tags", "-o", out, "--quiet"});
     ASSERT_TRUE(rip.waitForFinished(60000));
     EXPECT_EQ(rip.exitCode(), 0) << rip.readAllStandardError().toStdString();
-    EXPECT_EQ(QString::fromUtf8(rip.readAllStandardOutput()), out + "/Intro.flac\n" + out + "/Encore.flac\n");
+    // The files made, in the order their encodings ended.
+    EXPECT_EQ(QString::fromUtf8(rip.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts).size(), 2);
+    EXPECT_TRUE(QFileInfo::exists(out + "/Intro.flac") && QFileInfo::exists(out + "/Encore.flac"));
     QByteArray tags;
     RunProgram("metaflac", {"--export-tags-to=-", out + "/Encore.flac"}, &tags);
     EXPECT_TRUE(tags.contains("TITLE=Encore\n") && tags.contains("ARTIST=Band\n") &&
@@ -966,7 +969,9 @@ TEST_F(CliTest, TypedTitlesNameTagAndStay)
     const CliRun rip = runCli({"rip", "-f", "flac", "--tags", "-o", out, "--titles", file, "--title",
                                "2=Encore", "--track-artist", "2=Guest", "--genre", "Jazz", "--quiet"});
     ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
-    EXPECT_EQ(rip.out, out + "/Intro.flac\n" + out + "/Encore.flac\n");
+    QStringList made = rip.out.split('\n', Qt::SkipEmptyParts);
+    made.sort(); // in the order their encodings ended
+    EXPECT_EQ(made, QStringList({out + "/Encore.flac", out + "/Intro.flac"}));
     QByteArray tags;
     RunProgram("metaflac", {"--export-tags-to=-", out + "/Encore.flac"}, &tags);
     for (const char *field : {"TITLE=Encore\n", "ARTIST=Guest\n", "ALBUMARTIST=Band\n", "ALBUM=Live\n",
