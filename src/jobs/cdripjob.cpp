@@ -26,10 +26,9 @@ using Clock = std::chrono::steady_clock;
 TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSetting &settings,
                      TCDRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
                      QObject *parent)
-    : QObject(parent), m_cdIn(cdIn), m_settings(settings), Files(files), m_presenter(presenter), m_mp3(mp3),
-      m_wma(wma)
+    : QObject(parent), Encoding(mp3, wma), m_cdIn(cdIn), m_settings(settings), Files(files),
+      m_presenter(presenter), m_wma(wma)
 {
-    Writers.Vorbis.Compression = 0.2f;
     WaveOut1.SetInput(&m_cdIn);
     TestOut1.SetInput(&m_cdIn);
     WaveOut1.SetWavType(wtPCM);
@@ -64,24 +63,8 @@ TCDRipJob::TCDRipJob(TCDIn &cdIn, const QStringList &files, const TOptionsSettin
             copyItem(Completed);
     };
     WaveOut1.OnDone = [this](TAuOutput *sink) { copyDone(sink); };
-    for (TAuFileOut *writer : Writers.All()) {
-        writer->SetInput(&WaveIn1);
-        writer->FileMode = foRewrite;
-        writer->OnProgress = progress;
-        writer->OnThreadException = [this](TAuOutput *sink) {
-            m_presenter.ShowError(m_writerTarget + QStringLiteral(": ") + sink->ExceptionMessage());
-        };
-        writer->OnDone = [this, writer](TAuOutput *sink) {
-            // The writer ends its track like an encoder process does, and its working file becomes the
-            // file only when the run ended by itself.
-            QString error;
-            const bool written = SettleEncodedFile(writer->FileName(), m_writerTarget,
-                                                   sink->ExceptionMessage().isEmpty() && !m_finished, &error);
-            PostProcessInfo(this,
-                            TProcessInfo{ProcessEvent::FileWritten, error, QString(),
-                                         written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
-        };
-    }
+    connect(&Encoding, &TEncodeStep::progress, this, [this](const TProcessInfo &info) { processInfo(info); });
+    connect(&Encoding, &TEncodeStep::finished, this, [this](const TEncodeEnd &end) { encoded(end); });
     // The checks of the read in progress, test read or copy, see the audio as it is handed out.
     // The checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use
     // them.
@@ -230,44 +213,41 @@ void TCDRipJob::encodeItem(int item)
 {
     m_presenter.SetProgressHint(QStringLiteral("Encoding..."));
     const QString source = wavOf(item);
-    const QString stem = source.left(source.size() - 4);
-    WaveIn1.SetFileName(source);
     const int32_t format = m_settings.CommonOptions.OutputFormat;
-    const TOutputFormatInfo *info = OutputFormatInfo(format);
-    try {
-        switch (info ? info->Encoder : TEncoderKind::None) {
-        case TEncoderKind::Lame:
-            m_mp3.Options = m_settings.Mp3Options;
-            m_mp3.StartFile(source, stem + QStringLiteral(".mp3"), this, JobKind::ExtractTracks);
-            break;
-        case TEncoderKind::Writer: {
-            m_writerTarget = stem + QLatin1String(info->Extension);
-            const TTrackTags tags = TrackTagsOf(m_settings, trackNumber(item), base(item));
-            TAuFileOut &writer = Writers.Prepare(format, m_settings, m_settings.Use ? &tags : nullptr);
-            writer.SetFileName(WorkingFileOf(m_writerTarget));
-            CurrentOutput = &writer;
-            writer.Run();
-            break;
-        }
-        case TEncoderKind::WmaProgram: {
-            WmaStartTime = Clock::now();
-            m_gauge = 0;
-            m_presenter.SetGauge(0);
-            Timer1.start();
-            WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-            const TTrackTags tags = TrackTagsOf(m_settings.DiscInfo, trackNumber(item), base(item));
-            m_wma.Options = WmaEncodeOptionsOf(m_settings, &tags);
-            m_wma.StartFile(source, stem + QStringLiteral(".wma"), this, JobKind::ExtractTracks);
-            break;
-        }
-        default:
-            break;
-        }
-    } catch (const std::exception &e) {
-        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        PostProcessInfo(
-            this, TProcessInfo{EncodedEventOf(format), QString(), QString(), ProcessResult::SourceFailed});
+    if (format == OutputFormat::Wma) {
+        WmaStartTime = Clock::now();
+        m_gauge = 0;
+        m_presenter.SetGauge(0);
+        Timer1.start();
+        WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
     }
+    TEncodeRequest request;
+    request.Format = format;
+    request.Source = source;
+    request.Target = source.left(source.size() - 4) + OutputFormatExtension(format);
+    request.Track = trackNumber(item);
+    request.TrackBase = base(item);
+    request.TagMp3 = true; // this path always tagged its MP3s
+    request.ErrorName = request.Target;
+    Encoding.Start(m_settings, request);
+}
+
+void TCDRipJob::encoded(const TEncodeEnd &end)
+{
+    if (m_finished)
+        return;
+    Timer1.stop();
+    const QString wav = Encoding.Request().Source;
+    if (!end.Made.isEmpty())
+        m_presenter.FileMade(end.Made);
+    // A failure comes with its message, the file named; so does a tag that could not be written.
+    if (!end.Message.isEmpty())
+        m_presenter.ShowError(end.Message);
+    // The WAV goes only once its encoding succeeded; otherwise it is all the user has of the track.
+    if (end.Result == ProcessResult::Ended && !m_settings.CommonOptions.IsKeepWav && QFileInfo::exists(wav) &&
+        !FileInUse(wav))
+        QFile::remove(wav);
+    nextOrFinish();
 }
 
 bool TCDRipJob::event(QEvent *e)
@@ -330,38 +310,6 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         }
         encodeItem(Completed - 1);
         return;
-    case ProcessEvent::Mp3Encoded:
-    case ProcessEvent::WmaEncoded:
-    case ProcessEvent::FileWritten: {
-        Timer1.stop();
-        const QString wav = WaveIn1.FileName();
-        WaveIn1.SetFileName(QString());
-        const bool encoded = info.ResultCode == ProcessResult::Ended;
-        if (encoded) {
-            const QString made = format == OutputFormat::Mp3   ? m_mp3.OutputFile
-                                 : format == OutputFormat::Wma ? m_wma.OutputFile
-                                                               : m_writerTarget;
-            if (QFileInfo::exists(made))
-                m_presenter.FileMade(made);
-        }
-        // An encoder process's failure comes with its message; the Ogg writer's was shown when it happened.
-        if (info.ResultCode == ProcessResult::EncoderFailed && !info.Elapsed.isEmpty())
-            m_presenter.ShowError(info.Elapsed);
-        // The WAV goes only once its encoding succeeded; otherwise it is all the user has of the track.
-        if (encoded && !m_settings.CommonOptions.IsKeepWav && format != OutputFormat::Wav &&
-            QFileInfo::exists(wav) && !FileInUse(wav))
-            QFile::remove(wav);
-        if (encoded && format == OutputFormat::Mp3) {
-            const int item = Completed - 1;
-            QString error;
-            if (!TagMp3File(WithTrailingBackslash(m_settings.CommonOptions.OutputFolder) + base(item) +
-                                QStringLiteral(".mp3"),
-                            m_settings, trackNumber(item), base(item), &error))
-                m_presenter.ShowError(error);
-        }
-        nextOrFinish();
-        return;
-    }
     default:
         if (info.Percent >= 1 && info.Percent <= 100) {
             m_gauge = info.Percent;
@@ -452,6 +400,7 @@ void TCDRipJob::Stop()
         CurrentOutput->Pause();
         CurrentOutput->Stop(false);
     }
+    Encoding.Stop();
     Files.clear();
     m_listFreed = true;
     finish(mrAbort);
@@ -468,17 +417,8 @@ void TCDRipJob::Close()
     TestOut1.Stop(false);
     m_stopSettling = true;
     waitForSettling();
-    // An encoder process still running ends here, and its working file goes with it.
-    if (m_mp3.Active)
-        m_mp3.Stop(0);
-    if (m_wma.Active)
-        m_wma.Stop(0);
+    // An encoding still running ends here, and its working file goes with it.
+    Encoding.Stop();
     if (!m_wavTarget.isEmpty() && WaveOut1.FileName() != m_wavTarget)
         DiscardWorkingFile(WaveOut1.FileName(), m_wavTarget); // what a stopped read left
-    Writers.StopAll();
-    if (!m_writerTarget.isEmpty())
-        DiscardWorkingFile(WorkingFileOf(m_writerTarget), m_writerTarget); // what a stopped writer left
-    WaveIn1.SetFileName(QString());
-    for (TAuFileOut *writer : Writers.All())
-        writer->SetFileName(QString());
 }

@@ -4,7 +4,7 @@
 #include "accuraterip.h"
 #include "audio/nullout.h"
 #include "cdrom/cdin.h"
-#include "filewriters.h"
+#include "encodestep.h"
 #include "ripjob.h"
 #include "ripreport.h"
 #include "shell/settings.h"
@@ -65,8 +65,7 @@ public:
     int64_t WmaSourceSize = 0;
     TAuOutput *CurrentOutput = nullptr;
 
-    TWaveIn WaveIn1;
-    TFileWriters Writers;
+    TEncodeStep Encoding; // each WAV read to the output format
     TWaveOut WaveOut1;
     TNullOut TestOut1; // the test read of Test & copy
 
@@ -77,6 +76,7 @@ private:
     void processInfo(const TProcessInfo &info);
     void readItem(int item);
     void encodeItem(int item);
+    void encoded(const TEncodeEnd &end);
     void nextOrFinish();
     void finish(int result);
     // Every track is done: verification, log and cue sheet when asked for, then the end.
@@ -98,15 +98,13 @@ private:
     QStringList Files;
     bool m_listFreed = false;
     TCDRipJobPresenter &m_presenter;
-    TMp3EncodeProcess &m_mp3;
     TWMAEncodeProcess &m_wma;
     QTimer Timer1;
     std::chrono::steady_clock::time_point WmaStartTime;
     int m_gauge = 0;
     bool m_readFailed = false;
     bool m_finished = false;
-    QString m_wavTarget;    // the WAV being read (under its working name until it is complete)
-    QString m_writerTarget; // the file our own writer is making (under its working name until complete)
+    QString m_wavTarget; // the WAV being read (under its working name until it is complete)
     std::unique_ptr<TRipReporter> m_report;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
     bool m_tested = false;

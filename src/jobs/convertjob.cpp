@@ -27,17 +27,15 @@
 // One file at a time through its steps. Its encoder programs report to it as to a job window.
 class TConvertJob::Lane final : public QObject {
 public:
-    Lane(TConvertJob &job, int slot) : m_job(job), m_slot(slot)
+    Lane(TConvertJob &job, int slot) : m_job(job), m_slot(slot), m_encoding(m_mp3, m_wma)
     {
-        m_mp3.Options = job.m_settings.Mp3Options;
         const auto progress = [this](TAuOutput *sink) { showPercent(sink->Progress()); };
         const auto failure = [this](TAuOutput *sink) { m_problem = sink->ExceptionMessage(); };
-        for (TAuFileOut *writer : m_writers.All()) {
-            writer->FileMode = foRewrite;
-            writer->OnProgress = progress;
-            writer->OnThreadException = failure;
-            writer->OnDone = [this](TAuOutput *sink) { settle(static_cast<TAuFileOut *>(sink)); };
-        }
+        connect(&m_encoding, &TEncodeStep::progress, this, [this](const TProcessInfo &info) {
+            if (info.Percent >= 0 && info.Percent <= 100)
+                showPercent(info.Percent);
+        });
+        connect(&m_encoding, &TEncodeStep::finished, this, [this](const TEncodeEnd &end) { encoded(end); });
         m_waveOut.SetWavType(wtPCM);
         m_waveOut.FileMode = foRewrite;
         m_waveOut.OnProgress = progress;
@@ -75,8 +73,7 @@ private:
     void startProgram(const QString &wav);
     void temporaryMade();
     void settle(TAuFileOut *sink);
-    bool event(QEvent *e) override;
-    void programEnded(const TProcessInfo &info);
+    void encoded(const TEncodeEnd &end);
     void end(bool made);
     // Closes the source and removes the WAVs made on the way.
     void dropWorkFiles();
@@ -86,7 +83,7 @@ private:
     int m_index = -1;
     TMp3EncodeProcess m_mp3;
     TWMAEncodeProcess m_wma;
-    TFileWriters m_writers;
+    TEncodeStep m_encoding;
     TWaveOut m_waveOut;
     TAudioConverter m_converter;
     TChildProcess m_decoder;
@@ -173,10 +170,12 @@ void TConvertJob::Lane::encode()
     const QString &target = item().Target;
     switch (format ? format->Encoder : TEncoderKind::None) {
     case TEncoderKind::Writer: {
-        TAuFileOut &writer = m_writers.Prepare(m_job.m_format, m_job.m_settings, nullptr);
-        writer.SetInput(m_source.get());
-        writer.SetFileName(WorkingFileOf(target));
-        writer.Run();
+        TEncodeRequest request;
+        request.Format = m_job.m_format;
+        request.Source = item().Source;
+        request.Input = m_source.get();
+        request.Target = target;
+        m_encoding.Start(m_job.m_settings, request);
         return;
     }
     case TEncoderKind::None:
@@ -214,40 +213,22 @@ void TConvertJob::Lane::temporaryMade()
 
 void TConvertJob::Lane::startProgram(const QString &wav)
 {
-    try {
-        if (m_job.m_format == OutputFormat::Wma) {
-            m_wma.Options = WmaEncodeOptionsOf(m_job.m_settings);
-            m_wma.StartFile(wav, item().Target, this, JobKind::ExtractTracks);
-        } else {
-            m_mp3.StartFile(wav, item().Target, this, JobKind::ExtractTracks);
-        }
-    } catch (const std::exception &e) {
-        m_job.m_presenter.ShowError(item().Target + QStringLiteral(": ") + QString::fromUtf8(e.what()));
-        end(false);
-    }
+    TEncodeRequest request;
+    request.Format = m_job.m_format;
+    request.Source = wav;
+    request.Target = item().Target;
+    m_encoding.Start(m_job.m_settings, request);
 }
 
-bool TConvertJob::Lane::event(QEvent *e)
+void TConvertJob::Lane::encoded(const TEncodeEnd &result)
 {
-    auto *message = dynamic_cast<TMessageEvent *>(e);
-    if (!message || message->message() != WM_PROCESSINFO)
-        return QObject::event(e);
-    if (auto info = message->takeProcessInfo(); info && Busy()) {
-        if (info->Percent == ProcessEvent::Mp3Encoded || info->Percent == ProcessEvent::WmaEncoded)
-            programEnded(*info);
-        else if (info->Percent >= 0 && info->Percent <= 100)
-            showPercent(info->Percent);
-    }
-    return true;
-}
-
-void TConvertJob::Lane::programEnded(const TProcessInfo &info)
-{
-    const bool made = info.ResultCode == ProcessResult::Ended && QFileInfo::exists(item().Target);
+    if (!Busy())
+        return;
+    const bool made = !result.Made.isEmpty();
     if (!made)
-        m_job.m_presenter.ShowError(info.Elapsed.isEmpty()
-                                        ? item().Target + QStringLiteral(": the encoder made no file")
-                                        : info.Elapsed);
+        m_job.m_presenter.ShowError(!result.Message.isEmpty()
+                                        ? result.Message
+                                        : item().Target + QStringLiteral(": the encoder made no file"));
     end(made);
 }
 
@@ -296,11 +277,7 @@ void TConvertJob::Lane::stop()
 {
     if (!Busy())
         return;
-    if (m_mp3.Active)
-        m_mp3.Stop(0);
-    if (m_wma.Active)
-        m_wma.Stop(0);
-    m_writers.StopAll();
+    m_encoding.Stop();
     m_waveOut.Stop(false);
     m_decoder.Kill();
     const QString target = item().Target;

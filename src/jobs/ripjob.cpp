@@ -29,7 +29,7 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 
 TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
-    : QObject(parent), m_presenter(presenter), m_mp3(mp3), m_wma(wma), Files(files), m_kind(kind),
+    : QObject(parent), Encoding(mp3, wma), m_presenter(presenter), m_wma(wma), Files(files), m_kind(kind),
       m_settings(settings), CDHandle(cdHandle)
 {
     FastResampler1.SetInput(&WaveIn1);
@@ -45,30 +45,17 @@ TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const 
     WaveOut1.SetBlockSize(512);
     WaveOut1.CreateNonMsHeaders = true;
     WaveOut1.FileMode = foRewrite;
-    Writers.Vorbis.Compression = 0.2f;
     const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
     const auto failure = [this](TAuOutput *sink) {
         // Named by the file being read, which is the one the user chose.
         if (!m_finished)
             m_presenter.ShowError(WaveIn1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
     };
-    for (TAuFileOut *writer : Writers.All()) {
-        writer->SetInput(&WaveIn1);
-        writer->FileMode = foRewrite;
-        writer->OnProgress = progress;
-        writer->OnThreadException = failure;
-        writer->OnDone = [this, writer](TAuOutput *sink) {
-            // The file is written under its working name; only a run that ended by itself makes it the file.
-            QString error;
-            const bool written = SettleEncodedFile(writer->FileName(), m_writerTarget,
-                                                   sink->ExceptionMessage().isEmpty() && !m_finished, &error);
-            if (!error.isEmpty())
-                m_presenter.ShowError(error);
-            if (written)
-                m_presenter.FileMade(m_writerTarget);
-            repost(ProcessEvent::FileWritten, written ? ProcessResult::Done : ProcessResult::EncoderFailed);
-        };
-    }
+    connect(&Encoding, &TEncodeStep::progress, this, [this](const TProcessInfo &info) { processInfo(info); });
+    connect(&Encoding, &TEncodeStep::finished, this, [this](const TEncodeEnd &end) {
+        if (!m_finished)
+            itemEncoded(end);
+    });
     WaveOut1.OnProgress = progress;
     WaveOut1.OnThreadException = failure;
     WaveOut1.OnDone = [this](TAuOutput *sink) {
@@ -283,21 +270,7 @@ void TRipJob::encode(const QString &source, int item)
         const QFileInfo info(Files.value(item));
         output = info.path() + QLatin1Char('/') + info.completeBaseName() + extension;
     }
-    switch (m_kind) {
-    case JobKind::WavToMp3:
-    case JobKind::RecordingToMp3:
-        startMp3(source, output, true);
-        break;
-    case JobKind::Mp3ToWav:
-        startMp3(source, output, false);
-        break;
-    case JobKind::WavToWma:
-        startWma(source, output);
-        break;
-    default:
-        startFileWriter(source, output);
-        break;
-    }
+    startEncoding(source, output);
 }
 
 bool TRipJob::event(QEvent *e)
@@ -338,8 +311,8 @@ void TRipJob::processInfo(TProcessInfo info)
         return;
     case ProcessEvent::Mp3Encoded:
     case ProcessEvent::WmaEncoded:
-    case ProcessEvent::FileWritten:
-        itemEncoded(info);
+    case ProcessEvent::FileWritten: // an item that ended before its encoding
+        itemEncoded(TEncodeEnd{info.Percent, info.ResultCode, info.Elapsed, QString()});
         return;
     default:
         Timer1.stop();
@@ -406,13 +379,7 @@ void TRipJob::trackRead(const TProcessInfo &info)
     }
     stageCaption("Encoding(", m_ripIndex, base);
     m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
-    const QString stem = outputFolder() + base;
-    if (format == OutputFormat::Mp3)
-        startMp3(wav, stem + QStringLiteral(".mp3"), true);
-    else if (format == OutputFormat::Wma)
-        startWma(wav, stem + QStringLiteral(".wma"), m_ripIndex - 1);
-    else
-        startFileWriter(wav, stem + OutputFormatExtension(format), m_ripIndex - 1);
+    startEncoding(wav, outputFolder() + base + OutputFormatExtension(format), m_ripIndex - 1);
 }
 
 void TRipJob::resampled(int32_t result)
@@ -428,40 +395,37 @@ void TRipJob::resampled(int32_t result)
     encode(outputFolder() + tempName(conversionSteps(m_kind).resampled), m_doneIndex);
 }
 
-void TRipJob::showEncoderEnd(const TProcessInfo &info)
+void TRipJob::showEncoderEnd(const TEncodeEnd &end)
 {
-    const int32_t result = info.ResultCode;
-    if (info.Percent == ProcessEvent::WmaEncoded)
+    const int32_t result = end.Result;
+    if (end.Event == ProcessEvent::WmaEncoded)
         Timer1.stop();
-    if (info.Percent != ProcessEvent::FileWritten) { // the file writers tell of their ends themselves
-        const QString made = info.Percent == ProcessEvent::Mp3Encoded ? m_mp3.OutputFile : m_wma.OutputFile;
-        if (result == ProcessResult::Ended && QFileInfo::exists(made))
-            m_presenter.FileMade(made);
+    if (!end.Made.isEmpty())
+        m_presenter.FileMade(end.Made);
+    if (end.Event != ProcessEvent::FileWritten) {
         if (result == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_doneIndex) +
                                   LocalizedText("RES_Operate_Fail", "maybe be used,operate fail!"));
-        if (info.Percent == ProcessEvent::Mp3Encoded && result == ProcessResult::Ended && !Busy)
+        if (end.Event == ProcessEvent::Mp3Encoded && result == ProcessResult::Ended && !Busy)
             m_presenter.ShowError(LocalizedText("RES_Check_Mp3Options",
                                                 "Create MP3 file error!\r\nPlease check the "
                                                 "output and lame options or run application again."));
-        if (result == ProcessResult::EncoderFailed)
-            m_presenter.ShowError(info.Elapsed);
     }
+    // A failure comes with its message, the file named; so does a tag that could not be written.
+    if (!end.Message.isEmpty())
+        m_presenter.ShowError(end.Message);
     if (result == ProcessResult::EncoderFailed ||
-        (result == ProcessResult::InUse && info.Percent != ProcessEvent::FileWritten))
+        (result == ProcessResult::InUse && end.Event != ProcessEvent::FileWritten))
         m_failedItems.insert(m_doneIndex);
-    if (info.Percent == ProcessEvent::Mp3Encoded && m_kind == JobKind::ExtractTracks &&
-        result == ProcessResult::Ended && Busy && (m_settings.Use || TagMp3Always))
-        writeId3(m_ripIndex - 1);
 }
 
-void TRipJob::itemEncoded(const TProcessInfo &info)
+void TRipJob::itemEncoded(const TEncodeEnd &end)
 {
-    showEncoderEnd(info);
+    showEncoderEnd(end);
     Busy = false;
     ++m_doneIndex;
     if (m_doneIndex >= int(Files.size())) {
-        if (info.Percent != ProcessEvent::WmaEncoded) {
+        if (end.Event != ProcessEvent::WmaEncoded) {
             finishWhole();
             return;
         }
@@ -500,16 +464,10 @@ void TRipJob::CleanUp()
     Files.clear();
     m_filesFreed = true;
     Timer1.stop();
-    if (m_mp3.Active)
-        m_mp3.Stop(0);
-    if (m_wma.Active)
-        m_wma.Stop(0);
-    // A resampling still running is ended here, before its temporary file goes; so is an Ogg file
-    // being written, whose working file goes with it.
+    // An encoding still running ends here, and its working file goes with it; so does a resampling, before
+    // its temporary file goes.
+    Encoding.Stop();
     WaveOut1.Stop(false);
-    Writers.StopAll();
-    if (!m_writerTarget.isEmpty())
-        DiscardWorkingFile(WorkingFileOf(m_writerTarget), m_writerTarget);
     const QString temporary =
         outputFolder() + (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
     if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&

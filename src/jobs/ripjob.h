@@ -5,7 +5,7 @@
 #include "audio/fastresampler.h"
 #include "audio/qualityresampler.h"
 #include "cdrom/cdaccess.h"
-#include "filewriters.h"
+#include "encodestep.h"
 #include "ripreport.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
@@ -51,7 +51,6 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 // the output has grown against the size the profile (a settings value; 8 when out of range) leads to
 // expect. -1 while nothing can be said (no output yet). Not below elapsed + 1.
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate);
-
 
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
@@ -116,7 +115,7 @@ public:
     TQualityResampler QualityResampler1; // the resampler unless the settings choose the fast one
     TAudioConverter AudioConverter1;
     TWaveOut WaveOut1;
-    TFileWriters Writers;
+    TEncodeStep Encoding; // each file's encoding
 
 protected:
     bool event(QEvent *event) override;
@@ -129,18 +128,15 @@ private:
     void trackRead(const TProcessInfo &info);
     void showReadFailure(const TProcessInfo &info, const QString &base);
     void resampled(int32_t result);
-    void itemEncoded(const TProcessInfo &info);
-    void showEncoderEnd(const TProcessInfo &info);
+    void itemEncoded(const TEncodeEnd &end);
+    void showEncoderEnd(const TEncodeEnd &end);
     // The notice that ends an item of this job when it is skipped.
     int endEvent() const;
     void ripError(int code);
     void startRead(int item);
-    void startMp3(const QString &source, const QString &destination, bool encode);
-    // With an extracted item, its tags go to the encoder (when tags are on).
-    void startWma(const QString &source, const QString &destination, int item = -1);
-    // A format this job writes itself (Ogg Vorbis, FLAC, Opus); with an extracted item, its tags go in when
-    // tags are on.
-    void startFileWriter(const QString &source, const QString &destination, int item = -1);
+    // The encoding of a file to the job's format (lame decodes with Mp3ToWav); with an extracted item, its
+    // tags go in when tags are on.
+    void startEncoding(const QString &source, const QString &destination, int item = -1);
     void startResample(const QString &source, const QString &temporary, bool to16Bits);
     // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
     bool openItem(int item);
@@ -153,7 +149,6 @@ private:
     int32_t targetFormat() const;
     // After a track's read: what the read gave, for the report.
     void recordTrack(int item, bool read);
-    void writeId3(int item);
     void wmaTick();
     void ownProgress(TAuOutput *sink);
     void repost(int percent, int resultCode);
@@ -165,7 +160,6 @@ private:
     QString wavOf(int item) const; // mode 1: the WAV of the track
 
     TRipJobPresenter &m_presenter;
-    TMp3EncodeProcess &m_mp3;
     TWMAEncodeProcess &m_wma;
     std::unique_ptr<TCDRipThread> RipThread;
     int m_ripIndex = 0;
@@ -174,8 +168,7 @@ private:
     bool m_filesFreed = false;
     JobKind m_kind;
     const TOptionsSetting m_settings;
-    QSet<int> m_failedItems; // items whose encoding failed: their WAVs stay
-    QString m_writerTarget;  // the Ogg or FLAC file being written (under its working name until complete)
+    QSet<int> m_failedItems;                // items whose encoding failed: their WAVs stay
     std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
     HCDROM CDHandle;
     bool Busy = false;

@@ -55,56 +55,30 @@ void TRipJob::startRead(int item)
     RipThread->Resume();
 }
 
-void TRipJob::startMp3(const QString &source, const QString &destination, bool encode)
+void TRipJob::startEncoding(const QString &source, const QString &destination, int item)
 {
-    try {
-        m_mp3.Options = m_settings.Mp3Options;
-        m_mp3.StartFile(source, destination, this, m_kind, encode);
-    } catch (const std::exception &e) {
-        // The file cannot be made; the job goes on with the next one.
-        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        Busy = true;
-        repost(ProcessEvent::Mp3Encoded, ProcessResult::SourceFailed);
+    TEncodeRequest request;
+    request.Format = targetFormat();
+    request.Decode = m_kind == JobKind::Mp3ToWav;
+    request.Source = source;
+    request.Target = destination;
+    request.Kind = m_kind;
+    request.Ogg = TOggSetup::QualityOnly;
+    if (item >= 0) {
+        request.Track = itemNumber(item);
+        request.TrackBase = itemBase(item);
+        request.TagMp3 = m_settings.Use || TagMp3Always;
     }
-}
-
-void TRipJob::startWma(const QString &source, const QString &destination, int item)
-{
-    WmaStartTime = Clock::now();
-    m_gauge = 0;
-    m_presenter.SetGauge(0, false);
-    m_presenter.SetEstimated(QString());
-    WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-    Timer1.start();
-    try {
-        const TTrackTags tags =
-            item >= 0 ? TrackTagsOf(m_settings.DiscInfo, itemNumber(item), itemBase(item)) : TTrackTags();
-        m_wma.Options = WmaEncodeOptionsOf(m_settings, item >= 0 ? &tags : nullptr);
-        m_wma.StartFile(source, destination, this, m_kind);
-    } catch (const std::exception &e) {
-        m_presenter.ShowError(QString::fromLocal8Bit(e.what()));
-        Busy = true;
-        repost(ProcessEvent::WmaEncoded, ProcessResult::SourceFailed);
+    if (request.Format == OutputFormat::Wma && !request.Decode) {
+        WmaStartTime = Clock::now();
+        m_gauge = 0;
+        m_presenter.SetGauge(0, false);
+        m_presenter.SetEstimated(QString());
+        WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
+        Timer1.start();
     }
-}
-
-void TRipJob::startFileWriter(const QString &source, const QString &destination, int item)
-{
-    if (SameFile(source, destination)) {
-        m_presenter.ShowError(destination + QStringLiteral(": the output would overwrite the input"));
-        Busy = true;
-        repost(ProcessEvent::FileWritten, ProcessResult::SourceFailed);
-        return;
-    }
-    const bool tagged = item >= 0 && m_settings.Use;
-    const TTrackTags tags = tagged ? TrackTagsOf(m_settings, itemNumber(item), itemBase(item)) : TTrackTags();
-    TAuFileOut &writer =
-        Writers.Prepare(targetFormat(), m_settings, tagged ? &tags : nullptr, TOggSetup::QualityOnly);
-    WaveIn1.SetFileName(source);
-    m_writerTarget = destination;
-    writer.SetFileName(WorkingFileOf(destination));
     StartTime = Clock::now();
-    writer.Run();
+    Encoding.Start(m_settings, request);
 }
 
 void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)
@@ -119,14 +93,6 @@ void TRipJob::startResample(const QString &source, const QString &temporary, boo
 void TRipJob::ownProgress(TAuOutput *sink)
 {
     PostProcessInfo(this, ProgressNotice(sink->Progress(), SecondsSince(StartTime)));
-}
-
-void TRipJob::writeId3(int item)
-{
-    QString error;
-    if (!TagMp3File(outputFolder() + itemBase(item) + QStringLiteral(".mp3"), m_settings, itemNumber(item),
-                    itemBase(item), &error))
-        m_presenter.ShowError(error);
 }
 
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)
