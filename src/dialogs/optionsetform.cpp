@@ -3,6 +3,7 @@
 
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
+#include "findoffsetform.h"
 #include "jobs/formatplan.h"
 #include "jobs/playlist.h"
 #include "shell/applylanguage.h"
@@ -219,6 +220,12 @@ QWidget *TOptionSetForm::cdPage()
     seReadOffset = named(new QSpinBox, "seReadOffset");
     seReadOffset->setRange(-MaxReadOffset, MaxReadOffset);
     cdLayout->addRow(QStringLiteral("Read offset correction (samples):"), seReadOffset);
+    btFindOffset = named(new QPushButton(QStringLiteral("&Find offset...")), "btFindOffset");
+    auto *findRow = new QHBoxLayout;
+    findRow->addWidget(btFindOffset);
+    findRow->addStretch();
+    cdLayout->addRow(findRow);
+    connect(btFindOffset, &QPushButton::clicked, this, &TOptionSetForm::btFindOffsetClick);
     ckTestAndCopy =
         named(new QCheckBox(QStringLiteral("Test && copy (read every track twice)")), "ckTestAndCopy");
     ckVerifyAccurateRip =
@@ -343,6 +350,16 @@ void TOptionSetForm::btBrowserClick()
         start);
     if (!chosen.isEmpty())
         editOutputDir->setText(chosen);
+}
+
+void TOptionSetForm::btFindOffsetClick()
+{
+    // The drive chosen on the page, or the one in use before the page was shown.
+    const int drive = cbCDList->currentIndex() >= 0 ? cbCDList->currentIndex() : m_driveAtOpening;
+    TFindOffsetForm form(drive, eAccurateRipServer->text().trimmed(), this);
+    form.exec();
+    if (form.Offset())
+        seReadOffset->setValue(*form.Offset());
 }
 
 void TOptionSetForm::TabSheet3Show()

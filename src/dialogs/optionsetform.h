@@ -43,6 +43,8 @@ public:
     void bDefaultClick();
     void bWMADefaultClick();
     void TabSheet3Show();
+    // Finds the drive's read offset (a window of its own); the one found goes into the offset's field.
+    void btFindOffsetClick();
 
     QTabWidget *PageControl1;
     QLineEdit *editOutputDir;
@@ -83,6 +85,7 @@ public:
     QComboBox *cbResampleQuality;
     QSpinBox *seEncoders;
     QSpinBox *seReadOffset;
+    QPushButton *btFindOffset;
     QCheckBox *ckTestAndCopy;
     QCheckBox *ckVerifyAccurateRip;
     QLineEdit *eAccurateRipServer;

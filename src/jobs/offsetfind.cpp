@@ -138,3 +138,81 @@ bool ReadTrackWithMargin(HCDROM handle, int32_t start, int32_t sectors, int32_t 
     audio.truncate(wanted);
     return true;
 }
+
+namespace {
+
+// The table's entry as a sector counted from the disc's start.
+int32_t tocSector(const TToc &toc, int entry)
+{
+    return TocEntryFrames(toc.tracks[entry]) - 150;
+}
+
+// The disc's audio tracks by their entry in the table, the ones between others first (the first and last
+// tracks' checksums leave out their ends).
+std::vector<int> tracksToTry(const TToc &toc)
+{
+    std::vector<int> middle, ends;
+    const int count = toc.lastTrack - toc.firstTrack + 1;
+    for (int i = 0; i < count; ++i) {
+        if ((toc.tracks[i].ADR & 4) != 0)
+            continue;
+        const bool edge = i == 0 || i == count - 1 || (toc.tracks[i + 1].ADR & 4) != 0;
+        (edge ? ends : middle).push_back(i);
+    }
+    middle.insert(middle.end(), ends.begin(), ends.end());
+    return middle;
+}
+
+} // namespace
+
+TOffsetSearch SearchReadOffset(HCDROM handle, const TToc &toc, const QString &server,
+                               const std::function<void(const QString &)> &step,
+                               const std::atomic<bool> *stop)
+{
+    TOffsetSearch search;
+    const auto stopped = [&] { return stop && stop->load(); };
+    const TAccurateRipDisc disc = AccurateRipDiscOfToc(toc);
+    std::vector<TAccurateRipBlock> blocks;
+    QString error;
+    step(QStringLiteral("Asking the AccurateRip database at %1").arg(server));
+    if (!FetchAccurateRip(server, disc, blocks, &error, stop)) {
+        search.Stopped = stopped();
+        search.Error = QStringLiteral("cannot ask the AccurateRip database at %1: %2").arg(server, error);
+        return search;
+    }
+    if (blocks.empty()) {
+        search.Error = QStringLiteral("the AccurateRip database does not know this disc; try another one");
+        return search;
+    }
+    const int count = toc.lastTrack - toc.firstTrack + 1;
+    const int32_t first = tocSector(toc, 0);
+    const int32_t discEnd = tocSector(toc, count) - first;
+    for (const int entry : tracksToTry(toc)) {
+        const int place = entry + 1;
+        const auto audioIndex =
+            std::find(disc.Places.begin(), disc.Places.end(), place) - disc.Places.begin();
+        const int32_t start = tocSector(toc, entry) - first;
+        const int32_t sectors = tocSector(toc, entry + 1) - first - start;
+        step(QStringLiteral("Reading track %1 with %2 samples either side")
+                 .arg(place)
+                 .arg(OffsetSearchMargin));
+        QByteArray audio;
+        if (!ReadTrackWithMargin(handle, start, sectors, discEnd, OffsetSearchMargin, audio, &error, stop)) {
+            search.Stopped = stopped();
+            search.Error = QStringLiteral("cannot read track %1: %2").arg(place).arg(error);
+            return search;
+        }
+        search.Match = FindReadOffset(audio, int64_t(sectors) * 588, OffsetSearchMargin, audioIndex == 0,
+                                      audioIndex + 1 == qsizetype(disc.Places.size()), blocks, disc,
+                                      int(audioIndex) + 1);
+        if (search.Match) {
+            search.Track = place;
+            return search;
+        }
+    }
+    search.Error =
+        QStringLiteral("no read offset within %1 samples matches the database with confidence 2 or "
+                       "more; try another disc")
+            .arg(OffsetSearchMargin);
+    return search;
+}

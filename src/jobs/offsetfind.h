@@ -5,7 +5,10 @@
 #include "cdrom/cdaccess.h"
 
 #include <QByteArray>
+#include <QString>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -41,3 +44,22 @@ std::optional<TOffsetMatch> FindReadOffset(const QByteArray &audio, int64_t fram
 // failed or *stop was set.
 bool ReadTrackWithMargin(HCDROM handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
                          QByteArray &audio, QString *error, const std::atomic<bool> *stop = nullptr);
+
+// How far either way a search for a drive's read offset looks, in samples.
+constexpr int OffsetSearchMargin = 3000;
+
+// What a search for a drive's read offset came to: the match and the track it was found on, or why there is
+// none (words for the user; Stopped when the search was stopped).
+struct TOffsetSearch {
+    std::optional<TOffsetMatch> Match;
+    int Track = 0;
+    QString Error;
+    bool Stopped = false;
+};
+
+// Asks the AccurateRip database at `server` about the disc whose table of contents is `toc`, then reads its
+// audio tracks (those between others first) until one matches at an offset within OffsetSearchMargin. `step`
+// hears the words of each step as it begins, on the thread the search runs on; *stop ends the search.
+TOffsetSearch SearchReadOffset(HCDROM handle, const TToc &toc, const QString &server,
+                               const std::function<void(const QString &)> &step,
+                               const std::atomic<bool> *stop = nullptr);

@@ -4,6 +4,7 @@
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
 #include "dialogs/oggplayerform.h"
+#include "dialogs/findoffsetform.h"
 #include "dialogs/optionsetform.h"
 #include "dialogs/recordform.h"
 #include "jobs/ripform.h"
@@ -70,6 +71,7 @@ protected:
         windows.emplace_back(new TfrmStopQuery(main));
         windows.emplace_back(new TfrmOggPlayer);
         windows.emplace_back(new TfrmCreateM3U);
+        windows.emplace_back(new TFindOffsetForm(-1, QString()));
         return windows;
     }
 
