@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -365,6 +366,30 @@ int32_t TrackPregapSectors(HCDROM handle, int track)
     return 0;
 }
 
+int32_t HiddenTrackSectors(HCDROM handle)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return 0;
+    std::lock_guard lock(drive->mutex);
+    const CdMedium &medium = *drive->medium;
+    if (medium.tracks().empty() || !medium.tracks().front().audio || medium.tracks().front().lsn <= 0)
+        return 0;
+    const int32_t sectors = medium.tracks().front().lsn;
+    constexpr uint32_t block = 27;
+    std::vector<char> audio(block * CD_SECTOR_BYTES);
+    for (int32_t at = 0; at < sectors; at += int32_t(block)) {
+        const uint32_t count = uint32_t(std::min<int32_t>(int32_t(block), sectors - at));
+        QString error;
+        if (!medium.readAudio(at, count, audio.data(), &error))
+            return sectors; // what cannot be read is not known to be silence
+        const auto end = audio.begin() + count * CD_SECTOR_BYTES;
+        if (std::any_of(audio.begin(), end, [](char byte) { return byte != 0; }))
+            return sectors;
+    }
+    return 0;
+}
+
 int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
 {
     const auto drive = findHandle(handle);
@@ -381,8 +406,8 @@ int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
         return fail(CDERR_NO_DISC, error);
     buffer->len = 0;
     buffer->startOffset = 0;
-    const int64_t lsn = int64_t(medium.tracks().front().lsn) + buffer->startFrame;
-    if (lsn + buffer->numFrames > medium.leadout()) {
+    const int64_t lsn = int64_t(medium.tracks().front().lsn) + int32_t(buffer->startFrame);
+    if (lsn < 0 || lsn + buffer->numFrames > medium.leadout()) {
         return fail(CDERR_OUT_OF_RANGE, QStringLiteral("Sectors from %1 lie beyond the end of the disc in %2")
                                             .arg(lsn)
                                             .arg(medium.path()));

@@ -134,7 +134,12 @@ bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes);
 bool IsWellFormedIsrc(const QString &code);
 bool IsWellFormedMcn(const QString &code);
 bool IsBarcode(const QString &mcn);
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer); // 1 on success
+// 1 on success. startFrame is signed in effect: the sectors before the first entry (a hidden track's) are
+// read with a negative one.
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer);
+// The sectors of audio hidden before the first track (its pregap, from the disc's start to its INDEX 01),
+// when the first track is audio and that audio is not all silence; 0 otherwise. Reads those sectors.
+int32_t HiddenTrackSectors(HCDROM handle);
 // The sectors of a track's pregap when the disc marks one (INDEX 00); 0 when it does not, or for no such
 // track.
 int32_t TrackPregapSectors(HCDROM handle, int track);

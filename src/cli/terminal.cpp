@@ -79,7 +79,7 @@ bool TRipOutcome::AllVerified() const
 {
     return Reported && Session.Verify &&
            std::all_of(Session.Tracks.begin(), Session.Tracks.end(),
-                       [](const TTrackRip &t) { return !t.Failed() && t.Accurate; });
+                       [](const TTrackRip &t) { return !t.Failed() && (t.Accurate || t.Hidden()); });
 }
 
 QByteArray TRipOutcome::JsonDocument(int exitCode) const

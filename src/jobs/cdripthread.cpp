@@ -97,23 +97,41 @@ bool TCDRipThread::plan(ReadPlan &plan)
         return false;
     }
     TToc toc;
-    if (ReadTOC(CDHandle, &toc) != 1 || TrackIndex < 1 || TrackIndex > toc.lastTrack - toc.firstTrack + 1) {
+    if (ReadTOC(CDHandle, &toc) != 1 || TrackIndex < 0 || TrackIndex > toc.lastTrack - toc.firstTrack + 1) {
         PostMessage(NotifyWindow, WM_RIPERROR, 0, 2);
         return false;
     }
+    const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
+    if (TrackIndex == 0) {
+        // The audio hidden before the first track, from the disc's start to the first track's INDEX 01:
+        // sectors before the table's first entry.
+        const int32_t hidden = std::max(tocFrames(toc, 0) - 150, 0);
+        plan.Length = uint32_t(hidden);
+        if (Options.EnableRipTime)
+            plan.Length = std::min<uint32_t>(plan.Length, uint32_t(std::max(Options.RipTime, 0)) * 75);
+        plan.Window = ShiftedReadWindow(-hidden, int32_t(plan.Length), Options.ReadOffset, -hidden, discEnd);
+        plan.FirstTrack = false;
+        plan.LastTrack = false;
+        m_preemphasis = (toc.tracks[0].ADR & 0x05) == 0x01;
+    } else {
+        planTrack(plan, toc, discEnd);
+    }
+    plan.Checking = Options.WriteLog || Options.VerifyAccurateRip || Options.TestAndCopy;
+    return true;
+}
+
+void TCDRipThread::planTrack(ReadPlan &plan, const TToc &toc, int32_t discEnd)
+{
     const uint32_t start = uint32_t(tocFrames(toc, TrackIndex - 1) - tocFrames(toc, 0));
     plan.Length = uint32_t(std::max(tocFrames(toc, TrackIndex) - tocFrames(toc, TrackIndex - 1), 0));
     if (Options.EnableRipTime)
         plan.Length = std::min<uint32_t>(plan.Length, uint32_t(std::max(Options.RipTime, 0)) * 75);
-    const int32_t discEnd = tocFrames(toc, toc.lastTrack - toc.firstTrack + 1) - tocFrames(toc, 0);
     plan.Window = ShiftedReadWindow(int32_t(start), int32_t(plan.Length), Options.ReadOffset, 0, discEnd);
     for (int entry = 0; entry < TrackIndex - 1; ++entry) // only data tracks before it
         plan.FirstTrack = plan.FirstTrack && (toc.tracks[entry].ADR & 4) != 0;
     plan.LastTrack =
         TrackIndex == toc.lastTrack - toc.firstTrack + 1 || (toc.tracks[TrackIndex].ADR & 4) != 0;
-    plan.Checking = Options.WriteLog || Options.VerifyAccurateRip || Options.TestAndCopy;
     m_preemphasis = (toc.tracks[TrackIndex - 1].ADR & 0x05) == 0x01; // an audio track the table flags
-    return true;
 }
 
 void TCDRipThread::writeFailure(const QString &reason)

@@ -23,6 +23,8 @@
 // early).
 class TCDRipThread final {
 public:
+    // trackIndex: the track's entry in the table of contents, counted from 1; 0 reads the audio hidden before
+    // the first track.
     TCDRipThread(int trackIndex, const QString &fileBase);
     ~TCDRipThread();
     TCDRipThread(const TCDRipThread &) = delete;
@@ -64,6 +66,7 @@ private:
     void Execute();
     // The track's place on the disc; false (the window told) when the table of contents cannot be read.
     bool plan(ReadPlan &plan);
+    void planTrack(ReadPlan &plan, const TToc &toc, int32_t discEnd);
     // One pass over the track: its audio goes to the check and, when out is given, to the file. False on a
     // read or write failure (or a stop).
     bool readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex);

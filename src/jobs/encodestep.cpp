@@ -16,7 +16,6 @@ TEncodeStep::TEncodeStep(TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject
     for (TAuFileOut *writer : Writers.All()) {
         writer->FileMode = foRewrite;
         writer->OnProgress = [this](TAuOutput *sink) {
-            m_progressed = true;
             emit progress(ProgressNotice(sink->Progress(), SecondsSince(m_start)));
         };
         writer->OnThreadException = [this](TAuOutput *sink) { m_writerProblem = sink->ExceptionMessage(); };
@@ -34,7 +33,6 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
     m_settings = settings;
     m_request = request;
     m_writerProblem.clear();
-    m_progressed = false;
     m_running = true;
     m_start = std::chrono::steady_clock::now();
     const TOutputFormatInfo *format = OutputFormatInfo(request.Format);
@@ -50,7 +48,7 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
             break;
         case TEncoderKind::WmaProgram: {
             const TTrackTags tags = TrackTagsOf(settings, request.Track, request.TrackBase);
-            m_wma.Options = WmaEncodeOptionsOf(settings, request.Track > 0 ? &tags : nullptr);
+            m_wma.Options = WmaEncodeOptionsOf(settings, request.Track >= 0 ? &tags : nullptr);
             m_wma.StartFile(request.Source, request.Target, this, request.Kind);
             break;
         }
@@ -77,7 +75,7 @@ void TEncodeStep::startWriter()
                   request.Target + QStringLiteral(": the output would overwrite the input"));
         return;
     }
-    const bool tagged = request.Track > 0 && m_settings.Use;
+    const bool tagged = request.Track >= 0 && m_settings.Use;
     const TTrackTags tags = tagged ? TrackTagsOf(m_settings, request.Track, request.TrackBase) : TTrackTags();
     TAuFileOut &writer = Writers.Prepare(request.Format, m_settings, tagged ? &tags : nullptr, request.Ogg);
     if (request.Input) {
@@ -122,7 +120,6 @@ bool TEncodeStep::event(QEvent *e)
         info->Percent == ProcessEvent::FileWritten) {
         ended(*info);
     } else {
-        m_progressed = true;
         emit progress(*info);
     }
     return true;
@@ -131,11 +128,11 @@ bool TEncodeStep::event(QEvent *e)
 void TEncodeStep::ended(const TProcessInfo &info)
 {
     m_running = false;
-    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), m_progressed};
+    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString()};
     if (end.Result == ProcessResult::Ended && QFileInfo::exists(m_request.Target))
         end.Made = m_request.Target;
     if (!end.Made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded &&
-        m_request.Track > 0) {
+        m_request.Track >= 0) {
         QString error;
         if (!TagMp3File(end.Made, m_settings, m_request.Track, m_request.TrackBase, &error))
             end.Message = error;

@@ -21,9 +21,10 @@ struct TEncodeRequest {
     QString Target;            // the file made (under its working name until it is complete)
     JobKind Kind = JobKind::ExtractTracks; // as the encoder programs are told
     bool Decode = false;                   // lame decodes the MP3 Source to the WAV Target
-    // A disc track (its number and file base): our writers and the WMA program write its tags when the
-    // settings' tags are on; with TagMp3 an MP3 gets its ID3 tags once the file is complete.
-    int Track = 0;
+    // A disc track (its number, 0 for the audio hidden before the first, and its file base): our writers and
+    // the WMA program write its tags when the settings' tags are on; with TagMp3 an MP3 gets its ID3 tags
+    // once the file is complete. -1: not a disc track.
+    int Track = -1;
     QString TrackBase;
     bool TagMp3 = false;
     TOggSetup Ogg = TOggSetup::FromSettings;
@@ -33,13 +34,12 @@ struct TEncodeRequest {
 // How an encoding ended. Event: the notice of the encoder that ran (ProcessEvent::Mp3Encoded, WmaEncoded or
 // FileWritten); Result: ProcessResult::Ended when Made is complete, else why not (Declined, InUse,
 // EncoderFailed, SourceFailed). Message: what to show, the file named (empty when nothing went wrong or the
-// encoder said nothing); Progressed: the encoder reported progress before it ended.
+// encoder said nothing).
 struct TEncodeEnd {
     int32_t Event = 0;
     int32_t Result = 0;
     QString Message;
     QString Made;
-    bool Progressed = false;
 };
 
 // The encoding step of a job: runs lame, the WMA program or one of our own writers (Ogg Vorbis, FLAC,
@@ -82,5 +82,4 @@ private:
     QString m_writerProblem;
     std::chrono::steady_clock::time_point m_start;
     bool m_running = false;
-    bool m_progressed = false;
 };

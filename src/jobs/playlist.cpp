@@ -54,6 +54,15 @@ QString JobListEntry(const QString &nameTemplate, const TTrackNameFields &fields
     return TwoDigits(fields.Track) + FileBaseOfTemplate(nameTemplate, fields);
 }
 
+QString HiddenTrackJobEntry(const QString &nameTemplate, TTrackNameFields disc)
+{
+    disc.Track = 0;
+    disc.Title = QStringLiteral("Hidden Track");
+    const QString base = FileBaseOfTemplate(nameTemplate, disc);
+    const qsizetype slash = base.lastIndexOf(QLatin1Char('/'));
+    return QStringLiteral("00") + base.left(slash + 1) + QStringLiteral("00 - Hidden Track");
+}
+
 QStringList WithUniqueFileBases(const QStringList &jobList)
 {
     QSet<QString> taken;

@@ -19,6 +19,9 @@ QString FileBaseOfTemplate(const QString &nameTemplate, const TTrackNameFields &
 
 // The job list entry of a track: its number in two digits, then its file base after the template.
 QString JobListEntry(const QString &nameTemplate, const TTrackNameFields &fields);
+// The entry of the audio hidden before the first track: track 0, "00 - Hidden Track" in the folder the
+// template gives the disc's files (`disc`: the fields of any track, for the folder).
+QString HiddenTrackJobEntry(const QString &nameTemplate, TTrackNameFields disc);
 
 // A job list whose entries name different files: an entry whose file base an earlier entry already has
 // (compared without regard to case, as on the FAT and NTFS media files are copied to) gets " (2)", " (3)"

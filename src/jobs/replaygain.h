@@ -12,7 +12,6 @@
 #include <optional>
 #include <thread>
 
-
 // The loudness of a file as ReplayGain 2.0 counts it (EBU R 128 integrated loudness through libebur128) and
 // its sample peak (1.0 full scale).
 struct TLoudness {

@@ -137,7 +137,7 @@ QString RipSummary(const TRipSession &session)
             ++failed;
         else if (track.InDatabase && !track.Accurate)
             ++inaccurate;
-        else if (!track.Accurate)
+        else if (!track.Accurate && !track.Hidden()) // a hidden track is in no database
             ++unverified;
     }
     QStringList parts;
@@ -292,13 +292,7 @@ QString CueSheetText(const TRipSession &session)
         out << QStringLiteral("CATALOG ") + session.Mcn;
     out << QStringLiteral("PERFORMER ") + cueText(session.Artist);
     out << QStringLiteral("TITLE ") + cueText(session.Album);
-    for (size_t i = 0; i < session.Tracks.size(); ++i) {
-        const TTrackRip &track = session.Tracks[i];
-        const QString name = QFileInfo(track.File).fileName();
-        const QString type = name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
-                                 ? QStringLiteral("MP3")
-                                 : QStringLiteral("WAVE");
-        out << QStringLiteral("FILE %1 %2").arg(cueText(name), type);
+    const auto header = [&](const TTrackRip &track) {
         out << QStringLiteral("  TRACK %1 AUDIO").arg(number2(track.Track));
         out << QStringLiteral("    TITLE ") + cueText(track.Title);
         out << QStringLiteral("    PERFORMER ") +
@@ -307,12 +301,26 @@ QString CueSheetText(const TRipSession &session)
             out << QStringLiteral("    FLAGS PRE");
         if (!track.Isrc.isEmpty())
             out << QStringLiteral("    ISRC ") + track.Isrc;
-        out << QStringLiteral("    INDEX 01 00:00:00");
-        // The pregap of the next track lies at the end of this file.
-        if (i + 1 < session.Tracks.size() && track.Pregap > 0 &&
-            session.Tracks[i + 1].Track == track.Track + 1) {
+    };
+    bool begun = false; // the track's lines came with its pregap, in the file before
+    for (size_t i = 0; i < session.Tracks.size(); ++i) {
+        const TTrackRip &track = session.Tracks[i];
+        const QString name = QFileInfo(track.File).fileName();
+        const QString type = name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
+                                 ? QStringLiteral("MP3")
+                                 : QStringLiteral("WAVE");
+        out << QStringLiteral("FILE %1 %2").arg(cueText(name), type);
+        if (!track.Hidden()) { // the hidden track is the next track's pregap, a file of its own
+            if (!begun)
+                header(track);
+            out << QStringLiteral("    INDEX 01 00:00:00");
+        }
+        // The pregap of the next track lies at the end of this file: the next track begins here.
+        begun = i + 1 < session.Tracks.size() && track.Pregap > 0 &&
+                session.Tracks[i + 1].Track == track.Track + 1;
+        if (begun) {
             const int64_t sectors = track.Frames / 588;
-            out << QStringLiteral("  TRACK %1 AUDIO").arg(number2(track.Track + 1));
+            header(session.Tracks[i + 1]);
             out << QStringLiteral("    INDEX 00 ") + msf(std::max<int64_t>(sectors - track.Pregap, 0));
         }
     }

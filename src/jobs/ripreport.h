@@ -50,6 +50,8 @@ struct TTrackRip {
         return !(FirstCopyCrc == CopyCrc || Rereads.mid(0, Rereads.size() - 1).contains(CopyCrc));
     }
     bool Failed() const { return !Read || CrcMismatch(); }
+    // The audio hidden before the first track (track 0): in no database by definition.
+    bool Hidden() const { return Track == 0; }
     // A track of the disc with its title and performer from the disc's fields, made into this file.
     static TTrackRip Of(const TCDInfo &disc, int track, const QString &base, const QString &file);
     // The checks of a read's audio.
@@ -107,8 +109,9 @@ QString TrackResultWord(const TRipSession &session, const TTrackRip &track);
 QString RipSummary(const TRipSession &session);
 
 QString RipLogText(const TRipSession &session, const QDateTime &when);
-// One FILE a track (file names without folders), PERFORMER and TITLE, INDEX 01 at each file's start and
-// INDEX 00 of a known pregap at the end of the file before.
+// One FILE a track (file names without folders), PERFORMER and TITLE, INDEX 01 at each file's start; a track
+// whose pregap is known begins in the file before, with its INDEX 00 there. The hidden track's file is the
+// first track's pregap.
 QString CueSheetText(const TRipSession &session);
 
 // What an extraction tells of its outcome, whichever job state machine ran it. Called on the

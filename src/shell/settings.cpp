@@ -44,6 +44,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("OutputFormats"), s.CommonOptions.OutputFormats);
     visit(common, QStringLiteral("Deemphasis"), s.CommonOptions.Deemphasis);
     visit(common, QStringLiteral("TestCopyRetries"), s.CommonOptions.TestCopyRetries);
+    visit(common, QStringLiteral("RipHiddenTrack"), s.CommonOptions.RipHiddenTrack);
 
     const QString mp3 = QStringLiteral("Mp3Options");
     visit(mp3, QStringLiteral("IsSelectVBR"), s.Mp3Options.IsSelectVBR);

@@ -42,6 +42,7 @@ struct TCommonOptions {
     bool TestAndCopy = false; // read every track twice and compare the checksums
     // Test & copy: how many more times a track whose reads differ is read, until two reads agree.
     int32_t TestCopyRetries = 3;
+    bool RipHiddenTrack = false; // audio hidden before the first track is ripped as track 0
     bool VerifyAccurateRip = false;
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
     bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files

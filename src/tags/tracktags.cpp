@@ -16,6 +16,8 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
     TTrackTags tags;
     const bool known = track >= 1 && track < int(disc.Tracks.size());
     tags.Title = known && !disc.Tracks[size_t(track)].isEmpty() ? disc.Tracks[size_t(track)] : title;
+    if (track == 0) // the audio hidden before the first track
+        tags.Title = QStringLiteral("Hidden Track");
     tags.AlbumArtist = disc.Artist;
     tags.Artist =
         known && !disc.TrackArtists[size_t(track)].isEmpty() ? disc.TrackArtists[size_t(track)] : disc.Artist;

@@ -402,24 +402,25 @@ TEST_F(AccuracyTest, RipLogAndCueSheet)
     // cd-paranoia and libcdio read only single-image cue sheets; this one names a file a track, so it is
     // read back here line by line: every FILE exists, each holds TRACK nn AUDIO and INDEX 01 00:00:00.
     QStringList lines = cue.split("\r\n", Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2 + 3 * 5 + 2) << cue.toStdString();
+    ASSERT_EQ(lines.size(), 2 + 5 + 5 + 4 + 2) << cue.toStdString();
     EXPECT_EQ(lines[0], "PERFORMER \"Band\"");
     EXPECT_EQ(lines[1], "TITLE \"Record\"");
     const QStringList files{"Opening.flac", "Say Hi.flac", "Close.flac"};
     const QStringList names{"Opening", "Say 'Hi'", "Close"};
-    // The pregap of track 3 (the last 30 sectors of track 2's file, 200 - 30 = 170 = 00:02:20).
-    EXPECT_EQ(lines[12], "  TRACK 03 AUDIO");
-    EXPECT_EQ(lines[13], "    INDEX 00 00:02:20");
-    lines.removeAt(12);
-    lines.removeAt(12);
-    for (int t = 0; t < 3; ++t) {
+    // Track 3 begins in track 2's file with its pregap (the last 30 sectors, 200 - 30 = 170 = 00:02:20);
+    // its own file holds its INDEX 01. One TRACK line a track.
+    EXPECT_EQ(lines.mid(12),
+              QStringList({"  TRACK 03 AUDIO", "    TITLE \"Close\"", "    PERFORMER \"Band\"",
+                           "    INDEX 00 00:02:20", "FILE \"Close.flac\" WAVE", "    INDEX 01 00:00:00"}));
+    for (int t = 0; t < 2; ++t) {
         EXPECT_EQ(lines[2 + t * 5], "FILE \"" + files[t] + "\" WAVE");
-        EXPECT_TRUE(QFileInfo::exists(out + "/" + files[t]));
         EXPECT_EQ(lines[3 + t * 5], QString("  TRACK 0%1 AUDIO").arg(t + 1));
         EXPECT_EQ(lines[4 + t * 5], "    TITLE \"" + names[t] + "\"");
         EXPECT_EQ(lines[5 + t * 5], "    PERFORMER \"Band\"");
         EXPECT_EQ(lines[6 + t * 5], "    INDEX 01 00:00:00");
     }
+    for (const QString &file : files)
+        EXPECT_TRUE(QFileInfo::exists(out + "/" + file)) << file.toStdString();
 }
 
 // The codes a disc carries (its catalogue number, ISRCs, a pre-emphasised track) reach toc, the cue sheet,
@@ -510,6 +511,48 @@ TEST_F(AccuracyTest, DeemphasisMatchesSoxOnFlaggedTracksOnly)
             ReadFileText(out + "/FLAC/Band - Record.log").contains("Pre-emphasis: yes (de-emphasised)"));
         EXPECT_FALSE(ReadFileText(out + "/FLAC/Band - Record.cue").contains("FLAGS PRE"));
     }
+}
+
+// Audio hidden before track 1 (its pregap from the disc's start): --htoa rips it as track 0, exactly the
+// image's first sectors as flac decodes them, tagged, in the cue sheet as track 1's INDEX 00 in a file of its
+// own, "not in the database" for AccurateRip without failing the verification. Silence there is no track.
+TEST_F(AccuracyTest, HiddenAudioBeforeTrackOneIsTrackZero)
+{
+    const auto hide = [this] {
+        WriteFileText(images + "disc.cue",
+                      ReadFileText(images + "disc.cue")
+                          .replace("TRACK 01 AUDIO\n    INDEX 01 00:00:00",
+                                   "TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:05:00"));
+    };
+    disc({"700,music", "300,noise"});
+    hide();
+    titles({"Opening", "Close"});
+    CddbTestServer server;
+    server.setHandler([](const QString &) { return CddbTestServer::Reply{404, {}, {}}; });
+    const CliRun rip = ripAfresh({"-f", "flac", "--htoa", "--tags", "--cue", "--verify", "--require-verified",
+                                  "--accuraterip-server", server.url(), "--no-replaygain"},
+                                 false);
+    EXPECT_EQ(rip.code, 1) << rip.err.toStdString(); // the disc's own tracks are unknown to the database
+    EXPECT_TRUE(rip.err.contains("Track 00: unknown (not in the database)")) << rip.err.toStdString();
+    EXPECT_EQ(flacSamples("00 - Hidden Track.flac"), image.left(375 * 2352));
+    EXPECT_EQ(flacSamples("Opening.flac"), image.mid(375 * 2352, 325 * 2352));
+    QByteArray tags;
+    RunProgram("metaflac", {"--export-tags-to=-", out + "/00 - Hidden Track.flac"}, &tags);
+    EXPECT_TRUE(tags.contains("TITLE=Hidden Track\n")) << tags.toStdString();
+    EXPECT_TRUE(ReadFileText(out + "/Band - Record.cue")
+                    .contains("FILE \"00 - Hidden Track.flac\" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE "
+                              "\"Opening\"\r\n    PERFORMER \"Band\"\r\n    INDEX 00 00:00:00\r\n"
+                              "FILE \"Opening.flac\" WAVE\r\n    INDEX 01 00:00:00\r\n"))
+        << ReadFileText(out + "/Band - Record.cue").toStdString();
+
+    disc({"700,music", "300,noise"});
+    QFile bin(images + "disc.bin");
+    ASSERT_TRUE(bin.open(QIODevice::ReadWrite) && bin.write(QByteArray(375 * 2352, '\0')) == 375 * 2352);
+    bin.close();
+    hide();
+    ASSERT_EQ(ripAfresh({"-f", "wav", "--htoa"}, false).code, 0);
+    EXPECT_FALSE(QFileInfo::exists(out + "/00 - Hidden Track.wav"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/Opening.wav"));
 }
 
 } // namespace

@@ -118,16 +118,17 @@ TEST(RipReport, SummaryLogAndCueSheet)
     EXPECT_TRUE(log.contains("  Length: 0:03.00\r\n"));
     EXPECT_TRUE(log.contains("  Status: not read\r\n"));
 
-    // A known pregap of the next track: INDEX 00 at the end of this file.
+    // A known pregap of the next track: the track begins at the end of this file, with its INDEX 00 (one
+    // TRACK line a track).
     session.Tracks.resize(2);
     session.Tracks[0].Pregap = 75;
     session.Tracks[1].Title = "Say \"Hi\"\n";
-    EXPECT_EQ(CueSheetText(session), "PERFORMER \"Band\"\r\nTITLE \"Record\"\r\n"
-                                     "FILE \"1.flac\" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE \"Song 1\"\r\n"
-                                     "    PERFORMER \"Band\"\r\n    INDEX 01 00:00:00\r\n"
-                                     "  TRACK 02 AUDIO\r\n    INDEX 00 00:02:00\r\n"
-                                     "FILE \"2.flac\" WAVE\r\n  TRACK 02 AUDIO\r\n    TITLE \"Say 'Hi'\"\r\n"
-                                     "    PERFORMER \"Band\"\r\n    INDEX 01 00:00:00\r\n");
+    EXPECT_EQ(CueSheetText(session),
+              "PERFORMER \"Band\"\r\nTITLE \"Record\"\r\n"
+              "FILE \"1.flac\" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE \"Song 1\"\r\n"
+              "    PERFORMER \"Band\"\r\n    INDEX 01 00:00:00\r\n"
+              "  TRACK 02 AUDIO\r\n    TITLE \"Say 'Hi'\"\r\n    PERFORMER \"Band\"\r\n"
+              "    INDEX 00 00:02:00\r\nFILE \"2.flac\" WAVE\r\n    INDEX 01 00:00:00\r\n");
 }
 
 } // namespace

@@ -102,7 +102,7 @@ public:
                    R"(  rip      [-d N|PATH] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
-           [--require-verified] [--json] [--deemphasis] [--overwrite|--no-overwrite]
+           [--require-verified] [--json] [--deemphasis] [--htoa] [--overwrite|--no-overwrite]
            [--lookup auto|cache|cdtext|musicbrainz|cddb|none] [--release N|MBID]
            [--artist T] [--album-artist T] [--album T] [--year Y] [--genre G] [--title N=T]...
            [--track-artist N=T]... [--titles FILE]
@@ -125,6 +125,7 @@ public:
                                  prints one JSON document at the end (files, each track's result)
                                  --log and --cue write "ARTIST - ALBUM.log" and ".cue"
                                  --deemphasis undoes the pre-emphasis of tracks the disc flags
+                                 --htoa rips audio hidden before track 1 as "00 - Hidden Track"
                                  --lookup: where the titles come from first (default auto: the
                                  cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
                                  settings' order; what is found is kept like lookup's); --release
@@ -149,6 +150,7 @@ public:
                 QStringLiteral("--json"),
                 QStringLiteral("--require-verified"),
                 QStringLiteral("--deemphasis"),
+                QStringLiteral("--htoa"),
                 QStringLiteral("--replaygain"),
                 QStringLiteral("--no-replaygain")};
     }
@@ -217,7 +219,8 @@ TOptionsSetting ripSettings(const TArguments &args)
           std::pair{"--album-folder", &options.IsCreateAlbumFolder}, std::pair{"--m3u", &options.IsCreateM3U},
           std::pair{"--tags", &settings.Use}, std::pair{"--test-copy", &options.TestAndCopy},
           std::pair{"--verify", &options.VerifyAccurateRip}, std::pair{"--log", &options.WriteLog},
-          std::pair{"--cue", &options.WriteCue}, std::pair{"--deemphasis", &options.Deemphasis}})
+          std::pair{"--cue", &options.WriteCue}, std::pair{"--deemphasis", &options.Deemphasis},
+          std::pair{"--htoa", &options.RipHiddenTrack}})
         if (args.flag(QLatin1String(flag)))
             *setting = true;
     ApplyEncoderQuality(args, settings);
@@ -317,6 +320,21 @@ QList<int> tracksToRip(const TArguments &args, const TToc &toc)
     return tracks;
 }
 
+// Whether the audio hidden before the first track is ripped too: asked for (--htoa or the setting), the
+// disc has some that is not silence, and the first track is among those ripped. The checking CD reader
+// reads whole tracks only: with --paranoia it is left out, and said.
+bool hiddenTrackWanted(const TArguments &args, const TCommonOptions &options, const TToc &toc,
+                       const QList<int> &tracks, HCDROM handle, TTerminal &terminal)
+{
+    if (!options.RipHiddenTrack || !tracks.contains(int(toc.firstTrack)) || HiddenTrackSectors(handle) == 0)
+        return false;
+    if (args.flag("--paranoia")) {
+        terminal.Notice(QStringLiteral("the audio hidden before track 1 is not ripped with --paranoia"));
+        return false;
+    }
+    return true;
+}
+
 // Reads and encodes the job list through the CD library, or with --paranoia through the checking CD reader
 // (the library's handle is closed first); the job's result, and its files and verdicts in `outcome`.
 int extract(TDriveHandle &handle, int index, const QStringList &jobs, const TOptionsSetting &settings,
@@ -398,8 +416,11 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const QList<int> tracks = tracksToRip(args, toc);
     TDiscModel disc(settings.DiscInfo);
     const QString titlesSource = loadTitles(args, typed, toc, handle.get(), disc, terminal);
+    const bool hidden = hiddenTrackWanted(args, options, toc, tracks, handle.get(), terminal);
     const auto jobsOf = [&](const QString &nameTemplate) {
         QStringList list;
+        if (hidden)
+            list << HiddenTrackJobEntry(nameTemplate, disc.NameFields(0));
         for (const int t : tracks)
             list << JobListEntry(nameTemplate, disc.NameFields(t - toc.firstTrack));
         return WithUniqueFileBases(list);
