@@ -233,7 +233,16 @@ QWidget *TOptionSetForm::cdPage()
     eAccurateRipServer = named(new QLineEdit, "eAccurateRipServer");
     ckWriteLog = named(new QCheckBox(QStringLiteral("Write a rip log")), "ckWriteLog");
     ckWriteCue = named(new QCheckBox(QStringLiteral("Write a cue sheet")), "ckWriteCue");
+    seTestCopyRetries = named(new QSpinBox, "seTestCopyRetries");
+    seTestCopyRetries->setRange(0, 20);
+    ckDeemphasis = named(new QCheckBox(QStringLiteral("Undo the pre-emphasis of tracks the disc flags")),
+                         "ckDeemphasis");
+    ckRipHiddenTrack = named(new QCheckBox(QStringLiteral("Rip audio hidden before track 1 (as track 0)")),
+                             "ckRipHiddenTrack");
     cdLayout->addRow(ckTestAndCopy);
+    cdLayout->addRow(QStringLiteral("Reads again when test and copy differ:"), seTestCopyRetries);
+    cdLayout->addRow(ckDeemphasis);
+    cdLayout->addRow(ckRipHiddenTrack);
     cdLayout->addRow(ckVerifyAccurateRip);
     cdLayout->addRow(QStringLiteral("AccurateRip server:"), eAccurateRipServer);
     cdLayout->addRow(ckWriteLog);
@@ -323,6 +332,9 @@ void TOptionSetForm::toControls()
         ckExtraFormats[size_t(i)]->setChecked(extras.contains(i));
     seReadOffset->setValue(s.CommonOptions.ReadOffset);
     ckTestAndCopy->setChecked(s.CommonOptions.TestAndCopy);
+    seTestCopyRetries->setValue(s.CommonOptions.TestCopyRetries);
+    ckDeemphasis->setChecked(s.CommonOptions.Deemphasis);
+    ckRipHiddenTrack->setChecked(s.CommonOptions.RipHiddenTrack);
     ckVerifyAccurateRip->setChecked(s.CommonOptions.VerifyAccurateRip);
     eAccurateRipServer->setText(s.CommonOptions.AccurateRipServer);
     ckWriteLog->setChecked(s.CommonOptions.WriteLog);
@@ -470,6 +482,9 @@ void TOptionSetForm::storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int
     s.CommonOptions.OutputFormats = extraFormats.join(QLatin1Char(','));
     s.CommonOptions.ReadOffset = seReadOffset->value();
     s.CommonOptions.TestAndCopy = ckTestAndCopy->isChecked();
+    s.CommonOptions.TestCopyRetries = seTestCopyRetries->value();
+    s.CommonOptions.Deemphasis = ckDeemphasis->isChecked();
+    s.CommonOptions.RipHiddenTrack = ckRipHiddenTrack->isChecked();
     s.CommonOptions.VerifyAccurateRip = ckVerifyAccurateRip->isChecked();
     const QString accurateRip = eAccurateRipServer->text().trimmed();
     s.CommonOptions.AccurateRipServer =

@@ -87,6 +87,9 @@ public:
     QSpinBox *seReadOffset;
     QPushButton *btFindOffset;
     QCheckBox *ckTestAndCopy;
+    QSpinBox *seTestCopyRetries;
+    QCheckBox *ckDeemphasis;
+    QCheckBox *ckRipHiddenTrack;
     QCheckBox *ckVerifyAccurateRip;
     QLineEdit *eAccurateRipServer;
     QCheckBox *ckWriteLog;

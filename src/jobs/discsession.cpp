@@ -132,6 +132,7 @@ void TDiscSession::ReopenDrive(int index)
 
 void TDiscSession::LoadTracksFromToc()
 {
+    HiddenSectors = 0;
     if (DriveHandle == 0)
         return;
     ModifyCDParms(DriveHandle, CDP_MSF, 1);
@@ -152,11 +153,13 @@ void TDiscSession::LoadTracksFromToc()
     TDiscCodes codes;
     ReadDiscCodes(DriveHandle, codes);
     SetDiscCodes(Disc.Info(), toc, codes);
+    HiddenSectors = HiddenTrackSectors(DriveHandle);
     SetStatus(DriveDescription);
 }
 
 void TDiscSession::LoadTracksFromDrive()
 {
+    HiddenSectors = 0;
     QList<TDiscTrack> tracks;
     const int count = CDIn1.TracksCount();
     for (int n = 1; n <= count; ++n) {

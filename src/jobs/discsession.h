@@ -59,6 +59,8 @@ public:
     HCDROM DriveHandle = 0;
     QString DriveDescription;
     bool NoAudioCd = false;
+    int32_t HiddenSectors =
+        0; // audio hidden before the first track (library path), found when the disc loads
     bool Playing = false;
     bool Paused = false;
     QString SavedStatus; // what the status says again when playback stops

@@ -197,6 +197,10 @@ QStringList TMainForm::JobList() const
 QStringList TMainForm::JobList(const QString &nameTemplate) const
 {
     QStringList list;
+    // Audio hidden before the first track goes with it when the settings ask for it (library path only).
+    if (AppSettings.CommonOptions.RipHiddenTrack && Session.DriveHandle != 0 && Session.HiddenSectors > 0 &&
+        Tracks->rowCount() > 0 && Tracks->Checked(0))
+        list << HiddenTrackJobEntry(nameTemplate, Session.Disc.NameFields(0));
     for (int i = 0; i < Tracks->rowCount(); ++i) {
         if (Tracks->Checked(i))
             list << JobListEntry(nameTemplate, Session.Disc.NameFields(i));

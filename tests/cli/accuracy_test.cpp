@@ -527,6 +527,10 @@ TEST_F(AccuracyTest, HiddenAudioBeforeTrackOneIsTrackZero)
     disc({"700,music", "300,noise"});
     hide();
     titles({"Opening", "Close"});
+    EXPECT_EQ(QJsonDocument::fromJson(runCli({"toc", "--json"}).out.toUtf8())
+                  .object()
+                  .value("hidden_track_sectors"),
+              375);
     CddbTestServer server;
     server.setHandler([](const QString &) { return CddbTestServer::Reply{404, {}, {}}; });
     const CliRun rip = ripAfresh({"-f", "flac", "--htoa", "--tags", "--cue", "--verify", "--require-verified",
@@ -550,6 +554,7 @@ TEST_F(AccuracyTest, HiddenAudioBeforeTrackOneIsTrackZero)
     ASSERT_TRUE(bin.open(QIODevice::ReadWrite) && bin.write(QByteArray(375 * 2352, '\0')) == 375 * 2352);
     bin.close();
     hide();
+    EXPECT_FALSE(runCli({"toc"}).out.contains("hidden-track"));
     ASSERT_EQ(ripAfresh({"-f", "wav", "--htoa"}, false).code, 0);
     EXPECT_FALSE(QFileInfo::exists(out + "/00 - Hidden Track.wav"));
     EXPECT_TRUE(QFileInfo::exists(out + "/Opening.wav"));

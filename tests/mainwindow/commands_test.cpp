@@ -98,6 +98,29 @@ TEST_F(CommandsTest, ExtractIntoTheAlbumFolderWithAPlaylist)
     EXPECT_TRUE(QFileInfo::exists(out + "/ACDC - ..m3u"));
 }
 
+// With the setting on, audio hidden before track 1 (found when the disc loads) is ripped with it as track 0.
+TEST_F(CommandsTest, TheHiddenTrackGoesWithTheFirst)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"300,music", "100,music"}));
+    WriteFileText(images + "disc.cue",
+                  ReadFileText(images + "disc.cue")
+                      .replace("TRACK 01 AUDIO\n    INDEX 01 00:00:00",
+                               "TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:02:00"));
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nOutputFolder=" + out +
+                      "\nOutputFormat=1\nIsCreateM3U=1\nRipHiddenTrack=1\n");
+    TMainForm form;
+    form.show();
+    setTitles(form, {"One", "Two"});
+    EXPECT_EQ(form.JobList(), QStringList({"0000 - Hidden Track", "01One", "02Two"}));
+    form.ActionExtractExecute();
+    EXPECT_EQ(ReadFileBytes(out + "/00 - Hidden Track.wav").mid(44),
+              ReadFileBytes(images + "disc.bin").left(150 * 2352));
+    EXPECT_EQ(QFileInfo(out + "/One.wav").size(), 44 + 150 * 2352);
+    form.ListView1->model()->setData(form.ListView1->model()->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+    EXPECT_EQ(form.JobList(), QStringList({"02Two"}));
+}
+
 TEST_F(CommandsTest, AnAbortedJobWritesNoPlaylist)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:30:00,music", "00:30:00,music"}));

@@ -32,13 +32,15 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     const int index = DriveIndexOf(args);
     TToc toc;
     TDiscModel disc(AppSettings.DiscInfo);
-    QString key; // of this drive's own disc
+    QString key;        // of this drive's own disc
+    int32_t hidden = 0; // sectors of audio hidden before track 1
     {
         const TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
         if (!handle)
             return 1;
         LoadDisc(disc, toc, handle.get());
         key = DiscKeyOfDrive(CdHandlePath(handle.get()));
+        hidden = HiddenTrackSectors(handle.get());
     }
     const TCDInfo &codes = disc.Info(); // the disc's catalogue number, ISRCs and pre-emphasis flags
     const bool json = args.flag("--json");
@@ -92,6 +94,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
             object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
         if (!codes.Mcn.isEmpty())
             object.insert(QStringLiteral("mcn"), codes.Mcn);
+        if (hidden > 0)
+            object.insert(QStringLiteral("hidden_track_sectors"), hidden);
         PrintJson(object);
         return 0;
     }
@@ -102,6 +106,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     PrintLine(QStringLiteral("disc-key %1").arg(key));
     if (!codes.Mcn.isEmpty())
         PrintLine(QStringLiteral("mcn %1").arg(codes.Mcn));
+    if (hidden > 0) // audio before track 1 that rip --htoa takes as track 0
+        PrintLine(QStringLiteral("hidden-track %1").arg(hidden));
     return 0;
 }
 
