@@ -294,7 +294,8 @@ void TCDRipJob::processInfo(const TProcessInfo &info)
         ++Completed;
         if (OnTrackRead)
             OnTrackRead(Completed - 1, info.ResultCode == ProcessResult::Done);
-        if (format == OutputFormat::Wav && info.ResultCode == ProcessResult::Done)
+        if (format == OutputFormat::Wav && info.ResultCode == ProcessResult::Done &&
+            m_settings.CommonOptions.ImageFormat < 0) // an image's tracks go into the image
             m_presenter.FileMade(wavOf(Completed - 1));
         if (format == OutputFormat::Wav || info.ResultCode != ProcessResult::Done) {
             // Nothing to encode: a WAV job, or a read that failed (its message was shown).

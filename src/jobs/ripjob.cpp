@@ -362,7 +362,7 @@ void TRipJob::trackRead(const TProcessInfo &info)
     const int32_t format = m_settings.CommonOptions.OutputFormat;
     const QString wav = outputFolder() + base + QStringLiteral(".wav");
     if (format == OutputFormat::Wav) {
-        if (!failed)
+        if (!failed && m_settings.CommonOptions.ImageFormat < 0) // an image's tracks go into the image
             m_presenter.FileMade(wav);
         if (m_ripIndex >= int(Files.size()))
             finishWhole();

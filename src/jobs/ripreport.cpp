@@ -2,11 +2,14 @@
 #include "ripreport.h"
 
 #include "cdrom/cdaccess.h"
+#include "discimage.h"
 #include "playlist.h"
 #include "shell/helpers.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "tags/tracktags.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <algorithm>
@@ -285,7 +288,34 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     return out.join(QStringLiteral("\r\n"));
 }
 
-QString CueSheetText(const TRipSession &session)
+std::vector<TImageTrack> ImageLayout(const TRipSession &session)
+{
+    std::vector<TImageTrack> layout;
+    int64_t at = 0;
+    const TTrackRip *before = nullptr;
+    for (const TTrackRip &track : session.Tracks) {
+        if (!track.Hidden()) {
+            TImageTrack place{track.Track, -1, at};
+            // The pregap at the end of the file before, when that file is the track before's (or hidden).
+            if (before && before->Pregap > 0 && before->Track + 1 == track.Track)
+                place.Index0 = std::max<int64_t>(at - before->Pregap, 0);
+            layout.push_back(place);
+        }
+        at += track.Frames / 588;
+        before = &track;
+    }
+    return layout;
+}
+
+int64_t ImageSectors(const TRipSession &session)
+{
+    int64_t sectors = 0;
+    for (const TTrackRip &track : session.Tracks)
+        sectors += track.Frames / 588;
+    return sectors;
+}
+
+QString CueSheetText(const TRipSession &session, const QString &image)
 {
     QStringList out;
     if (!session.Mcn.isEmpty())
@@ -302,6 +332,18 @@ QString CueSheetText(const TRipSession &session)
         if (!track.Isrc.isEmpty())
             out << QStringLiteral("    ISRC ") + track.Isrc;
     };
+    if (!image.isEmpty()) {
+        out << QStringLiteral("FILE %1 %2").arg(cueText(image), QStringLiteral("WAVE"));
+        for (const TImageTrack &place : ImageLayout(session)) {
+            header(*std::find_if(session.Tracks.begin(), session.Tracks.end(),
+                                 [&](const TTrackRip &t) { return t.Track == place.Track; }));
+            if (place.Index0 >= 0)
+                out << QStringLiteral("    INDEX 00 ") + msf(place.Index0);
+            out << QStringLiteral("    INDEX 01 ") + msf(place.Index1);
+        }
+        out << QString();
+        return out.join(QStringLiteral("\r\n"));
+    }
     bool begun = false; // the track's lines came with its pregap, in the file before
     for (size_t i = 0; i < session.Tracks.size(); ++i) {
         const TTrackRip &track = session.Tracks[i];
@@ -329,8 +371,11 @@ QString CueSheetText(const TRipSession &session)
 }
 
 TRipReporter::TRipReporter(const TOptionsSetting &settings, const QString &folder, QObject *parent)
-    : QObject(parent), m_folder(folder), m_server(settings.CommonOptions.AccurateRipServer),
-      m_log(settings.CommonOptions.WriteLog), m_cue(settings.CommonOptions.WriteCue)
+    : QObject(parent), m_folder(folder), m_imageFormat(settings.CommonOptions.ImageFormat),
+      m_flacLevel(settings.FlacOptions.CompressionLevel), m_keepWav(settings.CommonOptions.IsKeepWav),
+      m_imageTags(TrackTagsOf(settings.DiscInfo, -1, QString())),
+      m_server(settings.CommonOptions.AccurateRipServer), m_log(settings.CommonOptions.WriteLog),
+      m_cue(settings.CommonOptions.WriteCue)
 {
 }
 
@@ -343,7 +388,7 @@ TRipReporter::~TRipReporter()
 
 bool TRipReporter::Wanted() const
 {
-    return Session.Verify || Session.TestAndCopy || m_log || m_cue;
+    return Session.Verify || Session.TestAndCopy || m_log || m_cue || m_imageFormat >= 0;
 }
 
 void TRipReporter::Cancel()
@@ -367,30 +412,71 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
 {
     m_view = &view;
     m_then = std::move(then);
+    const bool allRead =
+        std::all_of(Session.Tracks.begin(), Session.Tracks.end(), [](const TTrackRip &t) { return t.Read; });
     const bool anyRead =
         std::any_of(Session.Tracks.begin(), Session.Tracks.end(), [](const TTrackRip &t) { return t.Read; });
-    if (!Session.Verify || !anyRead) {
+    const bool ask = Session.Verify && anyRead;
+    const bool join = m_imageFormat >= 0 && !Session.Tracks.empty();
+    if (join && !allRead)
+        m_imageError = AlbumFileName(Session.Artist, Session.Album, OutputFormatExtension(m_imageFormat)) +
+                       QStringLiteral(": not made, as not every track was read (the tracks' WAVs are kept)");
+    if (!ask && !(join && allRead)) {
         finish();
         return;
     }
-    m_worker = std::thread([this, disc = Session.Disc, server = m_server] {
+    const QString image = join && allRead ? WithTrailingBackslash(m_folder) +
+                                                AlbumFileName(Session.Artist, Session.Album,
+                                                              OutputFormatExtension(m_imageFormat))
+                                          : QString();
+    m_worker = std::thread([this, session = Session, image, ask, server = m_server]() mutable {
+        QString imageError;
+        QStringList wavs;
+        for (const TTrackRip &track : session.Tracks)
+            wavs << track.File;
+        const bool made =
+            !image.isEmpty() && WriteDiscImage(session, wavs, image, m_imageFormat == OutputFormat::Flac,
+                                               m_flacLevel, m_imageTags, &imageError, &m_cancel);
         QString error;
         std::vector<TAccurateRipBlock> blocks;
-        if (!FetchAccurateRip(server, disc, blocks, &error, &m_cancel))
+        if (ask && !FetchAccurateRip(server, session.Disc, blocks, &error, &m_cancel))
             blocks.clear();
         QMetaObject::invokeMethod(
             this,
-            [this, blocks = std::move(blocks), error] {
+            [this, blocks = std::move(blocks), error, image, made, imageError, session, ask] {
                 if (m_worker.joinable())
                     m_worker.join();
                 if (m_cancel)
                     return;
-                Session.VerifyError = error;
+                if (made)
+                    for (size_t i = 0; i < Session.Tracks.size(); ++i)
+                        Session.Tracks[i].Frames = session.Tracks[i].Frames;
+                m_imageMade = made;
+                if (!image.isEmpty())
+                    m_imageError = imageError;
+                Session.VerifyError = ask ? error : QString();
                 m_blocks = blocks;
                 finish();
             },
             Qt::QueuedConnection);
     });
+}
+
+void TRipReporter::finishImage(TRipOutcomeView &view)
+{
+    if (!m_imageMade) {
+        if (!m_imageError.isEmpty())
+            view.ShowError(m_imageError);
+        return;
+    }
+    const QString image = WithTrailingBackslash(m_folder) +
+                          AlbumFileName(Session.Artist, Session.Album, OutputFormatExtension(m_imageFormat));
+    view.FileMade(image);
+    for (TTrackRip &track : Session.Tracks) {
+        if (!m_keepWav && !QFile::remove(track.File))
+            view.ShowError(track.File + QStringLiteral(": cannot be removed"));
+        track.File = image;
+    }
 }
 
 void TRipReporter::finish()
@@ -409,9 +495,14 @@ void TRipReporter::finish()
         else
             view.FileMade(path);
     };
+    if (m_imageFormat >= 0)
+        finishImage(view);
     if (m_log)
         write(QStringLiteral(".log"), RipLogText(Session, QDateTime::currentDateTime()));
-    if (m_cue)
+    if (m_imageMade) // the image's own cue sheet, whatever the settings say
+        write(QStringLiteral(".cue"),
+              CueSheetText(Session, QFileInfo(Session.Tracks.front().File).fileName()));
+    else if (m_cue)
         write(QStringLiteral(".cue"), CueSheetText(Session));
     if (Session.Verify || Session.TestAndCopy)
         view.ShowVerification(Session);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "accuraterip.h"
+#include "tags/tracktags.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -112,7 +113,21 @@ QString RipLogText(const TRipSession &session, const QDateTime &when);
 // One FILE a track (file names without folders), PERFORMER and TITLE, INDEX 01 at each file's start; a track
 // whose pregap is known begins in the file before, with its INDEX 00 there. The hidden track's file is the
 // first track's pregap.
-QString CueSheetText(const TRipSession &session);
+// With `image` (a file name), the cue sheet of a single-file image instead: one FILE, each track's indexes at
+// its place in it (ImageLayout).
+QString CueSheetText(const TRipSession &session, const QString &image = QString());
+
+// Where each track lies in a single-file image of a rip: its INDEX 01 and, when its pregap is known, its
+// INDEX 00 (sectors from the image's start; -1 for none). The tracks' files follow one another in the
+// session's order; the hidden track (track 0) is the first track's pregap.
+struct TImageTrack {
+    int Track = 0;
+    int64_t Index0 = -1;
+    int64_t Index1 = 0;
+};
+std::vector<TImageTrack> ImageLayout(const TRipSession &session);
+// The image's sectors in all.
+int64_t ImageSectors(const TRipSession &session);
 
 // What an extraction tells of its outcome, whichever job state machine ran it. Called on the
 // user-interface thread.
@@ -137,10 +152,11 @@ public:
     virtual void EndEncoding(int slot) { Q_UNUSED(slot) }
 };
 
-// Runs the end of a rip: asks AccurateRip when the settings say so (on a worker thread), judges the
-// tracks, writes "ARTIST - ALBUM.log" and ".cue" into the folder when asked for, tells the view (failures,
-// each naming the file and the reason; the files written; the verdicts when the tracks were verified or
-// tested), then calls `then`, on the thread that started it.
+// Runs the end of a rip: joins the tracks' WAVs into one image "ARTIST - ALBUM.flac" (or .wav) with its cue
+// sheet when the settings' ImageFormat asks for it, asks AccurateRip when the settings say so (both on a
+// worker thread), judges the tracks, writes "ARTIST - ALBUM.log" and ".cue" into the folder when asked for,
+// tells the view (failures, each naming the file and the reason; the files written; the verdicts when the
+// tracks were verified or tested), then calls `then`, on the thread that started it.
 class TRipReporter final : public QObject {
     Q_OBJECT
 public:
@@ -158,8 +174,17 @@ public:
 
 private:
     void finish();
+    // The single-file image's end: the image said (or why there is none), the tracks' WAVs gone once it is
+    // made, the tracks' files the image.
+    void finishImage(TRipOutcomeView &view);
 
     QString m_folder;
+    int32_t m_imageFormat = -1; // a single-file image is made of this format (rip --image); -1 for none
+    int m_flacLevel = 5;
+    bool m_keepWav = false;
+    TTrackTags m_imageTags; // the disc's, for the image
+    bool m_imageMade = false;
+    QString m_imageError;
     QString m_server;
     bool m_log = false;
     bool m_cue = false;

@@ -43,6 +43,8 @@ struct TCommonOptions {
     // Test & copy: how many more times a track whose reads differ is read, until two reads agree.
     int32_t TestCopyRetries = 3;
     bool RipHiddenTrack = false; // audio hidden before the first track is ripped as track 0
+    // Not stored: a rip joined into one image of this format (FLAC or WAV) with a cue sheet; -1 for none.
+    int32_t ImageFormat = -1;
     bool VerifyAccurateRip = false;
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
     bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files

@@ -560,4 +560,55 @@ TEST_F(AccuracyTest, HiddenAudioBeforeTrackOneIsTrackZero)
     EXPECT_TRUE(QFileInfo::exists(out + "/Opening.wav"));
 }
 
+// rip --image: one FLAC of the whole disc that flac -t passes, whose CUESHEET block metaflac exports as the
+// disc's own layout (indexes, ISRC, catalogue number), and whose samples cut at those indexes are the
+// per-track rip's; a cue sheet beside it; the same as one WAV. The tracks' WAVs go once the image is made.
+TEST_F(AccuracyTest, SingleFileImageHoldsTheDiscsLayout)
+{
+    disc({"--pregap", "2=30", "--pregap", "3=75", "--isrc", "2=GBAYE0000351", "--catalog", "4006381333931",
+          "300,music", "200,noise", "250,music"});
+    titles({"Opening", "Say Hi", "Close"});
+    const auto layout = [](const QString &cue) {
+        QStringList lines;
+        for (const QString &line : cue.split(QRegularExpression("\r?\n")))
+            if (QRegularExpression("^\\s*(TRACK \\d+|INDEX \\d+|ISRC|CATALOG)").match(line).hasMatch())
+                lines << line.simplified().remove(" AUDIO");
+        return lines;
+    };
+    ASSERT_EQ(ripAfresh({"-f", "wav"}, false).code, 0);
+    const QString tracks = home.root() + "/tracks";
+    ASSERT_TRUE(QDir().rename(out, tracks));
+
+    const CliRun rip = ripAfresh({"-f", "flac", "--image", "--log"}, false);
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    const QString flac = out + "/Band - Record.flac";
+    EXPECT_EQ(rip.out, flac + "\n" + out + "/Band - Record.log\n" + out + "/Band - Record.cue\n");
+    EXPECT_EQ(QDir(out).entryList({"*.wav"}, QDir::Files), QStringList());
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", flac}), 0);
+    QByteArray exported;
+    ASSERT_EQ(RunProgram("metaflac", {"--export-cuesheet-to=-", flac}, &exported), 0);
+    const QStringList expected = layout(ReadFileText(images + "disc.cue"));
+    ASSERT_EQ(expected.size(), 10); // CATALOG, three TRACKs, five INDEXes, ISRC
+    EXPECT_EQ(layout(QString::fromUtf8(exported)), expected) << exported.toStdString();
+    const QString cue = ReadFileText(out + "/Band - Record.cue");
+    EXPECT_EQ(layout(cue), expected) << cue.toStdString();
+    EXPECT_TRUE(
+        cue.contains("FILE \"Band - Record.flac\" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE \"Opening\""));
+    EXPECT_TRUE(ReadFileText(out + "/Band - Record.log").contains("File: Band - Record.flac"));
+
+    const QByteArray samples = flacSamples("Band - Record.flac");
+    int64_t at = 0;
+    for (const QString name : {"Opening", "Say Hi", "Close"}) {
+        const QByteArray track = ReadFileBytes(tracks + "/" + name + ".wav").mid(44);
+        EXPECT_EQ(samples.mid(at, track.size()), track) << name.toStdString();
+        at += track.size();
+    }
+    EXPECT_EQ(at, samples.size());
+
+    ASSERT_EQ(ripAfresh({"-f", "wav", "--image"}, false).code, 0);
+    EXPECT_EQ(ReadFileBytes(out + "/Band - Record.wav").mid(44), samples);
+    EXPECT_EQ(QDir(out).entryList({"*.wav"}, QDir::Files), QStringList({"Band - Record.wav"}));
+    EXPECT_EQ(ripAfresh({"-f", "mp3", "--image"}, false).code, 2);
+}
+
 } // namespace

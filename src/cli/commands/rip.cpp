@@ -102,7 +102,8 @@ public:
                    R"(  rip      [-d N|PATH] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
            [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
            [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
-           [--require-verified] [--json] [--deemphasis] [--htoa] [--overwrite|--no-overwrite]
+           [--require-verified] [--json] [--deemphasis] [--htoa] [--image]
+           [--overwrite|--no-overwrite]
            [--lookup auto|cache|cdtext|musicbrainz|cddb|none] [--release N|MBID]
            [--artist T] [--album-artist T] [--album T] [--year Y] [--genre G] [--title N=T]...
            [--track-artist N=T]... [--titles FILE]
@@ -126,6 +127,8 @@ public:
                                  --log and --cue write "ARTIST - ALBUM.log" and ".cue"
                                  --deemphasis undoes the pre-emphasis of tracks the disc flags
                                  --htoa rips audio hidden before track 1 as "00 - Hidden Track"
+                                 --image joins the disc into one "ARTIST - ALBUM.flac" (its cue
+                                 sheet inside) or .wav, with "ARTIST - ALBUM.cue" beside it
                                  --lookup: where the titles come from first (default auto: the
                                  cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
                                  settings' order; what is found is kept like lookup's); --release
@@ -151,6 +154,7 @@ public:
                 QStringLiteral("--require-verified"),
                 QStringLiteral("--deemphasis"),
                 QStringLiteral("--htoa"),
+                QStringLiteral("--image"),
                 QStringLiteral("--replaygain"),
                 QStringLiteral("--no-replaygain")};
     }
@@ -224,6 +228,15 @@ TOptionsSetting ripSettings(const TArguments &args)
         if (args.flag(QLatin1String(flag)))
             *setting = true;
     ApplyEncoderQuality(args, settings);
+    if (args.flag("--image")) {
+        // One file of the whole disc: the tracks are read to WAVs, then joined.
+        if ((options.OutputFormat != OutputFormat::Flac && options.OutputFormat != OutputFormat::Wav) ||
+            !ExtraFormatsOf(options).empty())
+            throw UsageError{QStringLiteral("--image makes one FLAC or WAV file: -f flac or -f wav")};
+        options.ImageFormat = options.OutputFormat;
+        options.OutputFormat = OutputFormat::Wav;
+        options.IsCreateM3U = false; // a playlist of one file says nothing
+    }
     return settings;
 }
 
