@@ -71,6 +71,8 @@ private:
     void openSource(const QString &path);
     void encode();
     void startProgram(const QString &wav);
+    // The encoding of the item from `source` (the file read, or the WAV an encoder program reads).
+    TEncodeRequest encodeRequest(const QString &source) const;
     void temporaryMade();
     void settle(TAuFileOut *sink);
     void encoded(const TEncodeEnd &end);
@@ -170,11 +172,8 @@ void TConvertJob::Lane::encode()
     const QString &target = item().Target;
     switch (format ? format->Encoder : TEncoderKind::None) {
     case TEncoderKind::Writer: {
-        TEncodeRequest request;
-        request.Format = m_job.m_format;
-        request.Source = item().Source;
+        TEncodeRequest request = encodeRequest(item().Source);
         request.Input = m_source.get();
-        request.Target = target;
         m_encoding.Start(m_job.m_settings, request);
         return;
     }
@@ -211,13 +210,21 @@ void TConvertJob::Lane::temporaryMade()
     startProgram(m_temporary);
 }
 
-void TConvertJob::Lane::startProgram(const QString &wav)
+TEncodeRequest TConvertJob::Lane::encodeRequest(const QString &source) const
 {
     TEncodeRequest request;
     request.Format = m_job.m_format;
-    request.Source = wav;
+    request.Source = source;
     request.Target = item().Target;
-    m_encoding.Start(m_job.m_settings, request);
+    request.Track = item().Track;
+    request.TrackBase = item().TrackBase;
+    request.TagMp3 = item().Track >= 0 && m_job.m_settings.Use;
+    return request;
+}
+
+void TConvertJob::Lane::startProgram(const QString &wav)
+{
+    m_encoding.Start(m_job.m_settings, encodeRequest(wav));
 }
 
 void TConvertJob::Lane::encoded(const TEncodeEnd &result)
@@ -261,7 +268,8 @@ void TConvertJob::Lane::end(bool made)
     if (made) {
         QString error;
         const QString &tags = item().TagSource.isEmpty() ? item().Source : item().TagSource;
-        if (CopyFileTags(tags, item().Target, &error)) {
+        // A disc track's tags were written with its encoding.
+        if (item().Track >= 0 || CopyFileTags(tags, item().Target, &error)) {
             m_job.m_presenter.FileMade(item().Target);
         } else {
             m_job.m_presenter.ShowError(error);

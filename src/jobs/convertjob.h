@@ -16,6 +16,10 @@ struct TConvertItem {
     QString Source;
     QString Target;
     QString TagSource = {}; // where the tags come from, when not from Source
+    // A disc track's WAV (its number and file base): its tags come from the disc information, as a rip writes
+    // them (when the settings' tags are on), not from a file. -1: tags are copied from the file.
+    int Track = -1;
+    QString TrackBase = {};
 };
 
 // Converts audio files of any kind the program reads (WAV, FLAC, Ogg Vorbis, Opus, MP3) into one output

@@ -66,10 +66,16 @@ std::vector<TConvertItem> ExtraFormatItems(const QString &mainFolder, const QStr
         const QString wav = base + QStringLiteral(".wav");
         if (!QFileInfo::exists(wav))
             continue; // its read failed, or it was kept from before
-        items.push_back(
-            {wav,
-             WithTrailingBackslash(extraFolder) + extraJobs[i].mid(2) + OutputFormatExtension(extraFormat),
-             mainFormat == OutputFormat::Wav ? wav : base + OutputFormatExtension(mainFormat)});
+        TConvertItem item{wav,
+                          WithTrailingBackslash(extraFolder) + extraJobs[i].mid(2) +
+                              OutputFormatExtension(extraFormat),
+                          base + OutputFormatExtension(mainFormat)};
+        if (mainFormat == OutputFormat::Wav) { // the WAV holds no tags: they come from the disc
+            item.TagSource = wav;
+            item.Track = mainJobs[i].left(2).toInt();
+            item.TrackBase = mainJobs[i].mid(2);
+        }
+        items.push_back(item);
     }
     return items;
 }

@@ -465,6 +465,15 @@ TEST_F(AccuracyTest, DiscCodesReachTocCueLogAndTags)
         EXPECT_TRUE(log.contains("Catalogue number: " + mcn)) << log.toStdString();
         EXPECT_TRUE(log.contains("  ISRC: GBAYE0000351\r\n  Pre-emphasis: yes")) << log.toStdString();
     }
+    // Made from kept WAVs (which hold no tags), the other formats get the disc's tags all the same.
+    ASSERT_EQ(ripAfresh({"-f", "wav,flac,mp3", "--tags", "--no-replaygain"}, false).code, 0);
+    QByteArray flacTags;
+    RunProgram("metaflac", {"--export-tags-to=-", out + "/FLAC/Close.flac"}, &flacTags);
+    EXPECT_TRUE(flacTags.contains("TITLE=Close\n") && flacTags.contains("ISRC=GBAYE0000351\n"))
+        << flacTags.toStdString();
+    const QJsonObject mp3 = JudgedTags(out + "/MP3/Close.mp3").value("tags").toObject();
+    EXPECT_EQ(mp3.value("TSRC").toArray().first().toString(), "GBAYE0000351");
+    EXPECT_EQ(mp3.value("TIT2").toArray().first().toString(), "Close");
 }
 
 // --deemphasis undoes the pre-emphasis of the tracks the disc flags, on both read paths, as sox's deemph
