@@ -5,9 +5,53 @@
 
 #include <QStringDecoder>
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <mutex>
 
 namespace {
+
+// libcurl, loaded on the first request: commands and windows that never use the network do not pay for it
+// (and for the TLS, Kerberos, LDAP and SSH libraries it brings) at start-up.
+struct Curl {
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) init = nullptr;
+    decltype(&curl_easy_setopt) setopt = nullptr;
+    decltype(&curl_easy_perform) perform = nullptr;
+    decltype(&curl_easy_getinfo) getinfo = nullptr;
+    decltype(&curl_easy_cleanup) cleanup = nullptr;
+    decltype(&curl_easy_strerror) strerror = nullptr;
+    QString error; // why it could not be loaded; empty when it was
+};
+
+const Curl &curl()
+{
+    static const Curl loaded = [] {
+        Curl c;
+        void *library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            c.error = QStringLiteral("the HTTP library libcurl.so.4 cannot be loaded (the libcurl4 package "
+                                     "provides it): ") +
+                      QString::fromLocal8Bit(dlerror());
+            return c;
+        }
+        const auto symbol = [&](auto &pointer, const char *name) {
+            pointer = reinterpret_cast<std::remove_reference_t<decltype(pointer)>>(dlsym(library, name));
+            if (!pointer && c.error.isEmpty())
+                c.error = QStringLiteral("libcurl.so.4 has no %1").arg(QLatin1String(name));
+        };
+        symbol(c.globalInit, "curl_global_init");
+        symbol(c.init, "curl_easy_init");
+        symbol(c.setopt, "curl_easy_setopt");
+        symbol(c.perform, "curl_easy_perform");
+        symbol(c.getinfo, "curl_easy_getinfo");
+        symbol(c.cleanup, "curl_easy_cleanup");
+        symbol(c.strerror, "curl_easy_strerror");
+        if (c.error.isEmpty())
+            c.globalInit(CURL_GLOBAL_DEFAULT);
+        return c;
+    }();
+    return loaded;
+}
 
 struct Transfer {
     QByteArray bytes;
@@ -63,11 +107,14 @@ QString DecodeServerText(const QByteArray &bytes)
 
 HttpResponse HttpGet(const HttpRequest &request)
 {
-    static std::once_flag init;
-    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     HttpResponse response;
-    CURL *curl = curl_easy_init();
-    if (!curl) {
+    const Curl &lib = curl();
+    if (!lib.error.isEmpty()) {
+        response.error = lib.error;
+        return response;
+    }
+    CURL *handle = lib.init();
+    if (!handle) {
         response.error = QStringLiteral("cannot start a transfer");
         return response;
     }
@@ -77,23 +124,23 @@ HttpResponse HttpGet(const HttpRequest &request)
     const QByteArray url = request.url.toUtf8();
     const QByteArray agent = request.userAgent.toUtf8();
     const QByteArray proxy = request.proxy.toUtf8();
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(request.connectTimeoutSeconds));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(request.totalTimeoutSeconds));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_PROXY, proxy.isEmpty() ? "" : proxy.constData());
-    const CURLcode result = curl_easy_perform(curl);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
-    curl_easy_cleanup(curl);
+    lib.setopt(handle, CURLOPT_URL, url.constData());
+    lib.setopt(handle, CURLOPT_USERAGENT, agent.constData());
+    lib.setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    lib.setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    lib.setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.connectTimeoutSeconds));
+    lib.setopt(handle, CURLOPT_TIMEOUT, long(request.totalTimeoutSeconds));
+    lib.setopt(handle, CURLOPT_WRITEFUNCTION, onData);
+    lib.setopt(handle, CURLOPT_WRITEDATA, &transfer);
+    lib.setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
+    lib.setopt(handle, CURLOPT_HEADERDATA, &transfer);
+    lib.setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+    lib.setopt(handle, CURLOPT_XFERINFODATA, &transfer);
+    lib.setopt(handle, CURLOPT_NOPROGRESS, 0L);
+    lib.setopt(handle, CURLOPT_PROXY, proxy.isEmpty() ? "" : proxy.constData());
+    const CURLcode result = lib.perform(handle);
+    lib.getinfo(handle, CURLINFO_RESPONSE_CODE, &response.status);
+    lib.cleanup(handle);
     const bool cut = result == CURLE_WRITE_ERROR && transfer.received >= transfer.limit;
     if (cut) {
         // A character the limit split in two is left out, not read as something else.
@@ -114,7 +161,7 @@ HttpResponse HttpGet(const HttpRequest &request)
     response.retryAfterSeconds = transfer.retryAfter;
     response.ok = (result == CURLE_OK || cut) && response.status < 400;
     if (result != CURLE_OK && !cut)
-        response.error = QString::fromUtf8(curl_easy_strerror(result));
+        response.error = QString::fromUtf8(lib.strerror(result));
     else if (!response.ok)
         response.error = QStringLiteral("the server answered with status %1").arg(response.status);
     Trace(1, response.status > 0

@@ -126,6 +126,17 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_EQ(runCli({"toc", "-d", "3"}).code, 1);
 }
 
+// Commands without network start without the network libraries: libcurl is loaded by the first request
+// (the lookup tests use it), and Qt Network is the desktop program's alone.
+TEST(CliStartUp, TheNetworkLibrariesAreNotLinked)
+{
+    QByteArray headers;
+    ASSERT_EQ(RunProgram("objdump", {"-p", BuiltProgram("sondrel-cli")}, &headers), 0);
+    EXPECT_TRUE(headers.contains("NEEDED               libQt6Core.so.6")) << headers.toStdString();
+    EXPECT_FALSE(headers.contains("libcurl")) << headers.toStdString();
+    EXPECT_FALSE(headers.contains("libQt6Network")) << headers.toStdString();
+}
+
 TEST_F(CliTest, RipMatchesTheWindowsExtraction)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"400,music", "300,tone", "250,noise"}));
