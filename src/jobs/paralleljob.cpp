@@ -296,18 +296,20 @@ void TParallelJob::finishIfDone()
             return;
     m_finished = true;
     const TCommonOptions &options = m_settings.CommonOptions;
+    QStringList wavs;
     if (m_kind == JobKind::ExtractTracks && !m_stopping && m_readerResult != mrAbort && !options.IsKeepWav) {
         // Every track was read and encoded: the WAVs go, but for those whose encoding failed.
-        for (int i = 0; i < m_files.size(); ++i) {
-            const QString wav =
-                WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) + QStringLiteral(".wav");
-            if (!m_failed.contains(i) && QFileInfo::exists(wav) && !FileInUse(wav))
-                QFile::remove(wav);
-        }
+        for (int i = 0; i < m_files.size(); ++i)
+            if (!m_failed.contains(i))
+                wavs << WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
+                            QStringLiteral(".wav");
     }
-    if (m_verdicts)
-        m_view.ShowVerification(*m_verdicts);
-    m_view.Finish(m_stopping ? mrAbort : m_readerResult);
+    // They are removed on a thread of their own (a window would stall for each); the job ends after.
+    m_remover.RemoveAll(wavs, [this] {
+        if (m_verdicts)
+            m_view.ShowVerification(*m_verdicts);
+        m_view.Finish(m_stopping ? mrAbort : m_readerResult);
+    });
 }
 
 void TParallelJob::Stop()

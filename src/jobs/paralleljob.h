@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "fileremover.h"
 #include "ripjob.h"
 #include "ripreport.h"
 
@@ -81,6 +82,7 @@ private:
     std::optional<TRipSession> m_verdicts;
     bool m_finished = false;
     bool m_stopping = false;
+    TFileRemover m_remover; // last: it waits for a removal still running before the rest goes
 };
 
 // The job for a window or the command-line tool: a TParallelJob when the settings allow more than one

@@ -143,6 +143,12 @@ int32_t TRipJob::targetFormat() const
 void TRipJob::finishWhole()
 {
     CleanUp();
+    // The WAVs that go are removed on a thread of their own; the job ends once they are gone.
+    m_remover.RemoveAll(std::exchange(m_toRemove, {}), [this] { report(); });
+}
+
+void TRipJob::report()
+{
     if (!m_report || !m_report->Wanted()) {
         finish(mrCancel);
         return;
@@ -455,10 +461,9 @@ void TRipJob::CleanUp()
     if (m_doneIndex == Files.size() && m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
         !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
-            const QString wav = wavOf(i);
             // The WAV of a track whose encoding failed is all the user has of it: it stays.
-            if (!m_failedItems.contains(i) && QFileInfo::exists(wav) && !FileInUse(wav))
-                QFile::remove(wav);
+            if (!m_failedItems.contains(i))
+                m_toRemove << wavOf(i);
         }
     }
     Files.clear();

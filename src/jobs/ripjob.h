@@ -6,6 +6,7 @@
 #include "audio/qualityresampler.h"
 #include "cdrom/cdaccess.h"
 #include "encodestep.h"
+#include "fileremover.h"
 #include "ripreport.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
@@ -145,6 +146,7 @@ private:
     void finish(int result);
     // The job's files are all made: verification, log and cue sheet when asked for, then the end.
     void finishWhole();
+    void report();
     // The format this job makes (the output format when extracting, else the conversion's).
     int32_t targetFormat() const;
     // After a track's read: what the read gave, for the report.
@@ -177,4 +179,6 @@ private:
     QTimer Timer1;
     int m_gauge = 0;
     bool m_finished = false;
+    QStringList m_toRemove; // the WAVs that go once the job is done
+    TFileRemover m_remover; // last: it waits for a removal still running before the rest goes
 };
