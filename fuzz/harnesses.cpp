@@ -5,6 +5,7 @@
 #include "audio/vorbisin.h"
 #include "cddb/cddbinfo.h"
 #include "cddb/cddblookup.h"
+#include "cddb/coverimage.h"
 #include "cddb/musicbrainz.h"
 #include "cdrom/discmodel.h"
 #include "jobs/accuraterip.h"
@@ -259,6 +260,13 @@ int titlesFile(const uint8_t *data, size_t size)
     return 0;
 }
 
+// A cover image a server sends: its form checked, then decoded whole.
+int coverImage(const uint8_t *data, size_t size)
+{
+    CoverImageProblem(bytesOf(data, size));
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -271,5 +279,6 @@ const FuzzTarget FuzzTargets[] = {
     {"musicbrainz", musicBrainzAnswer},
     {"accuraterip", accurateRipAnswer},
     {"titles", titlesFile},
+    {"cover", coverImage},
     {nullptr, nullptr},
 };

@@ -18,8 +18,8 @@ packages=(
     libcdio-dev libcdio-paranoia-dev cd-paranoia
     # audio
     libmpg123-dev libcurl4-openssl-dev libasound2-dev
-    # tags, and MusicBrainz disc ids
-    libtag1-dev libdiscid-dev
+    # tags, MusicBrainz disc ids, and the cover images' check
+    libtag1-dev libdiscid-dev libjpeg-dev libpng-dev
     # FLAC and Opus output, the high-quality resampler, checksums
     libflac-dev libopusenc-dev libopusfile-dev libsoxr-dev zlib1g-dev
     # loudness (ReplayGain)

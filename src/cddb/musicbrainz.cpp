@@ -2,15 +2,13 @@
 #include "musicbrainz.h"
 
 #include "cdrom/cdaccess.h"
+#include "coverimage.h"
 #include "shell/discinfo.h"
 #include "shell/helpers.h"
 #include "shell/httpget.h"
 #include "shell/synchronize.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
-#include <QImageReader>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -46,8 +44,8 @@ QJsonObject matchingMedium(const QJsonArray &media, const QString &discId, int t
     }
     for (const QJsonValue &m : media) {
         const QJsonObject o = m.toObject();
-        const int count =
-            o.value(QStringLiteral("track-count")).toInt(int(o.value(QStringLiteral("tracks")).toArray().size()));
+        const int count = o.value(QStringLiteral("track-count"))
+                              .toInt(int(o.value(QStringLiteral("tracks")).toArray().size()));
         if (count == trackCount)
             return o;
     }
@@ -190,32 +188,6 @@ bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int t
     return true;
 }
 
-QString CoverImageProblem(const QByteArray &bytes)
-{
-    if (bytes.size() > MaxCoverBytes)
-        return QStringLiteral("larger than %1 MB").arg(MaxCoverBytes >> 20);
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
-    if (format != "jpeg" && format != "png")
-        return QStringLiteral("not a JPEG or PNG image");
-    // A decoder fills what is missing of a cut image and calls it good; the image must end as its format
-    // ends (JPEG's end-of-image marker, PNG's IEND chunk), and decode.
-    QByteArray tail = bytes.right(64);
-    while (tail.endsWith('\0'))
-        tail.chop(1);
-    const bool whole = format == "jpeg" ? tail.endsWith("\xFF\xD9") : tail.contains("IEND\xAE\x42\x60\x82");
-    if (!whole)
-        return QStringLiteral("the image is cut short");
-    const QImage image = reader.read();
-    if (image.isNull())
-        return QStringLiteral("the image cannot be decoded: ") + reader.errorString();
-    return QString();
-}
-
 bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error, const TStopFlag *cancel)
 {
     if (error)
@@ -239,7 +211,7 @@ bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error
     const HttpResponse response = HttpGet(http);
     if (response.status == 404)
         return false; // the release has no cover art
-    const QString problem = !response.ok ? response.error
+    const QString problem = !response.ok   ? response.error
                             : response.cut ? QStringLiteral("larger than %1 MB").arg(MaxCoverBytes >> 20)
                                            : CoverImageProblem(response.bytes);
     if (!problem.isEmpty()) {

@@ -54,14 +54,12 @@ struct TMusicBrainzRequest {
 bool MusicBrainzLookup(const TMusicBrainzRequest &request, std::vector<TMusicBrainzRelease> &releases,
                        QString *error);
 
+// The largest cover image taken (CoverImageProblem, coverimage.h, says why bytes are no cover to keep).
+constexpr qsizetype MaxCoverBytes = 20 << 20;
+
 // Fetches the front image of a release (500 pixels) from the Cover Art Archive at `base` into the cover
 // cache (CoverCachePath), written under a working name. True when the cache holds it afterwards (a cover
 // already there counts). A release without cover art is false with an empty *error; a failure says why.
-// The largest cover image taken, and why bytes are no cover to keep (empty when they are one): a JPEG or PNG
-// image, whole, that decodes.
-constexpr qsizetype MaxCoverBytes = 20 << 20;
-QString CoverImageProblem(const QByteArray &bytes);
-
 bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error = nullptr,
                    const TStopFlag *cancel = nullptr);
 

@@ -648,6 +648,8 @@ TEST_F(CliTest, HostileMusicBrainzAnswersChangeNothing)
          "MusicBrainz knows no release with this disc"},
         {"cover cut in half", wellFormed, jpeg.left(jpeg.size() / 2), "the image is cut short"},
         {"cover no image", wellFormed, "<html>" + QByteArray(1000, 'x'), "not a JPEG or PNG image"},
+        {"cover undecodable", wellFormed, "\xFF\xD8\xFF\xE0" + QByteArray(500, '\x07') + "\xFF\xD9",
+         "the image cannot be decoded"},
         {"cover too large", wellFormed, "\xFF\xD8\xFF" + QByteArray(21 << 20, 'x'), "larger than 20 MB"},
     };
     for (const Case &c : cases) {
