@@ -72,8 +72,11 @@ snd_pcm_t *OpenAlsaPcm(const QString &name, bool capture, QString *error)
     const int result = snd_pcm_open(&pcm, name.toLocal8Bit().constData(),
                                     capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK, 0);
     if (result < 0) {
+        // Named as Linux names it: ALSA, the device, the reason.
         if (error)
-            *error = AlsaText(result);
+            *error = QStringLiteral("ALSA %1 device \"%2\": %3")
+                         .arg(capture ? QStringLiteral("capture") : QStringLiteral("playback"), name,
+                              AlsaText(result));
         return nullptr;
     }
     return pcm;

@@ -2,9 +2,11 @@
 #include "nodevicehint.h"
 
 #include "shell/applylanguage.h"
+#include "shell/folders.h"
 #include "shell/settings.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
@@ -16,9 +18,9 @@ TfrmNoDeviceHint::TfrmNoDeviceHint(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Sondrel"));
     auto *layout = new QVBoxLayout(this);
     const auto line = [this, layout](const char *name, const QString &text) {
+        // The lines are the sentences as they run on: each stays one line, the window as wide as they need.
         auto *label = new QLabel(text, this);
         label->setObjectName(QLatin1String(name));
-        label->setWordWrap(true);
         layout->addWidget(label);
         return label;
     };
@@ -40,6 +42,18 @@ TfrmNoDeviceHint::TfrmNoDeviceHint(QWidget *parent) : QDialog(parent)
     link->setTextFormat(Qt::RichText);
     connect(link, &QLabel::linkActivated, this,
             [](const QString &url) { QDesktopServices::openUrl(QUrl(url)); });
+    // Where that folder is, to open.
+    const QString images = QDir::toNativeSeparators(DataFolder() + QStringLiteral("Disc images"));
+    QLabel *folder =
+        line("lImagesFolder", QStringLiteral("<a href=\"%1\">%2</a>")
+                                  .arg(QUrl::fromLocalFile(images).toString(), images.toHtmlEscaped()));
+    KeepUntranslated(folder);
+    folder->setTextFormat(Qt::RichText);
+    folder->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(folder, &QLabel::linkActivated, this, [images](const QString &) {
+        QDir().mkpath(images);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(images));
+    });
     auto *close = new QPushButton(QStringLiteral("&Close"), this);
     close->setObjectName(QStringLiteral("btClose"));
     layout->addWidget(close, 0, Qt::AlignRight);

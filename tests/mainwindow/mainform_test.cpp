@@ -3,6 +3,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "mainwindow/mainform.h"
+#include "mainwindow/nodevicehint.h"
 #include "mainwindow/toolicons.h"
 #include "mainwindow/tracklistmodel.h"
 #include "shell/folders.h"
@@ -267,7 +268,10 @@ TEST_F(MainFormTest, PlayingWithoutASoundCardSaysSo)
     form.aPlay->trigger(); // on "default", which leads nowhere
     ASSERT_TRUE(WaitFor([&] { return !form.Session.Playing; }));
     ASSERT_EQ(closer.texts.size(), 1);
-    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Failed to create DirectSound device: "))
+    // The Part's words, then Linux's: ALSA, the device and the reason.
+    EXPECT_TRUE(
+        closer.texts[0].startsWith("Sondrel|Failed to create DirectSound device: ALSA playback device "
+                                   "\"default\": "))
         << closer.texts[0].toStdString();
     EXPECT_EQ(form.StatusText(), "Ready");
     EXPECT_TRUE(form.aPlay->isEnabled()); // and it can be tried again
@@ -346,6 +350,12 @@ TEST_F(MainFormTest, NoDriveAtAll)
     form.FormActivate();
     // The hint comes once a run, however often the window is activated.
     EXPECT_EQ(closer.texts.count("Sondrel|frmNoDeviceHint"), 1);
+    // Its lines are not broken, and it names the disc images folder with its whole path.
+    TfrmNoDeviceHint hint;
+    hint.show();
+    for (const QLabel *label : hint.findChildren<QLabel *>())
+        EXPECT_FALSE(label->wordWrap()) << label->objectName().toStdString();
+    EXPECT_TRUE(hint.findChild<QLabel *>("lImagesFolder")->text().contains(DataFolder() + "Disc images"));
     EXPECT_EQ(form.StatusText(), "Can not find audio CD in your CD device.");
 }
 
