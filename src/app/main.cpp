@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/encoderprocess.h"
 #include "dialogs/createm3uform.h"
 #include "dialogs/id3editform.h"
 #include "dialogs/oggplayerform.h"
 #include "dialogs/optionsetform.h"
 #include "dialogs/recordform.h"
 #include "dialogs/resampleform.h"
+#include "jobs/ripform.h"
 #include "mainwindow/mainform.h"
 #include "shell/folders.h"
+#include "shell/settings.h"
 #include "shell/singleinstance.h"
 #include "shell/termination.h"
 
@@ -77,7 +80,9 @@ int main(int argc, char *argv[])
     // For the documentation: SONDREL_SCREENSHOT=FILE.png saves a picture of the window once it is up, then
     // ends.
     // SONDREL_SCREENSHOT_WINDOW names a tool window (createm3u, id3edit, resample, record, oggplayer,
-    // options) to picture instead.
+    // options, rip) to picture instead.
+    TMp3EncodeProcess screenshotMp3;
+    TWMAEncodeProcess screenshotWma;
     const QString screenshot = qEnvironmentVariable("SONDREL_SCREENSHOT");
     std::unique_ptr<QWidget> tool;
     const QString window = qEnvironmentVariable("SONDREL_SCREENSHOT_WINDOW");
@@ -96,6 +101,10 @@ int main(int argc, char *argv[])
         tool = std::make_unique<TfrmOggPlayer>(&mainForm);
     } else if (window == QLatin1String("options")) {
         tool = std::make_unique<TOptionSetForm>(mainForm, &mainForm);
+    } else if (window == QLatin1String("rip")) { // the job window, a rip of the disc under way
+        tool = std::make_unique<TRipForm>(&mainForm, JobKind::ExtractTracks, mainForm.Session.DriveHandle,
+                                          mainForm.JobList(), AppSettings.CommonOptions.OutputFolder,
+                                          screenshotMp3, screenshotWma);
     }
     if (!screenshot.isEmpty()) {
         if (tool)
