@@ -14,6 +14,8 @@ packages=(
     googletest libgtest-dev libgmock-dev
     # running without a display, and screenshots
     xvfb xauth
+    # a sound device that keeps real time without a sound card: a PulseAudio null sink behind ALSA
+    pulseaudio pulseaudio-utils libasound2-plugins
     # CD access
     libcdio-dev libcdio-paranoia-dev cd-paranoia
     # audio

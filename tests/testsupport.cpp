@@ -16,14 +16,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
-#include <atomic>
-#include <csignal>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
 #include <alsa/asoundlib.h>
+#include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -257,12 +257,14 @@ namespace StandInEncoder {
 const QString audio = QStringLiteral(
     "audio() { case \"$1\" in\n"
     "*.wav|*.wav.part) printf 'RIFF\\044\\000\\000\\000WAVEfmt audio' ;;\n"
-    "*.wma|*.wma.part) printf '\\060\\046\\262\\165\\216\\146\\317\\021\\246\\331\\000\\252\\000\\142\\316\\154audio' ;;\n"
+    "*.wma|*.wma.part) printf "
+    "'\\060\\046\\262\\165\\216\\146\\317\\021\\246\\331\\000\\252\\000\\142\\316\\154audio' ;;\n"
     "*) for f in 1 2; do printf '\\377\\373\\220\\000'; head -c 413 /dev/zero; done ;;\n"
     "esac > \"$1\"; }\n");
 const QString WritesLastArgument = audio + QStringLiteral("for a; do last=$a; done\naudio \"$last\"\n");
-const QString WritesOutputOption = audio + QStringLiteral(
-    "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\naudio \"$out\"\n");
+const QString WritesOutputOption =
+    audio +
+    QStringLiteral("prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\naudio \"$out\"\n");
 const QString WritesHalfLastArgument = QStringLiteral("for a; do last=$a; done\nprintf 'half' > \"$last\"\n");
 const QString WritesHalfOutputOption = QStringLiteral(
     "prev=\nfor a; do [ \"$prev\" = -output ] && out=$a; prev=$a; done\nprintf 'half' > \"$out\"\n");
@@ -335,6 +337,83 @@ void declareAlsaDevices(const QString &text)
 
 } // namespace
 
+struct PulseNullSink::State {
+    QString dir;
+    QProcess server;
+    QProcess recorder;
+};
+
+PulseNullSink::PulseNullSink() : m_state(std::make_unique<State>())
+{
+    if (qgetenv("XDG_CONFIG_HOME").isEmpty())
+        qFatal("a sound server for a test needs a TestHome");
+    m_state->dir = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/../pulse");
+    QDir().mkpath(m_state->dir);
+    m_state->dir = QDir(m_state->dir).canonicalPath();
+    WriteFileText(m_state->dir + "/server.pa",
+                  "load-module module-native-protocol-unix socket=" + m_state->dir +
+                      "/native auth-anonymous=1\nload-module module-null-sink sink_name=sondrel_null\n"
+                      "set-default-sink sondrel_null\n");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"HOME", "XDG_RUNTIME_DIR", "PULSE_RUNTIME_PATH"})
+        env.insert(QLatin1String(name), m_state->dir);
+    m_state->server.setProcessEnvironment(env);
+    m_state->server.setStandardOutputFile(m_state->dir + "/log.txt");
+    m_state->server.setStandardErrorFile(m_state->dir + "/log.txt");
+    m_state->server.start(QStringLiteral("pulseaudio"),
+                          {"-n", "-F", m_state->dir + "/server.pa", "--daemonize=no", "--exit-idle-time=-1",
+                           "--use-pid-file=no"});
+    if (!m_state->server.waitForStarted(10000))
+        return;
+    // The sound server for this process's ALSA plugin and for every program it starts.
+    qputenv("PULSE_SERVER", ("unix:" + m_state->dir + "/native").toLocal8Bit());
+    m_up = WaitFor([] { return RunProgram("pactl", {"info"}, nullptr, 5000) == 0; }, 20000);
+}
+
+PulseNullSink::~PulseNullSink()
+{
+    for (QProcess *process : {&m_state->recorder, &m_state->server}) {
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+    }
+    qunsetenv("PULSE_SERVER");
+}
+
+void PulseNullSink::record()
+{
+    m_state->recorder.setStandardOutputFile(m_state->dir + "/recorded.raw");
+    // A recorder asking for little latency keeps the sink in step with it: a null sink left to itself
+    // plays in blocks of two seconds, and each play would end up to two seconds late.
+    m_state->recorder.start(QStringLiteral("parec"), {"-d", "sondrel_null.monitor", "--raw", "--format=s16le",
+                                                      "--rate=44100", "--channels=2", "--latency-msec=20"});
+    m_state->recorder.waitForStarted(10000);
+}
+
+QByteArray PulseNullSink::recorded()
+{
+    m_state->recorder.terminate();
+    m_state->recorder.waitForFinished(10000);
+    return ReadFileBytes(m_state->dir + "/recorded.raw");
+}
+
+int PulseNullSink::soundsIn(const QByteArray &samples, int level, int gapFrames)
+{
+    int sounds = 0;
+    int64_t quiet = gapFrames; // before the first sound
+    for (qsizetype i = 0; i + 3 < samples.size(); i += 4) {
+        const bool loud = std::abs(int(qFromLittleEndian<int16_t>(samples.constData() + i))) > level;
+        if (loud && quiet >= gapFrames)
+            ++sounds;
+        quiet = loud ? 0 : quiet + 1;
+    }
+    return sounds;
+}
+
 void MakeNoSoundCard()
 {
     declareAlsaDevices(QStringLiteral("pcm.!default {\n type hw\n card 99\n}\n"));
@@ -369,7 +448,8 @@ GatedSoundDevice::~GatedSoundDevice()
         if (fd >= 0)
             ::close(fd);
         std::unique_lock guard(m_state->lock);
-        m_state->wake.wait_for(guard, std::chrono::milliseconds(1), [this] { return m_state->finished.load(); });
+        m_state->wake.wait_for(guard, std::chrono::milliseconds(1),
+                               [this] { return m_state->finished.load(); });
     }
     m_state->reader.join();
 }

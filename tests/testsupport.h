@@ -129,6 +129,29 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// A PulseAudio server of the test's own with one null sink, reached through ALSA's "pulse" device (the
+// plugin of libasound2-plugins): unlike ALSA's "null" device it plays in real time, as a sound card does.
+// Needs a TestHome; available() is false where pulseaudio is not installed or does not start.
+class PulseNullSink final {
+public:
+    PulseNullSink();
+    ~PulseNullSink();
+    PulseNullSink(const PulseNullSink &) = delete;
+    PulseNullSink &operator=(const PulseNullSink &) = delete;
+    bool available() const { return m_up; }
+    // Records what the sink plays from now on (16-bit stereo at 44,100 Hz) ...
+    void record();
+    // ... until this, which gives it.
+    QByteArray recorded();
+    // The sounds in the samples: runs louder than `level` (of 32,767) after at least `gapFrames` quieter.
+    static int soundsIn(const QByteArray &samples, int level, int gapFrames);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+    bool m_up = false;
+};
+
 // Points ALSA's "default" device, in the test home's configuration, at a sound card that does not exist: the
 // machine as it is with no sound hardware at all. Needs a TestHome.
 void MakeNoSoundCard();

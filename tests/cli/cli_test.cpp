@@ -137,6 +137,30 @@ TEST(CliStartUp, TheNetworkLibrariesAreNotLinked)
     EXPECT_FALSE(headers.contains("libQt6Network")) << headers.toStdString();
 }
 
+// Playback starts every time on a device that keeps real time (a PulseAudio null sink through ALSA): 50
+// plays in a row all end well, and the sound of each arrives.
+TEST_F(CliTest, PlayStartsEveryTime)
+{
+    PulseNullSink sink;
+    if (!sink.available())
+        GTEST_SKIP() << "no PulseAudio server could be started";
+    const QString wav = home.root() + "/short.wav", ogg = home.root() + "/short.ogg";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "0.2", "sine", "440"}),
+        0);
+    ASSERT_EQ(RunProgram("oggenc", {"-Q", "-o", ogg, wav}), 0);
+    sink.record();
+    int played = 0;
+    for (int i = 0; i < 50; ++i) {
+        const CliRun run = runCli({"play", ogg, "--device", "pulse"});
+        played += run.code == 0;
+        EXPECT_EQ(run.code, 0) << i << ": " << run.err.toStdString();
+    }
+    EXPECT_EQ(played, 50);
+    // Each play's tone arrived: 50 sounds, apart by the moments between two plays.
+    EXPECT_EQ(PulseNullSink::soundsIn(sink.recorded(), 1000, 200), 50);
+}
+
 TEST_F(CliTest, RipMatchesTheWindowsExtraction)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"400,music", "300,tone", "250,noise"}));
