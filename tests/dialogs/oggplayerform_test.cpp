@@ -4,12 +4,12 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTest>
 #include <QTimer>
 #include <QtEndian>
 #include <gtest/gtest.h>
@@ -198,6 +198,66 @@ TEST_F(OggPlayerTest, TheBarSeeksOnceWhereItIsLetGo)
     player.ScrollBar1->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_NEAR(player.FilePercent(), 61 - player.ScrollBar1->pageStep(), 2);
     EXPECT_EQ(player.ElapsedMs, 60 * 10 * player.ScrollBar1->value());
+    device.allow(-1);
+    player.bStopClick();
+}
+
+// What is heard after each move of the bar (a drag, a page click, a key) is where the bar shows: a rising
+// sweep tells by its pitch where in the file the sound comes from.
+TEST_F(OggPlayerTest, TheSoundAfterAMoveIsWhereTheBarShows)
+{
+    GatedSoundDevice device;
+    const QString wav = home.root() + "/sweep.wav", file = home.root() + "/sweep.ogg";
+    // 60 s from 100 Hz to 6,100 Hz: second t sounds at 100 + 100 t Hz.
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "60", "sine",
+                                 "100:6100", "gain", "-3"}),
+              0);
+    ASSERT_EQ(RunProgram("oggenc", {"-Q", "-q", "6", "-o", file, wav}), 0);
+    const int64_t second = 44100 * 4;
+    // The second of the file the last tenth of a second received comes from, by its pitch.
+    const auto heardAt = [&] {
+        const QByteArray played = device.data();
+        const qsizetype from = played.size() - second / 10;
+        int crossings = 0;
+        int16_t last = qFromLittleEndian<int16_t>(played.constData() + from);
+        for (qsizetype i = from + 4; i + 1 < played.size(); i += 4) {
+            const int16_t sample = qFromLittleEndian<int16_t>(played.constData() + i);
+            crossings += (last < 0) != (sample < 0);
+            last = sample;
+        }
+        return (crossings / 2.0 / 0.1 - 100) / 100;
+    };
+    TfrmOggPlayer player;
+    player.DXAudioOut1.DeviceNumber = GatedSoundDevice::index();
+    player.show();
+    device.allow(second);
+    player.PlayFile(file);
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= second; }));
+    EXPECT_NEAR(heardAt(), 1, 0.5);
+    // A seek pauses the output a moment; the device takes what it is given meanwhile.
+    device.setFlowing(
+        [&] { return player.DXAudioOut1.Thread->PauseRequest || player.DXAudioOut1.Thread->Paused; });
+    const auto listen = [&](const char *move) {
+        SCOPED_TRACE(move);
+        const double shown = player.ScrollBar1->value() * 60 / 100.0;
+        const int64_t want = device.received() + second;
+        device.allow(second);
+        ASSERT_TRUE(WaitFor([&] { return device.received() >= want; }));
+        // About a second on from where the bar was set (less what the device still held of before, and the
+        // silence a jump begins with); a seek to the wrong place would be a page, six seconds, or more away.
+        EXPECT_NEAR(heardAt(), shown + 0.8, 1.0) << shown;
+    };
+    player.ScrollBar1->setSliderDown(true);
+    for (const int value : {20, 35, 50})
+        player.ScrollBar1->setValue(value);
+    player.ScrollBar1->setSliderDown(false);
+    listen("drag to the middle");
+    player.ScrollBar1->triggerAction(QAbstractSlider::SliderPageStepSub);
+    listen("page click back");
+    player.ScrollBar1->setFocus();
+    QTest::keyClick(player.ScrollBar1, Qt::Key_PageUp);
+    QTest::keyClick(player.ScrollBar1, Qt::Key_PageUp);
+    listen("two page keys on");
     device.allow(-1);
     player.bStopClick();
 }
