@@ -25,29 +25,10 @@ public:
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
-int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
+// Each entry of the table: in JSON (returned) or, without `json`, printed a line each with its codes.
+QJsonArray listTracks(const TToc &toc, const TDiscModel &disc, bool json)
 {
-    if (!args.rest().isEmpty())
-        throw UsageError{QStringLiteral("toc takes no arguments")};
-    const int index = DriveIndexOf(args);
-    TToc toc;
-    TDiscModel disc(AppSettings.DiscInfo);
-    QString key;        // of this drive's own disc
-    int32_t hidden = 0; // sectors of audio hidden before track 1
-    {
-        const TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
-        if (!handle)
-            return 1;
-        LoadDisc(disc, toc, handle.get());
-        key = DiscKeyOfDrive(CdHandlePath(handle.get()));
-        hidden = HiddenTrackSectors(handle.get());
-    }
-    const TCDInfo &codes = disc.Info(); // the disc's catalogue number, ISRCs and pre-emphasis flags
-    const bool json = args.flag("--json");
-    if (!json) {
-        PrintLine(QStringLiteral("first %1").arg(toc.firstTrack));
-        PrintLine(QStringLiteral("last %1").arg(toc.lastTrack));
-    }
+    const TCDInfo &codes = disc.Info(); // the disc's ISRCs and pre-emphasis flags
     const int count = toc.lastTrack - toc.firstTrack + 1;
     QJsonArray tracks;
     for (int i = 0; i < count; ++i) {
@@ -81,6 +62,34 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
         if (preemphasis)
             PrintLine(QStringLiteral("pre-emphasis %1").arg(track));
     }
+    return tracks;
+}
+
+int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
+{
+    if (!args.rest().isEmpty())
+        throw UsageError{QStringLiteral("toc takes no arguments")};
+    const int index = DriveIndexOf(args);
+    TToc toc;
+    TDiscModel disc(AppSettings.DiscInfo);
+    QString key;        // of this drive's own disc
+    int32_t hidden = 0; // sectors of audio hidden before track 1
+    {
+        const TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
+        if (!handle)
+            return 1;
+        LoadDisc(disc, toc, handle.get());
+        key = DiscKeyOfDrive(CdHandlePath(handle.get()));
+        hidden = HiddenTrackSectors(handle.get());
+    }
+    const TCDInfo &codes = disc.Info(); // the disc's catalogue number, ISRCs and pre-emphasis flags
+    const bool json = args.flag("--json");
+    if (!json) {
+        PrintLine(QStringLiteral("first %1").arg(toc.firstTrack));
+        PrintLine(QStringLiteral("last %1").arg(toc.lastTrack));
+    }
+    const int count = toc.lastTrack - toc.firstTrack + 1;
+    const QJsonArray tracks = listTracks(toc, disc, json);
     QString musicBrainzId, tocText;
     const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);
     if (json) {
