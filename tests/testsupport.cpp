@@ -401,6 +401,15 @@ QByteArray PulseNullSink::recorded()
     return ReadFileBytes(m_state->dir + "/recorded.raw");
 }
 
+QString PulseNullSink::ShortToneOgg(const QString &folder)
+{
+    const QString wav = folder + "/short.wav", ogg = folder + "/short.ogg";
+    const bool made = RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "0.2",
+                                         "sine", "440"}) == 0 &&
+                      RunProgram("oggenc", {"-Q", "-o", ogg, wav}) == 0;
+    return made ? ogg : QString();
+}
+
 int PulseNullSink::soundsIn(const QByteArray &samples, int level, int gapFrames)
 {
     int sounds = 0;

@@ -143,6 +143,9 @@ public:
     void record();
     // ... until this, which gives it.
     QByteArray recorded();
+    // A fifth of a second of tone as an Ogg Vorbis file in the folder (made by sox and oggenc); its path,
+    // empty when it could not be made.
+    static QString ShortToneOgg(const QString &folder);
     // The sounds in the samples: runs louder than `level` (of 32,767) after at least `gapFrames` quieter.
     static int soundsIn(const QByteArray &samples, int level, int gapFrames);
 

@@ -64,11 +64,8 @@ TEST_F(OggPlayerTest, PlayStartsEveryTime)
     PulseNullSink sink;
     if (!sink.available())
         GTEST_SKIP() << "no PulseAudio server could be started";
-    const QString wav = home.root() + "/short.wav", file = home.root() + "/short.ogg";
-    ASSERT_EQ(
-        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "0.2", "sine", "440"}),
-        0);
-    ASSERT_EQ(RunProgram("oggenc", {"-Q", "-o", file, wav}), 0);
+    const QString file = PulseNullSink::ShortToneOgg(home.root());
+    ASSERT_FALSE(file.isEmpty());
     ModalCloser closer;
     TfrmOggPlayer player;
     player.DXAudioOut1.DeviceNumber = int(TDXAudioOut::DeviceNames().indexOf("pulse"));
