@@ -461,7 +461,6 @@ void TfrmRecord::record()
         failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
         return;
     }
-    m_recordStart.start();
     LastRecordMs = 0;
     TimerRecord->start();
     Modified = true;
@@ -484,7 +483,9 @@ void TfrmRecord::Timer1Timer()
 
 void TfrmRecord::TimerRecordTimer()
 {
-    const int64_t elapsed = m_recordStart.isValid() ? m_recordStart.elapsed() : 0;
+    // The audio recorded so far, not the time since Record: the device takes a moment to deliver its first
+    // sound, and the display would run ahead of what the file will hold.
+    const int64_t elapsed = Recorder.RecordedMs();
     LastRecordMs = int(elapsed % 1000);
     panRecordTime->setText(QStringLiteral("%1:%2:%3.%4")
                                .arg(elapsed / 3600000 % 100, 2, 10, QLatin1Char('0'))

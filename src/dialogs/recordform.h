@@ -6,7 +6,6 @@
 #include "jobs/wavein.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QString>
 #include <functional>
 
@@ -158,7 +157,6 @@ private:
     bool question(const QString &text);
 
     TRecordHost *m_host;
-    QElapsedTimer m_recordStart;
     bool m_paused = false;
     bool m_closed = false;
 };

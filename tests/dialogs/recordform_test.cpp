@@ -151,6 +151,15 @@ TEST_F(RecordFormTest, StoppingWaitsForTheNextWholeSecondOnlyPastATenth)
     // Shown 600 ms past the second: it records 400 ms more before it stops.
     form->MediaPlayer1Click(TfrmRecord::btRecord);
     ASSERT_TRUE(WaitFor([&] { return form->Recorder.RecordedFrames() >= 800; }));
+    // The time shown is that of the audio recorded, not of the clock since Record.
+    const int64_t heldBefore = form->Recorder.RecordedMs();
+    form->TimerRecordTimer();
+    const int64_t heldAfter = form->Recorder.RecordedMs();
+    const QStringList shown = form->panRecordTime->text().split(':'); // hh:mm:ss.t
+    ASSERT_EQ(shown.size(), 3);
+    const int64_t shownMs = shown[1].toInt() * 60000 + std::llround(shown[2].toDouble() * 1000);
+    EXPECT_GE(shownMs, heldBefore / 100 * 100);
+    EXPECT_LE(shownMs, heldAfter);
     const int64_t before = form->Recorder.RecordedFrames();
     form->LastRecordMs = 600;
     form->MediaPlayer1Click(TfrmRecord::btStop);
