@@ -11,6 +11,22 @@
 #include <cstring>
 #include <vector>
 
+FLAC__StreamMetadata *FlacCommentBlock(const TVorbisTags &comments)
+{
+    FLAC__StreamMetadata *block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    for (int i = 0; i < comments.Count(); ++i) {
+        const QByteArray name = comments.NameAt(i).toUpper().toUtf8();
+        const QByteArray value = comments.AsWideText(comments.NameAt(i)).toUtf8();
+        FLAC__StreamMetadata_VorbisComment_Entry entry;
+        if (value.isEmpty() || name == "METADATA_BLOCK_PICTURE" ||
+            !FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.constData(),
+                                                                            value.constData()))
+            continue;
+        FLAC__metadata_object_vorbiscomment_append_comment(block, entry, false);
+    }
+    return block;
+}
+
 struct TFlacOut::Codec {
     FLAC__StreamEncoder *encoder = nullptr;
     std::vector<FLAC__StreamMetadata *> blocks; // kept until the encoder has finished with them
@@ -83,18 +99,7 @@ void TFlacOut::Prepare()
     if (size > 0)
         FLAC__stream_encoder_set_total_samples_estimate(c.encoder, FLAC__uint64(size / frameBytes));
 
-    FLAC__StreamMetadata *comments = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
-    c.blocks.push_back(comments);
-    for (int i = 0; i < Comments.Count(); ++i) {
-        const QByteArray name = Comments.NameAt(i).toUpper().toUtf8();
-        const QByteArray value = Comments.AsWideText(Comments.NameAt(i)).toUtf8();
-        FLAC__StreamMetadata_VorbisComment_Entry entry;
-        if (value.isEmpty() || name == "METADATA_BLOCK_PICTURE" ||
-            !FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name.constData(),
-                                                                            value.constData()))
-            continue;
-        FLAC__metadata_object_vorbiscomment_append_comment(comments, entry, false);
-    }
+    c.blocks.push_back(FlacCommentBlock(Comments));
     if (!Cover.isEmpty()) {
         FLAC__StreamMetadata *picture = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PICTURE);
         c.blocks.push_back(picture);

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "discimage.h"
 
+#include "audio/flacout.h"
 #include "shell/helpers.h"
 #include "tags/tracktags.h"
+#include "tags/vorbistags.h"
 #include "wavein.h"
 #include "wavheader.h"
 
@@ -61,24 +63,6 @@ FLAC__StreamMetadata *cueSheetBlock(const TRipSession &session, QString *error)
     return block;
 }
 
-FLAC__StreamMetadata *commentBlock(const TTrackTags &tags)
-{
-    FLAC__StreamMetadata *block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
-    const auto add = [block](const char *name, const QString &value) {
-        FLAC__StreamMetadata_VorbisComment_Entry entry;
-        if (!value.isEmpty() && FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(
-                                    &entry, name, value.toUtf8().constData()))
-            FLAC__metadata_object_vorbiscomment_append_comment(block, entry, false);
-    };
-    add("ALBUM", tags.Album);
-    add("ARTIST", tags.AlbumArtist);
-    add("ALBUMARTIST", tags.AlbumArtist);
-    add("DATE", tags.Year);
-    add("GENRE", tags.Genre);
-    add("BARCODE", tags.Barcode);
-    return block;
-}
-
 // Streams the WAVs' audio into `write`, a chunk at a time. False with the file and the reason.
 bool streamTracks(const QStringList &wavs, const std::function<bool(const uint8_t *, uint32_t)> &write,
                   QString *error, const std::atomic<bool> *cancel)
@@ -116,7 +100,9 @@ bool writeFlac(const TRipSession &session, const QStringList &wavs, const QStrin
     FLAC__StreamMetadata *sheet = cueSheetBlock(session, error);
     if (!sheet)
         return false;
-    FLAC__StreamMetadata *blocks[] = {commentBlock(tags), sheet};
+    TVorbisTags comments;
+    SetVorbisComments(comments, tags);
+    FLAC__StreamMetadata *blocks[] = {FlacCommentBlock(comments), sheet};
     const auto cleanUp = [&](FLAC__StreamEncoder *encoder) {
         FLAC__stream_encoder_delete(encoder);
         for (FLAC__StreamMetadata *block : blocks)

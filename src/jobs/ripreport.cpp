@@ -370,12 +370,23 @@ QString CueSheetText(const TRipSession &session, const QString &image)
     return out.join(QStringLiteral("\r\n"));
 }
 
+namespace {
+
+// The disc's own tags, for an image of all of it (no track's title, number or count).
+TTrackTags imageTagsOf(const TCDInfo &disc)
+{
+    TTrackTags tags = TrackTagsOf(disc, -1, QString());
+    tags.TrackTotal = 0;
+    return tags;
+}
+
+} // namespace
+
 TRipReporter::TRipReporter(const TOptionsSetting &settings, const QString &folder, QObject *parent)
     : QObject(parent), m_folder(folder), m_imageFormat(settings.CommonOptions.ImageFormat),
       m_flacLevel(settings.FlacOptions.CompressionLevel), m_keepWav(settings.CommonOptions.IsKeepWav),
-      m_imageTags(TrackTagsOf(settings.DiscInfo, -1, QString())),
-      m_server(settings.CommonOptions.AccurateRipServer), m_log(settings.CommonOptions.WriteLog),
-      m_cue(settings.CommonOptions.WriteCue)
+      m_imageTags(imageTagsOf(settings.DiscInfo)), m_server(settings.CommonOptions.AccurateRipServer),
+      m_log(settings.CommonOptions.WriteLog), m_cue(settings.CommonOptions.WriteCue)
 {
 }
 
@@ -419,16 +430,13 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
     const bool ask = Session.Verify && anyRead;
     const bool join = m_imageFormat >= 0 && !Session.Tracks.empty();
     if (join && !allRead)
-        m_imageError = AlbumFileName(Session.Artist, Session.Album, OutputFormatExtension(m_imageFormat)) +
+        m_imageError = imagePath() +
                        QStringLiteral(": not made, as not every track was read (the tracks' WAVs are kept)");
     if (!ask && !(join && allRead)) {
         finish();
         return;
     }
-    const QString image = join && allRead ? WithTrailingBackslash(m_folder) +
-                                                AlbumFileName(Session.Artist, Session.Album,
-                                                              OutputFormatExtension(m_imageFormat))
-                                          : QString();
+    const QString image = join && allRead ? imagePath() : QString();
     m_worker = std::thread([this, session = Session, image, ask, server = m_server]() mutable {
         QString imageError;
         QStringList wavs;
@@ -462,6 +470,12 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
     });
 }
 
+QString TRipReporter::imagePath() const
+{
+    return WithTrailingBackslash(m_folder) +
+           AlbumFileName(Session.Artist, Session.Album, OutputFormatExtension(m_imageFormat));
+}
+
 void TRipReporter::finishImage(TRipOutcomeView &view)
 {
     if (!m_imageMade) {
@@ -469,8 +483,7 @@ void TRipReporter::finishImage(TRipOutcomeView &view)
             view.ShowError(m_imageError);
         return;
     }
-    const QString image = WithTrailingBackslash(m_folder) +
-                          AlbumFileName(Session.Artist, Session.Album, OutputFormatExtension(m_imageFormat));
+    const QString image = imagePath();
     view.FileMade(image);
     for (TTrackRip &track : Session.Tracks) {
         if (!m_keepWav && !QFile::remove(track.File))

@@ -177,6 +177,8 @@ private:
     // The single-file image's end: the image said (or why there is none), the tracks' WAVs gone once it is
     // made, the tracks' files the image.
     void finishImage(TRipOutcomeView &view);
+    // Where the single-file image goes: "ARTIST - ALBUM.flac" (or .wav) in the folder.
+    QString imagePath() const;
 
     QString m_folder;
     int32_t m_imageFormat = -1; // a single-file image is made of this format (rip --image); -1 for none

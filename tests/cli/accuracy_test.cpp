@@ -594,6 +594,11 @@ TEST_F(AccuracyTest, SingleFileImageHoldsTheDiscsLayout)
     EXPECT_EQ(rip.out, flac + "\n" + out + "/Band - Record.log\n" + out + "/Band - Record.cue\n");
     EXPECT_EQ(QDir(out).entryList({"*.wav"}, QDir::Files), QStringList());
     EXPECT_EQ(RunProgram("flac", {"-t", "-s", flac}), 0);
+    QByteArray imageTags;
+    RunProgram("metaflac", {"--export-tags-to=-", flac}, &imageTags);
+    EXPECT_TRUE(imageTags.contains("ALBUM=Record\n") && imageTags.contains("ARTIST=Band\n") &&
+                !imageTags.contains("TITLE=") && !imageTags.contains("TRACKTOTAL="))
+        << imageTags.toStdString();
     QByteArray exported;
     ASSERT_EQ(RunProgram("metaflac", {"--export-cuesheet-to=-", flac}, &exported), 0);
     const QStringList expected = layout(ReadFileText(images + "disc.cue"));
