@@ -16,10 +16,6 @@
 #include <QFileInfo>
 #include <cmath>
 
-namespace {
-
-} // namespace
-
 TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outputFolder)
 {
     TOptionsSetting copy = settings;
@@ -29,41 +25,54 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 
 TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
-    : QObject(parent), Encoding(mp3, wma), m_presenter(presenter), m_wma(wma), Files(files), m_kind(kind),
+    : QObject(parent), Encoding(mp3, wma), m_presenter(presenter), m_wma(wma),
+      m_resample(settings.CommonOptions.ResampleQuality == 1), Files(files), m_kind(kind),
       m_settings(settings), CDHandle(cdHandle)
 {
-    FastResampler1.SetInput(&WaveIn1);
-    FastResampler1.OutSampleRate = 44100;
-    QualityResampler1.SetInput(&WaveIn1);
-    QualityResampler1.OutSampleRate = 44100;
-    if (settings.CommonOptions.ResampleQuality == 1)
-        AudioConverter1.SetInput(&FastResampler1);
-    else
-        AudioConverter1.SetInput(&QualityResampler1);
-    WaveOut1.SetInput(&AudioConverter1);
-    WaveOut1.SetWavType(wtPCM);
-    WaveOut1.SetBlockSize(512);
-    WaveOut1.CreateNonMsHeaders = true;
-    WaveOut1.FileMode = foRewrite;
-    const auto progress = [this](TAuOutput *sink) { ownProgress(sink); };
-    const auto failure = [this](TAuOutput *sink) {
-        // Named by the file being read, which is the one the user chose.
-        if (!m_finished)
-            m_presenter.ShowError(WaveIn1.FileName() + QStringLiteral(": ") + sink->ExceptionMessage());
+    if (kind == JobKind::ExtractTracks) {
+        std::vector<TTrackSequence::Step> steps{[this](int item) { readTrack(item); }};
+        if (settings.CommonOptions.OutputFormat != OutputFormat::Wav)
+            steps.push_back([this](int item) { encodeTrack(item); });
+        m_sequence.SetSteps(std::move(steps));
+    } else {
+        m_sequence.SetSteps(
+            {[this](int item) { prepareFile(item); }, [this](int item) { encodeFile(item); }});
+    }
+    m_sequence.OnFinished = [this] {
+        if (m_lastEnd != ProcessEvent::WmaEncoded) {
+            finishWhole();
+            return;
+        }
+        CleanUp();
+        // The report may arrive inside the call that started the encoder: close from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this] { finishWhole(); }, Qt::QueuedConnection);
     };
-    connect(&Encoding, &TEncodeStep::progress, this, [this](const TProcessInfo &info) { processInfo(info); });
+    const auto progress = [this](const TProcessInfo &info) {
+        if (!m_finished)
+            this->progress(info);
+    };
+    connect(&m_read, &TTrackReadStep::progress, this, progress);
+    connect(&m_read, &TTrackReadStep::normalizing, this,
+            [this] { stageCaption("Normalizing(", m_sequence.Item() + 1, itemBase(m_sequence.Item())); });
+    connect(&m_read, &TTrackReadStep::finished, this, [this](const TReadEnd &end) {
+        if (!m_finished)
+            trackRead(end);
+    });
+    connect(&m_resample, &TResampleStep::progress, this, progress);
+    connect(&m_resample, &TResampleStep::failed, this, [this](const QString &message) {
+        if (!m_finished)
+            m_presenter.ShowError(message); // named by the file being read, which is the one the user chose
+    });
+    connect(&m_resample, &TResampleStep::finished, this, [this](bool ok) {
+        if (!m_finished)
+            resampled(ok);
+    });
+    connect(&Encoding, &TEncodeStep::progress, this, progress);
     connect(&Encoding, &TEncodeStep::finished, this, [this](const TEncodeEnd &end) {
         if (!m_finished)
             itemEncoded(end);
     });
-    WaveOut1.OnProgress = progress;
-    WaveOut1.OnThreadException = failure;
-    WaveOut1.OnDone = [this](TAuOutput *sink) {
-        SendProcessInfo(this,
-                        TProcessInfo{ProcessEvent::Resampled, QString(), QString(),
-                                     sink->ExceptionMessage().isEmpty() ? ProcessResult::Done
-                                                                        : ProcessResult::EncoderFailed});
-    };
     Timer1.setInterval(1000);
     connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
     if (kind == JobKind::ExtractTracks) {
@@ -119,11 +128,6 @@ void TRipJob::stageCaption(const char *stage, int number, const QString &item)
                            TwoDigits(total) + QStringLiteral("): ") + item);
 }
 
-void TRipJob::repost(int percent, int resultCode)
-{
-    PostProcessInfo(this, TProcessInfo{percent, QString(), QString(), resultCode});
-}
-
 void TRipJob::finish(int result)
 {
     if (m_finished)
@@ -159,23 +163,24 @@ void TRipJob::report()
     m_report->Run(m_presenter, [this] { finish(mrCancel); });
 }
 
-void TRipJob::recordTrack(int item, bool read)
+void TRipJob::recordTrack(int item, bool ok)
 {
     if (!m_report)
         return;
+    const TCDRipThread *read = m_read.Read();
     TTrackRip track = TTrackRip::Of(
         m_settings.DiscInfo, itemNumber(item), itemBase(item),
         outputFolder() + itemBase(item) +
             OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
-    track.Read = read && RipThread;
+    track.Read = ok && read;
     track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
-    if (RipThread) {
-        track.TakeCheck(RipThread->Check);
-        track.Tested = RipThread->Tested;
-        track.TestCrc = RipThread->TestCrc;
-        track.Rereads = RipThread->Rereads;
-        track.FirstCopyCrc = RipThread->FirstCopyCrc;
-        track.ReadErrors = RipThread->ReadErrors;
+    if (read) {
+        track.TakeCheck(read->Check);
+        track.Tested = read->Tested;
+        track.TestCrc = read->TestCrc;
+        track.Rereads = read->Rereads;
+        track.FirstCopyCrc = read->FirstCopyCrc;
+        track.ReadErrors = read->ReadErrors;
     }
     m_report->Record(track, itemBase(item), m_presenter);
 }
@@ -225,50 +230,121 @@ const TConversionSteps &conversionSteps(JobKind kind)
 
 } // namespace
 
-int TRipJob::endEvent() const
-{
-    // MP3 to WAV is the MP3 encoder's work too.
-    return m_kind == JobKind::Mp3ToWav ? int(ProcessEvent::Mp3Encoded) : EncodedEventOf(targetFormat());
-}
-
 void TRipJob::Start()
 {
-    if (m_kind == JobKind::ExtractTracks) {
-        if (SkipRead) // the WAV is there: straight to its encoding
-            repost(ProcessEvent::TrackRead, ProcessResult::Done);
-        else
-            startRead(0);
-    } else {
-        startConversion(0);
-    }
+    // A part of a larger job finds its track's WAV read already: it starts at the encoding.
+    m_sequence.Start(int(Files.size()), SkipRead ? 1 : 0);
     m_presenter.SetElapsed(QString());
     m_presenter.SetEstimated(QString());
 }
 
-void TRipJob::startConversion(int item)
+void TRipJob::endStepLater(bool ok)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, ok] {
+            if (!m_finished)
+                m_sequence.StepEnded(ok);
+        },
+        Qt::QueuedConnection);
+}
+
+void TRipJob::readTrack(int item)
+{
+    stageCaption("Extracting(", item + 1, itemBase(item));
+    m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
+    m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
+    m_read.Start(CDHandle, itemNumber(item), itemBase(item), m_settings.CommonOptions);
+}
+
+void TRipJob::trackRead(const TReadEnd &end)
+{
+    const int item = m_sequence.Item();
+    showReadFailure(end, item);
+    const bool read = end.Result == ProcessResult::Done;
+    recordTrack(item, read);
+    if (OnTrackRead)
+        OnTrackRead(item, read);
+    const int32_t format = m_settings.CommonOptions.OutputFormat;
+    if (format == OutputFormat::Wav && read && m_settings.CommonOptions.ImageFormat < 0)
+        m_presenter.FileMade(wavOf(item)); // an image's tracks go into the image
+    if (format == OutputFormat::Wma)
+        m_read.Stop();
+    m_sequence.StepEnded(read);
+}
+
+void TRipJob::showReadFailure(const TReadEnd &end, int item)
+{
+    const QString base = itemBase(item);
+    if (end.Result == ProcessResult::ReadError) {
+        m_presenter.ReadPathFailed();
+        // Which track failed, and why, before the general advice.
+        const QString which = QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(item)), base) +
+                              (end.Message.isEmpty() ? QString() : end.Message + QStringLiteral("\r\n"));
+        m_presenter.ShowError(which +
+                              LocalizedText("RES_ReadCDAudioError", "Error while reading CD information!") +
+                              QStringLiteral("\r\n") +
+                              LocalizedText("RES_CloseSoftware", "Please exit the software and run again."));
+    } else if (end.Result == ProcessResult::WavNotCreated && end.Message.isEmpty()) {
+        m_presenter.ShowError(
+            wavOf(item) +
+            LocalizedText("RES_CreateWavFileError",
+                          " is not a valid file name. Please rename the Title in the CD tracks list. "
+                          "The file name cannot contain any of the following characters: /: *? <>|"));
+    } else if (end.Result != ProcessResult::Done && !end.Message.isEmpty()) {
+        m_presenter.ShowError(end.Message); // the file or track, and the reason
+    }
+}
+
+void TRipJob::encodeTrack(int item)
+{
+    const QString base = itemBase(item);
+    stageCaption("Encoding(", item + 1, base);
+    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+    startEncoding(wavOf(item),
+                  outputFolder() + base + OutputFormatExtension(m_settings.CommonOptions.OutputFormat), item);
+}
+
+void TRipJob::prepareFile(int item)
 {
     const TConversionSteps &steps = conversionSteps(m_kind);
     const QString input = Files.value(item);
-    if (steps.opensInput && !openItem(item))
-        return;
+    m_source = input;
+    if (steps.opensInput) {
+        QString error;
+        if (!m_resample.Open(input, &error)) {
+            m_presenter.ShowError(error);
+            endStepLater(false);
+            return;
+        }
+    }
     // A WAV below CD quality (or, for MP3, above 16 bits) is resampled to a temporary file first.
-    const bool resample =
-        steps.resampled &&
-        (WaveIn1.GetSampleRate() < 44100 || (m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16));
-    if (resample) {
+    const bool to16Bits = m_kind == JobKind::WavToMp3 && m_resample.BitsPerSample() > 16;
+    if (steps.resampled && (m_resample.SampleRate() < 44100 || to16Bits)) {
         m_presenter.SetStage(LocalizedText("RES_WAV_RESAMPLE", "Resampling WAV"));
         stageCaption("Resampling(", item + 1, input);
-        startResample(input, outputFolder() + tempName(steps.resampled),
-                      m_kind == JobKind::WavToMp3 && WaveIn1.GetBitsPerSample() > 16);
+        m_source = outputFolder() + tempName(steps.resampled);
+        m_resample.Start(m_source, to16Bits);
         return;
     }
     m_presenter.SetStage(item == 0 ? LocalizedText(steps.firstKey, steps.firstEnglish)
                                    : LocalizedText(steps.laterKey, steps.laterEnglish));
     stageCaption(steps.stage, item + 1, input);
-    encode(input, item);
+    m_sequence.StepEnded(true);
 }
 
-void TRipJob::encode(const QString &source, int item)
+void TRipJob::resampled(bool ok)
+{
+    if (ok) {
+        const int item = m_sequence.Item();
+        stageCaption("Encoding(", item + 1, Files.value(item));
+        m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+    }
+    // A resampling that failed (its message was shown) ends its file here; the job goes on.
+    m_sequence.StepEnded(ok);
+}
+
+void TRipJob::encodeFile(int item)
 {
     const QString extension = QLatin1String(conversionSteps(m_kind).extension);
     QString output = itemName(item, extension);
@@ -276,129 +352,20 @@ void TRipJob::encode(const QString &source, int item)
         const QFileInfo info(Files.value(item));
         output = info.path() + QLatin1Char('/') + info.completeBaseName() + extension;
     }
-    startEncoding(source, output);
+    startEncoding(m_source, output);
 }
 
-bool TRipJob::event(QEvent *e)
+void TRipJob::progress(const TProcessInfo &info)
 {
-    auto *message = dynamic_cast<TMessageEvent *>(e);
-    if (!message)
-        return QObject::event(e);
-    if (m_finished)
-        return true; // a finished job drops what still arrives
-    if (message->message() == WM_PROCESSINFO) {
-        if (auto info = message->takeProcessInfo())
-            processInfo(*info);
-    } else if (message->message() == WM_RIPERROR) {
-        ripError(int(message->lParam()));
+    Timer1.stop();
+    Busy = true;
+    m_presenter.SetElapsed(info.Elapsed);
+    m_presenter.SetEstimated(info.Estimated);
+    if (info.Percent > 0) {
+        m_presenter.SetInitializing(QString(), false);
+        m_gauge = info.Percent;
+        m_presenter.SetGauge(info.Percent, true);
     }
-    return true;
-}
-
-void TRipJob::ripError(int code)
-{
-    if (code == 1)
-        m_presenter.ShowError(LocalizedText("RES_ModifyCDParmsError", "CD extract failed!Please try again."));
-    else if (code == 2)
-        m_presenter.ShowError(LocalizedText("RES_ReadTocError", "Error while reading TOC information!"));
-}
-
-void TRipJob::processInfo(TProcessInfo info)
-{
-    switch (info.Percent) {
-    case ProcessEvent::NormalizeBegins:
-        stageCaption("Normalizing(", m_ripIndex + 1, itemBase(m_ripIndex));
-        return;
-    case ProcessEvent::TrackRead:
-        trackRead(info);
-        return;
-    case ProcessEvent::Resampled:
-        resampled(info.ResultCode);
-        return;
-    case ProcessEvent::Mp3Encoded:
-    case ProcessEvent::WmaEncoded:
-    case ProcessEvent::FileWritten: // an item that ended before its encoding
-        itemEncoded(TEncodeEnd{info.Percent, info.ResultCode, info.Elapsed, QString()});
-        return;
-    default:
-        Timer1.stop();
-        Busy = true;
-        m_presenter.SetElapsed(info.Elapsed);
-        m_presenter.SetEstimated(info.Estimated);
-        if (info.Percent > 0) {
-            m_presenter.SetInitializing(QString(), false);
-            m_gauge = info.Percent;
-            m_presenter.SetGauge(info.Percent, true);
-        }
-        return;
-    }
-}
-
-void TRipJob::showReadFailure(const TProcessInfo &info, const QString &base)
-{
-    if (info.ResultCode == ProcessResult::ReadError) {
-        m_presenter.ReadPathFailed();
-        // Which track failed, and why, before the general advice.
-        const QString which = QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(m_ripIndex)), base) +
-                              (info.Elapsed.isEmpty() ? QString() : info.Elapsed + QStringLiteral("\r\n"));
-        m_presenter.ShowError(which +
-                              LocalizedText("RES_ReadCDAudioError", "Error while reading CD information!") +
-                              QStringLiteral("\r\n") +
-                              LocalizedText("RES_CloseSoftware", "Please exit the software and run again."));
-    } else if (info.ResultCode == ProcessResult::WavNotCreated && !info.Elapsed.isEmpty()) {
-        m_presenter.ShowError(info.Elapsed); // the file and the system's reason
-    } else if (info.ResultCode == ProcessResult::WavNotCreated) {
-        m_presenter.ShowError(
-            outputFolder() + base + QStringLiteral(".wav") +
-            LocalizedText("RES_CreateWavFileError",
-                          " is not a valid file name. Please rename the Title in the CD tracks list. "
-                          "The file name cannot contain any of the following characters: /: *? <>|"));
-    }
-}
-
-void TRipJob::trackRead(const TProcessInfo &info)
-{
-    const QString base = itemBase(m_ripIndex);
-    showReadFailure(info, base);
-    const bool failed = info.ResultCode != ProcessResult::Done;
-    recordTrack(m_ripIndex, !failed);
-    if (OnTrackRead)
-        OnTrackRead(m_ripIndex, !failed);
-    ++m_ripIndex;
-    const int32_t format = m_settings.CommonOptions.OutputFormat;
-    const QString wav = outputFolder() + base + QStringLiteral(".wav");
-    if (format == OutputFormat::Wav) {
-        if (!failed && m_settings.CommonOptions.ImageFormat < 0) // an image's tracks go into the image
-            m_presenter.FileMade(wav);
-        if (m_ripIndex >= int(Files.size()))
-            finishWhole();
-        else
-            startRead(m_ripIndex);
-        return;
-    }
-    if (format == OutputFormat::Wma)
-        RipThread.reset();
-    if (failed) { // nothing to encode: the track ends here
-        Busy = true;
-        repost(endEvent(), ProcessResult::SourceFailed);
-        return;
-    }
-    stageCaption("Encoding(", m_ripIndex, base);
-    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
-    startEncoding(wav, outputFolder() + base + OutputFormatExtension(format), m_ripIndex - 1);
-}
-
-void TRipJob::resampled(int32_t result)
-{
-    if (result != ProcessResult::Done) {
-        // The resampling failed (its message was shown): this file ends here, the job goes on.
-        Busy = true;
-        repost(endEvent(), ProcessResult::SourceFailed);
-        return;
-    }
-    stageCaption("Encoding(", m_doneIndex + 1, Files.value(m_doneIndex));
-    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
-    encode(outputFolder() + tempName(conversionSteps(m_kind).resampled), m_doneIndex);
 }
 
 void TRipJob::showEncoderEnd(const TEncodeEnd &end)
@@ -410,7 +377,7 @@ void TRipJob::showEncoderEnd(const TEncodeEnd &end)
         m_presenter.FileMade(end.Made);
     if (end.Event != ProcessEvent::FileWritten) {
         if (result == ProcessResult::InUse && !Busy)
-            m_presenter.ShowError(Files.value(m_doneIndex) +
+            m_presenter.ShowError(Files.value(m_sequence.Item()) +
                                   LocalizedText("RES_Operate_Fail", "maybe be used,operate fail!"));
         if (end.Event == ProcessEvent::Mp3Encoded && result == ProcessResult::Ended && !Busy)
             m_presenter.ShowError(LocalizedText("RES_Check_Mp3Options",
@@ -422,44 +389,28 @@ void TRipJob::showEncoderEnd(const TEncodeEnd &end)
         m_presenter.ShowError(end.Message);
     if (result == ProcessResult::EncoderFailed ||
         (result == ProcessResult::InUse && end.Event != ProcessEvent::FileWritten))
-        m_failedItems.insert(m_doneIndex);
+        m_failedItems.insert(m_sequence.Item());
 }
 
 void TRipJob::itemEncoded(const TEncodeEnd &end)
 {
     showEncoderEnd(end);
     Busy = false;
-    ++m_doneIndex;
-    if (m_doneIndex >= int(Files.size())) {
-        if (end.Event != ProcessEvent::WmaEncoded) {
-            finishWhole();
-            return;
-        }
-        CleanUp();
-        // The report may arrive inside the call that started the encoder: close from the event loop.
-        QMetaObject::invokeMethod(
-            this, [this] { finishWhole(); }, Qt::QueuedConnection);
-        return;
-    }
-    if (m_kind == JobKind::ExtractTracks)
-        startRead(m_ripIndex);
-    else
-        startConversion(m_doneIndex);
+    m_lastEnd = end.Event;
+    m_sequence.StepEnded(end.Result == ProcessResult::Ended);
 }
 
 void TRipJob::CleanUp()
 {
     if (m_filesFreed)
         return;
-    if (RipThread) {
-        RipThread->StopRequested = 1;
-        RipThread.reset();
-    }
+    m_sequence.Stop();
+    m_read.Stop();
     const int32_t format = m_settings.CommonOptions.OutputFormat;
     // Only a job that encoded every item lets the WAVs go: a stopped one keeps them all, the one whose
     // encoding was cut short included.
-    if (m_doneIndex == Files.size() && m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
-        !m_settings.CommonOptions.IsKeepWav) {
+    if (m_sequence.Item() >= Files.size() && m_kind == JobKind::ExtractTracks &&
+        format != OutputFormat::Wav && !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
             // The WAV of a track whose encoding failed is all the user has of it: it stays.
             if (!m_failedItems.contains(i))
@@ -472,7 +423,7 @@ void TRipJob::CleanUp()
     // An encoding still running ends here, and its working file goes with it; so does a resampling, before
     // its temporary file goes.
     Encoding.Stop();
-    WaveOut1.Stop(false);
+    m_resample.Stop();
     const QString temporary =
         outputFolder() + (m_kind == JobKind::WavToOgg ? tempName("MyReTemp") : tempName("MyMP3ReTemp"));
     if ((m_kind == JobKind::WavToOgg || m_kind == JobKind::WavToMp3) && QFileInfo::exists(temporary) &&

@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "audio/audioconverter.h"
-#include "audio/fastresampler.h"
-#include "audio/qualityresampler.h"
 #include "cdrom/cdaccess.h"
 #include "encodestep.h"
 #include "fileremover.h"
+#include "readstep.h"
+#include "resamplestep.h"
 #include "ripreport.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
-#include "wavein.h"
-#include "waveout.h"
+#include "tracksequence.h"
 
 #include <QObject>
 #include <QSet>
@@ -21,7 +19,6 @@
 #include <functional>
 #include <memory>
 
-class TCDRipThread;
 class TRipReporter;
 struct TRipSession;
 class TMp3EncodeProcess;
@@ -67,9 +64,9 @@ public:
 };
 
 // One job over a list of files: extracting CD tracks and encoding them, WAV to MP3, MP3 to WAV, the
-// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA, WAV to FLAC (JobKind). Only one step runs at a time;
-// the job moves on only when a notice (WM_PROCESSINFO) arrives from the read thread, an encoder process or
-// its own audio components, all of which report to this object. User-interface thread only.
+// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA, WAV to FLAC, WAV to Opus (JobKind). Each item runs
+// its steps in turn (a track: read, then encode; a file: resample when it needs it, then encode), one step
+// at a time, moving on when the step says it ended. User-interface thread only.
 class TRipJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
@@ -111,36 +108,27 @@ public:
     std::function<void(int item, bool ok)> OnTrackRead;
     bool TagMp3Always = false;
 
-    TWaveIn WaveIn1;
-    TFastResampler FastResampler1;
-    TQualityResampler QualityResampler1; // the resampler unless the settings choose the fast one
-    TAudioConverter AudioConverter1;
-    TWaveOut WaveOut1;
     TEncodeStep Encoding; // each file's encoding
 
-protected:
-    bool event(QEvent *event) override;
-
 private:
-    void processInfo(TProcessInfo info);
-    // The steps of one item: a conversion's first (resampling or encoding), and each notice's next step.
-    void startConversion(int item);
-    void encode(const QString &source, int item);
-    void trackRead(const TProcessInfo &info);
-    void showReadFailure(const TProcessInfo &info, const QString &base);
-    void resampled(int32_t result);
+    void progress(const TProcessInfo &info);
+    // The steps of an item. A track: read, then (unless the job makes WAVs) encode; a file: made ready
+    // (resampled when it needs it), then encoded.
+    void readTrack(int item);
+    void encodeTrack(int item);
+    void prepareFile(int item);
+    void encodeFile(int item);
+    // The ends of the steps.
+    void trackRead(const TReadEnd &end);
+    void showReadFailure(const TReadEnd &end, int item);
+    void resampled(bool ok);
     void itemEncoded(const TEncodeEnd &end);
     void showEncoderEnd(const TEncodeEnd &end);
-    // The notice that ends an item of this job when it is skipped.
-    int endEvent() const;
-    void ripError(int code);
-    void startRead(int item);
+    // An item's step that ended before it could start (from the event loop).
+    void endStepLater(bool ok);
     // The encoding of a file to the job's format (lame decodes with Mp3ToWav); with an extracted item, its
     // tags go in when tags are on.
     void startEncoding(const QString &source, const QString &destination, int item = -1);
-    void startResample(const QString &source, const QString &temporary, bool to16Bits);
-    // The item in WaveIn1; false (the reader's reason shown, the file ended) when it cannot be read.
-    bool openItem(int item);
     void stageCaption(const char *stage, int number, const QString &item);
     QString tempName(const char *stem) const;
     void finish(int result);
@@ -152,8 +140,6 @@ private:
     // After a track's read: what the read gave, for the report.
     void recordTrack(int item, bool read);
     void wmaTick();
-    void ownProgress(TAuOutput *sink);
-    void repost(int percent, int resultCode);
 
     int itemNumber(int item) const;   // the two-digit track number of a mode 1 entry
     QString itemBase(int item) const; // the file base of a mode 1 entry
@@ -163,9 +149,11 @@ private:
 
     TRipJobPresenter &m_presenter;
     TWMAEncodeProcess &m_wma;
-    std::unique_ptr<TCDRipThread> RipThread;
-    int m_ripIndex = 0;
-    int m_doneIndex = 0; // items whose encoding ended
+    TTrackSequence m_sequence;
+    TTrackReadStep m_read;
+    TResampleStep m_resample;
+    QString m_source;      // what the item's encoding reads (the file, or its resampled copy)
+    int32_t m_lastEnd = 0; // the encoder whose end was the last one heard
     QStringList Files;
     bool m_filesFreed = false;
     JobKind m_kind;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The steps a job starts for an item (a track's read, an encoder process, the Ogg or FLAC writer, the
-// resampler), and the WMA encoding's estimate.
+// The encoding a job starts for an item, and the WMA encoding's estimate.
 #include "audio/encoderprocess.h"
-#include "cdripthread.h"
 #include "ripjob.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -18,42 +16,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 } // namespace
-
-bool TRipJob::openItem(int item)
-{
-    WaveIn1.SetFileName(Files.value(item));
-    if (WaveIn1.TryOpen())
-        return true;
-    m_presenter.ShowError(
-        Files.value(item) + QStringLiteral(": ") +
-        (WaveIn1.OpenError.isEmpty() ? QStringLiteral("cannot be read") : WaveIn1.OpenError));
-    Busy = true; // no second message for this file
-    repost(endEvent(), ProcessResult::SourceFailed);
-    return false;
-}
-
-void TRipJob::startRead(int item)
-{
-    RipThread.reset();
-    stageCaption("Extracting(", item + 1, itemBase(item));
-    m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
-    m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
-    // A data track holds no audio: it is skipped with the drive component's words, not read as noise.
-    TToc toc;
-    const int entry = itemNumber(item) - 1;
-    if (ModifyCDParms(CDHandle, CDP_MSF, 1) != 0 && ReadTOC(CDHandle, &toc) == 1 && entry >= 0 &&
-        entry <= toc.lastTrack - toc.firstTrack && (toc.tracks[entry].ADR & 4) != 0) {
-        m_presenter.ShowError(QStringLiteral("Track %1 (%2): Trying to rip a data track")
-                                  .arg(TwoDigits(itemNumber(item)), itemBase(item)));
-        repost(ProcessEvent::TrackRead, ProcessResult::SourceFailed);
-        return;
-    }
-    RipThread = std::make_unique<TCDRipThread>(itemNumber(item), itemBase(item));
-    RipThread->CDHandle = CDHandle;
-    RipThread->NotifyWindow = this;
-    RipThread->Options = m_settings.CommonOptions;
-    RipThread->Resume();
-}
 
 void TRipJob::startEncoding(const QString &source, const QString &destination, int item)
 {
@@ -79,20 +41,6 @@ void TRipJob::startEncoding(const QString &source, const QString &destination, i
     }
     StartTime = Clock::now();
     Encoding.Start(m_settings, request);
-}
-
-void TRipJob::startResample(const QString &source, const QString &temporary, bool to16Bits)
-{
-    WaveIn1.SetFileName(source);
-    AudioConverter1.OutBitsPerSample = to16Bits ? 16 : 0;
-    WaveOut1.SetFileName(temporary);
-    StartTime = Clock::now();
-    WaveOut1.Run();
-}
-
-void TRipJob::ownProgress(TAuOutput *sink)
-{
-    PostProcessInfo(this, ProgressNotice(sink->Progress(), SecondsSince(StartTime)));
 }
 
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)

@@ -118,6 +118,20 @@ TEST_F(RipFormTest, DataTracksAreSkipped)
     EXPECT_FALSE(AppSettings.CommonOptions.IsCDHandleZero); // not a read error: the read path stays
 }
 
+// A track the drive cannot be set up for is said and skipped; the job goes on to its end.
+TEST_F(RipFormTest, ATrackTheDiscLacksIsSaidAndTheJobEnds)
+{
+    disc({"100,music", "100,tone"});
+    AppSettings.CommonOptions.OutputFormat = 1;
+    ASSERT_TRUE(run(1, {"09Nine", "02Two"}));
+    EXPECT_EQ(result, mrCancel);
+    EXPECT_TRUE(exists("Two.wav"));
+    EXPECT_FALSE(exists("Nine.wav"));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(closer.texts[0].contains("Error while reading TOC information!"))
+        << closer.texts[0].toStdString();
+}
+
 TEST_F(RipFormTest, ExtractToMp3WithTags)
 {
     disc({"00:03:00,music", "00:02:00,music"});
