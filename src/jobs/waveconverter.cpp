@@ -7,11 +7,103 @@
 #include <QtEndian>
 #include <algorithm>
 #include <cstring>
+#include <mpg123.h>
+#include <mutex>
+#include <sys/types.h>
+
+namespace {
+
+constexpr uint16_t mpegLayer3Tag = 0x55;
+constexpr uint16_t pcmTag = 1;
+
+// libmpg123 reads the compressed data from memory through these.
+struct MemoryReader {
+    const uint8_t *data;
+    size_t size;
+    size_t pos;
+};
+
+mpg123_ssize_t readMemory(void *handle, void *buffer, size_t count)
+{
+    auto *r = static_cast<MemoryReader *>(handle);
+    const size_t n = std::min(count, r->size - r->pos);
+    std::memcpy(buffer, r->data + r->pos, n);
+    r->pos += n;
+    return mpg123_ssize_t(n);
+}
+
+off_t seekMemory(void *handle, off_t offset, int whence)
+{
+    auto *r = static_cast<MemoryReader *>(handle);
+    off_t base = whence == SEEK_CUR ? off_t(r->pos) : whence == SEEK_END ? off_t(r->size) : 0;
+    const off_t target = base + offset;
+    if (target < 0 || target > off_t(r->size))
+        return -1;
+    r->pos = size_t(target);
+    return target;
+}
+
+// A decoder over memory that always gives 16-bit signed samples at the stream's own rate and channels.
+class Decoder {
+public:
+    Decoder(const uint8_t *data, size_t size) : m_reader{data, size, 0}
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { mpg123_init(); });
+        m_handle = mpg123_new(nullptr, nullptr);
+        if (!m_handle)
+            return;
+        mpg123_param(m_handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+        mpg123_format_none(m_handle);
+        for (const long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L})
+            mpg123_format(m_handle, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+        if (mpg123_replace_reader_handle(m_handle, readMemory, seekMemory, nullptr) != MPG123_OK ||
+            mpg123_open_handle(m_handle, &m_reader) != MPG123_OK) {
+            mpg123_delete(m_handle);
+            m_handle = nullptr;
+        }
+    }
+    ~Decoder()
+    {
+        if (m_handle) {
+            mpg123_close(m_handle);
+            mpg123_delete(m_handle);
+        }
+    }
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+
+    bool format(long &rate, int &channels)
+    {
+        int encoding = 0;
+        return m_handle && mpg123_getformat(m_handle, &rate, &channels, &encoding) == MPG123_OK;
+    }
+    // Everything the stream holds, in blocks.
+    QByteArray decodeAll()
+    {
+        QByteArray out;
+        constexpr qsizetype block = 1 << 16;
+        for (;;) {
+            const qsizetype filled = out.size();
+            out.resize(filled + block);
+            size_t done = 0;
+            const int result = mpg123_read(m_handle, reinterpret_cast<unsigned char *>(out.data()) + filled,
+                                           size_t(block), &done);
+            out.resize(filled + qsizetype(done));
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+                return out;
+        }
+    }
+
+private:
+    MemoryReader m_reader;
+    mpg123_handle *m_handle = nullptr;
+};
+
+} // namespace
 
 TWaveConverter::TWaveConverter()
 {
-    acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &MaxFmtSize);
-    MaxFmtSize = std::min<uint32_t>(MaxFmtSize, uint32_t(CurrentFormat.size()));
     setBuffer(&m_data);
     open(QIODevice::ReadWrite);
 }
@@ -48,39 +140,40 @@ int TWaveConverter::LoadFile(QIODevice &stream)
     return 0;
 }
 
-uint32_t TWaveConverter::Convert()
+bool TWaveConverter::SuggestPcm()
 {
-    HACMSTREAM handle = nullptr;
-    uint32_t result = acmStreamOpen(&handle, nullptr, currentFormat(), newFormat(), nullptr, 0, 0,
-                                    ACM_STREAMOPENF_NONREALTIME);
-    if (result != MMSYSERR_NOERROR)
-        return result;
-    uint32_t destinationSize = 0;
-    result = acmStreamSize(handle, uint32_t(m_data.size()), &destinationSize, ACM_STREAMSIZEF_SOURCE);
-    if (result != MMSYSERR_NOERROR) {
-        acmStreamClose(handle, 0);
-        return result;
-    }
-    QByteArray destination(qsizetype(destinationSize), '\0');
-    TAcmStreamHeader header{};
-    header.cbStruct = sizeof header;
-    header.pbSrc = reinterpret_cast<uint8_t *>(m_data.data());
-    header.cbSrcLength = uint32_t(m_data.size());
-    header.pbDst = reinterpret_cast<uint8_t *>(destination.data());
-    header.cbDstLength = destinationSize;
-    result = acmStreamPrepareHeader(handle, &header, 0);
-    if (result == MMSYSERR_NOERROR)
-        result = acmStreamConvert(handle, &header, ACM_STREAMCONVERTF_BLOCKALIGN);
-    if (result == MMSYSERR_NOERROR) {
-        std::memcpy(CurrentFormat.data(), NewFormat.data(), MaxFmtSize);
-        // Only what the conversion produced: the estimate's spare room is not audio.
-        destination.truncate(header.cbDstLengthUsed);
-        m_data = destination;
-        seek(0);
-        result = acmStreamUnprepareHeader(handle, &header, 0);
-    }
-    const uint32_t closed = acmStreamClose(handle, 0);
-    return result != MMSYSERR_NOERROR ? result : closed;
+    const TWaveFormatEx *src = currentFormat();
+    TWaveFormatEx *dst = newFormat();
+    if (dst->wFormatTag != pcmTag || src->wFormatTag != mpegLayer3Tag || src->nChannels < 1 ||
+        src->nChannels > 2 || src->nSamplesPerSec == 0)
+        return false;
+    dst->nChannels = src->nChannels;
+    dst->nSamplesPerSec = src->nSamplesPerSec;
+    dst->wBitsPerSample = 16;
+    dst->nBlockAlign = uint16_t(2 * src->nChannels);
+    dst->nAvgBytesPerSec = dst->nSamplesPerSec * dst->nBlockAlign;
+    dst->cbSize = 0;
+    return true;
+}
+
+bool TWaveConverter::Convert()
+{
+    const TWaveFormatEx *src = currentFormat();
+    const TWaveFormatEx *dst = newFormat();
+    if (src->wFormatTag != mpegLayer3Tag || dst->wFormatTag != pcmTag || dst->wBitsPerSample != 16 ||
+        dst->nChannels != src->nChannels || dst->nSamplesPerSec != src->nSamplesPerSec)
+        return false;
+    Decoder decoder(reinterpret_cast<const uint8_t *>(m_data.constData()), size_t(m_data.size()));
+    long rate = 0;
+    int channels = 0;
+    // The header's rate and channels are only claims: the stream must agree with them.
+    if (!decoder.format(rate, channels) || uint32_t(rate) != dst->nSamplesPerSec ||
+        channels != dst->nChannels)
+        return false;
+    m_data = decoder.decodeAll();
+    std::memcpy(CurrentFormat.data(), NewFormat.data(), MaxFmtSize);
+    seek(0);
+    return true;
 }
 
 int TWaveConverter::SaveWav(QIODevice &target)

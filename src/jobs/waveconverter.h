@@ -1,14 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "acm.h"
-
 #include <QBuffer>
 #include <QByteArray>
 #include <array>
+#include <cstdint>
 
-// Turns a compressed WAV file (MPEG Layer-3 inside RIFF/WAVE) into PCM, entirely in memory, and hands it
-// back as a complete PCM WAV image. The converter is a memory stream holding the audio data.
+// A WAV file's format block as it lies in the file.
+#pragma pack(push, 1)
+struct TWaveFormatEx {
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+    uint16_t cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(TWaveFormatEx) == 18);
+
+// Turns a compressed WAV file (MPEG Layer-3 inside RIFF/WAVE, decoded by libmpg123) into 16-bit PCM at the
+// stream's own rate and channels, entirely in memory, and hands it back as a complete PCM WAV image. The
+// converter is a memory stream holding the audio data.
 class TWaveConverter final : public QBuffer {
     Q_OBJECT
 public:
@@ -16,15 +30,18 @@ public:
 
     // Reads the "fmt " block and the "data" bytes of a RIFF/WAVE file from the stream. Returns 0.
     int LoadFile(QIODevice &stream);
-    // Converts the data from CurrentFormat to NewFormat. 0, or the result of the first call that failed.
-    uint32_t Convert();
+    // Fills NewFormat, whose format tag the caller set to 1 (PCM), for the data in CurrentFormat; false when
+    // that is not MPEG Layer-3 of one or two channels.
+    bool SuggestPcm();
+    // Decodes the data from CurrentFormat to NewFormat; false when the data does not decode to that format.
+    bool Convert();
     // Writes a PCM WAV image of the data in CurrentFormat into the target. 0, or 286 on a failure.
     int SaveWav(QIODevice &target);
 
     TWaveFormatEx *currentFormat() { return reinterpret_cast<TWaveFormatEx *>(CurrentFormat.data()); }
     TWaveFormatEx *newFormat() { return reinterpret_cast<TWaveFormatEx *>(NewFormat.data()); }
 
-    uint32_t MaxFmtSize = 0;
+    static constexpr uint32_t MaxFmtSize = 129; // the format bytes a conversion takes over
     alignas(4) std::array<uint8_t, 129> CurrentFormat{};
     alignas(4) std::array<uint8_t, 129> NewFormat{};
 

@@ -195,10 +195,7 @@ bool TWaveIn::openMpeg()
     TWaveConverter converter;
     converter.LoadFile(*m_source);
     converter.newFormat()->wFormatTag = 1;
-    if (acmFormatSuggest(nullptr, converter.currentFormat(), converter.newFormat(), 129,
-                         ACM_FORMATSUGGESTF_WFORMATTAG) != MMSYSERR_NOERROR)
-        return false;
-    if (converter.Convert() != MMSYSERR_NOERROR)
+    if (!converter.SuggestPcm() || !converter.Convert())
         return false;
     m_image = std::make_unique<QBuffer>(&m_imageBytes);
     m_image->open(QIODevice::ReadWrite);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Checks against the programs our users also use: files sox makes must decode to what sox decodes them to,
 // files we make must be read by sox and ffprobe as what they are.
-#include "jobs/acm.h"
 #include "jobs/wavein.h"
 #include "jobs/waveout.h"
 #include "memoryaudio.h"
@@ -215,27 +214,6 @@ TEST_F(WavToolsTest, MpegLayer3InsideWavDecodesToPcm)
     for (qsizetype i = 0; i < pcm.size() / 2; ++i)
         loud += std::abs(s[i]) > 2000;
     EXPECT_GT(loud, pcm.size() / 8);
-}
-
-// A header that claims an absurd rate makes no giant buffer: the room asked for is bounded by what the data
-// can decode to.
-TEST(AcmEstimate, BoundedByTheData)
-{
-    TWaveFormatEx src{0x55, 2, 4000000, 1, 1, 0, 12};
-    TWaveFormatEx dst{1, 2, 4000000, 16000000, 4, 16, 0};
-    HACMSTREAM stream = nullptr;
-    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &src, &dst, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
-    uint32_t bytes = 0;
-    ASSERT_EQ(acmStreamSize(stream, 2048, &bytes, ACM_STREAMSIZEF_SOURCE), MMSYSERR_NOERROR);
-    EXPECT_LE(bytes, 2048u * 64 + 4 * 1152 * 4);
-    // An honest header still gets its quarter to spare: 1 s of 128 kbit/s stereo at 44,100 Hz.
-    src = {0x55, 2, 44100, 16000, 1, 0, 12};
-    dst = {1, 2, 44100, 176400, 4, 16, 0};
-    acmStreamClose(stream, 0);
-    ASSERT_EQ(acmStreamOpen(&stream, nullptr, &src, &dst, nullptr, 0, 0, 0), MMSYSERR_NOERROR);
-    ASSERT_EQ(acmStreamSize(stream, 16000, &bytes, ACM_STREAMSIZEF_SOURCE), MMSYSERR_NOERROR);
-    EXPECT_EQ(bytes, uint32_t(176400 * 1.25 + 4 * 1152 * 4));
-    acmStreamClose(stream, 0);
 }
 
 } // namespace
