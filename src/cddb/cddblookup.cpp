@@ -10,7 +10,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
-#include <thread>
+#include <QThreadPool>
 #include <vector>
 
 int32_t CddbGenreNumber(const QString &name)
@@ -240,7 +240,7 @@ void TQueryCDDBThread::Start()
     if (m_started)
         return;
     m_started = true;
-    std::thread([request = m_request, shared = m_shared] {
+    QThreadPool::globalInstance()->start([request = m_request, shared = m_shared] {
         TCddbLookupResult result;
         int32_t error = 0;
         int code = CDDBQUERY_FINISHED;
@@ -256,7 +256,7 @@ void TQueryCDDBThread::Start()
         std::lock_guard lock(shared->mutex);
         if (shared->window && !shared->cancel)
             QCoreApplication::postEvent(shared->window, new TCddbQueryEvent(code, error, std::move(result)));
-    }).detach();
+    });
 }
 
 void TQueryCDDBThread::Abandon()

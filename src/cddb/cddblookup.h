@@ -83,8 +83,10 @@ public:
     TCddbLookupResult Result;
 };
 
-// The lookup thread. It runs on its own and is never waited for: Abandon() cuts it off from the window, so
-// whatever it still produces is dropped, and ends its network transfer as soon as the transfer notices.
+// The lookup, run as a task of the application's thread pool. The window that owns this object never waits
+// for it: Abandon() (also on destruction) cuts it off from the window, so whatever it still produces is
+// dropped, and ends its network transfer as soon as the transfer notices; the pool holds the task until
+// then, and waits for it when the application ends.
 class TQueryCDDBThread {
 public:
     TQueryCDDBThread(const TCddbLookupRequest &request, QObject *window);

@@ -224,8 +224,9 @@ TEST_F(MainFormTest, PausingAndResumingATrack)
     EXPECT_FALSE(form.Session.Paused);
     ASSERT_TRUE(WaitFor([&] { return !form.Session.Playing; }));
     EXPECT_EQ(form.StatusText(), "Ready");
+    // The pipe behind the device may still hold the end of the track when playback ends.
+    ASSERT_TRUE(WaitFor([&] { return device.received() >= track.size(); }));
     const QByteArray played = device.data();
-    ASSERT_GE(played.size(), track.size());
     EXPECT_TRUE(played.startsWith(track)) << "the sound played is not the track once through";
     EXPECT_EQ(played.mid(track.size()).count('\0'), played.size() - track.size()); // silence after it
 }
