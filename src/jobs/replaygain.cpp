@@ -23,8 +23,31 @@ struct StateDeleter {
 };
 using State = std::unique_ptr<ebur128_state, StateDeleter>;
 
-// The file's audio through libebur128; throws EAuException "PATH: reason".
-State measure(const QString &path, double &peak)
+// The album's meter: the album's files one after the other, as if they were one recording. One meter for
+// the whole album keeps memory flat however many files it holds (a meter a file, kept to the end, took
+// about half a megabyte each).
+struct AlbumMeter {
+    State state;
+    unsigned channels = 0;
+    unsigned long rate = 0;
+
+    bool take(unsigned fileChannels, unsigned long fileRate)
+    {
+        if (!state) {
+            state.reset(ebur128_init(fileChannels, fileRate, EBUR128_MODE_I));
+        } else if (fileChannels != channels || fileRate != rate) {
+            if (ebur128_change_parameters(state.get(), fileChannels, fileRate) != EBUR128_SUCCESS)
+                return false;
+        }
+        channels = fileChannels;
+        rate = fileRate;
+        return bool(state);
+    }
+};
+
+// The file's audio through libebur128, and through the album's meter too; throws EAuException
+// "PATH: reason".
+State measure(const QString &path, double &peak, AlbumMeter &album)
 {
     std::unique_ptr<TAuInput> source;
     if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
@@ -40,7 +63,7 @@ State measure(const QString &path, double &peak)
     const int bits = source->GetBitsPerSample();
     State state(ebur128_init(unsigned(channels), unsigned(source->GetSampleRate()),
                              EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK));
-    if (!state || channels < 1)
+    if (!state || channels < 1 || !album.take(unsigned(channels), unsigned(source->GetSampleRate())))
         throw EAuException(path + QStringLiteral(": the loudness meter does not take this audio"));
     source->Init();
     std::vector<uint8_t> pcm(size_t(channels) * size_t(bits / 8) * 8192);
@@ -53,6 +76,7 @@ State measure(const QString &path, double &peak)
         samples.resize(size_t(got) * size_t(channels));
         Samples::ToFloat(pcm.data(), samples.data(), samples.size(), bits);
         ebur128_add_frames_float(state.get(), samples.data(), got);
+        ebur128_add_frames_float(album.state.get(), samples.data(), got);
     }
     source->Flush();
     peak = 0;
@@ -93,7 +117,7 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
 {
     QStringList failures;
     QStringList files;
-    std::vector<State> states;
+    AlbumMeter meter;
     std::vector<TLoudness> tracks;
     for (const QString &file : album) {
         if (cancel && *cancel)
@@ -103,24 +127,22 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
             continue;
         try {
             TLoudness track;
-            State state = measure(file, track.Peak);
+            const State state = measure(file, track.Peak, meter);
             if (ebur128_loudness_global(state.get(), &track.Lufs) != EBUR128_SUCCESS ||
                 !std::isfinite(track.Lufs))
                 continue; // silence has no loudness: no values
             files << file;
             tracks.push_back(track);
-            states.push_back(std::move(state));
         } catch (const std::exception &e) {
             failures << QString::fromUtf8(e.what());
         }
     }
     if (files.isEmpty())
         return failures;
-    std::vector<ebur128_state *> all;
-    for (const State &state : states)
-        all.push_back(state.get());
     double albumLufs = 0;
-    ebur128_loudness_global_multiple(all.data(), all.size(), &albumLufs);
+    if (ebur128_loudness_global(meter.state.get(), &albumLufs) != EBUR128_SUCCESS ||
+        !std::isfinite(albumLufs))
+        return failures;
     double albumPeak = 0;
     for (const TLoudness &track : tracks)
         albumPeak = std::max(albumPeak, track.Peak);

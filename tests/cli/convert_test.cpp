@@ -255,9 +255,11 @@ TEST_F(ConvertTest, ReplayGainMatchesTheFieldsMeters)
 {
     const QString src = home.root() + "/levels";
     ASSERT_TRUE(QDir().mkpath(src));
-    for (const auto &[name, level] : {std::pair{"a.wav", "0.9"}, {"b.wav", "0.3"}, {"c.wav", "0.05"}})
-        ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", src + "/" + name, "synth",
-                                     "10", "pinknoise", "vol", level}),
+    // One file of another rate: the album's meter takes it too.
+    for (const auto &[name, level, rate] :
+         {std::tuple{"a.wav", "0.9", "44100"}, {"b.wav", "0.3", "48000"}, {"c.wav", "0.05", "44100"}})
+        ASSERT_EQ(RunProgram("sox", {"-n", "-r", rate, "-b", "16", "-c", "2", src + "/" + name, "synth", "10",
+                                     "pinknoise", "vol", level}),
                   0);
     for (const char *format : {"flac", "mp3", "opus"}) {
         SCOPED_TRACE(format);
