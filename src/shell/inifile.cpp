@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -54,6 +55,30 @@ bool mayBeSectionHeader(QByteArrayView bytes)
             continue;
         return c == '[' || (static_cast<unsigned char>(c) & 0x80) != 0;
     }
+    return false;
+}
+
+// Whether the line may hold the ASCII name `lower` (given in lower case) in any case: false only when it
+// cannot. A line with other than ASCII bytes may (its decoding decides).
+bool mayHoldName(QByteArrayView line, const QByteArray &lower)
+{
+    const qsizetype last = line.size() - lower.size();
+    for (qsizetype i = 0; i <= last; ++i) {
+        qsizetype j = 0;
+        while (j < lower.size()) {
+            const char c = line[i + j];
+            if ((static_cast<unsigned char>(c) & 0x80) != 0)
+                return true;
+            if ((c >= 'A' && c <= 'Z' ? char(c + 32) : c) != lower[j])
+                break;
+            ++j;
+        }
+        if (j == lower.size())
+            return true;
+    }
+    for (const char c : line)
+        if ((static_cast<unsigned char>(c) & 0x80) != 0)
+            return true;
     return false;
 }
 
@@ -275,6 +300,11 @@ IniFile IniFile::readSection(const QString &path, const QString &section)
     QString text;
     bool inside = false;
     bool first = true;
+    // Headers of other sections are passed over without decoding them when the name is ASCII (disc keys are).
+    const QString trimmedName = section.trimmed();
+    const bool ascii =
+        std::all_of(trimmedName.begin(), trimmedName.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QByteArray lowerName = ascii ? trimmedName.toLower().toLatin1() : QByteArray();
     QByteArray block;
     qsizetype at = 0;
     for (bool atEnd = false;;) {
@@ -294,7 +324,7 @@ IniFile IniFile::readSection(const QString &path, const QString &section)
             bytes = bytes.sliced(3);
         first = false;
         // Lines of other sections are only looked at for a header: most are never decoded.
-        if (!inside && !mayBeSectionHeader(bytes))
+        if (!inside && (!mayBeSectionHeader(bytes) || (ascii && !mayHoldName(bytes, lowerName))))
             continue;
         const QString line = decode(bytes.toByteArray());
         const QString header = sectionHeader(line);
