@@ -23,7 +23,7 @@ packages=(
     # tags, MusicBrainz disc ids, and the cover images' check
     libtag1-dev libdiscid-dev libjpeg-dev libpng-dev
     # FLAC and Opus output, the high-quality resampler, checksums
-    libflac-dev libopusenc-dev libopusfile-dev libsoxr-dev zlib1g-dev
+    libflac-dev libopusenc-dev libopusfile-dev libsoxr-dev zlib1g-dev libdeflate-dev
     # loudness (ReplayGain)
     libebur128-dev
     # the users' other tools, which the tests check our files against

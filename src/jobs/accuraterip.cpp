@@ -6,7 +6,8 @@
 #include "shell/httpget.h"
 
 #include <QtEndian>
-#include <zlib.h>
+#include <algorithm>
+#include <libdeflate.h>
 
 namespace {
 
@@ -29,35 +30,54 @@ TAudioCheck::TAudioCheck(int64_t frames, bool firstTrack, bool lastTrack)
     m_to = lastTrack ? (all > uint64_t(framesPerSector) * 5 ? all - uint64_t(framesPerSector) * 5 : 0) : all;
 }
 
+void TAudioCheck::addFrames(const uint8_t *data, uint64_t count)
+{
+    // Three runs with no test a frame: before the counted range (peak only), inside it, after it.
+    const uint64_t first = m_frame + 1;
+    const uint64_t last = m_frame + count;
+    const uint64_t from = std::clamp(m_from, first, last + 1);
+    const uint64_t to = std::clamp(m_to + 1, from, last + 1); // one past the last counted frame
+    int peak = m_peak;
+    const auto peakOf = [&peak](uint32_t word) {
+        const int left = int16_t(word & 0xFFFF);
+        const int right = int16_t(word >> 16);
+        peak = std::max({peak, left < 0 ? -left : left, right < 0 ? -right : right});
+    };
+    uint64_t frame = first;
+    for (; frame < from; ++frame, data += 4)
+        peakOf(qFromLittleEndian<uint32_t>(data));
+    uint32_t v1 = m_sums.V1;
+    uint32_t v2 = m_sums.V2;
+    for (; frame < to; ++frame, data += 4) {
+        const uint32_t word = qFromLittleEndian<uint32_t>(data);
+        peakOf(word);
+        const uint64_t product = uint64_t(word) * uint64_t(uint32_t(frame));
+        v1 += uint32_t(product);
+        v2 += uint32_t(product) + uint32_t(product >> 32);
+    }
+    m_sums.V1 = v1;
+    m_sums.V2 = v2;
+    for (; frame <= last; ++frame, data += 4)
+        peakOf(qFromLittleEndian<uint32_t>(data));
+    m_peak = peak;
+    m_frame = last;
+}
+
 void TAudioCheck::Add(const uint8_t *data, size_t bytes)
 {
-    // zlib takes at most 4 GB a call; blocks never come that large, but a cut is harmless.
-    for (size_t done = 0; done < bytes;) {
-        const uInt part = uInt(std::min<size_t>(bytes - done, 1u << 30));
-        m_crc = uint32_t(crc32(m_crc, data + done, part));
-        done += part;
-    }
-    const auto frame = [this](const uint8_t *f) {
-        ++m_frame;
-        const uint32_t word = qFromLittleEndian<uint32_t>(f);
-        for (const int16_t sample : {int16_t(word & 0xFFFF), int16_t(word >> 16)})
-            m_peak = std::max(m_peak, std::abs(int(sample)));
-        if (m_frame >= m_from && m_frame <= m_to) {
-            const uint64_t product = uint64_t(word) * uint64_t(uint32_t(m_frame));
-            m_sums.V1 += uint32_t(product);
-            m_sums.V2 += uint32_t(product) + uint32_t(product >> 32);
-        }
-    };
+    m_crc = libdeflate_crc32(m_crc, data, bytes);
     size_t at = 0;
     while (m_carried > 0 && at < bytes) {
         m_carry[m_carried++] = data[at++];
         if (m_carried == 4) {
-            frame(m_carry);
+            addFrames(m_carry, 1);
             m_carried = 0;
         }
     }
-    for (; at + 4 <= bytes; at += 4)
-        frame(data + at);
+    const uint64_t whole = (bytes - at) / 4;
+    if (whole > 0)
+        addFrames(data + at, whole);
+    at += size_t(whole) * 4;
     while (at < bytes)
         m_carry[m_carried++] = data[at++];
 }

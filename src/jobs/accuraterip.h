@@ -37,6 +37,8 @@ public:
     int64_t Frames() const { return m_frame; } // whole frames seen
 
 private:
+    void addFrames(const uint8_t *data, uint64_t count);
+
     uint64_t m_from = 1;
     uint64_t m_to = 0;
     uint64_t m_frame = 0;
