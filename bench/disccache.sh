@@ -7,9 +7,7 @@ source "$(dirname "$0")/lib.sh"
 build_project
 work=$(make_workdir)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/home" XDG_DATA_HOME="$work/home"
-data="$work/home/Ombrel/Sondrel"
-mkdir -p "$data/Disc images"
+use_home "$work"
 "$build/bin/sondrel-mkdisc" -o "$data/Disc images/disc.cue" 300,tone 300,tone >/dev/null
 key=$("$build/bin/sondrel-cli" toc | awk '/^disc-key/ {print $2}')
 entry() { printf '[%s]\nArtist=Artist %s\nAlbum=Album %s\nYear=1999\nGenre=12\nComment=\nTrackNumber=12\n' "$1" "$1" "$1"

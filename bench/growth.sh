@@ -8,10 +8,7 @@ source "$(dirname "$0")/lib.sh"
 build_project
 work=$(make_workdir)
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/home" XDG_DATA_HOME="$work/home"
-data="$work/home/Ombrel/Sondrel"
-images="$data/Disc images"
-mkdir -p "$images"
+use_home "$work"
 cli="$build/bin/sondrel-cli"
 
 # measure WHAT COUNT CMD...: the median time and the largest peak memory of $runs runs, as a table row.

@@ -43,3 +43,12 @@ best_time() {
 report() {
     printf '%-40s ours %7.3f s   %s %7.3f s   ratio %.2f\n' "$1" "$2" "$4" "$3" "$(awk -v a="$2" -v b="$3" 'BEGIN { print a / b }')"
 }
+
+# use_home WORK: the program's settings and data in WORK/home (both XDG folders), with $data its folder and
+# $images the disc images' folder, made.
+use_home() {
+    export XDG_CONFIG_HOME="$1/home" XDG_DATA_HOME="$1/home"
+    data="$1/home/Ombrel/Sondrel"
+    images="$data/Disc images"
+    mkdir -p "$images"
+}

@@ -9,10 +9,9 @@
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
 #include "shell/settings.h"
+#include "stallclock.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -52,23 +51,13 @@ int main(int argc, char **argv)
     Presenter presenter;
     const auto job =
         MakeCDRipJob(cd, {QStringLiteral("01Track01")}, JobSettings(settings, args[2]), presenter, mp3, wma);
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        longest = std::max(longest, now - last);
-        last = now;
+    const TStallClock stalls([&] {
         if (presenter.Done)
             app.quit();
     });
-    clock.start();
-    tick.start();
     job->Start();
     app.exec();
     job->CleanUp();
-    std::printf("%lld\n", static_cast<long long>(longest));
+    std::printf("%lld\n", static_cast<long long>(stalls.Longest()));
     return 0;
 }

@@ -7,13 +7,13 @@
 // standard error.
 //   bench_window
 #include "mainwindow/mainform.h"
+#include "stallclock.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -25,15 +25,7 @@ int main(int argc, char **argv)
     form.show();
     form.FormActivate();
     const qint64 toDisc = opening.elapsed();
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        longest = std::max(longest, now - last);
-        last = now;
+    const TStallClock stalls([] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             std::fprintf(stderr, "%s\n", qPrintable(box->text()));
             QAbstractButton *button = box->defaultButton();
@@ -43,10 +35,8 @@ int main(int argc, char **argv)
                 button->click();
         }
     });
-    clock.start();
-    tick.start();
     form.ActionExtractExecute();
-    std::printf("%.3f %lld %lld\n", double(clock.elapsed()) / 1000.0, static_cast<long long>(longest),
-                static_cast<long long>(toDisc));
+    std::printf("%.3f %lld %lld\n", double(stalls.Elapsed()) / 1000.0,
+                static_cast<long long>(stalls.Longest()), static_cast<long long>(toDisc));
     return 0;
 }
