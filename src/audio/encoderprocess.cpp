@@ -102,7 +102,7 @@ void TEncoderProcess::StartFile(const QString &input, const QString &output, QOb
     JobKind = jobKind;
     if (SameFile(input, output)) {
         Active = false;
-        throw EProcessError((output + QStringLiteral(": the output would overwrite the input")).toStdString());
+        throw EAuException(output + QStringLiteral(": the output would overwrite the input"));
     }
     Start();
 }
@@ -138,9 +138,8 @@ void TEncoderProcess::launch(const QString &program, const QString &programName,
                                   ? programName + QStringLiteral(" was not found; the ") +
                                         programName.toLower() + QStringLiteral(" package provides it")
                                   : program + QStringLiteral(": ") + systemError(error);
-        throw EProcessError(
-            (creationError + QString::number(error) + QStringLiteral(" (") + cause + QLatin1Char(')'))
-                .toStdString());
+        throw EAuException(creationError + QString::number(error) + QStringLiteral(" (") + cause +
+                           QLatin1Char(')'));
     }
     m_workingFile = WorkingFileOf(OutputFile);
     StartTime = QDateTime::currentDateTime();
@@ -164,11 +163,12 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
             failure += QStringLiteral(": ") + last;
     } else if (working != OutputFile && !QFileInfo(working).isFile()) {
         failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" wrote no file");
-    } else if (const QString problem = working != OutputFile ? EncodedFileProblem(working, OutputFile) : QString();
+    } else if (const QString problem =
+                   working != OutputFile ? EncodedFileProblem(working, OutputFile) : QString();
                !problem.isEmpty()) {
         // An exit status of 0 is not proof enough to replace what was there.
-        failure = OutputFile + QStringLiteral(": ") + m_programName + QStringLiteral(" ended normally, but ") +
-                  problem;
+        failure = OutputFile + QStringLiteral(": ") + m_programName +
+                  QStringLiteral(" ended normally, but ") + problem;
     }
     if (SettleWorkingFile(working, OutputFile, failure.isEmpty(), &failure))
         ReportDone(ProcessResult::Ended);
@@ -458,10 +458,10 @@ void TWMAEncodeProcess::Start()
     const QString executable = Executable();
     if (executable.isEmpty()) {
         if (Prompt) {
-            Prompt->Information(productName,
-                                LocalizedText(QStringLiteral("RES_NoWmaEncoder"),
-                                              QStringLiteral("Can not find WMA encoder,please contact with ")) +
-                                    QStringLiteral(SONDREL_SUPPORT_ADDRESS));
+            Prompt->Information(
+                productName, LocalizedText(QStringLiteral("RES_NoWmaEncoder"),
+                                           QStringLiteral("Can not find WMA encoder,please contact with ")) +
+                                 QStringLiteral(SONDREL_SUPPORT_ADDRESS));
         }
         ReportDone(ProcessResult::Declined);
         return;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "auexception.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
 
@@ -15,12 +16,6 @@
 class TChildProcess;
 class TUserPrompt;
 struct TProcessInfo;
-
-// An error of the process layer: a fixed phrase followed by the system's error number.
-class EProcessError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The shared machinery of the MP3 and WMA encoder processes: one child program at a time, started from an
 // argument vector built from the values (a path or a tag value is one argument whatever it holds). The
@@ -39,7 +34,8 @@ public:
     TEncoderProcess(const TEncoderProcess &) = delete;
     TEncoderProcess &operator=(const TEncoderProcess &) = delete;
 
-    // Returns at once; reports follow. Raises EProcessError when the process cannot be made.
+    // Returns at once; reports follow. Raises EAuException when the process cannot be made (a fixed phrase,
+    // then the system's error number and its reason).
     virtual void Start() = 0;
     // Sets up one job's file (active, reporting to the window) and starts it.
     void StartFile(const QString &input, const QString &output, QObject *window, JobKind jobKind,

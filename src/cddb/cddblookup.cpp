@@ -18,9 +18,8 @@ int32_t CddbGenreNumber(const QString &name)
     return GenreIndex(name) + 1;
 }
 
-void ApplyCddbDiscFields(const TCddbLookupResult &result)
+void ApplyCddbDiscFields(const TCddbLookupResult &result, TCDInfo &disc)
 {
-    TCDInfo &disc = AppSettings.DiscInfo;
     if (result.Artist)
         disc.Artist = *result.Artist;
     if (result.Album)

@@ -49,9 +49,9 @@ struct TCddbLookupRequest {
     int TimeoutSeconds = 30;
 };
 
-// The disc fields of a lookup into DiscInfo (those it produced; the others stay), and with its titles the
-// tracks' own artists.
-void ApplyCddbDiscFields(const TCddbLookupResult &result);
+// The disc fields of a lookup into the disc's information (those it produced; the others stay), and with its
+// titles the tracks' own artists.
+void ApplyCddbDiscFields(const TCddbLookupResult &result, TCDInfo &disc);
 
 // The genre number of a genre name: its place in the genre list from 1, 0 when it is not there.
 int32_t CddbGenreNumber(const QString &name);

@@ -30,7 +30,7 @@ void ApplyCddbResult(TCddbHost &host, const TCddbLookupResult &result)
         if (row >= 0 && row < host.CddbRowCount())
             host.SetCddbRowTitle(row, title);
     }
-    ApplyCddbDiscFields(result);
+    ApplyCddbDiscFields(result, AppSettings.DiscInfo);
 }
 
 bool StoreCddbTitles(TCddbHost &host, QString *error)

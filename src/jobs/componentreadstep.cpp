@@ -4,6 +4,8 @@
 #include "cdripthread.h"
 #include "shell/helpers.h"
 
+#include <utility>
+
 TComponentReadStep::TComponentReadStep(TCDIn &cdIn, const TOptionsSetting &settings, QObject *parent)
     : QObject(parent), m_cdIn(cdIn), m_settings(settings)
 {
@@ -63,9 +65,15 @@ void TComponentReadStep::end(const TReadEnd &end)
     if (!m_running)
         return;
     m_running = false;
+    m_ending = true;
     // Told from the event loop: the step that ends may be inside the call that started it.
     QMetaObject::invokeMethod(
-        this, [this, end] { emit finished(end); }, Qt::QueuedConnection);
+        this,
+        [this, end] {
+            if (std::exchange(m_ending, false)) // not after Stop
+                emit finished(end);
+        },
+        Qt::QueuedConnection);
 }
 
 void TComponentReadStep::Start(int track, const QString &base, const QString &wav)
@@ -174,6 +182,7 @@ void TComponentReadStep::waitForSettling()
 void TComponentReadStep::Stop()
 {
     m_running = false;
+    m_ending = false;
     if (m_current) {
         m_current->Pause();
         m_current->Stop(false);
@@ -183,6 +192,7 @@ void TComponentReadStep::Stop()
 void TComponentReadStep::Close()
 {
     m_running = false;
+    m_ending = false;
     m_out.Stop(false);
     m_testOut.Stop(false);
     m_stopSettling = true;

@@ -64,6 +64,7 @@ private:
     QString m_base;
     QString m_wav; // the WAV being read (under its working name until it is complete)
     bool m_running = false;
+    bool m_ending = false; // an end is on its way to be told
     bool m_readFailed = false;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
     bool m_tested = false;

@@ -23,18 +23,21 @@ QList<int32_t> ExtraFormatsOf(const TCommonOptions &options)
     return extras;
 }
 
-QList<int32_t> FormatsOfKeys(const QString &keys)
+QList<int32_t> FormatsOfKeys(const QString &keys, QString *error)
 {
     QList<int32_t> formats;
     for (const QString &key : keys.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const TOutputFormatInfo *format = OutputFormatByKey(key.trimmed());
-        if (!format)
-            throw std::invalid_argument("unknown format " + key.toStdString());
+        if (!format) {
+            if (error)
+                *error = QStringLiteral("unknown format ") + key;
+            return {};
+        }
         if (!formats.contains(format->Value))
             formats << format->Value;
     }
-    if (formats.isEmpty())
-        throw std::invalid_argument("no format given");
+    if (formats.isEmpty() && error)
+        *error = QStringLiteral("no format given");
     return formats;
 }
 

@@ -199,7 +199,7 @@ TEST_F(EncoderTest, MissingEncoderRaises)
     try {
         p.Start();
         FAIL() << "no exception";
-    } catch (const EProcessError &e) {
+    } catch (const EAuException &e) {
         EXPECT_STREQ(e.what(),
                      "Error while creating mp3 encoding process!2 (lame was not found; the lame package "
                      "provides it)");
@@ -310,7 +310,8 @@ TEST_F(EncoderTest, WmaMissingEncoder)
     prepare(p, "a.wav", home.root() + "/a.wma", JobKind::WavToWma);
     p.Start();
     ASSERT_EQ(prompt.notices.size(), 1);
-    EXPECT_TRUE(prompt.notices[0].startsWith("Sondrel|Can not find WMA encoder,please contact with https://"));
+    EXPECT_TRUE(
+        prompt.notices[0].startsWith("Sondrel|Can not find WMA encoder,please contact with https://"));
     EXPECT_TRUE(prompt.notices[0].endsWith("/issues")) << prompt.notices[0].toStdString();
     ASSERT_EQ(window.notices(5000).size(), 1u); // sent: here already
     EXPECT_EQ(window.notices(5000)[0].ResultCode, 0);

@@ -77,14 +77,14 @@ TEST(CddbEntryTextTest, ALookupWithTitlesReplacesTheTrackArtists)
     AppSettings.DiscInfo.TrackArtists[1] = "stale";
     TCddbLookupResult result;
     ASSERT_TRUE(ReadCddbEntryText("DTITLE=Various / Hits\nTTITLE0=A\nTTITLE1=Queen / B\n", 1, 2, result));
-    ApplyCddbDiscFields(result);
+    ApplyCddbDiscFields(result, AppSettings.DiscInfo);
     EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[1], "");
     EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[2], "Queen");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Various");
     // Disc fields alone (no titles) leave them.
     TCddbLookupResult fields;
     fields.Year = "2001";
-    ApplyCddbDiscFields(fields);
+    ApplyCddbDiscFields(fields, AppSettings.DiscInfo);
     EXPECT_EQ(AppSettings.DiscInfo.TrackArtists[2], "Queen");
     AppSettings = DefaultOptions();
 }

@@ -24,7 +24,7 @@ int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &re
     const bool json = answer == Answer::Json;
     TDiscModel disc(AppSettings.DiscInfo);
     LoadDisc(disc, toc, 0, key);
-    ApplyCddbDiscFields(result);
+    ApplyCddbDiscFields(result, AppSettings.DiscInfo);
     for (const auto &[row, title] : result.Titles)
         disc.SetTitle(row, title);
     const TCDInfo &info = disc.Info();

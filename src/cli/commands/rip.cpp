@@ -51,12 +51,10 @@ QList<int> trackList(const QString &text, int first, int last)
 // -f's formats: the main one, and the others as the OutputFormats setting holds them.
 void setFormats(const QString &keys, TCommonOptions &options)
 {
-    QList<int32_t> formats;
-    try {
-        formats = FormatsOfKeys(keys);
-    } catch (const std::invalid_argument &e) {
-        throw UsageError{QString::fromStdString(e.what())};
-    }
+    QString error;
+    QList<int32_t> formats = FormatsOfKeys(keys, &error);
+    if (formats.isEmpty())
+        throw UsageError{error};
     options.OutputFormat = formats.takeFirst();
     QStringList extras;
     for (const int32_t format : formats)
