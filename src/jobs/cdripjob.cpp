@@ -142,7 +142,6 @@ void TCDRipJob::itemRead(const TReadEnd &end)
         m_presenter.ShowError(end.Message);
     const int item = m_sequence.Item();
     recordTrack(item);
-    Completed = item + 1;
     const bool read = end.Result == ProcessResult::Done;
     if (OnTrackRead)
         OnTrackRead(item, read);

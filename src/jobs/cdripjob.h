@@ -58,7 +58,6 @@ public:
     std::function<void(int item, bool ok)> OnTrackRead;
     int ReportFormat = -1;
 
-    int Completed = 0; // tracks whose read ended
     int64_t WmaSourceSize = 0;
 
     TEncodeStep Encoding; // each WAV read to the output format

@@ -162,7 +162,6 @@ private:
     std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
     HCDROM CDHandle;
     bool Busy = false;
-    std::chrono::steady_clock::time_point StartTime;
     std::chrono::steady_clock::time_point WmaStartTime;
     QTimer Timer1;
     int m_gauge = 0;

@@ -39,7 +39,6 @@ void TRipJob::startEncoding(const QString &source, const QString &destination, i
         WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
         Timer1.start();
     }
-    StartTime = Clock::now();
     Encoding.Start(m_settings, request);
 }
 

@@ -23,9 +23,6 @@ public:
     void Stop() { m_stopped = true; }
 
     int Item() const { return m_item; } // the item whose step runs; the count of items once all ended
-    int Items() const { return m_items; }
-    int StepIndex() const { return m_step; }
-    bool Stopped() const { return m_stopped; }
 
     std::function<void(int item, bool ok)> OnItemEnded; // every step done (ok) or one failed
     std::function<void()> OnFinished;                   // every item ended

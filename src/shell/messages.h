@@ -24,7 +24,6 @@ enum Code : int32_t {
     TrackRead = 1000,      // a CD track read ended
     Mp3Encoded = 2000,     // the MP3 encoder process ended
     FileWritten = 3000,    // one of our own writers (Ogg Vorbis, FLAC, Opus) finished
-    Resampled = 4000,      // the resampling writer finished
     WmaEncoded = 5000,     // the WMA encoder process ended
 };
 } // namespace ProcessEvent
