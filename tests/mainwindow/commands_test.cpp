@@ -207,6 +207,31 @@ TEST_F(CommandsTest, ClearHistoryOnAFullDiskSaysWhy)
     EXPECT_EQ(ReadFileText(prefix + "/user.reg"), reg);
 }
 
+TEST_F(CommandsTest, OptionsOpenBesideTheWindowEveryTime)
+{
+    closer.findChild<QTimer *>()->stop(); // this test closes the dialog itself, after looking at it
+    TMainForm form;
+    form.show();
+    QList<QPoint> seen;
+    QTimer looker;
+    QObject::connect(&looker, &QTimer::timeout, [&seen] {
+        if (auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            if (modal->objectName() == "OptionSetForm") // not the no-drive hint
+                seen << modal->pos();
+            modal->reject();
+        }
+    });
+    looker.start(5);
+    const QList<QPoint> places = {{120, 80}, {120, 80}, {400, 300}, {400, 300}};
+    for (const QPoint &place : places) {
+        form.move(place);
+        form.ActionOptionSetExecute();
+    }
+    ASSERT_EQ(seen.size(), places.size());
+    for (qsizetype i = 0; i < places.size(); ++i)
+        EXPECT_EQ(seen[i], places[i] + QPoint(50, 50)) << "opening " << i + 1;
+}
+
 TEST_F(CommandsTest, ClosingStoresTitlesAndSettings)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"100", "100"}));
