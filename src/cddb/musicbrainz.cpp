@@ -220,8 +220,7 @@ bool FetchCoverArt(const QString &base, const QString &releaseId, QString *error
                          .arg(releaseId, address, problem);
         return false;
     }
-    QDir().mkpath(QFileInfo(path).path());
-    return WriteFileAtomically(path, response.bytes, error);
+    return MakeFolder(QFileInfo(path).path(), error) && WriteFileAtomically(path, response.bytes, error);
 }
 
 QString MusicBrainzUserAgent()

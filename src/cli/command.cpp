@@ -6,6 +6,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
+#include "shell/helpers.h"
 #include "shell/settings.h"
 #include "shell/termination.h"
 #include "shell/trace.h"
@@ -296,8 +297,9 @@ bool EnsureOutputFolder(const QString &folder, TTerminal &terminal)
         terminal.Failure(QStringLiteral("no output folder: give -o DIR or set one in the program's options"));
         return false;
     }
-    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
-        terminal.Failure(QStringLiteral("cannot create the output folder ") + folder);
+    QString error;
+    if (!MakeFolder(folder, &error)) {
+        terminal.Failure(error);
         return false;
     }
     return true;

@@ -103,9 +103,8 @@ void TConvertJob::Lane::Start(int index)
     m_temporary.clear();
     showPercent(0);
     try {
-        if (!QDir().mkpath(QFileInfo(item().Target).path()))
-            throw EAuException(QFileInfo(item().Target).path() +
-                               QStringLiteral(": cannot create the folder"));
+        if (QString error; !MakeFolder(QFileInfo(item().Target).path(), &error))
+            throw EAuException(error);
         const TAudioFileKind kind = AudioFileKindOf(item().Source);
         if (kind == TAudioFileKind::Asf || kind == TAudioFileKind::Mp4) {
             startDecoder();

@@ -231,8 +231,10 @@ void TMainForm::ActionExtractExecute()
             QStringLiteral("\r\n") + LocalizedText("RES_Create_Directory", "creates a new directory?");
         if (!Question(QStringLiteral("Sondrel"), question))
             return;
-        if (!QDir().mkpath(options.OutputFolder)) {
-            message(QStringLiteral("Failed to create ") + options.OutputFolder +
+        if (QString error; !MakeFolder(options.OutputFolder, &error)) {
+            const QString reason = error.mid(error.lastIndexOf(QStringLiteral(": ")) + 2);
+            message(QStringLiteral("Failed to create ") + options.OutputFolder + QStringLiteral(": ") +
+                        reason +
                         QStringLiteral(".\r\nPlease go to Edit > Options to change the output folder."),
                     true);
             return;
@@ -259,8 +261,8 @@ void TMainForm::ActionExtractExecute()
     main.CommonOptions.IsKeepWav = options.IsKeepWav || outputs.size() > 1;
     const QStringList jobs = JobList(outputs[0].NameTemplate);
     const QString folder = ExtractionFolder(main);
-    if (!QDir().mkpath(folder)) {
-        message(folder + QStringLiteral(": cannot create the folder"), true);
+    if (QString error; !MakeFolder(folder, &error)) {
+        message(error, true);
         return;
     }
     QString coverError;

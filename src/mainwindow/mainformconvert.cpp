@@ -23,8 +23,8 @@ int TMainForm::ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, co
     const auto jobsOf = [this](const QString &nameTemplate) { return JobList(nameTemplate); };
     for (const TExtraFormatRun &run :
          ExtraFormatRuns(AppSettings, outputs, mainFolder, mainJobs, jobsOf, wanted)) {
-        if (!QDir().mkpath(run.Folder)) {
-            message(run.Folder + QStringLiteral(": cannot create the folder"), true);
+        if (QString error; !MakeFolder(run.Folder, &error)) {
+            message(error, true);
             return mrAbort;
         }
         const TOptionsSetting settings = JobSettings(AppSettings, run.Folder);

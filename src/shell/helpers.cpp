@@ -65,6 +65,37 @@ QString WithTrailingBackslash(const QString &path)
     return path + QLatin1Char('/');
 }
 
+bool MakeFolder(const QString &folder, QString *error)
+{
+    const QString clean = QDir::cleanPath(folder);
+    const auto isFolder = [](const QString &path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    };
+    int code = ENOENT;
+    if (!clean.isEmpty()) {
+        // Each folder of the path in turn, from the top: the first that cannot be made says why.
+        for (qsizetype slash = clean.indexOf(QLatin1Char('/'), 1);;
+             slash = clean.indexOf(QLatin1Char('/'), slash + 1)) {
+            const QString part = slash < 0 ? clean : clean.left(slash);
+            if (::mkdir(QFile::encodeName(part).constData(), 0777) != 0 && errno != EEXIST) {
+                code = errno;
+                break;
+            }
+            if (slash < 0) {
+                code = ENOTDIR; // there, but a file
+                break;
+            }
+        }
+        if (isFolder(clean))
+            return true;
+    }
+    if (error)
+        *error = folder + QStringLiteral(": cannot create the folder: ") +
+                 QString::fromLocal8Bit(std::strerror(code));
+    return false;
+}
+
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     // Unbuffered, so that a failing write is seen here and not only when the file is closed (QSaveFile

@@ -15,9 +15,13 @@ QString TwoDigits(int n);
 // when another open file holds a lock on it (see LockOpenFile). Thread-safe.
 bool FileInUse(const QString &path);
 
-
 // Appends the path separator unless the text is empty or already ends in it. Thread-safe.
 QString WithTrailingBackslash(const QString &path);
+
+// Makes the folder and every folder above it that is missing. On failure *error (when given) says
+// "FOLDER: cannot create the folder: reason", with the reason the system gave for the first folder it could
+// not make (a part of the path that is a file gives "Not a directory"). Thread-safe.
+bool MakeFolder(const QString &folder, QString *error = nullptr);
 
 // Replaces the file at path with bytes, or leaves it as it was: the bytes go to a temporary file beside it,
 // which is renamed over it only when every write, the flush and the sync succeeded. On failure the temporary

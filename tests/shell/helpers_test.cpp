@@ -202,6 +202,24 @@ TEST(WineRegistry, ClearingTheRecentFileLists)
 
 // Files are written under a hidden working name beside where they land, and a rename makes them the file:
 // a symbolic link stays a link (its target is replaced), and a device is written as it is, never replaced.
+TEST_F(FileHelpers, FoldersAreMadeOrTheSystemSaysWhyNot)
+{
+    QString error;
+    EXPECT_TRUE(MakeFolder(home.root() + "/a/b/c/", &error)) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(home.root() + "/a/b/c").isDir());
+    EXPECT_TRUE(MakeFolder(home.root() + "/a/b", &error)); // there already
+    WriteFileText(file, "x");
+    const struct {
+        QString folder, reason;
+    } refusals[] = {{file, "Not a directory"},                       // a file of that name
+                    {file + "/below", "Not a directory"},            // a file on the way
+                    {"/proc/sondrel", "No such file or directory"}}; // the system allows no folder there
+    for (const auto &refusal : refusals) {
+        EXPECT_FALSE(MakeFolder(refusal.folder, &error));
+        EXPECT_EQ(error, refusal.folder + ": cannot create the folder: " + refusal.reason);
+    }
+}
+
 TEST_F(FileHelpers, WorkingFilesLandWhereThePathLeads)
 {
     const QString plain = home.root() + "/song.ogg";

@@ -134,9 +134,8 @@ bool copyCovers(const std::vector<TConvertItem> &covers, TTerminal &terminal)
         if (target.exists() && target.lastModified() >= QFileInfo(cover.Source).lastModified())
             continue;
         QString error;
-        if (!QDir().mkpath(target.path()) || !CopyFileAtomically(cover.Source, cover.Target, &error)) {
-            terminal.Failure(error.isEmpty() ? target.path() + QStringLiteral(": cannot create the folder")
-                                             : error);
+        if (!MakeFolder(target.path(), &error) || !CopyFileAtomically(cover.Source, cover.Target, &error)) {
+            terminal.Failure(error);
             ok = false;
         }
     }
