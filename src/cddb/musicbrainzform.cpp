@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "musicbrainzform.h"
 
+#include "shell/applylanguage.h"
+#include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "shell/synchronize.h"
 
@@ -20,9 +22,12 @@ TfrmChooseRelease::TfrmChooseRelease(const std::vector<TMusicBrainzRelease> &rel
     setObjectName(QStringLiteral("frmChooseRelease"));
     setWindowTitle(QStringLiteral("Choose the release"));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("Several releases hold this disc:"), this));
+    auto *label = new QLabel(QStringLiteral("Several releases hold this disc:"), this);
+    label->setObjectName(QStringLiteral("Label1"));
+    layout->addWidget(label);
     lbReleases = new QListWidget(this);
     lbReleases->setObjectName(QStringLiteral("lbReleases"));
+    KeepUntranslated(lbReleases); // the releases' own words
     for (const TMusicBrainzRelease &r : releases) {
         QStringList details;
         for (const QString &d : {r.Date, r.Country, r.Format}) {
@@ -39,7 +44,9 @@ TfrmChooseRelease::TfrmChooseRelease(const std::vector<TMusicBrainzRelease> &rel
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     btOK = new QPushButton(QStringLiteral("OK"), this);
+    btOK->setObjectName(QStringLiteral("btOK"));
     btCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btCancel->setObjectName(QStringLiteral("btCancel"));
     btOK->setDefault(true);
     buttons->addWidget(btOK);
     buttons->addWidget(btCancel);
@@ -47,6 +54,13 @@ TfrmChooseRelease::TfrmChooseRelease(const std::vector<TMusicBrainzRelease> &rel
     connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(lbReleases, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+}
+
+void TfrmChooseRelease::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
 }
 
 int TfrmChooseRelease::Chosen() const
@@ -89,6 +103,8 @@ void TfrmMusicBrainzQuery::showEvent(QShowEvent *event)
     if (m_started)
         return;
     m_started = true;
+    if (!IsEnglish(AppSettings.Lan))
+        ApplyLanguage(this, AppSettings.Lan);
     TMusicBrainzRequest request = m_request;
     std::shared_ptr<TStopFlag> cancel = m_cancel;
     // The worker holds its own copies; its answer goes through the application object and reaches this
@@ -123,8 +139,9 @@ void TfrmMusicBrainzQuery::finished(bool ok, const std::vector<TMusicBrainzRelea
     if (m_cancel->IsSet())
         return;
     if (!ok || releases.empty()) {
-        lHint->setText(ok ? QStringLiteral("MusicBrainz knows no release with this disc.") : error);
-        bStop->setText(QStringLiteral("Close"));
+        lHint->setText(ok ? LocalizedText("RES_MB_No_Release", "MusicBrainz knows no release with this disc.")
+                          : error);
+        bStop->setText(LocalizedText("RES_MB_Close", "Close"));
         return;
     }
     const int chosen = releases.size() == 1 ? 0 : ChooseRelease(releases);
@@ -144,7 +161,7 @@ void TfrmMusicBrainzQuery::finished(bool ok, const std::vector<TMusicBrainzRelea
         return;
     }
     // The cover, on the worker as well; the titles are in already, so a cover that does not come is no loss.
-    lHint->setText(QStringLiteral("Fetching the cover..."));
+    lHint->setText(LocalizedText("RES_MB_Cover", "Fetching the cover..."));
     if (m_worker.joinable())
         m_worker.join();
     const QPointer<TfrmMusicBrainzQuery> self(this);

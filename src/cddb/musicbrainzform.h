@@ -24,6 +24,9 @@ public:
     QListWidget *lbReleases;
     QPushButton *btOK;
     QPushButton *btCancel;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 };
 
 // The progress window of one MusicBrainz lookup: runs it on a worker, lets the user choose among several

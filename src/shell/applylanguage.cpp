@@ -76,8 +76,11 @@ public:
             group->setTitle(text(name, group->title()));
         } else if (auto *spin = qobject_cast<QAbstractSpinBox *>(object)) {
             // The text shown for the special value ("one per processor core").
-            if (!spin->specialValueText().isEmpty())
+            // Its smallest size does not grow with the words, so a layout short of room would cut them off.
+            if (!spin->specialValueText().isEmpty()) {
                 spin->setSpecialValueText(text(name + QLatin1String("_Special"), spin->specialValueText()));
+                spin->setMinimumWidth(spin->sizeHint().width());
+            }
         } else if (auto *combo = qobject_cast<QComboBox *>(object)) {
             if (combo->isEditable())
                 combo->setEditText(text(name + QLatin1String("_Text"), combo->currentText()));

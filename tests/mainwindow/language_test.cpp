@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cddb/musicbrainzform.h"
 #include "cddb/querycddbform.h"
 #include "cdrom/cddrivelist.h"
 #include "dialogs/createm3uform.h"
@@ -20,6 +21,7 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -80,6 +82,8 @@ protected:
         windows.emplace_back(new TfrmOggPlayer);
         windows.emplace_back(new TfrmCreateM3U);
         windows.emplace_back(new TFindOffsetForm(-1, QString()));
+        windows.emplace_back(new TfrmMusicBrainzQuery(main, TMusicBrainzRequest{}));
+        windows.emplace_back(new TfrmChooseRelease({TMusicBrainzRelease{}}));
         return windows;
     }
 
@@ -320,4 +324,14 @@ TEST_F(LanguageFilesTest, SpinBoxWordsAreTranslated)
     TOptionSetForm options(main);
     ApplyLanguage(&options, "German");
     EXPECT_EQ(options.seEncoders->specialValueText(), "einer je Prozessorkern");
+    // Each language's words fit in the box, however long they are.
+    for (const char *language : {"German", "French", "Spanish"}) {
+        QFile::copy(languageFile(language), home.programFolder() + "CLan_" + language + ".ini");
+        TOptionSetForm shown(main);
+        ApplyLanguage(&shown, language);
+        shown.show();
+        QApplication::processEvents();
+        const QSpinBox *box = shown.seEncoders;
+        EXPECT_GE(box->width(), box->sizeHint().width()) << language;
+    }
 }
