@@ -100,7 +100,8 @@ TfrmID3Edit::TfrmID3Edit(QWidget *parent) : QDialog(parent)
     connect(this, &QWidget::windowTitleChanged, this, &TfrmID3Edit::aSaveTagUpdate);
     aSaveTagUpdate();
     NameRowLabels(this);
-    setFixedSize(sizeHint());
+    // Not resizable, and always as large as its words need, in whichever language they come.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QString TfrmID3Edit::plainCaption() const

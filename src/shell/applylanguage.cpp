@@ -86,6 +86,8 @@ public:
                 combo->setEditText(text(name + QLatin1String("_Text"), combo->currentText()));
             for (int j = 0; j < combo->count(); ++j)
                 combo->setItemText(j, text(indexed("_Item", j), combo->itemText(j)));
+            if (combo->count() > 0) // as for spin boxes: the longest item fits
+                combo->setMinimumWidth(combo->sizeHint().width());
         } else if (auto *status = qobject_cast<QStatusBar *>(object)) {
             applyStatusBar(status, name);
         } else if (auto *tabs = qobject_cast<QTabWidget *>(object)) {
