@@ -205,15 +205,14 @@ void WatchInterrupts(QObject *context)
 
 void PrintLine(const QString &text)
 {
-    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+    WriteOut(text.toLocal8Bit() + '\n');
 }
 
 void PrintJson(const QJsonValue &value)
 {
     const QByteArray text = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented)
                                             : QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fflush(stdout);
+    WriteOut(text, true);
 }
 
 TDriveHandle OpenDrive(int index, TTerminal &terminal)

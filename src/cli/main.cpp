@@ -39,12 +39,31 @@ TCommand *findCommand(const QString &name)
 
 void print(FILE *stream, const QString &text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    if (stream == stdout)
+        WriteOut(text.toLocal8Bit());
+    else
+        std::fputs(text.toLocal8Bit().constData(), stream);
 }
+
+int run(int argc, char **argv);
 
 } // namespace
 
+// What was printed must have arrived: a full disk or a closed file behind standard output fails the run, as
+// it does the standard tools.
 int main(int argc, char **argv)
+{
+    int code = run(argc, argv);
+    if (const QString failure = OutputFailure(); !failure.isEmpty()) {
+        std::fprintf(stderr, "sondrel-cli: %s\n", failure.toLocal8Bit().constData());
+        code = code == 0 ? 1 : code;
+    }
+    return code;
+}
+
+namespace {
+
+int run(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sondrel-cli"));
@@ -101,3 +120,5 @@ int main(int argc, char **argv)
         return 1;
     }
 }
+
+} // namespace

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QTextStream>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <unistd.h>
@@ -46,11 +48,36 @@ void TTerminal::Notice(const QString &text) const
     std::fprintf(stderr, "sondrel-cli: %s\n", text.toLocal8Bit().constData());
 }
 
+namespace {
+
+int outputError = 0; // the first failed write's errno
+
+} // namespace
+
+void WriteOut(const QByteArray &bytes, bool flush)
+{
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+        (flush && std::fflush(stdout) != 0)) {
+        if (outputError == 0)
+            outputError = errno != 0 ? errno : EIO;
+    }
+}
+
+QString OutputFailure()
+{
+    if (std::fflush(stdout) != 0 && outputError == 0)
+        outputError = errno != 0 ? errno : EIO;
+    if (outputError == 0 && std::ferror(stdout))
+        outputError = EIO;
+    return outputError == 0
+               ? QString()
+               : QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputError));
+}
+
 void TTerminal::Result(const QString &text) const
 {
     EndBar();
-    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
+    WriteOut(text.toLocal8Bit() + '\n', true);
 }
 
 void TRipOutcome::FileMade(const TTerminal &terminal, const QString &path)

@@ -10,6 +10,12 @@
 #include <QString>
 #include <cstdio>
 
+// Writes to standard output (flushed when asked); a write that fails is remembered for OutputFailure().
+void WriteOut(const QByteArray &bytes, bool flush = false);
+// After the last output: why standard output did not take everything written to it (a full disk, a file
+// closed behind it), or empty. Flushes what is still buffered.
+QString OutputFailure();
+
 // How the tool talks on the terminal: progress on standard error (a bar on a terminal, plain lines
 // otherwise, nothing when quiet), and answers to the engine's questions from the options or the user.
 struct TTerminal {

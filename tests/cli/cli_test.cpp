@@ -124,6 +124,16 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_TRUE(lines[6].startsWith("cddb-id "));
     EXPECT_EQ(lines[7], "disc-key " + DiscKey());
     EXPECT_EQ(runCli({"toc", "-d", "3"}).code, 1);
+
+    // An answer that could not be written is a failure, with the system's reason (a full disk here).
+    for (const QStringList &command : {QStringList{"--help"}, {"toc"}, {"toc", "--json"}, {"drives"}}) {
+        const CliRun full =
+            runCli(QStringList{"-c", "exec \"$0\" \"$@\" > /dev/full", BuiltProgram("sondrel-cli")} + command,
+                   "/bin/sh");
+        EXPECT_EQ(full.code, 1) << command.join(' ').toStdString();
+        EXPECT_TRUE(full.err.contains("sondrel-cli: standard output: No space left on device"))
+            << full.err.toStdString();
+    }
 }
 
 // Commands without network start without the network libraries: libcurl is loaded by the first request

@@ -482,7 +482,7 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
     outcome.Disc = discJson(disc, titlesSource);
     if (outcome.Json)
-        std::fputs(outcome.JsonDocument(code).constData(), stdout);
+        WriteOut(outcome.JsonDocument(code));
     return code;
 }
 
