@@ -228,8 +228,8 @@ bool TSoundRecorder::insertRecording(QString *error)
         reason = out.errorString();
         return false;
     };
-    const auto synced = [&] {
-        if (out.flush() && ::fsync(out.handle()) == 0)
+    const auto synced = [&] { // the recording keeps its permissions, owner and group
+        if (out.flush() && TakeFileAttributes(out.handle(), m_path) && ::fsync(out.handle()) == 0)
             return true;
         reason = systemReason();
         return false;

@@ -155,6 +155,16 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     return false;
 }
 
+bool TakeFileAttributes(int fd, const QString &original)
+{
+    struct stat old {};
+    if (::stat(QFile::encodeName(original).constData(), &old) != 0)
+        return true;
+    [[maybe_unused]] const bool owned =
+        ::fchown(fd, old.st_uid, old.st_gid) == 0 || ::fchown(fd, uid_t(-1), old.st_gid) == 0;
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
 void DiscardWorkingFile(const QString &working, const QString &path)
 {
     if (!working.isEmpty() && working != path)

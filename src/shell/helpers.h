@@ -37,6 +37,11 @@ QString WorkingFileOf(const QString &path);
 // removed and *error (when given) says "PATH: cannot be written: reason". Nothing to do when the working file
 // is the path itself (see WorkingFileOf).
 bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
+// Gives the open file fd (the working file of an edit) the permissions of the file at original, and its
+// owner and group as far as we may set them (only root gives files away; otherwise the file is the user's, as
+// any file they write). True when done or when original does not exist; false with errno set when the
+// permissions cannot be set.
+bool TakeFileAttributes(int fd, const QString &original);
 // Removes what was written under the working name of a run that did not complete (never the path itself).
 void DiscardWorkingFile(const QString &working, const QString &path);
 // Ends the writing of a working file: a complete one becomes the file, anything else is discarded. True when

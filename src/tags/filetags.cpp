@@ -463,6 +463,12 @@ bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &
             QFile::remove(working);
             return false;
         }
+        // The file keeps its permissions (a read-only one stays read-only), owner and group.
+        if (!TakeFileAttributes(written.handle(), path)) {
+            fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
+            QFile::remove(working);
+            return false;
+        }
     }
     return CommitWorkingFile(working, path, error);
 }

@@ -15,6 +15,8 @@
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,9 +59,16 @@ TEST_P(TagsOfOtherPrograms, ATitleEditKeepsEverythingElse)
     QJsonObject before = JudgedTags(file);
     ASSERT_FALSE(before.contains("error")) << before.value("error").toString().toStdString();
 
+    // Its permissions stay as they were: read-only stays read-only where we may write it at all (root).
+    const mode_t mode = ::geteuid() == 0 ? 0444 : 0604;
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), mode), 0);
+
     const QString title = QString::fromUtf8("Новое имя — 新しい名前");
     const CliRun set = runCli({"tag", "set", file, "--title", title});
     ASSERT_EQ(set.code, 0) << set.err.toStdString();
+    struct stat edited {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &edited), 0);
+    EXPECT_EQ(edited.st_mode & 07777, mode);
     QStringList decode = c.decode.mid(1);
     decode.replaceInStrings(QRegularExpression("^FILE$"), file);
     ASSERT_TRUE(run(c.decode.first(), decode)) << "the file no longer decodes";

@@ -73,6 +73,8 @@ TEST(SoundRecorder, RecordingIsInsertedWhereAsked)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(rampWav(8000, 80000, list));
     }
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup; // kept through the edit
+    ASSERT_TRUE(QFile::setPermissions(path, owner));
     TSoundRecorder recorder;
     ASSERT_TRUE(recorder.SetFile(path));
     EXPECT_EQ(recorder.LengthMs(), 10000);
@@ -95,6 +97,7 @@ TEST(SoundRecorder, RecordingIsInsertedWhereAsked)
     EXPECT_EQ(sampleAt(after, 80000 + recorded - 1), int16_t(1 + 79999 % 30000));
     // What followed the data (the LIST chunk) is still there.
     EXPECT_TRUE(after.endsWith(list));
+    EXPECT_EQ(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser), owner);
 }
 
 TEST(SoundRecorder, StoppingLaterRecordsExactlyThatMuchMore)
