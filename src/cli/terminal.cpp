@@ -254,8 +254,8 @@ void TTerminalJobPresenter::SetGauge(int percent, bool)
 {
     if (TTerminal::StderrIsTerminal()) {
         m_terminal.Bar(m_caption, percent, m_elapsed, m_estimated, m_encodings.Text());
-    } else if (percent / 25 != m_lastPercent / 25 || percent == 100) {
-        if (percent != m_lastPercent)
+    } else if ((percent / 25 != m_lastPercent / 25 || percent == 100) && !m_caption.isEmpty()) {
+        if (percent != m_lastPercent) // (no line for a job that ended before its first item began)
             m_terminal.Line(QStringLiteral("%1: %2%").arg(m_caption).arg(percent));
     }
     m_lastPercent = percent;
