@@ -76,9 +76,9 @@ void TVorbisIn::OpenFile()
         try {
             m_file = std::make_unique<TAuFileStream>(m_fileName, TAuFileStream::fmOpenRead |
                                                                      TAuFileStream::fmShareDenyWrite);
-        } catch (const EAuException &) {
+        } catch (const EAuException &e) {
             Valid = false;
-            throw EAuException(QStringLiteral("Failed to open stream"));
+            throw EAuException(QStringLiteral("Failed to open stream: ") + e.message());
         }
         m_stream = m_file.get();
     }

@@ -486,8 +486,8 @@ void TRipReporter::finishImage(TRipOutcomeView &view)
     const QString image = imagePath();
     view.FileMade(image);
     for (TTrackRip &track : Session.Tracks) {
-        if (!m_keepWav && !QFile::remove(track.File))
-            view.ShowError(track.File + QStringLiteral(": cannot be removed"));
+        if (QFile wav(track.File); !m_keepWav && !wav.remove())
+            view.ShowError(track.File + QStringLiteral(": cannot be removed: ") + wav.errorString());
         track.File = image;
     }
 }

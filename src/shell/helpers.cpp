@@ -65,6 +65,17 @@ QString WithTrailingBackslash(const QString &path)
     return path + QLatin1Char('/');
 }
 
+QString UnreadableReason(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(path.isEmpty() ? ENOENT : errno));
+    struct stat st {};
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return folder ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
+}
+
 bool MakeFolder(const QString &folder, QString *error)
 {
     const QString clean = QDir::cleanPath(folder);

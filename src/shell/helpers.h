@@ -23,6 +23,10 @@ QString WithTrailingBackslash(const QString &path);
 // not make (a part of the path that is a file gives "Not a directory"). Thread-safe.
 bool MakeFolder(const QString &folder, QString *error = nullptr);
 
+// Why the file at path cannot be read, as the system says it ("No such file or directory", "Permission
+// denied", "Is a directory"), or empty when it is a file that can be opened for reading. Thread-safe.
+QString UnreadableReason(const QString &path);
+
 // Replaces the file at path with bytes, or leaves it as it was: the bytes go to a temporary file beside it,
 // which is renamed over it only when every write, the flush and the sync succeeded. On failure the temporary
 // file is gone and *error (when given) says "PATH: reason" with the system's reason.

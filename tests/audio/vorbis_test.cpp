@@ -233,7 +233,12 @@ TEST_F(VorbisFiles, NotAnOggFile)
     }
     TVorbisIn missing;
     missing.SetFileName(home.root() + "/none.ogg");
-    EXPECT_THROW(missing.Init(), EAuException);
+    try {
+        missing.Init();
+        FAIL() << "no exception";
+    } catch (const EAuException &e) { // with the system's reason (whoever shows it names the file)
+        EXPECT_EQ(e.message(), "Failed to open stream: No such file or directory");
+    }
 }
 
 } // namespace

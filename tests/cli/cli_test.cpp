@@ -352,7 +352,11 @@ TEST_F(CliTest, ConvertFailures)
 {
     const CliRun missing = runCli({"convert", "wav2mp3", out + "/nothing.wav", "-o", out});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_TRUE(missing.err.contains("nothing.wav: cannot be read"));
+    EXPECT_TRUE(missing.err.contains("nothing.wav: cannot be read: No such file or directory"))
+        << missing.err.toStdString();
+    const CliRun missingFlac = runCli({"convert", "-f", "flac", out + "/nothing.wav", "-o", out});
+    EXPECT_TRUE(missingFlac.err.contains("nothing.wav: cannot be read: No such file or directory"))
+        << missingFlac.err.toStdString();
     EXPECT_EQ(runCli({"convert", "wav2aac", out + "/x.wav"}).code, 2);
     EXPECT_EQ(runCli({"convert", "wav2mp3", "a.wav", "--overwrite", "--no-overwrite"}).code, 2);
 }

@@ -119,7 +119,7 @@ std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const
         } else if (info.isDir()) {
             terminal.Failure(path + QStringLiteral(": a folder; give -r to convert the files in it"));
         } else {
-            terminal.Failure(path + QStringLiteral(": cannot be read"));
+            terminal.Failure(path + QStringLiteral(": cannot be read: ") + UnreadableReason(path));
         }
     }
     return items;
@@ -196,11 +196,10 @@ int TConvertCommand::runKind(JobKind kind, const TArguments &args, const TOption
     const QString &folder = settings.CommonOptions.OutputFolder;
     QStringList files;
     for (const QString &file : args.rest().mid(1)) {
-        const QFileInfo info(file);
-        if (!info.isFile() || !info.isReadable())
-            terminal.Failure(file + QStringLiteral(": cannot be read"));
+        if (const QString reason = UnreadableReason(file); !reason.isEmpty())
+            terminal.Failure(file + QStringLiteral(": cannot be read: ") + reason);
         else
-            files << info.absoluteFilePath();
+            files << QFileInfo(file).absoluteFilePath();
     }
     if (files.isEmpty() || !EnsureOutputFolder(folder, terminal))
         return 1;
