@@ -26,8 +26,9 @@ QString DiscInfoFilePath()
     const QString path = DataFolder() + cacheFileName;
     if (!QFile::exists(path)) {
         const QString old = ProgramFolder() + cacheFileName;
-        if (old != path && QFile::exists(old))
-            QFile::copy(old, path);
+        // Moved over whole or not at all; when it cannot be, the old one stays in use.
+        if (old != path && QFile::exists(old) && !CopyFileAtomically(old, path))
+            return old;
     }
     return path;
 }

@@ -4,6 +4,7 @@
 #include "shell/settings.h"
 #include "testsupport.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -150,6 +151,16 @@ TEST_F(DiscInfoTest, OldCacheInProgramFolderIsCopiedOnce)
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "Changed");
     EXPECT_EQ(IniFile(home.programFolder() + "cdinfo.dat").readString("5", "Artist", ""),
               "From program folder");
+}
+
+TEST_F(DiscInfoTest, AnOldCacheThatCannotBeCopiedStaysInUse)
+{
+    WriteFileText(home.programFolder() + "cdinfo.dat", "[5]\nArtist=From program folder\n");
+    // The copy's working file cannot be made: a folder has its name.
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(home.discInfoFile()).path() + "/.cdinfo.dat.part"));
+    LoadDiscInfo("5");
+    EXPECT_EQ(AppSettings.DiscInfo.Artist, "From program folder");
+    EXPECT_FALSE(QFileInfo::exists(home.discInfoFile()));
 }
 
 } // namespace
