@@ -8,8 +8,11 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileSystemWatcher>
+#include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <cstring>
 
@@ -202,8 +205,34 @@ void TDiscSession::StartWatching()
 
 void TDiscSession::CheckDisc()
 {
-    const QString disc = DiscKeyOfDrive(CurrentDrivePath());
-    if (disc == m_lastDisc)
+    if (m_looking) {
+        m_lookAgain = true;
+        return;
+    }
+    m_looking = true;
+    const QString path = CurrentDrivePath();
+    const QPointer<TDiscSession> self(this);
+    QThreadPool::globalInstance()->start([self, path] {
+        const QString disc = DiscKeyOfDrive(path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, path, disc] {
+                if (self)
+                    self->discSeen(path, disc);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TDiscSession::discSeen(const QString &path, const QString &disc)
+{
+    m_looking = false;
+    if (m_lookAgain) {
+        m_lookAgain = false;
+        CheckDisc();
+        return;
+    }
+    if (path != CurrentDrivePath() || disc == m_lastDisc) // (another drive was chosen meanwhile)
         return;
     m_lastDisc = disc;
     if (disc.isEmpty())

@@ -39,7 +39,9 @@ public:
     void Refresh();
     // Starts watching the disc image folder and the drive for a disc coming or going.
     void StartWatching();
-    // A disc came or went since the last look: the list follows.
+    // Looks at the current drive on a worker (opening a drive and reading its table of contents can take a
+    // while on a real drive); when a disc came or went since the last look, the list follows. A look asked
+    // for while one runs follows it.
     void CheckDisc();
     // The device or image path of the current drive; "" for none.
     QString CurrentDrivePath() const;
@@ -78,6 +80,9 @@ signals:
 private:
     QTimer *m_discWatch;
     QFileSystemWatcher *m_imagesWatch;
-    QString m_lastDisc; // the key of the disc last seen, "" for none
+    void discSeen(const QString &path, const QString &disc);
+    QString m_lastDisc;       // the key of the disc last seen, "" for none
+    bool m_looking = false;   // a look at the drive runs on a worker
+    bool m_lookAgain = false; // and another was asked for meanwhile
     QString m_status;
 };

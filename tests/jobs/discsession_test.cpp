@@ -35,12 +35,12 @@ TEST(DiscSession, FollowsTheChosenDriveAndItsDiscComingAndGoing)
     const QByteArray cue = ReadFileBytes(images + "b.cue");
     ASSERT_TRUE(QFile::remove(images + "b.cue"));
     session.CheckDisc();
-    EXPECT_EQ(session.Disc.RowCount(), 0);
+    EXPECT_TRUE(WaitFor([&] { return session.Disc.RowCount() == 0; }));
     QFile back(images + "b.cue");
     ASSERT_TRUE(back.open(QIODevice::WriteOnly) && back.write(cue) == cue.size());
     back.close();
     session.CheckDisc();
-    EXPECT_EQ(session.Disc.RowCount(), 2);
+    EXPECT_TRUE(WaitFor([&] { return session.Disc.RowCount() == 2; }));
 
     QString error;
     EXPECT_TRUE(session.Close(&error)) << error.toStdString();
