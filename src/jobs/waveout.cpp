@@ -105,7 +105,11 @@ void TWaveOut::Prepare()
             throw EAuException(QStringLiteral("File name is not assigned."));
         const uint16_t mode =
             append ? uint16_t(TAuFileStream::fmOpenReadWrite | ShareMode) : TAuFileStream::fmCreate;
-        m_file = std::make_unique<TAuFileStream>(m_fileName, mode);
+        try {
+            m_file = std::make_unique<TAuFileStream>(m_fileName, mode);
+        } catch (const EAuException &e) { // the file named, as every writer of ours does
+            throw EAuException(m_fileName + QStringLiteral(": ") + e.message());
+        }
         m_out = m_file.get();
     }
 

@@ -239,6 +239,10 @@ TEST_F(WaveOutTest, SettingsAndMissingFileName)
     out.SetInput(&in);
     ASSERT_TRUE(RunToCompletion(out));
     EXPECT_EQ(out.ExceptionMessage(), "File name is not assigned.");
+
+    out.SetFileName("/nonexistent-folder/take.wav"); // a file that cannot be made is named
+    ASSERT_TRUE(RunToCompletion(out));
+    EXPECT_EQ(out.ExceptionMessage(), "/nonexistent-folder/take.wav: No such file or directory");
 }
 
 } // namespace
