@@ -231,8 +231,7 @@ void TMainForm::ActionExtractExecute()
             QStringLiteral("\r\n") + LocalizedText("RES_Create_Directory", "creates a new directory?");
         if (!Question(QStringLiteral("Sondrel"), question))
             return;
-        if (QString error; !MakeFolder(options.OutputFolder, &error)) {
-            const QString reason = error.mid(error.lastIndexOf(QStringLiteral(": ")) + 2);
+        if (const QString reason = FolderProblem(options.OutputFolder); !reason.isEmpty()) {
             message(QStringLiteral("Failed to create ") + options.OutputFolder + QStringLiteral(": ") +
                         reason +
                         QStringLiteral(".\r\nPlease go to Edit > Options to change the output folder."),

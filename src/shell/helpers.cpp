@@ -76,13 +76,9 @@ QString UnreadableReason(const QString &path)
     return folder ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
 }
 
-bool MakeFolder(const QString &folder, QString *error)
+QString FolderProblem(const QString &folder)
 {
     const QString clean = QDir::cleanPath(folder);
-    const auto isFolder = [](const QString &path) {
-        struct stat st {};
-        return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-    };
     int code = ENOENT;
     if (!clean.isEmpty()) {
         // Each folder of the path in turn, from the top: the first that cannot be made says why.
@@ -98,13 +94,19 @@ bool MakeFolder(const QString &folder, QString *error)
                 break;
             }
         }
-        if (isFolder(clean))
-            return true;
+        struct stat st {};
+        if (::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return QString();
     }
-    if (error)
-        *error = folder + QStringLiteral(": cannot create the folder: ") +
-                 QString::fromLocal8Bit(std::strerror(code));
-    return false;
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+bool MakeFolder(const QString &folder, QString *error)
+{
+    const QString problem = FolderProblem(folder);
+    if (!problem.isEmpty() && error)
+        *error = folder + QStringLiteral(": cannot create the folder: ") + problem;
+    return problem.isEmpty();
 }
 
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error)

@@ -18,9 +18,11 @@ bool FileInUse(const QString &path);
 // Appends the path separator unless the text is empty or already ends in it. Thread-safe.
 QString WithTrailingBackslash(const QString &path);
 
-// Makes the folder and every folder above it that is missing. On failure *error (when given) says
-// "FOLDER: cannot create the folder: reason", with the reason the system gave for the first folder it could
-// not make (a part of the path that is a file gives "Not a directory"). Thread-safe.
+// Makes the folder and every folder above it that is missing; empty when the folder is there now, else the
+// reason the system gave for the first folder it could not make (a part of the path that is a file gives
+// "Not a directory"). Thread-safe.
+QString FolderProblem(const QString &folder);
+// The same, with *error (when given) saying "FOLDER: cannot create the folder: reason" on failure.
 bool MakeFolder(const QString &folder, QString *error = nullptr);
 
 // Why the file at path cannot be read, as the system says it ("No such file or directory", "Permission

@@ -9,7 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <gtest/gtest.h>
 
 namespace {
@@ -214,6 +216,28 @@ TEST_F(WavToolsTest, MpegLayer3InsideWavDecodesToPcm)
     for (qsizetype i = 0; i < pcm.size() / 2; ++i)
         loud += std::abs(s[i]) > 2000;
     EXPECT_GT(loud, pcm.size() / 8);
+
+    // The samples are those ffmpeg's own decoder gives, once aligned (the decoders may start a frame apart).
+    const QString judged = dir + "judged.raw";
+    run("ffmpeg",
+        {"-hide_banner", "-loglevel", "error", "-i", file, "-f", "s16le", "-c:a", "pcm_s16le", judged});
+    const QByteArray reference = ReadFileBytes(judged);
+    const auto *r = reinterpret_cast<const int16_t *>(reference.constData());
+    const qsizetype ours = pcm.size() / 2, theirs = reference.size() / 2, window = 8000;
+    ASSERT_GT(std::min(ours, theirs), window + 2 * 2304 * 2);
+    qsizetype best = 0;
+    int64_t bestDistance = INT64_MAX;
+    for (qsizetype shift = -2 * 2304; shift <= 2 * 2304; shift += 2) { // whole stereo frames
+        int64_t distance = 0;
+        for (qsizetype i = 2 * 2304; i < 2 * 2304 + window; ++i)
+            distance += std::abs(int(s[i]) - int(r[i + shift]));
+        if (distance < bestDistance)
+            bestDistance = distance, best = shift;
+    }
+    int worst = 0;
+    for (qsizetype i = std::max<qsizetype>(0, -best); i < ours && i + best < theirs; ++i)
+        worst = std::max(worst, std::abs(int(s[i]) - int(r[i + best])));
+    EXPECT_LE(worst, 2) << "shift " << best;
 }
 
 } // namespace
