@@ -139,8 +139,7 @@ QString ExtractionFolder(const TOptionsSetting &settings)
 {
     const QString output = settings.CommonOptions.OutputFolder;
     const QString album = AlbumFolderName(settings.DiscInfo.Album);
-    if (!settings.CommonOptions.IsCreateAlbumFolder || album.isEmpty() || album == QLatin1String(".") ||
-        album == QLatin1String(".."))
+    if (!settings.CommonOptions.IsCreateAlbumFolder || album.isEmpty())
         return output;
     const QString folder = WithTrailingBackslash(output) + album;
     QDir().mkpath(folder);

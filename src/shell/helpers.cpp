@@ -337,13 +337,19 @@ QString CutToUtf8Bytes(const QString &text, int maxBytes)
     return text.left(i);
 }
 
-QString TrackFileName(const QString &title, int trackNumber)
+// Without forbidden and control characters and leading dots and blanks, cut to MaxFileBaseBytes.
+static QString safeFileBase(const QString &text)
 {
-    QString name = WithoutControlChars(withoutForbiddenChars(title));
+    const QString name = WithoutControlChars(withoutForbiddenChars(text));
     qsizetype begin = 0;
     while (begin < name.size() && (name.at(begin) == QLatin1Char('.') || name.at(begin).isSpace()))
         ++begin;
-    name = CutToUtf8Bytes(name.mid(begin), MaxFileBaseBytes);
+    return CutToUtf8Bytes(name.mid(begin), MaxFileBaseBytes);
+}
+
+QString TrackFileName(const QString &title, int trackNumber)
+{
+    const QString name = safeFileBase(title);
     if (name.isEmpty())
         return TimestampName() + QLatin1Char('_') + QString::number(trackNumber);
     return name;
@@ -351,14 +357,10 @@ QString TrackFileName(const QString &title, int trackNumber)
 
 QString AlbumFolderName(const QString &album)
 {
-    const QString name = WithoutControlChars(withoutForbiddenChars(album));
-    qsizetype begin = 0;
-    qsizetype end = name.size();
-    while (begin < end && name[begin].unicode() <= ' ')
-        ++begin;
-    while (end > begin && name[end - 1].unicode() <= ' ')
-        --end;
-    return name.mid(begin, end - begin);
+    QString name = safeFileBase(album);
+    while (!name.isEmpty() && name.back().unicode() <= ' ')
+        name.chop(1);
+    return name;
 }
 
 QString TimestampName()

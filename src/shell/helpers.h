@@ -97,7 +97,8 @@ QString TrackFileName(const QString &title, int trackNumber);
 // The text cut to at most maxBytes bytes of UTF-8, never inside a character.
 QString CutToUtf8Bytes(const QString &text, int maxBytes);
 
-// The album without forbidden characters, then without leading and trailing blanks and control characters.
+// The album folder's name by TrackFileName's rules (an album of "../.." or "...Live" makes no hidden folder,
+// a long one no name too long to make) without trailing blanks; empty when nothing remains.
 QString AlbumFolderName(const QString &album);
 
 // "File_" + local date and time as yyyymmdd_hhnnss. Thread-safe.

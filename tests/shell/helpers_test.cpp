@@ -50,6 +50,9 @@ TEST(Helpers, FileNames)
     EXPECT_EQ(AlbumFolderName("  Best <Of>  "), "Best Of");
     EXPECT_EQ(AlbumFolderName("\t\x02Live\x1f "), "Live");
     EXPECT_EQ(AlbumFolderName(":/:"), "");
+    EXPECT_EQ(AlbumFolderName("../../.."), "");
+    EXPECT_EQ(AlbumFolderName("...Live. "), "Live.");
+    EXPECT_EQ(AlbumFolderName(longTitle), cut);
 
     EXPECT_EQ(WithTrailingBackslash(""), "");
     EXPECT_EQ(WithTrailingBackslash("/tmp"), "/tmp/");
