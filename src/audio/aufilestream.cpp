@@ -65,11 +65,25 @@ TAuFileStream::TAuFileStream(const QString &fileName, uint16_t mode) : QFile(fil
         ::close(fd);
         throw EAuException(systemErrorText(error));
     }
-    OpenMode openMode = (flags & O_ACCMODE) == O_RDONLY   ? ReadOnly
-                        : (flags & O_ACCMODE) == O_WRONLY ? WriteOnly
-                                                          : ReadWrite;
+    const OpenMode openMode = (flags & O_ACCMODE) == O_RDONLY   ? ReadOnly
+                              : (flags & O_ACCMODE) == O_WRONLY ? WriteOnly | Unbuffered
+                                                                : ReadWrite | Unbuffered;
     if (!open(fd, openMode, AutoCloseHandle)) {
         ::close(fd);
         throw EAuException(errorString());
     }
+}
+
+qint64 TAuFileStream::writeData(const char *data, qint64 len)
+{
+    // A short write (the disk filled up, the file size limit was reached) is followed by one for the rest,
+    // which fails with the system's reason in errorString().
+    qint64 done = 0;
+    while (done < len) {
+        const qint64 written = QFile::writeData(data + done, len - done);
+        if (written <= 0)
+            return -1;
+        done += written;
+    }
+    return done;
 }

@@ -12,7 +12,9 @@
 //                            fmShareCompat, fmShareExclusive, fmShareDenyRead  exclusive lock
 //                            fmShareDenyWrite                                 shared lock (readers only)
 //                            fmShareDenyNone                                  no lock
-// A failed open raises EAuException with the operating system's text for the error.
+// A failed open raises EAuException with the operating system's text for the error. A file opened for
+// writing is unbuffered and writes all it is given or fails with the system's reason: a buffered write
+// would fail only when flushed, too late to tell (and Qt would then write the rest at the wrong place).
 class TAuFileStream final : public QFile {
     Q_OBJECT
 public:
@@ -27,4 +29,7 @@ public:
     static constexpr uint16_t fmShareDenyNone = 0x0040;
 
     TAuFileStream(const QString &fileName, uint16_t mode);
+
+protected:
+    qint64 writeData(const char *data, qint64 len) override;
 };

@@ -118,6 +118,8 @@ void TFlacOut::Prepare()
 
     const FLAC__StreamEncoderInitStatus status =
         FLAC__stream_encoder_init_stream(c.encoder, &Codec::write, &Codec::seek, &Codec::tell, nullptr, &c);
+    if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK && c.writeFailed) // its header could not be written
+        throw EAuException(writeFailure(QStringLiteral("Error writing"), m_file.get()));
     if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK)
         throw EAuException(
             QStringLiteral("%1: the FLAC encoder could not start (%2)")
@@ -160,7 +162,7 @@ bool TFlacOut::DoOutput(bool abort)
         }
     }
     if (!FLAC__stream_encoder_process_interleaved(c.encoder, out, frames))
-        throw EAuException(c.writeFailed ? QStringLiteral("Error writing %1").arg(m_fileName)
+        throw EAuException(c.writeFailed ? writeFailure(QStringLiteral("Error writing"), m_file.get())
                                          : QStringLiteral("%1: %2").arg(m_fileName, c.stateText()));
     return true;
 }
@@ -172,11 +174,11 @@ void TFlacOut::Done()
         FLAC__stream_encoder_get_state(m_codec->encoder) == FLAC__STREAM_ENCODER_OK) {
         // Writes the last frame and goes back to complete STREAMINFO.
         if (!FLAC__stream_encoder_finish(m_codec->encoder) || m_codec->writeFailed)
-            failure = m_codec->writeFailed ? QStringLiteral("Error writing %1").arg(m_fileName)
+            failure = m_codec->writeFailed ? writeFailure(QStringLiteral("Error writing"), m_file.get())
                                            : QStringLiteral("%1: %2").arg(m_fileName, m_codec->stateText());
     }
-    if (m_file && failure.isEmpty() && !m_file->flush())
-        failure = QStringLiteral("Error writing %1").arg(m_fileName);
+    if (m_file && failure.isEmpty() && !flushed(m_file.get()))
+        failure = writeFailure(QStringLiteral("Error writing"), m_file.get());
     m_codec.reset();
     closeRun();
     if (!failure.isEmpty())

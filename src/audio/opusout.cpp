@@ -107,7 +107,7 @@ bool TOpusOut::DoOutput(bool abort)
     ClearUpperVectorState(); // libopus is SSE code
     if (const int error = ope_encoder_write_float(c.encoder, m_samples.data(), int(frames)); error != OPE_OK)
         throw EAuException(
-            c.writeFailed ? QStringLiteral("Error writing %1").arg(m_fileName)
+            c.writeFailed ? writeFailure(QStringLiteral("Error writing"), m_file.get())
                           : QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(ope_strerror(error))));
     return true;
 }
@@ -119,11 +119,11 @@ void TOpusOut::Done()
     if (m_codec && m_codec->encoder && !m_codec->writeFailed) {
         if (const int error = ope_encoder_drain(m_codec->encoder); error != OPE_OK || m_codec->writeFailed)
             failure = m_codec->writeFailed
-                          ? QStringLiteral("Error writing %1").arg(m_fileName)
+                          ? writeFailure(QStringLiteral("Error writing"), m_file.get())
                           : QStringLiteral("%1: %2").arg(m_fileName, QString::fromUtf8(ope_strerror(error)));
     }
-    if (m_file && failure.isEmpty() && !m_file->flush())
-        failure = QStringLiteral("Error writing %1").arg(m_fileName);
+    if (m_file && failure.isEmpty() && !flushed(m_file.get()))
+        failure = writeFailure(QStringLiteral("Error writing"), m_file.get());
     m_codec.reset();
     closeRun();
     if (!failure.isEmpty())

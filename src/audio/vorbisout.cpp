@@ -77,7 +77,7 @@ void TVorbisOut::writePage(const void *header, long headerBytes, const void *bod
 {
     if (m_out->write(static_cast<const char *>(header), headerBytes) != headerBytes ||
         m_out->write(static_cast<const char *>(body), bodyBytes) != bodyBytes)
-        throw EAuException(QStringLiteral("Error writing ogg file"));
+        throw EAuException(writeFailure(QStringLiteral("Error writing ogg file"), m_out));
 }
 
 void TVorbisOut::Prepare()
@@ -214,6 +214,8 @@ bool TVorbisOut::DoOutput(bool abort)
 
 void TVorbisOut::Done()
 {
+    const QString failure =
+        m_out && !flushed(m_out) ? writeFailure(QStringLiteral("Error writing ogg file"), m_out) : QString();
     if (!StreamAssigned)
         m_file.reset();
     m_out = nullptr;
@@ -221,6 +223,8 @@ void TVorbisOut::Done()
         Input()->Flush();
     Comments.Clear();
     m_codec.reset();
+    if (!failure.isEmpty())
+        throw EAuException(failure);
 }
 
 void ApplyOggSettings(TVorbisOut &writer, const TOptionsSetting &settings)

@@ -45,7 +45,7 @@ void TWaveOut::SetBlockSize(int size)
 void TWaveOut::write(const char *data, int64_t size)
 {
     if (m_out->write(data, size) != size)
-        throw EAuException(QStringLiteral("Error writing wave file"));
+        throw EAuException(writeFailure(QStringLiteral("Error writing wave file"), m_out));
 }
 
 void TWaveOut::writeUInt32At(int64_t offset, uint32_t value)
@@ -53,7 +53,7 @@ void TWaveOut::writeUInt32At(int64_t offset, uint32_t value)
     char bytes[4];
     qToLittleEndian(value, bytes);
     if (!m_out->seek(offset) || m_out->write(bytes, 4) != 4)
-        throw EAuException(QStringLiteral("Error writing wave file"));
+        throw EAuException(writeFailure(QStringLiteral("Error writing wave file"), m_out));
 }
 
 void TWaveOut::openForAppend(QIODevice &file)
@@ -266,7 +266,8 @@ void TWaveOut::Done()
                     m_written += n;
                 }
             }
-            m_out->seek(m_out->size());
+            if (!flushed(m_out) || !m_out->seek(m_out->size()))
+                throw EAuException(writeFailure(QStringLiteral("Error writing wave file"), m_out));
             if (!StreamAssigned)
                 m_file.reset();
             m_out = nullptr;

@@ -164,6 +164,29 @@ TEST_F(ConvertTest, DamagedAndForeignInputsFailByNameAndLeaveNothing)
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"four.mp3"});
 }
 
+// A file that cannot be written to its end (the file size limit here, as a disk that fills up) fails with
+// the file and the system's reason and leaves nothing under its name: the last block of a run sat in a
+// buffer whose failed flush was told to no one, and a WAV's was then written over its header.
+TEST_F(ConvertTest, AFileCutAtItsEndIsAFailure)
+{
+    const QString wav = home.root() + "/tone.wav";
+    std::vector<std::pair<QStringList, QString>> runs; // a command and the file it makes
+    for (const QString format : {"wav", "flac", "ogg", "opus"})
+        runs.push_back({{"convert", "-f", format, "-o", out, wav}, out + "/tone." + format});
+    runs.push_back({{"resample", wav, out + "/r.wav", "--quality", "fast"}, out + "/r.wav"});
+    for (const auto &[command, made] : runs) {
+        ASSERT_EQ(runCli(command).code, 0) << made.toStdString();
+        const qint64 kilobytes = (QFileInfo(made).size() - 1) / 1024; // the last block does not fit
+        ASSERT_TRUE(QFile::remove(made));
+        const QString limit = QString("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(kilobytes);
+        const CliRun cut = runCli(QStringList{"-c", limit, BuiltProgram("sondrel-cli")} + command, "/bin/sh");
+        EXPECT_EQ(cut.code, 1) << made.toStdString();
+        EXPECT_TRUE(cut.err.contains(QFileInfo(made).fileName() + ".part: File too large"))
+            << cut.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(made)) << made.toStdString();
+    }
+}
+
 // MP3 to WAV decodes in process: the same samples as mpg123's own decoder, gapless.
 TEST_F(ConvertTest, Mp3ToWavGivesMpg123sSamples)
 {
