@@ -52,9 +52,11 @@ TAuFileStream::TAuFileStream(const QString &fileName, uint16_t mode) : QFile(fil
             break;
         }
     }
-    const int fd = ::open(QFile::encodeName(fileName).constData(), flags, 0666);
+    // Not blocking in the open itself: a named pipe without a writer would keep it waiting for good.
+    const int fd = ::open(QFile::encodeName(fileName).constData(), flags | O_NONBLOCK, 0666);
     if (fd < 0)
         throw EAuException(systemErrorText(errno));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (lock && !LockOpenFile(fd, lock == 2)) {
         const int error = errno;
         ::close(fd);

@@ -71,9 +71,13 @@ QString UnreadableReason(const QString &path)
     if (fd < 0)
         return QString::fromLocal8Bit(std::strerror(path.isEmpty() ? ENOENT : errno));
     struct stat st {};
-    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const bool known = ::fstat(fd, &st) == 0;
     ::close(fd);
-    return folder ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QString();
+    if (known && S_ISDIR(st.st_mode))
+        return QString::fromLocal8Bit(std::strerror(EISDIR));
+    if (known && !S_ISREG(st.st_mode)) // a pipe would keep a reader waiting for its writer
+        return QStringLiteral("not a regular file");
+    return QString();
 }
 
 QString FolderProblem(const QString &folder)

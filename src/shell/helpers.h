@@ -26,7 +26,8 @@ QString FolderProblem(const QString &folder);
 bool MakeFolder(const QString &folder, QString *error = nullptr);
 
 // Why the file at path cannot be read, as the system says it ("No such file or directory", "Permission
-// denied", "Is a directory"), or empty when it is a file that can be opened for reading. Thread-safe.
+// denied", "Is a directory"; "not a regular file" for a pipe, socket or device), or empty when it is a
+// file that can be opened for reading. Thread-safe.
 QString UnreadableReason(const QString &path);
 
 // Replaces the file at path with bytes, or leaves it as it was: the bytes go to a temporary file beside it,

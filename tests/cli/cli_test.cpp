@@ -22,6 +22,7 @@
 #include <QtEndian>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -357,6 +358,12 @@ TEST_F(CliTest, ConvertFailures)
     const CliRun missingFlac = runCli({"convert", "-f", "flac", out + "/nothing.wav", "-o", out});
     EXPECT_TRUE(missingFlac.err.contains("nothing.wav: cannot be read: No such file or directory"))
         << missingFlac.err.toStdString();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out + "/pipe.wav").constData(), 0600), 0);
+    for (const QString format : {"mp3", "flac"}) {
+        const CliRun pipe = runCli({"convert", "-f", format, out + "/pipe.wav", "-o", out}, QString(), 20000);
+        EXPECT_TRUE(pipe.err.contains("pipe.wav: cannot be read: not a regular file"))
+            << pipe.err.toStdString();
+    }
     EXPECT_EQ(runCli({"convert", "wav2aac", out + "/x.wav"}).code, 2);
     EXPECT_EQ(runCli({"convert", "wav2mp3", "a.wav", "--overwrite", "--no-overwrite"}).code, 2);
 }
@@ -865,6 +872,11 @@ TEST_F(CliTest, PlayOnTheNullDevice)
     const CliRun text = runCli({"play", out + "/text.wav", "--device", "null"});
     EXPECT_EQ(text.code, 1);
     EXPECT_TRUE(text.err.contains(out + "/text.wav: not a WAV file")) << text.err.toStdString();
+    // A named pipe no one writes to is refused at once (opening it waited for a writer, deaf to Ctrl+C).
+    for (const QString &pipe : {out + "/pipe.wav", out + "/pipe.ogg"}) {
+        ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        EXPECT_EQ(runCli({"play", pipe, "--device", "null"}, QString(), 20000).code, 1);
+    }
 }
 
 TEST_F(CliTest, RecordFromTheNullDevice)
