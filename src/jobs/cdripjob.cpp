@@ -67,6 +67,7 @@ void TCDRipJob::recordTrack(int item)
             OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
     track.Read = !m_read.ReadFailed();
     track.ReadErrors = m_read.ReadFailed() ? 1 : 0;
+    track.Problem = m_read.Failure();
     track.Repairs = m_cdIn.JitterErrors;
     track.Pregap = m_cdIn.PregapSectors(track.Track + 1);
     track.TakeCheck(m_read.Check());

@@ -56,6 +56,7 @@ TComponentReadStep::~TComponentReadStep()
 void TComponentReadStep::readFailure(const QString &reason)
 {
     m_readFailed = true;
+    m_failure = reason;
     if (m_running)
         emit failed(QStringLiteral("Track %1 (%2): %3").arg(TwoDigits(m_track), m_base, reason));
 }
@@ -82,6 +83,7 @@ void TComponentReadStep::Start(int track, const QString &base, const QString &wa
     m_base = base;
     m_wav = wav;
     m_readFailed = false;
+    m_failure.clear();
     m_running = true;
     m_tested = false;
     m_reads.clear();
@@ -165,8 +167,10 @@ void TComponentReadStep::settle(const QString &working, bool complete)
                                : placed ? ProcessResult::Done
                                         : ProcessResult::WavNotCreated;
         QMetaObject::invokeMethod(this, [this, result, error] {
-            if (result == ProcessResult::WavNotCreated)
+            if (result == ProcessResult::WavNotCreated) {
                 m_readFailed = true;
+                m_failure = error;
+            }
             end(TReadEnd{result, error});
         });
     }));

@@ -35,6 +35,7 @@ public:
 
     // What the last read gave, once it ended.
     bool ReadFailed() const { return m_readFailed; }
+    QString Failure() const { return m_failure; } // why, when known
     const TAudioCheck &Check() const { return m_check; }
     bool Tested() const { return m_tested; }
     uint32_t TestCrc() const { return m_testCrc; }
@@ -66,6 +67,7 @@ private:
     bool m_running = false;
     bool m_ending = false; // an end is on its way to be told
     bool m_readFailed = false;
+    QString m_failure;
     TAudioCheck m_check; // of the read in progress; fed on the reading thread, read once it is done
     bool m_tested = false;
     uint32_t m_testCrc = 0;

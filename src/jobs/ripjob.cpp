@@ -163,7 +163,7 @@ void TRipJob::report()
     m_report->Run(m_presenter, [this] { finish(mrCancel); });
 }
 
-void TRipJob::recordTrack(int item, bool ok)
+void TRipJob::recordTrack(int item, bool ok, const QString &problem)
 {
     if (!m_report)
         return;
@@ -173,6 +173,7 @@ void TRipJob::recordTrack(int item, bool ok)
         outputFolder() + itemBase(item) +
             OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
     track.Read = ok && read;
+    track.Problem = track.Read ? QString() : problem;
     track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
     if (read) {
         track.TakeCheck(read->Check);
@@ -262,7 +263,7 @@ void TRipJob::trackRead(const TReadEnd &end)
     const int item = m_sequence.Item();
     showReadFailure(end, item);
     const bool read = end.Result == ProcessResult::Done;
-    recordTrack(item, read);
+    recordTrack(item, read, end.Message);
     if (OnTrackRead)
         OnTrackRead(item, read);
     const int32_t format = m_settings.CommonOptions.OutputFormat;

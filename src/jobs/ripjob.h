@@ -138,7 +138,7 @@ private:
     // The format this job makes (the output format when extracting, else the conversion's).
     int32_t targetFormat() const;
     // After a track's read: what the read gave, for the report.
-    void recordTrack(int item, bool read);
+    void recordTrack(int item, bool read, const QString &problem);
     void wmaTick();
 
     int itemNumber(int item) const;   // the two-digit track number of a mode 1 entry

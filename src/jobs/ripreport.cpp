@@ -245,7 +245,10 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
                                                : QStringLiteral("not verified"));
     out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
     out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
-    out << QStringLiteral("  Status: ") + (!track.Read           ? QStringLiteral("not read")
+    const QString notRead = track.Problem.isEmpty()
+                                ? QStringLiteral("not read")
+                                : QStringLiteral("not read (%1)").arg(WithoutControlChars(track.Problem));
+    out << QStringLiteral("  Status: ") + (!track.Read           ? notRead
                                            : track.CrcMismatch() ? QStringLiteral("CRC mismatch")
                                                                  : QStringLiteral("copied"));
 }

@@ -26,6 +26,7 @@ struct TTrackRip {
     bool PreEmphasis = false; // the table flags the track's audio as pre-emphasised
     int32_t Pregap = 0;       // sectors of the next track's pregap at this file's end; 0 when not known
     bool Read = false;        // the audio was read to its end
+    QString Problem;          // why it was not, when known
     int64_t Frames = 0;
     int Peak = 0; // 0 to 32768
     uint32_t CopyCrc = 0;

@@ -105,6 +105,7 @@ TEST(RipReport, SummaryLogAndCueSheet)
     session.Tracks.push_back(track(4, false, false));
     session.Tracks.push_back(track(5, false, false));
     session.Tracks.push_back(track(6, false, false, false));
+    session.Tracks[5].Problem = "/music/.6.wav.part: No space left on device\n";
     session.Tracks[1].Tested = true;
     session.Tracks[1].TestCrc = 1; // copy CRC 0: a mismatch fails the track, whatever AccurateRip said
     EXPECT_EQ(RipSummary(session), "2 tracks failed; 1 track not accurately ripped; 2 tracks not verified");
@@ -116,7 +117,7 @@ TEST(RipReport, SummaryLogAndCueSheet)
     EXPECT_TRUE(log.startsWith("Sondrel 5.6 rip log\r\n\r\nDate: 2026-12-07T10:00:00\r\n"));
     EXPECT_TRUE(log.contains("  Test CRC: 00000001 (CRC mismatch)\r\n"));
     EXPECT_TRUE(log.contains("  Length: 0:03.00\r\n"));
-    EXPECT_TRUE(log.contains("  Status: not read\r\n"));
+    EXPECT_TRUE(log.contains("  Status: not read (/music/.6.wav.part: No space left on device)\r\n"));
 
     // A known pregap of the next track: the track begins at the end of this file, with its INDEX 00 (one
     // TRACK line a track).
