@@ -403,13 +403,13 @@ bool ReadFileTags(const QString &path, TFileTags &tags, QString *error)
 {
     SilenceTagLib();
     tags = TFileTags();
-    if (!QFileInfo(path).isFile()) {
-        fail(error, path, QFileInfo::exists(path) ? notTaggable() : QStringLiteral("no such file"));
+    if (const QString reason = UnreadableReason(path); !reason.isEmpty()) {
+        fail(error, path, reason);
         return false;
     }
     tags.Format = TagFormatOf(path);
     if (tags.Format == TTagFormat::None) {
-        fail(error, path, notTaggable());
+        fail(error, path, QStringLiteral("not a file whose tags can be read"));
         return false;
     }
     if (!readTags(QFile::encodeName(path), tags.Format, tags)) {

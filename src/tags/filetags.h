@@ -72,8 +72,8 @@ struct TTagEdit {
     bool Empty() const;
 };
 
-// Reads the file's tags. False, with "PATH: reason" in *error, for a file that cannot be read or that no
-// format claims ("PATH: not a file whose tags can be written").
+// Reads the file's tags. False, with "PATH: reason" in *error, for a file that cannot be read (the system's
+// reason) or that no format claims ("PATH: not a file whose tags can be read").
 bool ReadFileTags(const QString &path, TFileTags &tags, QString *error = nullptr);
 // Changes the named fields. For an MP3 file both tags change: the version 1 tag takes what fits it (30
 // characters a field, Latin-1), the version 2 tag the whole text. False with "PATH: reason" in *error; the

@@ -346,7 +346,11 @@ TEST_F(CliTest, TagRoundTrip)
     EXPECT_TRUE(runCli({"tag", "show", mp3}).out.contains("has no ID3 tag"));
     const CliRun missing = runCli({"tag", "show", out + "/missing.mp3"});
     EXPECT_EQ(missing.code, 1);
-    EXPECT_TRUE(missing.err.contains("missing.mp3: no such file")) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains("missing.mp3: No such file or directory")) << missing.err.toStdString();
+    EXPECT_TRUE(runCli({"tag", "show", out}).err.contains(out + ": Is a directory"));
+    WriteFileText(out + "/empty.mp3", "");
+    EXPECT_TRUE(runCli({"tag", "show", out + "/empty.mp3"})
+                    .err.contains("empty.mp3: not a file whose tags can be read"));
 }
 
 TEST_F(CliTest, ConvertFailures)
