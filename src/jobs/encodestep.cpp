@@ -4,7 +4,9 @@
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
 #include "shell/helpers.h"
+#include "shell/localizedtext.h"
 #include "shell/outputformats.h"
+#include "shell/userprompt.h"
 #include "tags/id3tag.h"
 #include "tags/tracktags.h"
 
@@ -75,6 +77,16 @@ void TEncodeStep::startWriter()
                   request.Target + QStringLiteral(": the output would overwrite the input"));
         return;
     }
+    // A file that is there already is replaced only when the user says so, as the encoder programs ask
+    // (the job's prompt is theirs); an extraction's files are not asked about.
+    if (request.Kind != JobKind::ExtractTracks && QFileInfo::exists(request.Target)) {
+        const QString question = request.Target + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                                QStringLiteral(" has existed,overite it?"));
+        if (!m_mp3.Prompt || !m_mp3.Prompt->Question(QStringLiteral("Sondrel"), question)) {
+            failLater(ProcessEvent::FileWritten, QString(), ProcessResult::Declined);
+            return;
+        }
+    }
     const bool tagged = request.Track >= 0 && m_settings.Use;
     const TTrackTags tags = tagged ? TrackTagsOf(m_settings, request.Track, request.TrackBase) : TTrackTags();
     TAuFileOut &writer = Writers.Prepare(request.Format, m_settings, tagged ? &tags : nullptr, request.Ogg);
@@ -103,9 +115,9 @@ void TEncodeStep::writerDone(TAuFileOut *writer)
                                        written ? ProcessResult::Ended : ProcessResult::EncoderFailed});
 }
 
-void TEncodeStep::failLater(int32_t event, const QString &message)
+void TEncodeStep::failLater(int32_t event, const QString &message, int32_t result)
 {
-    PostProcessInfo(this, TProcessInfo{event, message, QString(), ProcessResult::SourceFailed});
+    PostProcessInfo(this, TProcessInfo{event, message, QString(), result});
 }
 
 bool TEncodeStep::event(QEvent *e)

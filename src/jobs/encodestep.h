@@ -73,7 +73,7 @@ private:
     void writerDone(TAuFileOut *writer);
     void ended(const TProcessInfo &info);
     // Ends the step from the event loop: a start that failed.
-    void failLater(int32_t event, const QString &message);
+    void failLater(int32_t event, const QString &message, int32_t result = ProcessResult::SourceFailed);
 
     TMp3EncodeProcess &m_mp3;
     TWMAEncodeProcess &m_wma;

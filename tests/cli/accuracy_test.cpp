@@ -161,7 +161,8 @@ TEST_F(AccuracyTest, OpusFilesHaveTheTracksLengthAndTags)
             << QDir(out).entryList().join(' ').toStdString();
     }
     ASSERT_EQ(runCli({"rip", "-f", "wav", "-t", "2", "-o", home.root() + "/w"}).code, 0);
-    const CliRun convert = runCli({"convert", "wav2opus", home.root() + "/w/Close.wav", "-o", out});
+    const CliRun convert =
+        runCli({"convert", "wav2opus", home.root() + "/w/Close.wav", "-o", out, "--overwrite"});
     ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
     EXPECT_EQ(convert.out, out + "/Close.opus\n");
     judge(out + "/Close.opus", "0m:01.000s");

@@ -74,6 +74,27 @@ TEST_F(NothingLostTest, NoOverwriteKeepsEveryExistingFile)
     }
 }
 
+// A conversion asks before it replaces a file, whichever encoder makes it: without a terminal or with
+// --no-overwrite the file is kept (our own writers replaced it unasked), with --overwrite it is replaced.
+TEST_F(NothingLostTest, AConversionKeepsTheFileThatIsThere)
+{
+    const QString wav = out + "/tone.wav";
+    ASSERT_EQ(
+        RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "0.5", "sine", "440"}),
+        0);
+    for (const QString format : {"mp3", "ogg", "flac", "opus"}) {
+        const QString mine = out + "/tone." + format;
+        WriteFileText(mine, "mine");
+        const QStringList convert{"convert", "wav2" + format, wav, "-o", out, "--quiet"};
+        for (const QStringList &answer : {QStringList{"--no-overwrite"}, QStringList{}}) {
+            EXPECT_EQ(runCli(convert + answer).code, 0);
+            EXPECT_EQ(ReadFileText(mine), "mine") << format.toStdString() << answer.join("").toStdString();
+        }
+        ASSERT_EQ(runCli(convert + QStringList{"--overwrite"}).code, 0);
+        EXPECT_NE(ReadFileText(mine), "mine") << format.toStdString();
+    }
+}
+
 TEST_F(NothingLostTest, SameTitlesGetNumberedNames)
 {
     disc({"50,music", "50,tone", "50,noise"}, "TrackNumber=3\n1=Untitled\n2=untitled\n3=Untitled\n");
