@@ -96,6 +96,10 @@ public:
     }
     void ShowVerification(const TRipSession &session) override { Outcome.Verification(m_terminal, session); }
     void FileMade(const QString &path) override { Outcome.FileMade(m_terminal, path); }
+    void FileKept(const QString &path) override
+    {
+        m_terminal.Notice(QStringLiteral("kept %1 (already there)").arg(path));
+    }
     // Encodings running beside the read: a line when each starts and at each quarter (plain output), or
     // their percentages after the read's bar (a terminal).
     void SetEncoding(int slot, const QString &caption, int percent) override

@@ -335,6 +335,7 @@ bool TConvertJob::wanted(const TConvertItem &item)
                                                          QStringLiteral(" has existed,overite it?"));
     if (!Update && (!m_prompt || !m_prompt->Question(QStringLiteral("Sondrel"), question))) {
         ++m_kept;
+        m_presenter.FileKept(item.Target);
         return false;
     }
     return true;

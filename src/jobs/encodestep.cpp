@@ -140,9 +140,11 @@ bool TEncodeStep::event(QEvent *e)
 void TEncodeStep::ended(const TProcessInfo &info)
 {
     m_running = false;
-    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString()};
+    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), QString()};
     if (end.Result == ProcessResult::Ended && QFileInfo::exists(m_request.Target))
         end.Made = m_request.Target;
+    if (end.Result == ProcessResult::Declined && QFileInfo::exists(m_request.Target))
+        end.Kept = m_request.Target;
     if (!end.Made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded &&
         m_request.Track >= 0) {
         QString error;

@@ -40,6 +40,7 @@ struct TEncodeEnd {
     int32_t Result = 0;
     QString Message;
     QString Made;
+    QString Kept; // the target that was there already, when replacing it was declined
 };
 
 // The encoding step of a job: runs lame, the WMA program or one of our own writers (Ogg Vorbis, FLAC,

@@ -60,6 +60,7 @@ public:
         }
     }
     void ShowError(const QString &text) override { m_owner.m_view.ShowError(text); }
+    void FileKept(const QString &path) override { m_owner.m_view.FileKept(path); }
     void FileMade(const QString &path) override
     {
         // The reading job's WAVs are steps on the way, not what the extraction makes.

@@ -376,6 +376,8 @@ void TRipJob::showEncoderEnd(const TEncodeEnd &end)
         Timer1.stop();
     if (!end.Made.isEmpty())
         m_presenter.FileMade(end.Made);
+    if (!end.Kept.isEmpty())
+        m_presenter.FileKept(end.Kept);
     if (end.Event != ProcessEvent::FileWritten) {
         if (result == ProcessResult::InUse && !Busy)
             m_presenter.ShowError(Files.value(m_sequence.Item()) +

@@ -138,6 +138,8 @@ public:
     virtual void ShowError(const QString &text) = 0;
     // A file the job made is complete under its name (an encoded file, a WAV, the rip log or cue sheet).
     virtual void FileMade(const QString &path) { Q_UNUSED(path) }
+    // A file that was there already stays as it was: replacing it was declined.
+    virtual void FileKept(const QString &path) { Q_UNUSED(path) }
     // At the end of an extraction that was verified or tested: what each track gave (VerificationLines).
     virtual void ShowVerification(const TRipSession &session) { Q_UNUSED(session) }
     // The job is over; result mrCancel (2) when it ended by itself, mrAbort (3) when stopped.

@@ -142,8 +142,10 @@ TEST_F(ConvertTest, UpdateRedoesOnlyWhatIsOlderThanItsSource)
     ASSERT_EQ(again.code, 0) << again.err.toStdString();
     EXPECT_EQ(again.out, out + "/A/two.opus\n");
     EXPECT_EQ(QFileInfo(out + "/three.opus").lastModified(), before);
-    // Without --update, --no-overwrite keeps them all.
-    EXPECT_EQ(runCli({"convert", "-f", "opus", "-r", lib, "-o", out, "--no-overwrite"}).out, "");
+    // Without --update, --no-overwrite keeps them all, and says so.
+    const CliRun kept = runCli({"convert", "-f", "opus", "-r", lib, "-o", out, "--no-overwrite"});
+    EXPECT_EQ(kept.out, "");
+    EXPECT_TRUE(kept.err.contains("kept " + out + "/three.opus (already there)")) << kept.err.toStdString();
 }
 
 TEST_F(ConvertTest, DamagedAndForeignInputsFailByNameAndLeaveNothing)

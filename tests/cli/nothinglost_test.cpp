@@ -75,7 +75,8 @@ TEST_F(NothingLostTest, NoOverwriteKeepsEveryExistingFile)
 }
 
 // A conversion asks before it replaces a file, whichever encoder makes it: without a terminal or with
-// --no-overwrite the file is kept (our own writers replaced it unasked), with --overwrite it is replaced.
+// --no-overwrite the file is kept and named (our own writers replaced it unasked), with --overwrite it is
+// replaced.
 TEST_F(NothingLostTest, AConversionKeepsTheFileThatIsThere)
 {
     const QString wav = out + "/tone.wav";
@@ -87,8 +88,10 @@ TEST_F(NothingLostTest, AConversionKeepsTheFileThatIsThere)
         WriteFileText(mine, "mine");
         const QStringList convert{"convert", "wav2" + format, wav, "-o", out, "--quiet"};
         for (const QStringList &answer : {QStringList{"--no-overwrite"}, QStringList{}}) {
-            EXPECT_EQ(runCli(convert + answer).code, 0);
+            const CliRun run = runCli(convert + answer);
+            EXPECT_EQ(run.code, 0);
             EXPECT_EQ(ReadFileText(mine), "mine") << format.toStdString() << answer.join("").toStdString();
+            EXPECT_TRUE(run.err.contains("kept " + mine + " (already there)")) << run.err.toStdString();
         }
         ASSERT_EQ(runCli(convert + QStringList{"--overwrite"}).code, 0);
         EXPECT_NE(ReadFileText(mine), "mine") << format.toStdString();
