@@ -178,6 +178,13 @@ TEST_F(ConvertTest, AFileCutAtItsEndIsAFailure)
     runs.push_back({{"resample", wav, out + "/r.wav", "--quality", "fast"}, out + "/r.wav"});
     for (const auto &[command, made] : runs) {
         ASSERT_EQ(runCli(command).code, 0) << made.toStdString();
+        // Made whole, as ffmpeg's own readers see it: the two seconds of the source.
+        QByteArray seconds;
+        ASSERT_EQ(RunProgram("ffprobe",
+                             {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", made},
+                             &seconds),
+                  0);
+        EXPECT_NEAR(seconds.trimmed().toDouble(), 2.0, 0.01) << made.toStdString();
         const qint64 kilobytes = (QFileInfo(made).size() - 1) / 1024; // the last block does not fit
         ASSERT_TRUE(QFile::remove(made));
         const QString limit = QString("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(kilobytes);
