@@ -23,7 +23,7 @@ void TAuConverter::account(uint32_t &bytes)
 {
     Position += bytes;
     const int64_t size = Size;
-    if (size > 0 && Position > size) {
+    if (size > 0 && Position > size && !SizeIsEstimate) {
         bytes -= uint32_t(std::min<int64_t>(Position - size, bytes));
         Position = size;
         EndOfData = true;

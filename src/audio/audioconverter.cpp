@@ -41,6 +41,7 @@ void TAudioConverter::DoInit()
     m_outBytesPerSample = outBits / 8;
     Position = 0;
     const int64_t inputSize = m_input->Size;
+    SizeIsEstimate = bool(m_input->SizeIsEstimate);
     if (inputSize < 0 || inBits * m_inChannels == 0) {
         Size = inputSize < 0 ? -1 : 0;
     } else {

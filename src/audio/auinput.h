@@ -45,7 +45,10 @@ public:
 
     std::atomic<int64_t> Position{0}; // bytes handed out since Init
     std::atomic<int64_t> Size{0};     // bytes in all; -1 when not known in advance
-    uint16_t SampleSize = 0;          // bytes per sample frame
+    // Size is only what the file's headers claim (a decoder's length): good for progress, but nothing may
+    // cut the audio at it or pad up to it. The audio ends where the source's data ends.
+    std::atomic<bool> SizeIsEstimate{false};
+    uint16_t SampleSize = 0; // bytes per sample frame
     bool Seekable = false;
     std::atomic<bool> Busy{false}; // between Init and Flush
     uint32_t ChunkStart = 1;

@@ -85,7 +85,7 @@ int TAuOutput::Progress() const
         return -1;
     if (size == 0)
         return 0;
-    return int(std::lround(double(input->Position) / double(size) * 100.0));
+    return int(std::min<long>(std::lround(double(input->Position) / double(size) * 100.0), 100));
 }
 
 void TAuOutput::SetInput(TAuInput *input)

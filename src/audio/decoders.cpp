@@ -204,7 +204,9 @@ private:
     OggOpusFile *m_file = nullptr;
 };
 
-// MP3 through libmpg123, gapless (the encoder's delay and padding left out), 16 bits.
+// MP3 through libmpg123, gapless (the encoder's delay and padding left out), 16 bits. The length libmpg123
+// gives before decoding is a guess from the file size unless an Info frame states it; the audio decoded is
+// what counts. A stream damaged past its first frame decodes as far as it can, with a warning saying where.
 class Mp3FileIn final : public TDecodedFileIn {
 public:
     explicit Mp3FileIn(const QString &path) : TDecodedFileIn(path)
@@ -226,6 +228,9 @@ public:
         mpg123_format_none(m_handle);
         mpg123_format(m_handle, rate, channels, MPG123_ENC_SIGNED_16);
         const off_t length = mpg123_length(m_handle);
+        long accurate = 0;
+        mpg123_getstate(m_handle, MPG123_ACCURATE, &accurate, nullptr);
+        m_stated = accurate != 0 && length > 0 ? int64_t(length) : -1;
         setFormat(16, channels, int(rate), length > 0 ? int64_t(length) : 0);
     }
     ~Mp3FileIn() override
@@ -239,14 +244,31 @@ public:
 protected:
     bool refill() override
     {
+        if (m_ended)
+            return false;
         m_data.resize(32768);
         for (;;) {
             size_t done = 0;
             const int result = mpg123_read(m_handle, m_data.data(), m_data.size(), &done);
             if (result == MPG123_NEW_FORMAT && done == 0)
                 continue;
-            if (result != MPG123_OK && result != MPG123_DONE && result != MPG123_NEW_FORMAT)
-                throw failure(m_path, QString::fromUtf8(mpg123_strerror(m_handle)));
+            if (result != MPG123_OK && result != MPG123_DONE && result != MPG123_NEW_FORMAT) {
+                const QString reason = QString::fromUtf8(mpg123_strerror(m_handle));
+                if (m_frames == 0 && done == 0)
+                    throw failure(m_path, reason);
+                addWarning(
+                    QStringLiteral("%1: the MP3 stream cannot be decoded past %2 (%3); the rest is left out")
+                        .arg(m_path, where(), reason));
+                m_ended = true;
+            }
+            m_frames += int64_t(done) / SampleSize;
+            if (result == MPG123_DONE || (done == 0 && !m_ended)) {
+                m_ended = true;
+                if (m_stated > m_frames)
+                    addWarning(
+                        QStringLiteral("%1: the MP3 stream ends at %2, before the %3 its header announces")
+                            .arg(m_path, where(), timeOf(m_stated)));
+            }
             m_read = 0;
             m_fill = uint32_t(done);
             return done > 0;
@@ -254,7 +276,24 @@ protected:
     }
 
 private:
+    QString timeOf(int64_t frames) const
+    {
+        const double seconds = m_rate > 0 ? double(frames) / m_rate : 0.0;
+        const int minutes = int(seconds / 60);
+        return QStringLiteral("%1:%2").arg(minutes).arg(seconds - minutes * 60.0, 5, 'f', 2,
+                                                        QLatin1Char('0'));
+    }
+    QString where() const
+    {
+        return QStringLiteral("%1 (byte %2)")
+            .arg(timeOf(m_frames))
+            .arg(int64_t(mpg123_tell_stream(m_handle)));
+    }
+
     mpg123_handle *m_handle = nullptr;
+    int64_t m_stated = -1; // the length an Info frame states; -1 when it is only guessed
+    int64_t m_frames = 0;  // sample frames decoded
+    bool m_ended = false;
 };
 
 } // namespace
@@ -315,7 +354,22 @@ void TDecodedFileIn::setFormat(int bits, int channels, int rate, int64_t frames)
     m_rate = rate;
     m_totalFrames = frames;
     SampleSize = uint16_t(channels * bits / 8);
+    // What the stream's headers say (STREAMINFO, the last granule, a Xing frame or libmpg123's guess from
+    // the file size) may be wrong either way: the audio decoded decides.
     Size = frames > 0 ? frames * SampleSize : -1;
+    SizeIsEstimate = true;
+}
+
+void TDecodedFileIn::addWarning(const QString &text)
+{
+    std::lock_guard lock(m_warningLock);
+    m_warnings << text;
+}
+
+QStringList TDecodedFileIn::Warnings() const
+{
+    std::lock_guard lock(m_warningLock);
+    return m_warnings;
 }
 
 void TDecodedFileIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)

@@ -4,7 +4,9 @@
 #include "auinput.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
+#include <mutex>
 
 // What a file's content says it is, as far as the decoders go.
 enum class TAudioFileKind { Unknown, Wav, Flac, OggVorbis, Opus, Mp3, Asf, Mp4 };
@@ -30,6 +32,9 @@ public:
     int GetChannels() override { return m_channels; }
     int GetSampleRate() override { return m_rate; }
     int64_t GetTotalSamples() override { return m_totalFrames; }
+    // What the decoder passed over without failing (a damaged or cut stream decoded as far as it goes), each
+    // naming the file and the place. Any thread.
+    QStringList Warnings() const;
 
 protected:
     explicit TDecodedFileIn(const QString &path);
@@ -41,6 +46,7 @@ protected:
     virtual bool refill() = 0;
     // The total size known: Size from the frames and the format.
     void setFormat(int bits, int channels, int rate, int64_t frames);
+    void addWarning(const QString &text);
 
     QString m_path;
     std::vector<uint8_t> m_data;
@@ -50,4 +56,8 @@ protected:
     int m_channels = 0;
     int m_rate = 0;
     int64_t m_totalFrames = 0;
+
+private:
+    mutable std::mutex m_warningLock;
+    QStringList m_warnings;
 };

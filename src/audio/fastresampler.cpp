@@ -99,6 +99,7 @@ void TFastResampler::DoInit()
     m_read = m_fill = 0;
     m_delivered = 0;
     const int64_t inputSize = m_input->Size;
+    SizeIsEstimate = bool(m_input->SizeIsEstimate);
     Size =
         inputSize > 0 && m_inBytes > 0 ? std::llround(double(inputSize) * m_outBytes / m_inBytes) : inputSize;
     m_open = true;

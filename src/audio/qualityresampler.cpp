@@ -43,6 +43,7 @@ void TQualityResampler::DoInit()
     m_passThrough = inRate == OutSampleRate;
     m_open = true;
     const int64_t inputSize = m_input->Size;
+    SizeIsEstimate = bool(m_input->SizeIsEstimate);
     if (m_passThrough) {
         Size = inputSize;
         return;

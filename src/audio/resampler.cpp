@@ -50,7 +50,7 @@ void TRateConverter::GetData(uint8_t *&buffer, uint32_t &bytes)
         return;
     DoGetData(buffer, bytes);
     const int64_t size = Size;
-    if (size > 0 && m_delivered + bytes > size)
+    if (size > 0 && m_delivered + bytes > size && !SizeIsEstimate)
         bytes = uint32_t(std::max<int64_t>(size - m_delivered, 0));
     m_delivered += bytes;
     if (bytes == 0)

@@ -43,6 +43,7 @@ void TStereoBalance::DoInit()
     requireInput();
     m_input->Init();
     const int64_t inputSize = m_input->Size;
+    SizeIsEstimate = bool(m_input->SizeIsEstimate);
     Size = m_input->GetChannels() == 1 && inputSize > 0 ? inputSize * 2 : inputSize;
     Position = 0;
     m_open = true;

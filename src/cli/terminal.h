@@ -88,6 +88,7 @@ template <typename View> class TTerminalOutcomeView : public View {
 public:
     explicit TTerminalOutcomeView(TTerminal &terminal) : m_terminal(terminal), m_encodings(terminal) {}
     void ShowError(const QString &text) override { m_terminal.Failure(text); }
+    void ShowWarning(const QString &text) override { m_terminal.Notice(QStringLiteral("warning: ") + text); }
     void Finish(int result) override
     {
         m_terminal.EndBar();

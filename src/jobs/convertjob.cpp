@@ -263,6 +263,9 @@ void TConvertJob::Lane::dropWorkFiles()
 
 void TConvertJob::Lane::end(bool made)
 {
+    if (const auto *decoded = dynamic_cast<const TDecodedFileIn *>(m_source.get()))
+        for (const QString &warning : decoded->Warnings())
+            m_job.m_presenter.ShowWarning(warning);
     dropWorkFiles();
     if (made) {
         QString error;

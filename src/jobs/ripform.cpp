@@ -135,6 +135,11 @@ void TRipForm::ShowError(const QString &text)
     QMessageBox::critical(this, QStringLiteral("Sondrel"), text);
 }
 
+void TRipForm::ShowWarning(const QString &text)
+{
+    QMessageBox::warning(this, QStringLiteral("Sondrel"), text);
+}
+
 void TRipForm::Finish(int result)
 {
     if (isVisible())

@@ -74,6 +74,7 @@ public:
     void SetInitializing(const QString &text, bool visible) override;
     void SetGauge(int percent, bool showText) override;
     void ShowError(const QString &text) override;
+    void ShowWarning(const QString &text) override;
     void Finish(int result) override;
     void ReadPathFailed() override;
     void ShowVerification(const TRipSession &session) override;

@@ -136,6 +136,8 @@ class TRipOutcomeView {
 public:
     virtual ~TRipOutcomeView() = default;
     virtual void ShowError(const QString &text) = 0;
+    // Something the user should know that did not stop the file (a damaged source decoded as far as it goes).
+    virtual void ShowWarning(const QString &text) { ShowError(text); }
     // A file the job made is complete under its name (an encoded file, a WAV, the rip log or cue sheet).
     virtual void FileMade(const QString &path) { Q_UNUSED(path) }
     // A file that was there already stays as it was: replacing it was declined.

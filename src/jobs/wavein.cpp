@@ -89,20 +89,22 @@ bool TWaveIn::measure(int64_t &data, int64_t &size, int &outBits)
 {
     const WavFormat &f = m_format;
     const int channels = f.channels;
-    m_containerBytes = m_sampleBytes = 0;
+    m_containerBytes = m_sampleBytes = m_sampleSkip = 0;
     switch (f.type) {
     case wtPCM:
     case wtExtPCM: {
-        // Samples in containers wider than themselves (24 valid bits in 4 bytes, as the frame size shows):
-        // the top bytes of each container are the sample.
-        const int bits = f.validBitsPerSample > 0 && f.validBitsPerSample < f.bitsPerSample
-                             ? f.validBitsPerSample
-                             : f.bitsPerSample;
+        // Samples in containers wider than themselves. An extensible header's valid bits are left-justified
+        // in a container of its bits per sample (24 valid of 32: the top three bytes). A header whose frame
+        // size alone is wider than its bits per sample (24 bits in 4-byte blocks, as ALSA's S24_LE and
+        // hound write it) holds each sample in the low bytes of its container.
+        const bool leftJustified = f.validBitsPerSample > 0 && f.validBitsPerSample < f.bitsPerSample;
+        const int bits = leftJustified ? f.validBitsPerSample : f.bitsPerSample;
         const int sampleBytes = (bits + 7) / 8;
         const int container = f.blockAlign % channels == 0 ? f.blockAlign / channels : 0;
         if (container > sampleBytes && container <= 4 && sampleBytes >= 1) {
             m_containerBytes = container;
             m_sampleBytes = sampleBytes;
+            m_sampleSkip = leftJustified && container * 8 == f.bitsPerSample ? container - sampleBytes : 0;
             data -= data % f.blockAlign;
             size = data / container * sampleBytes;
             outBits = sampleBytes * 8;
@@ -283,7 +285,7 @@ uint32_t TWaveIn::refill()
                 return 0;
             const size_t samples = size_t(got) / frame * size_t(channels);
             m_out.resize(std::max<size_t>(m_out.size(), samples * size_t(m_sampleBytes)));
-            const size_t skip = size_t(m_containerBytes - m_sampleBytes);
+            const size_t skip = size_t(m_sampleSkip);
             for (size_t i = 0; i < samples; ++i)
                 std::memcpy(m_out.data() + i * size_t(m_sampleBytes),
                             m_in.data() + i * size_t(m_containerBytes) + skip, size_t(m_sampleBytes));

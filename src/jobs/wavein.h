@@ -57,7 +57,8 @@ private:
     int64_t m_dataEnd = 0;      // end of the data in m_source
     std::vector<uint8_t> m_in;  // one compressed block or raw read
     int m_containerBytes = 0;   // PCM in wider containers (24 bits in 4 bytes): each sample's container...
-    int m_sampleBytes = 0;      // ...and the bytes of it handed out (its top ones); 0 when packed
+    int m_sampleBytes = 0;      // ...and the bytes of it handed out; 0 when packed
+    int m_sampleSkip = 0;       // where in the container those bytes begin
     std::vector<uint8_t> m_out; // decoded bytes handed out
     uint32_t m_outRead = 0;
     uint32_t m_outFill = 0;

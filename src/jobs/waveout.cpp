@@ -118,7 +118,8 @@ void TWaveOut::Prepare()
     m_bits = input->GetBitsPerSample();
     m_rate = input->GetSampleRate();
     const int64_t size = input->Size;
-    m_sizeKnown = size >= 0;
+    // A length that is only claimed is never padded up to: the header is set from what was written.
+    m_sizeKnown = size >= 0 && !input->SizeIsEstimate;
     if ((m_channels > 2 || m_bits > 16) && !CreateNonMsHeaders)
         m_type = wtExtPCM;
 
@@ -254,7 +255,9 @@ void TWaveOut::Done()
             m_out = nullptr;
         }
         if (m_out) {
-            const bool patch = !m_sizeKnown || m_appending || Stopped || !m_inputEnded;
+            // More audio than announced (a source that delivered past its own length) is counted too.
+            const bool patch =
+                !m_sizeKnown || m_appending || Stopped || !m_inputEnded || m_written > m_announced;
             if (patch || m_type == wtDVIADPCM) {
                 // IMA ADPCM data is whole blocks, which the announced size may not count exactly.
                 patchHeader();

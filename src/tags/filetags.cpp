@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filetags.h"
 
+#include "id3frames.h"
 #include "id3tag.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
@@ -26,6 +27,7 @@
 #include <mpegfile.h>
 #include <mutex>
 #include <opusfile.h>
+#include <tbytevectorstream.h>
 #include <tdebuglistener.h>
 #include <textidentificationframe.h>
 #include <unistd.h>
@@ -68,28 +70,72 @@ bool readOwnTag(const QByteArray &native, TFileTags &tags, void (*read)(const Ta
     return true;
 }
 
+// The file's ID3v2 tag with the frames TagLib would stop at taken out (id3frames.h); empty when it has none.
+QByteArray repairedId3v2(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const int64_t bytes = Id3v2TagBytes(file.peek(10));
+    if (bytes <= 10 || bytes > file.size())
+        return QByteArray();
+    int dropped = 0;
+    const QByteArray repaired = WithoutUnreadableId3v2Frames(file.read(bytes), &dropped);
+    return dropped > 0 ? repaired : QByteArray();
+}
+
+// Writes the repaired tag over the old one in the copy (the same size, so nothing else moves).
+bool repairId3v2(const QString &original, const QString &copy)
+{
+    const QByteArray repaired = repairedId3v2(original);
+    if (repaired.isEmpty())
+        return true;
+    QFile file(copy);
+    return file.open(QIODevice::ReadWrite) && file.write(repaired) == repaired.size() && file.flush();
+}
+
+bool readMp3(const QByteArray &native, TFileTags &tags)
+{
+    // A tag with a frame TagLib cannot read is read from memory with that frame taken out.
+    std::unique_ptr<TagLib::ByteVectorStream> stream;
+    std::unique_ptr<TagLib::MPEG::File> opened;
+    if (const QByteArray repaired = repairedId3v2(QFile::decodeName(native)); !repaired.isEmpty()) {
+        QFile whole(QFile::decodeName(native));
+        if (!whole.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray bytes = whole.readAll();
+        bytes.replace(0, repaired.size(), repaired);
+        stream = std::make_unique<TagLib::ByteVectorStream>(
+            TagLib::ByteVector(bytes.constData(), uint(bytes.size())));
+        opened = std::make_unique<TagLib::MPEG::File>(stream.get(), TagLib::ID3v2::FrameFactory::instance(),
+                                                      false);
+    } else {
+        opened = std::make_unique<TagLib::MPEG::File>(native.constData(), false);
+    }
+    TagLib::MPEG::File &file = *opened;
+    if (!file.isValid())
+        return false;
+    if (file.hasID3v2Tag() && !file.ID3v2Tag()->isEmpty()) {
+        readId3v2(*file.ID3v2Tag(), tags);
+    } else if (file.hasID3v1Tag()) {
+        const TagLib::ID3v1::Tag &v1 = *file.ID3v1Tag();
+        tags.Kind = QStringLiteral("ID3v1");
+        tags.Title = qText(v1.title());
+        tags.Artist = qText(v1.artist());
+        tags.Album = qText(v1.album());
+        tags.Year = v1.year() ? QString::number(v1.year()) : QString();
+        tags.Genre = qText(v1.genre());
+        tags.Comment = qText(v1.comment());
+        tags.Track = int(v1.track());
+    }
+    return true;
+}
+
 bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
 {
     switch (format) {
-    case TTagFormat::Mp3: {
-        TagLib::MPEG::File file(native.constData(), false);
-        if (!file.isValid())
-            return false;
-        if (file.hasID3v2Tag() && !file.ID3v2Tag()->isEmpty()) {
-            readId3v2(*file.ID3v2Tag(), tags);
-        } else if (file.hasID3v1Tag()) {
-            const TagLib::ID3v1::Tag &v1 = *file.ID3v1Tag();
-            tags.Kind = QStringLiteral("ID3v1");
-            tags.Title = qText(v1.title());
-            tags.Artist = qText(v1.artist());
-            tags.Album = qText(v1.album());
-            tags.Year = v1.year() ? QString::number(v1.year()) : QString();
-            tags.Genre = qText(v1.genre());
-            tags.Comment = qText(v1.comment());
-            tags.Track = int(v1.track());
-        }
-        return true;
-    }
+    case TTagFormat::Mp3:
+        return readMp3(native, tags);
     case TTagFormat::Flac: {
         TagLib::FLAC::File file(native.constData(), false);
         if (!file.isValid())
@@ -219,7 +265,7 @@ bool writeTags(const QByteArray &native, TTagFormat format, const TTagEdit *edit
 }
 
 // The ID3 version 1 tag of an MP3 file, as the Part's writer keeps it: what fits of the edit, on the copy.
-bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edit)
+bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edit, const TFileTags &before)
 {
     Tid3tag tag;
     const uint16_t read = tag.ReadTag(original);
@@ -231,6 +277,19 @@ bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edi
             return false;
         onCopy.RemoveTag();
         return true;
+    }
+    if (read == Tid3tag::NoTag && before.HasTag()) {
+        // A new version 1 tag carries every field the file shows, not only those changed.
+        tag.SetTitle(before.Title);
+        tag.SetArtist(before.Artist);
+        tag.SetAlbum(before.Album);
+        tag.SetYear(before.Year.left(4));
+        tag.SetComment(before.Comment);
+        tag.SetTrack(uint8_t(std::clamp(before.Track, 0, 255)));
+        if (!edit->Genre && !before.Genre.isEmpty()) {
+            const int position = GenreIndex(before.Genre);
+            tag.Genre = position >= 0 ? Tid3tag::GenreToId3(uint8_t(position + 1)) : uint8_t(255);
+        }
     }
     if (const auto &title = edit->Id3v1Title ? edit->Id3v1Title : edit->Title)
         tag.SetTitle(*title);
@@ -288,7 +347,8 @@ bool change(const QString &path, const TTagEdit *edit, QString *error)
     return OnWorkingCopy(
         path,
         [&](const QString &working) {
-            if (format == TTagFormat::Mp3 && !editId3v1(path, working, edit))
+            if (format == TTagFormat::Mp3 &&
+                (!repairId3v2(path, working) || !editId3v1(path, working, edit, before)))
                 return false;
             return writeTags(QFile::encodeName(working), format, edit, before);
         },

@@ -3,7 +3,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 // The tags of any audio file the program reads or writes, through TagLib: MP3 (ID3 version 2.4, with the
@@ -43,6 +45,10 @@ struct TFileTags {
     QString Comment;
     int Track = 0;
     int TrackTotal = 0;
+    // The fields that hold more than one value (a version 2.4 frame's list, repeated Vorbis comments or ASF
+    // attributes), every value in order, by the field's name ("title", "artist", "album artist", "album",
+    // "genre"); the field above holds the first.
+    std::map<QString, QStringList> Values;
     bool HasTag() const { return !Kind.isEmpty(); }
 };
 

@@ -5,6 +5,7 @@
 
 #include "shell/genres.h"
 
+#include <algorithm>
 #include <asftag.h>
 #include <attachedpictureframe.h>
 #include <commentsframe.h>
@@ -12,6 +13,7 @@
 #include <id3v2tag.h>
 #include <infotag.h>
 #include <textidentificationframe.h>
+#include <unknownframe.h>
 #include <xiphcomment.h>
 
 TagLib::String tagText(const QString &text)
@@ -31,11 +33,77 @@ QString qText(const TagLib::String &text)
 
 // --- ID3 version 2 (MP3 files, and the "id3 " chunk of WAV files) ---
 
+// The text of any frame: a text frame's, or that of a frame TagLib keeps unparsed (TDAT and TIME, which
+// version 2.4 has no place for): an encoding byte and the text.
+static QStringList textsOf(const TagLib::ID3v2::Frame *frame)
+{
+    QStringList texts;
+    if (const auto *text = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frame)) {
+        for (const TagLib::String &value : text->fieldList())
+            if (const QString t = qText(value); !t.isEmpty())
+                texts << t;
+    } else if (const auto *unknown = dynamic_cast<const TagLib::ID3v2::UnknownFrame *>(frame)) {
+        const TagLib::ByteVector data = unknown->data();
+        if (data.size() > 1 && uchar(data[0]) <= 3)
+            if (const QString t = qText(TagLib::String(data.mid(1), TagLib::String::Type(data[0])));
+                !t.isEmpty())
+                texts << t;
+    } else if (const QString t = qText(frame->toString()); !t.isEmpty()) {
+        texts << t;
+    }
+    return texts;
+}
+
+// Every value of the frames with this identifier, in order.
+static QStringList frameTexts(const TagLib::ID3v2::Tag &tag, const char *id)
+{
+    QStringList all;
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList(id))
+        all << textsOf(frame);
+    return all;
+}
+
 static QString frameText(const TagLib::ID3v2::Tag &tag, const char *id)
 {
-    const TagLib::ID3v2::FrameList &frames = tag.frameList(id);
-    return frames.isEmpty() ? QString() : qText(frames.front()->toString());
+    const QStringList all = frameTexts(tag, id);
+    return all.isEmpty() ? QString() : all.front();
 }
+
+static bool digits(const QString &text, int count)
+{
+    return text.size() == count && std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+}
+
+// The date as one ISO 8601 text. Tags before version 2.4 keep the year (TYER, TYE in 2.2) apart from the day
+// and month (TDAT, "DDMM") and the time (TIME, "HHMM"): TYE 2010 with TDA 0304 is 2010-04-03.
+static QString id3Date(const TagLib::ID3v2::Tag &tag)
+{
+    QString date = frameText(tag, "TDRC");
+    if (date.isEmpty())
+        date = frameText(tag, "TYER"); // also a version 2.3 frame some programs put into 2.4 tags
+    if (!digits(date, 4))
+        return date;
+    // TagLib keeps version 2.2's TDA and TIM under their own names.
+    const auto either = [&tag](const char *id, const char *id22) {
+        const QString text = frameText(tag, id);
+        return text.isEmpty() ? frameText(tag, id22) : text;
+    };
+    if (const QString dayMonth = either("TDAT", "TDA"); digits(dayMonth, 4)) {
+        date += QLatin1Char('-') + dayMonth.mid(2, 2) + QLatin1Char('-') + dayMonth.left(2);
+        if (const QString time = either("TIME", "TIM"); digits(time, 4))
+            date += QLatin1Char('T') + time.left(2) + QLatin1Char(':') + time.mid(2, 2);
+    }
+    return date;
+}
+
+// Keeps every value of a field that holds more than one.
+static void keepValues(TFileTags &tags, const char *name, const QStringList &values)
+{
+    if (values.size() > 1)
+        tags.Values[QLatin1String(name)] = values;
+}
+
+static QString genreName(const QString &genre);
 
 // The user's comment: the first COMM frame without a description (others belong to other programs).
 TagLib::ID3v2::CommentsFrame *userComment(const TagLib::ID3v2::Tag &tag)
@@ -51,14 +119,22 @@ TagLib::ID3v2::CommentsFrame *userComment(const TagLib::ID3v2::Tag &tag)
 void readId3v2(const TagLib::ID3v2::Tag &tag, TFileTags &tags)
 {
     tags.Kind = QStringLiteral("ID3v2");
-    tags.Title = frameText(tag, "TIT2");
-    tags.Artist = frameText(tag, "TPE1");
-    tags.AlbumArtist = frameText(tag, "TPE2");
-    tags.Album = frameText(tag, "TALB");
-    tags.Year = frameText(tag, "TDRC");
-    if (tags.Year.isEmpty())
-        tags.Year = frameText(tag, "TYER"); // a version 2.3 frame some programs put into 2.4 tags
-    tags.Genre = qText(tag.genre());
+    const auto take = [&](QString &field, const char *name, const char *id) {
+        const QStringList values = frameTexts(tag, id);
+        field = values.isEmpty() ? QString() : values.front();
+        keepValues(tags, name, values);
+    };
+    take(tags.Title, "title", "TIT2");
+    take(tags.Artist, "artist", "TPE1");
+    take(tags.AlbumArtist, "album artist", "TPE2");
+    take(tags.Album, "album", "TALB");
+    tags.Year = id3Date(tag);
+    QStringList genres;
+    for (const QString &genre : frameTexts(tag, "TCON"))
+        if (const QString name = genreName(genre); !genres.contains(name))
+            genres << name;
+    tags.Genre = genres.isEmpty() ? QString() : genres.front();
+    keepValues(tags, "genre", genres);
     if (const TagLib::ID3v2::CommentsFrame *comment = userComment(tag))
         tags.Comment = qText(comment->text());
     const QString track = frameText(tag, "TRCK");
@@ -100,10 +176,14 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
     set("TPE1", edit.Artist);
     set("TPE2", edit.AlbumArtist);
     set("TALB", edit.Album);
-    if (edit.Year) {
-        tag.removeFrames("TYER");
-        tag.removeFrames("TDAT");
-        setFrame(tag, "TDRC", *edit.Year);
+    // Version 2.4 has one date frame: an older tag's year, day and time move into it whole on any edit.
+    const QString date = edit.Year ? *edit.Year : id3Date(tag);
+    static const char *const older[] = {"TYER", "TDAT", "TIME", "TDA", "TIM"};
+    if (edit.Year || std::any_of(std::begin(older), std::end(older),
+                                 [&tag](const char *id) { return !tag.frameList(id).isEmpty(); })) {
+        for (const char *old : older)
+            tag.removeFrames(old);
+        setFrame(tag, "TDRC", date);
     }
     if (edit.Genre)
         setFrame(tag, "TCON", genreName(*edit.Genre));
@@ -158,22 +238,37 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
 
 // --- Vorbis comments (FLAC, Ogg Vorbis, Opus) ---
 
+static QStringList fields(const TagLib::Ogg::XiphComment &x, const char *key)
+{
+    QStringList all;
+    const TagLib::Ogg::FieldListMap &map = x.fieldListMap();
+    if (const auto it = map.find(key); it != map.end())
+        for (const TagLib::String &value : it->second)
+            if (const QString t = qText(value); !t.isEmpty())
+                all << t;
+    return all;
+}
+
 static QString field(const TagLib::Ogg::XiphComment &x, const char *key)
 {
-    const TagLib::Ogg::FieldListMap &map = x.fieldListMap();
-    const auto it = map.find(key);
-    return it == map.end() || it->second.isEmpty() ? QString() : qText(it->second.front());
+    const QStringList all = fields(x, key);
+    return all.isEmpty() ? QString() : all.front();
 }
 
 void readXiph(const TagLib::Ogg::XiphComment &x, TFileTags &tags)
 {
     tags.Kind = QStringLiteral("Vorbis comments");
-    tags.Title = field(x, "TITLE");
-    tags.Artist = field(x, "ARTIST");
-    tags.AlbumArtist = field(x, "ALBUMARTIST");
-    tags.Album = field(x, "ALBUM");
+    const auto take = [&](QString &value, const char *name, const char *key) {
+        const QStringList values = fields(x, key);
+        value = values.isEmpty() ? QString() : values.front();
+        keepValues(tags, name, values);
+    };
+    take(tags.Title, "title", "TITLE");
+    take(tags.Artist, "artist", "ARTIST");
+    take(tags.AlbumArtist, "album artist", "ALBUMARTIST");
+    take(tags.Album, "album", "ALBUM");
     tags.Year = field(x, "DATE");
-    tags.Genre = field(x, "GENRE");
+    take(tags.Genre, "genre", "GENRE");
     tags.Comment = field(x, "COMMENT");
     if (tags.Comment.isEmpty())
         tags.Comment = field(x, "DESCRIPTION");

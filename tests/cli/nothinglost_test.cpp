@@ -444,6 +444,28 @@ TEST_F(NothingLostTest, WavsOfEveryShapeBecomeTheSameFlac)
              return writeBytes(wav, header + data);
          },
          24},
+        {"24 bits low in 4-byte blocks under a plain header (ALSA's S24_LE, hound)",
+         [&](const QString &wav) {
+             QByteArray data;
+             for (qsizetype i = dataAt; i + 3 <= packed.size(); i += 3)
+                 data += packed.mid(i, 3) + char((packed[i + 2] & 0x80) ? 0xFF : 0x00);
+             QByteArray header(44, '\0');
+             char *h = header.data();
+             std::memcpy(h, "RIFF", 4);
+             qToLittleEndian<uint32_t>(uint32_t(36 + data.size()), h + 4);
+             std::memcpy(h + 8, "WAVEfmt ", 8);
+             qToLittleEndian<uint32_t>(16, h + 16);
+             qToLittleEndian<uint16_t>(1, h + 20); // plain PCM
+             qToLittleEndian<uint16_t>(2, h + 22);
+             qToLittleEndian<uint32_t>(44100, h + 24);
+             qToLittleEndian<uint32_t>(44100 * 8, h + 28);
+             qToLittleEndian<uint16_t>(8, h + 32);  // 4 bytes a sample
+             qToLittleEndian<uint16_t>(24, h + 34); // 24 bits
+             std::memcpy(h + 36, "data", 4);
+             qToLittleEndian<uint32_t>(uint32_t(data.size()), h + 40);
+             return writeBytes(wav, header + data);
+         },
+         24},
         {"RF64",
          [&](const QString &wav) {
              return RunProgram("ffmpeg", {"-v", "error", "-i", source, "-c:a", "pcm_s24le", "-rf64", "always",

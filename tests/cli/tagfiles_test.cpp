@@ -269,6 +269,9 @@ INSTANTIATE_TEST_SUITE_P(
                        frame("TPE1", QByteArray("\x00\x00\x00\x10garbage-not-zlib", 20), 0x0009),
                        textFrame("TALB", "Album")}),
                "title", "Title"},
+        OddTag{"AnEmptyFrameFirst",
+               id3v24({frame("POPM", ""), textFrame("TIT2", "Title"), textFrame("TALB", "Album")}), "title",
+               "Title"},
         OddTag{"BareNumericGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "35")}), "genre",
                "House"},
         OddTag{"ParenthesisedGenre", id3v24({textFrame("TIT2", "T"), textFrame("TCON", "(17)")}), "genre",
@@ -289,6 +292,109 @@ INSTANTIATE_TEST_SUITE_P(
                                                 9))}),
                "comment", "mine"}),
     [](const ::testing::TestParamInfo<OddTag> &param) { return std::string(param.param.name); });
+
+// An ID3v2.2 tag (three-letter frames, sizes of three bytes).
+QByteArray id3v22(const QList<std::pair<const char *, QByteArray>> &frames)
+{
+    QByteArray body;
+    for (const auto &[id, text] : frames) {
+        const QByteArray data = '\0' + text;
+        body +=
+            QByteArray(id, 3) + char(data.size() >> 16) + char(data.size() >> 8) + char(data.size()) + data;
+    }
+    return QByteArray("ID3\x02\x00\x00", 6) + synchsafe(uint32_t(body.size())) + body;
+}
+
+struct DamagedTag {
+    const char *name;
+    QByteArray tag;
+    QString year; // what tag show and mutagen read as the date
+};
+
+void PrintTo(const DamagedTag &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class EditsOfOddTags : public DiscImageTest, public ::testing::WithParamInterface<DamagedTag> {};
+
+// A title edit keeps every frame mutagen reads in the old tag: past an empty or strangely named frame
+// (where TagLib stops reading and a save wiped the rest), and the whole date of a version 2.2 tag. Several
+// values of one field are all shown.
+TEST_P(EditsOfOddTags, EveryOtherFrameStays)
+{
+    const DamagedTag &c = GetParam();
+    const QString wav = home.root() + "/sound.wav", plain = home.root() + "/plain.mp3";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(run("lame", {"--quiet", wav, plain}));
+    const QString mp3 = home.root() + "/odd.mp3";
+    QFile file(mp3);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(c.tag + ReadFileBytes(plain));
+    file.close();
+    const QJsonObject before = JudgedTags(mp3).value("tags").toObject();
+    ASSERT_TRUE(before.contains("TPE1")) << QJsonDocument(before).toJson().toStdString();
+    EXPECT_EQ(before.value("TDRC").toArray().at(0).toString(), c.year);
+    const QJsonObject shown =
+        QJsonDocument::fromJson(runCli({"tag", "show", mp3, "--json"}).out.toUtf8()).object();
+    EXPECT_EQ(shown.value("year").toString(), c.year);
+    EXPECT_EQ(shown.value("artist").toVariant().toStringList(),
+              before.value("TPE1").toVariant().toStringList());
+
+    const CliRun set = runCli({"tag", "set", mp3, "--title", "New"});
+    ASSERT_EQ(set.code, 0) << set.err.toStdString();
+    QJsonObject after = JudgedTags(mp3).value("tags").toObject();
+    EXPECT_EQ(after.value("TIT2").toArray().at(0).toString(), "New");
+    QJsonObject old = before;
+    old.remove("TIT2");
+    after.remove("TIT2");
+    EXPECT_EQ(after, old) << QJsonDocument(old).toJson().toStdString() << "\n---\n"
+                          << QJsonDocument(after).toJson().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, EditsOfOddTags,
+    ::testing::Values(
+        DamagedTag{"AnEmptyPopularimeterFirst",
+                   id3v24({frame("POPM", ""), textFrame("TIT2", "Old"), textFrame("TPE1", "Artist"),
+                           textFrame("TALB", "Album"), textFrame("TRCK", "3/12"), textFrame("TDRC", "2001"),
+                           textFrame("TCOM", "Composer"), frame("COMM", QByteArray("\x00eng\x00mine", 9))}),
+                   "2001"},
+        DamagedTag{"AFrameOfStrangeName",
+                   id3v24({textFrame("TIT2", "Old"), frame("T?T3", QByteArray("\x00x", 2)),
+                           textFrame("TPE1", "Artist"), textFrame("TALB", "Album")}),
+                   ""},
+        DamagedTag{"Version22Date",
+                   id3v22({{"TT2", "Old"}, {"TP1", "Artist"}, {"TYE", "2010"}, {"TDA", "0304"}}),
+                   "2010-04-03"},
+        DamagedTag{"SeveralArtists",
+                   id3v24({textFrame("TIT2", "Old"), textFrame("TPE1", QByteArray("piman\0jzig", 10)),
+                           textFrame("TDRC", "2004")}),
+                   "2004"}),
+    [](const ::testing::TestParamInfo<DamagedTag> &param) { return std::string(param.param.name); });
+
+// A version 1 tag written into an MP3 that had none carries every field the file shows, not only the one
+// changed (mutagen reads it).
+TEST_F(TagsOfOtherPrograms, ANewVersion1TagHoldsEveryField)
+{
+    const QString wav = home.root() + "/sound.wav", mp3 = home.root() + "/v2only.mp3";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(run("lame", {"--quiet", "--id3v2-only", "--tt", "Old", "--ta", "Artist", "--tl", "Album",
+                             "--ty", "2010", "--tc", "mine", "--tg", "Rock", "--tn", "3", wav, mp3}));
+    const CliRun set = runCli({"tag", "set", mp3, "--title", "New"});
+    ASSERT_EQ(set.code, 0) << set.err.toStdString();
+    QByteArray output;
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {SONDREL_SOURCE_DIR "/tests/judges/tag_judge.py", "--v1", mp3},
+                         &output),
+              0);
+    const QJsonObject v1 = QJsonDocument::fromJson(output).object().value("tags").toObject();
+    const std::map<QString, QString> expected = {{"TIT2", "New"},  {"TPE1", "Artist"}, {"TALB", "Album"},
+                                                 {"TDRC", "2010"}, {"COMM", "mine"},   {"TRCK", "3"},
+                                                 {"TCON", "Rock"}};
+    for (const auto &[key, value] : expected)
+        EXPECT_EQ(v1.value(key).toArray().at(0).toString(), value)
+            << key.toStdString() << " in " << output.toStdString();
+}
 
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.

@@ -4,6 +4,7 @@
 edit: mutagen for MP3 (ID3), FLAC, Ogg Vorbis and Opus; ffprobe for WAV's RIFF INFO and WMA.
 
   tag_judge.py FILE    one JSON object: {"reader": ..., "tags": {key: [values]}, "pictures": [sha1...]}
+  tag_judge.py --v1 FILE   the ID3 version 1 tag at the end of an MP3 file, as mutagen's frames
 
 ID3 frames are keyed as mutagen keys them ("TIT2", "COMM:iTunNORM:eng", "APIC:"), binary data by its sha1.
 Run with Debian's /usr/bin/python3 (python3-mutagen).
@@ -30,7 +31,13 @@ def by_mutagen(path):
     tags = {}
     pictures = [sha1(p.data) for p in getattr(f, 'pictures', [])]
     if isinstance(f.tags, mutagen.id3.ID3):
-        for key, frame in f.tags.items():
+        # The version 2 tag as it stands: mutagen would otherwise fold the version 1 tag's fields into it
+        # (its comment as "COMM:ID3v1 Comment"), and that tag is judged apart.
+        try:
+            id3 = mutagen.id3.ID3(path, load_v1=False)
+        except mutagen.id3.ID3NoHeaderError:
+            id3 = f.tags
+        for key, frame in id3.items():
             if hasattr(frame, 'data'):
                 tags[key] = [sha1(frame.data)]
             elif key.startswith('TCON'):
@@ -56,7 +63,19 @@ def by_ffprobe(path):
     return {'reader': 'ffprobe', 'tags': {k.lower(): [v] for k, v in tags.items()}, 'pictures': []}
 
 
+def id3v1(path):
+    with open(path, 'rb') as f:
+        f.seek(-128, 2)
+        frames = mutagen.id3.ParseID3v1(f.read(128)) or {}
+    return {'reader': 'mutagen',
+            'tags': {key: list(frame.genres) if key == 'TCON' else [str(t) for t in frame.text]
+                     for key, frame in frames.items()}}
+
+
 def main():
+    if sys.argv[1] == '--v1':
+        json.dump(id3v1(sys.argv[2]), sys.stdout)
+        return
     path = sys.argv[1]
     with open(path, 'rb') as f:
         head = f.read(16)

@@ -108,16 +108,25 @@ std::optional<QJsonObject> TTagCommand::fieldsOf(const QString &file, bool print
                                                 : QString::number(tags.Track)},
                   {QStringLiteral("genre"), tags.Genre}};
     fields.emplace_back(QStringLiteral("format"), TagFormatName(tags.Format));
+    // A field with several values: a line each, and a list in JSON.
+    const auto valuesOf = [&tags](const QString &name, const QString &value) {
+        const auto several = tags.Values.find(name);
+        return several != tags.Values.end() ? several->second : QStringList{value};
+    };
     QJsonObject object{{QStringLiteral("file"), file}};
     object.insert(QStringLiteral("tag"), QJsonValue::Null);
-    for (const auto &[name, value] : fields)
-        object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')), value);
+    for (const auto &[name, value] : fields) {
+        const QStringList values = valuesOf(name, value);
+        object.insert(QString(name).replace(QLatin1Char(' '), QLatin1Char('_')),
+                      values.size() > 1 ? QJsonValue(QJsonArray::fromStringList(values)) : QJsonValue(value));
+    }
     if (print && !tags.HasTag())
         PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
                                                          : QStringLiteral(" has no tags")));
     else if (print)
         for (const auto &[name, value] : fields)
-            PrintLine(name + QStringLiteral(": ") + WithoutControlChars(value));
+            for (const QString &one : valuesOf(name, value))
+                PrintLine(name + QStringLiteral(": ") + WithoutControlChars(one));
     return object;
 }
 
