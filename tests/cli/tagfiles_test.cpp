@@ -396,6 +396,22 @@ TEST_F(TagsOfOtherPrograms, ANewVersion1TagHoldsEveryField)
             << key.toStdString() << " in " << output.toStdString();
 }
 
+// Every value of a field is shown, as mutagen reads them: a FLAC file with two ARTIST comments.
+TEST_F(TagsOfOtherPrograms, EveryValueOfAFieldIsShown)
+{
+    const QString wav = home.root() + "/sound.wav", flac = home.root() + "/two.flac";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(
+        run("flac", {"-s", "-T", "ARTIST=piman", "-T", "ARTIST=jzig", "-T", "TITLE=T", "-o", flac, wav}));
+    const CliRun show = runCli({"tag", "show", flac, "--json"});
+    ASSERT_EQ(show.code, 0) << show.err.toStdString();
+    const QStringList ours =
+        QJsonDocument::fromJson(show.out.toUtf8()).object().value("artist").toVariant().toStringList();
+    EXPECT_EQ(ours, JudgedTags(flac).value("tags").toObject().value("artist").toVariant().toStringList());
+    EXPECT_EQ(ours, QStringList({"piman", "jzig"}));
+    EXPECT_TRUE(runCli({"tag", "show", flac}).out.contains("artist: piman\nartist: jzig\n"));
+}
+
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
 TEST_F(TagsOfOtherPrograms, RefusalsAndFilesJudgedByContent)
