@@ -8,6 +8,7 @@
 #include "cddb/coverimage.h"
 #include "cddb/musicbrainz.h"
 #include "cdrom/discmodel.h"
+#include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
 #include "jobs/wavein.h"
 #include "shell/httpget.h"
@@ -274,6 +275,37 @@ int coverImage(const uint8_t *data, size_t size)
     return 0;
 }
 
+// A cdrdao TOC file beside the raw audio file and the WAVE file it may name ("a.raw", "b.wav"): laid out,
+// and the first sectors of every track and the last of the disc read.
+int tocFile(const uint8_t *data, size_t size)
+{
+    static QTemporaryDir dir;
+    static const bool files = [] {
+        QFile raw(dir.filePath(QStringLiteral("a.raw")));
+        QFile wav(dir.filePath(QStringLiteral("b.wav")));
+        QByteArray header("RIFF\x24\x5e\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00\x44\xac\x00\x00"
+                          "\x10\xb1\x02\x00\x04\x00\x10\x00data\x00\x5e\x00\x00",
+                          44);
+        return raw.open(QIODevice::WriteOnly) && raw.write(QByteArray(2352 * 10, '\x11')) > 0 &&
+               wav.open(QIODevice::WriteOnly) && wav.write(header + QByteArray(2352 * 10, '\x22')) > 0;
+    }();
+    const QString path = dir.filePath(QStringLiteral("disc.toc"));
+    QFile file(path);
+    if (!files || !file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
+        return 0;
+    file.close();
+    QString error;
+    const std::unique_ptr<TocImage> toc = TocImage::Open(path, &error);
+    if (!toc)
+        return 0;
+    std::vector<char> sectors(2352 * 4);
+    for (const TocImage::Track &track : toc->tracks())
+        toc->read(track.begin, uint32_t(std::min<int32_t>(4, track.sectors)), sectors.data(), &error);
+    toc->read(toc->leadout() - 1, 1, sectors.data(), &error);
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -287,5 +319,6 @@ const FuzzTarget FuzzTargets[] = {
     {"accuraterip", accurateRipAnswer},
     {"titles", titlesFile},
     {"cover", coverImage},
+    {"toc", tocFile},
     {nullptr, nullptr},
 };

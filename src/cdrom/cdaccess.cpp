@@ -299,6 +299,14 @@ bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes)
         return false;
     std::lock_guard lock(drive->mutex);
     const CdMedium &medium = *drive->medium;
+    if (const TocImage *toc = medium.tocImage()) {
+        if (IsWellFormedMcn(toc->catalog()))
+            codes.Mcn = toc->catalog();
+        for (const TocImage::Track &track : toc->tracks())
+            if (track.audio && IsWellFormedIsrc(track.isrc))
+                codes.Isrcs[track.number] = track.isrc;
+        return true;
+    }
     const auto taken = [](char *text) {
         const QString code = text ? QString::fromLatin1(text).trimmed() : QString();
         cdio_free(text);
@@ -324,6 +332,18 @@ bool ReadCdText(HCDROM handle, TCdText &text)
         return false;
     std::lock_guard lock(drive->mutex);
     CdMedium &medium = *drive->medium;
+    if (const TocImage *toc = medium.tocImage()) {
+        text.AlbumTitle = WithoutControlChars(toc->albumTitle()).trimmed();
+        text.AlbumPerformer = WithoutControlChars(toc->albumPerformer()).trimmed();
+        for (const TocImage::Track &track : toc->tracks()) {
+            if (const QString title = WithoutControlChars(track.title).trimmed(); !title.isEmpty())
+                text.Titles[track.number] = title;
+            if (const QString performer = WithoutControlChars(track.performer).trimmed();
+                !performer.isEmpty())
+                text.Performers[track.number] = performer;
+        }
+        return true;
+    }
     cdtext_t *cdtext = cdio_get_cdtext(medium.cdio());
     if (!cdtext)
         return true;

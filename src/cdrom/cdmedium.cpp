@@ -3,8 +3,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <cdio/cdio.h>
@@ -30,32 +28,6 @@ driver_id_t imageDriver(const QString &path)
     if (suffix == QLatin1String("nrg"))
         return DRIVER_NRG;
     return DRIVER_BINCUE;
-}
-
-// libcdio reads a cdrdao TOC's data files relative to the working directory, and gives up on a CD-Text
-// block with SIZE_INFO: the text it is given instead names every file by its whole path (relative names
-// taken from the TOC's folder) and leaves SIZE_INFO out (it only repeats what the other entries say).
-QByteArray cdrdaoTextForLibcdio(const QString &tocPath, const QByteArray &text)
-{
-    const QString folder = QFileInfo(tocPath).absolutePath();
-    QString out = QString::fromUtf8(text);
-    static const QRegularExpression sizeInfo(QStringLiteral("SIZE_INFO\\s*\\{[^}]*\\}"));
-    out.remove(sizeInfo);
-    static const QRegularExpression file(
-        QStringLiteral("\\b(FILE|AUDIOFILE|DATAFILE)(\\s+)\"((?:[^\"\\\\]|\\\\.)*)\""));
-    QString rewritten;
-    qsizetype at = 0;
-    for (auto it = file.globalMatch(out); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        rewritten += out.mid(at, m.capturedStart() - at);
-        QString name = m.captured(3);
-        if (!name.isEmpty() && !name.startsWith(QLatin1Char('/')))
-            name = folder + QLatin1Char('/') + name;
-        rewritten += m.captured(1) + m.captured(2) + QLatin1Char('"') + name + QLatin1Char('"');
-        at = m.capturedEnd();
-    }
-    rewritten += out.mid(at);
-    return rewritten.toUtf8();
 }
 
 } // namespace
@@ -90,39 +62,31 @@ std::mutex &CdioOpenMutex()
 
 std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QString *error)
 {
-    // libcdio's image parsers keep state of their own while they read a CUE or TOC file, and the last log
-    // message is shared: one open at a time in the whole program.
-    std::lock_guard lock(CdioOpenMutex());
-    InstallCdioLogHandler();
-    lastMessage.clear();
-    QByteArray native = QFile::encodeName(path);
     const driver_id_t driver = isImage ? imageDriver(path) : DRIVER_DEVICE;
-    std::unique_ptr<QTemporaryDir> workspace;
-    if (driver == DRIVER_CDRDAO) {
-        QFile toc(path);
-        workspace = std::make_unique<QTemporaryDir>();
-        if (toc.open(QIODevice::ReadOnly) && workspace->isValid()) {
-            const QString copy = workspace->filePath(QStringLiteral("disc.toc"));
-            QFile out(copy);
-            if (out.open(QIODevice::WriteOnly) && out.write(cdrdaoTextForLibcdio(path, toc.readAll())) >= 0) {
-                out.close();
-                native = QFile::encodeName(copy);
-            }
-        }
-    }
-    CdIo_t *cdio = cdio_open(native.constData(), driver);
-    if (!cdio) {
-        if (error) {
-            *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
-                                           : QStringLiteral("Cannot open %1: %2").arg(path, lastMessage);
-        }
-        return nullptr;
-    }
     std::unique_ptr<CdMedium> medium(new CdMedium);
-    medium->m_cdio = cdio;
     medium->m_path = path;
     medium->m_isImage = isImage;
-    medium->m_workspace = std::move(workspace);
+    if (driver == DRIVER_CDRDAO) {
+        // libcdio lays some TOC files out wrongly (SILENCE before a FILE, a DATAFILE's length, the last
+        // track's START) and reads raw audio in the wrong byte order: TOC images are read by cdrdao's rules.
+        medium->m_toc = TocImage::Open(path, error);
+        if (!medium->m_toc)
+            return nullptr;
+    } else {
+        // libcdio's image parsers keep state of their own while they read a CUE file, and the last log
+        // message is shared: one open at a time in the whole program.
+        std::lock_guard lock(CdioOpenMutex());
+        InstallCdioLogHandler();
+        lastMessage.clear();
+        medium->m_cdio = cdio_open(QFile::encodeName(path).constData(), driver);
+        if (!medium->m_cdio) {
+            if (error) {
+                *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
+                                               : QStringLiteral("Cannot open %1: %2").arg(path, lastMessage);
+            }
+            return nullptr;
+        }
+    }
     if (isImage) {
         medium->loadBadSectors();
         // An image whose tracks do not follow one another (a mis-read SILENCE or START) is no disc at all.
@@ -210,6 +174,14 @@ bool CdMedium::readToc(QString *error)
     m_tracks.clear();
     m_first = m_last = 0;
     m_leadout = 0;
+    if (m_toc) {
+        for (const TocImage::Track &t : m_toc->tracks())
+            m_tracks.push_back(Track{t.number, t.start(), t.audio, t.copyPermitted, t.preemphasis, t.pregap});
+        m_first = 1;
+        m_last = int(m_tracks.size());
+        m_leadout = m_toc->leadout();
+        return true;
+    }
     const track_t first = cdio_get_first_track_num(m_cdio);
     const track_t last = cdio_get_last_track_num(m_cdio);
     if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first ||
@@ -250,6 +222,8 @@ bool CdMedium::readToc(QString *error)
 
 bool CdMedium::tracksInOrder(QString *reason) const
 {
+    if (m_toc)
+        return true; // laid out one track after the other
     const track_t first = cdio_get_first_track_num(m_cdio);
     const track_t last = cdio_get_last_track_num(m_cdio);
     if (first == CDIO_INVALID_TRACK || last == CDIO_INVALID_TRACK || first == 0 || last < first || last > 99)
@@ -308,6 +282,12 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
         if (error)
             *error = QStringLiteral("Read error at sector %1 of %2").arg(bad).arg(m_path);
         return false;
+    }
+    if (m_toc) {
+        if (!m_toc->read(lsn, count, buffer, error))
+            return false;
+        applyFlakyReads(lsn, count, buffer);
+        return true;
     }
     lastMessage.clear();
     if (cdio_read_audio_sectors(m_cdio, buffer, lsn, count) != DRIVER_OP_SUCCESS) {

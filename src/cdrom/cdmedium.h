@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "tocimage.h"
+
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -9,9 +11,9 @@
 #include <vector>
 
 struct _CdIo;
-class QTemporaryDir;
 
-// One opened CD drive or disc image, over libcdio. Not thread-safe: the owner serialises calls.
+// One opened CD drive or disc image: drives and CUE and NRG images over libcdio, cdrdao TOC images through
+// TocImage. Not thread-safe: the owner serialises calls.
 class CdMedium final {
 public:
     struct Track {
@@ -33,7 +35,9 @@ public:
 
     const QString &path() const { return m_path; }
     bool isImage() const { return m_isImage; }
+    // libcdio's handle; null for a TOC image, which tocImage() reads instead.
     _CdIo *cdio() const { return m_cdio; }
+    const TocImage *tocImage() const { return m_toc.get(); }
 
     // Reads the table of contents anew; false when there is no readable disc.
     bool readToc(QString *error);
@@ -68,7 +72,7 @@ private:
     std::vector<Track> m_tracks;
     std::vector<std::pair<int32_t, int32_t>> m_bad;   // inclusive ranges
     std::vector<std::pair<int32_t, int32_t>> m_flaky; // inclusive ranges
-    std::unique_ptr<QTemporaryDir> m_workspace;       // the TOC text libcdio was given, while it is open
+    std::unique_ptr<TocImage> m_toc;
 };
 
 // Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens

@@ -335,7 +335,8 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
         mode |= PARANOIA_MODE_OVERLAP | PARANOIA_MODE_VERIFY;
     if (p.bParanoid || p.nParanoiaMode)
         mode = PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP;
-    if (mode != PARANOIA_MODE_DISABLE) {
+    // A TOC image is read by our own reader, which paranoia cannot drive; an image has no jitter to mend.
+    if (mode != PARANOIA_MODE_DISABLE && ripper->medium->cdio()) {
         ripper->drive = cdio_cddap_identify_cdio(ripper->medium->cdio(), CDDA_MESSAGE_FORGETIT, nullptr);
         if (!ripper->drive)
             return CDEX_ERROR;

@@ -750,8 +750,8 @@ TEST_F(CliTest, CddbServerAddressesAreUsedAsGiven)
 }
 
 // cdrdao TOC images as other tools write them: data files named relative to the TOC (opened from another
-// working directory), a CD-Text block with SIZE_INFO; and one whose START makes a track begin before the
-// one before it, which is refused rather than shown with a negative length.
+// working directory), a CD-Text block with SIZE_INFO; and one whose START lies past its track's end, which
+// is refused rather than shown with a negative length.
 TEST_F(CliTest, CdrdaoTocImagesOfOtherTools)
 {
     const QString elsewhere = home.root() + "/tocs/";
@@ -779,7 +779,7 @@ TEST_F(CliTest, CdrdaoTocImagesOfOtherTools)
     const CliRun bad = runCli({"toc"});
     qunsetenv("SONDREL_DISC_IMAGES");
     EXPECT_EQ(bad.code, 1);
-    EXPECT_TRUE(bad.err.contains(elsewhere + "bad.toc: track 2 starts before track 1"))
+    EXPECT_TRUE(bad.err.contains(elsewhere + "bad.toc: track 1: its START lies at or past its end"))
         << bad.err.toStdString();
 }
 

@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// cdrdao TOC images read as cdrdao reads them: the layouts of whipper's TOC files as `cdrdao show-toc` prints
+// them and the disc ids whipper computes from them, the samples `cdrdao show-data` prints, and files that
+// end early or are no files at all.
+#include "clirun.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtEndian>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+const QString judge = QStringLiteral(SONDREL_SOURCE_DIR "/tests/judges/toc_judge.py");
+const QString whipperTocs = QStringLiteral("/usr/lib/python3/dist-packages/whipper/test/");
+
+QJsonValue judged(const QStringList &arguments)
+{
+    QByteArray output;
+    if (RunProgram("/usr/bin/python3", QStringList{judge} + arguments, &output, 60000) != 0)
+        return QJsonValue(QString::fromUtf8(output));
+    return QJsonDocument::fromJson(output).isArray() ? QJsonValue(QJsonDocument::fromJson(output).array())
+                                                     : QJsonValue(QJsonDocument::fromJson(output).object());
+}
+
+// A file of `bytes` bytes that takes no room (a WAVE header first when the name says so).
+bool sparseFile(const QString &path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (path.endsWith(".wav")) {
+        QByteArray header(44, '\0');
+        char *h = header.data();
+        std::memcpy(h, "RIFF", 4);
+        qToLittleEndian<uint32_t>(uint32_t(36 + bytes), h + 4);
+        std::memcpy(h + 8, "WAVEfmt ", 8);
+        qToLittleEndian<uint32_t>(16, h + 16);
+        qToLittleEndian<uint16_t>(1, h + 20);
+        qToLittleEndian<uint16_t>(2, h + 22);
+        qToLittleEndian<uint32_t>(44100, h + 24);
+        qToLittleEndian<uint32_t>(176400, h + 28);
+        qToLittleEndian<uint16_t>(4, h + 32);
+        qToLittleEndian<uint16_t>(16, h + 34);
+        std::memcpy(h + 36, "data", 4);
+        qToLittleEndian<uint32_t>(uint32_t(bytes), h + 40);
+        file.write(header);
+        bytes += 44;
+    }
+    return file.resize(bytes);
+}
+
+class TocImages : public DiscImageTest {
+protected:
+    QJsonObject tocOf(const QString &toc)
+    {
+        qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(toc));
+        const CliRun run = runCli({"toc", "--json"});
+        qunsetenv("SONDREL_DISC_IMAGES");
+        EXPECT_EQ(run.code, 0) << run.err.toStdString();
+        return QJsonDocument::fromJson(run.out.toUtf8()).object();
+    }
+};
+
+// Every TOC file of whipper's own tests (made by cdrdao from real discs: pregaps of SILENCE before the
+// first FILE, START in each track, data tracks of DATAFILE and ZERO first and last, CD-Text with octal
+// escapes and a numeric language map) lies where cdrdao puts it, with whipper's disc ids.
+TEST_F(TocImages, LaidOutAsCdrdaoLaysThemOut)
+{
+    const QStringList tocs = QDir(whipperTocs).entryList({"*.toc"});
+    ASSERT_GE(tocs.size(), 10) << "whipper's test files are missing";
+    const QString folder = home.root() + "/tocs/";
+    QDir().mkpath(folder);
+    for (const QString &name : tocs) {
+        SCOPED_TRACE(name.toStdString());
+        const QString toc = folder + name;
+        QFile::remove(toc);
+        ASSERT_TRUE(QFile::copy(whipperTocs + name, toc));
+        static const QRegularExpression file("FILE \"([^\"]+)\"");
+        for (auto it = file.globalMatch(ReadFileText(toc)); it.hasNext();) {
+            const QString data = folder + it.next().captured(1);
+            if (!QFileInfo::exists(data)) {
+                ASSERT_TRUE(sparseFile(data, qint64(900) << 20));
+            }
+        }
+        const QJsonObject theirs = judged({"layout", toc}).toObject();
+        const QJsonObject cdrdao = theirs.value("cdrdao").toObject();
+        ASSERT_FALSE(cdrdao.value("starts").toArray().isEmpty())
+            << QJsonDocument(theirs).toJson().toStdString();
+        const QJsonObject ours = tocOf(toc);
+        QJsonArray starts;
+        for (const QJsonValue &track : ours.value("tracks").toArray())
+            starts.append(track.toObject().value("start"));
+        EXPECT_EQ(starts, cdrdao.value("starts").toArray());
+        EXPECT_EQ(ours.value("leadout"), cdrdao.value("leadout"));
+        if (theirs.value("whipper").isObject()) {
+            const QJsonObject whipper = theirs.value("whipper").toObject();
+            EXPECT_EQ(ours.value("cddb_id"), whipper.value("cddb"));
+            if (!whipper.value("musicbrainz").isNull()) {
+                EXPECT_EQ(ours.value("musicbrainz_id"), whipper.value("musicbrainz"));
+            }
+        }
+    }
+    // CD-Text of octal escapes in Latin-1, under LANGUAGE_MAP { 0: 9 }.
+    qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(folder + "jose.toc"));
+    const CliRun cdtext = runCli({"lookup", "--source", "cdtext", "--quiet"});
+    qunsetenv("SONDREL_DISC_IMAGES");
+    EXPECT_TRUE(cdtext.out.contains(QString::fromUtf8("artist: José González\nalbum: In Our Nature\n")))
+        << cdtext.out.toStdString() << cdtext.err.toStdString();
+}
+
+// The samples are cdrdao's: a raw file holds big-endian samples, a WAVE file little-endian ones; SILENCE
+// and PREGAP are zeros of their own; a data track's DATAFILE without a length is the whole file. A file
+// that ends before the TOC says is a read error of that track, named; a FIFO is refused at once.
+TEST_F(TocImages, SamplesAsCdrdaoReadsThem)
+{
+    const QString folder = home.root() + "/made/";
+    QDir().mkpath(folder);
+    QByteArray raw, wav;
+    for (int i = 0; i < 588 * 300; ++i) {
+        const int16_t left = int16_t(i * 7), right = int16_t(-i * 3);
+        raw += char(left >> 8) + QByteArray(1, char(left)) + char(right >> 8) + QByteArray(1, char(right));
+    }
+    ASSERT_TRUE(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", folder + "b.wav", "synth", "6",
+                                   "sine", "440"}) == 0);
+    WriteFileText(folder + "a.raw", QString());
+    QFile rawFile(folder + "a.raw");
+    ASSERT_TRUE(rawFile.open(QIODevice::WriteOnly));
+    rawFile.write(raw);
+    rawFile.close();
+    ASSERT_TRUE(sparseFile(folder + "d.iso", 2048 * 600));
+    WriteFileText(folder + "disc.toc",
+                  "CD_ROM\n"
+                  "CD_TEXT { LANGUAGE_MAP { 0: 9 } LANGUAGE 0 { TITLE \"T\" } }\n"
+                  "TRACK AUDIO\nSILENCE 00:00:10\nFILE \"a.raw\" 0 00:04:00\nSTART 00:00:10\n"
+                  "TRACK AUDIO\nPREGAP 00:02:00\nFILE \"b.wav\" 0 00:05:00\n"
+                  "TRACK MODE1\nZERO MODE1 00:02:00\nDATAFILE \"d.iso\"\n");
+    const QJsonValue layout = judged({"layout", folder + "disc.toc"});
+    ASSERT_TRUE(layout.isObject()) << layout.toString().toStdString();
+    const QJsonObject theirs = layout.toObject();
+    const QJsonObject ours = tocOf(folder + "disc.toc");
+    EXPECT_EQ(ours.value("leadout"), theirs.value("cdrdao").toObject().value("leadout"))
+        << QJsonDocument(theirs).toJson().toStdString();
+    EXPECT_EQ(ours.value("leadout").toInt(), 10 + 300 + 150 + 375 + 150 + 600);
+
+    // Track 1 ripped is the raw file's samples after its pregap: cdrdao's, past the 10 sectors of silence.
+    qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(folder + "disc.toc"));
+    const CliRun rip = runCli({"rip", "-t", "1,2", "-f", "wav", "-o", out, "--quiet"});
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    const QJsonArray shown =
+        judged({"samples", folder + "disc.toc", QString::number(10 * 588 + 200)}).toArray();
+    ASSERT_EQ(shown.size(), 10 * 588 + 200);
+    const QByteArray ripped = ReadFileBytes(out + "/Track01.wav").mid(44);
+    ASSERT_GE(ripped.size(), 200 * 4);
+    for (int i = 0; i < 200; ++i) {
+        const QJsonArray frame = shown.at(10 * 588 + i).toArray();
+        ASSERT_EQ(qFromLittleEndian<int16_t>(ripped.constData() + 4 * i), frame.at(0).toInt()) << i;
+        ASSERT_EQ(qFromLittleEndian<int16_t>(ripped.constData() + 4 * i + 2), frame.at(1).toInt()) << i;
+    }
+    // Track 2 is the WAVE file's first 5 s, as sox reads them.
+    QByteArray fromSox;
+    ASSERT_EQ(RunProgram("sox", {folder + "b.wav", "-t", "raw", "-", "trim", "0", "5"}, &fromSox), 0);
+    EXPECT_TRUE(ReadFileBytes(out + "/Track02.wav").mid(44) == fromSox);
+
+    // The raw file cut short while the disc is in: track 1 fails by name, track 2 is still read.
+    ASSERT_TRUE(rawFile.resize(588 * 4 * 100));
+    const CliRun cut = runCli({"rip", "-t", "1,2", "-f", "wav", "-o", out + "/cut", "--quiet"});
+    EXPECT_EQ(cut.code, 1);
+    EXPECT_TRUE(cut.err.contains("a.raw ends at byte")) << cut.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out + "/cut/Track01.wav"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/cut/Track02.wav"));
+
+    // A FIFO named as a file is refused at once, not waited on.
+    QFile::remove(folder + "a.raw");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "a.raw").constData(), 0600), 0);
+    const CliRun fifo = runCli({"toc"}, QString(), 20000);
+    qunsetenv("SONDREL_DISC_IMAGES");
+    EXPECT_EQ(fifo.code, 1);
+    EXPECT_TRUE(fifo.err.contains("a.raw: not a regular file")) << fifo.err.toStdString();
+}
+
+} // namespace
