@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Runs one fuzz target for a while: scripts/fuzz.sh NAME SECONDS (NAME: wav, id3, ini, cddb, encoder, ogg, musicbrainz, accuraterip, titles, cover).
+# Runs one fuzz target for a while: scripts/fuzz.sh NAME SECONDS (NAME: wav, id3, ini, cddb, encoder, ogg, musicbrainz, accuraterip, titles, cover, toc).
 # Builds the libFuzzer programs with clang in build-fuzz/ (installing clang and its fuzzer runtime when
 # missing). The seeds in fuzz/corpus/NAME are read; what the fuzzer finds new goes to build-fuzz/corpus/NAME,
 # and an input that crashes it to build-fuzz/crashes/NAME/: once the fault is mended, copy that input into
@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -ne 2 ]; then
-    echo "usage: $0 NAME SECONDS   (NAME: wav id3 ini cddb encoder ogg musicbrainz accuraterip titles cover)" >&2
+    echo "usage: $0 NAME SECONDS   (NAME: wav id3 ini cddb encoder ogg musicbrainz accuraterip titles cover toc)" >&2
     exit 2
 fi
 name=$1

@@ -3,6 +3,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <cdio/cdio.h>
@@ -28,6 +30,65 @@ driver_id_t imageDriver(const QString &path)
     if (suffix == QLatin1String("nrg"))
         return DRIVER_NRG;
     return DRIVER_BINCUE;
+}
+
+// libcdio reads a CUE sheet's data from the sheet's own name with ".bin", whatever its FILE line names, and
+// would wait for good on a FIFO. It is given a copy of the sheet in a folder of its own instead, beside
+// "disc.bin", a link to the file the sheet names (relative to the sheet), once that is known to be a
+// regular file. Sets *sheet to the copy and *data to the file named; false with the reason in *error.
+bool prepareCueSheet(const QString &path, QTemporaryDir &workspace, QString *sheet, QString *data,
+                     QString *error)
+{
+    const auto failed = [&](const QString &reason) {
+        if (error)
+            *error = path + QStringLiteral(": ") + reason;
+        return false;
+    };
+    QFile file(path);
+    if (file.size() > (1 << 20))
+        return failed(QStringLiteral("too large for a CUE sheet"));
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(file.errorString());
+    const QByteArray text = file.readAll();
+    static const QRegularExpression fileLine(QStringLiteral("^(\\s*FILE\\s+)(\"[^\"]*\"|\\S+)(.*)$"),
+                                             QRegularExpression::MultilineOption |
+                                                 QRegularExpression::CaseInsensitiveOption);
+    // Byte for byte (a sheet may be Latin-1 or UTF-8): only the FILE line changes.
+    const QString sheetText = QString::fromLatin1(text);
+    QStringList names;
+    for (auto it = fileLine.globalMatch(sheetText); it.hasNext();) {
+        QString name = it.next().captured(2);
+        if (name.startsWith(QLatin1Char('"')))
+            name = name.mid(1, name.size() - 2);
+        name = QFile::decodeName(name.toLatin1());
+        if (!names.contains(name))
+            names << name;
+    }
+    if (names.isEmpty())
+        return failed(QStringLiteral("the CUE sheet names no data file"));
+    if (names.size() > 1)
+        return failed(
+            QStringLiteral("a CUE sheet of several data files (%1) cannot be read; join them into one")
+                .arg(names.join(QStringLiteral(", "))));
+    const QString named = QFileInfo(names.first()).isAbsolute()
+                              ? names.first()
+                              : QFileInfo(path).absolutePath() + QLatin1Char('/') + names.first();
+    const QFileInfo target(named);
+    if (!target.exists())
+        return failed(named + QStringLiteral(": No such file or directory"));
+    if (!target.isFile())
+        return failed(named + QStringLiteral(": not a regular file"));
+    if (!workspace.isValid())
+        return failed(workspace.errorString());
+    const QString link = workspace.filePath(QStringLiteral("disc.bin"));
+    *sheet = workspace.filePath(QStringLiteral("disc.cue"));
+    QFile copy(*sheet);
+    const QString rewritten = QString(sheetText).replace(fileLine, QStringLiteral("\\1\"disc.bin\"\\3"));
+    if (!QFile::link(target.absoluteFilePath(), link) || !copy.open(QIODevice::WriteOnly) ||
+        copy.write(rewritten.toLatin1()) < 0 || !copy.flush())
+        return failed(QStringLiteral("cannot be prepared for reading: ") + copy.errorString());
+    *data = target.absoluteFilePath();
+    return true;
 }
 
 } // namespace
@@ -73,12 +134,26 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
         if (!medium->m_toc)
             return nullptr;
     } else {
+        QByteArray native = QFile::encodeName(path);
+        if (isImage && !QFileInfo(path).isFile()) {
+            if (error)
+                *error = path + (QFileInfo::exists(path) ? QStringLiteral(": not a regular file")
+                                                         : QStringLiteral(": No such file or directory"));
+            return nullptr;
+        }
+        if (driver == DRIVER_BINCUE) {
+            medium->m_workspace = std::make_unique<QTemporaryDir>();
+            QString sheet;
+            if (!prepareCueSheet(path, *medium->m_workspace, &sheet, &medium->m_dataFile, error))
+                return nullptr;
+            native = QFile::encodeName(sheet);
+        }
         // libcdio's image parsers keep state of their own while they read a CUE file, and the last log
         // message is shared: one open at a time in the whole program.
         std::lock_guard lock(CdioOpenMutex());
         InstallCdioLogHandler();
         lastMessage.clear();
-        medium->m_cdio = cdio_open(QFile::encodeName(path).constData(), driver);
+        medium->m_cdio = cdio_open(native.constData(), driver);
         if (!medium->m_cdio) {
             if (error) {
                 *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
@@ -288,6 +363,18 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
             return false;
         applyFlakyReads(lsn, count, buffer);
         return true;
+    }
+    // A data file cut short (while the disc is in) has no sectors past its end: libcdio would give zeros.
+    if (!m_dataFile.isEmpty()) {
+        const int64_t size = QFileInfo(m_dataFile).size();
+        if ((int64_t(lsn) + count) * 2352 > size) {
+            if (error)
+                *error = QStringLiteral("Read error at sector %1 of %2: %3 ends at byte %4")
+                             .arg(std::max<int64_t>(lsn, size / 2352))
+                             .arg(m_path, m_dataFile)
+                             .arg(size);
+            return false;
+        }
     }
     lastMessage.clear();
     if (cdio_read_audio_sectors(m_cdio, buffer, lsn, count) != DRIVER_OP_SUCCESS) {

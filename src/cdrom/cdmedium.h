@@ -11,6 +11,7 @@
 #include <vector>
 
 struct _CdIo;
+class QTemporaryDir;
 
 // One opened CD drive or disc image: drives and CUE and NRG images over libcdio, cdrdao TOC images through
 // TocImage. Not thread-safe: the owner serialises calls.
@@ -73,6 +74,8 @@ private:
     std::vector<std::pair<int32_t, int32_t>> m_bad;   // inclusive ranges
     std::vector<std::pair<int32_t, int32_t>> m_flaky; // inclusive ranges
     std::unique_ptr<TocImage> m_toc;
+    std::unique_ptr<QTemporaryDir> m_workspace; // a CUE sheet's copy and its data file's link, while open
+    QString m_dataFile;                         // the file a CUE sheet names
 };
 
 // Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens

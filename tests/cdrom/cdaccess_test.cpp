@@ -193,6 +193,38 @@ TEST_F(CdAccessTest, AudioReadsGiveExactlyTheImageBytes)
     EXPECT_FALSE(cue.isEmpty());
 }
 
+// An image's data file cut short while the disc is in: the sectors past its end fail to read, naming the
+// file, as a drive's would (the image's reader gave zeros), for a CUE sheet and a cdrdao TOC alike.
+TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
+{
+    makeDisc("disc", {"200,noise", "100,music"});
+    // The same data through a TOC file (raw, so byte-swapped, which does not matter here).
+    WriteFileText(imagesFolder + "same.toc", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:02:50\n"
+                                             "TRACK AUDIO\nFILE \"disc.bin\" 00:02:50 00:01:25\n");
+    const TCDList drives = driveList();
+    ASSERT_EQ(drives.num, 2);
+    std::vector<HCDROM> handles;
+    for (int i = 0; i < 2; ++i) {
+        handles.push_back(open(drives.cd[i]));
+        ASSERT_NE(handles.back(), 0u);
+        int32_t result = 0;
+        read(handles.back(), 250, 10, &result);
+        ASSERT_EQ(result, 1) << CdAccessErrorText().toStdString();
+    }
+    ASSERT_TRUE(QFile::resize(imagesFolder + "disc.bin", 2352 * 255));
+    for (const HCDROM handle : handles) {
+        int32_t result = 1;
+        read(handle, 250, 10, &result);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(GetAspiLibError(), CDERR_READ);
+        EXPECT_TRUE(CdAccessErrorText().contains("disc.bin ends at byte 599760"))
+            << CdAccessErrorText().toStdString();
+        read(handle, 240, 10, &result);
+        EXPECT_EQ(result, 1) << CdAccessErrorText().toStdString();
+        CloseDriveHandle(handle);
+    }
+}
+
 TEST_F(CdAccessTest, MarkedSectorsFailToRead)
 {
     makeDisc("bad", {"--bad", "120-121", "100", "100"});

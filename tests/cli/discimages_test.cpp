@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// cdrdao TOC images read as cdrdao reads them: the layouts of whipper's TOC files as `cdrdao show-toc` prints
-// them and the disc ids whipper computes from them, the samples `cdrdao show-data` prints, and files that
-// end early or are no files at all.
+// Disc images as the programs that make them read them: cdrdao TOC files with the layouts `cdrdao show-toc`
+// prints for whipper's TOC files and the disc ids whipper computes from them, the samples `cdrdao show-data`
+// prints; CUE sheets read from the file their FILE line names; and files that end early or are no files.
 #include "clirun.h"
 #include "testsupport.h"
 
@@ -56,7 +56,7 @@ bool sparseFile(const QString &path, qint64 bytes)
     return file.resize(bytes);
 }
 
-class TocImages : public DiscImageTest {
+class DiscImagesOfOtherTools : public DiscImageTest {
 protected:
     QJsonObject tocOf(const QString &toc)
     {
@@ -71,7 +71,7 @@ protected:
 // Every TOC file of whipper's own tests (made by cdrdao from real discs: pregaps of SILENCE before the
 // first FILE, START in each track, data tracks of DATAFILE and ZERO first and last, CD-Text with octal
 // escapes and a numeric language map) lies where cdrdao puts it, with whipper's disc ids.
-TEST_F(TocImages, LaidOutAsCdrdaoLaysThemOut)
+TEST_F(DiscImagesOfOtherTools, LaidOutAsCdrdaoLaysThemOut)
 {
     const QStringList tocs = QDir(whipperTocs).entryList({"*.toc"});
     ASSERT_GE(tocs.size(), 10) << "whipper's test files are missing";
@@ -118,7 +118,7 @@ TEST_F(TocImages, LaidOutAsCdrdaoLaysThemOut)
 // The samples are cdrdao's: a raw file holds big-endian samples, a WAVE file little-endian ones; SILENCE
 // and PREGAP are zeros of their own; a data track's DATAFILE without a length is the whole file. A file
 // that ends before the TOC says is a read error of that track, named; a FIFO is refused at once.
-TEST_F(TocImages, SamplesAsCdrdaoReadsThem)
+TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
 {
     const QString folder = home.root() + "/made/";
     QDir().mkpath(folder);
@@ -183,6 +183,48 @@ TEST_F(TocImages, SamplesAsCdrdaoReadsThem)
     qunsetenv("SONDREL_DISC_IMAGES");
     EXPECT_EQ(fifo.code, 1);
     EXPECT_TRUE(fifo.err.contains("a.raw: not a regular file")) << fifo.err.toStdString();
+}
+
+// A CUE sheet's data is the file its FILE line names, relative to the sheet, whatever the sheet is called
+// (libcdio read "NAME.bin" for "NAME.cue" instead); a FIFO named there is refused at once, and one named as
+// the sheet is no drive;
+// a sheet of several files is refused by name rather than read wrong.
+TEST_F(DiscImagesOfOtherTools, CueSheetsAreReadFromTheirFileLines)
+{
+    const QString folder = home.root() + "/cues/";
+    QDir().mkpath(folder + "sub");
+    ASSERT_TRUE(MakeDisc(folder + "tone.cue", {"300,tone:440"}));
+    ASSERT_TRUE(MakeDisc(folder + "sub/noise.cue", {"300,noise"}));
+    // A sheet beside a BIN of its own name that names another file, and one whose BIN has another name.
+    WriteFileText(folder + "sheet.cue",
+                  "FILE \"sub/noise.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    ASSERT_TRUE(QFile::copy(folder + "tone.bin", folder + "sheet.bin"));
+    WriteFileText(folder + "album.cue",
+                  "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    for (const auto &[sheet, data] : {std::pair{"sheet.cue", "sub/noise.bin"}, {"album.cue", "tone.bin"}}) {
+        SCOPED_TRACE(sheet);
+        qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(folder + sheet));
+        const CliRun rip = runCli({"rip", "-t", "1", "-f", "wav", "-o", out + "/" + sheet, "--quiet"});
+        ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+        EXPECT_TRUE(ReadFileBytes(out + "/" + sheet + "/Track01.wav").mid(44) ==
+                    ReadFileBytes(folder + data));
+    }
+    WriteFileText(folder + "two.cue", "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                      "FILE \"b.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "fifo.bin").constData(), 0600), 0);
+    WriteFileText(folder + "fifo.cue", "FILE \"fifo.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "itself.cue").constData(), 0600), 0);
+    for (const auto &[sheet, said] :
+         {std::pair{"two.cue", "a CUE sheet of several data files (a.bin, b.bin)"},
+          {"fifo.cue", "fifo.bin: not a regular file"},
+          {"itself.cue", "no CD drives or disc images found"}}) {
+        SCOPED_TRACE(sheet);
+        qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(folder + sheet));
+        const CliRun toc = runCli({"toc"}, QString(), 20000);
+        EXPECT_EQ(toc.code, 1);
+        EXPECT_TRUE(toc.err.contains(said)) << toc.err.toStdString();
+    }
+    qunsetenv("SONDREL_DISC_IMAGES");
 }
 
 } // namespace
