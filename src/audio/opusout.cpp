@@ -44,9 +44,11 @@ TOpusOut::~TOpusOut()
 
 void TOpusOut::Prepare()
 {
+    m_frames = -1; // not yet under way: a run that never started is no "no audio"
     const int rate = openRun("Opus");
-    if (rate < 1 || rate > 768000)
-        throw EAuException(QStringLiteral("Opus files take up to 768000 Hz, not %1").arg(rate));
+    // libopusenc asserts (and the process aborts) below 100 Hz.
+    if (rate < 100 || rate > 768000)
+        throw EAuException(QStringLiteral("Opus files take audio of 100 to 768000 Hz, not %1 Hz").arg(rate));
     m_codec = std::make_unique<Codec>();
     Codec &c = *m_codec;
     c.out = m_file.get();
@@ -89,6 +91,7 @@ void TOpusOut::Prepare()
                     "take the sample depth"}})
         if (set != OPE_OK)
             throw failed(what, set);
+    m_frames = 0;
 }
 
 bool TOpusOut::DoOutput(bool abort)
@@ -102,6 +105,7 @@ bool TOpusOut::DoOutput(bool abort)
     const uint32_t frames = Input()->ReadFully(m_pcm.data(), uint32_t(m_pcm.size())) / frameBytes;
     if (frames == 0)
         return false;
+    m_frames += frames;
     m_samples.resize(size_t(frames) * size_t(m_channels));
     Samples::ToFloat(m_pcm.data(), m_samples.data(), m_samples.size(), m_bits);
     ClearUpperVectorState(); // libopus is SSE code
@@ -124,6 +128,9 @@ void TOpusOut::Done()
     }
     if (m_file && failure.isEmpty() && !flushed(m_file.get()))
         failure = writeFailure(QStringLiteral("Error writing"), m_file.get());
+    // A stream of no samples is no valid Opus file (its length comes out negative): none is made.
+    if (m_file && failure.isEmpty() && m_frames == 0 && !Stopped)
+        failure = m_fileName + QStringLiteral(": no audio");
     m_codec.reset();
     closeRun();
     if (!failure.isEmpty())

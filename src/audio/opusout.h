@@ -28,4 +28,5 @@ private:
     std::unique_ptr<Codec> m_codec;
     std::vector<uint8_t> m_pcm;
     std::vector<float> m_samples;
+    int64_t m_frames = 0; // sample frames encoded in this run
 };

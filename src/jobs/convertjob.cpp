@@ -154,15 +154,28 @@ void TConvertJob::Lane::decoded(int exitCode)
 void TConvertJob::Lane::openSource(const QString &path)
 {
     m_sourcePath = path;
+    // A source without a single sample is refused: every format would make a file of nothing (and Opus an
+    // invalid one). A WAV's size is known; a compressed file's is only claimed, so its first block is decoded
+    // on a probe of its own.
+    bool empty = false;
     if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
         auto wav = std::make_unique<TWaveIn>();
         wav->SetFileName(path);
         if (!wav->TryOpen())
             throw EAuException(path + QStringLiteral(": ") + wav->OpenError);
+        empty = wav->Size == 0;
         m_source = std::move(wav);
     } else {
         m_source = TDecodedFileIn::Open(path);
+        const std::unique_ptr<TDecodedFileIn> probe = TDecodedFileIn::Open(path);
+        probe->Init();
+        uint8_t *block = nullptr;
+        uint32_t bytes = 4096;
+        probe->GetData(block, bytes);
+        empty = bytes == 0;
     }
+    if (empty)
+        throw EAuException(item().Source + QStringLiteral(": no audio"));
 }
 
 void TConvertJob::Lane::encode()

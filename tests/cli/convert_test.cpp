@@ -260,6 +260,79 @@ TEST_F(ConvertTest, Mp3ToWavGivesMpg123sSamples)
     }
 }
 
+// Inputs that hold nothing or claim what they do not hold: a WAV, FLAC or Ogg file without a sample is
+// refused by name in every format (no file made, no invalid Opus file); a rate Opus cannot take is said
+// before anything is encoded (libopusenc aborted the process); a FLAC whose STREAMINFO claims 2^36-1
+// samples and an MP3 whose Info frame claims 0x7FFFFFFF frames become WAVs of exactly the audio they hold
+// (the writer padded zeros to the claim without end).
+TEST_F(ConvertTest, InputsThatHoldNothingOrClaimTooMuch)
+{
+    const QString empty = home.root() + "/empty.wav";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-b", "16", "-c", "2", empty, "trim", "0", "0"}), 0);
+    const QString nothing = home.root() + "/nothing";
+    QDir().mkpath(nothing);
+    ASSERT_TRUE(QFile::copy(empty, nothing + "/a.wav"));
+    // flac refuses to encode nothing; ffmpeg makes the FLAC.
+    ASSERT_EQ(RunProgram("ffmpeg", {"-v", "error", "-i", empty, nothing + "/b.flac"}), 0);
+    ASSERT_EQ(RunProgram("oggenc", {"-Q", "-o", nothing + "/c.ogg", empty}), 0);
+    for (const char *format : {"opus", "flac", "mp3", "ogg", "wav"}) {
+        for (const char *name : {"a.wav", "b.flac", "c.ogg"}) {
+            SCOPED_TRACE(std::string(name) + " to " + format);
+            const QString folder = out + "/" + format;
+            const CliRun run =
+                runCli({"convert", "-f", format, nothing + "/" + name, "-o", folder, "--quiet"});
+            EXPECT_EQ(run.code, 1);
+            EXPECT_TRUE(run.err.contains(nothing + "/" + name + ": no audio")) << run.err.toStdString();
+            EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty())
+                << QDir(folder).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
+        }
+    }
+
+    const QString low = home.root() + "/low.wav";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "50", "-b", "16", "-c", "1", low, "synth", "2", "sine", "10"}),
+              0);
+    const CliRun opus = runCli({"convert", "-f", "opus", low, "-o", out + "/low", "--quiet"});
+    EXPECT_EQ(opus.code, 1);
+    EXPECT_TRUE(opus.err.contains("Opus files take audio of 100 to 768000 Hz, not 50 Hz"))
+        << opus.err.toStdString();
+    EXPECT_TRUE(QDir(out + "/low").entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+    // The claims patched into files flac and lame made; flac decodes the FLAC as it was, mpg123 the MP3 as it
+    // is.
+    const QString tone = home.root() + "/tone.wav", flac = home.root() + "/claims.flac",
+                  mp3 = home.root() + "/claims.mp3";
+    ASSERT_EQ(RunProgram("flac", {"-s", "-o", flac, tone}), 0);
+    ASSERT_EQ(RunProgram("lame", {"--quiet", tone, mp3}), 0);
+    QByteArray flacJudge, mp3Judge;
+    ASSERT_EQ(RunProgram("flac",
+                         {"-d", "-s", "-c", "--force-raw-format", "--endian=little", "--sign=signed", flac},
+                         &flacJudge),
+              0);
+    QByteArray bytes = ReadFileBytes(flac);
+    bytes[21] = char(bytes[21] | 0x0F); // the low 36 bits of STREAMINFO's 64 at byte 18: all ones
+    for (int i = 22; i < 26; ++i)
+        bytes[i] = char(0xFF);
+    writeBytes(flac, bytes);
+    bytes = ReadFileBytes(mp3);
+    const qsizetype info = bytes.indexOf("Info");
+    ASSERT_GT(info, 0);
+    ASSERT_TRUE(bytes[info + 7] & 1); // the frame count is there
+    bytes.replace(info + 8, 4, QByteArray("\x7F\xFF\xFF\xFF", 4));
+    writeBytes(mp3, bytes);
+    // mpg123 decodes what the file holds (its end padding kept, as the claimed count no longer places it).
+    ASSERT_EQ(RunProgram("mpg123", {"-q", "-s", mp3}, &mp3Judge), 0);
+    for (const auto &[file, judge] : {std::pair{flac, flacJudge}, {mp3, mp3Judge}}) {
+        SCOPED_TRACE(file.toStdString());
+        const QString folder = out + "/claims/" + QFileInfo(file).suffix();
+        const CliRun run = runCli({"convert", "-f", "wav", file, "-o", folder}, QString(), 60000);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        QByteArray ours;
+        ASSERT_EQ(RunProgram("sox", {folder + "/claims.wav", "-t", "raw", "-"}, &ours), 0);
+        EXPECT_EQ(ours.size(), judge.size());
+        EXPECT_TRUE(ours == judge);
+    }
+}
+
 // The quality options set this run's encoders only; a value out of range is refused before anything runs.
 TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
 {
