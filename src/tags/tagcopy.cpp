@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tagcopy.h"
 
+#include "filetags.h"
 #include "tagfields.h"
 
 #include <QFile>
@@ -133,6 +134,39 @@ void setCover(TagLib::File *file, const TPicture &cover)
     }
 }
 
+QString firstValue(const TagLib::PropertyMap &fields, const char *key)
+{
+    const auto it = fields.find(key);
+    return it == fields.end() || it->second.isEmpty() ? QString() : qText(it->second.front());
+}
+
+// A number with its total (track or disc), however the source kept them (ID3's "3/12", Vorbis' TRACKNUMBER
+// with TRACKTOTAL or TOTALTRACKS, a TXXX frame of the total), written the target's own way: ID3 "3/12",
+// Vorbis comments TRACKNUMBER=3 and TRACKTOTAL=12, ASF the number alone (its total set apart).
+QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *number, const char *total,
+                    const char *totalAlias)
+{
+    QString n = firstValue(fields, number);
+    QString t = firstValue(fields, total);
+    if (t.isEmpty())
+        t = firstValue(fields, totalAlias);
+    if (n.contains(QLatin1Char('/'))) {
+        if (t.isEmpty())
+            t = n.section(QLatin1Char('/'), 1).trimmed();
+        n = n.section(QLatin1Char('/'), 0, 0).trimmed();
+    }
+    for (const char *key : {number, total, totalAlias})
+        fields.erase(key);
+    const bool vorbis =
+        target == TTagFormat::Flac || target == TTagFormat::OggVorbis || target == TTagFormat::Opus;
+    if (!n.isEmpty())
+        fields.replace(number, TagLib::StringList(tagText(
+                                   !vorbis && target != TTagFormat::Wma && !t.isEmpty() ? n + u'/' + t : n)));
+    if (vorbis && !t.isEmpty())
+        fields.replace(total, TagLib::StringList(tagText(t)));
+    return t;
+}
+
 } // namespace
 
 bool CopyFileTags(const QString &from, const QString &to, QString *error)
@@ -154,6 +188,9 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error)
     for (const char *own : {"ENCODER", "ENCODING", "ENCODERSETTINGS"})
         fields.erase(own);
     fields.removeEmpty();
+    const TTagFormat format = TagFormatOf(to);
+    const QString tracks = placeNumber(fields, format, "TRACKNUMBER", "TRACKTOTAL", "TOTALTRACKS");
+    const QString discs = placeNumber(fields, format, "DISCNUMBER", "DISCTOTAL", "TOTALDISCS");
     if (fields.isEmpty() && cover.Empty())
         return true;
     return OnWorkingCopy(
@@ -165,6 +202,13 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error)
             target.file()->setProperties(fields);
             if (!cover.Empty())
                 setCover(target.file(), cover);
+            // ASF keeps the totals in attributes of their own, as Windows Media Player's tag editors do.
+            if (auto *asf = dynamic_cast<TagLib::ASF::File *>(target.file())) {
+                if (!tracks.isEmpty())
+                    asf->tag()->setAttribute("TotalTracks", TagLib::ASF::Attribute(tagText(tracks)));
+                if (!discs.isEmpty())
+                    asf->tag()->setAttribute("TotalDiscs", TagLib::ASF::Attribute(tagText(discs)));
+            }
             return target.save();
         },
         error);

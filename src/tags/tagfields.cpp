@@ -140,6 +140,14 @@ void readId3v2(const TagLib::ID3v2::Tag &tag, TFileTags &tags)
     const QString track = frameText(tag, "TRCK");
     tags.Track = track.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
     tags.TrackTotal = track.section(QLatin1Char('/'), 1, 1).trimmed().toInt();
+    // Some programs keep the total in a TXXX frame of the Vorbis comment's name.
+    for (const TagLib::ID3v2::Frame *frame : tag.frameList("TXXX")) {
+        const auto *user = dynamic_cast<const TagLib::ID3v2::UserTextIdentificationFrame *>(frame);
+        const QString name = user ? qText(user->description()).toUpper() : QString();
+        if (tags.TrackTotal == 0 && (name == u"TRACKTOTAL" || name == u"TOTALTRACKS") &&
+            user->fieldList().size() > 1)
+            tags.TrackTotal = qText(user->fieldList()[1]).toInt();
+    }
 }
 
 static void setFrame(TagLib::ID3v2::Tag &tag, const char *id, const QString &value)
@@ -276,6 +284,8 @@ void readXiph(const TagLib::Ogg::XiphComment &x, TFileTags &tags)
     tags.Track = track.section(QLatin1Char('/'), 0, 0).toInt();
     tags.TrackTotal = field(x, "TRACKTOTAL").toInt();
     if (tags.TrackTotal == 0)
+        tags.TrackTotal = field(x, "TOTALTRACKS").toInt();
+    if (tags.TrackTotal == 0)
         tags.TrackTotal = track.section(QLatin1Char('/'), 1, 1).toInt();
 }
 
@@ -361,7 +371,12 @@ void readAsf(const TagLib::ASF::Tag &tag, TFileTags &tags)
     tags.Year = attribute(tag, "WM/Year");
     tags.Genre = qText(tag.genre());
     tags.Comment = qText(tag.comment());
-    tags.Track = attribute(tag, "WM/TrackNumber").toInt();
+    // "3", or "3/12" as some writers keep it, with the total apart in TotalTracks.
+    const QString track = attribute(tag, "WM/TrackNumber");
+    tags.Track = track.section(QLatin1Char('/'), 0, 0).trimmed().toInt();
+    tags.TrackTotal = attribute(tag, "TotalTracks").toInt();
+    if (tags.TrackTotal == 0)
+        tags.TrackTotal = track.section(QLatin1Char('/'), 1, 1).trimmed().toInt();
 }
 
 void editAsf(TagLib::ASF::Tag &tag, const TTagEdit &edit)

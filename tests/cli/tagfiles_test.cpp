@@ -412,6 +412,42 @@ TEST_F(TagsOfOtherPrograms, EveryValueOfAFieldIsShown)
     EXPECT_TRUE(runCli({"tag", "show", flac}).out.contains("artist: piman\nartist: jzig\n"));
 }
 
+// A track number and its total, however the source kept them (flac's TRACKNUMBER and TRACKTOTAL, lame's
+// "3/12", kid3's TXXX:TRACKTOTAL), come out each format's own way, as the field reads them: ID3 TRCK 3/12
+// and nothing else, Vorbis comments TRACKNUMBER=3 with TRACKTOTAL=12, ASF a number and TotalTracks.
+TEST_F(TagsOfOtherPrograms, TrackTotalsAreWrittenEachFormatsOwnWay)
+{
+    const QString wav = home.root() + "/sound.wav", sources = home.root() + "/sources";
+    QDir().mkpath(sources);
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(
+        run("flac", {"-s", "-T", "TRACKNUMBER=3", "-T", "TRACKTOTAL=12", "-o", sources + "/f.flac", wav}));
+    ASSERT_TRUE(run("lame", {"--quiet", "--tn", "3/12", wav, sources + "/l.mp3"}));
+    ASSERT_TRUE(run("lame", {"--quiet", wav, sources + "/k.mp3"}));
+    ASSERT_TRUE(run("kid3-cli", {"-c", "set tracknumber 3", "-c", "set TRACKTOTAL 12", sources + "/k.mp3"}));
+    const std::map<QString, std::map<QString, QStringList>> expected = {
+        {"mp3", {{"TRCK", {"3/12"}}, {"TXXX:TRACKTOTAL", {}}}},
+        {"flac", {{"tracknumber", {"3"}}, {"tracktotal", {"12"}}}},
+        {"opus", {{"tracknumber", {"3"}}, {"tracktotal", {"12"}}}},
+        {"wma", {{"track", {"3"}}, {"totaltracks", {"12"}}}},
+    };
+    for (const auto &[format, keys] : expected) {
+        const QString folder = home.root() + "/" + format;
+        const CliRun convert = runCli({"convert", "-f", format, sources + "/f.flac", sources + "/l.mp3",
+                                       sources + "/k.mp3", "-o", folder, "--quiet"});
+        ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+        for (const char *name : {"f", "l", "k"}) {
+            const QString made = folder + "/" + name + "." + format;
+            SCOPED_TRACE(made.toStdString());
+            const QJsonObject tags = JudgedTags(made).value("tags").toObject();
+            for (const auto &[key, values] : keys)
+                EXPECT_EQ(tags.value(key).toVariant().toStringList(), values)
+                    << key.toStdString() << " in " << QJsonDocument(tags).toJson().toStdString();
+            EXPECT_TRUE(runCli({"tag", "show", made}).out.contains("track: 3/12\n"));
+        }
+    }
+}
+
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
 TEST_F(TagsOfOtherPrograms, RefusalsAndFilesJudgedByContent)
