@@ -26,8 +26,10 @@ void ApplyCddbDiscFields(const TCddbLookupResult &result, TCDInfo &disc)
         disc.Album = *result.Album;
     if (result.Year)
         disc.Year = *result.Year;
-    if (result.Genre)
+    if (result.Genre) {
         disc.Genre = *result.Genre;
+        disc.GenreText = result.GenreText.value_or(QString());
+    }
     if (result.Comment)
         disc.Comment = *result.Comment;
     if (result.MusicBrainzRelease)
@@ -99,6 +101,8 @@ void TakeCddbAlbum(const TCDDBAlbum &album, int rowCount, TCddbLookupResult &res
     result.Album = album.DiscTitle;
     result.Year = album.Year;
     result.Genre = CddbGenreNumber(album.Genre);
+    if (*result.Genre <= 0)
+        result.GenreText = album.Genre.trimmed();
     result.Comment = album.Reserved;
     cleanResult(result);
 }
@@ -112,8 +116,11 @@ bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddb
     }
     if (text.contains(QStringLiteral("DYEAR=")))
         result.Year = album.Year;
-    if (text.contains(QStringLiteral("DGENRE=")))
+    if (text.contains(QStringLiteral("DGENRE="))) {
         result.Genre = CddbGenreNumber(album.Genre);
+        if (*result.Genre <= 0)
+            result.GenreText = album.Genre.trimmed();
+    }
     bool found = false;
     for (int t = std::max(firstTrack, 1); t <= lastTrack && t <= album.TrackCount; ++t) {
         const QString &title = album.TrackTitles.at(t - 1);

@@ -23,6 +23,7 @@ struct TCddbLookupResult {
     std::optional<QString> Album;
     std::optional<QString> Year;
     std::optional<int32_t> Genre;
+    std::optional<QString> GenreText; // the genre as it came, when the list does not name it
     std::optional<QString> Comment;
     std::optional<QString>
         MusicBrainzRelease; // the release's MBID; empty when the titles came from elsewhere

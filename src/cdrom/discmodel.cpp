@@ -79,8 +79,10 @@ void ApplyTypedTitles(TDiscModel &disc, const TTypedTitles &titles)
         info.Album = *titles.Album;
     if (titles.Year)
         info.Year = *titles.Year;
-    if (titles.Genre)
+    if (titles.Genre) {
         info.Genre = *titles.Genre;
+        info.GenreText.clear();
+    }
     for (int row = 0; row < disc.RowCount(); ++row) {
         const int number = disc.Track(row).Number;
         if (const auto title = titles.Titles.find(number); title != titles.Titles.end())
@@ -192,7 +194,7 @@ TTrackNameFields TDiscModel::NameFields(int row) const
     fields.AlbumArtist = m_info.Artist;
     fields.Album = m_info.Album;
     fields.Year = m_info.Year;
-    fields.Genre = GenreName(m_info.Genre);
+    fields.Genre = DiscGenre(m_info);
     return fields;
 }
 

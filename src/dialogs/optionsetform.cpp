@@ -504,7 +504,10 @@ void TOptionSetForm::storeTagsAndDrive(TOptionsSetting &s) const
         if (edit->isModified())
             *field = edit->text();
     }
-    s.DiscInfo.Genre = ID3genre->currentIndex();
+    if (ID3genre->currentIndex() != s.DiscInfo.Genre) {
+        s.DiscInfo.Genre = ID3genre->currentIndex();
+        s.DiscInfo.GenreText.clear(); // a genre of the list chosen instead of the disc's own
+    }
     s.CDOptions.CDDb = ckbCDDb->isChecked();
 }
 

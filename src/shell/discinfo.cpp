@@ -63,6 +63,7 @@ bool LoadDiscInfo(const QString &key, TCDInfo &info)
     info.Album = text(QStringLiteral("Album"));
     info.Year = text(QStringLiteral("Year"));
     info.Genre = ini.readInteger(key, QStringLiteral("Genre"), -1);
+    info.GenreText = text(QStringLiteral("GenreText"));
     info.Comment = text(QStringLiteral("Comment"));
     info.TrackNumber = ini.readInteger(key, QStringLiteral("TrackNumber"), maxTitles);
     info.MusicBrainzRelease = text(QStringLiteral("MusicBrainzRelease"));
@@ -90,6 +91,10 @@ bool SaveDiscInfo(const QString &key, const TCDInfo &info, QString *error)
     ini.writeString(key, QStringLiteral("Album"), info.Album);
     ini.writeString(key, QStringLiteral("Year"), info.Year);
     ini.writeInteger(key, QStringLiteral("Genre"), info.Genre);
+    if (!info.GenreText.isEmpty() && info.Genre <= 0)
+        ini.writeString(key, QStringLiteral("GenreText"), info.GenreText);
+    else
+        ini.deleteKey(key, QStringLiteral("GenreText"));
     ini.writeString(key, QStringLiteral("Comment"), info.Comment);
     ini.writeInteger(key, QStringLiteral("TrackNumber"), info.TrackNumber);
     if (!info.MusicBrainzRelease.isEmpty())

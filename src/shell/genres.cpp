@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "genres.h"
 
+#include "settings.h"
+
 namespace {
 
 // The names in the order the genre lists show them.
@@ -175,4 +177,9 @@ QString GenreName(int number)
 {
     const QStringList &names = GenreNames();
     return number >= 1 && number <= int(names.size()) ? names.at(number - 1) : QString();
+}
+
+QString DiscGenre(const TCDInfo &disc)
+{
+    return disc.Genre > 0 ? GenreName(disc.Genre) : disc.GenreText;
 }

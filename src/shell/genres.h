@@ -13,3 +13,5 @@ int GenreIndex(const QString &name);
 
 // The name of genre number n (1 to 148); empty for 0 and anything outside the list.
 QString GenreName(int number);
+// The disc's genre: the list's name for Genre, else its own text (GenreText).
+QString DiscGenre(const struct TCDInfo &disc);

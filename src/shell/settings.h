@@ -124,6 +124,9 @@ struct TCDInfo {
     QString Album;
     QString Year;
     int32_t Genre = 0; // position in GenreNames counted from 1; 0 and below: none
+    // A genre the list does not name (a CDDB DGENRE of its own, "Krautrock"), kept as it came; used while
+    // Genre names none.
+    QString GenreText;
     QString Comment;
     int32_t TrackNumber = 0;
     std::array<QString, 101> Tracks; // Tracks[n] is the title of track n, 1 to 100; Tracks[0] is unused

@@ -23,7 +23,7 @@ TTrackTags TrackTagsOf(const TCDInfo &disc, int track, const QString &title)
         known && !disc.TrackArtists[size_t(track)].isEmpty() ? disc.TrackArtists[size_t(track)] : disc.Artist;
     tags.Album = disc.Album;
     tags.Year = disc.Year;
-    tags.Genre = GenreName(disc.Genre);
+    tags.Genre = DiscGenre(disc);
     tags.Comment = disc.Comment;
     tags.Track = std::max(track, 0);
     // A disc whose length is unknown says 100 (the cache's default); no total is better than a wrong one.
@@ -118,7 +118,7 @@ bool TagMp3File(const QString &path, const TOptionsSetting &settings, int track,
     edit.AlbumArtist = tags.AlbumArtist;
     edit.Album = tags.Album;
     edit.Year = tags.Year;
-    edit.Genre = disc.Genre > 0 ? GenreName(disc.Genre) : QString();
+    edit.Genre = DiscGenre(disc);
     edit.Comment = tags.Comment;
     edit.Track = track;
     edit.TrackTotal = tags.TrackTotal;

@@ -783,6 +783,37 @@ TEST_F(CliTest, CdrdaoTocImagesOfOtherTools)
         << bad.err.toStdString();
 }
 
+// A genre the list does not name (a CDDB DGENRE of its own) is kept, in the cache and in every format's
+// own tag, as mutagen reads them; the ID3 version 1 tag, which holds only the list, says none (255).
+TEST_F(CliTest, AGenreOfItsOwnIsKeptInEveryTag)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music", "150,music"}));
+    CddbTestServer server;
+    server.setHandler([](const QString &target) {
+        if (target.contains("cddb+query"))
+            return CddbTestServer::Reply{200, "200 misc 06019002 Artist / Album\r\n", {}};
+        return CddbTestServer::Reply{
+            200,
+            "210 misc 06019002\r\nDISCID=06019002\r\nDTITLE=Artist / Album\r\nDGENRE=Krautrock\r\n"
+            "TTITLE0=One\r\nTTITLE1=Two\r\n.\r\n",
+            {}};
+    });
+    const CliRun lookup = runCli({"cddb", "--server", server.url(), "--quiet"});
+    ASSERT_EQ(lookup.code, 0) << lookup.err.toStdString();
+    EXPECT_TRUE(lookup.out.contains("genre: Krautrock\n")) << lookup.out.toStdString();
+    const CliRun rip = runCli({"rip", "-t", "1", "-f", "mp3,flac,opus", "--tags", "-o", out, "--quiet"});
+    ASSERT_EQ(rip.code, 0) << rip.err.toStdString();
+    for (const auto &[file, key] :
+         {std::pair{"MP3/One.mp3", "TCON"}, {"FLAC/One.flac", "genre"}, {"OPUS/One.opus", "genre"}}) {
+        const QJsonObject tags = JudgedTags(out + "/" + file).value("tags").toObject();
+        EXPECT_EQ(tags.value(key).toVariant().toStringList(), QStringList{"Krautrock"})
+            << file << ": " << QJsonDocument(tags).toJson().toStdString();
+    }
+    const QByteArray mp3 = ReadFileBytes(out + "/MP3/One.mp3");
+    ASSERT_TRUE(mp3.right(128).startsWith("TAG"));
+    EXPECT_EQ(uint8_t(mp3.at(mp3.size() - 1)), 255);
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

@@ -39,7 +39,7 @@ int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &re
         QJsonObject object{{QStringLiteral("artist"), info.Artist},
                            {QStringLiteral("album"), info.Album},
                            {QStringLiteral("year"), info.Year},
-                           {QStringLiteral("genre"), GenreName(info.Genre)},
+                           {QStringLiteral("genre"), DiscGenre(info)},
                            {QStringLiteral("tracks"), tracks}};
         if (!info.MusicBrainzRelease.isEmpty())
             object.insert(QStringLiteral("musicbrainz_release"), info.MusicBrainzRelease);
@@ -48,7 +48,7 @@ int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &re
     if (answer == Answer::Text)
         PrintLine(QStringLiteral("artist: ") + info.Artist);
     for (const auto &[name, value] : {std::pair{"album: ", info.Album}, std::pair{"year: ", info.Year},
-                                      std::pair{"genre: ", GenreName(info.Genre)},
+                                      std::pair{"genre: ", DiscGenre(info)},
                                       std::pair{"musicbrainz-release: ", info.MusicBrainzRelease}}) {
         if (answer == Answer::Text &&
             (!value.isEmpty() || QLatin1String(name) != QLatin1String("musicbrainz-release: ")))
