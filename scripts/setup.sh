@@ -27,7 +27,7 @@ packages=(
     # loudness (ReplayGain)
     libebur128-dev
     # the users' other tools, which the tests check our files against
-    sox ffmpeg lame vorbis-tools flac shntool mpg123 cdrdao
+    sox ffmpeg lame vorbis-tools flac shntool mpg123 cdrdao loudgain
     # the desktop's checkers of our desktop entry, metainfo and man pages
     desktop-file-utils appstream groff-base lintian dpkg-dev
     # the field's own implementations that the tests hold our results against (whipper's AccurateRip and

@@ -388,9 +388,14 @@ void TConvertJob::wholeDone()
         finish(mrCancel);
         return;
     }
-    QMap<QString, QStringList> albums; // by folder and format
-    for (const QString &file : m_madeFiles)
-        albums[QFileInfo(file).path() + QLatin1Char('.') + QFileInfo(file).suffix().toLower()] << file;
+    // By folder and format, each album's files in the order of the items (not of their ends, which vary
+    // from run to run: the album's loudness is measured over its files in turn).
+    QMap<QString, QStringList> albums;
+    for (const TConvertItem &item : m_items)
+        if (m_madeFiles.contains(item.Target))
+            albums[QFileInfo(item.Target).path() + QLatin1Char('.') +
+                   QFileInfo(item.Target).suffix().toLower()]
+                << item.Target;
     m_replayGain =
         std::make_unique<TReplayGainJob>(albums.values(), m_presenter, [this] { finish(mrCancel); });
     m_replayGain->Start();

@@ -23,31 +23,11 @@ struct StateDeleter {
 };
 using State = std::unique_ptr<ebur128_state, StateDeleter>;
 
-// The album's meter: the album's files one after the other, as if they were one recording. One meter for
-// the whole album keeps memory flat however many files it holds (a meter a file, kept to the end, took
-// about half a megabyte each).
-struct AlbumMeter {
-    State state;
-    unsigned channels = 0;
-    unsigned long rate = 0;
-
-    bool take(unsigned fileChannels, unsigned long fileRate)
-    {
-        if (!state) {
-            state.reset(ebur128_init(fileChannels, fileRate, EBUR128_MODE_I));
-        } else if (fileChannels != channels || fileRate != rate) {
-            if (ebur128_change_parameters(state.get(), fileChannels, fileRate) != EBUR128_SUCCESS)
-                return false;
-        }
-        channels = fileChannels;
-        rate = fileRate;
-        return bool(state);
-    }
-};
-
-// The file's audio through libebur128, and through the album's meter too; throws EAuException
-// "PATH: reason".
-State measure(const QString &path, double &peak, AlbumMeter &album)
+// The file's audio through libebur128; throws EAuException "PATH: reason". The meter keeps a histogram of
+// its blocks' loudness, small and of one size however long the file (as loudgain's does): the album's
+// loudness is then that of all its files' blocks together (ebur128_loudness_global_multiple), whatever
+// order they are measured in.
+State measure(const QString &path, double &peak)
 {
     std::unique_ptr<TAuInput> source;
     if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
@@ -62,8 +42,8 @@ State measure(const QString &path, double &peak, AlbumMeter &album)
     const int channels = source->GetChannels();
     const int bits = source->GetBitsPerSample();
     State state(ebur128_init(unsigned(channels), unsigned(source->GetSampleRate()),
-                             EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK));
-    if (!state || channels < 1 || !album.take(unsigned(channels), unsigned(source->GetSampleRate())))
+                             EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM));
+    if (!state || channels < 1)
         throw EAuException(path + QStringLiteral(": the loudness meter does not take this audio"));
     source->Init();
     std::vector<uint8_t> pcm(size_t(channels) * size_t(bits / 8) * 8192);
@@ -76,7 +56,6 @@ State measure(const QString &path, double &peak, AlbumMeter &album)
         samples.resize(size_t(got) * size_t(channels));
         Samples::ToFloat(pcm.data(), samples.data(), samples.size(), bits);
         ebur128_add_frames_float(state.get(), samples.data(), got);
-        ebur128_add_frames_float(album.state.get(), samples.data(), got);
     }
     source->Flush();
     peak = 0;
@@ -117,7 +96,7 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
 {
     QStringList failures;
     QStringList files;
-    AlbumMeter meter;
+    std::vector<State> states;
     std::vector<TLoudness> tracks;
     for (const QString &file : album) {
         if (cancel && *cancel)
@@ -127,12 +106,13 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
             continue;
         try {
             TLoudness track;
-            const State state = measure(file, track.Peak, meter);
+            State state = measure(file, track.Peak);
             if (ebur128_loudness_global(state.get(), &track.Lufs) != EBUR128_SUCCESS ||
                 !std::isfinite(track.Lufs))
                 continue; // silence has no loudness: no values
             files << file;
             tracks.push_back(track);
+            states.push_back(std::move(state));
         } catch (const std::exception &e) {
             failures << QString::fromUtf8(e.what());
         }
@@ -140,7 +120,10 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
     if (files.isEmpty())
         return failures;
     double albumLufs = 0;
-    if (ebur128_loudness_global(meter.state.get(), &albumLufs) != EBUR128_SUCCESS ||
+    std::vector<ebur128_state *> all;
+    for (const State &state : states)
+        all.push_back(state.get());
+    if (ebur128_loudness_global_multiple(all.data(), all.size(), &albumLufs) != EBUR128_SUCCESS ||
         !std::isfinite(albumLufs))
         return failures;
     double albumPeak = 0;

@@ -184,8 +184,12 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error)
         fields = source.file()->properties();
         cover = frontCover(source.file());
     }
-    // What the source's encoder said of itself is no longer true of the copy.
-    for (const char *own : {"ENCODER", "ENCODING", "ENCODERSETTINGS"})
+    // What the source's encoder said of itself is no longer true of the copy, and loudness values belong to
+    // the file measured: a lossy copy plays at its own loudness (and Opus keeps only its R128 gains), so each
+    // format's gains are measured on it or not written at all.
+    for (const char *own : {"ENCODER", "ENCODING", "ENCODERSETTINGS", "REPLAYGAIN_TRACK_GAIN",
+                            "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",
+                            "REPLAYGAIN_REFERENCE_LOUDNESS", "R128_TRACK_GAIN", "R128_ALBUM_GAIN"})
         fields.erase(own);
     fields.removeEmpty();
     const TTagFormat format = TagFormatOf(to);

@@ -206,6 +206,78 @@ TEST_F(AccuracyTest, SeveralFormatsFromOneRead)
               QStringList({"Close (ogg).ogg", "Close (wav).wav", "Opening (ogg).ogg", "Opening (wav).wav"}));
 }
 
+// Each format's loudness values belong to it: the FLAC's are loudgain's (its ReplayGain 2.0 at -18 LUFS),
+// the MP3s (no ReplayGain by default) and the Opus files (R128 gains only, RFC 7845) take none of the
+// FLAC's, whichever format -f names first; two rips of one disc give files identical byte for byte.
+TEST_F(AccuracyTest, LoudnessValuesBelongToTheirFormatAndRipsRepeat)
+{
+    disc({"300,music", "150,noise", "225,tone:300"});
+    titles({"One", "Two", "Three"});
+    const auto tagsOf = [this](const QString &file) {
+        return JudgedTags(out + "/" + file).value("tags").toObject();
+    };
+    QMap<QString, QByteArray> bytesOfFirst;
+    QMap<QString, QJsonObject> tagsOfFirst;
+    for (const QString &order :
+         {QString("flac,mp3,opus"), QString("opus,mp3,flac"), QString("flac,mp3,opus")}) {
+        SCOPED_TRACE(order.toStdString());
+        const CliRun run = ripAfresh({"-f", order, "--tags"}, false);
+        ASSERT_EQ(run.code, 0) << run.err.toStdString();
+        for (const char *name : {"One", "Two", "Three"}) {
+            const QString mp3 = QString("MP3/") + name + ".mp3", opus = QString("OPUS/") + name + ".opus";
+            const QString flac = QString("FLAC/") + name + ".flac";
+            for (const QString &key : tagsOf(mp3).keys())
+                EXPECT_FALSE(key.contains("REPLAYGAIN", Qt::CaseInsensitive))
+                    << mp3.toStdString() << " " << key.toStdString();
+            const QJsonObject opusTags = tagsOf(opus);
+            EXPECT_TRUE(opusTags.contains("r128_track_gain") && opusTags.contains("r128_album_gain"));
+            for (const QString &key : opusTags.keys())
+                EXPECT_FALSE(key.startsWith("replaygain")) << opus.toStdString() << " " << key.toStdString();
+            // Whatever the order, the same values; in the same order, the same bytes (Opus streams take a
+            // random serial number, as opusenc's do).
+            for (const QString &file : {flac, mp3, opus}) {
+                if (!tagsOfFirst.contains(file))
+                    tagsOfFirst[file] = tagsOf(file);
+                EXPECT_EQ(tagsOf(file), tagsOfFirst[file]) << file.toStdString();
+            }
+            for (const QString &file : {flac, mp3}) {
+                const QByteArray bytes = ReadFileBytes(out + "/" + file);
+                if (order == "flac,mp3,opus" && !bytesOfFirst.contains(file))
+                    bytesOfFirst[file] = bytes;
+                if (order == "flac,mp3,opus") {
+                    EXPECT_TRUE(bytes == bytesOfFirst[file])
+                        << file.toStdString() << " differs from the first rip's";
+                }
+            }
+        }
+    }
+    // The FLAC's gains are loudgain's, track and album.
+    QByteArray listing;
+    ASSERT_EQ(RunProgram("loudgain",
+                         {"-a", "-q", "-O", out + "/FLAC/One.flac", out + "/FLAC/Two.flac",
+                          out + "/FLAC/Three.flac"},
+                         &listing),
+              0);
+    const auto gainOf = [](const QString &text) { return text.section(' ', 0, 0).toDouble(); };
+    int rows = 0;
+    for (const QString &line : QString::fromUtf8(listing).split('\n')) {
+        const QStringList columns = line.split('\t'); // File, Loudness, ..., Gain (the ninth)
+        if (columns.size() < 9 || columns[0] == "File")
+            continue;
+        SCOPED_TRACE(line.toStdString());
+        ++rows;
+        for (const char *name : {"One", "Two", "Three"}) {
+            const QString file = out + "/FLAC/" + name + ".flac";
+            if (columns[0] != file && columns[0] != "Album")
+                continue;
+            const QJsonObject tags = JudgedTags(file).value("tags").toObject();
+            const char *key = columns[0] == "Album" ? "replaygain_album_gain" : "replaygain_track_gain";
+            EXPECT_NEAR(gainOf(tags.value(key).toArray().at(0).toString()), gainOf(columns[8]), 0.05) << name;
+        }
+    }
+    EXPECT_EQ(rows, 4) << listing.toStdString();
+}
+
 TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
 {
     disc({"300,noise", "200,noise"});

@@ -460,9 +460,12 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     handle.reset();
     if (result != mrAbort &&
         WantsReplayGain(options.ReplayGain, options.OutputFormat, ReplayGainChoice(args))) {
+        // In the disc's order, whichever track's encoding ended first.
         QStringList album;
-        for (const QString &file : outcome.Made)
-            if (file.endsWith(OutputFormatExtension(options.OutputFormat), Qt::CaseInsensitive))
+        for (const QString &job : jobs)
+            if (const QString file =
+                    WithTrailingBackslash(folder) + job.mid(2) + OutputFormatExtension(options.OutputFormat);
+                outcome.Made.contains(file))
                 album << file;
         terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
         for (const QString &failure : WriteReplayGain(album))
