@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <cstring>
 #include <utility>
@@ -323,18 +324,50 @@ TConvertJob::~TConvertJob()
     CleanUp();
 }
 
+void TConvertJob::planTargets()
+{
+    m_refused.assign(m_items.size(), false);
+    QHash<QString, size_t> makers;  // a target, by the item that makes it
+    QHash<QString, size_t> sources; // a source, by its item
+    for (size_t i = 0; i < m_items.size(); ++i)
+        sources.insert(QDir::cleanPath(m_items[i].Source), i);
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        const QString target = QDir::cleanPath(m_items[i].Target);
+        if (target == QDir::cleanPath(m_items[i].Source))
+            continue; // its own source: refused when its turn comes
+        QString why;
+        if (sources.contains(target))
+            why = QStringLiteral("also an input of this conversion");
+        else if (const auto maker = makers.constFind(target); maker != makers.constEnd())
+            why = QStringLiteral("also the output of ") + m_items[*maker].Source;
+        if (why.isEmpty()) {
+            makers.insert(target, i);
+            continue;
+        }
+        m_refused[i] = true;
+        m_presenter.ShowError(m_items[i].Target + QStringLiteral(": ") + why + QStringLiteral("; ") +
+                              m_items[i].Source + QStringLiteral(" skipped"));
+    }
+}
+
 void TConvertJob::Start()
 {
     m_clock.start();
     m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+    planTargets();
     showProgress();
     for (auto &lane : m_lanes)
         if (!m_finished)
             startNext(*lane);
 }
 
-bool TConvertJob::wanted(const TConvertItem &item)
+bool TConvertJob::wanted(size_t index)
 {
+    const TConvertItem &item = m_items[index];
+    if (m_refused[index]) {
+        ++m_failed;
+        return false;
+    }
     const QFileInfo target(item.Target);
     if (SameFile(item.Source, item.Target)) {
         m_presenter.ShowError(item.Target + QStringLiteral(": the output would overwrite the input"));
@@ -361,7 +394,7 @@ void TConvertJob::startNext(Lane &lane)
 {
     while (m_next < m_items.size() && !m_finished) {
         const size_t index = m_next++;
-        if (!wanted(m_items[index])) {
+        if (!wanted(index)) {
             ++m_done;
             showProgress();
             continue;

@@ -54,8 +54,11 @@ private:
     class Lane;
 
     void startNext(Lane &lane);
+    // Before any lane starts: an item whose target another item makes already, or that would write over
+    // another item's source, is refused by name (two lanes would otherwise write the same file).
+    void planTargets();
     // Whether the item is to be converted: its target is not there, or may be replaced.
-    bool wanted(const TConvertItem &item);
+    bool wanted(size_t index);
     void itemEnded(Lane &lane, int index, bool made);
     void showProgress();
     void finish(int result);
@@ -76,5 +79,6 @@ private:
     int m_failed = 0;
     bool m_finished = false;
     QStringList m_madeFiles;
+    std::vector<bool> m_refused; // by item: planned away
     std::unique_ptr<TReplayGainJob> m_replayGain;
 };

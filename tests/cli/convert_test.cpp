@@ -333,6 +333,56 @@ TEST_F(ConvertTest, InputsThatHoldNothingOrClaimTooMuch)
     }
 }
 
+// Sources that meet in one output are planned before any lane starts: loose files of one name make the
+// first and refuse the others by name (two lanes wrote one working file and both failed); with -r, several
+// trees each keep their top folder; a target that is another item's source is refused.
+TEST_F(ConvertTest, SourcesThatMeetInOneOutput)
+{
+    const QString a = home.root() + "/A", b = home.root() + "/B";
+    QDir().mkpath(a);
+    QDir().mkpath(b);
+    const QString tone = home.root() + "/tone.wav";
+    ASSERT_EQ(RunProgram("flac", {"-s", "-T", "TITLE=from A", "-o", a + "/01.flac", tone}), 0);
+    ASSERT_EQ(RunProgram("flac", {"-s", "-T", "TITLE=from B", "-o", b + "/01.flac", tone}), 0);
+    const QString c = home.root() + "/C";
+    QDir().mkpath(c);
+    ASSERT_EQ(RunProgram("lame", {"--quiet", "--tt", "from C", tone, c + "/02.mp3"}), 0);
+    ASSERT_EQ(RunProgram("flac", {"-s", "-o", c + "/02.flac", tone}), 0);
+    const auto titleOf = [](const QString &file) {
+        const QJsonObject tags = JudgedTags(file).value("tags").toObject();
+        return tags.value(tags.contains("TIT2") ? "TIT2" : "title").toArray().at(0).toString();
+    };
+
+    const CliRun loose =
+        runCli({"convert", "-f", "mp3", a + "/01.flac", b + "/01.flac", "-o", out, "--quiet"});
+    EXPECT_EQ(loose.code, 1);
+    EXPECT_TRUE(
+        loose.err.contains(out + "/01.mp3: also the output of " + a + "/01.flac; " + b + "/01.flac skipped"))
+        << loose.err.toStdString();
+    EXPECT_EQ(titleOf(out + "/01.mp3"), "from A");
+
+    const CliRun trees = runCli({"convert", "-f", "mp3", "-r", a, b, "-o", out + "/trees", "--quiet"});
+    EXPECT_EQ(trees.code, 0) << trees.err.toStdString();
+    EXPECT_EQ(titleOf(out + "/trees/A/01.mp3"), "from A");
+    EXPECT_EQ(titleOf(out + "/trees/B/01.mp3"), "from B");
+
+    // Two kinds of one name into Opus, and a FLAC whose WAV would replace a WAV being converted.
+    const CliRun kinds =
+        runCli({"convert", "-f", "opus", c + "/02.mp3", c + "/02.flac", "-o", out + "/kinds", "--quiet"});
+    EXPECT_EQ(kinds.code, 1);
+    EXPECT_EQ(titleOf(out + "/kinds/02.opus"), "from C");
+    EXPECT_TRUE(kinds.err.contains(c + "/02.flac skipped")) << kinds.err.toStdString();
+    ASSERT_TRUE(QFile::copy(tone, b + "/03.wav"));
+    ASSERT_EQ(RunProgram("flac", {"-s", "-o", b + "/03.flac", tone}), 0);
+    const QByteArray wav = ReadFileBytes(b + "/03.wav");
+    const CliRun input = runCli({"convert", "-f", "wav", b + "/03.wav", b + "/03.flac", "-o", b, "--quiet"});
+    EXPECT_EQ(input.code, 1);
+    EXPECT_TRUE(
+        input.err.contains(b + "/03.wav: also an input of this conversion; " + b + "/03.flac skipped"))
+        << input.err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(b + "/03.wav") == wav);
+}
+
 // The quality options set this run's encoders only; a value out of range is refused before anything runs.
 TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
 {

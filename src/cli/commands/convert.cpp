@@ -88,6 +88,11 @@ std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const
                                  TTerminal &terminal)
 {
     std::vector<TConvertItem> items;
+    // Several trees each keep their top folder (out/A/..., out/B/...), so that their files cannot meet; one
+    // tree fills the output folder itself, as it always has (copies kept up to date rely on that).
+    const bool severalTrees = recursive && std::count_if(paths.begin(), paths.end(), [](const QString &p) {
+                                               return QFileInfo(p).isDir();
+                                           }) > 1;
     const auto add = [&](const QString &source, const QString &relativeDir) {
         const QFileInfo info(source);
         const QString dir = relativeDir.isEmpty() ? folder : folder + QLatin1Char('/') + relativeDir;
@@ -106,7 +111,9 @@ std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const
                 files << it.next();
             files.sort();
             for (const QString &file : files) {
-                const QString relativeDir = QFileInfo(root.relativeFilePath(file)).path();
+                QString relativeDir = QFileInfo(root.relativeFilePath(file)).path();
+                if (severalTrees)
+                    relativeDir = QDir::cleanPath(root.dirName() + QLatin1Char('/') + relativeDir);
                 const QString name = QFileInfo(file).fileName().toLower();
                 if (name == QLatin1String("cover.jpg") || name == QLatin1String("folder.jpg")) {
                     if (covers)
