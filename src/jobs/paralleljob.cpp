@@ -325,6 +325,14 @@ void TParallelJob::Stop()
         if (lane->Job && !lane->Job->Finished())
             lane->Job->Stop();
     CleanUp();
+    // The WAVs the user did not ask to keep go with the stop, but for those whose encoding failed.
+    const TCommonOptions &options = m_settings.CommonOptions;
+    if (m_kind == JobKind::ExtractTracks && !m_cdIn && !options.IsKeepWav &&
+        options.OutputFormat != OutputFormat::Wav)
+        for (int i = 0; i < m_files.size(); ++i)
+            if (!m_failed.contains(i))
+                QFile::remove(WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
+                              QStringLiteral(".wav"));
     m_finished = true;
     m_view.Finish(mrAbort);
 }

@@ -92,7 +92,8 @@ bool WantsReplayGain(bool setting, int32_t format, std::optional<bool> given)
            (format == OutputFormat::Flac || format == OutputFormat::Ogg || format == OutputFormat::Opus);
 }
 
-QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel)
+QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel,
+                            const QStringList *only)
 {
     QStringList failures;
     QStringList files;
@@ -114,7 +115,9 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
             tracks.push_back(track);
             states.push_back(std::move(state));
         } catch (const std::exception &e) {
-            failures << QString::fromUtf8(e.what());
+            // A file only measured with the album (kept from an earlier run) is left out of it silently.
+            if (!only || only->contains(file))
+                failures << QString::fromUtf8(e.what());
         }
     }
     if (files.isEmpty())
@@ -130,6 +133,8 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
     for (const TLoudness &track : tracks)
         albumPeak = std::max(albumPeak, track.Peak);
     for (qsizetype i = 0; i < files.size(); ++i) {
+        if (only && !only->contains(files[i]))
+            continue;
         const TLoudness &track = tracks[size_t(i)];
         QList<QPair<QString, QString>> fields;
         if (AudioFileKindOf(files[i]) == TAudioFileKind::Opus)

@@ -28,8 +28,10 @@ int R128GainOf(double lufs);
 // writes each its track and album values: REPLAYGAIN_TRACK_GAIN/PEAK and REPLAYGAIN_ALBUM_GAIN/PEAK ("-6.52
 // dB", "0.988312"), for Opus files R128_TRACK_GAIN and R128_ALBUM_GAIN instead. Files of other kinds (WMA)
 // are left out. Returns the failures, each "PATH: reason" (that file is left as it was); stops between
-// files when `cancel` is set. Runs on any thread.
-QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel = nullptr);
+// files when `cancel` is set. With `only`, the whole album is measured but only those files are written (a
+// rerun that made some tracks of an album whose other files stay as they are). Runs on any thread.
+QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel = nullptr,
+                            const QStringList *only = nullptr);
 
 // Writes ReplayGain values into albums of files (WriteReplayGain for each) on a worker thread, and shows
 // their failures on a job presenter; at the end calls `then`, or without one tells the presenter the job is

@@ -410,10 +410,10 @@ void TRipJob::CleanUp()
     m_sequence.Stop();
     m_read.Stop();
     const int32_t format = m_settings.CommonOptions.OutputFormat;
-    // Only a job that encoded every item lets the WAVs go: a stopped one keeps them all, the one whose
-    // encoding was cut short included.
-    if (m_sequence.Item() >= Files.size() && m_kind == JobKind::ExtractTracks &&
-        format != OutputFormat::Wav && !m_settings.CommonOptions.IsKeepWav) {
+    // The WAVs the user did not ask to keep go, at the end and when the job is stopped alike (a stopped rip
+    // left them all, and a rerun then took them for finished tracks).
+    if (m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
+        !m_settings.CommonOptions.IsKeepWav) {
         for (int i = 0; i < Files.size(); ++i) {
             // The WAV of a track whose encoding failed is all the user has of it: it stays.
             if (!m_failedItems.contains(i))
@@ -438,7 +438,10 @@ void TRipJob::Stop()
 {
     if (m_report)
         m_report->Cancel();
-    // CleanUp ends a writer still running and waits for its worker, then drops its working file.
+    // CleanUp ends a writer still running and waits for its worker, then drops its working file; the
+    // intermediate WAVs go at once (a handful of files).
     CleanUp();
+    for (const QString &wav : std::exchange(m_toRemove, {}))
+        QFile::remove(wav);
     finish(mrAbort);
 }

@@ -300,6 +300,50 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
     }
 }
 
+// A FLAC rip killed or stopped while it reads or while it encodes, then run again as a script would (without
+// a terminal, so keeping what is there): every track has its FLAC, the same bytes as a clean rip's, and no
+// WAV is left (a stopped rip left its WAVs, which the rerun took for finished tracks, never making their
+// FLACs).
+TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
+{
+    constexpr int sectors = 6000;
+    disc({QString("%1,noise").arg(sectors), QString("%1,music").arg(sectors),
+          QString("%1,noise").arg(sectors)},
+         "TrackNumber=3\n");
+    const QString clean = home.root() + "/clean";
+    ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
+    const QStringList flacs = {"Track01.flac", "Track02.flac", "Track03.flac"};
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        for (const QString &moment : {QString(".Track02.wav.part"), QString(".Track01.flac.part")}) {
+            SCOPED_TRACE(QString("signal %1 at %2").arg(signal).arg(moment).toStdString());
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+            QProcess cli;
+            cli.setStandardInputFile(QProcess::nullDevice());
+            cli.start(BuiltProgram("sondrel-cli"),
+                      QStringList{"rip", "-f", "flac", "-o", out, "--quiet", "--lookup", "cache"});
+            ASSERT_TRUE(cli.waitForStarted());
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    return QFileInfo(out + "/" + moment).size() > 0 || cli.state() == QProcess::NotRunning;
+                },
+                60000));
+            ASSERT_TRUE(SignalProcess(cli, signal)) << "the rip ended before the signal";
+            ASSERT_TRUE(cli.waitForFinished(60000));
+            if (signal == SIGTERM) {
+                EXPECT_EQ(cli.exitCode(), 130);
+                EXPECT_TRUE(files().filter(".wav").isEmpty()) << files().join(",").toStdString();
+            }
+            const CliRun again = runCli({"rip", "-f", "flac", "-o", out, "--quiet"});
+            ASSERT_EQ(again.code, 0) << again.err.toStdString();
+            EXPECT_EQ(files(), flacs);
+            for (const QString &flac : flacs)
+                EXPECT_TRUE(ReadFileBytes(out + "/" + flac) == ReadFileBytes(clean + "/" + flac))
+                    << flac.toStdString();
+        }
+    }
+}
+
 // A WAV rip over an existing WAV on a disk that fills up keeps the old file whole and says why.
 TEST_F(NothingLostTest, AFullDiskKeepsTheWavThatWasThere)
 {

@@ -65,15 +65,25 @@ void setFormats(const QString &keys, TCommonOptions &options)
 // An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
 // first, as they do for a conversion: a track whose file (or the WAV it is made from) is there already is
 // ripped only when the answer is yes, and a kept file is named.
-QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format,
-                             TTerminalPrompt &prompt, TTerminal &terminal)
+QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format, bool keepWav,
+                             const std::function<bool(int)> &extraMissing, TTerminalPrompt &prompt,
+                             TTerminal &terminal)
 {
+    // A WAV the user did not ask to keep is only a step on the way (one a killed run left): the track is
+    // there when its file of the format asked for is, and the WAV is replaced without a question.
     QStringList extensions{OutputFormatExtension(format)};
-    if (format != OutputFormat::Wav)
+    if (format != OutputFormat::Wav && keepWav)
         extensions << QStringLiteral(".wav");
     QStringList kept;
     QStringList rip;
-    for (const QString &entry : jobs) {
+    for (qsizetype k = 0; k < jobs.size(); ++k) {
+        const QString &entry = jobs[k];
+        // A track with a file of another format missing is read again for it (its main file is asked about
+        // when it would be replaced).
+        if (extraMissing(int(k))) {
+            rip << entry;
+            continue;
+        }
         QString existing;
         for (const QString &extension : extensions) {
             const QString path = WithTrailingBackslash(folder) + entry.mid(2) + extension;
@@ -451,24 +461,44 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!SaveDiscCover(folder, settings, &coverError))
         terminal.Failure(coverError);
     TTerminalPrompt prompt(terminal);
-    const QStringList toRip = withoutKeptFiles(jobs, folder, options.OutputFormat, prompt, terminal);
+    const auto extraMissing = [&](int k) {
+        for (size_t i = 1; i < outputs.size(); ++i) {
+            TOptionsSetting extra = settings;
+            extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
+            const QString file = WithTrailingBackslash(ExtractionFolder(extra)) +
+                                 jobsOf(outputs[i].NameTemplate).value(k).mid(2) +
+                                 OutputFormatExtension(outputs[i].Format);
+            if (!QFileInfo::exists(file))
+                return true;
+        }
+        return false;
+    };
+    const QStringList toRip = withoutKeptFiles(jobs, folder, options.OutputFormat,
+                                               asked.CommonOptions.IsKeepWav, extraMissing, prompt, terminal);
     TRipOutcome outcome; // files made and the tracks' verdicts
     outcome.Json = args.flag("--json");
     const int result = toRip.isEmpty()
                            ? mrCancel
                            : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
     handle.reset();
-    if (result != mrAbort &&
+    // A stopped rip of several formats leaves no WAV the user did not ask for (they were kept for the
+    // others).
+    if (result == mrAbort && outputs.size() > 1 && !asked.CommonOptions.IsKeepWav &&
+        outputs[0].Format != OutputFormat::Wav)
+        for (const QString &job : toRip)
+            QFile::remove(WithTrailingBackslash(folder) + job.mid(2) + QStringLiteral(".wav"));
+    if (result != mrAbort && !outcome.Made.isEmpty() &&
         WantsReplayGain(options.ReplayGain, options.OutputFormat, ReplayGainChoice(args))) {
-        // In the disc's order, whichever track's encoding ended first.
+        // In the disc's order, whichever track's encoding ended first; the tracks kept from an earlier run
+        // are measured with the album (its value is the whole album's) but left as they are.
         QStringList album;
         for (const QString &job : jobs)
             if (const QString file =
                     WithTrailingBackslash(folder) + job.mid(2) + OutputFormatExtension(options.OutputFormat);
-                outcome.Made.contains(file))
+                outcome.Made.contains(file) || QFileInfo::exists(file))
                 album << file;
         terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
-        for (const QString &failure : WriteReplayGain(album))
+        for (const QString &failure : WriteReplayGain(album, nullptr, &outcome.Made))
             terminal.Failure(failure);
     }
     if (outputs.size() > 1 && result != mrAbort)
