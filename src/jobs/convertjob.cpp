@@ -285,7 +285,10 @@ void TConvertJob::Lane::end(bool made)
         QString error;
         const QString &tags = item().TagSource.isEmpty() ? item().Source : item().TagSource;
         // A disc track's tags were written with its encoding.
-        if (item().Track >= 0 || CopyFileTags(tags, item().Target, &error)) {
+        QString warning;
+        if (item().Track >= 0 || CopyFileTags(tags, item().Target, &error, &warning)) {
+            if (!warning.isEmpty())
+                m_job.m_presenter.ShowWarning(warning);
             m_job.m_presenter.FileMade(item().Target);
         } else {
             m_job.m_presenter.ShowError(error);

@@ -169,7 +169,7 @@ QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *
 
 } // namespace
 
-bool CopyFileTags(const QString &from, const QString &to, QString *error)
+bool CopyFileTags(const QString &from, const QString &to, QString *error, QString *warning)
 {
     SilenceTagLib();
     TagLib::PropertyMap fields;
@@ -193,6 +193,15 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error)
         fields.erase(own);
     fields.removeEmpty();
     const TTagFormat format = TagFormatOf(to);
+    // A FLAC metadata block's length has 24 bits: a larger picture would make the file unreadable.
+    if (format == TTagFormat::Flac && qsizetype(cover.Data.size()) > FlacPictureLimit) {
+        if (warning)
+            *warning =
+                to + QStringLiteral(": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")
+                         .arg(from)
+                         .arg(cover.Data.size());
+        cover = TPicture();
+    }
     const QString tracks = placeNumber(fields, format, "TRACKNUMBER", "TRACKTOTAL", "TOTALTRACKS");
     const QString discs = placeNumber(fields, format, "DISCNUMBER", "DISCTOTAL", "TOTALDISCS");
     if (fields.isEmpty() && cover.Empty())

@@ -7,10 +7,16 @@
 
 // Carries the tags of one audio file over to another of any format the tag layer writes (MP3, FLAC, Ogg
 // Vorbis, Opus, WAV, WMA): every field the target can hold, by TagLib's common names (title, artists,
-// album, dates, track and disc numbers, MusicBrainz ids, ReplayGain values...), and the front cover (or
-// the first picture). The source may also be an MP4/M4A file. The target changes on a working copy that
-// replaces it when complete. True when there was nothing to carry; false with "PATH: reason" in *error.
-bool CopyFileTags(const QString &from, const QString &to, QString *error = nullptr);
+// album, dates, track and disc numbers, MusicBrainz ids; not the loudness values, which belong to the file
+// measured), and the front cover (or the first picture). The source may also be an MP4/M4A file. The target
+// changes on a working copy that replaces it when complete. True when there was nothing to carry; false
+// with "PATH: reason" in *error. A cover too large for the target (a FLAC metadata block holds 16 MB) is left
+// out, said in *warning.
+bool CopyFileTags(const QString &from, const QString &to, QString *error = nullptr,
+                  QString *warning = nullptr);
+
+// The largest picture a FLAC file's metadata block takes, with room for its description.
+constexpr qsizetype FlacPictureLimit = (1 << 24) - 1 - 1024;
 
 // Sets fields by TagLib's common names (REPLAYGAIN_TRACK_GAIN, R128_TRACK_GAIN...; an MP3 keeps names it has
 // no frame for as TXXX frames of that name), the other fields kept, on a working copy as above. False with

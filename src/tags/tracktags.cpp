@@ -6,6 +6,7 @@
 #include "shell/discinfo.h"
 #include "shell/genres.h"
 #include "shell/settings.h"
+#include "tagcopy.h"
 #include "vorbistags.h"
 
 #include <QFile>
@@ -44,7 +45,7 @@ TTrackTags TrackTagsOf(const TOptionsSetting &settings, int track, const QString
     const QString cover = CoverCachePath(settings.DiscInfo.MusicBrainzRelease);
     if (settings.QueryCDDB.EmbedCover && !cover.isEmpty()) {
         QFile file(cover);
-        if (file.open(QIODevice::ReadOnly) && file.size() <= (16 << 20))
+        if (file.open(QIODevice::ReadOnly) && file.size() <= FlacPictureLimit)
             tags.Cover = file.readAll();
     }
     return tags;

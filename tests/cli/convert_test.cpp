@@ -383,6 +383,30 @@ TEST_F(ConvertTest, SourcesThatMeetInOneOutput)
     EXPECT_TRUE(ReadFileBytes(b + "/03.wav") == wav);
 }
 
+// A cover larger than a FLAC metadata block holds (16 MB) is left out of the FLAC with a warning naming it;
+// the FLAC is whole (flac -t), where its picture block made it unreadable.
+TEST_F(ConvertTest, ACoverTooLargeForFlacIsLeftOut)
+{
+    const QString mp3 = home.root() + "/big.mp3";
+    ASSERT_EQ(RunProgram("lame", {"--quiet", "--tt", "Big", home.root() + "/tone.wav", mp3}), 0);
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {"-c",
+                                              "import sys, mutagen.id3 as i\n"
+                                              "t = i.ID3(sys.argv[1])\n"
+                                              "t.add(i.APIC(encoding=0, mime='image/jpeg', type=3, desc='', "
+                                              "data=b'\\xff\\xd8\\xff\\xe0' + bytes(17 << 20)))\n"
+                                              "t.save()",
+                                              mp3}),
+              0);
+    const CliRun run = runCli({"convert", "-f", "flac", mp3, "-o", out, "--quiet"});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("warning: " + out + "/big.flac: the cover of " + mp3))
+        << run.err.toStdString();
+    EXPECT_EQ(RunProgram("flac", {"-t", "-s", out + "/big.flac"}), 0);
+    const QJsonObject judged = JudgedTags(out + "/big.flac");
+    EXPECT_EQ(judged.value("tags").toObject().value("title").toArray().at(0).toString(), "Big");
+    EXPECT_TRUE(judged.value("pictures").toArray().isEmpty());
+}
+
 // The quality options set this run's encoders only; a value out of range is refused before anything runs.
 TEST_F(ConvertTest, QualityOptionsReachTheEncodersAndNotOptionsIni)
 {
