@@ -333,6 +333,11 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
             if (signal == SIGTERM) {
                 EXPECT_EQ(cli.exitCode(), 130);
                 EXPECT_TRUE(files().filter(".wav").isEmpty()) << files().join(",").toStdString();
+                const QString said = QString::fromUtf8(cli.readAllStandardError());
+                EXPECT_TRUE(said.contains(QString("stopped: %1 of 3 tracks made, %2 not")
+                                              .arg(files().size())
+                                              .arg(3 - files().size())))
+                    << said.toStdString();
             }
             const CliRun again = runCli({"rip", "-f", "flac", "-o", out, "--quiet"});
             ASSERT_EQ(again.code, 0) << again.err.toStdString();

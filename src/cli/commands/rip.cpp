@@ -481,6 +481,15 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
                            ? mrCancel
                            : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
     handle.reset();
+    if (result == mrAbort) {
+        // What the stop left: the tracks made in the main format, and those not.
+        const qsizetype made = outcome.Made.filter(OutputFormatExtension(options.OutputFormat)).size();
+        terminal.Notice(
+            QStringLiteral("stopped: %1 of %2 tracks made, %3 not; run the same command again to make them")
+                .arg(made)
+                .arg(toRip.size())
+                .arg(toRip.size() - made));
+    }
     // A stopped rip of several formats leaves no WAV the user did not ask for (they were kept for the
     // others).
     if (result == mrAbort && outputs.size() > 1 && !asked.CommonOptions.IsKeepWav &&
