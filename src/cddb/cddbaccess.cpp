@@ -2,8 +2,10 @@
 #include "cddbaccess.h"
 
 #include "cddbinfo.h"
+#include "shell/helpers.h"
 #include "shell/httpget.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 #include <cstring>
@@ -128,6 +130,13 @@ int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQue
     TCDDBInfo parser;
     const int code = parser.Query().ParseQueryResponse(answer);
     const QStringList &matches = parser.Query().Matches();
+    static const QRegularExpression statusLine(QStringLiteral("^\\d{3}([ -]|$)"));
+    if (!statusLine.match(answer).hasMatch()) {
+        // Noise, a web page, a proxy's message: said as such, not taken for a server without the disc.
+        SetAspiLibError(CDERR_CDDB_ANSWER, QStringLiteral("no CDDB status line (it begins \"%1\")")
+                                               .arg(WithoutControlChars(answer.left(40))));
+        return 0;
+    }
     if (code != 200 && code != 210 && code != 211) {
         SetAspiLibError(code == 202 ? CDERR_CDDB_NO_MATCH : CDERR_CDDB_NETWORK,
                         QStringLiteral("CDDB answer %1").arg(code));

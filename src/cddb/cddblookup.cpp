@@ -185,10 +185,14 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
     if (ok != 1) {
         // A server that cannot be reached is said so, with the no-match hints; a disc whose table of
         // contents cannot be read ends as finished, with nothing changed.
-        if (GetAspiLibError() != CDERR_CDDB_NETWORK)
+        const int32_t why = GetAspiLibError();
+        if (why != CDERR_CDDB_NETWORK && why != CDERR_CDDB_ANSWER)
             return CDDBQUERY_FINISHED;
         if (error)
-            *error = CDERR_CDDB_NETWORK;
+            *error = why;
+        if (why == CDERR_CDDB_ANSWER) // the window says so instead of its no-match hints
+            result.Failure =
+                QStringLiteral("the CDDB server's answer could not be read: ") + CdAccessErrorText();
         return CDDBQUERY_NO_MATCH;
     }
     if (header.num < 1) {

@@ -95,6 +95,7 @@ enum CdAccessError : int32_t {
     CDERR_READ = 9,
     CDERR_CDDB_NETWORK = 10,  // the CDDB server could not be reached or answered with an error
     CDERR_CDDB_NO_MATCH = 11, // the CDDB server knows no such disc
+    CDERR_CDDB_ANSWER = 12,   // the CDDB server's answer is no CDDB answer (it could not be read)
 };
 
 constexpr int MAX_CD_HANDLES = 10;

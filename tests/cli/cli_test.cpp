@@ -814,6 +814,27 @@ TEST_F(CliTest, AGenreOfItsOwnIsKeptInEveryTag)
     EXPECT_EQ(uint8_t(mp3.at(mp3.size() - 1)), 255);
 }
 
+// An answer that is no CDDB answer at all (a megabyte of noise) is said to be unreadable, on both routes,
+// not taken for a server without the disc.
+TEST_F(CliTest, AGarbledCddbAnswerIsNotANoMatch)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue", {"150,music", "150,music"}));
+    CddbTestServer server;
+    QByteArray noise(1 << 20, '\0');
+    for (qsizetype i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 2654435761u) >> 13);
+    server.setHandler([&noise](const QString &) { return CddbTestServer::Reply{200, noise, {}}; });
+    for (const char *route : {"component", "library"}) {
+        SCOPED_TRACE(route);
+        const QString address = QString(route) == "library" ? server.url().mid(7) : server.url();
+        const CliRun run = runCli({"cddb", "--server", address, "--route", route, "--quiet"});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_FALSE(run.err.contains("no match")) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("sent an answer that could not be read: no CDDB status line"))
+            << run.err.toStdString();
+    }
+}
+
 TEST_F(CliTest, CddbLookupStoresTheTitles)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"15000,silence", "15000,silence"}));

@@ -183,6 +183,11 @@ bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc 
             QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
         return false;
     }
+    if (error == CDERR_CDDB_ANSWER) { // not a "no match" either: what came was no CDDB answer
+        terminal.Failure(QStringLiteral("the CDDB server %1 sent an answer that could not be read: %2")
+                             .arg(address, CdAccessErrorText()));
+        return false;
+    }
     if (error == CDERR_CDDB_NETWORK) { // not a "no match": the server never answered
         const QString reason = CdAccessErrorText();
         terminal.Failure(QStringLiteral("cannot reach the CDDB server %1: %2")
