@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 QString TwoDigits(int n)
 {
@@ -196,33 +197,61 @@ bool SettleWorkingFile(const QString &working, const QString &path, bool complet
     return false;
 }
 
-bool CopyFileAtomically(const QString &from, const QString &to, QString *error)
+bool CopyFileBytes(const QString &from, const QString &to, QString *error)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly)) {
+    const auto failed = [error](const QString &path) {
         if (error)
-            *error = from + QStringLiteral(": ") + in.errorString();
+            *error = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    };
+    const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0)
+        return failed(from);
+    const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        failed(to);
+        ::close(in);
         return false;
     }
-    const QString working = WorkingFileOf(to);
-    QFile out(working);
-    QString reason;
-    bool complete = out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    QByteArray block;
-    while (complete && !(block = in.read(1 << 20)).isEmpty())
-        complete = out.write(block) == block.size();
-    if (!complete) {
-        reason = to + QStringLiteral(": ") + out.errorString();
-    } else if (in.error() != QFileDevice::NoError) {
-        complete = false;
-        reason = from + QStringLiteral(": ") + in.errorString();
-    } else if (!out.flush() || ::fsync(out.handle()) != 0) {
-        complete = false;
-        reason = to + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    // Unbuffered, every call checked: a full disk or a size limit is said with the system's reason.
+    std::vector<char> buffer(size_t(1) << 20);
+    bool complete = true;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            complete = failed(from);
+            break;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; complete && done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                complete = failed(to);
+            else
+                done += put;
+        }
+        if (!complete)
+            break;
     }
-    out.close();
-    if (!complete && error)
-        *error = reason;
+    if (complete && ::fsync(out) != 0)
+        complete = failed(to);
+    ::close(in);
+    if (::close(out) != 0 && complete)
+        complete = failed(to);
+    if (!complete)
+        QFile::remove(to);
+    return complete;
+}
+
+bool CopyFileAtomically(const QString &from, const QString &to, QString *error)
+{
+    const QString working = WorkingFileOf(to);
+    const bool complete = CopyFileBytes(from, working, error);
     return SettleWorkingFile(working, to, complete, error);
 }
 

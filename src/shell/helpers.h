@@ -58,6 +58,9 @@ bool SettleWorkingFile(const QString &working, const QString &path, bool complet
 // Copies a file: the copy is written under the target's working name and renamed over the target when
 // complete, so the target is the old file or the whole copy. *error says "PATH: reason".
 bool CopyFileAtomically(const QString &from, const QString &to, QString *error = nullptr);
+// Copies the bytes of `from` into `to` (made anew with the default permissions),
+// synced; false with "PATH: the system's reason" in *error, `to` then removed.
+bool CopyFileBytes(const QString &from, const QString &to, QString *error = nullptr);
 // Moves a file: a rename, or across file systems a complete copy (as above) after which the source is
 // removed.
 bool MoveFile(const QString &from, const QString &to, QString *error = nullptr);

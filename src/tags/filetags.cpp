@@ -504,12 +504,8 @@ bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &
         return false;
     }
     QFile::remove(working);
-    QFile source(path);
-    if (!source.copy(working)) {
-        fail(error, path, source.errorString());
-        QFile::remove(working);
+    if (!CopyFileBytes(path, working, error))
         return false;
-    }
     if (!change(working)) {
         QFile::remove(working);
         if (error && error->isEmpty())

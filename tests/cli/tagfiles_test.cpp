@@ -448,6 +448,23 @@ TEST_F(TagsOfOtherPrograms, TrackTotalsAreWrittenEachFormatsOwnWay)
     }
 }
 
+// A tag edit on a disk that fills up (a file size limit stands in) fails with the system's reason ("Unknown
+// error" before) and leaves the file as it was, with no working copy beside it.
+TEST_F(TagsOfOtherPrograms, AFullDiskDuringAnEditSaysWhy)
+{
+    const QString wav = home.root() + "/sound.wav", mp3 = home.root() + "/full.mp3";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "440"}));
+    ASSERT_TRUE(run("lame", {"--quiet", "--tt", "Old", wav, mp3}));
+    const QByteArray before = ReadFileBytes(mp3);
+    const CliRun set = runCli({"-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
+                               BuiltProgram("sondrel-cli"), "tag", "set", mp3, "--title", "New"},
+                              "/bin/sh");
+    EXPECT_EQ(set.code, 1);
+    EXPECT_TRUE(set.err.contains("File too large")) << set.err.toStdString();
+    EXPECT_TRUE(ReadFileBytes(mp3) == before);
+    EXPECT_EQ(QDir(home.root()).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
 TEST_F(TagsOfOtherPrograms, RefusalsAndFilesJudgedByContent)
