@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -405,6 +406,31 @@ TEST_F(ConvertTest, ACoverTooLargeForFlacIsLeftOut)
     const QJsonObject judged = JudgedTags(out + "/big.flac");
     EXPECT_EQ(judged.value("tags").toObject().value("title").toArray().at(0).toString(), "Big");
     EXPECT_TRUE(judged.value("pictures").toArray().isEmpty());
+}
+
+// A tree with a folder that is a link (an album kept on another disk) has that folder converted too, a link
+// back up the tree is walked once, and an output folder inside the tree is not taken for input (each rerun
+// nested one level deeper).
+TEST_F(ConvertTest, LinkedFoldersAndAnOutputInsideTheTree)
+{
+    const QString tree = home.root() + "/tree", elsewhere = home.root() + "/elsewhere/Album";
+    QDir().mkpath(tree);
+    QDir().mkpath(elsewhere);
+    ASSERT_EQ(RunProgram("flac", {"-s", "-o", elsewhere + "/a.flac", home.root() + "/tone.wav"}), 0);
+    ASSERT_EQ(RunProgram("flac", {"-s", "-o", tree + "/b.flac", home.root() + "/tone.wav"}), 0);
+    ASSERT_TRUE(QFile::link(elsewhere, tree + "/Linked"));
+    ASSERT_TRUE(QFile::link(tree, tree + "/Loop"));
+    for (int run = 0; run < 2; ++run) {
+        const CliRun convert =
+            runCli({"convert", "-f", "opus", "-r", tree, "-o", tree + "/out", "--update", "--quiet"},
+                   QString(), 60000);
+        ASSERT_EQ(convert.code, 0) << convert.err.toStdString();
+    }
+    QStringList made;
+    for (QDirIterator it(tree + "/out", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        made << QDir(tree + "/out").relativeFilePath(it.next());
+    made.sort();
+    EXPECT_EQ(made, QStringList({"Linked/a.opus", "b.opus"}));
 }
 
 // The quality options set this run's encoders only; a value out of range is refused before anything runs.

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <map>
 
@@ -83,6 +84,33 @@ const std::map<QString, JobKind> &conversionKinds()
 // The files of the arguments and what each becomes in `folder`: a file keeps its name with the format's
 // extension; with -r the audio files under a folder keep their places relative to it. Covers found beside
 // them are gathered in `covers` (source, target) when asked for.
+// The files of a tree: folders that are links are followed (an album kept elsewhere), each real folder
+// once (a link back up cannot loop); the output folder, when it lies inside the tree, is passed over (a
+// rerun would otherwise convert the last run's files, one level deeper each time).
+QStringList filesUnder(const QString &top, const QString &output)
+{
+    QStringList files;
+    QSet<QString> seen;
+    const QString outputReal = QFileInfo(output).canonicalFilePath();
+    QStringList folders{top};
+    while (!folders.isEmpty()) {
+        const QString dir = folders.takeFirst();
+        const QString real = QFileInfo(dir).canonicalFilePath();
+        if (real.isEmpty() || seen.contains(real) || (!outputReal.isEmpty() && real == outputReal))
+            continue;
+        seen.insert(real);
+        for (QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable);
+             it.hasNext();) {
+            const QString path = it.next();
+            if (QFileInfo(path).isDir())
+                folders << path;
+            else
+                files << path;
+        }
+    }
+    return files;
+}
+
 std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const QString &folder,
                                  const QString &extension, std::vector<TConvertItem> *covers,
                                  TTerminal &terminal)
@@ -105,10 +133,7 @@ std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const
             add(path, QString());
         } else if (info.isDir() && recursive) {
             const QDir root(info.absoluteFilePath());
-            QStringList files;
-            for (QDirIterator it(root.path(), QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
-                 it.hasNext();)
-                files << it.next();
+            QStringList files = filesUnder(root.path(), folder);
             files.sort();
             for (const QString &file : files) {
                 QString relativeDir = QFileInfo(root.relativeFilePath(file)).path();
