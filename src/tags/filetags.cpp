@@ -219,8 +219,20 @@ bool writeWma(const QByteArray &native, const TTagEdit *edit)
         tag.setTitle(TagLib::String());
         tag.setArtist(TagLib::String());
         tag.setComment(TagLib::String());
-        for (const char *name : {"WM/AlbumTitle", "WM/AlbumArtist", "WM/Year", "WM/Genre", "WM/TrackNumber"})
+        for (const char *name : {"WM/AlbumTitle", "WM/AlbumArtist", "WM/Year", "WM/Genre", "WM/TrackNumber",
+                                 "TotalTracks", "TotalDiscs"})
             tag.removeItem(name);
+        // Some writers (FFmpeg) keep the title, artist and comment as extended attributes of their own
+        // names too, which readers then show: those go as well.
+        std::vector<TagLib::String> own;
+        for (const auto &[key, values] : tag.attributeListMap()) {
+            const QString name = QString::fromUtf8(key.toCString(true)).toLower();
+            if (name == u"title" || name == u"author" || name == u"artist" || name == u"description" ||
+                name == u"comment" || name == u"album")
+                own.push_back(key);
+        }
+        for (const TagLib::String &key : own)
+            tag.removeItem(key);
     }
     return file.save();
 }

@@ -377,6 +377,10 @@ void readAsf(const TagLib::ASF::Tag &tag, TFileTags &tags)
     tags.TrackTotal = attribute(tag, "TotalTracks").toInt();
     if (tags.TrackTotal == 0)
         tags.TrackTotal = track.section(QLatin1Char('/'), 1, 1).trimmed().toInt();
+    // An ASF header keeps attributes of its encoder too: without a field of ours, the file has no tags.
+    if (tags.Title.isEmpty() && tags.Artist.isEmpty() && tags.AlbumArtist.isEmpty() && tags.Album.isEmpty() &&
+        tags.Year.isEmpty() && tags.Genre.isEmpty() && tags.Comment.isEmpty() && tags.Track == 0)
+        tags.Kind.clear();
 }
 
 void editAsf(TagLib::ASF::Tag &tag, const TTagEdit &edit)

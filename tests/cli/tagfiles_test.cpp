@@ -465,6 +465,22 @@ TEST_F(TagsOfOtherPrograms, AFullDiskDuringAnEditSaysWhy)
     EXPECT_EQ(QDir(home.root()).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
+// Removing a WMA file's tags removes the copies FFmpeg keeps under names of its own too (the title and
+// artist stayed, read by every player, while tag show said there were none).
+TEST_F(TagsOfOtherPrograms, RemovingWmaTagsLeavesNoneBehind)
+{
+    const QString wav = home.root() + "/sound.wav", wma = home.root() + "/in.wma";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-c:a", "wmav2", "-metadata", "title=Old",
+                               "-metadata", "artist=Artist", "-metadata", "album=Album", wma}));
+    ASSERT_EQ(runCli({"tag", "remove", wma}).code, 0);
+    QJsonObject tags = JudgedTags(wma).value("tags").toObject();
+    tags.remove("encoder");
+    EXPECT_TRUE(tags.isEmpty()) << QJsonDocument(tags).toJson().toStdString();
+    EXPECT_TRUE(runCli({"tag", "show", wma}).out.contains("has no tags"));
+    EXPECT_TRUE(run("ffmpeg", {"-v", "error", "-xerror", "-i", wma, "-f", "null", "-"}));
+}
+
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
 TEST_F(TagsOfOtherPrograms, RefusalsAndFilesJudgedByContent)
