@@ -276,6 +276,35 @@ bool writeTags(const QByteArray &native, TTagFormat format, const TTagEdit *edit
     return false;
 }
 
+// An MP3 cut short ends inside its last frame: a version 1 tag put after it would sit in that frame's data
+// (decoders read it as audio, a click, and complain). The copy loses the cut frame, which no decoder can play
+// anyway: the audio then ends on its last whole frame. False when the copy cannot be changed.
+bool trimCutFrame(const QString &copy)
+{
+    QFile file(copy);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray bytes = file.readAll();
+    const auto *b = reinterpret_cast<const uint8_t *>(bytes.constData());
+    int64_t at = Id3v2TagBytes(bytes.left(10));
+    const int64_t size = bytes.size();
+    if (size >= 128 && bytes.mid(size - 128, 3) == "TAG")
+        return true; // a version 1 tag ends the file already
+    int64_t lastWhole = -1;
+    while (at + 4 <= size) {
+        const int frame = MpegFrameBytes(b + at);
+        if (frame <= 0)
+            return true; // something else follows the frames (another tag): left as it is
+        if (at + frame > size)
+            break;
+        at += frame;
+        lastWhole = at;
+    }
+    if (lastWhole < 0 || lastWhole == size || at + 4 > size)
+        return true;
+    return file.resize(lastWhole);
+}
+
 // The ID3 version 1 tag of an MP3 file, as the Part's writer keeps it: what fits of the edit, on the copy.
 bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edit, const TFileTags &before)
 {
@@ -290,6 +319,8 @@ bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edi
         onCopy.RemoveTag();
         return true;
     }
+    if (read == Tid3tag::NoTag && !trimCutFrame(copy))
+        return false;
     if (read == Tid3tag::NoTag && before.HasTag()) {
         // A new version 1 tag carries every field the file shows, not only those changed.
         tag.SetTitle(before.Title);

@@ -481,6 +481,28 @@ TEST_F(TagsOfOtherPrograms, RemovingWmaTagsLeavesNoneBehind)
     EXPECT_TRUE(run("ffmpeg", {"-v", "error", "-xerror", "-i", wma, "-f", "null", "-"}));
 }
 
+// An MP3 cut short in its last frame gets its version 1 tag after its last whole frame: mpg123 reads it
+// without an error (the tag sat inside the cut frame, decoded as a click).
+TEST_F(TagsOfOtherPrograms, ATagAfterACutFrameIsNotInIt)
+{
+    const QString wav = home.root() + "/sound.wav", whole = home.root() + "/whole.mp3",
+                  cut = home.root() + "/cut.mp3";
+    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
+    ASSERT_TRUE(run("lame", {"--quiet", wav, whole}));
+    const QByteArray bytes = ReadFileBytes(whole);
+    QFile file(cut);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.left(bytes.size() - 150));
+    file.close();
+    ASSERT_EQ(runCli({"tag", "set", cut, "--title", "Cut"}).code, 0);
+    QProcess mpg123;
+    mpg123.start("mpg123", {"-t", cut});
+    ASSERT_TRUE(mpg123.waitForFinished(60000));
+    const QString said = QString::fromUtf8(mpg123.readAllStandardError());
+    EXPECT_FALSE(said.contains("error", Qt::CaseInsensitive)) << said.toStdString();
+    EXPECT_EQ(JudgedTags(cut).value("tags").toObject().value("TIT2").toArray().at(0).toString(), "Cut");
+}
+
 // What cannot be tagged is refused and left as it was: a file no format claims, and an MP3 whose ID3v2
 // size claims more than the file holds. A FLAC file named .mp3 is tagged as the FLAC it is.
 TEST_F(TagsOfOtherPrograms, RefusalsAndFilesJudgedByContent)
