@@ -96,9 +96,10 @@ static QString id3Date(const TagLib::ID3v2::Tag &tag)
     return date;
 }
 
-// Keeps every value of a field that holds more than one.
-static void keepValues(TFileTags &tags, const char *name, const QStringList &values)
+// A field's first value, and every value of a field that holds more than one.
+static void takeValues(TFileTags &tags, QString &field, const char *name, const QStringList &values)
 {
+    field = values.isEmpty() ? QString() : values.front();
     if (values.size() > 1)
         tags.Values[QLatin1String(name)] = values;
 }
@@ -119,22 +120,16 @@ TagLib::ID3v2::CommentsFrame *userComment(const TagLib::ID3v2::Tag &tag)
 void readId3v2(const TagLib::ID3v2::Tag &tag, TFileTags &tags)
 {
     tags.Kind = QStringLiteral("ID3v2");
-    const auto take = [&](QString &field, const char *name, const char *id) {
-        const QStringList values = frameTexts(tag, id);
-        field = values.isEmpty() ? QString() : values.front();
-        keepValues(tags, name, values);
-    };
-    take(tags.Title, "title", "TIT2");
-    take(tags.Artist, "artist", "TPE1");
-    take(tags.AlbumArtist, "album artist", "TPE2");
-    take(tags.Album, "album", "TALB");
+    takeValues(tags, tags.Title, "title", frameTexts(tag, "TIT2"));
+    takeValues(tags, tags.Artist, "artist", frameTexts(tag, "TPE1"));
+    takeValues(tags, tags.AlbumArtist, "album artist", frameTexts(tag, "TPE2"));
+    takeValues(tags, tags.Album, "album", frameTexts(tag, "TALB"));
     tags.Year = id3Date(tag);
     QStringList genres;
     for (const QString &genre : frameTexts(tag, "TCON"))
         if (const QString name = genreName(genre); !genres.contains(name))
             genres << name;
-    tags.Genre = genres.isEmpty() ? QString() : genres.front();
-    keepValues(tags, "genre", genres);
+    takeValues(tags, tags.Genre, "genre", genres);
     if (const TagLib::ID3v2::CommentsFrame *comment = userComment(tag))
         tags.Comment = qText(comment->text());
     const QString track = frameText(tag, "TRCK");
@@ -266,17 +261,12 @@ static QString field(const TagLib::Ogg::XiphComment &x, const char *key)
 void readXiph(const TagLib::Ogg::XiphComment &x, TFileTags &tags)
 {
     tags.Kind = QStringLiteral("Vorbis comments");
-    const auto take = [&](QString &value, const char *name, const char *key) {
-        const QStringList values = fields(x, key);
-        value = values.isEmpty() ? QString() : values.front();
-        keepValues(tags, name, values);
-    };
-    take(tags.Title, "title", "TITLE");
-    take(tags.Artist, "artist", "ARTIST");
-    take(tags.AlbumArtist, "album artist", "ALBUMARTIST");
-    take(tags.Album, "album", "ALBUM");
+    takeValues(tags, tags.Title, "title", fields(x, "TITLE"));
+    takeValues(tags, tags.Artist, "artist", fields(x, "ARTIST"));
+    takeValues(tags, tags.AlbumArtist, "album artist", fields(x, "ALBUMARTIST"));
+    takeValues(tags, tags.Album, "album", fields(x, "ALBUM"));
     tags.Year = field(x, "DATE");
-    take(tags.Genre, "genre", "GENRE");
+    takeValues(tags, tags.Genre, "genre", fields(x, "GENRE"));
     tags.Comment = field(x, "COMMENT");
     if (tags.Comment.isEmpty())
         tags.Comment = field(x, "DESCRIPTION");

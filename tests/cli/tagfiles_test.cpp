@@ -214,6 +214,19 @@ QByteArray id3v24(const QList<QByteArray> &frames)
     return QByteArray("ID3\x04\x00\x00", 6) + synchsafe(uint32_t(body.size())) + body;
 }
 
+// An MP3 of lame's with the tag put in front of it; empty when it could not be made.
+QString mp3WithTag(const QString &dir, const QByteArray &tag)
+{
+    const QString wav = dir + "/sound.wav", plain = dir + "/plain.mp3", mp3 = dir + "/odd.mp3";
+    if (!run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}) ||
+        !run("lame", {"--quiet", wav, plain}))
+        return QString();
+    QFile file(mp3);
+    if (!file.open(QIODevice::WriteOnly) || file.write(tag + ReadFileBytes(plain)) < 0)
+        return QString();
+    return mp3;
+}
+
 struct OddTag {
     const char *name;
     QByteArray tag;
@@ -233,14 +246,8 @@ class TolerantReading : public DiscImageTest, public ::testing::WithParamInterfa
 TEST_P(TolerantReading, TheReadableFieldsAreShown)
 {
     const OddTag &c = GetParam();
-    const QString wav = home.root() + "/sound.wav", plain = home.root() + "/plain.mp3";
-    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
-    ASSERT_TRUE(run("lame", {"--quiet", wav, plain}));
-    const QString mp3 = home.root() + "/odd.mp3";
-    QFile file(mp3);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(c.tag + ReadFileBytes(plain));
-    file.close();
+    const QString mp3 = mp3WithTag(home.root(), c.tag);
+    ASSERT_FALSE(mp3.isEmpty());
     const CliRun show = runCli({"tag", "show", mp3, "--json"});
     ASSERT_EQ(show.code, 0) << show.err.toStdString();
     const QJsonObject ours = QJsonDocument::fromJson(show.out.toUtf8()).object();
@@ -324,14 +331,8 @@ class EditsOfOddTags : public DiscImageTest, public ::testing::WithParamInterfac
 TEST_P(EditsOfOddTags, EveryOtherFrameStays)
 {
     const DamagedTag &c = GetParam();
-    const QString wav = home.root() + "/sound.wav", plain = home.root() + "/plain.mp3";
-    ASSERT_TRUE(run("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "440"}));
-    ASSERT_TRUE(run("lame", {"--quiet", wav, plain}));
-    const QString mp3 = home.root() + "/odd.mp3";
-    QFile file(mp3);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(c.tag + ReadFileBytes(plain));
-    file.close();
+    const QString mp3 = mp3WithTag(home.root(), c.tag);
+    ASSERT_FALSE(mp3.isEmpty());
     const QJsonObject before = JudgedTags(mp3).value("tags").toObject();
     ASSERT_TRUE(before.contains("TPE1")) << QJsonDocument(before).toJson().toStdString();
     EXPECT_EQ(before.value("TDRC").toArray().at(0).toString(), c.year);
