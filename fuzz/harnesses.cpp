@@ -11,6 +11,7 @@
 #include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
 #include "jobs/wavein.h"
+#include "jobs/wavheader.h"
 #include "shell/httpget.h"
 #include "shell/inifile.h"
 #include "tags/filetags.h"
@@ -285,20 +286,7 @@ int tocFile(const uint8_t *data, size_t size)
     static const bool files = [] {
         QFile raw(dir.filePath(QStringLiteral("a.raw")));
         QFile wav(dir.filePath(QStringLiteral("b.wav")));
-        QByteArray header(44, '\0');
-        char *h = header.data();
-        std::memcpy(h, "RIFF", 4);
-        qToLittleEndian<uint32_t>(36 + 2352 * 10, h + 4);
-        std::memcpy(h + 8, "WAVEfmt ", 8);
-        qToLittleEndian<uint32_t>(16, h + 16);
-        qToLittleEndian<uint16_t>(1, h + 20); // PCM, stereo
-        qToLittleEndian<uint16_t>(2, h + 22);
-        qToLittleEndian<uint32_t>(44100, h + 24);
-        qToLittleEndian<uint32_t>(176400, h + 28);
-        qToLittleEndian<uint16_t>(4, h + 32);
-        qToLittleEndian<uint16_t>(16, h + 34);
-        std::memcpy(h + 36, "data", 4);
-        qToLittleEndian<uint32_t>(2352 * 10, h + 40);
+        const QByteArray header = CanonicalWavHeader(2, 44100, 16, 2352 * 10);
         return raw.open(QIODevice::WriteOnly) && raw.write(QByteArray(2352 * 10, '\x11')) > 0 &&
                wav.open(QIODevice::WriteOnly) && wav.write(header + QByteArray(2352 * 10, '\x22')) > 0;
     }();

@@ -3,6 +3,7 @@
 // prints for whipper's TOC files and the disc ids whipper computes from them, the samples `cdrdao show-data`
 // prints; CUE sheets read from the file their FILE line names; and files that end early or are no files.
 #include "clirun.h"
+#include "jobs/wavheader.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -36,21 +37,7 @@ bool sparseFile(const QString &path, qint64 bytes)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     if (path.endsWith(".wav")) {
-        QByteArray header(44, '\0');
-        char *h = header.data();
-        std::memcpy(h, "RIFF", 4);
-        qToLittleEndian<uint32_t>(uint32_t(36 + bytes), h + 4);
-        std::memcpy(h + 8, "WAVEfmt ", 8);
-        qToLittleEndian<uint32_t>(16, h + 16);
-        qToLittleEndian<uint16_t>(1, h + 20);
-        qToLittleEndian<uint16_t>(2, h + 22);
-        qToLittleEndian<uint32_t>(44100, h + 24);
-        qToLittleEndian<uint32_t>(176400, h + 28);
-        qToLittleEndian<uint16_t>(4, h + 32);
-        qToLittleEndian<uint16_t>(16, h + 34);
-        std::memcpy(h + 36, "data", 4);
-        qToLittleEndian<uint32_t>(uint32_t(bytes), h + 40);
-        file.write(header);
+        file.write(CanonicalWavHeader(2, 44100, 16, uint32_t(bytes)));
         bytes += 44;
     }
     return file.resize(bytes);
