@@ -111,6 +111,10 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
             if (ebur128_loudness_global(state.get(), &track.Lufs) != EBUR128_SUCCESS ||
                 !std::isfinite(track.Lufs))
                 continue; // silence has no loudness: no values
+            // Only its histogram is needed for the album now: a meter of one channel at a low rate keeps it
+            // and lets go of the audio window (a quarter of a megabyte a file at 44.1 kHz stereo).
+            if (ebur128_change_parameters(state.get(), 1, 16) == EBUR128_ERROR_NOMEM)
+                throw EAuException(file + QStringLiteral(": out of memory"));
             files << file;
             tracks.push_back(track);
             states.push_back(std::move(state));
