@@ -103,8 +103,9 @@ TEST_F(DiscImagesOfOtherTools, LaidOutAsCdrdaoLaysThemOut)
 }
 
 // The samples are cdrdao's: a raw file holds big-endian samples, a WAVE file little-endian ones; SILENCE
-// and PREGAP are zeros of their own; a data track's DATAFILE without a length is the whole file. A file
-// that ends before the TOC says is a read error of that track, named; a FIFO is refused at once.
+// and PREGAP are zeros of their own (a track of SILENCE alone included); a data track's DATAFILE without a
+// length is the whole file. A file that ends before the TOC says is a read error of that track, named; a FIFO
+// is refused at once.
 TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
 {
     const QString folder = home.root() + "/made/";
@@ -127,6 +128,7 @@ TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
                   "CD_TEXT { LANGUAGE_MAP { 0: 9 } LANGUAGE 0 { TITLE \"T\" } }\n"
                   "TRACK AUDIO\nSILENCE 00:00:10\nFILE \"a.raw\" 0 00:04:00\nSTART 00:00:10\n"
                   "TRACK AUDIO\nPREGAP 00:02:00\nFILE \"b.wav\" 0 00:05:00\n"
+                  "TRACK AUDIO\nSILENCE 00:04:00\n"
                   "TRACK MODE1\nZERO MODE1 00:02:00\nDATAFILE \"d.iso\"\n");
     const QJsonValue layout = judged({"layout", folder + "disc.toc"});
     ASSERT_TRUE(layout.isObject()) << layout.toString().toStdString();
@@ -134,7 +136,11 @@ TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
     const QJsonObject ours = tocOf(folder + "disc.toc");
     EXPECT_EQ(ours.value("leadout"), theirs.value("cdrdao").toObject().value("leadout"))
         << QJsonDocument(theirs).toJson().toStdString();
-    EXPECT_EQ(ours.value("leadout").toInt(), 10 + 300 + 150 + 375 + 150 + 600);
+    EXPECT_EQ(ours.value("leadout").toInt(), 10 + 300 + 150 + 375 + 300 + 150 + 600);
+    QJsonArray starts; // a track of silence alone is a track too (libcdio refused it)
+    for (const QJsonValue &track : ours.value("tracks").toArray())
+        starts.append(track.toObject().value("start"));
+    EXPECT_EQ(starts, theirs.value("cdrdao").toObject().value("starts").toArray());
 
     // Track 1 ripped is the raw file's samples after its pregap: cdrdao's, past the 10 sectors of silence.
     qputenv("SONDREL_DISC_IMAGES", QFile::encodeName(folder + "disc.toc"));
