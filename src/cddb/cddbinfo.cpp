@@ -175,7 +175,8 @@ void CddbIdentityOfToc(const TToc &toc, QString &discId, QString &queryText)
 QString TCDDBQuery::BuildURL(const QString &command, const QString &argument)
 {
     m_owner->ApplicationName = TCDDBInfo::ClientName();
-    QString url = replaceOnce(UrlTemplate, QStringLiteral("{S}"), CddbServerAddress(m_owner->Server, QString()));
+    QString url =
+        replaceOnce(UrlTemplate, QStringLiteral("{S}"), CddbServerAddress(m_owner->Server, m_owner->Script));
     url = replaceOnce(url, QStringLiteral("{C}"), command);
     url = replaceOnce(url, QStringLiteral("{D}"), replaced(argument, QLatin1Char(' '), QLatin1Char('+')));
     url =

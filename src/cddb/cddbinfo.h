@@ -73,6 +73,10 @@ public:
     TCDDBInfo();
 
     QString Server;
+
+    // The script path used when Server names none (the settings' Query Script); empty: /~cddb/cddb.cgi.
+
+    QString Script;
     QString Email;
     QString ApplicationName;
     QString ApplicationVersion = QStringLiteral("1.0");

@@ -145,6 +145,8 @@ bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result
     // The server as the settings give it; the component's own script path only when it names none.
     info.Server =
         request.Settings.Server.trimmed().isEmpty() ? request.ComponentServer : request.Settings.Server;
+    // The typed script too, on this route as on the other (it was left out: requests went to the default).
+    info.Script = request.Settings.Script;
     if (!request.ComponentEmail.isEmpty())
         info.Email = request.ComponentEmail;
     info.ApplicationVersion = request.ComponentVersion;

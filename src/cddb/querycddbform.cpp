@@ -224,9 +224,12 @@ void TfrmQueryCDDB::showEvent(QShowEvent *event)
 void TfrmQueryCDDB::FormShow()
 {
     const TQueryCDDB &s = AppSettings.QueryCDDB;
+    // A saved server that is not in the list is shown as it is (the list's first item stood in for it, and
+    // the next Query asked that server and stored it over the user's).
     const int item = cbServer->findText(s.Server, Qt::MatchExactly | Qt::MatchCaseSensitive);
     cbServer->setCurrentIndex(item >= 0 ? item : 0);
-    cbServer->setEditText(cbServer->itemText(cbServer->currentIndex()));
+    cbServer->setEditText(
+        item >= 0 || s.Server.trimmed().isEmpty() ? cbServer->itemText(cbServer->currentIndex()) : s.Server);
     eScript->setText(s.Script);
     cbProxy->setChecked(s.UseProxy);
     cbProxyClick();

@@ -746,6 +746,13 @@ TEST_F(CliTest, CddbServerAddressesAreUsedAsGiven)
             const QString line = server.requestLines().value(before);
             EXPECT_TRUE(line.startsWith("GET " + path)) << line.toStdString();
         }
+        // The settings' Query Script is used for a server named without a path, on either route.
+        WriteFileText(SettingsFolder() + "options.ini", "[QueryCDDB]\nScript=/typed/query.cgi\n");
+        const qsizetype before = server.requestLines().size();
+        const CliRun typed = runCli({"cddb", "--server", url.mid(7), "--route", route, "--quiet"});
+        QFile::remove(SettingsFolder() + "options.ini");
+        const QString line = server.requestLines().value(before);
+        EXPECT_TRUE(line.startsWith("GET /typed/query.cgi?")) << route << ": " << line.toStdString();
     }
 }
 

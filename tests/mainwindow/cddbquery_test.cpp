@@ -247,13 +247,14 @@ TEST_F(QueryWindowsTest, EmptyDiscIdStoresTheListUnchanged)
     form.show();
     form.Session.Disc.SetIdentity(QString(), form.Session.Disc.CddbQueryText());
     const QStringList before = titles(form);
-    // A server that is not in the list is shown, and stored, as the list's item.
+    // A server that is not in the list is shown, and stored, as it is (the list's first item took its place
+    // and was stored over it).
     AppSettings.QueryCDDB.Server = "not.in.the.list";
     driver.handlers["frmQueryCDDB"] = [](QDialog *dialog) {
         static_cast<TfrmQueryCDDB *>(dialog)->bQuery->click();
     };
     form.aQueryCDDBExecute();
-    EXPECT_EQ(AppSettings.QueryCDDB.Server, CddbListedServer());
+    EXPECT_EQ(AppSettings.QueryCDDB.Server, "not.in.the.list");
     EXPECT_TRUE(server.commands().isEmpty());
     EXPECT_EQ(titles(form), before);
     EXPECT_TRUE(QFile::exists(home.discInfoFile()));
@@ -299,7 +300,7 @@ TEST_F(QueryWindowsTest, SettingsWindow)
     AppSettings.QueryCDDB.Port = "3128";
     TfrmQueryCDDB dialog(form);
     dialog.show();
-    EXPECT_EQ(dialog.cbServer->currentText(), CddbListedServer());
+    EXPECT_EQ(dialog.cbServer->currentText(), "not.in.the.list"); // the saved server, not the list's first
     EXPECT_TRUE(dialog.eAddress->isEnabled());
     EXPECT_EQ(dialog.ePort->text(), "3128");
     dialog.cbTag->setCurrentIndex(1);
