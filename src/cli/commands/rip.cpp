@@ -63,8 +63,8 @@ void setFormats(const QString &keys, TCommonOptions &options)
 }
 
 // An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
-// first, as they do for a conversion: a track whose file (or the WAV it is made from) is there already is
-// ripped only when the answer is yes, and a kept file is named.
+// first, as they do for a conversion: a track whose file (or, when WAVs are kept, the WAV it is made from)
+// is there already is ripped only when the answer is yes, and a kept file is named.
 QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format, bool keepWav,
                              const std::function<bool(int)> &extraMissing, TTerminalPrompt &prompt,
                              TTerminal &terminal)
