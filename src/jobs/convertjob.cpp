@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <cstring>
 #include <utility>
 
@@ -427,8 +428,9 @@ void TConvertJob::wholeDone()
     // By folder and format, each album's files in the order of the items (not of their ends, which vary
     // from run to run: the album's loudness is measured over its files in turn).
     QMap<QString, QStringList> albums;
+    const QSet<QString> made(m_madeFiles.begin(), m_madeFiles.end());
     for (const TConvertItem &item : m_items)
-        if (m_madeFiles.contains(item.Target))
+        if (made.contains(item.Target))
             albums[QFileInfo(item.Target).path() + QLatin1Char('.') +
                    QFileInfo(item.Target).suffix().toLower()]
                 << item.Target;

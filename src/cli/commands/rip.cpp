@@ -461,14 +461,17 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!SaveDiscCover(folder, settings, &coverError))
         terminal.Failure(coverError);
     TTerminalPrompt prompt(terminal);
+    // Each extra format's folder and job list, named once.
+    std::vector<std::pair<QString, QStringList>> extras;
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        TOptionsSetting extra = settings;
+        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
+        extras.emplace_back(WithTrailingBackslash(ExtractionFolder(extra)), jobsOf(outputs[i].NameTemplate));
+    }
     const auto extraMissing = [&](int k) {
         for (size_t i = 1; i < outputs.size(); ++i) {
-            TOptionsSetting extra = settings;
-            extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
-            const QString file = WithTrailingBackslash(ExtractionFolder(extra)) +
-                                 jobsOf(outputs[i].NameTemplate).value(k).mid(2) +
-                                 OutputFormatExtension(outputs[i].Format);
-            if (!QFileInfo::exists(file))
+            const auto &[place, names] = extras[i - 1];
+            if (!QFileInfo::exists(place + names.value(k).mid(2) + OutputFormatExtension(outputs[i].Format)))
                 return true;
         }
         return false;
