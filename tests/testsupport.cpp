@@ -12,6 +12,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -82,6 +83,33 @@ bool WriteFileText(const QString &path, const QString &text)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return file.write(text.toUtf8()) >= 0;
+}
+
+bool IsWorkingFileOf(const QString &path, const QString &target)
+{
+    const QFileInfo made(path);
+    const QFileInfo file(target);
+    const QRegularExpression name(QStringLiteral("^\\.") + QRegularExpression::escape(file.fileName()) +
+                                  QStringLiteral("\\.[0-9a-f]{16}-[0-9a-f]{8}\\.part$"));
+    return made.absolutePath() == file.absolutePath() && name.match(made.fileName()).hasMatch();
+}
+
+QStringList WorkingFilesThere(const QString &target)
+{
+    QStringList found;
+    const QDir folder = QFileInfo(target).absoluteDir();
+    for (const QString &name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (IsWorkingFileOf(folder.filePath(name), target))
+            found << folder.filePath(name);
+    return found;
+}
+
+bool GrowingWorkingFile(const QString &target)
+{
+    for (const QString &working : WorkingFilesThere(target))
+        if (QFileInfo(working).size() > 0)
+            return true;
+    return false;
 }
 
 bool WaitFor(const std::function<bool()> &condition, int timeoutMs)
@@ -256,8 +284,8 @@ namespace StandInEncoder {
 // GUID for a WMA, a RIFF WAVE header for a decoded WAV.
 const QString audio = QStringLiteral(
     "audio() { case \"$1\" in\n"
-    "*.wav|*.wav.part) printf 'RIFF\\044\\000\\000\\000WAVEfmt audio' ;;\n"
-    "*.wma|*.wma.part) printf "
+    "*.wav|*.wav.*.part) printf 'RIFF\\044\\000\\000\\000WAVEfmt audio' ;;\n"
+    "*.wma|*.wma.*.part) printf "
     "'\\060\\046\\262\\165\\216\\146\\317\\021\\246\\331\\000\\252\\000\\142\\316\\154audio' ;;\n"
     "*) for f in 1 2; do printf '\\377\\373\\220\\000'; head -c 413 /dev/zero; done ;;\n"
     "esac > \"$1\"; }\n");

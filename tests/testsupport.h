@@ -40,6 +40,12 @@ private:
 QByteArray ReadFileBytes(const QString &path);
 QString ReadFileText(const QString &path);
 bool WriteFileText(const QString &path, const QString &text);
+// Whether the path is a working file of the target (hidden beside it, named after it and a run); and those
+// that are there now.
+bool IsWorkingFileOf(const QString &path, const QString &target);
+QStringList WorkingFilesThere(const QString &target);
+// Whether a working file of the target holds something yet (its writing is under way).
+bool GrowingWorkingFile(const QString &target);
 
 // A window stand-in that keeps every message posted or sent to it, progress notices included.
 class MessageCollector final : public QObject {

@@ -66,11 +66,6 @@ TEncoderProcess::~TEncoderProcess()
     endRun();
 }
 
-QString TEncoderProcess::WorkingFileOf(const QString &output)
-{
-    return ::WorkingFileOf(output);
-}
-
 bool TEncoderProcess::IsRunning() const
 {
     return m_child->IsRunning();

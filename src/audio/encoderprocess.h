@@ -4,6 +4,7 @@
 #include "auexception.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
+#include "shell/workingfile.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -21,7 +22,7 @@ struct TProcessInfo;
 // argument vector built from the values (a path or a tag value is one argument whatever it holds). The
 // command-line text of CommandLine() is built too, for display and logs only; it is never split again.
 //
-// The child writes to a hidden working file beside the output ("." + name + ".part"), which becomes the
+// The child writes to a hidden working file beside the output (see WorkingFileOf), which becomes the
 // output file only when the child exited with status 0 and left it there. Any other end (a non-zero status,
 // a signal, no file, Stop) removes the working file: a file under the output name is always complete.
 //
@@ -49,9 +50,7 @@ public:
     // The command line of the last start, as built (what is shown and logged).
     const QString &CommandLine() const { return m_commandLine; }
     // The file the child writes for OutputFile.
-    QString WorkingFile() const { return OutputFile.isEmpty() ? QString() : WorkingFileOf(OutputFile); }
-    // The working file that belongs to an output file.
-    static QString WorkingFileOf(const QString &output);
+    QString WorkingFile() const { return OutputFile.isEmpty() ? QString() : ClaimedWorkingFileOf(OutputFile); }
 
     int32_t PercentColumn = 0;
     QDateTime StartTime;

@@ -135,7 +135,7 @@ TfrmResample::~TfrmResample()
 {
     WaveOut1.Stop(false);
     if (!m_output.isEmpty())
-        DiscardWorkingFile(WorkingFileOf(m_output), m_output);
+        DiscardWorkingFile(ClaimedWorkingFileOf(m_output), m_output);
 }
 
 QString TfrmResample::EncodingText(int waveType)

@@ -24,6 +24,7 @@
 #include <QMap>
 #include <QSet>
 #include <cstring>
+#include <unistd.h>
 #include <utility>
 
 // One file at a time through its steps. Its encoder programs report to it as to a job window.
@@ -78,7 +79,10 @@ private:
     void temporaryMade();
     void settle(TAuFileOut *sink);
     void encoded(const TEncodeEnd &end);
-    void end(bool made);
+    // skipped: left to another run, which is making the same file.
+    void end(bool made, bool skipped = false);
+    // A hidden file of this run beside the target, for a WAV made on the way.
+    QString workFileOf(const QString &suffix) const;
     // Closes the source and removes the WAVs made on the way.
     void dropWorkFiles();
 
@@ -107,6 +111,17 @@ void TConvertJob::Lane::Start(int index)
     try {
         if (QString error; !MakeFolder(QFileInfo(item().Target).path(), &error))
             throw EAuException(error);
+        // Another run writing the same file has it: this run refuses it by name, or with Update leaves it
+        // to that run.
+        bool busy = false;
+        if (QString error; ClaimWorkingFile(item().Target, &error, &busy).isEmpty()) {
+            if (!busy || !m_job.Update)
+                throw EAuException(error);
+            m_job.m_presenter.ShowWarning(item().Target +
+                                          QStringLiteral(": another run is making this file; skipped"));
+            end(false, true);
+            return;
+        }
         const TAudioFileKind kind = AudioFileKindOf(item().Source);
         if (kind == TAudioFileKind::Asf || kind == TAudioFileKind::Mp4) {
             startDecoder();
@@ -122,8 +137,7 @@ void TConvertJob::Lane::Start(int index)
 
 void TConvertJob::Lane::startDecoder()
 {
-    const QFileInfo made(item().Target);
-    m_decoded = made.path() + QStringLiteral("/.") + made.completeBaseName() + QStringLiteral(".source.wav");
+    m_decoded = workFileOf(QStringLiteral(".source.wav"));
     const QString program = TWMAEncodeProcess::Executable();
     if (program.isEmpty())
         throw EAuException(item().Source +
@@ -204,9 +218,7 @@ void TConvertJob::Lane::encode()
         startProgram(m_sourcePath);
         return;
     }
-    const QFileInfo made(target);
-    m_temporary =
-        made.path() + QStringLiteral("/.") + made.completeBaseName() + QStringLiteral(".decoded.wav");
+    m_temporary = workFileOf(QStringLiteral(".decoded.wav"));
     m_converter.SetInput(m_source.get());
     m_converter.OutBitsPerSample = m_source->GetBitsPerSample() == 16 ? 0 : 16; // 16 bits pass as they are
     m_waveOut.SetInput(&m_converter);
@@ -276,7 +288,15 @@ void TConvertJob::Lane::dropWorkFiles()
     }
 }
 
-void TConvertJob::Lane::end(bool made)
+QString TConvertJob::Lane::workFileOf(const QString &suffix) const
+{
+    // Named after the target and this process, so that neither another lane nor another run meets it.
+    const QFileInfo made(item().Target);
+    return made.path() + QStringLiteral("/.") + CutToUtf8Bytes(made.fileName(), 200) + QLatin1Char('.') +
+           QString::number(::getpid(), 16) + suffix;
+}
+
+void TConvertJob::Lane::end(bool made, bool skipped)
 {
     if (const auto *decoded = dynamic_cast<const TDecodedFileIn *>(m_source.get()))
         for (const QString &warning : decoded->Warnings())
@@ -296,9 +316,11 @@ void TConvertJob::Lane::end(bool made)
             made = false;
         }
     }
+    // A claim that no file settled (a source that could not be read) ends here.
+    DiscardWorkingFile(ClaimedWorkingFileOf(item().Target), item().Target);
     const int index = std::exchange(m_index, -1);
     m_job.m_presenter.EndEncoding(m_slot);
-    m_job.itemEnded(*this, index, made);
+    m_job.itemEnded(*this, index, made, skipped);
 }
 
 void TConvertJob::Lane::stop()
@@ -309,7 +331,7 @@ void TConvertJob::Lane::stop()
     m_waveOut.Stop(false);
     m_decoder.Kill();
     const QString target = item().Target;
-    DiscardWorkingFile(WorkingFileOf(target), target);
+    DiscardWorkingFile(ClaimedWorkingFileOf(target), target);
     dropWorkFiles();
     m_index = -1;
 }
@@ -439,10 +461,10 @@ void TConvertJob::wholeDone()
     m_replayGain->Start();
 }
 
-void TConvertJob::itemEnded(Lane &lane, int index, bool made)
+void TConvertJob::itemEnded(Lane &lane, int index, bool made, bool skipped)
 {
     ++m_done;
-    ++(made ? m_made : m_failed);
+    ++(made ? m_made : skipped ? m_kept : m_failed);
     if (made)
         m_madeFiles << m_items[size_t(index)].Target;
     showProgress();

@@ -59,7 +59,7 @@ private:
     void planTargets();
     // Whether the item is to be converted: its target is not there, or may be replaced.
     bool wanted(size_t index);
-    void itemEnded(Lane &lane, int index, bool made);
+    void itemEnded(Lane &lane, int index, bool made, bool skipped);
     void showProgress();
     void finish(int result);
     // The end once every file is done: ReplayGain measured on a worker thread first when asked for.

@@ -43,6 +43,11 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
                                                 : TEncoderKind::None;
     const int32_t event = request.Decode ? int32_t(ProcessEvent::Mp3Encoded) : EncodedEventOf(request.Format);
     try {
+        // The working file is claimed first: another run writing the same file has it, and this one is
+        // refused by name.
+        if (QString error; encoder != TEncoderKind::None && !request.Target.isEmpty() &&
+                           ClaimWorkingFile(request.Target, &error).isEmpty())
+            throw EAuException(error);
         switch (encoder) {
         case TEncoderKind::Lame:
             m_mp3.Options = settings.Mp3Options;
@@ -140,6 +145,8 @@ bool TEncodeStep::event(QEvent *e)
 void TEncodeStep::ended(const TProcessInfo &info)
 {
     m_running = false;
+    // A claim not settled (a start that was declined or failed) ends with the encoding.
+    DiscardWorkingFile(ClaimedWorkingFileOf(m_request.Target), m_request.Target);
     TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), QString()};
     if (end.Result == ProcessResult::Ended && QFileInfo::exists(m_request.Target))
         end.Made = m_request.Target;
@@ -164,6 +171,6 @@ void TEncodeStep::Stop()
     if (m_wma.Active)
         m_wma.Stop(0);
     Writers.StopAll();
-    DiscardWorkingFile(WorkingFileOf(m_request.Target), m_request.Target);
+    DiscardWorkingFile(ClaimedWorkingFileOf(m_request.Target), m_request.Target);
     Input.SetFileName(QString());
 }

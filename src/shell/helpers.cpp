@@ -136,67 +136,6 @@ bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *
     return true;
 }
 
-namespace {
-
-// Where a file written for the path ends up: the target of a symbolic link, else the path.
-QString landingPath(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink() && info.exists())
-        return info.canonicalFilePath();
-    return path;
-}
-
-} // namespace
-
-QString WorkingFileOf(const QString &path)
-{
-    const QFileInfo info(landingPath(path));
-    if (info.exists() && !info.isFile())
-        return path;
-    return QDir(info.path()).filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".part"));
-}
-
-bool CommitWorkingFile(const QString &working, const QString &path, QString *error)
-{
-    if (working == path)
-        return true;
-    if (std::rename(QFile::encodeName(working).constData(),
-                    QFile::encodeName(landingPath(path)).constData()) == 0) {
-        Trace(1, QStringLiteral("settled %1").arg(path));
-        return true;
-    }
-    const int code = errno;
-    QFile::remove(working);
-    if (error)
-        *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code));
-    return false;
-}
-
-bool TakeFileAttributes(int fd, const QString &original)
-{
-    struct stat old {};
-    if (::stat(QFile::encodeName(original).constData(), &old) != 0)
-        return true;
-    [[maybe_unused]] const bool owned =
-        ::fchown(fd, old.st_uid, old.st_gid) == 0 || ::fchown(fd, uid_t(-1), old.st_gid) == 0;
-    return ::fchmod(fd, old.st_mode & 07777) == 0;
-}
-
-void DiscardWorkingFile(const QString &working, const QString &path)
-{
-    if (!working.isEmpty() && working != path)
-        QFile::remove(working);
-}
-
-bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error)
-{
-    if (complete)
-        return CommitWorkingFile(working, path, error);
-    DiscardWorkingFile(working, path);
-    return false;
-}
-
 bool CopyFileBytes(const QString &from, const QString &to, QString *error)
 {
     const auto failed = [error](const QString &path) {

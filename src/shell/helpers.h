@@ -35,25 +35,7 @@ QString UnreadableReason(const QString &path);
 // file is gone and *error (when given) says "PATH: reason" with the system's reason.
 bool WriteFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
-// The hidden name a file is written under until it is complete: "." + its name + ".part", beside the file
-// the path leads to (a symbolic link is followed, so the link stays and its target is replaced). A path that
-// names something other than a regular file (a device such as /dev/full, a pipe) has no working file: it is
-// its own, and it is written directly. Never replace such a thing by renaming over it.
-QString WorkingFileOf(const QString &path);
-// Makes a complete working file the file itself (replacing what was there). On failure the working file is
-// removed and *error (when given) says "PATH: cannot be written: reason". Nothing to do when the working file
-// is the path itself (see WorkingFileOf).
-bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
-// Gives the open file fd (the working file of an edit) the permissions of the file at original, and its
-// owner and group as far as we may set them (only root gives files away; otherwise the file is the user's, as
-// any file they write). True when done or when original does not exist; false with errno set when the
-// permissions cannot be set.
-bool TakeFileAttributes(int fd, const QString &original);
-// Removes what was written under the working name of a run that did not complete (never the path itself).
-void DiscardWorkingFile(const QString &working, const QString &path);
-// Ends the writing of a working file: a complete one becomes the file, anything else is discarded. True when
-// the file is now there; *error is set only when a complete file could not be put in place.
-bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error = nullptr);
+#include "workingfile.h"
 
 // Copies a file: the copy is written under the target's working name and renamed over the target when
 // complete, so the target is the old file or the whole copy. *error says "PATH: reason".

@@ -244,8 +244,7 @@ TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
         ASSERT_TRUE(cli.waitForStarted());
         // Once the working file grows, the conversion is under way.
         ASSERT_TRUE(
-            WaitFor([&] { return QFileInfo(out + "/." + QFileInfo(target).fileName() + ".part").size() > 0; },
-                    60000));
+            WaitFor([&] { return GrowingWorkingFile(target); }, 60000));
         ASSERT_TRUE(SignalProcess(cli, SIGTERM));
         ASSERT_TRUE(cli.waitForFinished(60000));
         EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
@@ -272,9 +271,9 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
             cli.start(BuiltProgram("sondrel-cli"),
                       QStringList{"rip", "-f", "wav", "-o", out, "--quiet", "--lookup", "cache"});
             ASSERT_TRUE(cli.waitForStarted());
-            const QString part = out + QString("/.Track0%1.wav.part").arg(partsSeen);
+            const QString track = out + QString("/Track0%1.wav").arg(partsSeen);
             ASSERT_TRUE(WaitFor(
-                [&] { return QFileInfo(part).size() > 0 || cli.state() == QProcess::NotRunning; }, 60000));
+                [&] { return GrowingWorkingFile(track) || cli.state() == QProcess::NotRunning; }, 60000));
             ASSERT_TRUE(SignalProcess(cli, signal));
             ASSERT_TRUE(cli.waitForFinished(60000));
             // The signal came in the middle of the rip.
@@ -314,7 +313,7 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
     ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
     const QStringList flacs = {"Track01.flac", "Track02.flac", "Track03.flac"};
     for (const int signal : {SIGTERM, SIGKILL}) {
-        for (const QString &moment : {QString(".Track02.wav.part"), QString(".Track01.flac.part")}) {
+        for (const QString &moment : {QString("Track02.wav"), QString("Track01.flac")}) {
             SCOPED_TRACE(QString("signal %1 at %2").arg(signal).arg(moment).toStdString());
             QDir(out).removeRecursively();
             QDir().mkpath(out);
@@ -325,7 +324,7 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
             ASSERT_TRUE(cli.waitForStarted());
             ASSERT_TRUE(WaitFor(
                 [&] {
-                    return QFileInfo(out + "/" + moment).size() > 0 || cli.state() == QProcess::NotRunning;
+                    return GrowingWorkingFile(out + "/" + moment) || cli.state() == QProcess::NotRunning;
                 },
                 60000));
             ASSERT_TRUE(SignalProcess(cli, signal)) << "the rip ended before the signal";

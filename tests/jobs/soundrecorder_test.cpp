@@ -83,7 +83,7 @@ TEST(SoundRecorder, RecordingIsInsertedWhereAsked)
     ASSERT_TRUE(WaitFor([&] { return recorder.RecordedFrames() >= 800; }));
     ASSERT_TRUE(recorder.Stop(0, &error)) << error.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.part"))));
+    EXPECT_EQ(WorkingFilesThere(path), QStringList());
 
     const QByteArray after = ReadFileBytes(path);
     const int recorded = int(recorder.Frames()) - 80000;
@@ -178,6 +178,6 @@ TEST(SoundRecorder, AFullDiskKeepsTheOldFile)
     EXPECT_FALSE(recorder.Stop(0, &error));
     EXPECT_TRUE(error.startsWith(path + QStringLiteral(": "))) << error.toStdString();
     EXPECT_EQ(ReadFileBytes(path), before);
-    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.part"))));
+    EXPECT_EQ(WorkingFilesThere(path), QStringList());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));
 }

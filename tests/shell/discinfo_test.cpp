@@ -156,11 +156,14 @@ TEST_F(DiscInfoTest, OldCacheInProgramFolderIsCopiedOnce)
 TEST_F(DiscInfoTest, AnOldCacheThatCannotBeCopiedStaysInUse)
 {
     WriteFileText(home.programFolder() + "cdinfo.dat", "[5]\nArtist=From program folder\n");
-    // The copy's working file cannot be made: a folder has its name.
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(home.discInfoFile()).path() + "/.cdinfo.dat.part"));
+    // The copy cannot be made: a file stands where its folder would be.
+    const QString data = QFileInfo(home.discInfoFile()).path();
+    ASSERT_TRUE(QDir(data).removeRecursively());
+    WriteFileText(data, "not a folder");
     LoadDiscInfo("5");
     EXPECT_EQ(AppSettings.DiscInfo.Artist, "From program folder");
-    EXPECT_FALSE(QFileInfo::exists(home.discInfoFile()));
+    EXPECT_FALSE(QFileInfo(home.discInfoFile()).isFile());
+    QFile::remove(data);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <chrono>
 #include <fcntl.h>
@@ -226,21 +227,34 @@ TEST_F(FileHelpers, FoldersAreMadeOrTheSystemSaysWhyNot)
 TEST_F(FileHelpers, WorkingFilesLandWhereThePathLeads)
 {
     const QString plain = home.root() + "/song.ogg";
-    EXPECT_EQ(WorkingFileOf(plain), home.root() + "/.song.ogg.part");
-    WriteFileText(WorkingFileOf(plain), "new");
-    ASSERT_TRUE(CommitWorkingFile(WorkingFileOf(plain), plain));
+    const QString working = WorkingFileOf(plain);
+    EXPECT_TRUE(IsWorkingFileOf(working, plain)) << working.toStdString();
+    EXPECT_TRUE(QFileInfo(working).isFile()); // made at once, exclusively
+    EXPECT_EQ(WorkingFileOf(plain), working); // held until settled
+    WriteFileText(working, "new");
+    ASSERT_TRUE(CommitWorkingFile(working, plain));
     EXPECT_EQ(ReadFileText(plain), "new");
-    EXPECT_FALSE(QFileInfo::exists(home.root() + "/.song.ogg.part"));
+    EXPECT_EQ(WorkingFilesThere(plain), QStringList());
+    EXPECT_NE(WorkingFileOf(plain), working); // a new claim, a new name
+    DiscardWorkingFile(ClaimedWorkingFileOf(plain), plain);
+    EXPECT_EQ(WorkingFilesThere(plain), QStringList());
 
     QDir().mkpath(home.root() + "/real");
     WriteFileText(home.root() + "/real/target.ogg", "old");
     ASSERT_TRUE(QFile::link(home.root() + "/real/target.ogg", home.root() + "/link.ogg"));
-    const QString working = WorkingFileOf(home.root() + "/link.ogg");
-    EXPECT_EQ(working, home.root() + "/real/.target.ogg.part");
-    WriteFileText(working, "new");
-    ASSERT_TRUE(CommitWorkingFile(working, home.root() + "/link.ogg"));
+    const QString linked = WorkingFileOf(home.root() + "/link.ogg");
+    EXPECT_TRUE(IsWorkingFileOf(linked, home.root() + "/real/target.ogg")) << linked.toStdString();
+    WriteFileText(linked, "new");
+    ASSERT_TRUE(CommitWorkingFile(linked, home.root() + "/link.ogg"));
     EXPECT_TRUE(QFileInfo(home.root() + "/link.ogg").isSymLink());
     EXPECT_EQ(ReadFileText(home.root() + "/real/target.ogg"), "new");
+
+    // A name as long as a file system allows still has a working name that fits.
+    const QString longest = home.root() + "/" + QString(250, QChar(0x00e9)).left(125) + ".flac";
+    const QString longWorking = WorkingFileOf(longest);
+    EXPECT_LE(QFile::encodeName(QFileInfo(longWorking).fileName()).size(), 255);
+    EXPECT_TRUE(QFileInfo(longWorking).isFile());
+    DiscardWorkingFile(longWorking, longest);
 
     EXPECT_EQ(WorkingFileOf("/dev/null"), "/dev/null");
     EXPECT_TRUE(CommitWorkingFile("/dev/null", "/dev/null"));
@@ -249,11 +263,63 @@ TEST_F(FileHelpers, WorkingFilesLandWhereThePathLeads)
     EXPECT_TRUE(QFileInfo::exists("/dev/null"));
 
     // A rename that cannot be done says why, and takes the working file away.
-    WriteFileText(WorkingFileOf(plain), "x");
+    const QString once = WorkingFileOf(plain);
+    WriteFileText(once, "x");
     QDir().mkpath(home.root() + "/folder.ogg/inside");
     QString error;
-    EXPECT_FALSE(CommitWorkingFile(WorkingFileOf(plain), home.root() + "/folder.ogg", &error));
+    EXPECT_FALSE(CommitWorkingFile(once, home.root() + "/folder.ogg", &error));
     EXPECT_TRUE(error.startsWith(home.root() + "/folder.ogg: cannot be written: ")) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(once));
+    EXPECT_EQ(ClaimedWorkingFileOf(plain), QString());
+}
+
+// Working files of other runs: one whose run ended without settling it (nobody holds it) is removed by the
+// next claim of the same file; one a live process holds and claimed earlier gives that run the file, and
+// this claim is refused by name. Another process stands in with a lock of its own (POSIX locks and the
+// open-file locks the claims hold exclude each other).
+TEST_F(FileHelpers, ClaimsMeetOtherRunsWorkingFiles)
+{
+    const QString target = home.root() + "/Track02.flac";
+    const QString left = home.root() + "/.Track02.flac.00000000000000aa-00000001.part";
+    const QString legacy = home.root() + "/.Track02.flac.part";
+    const QString otherFile = home.root() + "/.Track02.flac.x.00000000000000aa-00000001.part";
+    for (const QString &path : {left, legacy, otherFile})
+        WriteFileText(path, "what a killed run left");
+    QString error;
+    bool busy = true;
+    const QString mine = ClaimWorkingFile(target, &error, &busy);
+    ASSERT_FALSE(mine.isEmpty()) << error.toStdString();
+    EXPECT_FALSE(busy);
+    EXPECT_FALSE(QFileInfo::exists(left));
+    EXPECT_FALSE(QFileInfo::exists(legacy));
+    EXPECT_TRUE(QFileInfo::exists(otherFile)); // another file's
+    DiscardWorkingFile(mine, target);
+
+    const QString held = home.root() + "/.Track02.flac.00000000000000aa-00000002.part";
+    WriteFileText(held, "being written");
+    QProcess holder;
+    holder.start("/usr/bin/python3",
+                 {"-c", "import fcntl, sys\nf = open(sys.argv[1], 'r+')\nfcntl.lockf(f, fcntl.LOCK_EX)\n"
+                        "print('held', flush=True)\nsys.stdin.read()\n",
+                  held});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    EXPECT_EQ(ClaimWorkingFile(target, &error, &busy), QString());
+    EXPECT_TRUE(busy);
+    EXPECT_EQ(error, target + ": another run is writing this file");
+    EXPECT_TRUE(QFileInfo::exists(held));
+    EXPECT_EQ(WorkingFilesThere(target), QStringList({held}));
+    // A writer that must write all the same gets a working file of its own.
+    const QString anyway = WorkingFileOf(target);
+    EXPECT_TRUE(IsWorkingFileOf(anyway, target));
+    EXPECT_NE(anyway, held);
+    DiscardWorkingFile(anyway, target);
+
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    const QString after = ClaimWorkingFile(target, &error, &busy);
+    EXPECT_FALSE(after.isEmpty()) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(held)); // its run is over
+    DiscardWorkingFile(after, target);
 }
 
 } // namespace
