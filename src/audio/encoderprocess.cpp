@@ -165,7 +165,9 @@ void TEncoderProcess::processEnded(int exitCode, int signal)
         failure = OutputFile + QStringLiteral(": ") + m_programName +
                   QStringLiteral(" ended normally, but ") + problem;
     }
-    if (SettleWorkingFile(working, OutputFile, failure.isEmpty(), &failure))
+    if (failure.isEmpty() && LeaveWorking && working != OutputFile)
+        ReportDone(ProcessResult::Ended);
+    else if (SettleWorkingFile(working, OutputFile, failure.isEmpty(), &failure))
         ReportDone(ProcessResult::Ended);
     else
         ReportDone(ProcessResult::EncoderFailed, failure);

@@ -60,6 +60,8 @@ public:
     bool Active = false;
     bool Encode = true;
     ::JobKind JobKind = ::JobKind::WavToMp3;
+    // A complete output stays under its working name, claimed, for the caller to settle.
+    bool LeaveWorking = false;
     // Answers the overwrite question and shows notices; without one, an existing file is not overwritten.
     TUserPrompt *Prompt = nullptr;
 

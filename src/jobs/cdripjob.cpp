@@ -190,7 +190,7 @@ void TCDRipJob::encoded(const TEncodeEnd &end)
     // The WAV goes only once its encoding succeeded; otherwise it is all the user has of the track.
     if (end.Result == ProcessResult::Ended && !m_settings.CommonOptions.IsKeepWav && QFileInfo::exists(wav) &&
         !FileInUse(wav))
-        QFile::remove(wav);
+        RemoveMadeFile(wav);
     m_sequence.StepEnded(end.Result == ProcessResult::Ended);
 }
 

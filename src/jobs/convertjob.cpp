@@ -23,7 +23,9 @@
 #include <QHash>
 #include <QMap>
 #include <QSet>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -79,6 +81,12 @@ private:
     void temporaryMade();
     void settle(TAuFileOut *sink);
     void encoded(const TEncodeEnd &end);
+    // The file is complete under its working name: its tags and its track loudness go in on a worker
+    // thread, and only then does it take its name. A file under its name is finished, never half so.
+    void finishFile(const QString &working);
+    void fileFinished(const QString &working, const QString &error, const QString &warning,
+                      const std::shared_ptr<TFileLoudness> &loudness);
+    void joinFinisher();
     // skipped: left to another run, which is making the same file.
     void end(bool made, bool skipped = false);
     // A hidden file of this run beside the target, for a WAV made on the way.
@@ -100,6 +108,8 @@ private:
     QString m_decoded;    // the WAV the WMA program decoded the source into, while there is one
     QString m_temporary;  // the 16-bit WAV an encoder program reads, while there is one
     QString m_problem;    // why the running step failed
+    std::thread m_finisher;
+    std::atomic<bool> m_stopFinishing{false};
 };
 
 void TConvertJob::Lane::Start(int index)
@@ -245,6 +255,7 @@ TEncodeRequest TConvertJob::Lane::encodeRequest(const QString &source) const
     request.Track = item().Track;
     request.TrackBase = item().TrackBase;
     request.TagMp3 = item().Track >= 0 && m_job.m_settings.Use;
+    request.LeaveWorking = true;
     return request;
 }
 
@@ -257,21 +268,92 @@ void TConvertJob::Lane::encoded(const TEncodeEnd &result)
 {
     if (!Busy())
         return;
-    const bool made = !result.Made.isEmpty();
-    if (!made)
-        m_job.m_presenter.ShowError(!result.Message.isEmpty()
-                                        ? result.Message
-                                        : item().Target + QStringLiteral(": the encoder made no file"));
+    if (!result.Working.isEmpty() && result.Message.isEmpty()) {
+        finishFile(result.Working);
+        return;
+    }
+    DiscardWorkingFile(result.Working, item().Target);
+    m_job.m_presenter.ShowError(!result.Message.isEmpty()
+                                    ? result.Message
+                                    : item().Target + QStringLiteral(": the encoder made no file"));
+    end(false);
+}
+
+void TConvertJob::Lane::finishFile(const QString &working)
+{
+    joinFinisher();
+    m_stopFinishing = false;
+    const TConvertItem job = item();
+    const QString tags = job.TagSource.isEmpty() ? job.Source : job.TagSource;
+    const bool measure = m_job.ReplayGain && MeasuresLoudness(job.Target);
+    m_finisher = std::thread([this, job, tags, measure, working] {
+        QString error;
+        QString warning;
+        std::shared_ptr<TFileLoudness> loudness;
+        // A disc track's tags were written with its encoding.
+        bool ok = job.Track >= 0 || CopyFileTagsInto(tags, working, job.Target, &error, &warning);
+        if (ok && measure) {
+            try {
+                loudness = std::make_shared<TFileLoudness>(MeasureLoudness(working, job.Target, &m_stopFinishing));
+                if (loudness->Blocks && !m_stopFinishing)
+                    ok = SetFileTagFieldsIn(working, job.Target, TrackGainFields(job.Target, loudness->Track),
+                                            &error);
+            } catch (const std::exception &e) {
+                error = QString::fromUtf8(e.what());
+                ok = false;
+            }
+        }
+        if (!ok && error.isEmpty())
+            error = job.Target + QStringLiteral(": the tags could not be written");
+        QMetaObject::invokeMethod(
+            this, [this, working, error, warning, loudness] { fileFinished(working, error, warning, loudness); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TConvertJob::Lane::fileFinished(const QString &working, const QString &error, const QString &warning,
+                                     const std::shared_ptr<TFileLoudness> &loudness)
+{
+    joinFinisher();
+    if (!Busy() || m_stopFinishing)
+        return;
+    if (!warning.isEmpty())
+        m_job.m_presenter.ShowWarning(warning);
+    QString failure = error;
+    const bool made = failure.isEmpty() && SettleWorkingFile(working, item().Target, true, &failure);
+    if (!made) {
+        DiscardWorkingFile(working, item().Target);
+        m_job.m_presenter.ShowError(failure);
+    } else if (loudness && loudness->Blocks) {
+        m_job.m_loudness[size_t(m_index)] = loudness;
+    }
     end(made);
+}
+
+void TConvertJob::Lane::joinFinisher()
+{
+    if (m_finisher.joinable())
+        m_finisher.join();
 }
 
 void TConvertJob::Lane::settle(TAuFileOut *sink)
 {
     const QString &target = item().Target;
-    QString error;
-    const bool made =
-        SettleEncodedFile(sink->FileName(), target, m_problem.isEmpty() && !m_job.m_finished, &error);
-    if (!m_problem.isEmpty())
+    const QString working = sink->FileName();
+    QString error = m_problem.isEmpty() || working == target ? QString()
+                                                              : item().Source + QStringLiteral(": ") + m_problem;
+    if (error.isEmpty() && working != target && !m_job.m_finished) {
+        if (const QString problem = EncodedFileProblem(working, target); problem.isEmpty()) {
+            finishFile(working);
+            return;
+        } else {
+            error = target + QStringLiteral(": ") + problem;
+        }
+    }
+    // A device written directly (/dev/null) has nothing to finish.
+    const bool made = SettleEncodedFile(working, target, error.isEmpty() && m_problem.isEmpty() &&
+                                                             !m_job.m_finished, &error);
+    if (!m_problem.isEmpty() && error.isEmpty())
         error = item().Source + QStringLiteral(": ") + m_problem;
     if (!error.isEmpty())
         m_job.m_presenter.ShowError(error);
@@ -302,31 +384,21 @@ void TConvertJob::Lane::end(bool made, bool skipped)
         for (const QString &warning : decoded->Warnings())
             m_job.m_presenter.ShowWarning(warning);
     dropWorkFiles();
-    if (made) {
-        QString error;
-        const QString &tags = item().TagSource.isEmpty() ? item().Source : item().TagSource;
-        // A disc track's tags were written with its encoding.
-        QString warning;
-        if (item().Track >= 0 || CopyFileTags(tags, item().Target, &error, &warning)) {
-            if (!warning.isEmpty())
-                m_job.m_presenter.ShowWarning(warning);
-            m_job.m_presenter.FileMade(item().Target);
-        } else {
-            m_job.m_presenter.ShowError(error);
-            made = false;
-        }
-    }
+    if (made)
+        m_job.m_presenter.FileMade(item().Target);
     // A claim that no file settled (a source that could not be read) ends here.
     DiscardWorkingFile(ClaimedWorkingFileOf(item().Target), item().Target);
-    const int index = std::exchange(m_index, -1);
+    m_index = -1;
     m_job.m_presenter.EndEncoding(m_slot);
-    m_job.itemEnded(*this, index, made, skipped);
+    m_job.itemEnded(*this, made, skipped);
 }
 
 void TConvertJob::Lane::stop()
 {
     if (!Busy())
         return;
+    m_stopFinishing = true;
+    joinFinisher();
     m_encoding.Stop();
     m_waveOut.Stop(false);
     m_decoder.Kill();
@@ -353,6 +425,7 @@ TConvertJob::~TConvertJob()
 void TConvertJob::planTargets()
 {
     m_refused.assign(m_items.size(), false);
+    m_loudness.assign(m_items.size(), nullptr);
     QHash<QString, size_t> makers;  // a target, by the item that makes it
     QHash<QString, size_t> sources; // a source, by its item
     for (size_t i = 0; i < m_items.size(); ++i)
@@ -402,7 +475,9 @@ bool TConvertJob::wanted(size_t index)
     }
     if (!target.exists())
         return true;
-    if (Update && target.lastModified() >= QFileInfo(item.Source).lastModified()) {
+    // Up to date, unless a run that made it ended before its album values were written.
+    if (Update && target.lastModified() >= QFileInfo(item.Source).lastModified() &&
+        !(ReplayGain && MeasuresLoudness(item.Target) && AlbumGainMissing(item.Target))) {
         ++m_kept;
         return false;
     }
@@ -440,33 +515,58 @@ void TConvertJob::startNext(Lane &lane)
 void TConvertJob::wholeDone()
 {
     // Every item must have ended (a lane's failure may still be on its way while no lane is busy), and the
-    // loudness is measured once.
+    // album values are written once.
     if (size_t(m_done) < m_items.size() || m_replayGain)
         return;
-    if (!ReplayGain || m_madeFiles.isEmpty()) {
+    // By folder and format, each album's files in the order of the items, with the loudness measured as
+    // each was made (the album's is that of all their blocks together, whatever order the lanes ended in).
+    struct Album {
+        QStringList Files;
+        std::vector<std::shared_ptr<TFileLoudness>> Loudness;
+    };
+    QMap<QString, Album> albums;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (!m_loudness[i])
+            continue;
+        const QFileInfo target(m_items[i].Target);
+        Album &album = albums[target.path() + QLatin1Char('.') + target.suffix().toLower()];
+        album.Files << m_items[i].Target;
+        album.Loudness.push_back(m_loudness[i]);
+    }
+    if (!ReplayGain || albums.isEmpty()) {
         finish(mrCancel);
         return;
     }
-    // By folder and format, each album's files in the order of the items (not of their ends, which vary
-    // from run to run: the album's loudness is measured over its files in turn).
-    QMap<QString, QStringList> albums;
-    const QSet<QString> made(m_madeFiles.begin(), m_madeFiles.end());
-    for (const TConvertItem &item : m_items)
-        if (made.contains(item.Target))
-            albums[QFileInfo(item.Target).path() + QLatin1Char('.') +
-                   QFileInfo(item.Target).suffix().toLower()]
-                << item.Target;
-    m_replayGain =
-        std::make_unique<TReplayGainJob>(albums.values(), m_presenter, [this] { finish(mrCancel); });
+    // Each file's album values by an edit of its own (the file is whole either way); a file left without
+    // them is made again by the next update.
+    m_replayGain = std::make_unique<TReplayGainJob>(
+        [albums = albums.values()](const std::atomic<bool> &stop) {
+            QStringList failures;
+            for (const Album &album : albums) {
+                std::vector<const TFileLoudness *> all;
+                for (const auto &loudness : album.Loudness)
+                    all.push_back(loudness.get());
+                TLoudness together;
+                if (!AlbumLoudness(all, &together))
+                    continue;
+                for (const QString &file : album.Files) {
+                    if (stop)
+                        return failures;
+                    QString error;
+                    if (!SetFileTagFields(file, AlbumGainFields(file, together), &error))
+                        failures << error;
+                }
+            }
+            return failures;
+        },
+        m_presenter, [this] { finish(mrCancel); });
     m_replayGain->Start();
 }
 
-void TConvertJob::itemEnded(Lane &lane, int index, bool made, bool skipped)
+void TConvertJob::itemEnded(Lane &lane, bool made, bool skipped)
 {
     ++m_done;
     ++(made ? m_made : skipped ? m_kept : m_failed);
-    if (made)
-        m_madeFiles << m_items[size_t(index)].Target;
     showProgress();
     // The next file starts from the event loop: an end reported inside a start does not nest the next.
     QMetaObject::invokeMethod(

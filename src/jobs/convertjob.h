@@ -9,6 +9,7 @@
 #include <vector>
 
 class TReplayGainJob;
+struct TFileLoudness;
 class TUserPrompt;
 
 // One file of a conversion: the file read and the file made (its extension the output format's).
@@ -59,7 +60,7 @@ private:
     void planTargets();
     // Whether the item is to be converted: its target is not there, or may be replaced.
     bool wanted(size_t index);
-    void itemEnded(Lane &lane, int index, bool made, bool skipped);
+    void itemEnded(Lane &lane, bool made, bool skipped);
     void showProgress();
     void finish(int result);
     // The end once every file is done: ReplayGain measured on a worker thread first when asked for.
@@ -78,7 +79,7 @@ private:
     int m_kept = 0;
     int m_failed = 0;
     bool m_finished = false;
-    QStringList m_madeFiles;
     std::vector<bool> m_refused; // by item: planned away
+    std::vector<std::shared_ptr<TFileLoudness>> m_loudness; // by item: measured as it was made
     std::unique_ptr<TReplayGainJob> m_replayGain;
 };

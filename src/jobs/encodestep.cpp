@@ -35,6 +35,7 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
     m_settings = settings;
     m_request = request;
     m_writerProblem.clear();
+    m_busy = false;
     m_running = true;
     m_start = std::chrono::steady_clock::now();
     const TOutputFormatInfo *format = OutputFormatInfo(request.Format);
@@ -46,8 +47,10 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
         // The working file is claimed first: another run writing the same file has it, and this one is
         // refused by name.
         if (QString error; encoder != TEncoderKind::None && !request.Target.isEmpty() &&
-                           ClaimWorkingFile(request.Target, &error).isEmpty())
+                           ClaimWorkingFile(request.Target, &error, &m_busy).isEmpty())
             throw EAuException(error);
+        m_mp3.LeaveWorking = request.LeaveWorking;
+        m_wma.LeaveWorking = request.LeaveWorking;
         switch (encoder) {
         case TEncoderKind::Lame:
             m_mp3.Options = settings.Mp3Options;
@@ -111,8 +114,18 @@ void TEncodeStep::writerDone(TAuFileOut *writer)
         return;
     // The file is written under its working name; only a run that ended by itself makes it the file.
     QString error;
-    const bool written =
-        SettleEncodedFile(writer->FileName(), m_request.Target, m_writerProblem.isEmpty(), &error);
+    const bool complete = m_writerProblem.isEmpty();
+    const QString problem = complete && m_request.LeaveWorking && writer->FileName() != m_request.Target
+                                ? EncodedFileProblem(writer->FileName(), m_request.Target)
+                                : QString();
+    bool written = false;
+    if (complete && m_request.LeaveWorking && problem.isEmpty() && writer->FileName() != m_request.Target)
+        written = true; // the job settles it
+    else if (!problem.isEmpty())
+        error = m_request.Target + QStringLiteral(": ") + problem;
+    if (!written)
+        written = SettleEncodedFile(writer->FileName(), m_request.Target, complete && problem.isEmpty(),
+                                    error.isEmpty() ? &error : nullptr);
     if (!m_writerProblem.isEmpty())
         error = (m_request.ErrorName.isEmpty() ? m_request.Source : m_request.ErrorName) +
                 QStringLiteral(": ") + m_writerProblem;
@@ -145,17 +158,20 @@ bool TEncodeStep::event(QEvent *e)
 void TEncodeStep::ended(const TProcessInfo &info)
 {
     m_running = false;
+    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), QString(), m_busy, QString()};
+    if (end.Result == ProcessResult::Ended && m_request.LeaveWorking)
+        end.Working = ClaimedWorkingFileOf(m_request.Target);
     // A claim not settled (a start that was declined or failed) ends with the encoding.
-    DiscardWorkingFile(ClaimedWorkingFileOf(m_request.Target), m_request.Target);
-    TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), QString()};
-    if (end.Result == ProcessResult::Ended && QFileInfo::exists(m_request.Target))
+    if (end.Working.isEmpty())
+        DiscardWorkingFile(ClaimedWorkingFileOf(m_request.Target), m_request.Target);
+    if (end.Result == ProcessResult::Ended && end.Working.isEmpty() && QFileInfo::exists(m_request.Target))
         end.Made = m_request.Target;
     if (end.Result == ProcessResult::Declined && QFileInfo::exists(m_request.Target))
         end.Kept = m_request.Target;
-    if (!end.Made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded &&
-        m_request.Track >= 0) {
+    if (const QString &made = end.Made.isEmpty() ? end.Working : end.Made;
+        !made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded && m_request.Track >= 0) {
         QString error;
-        if (!TagMp3File(end.Made, m_settings, m_request.Track, m_request.TrackBase, &error))
+        if (!TagMp3File(made, m_settings, m_request.Track, m_request.TrackBase, &error))
             end.Message = error;
     }
     emit finished(end);

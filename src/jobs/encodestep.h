@@ -29,6 +29,9 @@ struct TEncodeRequest {
     bool TagMp3 = false;
     TOggSetup Ogg = TOggSetup::FromSettings;
     QString ErrorName; // names the file in a writer's failure; the Source when empty
+    // The complete file is left under its working name, still claimed (TEncodeEnd::Working), for the job to
+    // finish (tags, loudness) and settle; otherwise it takes the Target's name at once.
+    bool LeaveWorking = false;
 };
 
 // How an encoding ended. Event: the notice of the encoder that ran (ProcessEvent::Mp3Encoded, WmaEncoded or
@@ -41,6 +44,8 @@ struct TEncodeEnd {
     QString Message;
     QString Made;
     QString Kept; // the target that was there already, when replacing it was declined
+    bool Busy = false; // refused: another run is writing the target
+    QString Working;   // with LeaveWorking: the complete file, still under its working name (Made is empty)
 };
 
 // The encoding step of a job: runs lame, the WMA program or one of our own writers (Ogg Vorbis, FLAC,
@@ -83,4 +88,5 @@ private:
     QString m_writerProblem;
     std::chrono::steady_clock::time_point m_start;
     bool m_running = false;
+    bool m_busy = false; // the target's working file is another run's
 };

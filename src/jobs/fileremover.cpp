@@ -25,7 +25,7 @@ void TFileRemover::RemoveAll(const QStringList &files, std::function<void()> the
     m_worker = std::thread([this, files, then = std::move(then)] {
         for (const QString &file : files)
             if (QFileInfo::exists(file) && !FileInUse(file))
-                QFile::remove(file);
+                RemoveMadeFile(file);
         QMetaObject::invokeMethod(
             this,
             [this, then] {

@@ -8,7 +8,8 @@
 #include <thread>
 
 // Removes a batch of files on a thread of its own (the WAVs of a rip are large, and removing them blocks the
-// caller for a while), then calls back on the owner's thread. A file in use is left. Destroying the remover
+// caller for a while), then calls back on the owner's thread. Only files this process made go (see
+// RemoveMadeFile): another run's of the same name, and one in use, are left. Destroying the remover
 // waits for a batch still running, so no file meant to go is left behind.
 class TFileRemover final : public QObject {
     Q_OBJECT

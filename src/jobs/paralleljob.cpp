@@ -331,8 +331,8 @@ void TParallelJob::Stop()
         options.OutputFormat != OutputFormat::Wav)
         for (int i = 0; i < m_files.size(); ++i)
             if (!m_failed.contains(i))
-                QFile::remove(WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
-                              QStringLiteral(".wav"));
+                RemoveMadeFile(WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
+                               QStringLiteral(".wav"));
     m_finished = true;
     m_view.Finish(mrAbort);
 }

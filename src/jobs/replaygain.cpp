@@ -23,33 +23,64 @@ struct StateDeleter {
 };
 using State = std::unique_ptr<ebur128_state, StateDeleter>;
 
-// The file's audio through libebur128; throws EAuException "PATH: reason". The meter keeps a histogram of
-// its blocks' loudness, small and of one size however long the file (as loudgain's does): the album's
-// loudness is then that of all its files' blocks together (ebur128_loudness_global_multiple), whatever
-// order they are measured in.
-State measure(const QString &path, double &peak)
+QString decibels(double gain)
+{
+    return QString::number(gain, 'f', 2) + QStringLiteral(" dB");
+}
+
+bool isOpus(const QString &named)
+{
+    return QFileInfo(named).suffix().compare(QLatin1String("opus"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+// The meter keeps a histogram of its blocks' loudness, small and of one size however long the file (as
+// loudgain's does): the album's loudness is then that of all its files' blocks together
+// (ebur128_loudness_global_multiple), whatever order they are measured in.
+struct TLoudnessMeter {
+    State Meter;
+};
+
+bool MeasuresLoudness(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("wav") || suffix == QLatin1String("flac") || suffix == QLatin1String("ogg") ||
+           suffix == QLatin1String("opus") || suffix == QLatin1String("mp3");
+}
+
+TFileLoudness MeasureLoudness(const QString &file, const QString &named, const std::atomic<bool> *cancel)
 {
     std::unique_ptr<TAuInput> source;
-    if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
-        auto wav = std::make_unique<TWaveIn>();
-        wav->SetFileName(path);
-        if (!wav->TryOpen())
-            throw EAuException(path + QStringLiteral(": ") + wav->OpenError);
-        source = std::move(wav);
-    } else {
-        source = TDecodedFileIn::Open(path);
+    try {
+        if (AudioFileKindOf(file) == TAudioFileKind::Wav) {
+            auto wav = std::make_unique<TWaveIn>();
+            wav->SetFileName(file);
+            if (!wav->TryOpen())
+                throw EAuException(wav->OpenError);
+            source = std::move(wav);
+        } else {
+            source = TDecodedFileIn::Open(file);
+        }
+    } catch (const std::exception &e) {
+        QString reason = QString::fromUtf8(e.what());
+        if (reason.startsWith(file + QStringLiteral(": ")))
+            reason = reason.mid(file.size() + 2);
+        throw EAuException(named + QStringLiteral(": ") + reason);
     }
     const int channels = source->GetChannels();
     const int bits = source->GetBitsPerSample();
     State state(ebur128_init(unsigned(channels), unsigned(source->GetSampleRate()),
                              EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_HISTOGRAM));
     if (!state || channels < 1)
-        throw EAuException(path + QStringLiteral(": the loudness meter does not take this audio"));
+        throw EAuException(named + QStringLiteral(": the loudness meter does not take this audio"));
     source->Init();
     std::vector<uint8_t> pcm(size_t(channels) * size_t(bits / 8) * 8192);
     std::vector<float> samples;
     const uint32_t frameBytes = uint32_t(channels * bits / 8);
     for (;;) {
+        if (cancel && *cancel)
+            break;
         const uint32_t got = source->ReadFully(pcm.data(), uint32_t(pcm.size())) / frameBytes;
         if (got == 0)
             break;
@@ -58,21 +89,64 @@ State measure(const QString &path, double &peak)
         ebur128_add_frames_float(state.get(), samples.data(), got);
     }
     source->Flush();
-    peak = 0;
+    TFileLoudness result;
     for (int c = 0; c < channels; ++c) {
         double channelPeak = 0;
         ebur128_sample_peak(state.get(), unsigned(c), &channelPeak);
-        peak = std::max(peak, channelPeak);
+        result.Track.Peak = std::max(result.Track.Peak, channelPeak);
     }
-    return state;
+    if (ebur128_loudness_global(state.get(), &result.Track.Lufs) != EBUR128_SUCCESS ||
+        !std::isfinite(result.Track.Lufs))
+        return result; // silence has no loudness
+    // Only its histogram is needed for the album now: a meter of one channel at a low rate keeps it and lets
+    // go of the audio window (a quarter of a megabyte a file at 44.1 kHz stereo).
+    if (ebur128_change_parameters(state.get(), 1, 16) == EBUR128_ERROR_NOMEM)
+        throw EAuException(named + QStringLiteral(": out of memory"));
+    result.Blocks = std::make_shared<TLoudnessMeter>(TLoudnessMeter{std::move(state)});
+    return result;
 }
 
-QString decibels(double gain)
+bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *album)
 {
-    return QString::number(gain, 'f', 2) + QStringLiteral(" dB");
+    std::vector<ebur128_state *> all;
+    TLoudness together;
+    for (const TFileLoudness *file : files) {
+        if (!file || !file->Blocks)
+            continue;
+        all.push_back(file->Blocks->Meter.get());
+        together.Peak = std::max(together.Peak, file->Track.Peak);
+    }
+    if (all.empty() || ebur128_loudness_global_multiple(all.data(), all.size(), &together.Lufs) != EBUR128_SUCCESS ||
+        !std::isfinite(together.Lufs))
+        return false;
+    *album = together;
+    return true;
 }
 
-} // namespace
+QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoudness &track)
+{
+    if (isOpus(named))
+        return {{QStringLiteral("R128_TRACK_GAIN"), QString::number(R128GainOf(track.Lufs))}};
+    return {{QStringLiteral("REPLAYGAIN_TRACK_GAIN"), decibels(ReplayGainOf(track.Lufs))},
+            {QStringLiteral("REPLAYGAIN_TRACK_PEAK"), QString::number(track.Peak, 'f', 6)}};
+}
+
+QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoudness &album)
+{
+    if (isOpus(named))
+        return {{QStringLiteral("R128_ALBUM_GAIN"), QString::number(R128GainOf(album.Lufs))}};
+    return {{QStringLiteral("REPLAYGAIN_ALBUM_GAIN"), decibels(ReplayGainOf(album.Lufs))},
+            {QStringLiteral("REPLAYGAIN_ALBUM_PEAK"), QString::number(album.Peak, 'f', 6)}};
+}
+
+bool AlbumGainMissing(const QString &path)
+{
+    const bool opus = isOpus(path);
+    const QString track = opus ? QStringLiteral("R128_TRACK_GAIN") : QStringLiteral("REPLAYGAIN_TRACK_GAIN");
+    const QString album = opus ? QStringLiteral("R128_ALBUM_GAIN") : QStringLiteral("REPLAYGAIN_ALBUM_GAIN");
+    const QStringList held = FileTagFieldNames(path);
+    return held.contains(track) && !held.contains(album);
+}
 
 double ReplayGainOf(double lufs)
 {
@@ -97,60 +171,38 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
 {
     QStringList failures;
     QStringList files;
-    std::vector<State> states;
-    std::vector<TLoudness> tracks;
+    std::vector<TFileLoudness> measures;
     for (const QString &file : album) {
         if (cancel && *cancel)
             return failures;
-        const TAudioFileKind kind = AudioFileKindOf(file);
-        if (kind == TAudioFileKind::Asf || kind == TAudioFileKind::Mp4)
+        if (!MeasuresLoudness(file))
             continue;
         try {
-            TLoudness track;
-            State state = measure(file, track.Peak);
-            if (ebur128_loudness_global(state.get(), &track.Lufs) != EBUR128_SUCCESS ||
-                !std::isfinite(track.Lufs))
+            TFileLoudness measure = MeasureLoudness(file, file, cancel);
+            if (!measure.Blocks)
                 continue; // silence has no loudness: no values
-            // Only its histogram is needed for the album now: a meter of one channel at a low rate keeps it
-            // and lets go of the audio window (a quarter of a megabyte a file at 44.1 kHz stereo).
-            if (ebur128_change_parameters(state.get(), 1, 16) == EBUR128_ERROR_NOMEM)
-                throw EAuException(file + QStringLiteral(": out of memory"));
             files << file;
-            tracks.push_back(track);
-            states.push_back(std::move(state));
+            measures.push_back(std::move(measure));
         } catch (const std::exception &e) {
             // A file only measured with the album (kept from an earlier run) is left out of it silently.
             if (!only || only->contains(file))
                 failures << QString::fromUtf8(e.what());
         }
     }
-    if (files.isEmpty())
+    std::vector<const TFileLoudness *> all;
+    for (const TFileLoudness &measure : measures)
+        all.push_back(&measure);
+    TLoudness albumLoudness;
+    if (files.isEmpty() || !AlbumLoudness(all, &albumLoudness))
         return failures;
-    double albumLufs = 0;
-    std::vector<ebur128_state *> all;
-    for (const State &state : states)
-        all.push_back(state.get());
-    if (ebur128_loudness_global_multiple(all.data(), all.size(), &albumLufs) != EBUR128_SUCCESS ||
-        !std::isfinite(albumLufs))
-        return failures;
-    double albumPeak = 0;
-    for (const TLoudness &track : tracks)
-        albumPeak = std::max(albumPeak, track.Peak);
     for (qsizetype i = 0; i < files.size(); ++i) {
         if (only && !only->contains(files[i]))
             continue;
-        const TLoudness &track = tracks[size_t(i)];
-        QList<QPair<QString, QString>> fields;
-        if (AudioFileKindOf(files[i]) == TAudioFileKind::Opus)
-            fields = {{QStringLiteral("R128_TRACK_GAIN"), QString::number(R128GainOf(track.Lufs))},
-                      {QStringLiteral("R128_ALBUM_GAIN"), QString::number(R128GainOf(albumLufs))}};
-        else
-            fields = {{QStringLiteral("REPLAYGAIN_TRACK_GAIN"), decibels(ReplayGainOf(track.Lufs))},
-                      {QStringLiteral("REPLAYGAIN_TRACK_PEAK"), QString::number(track.Peak, 'f', 6)},
-                      {QStringLiteral("REPLAYGAIN_ALBUM_GAIN"), decibels(ReplayGainOf(albumLufs))},
-                      {QStringLiteral("REPLAYGAIN_ALBUM_PEAK"), QString::number(albumPeak, 'f', 6)}};
         QString error;
-        if (!SetFileTagFields(files[i], fields, &error))
+        if (!SetFileTagFields(files[i],
+                              TrackGainFields(files[i], measures[size_t(i)].Track) +
+                                  AlbumGainFields(files[i], albumLoudness),
+                              &error))
             failures << error;
     }
     return failures;
@@ -158,7 +210,20 @@ QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *c
 
 TReplayGainJob::TReplayGainJob(QList<QStringList> albums, TRipJobPresenter &presenter,
                                std::function<void()> then, QObject *parent)
-    : QObject(parent), m_albums(std::move(albums)), m_presenter(presenter), m_then(std::move(then))
+    : TReplayGainJob(
+          [albums = std::move(albums)](const std::atomic<bool> &stop) {
+              QStringList failures;
+              for (const QStringList &album : albums)
+                  failures += WriteReplayGain(album, &stop);
+              return failures;
+          },
+          presenter, std::move(then), parent)
+{
+}
+
+TReplayGainJob::TReplayGainJob(Work work, TRipJobPresenter &presenter, std::function<void()> then,
+                               QObject *parent)
+    : QObject(parent), m_work(std::move(work)), m_presenter(presenter), m_then(std::move(then))
 {
 }
 
@@ -173,9 +238,7 @@ void TReplayGainJob::Start()
     m_presenter.SetCaption(QStringLiteral("ReplayGain"));
     m_presenter.SetInitializing(QString(), false);
     m_worker = std::thread([this] {
-        QStringList failures;
-        for (const QStringList &album : m_albums)
-            failures += WriteReplayGain(album, &m_stop);
+        const QStringList failures = m_work(m_stop);
         QMetaObject::invokeMethod(
             this,
             [this, failures] {

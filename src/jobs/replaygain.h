@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
 #include <optional>
 #include <thread>
 
@@ -23,6 +25,29 @@ struct TLoudness {
 double ReplayGainOf(double lufs);
 // Opus's R128 gain (RFC 7845): what brings it to -23 LUFS, in 1/256 dB, held to 16 bits.
 int R128GainOf(double lufs);
+
+struct TLoudnessMeter;
+
+// A file's loudness and what its album's measure needs of it (the loudness of its blocks).
+struct TFileLoudness {
+    TLoudness Track;
+    std::shared_ptr<TLoudnessMeter> Blocks; // none: the file is silent, it has no loudness
+};
+
+// Whether the files of that name are measured (WAV, FLAC, Ogg Vorbis, Opus, MP3; not WMA, MP4).
+bool MeasuresLoudness(const QString &path);
+// Measures a file, decoded as a player would (its format from its content: it may be a working file).
+// Throws EAuException "NAMED: reason"; stops early when `cancel` is set.
+TFileLoudness MeasureLoudness(const QString &file, const QString &named, const std::atomic<bool> *cancel = nullptr);
+// The loudness of files together, as one album (the loudest peak); false when none has a loudness.
+bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *album);
+// The values of a file's track loudness, and of its album's: REPLAYGAIN_TRACK_GAIN/PEAK ("-6.52 dB",
+// "0.988312") and REPLAYGAIN_ALBUM_GAIN/PEAK, for an Opus file (by the name) R128_TRACK_GAIN and
+// R128_ALBUM_GAIN instead.
+QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoudness &track);
+QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoudness &album);
+// Whether the file has a track gain but no album gain: its album's measure was never written to it.
+bool AlbumGainMissing(const QString &path);
 
 // Measures the files as one album (WAV, FLAC, Ogg Vorbis, Opus and MP3, decoded as a player would) and
 // writes each its track and album values: REPLAYGAIN_TRACK_GAIN/PEAK and REPLAYGAIN_ALBUM_GAIN/PEAK ("-6.52
@@ -41,6 +66,10 @@ class TReplayGainJob final : public QObject, public TJobRun {
 public:
     TReplayGainJob(QList<QStringList> albums, TRipJobPresenter &presenter, std::function<void()> then = {},
                    QObject *parent = nullptr);
+    // Any work of writing loudness values: it returns the failures and stops early when told.
+    using Work = std::function<QStringList(const std::atomic<bool> &stop)>;
+    TReplayGainJob(Work work, TRipJobPresenter &presenter, std::function<void()> then = {},
+                   QObject *parent = nullptr);
     ~TReplayGainJob() override;
     void Start() override;
     void Stop() override;
@@ -48,7 +77,7 @@ public:
     bool Finished() const override { return m_finished; }
 
 private:
-    const QList<QStringList> m_albums;
+    const Work m_work;
     TRipJobPresenter &m_presenter;
     const std::function<void()> m_then;
     std::thread m_worker;

@@ -390,7 +390,8 @@ void TRipJob::showEncoderEnd(const TEncodeEnd &end)
     // A failure comes with its message, the file named; so does a tag that could not be written.
     if (!end.Message.isEmpty())
         m_presenter.ShowError(end.Message);
-    if (result == ProcessResult::EncoderFailed ||
+    // (A file another run is making is that run's: this run's WAV of it goes.)
+    if ((result == ProcessResult::EncoderFailed && !end.Busy) ||
         (result == ProcessResult::InUse && end.Event != ProcessEvent::FileWritten))
         m_failedItems.insert(m_sequence.Item());
 }
@@ -442,6 +443,6 @@ void TRipJob::Stop()
     // intermediate WAVs go at once (a handful of files).
     CleanUp();
     for (const QString &wav : std::exchange(m_toRemove, {}))
-        QFile::remove(wav);
+        RemoveMadeFile(wav);
     finish(mrAbort);
 }

@@ -36,13 +36,19 @@ struct Claim {
 QMutex claimsMutex;
 QHash<QString, Claim> claims; // by the path the file lands at
 
+struct Identity {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+QHash<QString, Identity> made; // the files put in place, by the path they landed at
+
 // Where a file written for the path ends up: the target of a symbolic link, else the path.
 QString landingPath(const QString &path)
 {
     const QFileInfo info(path);
     if (info.isSymLink() && info.exists())
         return info.canonicalFilePath();
-    return path;
+    return QDir::cleanPath(path);
 }
 
 // The hidden beginning of every working name of a file: a dot and its name, cut so that the whole name fits.
@@ -225,6 +231,25 @@ QString claim(const QString &path, bool refuseBusy, QString *error, bool *busy)
     return working;
 }
 
+// A held working file that an edit replaced (renamed another file over it) is held again: the lock went with
+// the file it replaced.
+void holdAgain(const QString &path)
+{
+    QMutexLocker lock(&claimsMutex);
+    for (Claim &claim : claims) {
+        if (claim.Working != path)
+            continue;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (fd >= 0 && holdOpenFile(fd)) {
+            ::close(claim.Fd);
+            claim.Fd = fd;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+}
+
 void release(const QString &working)
 {
     QMutexLocker lock(&claimsMutex);
@@ -264,13 +289,21 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     if (working == path)
         return true;
     // Renamed while still held, so that nobody takes it for a left-over on the way.
-    const bool renamed = std::rename(QFile::encodeName(working).constData(),
-                                     QFile::encodeName(landingPath(path)).constData()) == 0;
+    const QString landing = landingPath(path);
+    struct stat written {};
+    const bool known = ::lstat(QFile::encodeName(working).constData(), &written) == 0;
+    const bool renamed =
+        std::rename(QFile::encodeName(working).constData(), QFile::encodeName(landing).constData()) == 0;
     const int code = errno;
+    if (renamed && known) {
+        QMutexLocker lock(&claimsMutex);
+        made.insert(landing, Identity{written.st_dev, written.st_ino});
+    }
     if (!renamed)
         QFile::remove(working);
     release(working);
     if (renamed) {
+        holdAgain(landingPath(path));
         Trace(1, QStringLiteral("settled %1").arg(path));
         return true;
     }
@@ -293,6 +326,20 @@ bool SettleWorkingFile(const QString &working, const QString &path, bool complet
         return CommitWorkingFile(working, path, error);
     DiscardWorkingFile(working, path);
     return false;
+}
+
+bool RemoveMadeFile(const QString &path)
+{
+    const QString landing = landingPath(path);
+    QMutexLocker lock(&claimsMutex);
+    const auto mine = made.constFind(landing);
+    struct stat now {};
+    const QByteArray native = QFile::encodeName(landing);
+    if (mine == made.constEnd() || ::lstat(native.constData(), &now) != 0 || now.st_dev != mine->Device ||
+        now.st_ino != mine->Inode)
+        return false;
+    made.erase(mine);
+    return ::unlink(native.constData()) == 0;
 }
 
 bool TakeFileAttributes(int fd, const QString &original)

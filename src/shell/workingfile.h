@@ -38,6 +38,11 @@ void DiscardWorkingFile(const QString &working, const QString &path);
 // the file is now there; *error is set only when a complete file could not be put in place.
 bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error = nullptr);
 
+// Removes a file this process put in place (CommitWorkingFile) and nobody has replaced since: true when it
+// went. Another run's file of the same name, or one that was there before, stays. For the files a run makes
+// on the way (a rip's WAVs) and removes when done.
+bool RemoveMadeFile(const QString &path);
+
 // Gives the open file fd (the working file of an edit) the permissions of the file at original, and its
 // owner and group as far as we may set them (only root gives files away; otherwise the file is the user's, as
 // any file they write). True when done or when original does not exist; false with errno set when the

@@ -546,11 +546,13 @@ bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &
         fail(error, path, notTaggable());
         return false;
     }
-    QFile::remove(working);
-    if (!CopyFileBytes(path, working, error))
+    // Copied into the working file as made (truncated, never removed: the claim is held on it).
+    if (!CopyFileBytes(path, working, error)) {
+        DiscardWorkingFile(working, path);
         return false;
+    }
     if (!change(working)) {
-        QFile::remove(working);
+        DiscardWorkingFile(working, path);
         if (error && error->isEmpty())
             fail(error, path, QStringLiteral("the tags could not be written"));
         return false;
@@ -559,13 +561,13 @@ bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &
         QFile written(working);
         if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
             fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
-            QFile::remove(working);
+            DiscardWorkingFile(working, path);
             return false;
         }
         // The file keeps its permissions (a read-only one stays read-only), owner and group.
         if (!TakeFileAttributes(written.handle(), path)) {
             fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
-            QFile::remove(working);
+            DiscardWorkingFile(working, path);
             return false;
         }
     }

@@ -167,9 +167,22 @@ QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *
     return t;
 }
 
-} // namespace
+// A change made on a working copy of `to`, or, for a file not yet under its name, on the file itself (a
+// failure then leaves it to its writer to discard).
+bool changeFile(const QString &to, const QString &named, bool inPlace,
+                const std::function<bool(const QString &)> &change, QString *error)
+{
+    if (!inPlace)
+        return OnWorkingCopy(to, change, error);
+    if (change(to))
+        return true;
+    if (error && error->isEmpty())
+        *error = named + QStringLiteral(": the tags could not be written");
+    return false;
+}
 
-bool CopyFileTags(const QString &from, const QString &to, QString *error, QString *warning)
+bool copyTags(const QString &from, const QString &to, const QString &named, bool inPlace, QString *error,
+              QString *warning)
 {
     SilenceTagLib();
     TagLib::PropertyMap fields;
@@ -197,7 +210,7 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error, QStrin
     if (format == TTagFormat::Flac && qsizetype(cover.Data.size()) > FlacPictureLimit) {
         if (warning)
             *warning =
-                to + QStringLiteral(": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")
+                named + QStringLiteral(": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")
                          .arg(from)
                          .arg(cover.Data.size());
         cover = TPicture();
@@ -206,8 +219,8 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error, QStrin
     const QString discs = placeNumber(fields, format, "DISCNUMBER", "DISCTOTAL", "TOTALDISCS");
     if (fields.isEmpty() && cover.Empty())
         return true;
-    return OnWorkingCopy(
-        to,
+    return changeFile(
+        to, named, inPlace,
         [&](const QString &working) {
             TagLib::FileRef target(QFile::encodeName(working).constData(), false);
             if (target.isNull() || !target.file()->isValid())
@@ -227,11 +240,12 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error, QStrin
         error);
 }
 
-bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields, QString *error)
+bool setFields(const QString &path, const QString &named, bool inPlace,
+               const QList<QPair<QString, QString>> &fields, QString *error)
 {
     SilenceTagLib();
-    return OnWorkingCopy(
-        path,
+    return changeFile(
+        path, named, inPlace,
         [&](const QString &working) {
             TagLib::FileRef file(QFile::encodeName(working).constData(), false);
             if (file.isNull() || !file.file()->isValid())
@@ -243,4 +257,41 @@ bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> 
             return file.save();
         },
         error);
+}
+
+} // namespace
+
+bool CopyFileTags(const QString &from, const QString &to, QString *error, QString *warning)
+{
+    return copyTags(from, to, to, false, error, warning);
+}
+
+bool CopyFileTagsInto(const QString &from, const QString &file, const QString &named, QString *error,
+                      QString *warning)
+{
+    return copyTags(from, file, named, true, error, warning);
+}
+
+bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields, QString *error)
+{
+    return setFields(path, path, false, fields, error);
+}
+
+bool SetFileTagFieldsIn(const QString &file, const QString &named, const QList<QPair<QString, QString>> &fields,
+                        QString *error)
+{
+    return setFields(file, named, true, fields, error);
+}
+
+QStringList FileTagFieldNames(const QString &path)
+{
+    SilenceTagLib();
+    QStringList names;
+    const TagLib::FileRef file(QFile::encodeName(path).constData(), false);
+    if (file.isNull() || !file.file()->isValid())
+        return names;
+    const TagLib::PropertyMap properties = file.file()->properties();
+    for (const auto &property : properties)
+        names << qText(property.first).toUpper();
+    return names;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 // Carries the tags of one audio file over to another of any format the tag layer writes (MP3, FLAC, Ogg
 // Vorbis, Opus, WAV, WMA): every field the target can hold, by TagLib's common names (title, artists,
@@ -15,6 +16,15 @@
 bool CopyFileTags(const QString &from, const QString &to, QString *error = nullptr,
                   QString *warning = nullptr);
 
+// The same for a file being made, not yet under its name (a working file): `file` changes in place, and is
+// of the format `named` has; messages name `named`.
+bool CopyFileTagsInto(const QString &from, const QString &file, const QString &named, QString *error = nullptr,
+                      QString *warning = nullptr);
+
+// The names of the fields a file's tag holds, by TagLib's common names in upper case (REPLAYGAIN_TRACK_GAIN;
+// an MP3's TXXX frames by their descriptions); none when it cannot be read.
+QStringList FileTagFieldNames(const QString &path);
+
 // The largest picture a FLAC file's metadata block takes, with room for its description.
 constexpr qsizetype FlacPictureLimit = (1 << 24) - 1 - 1024;
 
@@ -23,3 +33,6 @@ constexpr qsizetype FlacPictureLimit = (1 << 24) - 1 - 1024;
 // "PATH: reason" in *error.
 bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields,
                       QString *error = nullptr);
+// The same in place, on a file being made (see CopyFileTagsInto).
+bool SetFileTagFieldsIn(const QString &file, const QString &named, const QList<QPair<QString, QString>> &fields,
+                        QString *error = nullptr);

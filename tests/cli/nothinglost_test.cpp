@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QtEndian>
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -344,6 +345,77 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
             for (const QString &flac : flacs)
                 EXPECT_TRUE(ReadFileBytes(out + "/" + flac) == ReadFileBytes(clean + "/" + flac))
                     << flac.toStdString();
+        }
+    }
+}
+
+// Two runs at once into one folder: each file either run finishes is whole, none is lost, no working file
+// stays, and a run that leaves a file to the other says so by name. Rips (each writes its tracks' WAVs and
+// FLACs), two conversions of one file, and two library updates, which share out the files between them.
+TEST_F(NothingLostTest, RunsThatMeetInOneFolderLoseNothing)
+{
+    constexpr int sectors = 3000;
+    disc({QString("%1,noise").arg(sectors), QString("%1,music").arg(sectors),
+          QString("%1,noise").arg(sectors)},
+         "TrackNumber=3\n");
+    const QString clean = home.root() + "/clean";
+    ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
+    const QString lib = home.root() + "/lib";
+    QDir().mkpath(lib);
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16",
+                                     lib + QString("/%1.wav").arg(i), "synth", "4", "sine", "440"}),
+                  0);
+    struct Case {
+        const char *name;
+        QStringList arguments;
+        QStringList made;
+        bool bothSucceed;
+    };
+    const QList<Case> cases = {
+        {"two rips", {"rip", "-f", "flac", "--overwrite", "-o", out, "--lookup", "cache"},
+         {"Track01.flac", "Track02.flac", "Track03.flac"}, false},
+        {"two conversions", {"convert", "wav2ogg", lib + "/1.wav", "-o", out, "--overwrite"}, {"1.ogg"}, false},
+        {"two updates", {"convert", "-f", "opus", "-r", lib, "-o", out, "--update"},
+         {"1.opus", "2.opus", "3.opus", "4.opus", "5.opus", "6.opus"}, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        std::array<QProcess, 2> runs;
+        for (QProcess &run : runs) {
+            run.setStandardInputFile(QProcess::nullDevice());
+            run.start(BuiltProgram("sondrel-cli"), c.arguments + QStringList{"--quiet"});
+        }
+        for (QProcess &run : runs) {
+            ASSERT_TRUE(run.waitForFinished(120000));
+            const QString said = QString::fromUtf8(run.readAllStandardError());
+            EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+            if (c.bothSucceed) {
+                EXPECT_EQ(run.exitCode(), 0) << said.toStdString();
+                continue;
+            }
+            for (const QString &line : said.split('\n', Qt::SkipEmptyParts)) {
+                EXPECT_TRUE(line.contains("another run is writing this file") ||
+                            !line.startsWith("sondrel-cli: /"))
+                    << said.toStdString();
+            }
+        }
+        EXPECT_EQ(files(), c.made) << files().join(",").toStdString();
+        for (const QString &name : c.made) {
+            const QString made = out + "/" + name;
+            if (name.endsWith(".flac")) {
+                EXPECT_TRUE(ReadFileBytes(made) == ReadFileBytes(clean + "/" + name)) << name.toStdString();
+                continue;
+            }
+            QByteArray seconds;
+            ASSERT_EQ(RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
+                                             "csv=p=0", made},
+                                 &seconds),
+                      0)
+                << name.toStdString();
+            EXPECT_NEAR(seconds.trimmed().toDouble(), 4.0, 0.02) << name.toStdString();
         }
     }
 }
