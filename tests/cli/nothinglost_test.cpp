@@ -12,12 +12,16 @@
 #include "tags/id3tag.h"
 #include "testsupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtEndian>
 #include <array>
+#include <random>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -416,6 +420,56 @@ TEST_F(NothingLostTest, RunsThatMeetInOneFolderLoseNothing)
                       0)
                 << name.toStdString();
             EXPECT_NEAR(seconds.trimmed().toDouble(), 4.0, 0.02) << name.toStdString();
+        }
+    }
+}
+
+// A library update killed at random moments, then run again: no file stands under its name without its tags
+// and its loudness values (a killed run left untagged files, and files without ReplayGain, which reruns took
+// for up to date), and nothing is left under a working name. The seed is printed on failure.
+TEST_F(NothingLostTest, AKilledUpdateIsMendedByTheNext)
+{
+    const QString lib = home.root() + "/lib";
+    QDir().mkpath(lib);
+    const QString wav = home.root() + "/source.wav";
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "6", "pinknoise"}), 0);
+    constexpr int files = 5;
+    for (int i = 1; i <= files; ++i)
+        ASSERT_EQ(RunProgram("flac", {"--silent", "-T", QString("TITLE=Song %1").arg(i), "-o",
+                                      lib + QString("/%1.flac").arg(i), wav}),
+                  0);
+    const unsigned seed = unsigned(QDateTime::currentMSecsSinceEpoch());
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const QStringList convert = {"convert", "-f", "opus", "-r", lib, "-o", out, "--update", "--quiet"};
+    for (int round = 0; round < 3; ++round) {
+        QDir(out).removeRecursively();
+        QProcess cli;
+        cli.setStandardInputFile(QProcess::nullDevice());
+        cli.start(BuiltProgram("sondrel-cli"), convert);
+        ASSERT_TRUE(cli.waitForStarted());
+        // Killed while some file is being written, or finished, or with its album values on their way.
+        const int victim = int(random() % files) + 1;
+        const bool late = random() % 2;
+        WaitFor(
+            [&] {
+                return (late ? QFileInfo::exists(out + QString("/%1.opus").arg(victim))
+                             : GrowingWorkingFile(out + QString("/%1.opus").arg(victim))) ||
+                       cli.state() == QProcess::NotRunning;
+            },
+            60000);
+        SignalProcess(cli, SIGKILL);
+        cli.waitForFinished(60000);
+        const CliRun again = runCli(convert);
+        ASSERT_EQ(again.code, 0) << again.err.toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name).size(), files);
+        for (int i = 1; i <= files; ++i) {
+            const QString made = out + QString("/%1.opus").arg(i);
+            const QJsonObject tags = JudgedTags(made).value("tags").toObject();
+            EXPECT_EQ(tags.value("title").toArray().at(0).toString(), QString("Song %1").arg(i))
+                << made.toStdString();
+            EXPECT_TRUE(tags.contains("r128_track_gain") && tags.contains("r128_album_gain"))
+                << made.toStdString() << " round " << round;
         }
     }
 }
