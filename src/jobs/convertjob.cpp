@@ -25,6 +25,7 @@
 #include <QSet>
 #include <atomic>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -110,11 +111,31 @@ private:
     QString m_problem;    // why the running step failed
     std::thread m_finisher;
     std::atomic<bool> m_stopFinishing{false};
+    QByteArray m_sourceIdentity; // the source as it was when its conversion started
+    int m_redone = 0;            // how often it changed under the conversion
 };
+
+namespace {
+
+// What tells a file from the one that stood under its name before: device, inode, size and time of change.
+QByteArray fileIdentity(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino)) + ':' +
+           QByteArray::number(qlonglong(st.st_size)) + ':' + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) +
+           '.' + QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
+}
+
+} // namespace
 
 void TConvertJob::Lane::Start(int index)
 {
+    if (m_index != index)
+        m_redone = 0;
     m_index = index;
+    m_sourceIdentity = fileIdentity(item().Source);
     m_problem.clear();
     m_temporary.clear();
     showPercent(0);
@@ -319,6 +340,24 @@ void TConvertJob::Lane::fileFinished(const QString &working, const QString &erro
         return;
     if (!warning.isEmpty())
         m_job.m_presenter.ShowWarning(warning);
+    // A source replaced while it was converted (a library being updated by another program): what was made
+    // is of the old one, so it goes and the new one is converted.
+    if (error.isEmpty() && fileIdentity(item().Source) != m_sourceIdentity && m_redone < 3) {
+        ++m_redone;
+        DiscardWorkingFile(working, item().Target);
+        dropWorkFiles();
+        m_job.m_presenter.ShowWarning(item().Source +
+                                      QStringLiteral(": changed while it was converted; converted again"));
+        // Busy until it starts again, unless the job is stopped first.
+        QMetaObject::invokeMethod(
+            this,
+            [this, index = m_index] {
+                if (m_index == index && !m_job.m_finished)
+                    Start(index);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     QString failure = error;
     const bool made = failure.isEmpty() && SettleWorkingFile(working, item().Target, true, &failure);
     if (!made) {

@@ -22,6 +22,7 @@
 #include <QtEndian>
 #include <array>
 #include <random>
+#include <tuple>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -472,6 +473,42 @@ TEST_F(NothingLostTest, AKilledUpdateIsMendedByTheNext)
                 << made.toStdString() << " round " << round;
         }
     }
+}
+
+// A source replaced (renamed over) while it is converted: the output is of the new source, audio and tags,
+// never the old audio under the new tags, and the tool says it converted it again.
+TEST_F(NothingLostTest, ASourceReplacedWhileConvertedIsConvertedAgain)
+{
+    const QString lib = home.root() + "/lib";
+    QDir().mkpath(lib);
+    const QString source = lib + "/song.flac";
+    for (const auto &[name, seconds, title] : {std::tuple{source, "120", "Old"},
+                                               std::tuple{home.root() + "/new.flac", "30", "New"}}) {
+        const QString wav = home.root() + "/take.wav";
+        ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", seconds,
+                                     "pinknoise"}),
+                  0);
+        ASSERT_EQ(RunProgram("flac", {"--silent", "-f", "-T", QString("TITLE=") + title, "-o", name, wav}), 0);
+    }
+    QProcess cli;
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.start(BuiltProgram("sondrel-cli"), {"convert", "-f", "opus", "-r", lib, "-o", out, "--update"});
+    ASSERT_TRUE(cli.waitForStarted());
+    const QString made = out + "/song.opus";
+    ASSERT_TRUE(WaitFor([&] { return GrowingWorkingFile(made); }, 60000));
+    ASSERT_EQ(std::rename(QFile::encodeName(home.root() + "/new.flac").constData(),
+                          QFile::encodeName(source).constData()),
+              0);
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    const QString said = QString::fromUtf8(cli.readAllStandardError());
+    EXPECT_EQ(cli.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains(source + ": changed while it was converted; converted again")) << said.toStdString();
+    EXPECT_EQ(JudgedTags(made).value("tags").toObject().value("title").toArray().at(0).toString(), "New");
+    QByteArray duration;
+    ASSERT_EQ(RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", made},
+                         &duration),
+              0);
+    EXPECT_NEAR(duration.trimmed().toDouble(), 30.0, 0.05);
 }
 
 // A WAV rip over an existing WAV on a disk that fills up keeps the old file whole and says why.
