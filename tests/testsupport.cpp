@@ -12,12 +12,12 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
-#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>

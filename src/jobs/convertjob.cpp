@@ -124,8 +124,9 @@ QByteArray fileIdentity(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QByteArray();
     return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino)) + ':' +
-           QByteArray::number(qlonglong(st.st_size)) + ':' + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) +
-           '.' + QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
+           QByteArray::number(qlonglong(st.st_size)) + ':' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
 }
 
 } // namespace
@@ -315,7 +316,8 @@ void TConvertJob::Lane::finishFile(const QString &working)
         bool ok = job.Track >= 0 || CopyFileTagsInto(tags, working, job.Target, &error, &warning);
         if (ok && measure) {
             try {
-                loudness = std::make_shared<TFileLoudness>(MeasureLoudness(working, job.Target, &m_stopFinishing));
+                loudness =
+                    std::make_shared<TFileLoudness>(MeasureLoudness(working, job.Target, &m_stopFinishing));
                 if (loudness->Blocks && !m_stopFinishing)
                     ok = SetFileTagFieldsIn(working, job.Target, TrackGainFields(job.Target, loudness->Track),
                                             &error);
@@ -327,7 +329,8 @@ void TConvertJob::Lane::finishFile(const QString &working)
         if (!ok && error.isEmpty())
             error = job.Target + QStringLiteral(": the tags could not be written");
         QMetaObject::invokeMethod(
-            this, [this, working, error, warning, loudness] { fileFinished(working, error, warning, loudness); },
+            this,
+            [this, working, error, warning, loudness] { fileFinished(working, error, warning, loudness); },
             Qt::QueuedConnection);
     });
 }
@@ -379,8 +382,9 @@ void TConvertJob::Lane::settle(TAuFileOut *sink)
 {
     const QString &target = item().Target;
     const QString working = sink->FileName();
-    QString error = m_problem.isEmpty() || working == target ? QString()
-                                                              : item().Source + QStringLiteral(": ") + m_problem;
+    QString error = m_problem.isEmpty() || working == target
+                        ? QString()
+                        : item().Source + QStringLiteral(": ") + m_problem;
     if (error.isEmpty() && working != target && !m_job.m_finished) {
         if (const QString problem = EncodedFileProblem(working, target); problem.isEmpty()) {
             finishFile(working);
@@ -390,8 +394,8 @@ void TConvertJob::Lane::settle(TAuFileOut *sink)
         }
     }
     // A device written directly (/dev/null) has nothing to finish.
-    const bool made = SettleEncodedFile(working, target, error.isEmpty() && m_problem.isEmpty() &&
-                                                             !m_job.m_finished, &error);
+    const bool made = SettleEncodedFile(working, target,
+                                        error.isEmpty() && m_problem.isEmpty() && !m_job.m_finished, &error);
     if (!m_problem.isEmpty() && error.isEmpty())
         error = item().Source + QStringLiteral(": ") + m_problem;
     if (!error.isEmpty())

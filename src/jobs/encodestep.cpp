@@ -169,7 +169,8 @@ void TEncodeStep::ended(const TProcessInfo &info)
     if (end.Result == ProcessResult::Declined && QFileInfo::exists(m_request.Target))
         end.Kept = m_request.Target;
     if (const QString &made = end.Made.isEmpty() ? end.Working : end.Made;
-        !made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded && m_request.Track >= 0) {
+        !made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded &&
+        m_request.Track >= 0) {
         QString error;
         if (!TagMp3File(made, m_settings, m_request.Track, m_request.TrackBase, &error))
             end.Message = error;

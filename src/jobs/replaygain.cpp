@@ -45,8 +45,9 @@ struct TLoudnessMeter {
 bool MeasuresLoudness(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("wav") || suffix == QLatin1String("flac") || suffix == QLatin1String("ogg") ||
-           suffix == QLatin1String("opus") || suffix == QLatin1String("mp3");
+    return suffix == QLatin1String("wav") || suffix == QLatin1String("flac") ||
+           suffix == QLatin1String("ogg") || suffix == QLatin1String("opus") ||
+           suffix == QLatin1String("mp3");
 }
 
 TFileLoudness MeasureLoudness(const QString &file, const QString &named, const std::atomic<bool> *cancel)
@@ -116,7 +117,8 @@ bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *a
         all.push_back(file->Blocks->Meter.get());
         together.Peak = std::max(together.Peak, file->Track.Peak);
     }
-    if (all.empty() || ebur128_loudness_global_multiple(all.data(), all.size(), &together.Lufs) != EBUR128_SUCCESS ||
+    if (all.empty() ||
+        ebur128_loudness_global_multiple(all.data(), all.size(), &together.Lufs) != EBUR128_SUCCESS ||
         !std::isfinite(together.Lufs))
         return false;
     *album = together;

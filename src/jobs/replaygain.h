@@ -10,9 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <vector>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // The loudness of a file as ReplayGain 2.0 counts it (EBU R 128 integrated loudness through libebur128) and
 // its sample peak (1.0 full scale).
@@ -38,7 +38,8 @@ struct TFileLoudness {
 bool MeasuresLoudness(const QString &path);
 // Measures a file, decoded as a player would (its format from its content: it may be a working file).
 // Throws EAuException "NAMED: reason"; stops early when `cancel` is set.
-TFileLoudness MeasureLoudness(const QString &file, const QString &named, const std::atomic<bool> *cancel = nullptr);
+TFileLoudness MeasureLoudness(const QString &file, const QString &named,
+                              const std::atomic<bool> *cancel = nullptr);
 // The loudness of files together, as one album (the loudest peak); false when none has a loudness.
 bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *album);
 // The values of a file's track loudness, and of its album's: REPLAYGAIN_TRACK_GAIN/PEAK ("-6.52 dB",

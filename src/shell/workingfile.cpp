@@ -132,8 +132,8 @@ bool heldOrRemoved(const QByteArray &path)
         struct stat now {};
         if (!held && ::lstat(path.constData(), &now) == 0 && now.st_dev == opened.st_dev &&
             now.st_ino == opened.st_ino && ::unlink(path.constData()) == 0)
-            Trace(1, QStringLiteral("removed %1, left by a run that did not end")
-                         .arg(QFile::decodeName(path)));
+            Trace(1,
+                  QStringLiteral("removed %1, left by a run that did not end").arg(QFile::decodeName(path)));
     }
     ::close(fd);
     return held;
@@ -170,7 +170,7 @@ int createHeld(const QByteArray &folder, const QByteArray &working)
 
 Token newToken()
 {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return Token{uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec), uint32_t(::getpid())};
 }
@@ -199,7 +199,8 @@ QString claim(const QString &path, bool refuseBusy, QString *error, bool *busy)
     }
     if (fd < 0) {
         if (error)
-            *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno));
+            *error =
+                path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(errno));
         return QString();
     }
     // Others' working files of the same file: those left by ended runs go; a live one claimed earlier than
@@ -239,7 +240,8 @@ void holdAgain(const QString &path)
     for (Claim &claim : claims) {
         if (claim.Working != path)
             continue;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
         if (fd >= 0 && holdOpenFile(fd)) {
             ::close(claim.Fd);
             claim.Fd = fd;
@@ -309,6 +311,50 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     }
     if (error)
         *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code));
+    return false;
+}
+
+TFileIdentity RegularFileIdentity(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return TFileIdentity();
+    return TFileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+bool CommitWorkingFileOver(const QString &working, const QString &path, const TFileIdentity &identity,
+                           QString *error)
+{
+    const QFileInfo entry(path);
+    const QByteArray folder = QFile::encodeName(entry.path());
+    const QByteArray name = QFile::encodeName(entry.fileName());
+    const QByteArray workingName = QFile::encodeName(QFileInfo(working).fileName());
+    // Within the folder as opened once, so that neither the folder nor the entry can be swapped for a link
+    // between the check and the rename without the check seeing it.
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int code = 0;
+    bool same = false;
+    if (dir >= 0) {
+        struct stat now {};
+        same = ::fstatat(dir, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
+               uint64_t(now.st_dev) == identity.Device && uint64_t(now.st_ino) == identity.Inode;
+        if (same && ::renameat(dir, workingName.constData(), dir, name.constData()) != 0)
+            code = errno;
+        ::close(dir);
+    } else {
+        code = errno;
+    }
+    if (same && code == 0) {
+        release(working);
+        Trace(1, QStringLiteral("settled %1").arg(path));
+        return true;
+    }
+    DiscardWorkingFile(working, path);
+    if (error)
+        *error =
+            path +
+            (code != 0 ? QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code))
+                       : QStringLiteral(": it was replaced while it was being changed; left as it is"));
     return false;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 // Working files: the hidden name a file is written under until it is complete, beside the file the path leads
 // to (a symbolic link is followed, so the link stays and its target is replaced):
@@ -31,6 +32,20 @@ QString WorkingFileOf(const QString &path);
 // removed and *error (when given) says "PATH: cannot be written: reason". Nothing to do when the working file
 // is the path itself (see WorkingFileOf). The claim ends either way.
 bool CommitWorkingFile(const QString &working, const QString &path, QString *error = nullptr);
+// The same for an edit of a file that exists: the working file replaces the entry the path names only while
+// that entry is still the file the edit began from (device and inode as `identity` holds them), never a
+// link or another file put in its place meanwhile; otherwise the working file goes and *error says
+// "PATH: it was replaced while it was being changed".
+struct TFileIdentity {
+    uint64_t Device = 0;
+    uint64_t Inode = 0;
+    bool Valid() const { return Device != 0 || Inode != 0; }
+};
+// The identity of the regular file at path, the path itself (a link is not followed); invalid when it is
+// not a regular file.
+TFileIdentity RegularFileIdentity(const QString &path);
+bool CommitWorkingFileOver(const QString &working, const QString &path, const TFileIdentity &identity,
+                           QString *error = nullptr);
 // Removes what was written under the working name of a run that did not complete (never the path itself),
 // and ends its claim.
 void DiscardWorkingFile(const QString &working, const QString &path);

@@ -541,35 +541,38 @@ void SilenceTagLib()
 
 bool OnWorkingCopy(const QString &path, const std::function<bool(const QString &)> &change, QString *error)
 {
-    const QString working = WorkingFileOf(path);
-    if (working == path) {
-        fail(error, path, notTaggable());
+    // The file is found once: a link is followed here, and the edit replaces only the file found then (a
+    // link swapped in meanwhile must not make the copy land on whatever it points at).
+    const QFileInfo info(path);
+    const QString real = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+    const TFileIdentity identity = RegularFileIdentity(real);
+    if (!identity.Valid()) {
+        fail(error, path,
+             QFileInfo::exists(real) ? notTaggable() : QString::fromLocal8Bit(std::strerror(ENOENT)));
         return false;
     }
+    const QString working = WorkingFileOf(real);
+    const auto discard = [&](const QString &reason) {
+        if (!reason.isEmpty())
+            fail(error, path, reason);
+        DiscardWorkingFile(working, real);
+        return false;
+    };
     // Copied into the working file as made (truncated, never removed: the claim is held on it).
-    if (!CopyFileBytes(path, working, error)) {
-        DiscardWorkingFile(working, path);
-        return false;
-    }
+    if (!CopyFileBytes(real, working, error))
+        return discard(QString());
     if (!change(working)) {
-        DiscardWorkingFile(working, path);
         if (error && error->isEmpty())
             fail(error, path, QStringLiteral("the tags could not be written"));
-        return false;
+        return discard(QString());
     }
     {
         QFile written(working);
-        if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0) {
-            fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
-            DiscardWorkingFile(working, path);
-            return false;
-        }
+        if (!written.open(QIODevice::ReadWrite) || ::fsync(written.handle()) != 0)
+            return discard(QString::fromLocal8Bit(std::strerror(errno)));
         // The file keeps its permissions (a read-only one stays read-only), owner and group.
-        if (!TakeFileAttributes(written.handle(), path)) {
-            fail(error, path, QString::fromLocal8Bit(std::strerror(errno)));
-            DiscardWorkingFile(working, path);
-            return false;
-        }
+        if (!TakeFileAttributes(written.handle(), real))
+            return discard(QString::fromLocal8Bit(std::strerror(errno)));
     }
-    return CommitWorkingFile(working, path, error);
+    return CommitWorkingFileOver(working, real, identity, error);
 }

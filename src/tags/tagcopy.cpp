@@ -209,10 +209,10 @@ bool copyTags(const QString &from, const QString &to, const QString &named, bool
     // A FLAC metadata block's length has 24 bits: a larger picture would make the file unreadable.
     if (format == TTagFormat::Flac && qsizetype(cover.Data.size()) > FlacPictureLimit) {
         if (warning)
-            *warning =
-                named + QStringLiteral(": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")
-                         .arg(from)
-                         .arg(cover.Data.size());
+            *warning = named + QStringLiteral(
+                                   ": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")
+                                   .arg(from)
+                                   .arg(cover.Data.size());
         cover = TPicture();
     }
     const QString tracks = placeNumber(fields, format, "TRACKNUMBER", "TRACKTOTAL", "TOTALTRACKS");
@@ -277,8 +277,8 @@ bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> 
     return setFields(path, path, false, fields, error);
 }
 
-bool SetFileTagFieldsIn(const QString &file, const QString &named, const QList<QPair<QString, QString>> &fields,
-                        QString *error)
+bool SetFileTagFieldsIn(const QString &file, const QString &named,
+                        const QList<QPair<QString, QString>> &fields, QString *error)
 {
     return setFields(file, named, true, fields, error);
 }

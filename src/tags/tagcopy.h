@@ -18,8 +18,8 @@ bool CopyFileTags(const QString &from, const QString &to, QString *error = nullp
 
 // The same for a file being made, not yet under its name (a working file): `file` changes in place, and is
 // of the format `named` has; messages name `named`.
-bool CopyFileTagsInto(const QString &from, const QString &file, const QString &named, QString *error = nullptr,
-                      QString *warning = nullptr);
+bool CopyFileTagsInto(const QString &from, const QString &file, const QString &named,
+                      QString *error = nullptr, QString *warning = nullptr);
 
 // The names of the fields a file's tag holds, by TagLib's common names in upper case (REPLAYGAIN_TRACK_GAIN;
 // an MP3's TXXX frames by their descriptions); none when it cannot be read.
@@ -34,5 +34,5 @@ constexpr qsizetype FlacPictureLimit = (1 << 24) - 1 - 1024;
 bool SetFileTagFields(const QString &path, const QList<QPair<QString, QString>> &fields,
                       QString *error = nullptr);
 // The same in place, on a file being made (see CopyFileTagsInto).
-bool SetFileTagFieldsIn(const QString &file, const QString &named, const QList<QPair<QString, QString>> &fields,
-                        QString *error = nullptr);
+bool SetFileTagFieldsIn(const QString &file, const QString &named,
+                        const QList<QPair<QString, QString>> &fields, QString *error = nullptr);

@@ -405,7 +405,8 @@ TEST_F(EncoderTest, FailedEncodingsLeaveNoPartialFile)
          "lame ended with exit status 1: Error writing mp3 output"},
         {false, partialLame + "kill -9 $$\n", "lame was killed by signal 9"},
         {true, partialWma + "kill -9 $$\n", "WM8EUTIL was killed by signal 9"},
-        {true, "printf 'Encoding: 100%%\\n'\n", "WM8EUTIL ended normally, but the encoder wrote an empty file"},
+        {true, "printf 'Encoding: 100%%\\n'\n",
+         "WM8EUTIL ended normally, but the encoder wrote an empty file"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.cause.toStdString());

@@ -8,9 +8,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QRegularExpression>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -193,8 +193,8 @@ TEST_F(ConvertTest, AFileCutAtItsEndIsAFailure)
         const QString limit = QString("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(kilobytes);
         const CliRun cut = runCli(QStringList{"-c", limit, BuiltProgram("sondrel-cli")} + command, "/bin/sh");
         EXPECT_EQ(cut.code, 1) << made.toStdString();
-        EXPECT_TRUE(cut.err.contains(QRegularExpression(QRegularExpression::escape(QFileInfo(made).fileName()) +
-                                                        "\\.[0-9a-f-]+\\.part: File too large")))
+        EXPECT_TRUE(cut.err.contains(QRegularExpression(
+            QRegularExpression::escape(QFileInfo(made).fileName()) + "\\.[0-9a-f-]+\\.part: File too large")))
             << cut.err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(made)) << made.toStdString();
     }

@@ -21,12 +21,12 @@
 #include <QProcess>
 #include <QtEndian>
 #include <array>
-#include <random>
-#include <tuple>
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
+#include <tuple>
 
 namespace {
 
@@ -249,8 +249,7 @@ TEST_F(NothingLostTest, AnInterruptedConversionLeavesNoPartialFile)
         cli.start(BuiltProgram("sondrel-cli"), QStringList{"convert", kind, wav, "-o", out, "--quiet"});
         ASSERT_TRUE(cli.waitForStarted());
         // Once the working file grows, the conversion is under way.
-        ASSERT_TRUE(
-            WaitFor([&] { return GrowingWorkingFile(target); }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return GrowingWorkingFile(target); }, 60000));
         ASSERT_TRUE(SignalProcess(cli, SIGTERM));
         ASSERT_TRUE(cli.waitForFinished(60000));
         EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
@@ -329,9 +328,7 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
                       QStringList{"rip", "-f", "flac", "-o", out, "--quiet", "--lookup", "cache"});
             ASSERT_TRUE(cli.waitForStarted());
             ASSERT_TRUE(WaitFor(
-                [&] {
-                    return GrowingWorkingFile(out + "/" + moment) || cli.state() == QProcess::NotRunning;
-                },
+                [&] { return GrowingWorkingFile(out + "/" + moment) || cli.state() == QProcess::NotRunning; },
                 60000));
             ASSERT_TRUE(SignalProcess(cli, signal)) << "the rip ended before the signal";
             ASSERT_TRUE(cli.waitForFinished(60000));
@@ -378,11 +375,18 @@ TEST_F(NothingLostTest, RunsThatMeetInOneFolderLoseNothing)
         bool bothSucceed;
     };
     const QList<Case> cases = {
-        {"two rips", {"rip", "-f", "flac", "--overwrite", "-o", out, "--lookup", "cache"},
-         {"Track01.flac", "Track02.flac", "Track03.flac"}, false},
-        {"two conversions", {"convert", "wav2ogg", lib + "/1.wav", "-o", out, "--overwrite"}, {"1.ogg"}, false},
-        {"two updates", {"convert", "-f", "opus", "-r", lib, "-o", out, "--update"},
-         {"1.opus", "2.opus", "3.opus", "4.opus", "5.opus", "6.opus"}, true},
+        {"two rips",
+         {"rip", "-f", "flac", "--overwrite", "-o", out, "--lookup", "cache"},
+         {"Track01.flac", "Track02.flac", "Track03.flac"},
+         false},
+        {"two conversions",
+         {"convert", "wav2ogg", lib + "/1.wav", "-o", out, "--overwrite"},
+         {"1.ogg"},
+         false},
+        {"two updates",
+         {"convert", "-f", "opus", "-r", lib, "-o", out, "--update"},
+         {"1.opus", "2.opus", "3.opus", "4.opus", "5.opus", "6.opus"},
+         true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -415,8 +419,8 @@ TEST_F(NothingLostTest, RunsThatMeetInOneFolderLoseNothing)
                 continue;
             }
             QByteArray seconds;
-            ASSERT_EQ(RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
-                                             "csv=p=0", made},
+            ASSERT_EQ(RunProgram("ffprobe",
+                                 {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", made},
                                  &seconds),
                       0)
                 << name.toStdString();
@@ -433,7 +437,8 @@ TEST_F(NothingLostTest, AKilledUpdateIsMendedByTheNext)
     const QString lib = home.root() + "/lib";
     QDir().mkpath(lib);
     const QString wav = home.root() + "/source.wav";
-    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "6", "pinknoise"}), 0);
+    ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "6", "pinknoise"}),
+              0);
     constexpr int files = 5;
     for (int i = 1; i <= files; ++i)
         ASSERT_EQ(RunProgram("flac", {"--silent", "-T", QString("TITLE=Song %1").arg(i), "-o",
@@ -482,13 +487,14 @@ TEST_F(NothingLostTest, ASourceReplacedWhileConvertedIsConvertedAgain)
     const QString lib = home.root() + "/lib";
     QDir().mkpath(lib);
     const QString source = lib + "/song.flac";
-    for (const auto &[name, seconds, title] : {std::tuple{source, "120", "Old"},
-                                               std::tuple{home.root() + "/new.flac", "30", "New"}}) {
+    for (const auto &[name, seconds, title] :
+         {std::tuple{source, "120", "Old"}, std::tuple{home.root() + "/new.flac", "30", "New"}}) {
         const QString wav = home.root() + "/take.wav";
         ASSERT_EQ(RunProgram("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", seconds,
                                      "pinknoise"}),
                   0);
-        ASSERT_EQ(RunProgram("flac", {"--silent", "-f", "-T", QString("TITLE=") + title, "-o", name, wav}), 0);
+        ASSERT_EQ(RunProgram("flac", {"--silent", "-f", "-T", QString("TITLE=") + title, "-o", name, wav}),
+                  0);
     }
     QProcess cli;
     cli.setStandardInputFile(QProcess::nullDevice());
@@ -502,10 +508,12 @@ TEST_F(NothingLostTest, ASourceReplacedWhileConvertedIsConvertedAgain)
     ASSERT_TRUE(cli.waitForFinished(120000));
     const QString said = QString::fromUtf8(cli.readAllStandardError());
     EXPECT_EQ(cli.exitCode(), 0) << said.toStdString();
-    EXPECT_TRUE(said.contains(source + ": changed while it was converted; converted again")) << said.toStdString();
+    EXPECT_TRUE(said.contains(source + ": changed while it was converted; converted again"))
+        << said.toStdString();
     EXPECT_EQ(JudgedTags(made).value("tags").toObject().value("title").toArray().at(0).toString(), "New");
     QByteArray duration;
-    ASSERT_EQ(RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", made},
+    ASSERT_EQ(RunProgram("ffprobe",
+                         {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", made},
                          &duration),
               0);
     EXPECT_NEAR(duration.trimmed().toDouble(), 30.0, 0.05);

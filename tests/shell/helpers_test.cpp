@@ -273,6 +273,37 @@ TEST_F(FileHelpers, WorkingFilesLandWhereThePathLeads)
     EXPECT_EQ(ClaimedWorkingFileOf(plain), QString());
 }
 
+// An edit replaces only the file it began from: a link (or another file) put in its place meanwhile is left
+// as it is, and so is what the link points at.
+TEST_F(FileHelpers, AnEditNeverLandsOnALinkSwappedIn)
+{
+    const QString song = home.root() + "/song.mp3", victim = home.root() + "/victim";
+    WriteFileText(song, "old");
+    WriteFileText(victim, "precious");
+    const TFileIdentity identity = RegularFileIdentity(song);
+    ASSERT_TRUE(identity.Valid());
+    EXPECT_FALSE(RegularFileIdentity(home.root()).Valid());
+
+    QString working = WorkingFileOf(song);
+    WriteFileText(working, "new");
+    ASSERT_TRUE(QFile::rename(song, home.root() + "/moved.mp3"));
+    ASSERT_TRUE(QFile::link(victim, song));
+    QString error;
+    EXPECT_FALSE(CommitWorkingFileOver(working, song, identity, &error));
+    EXPECT_EQ(error, song + ": it was replaced while it was being changed; left as it is");
+    EXPECT_TRUE(QFileInfo(song).isSymLink());
+    EXPECT_EQ(ReadFileText(victim), "precious");
+    EXPECT_FALSE(QFileInfo::exists(working));
+
+    // Unchanged, the same edit lands.
+    ASSERT_TRUE(QFile::remove(song));
+    ASSERT_TRUE(QFile::rename(home.root() + "/moved.mp3", song));
+    working = WorkingFileOf(song);
+    WriteFileText(working, "new");
+    EXPECT_TRUE(CommitWorkingFileOver(working, song, identity, &error)) << error.toStdString();
+    EXPECT_EQ(ReadFileText(song), "new");
+}
+
 // Working files of other runs: one whose run ended without settling it (nobody holds it) is removed by the
 // next claim of the same file; one a live process holds and claimed earlier gives that run the file, and
 // this claim is refused by name. Another process stands in with a lock of its own (POSIX locks and the
@@ -299,8 +330,9 @@ TEST_F(FileHelpers, ClaimsMeetOtherRunsWorkingFiles)
     WriteFileText(held, "being written");
     QProcess holder;
     holder.start("/usr/bin/python3",
-                 {"-c", "import fcntl, sys\nf = open(sys.argv[1], 'r+')\nfcntl.lockf(f, fcntl.LOCK_EX)\n"
-                        "print('held', flush=True)\nsys.stdin.read()\n",
+                 {"-c",
+                  "import fcntl, sys\nf = open(sys.argv[1], 'r+')\nfcntl.lockf(f, fcntl.LOCK_EX)\n"
+                  "print('held', flush=True)\nsys.stdin.read()\n",
                   held});
     ASSERT_TRUE(holder.waitForReadyRead(10000));
     EXPECT_EQ(ClaimWorkingFile(target, &error, &busy), QString());
