@@ -43,6 +43,14 @@ protected:
     }
 
     QStringList files() const { return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    // A disc of three tracks of that many sectors, ripped to FLAC into `clean` for others to be judged by.
+    void ripCleanDisc(int sectors, const QString &clean)
+    {
+        disc({QString("%1,noise").arg(sectors), QString("%1,music").arg(sectors),
+              QString("%1,noise").arg(sectors)},
+             "TrackNumber=3\n");
+        ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
+    }
 };
 
 TEST_F(NothingLostTest, ControlCharactersNeverReachAFileName)
@@ -311,11 +319,8 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
 TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
 {
     constexpr int sectors = 6000;
-    disc({QString("%1,noise").arg(sectors), QString("%1,music").arg(sectors),
-          QString("%1,noise").arg(sectors)},
-         "TrackNumber=3\n");
     const QString clean = home.root() + "/clean";
-    ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
+    ASSERT_NO_FATAL_FAILURE(ripCleanDisc(sectors, clean));
     const QStringList flacs = {"Track01.flac", "Track02.flac", "Track03.flac"};
     for (const int signal : {SIGTERM, SIGKILL}) {
         for (const QString &moment : {QString("Track02.wav"), QString("Track01.flac")}) {
@@ -357,11 +362,8 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
 TEST_F(NothingLostTest, RunsThatMeetInOneFolderLoseNothing)
 {
     constexpr int sectors = 3000;
-    disc({QString("%1,noise").arg(sectors), QString("%1,music").arg(sectors),
-          QString("%1,noise").arg(sectors)},
-         "TrackNumber=3\n");
     const QString clean = home.root() + "/clean";
-    ASSERT_EQ(runCli({"rip", "-f", "flac", "-o", clean, "--quiet"}).code, 0);
+    ASSERT_NO_FATAL_FAILURE(ripCleanDisc(sectors, clean));
     const QString lib = home.root() + "/lib";
     QDir().mkpath(lib);
     for (int i = 1; i <= 6; ++i)
