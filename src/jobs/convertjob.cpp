@@ -426,6 +426,9 @@ void TConvertJob::Lane::end(bool made, bool skipped)
     if (const auto *decoded = dynamic_cast<const TDecodedFileIn *>(m_source.get()))
         for (const QString &warning : decoded->Warnings())
             m_job.m_presenter.ShowWarning(warning);
+    if (const auto *wav = dynamic_cast<const TWaveIn *>(m_source.get()))
+        for (const QString &warning : wav->Warnings())
+            m_job.m_presenter.ShowWarning(warning);
     dropWorkFiles();
     if (made)
         m_job.m_presenter.FileMade(item().Target);

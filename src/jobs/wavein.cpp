@@ -407,7 +407,13 @@ uint32_t TWaveIn::decodeMs(const uint8_t *block, uint32_t size)
 
 uint32_t TWaveIn::convertFloat(uint32_t size)
 {
-    const auto convert = [](double x) -> int32_t {
+    int64_t clipped = 0;
+    double peak = 0;
+    const auto convert = [&](double x) -> int32_t {
+        if (std::abs(x) > 1.0 && std::isfinite(x)) {
+            ++clipped;
+            peak = std::max(peak, std::abs(x));
+        }
         if (x >= 1.0)
             return 2147483647;
         if (x <= -1.0)
@@ -417,6 +423,13 @@ uint32_t TWaveIn::convertFloat(uint32_t size)
         return int32_t(std::floor(x * 2147483647.0));
     };
     uint8_t *p = m_out.data();
+    const auto note = [&] {
+        if (clipped == 0)
+            return;
+        m_clipped += clipped;
+        if (peak > m_overPeak)
+            m_overPeak = peak;
+    };
     if (m_format.bitsPerSample == 64) {
         const uint32_t count = size / 8;
         for (uint32_t i = 0; i < count; ++i) {
@@ -425,6 +438,7 @@ uint32_t TWaveIn::convertFloat(uint32_t size)
             const int32_t s = convert(v);
             std::memcpy(p + 4 * i, &s, 4);
         }
+        note();
         return count * 4;
     }
     const uint32_t count = size / 4;
@@ -434,7 +448,18 @@ uint32_t TWaveIn::convertFloat(uint32_t size)
         const int32_t s = convert(double(v));
         std::memcpy(p + 4 * i, &s, 4);
     }
+    note();
     return count * 4;
+}
+
+QStringList TWaveIn::Warnings() const
+{
+    if (m_clipped == 0)
+        return {};
+    return {FileName() + QStringLiteral(": %1 samples above full scale (peak %2%3 dBFS) were clipped")
+                             .arg(m_clipped.load())
+                             .arg(QLatin1Char('+'))
+                             .arg(20.0 * std::log10(m_overPeak.load()), 0, 'f', 1)};
 }
 
 void TWaveIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)

@@ -5,7 +5,9 @@
 #include "wavformat.h"
 
 #include <QBuffer>
+#include <QStringList>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -27,6 +29,10 @@ public:
     // The file's own bits a sample (4 for ADPCM, 64 for double floats); BitsPerSample is what is delivered.
     int FileBitsPerSample() const { return m_format.bitsPerSample; }
     int SamplesPerBlock() const { return m_format.samplesPerBlock; }
+    // What was read that the audio handed out does not hold: floating-point samples beyond full scale, which
+    // are clipped ("PATH: 1234 samples above full scale (peak +3.5 dBFS) were clipped"). Read on the
+    // user-interface thread once the sink has ended.
+    QStringList Warnings() const;
 
 protected:
     void OpenFile() override;
@@ -60,6 +66,8 @@ private:
     int m_sampleBytes = 0;      // ...and the bytes of it handed out; 0 when packed
     int m_sampleSkip = 0;       // where in the container those bytes begin
     std::vector<uint8_t> m_out; // decoded bytes handed out
+    std::atomic<int64_t> m_clipped{0}; // floating-point samples beyond full scale...
+    std::atomic<double> m_overPeak{0}; // ...and the largest of them
     uint32_t m_outRead = 0;
     uint32_t m_outFill = 0;
     struct MsState {

@@ -507,6 +507,43 @@ double soxPeak(const QString &file, const QString &scratch)
     return std::max(extreme("Maximum amplitude:"), extreme("Minimum amplitude:"));
 }
 
+// A floating-point WAV above full scale: what cannot be held is clipped, and the tool says so with the
+// peak; the Ogg's peak value is that of what was written (sox's).
+TEST_F(ConvertTest, AFloatSourceAboveFullScaleIsClippedWithAWord)
+{
+    const QString hot = home.root() + "/hot.wav";
+    QByteArray data;
+    for (int i = 0; i < 44100; ++i) {
+        const float v = float(2.0 * std::sin(2.0 * M_PI * 440.0 * i / 44100.0));
+        for (int c = 0; c < 2; ++c)
+            data.append(reinterpret_cast<const char *>(&v), 4);
+    }
+    QByteArray wav = "RIFF" + QByteArray(4, 0) + "WAVEfmt ";
+    const auto le = [&](uint32_t v, int bytes) {
+        for (int b = 0; b < bytes; ++b)
+            wav.append(char((v >> (8 * b)) & 0xff));
+    };
+    le(16, 4), le(3, 2), le(2, 2), le(44100, 4), le(44100 * 8, 4), le(8, 2), le(32, 2);
+    wav += "data";
+    le(uint32_t(data.size()), 4);
+    wav += data;
+    const uint32_t riff = uint32_t(wav.size() - 8);
+    std::memcpy(wav.data() + 4, &riff, 4);
+    QFile file(hot);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(wav);
+    file.close();
+    const CliRun run = runCli({"convert", "-f", "ogg", "--replaygain", hot, "-o", out});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(
+        QRegularExpression(QRegularExpression::escape(hot) +
+                           ": \\d+ samples above full scale \\(peak \\+6\\.0 dBFS\\) were clipped")))
+        << run.err.toStdString();
+    const QString made = out + "/hot.ogg";
+    EXPECT_NEAR(tag(made, "replaygain_track_peak").toDouble(), soxPeak(made, home.root() + "/peak.wav"),
+                0.001);
+}
+
 } // namespace
 
 // ReplayGain values against ffmpeg's loudness meter (track, and the folder as an album) and sox's peaks.
