@@ -47,8 +47,7 @@ QString EncodedFileProblem(const QString &made, const QString &target)
     if (extension == QLatin1String("mp3"))
         return mp3Problem(file);
     if (extension == QLatin1String("wma") || extension == QLatin1String("asf")) {
-        static const QByteArray asfHeader =
-            QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c");
+        static const QByteArray asfHeader = QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c");
         return head == asfHeader ? QString() : QStringLiteral("it is not an ASF (WMA) file");
     }
     if (extension == QLatin1String("ogg") || extension == QLatin1String("opus") ||
@@ -63,14 +62,20 @@ QString EncodedFileProblem(const QString &made, const QString &target)
     return QString();
 }
 
+bool KeepEncodedFile(const QString &working, const QString &target, QString *error)
+{
+    const QString problem = EncodedFileProblem(working, target);
+    if (problem.isEmpty())
+        return true;
+    if (error)
+        *error = target + QStringLiteral(": ") + problem;
+    DiscardWorkingFile(working, target);
+    return false;
+}
+
 bool SettleEncodedFile(const QString &working, const QString &target, bool complete, QString *error)
 {
-    if (complete && working != target) {
-        if (const QString problem = EncodedFileProblem(working, target); !problem.isEmpty()) {
-            if (error)
-                *error = target + QStringLiteral(": ") + problem;
-            complete = false;
-        }
-    }
+    if (complete && working != target && !KeepEncodedFile(working, target, error))
+        return false;
     return SettleWorkingFile(working, target, complete, error);
 }

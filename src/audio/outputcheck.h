@@ -14,4 +14,8 @@ QString EncodedFileProblem(const QString &made, const QString &target);
 // SettleWorkingFile for what an encoder or writer made: a run that says it is complete still makes the
 // target only when EncodedFileProblem finds nothing; otherwise the working file goes and *error says
 // "TARGET: reason". True when the target is now the new file.
-bool SettleEncodedFile(const QString &working, const QString &target, bool complete, QString *error = nullptr);
+bool SettleEncodedFile(const QString &working, const QString &target, bool complete,
+                       QString *error = nullptr);
+// The same check for a complete file its job finishes before it takes its name: true when it may go on under
+// its working name; otherwise the working file goes and *error says "TARGET: reason".
+bool KeepEncodedFile(const QString &working, const QString &target, QString *error = nullptr);

@@ -25,7 +25,6 @@
 #include <QSet>
 #include <atomic>
 #include <cstring>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -111,32 +110,16 @@ private:
     QString m_problem;    // why the running step failed
     std::thread m_finisher;
     std::atomic<bool> m_stopFinishing{false};
-    QByteArray m_sourceIdentity; // the source as it was when its conversion started
-    int m_redone = 0;            // how often it changed under the conversion
+    TFileIdentity m_sourceIdentity; // the source as it was when its conversion started
+    int m_redone = 0;               // how often it changed under the conversion
 };
-
-namespace {
-
-// What tells a file from the one that stood under its name before: device, inode, size and time of change.
-QByteArray fileIdentity(const QString &path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return QByteArray();
-    return QByteArray::number(qulonglong(st.st_dev)) + ':' + QByteArray::number(qulonglong(st.st_ino)) + ':' +
-           QByteArray::number(qlonglong(st.st_size)) + ':' +
-           QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
-           QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
-}
-
-} // namespace
 
 void TConvertJob::Lane::Start(int index)
 {
     if (m_index != index)
         m_redone = 0;
     m_index = index;
-    m_sourceIdentity = fileIdentity(item().Source);
+    m_sourceIdentity = FileIdentityOf(item().Source);
     m_problem.clear();
     m_temporary.clear();
     showPercent(0);
@@ -345,7 +328,7 @@ void TConvertJob::Lane::fileFinished(const QString &working, const QString &erro
         m_job.m_presenter.ShowWarning(warning);
     // A source replaced while it was converted (a library being updated by another program): what was made
     // is of the old one, so it goes and the new one is converted.
-    if (error.isEmpty() && fileIdentity(item().Source) != m_sourceIdentity && m_redone < 3) {
+    if (error.isEmpty() && FileIdentityOf(item().Source) != m_sourceIdentity && m_redone < 3) {
         ++m_redone;
         DiscardWorkingFile(working, item().Target);
         dropWorkFiles();
@@ -382,21 +365,18 @@ void TConvertJob::Lane::settle(TAuFileOut *sink)
 {
     const QString &target = item().Target;
     const QString working = sink->FileName();
-    QString error = m_problem.isEmpty() || working == target
-                        ? QString()
-                        : item().Source + QStringLiteral(": ") + m_problem;
-    if (error.isEmpty() && working != target && !m_job.m_finished) {
-        if (const QString problem = EncodedFileProblem(working, target); problem.isEmpty()) {
+    const bool complete = m_problem.isEmpty() && !m_job.m_finished;
+    QString error;
+    // A complete file is finished before it takes its name; a device written directly (/dev/null) has
+    // nothing to finish.
+    if (complete && working != target) {
+        if (KeepEncodedFile(working, target, &error)) {
             finishFile(working);
             return;
-        } else {
-            error = target + QStringLiteral(": ") + problem;
         }
     }
-    // A device written directly (/dev/null) has nothing to finish.
-    const bool made = SettleEncodedFile(working, target,
-                                        error.isEmpty() && m_problem.isEmpty() && !m_job.m_finished, &error);
-    if (!m_problem.isEmpty() && error.isEmpty())
+    const bool made = error.isEmpty() && SettleEncodedFile(working, target, complete, &error);
+    if (!m_problem.isEmpty())
         error = item().Source + QStringLiteral(": ") + m_problem;
     if (!error.isEmpty())
         m_job.m_presenter.ShowError(error);

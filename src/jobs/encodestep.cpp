@@ -113,19 +113,13 @@ void TEncodeStep::writerDone(TAuFileOut *writer)
     if (!m_running)
         return;
     // The file is written under its working name; only a run that ended by itself makes it the file.
+    // With LeaveWorking a complete file stays under its working name for the job to settle.
     QString error;
+    const QString &working = writer->FileName();
     const bool complete = m_writerProblem.isEmpty();
-    const QString problem = complete && m_request.LeaveWorking && writer->FileName() != m_request.Target
-                                ? EncodedFileProblem(writer->FileName(), m_request.Target)
-                                : QString();
-    bool written = false;
-    if (complete && m_request.LeaveWorking && problem.isEmpty() && writer->FileName() != m_request.Target)
-        written = true; // the job settles it
-    else if (!problem.isEmpty())
-        error = m_request.Target + QStringLiteral(": ") + problem;
-    if (!written)
-        written = SettleEncodedFile(writer->FileName(), m_request.Target, complete && problem.isEmpty(),
-                                    error.isEmpty() ? &error : nullptr);
+    const bool written = complete && m_request.LeaveWorking && working != m_request.Target
+                             ? KeepEncodedFile(working, m_request.Target, &error)
+                             : SettleEncodedFile(working, m_request.Target, complete, &error);
     if (!m_writerProblem.isEmpty())
         error = (m_request.ErrorName.isEmpty() ? m_request.Source : m_request.ErrorName) +
                 QStringLiteral(": ") + m_writerProblem;

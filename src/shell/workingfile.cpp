@@ -314,12 +314,26 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     return false;
 }
 
+static TFileIdentity identityOf(const struct stat &st)
+{
+    return TFileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
+                         int64_t(st.st_mtim.tv_sec) * 1000000000 + int64_t(st.st_mtim.tv_nsec)};
+}
+
 TFileIdentity RegularFileIdentity(const QString &path)
 {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return TFileIdentity();
-    return TFileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    return identityOf(st);
+}
+
+TFileIdentity FileIdentityOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return TFileIdentity();
+    return identityOf(st);
 }
 
 bool CommitWorkingFileOver(const QString &working, const QString &path, const TFileIdentity &identity,
@@ -337,7 +351,7 @@ bool CommitWorkingFileOver(const QString &working, const QString &path, const TF
     if (dir >= 0) {
         struct stat now {};
         same = ::fstatat(dir, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
-               uint64_t(now.st_dev) == identity.Device && uint64_t(now.st_ino) == identity.Inode;
+               identityOf(now).SameFile(identity);
         if (same && ::renameat(dir, workingName.constData(), dir, name.constData()) != 0)
             code = errno;
         ::close(dir);

@@ -39,11 +39,18 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
 struct TFileIdentity {
     uint64_t Device = 0;
     uint64_t Inode = 0;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
     bool Valid() const { return Device != 0 || Inode != 0; }
+    bool SameFile(const TFileIdentity &other) const { return Device == other.Device && Inode == other.Inode; }
+    // The same file, unchanged since (a file rewritten in place has another size or time).
+    bool operator==(const TFileIdentity &other) const = default;
 };
 // The identity of the regular file at path, the path itself (a link is not followed); invalid when it is
 // not a regular file.
 TFileIdentity RegularFileIdentity(const QString &path);
+// The identity of what the path leads to (links followed); invalid when nothing is there.
+TFileIdentity FileIdentityOf(const QString &path);
 bool CommitWorkingFileOver(const QString &working, const QString &path, const TFileIdentity &identity,
                            QString *error = nullptr);
 // Removes what was written under the working name of a run that did not complete (never the path itself),

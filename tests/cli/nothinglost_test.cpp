@@ -43,6 +43,14 @@ protected:
     }
 
     QStringList files() const { return QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    // Starts a rip of the disc into `out` as a script would (without a terminal).
+    void startRip(QProcess &cli, const QString &format)
+    {
+        cli.setStandardInputFile(QProcess::nullDevice());
+        cli.start(BuiltProgram("sondrel-cli"),
+                  QStringList{"rip", "-f", format, "-o", out, "--quiet", "--lookup", "cache"});
+        ASSERT_TRUE(cli.waitForStarted());
+    }
     // A disc of three tracks of that many sectors, ripped to FLAC into `clean` for others to be judged by.
     void ripCleanDisc(int sectors, const QString &clean)
     {
@@ -280,10 +288,7 @@ TEST_F(NothingLostTest, AnInterruptedWavRipIsRippedAgainWhole)
             QDir(out).removeRecursively();
             QDir().mkpath(out);
             QProcess cli;
-            cli.setStandardInputFile(QProcess::nullDevice());
-            cli.start(BuiltProgram("sondrel-cli"),
-                      QStringList{"rip", "-f", "wav", "-o", out, "--quiet", "--lookup", "cache"});
-            ASSERT_TRUE(cli.waitForStarted());
+            ASSERT_NO_FATAL_FAILURE(startRip(cli, "wav"));
             const QString track = out + QString("/Track0%1.wav").arg(partsSeen);
             ASSERT_TRUE(WaitFor(
                 [&] { return GrowingWorkingFile(track) || cli.state() == QProcess::NotRunning; }, 60000));
@@ -328,10 +333,7 @@ TEST_F(NothingLostTest, AnInterruptedFlacRipIsFinishedByARerun)
             QDir(out).removeRecursively();
             QDir().mkpath(out);
             QProcess cli;
-            cli.setStandardInputFile(QProcess::nullDevice());
-            cli.start(BuiltProgram("sondrel-cli"),
-                      QStringList{"rip", "-f", "flac", "-o", out, "--quiet", "--lookup", "cache"});
-            ASSERT_TRUE(cli.waitForStarted());
+            ASSERT_NO_FATAL_FAILURE(startRip(cli, "flac"));
             ASSERT_TRUE(WaitFor(
                 [&] { return GrowingWorkingFile(out + "/" + moment) || cli.state() == QProcess::NotRunning; },
                 60000));
