@@ -36,11 +36,13 @@ struct Claim {
 QMutex claimsMutex;
 QHash<QString, Claim> claims; // by the path the file lands at
 
-struct Identity {
-    dev_t Device = 0;
-    ino_t Inode = 0;
-};
-QHash<QString, Identity> made; // the files put in place, by the path they landed at
+QHash<QString, TFileIdentity> made; // the files put in place, by the path they landed at
+
+TFileIdentity identityOf(const struct stat &st)
+{
+    return TFileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
+                         int64_t(st.st_mtim.tv_sec) * 1000000000 + int64_t(st.st_mtim.tv_nsec)};
+}
 
 // Where a file written for the path ends up: the target of a symbolic link, else the path.
 QString landingPath(const QString &path)
@@ -299,7 +301,7 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     const int code = errno;
     if (renamed && known) {
         QMutexLocker lock(&claimsMutex);
-        made.insert(landing, Identity{written.st_dev, written.st_ino});
+        made.insert(landing, identityOf(written));
     }
     if (!renamed)
         QFile::remove(working);
@@ -312,12 +314,6 @@ bool CommitWorkingFile(const QString &working, const QString &path, QString *err
     if (error)
         *error = path + QStringLiteral(": cannot be written: ") + QString::fromLocal8Bit(std::strerror(code));
     return false;
-}
-
-static TFileIdentity identityOf(const struct stat &st)
-{
-    return TFileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
-                         int64_t(st.st_mtim.tv_sec) * 1000000000 + int64_t(st.st_mtim.tv_nsec)};
 }
 
 TFileIdentity RegularFileIdentity(const QString &path)
@@ -395,8 +391,7 @@ bool RemoveMadeFile(const QString &path)
     const auto mine = made.constFind(landing);
     struct stat now {};
     const QByteArray native = QFile::encodeName(landing);
-    if (mine == made.constEnd() || ::lstat(native.constData(), &now) != 0 || now.st_dev != mine->Device ||
-        now.st_ino != mine->Inode)
+    if (mine == made.constEnd() || ::lstat(native.constData(), &now) != 0 || !identityOf(now).SameFile(*mine))
         return false;
     made.erase(mine);
     return ::unlink(native.constData()) == 0;
