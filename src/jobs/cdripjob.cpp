@@ -234,6 +234,11 @@ void TCDRipJob::Stop()
     m_sequence.Stop();
     m_read.Stop();
     Encoding.Stop();
+    // An image's track WAVs are steps on the way to it: a stopped image rip leaves none it made.
+    const TCommonOptions &options = m_settings.CommonOptions;
+    if (!options.IsKeepWav && options.ImageFormat >= 0)
+        for (int i = 0; i < Files.size(); ++i)
+            RemoveMadeFile(wavOf(i));
     Files.clear();
     m_listFreed = true;
     finish(mrAbort);

@@ -328,7 +328,7 @@ void TParallelJob::Stop()
     // The WAVs the user did not ask to keep go with the stop, but for those whose encoding failed.
     const TCommonOptions &options = m_settings.CommonOptions;
     if (m_kind == JobKind::ExtractTracks && !m_cdIn && !options.IsKeepWav &&
-        options.OutputFormat != OutputFormat::Wav)
+        (options.OutputFormat != OutputFormat::Wav || options.ImageFormat >= 0))
         for (int i = 0; i < m_files.size(); ++i)
             if (!m_failed.contains(i))
                 RemoveMadeFile(WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +

@@ -439,6 +439,11 @@ void TRipJob::Stop()
 {
     if (m_report)
         m_report->Cancel();
+    // An image's track WAVs are steps on the way to it: a stopped image rip leaves none it made.
+    if (m_kind == JobKind::ExtractTracks && m_settings.CommonOptions.ImageFormat >= 0 &&
+        !m_settings.CommonOptions.IsKeepWav)
+        for (int i = 0; i < Files.size(); ++i)
+            m_toRemove << wavOf(i);
     // CleanUp ends a writer still running and waits for its worker, then drops its working file; the
     // intermediate WAVs go at once (a handful of files).
     CleanUp();

@@ -534,6 +534,49 @@ TEST_F(NothingLostTest, ASourceReplacedWhileConvertedIsConvertedAgain)
     EXPECT_NEAR(duration.trimmed().toDouble(), 30.0, 0.05);
 }
 
+// A single-file image rip stopped or killed while it reads, then run again: the rerun makes the image and its
+// cue sheet (a stopped image rip left its track WAVs, which the rerun kept, making no image), with a clean
+// image rip's audio, and no track WAV stays.
+TEST_F(NothingLostTest, AnInterruptedImageRipIsFinishedByARerun)
+{
+    constexpr int sectors = 6000;
+    const QString clean = home.root() + "/clean";
+    ASSERT_NO_FATAL_FAILURE(ripCleanDisc(sectors, clean));
+    ASSERT_EQ(runCli({"rip", "-f", "flac", "--image", "-o", clean + "/image", "--quiet"}).code, 0);
+    const QStringList made = QDir(clean + "/image").entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(made.size(), 2) << made.join(",").toStdString(); // the image and its cue sheet
+    const QString image = made.filter(".flac").value(0);
+    QByteArray cleanSignature;
+    ASSERT_EQ(RunProgram("metaflac", {"--show-md5sum", clean + "/image/" + image}, &cleanSignature), 0);
+    for (const auto &[signal, path] :
+         {std::pair{SIGTERM, "--lookup"}, std::pair{SIGKILL, "--lookup"}, std::pair{SIGTERM, "--paranoia"}}) {
+        SCOPED_TRACE(QString("signal %1 %2").arg(signal).arg(path).toStdString());
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        QProcess cli;
+        cli.setStandardInputFile(QProcess::nullDevice());
+        const QStringList read =
+            QString(path) == "paranoia" ? QStringList{"--paranoia"} : QStringList{"--lookup", "cache"};
+        cli.start(BuiltProgram("sondrel-cli"),
+                  QStringList{"rip", "-f", "flac", "--image", "-o", out, "--quiet"} + read);
+        ASSERT_TRUE(cli.waitForStarted());
+        ASSERT_TRUE(WaitFor(
+            [&] { return GrowingWorkingFile(out + "/Track02.wav") || cli.state() == QProcess::NotRunning; },
+            60000));
+        ASSERT_TRUE(SignalProcess(cli, signal)) << "the rip ended before the signal";
+        ASSERT_TRUE(cli.waitForFinished(60000));
+        if (signal == SIGTERM) {
+            EXPECT_TRUE(files().filter(".wav").isEmpty()) << files().join(",").toStdString();
+        }
+        const CliRun again = runCli({"rip", "-f", "flac", "--image", "-o", out, "--quiet"});
+        ASSERT_EQ(again.code, 0) << again.err.toStdString();
+        EXPECT_EQ(files(), made);
+        QByteArray signature;
+        ASSERT_EQ(RunProgram("metaflac", {"--show-md5sum", out + "/" + image}, &signature), 0);
+        EXPECT_EQ(signature, cleanSignature);
+    }
+}
+
 // A WAV rip over an existing WAV on a disk that fills up keeps the old file whole and says why.
 TEST_F(NothingLostTest, AFullDiskKeepsTheWavThatWasThere)
 {

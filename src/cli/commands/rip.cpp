@@ -476,8 +476,24 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
         }
         return false;
     };
-    const QStringList toRip = withoutKeptFiles(jobs, folder, options.OutputFormat,
-                                               asked.CommonOptions.IsKeepWav, extraMissing, prompt, terminal);
+    QStringList toRip;
+    if (options.ImageFormat >= 0) {
+        // The image is the output: the tracks' WAVs are only steps on the way (ones a stopped or killed run
+        // left included), so every track is read again unless the image is kept.
+        const QString image =
+            WithTrailingBackslash(folder) + AlbumFileName(settings.DiscInfo.Artist, settings.DiscInfo.Album,
+                                                          OutputFormatExtension(options.ImageFormat));
+        if (!QFileInfo::exists(image) ||
+            prompt.Question(QStringLiteral("Sondrel"),
+                            image + LocalizedText(QStringLiteral("RES_File_Exist"),
+                                                  QStringLiteral(" has existed,overite it?"))))
+            toRip = jobs;
+        else
+            terminal.Notice(QStringLiteral("kept %1 (already there)").arg(image));
+    } else {
+        toRip = withoutKeptFiles(jobs, folder, options.OutputFormat, asked.CommonOptions.IsKeepWav,
+                                 extraMissing, prompt, terminal);
+    }
     TRipOutcome outcome; // files made and the tracks' verdicts
     outcome.Json = args.flag("--json");
     const int result = toRip.isEmpty()
