@@ -36,6 +36,7 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
     m_request = request;
     m_writerProblem.clear();
     m_busy = false;
+    m_tagsFirst = false;
     m_running = true;
     m_start = std::chrono::steady_clock::now();
     const TOutputFormatInfo *format = OutputFormatInfo(request.Format);
@@ -49,7 +50,10 @@ void TEncodeStep::Start(const TOptionsSetting &settings, const TEncodeRequest &r
         if (QString error; encoder != TEncoderKind::None && !request.Target.isEmpty() &&
                            ClaimWorkingFile(request.Target, &error, &m_busy).isEmpty())
             throw EAuException(error);
-        m_mp3.LeaveWorking = request.LeaveWorking;
+        // An MP3 of a disc track gets its tags before it takes its name.
+        m_tagsFirst =
+            request.TagMp3 && request.Track >= 0 && encoder == TEncoderKind::Lame && !request.Decode;
+        m_mp3.LeaveWorking = request.LeaveWorking || m_tagsFirst;
         m_wma.LeaveWorking = request.LeaveWorking;
         switch (encoder) {
         case TEncoderKind::Lame:
@@ -153,22 +157,30 @@ void TEncodeStep::ended(const TProcessInfo &info)
 {
     m_running = false;
     TEncodeEnd end{info.Percent, info.ResultCode, info.Elapsed, QString(), QString(), m_busy, QString()};
-    if (end.Result == ProcessResult::Ended && m_request.LeaveWorking)
-        end.Working = ClaimedWorkingFileOf(m_request.Target);
+    const QString &target = m_request.Target;
+    const bool held = end.Result == ProcessResult::Ended && (m_request.LeaveWorking || m_tagsFirst);
+    const QString working = held ? ClaimedWorkingFileOf(target) : QString();
     // A claim not settled (a start that was declined or failed) ends with the encoding.
-    if (end.Working.isEmpty())
-        DiscardWorkingFile(ClaimedWorkingFileOf(m_request.Target), m_request.Target);
-    if (end.Result == ProcessResult::Ended && end.Working.isEmpty() && QFileInfo::exists(m_request.Target))
-        end.Made = m_request.Target;
-    if (end.Result == ProcessResult::Declined && QFileInfo::exists(m_request.Target))
-        end.Kept = m_request.Target;
-    if (const QString &made = end.Made.isEmpty() ? end.Working : end.Made;
-        !made.isEmpty() && m_request.TagMp3 && end.Event == ProcessEvent::Mp3Encoded &&
-        m_request.Track >= 0) {
+    if (working.isEmpty())
+        DiscardWorkingFile(ClaimedWorkingFileOf(target), target);
+    if (!working.isEmpty() && m_tagsFirst && end.Event == ProcessEvent::Mp3Encoded) {
         QString error;
-        if (!TagMp3File(made, m_settings, m_request.Track, m_request.TrackBase, &error))
-            end.Message = error;
+        if (!TagMp3File(working, m_settings, m_request.Track, m_request.TrackBase, &error))
+            end.Message = error; // said; the file is made all the same, as it always was
     }
+    if (!working.isEmpty() && m_request.LeaveWorking) {
+        end.Working = working;
+    } else if (!working.isEmpty()) {
+        QString error;
+        if (!SettleWorkingFile(working, target, true, &error)) {
+            end.Result = ProcessResult::EncoderFailed;
+            end.Message = error;
+        }
+    }
+    if (end.Result == ProcessResult::Ended && end.Working.isEmpty() && QFileInfo::exists(target))
+        end.Made = target;
+    if (end.Result == ProcessResult::Declined && QFileInfo::exists(target))
+        end.Kept = target;
     emit finished(end);
 }
 

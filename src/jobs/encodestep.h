@@ -43,7 +43,7 @@ struct TEncodeEnd {
     int32_t Result = 0;
     QString Message;
     QString Made;
-    QString Kept; // the target that was there already, when replacing it was declined
+    QString Kept;      // the target that was there already, when replacing it was declined
     bool Busy = false; // refused: another run is writing the target
     QString Working;   // with LeaveWorking: the complete file, still under its working name (Made is empty)
 };
@@ -88,5 +88,6 @@ private:
     QString m_writerProblem;
     std::chrono::steady_clock::time_point m_start;
     bool m_running = false;
-    bool m_busy = false; // the target's working file is another run's
+    bool m_busy = false;      // the target's working file is another run's
+    bool m_tagsFirst = false; // an MP3 tagged under its working name, then settled here
 };
