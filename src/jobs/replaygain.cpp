@@ -141,13 +141,29 @@ QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoud
             {QStringLiteral("REPLAYGAIN_ALBUM_PEAK"), QString::number(album.Peak, 'f', 6)}};
 }
 
-bool AlbumGainMissing(const QString &path)
+namespace {
+
+// Which of the file's track and album gains it holds.
+std::pair<bool, bool> gainsHeld(const QString &path)
 {
     const bool opus = isOpus(path);
-    const QString track = opus ? QStringLiteral("R128_TRACK_GAIN") : QStringLiteral("REPLAYGAIN_TRACK_GAIN");
-    const QString album = opus ? QStringLiteral("R128_ALBUM_GAIN") : QStringLiteral("REPLAYGAIN_ALBUM_GAIN");
     const QStringList held = FileTagFieldNames(path);
-    return held.contains(track) && !held.contains(album);
+    return {
+        held.contains(opus ? QStringLiteral("R128_TRACK_GAIN") : QStringLiteral("REPLAYGAIN_TRACK_GAIN")),
+        held.contains(opus ? QStringLiteral("R128_ALBUM_GAIN") : QStringLiteral("REPLAYGAIN_ALBUM_GAIN"))};
+}
+
+} // namespace
+
+bool AlbumGainMissing(const QString &path)
+{
+    const auto [track, album] = gainsHeld(path);
+    return track && !album;
+}
+
+bool HasAlbumGain(const QString &path)
+{
+    return gainsHeld(path).second;
 }
 
 double ReplayGainOf(double lufs)

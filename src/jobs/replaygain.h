@@ -49,6 +49,8 @@ QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoud
 QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoudness &album);
 // Whether the file has a track gain but no album gain: its album's measure was never written to it.
 bool AlbumGainMissing(const QString &path);
+// Whether the file holds an album gain (REPLAYGAIN_ALBUM_GAIN; an Opus file R128_ALBUM_GAIN).
+bool HasAlbumGain(const QString &path);
 
 // Measures the files as one album (WAV, FLAC, Ogg Vorbis, Opus and MP3, decoded as a player would) and
 // writes each its track and album values: REPLAYGAIN_TRACK_GAIN/PEAK and REPLAYGAIN_ALBUM_GAIN/PEAK ("-6.52

@@ -534,6 +534,29 @@ TEST_F(NothingLostTest, ASourceReplacedWhileConvertedIsConvertedAgain)
     EXPECT_NEAR(duration.trimmed().toDouble(), 30.0, 0.05);
 }
 
+// A FLAC a rip named before its loudness values were written (the run was killed while it measured) gets
+// them from the next run, which keeps the file: the album's value, as metaflac reads it.
+TEST_F(NothingLostTest, ARerunWritesTheLoudnessAKilledRipOwed)
+{
+    ASSERT_NO_FATAL_FAILURE(ripCleanDisc(300, out));
+    const auto valueOf = [](const QString &file, const QString &field) {
+        QByteArray said;
+        RunProgram("metaflac", {"--show-tag=" + field, file}, &said);
+        return QString::fromUtf8(said).trimmed().section('=', 1);
+    };
+    const QString album = valueOf(out + "/Track01.flac", "REPLAYGAIN_ALBUM_GAIN");
+    ASSERT_FALSE(album.isEmpty());
+    ASSERT_EQ(
+        RunProgram("metaflac", {"--remove-tag=REPLAYGAIN_TRACK_GAIN", "--remove-tag=REPLAYGAIN_TRACK_PEAK",
+                                "--remove-tag=REPLAYGAIN_ALBUM_GAIN", "--remove-tag=REPLAYGAIN_ALBUM_PEAK",
+                                out + "/Track02.flac"}),
+        0);
+    const CliRun again = runCli({"rip", "-f", "flac", "-o", out, "--no-overwrite", "--quiet"});
+    ASSERT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(valueOf(out + "/Track02.flac", "REPLAYGAIN_ALBUM_GAIN"), album);
+    EXPECT_FALSE(valueOf(out + "/Track02.flac", "REPLAYGAIN_TRACK_GAIN").isEmpty());
+}
+
 // A single-file image rip stopped or killed while it reads, then run again: the rerun makes the image and its
 // cue sheet (a stopped image rip left its track WAVs, which the rerun kept, making no image), with a clean
 // image rip's audio, and no track WAV stays.

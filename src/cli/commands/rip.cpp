@@ -8,6 +8,7 @@
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
+#include "audio/decoders.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
 #include "jobs/ripjob.h"
@@ -514,20 +515,29 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (result == mrAbort && outputs.size() > 1 && !asked.CommonOptions.IsKeepWav &&
         outputs[0].Format != OutputFormat::Wav)
         for (const QString &job : toRip)
-            QFile::remove(WithTrailingBackslash(folder) + job.mid(2) + QStringLiteral(".wav"));
-    if (result != mrAbort && !outcome.Made.isEmpty() &&
+            RemoveMadeFile(WithTrailingBackslash(folder) + job.mid(2) + QStringLiteral(".wav"));
+    if (result != mrAbort &&
         WantsReplayGain(options.ReplayGain, options.OutputFormat, ReplayGainChoice(args))) {
         // In the disc's order, whichever track's encoding ended first; the tracks kept from an earlier run
-        // are measured with the album (its value is the whole album's) but left as they are.
+        // are measured with the album (its value is the whole album's) and left as they are, but for those a
+        // run that was stopped or killed named before their values were written.
         QStringList album;
-        for (const QString &job : jobs)
-            if (const QString file =
-                    WithTrailingBackslash(folder) + job.mid(2) + OutputFormatExtension(options.OutputFormat);
-                outcome.Made.contains(file) || QFileInfo::exists(file))
-                album << file;
-        terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
-        for (const QString &failure : WriteReplayGain(album, nullptr, &outcome.Made))
-            terminal.Failure(failure);
+        QStringList written = outcome.Made;
+        for (const QString &job : jobs) {
+            const QString file =
+                WithTrailingBackslash(folder) + job.mid(2) + OutputFormatExtension(options.OutputFormat);
+            if (!outcome.Made.contains(file) && !QFileInfo::exists(file))
+                continue;
+            album << file;
+            if (!written.contains(file) && MeasuresLoudness(file) &&
+                AudioFileKindOf(file) != TAudioFileKind::Unknown && !HasAlbumGain(file))
+                written << file;
+        }
+        if (!written.isEmpty()) {
+            terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
+            for (const QString &failure : WriteReplayGain(album, nullptr, &written))
+                terminal.Failure(failure);
+        }
     }
     if (outputs.size() > 1 && result != mrAbort)
         encodeExtraFormats(asked, outputs, folder, jobs, jobsOf, args, prompt, terminal, outcome);
