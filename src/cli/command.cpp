@@ -36,11 +36,17 @@ std::function<void()> stopRunningWork;
 
 bool Interrupted = false;
 
+QStringList GlobalOptions()
+{
+    return {QStringLiteral("--quiet"), QStringLiteral("-v"),     QStringLiteral("--verbose"),
+            QStringLiteral("-vv"),     QStringLiteral("--help"), QStringLiteral("-h")};
+}
+
 TArguments::TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued)
 {
     // "-d" and "--offset" alike are names, never bundles of one-letter options.
     m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const QString &name : flags) {
+    for (const QString &name : flags + GlobalOptions()) {
         m_parser.addOption(QCommandLineOption(bare(name)));
         m_known << bare(name);
     }
@@ -82,6 +88,11 @@ std::optional<QString> TArguments::value(const QString &name) const
 QStringList TArguments::values(const QString &name) const
 {
     return m_known.contains(bare(name)) ? m_parser.values(bare(name)) : QStringList();
+}
+
+int TArguments::count(const QString &name) const
+{
+    return int(m_parser.optionNames().count(bare(name)));
 }
 
 int TArguments::number(const QString &name, int fallback, int low, int high) const

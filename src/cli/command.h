@@ -30,6 +30,8 @@ public:
     TArguments(const QStringList &args, const QStringList &flags, const QStringList &valued);
     bool flag(const QString &name) const;
     std::optional<QString> value(const QString &name) const;
+    // How often a flag was given (-v -v).
+    int count(const QString &name) const;
     // Every value of an option given more than once, in order.
     QStringList values(const QString &name) const;
     // The option's value as a whole number from low to high; fallback when it is not given.
@@ -41,6 +43,10 @@ private:
     QSet<QString> m_known;
     QStringList m_rest;
 };
+
+// The options every command takes, declared with each command's own: --quiet, -v/--verbose, -vv, --help/-h.
+// They are options only where an option may stand, never another option's value (--title -v).
+QStringList GlobalOptions();
 
 // The drive -d names: a number of the drive list, or a device or disc image path (an image outside the disc
 // images folder joins the list); 0 without -d. A usage error for anything else.

@@ -8,6 +8,7 @@
 #include "shell/trace.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -67,49 +68,54 @@ int run(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sondrel-cli"));
-    QStringList args = QCoreApplication::arguments().mid(1);
-    TTerminal terminal;
-    if (args.removeAll(QStringLiteral("--quiet")) > 0)
-        terminal.Quiet = true;
-    const int verbose =
-        int(args.removeAll(QStringLiteral("-v")) + args.removeAll(QStringLiteral("--verbose"))) +
-        2 * int(args.removeAll(QStringLiteral("-vv")));
-    if (verbose > 0)
-        SetTraceSink(verbose, [](const QString &line) {
-            std::fputs(("sondrel-cli: " + line + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
-        });
-    if (args.isEmpty()) {
-        std::fputs(ShortUsage, stderr);
-        return 2;
-    }
-    const QString name = args.takeFirst();
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+    const QStringList words = QCoreApplication::arguments().mid(1);
+    // The command is the first word that is not an option; only the options every command takes come before.
+    const qsizetype at =
+        std::find_if(words.begin(), words.end(),
+                     [](const QString &word) { return !word.startsWith(QLatin1Char('-')); }) -
+        words.begin();
+    const QStringList leading = words.mid(0, at);
+    if (leading.contains(QLatin1String("--help")) || leading.contains(QLatin1String("-h"))) {
         print(stdout, usage());
         return 0;
     }
-    if (name == QLatin1String("--version")) {
+    if (leading.contains(QLatin1String("--version"))) {
         PrintLine(QStringLiteral("sondrel-cli " SONDREL_VERSION "\n" SONDREL_LICENCE_TEXT));
         return 0;
     }
-    TCommand *command = findCommand(name);
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
-        if (!command) {
-            print(stderr,
-                  QStringLiteral("sondrel-cli: unknown command ") + name + QLatin1Char('\n') + usage());
-            return 2;
-        }
-        print(stdout, QStringLiteral("usage: sondrel-cli ") + name + QStringLiteral(" [OPTIONS]\n\n") +
-                          command->Help() + QLatin1Char('\n') + QString::fromUtf8(Notes));
-        return 0;
+    if (at == words.size()) {
+        std::fputs(ShortUsage, stderr);
+        return 2;
     }
-    LoadOptions();
-    for (const QString &warning : OptionsWarnings())
-        terminal.Notice(warning);
-    WatchInterrupts(&app);
+    const QString name = words.at(at);
+    TTerminal terminal;
     try {
-        if (!command)
+        TCommand *command = findCommand(name);
+        if (!command) {
+            if (words.contains(QLatin1String("--help")) || words.contains(QLatin1String("-h"))) {
+                print(stderr,
+                      QStringLiteral("sondrel-cli: unknown command ") + name + QLatin1Char('\n') + usage());
+                return 2;
+            }
             throw UsageError{QStringLiteral("unknown command ") + name};
-        const int code = command->Run(TArguments(args, command->Flags(), command->Valued()), terminal);
+        }
+        const TArguments args(leading + words.mid(at + 1), command->Flags(), command->Valued());
+        if (args.flag("--help") || args.flag("-h")) {
+            print(stdout, QStringLiteral("usage: sondrel-cli ") + name + QStringLiteral(" [OPTIONS]\n\n") +
+                              command->Help() + QLatin1Char('\n') + QString::fromUtf8(Notes));
+            return 0;
+        }
+        terminal.Quiet = args.flag("--quiet");
+        if (const int verbose = args.count("-v") + args.count("--verbose") + 2 * args.count("-vv");
+            verbose > 0)
+            SetTraceSink(verbose, [](const QString &line) {
+                std::fputs(("sondrel-cli: " + line + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+            });
+        LoadOptions();
+        for (const QString &warning : OptionsWarnings())
+            terminal.Notice(warning);
+        WatchInterrupts(&app);
+        const int code = command->Run(args, terminal);
         return command->Interruptible() && Interrupted ? 130 : code;
     } catch (const UsageError &error) {
         print(stderr, QStringLiteral("sondrel-cli: ") + error.text + QLatin1Char('\n'));

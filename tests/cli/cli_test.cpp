@@ -341,6 +341,11 @@ TEST_F(CliTest, TagRoundTrip)
     EXPECT_EQ(show.out.count("file: " + mp3 + "\n"), 2) << show.out.toStdString();
     EXPECT_EQ(show.out.count("album artist: Various\n"), 2);
     EXPECT_EQ(runCli({"tag", "set", mp3, "--genre", "300"}).code, 2);
+    // The options every command takes are options only where an option stands, never another's value.
+    ASSERT_EQ(runCli({"--quiet", "tag", "set", mp3, "--title", "-v", "--artist", "--quiet"}).code, 0);
+    show = runCli({"tag", "show", mp3, "-v"});
+    EXPECT_TRUE(show.out.contains("title: -v\n")) << show.out.toStdString();
+    EXPECT_TRUE(show.out.contains("artist: --quiet\n")) << show.out.toStdString();
     EXPECT_EQ(runCli({"tag", "remove", mp3}).code, 0);
     EXPECT_EQ(ReadFileBytes(mp3), frames); // both gone
     EXPECT_TRUE(runCli({"tag", "show", mp3}).out.contains("has no ID3 tag"));
