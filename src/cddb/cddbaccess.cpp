@@ -13,18 +13,7 @@
 
 namespace {
 
-std::mutex optionsMutex;
-TCddbClientOptions options;
-thread_local const std::atomic<bool> *cancelFlag = nullptr;
-
-// The options CDDBSetOption set for the process, with this thread's cancel flag.
-TCddbClientOptions currentOptions()
-{
-    std::lock_guard lock(optionsMutex);
-    TCddbClientOptions current = options;
-    current.cancel = cancelFlag;
-    return current;
-}
+int32_t fail(TCdError *error, int32_t code, const QString &text = QString());
 
 QString plussed(QString text)
 {
@@ -32,7 +21,7 @@ QString plussed(QString text)
 }
 
 // One CDDB command over HTTP; false when the server cannot be reached or answers with an HTTP error.
-bool cddbRequest(const TCddbClientOptions &o, const QString &command, QString &answer)
+bool cddbRequest(const TCddbClientOptions &o, const QString &command, QString &answer, TCdError *error)
 {
     const QString address = CddbServerAddress(o.server, o.script);
     const QString agentName = o.agent.section(QLatin1Char(' '), 0, 0);
@@ -51,8 +40,16 @@ bool cddbRequest(const TCddbClientOptions &o, const QString &command, QString &a
     const HttpResponse response = HttpGet(request);
     answer = response.text;
     if (!response.ok)
-        SetAspiLibError(CDERR_CDDB_NETWORK, response.error);
+        fail(error, CDERR_CDDB_NETWORK, response.error);
     return response.ok;
+}
+
+int32_t fail(TCdError *error, int32_t code, const QString &text)
+{
+    SetAspiLibError(code);
+    if (error)
+        *error = TCdError{code, text};
+    return 0;
 }
 
 void copyText(char *target, size_t size, const QString &text)
@@ -64,9 +61,8 @@ void copyText(char *target, size_t size, const QString &text)
 
 } // namespace
 
-void CDDBSetOption(int32_t option, const QString &text, int32_t number)
+void CDDBSetOption(TCddbClientOptions &options, int32_t option, const QString &text, int32_t number)
 {
-    std::lock_guard lock(optionsMutex);
     switch (option) {
     case CDDB_OPT_SERVER:
         options.server = text;
@@ -94,38 +90,21 @@ void CDDBSetOption(int32_t option, const QString &text, int32_t number)
     }
 }
 
-void SetCddbTimeout(int seconds)
+int32_t CDDBQuery(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query, TCdError *error)
 {
-    std::lock_guard lock(optionsMutex);
-    options.timeoutSeconds = std::max(1, seconds);
-}
-
-void SetCddbCancelFlag(const std::atomic<bool> *cancel)
-{
-    cancelFlag = cancel;
-}
-
-int32_t CDDBQuery(HCDROM handle, TCDDBQueryHeader *query)
-{
-    return CddbQueryWith(currentOptions(), handle, query);
-}
-
-int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query)
-{
-    if (!query || !query->q || query->num <= 0) {
-        SetAspiLibError(CDERR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!query || !query->q || query->num <= 0)
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid CDDB query"));
     const int capacity = std::min<int>(query->num, CDDB_MAX_MATCHES);
     query->num = 0;
     TToc toc{};
-    if (ModifyCDParms(handle, CDP_MSF, 1) == 0 || ReadTOC(handle, &toc) != 1)
+    if (ModifyCDParms(handle, CDP_MSF, 1, error) == 0 || ReadTOC(handle, &toc, error) != 1)
         return 0;
     QString discId;
     QString queryText;
     CddbIdentityOfToc(toc, discId, queryText);
     QString answer;
-    if (!cddbRequest(options, QStringLiteral("query ") + discId + QLatin1Char(' ') + queryText, answer))
+    if (!cddbRequest(options, QStringLiteral("query ") + discId + QLatin1Char(' ') + queryText, answer,
+                     error))
         return 0;
     TCDDBInfo parser;
     const int code = parser.Query().ParseQueryResponse(answer);
@@ -133,13 +112,13 @@ int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQue
     static const QRegularExpression statusLine(QStringLiteral("^\\d{3}([ -]|$)"));
     if (!statusLine.match(answer).hasMatch()) {
         // Noise, a web page, a proxy's message: said as such, not taken for a server without the disc.
-        SetAspiLibError(CDERR_CDDB_ANSWER, QStringLiteral("no CDDB status line (it begins \"%1\")")
-                                               .arg(WithoutControlChars(answer.left(40))));
-        return 0;
+        return fail(error, CDERR_CDDB_ANSWER,
+                    QStringLiteral("no CDDB status line (it begins \"%1\")")
+                        .arg(WithoutControlChars(answer.left(40))));
     }
     if (code != 200 && code != 210 && code != 211) {
-        SetAspiLibError(code == 202 ? CDERR_CDDB_NO_MATCH : CDERR_CDDB_NETWORK,
-                        QStringLiteral("CDDB answer %1").arg(code));
+        fail(error, code == 202 ? CDERR_CDDB_NO_MATCH : CDERR_CDDB_NETWORK,
+             QStringLiteral("CDDB answer %1").arg(code));
         return code == 202 ? 1 : 0;
     }
     for (const QString &match : matches) {
@@ -158,31 +137,26 @@ int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQue
         copyText(item.title, sizeof item.title, slash < 0 ? rest : rest.mid(slash + 3));
         ++query->num;
     }
-    SetAspiLibError(query->num > 0 ? CDERR_NONE : CDERR_CDDB_NO_MATCH);
+    if (query->num == 0)
+        fail(error, CDERR_CDDB_NO_MATCH, QStringLiteral("no usable match"));
+    else if (error)
+        *error = TCdError{};
     return 1;
 }
 
-int32_t CDDBGetDiskInfo(const TCDDBQueryItem *entry, char *text, int32_t size)
+int32_t CDDBGetDiskInfo(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
+                        int32_t size, TCdError *error)
 {
-    return CddbDiskInfoWith(currentOptions(), entry, text, size);
-}
-
-int32_t CddbDiskInfoWith(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
-                         int32_t size)
-{
-    if (!entry || !text || size <= 0) {
-        SetAspiLibError(CDERR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!entry || !text || size <= 0)
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid CDDB entry request"));
     const QString category = QString::fromUtf8(entry->categ, qstrnlen(entry->categ, sizeof entry->categ));
     const QString id = QString::fromUtf8(entry->cddbId, qstrnlen(entry->cddbId, sizeof entry->cddbId));
     QString answer;
-    if (!cddbRequest(options, QStringLiteral("read ") + category + QLatin1Char(' ') + id, answer))
+    if (!cddbRequest(options, QStringLiteral("read ") + category + QLatin1Char(' ') + id, answer, error))
         return 0;
-    if (!answer.startsWith(QStringLiteral("210"))) {
-        SetAspiLibError(CDERR_CDDB_NO_MATCH, answer.section(QLatin1Char('\n'), 0, 0).trimmed());
-        return 0;
-    }
+    if (!answer.startsWith(QStringLiteral("210")))
+        return fail(error, CDERR_CDDB_NO_MATCH,
+                    WithoutControlChars(answer.section(QLatin1Char('\n'), 0, 0).trimmed()));
     // The entry without the status line; cut at a character boundary when the buffer is too small.
     QByteArray bytes = answer.section(QLatin1Char('\n'), 1).toUtf8();
     qsizetype length = std::min<qsizetype>(bytes.size(), size - 1);
@@ -190,6 +164,7 @@ int32_t CddbDiskInfoWith(const TCddbClientOptions &options, const TCDDBQueryItem
         --length;
     std::memcpy(text, bytes.constData(), size_t(length));
     text[length] = '\0';
-    SetAspiLibError(CDERR_NONE);
+    if (error)
+        *error = TCdError{};
     return 1;
 }

@@ -4,10 +4,11 @@
 #include "cdrom/cdaccess.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 
 // The CD access library's CDDB client: settings, a query for the disc behind a drive handle, and the disc
-// entry of one match. Blocking; the settings are shared by every thread, a query's state is not.
+// entry of one match. Blocking; each lookup gives its own options.
 
 enum CddbOption : int32_t {
     CDDB_OPT_SERVER = 0,
@@ -36,19 +37,8 @@ struct TCDDBQueryHeader {
 #pragma pack(pop)
 static_assert(sizeof(TCDDBQueryItem) == 192);
 
-void CDDBSetOption(int32_t option, const QString &text, int32_t number);
-// 1 when the server answered (a disc it does not know gives 1 and no matches, with CDERR_CDDB_NO_MATCH
-// from GetAspiLibError); 0 when the table of contents cannot be read or the server cannot be reached.
-int32_t CDDBQuery(HCDROM handle, TCDDBQueryHeader *query);
-// 1 when the entry of this match was fetched; the text (UTF-8, zero-terminated) is cut to fit the buffer.
-int32_t CDDBGetDiskInfo(const TCDDBQueryItem *entry, char *text, int32_t size);
-
-// Time-out of one CDDB request in seconds, and the flag that ends the requests of this thread early.
-void SetCddbTimeout(int seconds);
-void SetCddbCancelFlag(const std::atomic<bool> *cancel);
-
-// What one lookup's requests use, given with each call instead of set for the whole process: the server,
-// the client's address and name, the proxy, the time-out and the flag that ends the requests early.
+// What one lookup's requests use, given with each call: the server, the client's address and name, the
+// proxy, the time-out and the flag that ends the requests early. Two lookups at once never share them.
 struct TCddbClientOptions {
     QString server;
     QString script = QStringLiteral("/~cddb/cddb.cgi");
@@ -60,7 +50,13 @@ struct TCddbClientOptions {
     int timeoutSeconds = 30;
     const std::atomic<bool> *cancel = nullptr;
 };
-// CDDBQuery and CDDBGetDiskInfo with the options of one lookup.
-int32_t CddbQueryWith(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query);
-int32_t CddbDiskInfoWith(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
-                         int32_t size);
+
+// Sets one of the lookup's options by its CddbOption number.
+void CDDBSetOption(TCddbClientOptions &options, int32_t option, const QString &text, int32_t number);
+// 1 when the server answered (a disc it does not know gives 1 and no matches, CDERR_CDDB_NO_MATCH in the
+// error); 0 when the table of contents cannot be read or the server cannot be reached or understood.
+int32_t CDDBQuery(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query,
+                  TCdError *error = nullptr);
+// 1 when the entry of this match was fetched; the text (UTF-8, zero-terminated) is cut to fit the buffer.
+int32_t CDDBGetDiskInfo(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,
+                        int32_t size, TCdError *error = nullptr);

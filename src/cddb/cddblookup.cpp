@@ -165,7 +165,7 @@ bool componentRoute(const TCddbLookupRequest &request, TCddbLookupResult &result
     return true;
 }
 
-int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, int32_t *error,
+int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, TCdError *error,
                  const std::atomic<bool> *cancel)
 {
     std::vector<TCDDBQueryItem> table(CDDB_MAX_MATCHES);
@@ -173,39 +173,41 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
     const TQueryCDDB &s = request.Settings;
     // This lookup's own options: two lookups at once never mix their servers.
     TCddbClientOptions options;
-    options.server = s.Server;
-    options.script = s.Script;
-    options.email = TCDDBInfo::DefaultEmail();
-    options.agent = QStringLiteral("program 1.0");
-    options.useProxy = s.UseProxy;
-    options.proxy = s.ProxyAddress;
-    const int32_t port = CddbProxyPort(s.Port);
-    options.proxyPort = port > 0 && port < 65536 ? port : 80;
+    CDDBSetOption(options, CDDB_OPT_SERVER, s.Server, 0);
+    CDDBSetOption(options, CDDB_OPT_CGI, s.Script, 0);
+    CDDBSetOption(options, CDDB_OPT_USER, TCDDBInfo::DefaultEmail(), 0);
+    CDDBSetOption(options, CDDB_OPT_AGENT, QStringLiteral("program 1.0"), 0);
+    CDDBSetOption(options, CDDB_OPT_HTTP_PORT, QString(), 0);
+    if (s.UseProxy) {
+        CDDBSetOption(options, CDDB_OPT_USE_PROXY, QString(), 1);
+        CDDBSetOption(options, CDDB_OPT_PROXY_PORT, QString(), CddbProxyPort(s.Port));
+        CDDBSetOption(options, CDDB_OPT_PROXY, s.ProxyAddress, 0);
+    }
     options.timeoutSeconds = std::max(1, request.TimeoutSeconds);
     options.cancel = cancel;
-    const int32_t ok = CddbQueryWith(options, request.DriveHandle, &header);
+    TCdError failure;
+    const int32_t ok = CDDBQuery(options, request.DriveHandle, &header, &failure);
     if (ok != 1) {
         // A server that cannot be reached is said so, with the no-match hints; a disc whose table of
         // contents cannot be read ends as finished, with nothing changed.
-        const int32_t why = GetAspiLibError();
+        const int32_t why = failure.code;
         if (why != CDERR_CDDB_NETWORK && why != CDERR_CDDB_ANSWER)
             return CDDBQUERY_FINISHED;
         if (error)
-            *error = why;
+            *error = failure;
         if (why == CDERR_CDDB_ANSWER) // the window says so instead of its no-match hints
-            result.Failure =
-                QStringLiteral("the CDDB server's answer could not be read: ") + CdAccessErrorText();
+            result.Failure = QStringLiteral("the CDDB server's answer could not be read: ") + failure.text;
         return CDDBQUERY_NO_MATCH;
     }
     if (header.num < 1) {
         if (error)
-            *error = GetAspiLibError();
+            *error = failure;
         return CDDBQUERY_NO_MATCH;
     }
     std::vector<char> text(32000);
     for (int m = 0; m < header.num && !(cancel && cancel->load()); ++m) {
         std::fill(text.begin(), text.end(), '\0');
-        if (CddbDiskInfoWith(options, &table[size_t(m)], text.data(), 32000) != 1)
+        if (CDDBGetDiskInfo(options, &table[size_t(m)], text.data(), 32000) != 1)
             continue;
         if (ReadCddbEntryText(DecodeServerText(QByteArray(text.data(), qstrnlen(text.data(), text.size()))),
                               request.FirstTrack, request.LastTrack, result))
@@ -216,11 +218,11 @@ int libraryRoute(const TCddbLookupRequest &request, TCddbLookupResult &result, i
 
 } // namespace
 
-int RunCddbLookup(const TCddbLookupRequest &request, TCddbLookupResult &result, int32_t *error,
+int RunCddbLookup(const TCddbLookupRequest &request, TCddbLookupResult &result, TCdError *error,
                   const std::atomic<bool> *cancel)
 {
     if (error)
-        *error = 0;
+        *error = TCdError{};
     if (request.Settings.TagEncoding == 0) {
         if (request.DiscId.isEmpty())
             return CDDBQUERY_FINISHED;
@@ -254,7 +256,7 @@ void TQueryCDDBThread::Start()
     m_started = true;
     QThreadPool::globalInstance()->start([request = m_request, shared = m_shared] {
         TCddbLookupResult result;
-        int32_t error = 0;
+        TCdError error;
         int code = CDDBQUERY_FINISHED;
         try {
             code = RunCddbLookup(request, result, &error, &shared->cancel);
@@ -267,7 +269,8 @@ void TQueryCDDBThread::Start()
         }
         std::lock_guard lock(shared->mutex);
         if (shared->window && !shared->cancel)
-            QCoreApplication::postEvent(shared->window, new TCddbQueryEvent(code, error, std::move(result)));
+            QCoreApplication::postEvent(shared->window,
+                                        new TCddbQueryEvent(code, error.code, std::move(result)));
     });
 }
 

@@ -67,8 +67,8 @@ bool ReadCddbEntryText(const QString &text, int firstTrack, int lastTrack, TCddb
 int32_t CddbProxyPort(const QString &port);
 
 // One lookup, blocking: the component route (UTF-8) first when asked for, then the library route. Returns
-// CDDBQUERY_FINISHED or CDDBQUERY_NO_MATCH (with the library's error code in *error).
-int RunCddbLookup(const TCddbLookupRequest &request, TCddbLookupResult &result, int32_t *error,
+// CDDBQUERY_FINISHED or CDDBQUERY_NO_MATCH (with the library's error code and reason in *error).
+int RunCddbLookup(const TCddbLookupRequest &request, TCddbLookupResult &result, TCdError *error,
                   const std::atomic<bool> *cancel);
 
 // The event a lookup thread posts to its window when it ends.

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringDecoder>
 #include <algorithm>
+#include <atomic>
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
 #include <cdio/memory.h>
@@ -41,20 +42,22 @@ Registry &registry()
     return r;
 }
 
-thread_local int32_t lastError = CDERR_NONE;
-thread_local QString lastErrorText;
+// The code of the last failure any call reported, for GetAspiLibError only; the reason itself travels with
+// the call that failed.
+std::atomic<int32_t> lastFailure{CDERR_NONE};
 
-int32_t fail(int32_t code, const QString &text)
+int32_t fail(TCdError *error, int32_t code, const QString &text)
 {
-    lastError = code;
-    lastErrorText = text;
+    lastFailure = code;
+    if (error)
+        *error = TCdError{code, text};
     return 0;
 }
 
-void succeed()
+void succeed(TCdError *error)
 {
-    lastError = CDERR_NONE;
-    lastErrorText.clear();
+    if (error)
+        *error = TCdError{};
 }
 
 std::shared_ptr<OpenDrive> findHandle(HCDROM handle)
@@ -97,10 +100,10 @@ void setAddress(TTocTrack &entry, int32_t lsn, bool msf)
 
 } // namespace
 
-int32_t GetCDList(TCDList *list)
+int32_t GetCDList(TCDList *list, TCdError *error)
 {
     if (!list)
-        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("No drive list given"));
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("No drive list given"));
     const QList<CdDriveEntry> drives = CdDriveList();
     Registry &r = registry();
     {
@@ -132,18 +135,18 @@ int32_t GetCDList(TCDList *list)
     list->num = uint8_t(count);
     if (count == 0) {
         const QString problem = CdDriveProblem();
-        fail(CDERR_NO_DRIVE,
+        fail(error, CDERR_NO_DRIVE,
              problem.isEmpty() ? QStringLiteral("No CD drives or disc images found") : problem);
     } else {
-        succeed();
+        succeed(error);
     }
     return count;
 }
 
-HCDROM GetCDHandle(const TGetCDHand *request)
+HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error)
 {
     if (!request || request->size != sizeof(TGetCDHand))
-        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Invalid drive request"));
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid drive request"));
     Registry &r = registry();
     QList<CdDriveEntry> drives;
     {
@@ -168,34 +171,35 @@ HCDROM GetCDHandle(const TGetCDHand *request)
         }
     }
     if (index < 0) {
-        return fail(CDERR_NO_DRIVE, QStringLiteral("No drive at adapter %1, target %2, LUN %3")
-                                        .arg(request->ha)
-                                        .arg(request->tgt)
-                                        .arg(request->lun));
+        return fail(error, CDERR_NO_DRIVE,
+                    QStringLiteral("No drive at adapter %1, target %2, LUN %3")
+                        .arg(request->ha)
+                        .arg(request->tgt)
+                        .arg(request->lun));
     }
     const CdDriveEntry &drive = drives[index];
     if (!drive.readable)
-        return fail(CDERR_OPEN, drive.problem);
+        return fail(error, CDERR_OPEN, drive.problem);
 
-    QString error;
-    std::unique_ptr<CdMedium> medium = CdMedium::open(drive.path, drive.isImage, &error);
+    QString reason;
+    std::unique_ptr<CdMedium> medium = CdMedium::open(drive.path, drive.isImage, &reason);
     if (!medium)
-        return fail(CDERR_OPEN, error);
+        return fail(error, CDERR_OPEN, reason);
 
     QMutexLocker lock(&r.mutex);
     HCDROM handle = 1;
     while (r.handles.count(handle))
         ++handle;
     if (handle > MAX_CD_HANDLES)
-        return fail(CDERR_NO_MORE_HANDLES, QStringLiteral("Too many drive handles are open"));
+        return fail(error, CDERR_NO_MORE_HANDLES, QStringLiteral("Too many drive handles are open"));
     auto open = std::make_shared<OpenDrive>();
     open->medium = std::move(medium);
     r.handles[handle] = std::move(open);
-    succeed();
+    succeed(error);
     return handle;
 }
 
-int32_t CloseCDHandle(HCDROM handle)
+int32_t CloseCDHandle(HCDROM handle, TCdError *error)
 {
     std::shared_ptr<OpenDrive> drive;
     {
@@ -203,40 +207,40 @@ int32_t CloseCDHandle(HCDROM handle)
         QMutexLocker lock(&r.mutex);
         const auto it = r.handles.find(handle);
         if (it == r.handles.end())
-            return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+            return fail(error, CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
         drive = std::move(it->second);
         r.handles.erase(it);
     }
     // A read still running on another thread keeps the drive open until it returns.
-    succeed();
+    succeed(error);
     return 1;
 }
 
-int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value)
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
-        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+        return fail(error, CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
     if (which != CDP_MSF)
-        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Unknown drive parameter %1").arg(which));
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Unknown drive parameter %1").arg(which));
     std::lock_guard lock(drive->mutex);
     drive->msf = value != 0;
-    succeed();
+    succeed(error);
     return 1;
 }
 
-int32_t ReadTOC(HCDROM handle, TToc *toc)
+int32_t ReadTOC(HCDROM handle, TToc *toc, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
-        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+        return fail(error, CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
     if (!toc)
-        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("No table of contents given"));
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("No table of contents given"));
     std::lock_guard lock(drive->mutex);
-    QString error;
+    QString reason;
     CdMedium &medium = *drive->medium;
-    if (!medium.readToc(&error))
-        return fail(CDERR_NO_DISC, error);
+    if (!medium.readToc(&reason))
+        return fail(error, CDERR_NO_DISC, reason);
     std::memset(toc, 0, sizeof *toc);
     const auto &tracks = medium.tracks();
     toc->firstTrack = uint8_t(medium.firstTrack());
@@ -254,11 +258,11 @@ int32_t ReadTOC(HCDROM handle, TToc *toc)
     leadout.trackNumber = 0xAA;
     setAddress(leadout, medium.leadout(), drive->msf);
     toc->tocLen = uint16_t(2 + (i + 1) * sizeof(TTocTrack));
-    succeed();
+    succeed(error);
     return 1;
 }
 
-HCDROM OpenCDHandle(const TCDRec &drive)
+HCDROM OpenCDHandle(const TCDRec &drive, TCdError *error)
 {
     TGetCDHand request{};
     request.size = 12;
@@ -266,7 +270,7 @@ HCDROM OpenCDHandle(const TCDRec &drive)
     request.ha = drive.ha;
     request.tgt = drive.tgt;
     request.lun = drive.lun;
-    return GetCDHandle(&request);
+    return GetCDHandle(&request, error);
 }
 
 bool IsWellFormedIsrc(const QString &code)
@@ -410,52 +414,47 @@ int32_t HiddenTrackSectors(HCDROM handle)
     return 0;
 }
 
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer)
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
-        return fail(CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
+        return fail(error, CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
     if (!buffer || buffer->numFrames == 0)
-        return fail(CDERR_INVALID_PARAMETER, QStringLiteral("Invalid read request"));
+        return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid read request"));
     if (uint64_t(buffer->numFrames) * CD_SECTOR_BYTES > buffer->maxLen)
-        return fail(CDERR_BUFFER_TOO_SMALL, QStringLiteral("The read buffer is too small"));
+        return fail(error, CDERR_BUFFER_TOO_SMALL, QStringLiteral("The read buffer is too small"));
     std::lock_guard lock(drive->mutex);
     CdMedium &medium = *drive->medium;
-    QString error;
-    if (medium.tracks().empty() && !medium.readToc(&error))
-        return fail(CDERR_NO_DISC, error);
+    QString reason;
+    if (medium.tracks().empty() && !medium.readToc(&reason))
+        return fail(error, CDERR_NO_DISC, reason);
     buffer->len = 0;
     buffer->startOffset = 0;
     const int64_t lsn = int64_t(medium.tracks().front().lsn) + int32_t(buffer->startFrame);
     if (lsn < 0 || lsn + buffer->numFrames > medium.leadout()) {
-        return fail(CDERR_OUT_OF_RANGE, QStringLiteral("Sectors from %1 lie beyond the end of the disc in %2")
-                                            .arg(lsn)
-                                            .arg(medium.path()));
+        return fail(error, CDERR_OUT_OF_RANGE,
+                    QStringLiteral("Sectors from %1 lie beyond the end of the disc in %2")
+                        .arg(lsn)
+                        .arg(medium.path()));
     }
-    if (!medium.readAudio(int32_t(lsn), buffer->numFrames, buffer->buf, &error)) {
+    if (!medium.readAudio(int32_t(lsn), buffer->numFrames, buffer->buf, &reason)) {
         buffer->status = 1;
-        return fail(CDERR_READ, error);
+        return fail(error, CDERR_READ, reason);
     }
     buffer->len = buffer->numFrames * CD_SECTOR_BYTES;
     buffer->status = 0;
-    succeed();
+    succeed(error);
     return 1;
 }
 
-void SetAspiLibError(int32_t code, const QString &text)
+void SetAspiLibError(int32_t code)
 {
-    lastError = code;
-    lastErrorText = text;
+    lastFailure = code;
 }
 
 int32_t GetAspiLibError()
 {
-    return lastError;
-}
-
-QString CdAccessErrorText()
-{
-    return lastErrorText;
+    return lastFailure;
 }
 
 bool CloseDriveHandle(HCDROM handle)

@@ -9,7 +9,7 @@
 
 // The CD access calls the program reads discs with: drive list, drive handles, table of contents and raw
 // audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
-// on one handle are serialised. The last error is kept per thread (GetAspiLibError, CdAccessErrorText).
+// on one handle are serialised. A call that fails says why in its `TCdError` when given one.
 
 using HCDROM = uint32_t; // a drive handle: a small non-zero number; 0 means none
 
@@ -100,14 +100,21 @@ enum CdAccessError : int32_t {
 
 constexpr int MAX_CD_HANDLES = 10;
 
+// Why a call failed: its code and the reason in words, naming the drive and the cause.
+struct TCdError {
+    int32_t code = CDERR_NONE;
+    QString text;
+};
+
 // Fills the list (capacity list->max, at most 8) and returns the number of drives.
-int32_t GetCDList(TCDList *list);
-HCDROM GetCDHandle(const TGetCDHand *request);
+int32_t GetCDList(TCDList *list, TCdError *error = nullptr);
+HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error = nullptr);
 // A handle of a drive of the list (GetCDHandle with the drive's address); 0 when it cannot be opened.
-HCDROM OpenCDHandle(const TCDRec &drive);
-int32_t CloseCDHandle(HCDROM handle);                                // non-zero when closed
-int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value); // non-zero on success
-int32_t ReadTOC(HCDROM handle, TToc *toc);                           // 1 on success
+HCDROM OpenCDHandle(const TCDRec &drive, TCdError *error = nullptr);
+int32_t CloseCDHandle(HCDROM handle, TCdError *error = nullptr); // non-zero when closed
+int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value,
+                      TCdError *error = nullptr);                     // non-zero on success
+int32_t ReadTOC(HCDROM handle, TToc *toc, TCdError *error = nullptr); // 1 on success
 
 // The CD-Text a disc carries (from a drive, or TITLE/PERFORMER lines of a CUE image): the album's title
 // and performer, and each track's, by track number. Texts without control characters; empty when absent.
@@ -137,18 +144,17 @@ bool IsWellFormedMcn(const QString &code);
 bool IsBarcode(const QString &mcn);
 // 1 on success. startFrame is signed in effect: the sectors before the first entry (a hidden track's) are
 // read with a negative one.
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer);
+int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer, TCdError *error = nullptr);
 // The sectors of audio hidden before the first track (its pregap, from the disc's start to its INDEX 01),
 // when the first track is audio and that audio is not all silence; 0 otherwise. Reads those sectors.
 int32_t HiddenTrackSectors(HCDROM handle);
 // The sectors of a track's pregap when the disc marks one (INDEX 00); 0 when it does not, or for no such
 // track.
 int32_t TrackPregapSectors(HCDROM handle, int track);
+// The code of the last failure any call of the process reported (CDERR_NONE before the first); the reason
+// comes with the failing call's TCdError. SetAspiLibError reports one from a client of these calls.
 int32_t GetAspiLibError();
-// Sets the code (and text) that GetAspiLibError reports on this thread; CDERR_NONE clears it.
-void SetAspiLibError(int32_t code, const QString &text = QString());
-// The last error of this thread in words, naming the drive and the cause.
-QString CdAccessErrorText();
+void SetAspiLibError(int32_t code);
 
 // True for handle 0; otherwise whether CloseCDHandle closed it.
 bool CloseDriveHandle(HCDROM handle);

@@ -11,15 +11,22 @@
 #include <cdio/logging.h>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
-thread_local QString lastMessage;
+// The captures that are listening, by the thread they listen on: libcdio's log is one callback for the
+// whole process.
+std::mutex capturesMutex;
+std::map<std::thread::id, QString *> captures;
 
 void logHandler(cdio_log_level_t level, const char *message)
 {
-    if (level >= CDIO_LOG_WARN)
-        lastMessage = QString::fromUtf8(message).trimmed();
+    if (level < CDIO_LOG_WARN)
+        return;
+    std::lock_guard lock(capturesMutex);
+    if (const auto it = captures.find(std::this_thread::get_id()); it != captures.end())
+        *it->second = QString::fromUtf8(message).trimmed();
 }
 
 driver_id_t imageDriver(const QString &path)
@@ -99,9 +106,27 @@ void InstallCdioLogHandler()
     std::call_once(once, [] { cdio_log_set_handler(logHandler); });
 }
 
-QString LastCdioMessage()
+TCdioMessage::TCdioMessage()
 {
-    return lastMessage;
+    InstallCdioLogHandler();
+    std::lock_guard lock(capturesMutex);
+    m_previous = captures[std::this_thread::get_id()];
+    captures[std::this_thread::get_id()] = &m_text;
+}
+
+TCdioMessage::~TCdioMessage()
+{
+    std::lock_guard lock(capturesMutex);
+    if (m_previous)
+        captures[std::this_thread::get_id()] = m_previous;
+    else
+        captures.erase(std::this_thread::get_id());
+}
+
+QString TCdioMessage::text() const
+{
+    std::lock_guard lock(capturesMutex);
+    return m_text;
 }
 
 QString BadSectorListPath(const QString &imagePath)
@@ -151,13 +176,13 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
         // libcdio's image parsers keep state of their own while they read a CUE file, and the last log
         // message is shared: one open at a time in the whole program.
         std::lock_guard lock(CdioOpenMutex());
-        InstallCdioLogHandler();
-        lastMessage.clear();
+        const TCdioMessage message;
         medium->m_cdio = cdio_open(native.constData(), driver);
         if (!medium->m_cdio) {
             if (error) {
-                *error = lastMessage.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
-                                               : QStringLiteral("Cannot open %1: %2").arg(path, lastMessage);
+                const QString why = message.text();
+                *error = why.isEmpty() ? QStringLiteral("Cannot open %1").arg(path)
+                                       : QStringLiteral("Cannot open %1: %2").arg(path, why);
             }
             return nullptr;
         }
@@ -376,15 +401,15 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
             return false;
         }
     }
-    lastMessage.clear();
+    const TCdioMessage message;
     if (cdio_read_audio_sectors(m_cdio, buffer, lsn, count) != DRIVER_OP_SUCCESS) {
         if (error) {
             *error = QStringLiteral("Read error in sectors %1 to %2 of %3")
                          .arg(lsn)
                          .arg(int64_t(lsn) + count - 1)
                          .arg(m_path);
-            if (!lastMessage.isEmpty())
-                *error += QStringLiteral(": ") + lastMessage;
+            if (const QString why = message.text(); !why.isEmpty())
+                *error += QStringLiteral(": ") + why;
         }
         return false;
     }

@@ -78,12 +78,24 @@ private:
     QString m_dataFile;                         // the file a CUE sheet names
 };
 
-// Routes libcdio's log into LastCdioMessage() instead of standard error. Called by everything that opens
-// drives; idempotent.
+// Routes libcdio's log to the TCdioMessage listening instead of standard error. Called by everything that
+// opens drives; idempotent.
 void InstallCdioLogHandler();
 
-// The text libcdio logged last on this thread (its errors carry the operating system's reason).
-QString LastCdioMessage();
+// While it lives, what libcdio logs from calls of this thread (its errors carry the operating system's
+// reason): the last such text.
+class TCdioMessage {
+public:
+    TCdioMessage();
+    ~TCdioMessage();
+    TCdioMessage(const TCdioMessage &) = delete;
+    TCdioMessage &operator=(const TCdioMessage &) = delete;
+    QString text() const;
+
+private:
+    QString m_text;
+    QString *m_previous = nullptr;
+};
 
 // The file beside a disc image that lists its unreadable sectors, one number or FIRST-LAST range a line.
 QString BadSectorListPath(const QString &imagePath);

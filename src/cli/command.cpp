@@ -240,9 +240,10 @@ TDriveHandle OpenDrive(int index, TTerminal &terminal)
         terminal.Failure(QStringLiteral("there is no drive %1 (%2 found)").arg(index).arg(count));
         return {};
     }
-    TDriveHandle handle(OpenCDHandle(list.cd[index]));
+    TCdError error;
+    TDriveHandle handle(OpenCDHandle(list.cd[index], &error));
     if (!handle)
-        terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(CdAccessErrorText()));
+        terminal.Failure(QStringLiteral("cannot open drive %1: %2").arg(index).arg(error.text));
     else
         Trace(1, QStringLiteral("drive %1 opened: %2").arg(index).arg(CdHandlePath(handle.get())));
     return handle;
@@ -254,8 +255,9 @@ TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal)
     if (!handle)
         return handle;
     std::memset(&toc, 0, sizeof toc);
-    if (ModifyCDParms(handle.get(), CDP_MSF, 1) == 0 || ReadTOC(handle.get(), &toc) != 1) {
-        terminal.Failure(QStringLiteral("cannot read the table of contents: ") + CdAccessErrorText());
+    TCdError error;
+    if (ModifyCDParms(handle.get(), CDP_MSF, 1, &error) == 0 || ReadTOC(handle.get(), &toc, &error) != 1) {
+        terminal.Failure(QStringLiteral("cannot read the table of contents: ") + error.text);
         return {};
     }
     Trace(1, QStringLiteral("%1: tracks %2 to %3, lead-out at sector %4")

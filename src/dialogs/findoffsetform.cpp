@@ -68,22 +68,23 @@ void TFindOffsetForm::search()
     std::memset(&list, 0, sizeof list);
     list.max = 8;
     GetCDList(&list);
+    TCdError failure;
     const HCDROM handle =
-        m_driveIndex >= 0 && m_driveIndex < list.num ? OpenCDHandle(list.cd[m_driveIndex]) : 0;
+        m_driveIndex >= 0 && m_driveIndex < list.num ? OpenCDHandle(list.cd[m_driveIndex], &failure) : 0;
     TToc toc;
     std::memset(&toc, 0, sizeof toc);
     if (m_driveIndex < 0 || m_driveIndex >= list.num) {
         result.Error = QStringLiteral("no CD drive or disc image was found");
     } else if (handle == 0) {
-        const QString reason = CdAccessErrorText();
+        const QString reason = failure.text;
         result.Error = QStringLiteral("cannot open %1 %2")
                            .arg(QString::fromUtf8(list.cd[m_driveIndex].vendor),
                                 QString::fromUtf8(list.cd[m_driveIndex].prodId))
                            .simplified() +
                        (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
-    } else if (ModifyCDParms(handle, CDP_MSF, 1) == 0 || ReadTOC(handle, &toc) != 1) {
-        result.Error = CdHandlePath(handle) + QStringLiteral(": cannot read the table of contents: ") +
-                       CdAccessErrorText();
+    } else if (ModifyCDParms(handle, CDP_MSF, 1, &failure) == 0 || ReadTOC(handle, &toc, &failure) != 1) {
+        result.Error =
+            CdHandlePath(handle) + QStringLiteral(": cannot read the table of contents: ") + failure.text;
     } else {
         result = SearchReadOffset(
             handle, toc, m_server,

@@ -226,7 +226,8 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
         buffer->maxLen = n * CD_SECTOR_BYTES;
         buffer->len = buffer->status = 0;
         buffer->startOffset = 0;
-        if (ReadCDAudioLBA(CDHandle, buffer) != 1) {
+        if (TCdError failure; ReadCDAudioLBA(CDHandle, buffer, &failure) != 1) {
+            m_readError = failure.text;
             ++ReadErrors;
             return false;
         }
@@ -263,8 +264,7 @@ void TCDRipThread::settle(const QString &working, FileWrite &out, bool failed)
     }
     if (failed) {
         discard(QString());
-        // The drive's (or image's) reason, which the last failed read left on this thread.
-        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, CdAccessErrorText(), QString(),
+        PostProcessInfo(NotifyWindow, TProcessInfo{ProcessEvent::TrackRead, m_readError, QString(),
                                                    ProcessResult::ReadError});
         return;
     }

@@ -77,5 +77,6 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_finished{false};
     QString m_path;
+    QString m_readError;        // the drive's (or image's) reason for the last read that failed
     bool m_preemphasis = false; // the table flags the track as pre-emphasised
 };

@@ -124,9 +124,9 @@ bool ReadTrackWithMargin(HCDROM handle, int32_t start, int32_t sectors, int32_t 
         buffer->startFrame = uint32_t(window.FirstSector + done);
         buffer->numFrames = uint32_t(n);
         buffer->maxLen = uint32_t(n) * CD_SECTOR_BYTES;
-        if (ReadCDAudioLBA(handle, buffer) != 1) {
+        if (TCdError failure; ReadCDAudioLBA(handle, buffer, &failure) != 1) {
             if (error)
-                *error = CdAccessErrorText();
+                *error = failure.text;
             return false;
         }
         const auto [skip, count] = cut.Take(buffer->len);

@@ -111,7 +111,7 @@ struct LookupFixture : ::testing::Test {
     CddbTestServer server;
     TCddbLookupRequest request;
     TCddbLookupResult result;
-    int32_t error = -1;
+    TCdError error;
     LookupFixture()
     {
         request.RowCount = 2;

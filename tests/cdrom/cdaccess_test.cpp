@@ -52,6 +52,8 @@ protected:
 
     static HCDROM open(const TCDRec &drive) { return OpenCDHandle(drive); }
 
+    // The last read's failure.
+    inline static TCdError failure;
     static std::vector<uint8_t> read(HCDROM handle, uint32_t start, uint32_t count, int32_t *result)
     {
         std::vector<uint8_t> memory(24 + count * 2352);
@@ -59,7 +61,7 @@ protected:
         buffer->startFrame = start;
         buffer->numFrames = count;
         buffer->maxLen = count * 2352;
-        *result = ReadCDAudioLBA(handle, buffer);
+        *result = ReadCDAudioLBA(handle, buffer, &failure);
         if (*result != 1)
             return {};
         EXPECT_EQ(buffer->len, count * 2352);
@@ -173,7 +175,7 @@ TEST_F(CdAccessTest, AudioReadsGiveExactlyTheImageBytes)
     for (const auto &[start, count] : cases) {
         int32_t result = 0;
         const std::vector<uint8_t> bytes = read(handle, start, count, &result);
-        ASSERT_EQ(result, 1) << start << "+" << count << ": " << CdAccessErrorText().toStdString();
+        ASSERT_EQ(result, 1) << start << "+" << count << ": " << failure.text.toStdString();
         const QByteArray expected = image.mid(qsizetype(start) * 2352, qsizetype(count) * 2352);
         ASSERT_EQ(QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())), expected)
             << start << "+" << count;
@@ -209,7 +211,7 @@ TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
         ASSERT_NE(handles.back(), 0u);
         int32_t result = 0;
         read(handles.back(), 250, 10, &result);
-        ASSERT_EQ(result, 1) << CdAccessErrorText().toStdString();
+        ASSERT_EQ(result, 1) << failure.text.toStdString();
     }
     ASSERT_TRUE(QFile::resize(imagesFolder + "disc.bin", 2352 * 255));
     for (const HCDROM handle : handles) {
@@ -217,10 +219,9 @@ TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
         read(handle, 250, 10, &result);
         EXPECT_EQ(result, 0);
         EXPECT_EQ(GetAspiLibError(), CDERR_READ);
-        EXPECT_TRUE(CdAccessErrorText().contains("disc.bin ends at byte 599760"))
-            << CdAccessErrorText().toStdString();
+        EXPECT_TRUE(failure.text.contains("disc.bin ends at byte 599760")) << failure.text.toStdString();
         read(handle, 240, 10, &result);
-        EXPECT_EQ(result, 1) << CdAccessErrorText().toStdString();
+        EXPECT_EQ(result, 1) << failure.text.toStdString();
         CloseDriveHandle(handle);
     }
 }
@@ -236,8 +237,7 @@ TEST_F(CdAccessTest, MarkedSectorsFailToRead)
     read(handle, 115, 10, &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GetAspiLibError(), CDERR_READ);
-    EXPECT_TRUE(CdAccessErrorText().startsWith("Read error at sector 120 of "))
-        << CdAccessErrorText().toStdString();
+    EXPECT_TRUE(failure.text.startsWith("Read error at sector 120 of ")) << failure.text.toStdString();
     read(handle, 121, 1, &result);
     EXPECT_EQ(result, 0);
     read(handle, 122, 10, &result);

@@ -176,20 +176,20 @@ bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc 
     request.ComponentServer = address.contains(QStringLiteral("http")) ? address : TCDDBInfo::DefaultServer();
     request.ComponentEmail = TCDDBInfo::DefaultEmail();
     terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, address));
-    int32_t error = 0;
+    TCdError error;
     const int code = RunCddbLookup(request, result, &error, nullptr);
     if (!result.Refusal.isEmpty() && result.Titles.empty()) {
         terminal.Failure(
             QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
         return false;
     }
-    if (error == CDERR_CDDB_ANSWER) { // not a "no match" either: what came was no CDDB answer
+    if (error.code == CDERR_CDDB_ANSWER) { // not a "no match" either: what came was no CDDB answer
         terminal.Failure(QStringLiteral("the CDDB server %1 sent an answer that could not be read: %2")
-                             .arg(address, CdAccessErrorText()));
+                             .arg(address, error.text));
         return false;
     }
-    if (error == CDERR_CDDB_NETWORK) { // not a "no match": the server never answered
-        const QString reason = CdAccessErrorText();
+    if (error.code == CDERR_CDDB_NETWORK) { // not a "no match": the server never answered
+        const QString reason = error.text;
         terminal.Failure(QStringLiteral("cannot reach the CDDB server %1: %2")
                              .arg(address, reason.isEmpty() ? QStringLiteral("no answer") : reason));
         return false;
