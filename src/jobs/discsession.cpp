@@ -164,6 +164,7 @@ void TDiscSession::LoadTracksFromDrive()
 {
     HiddenSectors = 0;
     QList<TDiscTrack> tracks;
+    QStringList dropped;
     const int count = CDIn1.TracksCount();
     for (int n = 1; n <= count; ++n) {
         try {
@@ -171,11 +172,17 @@ void TDiscSession::LoadTracksFromDrive()
             tracks << TDiscTrack{n, info.Min, info.Sec, info.DataTrack};
         } catch (...) {
             LogCaughtException(qPrintable(QStringLiteral("Track %1 of the drive").arg(n)));
+            dropped << QStringLiteral("Track %1: %2").arg(n).arg(CurrentExceptionText());
         }
     }
     Disc.Load(DiscKeyOfDrive(CurrentDrivePath()), tracks);
     SetStatus(CDIn1.DriveName());
     SavedStatus = m_status;
+    // A track the drive cannot describe is left out of the list; the user is told which and why.
+    if (!dropped.isEmpty())
+        emit failed(QStringLiteral("%1: these tracks cannot be read and are not listed:\n")
+                        .arg(CurrentDrivePath()) +
+                    dropped.join(QLatin1Char('\n')));
 }
 
 void TDiscSession::LoadThroughComponent()
