@@ -28,6 +28,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -366,6 +367,7 @@ void declareAlsaDevices(const QString &text)
 } // namespace
 
 struct PulseNullSink::State {
+    int lock = -1; // one sound server of the tests at a time: two at once have refused each other's players
     QString dir;
     QProcess server;
     QProcess recorder;
@@ -375,6 +377,10 @@ PulseNullSink::PulseNullSink() : m_state(std::make_unique<State>())
 {
     if (qgetenv("XDG_CONFIG_HOME").isEmpty())
         qFatal("a sound server for a test needs a TestHome");
+    m_state->lock = ::open((QDir::tempPath() + "/sondrel-tests-pulse.lock").toLocal8Bit().constData(),
+                           O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (m_state->lock >= 0)
+        ::flock(m_state->lock, LOCK_EX);
     m_state->dir = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/../pulse");
     QDir().mkpath(m_state->dir);
     m_state->dir = QDir(m_state->dir).canonicalPath();
@@ -410,6 +416,8 @@ PulseNullSink::~PulseNullSink()
         }
     }
     qunsetenv("PULSE_SERVER");
+    if (m_state->lock >= 0)
+        ::close(m_state->lock);
 }
 
 void PulseNullSink::record()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cdrom/cdaccess.h"
+#include "jobs/ripservice.h"
 #include "terminal.h"
 
 #include <QCommandLineParser>
@@ -118,6 +119,46 @@ template <typename Job, typename Presenter> void RunJob(Job &job, const Presente
         loop.processEvents(QEventLoop::WaitForMoreEvents);
     job.CleanUp();
 }
+
+// A rip's front end on the terminal: each job presented on it and run to its end (Ctrl-C stopping it), its
+// questions answered as --overwrite says; the files made and the verdicts gathered in the outcome.
+class TTerminalFrontEnd final : public TRipFrontEnd {
+public:
+    TTerminalFrontEnd(TTerminal &terminal, TRipOutcome &outcome)
+        : m_terminal(terminal), m_prompt(terminal), m_outcome(outcome)
+    {
+    }
+    bool Question(const QString &caption, const QString &text) override
+    {
+        return m_prompt.Question(caption, text);
+    }
+    void Information(const QString &caption, const QString &text) override
+    {
+        m_prompt.Information(caption, text);
+    }
+    TJobEnd RunJob(const MakeJob &make) override { return run<TTerminalJobPresenter>(make); }
+    TJobEnd RunDriveJob(const MakeDriveJob &make) override { return run<TTerminalCDRipPresenter>(make); }
+    void Failure(const QString &text) override { m_terminal.Failure(text); }
+    void Notice(const QString &text) override { m_terminal.Notice(text); }
+
+private:
+    template <typename Presenter, typename Make> TJobEnd run(const Make &make)
+    {
+        Presenter presenter(m_terminal);
+        presenter.Outcome.Json = m_outcome.Json;
+        const auto job = make(presenter);
+        ::RunJob(*job, presenter);
+        m_outcome.Made += presenter.Outcome.Made;
+        if (presenter.Outcome.Reported) {
+            m_outcome.Reported = true;
+            m_outcome.Session = presenter.Outcome.Session;
+        }
+        return {presenter.Result, presenter.Outcome.Made};
+    }
+    TTerminal &m_terminal;
+    TTerminalPrompt m_prompt;
+    TRipOutcome &m_outcome;
+};
 
 // Runs a sink to its end on the terminal: a bar of its progress, a failure named after `what`, and Ctrl-C
 // or SIGTERM stopping it. True when it was stopped so.

@@ -21,6 +21,14 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, cons
 
 TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files,
                      const TOptionsSetting &jobSettings, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
+    : TfrmCDRip(owner, [&](TCDRipJobPresenter &presenter) {
+          return MakeCDRipJob(cdIn, files, jobSettings, presenter, mp3, wma);
+      })
+{
+}
+
+TfrmCDRip::TfrmCDRip(QWidget *owner,
+                     const std::function<std::unique_ptr<TJobRun>(TCDRipJobPresenter &)> &makeJob)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmCDRip"));
@@ -62,7 +70,7 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files,
     bStop->setObjectName(QStringLiteral("bStop"));
     layout->addWidget(bStop, 0, Qt::AlignRight);
     connect(bStop, &QPushButton::clicked, this, [this] { m_job->Stop(); });
-    m_job = MakeCDRipJob(cdIn, files, jobSettings, *this, mp3, wma);
+    m_job = makeJob(*this);
 }
 
 TfrmCDRip::~TfrmCDRip()

@@ -4,6 +4,7 @@
 #include "cdripjob.h"
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 class QGroupBox;
@@ -23,6 +24,8 @@ public:
     // With the job's own settings (JobSettings) instead of the program's.
     TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const TOptionsSetting &jobSettings,
               TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
+    // The window of any job that presents as an extraction through the drive component does.
+    TfrmCDRip(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TCDRipJobPresenter &)> &makeJob);
     ~TfrmCDRip() override;
 
     void SetCurrentTrack(const QString &text) override;
@@ -32,6 +35,7 @@ public:
     void SetProgressHint(const QString &text) override;
     void SetGauge(int percent) override;
     void ShowError(const QString &text) override;
+    void FileMade(const QString &path) override { m_made << path; }
     void Finish(int result) override;
     void ShowVerification(const TRipSession &session) override;
     void SetEncoding(int slot, const QString &caption, int percent) override;
@@ -51,8 +55,13 @@ protected:
     void showEvent(QShowEvent *event) override;
     void reject() override;
 
+public:
+    // The files the job made.
+    const QStringList &Made() const { return m_made; }
+
 private:
     std::unique_ptr<TJobRun> m_job;
+    QStringList m_made;
     bool m_started = false;
     int m_pendingResult = 0;
 };

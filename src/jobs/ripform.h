@@ -75,6 +75,7 @@ public:
     void SetGauge(int percent, bool showText) override;
     void ShowError(const QString &text) override;
     void ShowWarning(const QString &text) override;
+    void FileMade(const QString &path) override { m_made << path; }
     void Finish(int result) override;
     void ReadPathFailed() override;
     void ShowVerification(const TRipSession &session) override;
@@ -99,10 +100,15 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void reject() override;
 
+public:
+    // The files the job made.
+    const QStringList &Made() const { return m_made; }
+
 private:
     void btStopClick();
 
     std::unique_ptr<TJobRun> m_job;
+    QStringList m_made;
     bool m_started = false;
     int m_pendingResult = 0;
 };

@@ -8,6 +8,7 @@
 #include "dialogs/optionsetform.h"
 #include "dialogs/recordform.h"
 #include "jobs/discsession.h"
+#include "jobs/ripservice.h"
 #include "shell/userprompt.h"
 
 #include <QMainWindow>
@@ -29,12 +30,32 @@ struct TFormatOutput;
 // its titles, playback). It lives for the whole run, owns the two encoder processes, and answers their
 // questions with message boxes.
 
+class TMainForm;
+
+// A rip's front end in the main window: each job in its modal job window, questions and failures in message
+// boxes.
+class TWindowFrontEnd final : public TRipFrontEnd {
+public:
+    explicit TWindowFrontEnd(TMainForm &window);
+    bool Question(const QString &caption, const QString &text) override;
+    void Information(const QString &caption, const QString &text) override;
+    TJobEnd RunJob(const MakeJob &make) override;
+    TJobEnd RunDriveJob(const MakeDriveJob &make) override;
+    void Failure(const QString &text) override;
+    void Notice(const QString &text) override;
+
+private:
+    TMainForm &m_window;
+};
+
 class TMainForm final : public QMainWindow,
                         public TUserPrompt,
                         public TOptionsHost,
                         public TCddbHost,
                         public TRecordHost {
     Q_OBJECT
+    friend class TWindowFrontEnd;
+
 public:
     explicit TMainForm(QWidget *parent = nullptr);
     ~TMainForm() override;
@@ -57,12 +78,7 @@ public:
     // Files of any kind the program reads, converted into one output format in the job window (their tags
     // carried over); the files and the format are chosen first.
     void ConvertAnyFiles(const QStringList &files, int32_t format);
-    // The extra formats of a rip, from the WAVs the main rip kept in mainFolder, each in its job window;
-    // the WAVs go afterwards unless they are to be kept. mrAbort when one was stopped.
-    int ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, const QString &mainFolder,
-                            const QStringList &mainJobs);
-    // After a rip: ReplayGain of its main format's files, in the job window; then where the files went.
-    void MeasureRipLoudness(const QString &folder, const QStringList &jobs);
+    // After a rip: where the files went.
     void ShowRipOutcome(const std::vector<TFormatOutput> &outputs, const QString &folder);
     void ChooseAndConvertAny();
     void ActionSelectAllExecute();

@@ -252,42 +252,17 @@ void TMainForm::ActionExtractExecute()
     }
     if (!CheckOutputFolder())
         return;
-    // Several formats: the main one is ripped first, its WAVs kept for the others.
-    const std::vector<TFormatOutput> outputs =
-        FormatOutputs(options, options.OutputFormat, ExtraFormatsOf(options));
-    TOptionsSetting main = AppSettings;
-    main.CommonOptions.OutputFolder = outputs[0].OutputFolder;
-    main.CommonOptions.IsKeepWav = options.IsKeepWav || outputs.size() > 1;
-    const QStringList jobs = JobList(outputs[0].NameTemplate);
-    const QString folder = ExtractionFolder(main);
-    if (QString error; !MakeFolder(folder, &error)) {
-        message(error, true);
-        return;
-    }
-    QString coverError;
-    if (!SaveDiscCover(folder, AppSettings, &coverError))
-        message(coverError, true);
-    int result = mrCancel;
-    if (Session.DriveHandle != 0) {
-        TRipForm job(this, [&](TRipJobPresenter &presenter) {
-            return MakeRipJob(JobKind::ExtractTracks, Session.DriveHandle, jobs, JobSettings(main, folder),
-                              presenter, *Mp3Encoder, *WmaEncoder);
-        });
-        result = job.exec();
-    } else {
-        TfrmCDRip job(this, Session.CDIn1, jobs, JobSettings(main, folder), *Mp3Encoder, *WmaEncoder);
-        result = job.exec();
-    }
-    if (result != mrAbort && outputs.size() > 1)
-        result = ExtractExtraFormats(outputs, folder, jobs);
-    if (result != mrAbort && WantsReplayGain(options.ReplayGain, options.OutputFormat, std::nullopt))
-        MeasureRipLoudness(folder, jobs);
-    if (options.IsCreateM3U && result != mrAbort) {
-        QString error;
-        if (!WriteExtractionPlaylist(folder, jobs, AppSettings, this, &error) && !error.isEmpty())
-            message(error, true);
-    }
-    ShowRipOutcome(outputs, folder);
+    TRipRequest request;
+    request.Settings = AppSettings;
+    request.JobsOf = [this](const QString &nameTemplate) { return JobList(nameTemplate); };
+    request.Handle = Session.DriveHandle;
+    request.Drive = &Session.CDIn1;
+    request.Mp3 = Mp3Encoder.get();
+    request.Wma = WmaEncoder.get();
+    TWindowFrontEnd frontEnd(*this);
+    const TRipResult rip = RunRip(request, frontEnd);
+    if (rip.FolderMade)
+        ShowRipOutcome(rip.Outputs, rip.Folder);
 }
 
 void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)

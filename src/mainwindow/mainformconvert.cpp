@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's conversions of any audio files, and the extra formats of a rip.
+#include "jobs/cdripform.h"
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
 #include "jobs/ripform.h"
+#include "jobs/ripservice.h"
 #include "mainform.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
@@ -16,32 +18,40 @@
 #include <QFileInfo>
 #include <QInputDialog>
 
-int TMainForm::ExtractExtraFormats(const std::vector<TFormatOutput> &outputs, const QString &mainFolder,
-                                   const QStringList &mainJobs)
+TWindowFrontEnd::TWindowFrontEnd(TMainForm &window) : m_window(window) {}
+
+bool TWindowFrontEnd::Question(const QString &caption, const QString &text)
 {
-    QMultiMap<QString, QString> wanted; // the extra files of each WAV
-    const auto jobsOf = [this](const QString &nameTemplate) { return JobList(nameTemplate); };
-    for (const TExtraFormatRun &run :
-         ExtraFormatRuns(AppSettings, outputs, mainFolder, mainJobs, jobsOf, wanted)) {
-        if (QString error; !MakeFolder(run.Folder, &error)) {
-            message(error, true);
-            return mrAbort;
-        }
-        const TOptionsSetting settings = JobSettings(AppSettings, run.Folder);
-        TRipForm job(this, [&](TRipJobPresenter &presenter) -> std::unique_ptr<TJobRun> {
-            auto conversion = std::make_unique<TConvertJob>(run.Items, run.Format, settings, presenter, this,
-                                                            EncodersAtOnce(settings));
-            conversion->ReplayGain =
-                WantsReplayGain(settings.CommonOptions.ReplayGain, run.Format, std::nullopt);
-            return conversion;
-        });
-        if (job.exec() == mrAbort)
-            return mrAbort;
-    }
-    if (!AppSettings.CommonOptions.IsKeepWav && outputs[0].Format != OutputFormat::Wav) {
-        RemoveConvertedWavs(wanted);
-    }
-    return mrCancel;
+    return m_window.Question(caption, text);
+}
+
+void TWindowFrontEnd::Information(const QString &caption, const QString &text)
+{
+    m_window.Information(caption, text);
+}
+
+TJobEnd TWindowFrontEnd::RunJob(const MakeJob &make)
+{
+    TRipForm job(&m_window, make);
+    const int result = job.exec();
+    return {result, job.Made()};
+}
+
+TJobEnd TWindowFrontEnd::RunDriveJob(const MakeDriveJob &make)
+{
+    TfrmCDRip job(&m_window, make);
+    const int result = job.exec();
+    return {result, job.Made()};
+}
+
+void TWindowFrontEnd::Failure(const QString &text)
+{
+    m_window.message(text, true);
+}
+
+void TWindowFrontEnd::Notice(const QString &text)
+{
+    m_window.message(text, false);
 }
 
 void TMainForm::ConvertAnyFiles(const QStringList &files, int32_t format)
@@ -78,22 +88,6 @@ void TMainForm::ChooseAndConvertAny()
                               formats, AppSettings.CommonOptions.OutputFormat, false, &chosen);
     if (chosen)
         ConvertAnyFiles(files, int32_t(formats.indexOf(format)));
-}
-
-void TMainForm::MeasureRipLoudness(const QString &folder, const QStringList &jobs)
-{
-    QStringList album;
-    for (const QString &entry : jobs)
-        if (const QString file = WithTrailingBackslash(folder) + entry.mid(2) +
-                                 OutputFormatExtension(AppSettings.CommonOptions.OutputFormat);
-            QFileInfo::exists(file))
-            album << file;
-    if (!album.isEmpty()) {
-        TRipForm measuring(this, [&album](TRipJobPresenter &presenter) {
-            return std::make_unique<TReplayGainJob>(QList<QStringList>{album}, presenter);
-        });
-        measuring.exec();
-    }
 }
 
 void TMainForm::ShowRipOutcome(const std::vector<TFormatOutput> &outputs, const QString &folder)

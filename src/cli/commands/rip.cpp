@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/decoders.h"
 #include "audio/encoderprocess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
@@ -8,7 +9,6 @@
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
-#include "audio/decoders.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
 #include "jobs/ripjob.h"
@@ -61,45 +61,6 @@ void setFormats(const QString &keys, TCommonOptions &options)
     for (const int32_t format : formats)
         extras << QString::number(format);
     options.OutputFormats = extras.join(QLatin1Char(','));
-}
-
-// An extraction replaces its files without asking (so does the window's). Here the overwrite options decide
-// first, as they do for a conversion: a track whose file (or, when WAVs are kept, the WAV it is made from)
-// is there already is ripped only when the answer is yes, and a kept file is named.
-QStringList withoutKeptFiles(const QStringList &jobs, const QString &folder, int32_t format, bool keepWav,
-                             const std::function<bool(int)> &extraMissing, TTerminalPrompt &prompt,
-                             TTerminal &terminal)
-{
-    // A WAV the user did not ask to keep is only a step on the way (one a killed run left): the track is
-    // there when its file of the format asked for is, and the WAV is replaced without a question.
-    QStringList extensions{OutputFormatExtension(format)};
-    if (format != OutputFormat::Wav && keepWav)
-        extensions << QStringLiteral(".wav");
-    QStringList kept;
-    QStringList rip;
-    for (qsizetype k = 0; k < jobs.size(); ++k) {
-        const QString &entry = jobs[k];
-        // A track with a file of another format missing is read again for it (its main file is asked about
-        // when it would be replaced).
-        if (extraMissing(int(k))) {
-            rip << entry;
-            continue;
-        }
-        QString existing;
-        for (const QString &extension : extensions) {
-            const QString path = WithTrailingBackslash(folder) + entry.mid(2) + extension;
-            if (existing.isEmpty() && QFileInfo::exists(path))
-                existing = path;
-        }
-        if (existing.isEmpty() ||
-            prompt.Question(QStringLiteral("Sondrel"),
-                            existing + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                     QStringLiteral(" has existed,overite it?"))))
-            rip << entry;
-        else
-            terminal.Notice(QStringLiteral("kept %1 (already there)").arg(existing));
-    }
-    return rip;
 }
 
 class TRipCommand final : public TCommand {
@@ -357,64 +318,27 @@ bool hiddenTrackWanted(const TArguments &args, const TCommonOptions &options, co
     return true;
 }
 
-// Reads and encodes the job list through the CD library, or with --paranoia through the checking CD reader
-// (the library's handle is closed first); the job's result, and its files and verdicts in `outcome`.
-int extract(TDriveHandle &handle, int index, const QStringList &jobs, const TOptionsSetting &settings,
-            const QString &folder, const TArguments &args, TTerminalPrompt &prompt, TTerminal &terminal,
-            TRipOutcome &outcome)
+// The run's ending: what a stop left, --require-verified, the exit status and the --json document.
+int finish(const TArguments &args, const TRipResult &rip, TRipOutcome &outcome, TTerminal &terminal)
 {
-    TMp3EncodeProcess mp3;
-    TWMAEncodeProcess wma;
-    mp3.Prompt = &prompt;
-    wma.Prompt = &prompt;
-    if (!args.flag("--paranoia")) {
-        TTerminalJobPresenter presenter(terminal);
-        presenter.Outcome.Json = outcome.Json;
-        const auto job = MakeRipJob(JobKind::ExtractTracks, handle.get(), jobs, JobSettings(settings, folder),
-                                    presenter, mp3, wma);
-        RunJob(*job, presenter);
-        outcome = presenter.Outcome;
-        return presenter.Result;
+    if (rip.Result == mrAbort && rip.FolderMade) {
+        // What the stop left: the tracks made in the main format, and those not.
+        const qsizetype made = rip.Made.filter(OutputFormatExtension(rip.Outputs[0].Format)).size();
+        terminal.Notice(
+            QStringLiteral("stopped: %1 of %2 tracks made, %3 not; run the same command again to make them")
+                .arg(made)
+                .arg(rip.Ripped.size())
+                .arg(rip.Ripped.size() - made));
     }
-    handle.reset();
-    TCDIn cd;
-    cd.SetCurrentDrive(index);
-    cd.Paranoid = true;
-    TTerminalCDRipPresenter presenter(terminal);
-    presenter.Outcome.Json = outcome.Json;
-    const auto job = MakeCDRipJob(cd, jobs, JobSettings(settings, folder), presenter, mp3, wma);
-    RunJob(*job, presenter);
-    outcome = presenter.Outcome;
-    return presenter.Result;
-}
-
-// The extra formats of a rip, made from the WAVs the main rip left: each into its own folder, tagged from the
-// main format's files; the WAVs then go unless they were to be kept (or a format's file of theirs is
-// missing).
-void encodeExtraFormats(const TOptionsSetting &settings, const std::vector<TFormatOutput> &outputs,
-                        const QString &mainFolder, const QStringList &mainJobs,
-                        const std::function<QStringList(const QString &)> &jobsOf, const TArguments &args,
-                        TTerminalPrompt &prompt, TTerminal &terminal, TRipOutcome &outcome)
-{
-    QMultiMap<QString, QString> wanted; // the extra files of each WAV
-    for (const TExtraFormatRun &run :
-         ExtraFormatRuns(settings, outputs, mainFolder, mainJobs, jobsOf, wanted)) {
-        if (!EnsureOutputFolder(run.Folder, terminal))
-            continue;
-        TTerminalJobPresenter presenter(terminal);
-        presenter.Outcome.Json = outcome.Json;
-        TConvertJob job(run.Items, run.Format, JobSettings(settings, run.Folder), presenter, &prompt,
-                        EncodersAtOnce(settings));
-        job.ReplayGain =
-            WantsReplayGain(settings.CommonOptions.ReplayGain, run.Format, ReplayGainChoice(args));
-        RunJob(job, presenter);
-        outcome.Made += presenter.Outcome.Made;
-        if (presenter.Result == mrAbort)
-            return;
-    }
-    if (settings.CommonOptions.IsKeepWav || outputs[0].Format == OutputFormat::Wav)
-        return;
-    RemoveConvertedWavs(wanted);
+    // --require-verified: anything but a verified track fails the run (said, with the tracks' verdicts).
+    const bool unproven = args.flag("--require-verified") && !outcome.AllVerified();
+    if (unproven)
+        terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
+    const int code =
+        terminal.Failures > 0 || outcome.Inaccurate() || unproven || rip.Result == mrAbort ? 1 : 0;
+    if (outcome.Json)
+        WriteOut(outcome.JsonDocument(code));
+    return code;
 }
 
 int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
@@ -423,8 +347,10 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
         throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
     if (const auto lookup = args.value("--lookup"); lookup && !IsRipLookupMode(*lookup))
         throw UsageError{QStringLiteral("--lookup is auto, cache, cdtext, musicbrainz, cddb or none")};
-    TOptionsSetting settings = ripSettings(args); // its disc information is filled in below
-    const TCommonOptions &options = settings.CommonOptions;
+    TRipRequest request;
+    request.Settings = ripSettings(args); // its disc information is filled in below
+    request.AskBeforeReplacing = true;
+    request.ReplayGain = ReplayGainChoice(args);
     ApplyOverwrite(args, terminal);
     const int index = DriveIndexOf(args);
     TTypedTitles typed;
@@ -436,10 +362,11 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     if (!handle)
         return 1;
     const QList<int> tracks = tracksToRip(args, toc);
-    TDiscModel disc(settings.DiscInfo);
+    TDiscModel disc(request.Settings.DiscInfo);
     const QString titlesSource = loadTitles(args, typed, toc, handle.get(), disc, terminal);
-    const bool hidden = hiddenTrackWanted(args, options, toc, tracks, handle.get(), terminal);
-    const auto jobsOf = [&](const QString &nameTemplate) {
+    const bool hidden =
+        hiddenTrackWanted(args, request.Settings.CommonOptions, toc, tracks, handle.get(), terminal);
+    request.JobsOf = [&](const QString &nameTemplate) {
         QStringList list;
         if (hidden)
             list << HiddenTrackJobEntry(nameTemplate, disc.NameFields(0));
@@ -447,114 +374,33 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
             list << JobListEntry(nameTemplate, disc.NameFields(t - toc.firstTrack));
         return WithUniqueFileBases(list);
     };
-    // Several formats: the main one is ripped first, its WAVs kept for the others.
-    const std::vector<TFormatOutput> outputs =
-        FormatOutputs(options, options.OutputFormat, ExtraFormatsOf(options));
-    const TOptionsSetting asked = settings;
-    settings.CommonOptions.OutputFolder = outputs[0].OutputFolder;
-    settings.CommonOptions.FileNameTemplate = outputs[0].NameTemplate;
-    settings.CommonOptions.IsKeepWav = asked.CommonOptions.IsKeepWav || outputs.size() > 1;
-    const QStringList jobs = jobsOf(outputs[0].NameTemplate);
-    if (!EnsureOutputFolder(options.OutputFolder, terminal))
+    if (!EnsureOutputFolder(request.Settings.CommonOptions.OutputFolder, terminal))
         return 1;
-    const QString folder = ExtractionFolder(settings);
-    QString coverError;
-    if (!SaveDiscCover(folder, settings, &coverError))
-        terminal.Failure(coverError);
-    TTerminalPrompt prompt(terminal);
-    // Each extra format's folder and job list, named once.
-    std::vector<std::pair<QString, QStringList>> extras;
-    for (size_t i = 1; i < outputs.size(); ++i) {
-        TOptionsSetting extra = settings;
-        extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
-        extras.emplace_back(WithTrailingBackslash(ExtractionFolder(extra)), jobsOf(outputs[i].NameTemplate));
-    }
-    const auto extraMissing = [&](int k) {
-        for (size_t i = 1; i < outputs.size(); ++i) {
-            const auto &[place, names] = extras[i - 1];
-            if (!QFileInfo::exists(place + names.value(k).mid(2) + OutputFormatExtension(outputs[i].Format)))
-                return true;
-        }
-        return false;
-    };
-    QStringList toRip;
-    if (options.ImageFormat >= 0) {
-        // The image is the output: the tracks' WAVs are only steps on the way (ones a stopped or killed run
-        // left included), so every track is read again unless the image is kept.
-        const QString image =
-            WithTrailingBackslash(folder) + AlbumFileName(settings.DiscInfo.Artist, settings.DiscInfo.Album,
-                                                          OutputFormatExtension(options.ImageFormat));
-        if (!QFileInfo::exists(image) ||
-            prompt.Question(QStringLiteral("Sondrel"),
-                            image + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                  QStringLiteral(" has existed,overite it?"))))
-            toRip = jobs;
-        else
-            terminal.Notice(QStringLiteral("kept %1 (already there)").arg(image));
-    } else {
-        toRip = withoutKeptFiles(jobs, folder, options.OutputFormat, asked.CommonOptions.IsKeepWav,
-                                 extraMissing, prompt, terminal);
-    }
     TRipOutcome outcome; // files made and the tracks' verdicts
     outcome.Json = args.flag("--json");
-    const int result = toRip.isEmpty()
-                           ? mrCancel
-                           : extract(handle, index, toRip, settings, folder, args, prompt, terminal, outcome);
-    handle.reset();
-    if (result == mrAbort) {
-        // What the stop left: the tracks made in the main format, and those not.
-        const qsizetype made = outcome.Made.filter(OutputFormatExtension(options.OutputFormat)).size();
-        terminal.Notice(
-            QStringLiteral("stopped: %1 of %2 tracks made, %3 not; run the same command again to make them")
-                .arg(made)
-                .arg(toRip.size())
-                .arg(toRip.size() - made));
-    }
-    // A stopped rip of several formats leaves no WAV the user did not ask for (they were kept for the
-    // others).
-    if (result == mrAbort && outputs.size() > 1 && !asked.CommonOptions.IsKeepWav &&
-        outputs[0].Format != OutputFormat::Wav)
-        for (const QString &job : toRip)
-            RemoveMadeFile(WithTrailingBackslash(folder) + job.mid(2) + QStringLiteral(".wav"));
-    if (result != mrAbort &&
-        WantsReplayGain(options.ReplayGain, options.OutputFormat, ReplayGainChoice(args))) {
-        // In the disc's order, whichever track's encoding ended first; the tracks kept from an earlier run
-        // are measured with the album (its value is the whole album's) and left as they are, but for those a
-        // run that was stopped or killed named before their values were written.
-        QStringList album;
-        QStringList written = outcome.Made;
-        for (const QString &job : jobs) {
-            const QString file =
-                WithTrailingBackslash(folder) + job.mid(2) + OutputFormatExtension(options.OutputFormat);
-            if (!outcome.Made.contains(file) && !QFileInfo::exists(file))
-                continue;
-            album << file;
-            if (!written.contains(file) && MeasuresLoudness(file) &&
-                AudioFileKindOf(file) != TAudioFileKind::Unknown && !HasAlbumGain(file))
-                written << file;
-        }
-        if (!written.isEmpty()) {
-            terminal.Line(QStringLiteral("Measuring loudness for ReplayGain"));
-            for (const QString &failure : WriteReplayGain(album, nullptr, &written))
-                terminal.Failure(failure);
-        }
-    }
-    if (outputs.size() > 1 && result != mrAbort)
-        encodeExtraFormats(asked, outputs, folder, jobs, jobsOf, args, prompt, terminal, outcome);
-    if (options.IsCreateM3U && result != mrAbort) {
-        QString error;
-        if (!WriteExtractionPlaylist(folder, jobs, settings, &prompt, &error) && !error.isEmpty())
-            terminal.Failure(error);
-    }
-    // --require-verified: anything but a verified track fails the run (said, with the tracks' verdicts).
-    const bool unproven = args.flag("--require-verified") && !outcome.AllVerified();
-    if (unproven)
-        terminal.Notice(QStringLiteral("not every track was verified by AccurateRip (--require-verified)"));
-    const int code = terminal.Failures > 0 || outcome.Inaccurate() || unproven || result == mrAbort ? 1 : 0;
     outcome.Disc = discJson(disc, titlesSource);
-    if (outcome.Json)
-        WriteOut(outcome.JsonDocument(code));
-    return code;
+    TTerminalFrontEnd frontEnd(terminal, outcome);
+    TMp3EncodeProcess mp3;
+    TWMAEncodeProcess wma;
+    mp3.Prompt = &frontEnd;
+    wma.Prompt = &frontEnd;
+    request.Mp3 = &mp3;
+    request.Wma = &wma;
+    // Reads through the CD library, or with --paranoia through the checking CD reader (the library's handle
+    // closed first).
+    std::unique_ptr<TCDIn> cd;
+    if (args.flag("--paranoia")) {
+        handle.reset();
+        cd = std::make_unique<TCDIn>();
+        cd->SetCurrentDrive(index);
+        cd->Paranoid = true;
+        request.Drive = cd.get();
+    } else {
+        request.Handle = handle.get();
+    }
+    const TRipResult rip = RunRip(request, frontEnd);
+    handle.reset();
+    return finish(args, rip, outcome, terminal);
 }
 
 } // namespace
