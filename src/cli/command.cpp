@@ -273,26 +273,6 @@ int TocSector(const TToc &toc, int entry)
     return TocEntryFrames(toc.tracks[entry]) - 150;
 }
 
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle, const QString &key)
-{
-    QString id;
-    QString query;
-    CddbIdentityOfToc(toc, id, query);
-    Trace(1, QStringLiteral("disc ids: CDDB %1, cache key %2")
-                 .arg(id, key.isEmpty() ? DiscKeyOfDrive(CdHandlePath(handle)) : key));
-    disc.Load(key.isEmpty() ? DiscKeyOfDrive(CdHandlePath(handle)) : key, TDiscModel::TracksOfToc(toc), id,
-              query, [handle] {
-                  TCdText text;
-                  if (handle)
-                      ReadCdText(handle, text);
-                  return text;
-              });
-    TDiscCodes codes;
-    if (handle)
-        ReadDiscCodes(handle, codes);
-    SetDiscCodes(disc.Info(), toc, codes);
-}
-
 void ApplyOverwrite(const TArguments &args, TTerminal &terminal)
 {
     if (args.flag("--overwrite") && args.flag("--no-overwrite"))

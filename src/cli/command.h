@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "cddb/titlelookup.h"
 #include "cdrom/cdaccess.h"
 #include "jobs/ripservice.h"
 #include "terminal.h"
@@ -99,10 +100,17 @@ TDriveHandle OpenDrive(int index, TTerminal &terminal);
 TDriveHandle OpenDriveWithToc(int index, TToc &toc, TTerminal &terminal);
 // The first sector of a table of contents' entry (the lead-out is the entry after the last track).
 int TocSector(const TToc &toc, int entry);
-// The disc of a table of contents, with its titles from the disc information cache under the key of the
-// handle's own disc (or `key`, for a handle closed already), or, for a disc the cache does not know, from the
-// CD-Text of the drive's disc when a handle is given.
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0, const QString &key = QString());
+// What a lookup says, on the terminal.
+class TTerminalLookupView final : public TLookupView {
+public:
+    explicit TTerminalLookupView(TTerminal &terminal) : m_terminal(terminal) {}
+    void Step(const QString &text) override { m_terminal.Line(text); }
+    void Failure(const QString &text) override { m_terminal.Failure(text); }
+    void Notice(const QString &text) override { m_terminal.Notice(text); }
+
+private:
+    TTerminal &m_terminal;
+};
 
 // --overwrite and --no-overwrite answer the question about a file that is there already.
 void ApplyOverwrite(const TArguments &args, TTerminal &terminal);

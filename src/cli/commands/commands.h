@@ -22,12 +22,7 @@ std::unique_ptr<TCommand> MakeRecordCommand();
 std::unique_ptr<TCommand> MakePlaylistCommand();
 std::unique_ptr<TCommand> MakeOffsetCommand();
 
-// A rip's lookup (rip --lookup MODE): auto (a disc the cache knows stays as it is; otherwise its CD-Text,
-// then MusicBrainz and CDDB in the settings' order), cache (the cache alone), cdtext, musicbrainz or cddb
-// (that source), none. What is found is kept in the disc information cache, where the rip then reads its
-// titles; finding nothing is told and fails nothing.
-bool IsRipLookupMode(const QString &mode);
-// `release` chooses among MusicBrainz's releases (see lookup --release).
-// Returns where the titles came from ("cache", "cdtext", "musicbrainz", "cddb"); empty when from nowhere.
+// The titles for a rip (see the engine's LookUpForRip): what the sources say is told on the terminal, and
+// fails nothing.
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
                      HCDROM handle, TTerminal &terminal);

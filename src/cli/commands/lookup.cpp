@@ -17,16 +17,14 @@ namespace {
 
 enum class Answer { Text, Json, None };
 
-// Prints what a lookup found (unless asked for no answer) and keeps it in the disc information cache.
+// Keeps what a lookup found in the disc information cache and prints it (unless asked for no answer).
 int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &result, TTerminal &terminal,
                 Answer answer)
 {
     const bool json = answer == Answer::Json;
     TDiscModel disc(AppSettings.DiscInfo);
-    LoadDisc(disc, toc, 0, key);
-    ApplyCddbDiscFields(result, AppSettings.DiscInfo);
-    for (const auto &[row, title] : result.Titles)
-        disc.SetTitle(row, title);
+    QString saveError;
+    const bool stored = StoreTitles(toc, key, result, disc, &saveError);
     const TCDInfo &info = disc.Info();
     if (answer == Answer::None) {
         // nothing printed: the caller goes on with the titles
@@ -59,159 +57,11 @@ int storeLookup(const TToc &toc, const QString &key, const TCddbLookupResult &re
         if (disc.TrackArtist(row) != info.Artist)
             PrintLine(QStringLiteral("artist %1\t%2").arg(disc.Track(row).Number).arg(disc.TrackArtist(row)));
     }
-    QString saveError;
-    if (!disc.Save(&saveError)) {
-        terminal.Failure(QStringLiteral("the titles could not be stored in the disc information cache: ") +
-                         saveError);
+    if (!stored) {
+        terminal.Failure(saveError);
         return 1;
     }
     return 0;
-}
-
-// The disc's own CD-Text as the titles; false (told) when it carries none.
-bool fromCdText(const TToc &toc, HCDROM handle, TCddbLookupResult &result, TTerminal &terminal)
-{
-    const int rows = toc.lastTrack - toc.firstTrack + 1;
-    TCdText text;
-    ReadCdText(handle, text);
-    if (text.empty()) {
-        terminal.Notice(QStringLiteral("the disc carries no CD-Text"));
-        return false;
-    }
-    for (int row = 0; row < rows; ++row) {
-        const int track = toc.firstTrack + row;
-        if (const auto t = text.Titles.find(track); t != text.Titles.end())
-            result.Titles[row] = t->second;
-        if (const auto p = text.Performers.find(track);
-            p != text.Performers.end() && p->second != text.AlbumPerformer)
-            result.TrackArtists[row] = p->second;
-    }
-    result.Artist = text.AlbumPerformer;
-    result.Album = text.AlbumTitle;
-    return true;
-}
-
-// MusicBrainz at the server given or the settings' one, the release chosen (its MBID or its number in the
-// answer, from 1; the first when none is chosen); false (told) when it found nothing or no such release.
-bool fromMusicBrainz(const std::optional<QString> &server, const std::optional<QString> &chosen,
-                     const TToc &toc, TCddbLookupResult &result, TTerminal &terminal)
-{
-    const int rows = toc.lastTrack - toc.firstTrack + 1;
-    TMusicBrainzRequest request;
-    request.BaseUrl = server.value_or(AppSettings.QueryCDDB.MusicBrainzServer);
-    request.TrackCount = rows;
-    if (!MusicBrainzIdentityOfToc(toc, request.DiscId, request.TocText)) {
-        terminal.Failure(QStringLiteral("this table of contents has no MusicBrainz disc id"));
-        return false;
-    }
-    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, request.BaseUrl));
-    std::vector<TMusicBrainzRelease> releases;
-    QString error;
-    if (!MusicBrainzLookup(request, releases, &error)) {
-        terminal.Failure(error);
-        return false;
-    }
-    if (releases.empty()) {
-        terminal.Notice(QStringLiteral("MusicBrainz knows no release with this disc"));
-        return false;
-    }
-    // Several releases hold the disc: the one chosen, or the first, is taken; each is named with its number.
-    size_t taken = 0;
-    if (chosen) {
-        bool isNumber = false;
-        const int number = chosen->toInt(&isNumber);
-        const auto byId = std::find_if(releases.begin(), releases.end(), [&](const TMusicBrainzRelease &r) {
-            return r.Id == chosen->trimmed();
-        });
-        taken = isNumber ? size_t(number - 1) : size_t(byId - releases.begin());
-        if ((isNumber && number < 1) || taken >= releases.size()) {
-            terminal.Failure(QStringLiteral("no release %1 among the %2 MusicBrainz has for this disc")
-                                 .arg(*chosen)
-                                 .arg(releases.size()));
-            return false;
-        }
-    }
-    if (releases.size() > 1)
-        for (size_t i = 0; i < releases.size(); ++i)
-            terminal.Notice(QStringLiteral("%1 release %2: %3 - %4 (%5 %6 %7, %8)%9")
-                                .arg(i == taken ? QStringLiteral("*") : QStringLiteral(" "))
-                                .arg(i + 1)
-                                .arg(releases[i].Artist, releases[i].Title, releases[i].Date,
-                                     releases[i].Country, releases[i].Format, releases[i].Id)
-                                .arg(i == taken && !chosen
-                                         ? QStringLiteral(" (choose another with --release N)")
-                                         : QString()));
-    std::swap(releases[0], releases[taken]);
-    TakeMusicBrainzRelease(releases.front(), rows, result);
-    const TQueryCDDB &q = AppSettings.QueryCDDB;
-    if (q.SaveCover || q.EmbedCover) {
-        QString coverError;
-        if (FetchCoverArt(q.CoverArtServer, releases.front().Id, &coverError))
-            terminal.Notice(QStringLiteral("cover: ") + CoverCachePath(releases.front().Id)); // not an answer
-        else if (!coverError.isEmpty())
-            terminal.Notice(coverError); // the titles stand without it
-    }
-    return true;
-}
-
-// CDDB through the route of tagEncoding (or the settings' when it is -1), at the server given or the
-// settings' one; false (told) when it found nothing.
-bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc &toc, HCDROM handle,
-              TCddbLookupResult &result, TTerminal &terminal)
-{
-    const int rows = toc.lastTrack - toc.firstTrack + 1;
-    TQueryCDDB query = AppSettings.QueryCDDB;
-    if (server)
-        query.Server = *server;
-    if (tagEncoding >= 0)
-        query.TagEncoding = tagEncoding;
-    TCddbLookupRequest request;
-    request.FirstTrack = toc.firstTrack;
-    request.LastTrack = toc.lastTrack;
-    request.DriveHandle = handle;
-    request.RowCount = rows;
-    CddbIdentityOfToc(toc, request.DiscId, request.QueryText);
-    request.Settings = query;
-    const QString address = request.Settings.Server;
-    request.ComponentServer = address.contains(QStringLiteral("http")) ? address : TCDDBInfo::DefaultServer();
-    request.ComponentEmail = TCDDBInfo::DefaultEmail();
-    terminal.Line(QStringLiteral("Looking up %1 on %2").arg(request.DiscId, address));
-    TCdError error;
-    const int code = RunCddbLookup(request, result, &error, nullptr);
-    if (!result.Refusal.isEmpty() && result.Titles.empty()) {
-        terminal.Failure(
-            QStringLiteral("the CDDB server %1 refused the lookup: %2").arg(address, result.Refusal));
-        return false;
-    }
-    if (error.code == CDERR_CDDB_ANSWER) { // not a "no match" either: what came was no CDDB answer
-        terminal.Failure(QStringLiteral("the CDDB server %1 sent an answer that could not be read: %2")
-                             .arg(address, error.text));
-        return false;
-    }
-    if (error.code == CDERR_CDDB_NETWORK) { // not a "no match": the server never answered
-        const QString reason = error.text;
-        terminal.Failure(QStringLiteral("cannot reach the CDDB server %1: %2")
-                             .arg(address, reason.isEmpty() ? QStringLiteral("no answer") : reason));
-        return false;
-    }
-    if (code == CDDBQUERY_NO_MATCH || (result.Titles.empty() && !result.Album)) {
-        terminal.Failure(
-            QStringLiteral("no match found (no such disc on the server, wrong settings, or no network)"));
-        return false;
-    }
-    return true;
-}
-
-// A lookup's source: "cdtext", "musicbrainz" or "cddb"; false (with the reason told) when it found nothing.
-bool lookupAt(const QString &source, const std::optional<QString> &server,
-              const std::optional<QString> &release, int tagEncoding, const TToc &toc, HCDROM handle,
-              TCddbLookupResult &result, TTerminal &terminal)
-{
-    if (source == QLatin1String("cdtext"))
-        return fromCdText(toc, handle, result, terminal);
-    if (source == QLatin1String("musicbrainz"))
-        return fromMusicBrainz(server, release, toc, result, terminal);
-    return fromCddb(server, tagEncoding, toc, handle, result, terminal);
 }
 
 // Tries the sources in order on drive -d until one finds titles, then prints and keeps them. tagEncoding
@@ -224,11 +74,13 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     if (!handle)
         return 1;
     TCddbLookupResult result;
+    TTerminalLookupView view(terminal);
     bool found = false;
     for (const QString &source : sources) {
         result = TCddbLookupResult();
-        if ((found = lookupAt(source, args.value("--server"), args.value("--release"), tagEncoding, toc,
-                              handle.get(), result, terminal)))
+        if ((found =
+                 LookUpAt(source, TLookupSource{args.value("--server"), args.value("--release"), tagEncoding},
+                          toc, handle.get(), result, view)))
             break;
     }
     const QString key = DiscKeyOfDrive(CdHandlePath(handle.get()));
@@ -241,18 +93,6 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
     // A source that failed before the one that found the titles is no failure of the command.
     terminal.Failures = 0;
     return storeLookup(toc, key, result, terminal, args.flag("--json") ? Answer::Json : Answer::Text);
-}
-
-// The sources of an automatic lookup by the settings' order: MusicBrainz and CDDB, or one of them.
-QStringList networkSources()
-{
-    QStringList sources;
-    const int order = AppSettings.QueryCDDB.LookupOrder;
-    if (order != 2)
-        sources << QStringLiteral("musicbrainz");
-    if (order != 1)
-        sources << QStringLiteral("cddb");
-    return sources;
 }
 
 class TCddbCommand final : public TCommand {
@@ -317,7 +157,7 @@ int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
     const QString source = args.value("--source").value_or(QStringLiteral("auto"));
     QStringList sources;
     if (source == QLatin1String("auto")) {
-        sources = networkSources();
+        sources = NetworkLookupSources();
         // One address cannot serve both network sources.
         if (args.value("--server") && sources.size() > 1)
             throw UsageError{QStringLiteral("--server needs --source musicbrainz or --source cddb")};
@@ -333,52 +173,16 @@ int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
 
 } // namespace
 
-bool IsRipLookupMode(const QString &mode)
-{
-    return QStringList{"auto", "cache", "cdtext", "musicbrainz", "cddb", "none"}.contains(mode);
-}
-
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
                      HCDROM handle, TTerminal &terminal)
 {
-    const QString key = DiscKeyOfDrive(CdHandlePath(handle));
-    TCDInfo cached;
-    const bool known = LoadDiscInfo(key, cached);
-    QStringList sources;
-    if (mode == QLatin1String("auto")) {
-        // A disc the cache knows keeps its titles (the user's own edits among them); then what the disc
-        // itself says; then the network.
-        if (known)
-            return QStringLiteral("cache");
-        sources = QStringList{QStringLiteral("cdtext")} + networkSources();
-    } else if (mode != QLatin1String("cache") && mode != QLatin1String("none")) {
-        sources << mode;
-    }
-    if (sources.isEmpty())
-        return known && mode == QLatin1String("cache") ? QStringLiteral("cache") : QString();
     // What the sources say on the way is told, but a lookup that finds nothing fails no rip: its tracks keep
     // the names they have.
     const int failures = terminal.Failures;
-    TCddbLookupResult result;
-    bool found = false;
-    QString foundAt;
-    for (const QString &source : sources) {
-        result = TCddbLookupResult();
-        if ((found = lookupAt(source, std::nullopt, release, -1, toc, handle, result, terminal))) {
-            foundAt = source;
-            break;
-        }
-    }
+    TTerminalLookupView view(terminal);
+    const QString source = LookUpForRip(mode, release, toc, handle, view);
     terminal.Failures = failures;
-    if (!found) {
-        terminal.Notice(QStringLiteral("no titles found for this disc; its tracks keep the names they have"));
-        return QString();
-    }
-    if (storeLookup(toc, key, result, terminal, Answer::None) != 0) {
-        terminal.Failures = failures; // the rip goes on with the titles it has
-        return QString();
-    }
-    return foundAt;
+    return source;
 }
 
 std::unique_ptr<TCommand> MakeCddbCommand()
