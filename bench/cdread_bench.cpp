@@ -33,7 +33,7 @@ int main(int argc, char **argv)
     request.ver = 1;
     request.ha = list.cd[index].ha;
     request.tgt = list.cd[index].tgt;
-    const HCDROM handle = GetCDHandle(&request);
+    const TCdHandle handle = GetCDHandle(&request);
     TToc toc;
     if (!handle || !ModifyCDParms(handle, CDP_MSF, 1) || ReadTOC(handle, &toc) != 1)
         return 1;

@@ -55,7 +55,7 @@ struct TCddbClientOptions {
 void CDDBSetOption(TCddbClientOptions &options, int32_t option, const QString &text, int32_t number);
 // 1 when the server answered (a disc it does not know gives 1 and no matches, CDERR_CDDB_NO_MATCH in the
 // error); 0 when the table of contents cannot be read or the server cannot be reached or understood.
-int32_t CDDBQuery(const TCddbClientOptions &options, HCDROM handle, TCDDBQueryHeader *query,
+int32_t CDDBQuery(const TCddbClientOptions &options, TCdHandle handle, TCDDBQueryHeader *query,
                   TCdError *error = nullptr);
 // 1 when the entry of this match was fetched; the text (UTF-8, zero-terminated) is cut to fit the buffer.
 int32_t CDDBGetDiskInfo(const TCddbClientOptions &options, const TCDDBQueryItem *entry, char *text,

@@ -38,7 +38,7 @@ constexpr int CDDBQUERY_FINISHED = 7;
 struct TCddbLookupRequest {
     uint8_t FirstTrack = 1;
     uint8_t LastTrack = 1;
-    HCDROM DriveHandle = 0;
+    TCdHandle DriveHandle = 0;
     int RowCount = 0;
     QString DiscId; // of the disc as loaded; empty when it could not be computed
     QString QueryText;

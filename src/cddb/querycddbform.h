@@ -46,7 +46,7 @@ public:
 
     uint8_t FirstTrack = 1;
     uint8_t LastTrack = 1;
-    HCDROM DriveHandle = 0;
+    TCdHandle DriveHandle = 0;
     int TimeoutSeconds = 30;
 
     QLabel *lHint;
@@ -74,7 +74,7 @@ public:
 
     uint8_t FirstTrack = 1;
     uint8_t LastTrack = 1;
-    HCDROM DriveHandle = 0;
+    TCdHandle DriveHandle = 0;
 
     QComboBox *cbServer;
     QLineEdit *eScript;

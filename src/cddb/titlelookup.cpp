@@ -15,7 +15,7 @@
 namespace {
 
 // The disc's own CD-Text as the titles; false (told) when it carries none.
-bool fromCdText(const TToc &toc, HCDROM handle, TCddbLookupResult &result, TLookupView &view)
+bool fromCdText(const TToc &toc, TCdHandle handle, TCddbLookupResult &result, TLookupView &view)
 {
     const int rows = toc.lastTrack - toc.firstTrack + 1;
     TCdText text;
@@ -101,7 +101,7 @@ bool fromMusicBrainz(const std::optional<QString> &server, const std::optional<Q
 
 // CDDB through the route of tagEncoding (or the settings' when it is -1), at the server given or the
 // settings' one; false (told) when it found nothing.
-bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc &toc, HCDROM handle,
+bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc &toc, TCdHandle handle,
               TCddbLookupResult &result, TLookupView &view)
 {
     const int rows = toc.lastTrack - toc.firstTrack + 1;
@@ -150,7 +150,7 @@ bool fromCddb(const std::optional<QString> &server, int tagEncoding, const TToc 
 } // namespace
 
 // A lookup's source: "cdtext", "musicbrainz" or "cddb"; false (with the reason told) when it found nothing.
-bool LookUpAt(const QString &source, const TLookupSource &where, const TToc &toc, HCDROM handle,
+bool LookUpAt(const QString &source, const TLookupSource &where, const TToc &toc, TCdHandle handle,
               TCddbLookupResult &result, TLookupView &view)
 {
     const auto &[server, release, tagEncoding] = where;
@@ -173,7 +173,7 @@ QStringList NetworkLookupSources()
     return sources;
 }
 
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle, const QString &key)
+void LoadDisc(TDiscModel &disc, const TToc &toc, TCdHandle handle, const QString &key)
 {
     QString id;
     QString query;
@@ -213,7 +213,7 @@ bool IsRipLookupMode(const QString &mode)
 }
 
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
-                     HCDROM handle, TLookupView &view)
+                     TCdHandle handle, TLookupView &view)
 {
     const QString key = DiscKeyOfDrive(CdHandlePath(handle));
     TCDInfo cached;

@@ -30,7 +30,7 @@ struct TLookupSource {
 
 // Asks one source, "cdtext", "musicbrainz" or "cddb", for the titles of the disc of `toc` (on the drive of
 // `handle`); false (the reason told) when it found nothing.
-bool LookUpAt(const QString &source, const TLookupSource &where, const TToc &toc, HCDROM handle,
+bool LookUpAt(const QString &source, const TLookupSource &where, const TToc &toc, TCdHandle handle,
               TCddbLookupResult &result, TLookupView &view);
 // The network sources by the settings' LookupOrder: MusicBrainz and CDDB, or one of them.
 QStringList NetworkLookupSources();
@@ -38,7 +38,7 @@ QStringList NetworkLookupSources();
 // The disc of a table of contents, with its titles from the disc information cache under the key of the
 // handle's own disc (or `key`, for a handle closed already), or, for a disc the cache does not know, from the
 // CD-Text of the drive's disc when a handle is given.
-void LoadDisc(TDiscModel &disc, const TToc &toc, HCDROM handle = 0, const QString &key = QString());
+void LoadDisc(TDiscModel &disc, const TToc &toc, TCdHandle handle = 0, const QString &key = QString());
 // What a lookup found put over the disc's cached titles and kept in the cache under `key`; false (the reason
 // in error) when the cache could not be written.
 bool StoreTitles(const TToc &toc, const QString &key, const TCddbLookupResult &result, TDiscModel &disc,
@@ -51,4 +51,4 @@ bool StoreTitles(const TToc &toc, const QString &key, const TCddbLookupResult &r
 bool IsRipLookupMode(const QString &mode);
 // Returns where the titles came from ("cache", "cdtext", "musicbrainz", "cddb"); empty when from nowhere.
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
-                     HCDROM handle, TLookupView &view);
+                     TCdHandle handle, TLookupView &view);

@@ -33,7 +33,7 @@ struct Registry {
     QMutex mutex;
     QList<CdDriveEntry> drives; // as last listed; GetCDHandle addresses these
     bool listed = false;
-    std::map<HCDROM, std::shared_ptr<OpenDrive>> handles;
+    std::map<TCdHandle, std::shared_ptr<OpenDrive>> handles;
 };
 
 Registry &registry()
@@ -60,7 +60,7 @@ void succeed(TCdError *error)
         *error = TCdError{};
 }
 
-std::shared_ptr<OpenDrive> findHandle(HCDROM handle)
+std::shared_ptr<OpenDrive> findHandle(TCdHandle handle)
 {
     Registry &r = registry();
     QMutexLocker lock(&r.mutex);
@@ -143,7 +143,7 @@ int32_t GetCDList(TCDList *list, TCdError *error)
     return count;
 }
 
-HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error)
+TCdHandle GetCDHandle(const TGetCDHand *request, TCdError *error)
 {
     if (!request || request->size != sizeof(TGetCDHand))
         return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid drive request"));
@@ -187,7 +187,7 @@ HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error)
         return fail(error, CDERR_OPEN, reason);
 
     QMutexLocker lock(&r.mutex);
-    HCDROM handle = 1;
+    TCdHandle handle = 1;
     while (r.handles.count(handle))
         ++handle;
     if (handle > MAX_CD_HANDLES)
@@ -199,7 +199,7 @@ HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error)
     return handle;
 }
 
-int32_t CloseCDHandle(HCDROM handle, TCdError *error)
+int32_t CloseCDHandle(TCdHandle handle, TCdError *error)
 {
     std::shared_ptr<OpenDrive> drive;
     {
@@ -216,7 +216,7 @@ int32_t CloseCDHandle(HCDROM handle, TCdError *error)
     return 1;
 }
 
-int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value, TCdError *error)
+int32_t ModifyCDParms(TCdHandle handle, int32_t which, uint32_t value, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
@@ -229,7 +229,7 @@ int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value, TCdError *er
     return 1;
 }
 
-int32_t ReadTOC(HCDROM handle, TToc *toc, TCdError *error)
+int32_t ReadTOC(TCdHandle handle, TToc *toc, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
@@ -262,7 +262,7 @@ int32_t ReadTOC(HCDROM handle, TToc *toc, TCdError *error)
     return 1;
 }
 
-HCDROM OpenCDHandle(const TCDRec &drive, TCdError *error)
+TCdHandle OpenCDHandle(const TCDRec &drive, TCdError *error)
 {
     TGetCDHand request{};
     request.size = 12;
@@ -295,7 +295,7 @@ bool IsBarcode(const QString &mcn)
     return (10 - sum % 10) % 10 == mcn[12].unicode() - '0';
 }
 
-bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes)
+bool ReadDiscCodes(TCdHandle handle, TDiscCodes &codes)
 {
     codes = TDiscCodes();
     const auto drive = findHandle(handle);
@@ -328,7 +328,7 @@ bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes)
     return true;
 }
 
-bool ReadCdText(HCDROM handle, TCdText &text)
+bool ReadCdText(TCdHandle handle, TCdText &text)
 {
     text = TCdText();
     const auto drive = findHandle(handle);
@@ -378,7 +378,7 @@ bool ReadCdText(HCDROM handle, TCdText &text)
     return true;
 }
 
-int32_t TrackPregapSectors(HCDROM handle, int track)
+int32_t TrackPregapSectors(TCdHandle handle, int track)
 {
     const auto drive = findHandle(handle);
     if (!drive)
@@ -390,7 +390,7 @@ int32_t TrackPregapSectors(HCDROM handle, int track)
     return 0;
 }
 
-int32_t HiddenTrackSectors(HCDROM handle)
+int32_t HiddenTrackSectors(TCdHandle handle)
 {
     const auto drive = findHandle(handle);
     if (!drive)
@@ -414,7 +414,7 @@ int32_t HiddenTrackSectors(HCDROM handle)
     return 0;
 }
 
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer, TCdError *error)
+int32_t ReadCDAudioLBA(TCdHandle handle, TTrackBuf *buffer, TCdError *error)
 {
     const auto drive = findHandle(handle);
     if (!drive)
@@ -457,12 +457,12 @@ int32_t GetAspiLibError()
     return lastFailure;
 }
 
-bool CloseDriveHandle(HCDROM handle)
+bool CloseDriveHandle(TCdHandle handle)
 {
     return handle == 0 || CloseCDHandle(handle) != 0;
 }
 
-QString CdHandlePath(HCDROM handle)
+QString CdHandlePath(TCdHandle handle)
 {
     const auto drive = findHandle(handle);
     return drive ? drive->medium->path() : QString();

@@ -11,7 +11,7 @@
 // audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
 // on one handle are serialised. A call that fails says why in its `TCdError` when given one.
 
-using HCDROM = uint32_t; // a drive handle: a small non-zero number; 0 means none
+using TCdHandle = uint32_t; // a drive handle: a small non-zero number; 0 means none
 
 #pragma pack(push, 1)
 struct TCDRec {
@@ -108,13 +108,13 @@ struct TCdError {
 
 // Fills the list (capacity list->max, at most 8) and returns the number of drives.
 int32_t GetCDList(TCDList *list, TCdError *error = nullptr);
-HCDROM GetCDHandle(const TGetCDHand *request, TCdError *error = nullptr);
+TCdHandle GetCDHandle(const TGetCDHand *request, TCdError *error = nullptr);
 // A handle of a drive of the list (GetCDHandle with the drive's address); 0 when it cannot be opened.
-HCDROM OpenCDHandle(const TCDRec &drive, TCdError *error = nullptr);
-int32_t CloseCDHandle(HCDROM handle, TCdError *error = nullptr); // non-zero when closed
-int32_t ModifyCDParms(HCDROM handle, int32_t which, uint32_t value,
+TCdHandle OpenCDHandle(const TCDRec &drive, TCdError *error = nullptr);
+int32_t CloseCDHandle(TCdHandle handle, TCdError *error = nullptr); // non-zero when closed
+int32_t ModifyCDParms(TCdHandle handle, int32_t which, uint32_t value,
                       TCdError *error = nullptr);                     // non-zero on success
-int32_t ReadTOC(HCDROM handle, TToc *toc, TCdError *error = nullptr); // 1 on success
+int32_t ReadTOC(TCdHandle handle, TToc *toc, TCdError *error = nullptr); // 1 on success
 
 // The CD-Text a disc carries (from a drive, or TITLE/PERFORMER lines of a CUE image): the album's title
 // and performer, and each track's, by track number. Texts without control characters; empty when absent.
@@ -126,7 +126,7 @@ struct TCdText {
     bool empty() const { return AlbumTitle.isEmpty() && AlbumPerformer.isEmpty() && Titles.empty(); }
 };
 // False when the handle is unknown; a disc without CD-Text gives true and an empty text.
-bool ReadCdText(HCDROM handle, TCdText &text);
+bool ReadCdText(TCdHandle handle, TCdText &text);
 // The codes a disc carries in its subchannel (or a CUE image in CATALOG and ISRC lines): the disc's media
 // catalogue number (13 digits, an EAN/UPC) and each track's ISRC (CCOOOYYNNNNN), by track number. Codes
 // that are not well-formed are left out (a drive without the ability gives none).
@@ -136,7 +136,7 @@ struct TDiscCodes {
     bool empty() const { return Mcn.isEmpty() && Isrcs.empty(); }
 };
 // False when the handle is unknown.
-bool ReadDiscCodes(HCDROM handle, TDiscCodes &codes);
+bool ReadDiscCodes(TCdHandle handle, TDiscCodes &codes);
 // The forms the codes must have: 12 characters, two letters, three letters or digits, seven digits; 13
 // digits, not all nought. A barcode is a catalogue number whose EAN-13 check digit is right.
 bool IsWellFormedIsrc(const QString &code);
@@ -144,26 +144,26 @@ bool IsWellFormedMcn(const QString &code);
 bool IsBarcode(const QString &mcn);
 // 1 on success. startFrame is signed in effect: the sectors before the first entry (a hidden track's) are
 // read with a negative one.
-int32_t ReadCDAudioLBA(HCDROM handle, TTrackBuf *buffer, TCdError *error = nullptr);
+int32_t ReadCDAudioLBA(TCdHandle handle, TTrackBuf *buffer, TCdError *error = nullptr);
 // The sectors of audio hidden before the first track (its pregap, from the disc's start to its INDEX 01),
 // when the first track is audio and that audio is not all silence; 0 otherwise. Reads those sectors.
-int32_t HiddenTrackSectors(HCDROM handle);
+int32_t HiddenTrackSectors(TCdHandle handle);
 // The sectors of a track's pregap when the disc marks one (INDEX 00); 0 when it does not, or for no such
 // track.
-int32_t TrackPregapSectors(HCDROM handle, int track);
+int32_t TrackPregapSectors(TCdHandle handle, int track);
 // The code of the last failure any call of the process reported (CDERR_NONE before the first); the reason
 // comes with the failing call's TCdError. SetAspiLibError reports one from a client of these calls.
 int32_t GetAspiLibError();
 void SetAspiLibError(int32_t code);
 
 // True for handle 0; otherwise whether CloseCDHandle closed it.
-bool CloseDriveHandle(HCDROM handle);
+bool CloseDriveHandle(TCdHandle handle);
 
 // An open drive handle, closed when it goes.
 class TDriveHandle {
 public:
     TDriveHandle() = default;
-    explicit TDriveHandle(HCDROM handle) : m_handle(handle) {}
+    explicit TDriveHandle(TCdHandle handle) : m_handle(handle) {}
     TDriveHandle(TDriveHandle &&other) noexcept : m_handle(std::exchange(other.m_handle, 0)) {}
     TDriveHandle &operator=(TDriveHandle &&other) noexcept
     {
@@ -174,9 +174,9 @@ public:
     TDriveHandle(const TDriveHandle &) = delete;
     TDriveHandle &operator=(const TDriveHandle &) = delete;
     ~TDriveHandle() { reset(); }
-    HCDROM get() const { return m_handle; }
+    TCdHandle get() const { return m_handle; }
     explicit operator bool() const { return m_handle != 0; }
-    void reset(HCDROM handle = 0)
+    void reset(TCdHandle handle = 0)
     {
         if (m_handle)
             CloseCDHandle(m_handle);
@@ -184,11 +184,11 @@ public:
     }
 
 private:
-    HCDROM m_handle = 0;
+    TCdHandle m_handle = 0;
 };
 
 // The device or image path behind an open handle (empty for an unknown one).
-QString CdHandlePath(HCDROM handle);
+QString CdHandlePath(TCdHandle handle);
 
 // Opens or closes the tray of the drive behind a device path; a disc image has no tray (false, nothing done).
 bool EjectCdTray(const QString &devicePath);

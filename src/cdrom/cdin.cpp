@@ -79,7 +79,7 @@ void TCDIn::SetCurrentDrive(int index)
 QString TCDIn::DriveName()
 {
     activate();
-    CDROMPARAMS *p = CR_GetStructPointer();
+    TDriveParams *p = CR_GetStructPointer();
     CR_GetCDROMParameters(p);
     const QString name = QString::fromUtf8(CR_GetDriveID(p));
     if (!EnableJitterCorrection)
@@ -211,7 +211,7 @@ void TCDIn::DoInit()
     requireIdle();
     activate();
     try {
-        CDROMPARAMS *p = CR_GetStructPointer();
+        TDriveParams *p = CR_GetStructPointer();
         CR_GetCDROMParameters(p);
         CR_SetJitterCorrection(p, EnableJitterCorrection ? -1 : 0);
         if (ReadSectors)

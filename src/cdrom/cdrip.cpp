@@ -38,7 +38,7 @@ struct State {
     std::recursive_mutex mutex;
     QList<CdDriveEntry> drives;
     int active = 0;
-    std::map<int, CDROMPARAMS> params; // per drive index
+    std::map<int, TDriveParams> params; // per drive index
     std::unique_ptr<CdMedium> medium;  // the active drive, opened on demand
     int mediumIndex = -1;
     std::unique_ptr<Ripper> ripper;
@@ -105,11 +105,11 @@ CdMedium *activeMedium(State &s)
     return s.medium.get();
 }
 
-CDROMPARAMS &paramsOf(State &s, int index)
+TDriveParams &paramsOf(State &s, int index)
 {
     auto it = s.params.find(index);
     if (it == s.params.end()) {
-        CDROMPARAMS p{};
+        TDriveParams p{};
         p.nNumReadSectors = 26;
         p.nNumOverlapSectors = 3;
         p.nNumCompareSectors = 1;
@@ -164,14 +164,14 @@ int CR_GetActiveCDROM()
     return s.active;
 }
 
-CDROMPARAMS *CR_GetStructPointer()
+TDriveParams *CR_GetStructPointer()
 {
     State &s = state();
     std::lock_guard lock(s.mutex);
     return &paramsOf(s, s.active);
 }
 
-int CR_GetCDROMParameters(CDROMPARAMS *params)
+int CR_GetCDROMParameters(TDriveParams *params)
 {
     State &s = state();
     std::lock_guard lock(s.mutex);
@@ -189,7 +189,7 @@ int CR_GetCDROMParameters(CDROMPARAMS *params)
     return CDEX_OK;
 }
 
-int CR_SetCDROMParameters(CDROMPARAMS *params)
+int CR_SetCDROMParameters(TDriveParams *params)
 {
     State &s = state();
     std::lock_guard lock(s.mutex);
@@ -199,7 +199,7 @@ int CR_SetCDROMParameters(CDROMPARAMS *params)
     return CDEX_OK;
 }
 
-const char *CR_GetDriveID(CDROMPARAMS *params)
+const char *CR_GetDriveID(TDriveParams *params)
 {
     State &s = state();
     std::lock_guard lock(s.mutex);
@@ -207,51 +207,51 @@ const char *CR_GetDriveID(CDROMPARAMS *params)
     return s.driveId.c_str();
 }
 
-int CR_GetJitterCorrection(CDROMPARAMS *p)
+int CR_GetJitterCorrection(TDriveParams *p)
 {
     return p ? p->bJitterCorrection : 0;
 }
-void CR_SetJitterCorrection(CDROMPARAMS *p, int v)
+void CR_SetJitterCorrection(TDriveParams *p, int v)
 {
     if (p)
         p->bJitterCorrection = v;
 }
-void CR_SetReadSectors(CDROMPARAMS *p, int v)
+void CR_SetReadSectors(TDriveParams *p, int v)
 {
     if (p)
         p->nNumReadSectors = v;
 }
-void CR_SetOverlapSectors(CDROMPARAMS *p, int v)
+void CR_SetOverlapSectors(TDriveParams *p, int v)
 {
     if (p)
         p->nNumOverlapSectors = v;
 }
-void CR_SetCompareSectors(CDROMPARAMS *p, int v)
+void CR_SetCompareSectors(TDriveParams *p, int v)
 {
     if (p)
         p->nNumCompareSectors = v;
 }
-void CR_SetEnableMultiRead(CDROMPARAMS *p, int v)
+void CR_SetEnableMultiRead(TDriveParams *p, int v)
 {
     if (p)
         p->bEnableMultiRead = v;
 }
-void CR_SetMultiReadCount(CDROMPARAMS *p, int v)
+void CR_SetMultiReadCount(TDriveParams *p, int v)
 {
     if (p)
         p->nMultiReadCount = v;
 }
-void CR_SetParanoidMode(CDROMPARAMS *p, int v)
+void CR_SetParanoidMode(TDriveParams *p, int v)
 {
     if (p)
         p->bParanoid = v;
 }
-void CR_SetParanoiaMode(CDROMPARAMS *p, int v)
+void CR_SetParanoiaMode(TDriveParams *p, int v)
 {
     if (p)
         p->nParanoiaMode = v;
 }
-void CR_LockCDTrayWhileRipping(CDROMPARAMS *p, int v)
+void CR_LockCDTrayWhileRipping(TDriveParams *p, int v)
 {
     if (p)
         p->bLockDuringRip = v;
@@ -329,7 +329,7 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
     ripper->next = start;
     ripper->end = end;
     ripper->chunkSectors = std::max(1, (bufferSize ? *bufferSize : 176400) / 2352);
-    const CDROMPARAMS &p = paramsOf(s, s.active);
+    const TDriveParams &p = paramsOf(s, s.active);
     int mode = PARANOIA_MODE_DISABLE;
     if (p.bJitterCorrection)
         mode |= PARANOIA_MODE_OVERLAP | PARANOIA_MODE_VERIFY;

@@ -15,7 +15,7 @@ constexpr int CDEX_NO_DISC = 3;
 constexpr int CDEX_READ_ERROR = 4;
 
 // Settings of a drive, as the component hands them back and forth.
-struct CDROMPARAMS {
+struct TDriveParams {
     char lpszCDROMID[256];
     int nNumReadSectors;
     int nNumOverlapSectors;
@@ -33,21 +33,21 @@ void CR_DeInit();
 int CR_GetNumCDROM();
 void CR_SetActiveCDROM(int index);
 int CR_GetActiveCDROM();
-CDROMPARAMS *CR_GetStructPointer();
-int CR_GetCDROMParameters(CDROMPARAMS *params);
-int CR_SetCDROMParameters(CDROMPARAMS *params);
+TDriveParams *CR_GetStructPointer();
+int CR_GetCDROMParameters(TDriveParams *params);
+int CR_SetCDROMParameters(TDriveParams *params);
 // "vendor product" of the active drive.
-const char *CR_GetDriveID(CDROMPARAMS *params);
-int CR_GetJitterCorrection(CDROMPARAMS *params);
-void CR_SetJitterCorrection(CDROMPARAMS *params, int value);
-void CR_SetReadSectors(CDROMPARAMS *params, int value);
-void CR_SetOverlapSectors(CDROMPARAMS *params, int value);
-void CR_SetCompareSectors(CDROMPARAMS *params, int value);
-void CR_SetEnableMultiRead(CDROMPARAMS *params, int value);
-void CR_SetMultiReadCount(CDROMPARAMS *params, int value);
-void CR_SetParanoidMode(CDROMPARAMS *params, int value);
-void CR_SetParanoiaMode(CDROMPARAMS *params, int value);
-void CR_LockCDTrayWhileRipping(CDROMPARAMS *params, int value);
+const char *CR_GetDriveID(TDriveParams *params);
+int CR_GetJitterCorrection(TDriveParams *params);
+void CR_SetJitterCorrection(TDriveParams *params, int value);
+void CR_SetReadSectors(TDriveParams *params, int value);
+void CR_SetOverlapSectors(TDriveParams *params, int value);
+void CR_SetCompareSectors(TDriveParams *params, int value);
+void CR_SetEnableMultiRead(TDriveParams *params, int value);
+void CR_SetMultiReadCount(TDriveParams *params, int value);
+void CR_SetParanoidMode(TDriveParams *params, int value);
+void CR_SetParanoiaMode(TDriveParams *params, int value);
+void CR_LockCDTrayWhileRipping(TDriveParams *params, int value);
 // *status stays 0 when a disc is loaded.
 int CR_IsMediaLoaded(int *status);
 int CR_ReadToc();

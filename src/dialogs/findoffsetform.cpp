@@ -69,7 +69,7 @@ void TFindOffsetForm::search()
     list.max = 8;
     GetCDList(&list);
     TCdError failure;
-    const HCDROM handle =
+    const TCdHandle handle =
         m_driveIndex >= 0 && m_driveIndex < list.num ? OpenCDHandle(list.cd[m_driveIndex], &failure) : 0;
     TToc toc;
     std::memset(&toc, 0, sizeof toc);

@@ -22,7 +22,7 @@ class TCDIn;
 class TOptionsHost {
 public:
     virtual ~TOptionsHost() = default;
-    virtual HCDROM CurrentDriveHandle() const = 0;
+    virtual TCdHandle CurrentDriveHandle() const = 0;
     // Opens the drive at the index through the CD access calls and loads its tracks.
     virtual void ReopenDrive(int index) = 0;
     virtual TCDIn &DriveComponent() = 0;

@@ -37,7 +37,7 @@ public:
 
     const int TrackIndex;
     const QString FileBase;
-    HCDROM CDHandle = 0;
+    TCdHandle CDHandle = 0;
     QObject *NotifyWindow = nullptr;
     TCommonOptions Options; // output folder, rip time, normalisation; read by the thread, set before Resume
     std::atomic<uint8_t> StopRequested{0};

@@ -73,7 +73,7 @@ void TDiscSession::SetStatus(const QString &text)
     emit statusChanged(text);
 }
 
-HCDROM TDiscSession::OpenDrive(int index)
+TCdHandle TDiscSession::OpenDrive(int index)
 {
     TCDList list;
     std::memset(&list, 0, sizeof list);
@@ -96,9 +96,9 @@ HCDROM TDiscSession::OpenDrive(int index)
     const TCDRec &drive = list.cd[index];
     DriveDescription = QString::fromUtf8(drive.vendor) + QString::fromUtf8(drive.prodId);
     SetStatus(DriveDescription);
-    HCDROM handle = OpenCDHandle(drive);
+    TCdHandle handle = OpenCDHandle(drive);
     if (handle == 0) {
-        for (HCDROM h = 1; h <= 10; ++h) {
+        for (TCdHandle h = 1; h <= 10; ++h) {
             if (CloseDriveHandle(h)) {
                 handle = OpenCDHandle(drive);
                 break;

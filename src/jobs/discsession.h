@@ -26,7 +26,7 @@ public:
 
     // The drive handle of the chosen drive (an index outside the list means the first), or 0 with the reason
     // in the status.
-    HCDROM OpenDrive(int index);
+    TCdHandle OpenDrive(int index);
     // Opens the chosen drive (unless the settings choose the drive component) and reads its disc.
     void Open();
     // Closes the drive handle and opens the drive at index through the access calls.
@@ -58,7 +58,7 @@ public:
     QString Status() const { return m_status; }
     void SetStatus(const QString &text);
 
-    HCDROM DriveHandle = 0;
+    TCdHandle DriveHandle = 0;
     QString DriveDescription;
     bool NoAudioCd = false;
     int32_t HiddenSectors =

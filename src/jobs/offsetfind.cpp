@@ -101,7 +101,7 @@ std::optional<TOffsetMatch> FindReadOffset(const QByteArray &audio, int64_t fram
     return best;
 }
 
-bool ReadTrackWithMargin(HCDROM handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
+bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
                          QByteArray &audio, QString *error, const std::atomic<bool> *stop)
 {
     // The window shifted back by the margin, long enough to reach the margin past the track's end.
@@ -165,7 +165,7 @@ std::vector<int> tracksToTry(const TToc &toc)
 
 } // namespace
 
-TOffsetSearch SearchReadOffset(HCDROM handle, const TToc &toc, const QString &server,
+TOffsetSearch SearchReadOffset(TCdHandle handle, const TToc &toc, const QString &server,
                                const std::function<void(const QString &)> &step,
                                const std::atomic<bool> *stop)
 {

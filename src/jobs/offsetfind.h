@@ -42,7 +42,7 @@ std::optional<TOffsetMatch> FindReadOffset(const QByteArray &audio, int64_t fram
 // above: `start` and `sectors` as the table of contents gives them (sectors counted from its first entry),
 // `discEnd` the lead-out; silence outside the disc. False, with the drive's reason in *error, when a read
 // failed or *stop was set.
-bool ReadTrackWithMargin(HCDROM handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
+bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
                          QByteArray &audio, QString *error, const std::atomic<bool> *stop = nullptr);
 
 // How far either way a search for a drive's read offset looks, in samples.
@@ -60,6 +60,6 @@ struct TOffsetSearch {
 // Asks the AccurateRip database at `server` about the disc whose table of contents is `toc`, then reads its
 // audio tracks (those between others first) until one matches at an offset within OffsetSearchMargin. `step`
 // hears the words of each step as it begins, on the thread the search runs on; *stop ends the search.
-TOffsetSearch SearchReadOffset(HCDROM handle, const TToc &toc, const QString &server,
+TOffsetSearch SearchReadOffset(TCdHandle handle, const TToc &toc, const QString &server,
                                const std::function<void(const QString &)> &step,
                                const std::atomic<bool> *stop = nullptr);

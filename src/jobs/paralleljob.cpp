@@ -150,7 +150,7 @@ void TParallelJob::PartPresenter::showLine()
     m_owner.m_view.SetEncoding(m_lane->Slot, m_caption, m_percent);
 }
 
-TParallelJob::TParallelJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
+TParallelJob::TParallelJob(JobKind kind, TCdHandle cdHandle, const QStringList &files,
                            const TOptionsSetting &settings, TRipJobPresenter &presenter,
                            TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes, QObject *parent)
     : QObject(parent), m_kind(kind), m_settings(settings), m_files(files), m_view(presenter),
@@ -346,7 +346,7 @@ void TParallelJob::CleanUp()
             lane->Job->CleanUp();
 }
 
-std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
+std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files,
                                     const TOptionsSetting &settings, TRipJobPresenter &presenter,
                                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
 {

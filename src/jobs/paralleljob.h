@@ -33,7 +33,7 @@ class TParallelJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
     // Conversions, and extractions through the CD access library.
-    TParallelJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
+    TParallelJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, int lanes,
                  QObject *parent = nullptr);
     // Extractions through the drive component.
@@ -69,7 +69,7 @@ private:
     TCDRipJobPresenter *m_cdPresenter = nullptr; // the drive component's window
     TMp3EncodeProcess &m_mp3;
     TWMAEncodeProcess &m_wma;
-    HCDROM m_cdHandle = 0;
+    TCdHandle m_cdHandle = 0;
     TCDIn *m_cdIn = nullptr;
     std::unique_ptr<PartPresenter> m_readerPresenter;
     std::unique_ptr<CDReaderPresenter> m_cdReaderPresenter;
@@ -87,7 +87,7 @@ private:
 
 // The job for a window or the command-line tool: a TParallelJob when the settings allow more than one
 // encoder and the job has something to encode in parallel, else the sequential TRipJob.
-std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files,
+std::unique_ptr<TJobRun> MakeRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files,
                                     const TOptionsSetting &settings, TRipJobPresenter &presenter,
                                     TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
 

@@ -12,7 +12,7 @@ TTrackReadStep::~TTrackReadStep()
     Stop();
 }
 
-void TTrackReadStep::Start(HCDROM handle, int track, const QString &base, const TCommonOptions &options)
+void TTrackReadStep::Start(TCdHandle handle, int track, const QString &base, const TCommonOptions &options)
 {
     m_thread.reset();
     m_running = true;

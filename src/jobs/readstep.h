@@ -29,7 +29,7 @@ public:
 
     // track: the table of contents' entry counted from 1 (0: the audio hidden before the first track);
     // base: the WAV's file name without ".wav".
-    void Start(HCDROM handle, int track, const QString &base, const TCommonOptions &options);
+    void Start(TCdHandle handle, int track, const QString &base, const TCommonOptions &options);
     // Ends a read still running (what it wrote goes) and lets the thread go; no end is told.
     void Stop();
     // The thread of the last read, for its checks once it ended; null before the first and after Stop.

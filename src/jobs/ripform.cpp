@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-TRipForm::TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
+TRipForm::TRipForm(QWidget *owner, JobKind kind, TCdHandle value, const QStringList &files,
                    const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
     : TRipForm(owner, [&](TRipJobPresenter &presenter) {
           return MakeRipJob(kind, value, files, JobSettings(AppSettings, outputFolder), presenter, mp3, wma);

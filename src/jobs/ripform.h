@@ -60,7 +60,7 @@ private:
 class TRipForm final : public QDialog, public TRipJobPresenter {
     Q_OBJECT
 public:
-    TRipForm(QWidget *owner, JobKind kind, HCDROM value, const QStringList &files,
+    TRipForm(QWidget *owner, JobKind kind, TCdHandle value, const QStringList &files,
              const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     // The window of any job that reports as a file job does (a conversion of any files, say): makeJob gives
     // the job that presents in this window.

@@ -23,7 +23,7 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
     return copy;
 }
 
-TRipJob::TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
+TRipJob::TRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
     : QObject(parent), Encoding(mp3, wma), m_presenter(presenter), m_wma(wma),
       m_resample(settings.CommonOptions.ResampleQuality == 1), Files(files), m_kind(kind),

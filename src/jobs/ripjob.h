@@ -71,7 +71,7 @@ class TRipJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
     // settings: a copy made with JobSettings.
-    TRipJob(JobKind kind, HCDROM cdHandle, const QStringList &files, const TOptionsSetting &settings,
+    TRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, const TOptionsSetting &settings,
             TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
             QObject *parent = nullptr);
     ~TRipJob() override;
@@ -160,7 +160,7 @@ private:
     const TOptionsSetting m_settings;
     QSet<int> m_failedItems;                // items whose encoding failed: their WAVs stay
     std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
-    HCDROM CDHandle;
+    TCdHandle CDHandle;
     bool Busy = false;
     std::chrono::steady_clock::time_point WmaStartTime;
     QTimer Timer1;

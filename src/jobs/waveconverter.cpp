@@ -142,8 +142,8 @@ int TWaveConverter::LoadFile(QIODevice &stream)
 
 bool TWaveConverter::SuggestPcm()
 {
-    const TWaveFormatEx *src = currentFormat();
-    TWaveFormatEx *dst = newFormat();
+    const TWaveFormatHeader *src = currentFormat();
+    TWaveFormatHeader *dst = newFormat();
     if (dst->wFormatTag != pcmTag || src->wFormatTag != mpegLayer3Tag || src->nChannels < 1 ||
         src->nChannels > 2 || src->nSamplesPerSec == 0)
         return false;
@@ -158,8 +158,8 @@ bool TWaveConverter::SuggestPcm()
 
 bool TWaveConverter::Convert()
 {
-    const TWaveFormatEx *src = currentFormat();
-    const TWaveFormatEx *dst = newFormat();
+    const TWaveFormatHeader *src = currentFormat();
+    const TWaveFormatHeader *dst = newFormat();
     if (src->wFormatTag != mpegLayer3Tag || dst->wFormatTag != pcmTag || dst->wBitsPerSample != 16 ||
         dst->nChannels != src->nChannels || dst->nSamplesPerSec != src->nSamplesPerSec)
         return false;
@@ -179,7 +179,7 @@ bool TWaveConverter::Convert()
 int TWaveConverter::SaveWav(QIODevice &target)
 {
     try {
-        const TWaveFormatEx *format = currentFormat();
+        const TWaveFormatHeader *format = currentFormat();
         const int64_t start = target.pos();
         QByteArray header = CanonicalWavHeader(format->nChannels, format->nSamplesPerSec,
                                                format->wBitsPerSample, uint32_t(m_data.size()));

@@ -8,7 +8,7 @@
 
 // A WAV file's format block as it lies in the file.
 #pragma pack(push, 1)
-struct TWaveFormatEx {
+struct TWaveFormatHeader {
     uint16_t wFormatTag;
     uint16_t nChannels;
     uint32_t nSamplesPerSec;
@@ -18,7 +18,7 @@ struct TWaveFormatEx {
     uint16_t cbSize;
 };
 #pragma pack(pop)
-static_assert(sizeof(TWaveFormatEx) == 18);
+static_assert(sizeof(TWaveFormatHeader) == 18);
 
 // Turns a compressed WAV file (MPEG Layer-3 inside RIFF/WAVE, decoded by libmpg123) into 16-bit PCM at the
 // stream's own rate and channels, entirely in memory, and hands it back as a complete PCM WAV image. The
@@ -38,8 +38,8 @@ public:
     // Writes a PCM WAV image of the data in CurrentFormat into the target. 0, or 286 on a failure.
     int SaveWav(QIODevice &target);
 
-    TWaveFormatEx *currentFormat() { return reinterpret_cast<TWaveFormatEx *>(CurrentFormat.data()); }
-    TWaveFormatEx *newFormat() { return reinterpret_cast<TWaveFormatEx *>(NewFormat.data()); }
+    TWaveFormatHeader *currentFormat() { return reinterpret_cast<TWaveFormatHeader *>(CurrentFormat.data()); }
+    TWaveFormatHeader *newFormat() { return reinterpret_cast<TWaveFormatHeader *>(NewFormat.data()); }
 
     static constexpr uint32_t MaxFmtSize = 129; // the format bytes a conversion takes over
     alignas(4) std::array<uint8_t, 129> CurrentFormat{};

@@ -101,7 +101,7 @@ public:
     void aPauseExecute();
     void aStopExecute();
 
-    HCDROM CurrentDriveHandle() const override { return Session.DriveHandle; }
+    TCdHandle CurrentDriveHandle() const override { return Session.DriveHandle; }
     bool HasDriveHandle() const override { return Session.DriveHandle != 0; }
     // The recorder's save as MP3: the job window of kind 4 on the saved file, modally.
     void ConvertRecording(const QString &wavFile) override;

@@ -17,7 +17,7 @@ class CddbAccessTest : public ::testing::Test {
 protected:
     TestHome home;
     CddbTestServer server;
-    HCDROM handle = 0;
+    TCdHandle handle = 0;
     std::vector<TCDDBQueryItem> table = std::vector<TCDDBQueryItem>(CDDB_MAX_MATCHES);
     TCDDBQueryHeader header{};
     TCddbClientOptions options;
@@ -95,7 +95,7 @@ TEST_F(CddbAccessTest, NoMatchAndFailures)
     EXPECT_EQ(error.code, CDERR_CDDB_NETWORK);
     EXPECT_FALSE(error.text.isEmpty());
     server.setBehaviour(CddbTestServer::Behaviour::Answer);
-    const HCDROM good = handle;
+    const TCdHandle good = handle;
     handle = 999;
     EXPECT_EQ(query(), 0);
     handle = good;

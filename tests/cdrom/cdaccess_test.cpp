@@ -50,11 +50,11 @@ protected:
         return list;
     }
 
-    static HCDROM open(const TCDRec &drive) { return OpenCDHandle(drive); }
+    static TCdHandle open(const TCDRec &drive) { return OpenCDHandle(drive); }
 
     // The last read's failure.
     inline static TCdError failure;
-    static std::vector<uint8_t> read(HCDROM handle, uint32_t start, uint32_t count, int32_t *result)
+    static std::vector<uint8_t> read(TCdHandle handle, uint32_t start, uint32_t count, int32_t *result)
     {
         std::vector<uint8_t> memory(24 + count * 2352);
         auto *buffer = reinterpret_cast<TTrackBuf *>(memory.data());
@@ -129,7 +129,7 @@ TEST_F(CdAccessTest, TableOfContentsMatchesTheImage)
     makeDisc("disc", {"750,tone", "00:05:10,noise", "300,music", "data:00:02:00"});
     const TCDList list = driveList();
     ASSERT_EQ(list.num, 1);
-    const HCDROM handle = open(list.cd[0]);
+    const TCdHandle handle = open(list.cd[0]);
     ASSERT_NE(handle, 0u);
     ASSERT_NE(ModifyCDParms(handle, 36, 1), 0);
     TToc toc;
@@ -163,7 +163,7 @@ TEST_F(CdAccessTest, AudioReadsGiveExactlyTheImageBytes)
 {
     const QString cue = makeDisc("disc", {"400,noise", "333,music", "200,tone:1000"});
     const QByteArray image = ReadFileBytes(imagesFolder + "disc.bin");
-    const HCDROM handle = open(driveList().cd[0]);
+    const TCdHandle handle = open(driveList().cd[0]);
     ASSERT_NE(handle, 0u);
     QRandomGenerator random(42);
     const uint32_t total = 933;
@@ -205,7 +205,7 @@ TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
                                              "TRACK AUDIO\nFILE \"disc.bin\" 00:02:50 00:01:25\n");
     const TCDList drives = driveList();
     ASSERT_EQ(drives.num, 2);
-    std::vector<HCDROM> handles;
+    std::vector<TCdHandle> handles;
     for (int i = 0; i < 2; ++i) {
         handles.push_back(open(drives.cd[i]));
         ASSERT_NE(handles.back(), 0u);
@@ -214,7 +214,7 @@ TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
         ASSERT_EQ(result, 1) << failure.text.toStdString();
     }
     ASSERT_TRUE(QFile::resize(imagesFolder + "disc.bin", 2352 * 255));
-    for (const HCDROM handle : handles) {
+    for (const TCdHandle handle : handles) {
         int32_t result = 1;
         read(handle, 250, 10, &result);
         EXPECT_EQ(result, 0);
@@ -229,7 +229,7 @@ TEST_F(CdAccessTest, AFileCutShortFailsToReadPastItsEnd)
 TEST_F(CdAccessTest, MarkedSectorsFailToRead)
 {
     makeDisc("bad", {"--bad", "120-121", "100", "100"});
-    const HCDROM handle = open(driveList().cd[0]);
+    const TCdHandle handle = open(driveList().cd[0]);
     ASSERT_NE(handle, 0u);
     int32_t result = 0;
     read(handle, 100, 10, &result);
@@ -255,7 +255,7 @@ TEST_F(CdAccessTest, CdParanoiaReadsTheSameBytes)
     ASSERT_EQ(code, 0) << output.toStdString();
     const QByteArray fromParanoia = ReadFileBytes(wav).mid(44);
 
-    const HCDROM handle = open(driveList().cd[0]);
+    const TCdHandle handle = open(driveList().cd[0]);
     int32_t result = 0;
     const std::vector<uint8_t> ours = read(handle, 300, 211, &result);
     ASSERT_EQ(result, 1);
@@ -292,11 +292,11 @@ TEST_F(CdAccessTest, HandleFailures)
     EXPECT_FALSE(CloseDriveHandle(77));
 
     // Handles are small non-zero numbers, reused after closing, and limited in number.
-    std::vector<HCDROM> handles;
+    std::vector<TCdHandle> handles;
     for (int i = 0; i < MAX_CD_HANDLES; ++i)
         handles.push_back(open(list.cd[0]));
     EXPECT_EQ(handles.front(), 1u);
-    EXPECT_EQ(handles.back(), HCDROM(MAX_CD_HANDLES));
+    EXPECT_EQ(handles.back(), TCdHandle(MAX_CD_HANDLES));
     EXPECT_EQ(open(list.cd[0]), 0u);
     EXPECT_EQ(GetAspiLibError(), CDERR_NO_MORE_HANDLES);
     ASSERT_TRUE(CloseDriveHandle(3));
@@ -311,7 +311,7 @@ TEST_F(CdAccessTest, HandleFailures)
     read(4, 0, 1, &result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GetAspiLibError(), CDERR_INVALID_HANDLE);
-    for (HCDROM h = 1; h <= HCDROM(MAX_CD_HANDLES); ++h)
+    for (TCdHandle h = 1; h <= TCdHandle(MAX_CD_HANDLES); ++h)
         CloseDriveHandle(h);
 }
 
@@ -319,7 +319,7 @@ TEST_F(CdAccessTest, ReadsOnOneHandleFromTwoThreads)
 {
     makeDisc("disc", {"500,noise"});
     const QByteArray image = ReadFileBytes(imagesFolder + "disc.bin");
-    const HCDROM handle = open(driveList().cd[0]);
+    const TCdHandle handle = open(driveList().cd[0]);
     ASSERT_NE(handle, 0u);
     bool same[2] = {false, false};
     const auto reader = [&](int which) {

@@ -21,7 +21,7 @@ namespace {
 
 struct Host final : TOptionsHost {
     TCDIn cd;
-    HCDROM CurrentDriveHandle() const override { return 0; }
+    TCdHandle CurrentDriveHandle() const override { return 0; }
     void ReopenDrive(int) override {}
     TCDIn &DriveComponent() override { return cd; }
     void ReloadFromDrive() override {}

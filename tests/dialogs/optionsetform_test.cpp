@@ -25,7 +25,7 @@ struct Host final : TOptionsHost {
     TCDIn cd;
     int reloads = 0;
     int remembered = 0;
-    HCDROM CurrentDriveHandle() const override { return 0; }
+    TCdHandle CurrentDriveHandle() const override { return 0; }
     void ReopenDrive(int) override {}
     TCDIn &DriveComponent() override { return cd; }
     void ReloadFromDrive() override { ++reloads; }

@@ -22,7 +22,7 @@ protected:
     MessageCollector window;
     QString images = DataFolder() + "Disc images/";
     QString out = home.root() + "/out";
-    HCDROM handle = 0;
+    TCdHandle handle = 0;
 
     CDRipThreadTest()
     {

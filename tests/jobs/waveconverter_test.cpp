@@ -46,7 +46,7 @@ TEST(WaveConverter, EmptyDataChunkLeavesTheStreamEmpty)
 TEST(WaveConverter, SaveWavWritesACanonicalImage)
 {
     TWaveConverter converter;
-    TWaveFormatEx *format = converter.currentFormat();
+    TWaveFormatHeader *format = converter.currentFormat();
     format->wFormatTag = 1;
     format->nChannels = 1;
     format->nSamplesPerSec = 8000;

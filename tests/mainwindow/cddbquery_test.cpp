@@ -321,7 +321,7 @@ TEST_F(QueryWindowsTest, UnreadableTocIsReported)
     ModalCloser closer;
     TMainForm form;
     form.show();
-    const HCDROM handle = form.Session.DriveHandle;
+    const TCdHandle handle = form.Session.DriveHandle;
     form.Session.DriveHandle = 999;
     form.aQueryCDDBExecute();
     form.Session.DriveHandle = handle;

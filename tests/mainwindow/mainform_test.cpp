@@ -329,7 +329,7 @@ TEST_F(MainFormTest, DriveComponentPath)
     form.show();
     EXPECT_EQ(form.Session.DriveHandle, 0u);
     // No handle was opened: the first one still free is 1.
-    const HCDROM probe = OpenFirstDriveHandle();
+    const TCdHandle probe = OpenFirstDriveHandle();
     EXPECT_EQ(probe, 1u);
     CloseDriveHandle(probe);
 

@@ -35,7 +35,7 @@ protected:
     TWMAEncodeProcess wma;
     QString images = DataFolder() + "Disc images/";
     QString out = home.root() + "/out/";
-    HCDROM handle = 0;
+    TCdHandle handle = 0;
     QStringList captions;
     int result = -1;
 

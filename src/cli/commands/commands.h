@@ -25,4 +25,4 @@ std::unique_ptr<TCommand> MakeOffsetCommand();
 // The titles for a rip (see the engine's LookUpForRip): what the sources say is told on the terminal, and
 // fails nothing.
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
-                     HCDROM handle, TTerminal &terminal);
+                     TCdHandle handle, TTerminal &terminal);

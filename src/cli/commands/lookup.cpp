@@ -174,7 +174,7 @@ int TLookupCommand::Run(const TArguments &args, TTerminal &terminal)
 } // namespace
 
 QString LookUpForRip(const QString &mode, const std::optional<QString> &release, const TToc &toc,
-                     HCDROM handle, TTerminal &terminal)
+                     TCdHandle handle, TTerminal &terminal)
 {
     // What the sources say on the way is told, but a lookup that finds nothing fails no rip: its tracks keep
     // the names they have.

@@ -257,7 +257,7 @@ bool typedTitles(const TArguments &args, TTypedTitles &titles, TTerminal &termin
 // The disc's titles for the rip: looked up as --lookup says, then those typed put over them (and kept in the
 // cache as an edit in the window is). Where they came from: "cache", "cdtext", "musicbrainz", "cddb",
 // "typed"; empty for nowhere.
-QString loadTitles(const TArguments &args, const TTypedTitles &typed, const TToc &toc, HCDROM handle,
+QString loadTitles(const TArguments &args, const TTypedTitles &typed, const TToc &toc, TCdHandle handle,
                    TDiscModel &disc, TTerminal &terminal)
 {
     const QString source = LookUpForRip(args.value("--lookup").value_or(QStringLiteral("auto")),
@@ -307,7 +307,7 @@ QList<int> tracksToRip(const TArguments &args, const TToc &toc)
 // disc has some that is not silence, and the first track is among those ripped. The checking CD reader
 // reads whole tracks only: with --paranoia it is left out, and said.
 bool hiddenTrackWanted(const TArguments &args, const TCommonOptions &options, const TToc &toc,
-                       const QList<int> &tracks, HCDROM handle, TTerminal &terminal)
+                       const QList<int> &tracks, TCdHandle handle, TTerminal &terminal)
 {
     if (!options.RipHiddenTrack || !tracks.contains(int(toc.firstTrack)) || HiddenTrackSectors(handle) == 0)
         return false;
