@@ -90,7 +90,8 @@ void CDDBSetOption(TCddbClientOptions &options, int32_t option, const QString &t
     }
 }
 
-int32_t CDDBQuery(const TCddbClientOptions &options, TCdHandle handle, TCDDBQueryHeader *query, TCdError *error)
+int32_t CDDBQuery(const TCddbClientOptions &options, TCdHandle handle, TCDDBQueryHeader *query,
+                  TCdError *error)
 {
     if (!query || !query->q || query->num <= 0)
         return fail(error, CDERR_INVALID_PARAMETER, QStringLiteral("Invalid CDDB query"));

@@ -113,7 +113,7 @@ TCdHandle GetCDHandle(const TGetCDHand *request, TCdError *error = nullptr);
 TCdHandle OpenCDHandle(const TCDRec &drive, TCdError *error = nullptr);
 int32_t CloseCDHandle(TCdHandle handle, TCdError *error = nullptr); // non-zero when closed
 int32_t ModifyCDParms(TCdHandle handle, int32_t which, uint32_t value,
-                      TCdError *error = nullptr);                     // non-zero on success
+                      TCdError *error = nullptr);                        // non-zero on success
 int32_t ReadTOC(TCdHandle handle, TToc *toc, TCdError *error = nullptr); // 1 on success
 
 // The CD-Text a disc carries (from a drive, or TITLE/PERFORMER lines of a CUE image): the album's title

@@ -39,7 +39,7 @@ struct State {
     QList<CdDriveEntry> drives;
     int active = 0;
     std::map<int, TDriveParams> params; // per drive index
-    std::unique_ptr<CdMedium> medium;  // the active drive, opened on demand
+    std::unique_ptr<CdMedium> medium;   // the active drive, opened on demand
     int mediumIndex = -1;
     std::unique_ptr<Ripper> ripper;
     int jitterErrors = 0;

@@ -180,9 +180,9 @@ void TDiscSession::LoadTracksFromDrive()
     SavedStatus = m_status;
     // A track the drive cannot describe is left out of the list; the user is told which and why.
     if (!dropped.isEmpty())
-        emit failed(QStringLiteral("%1: these tracks cannot be read and are not listed:\n")
-                        .arg(CurrentDrivePath()) +
-                    dropped.join(QLatin1Char('\n')));
+        emit failed(
+            QStringLiteral("%1: these tracks cannot be read and are not listed:\n").arg(CurrentDrivePath()) +
+            dropped.join(QLatin1Char('\n')));
 }
 
 void TDiscSession::LoadThroughComponent()

@@ -44,7 +44,7 @@ struct TRipRequest {
     TOptionsSetting Settings; // the run's settings, the disc's titles included
     // The job list ("NN" and the file base of each track) after a name template.
     std::function<QStringList(const QString &nameTemplate)> JobsOf;
-    TCdHandle Handle = 0;      // reads through the CD access calls; 0: through Drive
+    TCdHandle Handle = 0;   // reads through the CD access calls; 0: through Drive
     TCDIn *Drive = nullptr; // the drive component, when Handle is 0
     TMp3EncodeProcess *Mp3 = nullptr;
     TWMAEncodeProcess *Wma = nullptr;

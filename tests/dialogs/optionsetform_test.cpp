@@ -204,7 +204,7 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbOutputFormat->setCurrentIndex(4);
         EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
         form.seFlacLevel->setValue(8);
-        form.seOpusBitRate->setValue(999); // held to the codec's range
+        form.seOpusBitRate->setValue(999);        // held to the codec's range
         form.ckExtraFormats[4]->setChecked(true); // FLAC, the main format: made anyway
         form.ckExtraFormats[5]->setChecked(true);
         form.ckExtraFormats[0]->setChecked(true);
