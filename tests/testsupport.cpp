@@ -367,7 +367,7 @@ void declareAlsaDevices(const QString &text)
 } // namespace
 
 struct PulseNullSink::State {
-    int lock = -1; // one sound server of the tests at a time: two at once have refused each other's players
+    int lock = -1; // one sound server of the tests at a time
     QString dir;
     QProcess server;
     QProcess recorder;
@@ -396,7 +396,7 @@ PulseNullSink::PulseNullSink() : m_state(std::make_unique<State>())
     m_state->server.setStandardErrorFile(m_state->dir + "/log.txt");
     m_state->server.start(QStringLiteral("pulseaudio"),
                           {"-n", "-F", m_state->dir + "/server.pa", "--daemonize=no", "--exit-idle-time=-1",
-                           "--use-pid-file=no"});
+                           "--use-pid-file=no", "--no-cpu-limit", "--realtime=no", "--high-priority=no"});
     if (!m_state->server.waitForStarted(10000))
         return;
     // The sound server for this process's ALSA plugin and for every program it starts.

@@ -4,7 +4,7 @@
 #include "audio/auexception.h"
 #include "audio/aufilestream.h"
 #include "audio/samples.h"
-#include "imaadpcm.h"
+#include "audio/imaadpcm.h"
 #include "waveconverter.h"
 
 #include <QtEndian>

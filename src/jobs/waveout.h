@@ -2,7 +2,7 @@
 #pragma once
 
 #include "audio/aufileout.h"
-#include "imaadpcm.h"
+#include "audio/imaadpcm.h"
 #include "wavformat.h"
 
 #include <memory>

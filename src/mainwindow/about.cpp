@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "about.h"
 
-#include "shell/applylanguage.h"
+#include "ui/applylanguage.h"
 #include "shell/settings.h"
 
 #include <QLabel>

@@ -5,7 +5,7 @@
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
 #include "nodevicehint.h"
-#include "shell/applylanguage.h"
+#include "ui/applylanguage.h"
 #include "shell/discinfo.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"

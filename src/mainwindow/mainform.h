@@ -2,11 +2,11 @@
 #pragma once
 
 #include "audio/encoderprocess.h"
-#include "cddb/querycddbform.h"
+#include "ui/querycddbform.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/discmodel.h"
-#include "dialogs/optionsetform.h"
-#include "dialogs/recordform.h"
+#include "ui/optionsetform.h"
+#include "ui/recordform.h"
 #include "jobs/discsession.h"
 #include "jobs/ripservice.h"
 #include "shell/userprompt.h"

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands described in one table (object name, caption, shortcut, icon, what it runs and
 // when it can run), and the menus, tool bar and pop-up menu made from them.
-#include "dialogs/createm3uform.h"
-#include "dialogs/id3editform.h"
-#include "dialogs/oggplayerform.h"
-#include "dialogs/recordform.h"
-#include "dialogs/resampleform.h"
+#include "ui/createm3uform.h"
+#include "ui/id3editform.h"
+#include "ui/oggplayerform.h"
+#include "ui/recordform.h"
+#include "ui/resampleform.h"
 #include "mainform.h"
 #include "toolicons.h"
 #include "tracklistmodel.h"

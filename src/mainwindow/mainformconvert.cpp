@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's conversions of any audio files, and the extra formats of a rip.
-#include "jobs/cdripform.h"
+#include "ui/cdripform.h"
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
-#include "jobs/ripform.h"
+#include "ui/ripform.h"
 #include "jobs/ripservice.h"
 #include "mainform.h"
 #include "shell/helpers.h"

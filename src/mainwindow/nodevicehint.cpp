@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "nodevicehint.h"
 
-#include "shell/applylanguage.h"
+#include "ui/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 

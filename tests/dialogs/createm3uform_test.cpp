@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogs/createm3uform.h"
+#include "ui/createm3uform.h"
 #include "testsupport.h"
 
 #include <QDir>

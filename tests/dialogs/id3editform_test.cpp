@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogs/id3editform.h"
+#include "ui/id3editform.h"
 #include "tags/filetags.h"
 #include "testsupport.h"
 

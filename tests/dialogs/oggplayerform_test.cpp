@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/authread.h"
-#include "dialogs/oggplayerform.h"
+#include "ui/oggplayerform.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
-#include "dialogs/optionsetform.h"
+#include "ui/optionsetform.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"

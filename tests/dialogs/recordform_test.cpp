@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder window on ALSA's "null" devices: capture gives silence (held to the clock), playback takes
 // everything at once.
-#include "dialogs/recordform.h"
+#include "ui/recordform.h"
 #include "jobs/wavheader.h"
 #include "shell/folders.h"
 #include "shell/settings.h"

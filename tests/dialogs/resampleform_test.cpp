@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "dialogs/resampleform.h"
+#include "ui/resampleform.h"
 #include "testsupport.h"
 
 #include <QComboBox>

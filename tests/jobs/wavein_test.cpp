@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/auexception.h"
-#include "jobs/imaadpcm.h"
+#include "audio/imaadpcm.h"
 #include "jobs/wavein.h"
 #include "memoryaudio.h"
 #include "testsupport.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "cddb/musicbrainzform.h"
+#include "ui/musicbrainzform.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
-#include "jobs/ripform.h"
+#include "ui/ripform.h"
 #include "mainwindow/mainform.h"
-#include "shell/applylanguage.h"
+#include "ui/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"
-#include "shell/singleinstance.h"
+#include "ui/singleinstance.h"
 #include "testsupport.h"
 
 #include <QAction>

@@ -3,7 +3,7 @@
 #include "audio/vorbisin.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
-#include "jobs/ripform.h"
+#include "ui/ripform.h"
 #include "jobs/wavein.h"
 #include "shell/folders.h"
 #include "shell/settings.h"

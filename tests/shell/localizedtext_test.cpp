@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/applylanguage.h"
+#include "ui/applylanguage.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainform.h"
-#include "shell/singleinstance.h"
+#include "ui/singleinstance.h"
 #include "testsupport.h"
 
 #include <QFileInfo>

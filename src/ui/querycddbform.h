@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "cddblookup.h"
+#include "cddb/cddblookup.h"
 
 #include <QDialog>
 #include <memory>

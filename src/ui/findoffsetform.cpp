@@ -2,9 +2,9 @@
 #include "findoffsetform.h"
 
 #include "cdrom/cddrivelist.h"
-#include "shell/applylanguage.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "ui/applylanguage.h"
 
 #include <QLabel>
 #include <QProgressBar>

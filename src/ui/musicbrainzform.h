@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "musicbrainz.h"
+#include "cddb/musicbrainz.h"
 #include "querycddbform.h"
 
 #include <QDialog>

@@ -2,9 +2,9 @@
 #include "querycddbform.h"
 
 #include "cdrom/discidentity.h"
-#include "shell/applylanguage.h"
 #include "shell/discinfo.h"
 #include "shell/settings.h"
+#include "ui/applylanguage.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recordform.h"
 
-#include "shell/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "ripjob.h"
+#include "jobs/ripjob.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

@@ -6,12 +6,12 @@
 #include "findoffsetform.h"
 #include "jobs/formatplan.h"
 #include "jobs/playlist.h"
-#include "shell/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
+#include "ui/applylanguage.h"
 #include "widgetnames.h"
 
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "musicbrainzform.h"
 
-#include "shell/applylanguage.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "shell/synchronize.h"
+#include "ui/applylanguage.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>

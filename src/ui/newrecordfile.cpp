@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "New sound file": the rate, sample width and channels of a new recording.
 #include "recordform.h"
-#include "shell/applylanguage.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

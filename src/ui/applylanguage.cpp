@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "applylanguage.h"
 
-#include "inifile.h"
-#include "localizedtext.h"
+#include "shell/inifile.h"
+#include "shell/localizedtext.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

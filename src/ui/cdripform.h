@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "cdripjob.h"
+#include "jobs/cdripjob.h"
 
 #include <QDialog>
 #include <functional>

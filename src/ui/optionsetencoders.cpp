@@ -2,8 +2,8 @@
 // The Options dialog's pages of the encoders: MP3, Ogg Vorbis, WMA, FLAC and Opus.
 #include "audio/encoderprocess.h"
 #include "optionsetform.h"
-#include "shell/applylanguage.h"
 #include "shell/settings.h"
+#include "ui/applylanguage.h"
 #include "widgetnames.h"
 
 #include <QCheckBox>

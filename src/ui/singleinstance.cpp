@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "singleinstance.h"
 
-#include "messages.h"
+#include "shell/messages.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,8 +22,7 @@ long peerUid(qintptr descriptor)
 {
     struct ucred credentials {};
     socklen_t length = sizeof credentials;
-    if (descriptor < 0 ||
-        ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+    if (descriptor < 0 || ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
         return -1;
     return long(credentials.uid);
 }
@@ -61,8 +60,8 @@ QString SingleInstance::socketPath()
         return QDir(runtime).filePath(WindowClassName);
     // Without a runtime folder, a folder of our own in the temporary one: a fixed name there could be taken
     // by another user first.
-    const QString folder =
-        privateFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("sondrel-") + QString::number(::getuid())));
+    const QString folder = privateFolder(
+        QDir(QDir::tempPath()).filePath(QStringLiteral("sondrel-") + QString::number(::getuid())));
     return folder.isEmpty() ? QString() : QDir(folder).filePath(WindowClassName);
 }
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdripform.h"
 
-#include "paralleljob.h"
+#include "jobs/paralleljob.h"
+#include "jobs/ripjob.h"
 #include "ripform.h"
-#include "ripjob.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "oggplayerform.h"
 
-#include "shell/applylanguage.h"
 #include "shell/helpers.h"
 #include "shell/settings.h"
 #include "shell/synchronize.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>

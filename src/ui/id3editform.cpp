@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "id3editform.h"
 
-#include "shell/applylanguage.h"
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -125,8 +125,9 @@ void TfrmID3Edit::aSaveTagUpdate()
 
 void TfrmID3Edit::setLoaded(const QString &path)
 {
-    const QString kind =
-        m_format == TTagFormat::Mp3 ? QString() : QStringLiteral(" (") + TagFormatName(m_format) + QLatin1Char(')');
+    const QString kind = m_format == TTagFormat::Mp3
+                             ? QString()
+                             : QStringLiteral(" (") + TagFormatName(m_format) + QLatin1Char(')');
     setWindowTitle(path + kind + QStringLiteral(": ") + plainCaption());
 }
 
@@ -150,8 +151,12 @@ void TfrmID3Edit::clearFields()
 
 QStringList TfrmID3Edit::shownFields() const
 {
-    return {ID3title->text(),   ID3artist->text(), ID3album->text(),
-            ID3comment->text(), ID3year->text(),   ID3track->text(),
+    return {ID3title->text(),
+            ID3artist->text(),
+            ID3album->text(),
+            ID3comment->text(),
+            ID3year->text(),
+            ID3track->text(),
             QString::number(ID3genre->currentIndex())};
 }
 

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The sound recorder window: saving the recording (under its name or another, as WAV and MP3), and undo.
 #include "recordform.h"
-
-#include "shell/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -40,9 +39,10 @@ bool TfrmRecord::SaveQuestion(bool asking)
         return true;
     if (Modified && asking) {
         const QString name = unnamed ? LocalizedText("RES_NoNameStr", "NoName") : CurrentFile;
-        const auto answer = QMessageBox::information(
-            this, QStringLiteral("Sondrel"), name + LocalizedText("RES_Have_Modify", " has been modified,Save it?"),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        const auto answer =
+            QMessageBox::information(this, QStringLiteral("Sondrel"),
+                                     name + LocalizedText("RES_Have_Modify", " has been modified,Save it?"),
+                                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         if (answer != QMessageBox::Yes && answer != QMessageBox::No)
             return false;
         if (answer == QMessageBox::No) {
@@ -75,7 +75,8 @@ QString TfrmRecord::ChooseSaveTarget()
         message(LocalizedText("RES_Wav_File", "The save file should be WAV!"), QMessageBox::Information);
         return QString();
     }
-    if (QFileInfo::exists(target) && !question(target + LocalizedText("RES_File_Exist", " has existed,overite it?")))
+    if (QFileInfo::exists(target) &&
+        !question(target + LocalizedText("RES_File_Exist", " has existed,overite it?")))
         return QString();
     return target;
 }
@@ -163,4 +164,3 @@ void TfrmRecord::ConvertToMp3()
     AppSettings.CommonOptions.OutputFormat = 0;
     m_host->ConvertRecording(CurrentFile);
 }
-

@@ -2,11 +2,11 @@
 #include "createm3uform.h"
 
 #include "jobs/m3uplaylist.h"
-#include "shell/applylanguage.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
+#include "ui/applylanguage.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

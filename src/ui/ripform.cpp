@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ripform.h"
 
-#include "paralleljob.h"
-#include "ripreport.h"
-#include "shell/applylanguage.h"
+#include "jobs/paralleljob.h"
+#include "jobs/ripreport.h"
 #include "shell/settings.h"
+#include "ui/applylanguage.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
