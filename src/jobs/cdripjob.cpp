@@ -4,6 +4,7 @@
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
 #include "cdripthread.h"
+#include "jobitem.h"
 #include "ripjob.h"
 #include "ripreport.h"
 #include "shell/helpers.h"
@@ -97,12 +98,12 @@ void TCDRipJob::finishWhole()
 
 QString TCDRipJob::base(int item) const
 {
-    return Files.value(item).mid(2);
+    return TJobItem::Of(Files.value(item)).Base;
 }
 
 int TCDRipJob::trackNumber(int item) const
 {
-    return Files.value(item).left(2).toInt();
+    return TJobItem::Of(Files.value(item)).Track;
 }
 
 QString TCDRipJob::wavOf(int item) const

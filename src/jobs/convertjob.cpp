@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "convertjob.h"
 #include "convertlane.h"
+#include "shell/workingfile.h"
 
 #include "audio/audioconverter.h"
 #include "audio/auexception.h"
@@ -196,6 +197,12 @@ void TConvertJob::finish(int result)
     if (m_finished)
         return;
     m_finished = true;
+    // The files held for their album values are free again, written or not.
+    if (m_replayGain)
+        m_replayGain->CleanUp();
+    for (size_t i = 0; i < m_items.size(); ++i)
+        if (const QString held = ClaimedWorkingFileOf(m_items[i].Target); m_loudness[i] && !held.isEmpty())
+            DiscardWorkingFile(held, m_items[i].Target);
     m_presenter.Finish(result);
 }
 

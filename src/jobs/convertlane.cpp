@@ -266,6 +266,10 @@ void TConvertJob::Lane::fileFinished(const QString &working, const QString &erro
         m_job.m_presenter.ShowError(failure);
     } else if (loudness && loudness->Blocks) {
         m_job.m_loudness[size_t(m_index)] = loudness;
+        // Held until its album values are in: another run updating the same folder leaves it to this one
+        // instead of making it again under the edit.
+        if (m_job.ReplayGain)
+            ClaimWorkingFile(item().Target);
     }
     end(made);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "formatplan.h"
 
+#include "jobitem.h"
 #include "playlist.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
@@ -65,18 +66,17 @@ std::vector<TConvertItem> ExtraFormatItems(const QString &mainFolder, const QStr
 {
     std::vector<TConvertItem> items;
     for (qsizetype i = 0; i < mainJobs.size() && i < extraJobs.size(); ++i) {
-        const QString base = WithTrailingBackslash(mainFolder) + mainJobs[i].mid(2);
-        const QString wav = base + QStringLiteral(".wav");
+        const TJobItem main = TJobItem::Of(mainJobs[i]);
+        const QString wav = main.File(mainFolder, QStringLiteral(".wav"));
         if (!QFileInfo::exists(wav))
             continue; // its read failed, or it was kept from before
         TConvertItem item{wav,
-                          WithTrailingBackslash(extraFolder) + extraJobs[i].mid(2) +
-                              OutputFormatExtension(extraFormat),
-                          base + OutputFormatExtension(mainFormat)};
+                          TJobItem::Of(extraJobs[i]).File(extraFolder, OutputFormatExtension(extraFormat)),
+                          main.File(mainFolder, OutputFormatExtension(mainFormat))};
         if (mainFormat == OutputFormat::Wav) { // the WAV holds no tags: they come from the disc
             item.TagSource = wav;
-            item.Track = mainJobs[i].left(2).toInt();
-            item.TrackBase = mainJobs[i].mid(2);
+            item.Track = main.Track;
+            item.TrackBase = main.Base;
         }
         items.push_back(item);
     }

@@ -3,6 +3,7 @@
 
 #include "audio/encoderprocess.h"
 #include "cdripjob.h"
+#include "jobitem.h"
 #include "shell/helpers.h"
 
 #include <QFile>
@@ -302,8 +303,7 @@ void TParallelJob::finishIfDone()
         // Every track was read and encoded: the WAVs go, but for those whose encoding failed.
         for (int i = 0; i < m_files.size(); ++i)
             if (!m_failed.contains(i))
-                wavs << WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
-                            QStringLiteral(".wav");
+                wavs << TJobItem::Of(m_files[i]).File(options.OutputFolder, QStringLiteral(".wav"));
     }
     // They are removed on a thread of their own (a window would stall for each); the job ends after.
     m_remover.RemoveAll(wavs, [this] {
@@ -331,8 +331,7 @@ void TParallelJob::Stop()
         (options.OutputFormat != OutputFormat::Wav || options.ImageFormat >= 0))
         for (int i = 0; i < m_files.size(); ++i)
             if (!m_failed.contains(i))
-                RemoveMadeFile(WithTrailingBackslash(options.OutputFolder) + m_files[i].mid(2) +
-                               QStringLiteral(".wav"));
+                RemoveMadeFile(TJobItem::Of(m_files[i]).File(options.OutputFolder, QStringLiteral(".wav")));
     m_finished = true;
     m_view.Finish(mrAbort);
 }

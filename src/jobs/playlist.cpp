@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "playlist.h"
 
+#include "jobitem.h"
 #include "shell/discinfo.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -68,12 +69,13 @@ QStringList WithUniqueFileBases(const QStringList &jobList)
     QSet<QString> taken;
     QStringList unique;
     for (const QString &entry : jobList) {
-        const QString base = entry.mid(2);
+        const TJobItem item = TJobItem::Of(entry);
+        const QString &base = item.Base;
         QString name = base;
         for (int n = 2; taken.contains(name.toCaseFolded()); ++n)
             name = base + QStringLiteral(" (%1)").arg(n);
         taken.insert(name.toCaseFolded());
-        unique << entry.left(2) + name;
+        unique << TJobItem{item.Track, name}.Entry();
     }
     return unique;
 }
@@ -111,7 +113,7 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
     QByteArray lines;
     const QString base = WithTrailingBackslash(folder);
     for (const QString &entry : jobList) {
-        const QString name = entry.mid(2) + extension;
+        const QString name = TJobItem::Of(entry).Base + extension;
         if (QFileInfo::exists(base + name))
             lines += (name + QStringLiteral("\r\n")).toUtf8();
     }

@@ -4,6 +4,7 @@
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
 #include "cdripthread.h"
+#include "jobitem.h"
 #include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
@@ -97,12 +98,12 @@ QString TRipJob::outputFolder() const
 
 int TRipJob::itemNumber(int item) const
 {
-    return Files.value(item).left(2).toInt();
+    return TJobItem::Of(Files.value(item)).Track;
 }
 
 QString TRipJob::itemBase(int item) const
 {
-    return Files.value(item).mid(2);
+    return TJobItem::Of(Files.value(item)).Base;
 }
 
 QString TRipJob::itemName(int item, const QString &extension) const

@@ -3,6 +3,7 @@
 
 #include "audio/decoders.h"
 #include "convertjob.h"
+#include "jobitem.h"
 #include "paralleljob.h"
 #include "playlist.h"
 #include "replaygain.h"
@@ -43,7 +44,7 @@ private:
     const TCommonOptions &asked() const { return m_request.Settings.CommonOptions; }
     QString mainFile(const QString &entry, int32_t format) const
     {
-        return WithTrailingBackslash(m_result.Folder) + entry.mid(2) + OutputFormatExtension(format);
+        return TJobItem::Of(entry).File(m_result.Folder, OutputFormatExtension(format));
     }
     bool prepare();
     QStringList toRip();
@@ -85,8 +86,8 @@ bool TRip::extraMissing(qsizetype k) const
 {
     for (size_t i = 1; i < m_result.Outputs.size(); ++i) {
         const auto &[place, names] = m_extras[i - 1];
-        if (!QFileInfo::exists(place + names.value(k).mid(2) +
-                               OutputFormatExtension(m_result.Outputs[i].Format)))
+        if (!QFileInfo::exists(
+                TJobItem::Of(names.value(k)).File(place, OutputFormatExtension(m_result.Outputs[i].Format))))
             return true;
     }
     return false;

@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's conversions of any audio files, and the extra formats of a rip.
-#include "ui/cdripform.h"
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
+#include "jobs/jobitem.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
-#include "ui/ripform.h"
 #include "jobs/ripservice.h"
 #include "mainform.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
+#include "ui/cdripform.h"
+#include "ui/ripform.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -99,7 +100,9 @@ void TMainForm::ShowRipOutcome(const std::vector<TFormatOutput> &outputs, const 
         settings.CommonOptions.OutputFolder = output.OutputFolder;
         const QString place = WithTrailingBackslash(ExtractionFolder(settings));
         for (const QString &entry : JobList(output.NameTemplate))
-            saved += QFileInfo::exists(place + entry.mid(2) + OutputFormatExtension(output.Format)) ? 1 : 0;
+            saved += QFileInfo::exists(TJobItem::Of(entry).File(place, OutputFormatExtension(output.Format)))
+                         ? 1
+                         : 0;
     }
     const QString log =
         AlbumFileName(AppSettings.DiscInfo.Artist, AppSettings.DiscInfo.Album, QStringLiteral(".log"));
