@@ -12,14 +12,14 @@
 enum class TAudioFileKind { Unknown, Wav, Flac, OggVorbis, Opus, Mp3, Asf, Mp4 };
 
 // The kind of a file judged by its first bytes (an ID3 tag in front is passed over): RIFF/RF64 WAVE, fLaC,
-// Ogg with a Vorbis or Opus header, MPEG audio frames, an ASF header object, an MP4 "ftyp" box. Unknown for
-// anything else and for files that cannot be read.
+// Ogg with the header of a codec we decode, MPEG audio frames, an ASF header object, an MP4 "ftyp" box.
+// Unknown for anything else and for files that cannot be read.
 TAudioFileKind AudioFileKindOf(const QString &path);
 
 // A compressed file decoded to PCM by the field's own decoder for its format: FLAC by libFLAC (at its own
-// bits, 12 and 20 widened to 16 and 24), Ogg Vorbis by libvorbisfile, Opus by libopusfile (48 kHz), MP3 by
-// libmpg123 (gapless), the last three as 16 bits. A source for one run from the start of the file to its end;
-// GetData runs on the sink's worker.
+// bits, 12 and 20 widened to 16 and 24), the Ogg codecs by libvorbisfile and libopusfile (the latter at 48
+// kHz), MP3 by libmpg123 (gapless), the last three as 16 bits. A source for one run from the start of the
+// file to its end; GetData runs on the sink's worker.
 class TDecodedFileIn : public TAuInput {
     Q_OBJECT
 public:

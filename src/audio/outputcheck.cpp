@@ -2,11 +2,13 @@
 #include "outputcheck.h"
 
 #include "shell/helpers.h"
+#include "shell/outputformats.h"
 #include "tags/filetags.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -44,21 +46,31 @@ QString EncodedFileProblem(const QString &made, const QString &target)
     const QString extension = QFileInfo(target).suffix().toLower();
     const QByteArray head = file.peek(16);
     const auto begins = [&head](const char *magic) { return head.startsWith(magic); };
-    if (extension == QLatin1String("mp3"))
+    // The format the target's name gives; two more names of the same containers.
+    const TOutputFormatInfo *format = OutputFormatOfFile(target);
+    const std::optional<TContainer> container = format                              ? format->Container
+                                                : extension == QLatin1String("oga") ? TContainer::Ogg
+                                                : extension == QLatin1String("asf")
+                                                    ? TContainer::Asf
+                                                    : std::optional<TContainer>();
+    switch (container.value_or(TContainer::Wave)) {
+    case TContainer::MpegAudio:
         return mp3Problem(file);
-    if (extension == QLatin1String("wma") || extension == QLatin1String("asf")) {
+    case TContainer::Asf: {
         static const QByteArray asfHeader = QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c");
         return head == asfHeader ? QString() : QStringLiteral("it is not an ASF (WMA) file");
     }
-    if (extension == QLatin1String("ogg") || extension == QLatin1String("opus") ||
-        extension == QLatin1String("oga"))
+    case TContainer::Ogg:
         return begins("OggS") ? QString() : QStringLiteral("it is not an Ogg file");
-    if (extension == QLatin1String("flac"))
+    case TContainer::Flac:
         return begins("fLaC") ? QString() : QStringLiteral("it is not a FLAC file");
-    if (extension == QLatin1String("wav"))
-        return (begins("RIFF") || begins("RF64")) && head.mid(8, 4) == "WAVE"
-                   ? QString()
-                   : QStringLiteral("it is not a WAV file");
+    case TContainer::Wave:
+        if (container)
+            return (begins("RIFF") || begins("RF64")) && head.mid(8, 4) == "WAVE"
+                       ? QString()
+                       : QStringLiteral("it is not a WAV file");
+        break;
+    }
     return QString();
 }
 

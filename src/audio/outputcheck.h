@@ -5,8 +5,8 @@
 
 // Whether a file an encoder says it made is what its name promises: it exists, is not empty, and begins as
 // that format begins (an MP3's first frame, after any ID3v2 tag, followed by a second frame; the ASF header
-// object of a WMA; "OggS" of Ogg Vorbis and Opus; "fLaC" of FLAC; RIFF/RF64 WAVE of a WAV). The format is
-// the one the target's extension names; other extensions are only checked for being non-empty. An empty
+// object of a WMA; "OggS" of an Ogg file; "fLaC" of FLAC; RIFF/RF64 WAVE of a WAV): the container the format
+// table gives for the target's extension; other extensions are only checked for being non-empty. An empty
 // result means the file may replace the target; otherwise the reason, for a message after the target's
 // name. Thread-safe.
 QString EncodedFileProblem(const QString &made, const QString &target);

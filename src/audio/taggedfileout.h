@@ -10,7 +10,7 @@
 class TAuFileStream;
 struct TTrackTags;
 
-// A writer of our own whose files carry Vorbis comments and a front cover (FLAC, Opus), for PCM of 8, 16,
+// A writer of our own whose files carry Vorbis comments and a front cover, for PCM of 8, 16,
 // 24 or 32 bits and 1 to 8 channels.
 class TTaggedFileOut : public TAuFileOut {
     Q_OBJECT

@@ -56,7 +56,7 @@ int DriveIndexOf(const TArguments &args);
 
 // The encoders' quality options of rip and convert, and what they set in a run's settings (options.ini stays
 // as it is): --mp3-bitrate N (constant bit rate, kbit/s), --mp3-vbr Q (0 best to 9), --ogg-quality Q (-1 to
-// 10, as oggenc -q), --flac-level N (0 to 8), --opus-bitrate N (kbit/s).
+// 10, as oggenc -q), --flac-level N (0 to 8), and the other writers' bit rates (kbit/s).
 QStringList EncoderQualityOptions();
 void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings);
 extern const char *const EncoderQualityHelp;

@@ -23,7 +23,7 @@ struct TConvertItem {
     QString TrackBase = {};
 };
 
-// Converts audio files of any kind the program reads (WAV, FLAC, Ogg Vorbis, Opus, MP3) into one output
+// Converts audio files of any kind the program reads (TDecodedFileIn, and the WMA program) into one output
 // format, several at once. Each lane takes the next file and runs its steps: the source decoded; for the
 // encoder programs (MP3, WMA) a 16-bit WAV made first beside the target and removed after; the encoding;
 // then the source's tags (every field the target's format holds, and the front cover) carried over. A target

@@ -100,7 +100,7 @@ void TConvertJob::Lane::decoded(int exitCode)
 void TConvertJob::Lane::openSource(const QString &path)
 {
     m_sourcePath = path;
-    // A source without a single sample is refused: every format would make a file of nothing (and Opus an
+    // A source without a single sample is refused: every format would make a file of nothing (and some an
     // invalid one). A WAV's size is known; a compressed file's is only claimed, so its first block is decoded
     // on a probe of its own.
     bool empty = false;

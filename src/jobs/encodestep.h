@@ -48,8 +48,8 @@ struct TEncodeEnd {
     QString Working;   // with LeaveWorking: the complete file, still under its working name (Made is empty)
 };
 
-// The encoding step of a job: runs lame, the WMA program or one of our own writers (Ogg Vorbis, FLAC,
-// Opus) for one file, tags an MP3 after it when asked, and ends with exactly one finished() (none after
+// The encoding step of a job: runs lame, the WMA program or one of our own writers (TFileWriters) for one
+// file, tags an MP3 after it when asked, and ends with exactly one finished() (none after
 // Stop). A failure to start ends it too, from the event loop. Progress of the encoders arrives as
 // progress() in the order they report it, always before the end. User-interface thread only.
 class TEncodeStep final : public QObject {

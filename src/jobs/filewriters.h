@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "audio/flacout.h"
-#include "audio/opusout.h"
-#include "audio/vorbisout.h"
+#include "audio/aufileout.h"
 
-#include <array>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
 
 struct TOptionsSetting;
 struct TTrackTags;
@@ -16,15 +16,16 @@ struct TTrackTags;
 enum class TOggSetup { FromSettings, QualityOnly };
 
 // A job's own writers, one for each format the program encodes itself (the formats whose encoder is
-// TEncoderKind::Writer), set up from the settings for each file.
+// TEncoderKind::Writer), set up from the settings for each file. A new writer is its row in filewriters.cpp.
 class TFileWriters {
 public:
-    TVorbisOut Vorbis;
-    TFlacOut Flac;
-    TOpusOut Opus;
+    TFileWriters();
+    ~TFileWriters();
+    TFileWriters(const TFileWriters &) = delete;
+    TFileWriters &operator=(const TFileWriters &) = delete;
 
     // Every writer, to connect once.
-    std::array<TAuFileOut *, 3> All() { return {&Vorbis, &Flac, &Opus}; }
+    std::vector<TAuFileOut *> All() const;
     // The writer of a format; nullptr for a format no writer here makes.
     TAuFileOut *Of(int32_t format);
     // The format's writer set up for its next file: its options from the settings, and a track's tags when
@@ -33,4 +34,7 @@ public:
                         TOggSetup ogg = TOggSetup::FromSettings);
     // Ends every writer still running.
     void StopAll();
+
+private:
+    std::map<int32_t, std::unique_ptr<TAuFileOut>> m_writers;
 };

@@ -15,7 +15,7 @@ struct TOptionsSetting;
 // The formats a rip makes besides its main one (OutputFormat): the setting OutputFormats, a list of format
 // numbers ("2,5"); unknown numbers, repeats and the main format itself are left out.
 QList<int32_t> ExtraFormatsOf(const TCommonOptions &options);
-// "flac,mp3,opus" (command-line keys) into the main format and the extra ones; empty, with the reason in
+// "flac,mp3,ogg" (command-line keys) into the main format and the extra ones; empty, with the reason in
 // `error` (an unknown key named, or none given), when they cannot be.
 QList<int32_t> FormatsOfKeys(const QString &keys, QString *error = nullptr);
 

@@ -5,6 +5,7 @@
 #include "audio/decoders.h"
 #include "audio/samples.h"
 #include "ripjob.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "tags/tagcopy.h"
 #include "wavein.h"
@@ -28,9 +29,11 @@ QString decibels(double gain)
     return QString::number(gain, 'f', 2) + QStringLiteral(" dB");
 }
 
-bool isOpus(const QString &named)
+// Whether a file of that name carries R128 gains instead of ReplayGain's.
+bool r128(const QString &named)
 {
-    return QFileInfo(named).suffix().compare(QLatin1String("opus"), Qt::CaseInsensitive) == 0;
+    const TOutputFormatInfo *format = OutputFormatOfFile(named);
+    return format && format->Loudness == TLoudnessTags::R128;
 }
 
 } // namespace
@@ -44,10 +47,8 @@ struct TLoudnessMeter {
 
 bool MeasuresLoudness(const QString &path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == QLatin1String("wav") || suffix == QLatin1String("flac") ||
-           suffix == QLatin1String("ogg") || suffix == QLatin1String("opus") ||
-           suffix == QLatin1String("mp3");
+    const TOutputFormatInfo *format = OutputFormatOfFile(path);
+    return format && format->Loudness != TLoudnessTags::None;
 }
 
 TFileLoudness MeasureLoudness(const QString &file, const QString &named, const std::atomic<bool> *cancel)
@@ -127,7 +128,7 @@ bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *a
 
 QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoudness &track)
 {
-    if (isOpus(named))
+    if (r128(named))
         return {{QStringLiteral("R128_TRACK_GAIN"), QString::number(R128GainOf(track.Lufs))}};
     return {{QStringLiteral("REPLAYGAIN_TRACK_GAIN"), decibels(ReplayGainOf(track.Lufs))},
             {QStringLiteral("REPLAYGAIN_TRACK_PEAK"), QString::number(track.Peak, 'f', 6)}};
@@ -135,7 +136,7 @@ QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoud
 
 QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoudness &album)
 {
-    if (isOpus(named))
+    if (r128(named))
         return {{QStringLiteral("R128_ALBUM_GAIN"), QString::number(R128GainOf(album.Lufs))}};
     return {{QStringLiteral("REPLAYGAIN_ALBUM_GAIN"), decibels(ReplayGainOf(album.Lufs))},
             {QStringLiteral("REPLAYGAIN_ALBUM_PEAK"), QString::number(album.Peak, 'f', 6)}};
@@ -146,11 +147,12 @@ namespace {
 // Which of the file's track and album gains it holds.
 std::pair<bool, bool> gainsHeld(const QString &path)
 {
-    const bool opus = isOpus(path);
+    const bool ownGains = r128(path);
     const QStringList held = FileTagFieldNames(path);
     return {
-        held.contains(opus ? QStringLiteral("R128_TRACK_GAIN") : QStringLiteral("REPLAYGAIN_TRACK_GAIN")),
-        held.contains(opus ? QStringLiteral("R128_ALBUM_GAIN") : QStringLiteral("REPLAYGAIN_ALBUM_GAIN"))};
+        held.contains(ownGains ? QStringLiteral("R128_TRACK_GAIN") : QStringLiteral("REPLAYGAIN_TRACK_GAIN")),
+        held.contains(ownGains ? QStringLiteral("R128_ALBUM_GAIN")
+                               : QStringLiteral("REPLAYGAIN_ALBUM_GAIN"))};
 }
 
 } // namespace
@@ -180,8 +182,8 @@ bool WantsReplayGain(bool setting, int32_t format, std::optional<bool> given)
 {
     if (given)
         return *given;
-    return setting &&
-           (format == OutputFormat::Flac || format == OutputFormat::Ogg || format == OutputFormat::Opus);
+    const TOutputFormatInfo *info = OutputFormatInfo(format);
+    return setting && info && info->GainByDefault;
 }
 
 QStringList WriteReplayGain(const QStringList &album, const std::atomic<bool> *cancel,

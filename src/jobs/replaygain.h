@@ -23,7 +23,7 @@ struct TLoudness {
 
 // ReplayGain 2.0's gain for a loudness: what brings it to -18 LUFS, in dB.
 double ReplayGainOf(double lufs);
-// Opus's R128 gain (RFC 7845): what brings it to -23 LUFS, in 1/256 dB, held to 16 bits.
+// The R128 gain of RFC 7845: what brings it to -23 LUFS, in 1/256 dB, held to 16 bits.
 int R128GainOf(double lufs);
 
 struct TLoudnessMeter;
@@ -34,7 +34,7 @@ struct TFileLoudness {
     std::shared_ptr<TLoudnessMeter> Blocks; // none: the file is silent, it has no loudness
 };
 
-// Whether the files of that name are measured (WAV, FLAC, Ogg Vorbis, Opus, MP3; not WMA, MP4).
+// Whether the files of that name are measured (the format table's Loudness; not WMA, MP4).
 bool MeasuresLoudness(const QString &path);
 // Measures a file, decoded as a player would (its format from its content: it may be a working file).
 // Throws EAuException "NAMED: reason"; stops early when `cancel` is set.
@@ -43,18 +43,18 @@ TFileLoudness MeasureLoudness(const QString &file, const QString &named,
 // The loudness of files together, as one album (the loudest peak); false when none has a loudness.
 bool AlbumLoudness(const std::vector<const TFileLoudness *> &files, TLoudness *album);
 // The values of a file's track loudness, and of its album's: REPLAYGAIN_TRACK_GAIN/PEAK ("-6.52 dB",
-// "0.988312") and REPLAYGAIN_ALBUM_GAIN/PEAK, for an Opus file (by the name) R128_TRACK_GAIN and
+// "0.988312") and REPLAYGAIN_ALBUM_GAIN/PEAK, for a format with R128 gains (by the name) R128_TRACK_GAIN and
 // R128_ALBUM_GAIN instead.
 QList<QPair<QString, QString>> TrackGainFields(const QString &named, const TLoudness &track);
 QList<QPair<QString, QString>> AlbumGainFields(const QString &named, const TLoudness &album);
 // Whether the file has a track gain but no album gain: its album's measure was never written to it.
 bool AlbumGainMissing(const QString &path);
-// Whether the file holds an album gain (REPLAYGAIN_ALBUM_GAIN; an Opus file R128_ALBUM_GAIN).
+// Whether the file holds an album gain (REPLAYGAIN_ALBUM_GAIN, or R128_ALBUM_GAIN).
 bool HasAlbumGain(const QString &path);
 
-// Measures the files as one album (WAV, FLAC, Ogg Vorbis, Opus and MP3, decoded as a player would) and
+// Measures the files as one album (each decoded as a player would) and
 // writes each its track and album values: REPLAYGAIN_TRACK_GAIN/PEAK and REPLAYGAIN_ALBUM_GAIN/PEAK ("-6.52
-// dB", "0.988312"), for Opus files R128_TRACK_GAIN and R128_ALBUM_GAIN instead. Files of other kinds (WMA)
+// dB", "0.988312"), or the R128 gains where the format carries those. Files of other kinds (WMA)
 // are left out. Returns the failures, each "PATH: reason" (that file is left as it was); stops between
 // files when `cancel` is set. With `only`, the whole album is measured but only those files are written (a
 // rerun that made some tracks of an album whose other files stay as they are). Runs on any thread.
@@ -89,5 +89,5 @@ private:
 };
 
 // Whether a job of the format writes ReplayGain values: --replaygain (given true) or --no-replaygain (false)
-// decide; else the setting does, for FLAC, Ogg Vorbis and Opus.
+// decide; else the setting does, for the formats whose row says GainByDefault.
 bool WantsReplayGain(bool setting, int32_t format, std::optional<bool> given);

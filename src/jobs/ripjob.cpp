@@ -192,41 +192,46 @@ namespace {
 // What each conversion does with one file: the caption's stage and the group box's texts (the first file's,
 // then the others'), what it makes, and when the input is resampled first.
 struct TConversionSteps {
-    const char *firstKey;
-    const char *firstEnglish;
+    QString firstKey;
+    QString firstEnglish;
     const char *laterKey;
     const char *laterEnglish;
     const char *stage; // of the caption
-    const char *extension;
+    QString extension;
     bool opensInput;       // the input is read here first (its format decides on resampling)
     const char *resampled; // the temporary file's stem when it is resampled first; nullptr: never
 };
 
 const TConversionSteps &conversionSteps(JobKind kind)
 {
-    static const std::map<JobKind, TConversionSteps> steps = {
-        {JobKind::WavToMp3,
-         {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", true,
-          "MyMP3ReTemp"}},
-        {JobKind::Mp3ToWav,
-         {"RES_MP3_TO_WAV", "Decoding MP3 to WAV", "RES_Decoding", "Decoding", "Decoding(", ".wav", false,
-          nullptr}},
-        {JobKind::RecordingToMp3,
-         {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", false,
-          nullptr}},
-        {JobKind::WavToOgg,
-         {"RES_WAV_TO_OGG", "Encoding WAV to OGG", "RES_Encoding", "Encoding", "Encoding(", ".ogg", true,
-          "MyReTemp"}},
-        {JobKind::WavToWma,
-         {"RES_WAV_TO_WMA", "Encoding WAV to WMA", "RES_Encoding", "Encoding", "Encoding(", ".wma", false,
-          nullptr}},
-        {JobKind::WavToFlac,
-         {"RES_WAV_TO_FLAC", "Encoding WAV to FLAC", "RES_Encoding", "Encoding", "Encoding(", ".flac", true,
-          nullptr}},
-        {JobKind::WavToOpus,
-         {"RES_WAV_TO_OPUS", "Encoding WAV to Opus", "RES_Encoding", "Encoding", "Encoding(", ".opus", true,
-          nullptr}},
-    };
+    static const std::map<JobKind, TConversionSteps> steps = [] {
+        std::map<JobKind, TConversionSteps> all = {
+            {JobKind::WavToMp3,
+             {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", true,
+              "MyMP3ReTemp"}},
+            {JobKind::Mp3ToWav,
+             {"RES_MP3_TO_WAV", "Decoding MP3 to WAV", "RES_Decoding", "Decoding", "Decoding(", ".wav", false,
+              nullptr}},
+            {JobKind::RecordingToMp3,
+             {"RES_WAV_TO_MP3", "Encoding WAV to MP3", "RES_Encoding", "Encoding", "Encoding(", ".mp3", false,
+              nullptr}},
+            {JobKind::WavToOgg,
+             {"RES_WAV_TO_OGG", "Encoding WAV to OGG", "RES_Encoding", "Encoding", "Encoding(", ".ogg", true,
+              "MyReTemp"}},
+            {JobKind::WavToWma,
+             {"RES_WAV_TO_WMA", "Encoding WAV to WMA", "RES_Encoding", "Encoding", "Encoding(", ".wma", false,
+              nullptr}},
+        };
+        // The other formats our own writers make: the WAV read here, never resampled first.
+        for (const TOutputFormatInfo &format : OutputFormats())
+            if (format.Encoder == TEncoderKind::Writer && !all.count(format.Conversion))
+                all.emplace(format.Conversion,
+                            TConversionSteps{QStringLiteral("RES_WAV_TO_") + QLatin1String(format.Name),
+                                             QStringLiteral("Encoding WAV to ") + QLatin1String(format.Title),
+                                             "RES_Encoding", "Encoding", "Encoding(",
+                                             QLatin1String(format.Extension), true, nullptr});
+        return all;
+    }();
     return steps.at(kind);
 }
 
@@ -329,8 +334,9 @@ void TRipJob::prepareFile(int item)
         m_resample.Start(m_source, to16Bits);
         return;
     }
-    m_presenter.SetStage(item == 0 ? LocalizedText(steps.firstKey, steps.firstEnglish)
-                                   : LocalizedText(steps.laterKey, steps.laterEnglish));
+    m_presenter.SetStage(
+        item == 0 ? LocalizedText(steps.firstKey, steps.firstEnglish)
+                  : LocalizedText(QLatin1String(steps.laterKey), QLatin1String(steps.laterEnglish)));
     stageCaption(steps.stage, item + 1, input);
     m_sequence.StepEnded(true);
 }
@@ -348,7 +354,7 @@ void TRipJob::resampled(bool ok)
 
 void TRipJob::encodeFile(int item)
 {
-    const QString extension = QLatin1String(conversionSteps(m_kind).extension);
+    const QString extension = conversionSteps(m_kind).extension;
     QString output = itemName(item, extension);
     if (m_kind == JobKind::RecordingToMp3) { // beside the recording
         const QFileInfo info(Files.value(item));

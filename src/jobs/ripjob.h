@@ -63,8 +63,8 @@ public:
     virtual bool Finished() const = 0;
 };
 
-// One job over a list of files: extracting CD tracks and encoding them, WAV to MP3, MP3 to WAV, the
-// recorder's WAV to MP3, WAV to Ogg Vorbis, WAV to WMA, WAV to FLAC, WAV to Opus (JobKind). Each item runs
+// One job over a list of files: extracting CD tracks and encoding them, MP3 to WAV, the recorder's WAV to
+// MP3, or WAV to any other output format (JobKind). Each item runs
 // its steps in turn (a track: read, then encode; a file: resample when it needs it, then encode), one step
 // at a time, moving on when the step says it ended. User-interface thread only.
 class TRipJob final : public QObject, public TJobRun {

@@ -77,7 +77,7 @@ void TMainForm::ChooseAndConvertAny()
 {
     const QStringList files = QFileDialog::getOpenFileNames(
         this, QString(), QString(),
-        QStringLiteral("Audio files (*.wav *.flac *.ogg *.oga *.opus *.mp3);;All files (*)"));
+        QStringLiteral("Audio files (%1 *.oga);;All files (*)").arg(OutputFormatPatterns()));
     if (files.isEmpty())
         return;
     QStringList formats;

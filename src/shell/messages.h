@@ -23,7 +23,7 @@ enum Code : int32_t {
     NormalizeBegins = 999, // normalisation of a read track begins
     TrackRead = 1000,      // a CD track read ended
     Mp3Encoded = 2000,     // the MP3 encoder process ended
-    FileWritten = 3000,    // one of our own writers (Ogg Vorbis, FLAC, Opus) finished
+    FileWritten = 3000,    // one of our own writers finished
     WmaEncoded = 5000,     // the WMA encoder process ended
 };
 } // namespace ProcessEvent

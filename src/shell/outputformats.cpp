@@ -3,19 +3,24 @@
 
 #include "settings.h"
 
+#include <QStringList>
 #include <algorithm>
 
 namespace {
 
 constexpr TOutputFormatInfo formats[] = {
-    {OutputFormat::Mp3, "MP3", ".mp3", "mp3", "MP3 file(*.MP3)", TEncoderKind::Lame, JobKind::WavToMp3},
-    {OutputFormat::Wav, "WAV", ".wav", "wav", "WAV file(*.WAV)", TEncoderKind::None, JobKind::ExtractTracks},
-    {OutputFormat::Ogg, "OGG", ".ogg", "ogg", "OGG file(*.OGG)", TEncoderKind::Writer, JobKind::WavToOgg},
-    {OutputFormat::Wma, "WMA", ".wma", "wma", "WMA file(*.WMA)", TEncoderKind::WmaProgram, JobKind::WavToWma},
-    {OutputFormat::Flac, "FLAC", ".flac", "flac", "FLAC file(*.FLAC)", TEncoderKind::Writer,
-     JobKind::WavToFlac},
-    {OutputFormat::Opus, "OPUS", ".opus", "opus", "Opus file(*.OPUS)", TEncoderKind::Writer,
-     JobKind::WavToOpus},
+    {OutputFormat::Mp3, "MP3", "MP3", ".mp3", "mp3", "MP3 file(*.MP3)", TEncoderKind::Lame, JobKind::WavToMp3,
+     TContainer::MpegAudio, TLoudnessTags::ReplayGain, false},
+    {OutputFormat::Wav, "WAV", "WAV", ".wav", "wav", "WAV file(*.WAV)", TEncoderKind::None,
+     JobKind::ExtractTracks, TContainer::Wave, TLoudnessTags::ReplayGain, false},
+    {OutputFormat::Ogg, "OGG", "Ogg Vorbis", ".ogg", "ogg", "OGG file(*.OGG)", TEncoderKind::Writer,
+     JobKind::WavToOgg, TContainer::Ogg, TLoudnessTags::ReplayGain, true},
+    {OutputFormat::Wma, "WMA", "WMA", ".wma", "wma", "WMA file(*.WMA)", TEncoderKind::WmaProgram,
+     JobKind::WavToWma, TContainer::Asf, TLoudnessTags::None, false},
+    {OutputFormat::Flac, "FLAC", "FLAC", ".flac", "flac", "FLAC file(*.FLAC)", TEncoderKind::Writer,
+     JobKind::WavToFlac, TContainer::Flac, TLoudnessTags::ReplayGain, true},
+    {OutputFormat::Opus, "OPUS", "Opus", ".opus", "opus", "Opus file(*.OPUS)", TEncoderKind::Writer,
+     JobKind::WavToOpus, TContainer::Ogg, TLoudnessTags::R128, true},
 };
 
 } // namespace
@@ -36,6 +41,35 @@ const TOutputFormatInfo *OutputFormatByKey(QStringView key)
         return key.compare(QLatin1String(f.Key), Qt::CaseInsensitive) == 0;
     });
     return row == std::end(formats) ? nullptr : row;
+}
+
+const TOutputFormatInfo *OutputFormatOfFile(const QString &path)
+{
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || path.indexOf(QLatin1Char('/'), dot) >= 0)
+        return nullptr;
+    const QStringView extension = QStringView(path).mid(dot);
+    const auto *row =
+        std::find_if(std::begin(formats), std::end(formats), [extension](const TOutputFormatInfo &f) {
+            return extension.compare(QLatin1String(f.Extension), Qt::CaseInsensitive) == 0;
+        });
+    return row == std::end(formats) ? nullptr : row;
+}
+
+QString OutputFormatPatterns()
+{
+    QStringList patterns;
+    for (const TOutputFormatInfo &f : formats)
+        patterns << QLatin1Char('*') + QLatin1String(f.Extension);
+    return patterns.join(QLatin1Char(' '));
+}
+
+QString OutputFormatKeys(const QString &separator)
+{
+    QStringList keys;
+    for (const TOutputFormatInfo &f : formats)
+        keys << QLatin1String(f.Key);
+    return keys.join(separator);
 }
 
 const TOutputFormatInfo *OutputFormatOfConversion(JobKind kind)

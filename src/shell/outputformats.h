@@ -19,14 +19,25 @@ enum class TEncoderKind : uint8_t {
     Writer,     // a writer of our own on the sink's worker thread (ProcessEvent::FileWritten)
 };
 
+// Which loudness values a format's files carry: ReplayGain's (REPLAYGAIN_TRACK_GAIN...) or the R128 gains
+// of RFC 7845 (R128_TRACK_GAIN...); none for files whose loudness is not measured.
+enum class TLoudnessTags : uint8_t { None, ReplayGain, R128 };
+
+// How a format's files begin: what the check of an encoder's file looks for.
+enum class TContainer : uint8_t { Wave, MpegAudio, Ogg, Flac, Asf };
+
 struct TOutputFormatInfo {
     int32_t Value;         // the number options.ini stores (OutputFormat)
     const char *Name;      // "MP3": the job window's caption, the report
+    const char *Title;     // "Ogg Vorbis": the format's name in a sentence
     const char *Extension; // ".mp3"
     const char *Key;       // "mp3": the command line's -f
     const char *Filter;    // "MP3 file(*.MP3)": the Output page's list
     TEncoderKind Encoder;
     JobKind Conversion; // the conversion of a WAV into this format (ExtractTracks: none)
+    TContainer Container;
+    TLoudnessTags Loudness;
+    bool GainByDefault; // the ReplayGain setting writes its values (else only when asked for)
 };
 
 // Every output format, in the order of their numbers.
@@ -35,6 +46,12 @@ std::span<const TOutputFormatInfo> OutputFormats();
 const TOutputFormatInfo *OutputFormatInfo(int32_t format);
 // The row of a command-line key ("flac"), matched without regard to case; nullptr for an unknown key.
 const TOutputFormatInfo *OutputFormatByKey(QStringView key);
+// The row of the format a file of that name is (by its extension, without regard to case); nullptr for none.
+const TOutputFormatInfo *OutputFormatOfFile(const QString &path);
+// The file patterns of every format, "*.mp3 *.wav ...", for file dialogs.
+QString OutputFormatPatterns();
+// The command-line keys of every format joined by `separator` ("wav|mp3|...").
+QString OutputFormatKeys(const QString &separator);
 // The row of the format a conversion makes; nullptr for a kind that makes no format of the table.
 const TOutputFormatInfo *OutputFormatOfConversion(JobKind kind);
 

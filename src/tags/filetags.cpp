@@ -481,6 +481,11 @@ TTagFormat TagFormatOf(const QString &path)
     return TTagFormat::None;
 }
 
+bool HoldsVorbisComments(TTagFormat format)
+{
+    return format == TTagFormat::Flac || format == TTagFormat::OggVorbis || format == TTagFormat::Opus;
+}
+
 QString TagFormatName(TTagFormat format)
 {
     switch (format) {

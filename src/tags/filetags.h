@@ -9,7 +9,7 @@
 #include <optional>
 
 // The tags of any audio file the program reads or writes, through TagLib: MP3 (ID3 version 2.4, with the
-// version 1 tag at the end kept beside it), FLAC and Ogg Vorbis and Opus (Vorbis comments; FLAC pictures
+// version 1 tag at the end kept beside it), FLAC and the Ogg codecs (Vorbis comments; FLAC pictures
 // untouched), WAV (its RIFF INFO list, and an "id3 " chunk when the file has one) and WMA (ASF). A file's
 // kind is told by its first bytes, whatever its name says.
 //
@@ -30,8 +30,10 @@ int64_t Id3v2TagBytes(const QByteArray &head);
 
 // The kind of the file by its content; None for a file no format claims (or one that cannot be read).
 TTagFormat TagFormatOf(const QString &path);
-// "MP3", "FLAC", "Ogg Vorbis", "Opus", "WAV", "WMA"; empty for None.
+// The format's name as the user reads it ("MP3", "Ogg Vorbis"); empty for None.
 QString TagFormatName(TTagFormat format);
+// Whether the format's tags are Vorbis comments (FIELD=value, numbers and totals apart).
+bool HoldsVorbisComments(TTagFormat format);
 
 struct TFileTags {
     TTagFormat Format = TTagFormat::None;

@@ -16,10 +16,9 @@
 #include <mp4file.h>
 #include <mp4tag.h>
 #include <mpegfile.h>
-#include <opusfile.h>
 #include <tpropertymap.h>
-#include <vorbisfile.h>
 #include <wavfile.h>
+#include <xiphcomment.h>
 
 namespace {
 
@@ -68,10 +67,8 @@ TPicture frontCover(TagLib::File *file)
         return fromId3(wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr);
     if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file))
         return fromFlacList(flac->pictureList());
-    if (auto *vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File *>(file))
-        return vorbis->tag() ? fromFlacList(vorbis->tag()->pictureList()) : TPicture();
-    if (auto *opus = dynamic_cast<TagLib::Ogg::Opus::File *>(file))
-        return opus->tag() ? fromFlacList(opus->tag()->pictureList()) : TPicture();
+    if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file->tag())) // every Ogg codec's comments
+        return fromFlacList(xiph->pictureList());
     if (auto *asf = dynamic_cast<TagLib::ASF::File *>(file)) {
         if (asf->tag() && asf->tag()->contains("WM/Picture")) {
             const TagLib::ASF::Picture picture = asf->tag()->attribute("WM/Picture").front().toPicture();
@@ -119,12 +116,9 @@ void setCover(TagLib::File *file, const TPicture &cover)
     } else if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file)) {
         flac->removePictures();
         flac->addPicture(flacPicture(cover));
-    } else if (auto *vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File *>(file)) {
-        vorbis->tag()->removeAllPictures();
-        vorbis->tag()->addPicture(flacPicture(cover));
-    } else if (auto *opus = dynamic_cast<TagLib::Ogg::Opus::File *>(file)) {
-        opus->tag()->removeAllPictures();
-        opus->tag()->addPicture(flacPicture(cover));
+    } else if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file->tag())) {
+        xiph->removeAllPictures();
+        xiph->addPicture(flacPicture(cover));
     } else if (auto *asf = dynamic_cast<TagLib::ASF::File *>(file)) {
         TagLib::ASF::Picture picture;
         picture.setType(TagLib::ASF::Picture::FrontCover);
@@ -157,8 +151,7 @@ QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *
     }
     for (const char *key : {number, total, totalAlias})
         fields.erase(key);
-    const bool vorbis =
-        target == TTagFormat::Flac || target == TTagFormat::OggVorbis || target == TTagFormat::Opus;
+    const bool vorbis = HoldsVorbisComments(target);
     if (!n.isEmpty())
         fields.replace(number, TagLib::StringList(tagText(
                                    !vorbis && target != TTagFormat::Wma && !t.isEmpty() ? n + u'/' + t : n)));
@@ -198,8 +191,8 @@ bool copyTags(const QString &from, const QString &to, const QString &named, bool
         cover = frontCover(source.file());
     }
     // What the source's encoder said of itself is no longer true of the copy, and loudness values belong to
-    // the file measured: a lossy copy plays at its own loudness (and Opus keeps only its R128 gains), so each
-    // format's gains are measured on it or not written at all.
+    // the file measured: a lossy copy plays at its own loudness (and some formats keep only R128 gains), so
+    // each format's gains are measured on it or not written at all.
     for (const char *own : {"ENCODER", "ENCODING", "ENCODERSETTINGS", "REPLAYGAIN_TRACK_GAIN",
                             "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN", "REPLAYGAIN_ALBUM_PEAK",
                             "REPLAYGAIN_REFERENCE_LOUDNESS", "R128_TRACK_GAIN", "R128_ALBUM_GAIN"})

@@ -239,7 +239,7 @@ void editId3v2(TagLib::ID3v2::Tag &tag, const TTagEdit &edit, const TFileTags &b
     }
 }
 
-// --- Vorbis comments (FLAC, Ogg Vorbis, Opus) ---
+// --- Vorbis comments (FLAC and the Ogg codecs) ---
 
 static QStringList fields(const TagLib::Ogg::XiphComment &x, const char *key)
 {

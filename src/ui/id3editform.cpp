@@ -3,6 +3,7 @@
 
 #include "shell/genres.h"
 #include "shell/localizedtext.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "toolbuttons.h"
 #include "ui/applylanguage.h"
@@ -22,8 +23,10 @@
 namespace {
 
 const QString productName = QStringLiteral("Sondrel");
-const QString mp3Filter =
-    QStringLiteral("Audio files (*.mp3 *.flac *.ogg *.oga *.opus *.wav *.wma);;All files (*)");
+QString mp3Filter()
+{
+    return QStringLiteral("Audio files (%1 *.oga);;All files (*)").arg(OutputFormatPatterns());
+}
 
 // Texts of a tag field as the box shows them: up to the first NUL of the fixed-size field.
 QString fieldText(const QString &text)
@@ -187,7 +190,7 @@ void TfrmID3Edit::LoadTagFrom(const QString &path)
 
 void TfrmID3Edit::bLoadTagClick()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), mp3Filter);
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), mp3Filter());
     if (!path.isEmpty())
         LoadTagFrom(path);
 }
@@ -251,7 +254,7 @@ bool TfrmID3Edit::SaveTagAs(const QString &path)
 
 void TfrmID3Edit::bSaveASClick()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), mp3Filter);
+    const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), mp3Filter());
     if (!path.isEmpty())
         SaveTagAs(path);
 }

@@ -13,7 +13,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-// The tag editor: loads the tags of an audio file (MP3, FLAC, Ogg Vorbis, Opus, WAV or WMA), edits their
+// The tag editor: loads the tags of an audio file (any the tag layer reads: TTagFormat), edits their
 // seven fields, and saves them back, into another file, or removes them. For an MP3 file the boxes hold what
 // its ID3 version 1 tag can (30 characters), and the version 2.4 tag is written beside it; other kinds get
 // their own tags, texts whole. Saving changes only the fields the user changed: everything else in the file

@@ -128,15 +128,56 @@ QWidget *TOptionSetForm::flacPage()
     return flac;
 }
 
-QWidget *TOptionSetForm::opusPage()
+namespace {
+
+// The pages of the writers of our own besides FLAC's: each a tab, its controls named, their values loaded
+// from the settings and saved back.
+struct TWriterPage {
+    const char *Caption;
+    const char *Name;
+    QWidget *(*Make)();
+    void (*Load)(QWidget *page, const TOptionsSetting &settings);
+    void (*Save)(const QWidget *page, TOptionsSetting &settings);
+};
+
+const TWriterPage writerPages[] = {
+    {"Opus", "TabSheetOpus",
+     [] {
+         auto *page = new QWidget;
+         auto *layout = new QFormLayout(page);
+         auto *bitRate = new QSpinBox;
+         bitRate->setObjectName(QStringLiteral("seOpusBitRate"));
+         bitRate->setRange(MinOpusBitRate, MaxOpusBitRate);
+         bitRate->setSuffix(QStringLiteral(" kbit/s"));
+         layout->addRow(QStringLiteral("Bitrate (variable):"), bitRate);
+         return page;
+     },
+     [](QWidget *page, const TOptionsSetting &settings) {
+         page->findChild<QSpinBox *>(QStringLiteral("seOpusBitRate"))->setValue(settings.OpusOptions.BitRate);
+     },
+     [](const QWidget *page, TOptionsSetting &settings) {
+         settings.OpusOptions.BitRate = page->findChild<QSpinBox *>(QStringLiteral("seOpusBitRate"))->value();
+     }},
+};
+
+} // namespace
+
+void TOptionSetForm::addWriterPages()
 {
-    auto *opus = named(new QWidget, "TabSheetOpus");
-    auto *opusLayout = new QFormLayout(opus);
-    seOpusBitRate = named(new QSpinBox, "seOpusBitRate");
-    seOpusBitRate->setRange(MinOpusBitRate, MaxOpusBitRate);
-    seOpusBitRate->setSuffix(QStringLiteral(" kbit/s"));
-    opusLayout->addRow(QStringLiteral("Bitrate (variable):"), seOpusBitRate);
-    return opus;
+    for (const TWriterPage &row : writerPages)
+        PageControl1->addTab(named(row.Make(), row.Name), QLatin1String(row.Caption));
+}
+
+void TOptionSetForm::loadWriterPages(const TOptionsSetting &settings)
+{
+    for (const TWriterPage &row : writerPages)
+        row.Load(findChild<QWidget *>(QLatin1String(row.Name)), settings);
+}
+
+void TOptionSetForm::saveWriterPages(TOptionsSetting &settings) const
+{
+    for (const TWriterPage &row : writerPages)
+        row.Save(findChild<QWidget *>(QLatin1String(row.Name)), settings);
 }
 
 void TOptionSetForm::bDefaultClick()

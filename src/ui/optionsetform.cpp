@@ -33,6 +33,16 @@
 
 namespace {
 
+// The formats whose files the ReplayGain setting gives loudness values.
+QString gainFormats()
+{
+    QStringList titles;
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.GainByDefault)
+            titles << QLatin1String(format.Title);
+    return titles.join(QStringLiteral(", "));
+}
+
 // The number in the first three characters of a bit rate text, or -1.
 int bitRateOf(const QString &text)
 {
@@ -55,7 +65,7 @@ TOptionSetForm::TOptionSetForm(TOptionsHost &host, QWidget *parent) : QDialog(pa
     PageControl1->addTab(oggPage(), QStringLiteral("OGG"));
     PageControl1->addTab(wmaPage(), QStringLiteral("WMA"));
     PageControl1->addTab(flacPage(), QStringLiteral("FLAC"));
-    PageControl1->addTab(opusPage(), QStringLiteral("Opus"));
+    addWriterPages();
     PageControl1->addTab(id3Page(), QStringLiteral("ID3 Tag"));
     QWidget *cd = cdPage();
     PageControl1->addTab(cd, QStringLiteral("CD-ROM"));
@@ -156,8 +166,8 @@ void TOptionSetForm::addOutputRows(QVBoxLayout *outputLayout)
     normalizeRow->addWidget(percent);
     normalizeRow->addStretch();
     outputLayout->addLayout(normalizeRow);
-    ckReplayGain =
-        named(new QCheckBox(QStringLiteral("Write ReplayGain values (FLAC, Ogg, Opus)")), "ckReplayGain");
+    ckReplayGain = named(new QCheckBox(QStringLiteral("Write ReplayGain values (%1)").arg(gainFormats())),
+                         "ckReplayGain");
     outputLayout->addWidget(ckReplayGain);
     cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
     outputLayout->addWidget(cbRipTime);
@@ -323,7 +333,7 @@ void TOptionSetForm::toControls()
     cbOggMaxBit->setCurrentIndex(s.OggOptions.MaxBitRate);
     cbOggMinBit->setCurrentIndex(s.OggOptions.MinBitRate);
     seFlacLevel->setValue(s.FlacOptions.CompressionLevel);
-    seOpusBitRate->setValue(s.OpusOptions.BitRate);
+    loadWriterPages(s);
     cbResampleQuality->setCurrentIndex(std::clamp(s.CommonOptions.ResampleQuality, 0, 1));
     seEncoders->setValue(s.CommonOptions.EncodersAtOnce);
     ckReplayGain->setChecked(s.CommonOptions.ReplayGain);
@@ -471,7 +481,7 @@ void TOptionSetForm::storeOutputAndEncoders(TOptionsSetting &s, int ripTime, int
     s.OggOptions.MinBitRate = cbOggMinBit->currentIndex();
     s.WMAOptions.BitRate = cbWMABitrate->currentIndex();
     s.FlacOptions.CompressionLevel = seFlacLevel->value();
-    s.OpusOptions.BitRate = seOpusBitRate->value();
+    saveWriterPages(s);
     s.CommonOptions.ResampleQuality = cbResampleQuality->currentIndex();
     s.CommonOptions.EncodersAtOnce = seEncoders->value();
     s.CommonOptions.ReplayGain = ckReplayGain->isChecked();

@@ -78,7 +78,6 @@ public:
     QComboBox *cbOggMinBit;
     QComboBox *cbWMABitrate;
     QSpinBox *seFlacLevel;
-    QSpinBox *seOpusBitRate;
     QCheckBox *ckReplayGain;
     std::vector<QCheckBox *> ckExtraFormats; // by format number
     QLabel *lCompressionValue;               // the Ogg quality of the slider's position
@@ -116,7 +115,10 @@ private:
     QWidget *oggPage();
     QWidget *wmaPage();
     QWidget *flacPage();
-    QWidget *opusPage();
+    // The pages of the other writers of our own, from their table.
+    void addWriterPages();
+    void loadWriterPages(const TOptionsSetting &settings);
+    void saveWriterPages(TOptionsSetting &settings) const;
     QWidget *id3Page();
     QWidget *cdPage();
     QWidget *titlesPage();

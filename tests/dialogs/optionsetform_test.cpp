@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
-#include "ui/optionsetform.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"
 #include "testsupport.h"
+#include "ui/optionsetform.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -204,8 +204,8 @@ TEST_F(OptionsTest, RoundTripThroughOptionsIni)
         form.cbOutputFormat->setCurrentIndex(4);
         EXPECT_EQ(form.cbOutputFormat->currentText(), "FLAC file(*.FLAC)");
         form.seFlacLevel->setValue(8);
-        form.seOpusBitRate->setValue(999);        // held to the codec's range
-        form.ckExtraFormats[4]->setChecked(true); // FLAC, the main format: made anyway
+        form.findChild<QSpinBox *>("seOpusBitRate")->setValue(999); // held to the codec's range
+        form.ckExtraFormats[4]->setChecked(true);                   // FLAC, the main format: made anyway
         form.ckExtraFormats[5]->setChecked(true);
         form.ckExtraFormats[0]->setChecked(true);
         EXPECT_FALSE(form.ckExtraFormats[4]->isEnabled());

@@ -24,25 +24,25 @@ public:
     QString Name() const override { return QStringLiteral("convert"); }
     QString Help() const override
     {
+        QStringList shorthands{QStringLiteral("wav2mp3"), QStringLiteral("mp32wav")};
+        for (const TOutputFormatInfo &format : OutputFormats())
+            if (format.Conversion != JobKind::ExtractTracks && format.Conversion != JobKind::WavToMp3)
+                shorthands << QStringLiteral("wav2") + QLatin1String(format.Key);
         return QStringLiteral(
-                   "  convert  -f wav|mp3|ogg|wma|flac|opus FILE|FOLDER... [-o DIR] [-r] [--update] "
-                   "[--copy-covers]\n"
+                   "  convert  -f %1 FILE|FOLDER... [-o DIR] [-r] [--update] [--copy-covers]\n"
                    "           [--overwrite|--no-overwrite]\n"
-                   "                                 converts WAV, FLAC, Ogg Vorbis, Opus and MP3 files into "
-                   "the "
-                   "format,\n"
-                   "                                 tags and cover carried over; -r walks folders, keeping "
-                   "their "
-                   "tree\n"
-                   "                                 under DIR; --update keeps outputs newer than their "
-                   "sources;\n"
-                   "                                 --copy-covers copies cover.jpg and folder.jpg along\n"
-                   "  convert  wav2mp3|mp32wav|wav2ogg|wav2wma|wav2flac|wav2opus FILE... [-o DIR] "
-                   "[--overwrite|--no-overwrite]\n"
-                   "                                 converts the files into DIR (default: the output folder "
-                   "setting),\n"
-                   "                                 several at once; each file made is printed, one a "
-                   "line\n") +
+                   "                                 converts files of every format the program reads into\n"
+                   "                                 the format, tags and cover carried over; -r walks\n"
+                   "                                 folders, keeping their tree under DIR; --update keeps\n"
+                   "                                 outputs newer than their sources; --copy-covers copies\n"
+                   "                                 cover.jpg and folder.jpg along\n"
+                   "  convert  %2 FILE... [-o DIR]\n"
+                   "           [--overwrite|--no-overwrite]\n"
+                   "                                 converts the files into DIR (default: the output "
+                   "folder\n"
+                   "                                 setting), several at once; each file made is printed,\n"
+                   "                                 one a line\n")
+                   .arg(OutputFormatKeys(QStringLiteral("|")), shorthands.join(QLatin1Char('|'))) +
                QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override

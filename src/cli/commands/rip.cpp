@@ -78,7 +78,7 @@ public:
            [--artist T] [--album-artist T] [--album T] [--year Y] [--genre G] [--title N=T]...
            [--track-artist N=T]... [--titles FILE]
                                  -d the drive, -t the tracks ("1,3-5"; default every audio track),
-                                 -f the formats (wav mp3 ogg wma flac opus; several, each made from the
+                                 -f the formats (%1; several, each made from the
                                  same read, go to folders named after them unless TEMPLATE has %format%),
                                  -o the folder; --paranoia reads through the checking
                                  CD reader; --normalize scales to PCT per cent; --rip-time copies the
@@ -105,7 +105,9 @@ public:
                                  chooses among MusicBrainz's releases as lookup's does
                                  --artist ... --titles: titles typed over the looked-up ones (FILE
                                  in the shape of lookup --json), kept in the disc information cache
-)") + QLatin1String(EncoderQualityHelp);
+)")
+                   .arg(OutputFormatKeys(QStringLiteral(" "))) +
+               QLatin1String(EncoderQualityHelp);
     }
     QStringList Flags() const override
     {
