@@ -298,28 +298,15 @@ private:
 
 } // namespace
 
-TAudioFileKind AudioFileKindOf(const QString &path)
+TFileFormat AudioFileKindOf(const QString &path)
 {
-    switch (TagFormatOf(path)) {
-    case TTagFormat::Mp3:
-        return TAudioFileKind::Mp3;
-    case TTagFormat::Flac:
-        return TAudioFileKind::Flac;
-    case TTagFormat::OggVorbis:
-        return TAudioFileKind::OggVorbis;
-    case TTagFormat::Opus:
-        return TAudioFileKind::Opus;
-    case TTagFormat::Wav:
-        return TAudioFileKind::Wav;
-    case TTagFormat::Wma:
-        return TAudioFileKind::Asf;
-    case TTagFormat::None:
-        break;
-    }
+    // The tag layer knows every format but the MP4 box.
+    if (const TFileFormat format = TagFormatOf(path); format != TFileFormat::None)
+        return format;
     QFile file(path);
     if (file.open(QIODevice::ReadOnly) && file.read(8).mid(4) == "ftyp")
-        return TAudioFileKind::Mp4;
-    return TAudioFileKind::Unknown;
+        return TFileFormat::Mp4;
+    return TFileFormat::None;
 }
 
 std::unique_ptr<TDecodedFileIn> TDecodedFileIn::Open(const QString &path)
@@ -329,13 +316,13 @@ std::unique_ptr<TDecodedFileIn> TDecodedFileIn::Open(const QString &path)
         throw failure(path, probe.errorString());
     probe.close();
     switch (AudioFileKindOf(path)) {
-    case TAudioFileKind::Flac:
+    case TFileFormat::Flac:
         return std::make_unique<FlacFileIn>(path);
-    case TAudioFileKind::OggVorbis:
+    case TFileFormat::OggVorbis:
         return std::make_unique<VorbisFileIn>(path);
-    case TAudioFileKind::Opus:
+    case TFileFormat::Opus:
         return std::make_unique<OpusFileIn>(path);
-    case TAudioFileKind::Mp3:
+    case TFileFormat::Mp3:
         return std::make_unique<Mp3FileIn>(path);
     default:
         throw failure(path,

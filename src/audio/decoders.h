@@ -2,19 +2,17 @@
 #pragma once
 
 #include "auinput.h"
+#include "shell/outputformats.h"
 
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <mutex>
 
-// What a file's content says it is, as far as the decoders go.
-enum class TAudioFileKind { Unknown, Wav, Flac, OggVorbis, Opus, Mp3, Asf, Mp4 };
-
 // The kind of a file judged by its first bytes (an ID3 tag in front is passed over): RIFF/RF64 WAVE, fLaC,
 // Ogg with the header of a codec we decode, MPEG audio frames, an ASF header object, an MP4 "ftyp" box.
-// Unknown for anything else and for files that cannot be read.
-TAudioFileKind AudioFileKindOf(const QString &path);
+// None for anything else and for files that cannot be read.
+TFileFormat AudioFileKindOf(const QString &path);
 
 // A compressed file decoded to PCM by the field's own decoder for its format: FLAC by libFLAC (at its own
 // bits, 12 and 20 widened to 16 and 24), the Ogg codecs by libvorbisfile and libopusfile (the latter at 48

@@ -200,7 +200,7 @@ void TConvertJob::finish(int result)
     // The files held for their album values are free again, written or not.
     if (m_replayGain)
         m_replayGain->CleanUp();
-    for (size_t i = 0; i < m_items.size(); ++i)
+    for (size_t i = 0; i < m_loudness.size(); ++i)
         if (const QString held = ClaimedWorkingFileOf(m_items[i].Target); m_loudness[i] && !held.isEmpty())
             DiscardWorkingFile(held, m_items[i].Target);
     m_presenter.Finish(result);

@@ -52,8 +52,8 @@ void TConvertJob::Lane::Start(int index)
             end(false, true);
             return;
         }
-        const TAudioFileKind kind = AudioFileKindOf(item().Source);
-        if (kind == TAudioFileKind::Asf || kind == TAudioFileKind::Mp4) {
+        const TFileFormat kind = AudioFileKindOf(item().Source);
+        if (kind == TFileFormat::Wma || kind == TFileFormat::Mp4) {
             startDecoder();
             return;
         }
@@ -104,7 +104,7 @@ void TConvertJob::Lane::openSource(const QString &path)
     // invalid one). A WAV's size is known; a compressed file's is only claimed, so its first block is decoded
     // on a probe of its own.
     bool empty = false;
-    if (AudioFileKindOf(path) == TAudioFileKind::Wav) {
+    if (AudioFileKindOf(path) == TFileFormat::Wav) {
         auto wav = std::make_unique<TWaveIn>();
         wav->SetFileName(path);
         if (!wav->TryOpen())
@@ -366,4 +366,3 @@ TConvertJob::~TConvertJob()
 {
     CleanUp();
 }
-

@@ -55,7 +55,7 @@ TFileLoudness MeasureLoudness(const QString &file, const QString &named, const s
 {
     std::unique_ptr<TAuInput> source;
     try {
-        if (AudioFileKindOf(file) == TAudioFileKind::Wav) {
+        if (AudioFileKindOf(file) == TFileFormat::Wav) {
             auto wav = std::make_unique<TWaveIn>();
             wav->SetFileName(file);
             if (!wav->TryOpen())

@@ -226,7 +226,7 @@ const TConversionSteps &conversionSteps(JobKind kind)
         for (const TOutputFormatInfo &format : OutputFormats())
             if (format.Encoder == TEncoderKind::Writer && !all.count(format.Conversion))
                 all.emplace(format.Conversion,
-                            TConversionSteps{QStringLiteral("RES_WAV_TO_") + QLatin1String(format.Name),
+                            TConversionSteps{QLatin1String(format.EncodingKey),
                                              QStringLiteral("Encoding WAV to ") + QLatin1String(format.Title),
                                              "RES_Encoding", "Encoding", "Encoding(",
                                              QLatin1String(format.Extension), true, nullptr});

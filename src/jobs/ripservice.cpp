@@ -162,8 +162,8 @@ void TRip::writeReplayGain()
         if (!m_result.Made.contains(file) && !QFileInfo::exists(file))
             continue;
         album << file;
-        if (!written.contains(file) && MeasuresLoudness(file) &&
-            AudioFileKindOf(file) != TAudioFileKind::Unknown && !HasAlbumGain(file))
+        if (!written.contains(file) && MeasuresLoudness(file) && AudioFileKindOf(file) != TFileFormat::None &&
+            !HasAlbumGain(file))
             written << file;
     }
     if (written.isEmpty())

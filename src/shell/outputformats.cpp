@@ -9,18 +9,18 @@
 namespace {
 
 constexpr TOutputFormatInfo formats[] = {
-    {OutputFormat::Mp3, "MP3", "MP3", ".mp3", "mp3", "MP3 file(*.MP3)", TEncoderKind::Lame, JobKind::WavToMp3,
-     TContainer::MpegAudio, TLoudnessTags::ReplayGain, false},
-    {OutputFormat::Wav, "WAV", "WAV", ".wav", "wav", "WAV file(*.WAV)", TEncoderKind::None,
+    {OutputFormat::Mp3, "MP3", "MP3", "RES_WAV_TO_MP3", ".mp3", "mp3", "MP3 file(*.MP3)", TEncoderKind::Lame,
+     JobKind::WavToMp3, TContainer::MpegAudio, TLoudnessTags::ReplayGain, false},
+    {OutputFormat::Wav, "WAV", "WAV", nullptr, ".wav", "wav", "WAV file(*.WAV)", TEncoderKind::None,
      JobKind::ExtractTracks, TContainer::Wave, TLoudnessTags::ReplayGain, false},
-    {OutputFormat::Ogg, "OGG", "Ogg Vorbis", ".ogg", "ogg", "OGG file(*.OGG)", TEncoderKind::Writer,
-     JobKind::WavToOgg, TContainer::Ogg, TLoudnessTags::ReplayGain, true},
-    {OutputFormat::Wma, "WMA", "WMA", ".wma", "wma", "WMA file(*.WMA)", TEncoderKind::WmaProgram,
-     JobKind::WavToWma, TContainer::Asf, TLoudnessTags::None, false},
-    {OutputFormat::Flac, "FLAC", "FLAC", ".flac", "flac", "FLAC file(*.FLAC)", TEncoderKind::Writer,
-     JobKind::WavToFlac, TContainer::Flac, TLoudnessTags::ReplayGain, true},
-    {OutputFormat::Opus, "OPUS", "Opus", ".opus", "opus", "Opus file(*.OPUS)", TEncoderKind::Writer,
-     JobKind::WavToOpus, TContainer::Ogg, TLoudnessTags::R128, true},
+    {OutputFormat::Ogg, "OGG", "Ogg Vorbis", "RES_WAV_TO_OGG", ".ogg", "ogg", "OGG file(*.OGG)",
+     TEncoderKind::Writer, JobKind::WavToOgg, TContainer::Ogg, TLoudnessTags::ReplayGain, true},
+    {OutputFormat::Wma, "WMA", "WMA", "RES_WAV_TO_WMA", ".wma", "wma", "WMA file(*.WMA)",
+     TEncoderKind::WmaProgram, JobKind::WavToWma, TContainer::Asf, TLoudnessTags::None, false},
+    {OutputFormat::Flac, "FLAC", "FLAC", "RES_WAV_TO_FLAC", ".flac", "flac", "FLAC file(*.FLAC)",
+     TEncoderKind::Writer, JobKind::WavToFlac, TContainer::Flac, TLoudnessTags::ReplayGain, true},
+    {OutputFormat::Opus, "OPUS", "Opus", "RES_WAV_TO_OPUS", ".opus", "opus", "Opus file(*.OPUS)",
+     TEncoderKind::Writer, JobKind::WavToOpus, TContainer::Ogg, TLoudnessTags::R128, true},
 };
 
 } // namespace

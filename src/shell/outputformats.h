@@ -11,6 +11,10 @@
 // Everything the program knows about an output format outside its encoder, in one table: a new format is
 // its encoder, its row here, its writer's set-up (TFileWriters) and its own options.
 
+// What a file is by its content: every format the tag layer and the decoders know (an MP4 only the decoders,
+// through the WMA program). None for anything else.
+enum class TFileFormat { None, Mp3, Flac, OggVorbis, Opus, Wav, Wma, Mp4 };
+
 // How a format's files are made.
 enum class TEncoderKind : uint8_t {
     None,       // WAV: the read itself is the file
@@ -27,12 +31,13 @@ enum class TLoudnessTags : uint8_t { None, ReplayGain, R128 };
 enum class TContainer : uint8_t { Wave, MpegAudio, Ogg, Flac, Asf };
 
 struct TOutputFormatInfo {
-    int32_t Value;         // the number options.ini stores (OutputFormat)
-    const char *Name;      // "MP3": the job window's caption, the report
-    const char *Title;     // "Ogg Vorbis": the format's name in a sentence
-    const char *Extension; // ".mp3"
-    const char *Key;       // "mp3": the command line's -f
-    const char *Filter;    // "MP3 file(*.MP3)": the Output page's list
+    int32_t Value;           // the number options.ini stores (OutputFormat)
+    const char *Name;        // "MP3": the job window's caption, the report
+    const char *Title;       // "Ogg Vorbis": the format's name in a sentence
+    const char *EncodingKey; // the language text of the job window's stage while a WAV is encoded into it
+    const char *Extension;   // ".mp3"
+    const char *Key;         // "mp3": the command line's -f
+    const char *Filter;      // "MP3 file(*.MP3)": the Output page's list
     TEncoderKind Encoder;
     JobKind Conversion; // the conversion of a WAV into this format (ExtractTracks: none)
     TContainer Container;

@@ -131,12 +131,12 @@ bool readMp3(const QByteArray &native, TFileTags &tags)
     return true;
 }
 
-bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
+bool readTags(const QByteArray &native, TFileFormat format, TFileTags &tags)
 {
     switch (format) {
-    case TTagFormat::Mp3:
+    case TFileFormat::Mp3:
         return readMp3(native, tags);
-    case TTagFormat::Flac: {
+    case TFileFormat::Flac: {
         TagLib::FLAC::File file(native.constData(), false);
         if (!file.isValid())
             return false;
@@ -144,11 +144,11 @@ bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
             readXiph(*file.xiphComment(), tags);
         return true;
     }
-    case TTagFormat::OggVorbis:
+    case TFileFormat::OggVorbis:
         return readOwnTag<TagLib::Ogg::Vorbis::File>(native, tags, readXiph);
-    case TTagFormat::Opus:
+    case TFileFormat::Opus:
         return readOwnTag<TagLib::Ogg::Opus::File>(native, tags, readXiph);
-    case TTagFormat::Wav: {
+    case TFileFormat::Wav: {
         TagLib::RIFF::WAV::File file(native.constData(), false);
         if (!file.isValid())
             return false;
@@ -158,9 +158,10 @@ bool readTags(const QByteArray &native, TTagFormat format, TFileTags &tags)
             readInfo(*file.InfoTag(), tags);
         return true;
     }
-    case TTagFormat::Wma:
+    case TFileFormat::Wma:
         return readOwnTag<TagLib::ASF::File>(native, tags, readAsf);
-    case TTagFormat::None:
+    case TFileFormat::None:
+    case TFileFormat::Mp4:
         break;
     }
     return false;
@@ -238,10 +239,10 @@ bool writeWma(const QByteArray &native, const TTagEdit *edit)
 }
 
 // Applies the edit (or removes every tag) to the file at `native`, a copy the caller owns.
-bool writeTags(const QByteArray &native, TTagFormat format, const TTagEdit *edit, const TFileTags &before)
+bool writeTags(const QByteArray &native, TFileFormat format, const TTagEdit *edit, const TFileTags &before)
 {
     switch (format) {
-    case TTagFormat::Mp3: {
+    case TFileFormat::Mp3: {
         TagLib::MPEG::File file(native.constData(), false);
         if (!file.isValid())
             return false;
@@ -252,7 +253,7 @@ bool writeTags(const QByteArray &native, TTagFormat format, const TTagEdit *edit
         return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
                          TagLib::File::DoNotDuplicate);
     }
-    case TTagFormat::Flac: {
+    case TFileFormat::Flac: {
         TagLib::FLAC::File file(native.constData(), false);
         if (!file.isValid())
             return false;
@@ -263,14 +264,15 @@ bool writeTags(const QByteArray &native, TTagFormat format, const TTagEdit *edit
         editXiph(*file.xiphComment(true), *edit);
         return file.save();
     }
-    case TTagFormat::OggVorbis:
-    case TTagFormat::Opus:
-        return writeOgg(native, format == TTagFormat::Opus, edit);
-    case TTagFormat::Wav:
+    case TFileFormat::OggVorbis:
+    case TFileFormat::Opus:
+        return writeOgg(native, format == TFileFormat::Opus, edit);
+    case TFileFormat::Wav:
         return writeWav(native, edit, before);
-    case TTagFormat::Wma:
+    case TFileFormat::Wma:
         return writeWma(native, edit);
-    case TTagFormat::None:
+    case TFileFormat::None:
+    case TFileFormat::Mp4:
         break;
     }
     return false;
@@ -358,12 +360,12 @@ bool editId3v1(const QString &original, const QString &copy, const TTagEdit *edi
 }
 
 // The checks before any write: a file some format claims, whose ID3v2 tag is no larger than the file.
-TTagFormat writableFormat(const QString &path, QString *error)
+TFileFormat writableFormat(const QString &path, QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         fail(error, path, file.errorString());
-        return TTagFormat::None;
+        return TFileFormat::None;
     }
     const int64_t claimed = Id3v2TagBytes(file.read(10));
     if (claimed > file.size()) {
@@ -371,10 +373,10 @@ TTagFormat writableFormat(const QString &path, QString *error)
              QStringLiteral("its ID3v2 tag claims %1 bytes, more than the file's %2; nothing was written")
                  .arg(claimed)
                  .arg(file.size()));
-        return TTagFormat::None;
+        return TFileFormat::None;
     }
-    const TTagFormat format = TagFormatOf(path);
-    if (format == TTagFormat::None)
+    const TFileFormat format = TagFormatOf(path);
+    if (format == TFileFormat::None)
         fail(error, path, notTaggable());
     return format;
 }
@@ -382,15 +384,15 @@ TTagFormat writableFormat(const QString &path, QString *error)
 bool change(const QString &path, const TTagEdit *edit, QString *error)
 {
     SilenceTagLib();
-    const TTagFormat format = writableFormat(path, error);
-    if (format == TTagFormat::None)
+    const TFileFormat format = writableFormat(path, error);
+    if (format == TFileFormat::None)
         return false;
     TFileTags before;
     readTags(QFile::encodeName(path), format, before);
     return OnWorkingCopy(
         path,
         [&](const QString &working) {
-            if (format == TTagFormat::Mp3 &&
+            if (format == TFileFormat::Mp3 &&
                 (!repairId3v2(path, working) || !editId3v1(path, working, edit, before)))
                 return false;
             return writeTags(QFile::encodeName(working), format, edit, before);
@@ -445,63 +447,64 @@ bool TTagEdit::Empty() const
            !TrackTotal && !Cover && !Isrc && !Barcode && !Deemphasis;
 }
 
-TTagFormat TagFormatOf(const QString &path)
+TFileFormat TagFormatOf(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return TTagFormat::None;
+        return TFileFormat::None;
     QByteArray head = file.read(4096);
     const int64_t id3 = Id3v2TagBytes(head);
     if (id3 > 0) {
         // An ID3v2 tag in front: FLAC files may carry one too.
         if (!file.seek(id3))
-            return TTagFormat::None;
+            return TFileFormat::None;
         head = file.read(4096);
         if (head.startsWith("fLaC"))
-            return TTagFormat::Flac;
+            return TFileFormat::Flac;
         return head.size() >= 4 && MpegFrameBytes(reinterpret_cast<const uint8_t *>(head.constData())) > 0
-                   ? TTagFormat::Mp3
-                   : TTagFormat::None;
+                   ? TFileFormat::Mp3
+                   : TFileFormat::None;
     }
     if (head.startsWith("fLaC"))
-        return TTagFormat::Flac;
+        return TFileFormat::Flac;
     if (head.startsWith("OggS")) {
         if (head.contains("\x01vorbis"))
-            return TTagFormat::OggVorbis;
+            return TFileFormat::OggVorbis;
         if (head.contains("OpusHead"))
-            return TTagFormat::Opus;
-        return TTagFormat::None;
+            return TFileFormat::Opus;
+        return TFileFormat::None;
     }
     if ((head.startsWith("RIFF") || head.startsWith("RF64")) && head.mid(8, 4) == "WAVE")
-        return TTagFormat::Wav;
+        return TFileFormat::Wav;
     if (head.startsWith(QByteArray::fromHex("3026b2758e66cf11a6d900aa0062ce6c")))
-        return TTagFormat::Wma;
+        return TFileFormat::Wma;
     if (head.size() >= 4 && MpegFrameBytes(reinterpret_cast<const uint8_t *>(head.constData())) > 0)
-        return TTagFormat::Mp3;
-    return TTagFormat::None;
+        return TFileFormat::Mp3;
+    return TFileFormat::None;
 }
 
-bool HoldsVorbisComments(TTagFormat format)
+bool HoldsVorbisComments(TFileFormat format)
 {
-    return format == TTagFormat::Flac || format == TTagFormat::OggVorbis || format == TTagFormat::Opus;
+    return format == TFileFormat::Flac || format == TFileFormat::OggVorbis || format == TFileFormat::Opus;
 }
 
-QString TagFormatName(TTagFormat format)
+QString TagFormatName(TFileFormat format)
 {
     switch (format) {
-    case TTagFormat::Mp3:
+    case TFileFormat::Mp3:
         return QStringLiteral("MP3");
-    case TTagFormat::Flac:
+    case TFileFormat::Flac:
         return QStringLiteral("FLAC");
-    case TTagFormat::OggVorbis:
+    case TFileFormat::OggVorbis:
         return QStringLiteral("Ogg Vorbis");
-    case TTagFormat::Opus:
+    case TFileFormat::Opus:
         return QStringLiteral("Opus");
-    case TTagFormat::Wav:
+    case TFileFormat::Wav:
         return QStringLiteral("WAV");
-    case TTagFormat::Wma:
+    case TFileFormat::Wma:
         return QStringLiteral("WMA");
-    case TTagFormat::None:
+    case TFileFormat::None:
+    case TFileFormat::Mp4:
         break;
     }
     return QString();
@@ -516,7 +519,7 @@ bool ReadFileTags(const QString &path, TFileTags &tags, QString *error)
         return false;
     }
     tags.Format = TagFormatOf(path);
-    if (tags.Format == TTagFormat::None) {
+    if (tags.Format == TFileFormat::None) {
         fail(error, path, QStringLiteral("not a file whose tags can be read"));
         return false;
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "shell/outputformats.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -19,8 +21,6 @@
 // under the file's working name, which replaces the file only when complete, so the file is always either
 // as it was or wholly tagged. Thread-safe (no shared state).
 
-enum class TTagFormat { None, Mp3, Flac, OggVorbis, Opus, Wav, Wma };
-
 // The length in bytes of the MPEG audio frame whose four header bytes are at h, or 0 when they are no valid
 // frame header (MPEG 1, 2 and 2.5, layers I to III). Thread-safe.
 int MpegFrameBytes(const uint8_t *h);
@@ -29,14 +29,14 @@ int MpegFrameBytes(const uint8_t *h);
 int64_t Id3v2TagBytes(const QByteArray &head);
 
 // The kind of the file by its content; None for a file no format claims (or one that cannot be read).
-TTagFormat TagFormatOf(const QString &path);
+TFileFormat TagFormatOf(const QString &path);
 // The format's name as the user reads it ("MP3", "Ogg Vorbis"); empty for None.
-QString TagFormatName(TTagFormat format);
+QString TagFormatName(TFileFormat format);
 // Whether the format's tags are Vorbis comments (FIELD=value, numbers and totals apart).
-bool HoldsVorbisComments(TTagFormat format);
+bool HoldsVorbisComments(TFileFormat format);
 
 struct TFileTags {
-    TTagFormat Format = TTagFormat::None;
+    TFileFormat Format = TFileFormat::None;
     QString Kind; // which tag the fields came from ("ID3v2", "ID3v1", "Vorbis comments", "RIFF INFO", "ASF")
     QString Title;
     QString Artist;

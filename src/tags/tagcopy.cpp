@@ -137,7 +137,7 @@ QString firstValue(const TagLib::PropertyMap &fields, const char *key)
 // A number with its total (track or disc), however the source kept them (ID3's "3/12", Vorbis' TRACKNUMBER
 // with TRACKTOTAL or TOTALTRACKS, a TXXX frame of the total), written the target's own way: ID3 "3/12",
 // Vorbis comments TRACKNUMBER=3 and TRACKTOTAL=12, ASF the number alone (its total set apart).
-QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *number, const char *total,
+QString placeNumber(TagLib::PropertyMap &fields, TFileFormat target, const char *number, const char *total,
                     const char *totalAlias)
 {
     QString n = firstValue(fields, number);
@@ -153,8 +153,9 @@ QString placeNumber(TagLib::PropertyMap &fields, TTagFormat target, const char *
         fields.erase(key);
     const bool vorbis = HoldsVorbisComments(target);
     if (!n.isEmpty())
-        fields.replace(number, TagLib::StringList(tagText(
-                                   !vorbis && target != TTagFormat::Wma && !t.isEmpty() ? n + u'/' + t : n)));
+        fields.replace(
+            number, TagLib::StringList(
+                        tagText(!vorbis && target != TFileFormat::Wma && !t.isEmpty() ? n + u'/' + t : n)));
     if (vorbis && !t.isEmpty())
         fields.replace(total, TagLib::StringList(tagText(t)));
     return t;
@@ -198,9 +199,9 @@ bool copyTags(const QString &from, const QString &to, const QString &named, bool
                             "REPLAYGAIN_REFERENCE_LOUDNESS", "R128_TRACK_GAIN", "R128_ALBUM_GAIN"})
         fields.erase(own);
     fields.removeEmpty();
-    const TTagFormat format = TagFormatOf(to);
+    const TFileFormat format = TagFormatOf(to);
     // A FLAC metadata block's length has 24 bits: a larger picture would make the file unreadable.
-    if (format == TTagFormat::Flac && qsizetype(cover.Data.size()) > FlacPictureLimit) {
+    if (format == TFileFormat::Flac && qsizetype(cover.Data.size()) > FlacPictureLimit) {
         if (warning)
             *warning = named + QStringLiteral(
                                    ": the cover of %1 (%2 bytes) is larger than a FLAC file holds; left out")

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-// Carries the tags of one audio file over to another of any format the tag layer writes (TTagFormat): every
+// Carries the tags of one audio file over to another of any format the tag layer writes (TFileFormat): every
 // field the target can hold, by TagLib's common names (title, artists,
 // album, dates, track and disc numbers, MusicBrainz ids; not the loudness values, which belong to the file
 // measured), and the front cover (or the first picture). The source may also be an MP4/M4A file. The target

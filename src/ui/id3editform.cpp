@@ -128,15 +128,15 @@ void TfrmID3Edit::aSaveTagUpdate()
 
 void TfrmID3Edit::setLoaded(const QString &path)
 {
-    const QString kind = m_format == TTagFormat::Mp3
+    const QString kind = m_format == TFileFormat::Mp3
                              ? QString()
                              : QStringLiteral(" (") + TagFormatName(m_format) + QLatin1Char(')');
     setWindowTitle(path + kind + QStringLiteral(": ") + plainCaption());
 }
 
-void TfrmID3Edit::limitFields(TTagFormat format)
+void TfrmID3Edit::limitFields(TFileFormat format)
 {
-    const bool mp3 = format == TTagFormat::Mp3;
+    const bool mp3 = format == TFileFormat::Mp3;
     for (QLineEdit *e : {ID3title, ID3artist, ID3album, ID3comment})
         e->setMaxLength(mp3 ? 30 : 32767);
     ID3year->setMaxLength(mp3 ? 4 : 32);
@@ -181,7 +181,7 @@ void TfrmID3Edit::LoadTagFrom(const QString &path)
     ID3year->setText(fieldText(tags.Year));
     ID3comment->setText(fieldText(tags.Comment));
     ID3genre->setCurrentIndex(tags.Genre.isEmpty() ? (tags.HasTag() ? 0 : -1) : GenreIndex(tags.Genre) + 1);
-    ID3track->setText(QString::number(std::clamp(tags.Track, 0, m_format == TTagFormat::Mp3 ? 99 : 999)));
+    ID3track->setText(QString::number(std::clamp(tags.Track, 0, m_format == TFileFormat::Mp3 ? 99 : 999)));
     m_shown = shownFields();
     // Save Tag then writes a tag even into a file without one.
     Tag.FileName = path;

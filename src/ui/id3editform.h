@@ -13,7 +13,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 
-// The tag editor: loads the tags of an audio file (any the tag layer reads: TTagFormat), edits their
+// The tag editor: loads the tags of an audio file (any the tag layer reads: TFileFormat), edits their
 // seven fields, and saves them back, into another file, or removes them. For an MP3 file the boxes hold what
 // its ID3 version 1 tag can (30 characters), and the version 2.4 tag is written beside it; other kinds get
 // their own tags, texts whole. Saving changes only the fields the user changed: everything else in the file
@@ -68,8 +68,8 @@ private:
     bool writeFields(const QString &path, bool all);
     // The boxes take what the file's kind holds: 30 characters (and a 4-digit year) of an MP3's ID3 version
     // 1 tag, whole texts elsewhere.
-    void limitFields(TTagFormat format);
+    void limitFields(TFileFormat format);
 
-    TTagFormat m_format = TTagFormat::Mp3;
+    TFileFormat m_format = TFileFormat::Mp3;
     QStringList m_shown; // shownFields() as loaded or last saved
 };

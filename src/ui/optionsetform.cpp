@@ -33,16 +33,6 @@
 
 namespace {
 
-// The formats whose files the ReplayGain setting gives loudness values.
-QString gainFormats()
-{
-    QStringList titles;
-    for (const TOutputFormatInfo &format : OutputFormats())
-        if (format.GainByDefault)
-            titles << QLatin1String(format.Title);
-    return titles.join(QStringLiteral(", "));
-}
-
 // The number in the first three characters of a bit rate text, or -1.
 int bitRateOf(const QString &text)
 {
@@ -166,8 +156,8 @@ void TOptionSetForm::addOutputRows(QVBoxLayout *outputLayout)
     normalizeRow->addWidget(percent);
     normalizeRow->addStretch();
     outputLayout->addLayout(normalizeRow);
-    ckReplayGain = named(new QCheckBox(QStringLiteral("Write ReplayGain values (%1)").arg(gainFormats())),
-                         "ckReplayGain");
+    ckReplayGain =
+        named(new QCheckBox(QStringLiteral("Write ReplayGain values (FLAC, Ogg, Opus)")), "ckReplayGain");
     outputLayout->addWidget(ckReplayGain);
     cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
     outputLayout->addWidget(cbRipTime);

@@ -144,7 +144,7 @@ std::vector<TConvertItem> gather(const QStringList &paths, bool recursive, const
                     if (covers)
                         covers->push_back({file, folder + QLatin1Char('/') + relativeDir + QLatin1Char('/') +
                                                      QFileInfo(file).fileName()});
-                } else if (AudioFileKindOf(file) != TAudioFileKind::Unknown) {
+                } else if (AudioFileKindOf(file) != TFileFormat::None) {
                     add(file, relativeDir == QLatin1String(".") ? QString() : relativeDir);
                 }
             }

@@ -121,8 +121,8 @@ std::optional<QJsonObject> TTagCommand::fieldsOf(const QString &file, bool print
                       values.size() > 1 ? QJsonValue(QJsonArray::fromStringList(values)) : QJsonValue(value));
     }
     if (print && !tags.HasTag())
-        PrintLine(file + (tags.Format == TTagFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
-                                                         : QStringLiteral(" has no tags")));
+        PrintLine(file + (tags.Format == TFileFormat::Mp3 ? QStringLiteral(" has no ID3 tag")
+                                                          : QStringLiteral(" has no tags")));
     else if (print)
         for (const auto &[name, value] : fields)
             for (const QString &one : valuesOf(name, value))
