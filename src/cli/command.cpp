@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -146,21 +147,113 @@ std::optional<bool> ReplayGainChoice(const TArguments &args)
     return std::nullopt;
 }
 
-QStringList EncoderQualityOptions()
+QList<TOptionSpec> EncoderQualityOptions()
 {
-    return {QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"), QStringLiteral("--ogg-quality"),
-            QStringLiteral("--flac-level"), QStringLiteral("--opus-bitrate")};
+    return {{QStringLiteral("--mp3-bitrate"), QStringLiteral("N"), QStringLiteral("mp3")},
+            {QStringLiteral("--mp3-vbr"), QStringLiteral("Q"), QStringLiteral("mp3")},
+            {QStringLiteral("--ogg-quality"), QStringLiteral("Q")},
+            {QStringLiteral("--flac-level"), QStringLiteral("N")},
+            {QStringLiteral("--opus-bitrate"), QStringLiteral("N")},
+            {QStringLiteral("--replaygain"), {}, QStringLiteral("replaygain")},
+            {QStringLiteral("--no-replaygain"), {}, QStringLiteral("replaygain")}};
 }
 
-const char *const EncoderQualityHelp =
-    "           [--mp3-bitrate N|--mp3-vbr Q] [--ogg-quality Q] [--flac-level N] [--opus-bitrate N]\n"
-    "                                 the encoders' quality for this run: MP3 at N kbit/s or variable at Q\n"
-    "                                 (0 best to 9), Ogg Vorbis quality -1 to 10, FLAC level 0 to 8, Opus\n"
-    "                                 at N kbit/s\n"
-    "           [--replaygain|--no-replaygain]\n"
-    "                                 ReplayGain values in the files made (the setting decides without\n"
-    "                                 them: on for FLAC, Ogg and Opus); the files of one run, or of one\n"
-    "                                 folder, are the album\n";
+QList<TCommandForm> EncoderQualityForms()
+{
+    return {{{},
+             {QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"), QStringLiteral("--ogg-quality"),
+              QStringLiteral("--flac-level"), QStringLiteral("--opus-bitrate")},
+             QStringLiteral("the encoders' quality for this run: MP3 at N kbit/s or variable at Q\n"
+                            "(0 best to 9), Ogg Vorbis quality -1 to 10, FLAC level 0 to 8, Opus\n"
+                            "at N kbit/s"),
+             true},
+            {{},
+             {QStringLiteral("--replaygain"), QStringLiteral("--no-replaygain")},
+             QStringLiteral("ReplayGain values in the files made (the setting decides without\n"
+                            "them: on for FLAC, Ogg and Opus); the files of one run, or of one\n"
+                            "folder, are the album"),
+             true}};
+}
+
+namespace {
+
+constexpr qsizetype HelpWidth = 108;
+
+// "[-d N|PATH]", "[--overwrite|--no-overwrite]", "[--title N=T]...": one bracket for an option or its group.
+QStringList bracketsOf(const QStringList &names, const QList<TOptionSpec> &options)
+{
+    const auto spec = [&options](const QString &name) {
+        const auto it = std::find_if(options.begin(), options.end(),
+                                     [&name](const TOptionSpec &o) { return o.Name == name; });
+        if (it == options.end())
+            qFatal("an option in a form that is not declared: %s", qPrintable(name));
+        return *it;
+    };
+    QStringList brackets;
+    QStringList groupsShown;
+    for (const QString &name : names) {
+        const TOptionSpec option = spec(name);
+        if (!option.Group.isEmpty() && groupsShown.contains(option.Group))
+            continue;
+        QStringList members;
+        for (const QString &other : names) {
+            const TOptionSpec o = spec(other);
+            if (other == name || (!option.Group.isEmpty() && o.Group == option.Group))
+                members << (o.Value.isEmpty() ? o.Name : o.Name + QLatin1Char(' ') + o.Value);
+        }
+        groupsShown << option.Group;
+        brackets << QLatin1Char('[') + members.join(QLatin1Char('|')) + QLatin1Char(']') +
+                        (option.Repeatable ? QStringLiteral("...") : QString());
+    }
+    return brackets;
+}
+
+} // namespace
+
+QString TCommand::Help() const
+{
+    const QString formIndent(11, QLatin1Char(' '));
+    const QString aboutIndent(33, QLatin1Char(' '));
+    QString text;
+    const QList<TOptionSpec> options = Options();
+    for (const TCommandForm &form : Forms()) {
+        QString line = form.Continued ? formIndent : QStringLiteral("  ") + Name().leftJustified(9);
+        QStringList parts = form.Words.isEmpty() ? QStringList() : QStringList{form.Words};
+        parts += bracketsOf(form.Options, options);
+        bool first = true;
+        for (const QString &part : parts) {
+            if (!first && line.size() + 1 + part.size() > HelpWidth) {
+                text += line + QLatin1Char('\n');
+                line = formIndent;
+                first = true;
+            }
+            line += (first ? QString() : QStringLiteral(" ")) + part;
+            first = false;
+        }
+        text += line + QLatin1Char('\n');
+        for (const QString &about : form.About.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            text += aboutIndent + about + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QStringList TCommand::Flags() const
+{
+    QStringList names;
+    for (const TOptionSpec &option : Options())
+        if (option.Value.isEmpty())
+            names << option.Name;
+    return names;
+}
+
+QStringList TCommand::Valued() const
+{
+    QStringList names;
+    for (const TOptionSpec &option : Options())
+        if (!option.Value.isEmpty())
+            names << option.Name;
+    return names;
+}
 
 void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings)
 {

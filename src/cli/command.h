@@ -54,27 +54,54 @@ QStringList GlobalOptions();
 // images folder joins the list); 0 without -d. A usage error for anything else.
 int DriveIndexOf(const TArguments &args);
 
+// One option of a command as it is declared once: its name as typed ("-d", "--offset"), the name of its
+// value in the help (empty for a flag), the group of options it is one of (shown together, "[--a|--b]"), and
+// whether it may be given more than once ("[--title N=T]...").
+struct TOptionSpec {
+    QString Name;
+    QString Value = {};
+    QString Group = {};
+    bool Repeatable = false;
+    bool operator==(const TOptionSpec &) const = default;
+};
+
+// One form of a command in its help: the words after the command's name (an action, the files), the names
+// of the options this form takes in the order shown, and what it does (lines of its own). A continued form
+// adds options to the one before.
+struct TCommandForm {
+    QString Words;
+    QStringList Options;
+    QString About;
+    bool Continued = false;
+};
+
 // The encoders' quality options of rip and convert, and what they set in a run's settings (options.ini stays
 // as it is): --mp3-bitrate N (constant bit rate, kbit/s), --mp3-vbr Q (0 best to 9), --ogg-quality Q (-1 to
-// 10, as oggenc -q), --flac-level N (0 to 8), and the other writers' bit rates (kbit/s).
-QStringList EncoderQualityOptions();
+// 10, as oggenc -q), --flac-level N (0 to 8), and the other writers' bit rates (kbit/s); --replaygain and
+// --no-replaygain.
+QList<TOptionSpec> EncoderQualityOptions();
+QList<TCommandForm> EncoderQualityForms();
 void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings);
-extern const char *const EncoderQualityHelp;
 // --replaygain (true) or --no-replaygain (false), when one is given.
 std::optional<bool> ReplayGainChoice(const TArguments &args);
 
-// One command of the tool: its name, its part of the help text, its options, and what it does.
+// One command of the tool: its name, its options and forms (from which its part of the help text is made),
+// and what it does.
 class TCommand {
 public:
     virtual ~TCommand() = default;
     virtual QString Name() const = 0;
-    // Its lines of the help text: its forms, then what they do, indented as --help shows them.
-    virtual QString Help() const = 0;
-    virtual QStringList Flags() const { return {}; }
-    virtual QStringList Valued() const { return {}; }
+    virtual QList<TOptionSpec> Options() const { return {}; }
+    virtual QList<TCommandForm> Forms() const = 0;
     // A command that Ctrl-C or SIGTERM stops the normal way; the tool then exits with 130.
     virtual bool Interruptible() const { return false; }
     virtual int Run(const TArguments &args, TTerminal &terminal) = 0;
+
+    // Its lines of the help text: each form, its options from their declarations, then what it does.
+    QString Help() const;
+    // The names of its options without and with a value.
+    QStringList Flags() const;
+    QStringList Valued() const;
 };
 
 // Ctrl-C and SIGTERM: whether one came, and what stops the work running now (set while it runs).

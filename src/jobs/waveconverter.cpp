@@ -186,7 +186,7 @@ int TWaveConverter::SaveWav(QIODevice &target)
         // The format fields are the converter's own, as they are.
         std::memcpy(header.data() + 20, CurrentFormat.data(), 16);
         if (target.write(header) != header.size() || target.write(m_data) != m_data.size())
-            return 286;
+            return WriteFailed;
         const int64_t end = target.pos();
         target.seek(start + 4);
         QByteArray riffSize(4, '\0');
@@ -196,6 +196,6 @@ int TWaveConverter::SaveWav(QIODevice &target)
         return 0;
     } catch (...) {
         LogCaughtException("Writing the converted WAV");
-        return 286;
+        return WriteFailed;
     }
 }

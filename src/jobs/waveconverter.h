@@ -35,7 +35,9 @@ public:
     bool SuggestPcm();
     // Decodes the data from CurrentFormat to NewFormat; false when the data does not decode to that format.
     bool Convert();
-    // Writes a PCM WAV image of the data in CurrentFormat into the target. 0, or 286 on a failure.
+    // SaveWav's result when the image could not be written (the Audio Compression Manager's own number).
+    static constexpr int WriteFailed = 286;
+    // Writes a PCM WAV image of the data in CurrentFormat into the target. 0, or WriteFailed.
     int SaveWav(QIODevice &target);
 
     TWaveFormatHeader *currentFormat() { return reinterpret_cast<TWaveFormatHeader *>(CurrentFormat.data()); }

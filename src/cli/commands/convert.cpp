@@ -22,42 +22,40 @@ namespace {
 class TConvertCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("convert"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
+    {
+        return QList<TOptionSpec>{{QStringLiteral("-f"), QStringLiteral("FORMAT")},
+                                  {QStringLiteral("-o"), QStringLiteral("DIR")},
+                                  {QStringLiteral("-r")},
+                                  {QStringLiteral("--update")},
+                                  {QStringLiteral("--copy-covers")},
+                                  {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
+                                  {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")}} +
+               EncoderQualityOptions();
+    }
+    QList<TCommandForm> Forms() const override
     {
         QStringList shorthands{QStringLiteral("wav2mp3"), QStringLiteral("mp32wav")};
         for (const TOutputFormatInfo &format : OutputFormats())
             if (format.Conversion != JobKind::ExtractTracks && format.Conversion != JobKind::WavToMp3)
                 shorthands << QStringLiteral("wav2") + QLatin1String(format.Key);
-        return QStringLiteral(
-                   "  convert  -f %1 FILE|FOLDER... [-o DIR] [-r] [--update] [--copy-covers]\n"
-                   "           [--overwrite|--no-overwrite]\n"
-                   "                                 converts files of every format the program reads into\n"
-                   "                                 the format, tags and cover carried over; -r walks\n"
-                   "                                 folders, keeping their tree under DIR; --update keeps\n"
-                   "                                 outputs newer than their sources; --copy-covers copies\n"
-                   "                                 cover.jpg and folder.jpg along\n"
-                   "  convert  %2 FILE... [-o DIR]\n"
-                   "           [--overwrite|--no-overwrite]\n"
-                   "                                 converts the files into DIR (default: the output "
-                   "folder\n"
-                   "                                 setting), several at once; each file made is printed,\n"
-                   "                                 one a line\n")
-                   .arg(OutputFormatKeys(QStringLiteral("|")), shorthands.join(QLatin1Char('|'))) +
-               QLatin1String(EncoderQualityHelp);
-    }
-    QStringList Flags() const override
-    {
-        return {QStringLiteral("--overwrite"),
-                QStringLiteral("--no-overwrite"),
-                QStringLiteral("-r"),
-                QStringLiteral("--update"),
-                QStringLiteral("--copy-covers"),
-                QStringLiteral("--replaygain"),
-                QStringLiteral("--no-replaygain")};
-    }
-    QStringList Valued() const override
-    {
-        return QStringList{QStringLiteral("-o"), QStringLiteral("-f")} + EncoderQualityOptions();
+        return QList<TCommandForm>{
+                   {QStringLiteral("-f ") + OutputFormatKeys(QStringLiteral("|")) +
+                        QStringLiteral(" FILE|FOLDER..."),
+                    {QStringLiteral("-o"), QStringLiteral("-r"), QStringLiteral("--update"),
+                     QStringLiteral("--copy-covers"), QStringLiteral("--overwrite"),
+                     QStringLiteral("--no-overwrite")},
+                    QStringLiteral("converts files of every format the program reads into\n"
+                                   "the format, tags and cover carried over; -r walks\n"
+                                   "folders, keeping their tree under DIR; --update keeps\n"
+                                   "outputs newer than their sources; --copy-covers copies\n"
+                                   "cover.jpg and folder.jpg along")},
+                   {shorthands.join(QLatin1Char('|')) + QStringLiteral(" FILE..."),
+                    {QStringLiteral("-o"), QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")},
+                    QStringLiteral("converts the files into DIR (default: the output folder\n"
+                                   "setting), several at once; each file made is printed,\n"
+                                   "one a line")}} +
+               EncoderQualityForms();
     }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;

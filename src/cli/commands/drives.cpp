@@ -10,12 +10,13 @@ namespace {
 class TDrivesCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("drives"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override { return {{QStringLiteral("--json")}}; }
+    QList<TCommandForm> Forms() const override
     {
-        return QStringLiteral("  drives   [--json]              list the CD drives and disc images (--json: "
-                              "as a JSON array)\n");
+        return {{{},
+                 {QStringLiteral("--json")},
+                 QStringLiteral("list the CD drives and disc images (--json: as a JSON array)")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 

@@ -98,19 +98,21 @@ int lookUp(const TArguments &args, const QStringList &sources, int tagEncoding, 
 class TCddbCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("cddb"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  cddb     [-d N|PATH] [--server HOST|URL] [--route component|library] [--json]\n"
-            "                                 looks the disc of drive N up on a CDDB server (default: the\n"
-            "                                 settings'), through the CDDB component or the CD library "
-            "route,\n"
-            "                                 prints the titles (--json: as a JSON object) and keeps them\n");
+        return {{QStringLiteral("-d"), QStringLiteral("N|PATH")},
+                {QStringLiteral("--server"), QStringLiteral("HOST|URL")},
+                {QStringLiteral("--route"), QStringLiteral("component|library")},
+                {QStringLiteral("--json")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route")};
+        return {{{},
+                 {QStringLiteral("-d"), QStringLiteral("--server"), QStringLiteral("--route"),
+                  QStringLiteral("--json")},
+                 QStringLiteral("looks the disc of drive N up on a CDDB server (default: the\n"
+                                "settings'), through the CDDB component or the CD library route,\n"
+                                "prints the titles (--json: as a JSON object) and keeps them")}};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
@@ -128,24 +130,23 @@ int TCddbCommand::Run(const TArguments &args, TTerminal &terminal)
 class TLookupCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("lookup"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  lookup   [-d N|PATH] [--source musicbrainz|cddb|cdtext|auto] [--server URL] [--release "
-            "N|MBID]\n"
-            "           [--json]\n"
-            "                                 titles from MusicBrainz, CDDB or the disc's CD-Text (auto: "
-            "the\n"
-            "                                 order of the settings, MusicBrainz first, CD-Text last), "
-            "printed\n"
-            "                                 and kept like cddb's; --release chooses among MusicBrainz's\n"
-            "                                 releases of the disc (its number in the list, or its id)\n");
+        return {{QStringLiteral("-d"), QStringLiteral("N|PATH")},
+                {QStringLiteral("--source"), QStringLiteral("musicbrainz|cddb|cdtext|auto")},
+                {QStringLiteral("--server"), QStringLiteral("URL")},
+                {QStringLiteral("--release"), QStringLiteral("N|MBID")},
+                {QStringLiteral("--json")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server"),
-                QStringLiteral("--release")};
+        return {{{},
+                 {QStringLiteral("-d"), QStringLiteral("--source"), QStringLiteral("--server"),
+                  QStringLiteral("--release"), QStringLiteral("--json")},
+                 QStringLiteral("titles from MusicBrainz, CDDB or the disc's CD-Text (auto: the\n"
+                                "order of the settings, MusicBrainz first, CD-Text last), printed\n"
+                                "and kept like cddb's; --release chooses among MusicBrainz's\n"
+                                "releases of the disc (its number in the list, or its id)")}};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };

@@ -13,19 +13,20 @@ namespace {
 class TOffsetCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("offset"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  offset   find [-d N|PATH] [--accuraterip-server URL] [--json]\n"
-            "                                 finds the drive's read offset correction with a disc the\n"
-            "                                 AccurateRip database knows (within 3000 samples, confidence 2\n"
-            "                                 or more) and saves it for the drive; later rips use it\n"
-            "                                 unless --offset is given\n");
+        return {{QStringLiteral("-d"), QStringLiteral("N|PATH")},
+                {QStringLiteral("--accuraterip-server"), QStringLiteral("URL")},
+                {QStringLiteral("--json")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("-d"), QStringLiteral("--accuraterip-server")};
+        return {{QStringLiteral("find"),
+                 {QStringLiteral("-d"), QStringLiteral("--accuraterip-server"), QStringLiteral("--json")},
+                 QStringLiteral("finds the drive's read offset correction with a disc the\n"
+                                "AccurateRip database knows (within 3000 samples, confidence 2\n"
+                                "or more) and saves it for the drive; later rips use it\n"
+                                "unless --offset is given")}};
     }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;

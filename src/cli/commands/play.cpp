@@ -11,13 +11,16 @@ namespace {
 class TPlayCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("play"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral("  play     FILE.ogg|FILE.wav [--device NAME]\n"
-                              "                                 plays the file through an ALSA device "
-                              "(default: \"default\")\n");
+        return {{QStringLiteral("--device"), QStringLiteral("NAME")}};
     }
-    QStringList Valued() const override { return {QStringLiteral("--device")}; }
+    QList<TCommandForm> Forms() const override
+    {
+        return {{QStringLiteral("FILE.ogg|FILE.wav"),
+                 {QStringLiteral("--device")},
+                 QStringLiteral("plays the file through an ALSA device (default: \"default\")")}};
+    }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };

@@ -10,17 +10,19 @@ namespace {
 class TPlaylistCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("playlist"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral("  playlist OUT.m3u FILE... [--relative] [--overwrite|--no-overwrite]\n"
-                              "                                 an M3U playlist of the files, with absolute "
-                              "paths or (--relative)\n"
-                              "                                 paths relative to the playlist's folder\n");
+        return {{QStringLiteral("--relative")},
+                {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
+                {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")}};
     }
-    QStringList Flags() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite"),
-                QStringLiteral("--relative")};
+        return {
+            {QStringLiteral("OUT.m3u FILE..."),
+             {QStringLiteral("--relative"), QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")},
+             QStringLiteral("an M3U playlist of the files, with absolute paths or (--relative)\n"
+                            "paths relative to the playlist's folder")}};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };

@@ -12,24 +12,24 @@ namespace {
 class TRecordCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("record"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  record   OUT.wav [--seconds N] [--rate HZ] [--channels N] [--bits 8|16|24|32] [--device "
-            "NAME]\n"
-            "           [--overwrite|--no-overwrite]\n"
-            "                                 records from an ALSA capture device (default: \"default\"; "
-            "44100 Hz,\n"
-            "                                 2 channels, 16 bits) for N seconds, or until interrupted\n");
+        return {{QStringLiteral("--seconds"), QStringLiteral("N")},
+                {QStringLiteral("--rate"), QStringLiteral("HZ")},
+                {QStringLiteral("--channels"), QStringLiteral("N")},
+                {QStringLiteral("--bits"), QStringLiteral("8|16|24|32")},
+                {QStringLiteral("--device"), QStringLiteral("NAME")},
+                {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
+                {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")}};
     }
-    QStringList Flags() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("--overwrite"), QStringLiteral("--no-overwrite")};
-    }
-    QStringList Valued() const override
-    {
-        return {QStringLiteral("--seconds"), QStringLiteral("--rate"), QStringLiteral("--channels"),
-                QStringLiteral("--bits"), QStringLiteral("--device")};
+        return {{QStringLiteral("OUT.wav"),
+                 {QStringLiteral("--seconds"), QStringLiteral("--rate"), QStringLiteral("--channels"),
+                  QStringLiteral("--bits"), QStringLiteral("--device"), QStringLiteral("--overwrite"),
+                  QStringLiteral("--no-overwrite")},
+                 QStringLiteral("records from an ALSA capture device (default: \"default\"; 44100 Hz,\n"
+                                "2 channels, 16 bits) for N seconds, or until interrupted")}};
     }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;

@@ -16,21 +16,22 @@ namespace {
 class TResampleCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("resample"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  resample IN.wav OUT.wav [--rate HZ] [--channels 1|2] [--bits 8|16|24|32] [--adpcm]\n"
-            "           [--quality high|fast]\n"
-            "                                 a value equal to the input's passes that part through; "
-            "--adpcm\n"
-            "                                 writes DVI IMA ADPCM; --quality high (default) resamples with\n"
-            "                                 libsoxr, fast with the simple filter\n");
+        return {{QStringLiteral("--rate"), QStringLiteral("HZ")},
+                {QStringLiteral("--channels"), QStringLiteral("1|2")},
+                {QStringLiteral("--bits"), QStringLiteral("8|16|24|32")},
+                {QStringLiteral("--adpcm")},
+                {QStringLiteral("--quality"), QStringLiteral("high|fast")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--adpcm")}; }
-    QStringList Valued() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"),
-                QStringLiteral("--quality")};
+        return {{QStringLiteral("IN.wav OUT.wav"),
+                 {QStringLiteral("--rate"), QStringLiteral("--channels"), QStringLiteral("--bits"),
+                  QStringLiteral("--adpcm"), QStringLiteral("--quality")},
+                 QStringLiteral("a value equal to the input's passes that part through; --adpcm\n"
+                                "writes DVI IMA ADPCM; --quality high (default) resamples with\n"
+                                "libsoxr, fast with the simple filter")}};
     }
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;

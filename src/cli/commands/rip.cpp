@@ -66,96 +66,96 @@ void setFormats(const QString &keys, TCommonOptions &options)
 class TRipCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("rip"); }
-    QString Help() const override
-    {
-        return QStringLiteral(
-                   R"(  rip      [-d N|PATH] [-t LIST] [-f FORMAT[,FORMAT...]] [-o DIR] [--paranoia] [--normalize PCT]
-           [--rip-time SEC] [--keep-wav] [--album-folder] [--m3u] [--tags] [--name TEMPLATE]
-           [--offset SAMPLES] [--test-copy] [--verify] [--accuraterip-server URL] [--log] [--cue]
-           [--require-verified] [--json] [--deemphasis] [--htoa] [--image]
-           [--overwrite|--no-overwrite]
-           [--lookup auto|cache|cdtext|musicbrainz|cddb|none] [--release N|MBID]
-           [--artist T] [--album-artist T] [--album T] [--year Y] [--genre G] [--title N=T]...
-           [--track-artist N=T]... [--titles FILE]
-                                 -d the drive, -t the tracks ("1,3-5"; default every audio track),
-                                 -f the formats (%1; several, each made from the
-                                 same read, go to folders named after them unless TEMPLATE has %format%),
-                                 -o the folder; --paranoia reads through the checking
-                                 CD reader; --normalize scales to PCT per cent; --rip-time copies the
-                                 first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes
-                                 into a folder named after the album; --m3u writes a playlist; --tags
-                                 tags the files; each file made is printed, one a line
-                                 TEMPLATE names the files: %track% %title% %artist% %albumartist%
-                                 %album% %year% %genre% %format% (default: the File names setting, %title%)
-                                 --offset: the drive's read offset correction (-5880 to 5880);
-                                 --test-copy reads each track twice and compares the CRCs;
-                                 --verify checks each track against AccurateRip (one line a
-                                 track on standard error: verified, mismatch or unknown; exit 1
-                                 when one the database knows does not match); --require-verified
-                                 fails the run (exit 1) unless every track is verified; --json
-                                 prints one JSON document at the end (files, each track's result)
-                                 --log and --cue write "ARTIST - ALBUM.log" and ".cue"
-                                 --deemphasis undoes the pre-emphasis of tracks the disc flags
-                                 --htoa rips audio hidden before track 1 as "00 - Hidden Track"
-                                 --image joins the disc into one "ARTIST - ALBUM.flac" (its cue
-                                 sheet inside) or .wav, with "ARTIST - ALBUM.cue" beside it
-                                 --lookup: where the titles come from first (default auto: the
-                                 cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
-                                 settings' order; what is found is kept like lookup's); --release
-                                 chooses among MusicBrainz's releases as lookup's does
-                                 --artist ... --titles: titles typed over the looked-up ones (FILE
-                                 in the shape of lookup --json), kept in the disc information cache
-)")
-                   .arg(OutputFormatKeys(QStringLiteral(" "))) +
-               QLatin1String(EncoderQualityHelp);
-    }
-    QStringList Flags() const override
-    {
-        return {QStringLiteral("--overwrite"),
-                QStringLiteral("--no-overwrite"),
-                QStringLiteral("--paranoia"),
-                QStringLiteral("--keep-wav"),
-                QStringLiteral("--album-folder"),
-                QStringLiteral("--m3u"),
-                QStringLiteral("--tags"),
-                QStringLiteral("--test-copy"),
-                QStringLiteral("--verify"),
-                QStringLiteral("--log"),
-                QStringLiteral("--cue"),
-                QStringLiteral("--json"),
-                QStringLiteral("--require-verified"),
-                QStringLiteral("--deemphasis"),
-                QStringLiteral("--htoa"),
-                QStringLiteral("--image"),
-                QStringLiteral("--replaygain"),
-                QStringLiteral("--no-replaygain")};
-    }
-    QStringList Valued() const override
-    {
-        return QStringList{QStringLiteral("-d"),
-                           QStringLiteral("-t"),
-                           QStringLiteral("-f"),
-                           QStringLiteral("-o"),
-                           QStringLiteral("--normalize"),
-                           QStringLiteral("--rip-time"),
-                           QStringLiteral("--name"),
-                           QStringLiteral("--offset"),
-                           QStringLiteral("--accuraterip-server"),
-                           QStringLiteral("--lookup"),
-                           QStringLiteral("--release"),
-                           QStringLiteral("--artist"),
-                           QStringLiteral("--album-artist"),
-                           QStringLiteral("--album"),
-                           QStringLiteral("--year"),
-                           QStringLiteral("--genre"),
-                           QStringLiteral("--title"),
-                           QStringLiteral("--track-artist"),
-                           QStringLiteral("--titles")} +
-               EncoderQualityOptions();
-    }
+    QList<TOptionSpec> Options() const override;
+    QList<TCommandForm> Forms() const override;
     bool Interruptible() const override { return true; }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
+
+QList<TOptionSpec> TRipCommand::Options() const
+{
+    const auto valued = [](const char *name, const char *value) {
+        return TOptionSpec{QLatin1String(name), QLatin1String(value)};
+    };
+    const auto flag = [](const char *name) { return TOptionSpec{QLatin1String(name)}; };
+    return QList<TOptionSpec>{valued("-d", "N|PATH"),
+                              valued("-t", "LIST"),
+                              valued("-f", "FORMAT[,FORMAT...]"),
+                              valued("-o", "DIR"),
+                              flag("--paranoia"),
+                              valued("--normalize", "PCT"),
+                              valued("--rip-time", "SEC"),
+                              flag("--keep-wav"),
+                              flag("--album-folder"),
+                              flag("--m3u"),
+                              flag("--tags"),
+                              valued("--name", "TEMPLATE"),
+                              valued("--offset", "SAMPLES"),
+                              flag("--test-copy"),
+                              flag("--verify"),
+                              valued("--accuraterip-server", "URL"),
+                              flag("--log"),
+                              flag("--cue"),
+                              flag("--require-verified"),
+                              flag("--json"),
+                              flag("--deemphasis"),
+                              flag("--htoa"),
+                              flag("--image"),
+                              {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
+                              {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")},
+                              valued("--lookup", "auto|cache|cdtext|musicbrainz|cddb|none"),
+                              valued("--release", "N|MBID"),
+                              valued("--artist", "T"),
+                              valued("--album-artist", "T"),
+                              valued("--album", "T"),
+                              valued("--year", "Y"),
+                              valued("--genre", "G"),
+                              {QStringLiteral("--title"), QStringLiteral("N=T"), {}, true},
+                              {QStringLiteral("--track-artist"), QStringLiteral("N=T"), {}, true},
+                              valued("--titles", "FILE")} +
+           EncoderQualityOptions();
+}
+
+QList<TCommandForm> TRipCommand::Forms() const
+{
+    QStringList names;
+    for (const TOptionSpec &option : Options())
+        if (!EncoderQualityOptions().contains(option))
+            names << option.Name;
+    return QList<TCommandForm>{{{},
+                                names,
+                                QStringLiteral(
+                                    R"(-d the drive, -t the tracks ("1,3-5"; default every audio track),
+-f the formats (%1; several, each made from the
+same read, go to folders named after them unless TEMPLATE has %format%),
+-o the folder; --paranoia reads through the checking
+CD reader; --normalize scales to PCT per cent; --rip-time copies the
+first SEC seconds; --keep-wav keeps the WAVs; --album-folder writes
+into a folder named after the album; --m3u writes a playlist; --tags
+tags the files; each file made is printed, one a line
+TEMPLATE names the files: %track% %title% %artist% %albumartist%
+%album% %year% %genre% %format% (default: the File names setting, %title%)
+--offset: the drive's read offset correction (-5880 to 5880);
+--test-copy reads each track twice and compares the CRCs;
+--verify checks each track against AccurateRip (one line a
+track on standard error: verified, mismatch or unknown; exit 1
+when one the database knows does not match); --require-verified
+fails the run (exit 1) unless every track is verified; --json
+prints one JSON document at the end (files, each track's result)
+--log and --cue write "ARTIST - ALBUM.log" and ".cue"
+--deemphasis undoes the pre-emphasis of tracks the disc flags
+--htoa rips audio hidden before track 1 as "00 - Hidden Track"
+--image joins the disc into one "ARTIST - ALBUM.flac" (its cue
+sheet inside) or .wav, with "ARTIST - ALBUM.cue" beside it
+--lookup: where the titles come from first (default auto: the
+cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
+settings' order; what is found is kept like lookup's); --release
+chooses among MusicBrainz's releases as lookup's does
+--artist ... --titles: titles typed over the looked-up ones (FILE
+in the shape of lookup --json), kept in the disc information cache)")
+                                    .arg(OutputFormatKeys(QStringLiteral(" ")))}} +
+           EncoderQualityForms();
+}
 
 // The run's own settings: options.ini's, with what the command line says over them.
 TOptionsSetting ripSettings(const TArguments &args)

@@ -12,25 +12,34 @@ namespace {
 class TTagCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("tag"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  tag      show FILE.mp3... [--json]\n"
-            "                                 the tags' fields (--json: a JSON object, a list of them for\n"
-            "                                 several files; with several, each file's fields follow a\n"
-            "                                 \"file:\" line)\n"
-            "  tag      set FILE.mp3 [--title T] [--artist A] [--album-artist A] [--album B] [--year Y]\n"
-            "           [--comment C] [--track N] [--genre NAME|NUMBER]\n"
-            "                                 show, set and remove work on both ID3 tags (version 2 shown\n"
-            "                                 when there is one; version 1 keeps the first 30 bytes)\n"
-            "  tag      remove FILE.mp3\n");
+        return {{QStringLiteral("--json")},
+                {QStringLiteral("--title"), QStringLiteral("T")},
+                {QStringLiteral("--artist"), QStringLiteral("A")},
+                {QStringLiteral("--album-artist"), QStringLiteral("A")},
+                {QStringLiteral("--album"), QStringLiteral("B")},
+                {QStringLiteral("--year"), QStringLiteral("Y")},
+                {QStringLiteral("--comment"), QStringLiteral("C")},
+                {QStringLiteral("--track"), QStringLiteral("N")},
+                {QStringLiteral("--genre"), QStringLiteral("NAME|NUMBER")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override
+    QList<TCommandForm> Forms() const override
     {
-        return {QStringLiteral("--title"), QStringLiteral("--artist"),      QStringLiteral("--album"),
-                QStringLiteral("--year"),  QStringLiteral("--comment"),     QStringLiteral("--track"),
-                QStringLiteral("--genre"), QStringLiteral("--album-artist")};
+        return {{QStringLiteral("show FILE..."),
+                 {QStringLiteral("--json")},
+                 QStringLiteral("the tags' fields (--json: a JSON object, a list of them for\n"
+                                "several files; with several, each file's fields follow a\n"
+                                "\"file:\" line)")},
+                {QStringLiteral("set FILE"),
+                 {QStringLiteral("--title"), QStringLiteral("--artist"), QStringLiteral("--album-artist"),
+                  QStringLiteral("--album"), QStringLiteral("--year"), QStringLiteral("--comment"),
+                  QStringLiteral("--track"), QStringLiteral("--genre")},
+                 QStringLiteral("sets those fields, keeping the others")},
+                {QStringLiteral("remove FILE"),
+                 {},
+                 QStringLiteral("removes the tags; an MP3 keeps both ID3 tags in step (version 2\n"
+                                "shown when there is one; version 1 keeps the first 30 bytes)")}};
     }
     int Run(const TArguments &args, TTerminal &terminal) override;
 

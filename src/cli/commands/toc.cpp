@@ -13,15 +13,18 @@ namespace {
 class TTocCommand final : public TCommand {
 public:
     QString Name() const override { return QStringLiteral("toc"); }
-    QString Help() const override
+    QList<TOptionSpec> Options() const override
     {
-        return QStringLiteral(
-            "  toc      [-d N|PATH] [--json]  the table of contents of drive N, or of the drive or\n"
-            "                                 disc image at PATH (default 0; --json: as a JSON object)\n"
-            "                                 every command's -d takes a number or a path\n");
+        return {{QStringLiteral("-d"), QStringLiteral("N|PATH")}, {QStringLiteral("--json")}};
     }
-    QStringList Flags() const override { return {QStringLiteral("--json")}; }
-    QStringList Valued() const override { return {QStringLiteral("-d")}; }
+    QList<TCommandForm> Forms() const override
+    {
+        return {{{},
+                 {QStringLiteral("-d"), QStringLiteral("--json")},
+                 QStringLiteral("the table of contents of drive N, or of the drive or\n"
+                                "disc image at PATH (default 0; --json: as a JSON object)\n"
+                                "every command's -d takes a number or a path")}};
+    }
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
