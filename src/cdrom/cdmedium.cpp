@@ -16,16 +16,25 @@
 namespace {
 
 // The captures that are listening, by the thread they listen on: libcdio's log is one callback for the
-// whole process.
-std::mutex capturesMutex;
-std::map<std::thread::id, QString *> captures;
+// whole process. Never destroyed: drives closed while the program exits may still log.
+struct TCaptures {
+    std::mutex Mutex;
+    std::map<std::thread::id, QString *> ByThread;
+};
+
+TCaptures &captures()
+{
+    static auto *all = new TCaptures;
+    return *all;
+}
 
 void logHandler(cdio_log_level_t level, const char *message)
 {
     if (level < CDIO_LOG_WARN)
         return;
-    std::lock_guard lock(capturesMutex);
-    if (const auto it = captures.find(std::this_thread::get_id()); it != captures.end())
+    TCaptures &c = captures();
+    std::lock_guard lock(c.Mutex);
+    if (const auto it = c.ByThread.find(std::this_thread::get_id()); it != c.ByThread.end())
         *it->second = QString::fromUtf8(message).trimmed();
 }
 
@@ -109,23 +118,26 @@ void InstallCdioLogHandler()
 TCdioMessage::TCdioMessage()
 {
     InstallCdioLogHandler();
-    std::lock_guard lock(capturesMutex);
-    m_previous = captures[std::this_thread::get_id()];
-    captures[std::this_thread::get_id()] = &m_text;
+    TCaptures &c = captures();
+    std::lock_guard lock(c.Mutex);
+    QString *&listening = c.ByThread[std::this_thread::get_id()];
+    m_previous = listening;
+    listening = &m_text;
 }
 
 TCdioMessage::~TCdioMessage()
 {
-    std::lock_guard lock(capturesMutex);
+    TCaptures &c = captures();
+    std::lock_guard lock(c.Mutex);
     if (m_previous)
-        captures[std::this_thread::get_id()] = m_previous;
+        c.ByThread[std::this_thread::get_id()] = m_previous;
     else
-        captures.erase(std::this_thread::get_id());
+        c.ByThread.erase(std::this_thread::get_id());
 }
 
 QString TCdioMessage::text() const
 {
-    std::lock_guard lock(capturesMutex);
+    std::lock_guard lock(captures().Mutex);
     return m_text;
 }
 
