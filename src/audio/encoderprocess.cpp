@@ -106,8 +106,7 @@ bool TEncoderProcess::confirmOverwrite(bool ask)
 {
     if (!ask || !QFileInfo::exists(OutputFile))
         return true;
-    const QString text = OutputFile + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                    QStringLiteral(" has existed,overite it?"));
+    const QString text = ReplaceQuestion(OutputFile);
     if (!Prompt || !Prompt->Question(productName, text)) {
         ReportDone(ProcessResult::Declined);
         return false;

@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdint>
-#include <optional>
 
 namespace {
 
@@ -46,14 +45,18 @@ QString EncodedFileProblem(const QString &made, const QString &target)
     const QString extension = QFileInfo(target).suffix().toLower();
     const QByteArray head = file.peek(16);
     const auto begins = [&head](const char *magic) { return head.startsWith(magic); };
-    // The format the target's name gives; two more names of the same containers.
-    const TOutputFormatInfo *format = OutputFormatOfFile(target);
-    const std::optional<TContainer> container = format                              ? format->Container
-                                                : extension == QLatin1String("oga") ? TContainer::Ogg
-                                                : extension == QLatin1String("asf")
-                                                    ? TContainer::Asf
-                                                    : std::optional<TContainer>();
-    switch (container.value_or(TContainer::Wave)) {
+    // The format the target's name gives; two more names of the same containers; anything else is only
+    // checked for being there.
+    TContainer container = TContainer::Wave;
+    if (const TOutputFormatInfo *format = OutputFormatOfFile(target))
+        container = format->Container;
+    else if (extension == QLatin1String("oga"))
+        container = TContainer::Ogg;
+    else if (extension == QLatin1String("asf"))
+        container = TContainer::Asf;
+    else
+        return QString();
+    switch (container) {
     case TContainer::MpegAudio:
         return mp3Problem(file);
     case TContainer::Asf: {
@@ -65,11 +68,9 @@ QString EncodedFileProblem(const QString &made, const QString &target)
     case TContainer::Flac:
         return begins("fLaC") ? QString() : QStringLiteral("it is not a FLAC file");
     case TContainer::Wave:
-        if (container)
-            return (begins("RIFF") || begins("RF64")) && head.mid(8, 4) == "WAVE"
-                       ? QString()
-                       : QStringLiteral("it is not a WAV file");
-        break;
+        return (begins("RIFF") || begins("RF64")) && head.mid(8, 4) == "WAVE"
+                   ? QString()
+                   : QStringLiteral("it is not a WAV file");
     }
     return QString();
 }

@@ -62,7 +62,6 @@ struct TOptionSpec {
     QString Value = {};
     QString Group = {};
     bool Repeatable = false;
-    bool operator==(const TOptionSpec &) const = default;
 };
 
 // One form of a command in its help: the words after the command's name (an action, the files), the names

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "convertjob.h"
-#include "convertlane.h"
-#include "shell/workingfile.h"
 
 #include "audio/audioconverter.h"
 #include "audio/auexception.h"
 #include "audio/decoders.h"
 #include "audio/encoderprocess.h"
 #include "audio/outputcheck.h"
+#include "convertlane.h"
 #include "filewriters.h"
 #include "replaygain.h"
 #include "shell/childprocess.h"
@@ -15,6 +14,7 @@
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
 #include "shell/userprompt.h"
+#include "shell/workingfile.h"
 #include "tags/tagcopy.h"
 #include "wavein.h"
 #include "waveout.h"
@@ -90,8 +90,7 @@ bool TConvertJob::wanted(size_t index)
         ++m_kept;
         return false;
     }
-    const QString question = item.Target + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                         QStringLiteral(" has existed,overite it?"));
+    const QString question = ReplaceQuestion(item.Target);
     if (!Update && (!m_prompt || !m_prompt->Question(QStringLiteral("Sondrel"), question))) {
         ++m_kept;
         m_presenter.FileKept(item.Target);

@@ -92,8 +92,7 @@ void TEncodeStep::startWriter()
     // A file that is there already is replaced only when the user says so, as the encoder programs ask
     // (the job's prompt is theirs); an extraction's files are not asked about.
     if (request.Kind != JobKind::ExtractTracks && QFileInfo::exists(request.Target)) {
-        const QString question = request.Target + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                                QStringLiteral(" has existed,overite it?"));
+        const QString question = ReplaceQuestion(request.Target);
         if (!m_mp3.Prompt || !m_mp3.Prompt->Question(QStringLiteral("Sondrel"), question)) {
             failLater(ProcessEvent::FileWritten, QString(), ProcessResult::Declined);
             return;

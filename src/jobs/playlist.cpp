@@ -105,8 +105,7 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
                    const QString &folder, TUserPrompt *prompt, QString *error)
 {
     if (QFileInfo::exists(path)) {
-        const QString question = path + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                      QStringLiteral(" has existed,overite it?"));
+        const QString question = ReplaceQuestion(path);
         if (!prompt || !prompt->Question(QStringLiteral("Sondrel"), question))
             return false;
     }

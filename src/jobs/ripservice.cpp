@@ -10,6 +10,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
+#include "shell/userprompt.h"
 #include "shell/workingfile.h"
 
 #include <QFileInfo>
@@ -19,10 +20,7 @@ namespace {
 // The rip's question about a file that is there already.
 bool mayReplace(const QString &path, TRipFrontEnd &frontEnd)
 {
-    if (!QFileInfo::exists(path) ||
-        frontEnd.Question(QStringLiteral("Sondrel"),
-                          path + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                               QStringLiteral(" has existed,overite it?"))))
+    if (!QFileInfo::exists(path) || frontEnd.Question(QStringLiteral("Sondrel"), ReplaceQuestion(path)))
         return true;
     frontEnd.Notice(QStringLiteral("kept %1 (already there)").arg(path));
     return false;

@@ -3,6 +3,7 @@
 
 #include "settings.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 
@@ -45,12 +46,9 @@ const TOutputFormatInfo *OutputFormatByKey(QStringView key)
 
 const TOutputFormatInfo *OutputFormatOfFile(const QString &path)
 {
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0 || path.indexOf(QLatin1Char('/'), dot) >= 0)
-        return nullptr;
-    const QStringView extension = QStringView(path).mid(dot);
+    const QString extension = QLatin1Char('.') + QFileInfo(path).suffix();
     const auto *row =
-        std::find_if(std::begin(formats), std::end(formats), [extension](const TOutputFormatInfo &f) {
+        std::find_if(std::begin(formats), std::end(formats), [&extension](const TOutputFormatInfo &f) {
             return extension.compare(QLatin1String(f.Extension), Qt::CaseInsensitive) == 0;
         });
     return row == std::end(formats) ? nullptr : row;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "localizedtext.h"
+
 #include <QString>
 
 // The questions and notices the engine has for the user. The engine never opens a dialog: the desktop
@@ -14,3 +16,10 @@ public:
     // A notice the user acknowledges.
     virtual void Information(const QString &caption, const QString &text) = 0;
 };
+
+// The question before a file that is there is replaced: "PATH has existed,overite it?" in the chosen
+// language.
+inline QString ReplaceQuestion(const QString &path)
+{
+    return path + LocalizedText(QStringLiteral("RES_File_Exist"), QStringLiteral(" has existed,overite it?"));
+}

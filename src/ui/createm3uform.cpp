@@ -5,6 +5,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "shell/userprompt.h"
 #include "toolbuttons.h"
 #include "ui/applylanguage.h"
 
@@ -161,10 +162,8 @@ bool TfrmCreateM3U::CreatePlaylistAt(const QString &fileName)
 {
     const QString path = M3uPlaylistName(fileName);
     if (QFileInfo::exists(path) &&
-        QMessageBox::question(this, productName,
-                              path + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                   QStringLiteral(" has existed,overite it?")),
-                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        QMessageBox::question(this, productName, ReplaceQuestion(path), QMessageBox::Yes | QMessageBox::No) !=
+            QMessageBox::Yes)
         return false;
     m_playlistFolder = WithTrailingBackslash(QFileInfo(path).absolutePath());
     QString error;

@@ -5,6 +5,7 @@
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
+#include "shell/userprompt.h"
 #include "toolbuttons.h"
 #include "ui/applylanguage.h"
 
@@ -75,8 +76,7 @@ QString TfrmRecord::ChooseSaveTarget()
         message(LocalizedText("RES_Wav_File", "The save file should be WAV!"), QMessageBox::Information);
         return QString();
     }
-    if (QFileInfo::exists(target) &&
-        !question(target + LocalizedText("RES_File_Exist", " has existed,overite it?")))
+    if (QFileInfo::exists(target) && !question(ReplaceQuestion(target)))
         return QString();
     return target;
 }
@@ -153,8 +153,7 @@ void TfrmRecord::ConvertToMp3()
     }
     const QFileInfo info(CurrentFile);
     const QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".mp3"));
-    if (!Converted && QFileInfo::exists(target) &&
-        !question(target + LocalizedText("RES_File_Exist", " has existed,overite it?")))
+    if (!Converted && QFileInfo::exists(target) && !question(ReplaceQuestion(target)))
         return;
     if (QFileInfo::exists(target) && FileInUse(target)) {
         message(target + LocalizedText("RES_File_Cannot_Create", " maybe be used!"), QMessageBox::Critical);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/createm3uform.h"
 #include "testsupport.h"
+#include "ui/createm3uform.h"
 
 #include <QDir>
 #include <QMessageBox>

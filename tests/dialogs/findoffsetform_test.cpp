@@ -2,13 +2,13 @@
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
-#include "ui/findoffsetform.h"
-#include "ui/optionsetform.h"
 #include "jobs/accuraterip.h"
 #include "jobs/offsetfind.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"
 #include "testsupport.h"
+#include "ui/findoffsetform.h"
+#include "ui/optionsetform.h"
 
 #include <QFile>
 #include <QLabel>

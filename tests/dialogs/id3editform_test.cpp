@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/id3editform.h"
 #include "tags/filetags.h"
 #include "testsupport.h"
+#include "ui/id3editform.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -146,7 +146,8 @@ TEST_F(ID3EditTest, RemoveAsksAndSaveFailuresAreShown)
     ModalCloser closer;
     EXPECT_FALSE(form.SaveTagAs(home.root() + "/missing/none.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
-    EXPECT_EQ(closer.texts[0], "Sondrel|Could not save Tag!\n" + home.root() + "/missing/none.mp3: No such file or directory");
+    EXPECT_EQ(closer.texts[0],
+              "Sondrel|Could not save Tag!\n" + home.root() + "/missing/none.mp3: No such file or directory");
 }
 
 // The version 2 tag wins; the MP3 boxes hold 30 characters as the version 1 tag does, and what the user did

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/authread.h"
-#include "ui/oggplayerform.h"
 #include "testsupport.h"
+#include "ui/oggplayerform.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder window on ALSA's "null" devices: capture gives silence (held to the clock), playback takes
 // everything at once.
-#include "ui/recordform.h"
 #include "jobs/wavheader.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 #include "testsupport.h"
+#include "ui/recordform.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/resampleform.h"
 #include "testsupport.h"
+#include "ui/resampleform.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -62,7 +62,7 @@ public:
 
 class TTestFrontEnd final : public TRipFrontEnd {
 public:
-    bool Answer = false;    // to every question
+    bool Answer = false;         // to every question
     bool StopAfterAFile = false; // stops each job when it made its first file
     QStringList Questions, Failures, Notices;
     QStringList Jobs; // "job" or "drive job", in the order run

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/musicbrainzform.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
@@ -9,6 +8,7 @@
 #include "shell/genres.h"
 #include "shell/settings.h"
 #include "testsupport.h"
+#include "ui/musicbrainzform.h"
 
 #include <QAction>
 #include <QApplication>

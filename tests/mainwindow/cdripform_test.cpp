@@ -2,14 +2,14 @@
 #include "audio/encoderprocess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
-#include "ui/cdripform.h"
-#include "ui/ripform.h"
 #include "jobs/ripjob.h"
 #include "mainwindow/mainform.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 #include "tags/id3tag.h"
 #include "testsupport.h"
+#include "ui/cdripform.h"
+#include "ui/ripform.h"
 
 #include <QApplication>
 #include <QDir>

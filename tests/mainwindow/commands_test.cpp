@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
-#include "ui/ripform.h"
 #include "mainwindow/mainform.h"
-#include "ui/applylanguage.h"
 #include "shell/folders.h"
 #include "shell/inifile.h"
 #include "shell/settings.h"
-#include "ui/singleinstance.h"
 #include "testsupport.h"
+#include "ui/applylanguage.h"
+#include "ui/ripform.h"
+#include "ui/singleinstance.h"
 
 #include <QAction>
 #include <QApplication>

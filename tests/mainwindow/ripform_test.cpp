@@ -3,13 +3,13 @@
 #include "audio/vorbisin.h"
 #include "cddbserver.h"
 #include "cdrom/cddrivelist.h"
-#include "ui/ripform.h"
 #include "jobs/wavein.h"
 #include "shell/folders.h"
 #include "shell/settings.h"
 #include "shell/userprompt.h"
 #include "tags/id3tag.h"
 #include "testsupport.h"
+#include "ui/ripform.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/applylanguage.h"
 #include "shell/localizedtext.h"
 #include "shell/settings.h"
 #include "testsupport.h"
+#include "ui/applylanguage.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow/mainform.h"
-#include "ui/singleinstance.h"
 #include "testsupport.h"
+#include "ui/singleinstance.h"
 
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -138,13 +138,14 @@ TEST_F(SingleInstanceTest, AnotherUsersListenerIsIgnored)
         GTEST_SKIP() << "needs root to listen as another user";
     QProcess other;
     other.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    other.start("python3", {"-c", "import os, socket, sys\n"
-                                  "s = socket.socket(socket.AF_UNIX)\n"
-                                  "s.bind(sys.argv[1])\n"
-                                  "os.setgid(65534); os.setuid(65534)\n" // the peer is who listens
-                                  "s.listen(1); print('ready', flush=True)\n"
-                                  "while True:\n"
-                                  "    c, _ = s.accept(); c.recv(100); c.sendall(b'ok\\n'); c.close()\n",
+    other.start("python3", {"-c",
+                            "import os, socket, sys\n"
+                            "s = socket.socket(socket.AF_UNIX)\n"
+                            "s.bind(sys.argv[1])\n"
+                            "os.setgid(65534); os.setuid(65534)\n" // the peer is who listens
+                            "s.listen(1); print('ready', flush=True)\n"
+                            "while True:\n"
+                            "    c, _ = s.accept(); c.recv(100); c.sendall(b'ok\\n'); c.close()\n",
                             SingleInstance::socketPath()});
     ASSERT_TRUE(other.waitForReadyRead(20000));
     EXPECT_FALSE(SingleInstance::notifyRunningInstance(2000)); // so the program opens its own window

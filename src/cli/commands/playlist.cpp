@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "jobs/m3uplaylist.h"
 #include "shell/localizedtext.h"
+#include "shell/userprompt.h"
 
 #include <QFileInfo>
 
@@ -47,9 +48,7 @@ int TPlaylistCommand::Run(const TArguments &args, TTerminal &terminal)
     }
     TTerminalPrompt prompt(terminal);
     if (QFileInfo::exists(playlist) &&
-        !prompt.Question(QStringLiteral("Sondrel"),
-                         playlist + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                                  QStringLiteral(" has existed,overite it?")))) {
+        !prompt.Question(QStringLiteral("Sondrel"), ReplaceQuestion(playlist))) {
         terminal.Notice(QStringLiteral("kept %1 (already there)").arg(playlist));
         return 0;
     }

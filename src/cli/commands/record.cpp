@@ -3,6 +3,7 @@
 #include "jobs/soundrecorder.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
+#include "shell/userprompt.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -49,9 +50,7 @@ int TRecordCommand::Run(const TArguments &args, TTerminal &terminal)
         throw UsageError{QStringLiteral("--bits takes 8, 16, 24 or 32")};
     const QString device = args.value("--device").value_or(QStringLiteral("default"));
     if (QFileInfo::exists(output) &&
-        !TTerminalPrompt(terminal).Question(
-            QString(), output + LocalizedText(QStringLiteral("RES_File_Exist"),
-                                              QStringLiteral(" has existed,overite it?")))) {
+        !TTerminalPrompt(terminal).Question(QString(), ReplaceQuestion(output))) {
         terminal.Notice(QStringLiteral("kept %1 (already there)").arg(output));
         return 0;
     }

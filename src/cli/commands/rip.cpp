@@ -1,20 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "audio/decoders.h"
 #include "audio/encoderprocess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
 #include "commands.h"
-#include "jobs/cdripjob.h"
-#include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
-#include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
-#include "jobs/replaygain.h"
-#include "jobs/ripjob.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
-#include "shell/localizedtext.h"
 #include "shell/outputformats.h"
 #include "shell/settings.h"
 
@@ -72,7 +65,8 @@ public:
     int Run(const TArguments &args, TTerminal &terminal) override;
 };
 
-QList<TOptionSpec> TRipCommand::Options() const
+// The options of rip alone, without the encoders' quality.
+QList<TOptionSpec> ripOwnOptions()
 {
     const auto valued = [](const char *name, const char *value) {
         return TOptionSpec{QLatin1String(name), QLatin1String(value)};
@@ -112,16 +106,19 @@ QList<TOptionSpec> TRipCommand::Options() const
                               valued("--genre", "G"),
                               {QStringLiteral("--title"), QStringLiteral("N=T"), {}, true},
                               {QStringLiteral("--track-artist"), QStringLiteral("N=T"), {}, true},
-                              valued("--titles", "FILE")} +
-           EncoderQualityOptions();
+                              valued("--titles", "FILE")};
+}
+
+QList<TOptionSpec> TRipCommand::Options() const
+{
+    return ripOwnOptions() + EncoderQualityOptions();
 }
 
 QList<TCommandForm> TRipCommand::Forms() const
 {
     QStringList names;
-    for (const TOptionSpec &option : Options())
-        if (!EncoderQualityOptions().contains(option))
-            names << option.Name;
+    for (const TOptionSpec &option : ripOwnOptions())
+        names << option.Name;
     return QList<TCommandForm>{{{},
                                 names,
                                 QStringLiteral(
