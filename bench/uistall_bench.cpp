@@ -5,7 +5,7 @@
 //   bench_uistall DISC.cue OUTDIR [normalise]
 #include "audio/encoderprocess.h"
 #include "cdrom/cdin.h"
-#include "jobs/cdripjob.h"
+#include "jobs/extractjob.h"
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
 #include "shell/settings.h"
@@ -16,15 +16,12 @@
 
 namespace {
 
-class Presenter final : public TCDRipJobPresenter {
+class Presenter final : public TExtractView {
 public:
     bool Done = false;
-    void SetCurrentTrack(const QString &) override {}
-    void SetOutputFormat(const QString &) override {}
-    void SetSelectedTracks(int) override {}
-    void SetCompleted(int) override {}
-    void SetProgressHint(const QString &) override {}
-    void SetGauge(int) override {}
+    void Begin(int, int32_t) override {}
+    void Stage(TExtractStage, int, int, const QString &) override {}
+    void Progress(const TProcessInfo &) override {}
     void ShowError(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     void Finish(int) override { Done = true; }
 };
@@ -49,8 +46,8 @@ int main(int argc, char **argv)
     TMp3EncodeProcess mp3;
     TWMAEncodeProcess wma;
     Presenter presenter;
-    const auto job =
-        MakeCDRipJob(cd, {QStringLiteral("01Track01")}, JobSettings(settings, args[2]), presenter, mp3, wma);
+    const auto job = MakeExtractJob(TReadSource{0, &cd}, {QStringLiteral("01Track01")},
+                                    JobSettings(settings, args[2]), presenter, mp3, wma);
     const TStallClock stalls([&] {
         if (presenter.Done)
             app.quit();

@@ -170,17 +170,25 @@ public:
     {
         m_prompt.Information(caption, text);
     }
-    TJobEnd RunJob(const MakeJob &make) override { return run<TTerminalJobPresenter>(make); }
-    TJobEnd RunDriveJob(const MakeDriveJob &make) override { return run<TTerminalCDRipPresenter>(make); }
+    TJobEnd RunJob(const MakeJob &make) override
+    {
+        return run([&make](TTerminalJobPresenter &presenter, TExtractView &) { return make(presenter); });
+    }
+    // Both read paths show their stages as the job window words them.
+    TJobEnd RunExtraction(const TReadSource &, const MakeExtraction &make) override
+    {
+        return run([&make](TTerminalJobPresenter &, TExtractView &view) { return make(view); });
+    }
     void Failure(const QString &text) override { m_terminal.Failure(text); }
     void Notice(const QString &text) override { m_terminal.Notice(text); }
 
 private:
-    template <typename Presenter, typename Make> TJobEnd run(const Make &make)
+    template <typename Make> TJobEnd run(const Make &make)
     {
-        Presenter presenter(m_terminal);
+        TTerminalJobPresenter presenter(m_terminal);
+        TExtractOnJobPresenter view(presenter);
         presenter.Outcome.Json = m_outcome.Json;
-        const auto job = make(presenter);
+        const auto job = make(presenter, view);
         ::RunJob(*job, presenter);
         m_outcome.Made += presenter.Outcome.Made;
         if (presenter.Outcome.Reported) {

@@ -243,13 +243,6 @@ void TTerminalJobPresenter::redraw()
         m_terminal.Bar(m_caption, std::max(m_lastPercent, 0), m_elapsed, m_estimated, m_encodings.Text());
 }
 
-void TTerminalCDRipPresenter::redraw()
-{
-    if (TTerminal::StderrIsTerminal() && !Finished)
-        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, std::max(m_lastPercent, 0), QString(), QString(),
-                       m_encodings.Text());
-}
-
 void TTerminalJobPresenter::SetGauge(int percent, bool)
 {
     if (TTerminal::StderrIsTerminal()) {
@@ -258,29 +251,5 @@ void TTerminalJobPresenter::SetGauge(int percent, bool)
         if (percent != m_lastPercent) // (no line for a job that ended before its first item began)
             m_terminal.Line(QStringLiteral("%1: %2%").arg(m_caption).arg(percent));
     }
-    m_lastPercent = percent;
-}
-
-void TTerminalCDRipPresenter::SetCurrentTrack(const QString &text)
-{
-    if (text == m_track)
-        return;
-    m_track = text;
-    if (!TTerminal::StderrIsTerminal())
-        m_terminal.Line(text);
-}
-
-void TTerminalCDRipPresenter::SetProgressHint(const QString &text)
-{
-    m_hint = text;
-}
-
-void TTerminalCDRipPresenter::SetGauge(int percent)
-{
-    if (TTerminal::StderrIsTerminal())
-        m_terminal.Bar(m_track + QLatin1Char(' ') + m_hint, percent, QString(), QString(),
-                       m_encodings.Text());
-    else if (percent / 25 != m_lastPercent / 25 && percent != m_lastPercent)
-        m_terminal.Line(QStringLiteral("%1 %2: %3%").arg(m_track, m_hint).arg(percent));
     m_lastPercent = percent;
 }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "jobs/cdripjob.h"
 #include "jobs/ripjob.h"
 #include "shell/userprompt.h"
 
@@ -124,7 +123,7 @@ protected:
     int m_lastPercent = -1;
 };
 
-// Presents a file job (extraction through the library, conversions) on the terminal.
+// Presents a job (conversions; extractions through TExtractOnJobPresenter) on the terminal.
 class TTerminalJobPresenter final : public TTerminalOutcomeView<TRipJobPresenter> {
 public:
     using TTerminalOutcomeView::TTerminalOutcomeView;
@@ -140,22 +139,5 @@ private:
     QString m_stage;
     QString m_elapsed;
     QString m_estimated;
-    void redraw() override;
-};
-
-// Presents an extraction through the drive component on the terminal.
-class TTerminalCDRipPresenter final : public TTerminalOutcomeView<TCDRipJobPresenter> {
-public:
-    using TTerminalOutcomeView::TTerminalOutcomeView;
-    void SetCurrentTrack(const QString &text) override;
-    void SetOutputFormat(const QString &) override {}
-    void SetSelectedTracks(int) override {}
-    void SetCompleted(int) override {}
-    void SetProgressHint(const QString &text) override;
-    void SetGauge(int percent) override;
-
-private:
-    QString m_track;
-    QString m_hint;
     void redraw() override;
 };

@@ -2,12 +2,13 @@
 #include "componentreadstep.h"
 
 #include "cdripthread.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 
 #include <utility>
 
 TComponentReadStep::TComponentReadStep(TCDIn &cdIn, const TOptionsSetting &settings, QObject *parent)
-    : QObject(parent), m_cdIn(cdIn), m_settings(settings)
+    : TTrackReader(parent), m_cdIn(cdIn), m_settings(settings)
 {
     m_out.SetInput(&m_cdIn);
     m_testOut.SetInput(&m_cdIn);
@@ -17,7 +18,7 @@ TComponentReadStep::TComponentReadStep(TCDIn &cdIn, const TOptionsSetting &setti
     m_out.FileMode = foRewrite;
     const auto progress = [this](TAuOutput *sink) {
         if (m_running)
-            emit this->progress(sink->Progress());
+            emit this->progress(TProcessInfo{sink->Progress(), {}, {}, 0});
     };
     m_out.OnProgress = progress;
     m_testOut.OnProgress = progress;
@@ -51,6 +52,35 @@ TComponentReadStep::~TComponentReadStep()
 {
     Close();
     m_cdIn.OnAudio = nullptr;
+}
+
+TRipSession TComponentReadStep::Begin(const TOptionsSetting &settings)
+{
+    m_cdIn.Reset();
+    m_cdIn.LockTray = true;
+    TRipSession session = TRipSession::Of(settings, m_cdIn.DriveName(), QStringLiteral("drive component"),
+                                          m_cdIn.Paranoid || m_cdIn.ParanoiaMode != 0);
+    TToc toc;
+    if (m_cdIn.Toc(toc))
+        session.TakeToc(toc);
+    return session;
+}
+
+void TComponentReadStep::Describe(TTrackRip &track, const TReadEnd &) const
+{
+    track.Read = !m_readFailed;
+    track.ReadErrors = m_readFailed ? 1 : 0;
+    track.Problem = m_failure;
+    track.Repairs = m_cdIn.JitterErrors;
+    track.Pregap = m_cdIn.PregapSectors(track.Track + 1);
+    track.TakeCheck(m_check);
+    track.Tested = m_tested;
+    track.TestCrc = m_testCrc;
+    if (m_tested && m_reads.size() > 1) {
+        track.FirstCopyCrc = m_reads.value(1);
+        track.Rereads = m_reads.mid(2);
+        track.Rereads << m_check.Crc();
+    }
 }
 
 void TComponentReadStep::readFailure(const QString &reason)

@@ -19,34 +19,24 @@
 // read again (the file written anew) up to the retries the settings allow. The read WAV is then
 // de-emphasised and normalised when asked, on a worker, and takes the track's name only when whole. Ends
 // with exactly one finished() (none after Stop). User-interface thread only.
-class TComponentReadStep final : public QObject {
+class TComponentReadStep final : public TTrackReader {
     Q_OBJECT
 public:
     // settings: the job's copy, which outlives the step.
     TComponentReadStep(TCDIn &cdIn, const TOptionsSetting &settings, QObject *parent = nullptr);
     ~TComponentReadStep() override;
 
+    // The drive reset and its tray locked for the job.
+    TRipSession Begin(const TOptionsSetting &settings) override;
     // track: the disc's track number; wav: the track's WAV.
-    void Start(int track, const QString &base, const QString &wav);
+    void Start(int track, const QString &base, const QString &wav) override;
     // Ends the read at once; no end is told. A WAV being settled is left to its worker.
-    void Stop();
+    void Stop() override;
     // Stop, and waits for the worker; what a stopped read left under its working name goes.
-    void Close();
-
-    // What the last read gave, once it ended.
-    bool ReadFailed() const { return m_readFailed; }
-    QString Failure() const { return m_failure; } // why, when known
-    const TAudioCheck &Check() const { return m_check; }
-    bool Tested() const { return m_tested; }
-    uint32_t TestCrc() const { return m_testCrc; }
-    // Test & copy: the test's CRC, then each copy's that agreed with none before it (the file holds the last
-    // read, whose CRC is Check's).
-    const QList<uint32_t> &Reads() const { return m_reads; }
-
-signals:
-    void progress(int percent);
-    void failed(const QString &message); // the track and the reason, as soon as the read fails
-    void finished(const TReadEnd &end);
+    void Close() override;
+    void Describe(TTrackRip &track, const TReadEnd &end) const override;
+    // This path always tagged its MP3s and let each WAV go once it was encoded.
+    TExtractWays Ways() const override { return {true, true, TOggSetup::FromSettings}; }
 
 private:
     void copy();

@@ -2,20 +2,53 @@
 #include "readstep.h"
 
 #include "cdripthread.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 
-TTrackReadStep::TTrackReadStep(QObject *parent) : QObject(parent) {}
+TTrackReadStep::TTrackReadStep(TCdHandle handle, const TCommonOptions &options, QObject *parent)
+    : TTrackReader(parent), m_handle(handle), m_options(options)
+{
+}
 
 TTrackReadStep::~TTrackReadStep()
 {
     Stop();
 }
 
-void TTrackReadStep::Start(TCdHandle handle, int track, const QString &base, const TCommonOptions &options)
+TRipSession TTrackReadStep::Begin(const TOptionsSetting &settings)
 {
+    TRipSession session =
+        TRipSession::Of(settings, CdHandlePath(m_handle), QStringLiteral("CD access calls"), false);
+    TToc toc;
+    if (ModifyCDParms(m_handle, CDP_MSF, 1) != 0 && ReadTOC(m_handle, &toc) == 1)
+        session.TakeToc(toc);
+    return session;
+}
+
+void TTrackReadStep::Describe(TTrackRip &track, const TReadEnd &end) const
+{
+    const bool ok = end.Result == ProcessResult::Done;
+    track.Read = ok && m_thread;
+    track.Problem = track.Read ? QString() : end.Message;
+    track.Pregap = TrackPregapSectors(m_handle, track.Track + 1);
+    if (!m_thread)
+        return;
+    track.TakeCheck(m_thread->Check);
+    track.Tested = m_thread->Tested;
+    track.TestCrc = m_thread->TestCrc;
+    track.Rereads = m_thread->Rereads;
+    track.FirstCopyCrc = m_thread->FirstCopyCrc;
+    track.ReadErrors = m_thread->ReadErrors;
+}
+
+void TTrackReadStep::Start(int track, const QString &base, const QString &)
+{
+    const TCdHandle handle = m_handle;
     m_thread.reset();
     m_running = true;
+    m_track = track;
+    m_base = base;
     // A data track holds no audio: it is skipped with the drive component's words, not read as noise.
     TToc toc;
     const int entry = track - 1;
@@ -34,7 +67,7 @@ void TTrackReadStep::Start(TCdHandle handle, int track, const QString &base, con
     m_thread = std::make_unique<TCDRipThread>(track, base);
     m_thread->CDHandle = handle;
     m_thread->NotifyWindow = this;
-    m_thread->Options = options;
+    m_thread->Options = m_options;
     m_thread->Resume();
 }
 
@@ -52,7 +85,18 @@ void TTrackReadStep::end(const TReadEnd &end)
     if (!m_running)
         return;
     m_running = false;
-    emit finished(end);
+    if (end.Result != ProcessResult::ReadError) {
+        emit finished(end);
+        return;
+    }
+    // Which track failed, and why, before the general advice; the read path itself failed.
+    emit pathFailed();
+    emit failed(QStringLiteral("Track %1 (%2): ").arg(TwoDigits(m_track), m_base) +
+                (end.Message.isEmpty() ? QString() : end.Message + QStringLiteral("\r\n")) +
+                LocalizedText("RES_ReadCDAudioError", "Error while reading CD information!") +
+                QStringLiteral("\r\n") +
+                LocalizedText("RES_CloseSoftware", "Please exit the software and run again."));
+    emit finished(TReadEnd{end.Result, end.Message});
 }
 
 bool TTrackReadStep::event(QEvent *e)

@@ -24,42 +24,36 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
     return copy;
 }
 
-TRipJob::TRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, const TOptionsSetting &settings,
+TRipJob::TRipJob(JobKind kind, const QStringList &files, const TOptionsSetting &settings,
                  TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma, QObject *parent)
-    : QObject(parent), Encoding(mp3, wma), m_presenter(presenter), m_wma(wma),
-      m_resample(settings.CommonOptions.ResampleQuality == 1), Files(files), m_kind(kind),
-      m_settings(settings), CDHandle(cdHandle)
+    : QObject(parent), Encoding(mp3, wma), WmaProgress(wma, m_settings,
+                                                       [this](const TProcessInfo &info) {
+                                                           m_presenter.SetElapsed(info.Elapsed);
+                                                           if (info.Percent < 0)
+                                                               return;
+                                                           m_presenter.SetInitializing(QString(), false);
+                                                           m_presenter.SetEstimated(info.Estimated);
+                                                           m_presenter.SetGauge(info.Percent, true);
+                                                       }),
+      m_presenter(presenter), m_resample(settings.CommonOptions.ResampleQuality == 1), Files(files),
+      m_kind(kind), m_settings(settings)
 {
-    if (kind == JobKind::ExtractTracks) {
-        std::vector<TTrackSequence::Step> steps{[this](int item) { readTrack(item); }};
-        if (settings.CommonOptions.OutputFormat != OutputFormat::Wav)
-            steps.push_back([this](int item) { encodeTrack(item); });
-        m_sequence.SetSteps(std::move(steps));
-    } else {
-        m_sequence.SetSteps(
-            {[this](int item) { prepareFile(item); }, [this](int item) { encodeFile(item); }});
-    }
+    m_sequence.SetSteps({[this](int item) { prepareFile(item); }, [this](int item) { encodeFile(item); }});
     m_sequence.OnFinished = [this] {
         if (m_lastEnd != ProcessEvent::WmaEncoded) {
-            finishWhole();
+            CleanUp();
+            finish(mrCancel);
             return;
         }
         CleanUp();
         // The report may arrive inside the call that started the encoder: close from the event loop.
         QMetaObject::invokeMethod(
-            this, [this] { finishWhole(); }, Qt::QueuedConnection);
+            this, [this] { finish(mrCancel); }, Qt::QueuedConnection);
     };
     const auto progress = [this](const TProcessInfo &info) {
         if (!m_finished)
             this->progress(info);
     };
-    connect(&m_read, &TTrackReadStep::progress, this, progress);
-    connect(&m_read, &TTrackReadStep::normalizing, this,
-            [this] { stageCaption("Normalizing(", m_sequence.Item() + 1, itemBase(m_sequence.Item())); });
-    connect(&m_read, &TTrackReadStep::finished, this, [this](const TReadEnd &end) {
-        if (!m_finished)
-            trackRead(end);
-    });
     connect(&m_resample, &TResampleStep::progress, this, progress);
     connect(&m_resample, &TResampleStep::failed, this, [this](const QString &message) {
         if (!m_finished)
@@ -74,16 +68,6 @@ TRipJob::TRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, con
         if (!m_finished)
             itemEncoded(end);
     });
-    Timer1.setInterval(1000);
-    connect(&Timer1, &QTimer::timeout, this, [this] { wmaTick(); });
-    if (kind == JobKind::ExtractTracks) {
-        m_report = std::make_unique<TRipReporter>(m_settings, m_settings.CommonOptions.OutputFolder);
-        m_report->Session =
-            TRipSession::Of(m_settings, CdHandlePath(cdHandle), QStringLiteral("CD access calls"), false);
-        TToc toc;
-        if (ModifyCDParms(cdHandle, CDP_MSF, 1) != 0 && ReadTOC(cdHandle, &toc) == 1)
-            m_report->Session.TakeToc(toc);
-    }
 }
 
 TRipJob::~TRipJob()
@@ -96,24 +80,9 @@ QString TRipJob::outputFolder() const
     return WithTrailingBackslash(m_settings.CommonOptions.OutputFolder);
 }
 
-int TRipJob::itemNumber(int item) const
-{
-    return TJobItem::Of(Files.value(item)).Track;
-}
-
-QString TRipJob::itemBase(int item) const
-{
-    return TJobItem::Of(Files.value(item)).Base;
-}
-
 QString TRipJob::itemName(int item, const QString &extension) const
 {
     return outputFolder() + QFileInfo(Files.value(item)).completeBaseName() + extension;
-}
-
-QString TRipJob::wavOf(int item) const
-{
-    return outputFolder() + itemBase(item) + QStringLiteral(".wav");
 }
 
 QString TRipJob::tempName(const char *stem) const
@@ -124,9 +93,8 @@ QString TRipJob::tempName(const char *stem) const
 
 void TRipJob::stageCaption(const char *stage, int number, const QString &item)
 {
-    const int total = NumberTotal > 0 ? NumberTotal : int(Files.size());
-    m_presenter.SetCaption(QLatin1String(stage) + TwoDigits(number + NumberBase) + QLatin1Char('/') +
-                           TwoDigits(total) + QStringLiteral("): ") + item);
+    m_presenter.SetCaption(
+        StageCaption(stage, number + NumberBase, NumberTotal > 0 ? NumberTotal : int(Files.size()), item));
 }
 
 void TRipJob::finish(int result)
@@ -135,56 +103,6 @@ void TRipJob::finish(int result)
         return;
     m_finished = true;
     m_presenter.Finish(result);
-}
-
-int32_t TRipJob::targetFormat() const
-{
-    if (m_kind == JobKind::ExtractTracks)
-        return m_settings.CommonOptions.OutputFormat;
-    const TOutputFormatInfo *format = OutputFormatOfConversion(m_kind);
-    return format ? format->Value : int32_t(OutputFormat::Wav); // MP3 to WAV
-}
-
-void TRipJob::finishWhole()
-{
-    CleanUp();
-    // The WAVs that go are removed on a thread of their own; the job ends once they are gone.
-    m_remover.RemoveAll(std::exchange(m_toRemove, {}), [this] { report(); });
-}
-
-void TRipJob::report()
-{
-    if (!m_report || !m_report->Wanted()) {
-        finish(mrCancel);
-        return;
-    }
-    m_presenter.SetStage(LocalizedText("RES_Verifying", "Verifying"));
-    m_presenter.SetCaption(m_report->Session.Verify ? QStringLiteral("Asking AccurateRip")
-                                                    : QStringLiteral("Writing the rip log"));
-    m_report->Run(m_presenter, [this] { finish(mrCancel); });
-}
-
-void TRipJob::recordTrack(int item, bool ok, const QString &problem)
-{
-    if (!m_report)
-        return;
-    const TCDRipThread *read = m_read.Read();
-    TTrackRip track = TTrackRip::Of(
-        m_settings.DiscInfo, itemNumber(item), itemBase(item),
-        outputFolder() + itemBase(item) +
-            OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat));
-    track.Read = ok && read;
-    track.Problem = track.Read ? QString() : problem;
-    track.Pregap = TrackPregapSectors(CDHandle, track.Track + 1);
-    if (read) {
-        track.TakeCheck(read->Check);
-        track.Tested = read->Tested;
-        track.TestCrc = read->TestCrc;
-        track.Rereads = read->Rereads;
-        track.FirstCopyCrc = read->FirstCopyCrc;
-        track.ReadErrors = read->ReadErrors;
-    }
-    m_report->Record(track, itemBase(item), m_presenter);
 }
 
 namespace {
@@ -239,8 +157,7 @@ const TConversionSteps &conversionSteps(JobKind kind)
 
 void TRipJob::Start()
 {
-    // A part of a larger job finds its track's WAV read already: it starts at the encoding.
-    m_sequence.Start(int(Files.size()), SkipRead ? 1 : 0);
+    m_sequence.Start(int(Files.size()));
     m_presenter.SetElapsed(QString());
     m_presenter.SetEstimated(QString());
 }
@@ -254,62 +171,6 @@ void TRipJob::endStepLater(bool ok)
                 m_sequence.StepEnded(ok);
         },
         Qt::QueuedConnection);
-}
-
-void TRipJob::readTrack(int item)
-{
-    stageCaption("Extracting(", item + 1, itemBase(item));
-    m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
-    m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
-    m_read.Start(CDHandle, itemNumber(item), itemBase(item), m_settings.CommonOptions);
-}
-
-void TRipJob::trackRead(const TReadEnd &end)
-{
-    const int item = m_sequence.Item();
-    showReadFailure(end, item);
-    const bool read = end.Result == ProcessResult::Done;
-    recordTrack(item, read, end.Message);
-    if (OnTrackRead)
-        OnTrackRead(item, read);
-    const int32_t format = m_settings.CommonOptions.OutputFormat;
-    if (format == OutputFormat::Wav && read && m_settings.CommonOptions.ImageFormat < 0)
-        m_presenter.FileMade(wavOf(item)); // an image's tracks go into the image
-    if (format == OutputFormat::Wma)
-        m_read.Stop();
-    m_sequence.StepEnded(read);
-}
-
-void TRipJob::showReadFailure(const TReadEnd &end, int item)
-{
-    const QString base = itemBase(item);
-    if (end.Result == ProcessResult::ReadError) {
-        m_presenter.ReadPathFailed();
-        // Which track failed, and why, before the general advice.
-        const QString which = QStringLiteral("Track %1 (%2): ").arg(TwoDigits(itemNumber(item)), base) +
-                              (end.Message.isEmpty() ? QString() : end.Message + QStringLiteral("\r\n"));
-        m_presenter.ShowError(which +
-                              LocalizedText("RES_ReadCDAudioError", "Error while reading CD information!") +
-                              QStringLiteral("\r\n") +
-                              LocalizedText("RES_CloseSoftware", "Please exit the software and run again."));
-    } else if (end.Result == ProcessResult::WavNotCreated && end.Message.isEmpty()) {
-        m_presenter.ShowError(
-            wavOf(item) +
-            LocalizedText("RES_CreateWavFileError",
-                          " is not a valid file name. Please rename the Title in the CD tracks list. "
-                          "The file name cannot contain any of the following characters: /: *? <>|"));
-    } else if (end.Result != ProcessResult::Done && !end.Message.isEmpty()) {
-        m_presenter.ShowError(end.Message); // the file or track, and the reason
-    }
-}
-
-void TRipJob::encodeTrack(int item)
-{
-    const QString base = itemBase(item);
-    stageCaption("Encoding(", item + 1, base);
-    m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
-    startEncoding(wavOf(item),
-                  outputFolder() + base + OutputFormatExtension(m_settings.CommonOptions.OutputFormat), item);
 }
 
 void TRipJob::prepareFile(int item)
@@ -360,18 +221,30 @@ void TRipJob::encodeFile(int item)
         const QFileInfo info(Files.value(item));
         output = info.path() + QLatin1Char('/') + info.completeBaseName() + extension;
     }
-    startEncoding(m_source, output);
+    TEncodeRequest request;
+    const TOutputFormatInfo *format = OutputFormatOfConversion(m_kind);
+    request.Format = format ? format->Value : int32_t(OutputFormat::Wav); // MP3 to WAV
+    request.Decode = m_kind == JobKind::Mp3ToWav;
+    request.Source = m_source;
+    request.Target = output;
+    request.Kind = m_kind;
+    request.Ogg = TOggSetup::QualityOnly;
+    if (request.Format == OutputFormat::Wma && !request.Decode) {
+        m_presenter.SetGauge(0, false);
+        m_presenter.SetEstimated(QString());
+        WmaProgress.Start(m_source);
+    }
+    Encoding.Start(m_settings, request);
 }
 
 void TRipJob::progress(const TProcessInfo &info)
 {
-    Timer1.stop();
+    WmaProgress.Stop();
     Busy = true;
     m_presenter.SetElapsed(info.Elapsed);
     m_presenter.SetEstimated(info.Estimated);
     if (info.Percent > 0) {
         m_presenter.SetInitializing(QString(), false);
-        m_gauge = info.Percent;
         m_presenter.SetGauge(info.Percent, true);
     }
 }
@@ -380,7 +253,7 @@ void TRipJob::showEncoderEnd(const TEncodeEnd &end)
 {
     const int32_t result = end.Result;
     if (end.Event == ProcessEvent::WmaEncoded)
-        Timer1.stop();
+        WmaProgress.Stop();
     if (!end.Made.isEmpty())
         m_presenter.FileMade(end.Made);
     if (!end.Kept.isEmpty())
@@ -416,21 +289,9 @@ void TRipJob::CleanUp()
     if (m_filesFreed)
         return;
     m_sequence.Stop();
-    m_read.Stop();
-    const int32_t format = m_settings.CommonOptions.OutputFormat;
-    // The WAVs the user did not ask to keep go, at the end and when the job is stopped alike (a stopped rip
-    // left them all, and a rerun then took them for finished tracks).
-    if (m_kind == JobKind::ExtractTracks && format != OutputFormat::Wav &&
-        !m_settings.CommonOptions.IsKeepWav) {
-        for (int i = 0; i < Files.size(); ++i) {
-            // The WAV of a track whose encoding failed is all the user has of it: it stays.
-            if (!m_failedItems.contains(i))
-                m_toRemove << wavOf(i);
-        }
-    }
     Files.clear();
     m_filesFreed = true;
-    Timer1.stop();
+    WmaProgress.Stop();
     // An encoding still running ends here, and its working file goes with it; so does a resampling, before
     // its temporary file goes.
     Encoding.Stop();
@@ -444,17 +305,7 @@ void TRipJob::CleanUp()
 
 void TRipJob::Stop()
 {
-    if (m_report)
-        m_report->Cancel();
-    // An image's track WAVs are steps on the way to it: a stopped image rip leaves none it made.
-    if (m_kind == JobKind::ExtractTracks && m_settings.CommonOptions.ImageFormat >= 0 &&
-        !m_settings.CommonOptions.IsKeepWav)
-        for (int i = 0; i < Files.size(); ++i)
-            m_toRemove << wavOf(i);
-    // CleanUp ends a writer still running and waits for its worker, then drops its working file; the
-    // intermediate WAVs go at once (a handful of files).
+    // CleanUp ends a writer still running and waits for its worker, then drops its working file.
     CleanUp();
-    for (const QString &wav : std::exchange(m_toRemove, {}))
-        RemoveMadeFile(wav);
     finish(mrAbort);
 }

@@ -4,7 +4,6 @@
 #include "cdrom/cdaccess.h"
 #include "encodestep.h"
 #include "fileremover.h"
-#include "readstep.h"
 #include "resamplestep.h"
 #include "ripreport.h"
 #include "shell/messages.h"
@@ -50,6 +49,33 @@ TOptionsSetting JobSettings(const TOptionsSetting &settings, const QString &outp
 // expect. -1 while nothing can be said (no output yet). Not below elapsed + 1.
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate);
 
+// The WMA program tells nothing of its progress: while it encodes, the elapsed time, the estimate and the
+// gauge come from its output's growth, once a second. `show` hears them (Percent -1 while the program is
+// not running).
+class TWmaProgress final : public QObject {
+public:
+    TWmaProgress(TWMAEncodeProcess &wma, const TOptionsSetting &settings,
+                 std::function<void(const TProcessInfo &)> show);
+    // An encoding of `source` starts: the gauge at 0, the clock running.
+    void Start(const QString &source);
+    void Stop();
+    // One tick (public for tests, which call it with a clock of their own).
+    void Tick(double elapsedSeconds);
+
+    int64_t SourceSize = 0; // of the WAV being encoded
+
+private:
+    TWMAEncodeProcess &m_wma;
+    const TOptionsSetting &m_settings;
+    std::function<void(const TProcessInfo &)> m_show;
+    std::chrono::steady_clock::time_point m_start;
+    QTimer m_timer;
+    int m_gauge = 0;
+};
+
+// "Extracting(01/04): base": a job window's caption for the item `number` of `total`.
+QString StageCaption(const char *word, int number, int total, const QString &item);
+
 constexpr int mrCancel = 2;
 constexpr int mrAbort = 3;
 
@@ -63,15 +89,15 @@ public:
     virtual bool Finished() const = 0;
 };
 
-// One job over a list of files: extracting CD tracks and encoding them, MP3 to WAV, the recorder's WAV to
-// MP3, or WAV to any other output format (JobKind). Each item runs
-// its steps in turn (a track: read, then encode; a file: resample when it needs it, then encode), one step
-// at a time, moving on when the step says it ended. User-interface thread only.
+// One conversion job over a list of files, as the window's menu commands run them (JobKind): MP3 to WAV,
+// the recorder's WAV to MP3, or WAV to another output format. Each file is made ready (resampled when it
+// needs it), then encoded, one step at a time, moving on when the step says it ended. Extractions are
+// TExtractJob's. User-interface thread only.
 class TRipJob final : public QObject, public TJobRun {
     Q_OBJECT
 public:
     // settings: a copy made with JobSettings.
-    TRipJob(JobKind kind, TCdHandle cdHandle, const QStringList &files, const TOptionsSetting &settings,
+    TRipJob(JobKind kind, const QStringList &files, const TOptionsSetting &settings,
             TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
             QObject *parent = nullptr);
     ~TRipJob() override;
@@ -83,74 +109,37 @@ public:
     // Runs once; a stopped or closed job leaves its intermediate files as they are.
     void CleanUp() override;
 
-    const TOptionsSetting &Settings() const { return m_settings; }
-    // Items whose encoding failed (their WAVs are all the user has of them).
+    // Items whose encoding failed.
     const QSet<int> &FailedItems() const { return m_failedItems; }
     bool Finished() const override { return m_finished; }
 
-    // The WMA estimate, once a second while a WMA encoding runs (public for tests, which call it with a clock
-    // of their own).
-    void WmaTimerTick(double elapsedSeconds);
-
-    // Size of the WAV file being encoded to WMA, for the estimate.
-    int64_t WmaSourceSize = 0;
-
     // For a job that is one part of a larger one (set before Start): items are numbered from NumberBase + 1
-    // of NumberTotal in captions; an extraction with SkipRead encodes the WAV its one track already has;
-    // TempTag tells its temporary files from those of the other parts; ReportFormat names the files of the
-    // rip log after another format than its own; OnTrackRead hears of each track read (ok: it was read);
-    // TagMp3Always tags extracted MP3s whatever the ID3 setting says (as the drive component's job does).
+    // of NumberTotal in captions; TempTag tells its temporary files from those of the other parts.
     int NumberBase = 0;
     int NumberTotal = 0;
-    bool SkipRead = false;
     QString TempTag;
-    int32_t ReportFormat = -1;
-    std::function<void(int item, bool ok)> OnTrackRead;
-    bool TagMp3Always = false;
 
     TEncodeStep Encoding; // each file's encoding
+    TWmaProgress WmaProgress;
 
 private:
     void progress(const TProcessInfo &info);
-    // The steps of an item. A track: read, then (unless the job makes WAVs) encode; a file: made ready
-    // (resampled when it needs it), then encoded.
-    void readTrack(int item);
-    void encodeTrack(int item);
+    // The steps of a file: made ready (resampled when it needs it), then encoded.
     void prepareFile(int item);
     void encodeFile(int item);
-    // The ends of the steps.
-    void trackRead(const TReadEnd &end);
-    void showReadFailure(const TReadEnd &end, int item);
     void resampled(bool ok);
     void itemEncoded(const TEncodeEnd &end);
     void showEncoderEnd(const TEncodeEnd &end);
     // An item's step that ended before it could start (from the event loop).
     void endStepLater(bool ok);
-    // The encoding of a file to the job's format (lame decodes with Mp3ToWav); with an extracted item, its
-    // tags go in when tags are on.
-    void startEncoding(const QString &source, const QString &destination, int item = -1);
     void stageCaption(const char *stage, int number, const QString &item);
     QString tempName(const char *stem) const;
     void finish(int result);
-    // The job's files are all made: verification, log and cue sheet when asked for, then the end.
-    void finishWhole();
-    void report();
-    // The format this job makes (the output format when extracting, else the conversion's).
-    int32_t targetFormat() const;
-    // After a track's read: what the read gave, for the report.
-    void recordTrack(int item, bool read, const QString &problem);
-    void wmaTick();
-
-    int itemNumber(int item) const;   // the two-digit track number of a mode 1 entry
-    QString itemBase(int item) const; // the file base of a mode 1 entry
-    QString itemName(int item, const QString &extension) const; // OutputFolder\name.ext of other modes
+    QString itemName(int item, const QString &extension) const; // OutputFolder\name.ext
     QString outputFolder() const;
-    QString wavOf(int item) const; // mode 1: the WAV of the track
 
     TRipJobPresenter &m_presenter;
-    TWMAEncodeProcess &m_wma;
     TTrackSequence m_sequence;
-    TTrackReadStep m_read;
     TResampleStep m_resample;
     QString m_source;      // what the item's encoding reads (the file, or its resampled copy)
     int32_t m_lastEnd = 0; // the encoder whose end was the last one heard
@@ -158,14 +147,7 @@ private:
     bool m_filesFreed = false;
     JobKind m_kind;
     const TOptionsSetting m_settings;
-    QSet<int> m_failedItems;                // items whose encoding failed: their WAVs stay
-    std::unique_ptr<TRipReporter> m_report; // extractions: what each track gave
-    TCdHandle CDHandle;
+    QSet<int> m_failedItems;
     bool Busy = false;
-    std::chrono::steady_clock::time_point WmaStartTime;
-    QTimer Timer1;
-    int m_gauge = 0;
     bool m_finished = false;
-    QStringList m_toRemove; // the WAVs that go once the job is done
-    TFileRemover m_remover; // last: it waits for a removal still running before the rest goes
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The encoding a job starts for an item, and the WMA encoding's estimate.
+// The WMA encoding's estimate, and the captions of job windows.
 #include "audio/encoderprocess.h"
 #include "ripjob.h"
 #include "shell/helpers.h"
@@ -17,31 +17,6 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-void TRipJob::startEncoding(const QString &source, const QString &destination, int item)
-{
-    TEncodeRequest request;
-    request.Format = targetFormat();
-    request.Decode = m_kind == JobKind::Mp3ToWav;
-    request.Source = source;
-    request.Target = destination;
-    request.Kind = m_kind;
-    request.Ogg = TOggSetup::QualityOnly;
-    if (item >= 0) {
-        request.Track = itemNumber(item);
-        request.TrackBase = itemBase(item);
-        request.TagMp3 = m_settings.Use || TagMp3Always;
-    }
-    if (request.Format == OutputFormat::Wma && !request.Decode) {
-        WmaStartTime = Clock::now();
-        m_gauge = 0;
-        m_presenter.SetGauge(0, false);
-        m_presenter.SetEstimated(QString());
-        WmaSourceSize = std::max<int64_t>(FileSizeOf(source), 0);
-        Timer1.start();
-    }
-    Encoding.Start(m_settings, request);
-}
-
 double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize, int32_t wmaBitRate)
 {
     double estimate = 2;
@@ -58,27 +33,47 @@ double WmaEstimate(double elapsed, int64_t sourceSize, int64_t currentOutputSize
     return estimate;
 }
 
-void TRipJob::wmaTick()
+TWmaProgress::TWmaProgress(TWMAEncodeProcess &wma, const TOptionsSetting &settings,
+                           std::function<void(const TProcessInfo &)> show)
+    : m_wma(wma), m_settings(settings), m_show(std::move(show))
 {
-    WmaTimerTick(SecondsSince(WmaStartTime));
+    m_timer.setInterval(1000);
+    connect(&m_timer, &QTimer::timeout, this, [this] { Tick(SecondsSince(m_start)); });
 }
 
-void TRipJob::WmaTimerTick(double elapsedSeconds)
+void TWmaProgress::Start(const QString &source)
+{
+    m_start = Clock::now();
+    m_gauge = 0;
+    SourceSize = std::max<int64_t>(FileSizeOf(source), 0);
+    m_timer.start();
+}
+
+void TWmaProgress::Stop()
+{
+    m_timer.stop();
+}
+
+void TWmaProgress::Tick(double elapsedSeconds)
 {
     const int64_t elapsed = std::llround(elapsedSeconds);
-    m_presenter.SetElapsed(MinutesSeconds(elapsed));
-    if (!m_wma.Active)
-        return;
-    m_presenter.SetInitializing(QString(), false);
-    const double whole =
-        WmaEstimate(double(elapsed), WmaSourceSize, std::max<int64_t>(FileSizeOf(m_wma.WorkingFile()), 0),
-                    m_settings.WMAOptions.BitRate);
-    if (whole < 0)
-        return;
-    const int64_t estimate = int64_t(whole);
-    m_presenter.SetEstimated(MinutesSeconds(estimate));
-    const int gauge = int(std::llround(double(elapsed) * 100.0 / double(estimate)));
-    if (gauge > m_gauge)
-        m_gauge = gauge;
-    m_presenter.SetGauge(m_gauge, true);
+    TProcessInfo info{-1, MinutesSeconds(elapsed), QString(), 0};
+    if (m_wma.Active) {
+        const double whole =
+            WmaEstimate(double(elapsed), SourceSize, std::max<int64_t>(FileSizeOf(m_wma.WorkingFile()), 0),
+                        m_settings.WMAOptions.BitRate);
+        if (whole >= 0) {
+            const int64_t estimate = int64_t(whole);
+            m_gauge = std::max(m_gauge, int(std::llround(double(elapsed) * 100.0 / double(estimate))));
+            info.Percent = m_gauge;
+            info.Estimated = MinutesSeconds(estimate);
+        }
+    }
+    m_show(info);
+}
+
+QString StageCaption(const char *word, int number, int total, const QString &item)
+{
+    return QLatin1String(word) + TwoDigits(number) + QLatin1Char('/') + TwoDigits(total) +
+           QStringLiteral("): ") + item;
 }

@@ -121,17 +121,10 @@ QStringList TRip::toRip()
 int TRip::extract(const QStringList &jobs)
 {
     const TOptionsSetting settings = JobSettings(m_settings, m_result.Folder);
-    TJobEnd end;
-    if (m_request.Handle != 0) {
-        end = m_frontEnd.RunJob([&](TRipJobPresenter &presenter) {
-            return MakeRipJob(JobKind::ExtractTracks, m_request.Handle, jobs, settings, presenter,
-                              *m_request.Mp3, *m_request.Wma);
-        });
-    } else {
-        end = m_frontEnd.RunDriveJob([&](TCDRipJobPresenter &presenter) {
-            return MakeCDRipJob(*m_request.Drive, jobs, settings, presenter, *m_request.Mp3, *m_request.Wma);
-        });
-    }
+    const TReadSource source{m_request.Handle, m_request.Handle != 0 ? nullptr : m_request.Drive};
+    const TJobEnd end = m_frontEnd.RunExtraction(source, [&](TExtractView &view) {
+        return MakeExtractJob(source, jobs, settings, view, *m_request.Mp3, *m_request.Wma);
+    });
     m_result.Made += end.Made;
     return end.Result;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cdrom/cdaccess.h"
+#include "extractjob.h"
 #include "formatplan.h"
 #include "ripjob.h"
 #include "shell/settings.h"
@@ -14,7 +15,6 @@
 #include <vector>
 
 class TCDIn;
-class TCDRipJobPresenter;
 class TMp3EncodeProcess;
 class TWMAEncodeProcess;
 
@@ -30,10 +30,11 @@ struct TJobEnd {
 class TRipFrontEnd : public TUserPrompt {
 public:
     using MakeJob = std::function<std::unique_ptr<TJobRun>(TRipJobPresenter &)>;
-    using MakeDriveJob = std::function<std::unique_ptr<TJobRun>(TCDRipJobPresenter &)>;
+    using MakeExtraction = std::function<std::unique_ptr<TJobRun>(TExtractView &)>;
     // Runs the job `make` gives (it presents on the presenter passed) to its end.
     virtual TJobEnd RunJob(const MakeJob &make) = 0;
-    virtual TJobEnd RunDriveJob(const MakeDriveJob &make) = 0;
+    // The same for the extraction that reads from `source` (each read path has its own window).
+    virtual TJobEnd RunExtraction(const TReadSource &source, const MakeExtraction &make) = 0;
     virtual void Failure(const QString &text) = 0;
     // What the user should know that is no failure (a file kept as it was).
     virtual void Notice(const QString &text) = 0;

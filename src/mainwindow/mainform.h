@@ -40,7 +40,7 @@ public:
     bool Question(const QString &caption, const QString &text) override;
     void Information(const QString &caption, const QString &text) override;
     TJobEnd RunJob(const MakeJob &make) override;
-    TJobEnd RunDriveJob(const MakeDriveJob &make) override;
+    TJobEnd RunExtraction(const TReadSource &source, const MakeExtraction &make) override;
     void Failure(const QString &text) override;
     void Notice(const QString &text) override;
 

@@ -38,8 +38,13 @@ TJobEnd TWindowFrontEnd::RunJob(const MakeJob &make)
     return {result, job.Made()};
 }
 
-TJobEnd TWindowFrontEnd::RunDriveJob(const MakeDriveJob &make)
+TJobEnd TWindowFrontEnd::RunExtraction(const TReadSource &source, const MakeExtraction &make)
 {
+    if (source.Handle != 0) {
+        TRipForm job(&m_window, make);
+        const int result = job.exec();
+        return {result, job.Made()};
+    }
     TfrmCDRip job(&m_window, make);
     const int result = job.exec();
     return {result, job.Made()};

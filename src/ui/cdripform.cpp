@@ -4,6 +4,7 @@
 #include "jobs/paralleljob.h"
 #include "jobs/ripjob.h"
 #include "ripform.h"
+#include "shell/settings.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,14 +22,13 @@ TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, cons
 
 TfrmCDRip::TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files,
                      const TOptionsSetting &jobSettings, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
-    : TfrmCDRip(owner, [&](TCDRipJobPresenter &presenter) {
-          return MakeCDRipJob(cdIn, files, jobSettings, presenter, mp3, wma);
+    : TfrmCDRip(owner, [&](TExtractView &view) {
+          return MakeExtractJob(TReadSource{0, &cdIn}, files, jobSettings, view, mp3, wma);
       })
 {
 }
 
-TfrmCDRip::TfrmCDRip(QWidget *owner,
-                     const std::function<std::unique_ptr<TJobRun>(TCDRipJobPresenter &)> &makeJob)
+TfrmCDRip::TfrmCDRip(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TExtractView &)> &makeJob)
     : QDialog(owner)
 {
     setObjectName(QStringLiteral("frmCDRip"));
@@ -90,35 +90,49 @@ void TfrmCDRip::showEvent(QShowEvent *event)
     }
 }
 
-void TfrmCDRip::SetCurrentTrack(const QString &text)
+void TfrmCDRip::Begin(int tracks, int32_t format)
 {
-    lCurrentTrack->setText(text);
+    lOutputFormat->setText(OutputFormatName(format));
+    lSelectedTracks->setText(QString::number(tracks));
+    lCompleted->setText(QStringLiteral("0"));
+    setHint(QStringLiteral("Initializing..."));
 }
 
-void TfrmCDRip::SetOutputFormat(const QString &text)
+void TfrmCDRip::Stage(TExtractStage stage, int number, int, const QString &base)
 {
-    lOutputFormat->setText(text);
+    switch (stage) {
+    case TExtractStage::Reading:
+        lCurrentTrack->setText(base);
+        if (number > 1) {
+            setHint(QStringLiteral("Extracting..."));
+            lCompleted->setText(QString::number(number - 1));
+        }
+        break;
+    case TExtractStage::Normalizing:
+        setHint(QStringLiteral("Normalizing..."));
+        break;
+    case TExtractStage::Encoding:
+        setHint(QStringLiteral("Encoding..."));
+        break;
+    case TExtractStage::Verifying:
+        setHint(QStringLiteral("Asking AccurateRip..."));
+        break;
+    case TExtractStage::WritingLog:
+        setHint(QStringLiteral("Writing the rip log..."));
+        break;
+    }
 }
 
-void TfrmCDRip::SetSelectedTracks(int count)
+void TfrmCDRip::Progress(const TProcessInfo &info)
 {
-    lSelectedTracks->setText(QString::number(count));
+    if (info.Percent >= 0 && info.Percent <= 100)
+        ProgressBar2Throttle->Set(info.Percent);
 }
 
-void TfrmCDRip::SetCompleted(int count)
-{
-    lCompleted->setText(QString::number(count));
-}
-
-void TfrmCDRip::SetProgressHint(const QString &text)
+void TfrmCDRip::setHint(const QString &text)
 {
     lProgressHint->setText(text);
     ProgressBar2->setToolTip(text);
-}
-
-void TfrmCDRip::SetGauge(int percent)
-{
-    ProgressBar2Throttle->Set(percent);
 }
 
 void TfrmCDRip::ShowError(const QString &text)

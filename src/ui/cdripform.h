@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "jobs/cdripjob.h"
+#include "jobs/extractjob.h"
 
 #include <QDialog>
 #include <functional>
@@ -14,9 +14,9 @@ class TGaugeThrottle;
 class QPushButton;
 class TEncodingLines;
 
-// The modal extraction window of the drive component path; it presents what TCDRipJob does. Its texts are
-// fixed English ones. exec() returns mrCancel at the end of the job and mrAbort after Stop.
-class TfrmCDRip final : public QDialog, public TCDRipJobPresenter {
+// The modal extraction window of the drive component path; it presents what its TExtractJob does. Its texts
+// are fixed English ones. exec() returns mrCancel at the end of the job and mrAbort after Stop.
+class TfrmCDRip final : public QDialog, public TExtractView {
     Q_OBJECT
 public:
     TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const QString &outputFolder,
@@ -25,15 +25,12 @@ public:
     TfrmCDRip(QWidget *owner, TCDIn &cdIn, const QStringList &files, const TOptionsSetting &jobSettings,
               TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma);
     // The window of any job that presents as an extraction through the drive component does.
-    TfrmCDRip(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TCDRipJobPresenter &)> &makeJob);
+    TfrmCDRip(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TExtractView &)> &makeJob);
     ~TfrmCDRip() override;
 
-    void SetCurrentTrack(const QString &text) override;
-    void SetOutputFormat(const QString &text) override;
-    void SetSelectedTracks(int count) override;
-    void SetCompleted(int count) override;
-    void SetProgressHint(const QString &text) override;
-    void SetGauge(int percent) override;
+    void Begin(int tracks, int32_t format) override;
+    void Stage(TExtractStage stage, int number, int total, const QString &base) override;
+    void Progress(const TProcessInfo &info) override;
     void ShowError(const QString &text) override;
     void FileMade(const QString &path) override { m_made << path; }
     void Finish(int result) override;
@@ -60,6 +57,7 @@ public:
     const QStringList &Made() const { return m_made; }
 
 private:
+    void setHint(const QString &text); // the progress hint, also the gauge's
     std::unique_ptr<TJobRun> m_job;
     QStringList m_made;
     bool m_started = false;

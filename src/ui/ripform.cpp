@@ -19,9 +19,18 @@
 
 TRipForm::TRipForm(QWidget *owner, JobKind kind, TCdHandle value, const QStringList &files,
                    const QString &outputFolder, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma)
-    : TRipForm(owner, [&](TRipJobPresenter &presenter) {
-          return MakeRipJob(kind, value, files, JobSettings(AppSettings, outputFolder), presenter, mp3, wma);
+    : TRipForm(owner, [&, this](TRipJobPresenter &presenter) {
+          const TOptionsSetting settings = JobSettings(AppSettings, outputFolder);
+          if (kind == JobKind::ExtractTracks)
+              return MakeExtractJob(TReadSource{value, nullptr}, files, settings, m_extractView, mp3, wma);
+          return MakeRipJob(kind, files, settings, presenter, mp3, wma);
       })
+{
+}
+
+TRipForm::TRipForm(QWidget *owner,
+                   const std::function<std::unique_ptr<TJobRun>(TExtractView &)> &makeExtraction)
+    : TRipForm(owner, [&, this](TRipJobPresenter &) { return makeExtraction(m_extractView); })
 {
 }
 

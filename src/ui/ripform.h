@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "jobs/extractjob.h"
 #include "jobs/ripjob.h"
 
 #include <QDialog>
@@ -65,6 +66,8 @@ public:
     // The window of any job that reports as a file job does (a conversion of any files, say): makeJob gives
     // the job that presents in this window.
     TRipForm(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TRipJobPresenter &)> &makeJob);
+    // The window of an extraction through the CD access calls.
+    TRipForm(QWidget *owner, const std::function<std::unique_ptr<TJobRun>(TExtractView &)> &makeExtraction);
     ~TRipForm() override;
 
     void SetCaption(const QString &text) override;
@@ -107,6 +110,7 @@ public:
 private:
     void btStopClick();
 
+    TExtractOnJobPresenter m_extractView{*this}; // an extraction's stages, in this window's words
     std::unique_ptr<TJobRun> m_job;
     QStringList m_made;
     bool m_started = false;

@@ -3,7 +3,6 @@
 #include "audio/encoderprocess.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/cdin.h"
-#include "jobs/cdripjob.h"
 #include "jobs/playlist.h"
 #include "jobs/ripservice.h"
 #include "shell/folders.h"
@@ -50,14 +49,11 @@ public:
     void SetGauge(int, bool) override {}
 };
 
-class TQuietDrivePresenter final : public TQuietPresenter<TCDRipJobPresenter> {
+class TQuietExtractView final : public TQuietPresenter<TExtractView> {
 public:
-    void SetCurrentTrack(const QString &) override {}
-    void SetOutputFormat(const QString &) override {}
-    void SetSelectedTracks(int) override {}
-    void SetCompleted(int) override {}
-    void SetProgressHint(const QString &) override {}
-    void SetGauge(int) override {}
+    void Begin(int, int32_t) override {}
+    void Stage(TExtractStage, int, int, const QString &) override {}
+    void Progress(const TProcessInfo &) override {}
 };
 
 class TTestFrontEnd final : public TRipFrontEnd {
@@ -65,7 +61,7 @@ public:
     bool Answer = false;         // to every question
     bool StopAfterAFile = false; // stops each job when it made its first file
     QStringList Questions, Failures, Notices;
-    QStringList Jobs; // "job" or "drive job", in the order run
+    QStringList Jobs; // "job", "extraction" or "drive extraction", in the order run
 
     bool Question(const QString &, const QString &text) override
     {
@@ -78,10 +74,10 @@ public:
         Jobs << "job";
         return run<TQuietJobPresenter>(make);
     }
-    TJobEnd RunDriveJob(const MakeDriveJob &make) override
+    TJobEnd RunExtraction(const TReadSource &source, const MakeExtraction &make) override
     {
-        Jobs << "drive job";
-        return run<TQuietDrivePresenter>(make);
+        Jobs << (source.Handle != 0 ? "extraction" : "drive extraction");
+        return run<TQuietExtractView>(make);
     }
     void Failure(const QString &text) override { Failures << text; }
     void Notice(const QString &text) override { Notices << text; }
@@ -160,7 +156,8 @@ TEST_F(RipServiceTest, TwoFormatsFromOneRead)
     const TRipResult rip = RunRip(request(flac + "," + ogg), frontEnd);
     EXPECT_EQ(rip.Result, mrCancel);
     EXPECT_TRUE(frontEnd.Failures.isEmpty()) << frontEnd.Failures.join('\n').toStdString();
-    EXPECT_EQ(frontEnd.Jobs, QStringList({"job", "job", "job"})); // the reads, ReplayGain, the Ogg files
+    EXPECT_EQ(frontEnd.Jobs,
+              QStringList({"extraction", "job", "job"})); // the reads, ReplayGain, the Ogg files
     const QStringList files{out + "/FLAC/01.flac", out + "/FLAC/02.flac", out + "/OGG/01.ogg",
                             out + "/OGG/02.ogg"};
     for (const QString &file : files) {
@@ -211,7 +208,7 @@ TEST_F(RipServiceTest, AStoppedRipLeavesNoStepWavs)
             QDir(out + "/FLAC").entryList(QStringList{"*.wav"}, QDir::Files | QDir::Hidden).isEmpty());
         EXPECT_FALSE(QFileInfo::exists(out + "/MP3"));
     }
-    EXPECT_EQ(frontEnd.Jobs, QStringList({"job", "drive job"}));
+    EXPECT_EQ(frontEnd.Jobs, QStringList({"extraction", "drive extraction"}));
 }
 
 } // namespace

@@ -359,28 +359,28 @@ struct FakePresenter final : TRipJobPresenter {
 TEST_F(RipFormTest, WmaEstimate)
 {
     FakePresenter presenter;
-    TRipJob job(JobKind::WavToWma, 0, {"a.wav"}, JobSettings(AppSettings, out), presenter, mp3, wma);
+    TRipJob job(JobKind::WavToWma, {"a.wav"}, JobSettings(AppSettings, out), presenter, mp3, wma);
     wma.Active = true;
     wma.OutputFile = out + "a.wma";
-    job.WmaSourceSize = 1000000;
-    job.WmaTimerTick(0.4);
+    job.WmaProgress.SourceSize = 1000000;
+    job.WmaProgress.Tick(0.4);
     EXPECT_EQ(presenter.elapsed, "00:00");
     EXPECT_EQ(presenter.estimated, "00:02");
-    job.WmaTimerTick(1.2);
+    job.WmaProgress.Tick(1.2);
     EXPECT_EQ(presenter.estimated, "00:02");
-    job.WmaTimerTick(2.0);
+    job.WmaProgress.Tick(2.0);
     EXPECT_EQ(presenter.estimated, "00:03");
-    job.WmaTimerTick(7.0);
+    job.WmaProgress.Tick(7.0);
     EXPECT_EQ(presenter.estimated, "00:08");
     EXPECT_EQ(presenter.gauge, 88);
 
     // Larger sources: the output's growth against the size the profile leads to expect.
-    job.WmaSourceSize = 21790000; // profile 8 expects 1,000,000 bytes
+    job.WmaProgress.SourceSize = 21790000; // profile 8 expects 1,000,000 bytes
     WriteFileText(WorkingFileOf(out + "a.wma"), QString(250000, 'x'));
-    job.WmaTimerTick(10);
+    job.WmaProgress.Tick(10);
     EXPECT_EQ(presenter.estimated, "00:40");
     wma.Active = false;
-    job.WmaTimerTick(12);
+    job.WmaProgress.Tick(12);
     EXPECT_EQ(presenter.elapsed, "00:12");
     EXPECT_EQ(presenter.estimated, "00:40");
 }
@@ -407,7 +407,7 @@ TEST_F(RipFormTest, OggConversionRunsOnOneWorker)
     } presenter;
     presenter.count = threads;
     const QString wav = Sox(home.root() + "/long.wav", {"-r", "44100", "-c", "2", "-b", "16"}, 20);
-    TRipJob job(JobKind::WavToOgg, 0, {wav}, JobSettings(AppSettings, out), presenter, mp3, wma);
+    TRipJob job(JobKind::WavToOgg, {wav}, JobSettings(AppSettings, out), presenter, mp3, wma);
     const qsizetype before = threads();
     job.Start();
     ASSERT_TRUE(WaitFor([&] { return presenter.finished >= 0; }, 60000));

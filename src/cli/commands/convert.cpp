@@ -239,7 +239,7 @@ int TConvertCommand::runKind(JobKind kind, const TArguments &args, const TOption
     mp3.Prompt = &prompt;
     wma.Prompt = &prompt;
     TTerminalJobPresenter presenter(terminal);
-    const auto job = MakeRipJob(kind, 0, files, settings, presenter, mp3, wma);
+    const auto job = MakeRipJob(kind, files, settings, presenter, mp3, wma);
     RunJob(*job, presenter);
     return terminal.Failures > 0 || presenter.Result == mrAbort ? 1 : 0;
 }
