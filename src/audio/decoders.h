@@ -15,9 +15,9 @@
 TFileFormat AudioFileKindOf(const QString &path);
 
 // A compressed file decoded to PCM by the field's own decoder for its format: FLAC by libFLAC (at its own
-// bits, 12 and 20 widened to 16 and 24), the Ogg codecs by libvorbisfile and libopusfile (the latter at 48
-// kHz), MP3 by libmpg123 (gapless), the last three as 16 bits. A source for one run from the start of the
-// file to its end; GetData runs on the sink's worker.
+// bits, 12 and 20 widened to 16 and 24), the Ogg codecs by their reference libraries (at the rate their
+// streams define), MP3 by libmpg123 (gapless), the last three as 16 bits. A source for one run from the start
+// of the file to its end; GetData runs on the sink's worker.
 class TDecodedFileIn : public TAuInput {
     Q_OBJECT
 public:

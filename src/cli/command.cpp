@@ -7,6 +7,7 @@
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
 #include "shell/helpers.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "shell/termination.h"
 #include "shell/trace.h"
@@ -149,29 +150,50 @@ std::optional<bool> ReplayGainChoice(const TArguments &args)
 
 QList<TOptionSpec> EncoderQualityOptions()
 {
-    return {{QStringLiteral("--mp3-bitrate"), QStringLiteral("N"), QStringLiteral("mp3")},
-            {QStringLiteral("--mp3-vbr"), QStringLiteral("Q"), QStringLiteral("mp3")},
-            {QStringLiteral("--ogg-quality"), QStringLiteral("Q")},
-            {QStringLiteral("--flac-level"), QStringLiteral("N")},
-            {QStringLiteral("--opus-bitrate"), QStringLiteral("N")},
-            {QStringLiteral("--replaygain"), {}, QStringLiteral("replaygain")},
-            {QStringLiteral("--no-replaygain"), {}, QStringLiteral("replaygain")}};
+    QList<TOptionSpec> options{{QStringLiteral("--mp3-bitrate"), QStringLiteral("N"), QStringLiteral("mp3")},
+                               {QStringLiteral("--mp3-vbr"), QStringLiteral("Q"), QStringLiteral("mp3")},
+                               {QStringLiteral("--ogg-quality"), QStringLiteral("Q")}};
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.Setting)
+            options.append({QLatin1String(format.Setting->Option), QStringLiteral("N")});
+    return options +
+           QList<TOptionSpec>{{QStringLiteral("--replaygain"), {}, QStringLiteral("replaygain")},
+                              {QStringLiteral("--no-replaygain"), {}, QStringLiteral("replaygain")}};
 }
+
+namespace {
+
+// Words wrapped into lines of at most `width` characters.
+QString wrapped(const QString &text, qsizetype width)
+{
+    QStringList lines{QString()};
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!lines.last().isEmpty() && lines.last().size() + 1 + word.size() > width)
+            lines.append(QString());
+        lines.last() += (lines.last().isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
 
 QList<TCommandForm> EncoderQualityForms()
 {
-    return {{{},
-             {QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"), QStringLiteral("--ogg-quality"),
-              QStringLiteral("--flac-level"), QStringLiteral("--opus-bitrate")},
-             QStringLiteral("the encoders' quality for this run: MP3 at N kbit/s or variable at Q\n"
-                            "(0 best to 9), Ogg Vorbis quality -1 to 10, FLAC level 0 to 8, Opus\n"
-                            "at N kbit/s"),
-             true},
+    QStringList names{QStringLiteral("--mp3-bitrate"), QStringLiteral("--mp3-vbr"),
+                      QStringLiteral("--ogg-quality")};
+    QStringList about{QStringLiteral("the encoders' quality for this run: MP3 at N kbit/s or variable at Q "
+                                     "(0 best to 9), Ogg Vorbis quality -1 to 10")};
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.Setting) {
+            names << QLatin1String(format.Setting->Option);
+            about << QLatin1String(format.Setting->About);
+        }
+    return {{{}, names, wrapped(about.join(QStringLiteral(", ")), 70), true},
             {{},
              {QStringLiteral("--replaygain"), QStringLiteral("--no-replaygain")},
              QStringLiteral("ReplayGain values in the files made (the setting decides without\n"
-                            "them: on for FLAC, Ogg and Opus); the files of one run, or of one\n"
-                            "folder, are the album"),
+                            "them: on for the formats that carry them); the files of one run, or\n"
+                            "of one folder, are the album"),
              true}};
 }
 
@@ -280,10 +302,10 @@ void ApplyEncoderQuality(const TArguments &args, TOptionsSetting &settings)
         settings.OggOptions.IsUseCompress = true;
         settings.OggOptions.CompressPosition = int(std::lround(q * 10)) + 10;
     }
-    settings.FlacOptions.CompressionLevel =
-        args.number("--flac-level", settings.FlacOptions.CompressionLevel, 0, 8);
-    settings.OpusOptions.BitRate =
-        args.number("--opus-bitrate", settings.OpusOptions.BitRate, MinOpusBitRate, MaxOpusBitRate);
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (const TFormatSetting *setting = format.Setting)
+            setting->Value(settings) =
+                args.number(setting->Option, setting->Value(settings), setting->Min, setting->Max);
 }
 
 TStopOnInterrupt::TStopOnInterrupt(std::function<void()> stop)

@@ -260,16 +260,17 @@ void TConvertJob::Lane::fileFinished(const QString &working, const QString &erro
         return;
     }
     QString failure = error;
-    const bool made = failure.isEmpty() && SettleWorkingFile(working, item().Target, true, &failure);
+    // Held until its album values are in: another run updating the same folder leaves it to this one
+    // instead of making it again under the edit.
+    const bool measured = loudness && loudness->Blocks;
+    const bool made = failure.isEmpty() && (measured && m_job.ReplayGain
+                                                ? CommitWorkingFileHolding(working, item().Target, &failure)
+                                                : SettleWorkingFile(working, item().Target, true, &failure));
     if (!made) {
         DiscardWorkingFile(working, item().Target);
         m_job.m_presenter.ShowError(failure);
-    } else if (loudness && loudness->Blocks) {
+    } else if (measured) {
         m_job.m_loudness[size_t(m_index)] = loudness;
-        // Held until its album values are in: another run updating the same folder leaves it to this one
-        // instead of making it again under the edit.
-        if (m_job.ReplayGain)
-            ClaimWorkingFile(item().Target);
     }
     end(made);
 }
@@ -331,8 +332,10 @@ void TConvertJob::Lane::end(bool made, bool skipped)
     dropWorkFiles();
     if (made)
         m_job.m_presenter.FileMade(item().Target);
-    // A claim that no file settled (a source that could not be read) ends here.
-    DiscardWorkingFile(ClaimedWorkingFileOf(item().Target), item().Target);
+    // A claim that no file settled (a source that could not be read) ends here; a file made may be held
+    // until its album values are in.
+    if (!made)
+        DiscardWorkingFile(ClaimedWorkingFileOf(item().Target), item().Target);
     m_index = -1;
     m_job.m_presenter.EndEncoding(m_slot);
     m_job.itemEnded(*this, made, skipped);

@@ -9,19 +9,45 @@
 
 namespace {
 
+constexpr TFormatSetting flacLevel = {
+    "FlacOptions",
+    "CompressionLevel",
+    0,
+    8,
+    "--flac-level",
+    "FLAC level 0 to 8",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    [](TOptionsSetting &s) -> int32_t & { return s.FlacOptions.CompressionLevel; }};
+
+constexpr TFormatSetting opusBitRate = {
+    "OpusOptions",
+    "BitRate",
+    MinOpusBitRate,
+    MaxOpusBitRate,
+    "--opus-bitrate",
+    "Opus at N kbit/s",
+    "TabSheetOpus",
+    "seOpusBitRate",
+    "Bitrate (variable):",
+    " kbit/s",
+    [](TOptionsSetting &s) -> int32_t & { return s.OpusOptions.BitRate; }};
+
 constexpr TOutputFormatInfo formats[] = {
     {OutputFormat::Mp3, "MP3", "MP3", "RES_WAV_TO_MP3", ".mp3", "mp3", "MP3 file(*.MP3)", TEncoderKind::Lame,
-     JobKind::WavToMp3, TContainer::MpegAudio, TLoudnessTags::ReplayGain, false},
+     JobKind::WavToMp3, TContainer::MpegAudio, TLoudnessTags::ReplayGain, false, nullptr},
     {OutputFormat::Wav, "WAV", "WAV", nullptr, ".wav", "wav", "WAV file(*.WAV)", TEncoderKind::None,
-     JobKind::ExtractTracks, TContainer::Wave, TLoudnessTags::ReplayGain, false},
+     JobKind::ExtractTracks, TContainer::Wave, TLoudnessTags::ReplayGain, false, nullptr},
     {OutputFormat::Ogg, "OGG", "Ogg Vorbis", "RES_WAV_TO_OGG", ".ogg", "ogg", "OGG file(*.OGG)",
-     TEncoderKind::Writer, JobKind::WavToOgg, TContainer::Ogg, TLoudnessTags::ReplayGain, true},
+     TEncoderKind::Writer, JobKind::WavToOgg, TContainer::Ogg, TLoudnessTags::ReplayGain, true, nullptr},
     {OutputFormat::Wma, "WMA", "WMA", "RES_WAV_TO_WMA", ".wma", "wma", "WMA file(*.WMA)",
-     TEncoderKind::WmaProgram, JobKind::WavToWma, TContainer::Asf, TLoudnessTags::None, false},
+     TEncoderKind::WmaProgram, JobKind::WavToWma, TContainer::Asf, TLoudnessTags::None, false, nullptr},
     {OutputFormat::Flac, "FLAC", "FLAC", "RES_WAV_TO_FLAC", ".flac", "flac", "FLAC file(*.FLAC)",
-     TEncoderKind::Writer, JobKind::WavToFlac, TContainer::Flac, TLoudnessTags::ReplayGain, true},
+     TEncoderKind::Writer, JobKind::WavToFlac, TContainer::Flac, TLoudnessTags::ReplayGain, true, &flacLevel},
     {OutputFormat::Opus, "OPUS", "Opus", "RES_WAV_TO_OPUS", ".opus", "opus", "Opus file(*.OPUS)",
-     TEncoderKind::Writer, JobKind::WavToOpus, TContainer::Ogg, TLoudnessTags::R128, true},
+     TEncoderKind::Writer, JobKind::WavToOpus, TContainer::Ogg, TLoudnessTags::R128, true, &opusBitRate},
 };
 
 } // namespace

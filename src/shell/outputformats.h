@@ -30,6 +30,25 @@ enum class TLoudnessTags : uint8_t { None, ReplayGain, R128 };
 // How a format's files begin: what the check of an encoder's file looks for.
 enum class TContainer : uint8_t { Wave, MpegAudio, Ogg, Flac, Asf };
 
+struct TOptionsSetting;
+
+// A writer's one setting (its level, its bit rate), declared once: options.ini keeps it under Section and
+// Key, loaded into Min..Max; the command line takes it as Option; the Options dialog shows it on the
+// format's page (Page, when the page is made from this; its caption the format's Title).
+struct TFormatSetting {
+    const char *Section; // "FlacOptions"
+    const char *Key;     // "CompressionLevel"
+    int32_t Min;
+    int32_t Max;
+    const char *Option;  // "--flac-level"
+    const char *About;   // "FLAC level 0 to 8": the help's words
+    const char *Page;    // the dialog's tab made from this ("TabSheetOpus"); nullptr: a page of its own
+    const char *Control; // the spin box's name on that page
+    const char *Label;   // its label
+    const char *Suffix;  // after its number (" kbit/s")
+    int32_t &(*Value)(TOptionsSetting &settings);
+};
+
 struct TOutputFormatInfo {
     int32_t Value;           // the number options.ini stores (OutputFormat)
     const char *Name;        // "MP3": the job window's caption, the report
@@ -42,7 +61,8 @@ struct TOutputFormatInfo {
     JobKind Conversion; // the conversion of a WAV into this format (ExtractTracks: none)
     TContainer Container;
     TLoudnessTags Loudness;
-    bool GainByDefault; // the ReplayGain setting writes its values (else only when asked for)
+    bool GainByDefault;            // the ReplayGain setting writes its values (else only when asked for)
+    const TFormatSetting *Setting; // the writer's one setting; nullptr for none (or several of its own)
 };
 
 // Every output format, in the order of their numbers.

@@ -64,8 +64,11 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
 
     visit(QStringLiteral("WMAOptions"), QStringLiteral("BitRate"), s.WMAOptions.BitRate);
 
-    visit(QStringLiteral("FlacOptions"), QStringLiteral("CompressionLevel"), s.FlacOptions.CompressionLevel);
-    visit(QStringLiteral("OpusOptions"), QStringLiteral("BitRate"), s.OpusOptions.BitRate);
+    // The writers' settings their formats declare (read only when saving).
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (const TFormatSetting *setting = format.Setting)
+            visit(QLatin1String(setting->Section), QLatin1String(setting->Key),
+                  setting->Value(const_cast<TOptionsSetting &>(static_cast<const TOptionsSetting &>(s))));
 
     visit(QStringLiteral("CDOptions"), QStringLiteral("Index"), s.CDOptions.Index);
     visit(QStringLiteral("CDOptions"), QStringLiteral("CDDb"), s.CDOptions.CDDb);
@@ -179,8 +182,9 @@ void LoadOptions()
     loaded.OggOptions.CompressPosition = std::clamp(loaded.OggOptions.CompressPosition, 30, 100);
     loaded.CommonOptions.ReadOffset =
         std::clamp(loaded.CommonOptions.ReadOffset, -MaxReadOffset, MaxReadOffset);
-    loaded.FlacOptions.CompressionLevel = std::clamp(loaded.FlacOptions.CompressionLevel, 0, 8);
-    loaded.OpusOptions.BitRate = std::clamp(loaded.OpusOptions.BitRate, MinOpusBitRate, MaxOpusBitRate);
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (const TFormatSetting *setting = format.Setting)
+            setting->Value(loaded) = std::clamp(setting->Value(loaded), setting->Min, setting->Max);
     loaded.CDOptions.DiscCacheSize = std::max(loaded.CDOptions.DiscCacheSize, 1);
     loaded.CommonOptions.EncodersAtOnce = std::clamp(loaded.CommonOptions.EncodersAtOnce, 0, 64);
     loaded.CommonOptions.TestCopyRetries = std::clamp(loaded.CommonOptions.TestCopyRetries, 0, 20);

@@ -177,6 +177,23 @@ Token newToken()
     return Token{uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec), uint32_t(::getpid())};
 }
 
+// Makes and holds a new working file of the file `info` names: its descriptor (-1 with errno set on failure),
+// its token and its name.
+int createClaimFile(const QFileInfo &info, Token *own, QByteArray *ownName)
+{
+    const QByteArray folder = QFile::encodeName(info.path());
+    const QByteArray prefix = namePrefix(info.fileName());
+    *own = newToken();
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt, ++own->Stamp) {
+        *ownName = prefix + tokenText(*own);
+        fd = createHeld(folder, folder + '/' + *ownName);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    return fd;
+}
+
 QString claim(const QString &path, bool refuseBusy, QString *error, bool *busy)
 {
     if (busy)
@@ -190,15 +207,9 @@ QString claim(const QString &path, bool refuseBusy, QString *error, bool *busy)
         return held->Working;
     const QByteArray folder = QFile::encodeName(info.path());
     const QByteArray prefix = namePrefix(info.fileName());
-    Token own = newToken();
+    Token own;
     QByteArray ownName;
-    int fd = -1;
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt, ++own.Stamp) {
-        ownName = prefix + tokenText(own);
-        fd = createHeld(folder, folder + '/' + ownName);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    const int fd = createClaimFile(info, &own, &ownName);
     if (fd < 0) {
         if (error)
             *error =
@@ -382,6 +393,29 @@ bool SettleWorkingFile(const QString &working, const QString &path, bool complet
         return CommitWorkingFile(working, path, error);
     DiscardWorkingFile(working, path);
     return false;
+}
+
+bool CommitWorkingFileHolding(const QString &working, const QString &path, QString *error)
+{
+    const QString landing = landingPath(path);
+    const QFileInfo info(landing);
+    Token own;
+    QByteArray ownName;
+    const int fd = working == path ? -1 : createClaimFile(info, &own, &ownName);
+    if (!CommitWorkingFile(working, path, error)) {
+        if (fd >= 0) {
+            ::unlink((QFile::encodeName(info.path()) + '/' + ownName).constData());
+            ::close(fd);
+        }
+        return false;
+    }
+    if (fd >= 0) {
+        QMutexLocker lock(&claimsMutex);
+        claims.insert(landing, Claim{QFile::decodeName(QFile::encodeName(info.path()) + '/' + ownName), fd});
+    } else {
+        ClaimWorkingFile(path); // (no new hold could be made before: one now, as far as it goes)
+    }
+    return true;
 }
 
 bool RemoveMadeFile(const QString &path)

@@ -60,6 +60,11 @@ void DiscardWorkingFile(const QString &working, const QString &path);
 // the file is now there; *error is set only when a complete file could not be put in place.
 bool SettleWorkingFile(const QString &working, const QString &path, bool complete, QString *error = nullptr);
 
+// CommitWorkingFile for a file the run goes on changing (its album values still to come): a new claim of the
+// path is made and held before the working file takes its name, so that no other run ever finds the path
+// unclaimed and makes it anew meanwhile. The claim lasts until it is discarded or settled.
+bool CommitWorkingFileHolding(const QString &working, const QString &path, QString *error = nullptr);
+
 // Removes a file this process put in place (CommitWorkingFile) and nobody has replaced since: true when it
 // went. Another run's file of the same name, or one that was there before, stays. For the files a run makes
 // on the way (a rip's WAVs) and removes when done.

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Options dialog's pages of the encoders: MP3, Ogg Vorbis, WMA, FLAC and Opus.
+// The Options dialog's pages of the encoders: MP3, Ogg Vorbis, WMA, FLAC and those the formats declare.
 #include "audio/encoderprocess.h"
 #include "optionsetform.h"
+#include "shell/outputformats.h"
 #include "shell/settings.h"
 #include "ui/applylanguage.h"
 #include "widgetnames.h"
@@ -130,54 +131,44 @@ QWidget *TOptionSetForm::flacPage()
 
 namespace {
 
-// The pages of the writers of our own besides FLAC's: each a tab, its controls named, their values loaded
-// from the settings and saved back.
-struct TWriterPage {
-    const char *Caption;
-    const char *Name;
-    QWidget *(*Make)();
-    void (*Load)(QWidget *page, const TOptionsSetting &settings);
-    void (*Save)(const QWidget *page, TOptionsSetting &settings);
-};
-
-const TWriterPage writerPages[] = {
-    {"Opus", "TabSheetOpus",
-     [] {
-         auto *page = new QWidget;
-         auto *layout = new QFormLayout(page);
-         auto *bitRate = new QSpinBox;
-         bitRate->setObjectName(QStringLiteral("seOpusBitRate"));
-         bitRate->setRange(MinOpusBitRate, MaxOpusBitRate);
-         bitRate->setSuffix(QStringLiteral(" kbit/s"));
-         layout->addRow(QStringLiteral("Bitrate (variable):"), bitRate);
-         return page;
-     },
-     [](QWidget *page, const TOptionsSetting &settings) {
-         page->findChild<QSpinBox *>(QStringLiteral("seOpusBitRate"))->setValue(settings.OpusOptions.BitRate);
-     },
-     [](const QWidget *page, TOptionsSetting &settings) {
-         settings.OpusOptions.BitRate = page->findChild<QSpinBox *>(QStringLiteral("seOpusBitRate"))->value();
-     }},
-};
+// The spin box of a format's setting on its page.
+QSpinBox *settingControl(const QWidget *form, const TFormatSetting &setting)
+{
+    return form->findChild<QSpinBox *>(QLatin1String(setting.Control));
+}
 
 } // namespace
 
+// The pages the writers' settings declare (TFormatSetting::Page): a tab each, with its spin box.
 void TOptionSetForm::addWriterPages()
 {
-    for (const TWriterPage &row : writerPages)
-        PageControl1->addTab(named(row.Make(), row.Name), QLatin1String(row.Caption));
+    for (const TOutputFormatInfo &format : OutputFormats()) {
+        const TFormatSetting *setting = format.Setting;
+        if (!setting || !setting->Page)
+            continue;
+        auto *page = named(new QWidget, setting->Page);
+        auto *layout = new QFormLayout(page);
+        auto *control = named(new QSpinBox, setting->Control);
+        control->setRange(setting->Min, setting->Max);
+        control->setSuffix(QLatin1String(setting->Suffix));
+        layout->addRow(QLatin1String(setting->Label), control);
+        PageControl1->addTab(page, QLatin1String(format.Title));
+    }
 }
 
 void TOptionSetForm::loadWriterPages(const TOptionsSetting &settings)
 {
-    for (const TWriterPage &row : writerPages)
-        row.Load(findChild<QWidget *>(QLatin1String(row.Name)), settings);
+    TOptionsSetting copy = settings;
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.Setting && format.Setting->Page)
+            settingControl(this, *format.Setting)->setValue(format.Setting->Value(copy));
 }
 
 void TOptionSetForm::saveWriterPages(TOptionsSetting &settings) const
 {
-    for (const TWriterPage &row : writerPages)
-        row.Save(findChild<QWidget *>(QLatin1String(row.Name)), settings);
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.Setting && format.Setting->Page)
+            format.Setting->Value(settings) = settingControl(this, *format.Setting)->value();
 }
 
 void TOptionSetForm::bDefaultClick()

@@ -33,6 +33,16 @@
 
 namespace {
 
+// "Write ReplayGain values (Ogg Vorbis, FLAC, ...)": the formats the setting writes them into.
+QString replayGainCaption()
+{
+    QStringList formats;
+    for (const TOutputFormatInfo &format : OutputFormats())
+        if (format.GainByDefault)
+            formats << QLatin1String(format.Title);
+    return QStringLiteral("Write ReplayGain values (%1)").arg(formats.join(QStringLiteral(", ")));
+}
+
 // The number in the first three characters of a bit rate text, or -1.
 int bitRateOf(const QString &text)
 {
@@ -156,8 +166,7 @@ void TOptionSetForm::addOutputRows(QVBoxLayout *outputLayout)
     normalizeRow->addWidget(percent);
     normalizeRow->addStretch();
     outputLayout->addLayout(normalizeRow);
-    ckReplayGain =
-        named(new QCheckBox(QStringLiteral("Write ReplayGain values (FLAC, Ogg, Opus)")), "ckReplayGain");
+    ckReplayGain = named(new QCheckBox(replayGainCaption()), "ckReplayGain");
     outputLayout->addWidget(ckReplayGain);
     cbRipTime = named(new QCheckBox(QStringLiteral("Enable to set the length to extract")), "cbRipTime");
     outputLayout->addWidget(cbRipTime);
