@@ -37,36 +37,50 @@ void TConvertJob::Lane::Start(int index)
     m_sourceIdentity = FileIdentityOf(item().Source);
     m_problem.clear();
     m_temporary.clear();
+    m_working.clear();
+    m_skipped = false;
     showPercent(0);
+    m_sequence.Start(1);
+}
+
+void TConvertJob::Lane::guarded(const std::function<void()> &start)
+{
     try {
-        if (QString error; !MakeFolder(QFileInfo(item().Target).path(), &error))
-            throw EAuException(error);
-        // Another run writing the same file has it: this run refuses it by name, or with Update leaves it
-        // to that run.
-        bool busy = false;
-        if (QString error; ClaimWorkingFile(item().Target, &error, &busy).isEmpty()) {
-            if (!busy || !m_job.Update)
-                throw EAuException(error);
-            m_job.m_presenter.ShowWarning(item().Target +
-                                          QStringLiteral(": another run is making this file; skipped"));
-            end(false, true);
-            return;
-        }
-        const TFileFormat kind = AudioFileKindOf(item().Source);
-        if (kind == TFileFormat::Wma || kind == TFileFormat::Mp4) {
-            startDecoder();
-            return;
-        }
-        openSource(item().Source);
-        encode();
+        start();
     } catch (const std::exception &e) {
-        m_job.m_presenter.ShowError(QString::fromUtf8(e.what()));
-        end(false);
+        fail(QString::fromUtf8(e.what()));
     }
 }
 
-void TConvertJob::Lane::startDecoder()
+void TConvertJob::Lane::fail(const QString &message)
 {
+    if (!message.isEmpty())
+        m_job.m_presenter.ShowError(message);
+    m_sequence.StepEnded(false);
+}
+
+void TConvertJob::Lane::prepareSource()
+{
+    if (QString error; !MakeFolder(QFileInfo(item().Target).path(), &error))
+        throw EAuException(error);
+    // Another run writing the same file has it: this run refuses it by name, or with Update leaves it to that
+    // run.
+    bool busy = false;
+    if (QString error; ClaimWorkingFile(item().Target, &error, &busy).isEmpty()) {
+        if (!busy || !m_job.Update)
+            throw EAuException(error);
+        m_job.m_presenter.ShowWarning(item().Target +
+                                      QStringLiteral(": another run is making this file; skipped"));
+        m_skipped = true;
+        m_sequence.StepEnded(false);
+        return;
+    }
+    const TFileFormat kind = AudioFileKindOf(item().Source);
+    if (kind != TFileFormat::Wma && kind != TFileFormat::Mp4) {
+        openSource(item().Source);
+        m_sequence.StepEnded(true);
+        return;
+    }
     m_decoded = workFileOf(QStringLiteral(".source.wav"));
     const QString program = TWMAEncodeProcess::Executable();
     if (program.isEmpty())
@@ -83,18 +97,15 @@ void TConvertJob::Lane::decoded(int exitCode)
 {
     if (!Busy())
         return;
-    try {
+    guarded([this, exitCode] {
         if (exitCode != 0) {
             const QString said = m_decoder.LastErrorLine();
             throw EAuException(item().Source + QStringLiteral(": ") +
                                (said.isEmpty() ? QStringLiteral("the decoder failed") : said));
         }
         openSource(m_decoded);
-        encode();
-    } catch (const std::exception &e) {
-        m_job.m_presenter.ShowError(QString::fromUtf8(e.what()));
-        end(false);
-    }
+        m_sequence.StepEnded(true);
+    });
 }
 
 void TConvertJob::Lane::openSource(const QString &path)
@@ -124,28 +135,14 @@ void TConvertJob::Lane::openSource(const QString &path)
         throw EAuException(item().Source + QStringLiteral(": no audio"));
 }
 
-void TConvertJob::Lane::encode()
+void TConvertJob::Lane::makeProgramWav()
 {
     const TOutputFormatInfo *format = OutputFormatInfo(m_job.m_format);
-    const QString &target = item().Target;
-    switch (format ? format->Encoder : TEncoderKind::None) {
-    case TEncoderKind::Writer: {
-        TEncodeRequest request = encodeRequest(item().Source);
-        request.Input = m_source.get();
-        m_encoding.Start(m_job.m_settings, request);
-        return;
-    }
-    case TEncoderKind::None:
-        m_waveOut.SetInput(m_source.get());
-        m_waveOut.SetFileName(WorkingFileOf(target));
-        m_waveOut.Run();
-        return;
-    default:
-        break;
-    }
-    // The encoder programs read a 16-bit WAV file: a WAV that is one already is given as it is.
-    if (dynamic_cast<TWaveIn *>(m_source.get()) && m_source->GetBitsPerSample() == 16) {
-        startProgram(m_sourcePath);
+    const bool program =
+        format && format->Encoder != TEncoderKind::Writer && format->Encoder != TEncoderKind::None;
+    // A WAV that is a 16-bit one already is given as it is.
+    if (!program || (dynamic_cast<TWaveIn *>(m_source.get()) && m_source->GetBitsPerSample() == 16)) {
+        m_sequence.StepEnded(true);
         return;
     }
     m_temporary = workFileOf(QStringLiteral(".decoded.wav"));
@@ -159,11 +156,32 @@ void TConvertJob::Lane::encode()
 void TConvertJob::Lane::temporaryMade()
 {
     if (!m_problem.isEmpty()) {
-        m_job.m_presenter.ShowError(item().Source + QStringLiteral(": ") + m_problem);
-        end(false);
+        fail(item().Source + QStringLiteral(": ") + m_problem);
         return;
     }
-    startProgram(m_temporary);
+    m_sequence.StepEnded(true);
+}
+
+void TConvertJob::Lane::encode()
+{
+    const TOutputFormatInfo *format = OutputFormatInfo(m_job.m_format);
+    switch (format ? format->Encoder : TEncoderKind::None) {
+    case TEncoderKind::Writer: {
+        TEncodeRequest request = encodeRequest(item().Source);
+        request.Input = m_source.get();
+        m_encoding.Start(m_job.m_settings, request);
+        return;
+    }
+    case TEncoderKind::None:
+        m_temporary.clear();
+        m_waveOut.SetInput(m_source.get());
+        m_waveOut.SetFileName(WorkingFileOf(item().Target));
+        m_waveOut.Run();
+        return;
+    default:
+        m_encoding.Start(m_job.m_settings, encodeRequest(m_temporary.isEmpty() ? m_sourcePath : m_temporary));
+        return;
+    }
 }
 
 TEncodeRequest TConvertJob::Lane::encodeRequest(const QString &source) const
@@ -179,33 +197,28 @@ TEncodeRequest TConvertJob::Lane::encodeRequest(const QString &source) const
     return request;
 }
 
-void TConvertJob::Lane::startProgram(const QString &wav)
-{
-    m_encoding.Start(m_job.m_settings, encodeRequest(wav));
-}
-
 void TConvertJob::Lane::encoded(const TEncodeEnd &result)
 {
     if (!Busy())
         return;
     if (!result.Working.isEmpty() && result.Message.isEmpty()) {
-        finishFile(result.Working);
+        m_working = result.Working;
+        m_sequence.StepEnded(true);
         return;
     }
     DiscardWorkingFile(result.Working, item().Target);
-    m_job.m_presenter.ShowError(!result.Message.isEmpty()
-                                    ? result.Message
-                                    : item().Target + QStringLiteral(": the encoder made no file"));
-    end(false);
+    fail(!result.Message.isEmpty() ? result.Message
+                                   : item().Target + QStringLiteral(": the encoder made no file"));
 }
 
-void TConvertJob::Lane::finishFile(const QString &working)
+void TConvertJob::Lane::finishFile()
 {
     joinFinisher();
     m_stopFinishing = false;
     const TConvertItem job = item();
     const QString tags = job.TagSource.isEmpty() ? job.Source : job.TagSource;
     const bool measure = m_job.ReplayGain && MeasuresLoudness(job.Target);
+    const QString working = m_working;
     m_finisher = std::thread([this, job, tags, measure, working] {
         QString error;
         QString warning;
@@ -268,11 +281,12 @@ void TConvertJob::Lane::fileFinished(const QString &working, const QString &erro
                                                 : SettleWorkingFile(working, item().Target, true, &failure));
     if (!made) {
         DiscardWorkingFile(working, item().Target);
-        m_job.m_presenter.ShowError(failure);
-    } else if (measured) {
-        m_job.m_loudness[size_t(m_index)] = loudness;
+        fail(failure);
+        return;
     }
-    end(made);
+    if (measured)
+        m_job.m_loudness[size_t(m_index)] = loudness;
+    m_sequence.StepEnded(true);
 }
 
 void TConvertJob::Lane::joinFinisher()
@@ -281,7 +295,7 @@ void TConvertJob::Lane::joinFinisher()
         m_finisher.join();
 }
 
-void TConvertJob::Lane::settle(TAuFileOut *sink)
+void TConvertJob::Lane::wavWritten(TAuFileOut *sink)
 {
     const QString &target = item().Target;
     const QString working = sink->FileName();
@@ -289,18 +303,23 @@ void TConvertJob::Lane::settle(TAuFileOut *sink)
     QString error;
     // A complete file is finished before it takes its name; a device written directly (/dev/null) has
     // nothing to finish.
-    if (complete && working != target) {
-        if (KeepEncodedFile(working, target, &error)) {
-            finishFile(working);
-            return;
-        }
+    if (complete && working != target && KeepEncodedFile(working, target, &error)) {
+        m_working = working;
+        m_sequence.StepEnded(true);
+        return;
     }
     const bool made = error.isEmpty() && SettleEncodedFile(working, target, complete, &error);
     if (!m_problem.isEmpty())
         error = item().Source + QStringLiteral(": ") + m_problem;
     if (!error.isEmpty())
         m_job.m_presenter.ShowError(error);
-    end(made);
+    // Made directly (a device): nothing is left to finish.
+    if (made) {
+        m_sequence.Stop();
+        end(true);
+        return;
+    }
+    m_sequence.StepEnded(false);
 }
 
 void TConvertJob::Lane::dropWorkFiles()
@@ -347,6 +366,7 @@ void TConvertJob::Lane::stop()
         return;
     m_stopFinishing = true;
     joinFinisher();
+    m_sequence.Stop();
     m_encoding.Stop();
     m_waveOut.Stop(false);
     m_decoder.Kill();
