@@ -247,10 +247,9 @@ int musicBrainzAnswer(const uint8_t *data, size_t size)
 // The AccurateRip database's answers, and a verdict on each of their tracks.
 int accurateRipAnswer(const uint8_t *data, size_t size)
 {
-    std::vector<TAccurateRipBlock> blocks;
-    if (ParseAccurateRipAnswer(bytesOf(data, size), blocks)) {
+    if (const auto blocks = ParseAccurateRipAnswer(bytesOf(data, size))) {
         for (int track = 0; track <= 100; ++track)
-            AccurateRipVerdict(blocks, track, {uint32_t(track), uint32_t(size)});
+            AccurateRipVerdict(*blocks, track, {uint32_t(track), uint32_t(size)});
     }
     return 0;
 }

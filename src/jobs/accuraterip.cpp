@@ -120,31 +120,24 @@ TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc)
     return disc;
 }
 
-bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
-                      std::vector<TAccurateRipBlock> &blocks, QString *error, const std::atomic<bool> *cancel)
+TResult<std::vector<TAccurateRipBlock>> FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
+                                                         const std::atomic<bool> *cancel)
 {
-    blocks.clear();
     HttpRequest request;
     request.url = AccurateRipUrl(base, disc);
     request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
     request.cancel = cancel;
     const HttpResponse response = HttpGet(request);
     if (response.status == 404)
-        return true; // the database does not know the disc
-    if (!response.ok || response.status != 200) {
-        if (error)
-            *error = QStringLiteral("AccurateRip could not be asked (%1): %2")
-                         .arg(request.url,
-                              response.error.isEmpty() ? QStringLiteral("no answer") : response.error);
-        return false;
-    }
-    QString reason;
-    if (!ParseAccurateRipAnswer(response.bytes, blocks, &reason)) {
-        if (error)
-            *error = request.url + QStringLiteral(": ") + reason;
-        return false;
-    }
-    return true;
+        return std::vector<TAccurateRipBlock>{}; // the database does not know the disc
+    if (!response.ok || response.status != 200)
+        return TFailure{
+            QStringLiteral("AccurateRip could not be asked (%1): %2")
+                .arg(request.url, response.error.isEmpty() ? QStringLiteral("no answer") : response.error)};
+    auto blocks = ParseAccurateRipAnswer(response.bytes);
+    if (!blocks)
+        return TFailure{request.url + QStringLiteral(": ") + blocks.Error()};
+    return blocks;
 }
 
 QString AccurateRipUrl(const QString &base, const TAccurateRipDisc &disc)
@@ -161,18 +154,15 @@ QString AccurateRipUrl(const QString &base, const TAccurateRipDisc &disc)
                          .arg(hex(disc.Id1), hex(disc.Id2), hex(disc.CddbId));
 }
 
-bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBlock> &blocks, QString *error)
+TResult<std::vector<TAccurateRipBlock>> ParseAccurateRipAnswer(const QByteArray &answer)
 {
-    blocks.clear();
+    std::vector<TAccurateRipBlock> blocks;
     const auto *p = reinterpret_cast<const uchar *>(answer.constData());
     const qsizetype size = answer.size();
     qsizetype at = 0;
     while (at < size) {
         if (size - at < 13) {
-            if (error)
-                *error = QStringLiteral("The AccurateRip answer is cut short (%1 bytes).").arg(size);
-            blocks.clear();
-            return false;
+            return TFailure{QStringLiteral("The AccurateRip answer is cut short (%1 bytes).").arg(size)};
         }
         TAccurateRipBlock block;
         block.Disc.TrackCount = p[at];
@@ -181,10 +171,7 @@ bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBl
         block.Disc.CddbId = qFromLittleEndian<uint32_t>(p + at + 9);
         at += 13;
         if (size - at < qsizetype(block.Disc.TrackCount) * 9) {
-            if (error)
-                *error = QStringLiteral("The AccurateRip answer is cut short (%1 bytes).").arg(size);
-            blocks.clear();
-            return false;
+            return TFailure{QStringLiteral("The AccurateRip answer is cut short (%1 bytes).").arg(size)};
         }
         for (int t = 0; t < block.Disc.TrackCount; ++t) {
             TAccurateRipEntry entry;
@@ -196,12 +183,9 @@ bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBl
         }
         blocks.push_back(block);
     }
-    if (blocks.empty()) {
-        if (error)
-            *error = QStringLiteral("The AccurateRip answer is empty.");
-        return false;
-    }
-    return true;
+    if (blocks.empty())
+        return TFailure{QStringLiteral("The AccurateRip answer is empty.")};
+    return blocks;
 }
 
 QString AccurateRipVerdict(const std::vector<TAccurateRipBlock> &blocks, int track,

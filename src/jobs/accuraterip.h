@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "shell/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -77,20 +79,18 @@ struct TAccurateRipBlock {
     TAccurateRipDisc Disc;
     std::vector<TAccurateRipEntry> Tracks;
 };
-// Reads the database's answer. False, with the reason in *error, for an answer cut short or empty.
-bool ParseAccurateRipAnswer(const QByteArray &answer, std::vector<TAccurateRipBlock> &blocks,
-                            QString *error = nullptr);
+// Reads the database's answer; an answer cut short or empty fails with the reason.
+TResult<std::vector<TAccurateRipBlock>> ParseAccurateRipAnswer(const QByteArray &answer);
 
 // The disc of a table of contents as the AccurateRip database knows it: its audio tracks at their places on
 // the disc, the disc's lead-out (after a data track too) and its CDDB id.
 struct TToc;
 TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc);
 
-// Asks the database at `base` about the disc. False with the reason in *error when it could not be asked
-// or answered with something unreadable; true with no blocks when it does not know the disc.
-bool FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
-                      std::vector<TAccurateRipBlock> &blocks, QString *error,
-                      const std::atomic<bool> *cancel = nullptr);
+// Asks the database at `base` about the disc: its blocks, none when it does not know the disc. Fails with the
+// reason when it could not be asked or answered with something unreadable.
+TResult<std::vector<TAccurateRipBlock>> FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
+                                                         const std::atomic<bool> *cancel = nullptr);
 
 // A track judged against the answer: "verified (confidence N, v1|v2)", "mismatch (database has …)", or
 // "unknown (not in the database)". `track` counts the disc's audio tracks from 1. With `disc`,

@@ -171,37 +171,27 @@ bool writeWav(const TRipSession &session, const QStringList &wavs, const QString
 
 } // namespace
 
-bool WriteDiscImage(TRipSession &session, const QStringList &wavs, const QString &target, bool flac,
-                    int compressionLevel, const TTrackTags &tags, QString *error,
-                    const std::atomic<bool> *cancel)
+TResult<> WriteDiscImage(TRipSession &session, const QStringList &wavs, const QString &target, bool flac,
+                         int compressionLevel, const TTrackTags &tags, const std::atomic<bool> *cancel)
 {
-    if (wavs.size() != qsizetype(session.Tracks.size())) {
-        *error = target + QStringLiteral(": not every track was read");
-        return false;
-    }
+    if (wavs.size() != qsizetype(session.Tracks.size()))
+        return TFailure{target + QStringLiteral(": not every track was read")};
     for (qsizetype i = 0; i < wavs.size(); ++i) { // the layout needs every file's length first
         TWaveIn in;
         in.SetFileName(wavs[i]);
-        if (!in.TryOpen()) {
-            *error = wavs[i] + QStringLiteral(": ") + in.OpenError;
-            return false;
-        }
-        if (in.GetChannels() != 2 || in.GetBitsPerSample() != 16 || in.GetSampleRate() != 44100) {
-            *error = wavs[i] + QStringLiteral(": not CD audio (16-bit stereo 44,100 Hz)");
-            return false;
-        }
+        if (!in.TryOpen())
+            return TFailure{wavs[i] + QStringLiteral(": ") + in.OpenError};
+        if (in.GetChannels() != 2 || in.GetBitsPerSample() != 16 || in.GetSampleRate() != 44100)
+            return TFailure{wavs[i] + QStringLiteral(": not CD audio (16-bit stereo 44,100 Hz)")};
         session.Tracks[size_t(i)].Frames = in.GetTotalSamples();
-        if (in.GetTotalSamples() % 588 != 0) {
-            *error = wavs[i] + QStringLiteral(": not whole sectors of audio");
-            return false;
-        }
+        if (in.GetTotalSamples() % 588 != 0)
+            return TFailure{wavs[i] + QStringLiteral(": not whole sectors of audio")};
     }
     const QString working = WorkingFileOf(target);
-    const bool written = flac ? writeFlac(session, wavs, working, compressionLevel, tags, error, cancel)
-                              : writeWav(session, wavs, working, error, cancel);
-    QString settleError;
-    const bool settled = SettleWorkingFile(working, target, written, &settleError);
-    if (written && !settled)
-        *error = settleError;
-    return written && settled;
+    QString error;
+    const bool written = flac ? writeFlac(session, wavs, working, compressionLevel, tags, &error, cancel)
+                              : writeWav(session, wavs, working, &error, cancel);
+    if (!SettleWorkingFile(working, target, written, written ? &error : nullptr))
+        return TFailure{error};
+    return {};
 }

@@ -302,7 +302,7 @@ void TDiscSession::Stop()
     emit playbackChanged();
 }
 
-bool TDiscSession::Close(QString *error)
+TResult<> TDiscSession::Close()
 {
     QStringList reasons;
     // A save that fails keeps the old file and says so.
@@ -312,7 +312,7 @@ bool TDiscSession::Close(QString *error)
     if (!CloseDriveHandle(DriveHandle))
         reasons << LocalizedText("RES_Close_CD_Error", "Error while closing CD handle!");
     DriveHandle = 0;
-    if (error)
-        *error = reasons.join(QLatin1Char('\n'));
-    return reasons.isEmpty();
+    if (!reasons.isEmpty())
+        return TFailure{reasons.join(QLatin1Char('\n'))};
+    return {};
 }

@@ -5,6 +5,7 @@
 #include "cdrom/cdaccess.h"
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
+#include "shell/result.h"
 #include "shell/settings.h"
 
 #include <QObject>
@@ -51,9 +52,9 @@ public:
     void Pause();
     void Stop();
 
-    // At the end of the run: the titles saved, the drive handle closed. False with the reasons (one a line)
+    // At the end of the run: the titles saved, the drive handle closed. Fails with the reasons (one a line)
     // when either failed; the session is closed all the same.
-    bool Close(QString *error);
+    TResult<> Close();
 
     QString Status() const { return m_status; }
     void SetStatus(const QString &text);

@@ -24,21 +24,18 @@ QList<int32_t> ExtraFormatsOf(const TCommonOptions &options)
     return extras;
 }
 
-QList<int32_t> FormatsOfKeys(const QString &keys, QString *error)
+TResult<QList<int32_t>> FormatsOfKeys(const QString &keys)
 {
     QList<int32_t> formats;
     for (const QString &key : keys.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const TOutputFormatInfo *format = OutputFormatByKey(key.trimmed());
-        if (!format) {
-            if (error)
-                *error = QStringLiteral("unknown format ") + key;
-            return {};
-        }
+        if (!format)
+            return TFailure{QStringLiteral("unknown format ") + key};
         if (!formats.contains(format->Value))
             formats << format->Value;
     }
-    if (formats.isEmpty() && error)
-        *error = QStringLiteral("no format given");
+    if (formats.isEmpty())
+        return TFailure{QStringLiteral("no format given")};
     return formats;
 }
 

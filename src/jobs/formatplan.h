@@ -2,6 +2,7 @@
 #pragma once
 
 #include "convertjob.h"
+#include "shell/result.h"
 
 #include <QList>
 #include <QMultiMap>
@@ -15,9 +16,9 @@ struct TOptionsSetting;
 // The formats a rip makes besides its main one (OutputFormat): the setting OutputFormats, a list of format
 // numbers ("2,5"); unknown numbers, repeats and the main format itself are left out.
 QList<int32_t> ExtraFormatsOf(const TCommonOptions &options);
-// "flac,mp3,ogg" (command-line keys) into the main format and the extra ones; empty, with the reason in
-// `error` (an unknown key named, or none given), when they cannot be.
-QList<int32_t> FormatsOfKeys(const QString &keys, QString *error = nullptr);
+// "flac,mp3,ogg" (command-line keys) into the main format and the extra ones; fails with the reason (an
+// unknown key named, or none given) when they cannot be.
+TResult<QList<int32_t>> FormatsOfKeys(const QString &keys);
 
 // One format of a rip: the output folder its files go to, and the name template that names them.
 struct TFormatOutput {

@@ -75,23 +75,22 @@ QStringList M3uLines(const QStringList &files, const QString &playlistPath, bool
     return lines;
 }
 
-bool WriteM3u(const QString &playlistPath, const QStringList &lines, QString *error)
+TResult<> WriteM3u(const QString &playlistPath, const QStringList &lines)
 {
     QByteArray bytes;
     for (const QString &line : lines) {
         // A line break inside a name would make two entries of one file, the second of the name's choosing.
         if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n'))) {
-            if (error) {
-                QString shown = line;
-                shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"))
-                    .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-                *error = shown +
-                         QStringLiteral(": a file name with a line break cannot be a playlist entry; ") +
-                         playlistPath + QStringLiteral(" was not written");
-            }
-            return false;
+            QString shown = line;
+            shown.replace(QLatin1Char('\r'), QStringLiteral("\\r"))
+                .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+            return TFailure{shown +
+                            QStringLiteral(": a file name with a line break cannot be a playlist entry; ") +
+                            playlistPath + QStringLiteral(" was not written")};
         }
         bytes += line.toUtf8() + "\r\n";
     }
-    return WriteFileAtomically(playlistPath, bytes, error);
+    if (QString error; !WriteFileAtomically(playlistPath, bytes, &error))
+        return TFailure{error};
+    return {};
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "shell/result.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,6 @@ QString M3uPlaylistName(const QString &name);
 // to the playlist's folder (the absolute path when the two are on different file systems).
 QStringList M3uLines(const QStringList &files, const QString &playlistPath, bool relative);
 
-// Writes the lines, each ended by CR LF, UTF-8, under a temporary name renamed when complete. False (with
-// "PATH: reason" in *error) when it could not be written; the old file is then untouched.
-bool WriteM3u(const QString &playlistPath, const QStringList &lines, QString *error = nullptr);
+// Writes the lines, each ended by CR LF, UTF-8, under a temporary name renamed when complete. Fails with
+// "PATH: reason" when it could not be written; the old file is then untouched.
+TResult<> WriteM3u(const QString &playlistPath, const QStringList &lines);

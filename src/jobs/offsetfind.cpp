@@ -101,22 +101,20 @@ std::optional<TOffsetMatch> FindReadOffset(const QByteArray &audio, int64_t fram
     return best;
 }
 
-bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
-                         QByteArray &audio, QString *error, const std::atomic<bool> *stop)
+TResult<QByteArray> ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd,
+                                        int margin, const std::atomic<bool> *stop)
 {
     // The window shifted back by the margin, long enough to reach the margin past the track's end.
     const int32_t extra = (2 * margin + 587) / 588;
     const TReadWindow window = ShiftedReadWindow(start, sectors + extra, -margin, 0, discEnd);
     const int64_t wanted = (int64_t(sectors) * 588 + 2 * margin) * 4;
-    audio = QByteArray(window.LeadSilence, '\0');
+    QByteArray audio(window.LeadSilence, '\0');
     audio.reserve(window.Bytes);
     TWindowCut cut(window);
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
     for (int32_t done = 0; done < window.Sectors;) {
         if (stop && *stop) {
-            if (error)
-                *error = QStringLiteral("stopped");
-            return false;
+            return TFailure{QStringLiteral("stopped")};
         }
         const int32_t n = std::min(window.Sectors - done, 10);
         auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
@@ -125,9 +123,7 @@ bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32
         buffer->numFrames = uint32_t(n);
         buffer->maxLen = uint32_t(n) * CD_SECTOR_BYTES;
         if (TCdError failure; ReadCDAudioLBA(handle, buffer, &failure) != 1) {
-            if (error)
-                *error = failure.text;
-            return false;
+            return TFailure{failure.text};
         }
         const auto [skip, count] = cut.Take(buffer->len);
         audio.append(reinterpret_cast<const char *>(buffer->buf + buffer->startOffset + skip),
@@ -136,7 +132,7 @@ bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32
     }
     audio.append(QByteArray(cut.TailSilence(), '\0'));
     audio.truncate(wanted);
-    return true;
+    return audio;
 }
 
 namespace {
@@ -172,14 +168,15 @@ TOffsetSearch SearchReadOffset(TCdHandle handle, const TToc &toc, const QString 
     TOffsetSearch search;
     const auto stopped = [&] { return stop && stop->load(); };
     const TAccurateRipDisc disc = AccurateRipDiscOfToc(toc);
-    std::vector<TAccurateRipBlock> blocks;
-    QString error;
     step(QStringLiteral("Asking the AccurateRip database at %1").arg(server));
-    if (!FetchAccurateRip(server, disc, blocks, &error, stop)) {
+    const auto answer = FetchAccurateRip(server, disc, stop);
+    if (!answer) {
         search.Stopped = stopped();
-        search.Error = QStringLiteral("cannot ask the AccurateRip database at %1: %2").arg(server, error);
+        search.Error =
+            QStringLiteral("cannot ask the AccurateRip database at %1: %2").arg(server, answer.Error());
         return search;
     }
+    const std::vector<TAccurateRipBlock> &blocks = *answer;
     if (blocks.empty()) {
         search.Error = QStringLiteral("the AccurateRip database does not know this disc; try another one");
         return search;
@@ -196,13 +193,13 @@ TOffsetSearch SearchReadOffset(TCdHandle handle, const TToc &toc, const QString 
         step(QStringLiteral("Reading track %1 with %2 samples either side")
                  .arg(place)
                  .arg(OffsetSearchMargin));
-        QByteArray audio;
-        if (!ReadTrackWithMargin(handle, start, sectors, discEnd, OffsetSearchMargin, audio, &error, stop)) {
+        const auto audio = ReadTrackWithMargin(handle, start, sectors, discEnd, OffsetSearchMargin, stop);
+        if (!audio) {
             search.Stopped = stopped();
-            search.Error = QStringLiteral("cannot read track %1: %2").arg(place).arg(error);
+            search.Error = QStringLiteral("cannot read track %1: %2").arg(place).arg(audio.Error());
             return search;
         }
-        search.Match = FindReadOffset(audio, int64_t(sectors) * 588, OffsetSearchMargin, audioIndex == 0,
+        search.Match = FindReadOffset(*audio, int64_t(sectors) * 588, OffsetSearchMargin, audioIndex == 0,
                                       audioIndex + 1 == qsizetype(disc.Places.size()), blocks, disc,
                                       int(audioIndex) + 1);
         if (search.Match) {

@@ -3,6 +3,7 @@
 
 #include "accuraterip.h"
 #include "cdrom/cdaccess.h"
+#include "shell/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -40,10 +41,10 @@ std::optional<TOffsetMatch> FindReadOffset(const QByteArray &audio, int64_t fram
 
 // Reads a track with `margin` frames (at most 5880) either side through the drive handle, for the functions
 // above: `start` and `sectors` as the table of contents gives them (sectors counted from its first entry),
-// `discEnd` the lead-out; silence outside the disc. False, with the drive's reason in *error, when a read
-// failed or *stop was set.
-bool ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd, int margin,
-                         QByteArray &audio, QString *error, const std::atomic<bool> *stop = nullptr);
+// `discEnd` the lead-out; silence outside the disc. Fails with the drive's reason when a read failed or *stop
+// was set.
+TResult<QByteArray> ReadTrackWithMargin(TCdHandle handle, int32_t start, int32_t sectors, int32_t discEnd,
+                                        int margin, const std::atomic<bool> *stop = nullptr);
 
 // How far either way a search for a drive's read offset looks, in samples.
 constexpr int OffsetSearchMargin = 3000;

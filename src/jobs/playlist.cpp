@@ -101,13 +101,13 @@ QString AlbumPlaylistName(const QString &artist, const QString &album)
     return AlbumFileName(artist, album, QStringLiteral(".m3u"));
 }
 
-bool WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
-                   const QString &folder, TUserPrompt *prompt, QString *error)
+TResult<> WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
+                        const QString &folder, TUserPrompt *prompt)
 {
     if (QFileInfo::exists(path)) {
         const QString question = ReplaceQuestion(path);
         if (!prompt || !prompt->Question(QStringLiteral("Sondrel"), question))
-            return false;
+            return TFailure{}; // declined: nothing to say
     }
     QByteArray lines;
     const QString base = WithTrailingBackslash(folder);
@@ -116,24 +116,22 @@ bool WritePlaylist(const QString &path, const QStringList &jobList, const QStrin
         if (QFileInfo::exists(base + name))
             lines += (name + QStringLiteral("\r\n")).toUtf8();
     }
-    QString reason;
-    if (!WriteFileAtomically(path, lines, &reason)) {
-        if (error)
-            *error = QStringLiteral("Cannot write ") + reason;
-        return false;
-    }
-    return true;
+    if (QString reason; !WriteFileAtomically(path, lines, &reason))
+        return TFailure{QStringLiteral("Cannot write ") + reason};
+    return {};
 }
 
-bool SaveDiscCover(const QString &folder, const TOptionsSetting &settings, QString *error)
+TResult<> SaveDiscCover(const QString &folder, const TOptionsSetting &settings)
 {
     const QString cover = CoverCachePath(settings.DiscInfo.MusicBrainzRelease);
     if (!settings.QueryCDDB.SaveCover || cover.isEmpty() || !QFileInfo(cover).isFile())
-        return true;
+        return {};
     const QString target = WithTrailingBackslash(folder) + QStringLiteral("cover.jpg");
     if (QFileInfo::exists(target))
-        return true;
-    return CopyFileAtomically(cover, target, error);
+        return {};
+    if (QString error; !CopyFileAtomically(cover, target, &error))
+        return TFailure{error};
+    return {};
 }
 
 QString ExtractionFolder(const TOptionsSetting &settings)
@@ -147,11 +145,11 @@ QString ExtractionFolder(const TOptionsSetting &settings)
     return QFileInfo(folder).isDir() ? folder : output;
 }
 
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
-                             const TOptionsSetting &settings, TUserPrompt *prompt, QString *error)
+TResult<> WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
+                                  const TOptionsSetting &settings, TUserPrompt *prompt)
 {
     const QString extension = OutputFormatExtension(settings.CommonOptions.OutputFormat);
     const TCDInfo &disc = settings.DiscInfo;
     const QString path = WithTrailingBackslash(folder) + AlbumPlaylistName(disc.Artist, disc.Album);
-    return WritePlaylist(path, jobList, extension, folder, prompt, error);
+    return WritePlaylist(path, jobList, extension, folder, prompt);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cdrom/discmodel.h"
+#include "shell/result.h"
 
 #include <QString>
 #include <QStringList>
@@ -38,9 +39,10 @@ QString AlbumFileName(const QString &artist, const QString &album, const QString
 
 // Writes one line per job list entry whose file (the entry less its first two characters, plus the
 // extension) exists in the folder, lines ending in CR LF. An existing playlist is overwritten only when the
-// prompt says yes. False when the user declined or the file could not be written (the reason in *error).
-bool WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
-                   const QString &folder, TUserPrompt *prompt, QString *error = nullptr);
+// prompt says yes. Fails when the file could not be written (with the reason) or the user declined (with
+// none).
+TResult<> WritePlaylist(const QString &path, const QStringList &jobList, const QString &extension,
+                        const QString &folder, TUserPrompt *prompt);
 
 // Where an extraction writes: the album's folder inside the output folder when the settings ask for one and
 // the album names one ("." and ".." name none, as they would put the files beside or above the output
@@ -49,12 +51,12 @@ struct TOptionsSetting;
 QString ExtractionFolder(const TOptionsSetting &settings);
 
 // After an extraction: the playlist of the job list in the folder the files went to, named after the disc,
-// for the output format of the settings. False when it was not written (the reason in *error, empty when the
-// user declined).
+// for the output format of the settings. Fails when it was not written (with the reason, none when the user
+// declined).
 // Before an extraction: the release's cover as cover.jpg in the folder the files go to, when the settings
-// keep covers and one was fetched for the disc. A cover.jpg already there is left alone. False, with the
-// reason in *error, when it could not be written.
-bool SaveDiscCover(const QString &folder, const TOptionsSetting &settings, QString *error = nullptr);
+// keep covers and one was fetched for the disc. A cover.jpg already there is left alone. Fails with the
+// reason when it could not be written.
+TResult<> SaveDiscCover(const QString &folder, const TOptionsSetting &settings);
 
-bool WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
-                             const TOptionsSetting &settings, TUserPrompt *prompt, QString *error);
+TResult<> WriteExtractionPlaylist(const QString &folder, const QStringList &jobList,
+                                  const TOptionsSetting &settings, TUserPrompt *prompt);

@@ -28,15 +28,13 @@ TResampleStep::TResampleStep(bool fast, QObject *parent) : QObject(parent)
     };
 }
 
-bool TResampleStep::Open(const QString &file, QString *error)
+TResult<> TResampleStep::Open(const QString &file)
 {
     m_in.SetFileName(file);
     if (m_in.TryOpen())
-        return true;
-    if (error)
-        *error = file + QStringLiteral(": ") +
-                 (m_in.OpenError.isEmpty() ? QStringLiteral("cannot be read") : m_in.OpenError);
-    return false;
+        return {};
+    return TFailure{file + QStringLiteral(": ") +
+                    (m_in.OpenError.isEmpty() ? QStringLiteral("cannot be read") : m_in.OpenError)};
 }
 
 void TResampleStep::Start(const QString &target, bool to16Bits)

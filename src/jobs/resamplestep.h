@@ -5,6 +5,7 @@
 #include "audio/fastresampler.h"
 #include "audio/qualityresampler.h"
 #include "shell/messages.h"
+#include "shell/result.h"
 #include "wavein.h"
 #include "waveout.h"
 
@@ -20,8 +21,8 @@ public:
     // fast: the fast resampler instead of the quality one.
     explicit TResampleStep(bool fast, QObject *parent = nullptr);
 
-    // Reads the WAV's format; false with the reader's reason (the file named).
-    bool Open(const QString &file, QString *error);
+    // Reads the WAV's format; fails with the reader's reason (the file named).
+    TResult<> Open(const QString &file);
     int SampleRate() { return m_in.GetSampleRate(); }
     int BitsPerSample() { return m_in.GetBitsPerSample(); }
     void Start(const QString &target, bool to16Bits);

@@ -179,9 +179,8 @@ void TRipJob::prepareFile(int item)
     const QString input = Files.value(item);
     m_source = input;
     if (steps.opensInput) {
-        QString error;
-        if (!m_resample.Open(input, &error)) {
-            m_presenter.ShowError(error);
+        if (const auto opened = m_resample.Open(input); !opened) {
+            m_presenter.ShowError(opened.Error());
             endStepLater(false);
             return;
         }

@@ -445,13 +445,21 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
         QStringList wavs;
         for (const TTrackRip &track : session.Tracks)
             wavs << track.File;
-        const bool made =
-            !image.isEmpty() && WriteDiscImage(session, wavs, image, m_imageFormat == OutputFormat::Flac,
-                                               m_flacLevel, m_imageTags, &imageError, &m_cancel);
+        bool made = false;
+        if (!image.isEmpty()) {
+            const auto written = WriteDiscImage(session, wavs, image, m_imageFormat == OutputFormat::Flac,
+                                                m_flacLevel, m_imageTags, &m_cancel);
+            made = bool(written);
+            imageError = written.Error();
+        }
         QString error;
         std::vector<TAccurateRipBlock> blocks;
-        if (ask && !FetchAccurateRip(server, session.Disc, blocks, &error, &m_cancel))
-            blocks.clear();
+        if (ask) {
+            auto answer = FetchAccurateRip(server, session.Disc, &m_cancel);
+            error = answer.Error();
+            if (answer)
+                blocks = std::move(*answer);
+        }
         QMetaObject::invokeMethod(
             this,
             [this, blocks = std::move(blocks), error, image, made, imageError, session, ask] {

@@ -69,8 +69,8 @@ bool TRip::prepare()
         return false;
     }
     m_result.FolderMade = true;
-    if (QString error; !SaveDiscCover(m_result.Folder, m_settings, &error))
-        m_frontEnd.Failure(error);
+    if (const auto saved = SaveDiscCover(m_result.Folder, m_settings); !saved)
+        m_frontEnd.Failure(saved.Error());
     for (size_t i = 1; i < outputs.size(); ++i) {
         TOptionsSetting extra = m_settings;
         extra.CommonOptions.OutputFolder = outputs[i].OutputFolder;
@@ -212,10 +212,9 @@ TRipResult TRip::Run()
     if (m_result.Outputs.size() > 1)
         encodeExtraFormats();
     if (asked().IsCreateM3U && m_result.Result != mrAbort) {
-        QString error;
-        if (!WriteExtractionPlaylist(m_result.Folder, m_result.Jobs, m_settings, &m_frontEnd, &error) &&
-            !error.isEmpty())
-            m_frontEnd.Failure(error);
+        const auto written = WriteExtractionPlaylist(m_result.Folder, m_result.Jobs, m_settings, &m_frontEnd);
+        if (!written && !written.Error().isEmpty())
+            m_frontEnd.Failure(written.Error());
     }
     return m_result;
 }

@@ -57,13 +57,15 @@ TSoundRecorder::TSoundRecorder(QObject *parent) : QObject(parent)
 TSoundRecorder::~TSoundRecorder()
 {
     if (Recording())
-        Stop();
+        (void)Stop();
 }
 
-bool TSoundRecorder::WriteEmptyWav(const QString &path, int channels, int bits, int rate, QString *error)
+TResult<> TSoundRecorder::WriteEmptyWav(const QString &path, int channels, int bits, int rate)
 {
-    return WriteFileAtomically(
-        path, CanonicalWavHeader(uint16_t(channels), uint32_t(rate), uint16_t(bits), 0), error);
+    if (QString error; !WriteFileAtomically(
+            path, CanonicalWavHeader(uint16_t(channels), uint32_t(rate), uint16_t(bits), 0), &error))
+        return TFailure{error};
+    return {};
 }
 
 QString TSoundRecorder::TimeText(int64_t milliseconds)
@@ -83,15 +85,13 @@ QString TSoundRecorder::TimeText(int64_t milliseconds)
     return text;
 }
 
-bool TSoundRecorder::readFormat(const QString &path, QString *error)
+TResult<> TSoundRecorder::readFormat(const QString &path)
 {
     const auto refuse = [&](const QString &reason) {
-        if (error)
-            *error = path + QStringLiteral(": ") + reason;
         m_path.clear();
         m_format = WavFormat();
         m_dataBytes = 0;
-        return false;
+        return TFailure{path + QStringLiteral(": ") + reason};
     };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -112,20 +112,20 @@ bool TSoundRecorder::readFormat(const QString &path, QString *error)
     // A header that announces more than the file holds (a file whose writer stopped) counts what is there.
     const int64_t data = std::min<int64_t>(format.dataSize, m_fileSize - format.dataOffset);
     m_dataBytes = data - data % format.blockAlign;
-    return true;
+    return {};
 }
 
-bool TSoundRecorder::SetFile(const QString &path, QString *error)
+TResult<> TSoundRecorder::SetFile(const QString &path)
 {
     if (Recording())
-        Stop();
-    return readFormat(path, error);
+        (void)Stop();
+    return readFormat(path);
 }
 
 void TSoundRecorder::Close()
 {
     if (Recording())
-        Stop();
+        (void)Stop();
     m_path.clear();
     m_format = WavFormat();
     m_dataBytes = 0;
@@ -146,24 +146,19 @@ int64_t TSoundRecorder::RecordedMs() const
     return m_format.samplesPerSecond ? RecordedFrames() * 1000 / m_format.samplesPerSecond : 0;
 }
 
-bool TSoundRecorder::Start(const QString &device, int64_t atMs, QString *error)
+TResult<> TSoundRecorder::Start(const QString &device, int64_t atMs)
 {
     if (Recording())
-        Stop();
-    if (m_path.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("No file to record into");
-        return false;
-    }
+        (void)Stop();
+    if (m_path.isEmpty())
+        return TFailure{QStringLiteral("No file to record into")};
     const QFileInfo info(m_path);
     m_capture.setFileName(
         info.dir().filePath(QLatin1Char('.') + info.fileName() + QStringLiteral(".recording")));
-    if (!m_capture.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        if (error)
-            *error = m_capture.fileName() + QStringLiteral(": ") + m_capture.errorString();
-        return false;
-    }
+    if (!m_capture.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return TFailure{m_capture.fileName() + QStringLiteral(": ") + m_capture.errorString()};
     m_insertFrame = std::clamp<int64_t>(atMs * int64_t(m_format.samplesPerSecond) / 1000, 0, Frames());
+    QString error;
     const bool started = m_device.Start(
         device, SampleRate(), Channels(), BitsPerSample(),
         [this](const uint8_t *data, size_t bytes, QString *reason) {
@@ -172,35 +167,32 @@ bool TSoundRecorder::Start(const QString &device, int64_t atMs, QString *error)
             *reason = m_capture.fileName() + QStringLiteral(": ") + m_capture.errorString();
             return false;
         },
-        error);
+        &error);
     if (!started) {
         m_capture.close();
         m_capture.remove();
+        return TFailure{error};
     }
-    return started;
+    return {};
 }
 
-bool TSoundRecorder::Stop(int64_t moreMs, QString *error)
+TResult<> TSoundRecorder::Stop(int64_t moreMs)
 {
     if (!Recording())
-        return true;
+        return {};
     m_device.Stop(moreMs * int64_t(m_format.samplesPerSecond) / 1000);
     m_capture.close();
-    const bool inserted = insertRecording(error);
+    auto inserted = insertRecording();
     m_capture.remove();
     return inserted;
 }
 
-bool TSoundRecorder::insertRecording(QString *error)
+TResult<> TSoundRecorder::insertRecording()
 {
     const int64_t recorded = m_capture.size() - m_capture.size() % m_format.blockAlign;
     if (recorded == 0)
-        return true;
-    const auto fail = [&](const QString &reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
+        return {};
+    const auto fail = [](const QString &reason) { return TFailure{reason}; };
     const int64_t dataBytes = m_dataBytes + recorded;
     const int64_t oldEnd = m_format.dataOffset + m_format.dataSize + (m_format.dataSize & 1);
     const int64_t trailing = oldEnd < m_fileSize ? m_fileSize - oldEnd : 0;
@@ -252,5 +244,5 @@ bool TSoundRecorder::insertRecording(QString *error)
     if (!SettleWorkingFile(working, m_path, true, &settleError))
         return fail(settleError);
     const QString path = m_path;
-    return readFormat(path, error);
+    return readFormat(path);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio/alsacapture.h"
+#include "shell/result.h"
 #include "wavformat.h"
 
 #include <QFile>
@@ -21,15 +22,14 @@ public:
     ~TSoundRecorder() override;
 
     // The canonical 44-byte header of a PCM file with no data, written under a working name and renamed.
-    static bool WriteEmptyWav(const QString &path, int channels, int bits, int rate,
-                              QString *error = nullptr);
+    static TResult<> WriteEmptyWav(const QString &path, int channels, int bits, int rate);
     // A time as the recorder shows it: "1Hour2 Min3 Sec" from a minute on, else seconds to three significant
     // digits ("5.5 Sec", "60 Sec" for 59,999 ms).
     static QString TimeText(int64_t milliseconds);
 
-    // The WAV file to record into: plain or extensible PCM of 8, 16, 24 or 32 bits. False, with "PATH:
-    // reason" in *error, for anything else; the recorder then has no file.
-    bool SetFile(const QString &path, QString *error = nullptr);
+    // The WAV file to record into: plain or extensible PCM of 8, 16, 24 or 32 bits. Fails with "PATH:
+    // reason" for anything else; the recorder then has no file.
+    TResult<> SetFile(const QString &path);
     QString FileName() const { return m_path; }
     // Stops a recording (keeping it) and lets go of the file.
     void Close();
@@ -40,15 +40,15 @@ public:
     int64_t LengthMs() const;
 
     // Starts recording from the device, to be inserted atMs into the file (clamped to its length).
-    bool Start(const QString &device, int64_t atMs, QString *error = nullptr);
+    TResult<> Start(const QString &device, int64_t atMs);
     bool Recording() const { return m_device.Running(); }
     int64_t RecordedFrames() const { return m_device.Frames(); }
     int64_t RecordedMs() const;
     // Lets the recording end by itself once it holds that many frames; Ended follows. Returns at once.
     void EndAfterFrames(int64_t frames) { m_device.EndAt(frames); }
-    // Ends the recording moreMs later (0: now) and inserts what was recorded into the file. False, with
-    // "PATH: reason" in *error, when the file could not be written; it then stays as it was.
-    bool Stop(int64_t moreMs = 0, QString *error = nullptr);
+    // Ends the recording moreMs later (0: now) and inserts what was recorded into the file. Fails with
+    // "PATH: reason" when the file could not be written; it then stays as it was.
+    TResult<> Stop(int64_t moreMs = 0);
 
 signals:
     // The recording ended by itself (the device failed, the disk is full); Stop still inserts what came.
@@ -57,8 +57,8 @@ signals:
     void Ended();
 
 private:
-    bool readFormat(const QString &path, QString *error);
-    bool insertRecording(QString *error);
+    TResult<> readFormat(const QString &path);
+    TResult<> insertRecording();
 
     QString m_path;
     WavFormat m_format;

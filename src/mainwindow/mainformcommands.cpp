@@ -1,24 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The commands of the main window: menus, tool bar, pop-up menu and what they run.
 #include "about.h"
-#include "ui/musicbrainzform.h"
 #include "cdrom/cddrivelist.h"
 #include "cdrom/discidentity.h"
-#include "ui/createm3uform.h"
-#include "ui/id3editform.h"
-#include "ui/oggplayerform.h"
-#include "ui/recordform.h"
-#include "ui/resampleform.h"
 #include "edittrackname.h"
-#include "ui/cdripform.h"
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
-#include "ui/ripform.h"
 #include "mainform.h"
-#include "ui/applylanguage.h"
 #include "shell/discinfo.h"
 #include "shell/folders.h"
 #include "shell/helpers.h"
@@ -28,6 +19,15 @@
 #include "shell/wineregistry.h"
 #include "toolicons.h"
 #include "tracklistmodel.h"
+#include "ui/applylanguage.h"
+#include "ui/cdripform.h"
+#include "ui/createm3uform.h"
+#include "ui/id3editform.h"
+#include "ui/musicbrainzform.h"
+#include "ui/oggplayerform.h"
+#include "ui/recordform.h"
+#include "ui/resampleform.h"
+#include "ui/ripform.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -416,11 +416,10 @@ void TMainForm::FormClose()
     m_closed = true;
     try {
         // A save that fails keeps the old file and says so; the window closes all the same.
-        QString error;
-        if (!Session.Close(&error))
-            for (const QString &line : error.split(QLatin1Char('\n')))
+        if (const auto closed = Session.Close(); !closed)
+            for (const QString &line : closed.Error().split(QLatin1Char('\n')))
                 message(line, true);
-        error.clear();
+        QString error;
         if (!SaveOptions(&error))
             message(error, true);
     } catch (...) {

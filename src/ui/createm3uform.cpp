@@ -166,9 +166,8 @@ bool TfrmCreateM3U::CreatePlaylistAt(const QString &fileName)
             QMessageBox::Yes)
         return false;
     m_playlistFolder = WithTrailingBackslash(QFileInfo(path).absolutePath());
-    QString error;
-    if (!WriteM3u(path, M3uLines(Files(), path, RadioButton2->isChecked()), &error)) {
-        QMessageBox::critical(this, productName, error);
+    if (const auto written = WriteM3u(path, M3uLines(Files(), path, RadioButton2->isChecked())); !written) {
+        QMessageBox::critical(this, productName, written.Error());
         return false;
     }
     return true;

@@ -288,9 +288,8 @@ void TfrmRecord::CloseDevice()
 bool TfrmRecord::OpenDevice(const QString &path)
 {
     CloseDevice();
-    QString error;
-    if (!Recorder.SetFile(path, &error)) {
-        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
+    if (const auto set = Recorder.SetFile(path); !set) {
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", set.Error());
         return false;
     }
     return true;
@@ -307,15 +306,14 @@ void TfrmRecord::miNewClick()
         return;
     CurrentFile = UnnamedFile;
     CloseDevice();
-    QString error;
-    if (TSoundRecorder::WriteEmptyWav(UnnamedFile, channels, bits, rate, &error)) {
+    if (const auto written = TSoundRecorder::WriteEmptyWav(UnnamedFile, channels, bits, rate); written) {
         if (OpenDevice(UnnamedFile))
             SetButtons(bsNew);
         else
             SetButtons(bsNone);
     } else {
         SetButtons(bsNone);
-        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", written.Error());
     }
     panRecordTime->setText(QStringLiteral("00:00:00.0"));
     lbLength->setText(QStringLiteral("0.00 Sec"));
@@ -437,8 +435,7 @@ void TfrmRecord::stop()
         if (LastRecordMs > 100)
             more = 1000 - LastRecordMs;
     }
-    QString error;
-    const bool saved = !recording || Recorder.Stop(more, &error);
+    const TResult<> saved = recording ? Recorder.Stop(more) : TResult<>();
     if (TimerRecord->isActive()) {
         TimerRecordTimer();
         TimerRecord->stop();
@@ -450,15 +447,14 @@ void TfrmRecord::stop()
         lbLength->setText(TSoundRecorder::TimeText(Length()));
         SetState(QStringLiteral("Record over!"));
         if (!saved)
-            failed("RES_Save_Error", "Error while saving sound file!", error);
+            failed("RES_Save_Error", "Error while saving sound file!", saved.Error());
     }
 }
 
 void TfrmRecord::record()
 {
-    QString error;
-    if (!Recorder.Start(CaptureDevice, SliderTime(), &error)) {
-        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", error);
+    if (const auto started = Recorder.Start(CaptureDevice, SliderTime()); !started) {
+        failed("RES_MCI_Init_Fail", "Error while initializing MCI device!", started.Error());
         return;
     }
     LastRecordMs = 0;

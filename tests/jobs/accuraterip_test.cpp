@@ -85,9 +85,9 @@ TEST(AccurateRip, DiscIdsAddressAndAnswers)
     // Two blocks: one with a v1 match for track 1, one whose track 2 differs.
     const QByteArray answer = AccurateRipAnswerBlock(disc, {{12, 0x11111111}, {12, 0x22222222}}) +
                               AccurateRipAnswerBlock(disc, {{3, 0x33333333}, {3, 0x44444444}});
-    std::vector<TAccurateRipBlock> blocks;
-    QString error;
-    ASSERT_TRUE(ParseAccurateRipAnswer(answer, blocks, &error)) << error.toStdString();
+    const auto parsed = ParseAccurateRipAnswer(answer);
+    ASSERT_TRUE(parsed) << parsed.Error().toStdString();
+    const std::vector<TAccurateRipBlock> &blocks = *parsed;
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[1].Tracks[1].Crc, 0x44444444u);
     bool accurate = false;
@@ -103,10 +103,10 @@ TEST(AccurateRip, DiscIdsAddressAndAnswers)
     EXPECT_EQ(AccurateRipVerdict(blocks, 3, {1, 2}), "unknown (not in the database)");
     EXPECT_EQ(AccurateRipVerdict({}, 1, {1, 2}), "unknown (not in the database)");
     // Cut short: said, nothing taken.
-    EXPECT_FALSE(ParseAccurateRipAnswer(answer.left(answer.size() - 3), blocks, &error));
-    EXPECT_TRUE(blocks.empty());
-    EXPECT_TRUE(error.startsWith("The AccurateRip answer is cut short")) << error.toStdString();
-    EXPECT_FALSE(ParseAccurateRipAnswer(QByteArray(), blocks, &error));
+    const auto cut = ParseAccurateRipAnswer(answer.left(answer.size() - 3));
+    EXPECT_FALSE(cut);
+    EXPECT_TRUE(cut.Error().startsWith("The AccurateRip answer is cut short")) << cut.Error().toStdString();
+    EXPECT_FALSE(ParseAccurateRipAnswer(QByteArray()));
 }
 
 } // namespace

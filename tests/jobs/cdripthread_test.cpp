@@ -243,9 +243,9 @@ TEST(Playlist, OnlyFilesThatExistAndOnlyWithLeaveToOverwrite)
     answer.yes = true;
     EXPECT_TRUE(WritePlaylist(path, {"01Intro"}, ".mp3", folder, &answer));
     EXPECT_EQ(ReadFileText(path), "Intro.mp3\r\n");
-    QString error;
-    EXPECT_FALSE(WritePlaylist(home.root() + "/no/such/folder/x.m3u", {}, ".mp3", folder, &answer, &error));
-    EXPECT_FALSE(error.isEmpty());
+    const auto unwritable = WritePlaylist(home.root() + "/no/such/folder/x.m3u", {}, ".mp3", folder, &answer);
+    EXPECT_FALSE(unwritable);
+    EXPECT_FALSE(unwritable.Error().isEmpty());
 }
 
 TEST(FileNameTemplates, FieldsAreReplacedOnceAndCleaned)

@@ -43,8 +43,8 @@ TEST(DiscSession, FollowsTheChosenDriveAndItsDiscComingAndGoing)
     session.CheckDisc();
     EXPECT_TRUE(WaitFor([&] { return session.Disc.RowCount() == 2; }));
 
-    QString error;
-    EXPECT_TRUE(session.Close(&error)) << error.toStdString();
+    const auto closed = session.Close();
+    EXPECT_TRUE(closed) << closed.Error().toStdString();
     EXPECT_EQ(session.DriveHandle, 0u);
 }
 

@@ -78,10 +78,11 @@ TEST(SoundRecorder, RecordingIsInsertedWhereAsked)
     TSoundRecorder recorder;
     ASSERT_TRUE(recorder.SetFile(path));
     EXPECT_EQ(recorder.LengthMs(), 10000);
-    QString error;
-    ASSERT_TRUE(recorder.Start(QStringLiteral("null"), 5000, &error)) << error.toStdString();
+    const auto started = recorder.Start(QStringLiteral("null"), 5000);
+    ASSERT_TRUE(started) << started.Error().toStdString();
     ASSERT_TRUE(WaitFor([&] { return recorder.RecordedFrames() >= 800; }));
-    ASSERT_TRUE(recorder.Stop(0, &error)) << error.toStdString();
+    const auto stopped = recorder.Stop(0);
+    ASSERT_TRUE(stopped) << stopped.Error().toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));
     EXPECT_EQ(WorkingFilesThere(path), QStringList());
 
@@ -120,10 +121,10 @@ TEST(SoundRecorder, RefusesWhatItCannotRecordInto)
 {
     QTemporaryDir dir;
     TSoundRecorder recorder;
-    QString error;
     const QString missing = dir.filePath(QStringLiteral("missing.wav"));
-    EXPECT_FALSE(recorder.SetFile(missing, &error));
-    EXPECT_TRUE(error.startsWith(missing + QStringLiteral(": "))) << error.toStdString();
+    const auto noFile = recorder.SetFile(missing);
+    EXPECT_FALSE(noFile);
+    EXPECT_TRUE(noFile.Error().startsWith(missing + QStringLiteral(": "))) << noFile.Error().toStdString();
 
     // IMA ADPCM: a WAV file, but not one samples can be added to.
     const QString adpcm = dir.filePath(QStringLiteral("adpcm.wav"));
@@ -138,15 +139,17 @@ TEST(SoundRecorder, RefusesWhatItCannotRecordInto)
                     .chunk("data", QByteArray(256, '\0'))
                     .bytes);
     }
-    EXPECT_FALSE(recorder.SetFile(adpcm, &error));
-    EXPECT_EQ(error, adpcm + QStringLiteral(": not a PCM WAV file of 8, 16, 24 or 32 bits"));
+    EXPECT_EQ(recorder.SetFile(adpcm).Error(),
+              adpcm + QStringLiteral(": not a PCM WAV file of 8, 16, 24 or 32 bits"));
 
     // No such device: said with ALSA's reason, and nothing is left behind.
     const QString path = dir.filePath(QStringLiteral("new.wav"));
     ASSERT_TRUE(TSoundRecorder::WriteEmptyWav(path, 2, 16, 44100));
     ASSERT_TRUE(recorder.SetFile(path));
-    EXPECT_FALSE(recorder.Start(QStringLiteral("no-such-device"), 0, &error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("no-such-device: "))) << error.toStdString();
+    const auto noDevice = recorder.Start(QStringLiteral("no-such-device"), 0);
+    EXPECT_FALSE(noDevice);
+    EXPECT_TRUE(noDevice.Error().startsWith(QStringLiteral("no-such-device: ")))
+        << noDevice.Error().toStdString();
     EXPECT_FALSE(recorder.Recording());
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left, (QStringList{QStringLiteral("adpcm.wav"), QStringLiteral("new.wav")}));
@@ -174,9 +177,9 @@ TEST(SoundRecorder, AFullDiskKeepsTheOldFile)
     disk.fill();
     ASSERT_TRUE(WaitFor([&] { return !failed.isEmpty(); }, 20000));
     EXPECT_TRUE(failed.contains(QStringLiteral(".take.wav.recording: "))) << failed.toStdString();
-    QString error;
-    EXPECT_FALSE(recorder.Stop(0, &error));
-    EXPECT_TRUE(error.startsWith(path + QStringLiteral(": "))) << error.toStdString();
+    const auto unsaved = recorder.Stop(0);
+    EXPECT_FALSE(unsaved);
+    EXPECT_TRUE(unsaved.Error().startsWith(path + QStringLiteral(": "))) << unsaved.Error().toStdString();
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(WorkingFilesThere(path), QStringList());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral(".take.wav.recording"))));

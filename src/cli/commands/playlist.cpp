@@ -52,9 +52,9 @@ int TPlaylistCommand::Run(const TArguments &args, TTerminal &terminal)
         terminal.Notice(QStringLiteral("kept %1 (already there)").arg(playlist));
         return 0;
     }
-    QString error;
-    if (!WriteM3u(playlist, M3uLines(files, playlist, args.flag("--relative")), &error)) {
-        terminal.Failure(error);
+    if (const auto written = WriteM3u(playlist, M3uLines(files, playlist, args.flag("--relative")));
+        !written) {
+        terminal.Failure(written.Error());
         return 1;
     }
     terminal.Line(QStringLiteral("Wrote %1").arg(playlist));

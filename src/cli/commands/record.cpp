@@ -57,11 +57,14 @@ int TRecordCommand::Run(const TArguments &args, TTerminal &terminal)
     // Recorded under the working name; the output name only ever holds a complete file.
     const QString working = WorkingFileOf(output);
     TSoundRecorder recorder;
-    QString error;
-    if (!TSoundRecorder::WriteEmptyWav(working, channels, bits, rate, &error) ||
-        !recorder.SetFile(working, &error) || !recorder.Start(device, 0, &error)) {
+    TResult<> ready = TSoundRecorder::WriteEmptyWav(working, channels, bits, rate);
+    if (ready)
+        ready = recorder.SetFile(working);
+    if (ready)
+        ready = recorder.Start(device, 0);
+    if (!ready) {
         DiscardWorkingFile(working, output);
-        terminal.Failure(error);
+        terminal.Failure(ready.Error());
         return 1;
     }
     if (seconds > 0)
@@ -89,9 +92,11 @@ int TRecordCommand::Run(const TArguments &args, TTerminal &terminal)
     }
     clock.stop();
     terminal.EndBar();
-    const bool kept = recorder.Stop(0, &error);
+    const auto stopped = recorder.Stop(0);
+    const bool kept = bool(stopped);
     if (!kept)
-        terminal.Failure(error);
+        terminal.Failure(stopped.Error());
+    QString error;
     if (!SettleWorkingFile(working, output, kept, &error)) {
         if (kept)
             terminal.Failure(error);

@@ -45,10 +45,10 @@ QList<int> trackList(const QString &text, int first, int last)
 // -f's formats: the main one, and the others as the OutputFormats setting holds them.
 void setFormats(const QString &keys, TCommonOptions &options)
 {
-    QString error;
-    QList<int32_t> formats = FormatsOfKeys(keys, &error);
-    if (formats.isEmpty())
-        throw UsageError{error};
+    auto given = FormatsOfKeys(keys);
+    if (!given)
+        throw UsageError{given.Error()};
+    QList<int32_t> formats = *given;
     options.OutputFormat = formats.takeFirst();
     QStringList extras;
     for (const int32_t format : formats)
