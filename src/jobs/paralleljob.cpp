@@ -15,107 +15,6 @@ int EncodersAtOnce(const TOptionsSetting &settings)
     return wanted > 0 ? wanted : std::max(1, QThread::idealThreadCount());
 }
 
-// What a conversion's part shows goes to the job's window, and as its own line.
-class TParallelJob::ConversionPart final : public TRipJobPresenter {
-public:
-    ConversionPart(TParallelJob &owner, Lane &lane) : m_owner(owner), m_lane(lane) {}
-
-    void SetCaption(const QString &text) override
-    {
-        m_owner.m_presenter->SetCaption(text);
-        m_caption = text;
-        showLine();
-    }
-    void SetStage(const QString &text) override { m_owner.m_presenter->SetStage(text); }
-    void SetElapsed(const QString &text) override { m_owner.m_presenter->SetElapsed(text); }
-    void SetEstimated(const QString &text) override { m_owner.m_presenter->SetEstimated(text); }
-    void SetInitializing(const QString &text, bool visible) override
-    {
-        m_owner.m_presenter->SetInitializing(text, visible);
-    }
-    void SetGauge(int percent, bool showText) override
-    {
-        m_owner.m_presenter->SetGauge(percent, showText);
-        m_percent = percent;
-        showLine();
-    }
-    void ShowError(const QString &text) override { m_owner.m_outcome.ShowError(text); }
-    void ShowWarning(const QString &text) override { m_owner.m_outcome.ShowWarning(text); }
-    void FileKept(const QString &path) override { m_owner.m_outcome.FileKept(path); }
-    void FileMade(const QString &path) override { m_owner.m_outcome.FileMade(path); }
-    void Finish(int result) override;
-    void reset()
-    {
-        m_caption.clear();
-        m_percent = 0;
-    }
-
-private:
-    void showLine();
-
-    TParallelJob &m_owner;
-    Lane &m_lane;
-    QString m_caption;
-    int m_percent = 0;
-};
-
-// What an extraction's part shows: the reading job's read as the whole's (its WAVs are steps on the way,
-// its end and verdicts come to the whole job); an encoding as its own line.
-class TParallelJob::ExtractionPart final : public TExtractView {
-public:
-    ExtractionPart(TParallelJob &owner, Lane *lane) : m_owner(owner), m_lane(lane) {}
-
-    void Begin(int tracks, int32_t format) override
-    {
-        // The reading job makes WAVs; the window names the format the whole job makes.
-        Q_UNUSED(format)
-        if (!m_lane)
-            m_owner.m_view->Begin(tracks, m_owner.m_settings.CommonOptions.OutputFormat);
-    }
-    void Stage(TExtractStage stage, int number, int total, const QString &base) override
-    {
-        if (!m_lane) {
-            m_owner.m_view->Stage(stage, number, total, base);
-            return;
-        }
-        m_caption = StageCaption(StageCaptionWord(stage), number, total, base);
-        showLine();
-    }
-    void Progress(const TProcessInfo &info) override
-    {
-        if (!m_lane) {
-            m_owner.m_view->Progress(info);
-        } else if (info.Percent >= 0) {
-            m_percent = info.Percent;
-            showLine();
-        }
-    }
-    void ReadPathFailed() override { m_owner.m_view->ReadPathFailed(); }
-    void ShowError(const QString &text) override { m_owner.m_outcome.ShowError(text); }
-    void ShowWarning(const QString &text) override { m_owner.m_outcome.ShowWarning(text); }
-    void FileKept(const QString &path) override { m_owner.m_outcome.FileKept(path); }
-    void FileMade(const QString &path) override
-    {
-        if (m_lane || !path.endsWith(QLatin1String(".wav")))
-            m_owner.m_outcome.FileMade(path);
-    }
-    void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
-    void Finish(int result) override;
-    void reset()
-    {
-        m_caption.clear();
-        m_percent = 0;
-    }
-
-private:
-    void showLine();
-
-    TParallelJob &m_owner;
-    Lane *m_lane;
-    QString m_caption;
-    int m_percent = 0;
-};
-
 struct TParallelJob::Lane {
     int Slot = 0;
     // Declared before the jobs, which use them: destroyed after them.
@@ -141,36 +40,114 @@ struct TParallelJob::Lane {
     }
 };
 
-void TParallelJob::ConversionPart::showLine()
-{
-    m_owner.m_outcome.SetEncoding(m_lane.Slot, m_caption, m_percent);
-}
+// What every part tells the whole: its failures and files kept, its end, and (an encoding) its own line.
+template <typename View> class TParallelJob::Part : public View {
+public:
+    // lane: the encoding's; nullptr for the reading job of an extraction.
+    Part(TParallelJob &owner, Lane *lane) : m_owner(owner), m_lane(lane) {}
 
-void TParallelJob::ExtractionPart::showLine()
-{
-    m_owner.m_outcome.SetEncoding(m_lane->Slot, m_caption, m_percent);
-}
+    void ShowError(const QString &text) override { m_owner.m_outcome.ShowError(text); }
+    void ShowWarning(const QString &text) override { m_owner.m_outcome.ShowWarning(text); }
+    void FileKept(const QString &path) override { m_owner.m_outcome.FileKept(path); }
+    // Queued: the part's job is still inside this call, and goes when its end is handled.
+    void Finish(int result) override
+    {
+        QMetaObject::invokeMethod(
+            &m_owner,
+            [owner = &m_owner, lane = m_lane, result] {
+                if (lane)
+                    owner->partFinished(lane, result);
+                else
+                    owner->readerFinished(result);
+            },
+            Qt::QueuedConnection);
+    }
+    void reset()
+    {
+        m_caption.clear();
+        m_percent = 0;
+    }
 
-// Queued: the part's job is still inside this call, and goes when its end is handled.
-void TParallelJob::ConversionPart::Finish(int result)
-{
-    QMetaObject::invokeMethod(
-        &m_owner, [owner = &m_owner, lane = &m_lane, result] { owner->partFinished(lane, result); },
-        Qt::QueuedConnection);
-}
+protected:
+    void showLine(const QString *caption, int percent)
+    {
+        if (caption)
+            m_caption = *caption;
+        if (percent >= 0)
+            m_percent = percent;
+        m_owner.m_outcome.SetEncoding(m_lane->Slot, m_caption, m_percent);
+    }
 
-void TParallelJob::ExtractionPart::Finish(int result)
-{
-    QMetaObject::invokeMethod(
-        &m_owner,
-        [owner = &m_owner, lane = m_lane, result] {
-            if (lane)
-                owner->partFinished(lane, result);
-            else
-                owner->readerFinished(result);
-        },
-        Qt::QueuedConnection);
-}
+    TParallelJob &m_owner;
+    Lane *m_lane;
+
+private:
+    QString m_caption;
+    int m_percent = 0;
+};
+
+// What a conversion's part shows goes to the job's window, and as its own line.
+class TParallelJob::ConversionPart final : public Part<TRipJobPresenter> {
+public:
+    using Part::Part;
+
+    void SetCaption(const QString &text) override
+    {
+        m_owner.m_presenter->SetCaption(text);
+        showLine(&text, -1);
+    }
+    void SetStage(const QString &text) override { m_owner.m_presenter->SetStage(text); }
+    void SetElapsed(const QString &text) override { m_owner.m_presenter->SetElapsed(text); }
+    void SetEstimated(const QString &text) override { m_owner.m_presenter->SetEstimated(text); }
+    void SetInitializing(const QString &text, bool visible) override
+    {
+        m_owner.m_presenter->SetInitializing(text, visible);
+    }
+    void SetGauge(int percent, bool showText) override
+    {
+        m_owner.m_presenter->SetGauge(percent, showText);
+        showLine(nullptr, percent);
+    }
+    void FileMade(const QString &path) override { m_owner.m_outcome.FileMade(path); }
+};
+
+// What an extraction's part shows: the reading job's read as the whole's (its WAVs are steps on the way,
+// its end and verdicts come to the whole job); an encoding as its own line.
+class TParallelJob::ExtractionPart final : public Part<TExtractView> {
+public:
+    using Part::Part;
+
+    void Begin(int tracks, int32_t format) override
+    {
+        // The reading job makes WAVs; the window names the format the whole job makes.
+        Q_UNUSED(format)
+        if (!m_lane)
+            m_owner.m_view->Begin(tracks, m_owner.m_settings.CommonOptions.OutputFormat);
+    }
+    void Stage(TExtractStage stage, int number, int total, const QString &base) override
+    {
+        if (!m_lane) {
+            m_owner.m_view->Stage(stage, number, total, base);
+            return;
+        }
+        const QString caption = StageCaption(StageCaptionWord(stage), number, total, base);
+        showLine(&caption, -1);
+    }
+    void Progress(const TProcessInfo &info) override
+    {
+        if (!m_lane)
+            m_owner.m_view->Progress(info);
+        else if (info.Percent >= 0)
+            showLine(nullptr, info.Percent);
+    }
+    void ReadPathFailed() override { m_owner.m_view->ReadPathFailed(); }
+    void FileMade(const QString &path) override
+    {
+        if (m_lane || !path.endsWith(QLatin1String(".wav")))
+            m_owner.m_outcome.FileMade(path);
+    }
+    void ShowVerification(const TRipSession &session) override { m_owner.m_verdicts = session; }
+};
 
 TParallelJob::TParallelJob(JobKind kind, const QStringList &files, const TOptionsSetting &settings,
                            TRipJobPresenter &presenter, TMp3EncodeProcess &mp3, TWMAEncodeProcess &wma,
@@ -197,7 +174,7 @@ void TParallelJob::makeLanes(int lanes)
         lane->Slot = i;
         lane->Mp3.Prompt = m_mp3.Prompt;
         lane->Wma.Prompt = m_wma.Prompt;
-        lane->ConversionView = std::make_unique<ConversionPart>(*this, *lane);
+        lane->ConversionView = std::make_unique<ConversionPart>(*this, lane.get());
         lane->ExtractionView = std::make_unique<ExtractionPart>(*this, lane.get());
         m_lanes.push_back(std::move(lane));
     }

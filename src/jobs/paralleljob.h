@@ -45,9 +45,10 @@ public:
     bool Finished() const override { return m_finished; }
 
 private:
+    struct Lane;
+    template <typename View> class Part;
     class ConversionPart;
     class ExtractionPart;
-    struct Lane;
 
     void makeLanes(int lanes);
     bool extracting() const { return m_view != nullptr; }
