@@ -141,11 +141,6 @@ QString TCdioMessage::text() const
     return m_text;
 }
 
-QString BadSectorListPath(const QString &imagePath)
-{
-    return imagePath + QStringLiteral(".bad");
-}
-
 CdMedium::~CdMedium()
 {
     if (m_cdio)
@@ -200,7 +195,14 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
         }
     }
     if (isImage) {
-        medium->loadBadSectors();
+        auto damage = TDamageProfile::OfImage(path);
+        if (!damage) {
+            if (error)
+                *error = damage.Error();
+            return nullptr;
+        }
+        if (!damage->Empty())
+            medium->m_damage = std::make_unique<TDamagedReads>(path, *damage);
         // An image whose tracks do not follow one another (a mis-read SILENCE or START) is no disc at all.
         QString reason;
         if (!medium->tracksInOrder(&reason)) {
@@ -210,75 +212,6 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
         }
     }
     return medium;
-}
-
-namespace {
-
-using SectorRanges = std::vector<std::pair<int32_t, int32_t>>;
-
-// A list of sectors beside an image: one number or FIRST-LAST range a line, "#" starting a comment.
-SectorRanges sectorList(const QString &path)
-{
-    SectorRanges ranges;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return ranges;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine().section(QLatin1Char('#'), 0, 0).trimmed();
-        if (line.isEmpty())
-            continue;
-        bool okFirst = false;
-        bool okLast = false;
-        const int32_t first = line.section(QLatin1Char('-'), 0, 0).toInt(&okFirst);
-        const int32_t last =
-            line.contains(QLatin1Char('-')) ? line.section(QLatin1Char('-'), 1).toInt(&okLast) : first;
-        if (okFirst && (okLast || !line.contains(QLatin1Char('-'))) && last >= first)
-            ranges.emplace_back(first, last);
-    }
-    return ranges;
-}
-
-bool inRanges(const SectorRanges &ranges, int32_t sector)
-{
-    return std::any_of(ranges.begin(), ranges.end(),
-                       [sector](const auto &r) { return r.first <= sector && sector <= r.second; });
-}
-
-// How often each flaky sector of each image has been read in this process: every medium opened on the
-// image counts on, as a drive's second look at a weak spot would.
-std::mutex flakyMutex;
-std::map<std::pair<QString, int32_t>, int> flakyReads;
-
-} // namespace
-
-QString FlakySectorListPath(const QString &imagePath)
-{
-    return imagePath + QStringLiteral(".flaky");
-}
-
-void CdMedium::loadBadSectors()
-{
-    m_bad = sectorList(BadSectorListPath(m_path));
-    m_flaky = sectorList(FlakySectorListPath(m_path));
-}
-
-void CdMedium::applyFlakyReads(int32_t lsn, uint32_t count, void *buffer) const
-{
-    if (m_flaky.empty())
-        return;
-    std::lock_guard lock(flakyMutex);
-    for (uint32_t i = 0; i < count; ++i) {
-        const int32_t sector = lsn + int32_t(i);
-        if (!inRanges(m_flaky, sector))
-            continue;
-        // Every second read of the sector gives other bytes.
-        if (++flakyReads[{m_path, sector}] % 2 != 0)
-            continue;
-        auto *bytes = static_cast<uint8_t *>(buffer) + size_t(i) * 2352;
-        for (int b = 0; b < 2352; b += 2)
-            bytes[b] ^= 0x5A;
-    }
 }
 
 bool CdMedium::readToc(QString *error)
@@ -369,16 +302,7 @@ bool CdMedium::holdsAudioCd()
 
 int64_t CdMedium::firstBadSector(int32_t lsn, uint32_t count) const
 {
-    const int64_t end = int64_t(lsn) + count - 1;
-    int64_t found = -1;
-    for (const auto &[first, last] : m_bad) {
-        if (first <= end && last >= lsn) {
-            const int64_t sector = std::max<int64_t>(first, lsn);
-            if (found < 0 || sector < found)
-                found = sector;
-        }
-    }
-    return found;
+    return m_damage ? m_damage->FirstUnreadable(lsn, count) : -1;
 }
 
 bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const
@@ -390,17 +314,20 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
                          .arg(int64_t(lsn) + count - 1);
         return false;
     }
-    if (const int64_t bad = firstBadSector(lsn, count); bad >= 0) {
-        if (error)
-            *error = QStringLiteral("Read error at sector %1 of %2").arg(bad).arg(m_path);
-        return false;
-    }
-    if (m_toc) {
-        if (!m_toc->read(lsn, count, buffer, error))
-            return false;
-        applyFlakyReads(lsn, count, buffer);
-        return true;
-    }
+    if (m_damage)
+        return m_damage->Read(
+            lsn, count, buffer, m_leadout,
+            [this](int32_t at, uint32_t sectors, void *into, QString *why) {
+                return readRaw(at, sectors, into, why);
+            },
+            error);
+    return readRaw(lsn, count, buffer, error);
+}
+
+bool CdMedium::readRaw(int32_t lsn, uint32_t count, void *buffer, QString *error) const
+{
+    if (m_toc)
+        return m_toc->read(lsn, count, buffer, error);
     // A data file cut short (while the disc is in) has no sectors past its end: libcdio would give zeros.
     if (!m_dataFile.isEmpty()) {
         const int64_t size = QFileInfo(m_dataFile).size();
@@ -425,6 +352,5 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
         }
         return false;
     }
-    applyFlakyReads(lsn, count, buffer);
     return true;
 }

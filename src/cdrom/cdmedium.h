@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "damage.h"
 #include "tocimage.h"
 
 #include <QString>
@@ -49,17 +50,18 @@ public:
     // True when a disc is there and its first track is audio.
     bool holdsAudioCd();
 
-    // Reads count raw audio sectors (2352 bytes each) starting at lsn into buffer. Fails on a sector
-    // outside the disc or marked unreadable.
+    // Reads count raw audio sectors (2352 bytes each) starting at lsn into buffer, as an image's damage
+    // profile says a damaged drive would. Fails on a sector outside the disc or marked unreadable.
     bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
-    // Alters the sectors of an image marked flaky on every second read of them (see FlakySectorListPath).
-    void applyFlakyReads(int32_t lsn, uint32_t count, void *buffer) const;
+    // The image's damage (IMAGE.damage); null for a drive or an undamaged image.
+    TDamagedReads *damage() const { return m_damage.get(); }
     // The first sector in [lsn, lsn + count) marked unreadable, or -1.
     int64_t firstBadSector(int32_t lsn, uint32_t count) const;
 
 private:
     CdMedium() = default;
-    void loadBadSectors();
+    // The reads of the undamaged medium.
+    bool readRaw(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
     // False, with "IMAGE: track N starts before track N-1" (or before the disc, or after its end), when the
     // tracks do not follow one another.
     bool tracksInOrder(QString *reason) const;
@@ -71,8 +73,7 @@ private:
     int m_last = 0;
     int32_t m_leadout = 0;
     std::vector<Track> m_tracks;
-    std::vector<std::pair<int32_t, int32_t>> m_bad;   // inclusive ranges
-    std::vector<std::pair<int32_t, int32_t>> m_flaky; // inclusive ranges
+    std::unique_ptr<TDamagedReads> m_damage;
     std::unique_ptr<TocImage> m_toc;
     std::unique_ptr<QTemporaryDir> m_workspace; // a CUE sheet's copy and its data file's link, while open
     QString m_dataFile;                         // the file a CUE sheet names
@@ -96,12 +97,6 @@ private:
     QString m_text;
     QString *m_previous = nullptr;
 };
-
-// The file beside a disc image that lists its unreadable sectors, one number or FIRST-LAST range a line.
-QString BadSectorListPath(const QString &imagePath);
-// The file beside a disc image that lists sectors read differently every second time (a weak spot), in the
-// same form.
-QString FlakySectorListPath(const QString &imagePath);
 
 // Held around every opening of a drive or image through libcdio.
 std::mutex &CdioOpenMutex();

@@ -17,6 +17,45 @@
 
 namespace {
 
+// The drives paranoia reads whose reads a damage profile changes: their own read function and the damage.
+struct TDamagedDrive {
+    long (*Read)(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors) = nullptr;
+    TDamagedReads *Damage = nullptr;
+    int32_t Leadout = 0;
+};
+std::mutex damagedDrivesMutex;
+std::map<cdrom_drive_t *, TDamagedDrive> damagedDrives;
+
+long damagedRead(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors)
+{
+    TDamagedDrive damaged;
+    {
+        std::lock_guard lock(damagedDrivesMutex);
+        damaged = damagedDrives[drive];
+    }
+    const bool read = damaged.Damage->Read(
+        int32_t(begin), uint32_t(sectors), buffer, damaged.Leadout,
+        [&](int32_t lsn, uint32_t count, void *into, QString *) {
+            return damaged.Read(drive, into, lsn, long(count)) == long(count);
+        },
+        nullptr);
+    return read ? sectors : -1;
+}
+
+void damageReads(cdrom_drive_t *drive, TDamagedReads *damage, int32_t leadout)
+{
+    std::lock_guard lock(damagedDrivesMutex);
+    damagedDrives[drive] = TDamagedDrive{drive->read_audio, damage, leadout};
+    drive->read_audio = damagedRead;
+}
+
+// A drive that goes is forgotten (another may take its address).
+void forgetDamagedDrive(cdrom_drive_t *drive)
+{
+    std::lock_guard lock(damagedDrivesMutex);
+    damagedDrives.erase(drive);
+}
+
 struct Ripper {
     std::unique_ptr<CdMedium> medium; // a medium of its own, so reading never disturbs the drive questions
     cdrom_drive_t *drive = nullptr;
@@ -29,8 +68,10 @@ struct Ripper {
     {
         if (paranoia)
             cdio_paranoia_free(paranoia);
-        if (drive)
+        if (drive) {
+            forgetDamagedDrive(drive);
             cdio_cddap_close_no_free_cdio(drive);
+        }
     }
 };
 
@@ -348,6 +389,9 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
             return CDEX_ERROR;
         if (ripper->medium->isImage())
             ripper->drive->bigendianp = 0;
+        // A damaged image's reads are damaged below paranoia, as a drive's would be: paranoia sees them.
+        if (TDamagedReads *damage = ripper->medium->damage())
+            damageReads(ripper->drive, damage, ripper->medium->leadout());
         ripper->paranoia = cdio_paranoia_init(ripper->drive);
         cdio_paranoia_modeset(ripper->paranoia, mode);
         // The overlap of the drive's settings is not forced on paranoia: it sizes its overlap to the drive's
@@ -393,7 +437,6 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
             std::memcpy(buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
         }
         callbackErrors = nullptr;
-        r->medium->applyFlakyReads(r->next, uint32_t(count), buffer);
     }
     r->next += count;
     *length = count * CDIO_CD_FRAMESIZE_RAW;

@@ -27,7 +27,7 @@ TEST_F(MkDiscTest, LayoutAndCueSheet)
     // Silence is zero; the data track starts with the sync pattern.
     EXPECT_EQ(bytes.mid(1135 * 2352, 300 * 2352).count('\0'), 300 * 2352);
     EXPECT_EQ(bytes.mid(1435 * 2352, 12), QByteArray::fromHex("00ffffffffffffffffffff00"));
-    EXPECT_FALSE(QFileInfo::exists(cue("a") + ".bad"));
+    EXPECT_FALSE(QFileInfo::exists(cue("a") + ".damage"));
 }
 
 TEST_F(MkDiscTest, SameArgumentsSameBytesOtherSeedOtherNoise)
@@ -71,13 +71,14 @@ TEST_F(MkDiscTest, SamplesOfAWavFile)
     EXPECT_EQ(bytes.mid(pcm.size()).count('\0'), 2 * 2352 - pcm.size());
 }
 
-TEST_F(MkDiscTest, UnreadableSectorsListAndBadArguments)
+TEST_F(MkDiscTest, DamageProfileAndBadArguments)
 {
-    ASSERT_TRUE(MakeDisc(cue("a"), {"--bad", "5", "--bad", "10-12", "100"}));
-    EXPECT_EQ(ReadFileText(cue("a") + ".bad"), "# sectors the CD layer reports as unreadable\n5-5\n10-12\n");
-    // A new image without --bad removes the old list.
+    ASSERT_TRUE(MakeDisc(cue("a"), {"--bad", "5", "--bad", "10-12", "--damage", "jitter=3", "100"}));
+    EXPECT_EQ(ReadFileText(cue("a") + ".damage"), "[damage]\nunreadable=5-5\nunreadable=10-12\njitter=3\n");
+    EXPECT_FALSE(MakeDisc(cue("b"), {"--damage", "scratches=4", "100"}));
+    // A new image without damage removes the old profile.
     ASSERT_TRUE(MakeDisc(cue("a"), {"100"}));
-    EXPECT_FALSE(QFileInfo::exists(cue("a") + ".bad"));
+    EXPECT_FALSE(QFileInfo::exists(cue("a") + ".damage"));
 
     const QString mkdisc = BuiltProgram("sondrel-mkdisc");
     EXPECT_EQ(RunProgram(mkdisc, {"-o", cue("x"), "0"}), 1);

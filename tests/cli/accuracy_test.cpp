@@ -305,32 +305,31 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
 {
     disc({"300,music", "300,music", "--flaky", "450"});
     titles({"Steady", "Weak"});
-    // The copy differs from the test: the track is read again until a read agrees (both paths), the log
-    // showing every read, and the file holds the audio the two agreeing reads gave.
+    // Through the CD access calls the copy differs from the test: the track is read again until a read
+    // agrees, the log showing every read, and the file holds the audio the two agreeing reads gave. The
+    // checking reader sees the weak sector itself and reads it again until two reads agree: the copy is right
+    // at once.
     for (const bool paranoia : {false, true}) {
         SCOPED_TRACE(paranoia ? "paranoia" : "library");
         const CliRun run = ripAfresh({"-f", "wav", "--test-copy", "--log"}, paranoia);
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
         EXPECT_EQ(wavData("Weak.wav"), image.mid(300 * sectorBytes));
         const QString log = ReadFileText(out + "/Band - Record.log");
-        EXPECT_TRUE(log.contains("; re-reads: 1 (CRCs ")) << log.toStdString();
+        EXPECT_EQ(log.contains("; re-reads: 1 (CRCs "), !paranoia) << log.toStdString();
         EXPECT_FALSE(log.contains("CRC mismatch")) << log.toStdString();
     }
     // No retries allowed: the mismatch stands.
     WriteFileText(home.settingsFile(), "[CommonOptions]\nTestCopyRetries=0\n");
-    for (const bool paranoia : {false, true}) {
-        SCOPED_TRACE(paranoia ? "paranoia" : "library");
-        const CliRun run = ripAfresh({"-f", "wav", "--test-copy"}, paranoia);
-        EXPECT_EQ(run.code, 1);
-        EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
-        const QStringList lines = verdicts(run.err).split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), 3) << run.err.toStdString();
-        // Both WAVs were made (the weak one too: it is all there is of the track), and are named.
-        EXPECT_EQ(madeFiles(run.out), QStringList({out + "/Steady.wav", out + "/Weak.wav"}));
-        EXPECT_EQ(lines[0], "Track 01: Not verified");
-        EXPECT_TRUE(lines[1].startsWith("Track 02: CRC mismatch (copy ")) << lines[1].toStdString();
-        EXPECT_EQ(lines[2], "1 track failed; 1 track not verified");
-    }
+    const CliRun run = ripAfresh({"-f", "wav", "--test-copy"}, false);
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("Track 02 (Weak): CRC mismatch")) << run.err.toStdString();
+    const QStringList lines = verdicts(run.err).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.err.toStdString();
+    // Both WAVs were made (the weak one too: it is all there is of the track), and are named.
+    EXPECT_EQ(madeFiles(run.out), QStringList({out + "/Steady.wav", out + "/Weak.wav"}));
+    EXPECT_EQ(lines[0], "Track 01: Not verified");
+    EXPECT_TRUE(lines[1].startsWith("Track 02: CRC mismatch (copy ")) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], "1 track failed; 1 track not verified");
     // Without Test & copy nothing is compared: a single read cannot tell.
     QDir(out).removeRecursively();
     const CliRun single = runCli({"rip", "-f", "wav", "-o", out});

@@ -1,17 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-mkdisc: writes a CUE/BIN disc image from a list of tracks, for tests, benchmarks and the demo disc.
 //
-//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]... [--title T]
-//                  [--performer P]
+//   sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]...
+//                  [--damage KEY=VALUE]... [--title T] [--performer P]
 //                  [--track-title N=T]... [--track-performer N=P]... TRACK...
 //
 // A TRACK is LENGTH[,AUDIO] for an audio track or data:LENGTH for a data track (MODE1/2352).
 //   LENGTH  a number of sectors (75 a second) or mm:ss:ff
 //   AUDIO   tone[:HZ] (default 440), noise, silence, music, or wav:PATH (16-bit PCM, 44100 Hz, mono or
 //           stereo; a shorter file is padded with silence). The default is tone.
-// The same arguments always give the same bytes. --bad marks sectors (counted from the start of the disc)
-// that the CD layer reports as unreadable; they are listed in DISC.cue.bad beside the image. --flaky marks
-// sectors that read differently every second time (DISC.cue.flaky), as a weak spot on a disc. --title and
+// The same arguments always give the same bytes. --damage writes a line of the image's damage profile
+// (DISC.cue.damage: seed, jitter, unreadable, flaky, flaky_rate, wrong, slow), which makes the image read
+// as a damaged disc in a poor drive would; --bad RANGE is --damage unreadable=RANGE, --flaky RANGE is
+// --damage flaky=RANGE (at the default rate, every second read of those sectors is wrong). --title and
 // --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
 // --pregap N=SECTORS marks the last sectors of track N-1 as track N's pregap (an INDEX 00 line).
 // --catalog MCN writes the disc's catalogue number (a CATALOG line), --isrc N=CODE track N's ISRC, and
@@ -244,25 +245,22 @@ std::string cueText(const std::string &text)
     return "\"" + out + "\"";
 }
 
-// A list of sector ranges beside the image; none when there are none.
-void writeSectorList(const std::string &path, const char *comment,
-                     const std::vector<std::pair<long, long>> &ranges)
+// The image's damage profile beside it; none when it has no damage.
+void writeDamage(const std::string &path, const std::vector<std::string> &lines)
 {
     std::remove(path.c_str());
-    if (ranges.empty())
+    if (lines.empty())
         return;
-    std::ofstream list(path, std::ios::trunc);
-    list << comment;
-    for (const auto &[first, last] : ranges)
-        list << first << '-' << last << '\n';
-    if (!list.flush())
+    std::ofstream profile(path, std::ios::trunc);
+    profile << "[damage]\n";
+    for (const std::string &line : lines)
+        profile << line << '\n';
+    if (!profile.flush())
         fail("cannot write " + path);
 }
 
 void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, uint64_t seed,
-                const std::vector<std::pair<long, long>> &bad,
-                const std::vector<std::pair<long, long>> &flaky, const CdText &text,
-                const std::string &catalog)
+                const std::vector<std::string> &damage, const CdText &text, const std::string &catalog)
 {
     std::string binPath = cuePath;
     if (binPath.size() > 4 && binPath.compare(binPath.size() - 4, 4, ".cue") == 0)
@@ -314,14 +312,14 @@ void writeImage(const std::string &cuePath, const std::vector<Track> &tracks, ui
     if (!bin.flush() || !cue.flush())
         fail("cannot write " + binPath);
 
-    writeSectorList(cuePath + ".bad", "# sectors the CD layer reports as unreadable\n", bad);
-    writeSectorList(cuePath + ".flaky", "# sectors that read differently every second time\n", flaky);
+    writeDamage(cuePath + ".damage", damage);
 }
 
 void usage()
 {
     std::cerr
         << "usage: sondrel-mkdisc -o DISC.cue [--seed N] [--bad FIRST[-LAST]]... [--flaky FIRST[-LAST]]...\n"
+           "                      [--damage KEY=VALUE]...\n"
            "                      [--title T] [--performer P] [--catalog MCN] [--isrc N=CODE]... [--pre "
            "N]...\n"
            "                      [--track-title N=T]... [--track-performer N=P]... TRACK...\n"
@@ -337,8 +335,7 @@ int main(int argc, char **argv)
         std::string out;
         uint64_t seed = 1;
         std::vector<Track> tracks;
-        std::vector<std::pair<long, long>> bad;
-        std::vector<std::pair<long, long>> flaky;
+        std::vector<std::string> damage; // the profile's lines
         std::map<int, long> pregaps;
         std::map<int, std::string> isrcs;
         std::vector<int> preemphasised;
@@ -371,7 +368,17 @@ int main(int argc, char **argv)
                 const long last = dash == std::string::npos ? first : std::stol(range.substr(dash + 1));
                 if (first < 0 || last < first)
                     fail("bad range " + range);
-                (arg == "--bad" ? bad : flaky).emplace_back(first, last);
+                damage.push_back((arg == "--bad" ? "unreadable=" : "flaky=") + std::to_string(first) + "-" +
+                                 std::to_string(last));
+            } else if (arg == "--damage") {
+                const std::string line = value();
+                const std::string key = line.substr(0, line.find('='));
+                static const std::vector<std::string> keys = {"seed",       "jitter", "unreadable", "flaky",
+                                                              "flaky_rate", "wrong",  "slow"};
+                if (line.find('=') == std::string::npos ||
+                    std::find(keys.begin(), keys.end(), key) == keys.end())
+                    fail("not a damage KEY=VALUE: " + line);
+                damage.push_back(line);
             } else if (arg == "--pregap") {
                 const auto [n, sectors] = numbered(value());
                 pregaps[n] = std::stol(sectors);
@@ -420,7 +427,7 @@ int main(int argc, char **argv)
                 fail("no track " + std::to_string(n));
             tracks[size_t(n - 1)].preemphasis = true;
         }
-        writeImage(out, tracks, seed, bad, flaky, text, catalog);
+        writeImage(out, tracks, seed, damage, text, catalog);
         return 0;
     } catch (const std::exception &e) {
         std::cerr << "sondrel-mkdisc: " << e.what() << '\n';

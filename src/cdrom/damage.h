@@ -1,0 +1,82 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "shell/result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// Sector ranges, first and last included, counted from the start of the disc.
+using TSectorRanges = std::vector<std::pair<int32_t, int32_t>>;
+
+// How a simulated drive mangles the reads of a disc image: the file IMAGE.damage beside it, INI:
+//
+//     [damage]
+//     seed=1                 ; the same seed gives the same reads
+//     jitter=0               ; each read request starts up to ±N samples (stereo frames) off (N ≤ 588)
+//     unreadable=LBA-LBA,…   ; reads touching these sectors fail with an error
+//     flaky=LBA-LBA,…        ; reads of these sectors return a few samples wrong, each time others
+//     flaky_rate=0.5         ; the share of reads of a flaky sector that come back wrong
+//     wrong=LBA-LBA,…        ; these sectors always return the same wrong samples, without an error
+//     slow=MS                ; every read takes MS milliseconds more
+//
+// Comments start with ';' or '#'. Sectors count from the start of the disc, as the table of contents does.
+struct TDamageProfile {
+    uint64_t Seed = 1;
+    int Jitter = 0;
+    TSectorRanges Unreadable;
+    TSectorRanges Flaky;
+    double FlakyRate = 0.5;
+    TSectorRanges Wrong;
+    int SlowMs = 0;
+
+    bool Empty() const
+    {
+        return Jitter == 0 && Unreadable.empty() && Flaky.empty() && Wrong.empty() && SlowMs == 0;
+    }
+    // The profile of a file's text; a key it does not know or a value out of range fails, the line named
+    // ("PATH: line N: reason").
+    static TResult<TDamageProfile> Parse(const QByteArray &text, const QString &path);
+    // The profile beside the image; an empty one when there is none.
+    static TResult<TDamageProfile> OfImage(const QString &imagePath);
+    // Its text as Parse reads it.
+    QByteArray Text() const;
+};
+
+// The file beside a disc image that holds its damage profile: "IMAGE.damage".
+QString DamageProfilePath(const QString &imagePath);
+
+// The reads of one damaged image. A flaky sector's reads are counted per image for the whole process (every
+// medium opened on it counts on, as a drive's next look at a weak spot would), so that the same seed and the
+// same reads give the same bytes. Thread-safe.
+class TDamagedReads {
+public:
+    // Reads `count` raw sectors at `lsn` of the undamaged image into `buffer`; false with the reason.
+    using RawRead = std::function<bool(int32_t lsn, uint32_t count, void *buffer, QString *error)>;
+
+    TDamagedReads(QString imagePath, TDamageProfile profile);
+
+    const TDamageProfile &Profile() const { return m_profile; }
+    // The first unreadable sector in [lsn, lsn + count), or -1.
+    int64_t FirstUnreadable(int32_t lsn, uint32_t count) const;
+    // Reads as the damaged drive does: slower, failing on an unreadable sector, off by the jitter (silence
+    // beyond the disc's `leadout`), with the flaky and wrong sectors' samples changed.
+    bool Read(int32_t lsn, uint32_t count, void *buffer, int32_t leadout, const RawRead &raw, QString *error);
+    // Changes what a read of [lsn, lsn + count) gave as the flaky and wrong sectors do (for a reader that
+    // read the image itself).
+    void Mangle(int32_t lsn, uint32_t count, void *buffer);
+
+private:
+    int jitterOfNextRead();
+
+    QString m_image;
+    TDamageProfile m_profile;
+    std::mutex m_mutex;
+    uint64_t m_reads = 0; // read requests so far (the jitter's sequence)
+};
