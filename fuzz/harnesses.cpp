@@ -7,6 +7,7 @@
 #include "cddb/cddblookup.h"
 #include "cddb/coverimage.h"
 #include "cddb/musicbrainz.h"
+#include "cdrom/damage.h"
 #include "cdrom/discmodel.h"
 #include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
@@ -306,6 +307,33 @@ int tocFile(const uint8_t *data, size_t size)
     return 0;
 }
 
+// A disc image's damage profile: what parses says the same when written out and read again, and reads
+// through it stay inside their buffers whatever it says.
+int damageProfile(const uint8_t *data, size_t size)
+{
+    const auto profile = TDamageProfile::Parse(bytesOf(data, size), QStringLiteral("disc.cue.damage"));
+    if (!profile)
+        return 0;
+    const auto again = TDamageProfile::Parse(profile->Text(), QStringLiteral("again"));
+    if (!again || again->Text() != profile->Text())
+        std::abort();
+    TDamageProfile quick = *profile;
+    quick.SlowMs = 0;
+    TDamagedReads reads(QStringLiteral("fuzz.cue"), quick);
+    constexpr int32_t leadout = 40;
+    const QByteArray disc(leadout * 2352, '\x5A');
+    const auto raw = [&](int32_t lsn, uint32_t count, void *into, QString *) {
+        if (lsn < 0 || int64_t(lsn) + count > leadout)
+            std::abort(); // a read outside the disc asked of the image
+        std::memcpy(into, disc.constData() + int64_t(lsn) * 2352, size_t(count) * 2352);
+        return true;
+    };
+    std::vector<char> buffer(2352 * 3);
+    for (const int32_t lsn : {0, 1, 17, leadout - 3})
+        reads.Read(lsn, 3, buffer.data(), leadout, raw, nullptr);
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -320,5 +348,6 @@ const FuzzTarget FuzzTargets[] = {
     {"titles", titlesFile},
     {"cover", coverImage},
     {"toc", tocFile},
+    {"damage", damageProfile},
     {nullptr, nullptr},
 };

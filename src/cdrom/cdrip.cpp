@@ -33,6 +33,8 @@ long damagedRead(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors)
         std::lock_guard lock(damagedDrivesMutex);
         damaged = damagedDrives[drive];
     }
+    if (!buffer) // a read only for its time (paranoia's measure of the drive): nothing to damage
+        return damaged.Read(drive, buffer, begin, sectors);
     const bool read = damaged.Damage->Read(
         int32_t(begin), uint32_t(sectors), buffer, damaged.Leadout,
         [&](int32_t lsn, uint32_t count, void *into, QString *) {
