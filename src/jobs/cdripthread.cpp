@@ -21,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct TCDRipThread::ReadPlan {
                            // Test & copy use them
     Clock::time_point Begun = Clock::now();
     int32_t LastPercent = -1; // the last progress posted
+    int32_t Start = 0;        // the track's first sector, counted from the table's first entry
 };
 
 // The working file being written, and the first write failure's errno.
@@ -110,6 +112,7 @@ bool TCDRipThread::plan(ReadPlan &plan)
         if (Options.EnableRipTime)
             plan.Length = std::min<uint32_t>(plan.Length, uint32_t(std::max(Options.RipTime, 0)) * 75);
         plan.Window = ShiftedReadWindow(-hidden, int32_t(plan.Length), Options.ReadOffset, -hidden, discEnd);
+        plan.Start = -hidden;
         plan.FirstTrack = false;
         plan.LastTrack = false;
         m_preemphasis = (toc.tracks[0].ADR & 0x05) == 0x01;
@@ -127,6 +130,7 @@ void TCDRipThread::planTrack(ReadPlan &plan, const TToc &toc, int32_t discEnd)
     if (Options.EnableRipTime)
         plan.Length = std::min<uint32_t>(plan.Length, uint32_t(std::max(Options.RipTime, 0)) * 75);
     plan.Window = ShiftedReadWindow(int32_t(start), int32_t(plan.Length), Options.ReadOffset, 0, discEnd);
+    plan.Start = int32_t(start);
     for (int entry = 0; entry < TrackIndex - 1; ++entry) // only data tracks before it
         plan.FirstTrack = plan.FirstTrack && (toc.tracks[entry].ADR & 4) != 0;
     plan.LastTrack =
@@ -166,14 +170,18 @@ void TCDRipThread::Execute()
     const QByteArray emptyHeader = CdAudioWavHeader(0);
     bool failed = !out.Write(emptyHeader.constData(), emptyHeader.size());
     // Test & copy: a first read only for its checksum, then the read that is written.
+    // Test & copy: each read's sector prints, to tell where reads differed.
+    std::vector<std::vector<uint64_t>> prints;
+    const auto nextPrints = [&] { return Options.TestAndCopy ? &prints.emplace_back() : nullptr; };
     if (!failed && Options.TestAndCopy) {
         TAudioCheck test;
-        failed = !readPass(plan, nullptr, test, 2, 0);
+        failed = !readPass(plan, nullptr, test, 2, 0, nextPrints());
         Tested = !failed;
         TestCrc = test.Crc();
     }
     if (!failed)
-        failed = !readPass(plan, &out, Check, Options.TestAndCopy ? 2 : 1, Options.TestAndCopy ? 1 : 0);
+        failed = !readPass(plan, &out, Check, Options.TestAndCopy ? 2 : 1, Options.TestAndCopy ? 1 : 0,
+                           nextPrints());
     // Reads that differ: the track is read again, the file written anew each time, until a read agrees with
     // one before it (the file then holds it) or the retries are spent.
     QList<uint32_t> crcs{TestCrc};
@@ -184,23 +192,65 @@ void TCDRipThread::Execute()
             out.Failed = failed = true;
             break;
         }
-        failed = !readPass(plan, &out, Check, 1, 0);
+        failed = !readPass(plan, &out, Check, 1, 0, nextPrints());
         if (!failed)
             Rereads << Check.Crc();
     }
     if (!Rereads.isEmpty())
         FirstCopyCrc = crcs.value(1);
+    FirstSector = plan.Start;
+    if (!failed && prints.size() > 1)
+        for (size_t at = 0; at < prints[0].size(); ++at)
+            if (std::any_of(prints.begin() + 1, prints.end(), [&](const std::vector<uint64_t> &read) {
+                    return at >= read.size() || read[at] != prints[0][at];
+                }))
+                Suspicious << plan.Start + int32_t(at);
     if (StopRequested && !out.Failed)
         failed = false; // a stopped read ends quietly, as before
     settle(working, out, failed);
 }
 
-bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex)
+namespace {
+
+// A fingerprint of each 2352-byte sector of a read's audio as it passes (a sector may come in pieces).
+class TSectorPrints {
+public:
+    explicit TSectorPrints(std::vector<uint64_t> *prints) : m_prints(prints) {}
+    void Add(const uint8_t *data, size_t bytes)
+    {
+        while (m_prints && bytes > 0) {
+            const size_t n = std::min(bytes, size_t(CD_SECTOR_BYTES) - m_filled);
+            const uint64_t piece =
+                std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char *>(data), n));
+            m_hash = (m_hash ^ piece) * 0x9E3779B97F4A7C15ull;
+            m_filled += n;
+            data += n;
+            bytes -= n;
+            if (m_filled == size_t(CD_SECTOR_BYTES)) {
+                m_prints->push_back(m_hash);
+                m_hash = 0;
+                m_filled = 0;
+            }
+        }
+    }
+
+private:
+    std::vector<uint64_t> *m_prints;
+    uint64_t m_hash = 0;
+    size_t m_filled = 0;
+};
+
+} // namespace
+
+bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex,
+                            std::vector<uint64_t> *prints)
 {
     check = TAudioCheck(int64_t(plan.Length) * 588, plan.FirstTrack, plan.LastTrack);
+    TSectorPrints sectorPrints(prints);
     const auto deliver = [&](const uint8_t *data, int64_t bytes) {
         if (plan.Checking)
             check.Add(data, size_t(bytes));
+        sectorPrints.Add(data, size_t(bytes));
         return !out || out->Write(reinterpret_cast<const char *>(data), bytes);
     };
     static const std::vector<uint8_t> silence(10 * CD_SECTOR_BYTES, 0);

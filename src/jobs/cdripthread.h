@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 // Reads one audio track through the CD access calls into a WAV file in the output folder (16-bit stereo,
 // 44100 Hz), optionally scales its volume afterwards (normalisation), and reports to NotifyWindow by posted
@@ -51,6 +52,10 @@ public:
     // file holds the last).
     uint32_t FirstCopyCrc = 0;
     QList<uint32_t> Rereads;
+    // Test & copy: the sectors (counted from the disc's first track) whose reads differed, and the track's
+    // first sector.
+    QList<int32_t> Suspicious;
+    int32_t FirstSector = 0;
     int ReadErrors = 0;
 
     // Scales every 16-bit sample after the 44-byte header of a WAV file by percent / 100, rounding ties to
@@ -69,7 +74,9 @@ private:
     void planTrack(ReadPlan &plan, const TToc &toc, int32_t discEnd);
     // One pass over the track: its audio goes to the check and, when out is given, to the file. False on a
     // read or write failure (or a stop).
-    bool readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex);
+    // prints, when given, gets a fingerprint of each of the track's sectors as read.
+    bool readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex,
+                  std::vector<uint64_t> *prints = nullptr);
     // The working file becomes the track's WAV (header, sync, normalising), or goes; the end is posted.
     void settle(const QString &working, FileWrite &out, bool failed);
     void writeFailure(const QString &reason);

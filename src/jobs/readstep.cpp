@@ -40,6 +40,8 @@ void TTrackReadStep::Describe(TTrackRip &track, const TReadEnd &end) const
     track.Rereads = m_thread->Rereads;
     track.FirstCopyCrc = m_thread->FirstCopyCrc;
     track.ReadErrors = m_thread->ReadErrors;
+    track.Suspicious = m_thread->Suspicious;
+    track.FirstSector = m_thread->FirstSector;
 }
 
 void TTrackReadStep::Start(int track, const QString &base, const QString &)

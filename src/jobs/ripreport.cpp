@@ -180,18 +180,22 @@ QStringList VerificationLines(const TRipSession &session)
 
 namespace {
 
+// A place in a track as minutes:seconds.frames.
+QString trackTime(int32_t sectors)
+{
+    return QStringLiteral("%1:%2.%3")
+        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+}
+
 // The log's table of contents: each track's start and length as minutes:seconds.frames and as sectors.
 void tocLines(QStringList &out, const TRipSession &session)
 {
     if (session.Toc.empty())
         return;
     // Positions as minutes:seconds.frames and as sectors, as the disc's table gives them.
-    const auto msf = [](int32_t sectors) {
-        return QStringLiteral("%1:%2.%3")
-            .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
-            .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-            .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-    };
+    const auto msf = trackTime;
     out << QString() << QStringLiteral("Table of contents")
         << QStringLiteral("  Track    Start    Length  Start sector  End sector  Type");
     for (const TTocRow &row : session.Toc)
@@ -233,6 +237,15 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
                    .arg(hex8(track.FirstCopyCrc))
                    .arg(track.Rereads.size())
                    .arg(crcs.join(QStringLiteral(", ")));
+    }
+    if (!track.Suspicious.isEmpty()) {
+        // Where the reads differed, within the track and on the disc; a long list is cut short.
+        QStringList places;
+        for (const int32_t sector : track.Suspicious.mid(0, 20))
+            places << QStringLiteral("%1 (sector %2)").arg(trackTime(sector - track.FirstSector)).arg(sector);
+        if (track.Suspicious.size() > 20)
+            places << QStringLiteral("and %1 more").arg(track.Suspicious.size() - 20);
+        out << QStringLiteral("  Suspicious positions: ") + places.join(QStringLiteral(", "));
     }
     // The track's own checksums, whatever the database said or whether it could be asked: the rip can
     // be checked against it later.

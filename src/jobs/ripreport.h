@@ -36,6 +36,10 @@ struct TTrackRip {
     // it, the last being the file's (CopyCrc). The copy stands when it agrees with an earlier read.
     uint32_t FirstCopyCrc = 0;
     QList<uint32_t> Rereads;
+    // Test & copy: the sectors whose reads differed (counted as the table counts them), and the track's
+    // first.
+    QList<int32_t> Suspicious;
+    int32_t FirstSector = 0;
     TAccurateRipSums Sums;
     int ReadErrors = 0;
     int Repairs = 0;     // paranoia's

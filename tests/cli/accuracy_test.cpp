@@ -317,6 +317,9 @@ TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
         EXPECT_EQ(wavData("Weak.wav"), image.mid(300 * sectorBytes));
         const QString log = ReadFileText(out + "/Band - Record.log");
         EXPECT_EQ(log.contains("; re-reads: 1 (CRCs "), !paranoia) << log.toStdString();
+        // Where the reads differed: the weak sector, 2 seconds into the second track.
+        EXPECT_EQ(log.contains("  Suspicious positions: 00:02.00 (sector 450)\r\n"), !paranoia)
+            << log.toStdString();
         EXPECT_FALSE(log.contains("CRC mismatch")) << log.toStdString();
     }
     // No retries allowed: the mismatch stands.
