@@ -267,6 +267,8 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
     if (!deliverSilence(plan.Window.LeadSilence))
         return false;
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
+    std::vector<uint8_t> block(10 * CD_SECTOR_BYTES);
+    QList<int32_t> unreadable;
     const uint32_t sectors = uint32_t(plan.Window.Sectors);
     for (uint32_t done = 0; done != sectors;) {
         const uint32_t n = std::min<uint32_t>(sectors - done, 10);
@@ -277,13 +279,20 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
         buffer->len = buffer->status = 0;
         buffer->startOffset = 0;
         if (TCdError failure; ReadCDAudioLBA(CDHandle, buffer, &failure) != 1) {
-            m_readError = failure.text;
+            if (m_readError.isEmpty()) // the first failure names where the trouble starts
+                m_readError = failure.text;
             ++ReadErrors;
-            return false;
+            // Sector by sector: what can be read is kept, what cannot becomes silence and is told.
+            if (!readSectorsOneByOne(buffer->startFrame, n, block, unreadable))
+                return false;
+            const auto [skip, count] = cut.Take(n * CD_SECTOR_BYTES);
+            if (!deliver(block.data() + skip, int64_t(count)))
+                return false;
+        } else {
+            const auto [skip, count] = cut.Take(buffer->len);
+            if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
+                return false;
         }
-        const auto [skip, count] = cut.Take(buffer->len);
-        if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
-            return false;
         done += n;
         const uint64_t percent =
             (uint64_t(done) * 100 / std::max<uint32_t>(sectors, 1) + uint64_t(passIndex) * 100) /
@@ -297,7 +306,36 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
         if (StopRequested)
             return false;
     }
+    if (unreadable.size() == qsizetype(sectors))
+        return false; // nothing of the track could be read
+    if (out)
+        Unreadable = unreadable;
     return deliverSilence(cut.TailSilence());
+}
+
+bool TCDRipThread::readSectorsOneByOne(uint32_t first, uint32_t count, std::vector<uint8_t> &into,
+                                       QList<int32_t> &unreadable)
+{
+    std::vector<uint8_t> request(24 + CD_SECTOR_BYTES);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
+        buffer->startFrame = first + i;
+        buffer->numFrames = 1;
+        buffer->maxLen = CD_SECTOR_BYTES;
+        buffer->len = buffer->status = 0;
+        buffer->startOffset = 0;
+        uint8_t *sector = into.data() + size_t(i) * CD_SECTOR_BYTES;
+        if (TCdError failure;
+            ReadCDAudioLBA(CDHandle, buffer, &failure) == 1 && buffer->len == CD_SECTOR_BYTES) {
+            std::memcpy(sector, buffer->buf + buffer->startOffset, CD_SECTOR_BYTES);
+        } else {
+            std::memset(sector, 0, CD_SECTOR_BYTES);
+            unreadable << int32_t(first + i);
+        }
+        if (StopRequested)
+            return false;
+    }
+    return true;
 }
 
 void TCDRipThread::settle(const QString &working, FileWrite &out, bool failed)

@@ -55,6 +55,10 @@ public:
     // Test & copy: the sectors (counted from the disc's first track) whose reads differed, and the track's
     // first sector.
     QList<int32_t> Suspicious;
+    // The sectors (counted as the table counts them) that could not be read: silence in the file.
+    QList<int32_t> Unreadable;
+    // Why the last read that failed did (the drive's or image's reason).
+    QString ReadError() const { return m_readError; }
     int32_t FirstSector = 0;
     int ReadErrors = 0;
 
@@ -77,6 +81,10 @@ private:
     // prints, when given, gets a fingerprint of each of the track's sectors as read.
     bool readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, int passes, int passIndex,
                   std::vector<uint64_t> *prints = nullptr);
+    // A block that failed, read again a sector at a time into `into`: what cannot be read is silence, its
+    // sector listed. False when stopped.
+    bool readSectorsOneByOne(uint32_t first, uint32_t count, std::vector<uint8_t> &into,
+                             QList<int32_t> &unreadable);
     // The working file becomes the track's WAV (header, sync, normalising), or goes; the end is posted.
     void settle(const QString &working, FileWrite &out, bool failed);
     void writeFailure(const QString &reason);

@@ -79,7 +79,7 @@ private:
     int m_kept = 0;
     int m_failed = 0;
     bool m_finished = false;
-    std::vector<bool> m_refused; // by item: planned away
+    std::vector<bool> m_refused;                            // by item: planned away
     std::vector<std::shared_ptr<TFileLoudness>> m_loudness; // by item: measured as it was made
     std::unique_ptr<TReplayGainJob> m_replayGain;
 };

@@ -213,6 +213,10 @@ void TExtractJob::recordTrack(int item, const TReadEnd &end)
             m_settings.CommonOptions.OutputFolder,
             OutputFormatExtension(ReportFormat >= 0 ? ReportFormat : m_settings.CommonOptions.OutputFormat)));
     m_read->Describe(track, end);
+    // A track read with sectors that could not be read is made all the same (silence in their place), and
+    // said: it is not a good copy.
+    if (track.Read && track.Damaged())
+        m_view.ShowError(DamagedText(track));
     m_report->Record(track, entry.Base, m_view);
 }
 

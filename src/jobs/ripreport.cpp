@@ -22,6 +22,15 @@ QString hex8(uint32_t value)
     return QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0')).toUpper();
 }
 
+// A place in a track as minutes:seconds.frames.
+QString trackTime(int32_t sectors)
+{
+    return QStringLiteral("%1:%2.%3")
+        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+}
+
 QString number2(int n)
 {
     return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
@@ -121,8 +130,23 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
     }
 }
 
+QString DamagedText(const TTrackRip &track)
+{
+    const int32_t count = int32_t(track.Unreadable.size());
+    const QString from = trackTime(track.Unreadable.first() - track.FirstSector);
+    const QString to = trackTime(track.Unreadable.last() - track.FirstSector);
+    return QStringLiteral("Track %1: damaged: %2 unreadable at %3")
+               .arg(number2(track.Track),
+                    count == 1 ? QStringLiteral("1 sector") : QStringLiteral("%1 sectors").arg(count),
+                    from + (to == from ? QString() : QStringLiteral("–") + to)) +
+           (track.Problem.isEmpty() ? QString()
+                                    : QStringLiteral(" (%1)").arg(WithoutControlChars(track.Problem)));
+}
+
 QString TrackResultWord(const TRipSession &session, const TTrackRip &track)
 {
+    if (track.Damaged() && track.Read)
+        return QStringLiteral("damaged");
     if (track.Failed())
         return QStringLiteral("failed");
     if (!session.Verify)
@@ -161,6 +185,8 @@ QStringList VerificationLines(const TRipSession &session)
         QString verdict;
         if (!track.Read)
             verdict = QStringLiteral("Not read");
+        else if (track.Damaged())
+            verdict = DamagedText(track).section(QStringLiteral(": "), 1);
         else if (track.CrcMismatch())
             verdict = QStringLiteral("CRC mismatch (copy %1, test %2)")
                           .arg(hex8(track.CopyCrc), hex8(track.TestCrc));
@@ -179,15 +205,6 @@ QStringList VerificationLines(const TRipSession &session)
 }
 
 namespace {
-
-// A place in a track as minutes:seconds.frames.
-QString trackTime(int32_t sectors)
-{
-    return QStringLiteral("%1:%2.%3")
-        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
-        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-}
 
 // The log's table of contents: each track's start and length as minutes:seconds.frames and as sectors.
 void tocLines(QStringList &out, const TRipSession &session)
@@ -261,7 +278,13 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
     const QString notRead = track.Problem.isEmpty()
                                 ? QStringLiteral("not read")
                                 : QStringLiteral("not read (%1)").arg(WithoutControlChars(track.Problem));
+    if (track.Damaged())
+        out << QStringLiteral("  Unreadable sectors: %1 (silence in the file), from sector %2 to %3")
+                   .arg(track.Unreadable.size())
+                   .arg(track.Unreadable.first())
+                   .arg(track.Unreadable.last());
     out << QStringLiteral("  Status: ") + (!track.Read           ? notRead
+                                           : track.Damaged()     ? QStringLiteral("damaged")
                                            : track.CrcMismatch() ? QStringLiteral("CRC mismatch")
                                                                  : QStringLiteral("copied"));
 }

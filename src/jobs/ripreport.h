@@ -40,6 +40,7 @@ struct TTrackRip {
     // first.
     QList<int32_t> Suspicious;
     int32_t FirstSector = 0;
+    QList<int32_t> Unreadable; // sectors that could not be read: silence in the file
     TAccurateRipSums Sums;
     int ReadErrors = 0;
     int Repairs = 0;     // paranoia's
@@ -55,7 +56,8 @@ struct TTrackRip {
             return true;
         return !(FirstCopyCrc == CopyCrc || Rereads.mid(0, Rereads.size() - 1).contains(CopyCrc));
     }
-    bool Failed() const { return !Read || CrcMismatch(); }
+    bool Damaged() const { return !Unreadable.isEmpty(); }
+    bool Failed() const { return !Read || Damaged() || CrcMismatch(); }
     // The audio hidden before the first track (track 0): in no database by definition.
     bool Hidden() const { return Track == 0; }
     // A track of the disc with its title and performer from the disc's fields, made into this file.
@@ -97,6 +99,9 @@ struct TRipSession {
     // The disc's table of contents: its rows for the log and its AccurateRip ids.
     void TakeToc(const TToc &toc);
 };
+
+// "Track 03: damaged: 12 sectors unreadable at 01:02.10–01:02.21": a track read with unreadable sectors.
+QString DamagedText(const TTrackRip &track);
 
 // Judges every track against the database's answer.
 void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blocks);

@@ -3,8 +3,8 @@
 
 #include "audio/auexception.h"
 #include "audio/aufilestream.h"
-#include "audio/samples.h"
 #include "audio/imaadpcm.h"
+#include "audio/samples.h"
 #include "waveconverter.h"
 
 #include <QtEndian>

@@ -716,6 +716,7 @@ struct DamageCase {
     QStringList damage; // --damage KEY=VALUE each
     bool paranoia;
     Outcome outcome;
+    const char *said = ""; // what the run must say of it
 };
 
 class DamageTest : public AccuracyTest, public ::testing::WithParamInterface<DamageCase> {};
@@ -764,6 +765,7 @@ TEST_P(DamageTest, NoDamagedTrackPassesForAGoodOne)
     if (!allSame) {
         EXPECT_NE(run.code, 0) << run.err.toStdString();
     }
+    EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.said))) << run.err.toStdString();
     if (c.outcome == Outcome::Mended) {
         EXPECT_TRUE(allSame) << run.err.toStdString();
         EXPECT_EQ(run.code, 0) << run.err.toStdString();

@@ -161,12 +161,15 @@ TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
     ASSERT_EQ(RunProgram("sox", {folder + "b.wav", "-t", "raw", "-", "trim", "0", "5"}, &fromSox), 0);
     EXPECT_TRUE(ReadFileBytes(out + "/Track02.wav").mid(44) == fromSox);
 
-    // The raw file cut short while the disc is in: track 1 fails by name, track 2 is still read.
+    // The raw file cut short while the disc is in: track 1 is made with silence where nothing could be read
+    // and said to be damaged, with the image's reason; track 2 is still read.
     ASSERT_TRUE(rawFile.resize(588 * 4 * 100));
     const CliRun cut = runCli({"rip", "-t", "1,2", "-f", "wav", "-o", out + "/cut", "--quiet"});
     EXPECT_EQ(cut.code, 1);
+    EXPECT_TRUE(cut.err.contains("Track 01: damaged: 200 sectors unreadable at 00:01.25–00:03.74 ("))
+        << cut.err.toStdString();
     EXPECT_TRUE(cut.err.contains("a.raw ends at byte")) << cut.err.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(out + "/cut/Track01.wav"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/cut/Track01.wav"));
     EXPECT_TRUE(QFileInfo::exists(out + "/cut/Track02.wav"));
 
     // A FIFO named as a file is refused at once, not waited on.

@@ -120,13 +120,14 @@ TEST_F(CDRipThreadTest, RipTimeLimit)
     EXPECT_EQ(wav.mid(44), image.left(2250 * 2352));
 }
 
-// A read that does not end whole leaves nothing under the track's name, and the file that was there stays.
+// A read that does not end whole (stopped, or nothing of the track readable) leaves nothing under the track's
+// name, and the file that was there stays.
 TEST_F(CDRipThreadTest, StopOrReadFailureLeavesTheOldFileAndNoWorkingFile)
 {
     for (const bool stop : {true, false}) {
         SCOPED_TRACE(stop ? "stop" : "read failure");
         window.received.clear();
-        disc({"--bad", "125", "300,music"});
+        disc({"--bad", stop ? "125" : "0-299", "300,music"});
         WriteBytes(out + "/Track 1.wav", "mine");
         const QString path = rip(1, stop);
         EXPECT_EQ(ReadFileBytes(path), "mine");

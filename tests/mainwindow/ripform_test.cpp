@@ -220,7 +220,9 @@ TEST_F(RipFormTest, StopInTheMiddleLeavesNoWavFiles)
 
 TEST_F(RipFormTest, ReadFailureSkipsTheTrack)
 {
-    disc({"--bad", "200", "00:02:00,music", "00:02:00,music", "00:02:00,music"}); // sector 200 is in track 2
+    // Nothing of track 2 can be read (sectors 150 to 299): the track is skipped with the reason and the
+    // general advice, and the next start uses the other read path.
+    disc({"--bad", "150-299", "00:02:00,music", "00:02:00,music", "00:02:00,music"});
     AppSettings.CommonOptions.OutputFormat = 0;
     const bool zero = AppSettings.CommonOptions.IsCDHandleZero;
     ASSERT_TRUE(run(1, {"01A", "02B", "03C"}));
@@ -230,11 +232,27 @@ TEST_F(RipFormTest, ReadFailureSkipsTheTrack)
     EXPECT_TRUE(exists("C.mp3"));
     ASSERT_EQ(closer.texts.size(), 1);
     // The track, the image's reason, then the general advice.
-    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02 (B): Read error at sector 200 of "))
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02 (B): Read error at sector 150 of "))
         << closer.texts[0].toStdString();
     EXPECT_TRUE(closer.texts[0].endsWith(
         "disc.cue\r\nError while reading CD information!\r\nPlease exit the software and run again."));
     EXPECT_EQ(AppSettings.CommonOptions.IsCDHandleZero, !zero);
+}
+
+// One sector of a track unreadable: the track is made, silence in that sector's place, and said to be
+// damaged; the read path stays.
+TEST_F(RipFormTest, AnUnreadableSectorDamagesTheTrack)
+{
+    disc({"--bad", "200", "00:02:00,music", "00:02:00,music", "00:02:00,music"});
+    AppSettings.CommonOptions.OutputFormat = 0;
+    const bool zero = AppSettings.CommonOptions.IsCDHandleZero;
+    ASSERT_TRUE(run(1, {"01A", "02B", "03C"}));
+    EXPECT_TRUE(exists("B.mp3"));
+    ASSERT_EQ(closer.texts.size(), 1);
+    EXPECT_TRUE(closer.texts[0].startsWith("Sondrel|Track 02: damaged: 1 sector unreadable at 00:00.50 (Read "
+                                           "error at sector 200 of "))
+        << closer.texts[0].toStdString();
+    EXPECT_EQ(AppSettings.CommonOptions.IsCDHandleZero, zero);
 }
 
 QString Sox(const QString &path, const QStringList &format, double seconds = 2)
