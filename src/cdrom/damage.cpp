@@ -223,6 +223,8 @@ void TDamagedReads::Mangle(int32_t lsn, uint32_t count, void *buffer)
 bool TDamagedReads::Read(int32_t lsn, uint32_t count, void *buffer, int32_t leadout, const RawRead &raw,
                          QString *error)
 {
+    // A slow drive is what is simulated here: the read itself takes longer, as a worn drive's does (on the
+    // reading thread; a stop is heard after the read, as with a real drive).
     if (m_profile.SlowMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(m_profile.SlowMs));
     if (const int64_t bad = FirstUnreadable(lsn, count); bad >= 0) {

@@ -5,6 +5,7 @@
 #include "cdrom/discidentity.h"
 #include "clirun.h"
 #include "jobs/accuraterip.h"
+#include "jobs/wavheader.h"
 #include "shell/discinfo.h"
 #include "shell/settings.h"
 #include "testsupport.h"
@@ -734,32 +735,60 @@ TEST_P(DamageTest, NoDamagedTrackPassesForAGoodOne)
         arguments << "--damage" << d;
     disc(arguments + QStringList{"300,music", "300,music", "300,music"}); // track 2 holds sectors 300-599
     titles({"One", "Two", "Three"});
-    const CliRun toc = runCli({"toc"});
-    const uint32_t cddb = toc.out.section("cddb-id ", 1).section('\n', 0, 0).toUInt(nullptr, 16);
-    const TAccurateRipDisc id = AccurateRipDiscOf({0, 300, 600}, 900, cddb);
-    const QString path = "/accuraterip/" + AccurateRipUrl("", id).section("/accuraterip/", 1);
+    // The database's answer holds the clean disc's checksums as whipper computes them, at the path whipper
+    // asks for this disc.
+    const QString judge = QStringLiteral(SONDREL_SOURCE_DIR "/tests/judges/disc_judge.py");
+    QByteArray judged;
+    ASSERT_EQ(RunProgram("/usr/bin/python3", {judge, "disc", images + "disc.cue"}, &judged), 0);
+    const QJsonObject disc = QJsonDocument::fromJson(judged).object();
+    const QString path = "/accuraterip/" + disc.value("accuraterip_path").toString();
+    const QJsonArray ids = disc.value("accuraterip_ids").toArray();
+    TAccurateRipDisc id;
+    id.TrackCount = 3;
+    id.Id1 = uint32_t(ids.at(0).toString().toUInt(nullptr, 16));
+    id.Id2 = uint32_t(ids.at(1).toString().toUInt(nullptr, 16));
+    id.CddbId = uint32_t(disc.value("cddb").toString().toUInt(nullptr, 16));
+    QStringList wavs;
+    for (int t = 0; t < 3; ++t) {
+        wavs << home.root() + QString("/clean%1.wav").arg(t + 1);
+        const QByteArray audio = image.mid(t * 300 * sectorBytes, 300 * sectorBytes);
+        QFile wav(wavs.back());
+        ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+        wav.write(CdAudioWavHeader(uint32_t(audio.size())) + audio);
+    }
+    ASSERT_EQ(RunProgram("/usr/bin/python3", QStringList{judge, "sums"} + wavs, &judged), 0);
     std::vector<std::pair<int, uint32_t>> sums;
-    for (int t = 0; t < 3; ++t)
-        sums.emplace_back(
-            5, AccurateRipSums(image.mid(t * 300 * sectorBytes, 300 * sectorBytes), t == 0, t == 2).V1);
+    for (const QJsonValue v1 : QJsonDocument::fromJson(judged).object().value("v1").toArray())
+        sums.emplace_back(5, v1.toString().toUInt(nullptr, 16));
+    ASSERT_EQ(sums.size(), 3u) << judged.toStdString();
     CddbTestServer server;
     const QByteArray answer = AccurateRipAnswerBlock(id, sums);
     server.setHandler([&](const QString &target) {
         return CddbTestServer::Reply{target == path ? 200 : 404, answer, {}};
     });
 
-    const CliRun run =
-        ripAfresh({"-f", "wav", "--test-copy", "--verify", "--accuraterip-server", server.url()}, c.paranoia);
+    const CliRun run = ripAfresh(
+        {"-f", "wav", "--test-copy", "--verify", "--log", "--json", "--accuraterip-server", server.url()},
+        c.paranoia);
     const QStringList lines = verdicts(run.err).split('\n', Qt::SkipEmptyParts);
+    const QJsonArray results = QJsonDocument::fromJson(run.out.toUtf8()).object().value("tracks").toArray();
+    const QString log = ReadFileText(out + "/Band - Record.log");
     bool allSame = true;
     int n = 0;
     for (const char *name : {"One.wav", "Two.wav", "Three.wav"}) {
         const bool same = QFileInfo::exists(out + "/" + name) &&
                           wavData(name) == image.mid(n * 300 * sectorBytes, 300 * sectorBytes);
-        const QString line = lines.value(n++);
+        const QString line = lines.value(n);
+        const QString result = results.at(n++).toObject().value("result").toString();
         allSame = allSame && same;
         if (!same) {
             EXPECT_FALSE(line.contains("verified (")) << name << ": " << run.err.toStdString();
+            EXPECT_NE(result, "verified") << name;
+        }
+        // A track said to be damaged is so in --json and in the log too.
+        if (line.contains(": damaged: ")) {
+            EXPECT_EQ(result, "damaged") << run.out.toStdString();
+            EXPECT_TRUE(log.contains("  Status: damaged")) << log.toStdString();
         }
     }
     if (!allSame) {
