@@ -212,6 +212,18 @@ void TCDRipThread::Execute()
 
 namespace {
 
+// A read request for `count` sectors from `first`, in `request` (24 bytes of header, then room for them).
+TTrackBuf *readRequest(std::vector<uint8_t> &request, uint32_t first, uint32_t count)
+{
+    auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
+    buffer->startFrame = first;
+    buffer->numFrames = count;
+    buffer->maxLen = count * CD_SECTOR_BYTES;
+    buffer->len = buffer->status = 0;
+    buffer->startOffset = 0;
+    return buffer;
+}
+
 // A fingerprint of each 2352-byte sector of a read's audio as it passes (a sector may come in pieces).
 class TSectorPrints {
 public:
@@ -272,12 +284,7 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
     const uint32_t sectors = uint32_t(plan.Window.Sectors);
     for (uint32_t done = 0; done != sectors;) {
         const uint32_t n = std::min<uint32_t>(sectors - done, 10);
-        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
-        buffer->startFrame = uint32_t(plan.Window.FirstSector) + done;
-        buffer->numFrames = n;
-        buffer->maxLen = n * CD_SECTOR_BYTES;
-        buffer->len = buffer->status = 0;
-        buffer->startOffset = 0;
+        TTrackBuf *buffer = readRequest(request, uint32_t(plan.Window.FirstSector) + done, n);
         if (TCdError failure; ReadCDAudioLBA(CDHandle, buffer, &failure) != 1) {
             if (m_readError.isEmpty()) // the first failure names where the trouble starts
                 m_readError = failure.text;
@@ -318,12 +325,7 @@ bool TCDRipThread::readSectorsOneByOne(uint32_t first, uint32_t count, std::vect
 {
     std::vector<uint8_t> request(24 + CD_SECTOR_BYTES);
     for (uint32_t i = 0; i < count; ++i) {
-        auto *buffer = reinterpret_cast<TTrackBuf *>(request.data());
-        buffer->startFrame = first + i;
-        buffer->numFrames = 1;
-        buffer->maxLen = CD_SECTOR_BYTES;
-        buffer->len = buffer->status = 0;
-        buffer->startOffset = 0;
+        TTrackBuf *buffer = readRequest(request, first + i, 1);
         uint8_t *sector = into.data() + size_t(i) * CD_SECTOR_BYTES;
         if (TCdError failure;
             ReadCDAudioLBA(CDHandle, buffer, &failure) == 1 && buffer->len == CD_SECTOR_BYTES) {

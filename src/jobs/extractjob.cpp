@@ -34,16 +34,15 @@ void TExtractOnJobPresenter::Stage(TExtractStage stage, int number, int total, c
 {
     switch (stage) {
     case TExtractStage::Reading:
-        m_presenter.SetCaption(StageCaption(StageCaptionWord(stage), number, total, base));
-        m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
-        m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
-        break;
     case TExtractStage::Normalizing:
-        m_presenter.SetCaption(StageCaption(StageCaptionWord(stage), number, total, base));
-        break;
     case TExtractStage::Encoding:
         m_presenter.SetCaption(StageCaption(StageCaptionWord(stage), number, total, base));
-        m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+        if (stage == TExtractStage::Reading) {
+            m_presenter.SetStage(LocalizedText("RES_Extracting", "Extracting"));
+            m_presenter.SetInitializing(LocalizedText("RES_Initing", "Initializing..."), true);
+        } else if (stage == TExtractStage::Encoding) {
+            m_presenter.SetStage(LocalizedText("RES_Encoding", "Encoding"));
+        }
         break;
     case TExtractStage::Verifying:
     case TExtractStage::WritingLog:
