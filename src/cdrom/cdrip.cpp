@@ -31,7 +31,10 @@ long damagedRead(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors)
     TDamagedDrive damaged;
     {
         std::lock_guard lock(damagedDrivesMutex);
-        damaged = damagedDrives[drive];
+        const auto known = damagedDrives.find(drive);
+        if (known == damagedDrives.end())
+            return -1;
+        damaged = known->second;
     }
     if (!buffer) // a read only for its time (paranoia's measure of the drive): nothing to damage
         return damaged.Read(drive, buffer, begin, sectors);

@@ -354,4 +354,29 @@ TEST_F(FileHelpers, ClaimsMeetOtherRunsWorkingFiles)
     DiscardWorkingFile(after, target);
 }
 
+// A file committed while its run goes on changing it (its album values to come) stays claimed: another run
+// finds a working file held by a live process from before the file had its name, and leaves the file alone.
+TEST_F(FileHelpers, ACommitThatHoldsKeepsTheFileClaimed)
+{
+    const QString target = home.root() + "/Track03.flac";
+    const QString working = ClaimWorkingFile(target);
+    ASSERT_FALSE(working.isEmpty());
+    WriteFileText(working, "complete");
+    QString error;
+    ASSERT_TRUE(CommitWorkingFileHolding(working, target, &error)) << error.toStdString();
+    EXPECT_EQ(ReadFileText(target), "complete");
+    const QStringList held = WorkingFilesThere(target);
+    ASSERT_EQ(held.size(), 1);
+    EXPECT_EQ(held[0], ClaimedWorkingFileOf(target));
+    // Another process cannot lock it: the claim is live.
+    EXPECT_NE(RunProgram("/usr/bin/python3", {"-c",
+                                              "import fcntl, sys\nf = open(sys.argv[1], 'r+')\n"
+                                              "fcntl.lockf(f, fcntl.LOCK_EX | fcntl.LOCK_NB)\n",
+                                              held[0]}),
+              0);
+    DiscardWorkingFile(ClaimedWorkingFileOf(target), target);
+    EXPECT_TRUE(WorkingFilesThere(target).isEmpty());
+    EXPECT_EQ(ReadFileText(target), "complete");
+}
+
 } // namespace
