@@ -309,6 +309,7 @@ struct GatedSoundDevice::State {
     int64_t allowed = 0; // negative: no limit
     std::function<bool()> flowing;
     QByteArray data;
+    int closes = 0;
     std::atomic<bool> finished{false}; // the reader has returned
 
     bool mayRead() { return stop || allowed < 0 || allowed > data.size() || (flowing && flowing()); }
@@ -340,9 +341,11 @@ struct GatedSoundDevice::State {
                         want = std::min<int64_t>(want, allowed - data.size());
                 }
                 const ssize_t got = ::read(fd, block, size_t(want));
-                if (got <= 0)
-                    break;
                 std::lock_guard guard(lock);
+                if (got <= 0) {
+                    closes += got == 0;
+                    break;
+                }
                 data.append(block, qsizetype(got));
             }
             ::close(fd);
@@ -396,7 +399,8 @@ PulseNullSink::PulseNullSink() : m_state(std::make_unique<State>())
     m_state->server.setStandardErrorFile(m_state->dir + "/log.txt");
     m_state->server.start(QStringLiteral("pulseaudio"),
                           {"-n", "-F", m_state->dir + "/server.pa", "--daemonize=no", "--exit-idle-time=-1",
-                           "--use-pid-file=no", "--no-cpu-limit", "--realtime=no", "--high-priority=no"});
+                           "--use-pid-file=no", "--no-cpu-limit", "--realtime=no", "--high-priority=no",
+                           "--log-level=info", "--log-meta=no", "--log-time=yes"});
     if (!m_state->server.waitForStarted(10000))
         return;
     // The sound server for this process's ALSA plugin and for every program it starts.
@@ -435,6 +439,17 @@ QByteArray PulseNullSink::recorded()
     m_state->recorder.terminate();
     m_state->recorder.waitForFinished(10000);
     return ReadFileBytes(m_state->dir + "/recorded.raw");
+}
+
+QString PulseNullSink::report() const
+{
+    const QProcess &server = m_state->server;
+    const QString state = server.state() == QProcess::NotRunning
+                              ? QStringLiteral("the sound server has ended (exit %1, %2)")
+                                    .arg(server.exitCode())
+                                    .arg(server.exitStatus() == QProcess::CrashExit ? "crashed" : "exited")
+                              : QStringLiteral("the sound server runs");
+    return state + "; its log ends:\n" + ReadFileText(m_state->dir + "/log.txt").right(3000);
 }
 
 QString PulseNullSink::ShortToneOgg(const QString &folder)
@@ -523,6 +538,12 @@ int64_t GatedSoundDevice::received() const
 {
     std::lock_guard guard(m_state->lock);
     return m_state->data.size();
+}
+
+int GatedSoundDevice::closes() const
+{
+    std::lock_guard guard(m_state->lock);
+    return m_state->closes;
 }
 
 QByteArray GatedSoundDevice::data() const

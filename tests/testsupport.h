@@ -129,6 +129,8 @@ public:
     void setFlowing(std::function<bool()> condition);
     int64_t received() const;
     QByteArray data() const;
+    // How often the device has closed the sound it was given, everything sent having been read.
+    int closes() const;
 
 private:
     struct State;
@@ -149,6 +151,8 @@ public:
     void record();
     // ... until this, which gives it.
     QByteArray recorded();
+    // Whether the server still runs, and the end of its log: for a failure's message.
+    QString report() const;
     // A fifth of a second of tone as an Ogg Vorbis file in the folder (made by sox and oggenc); its path,
     // empty when it could not be made.
     static QString ShortToneOgg(const QString &folder);

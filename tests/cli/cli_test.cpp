@@ -162,7 +162,10 @@ TEST_F(CliTest, PlayStartsEveryTime)
     for (int i = 0; i < 50; ++i) {
         const CliRun run = runCli({"play", ogg, "--device", "pulse"});
         played += run.code == 0;
-        EXPECT_EQ(run.code, 0) << i << ": " << run.err.toStdString();
+        if (run.code != 0) {
+            ADD_FAILURE() << i << ": " << run.err.toStdString() << sink.report().toStdString();
+            break;
+        }
     }
     EXPECT_EQ(played, 50);
     // Each play's tone arrived: 50 sounds, apart by the moments between two plays.

@@ -75,6 +75,8 @@ TEST_F(OggPlayerTest, PlayStartsEveryTime)
     for (int i = 0; i < 50; ++i) {
         player.PlayFile(file);
         ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); })) << i;
+        ASSERT_TRUE(closer.texts.isEmpty())
+            << i << ": " << closer.texts.join("\n").toStdString() << sink.report().toStdString();
         // A pause between plays, so that each is a sound of its own.
         QElapsedTimer gap;
         gap.start();
@@ -151,6 +153,7 @@ TEST_F(OggPlayerTest, TheScrollBarJumpsInTheSound)
     player.ScrollBar1Scroll(70);
     device.allow(-1);
     ASSERT_TRUE(WaitFor([&] { return player.BitBtn1->isEnabled(); }));
+    ASSERT_TRUE(WaitFor([&] { return device.closes() == 1; })); // the pipe read to its end
 
     // What was played: the tone up to the jump, then only the last 30 per cent, which is silent.
     const QByteArray played = device.data();
