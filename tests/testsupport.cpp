@@ -441,6 +441,11 @@ QByteArray PulseNullSink::recorded()
     return ReadFileBytes(m_state->dir + "/recorded.raw");
 }
 
+bool PulseNullSink::answers() const
+{
+    return m_state->server.state() == QProcess::Running && RunProgram("pactl", {"info"}, nullptr, 5000) == 0;
+}
+
 QString PulseNullSink::report() const
 {
     const QProcess &server = m_state->server;

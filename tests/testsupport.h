@@ -151,6 +151,8 @@ public:
     void record();
     // ... until this, which gives it.
     QByteArray recorded();
+    // Whether the server still answers (a client can ask it for its state).
+    bool answers() const;
     // Whether the server still runs, and the end of its log: for a failure's message.
     QString report() const;
     // A fifth of a second of tone as an Ogg Vorbis file in the folder (made by sox and oggenc); its path,

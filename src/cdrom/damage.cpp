@@ -63,9 +63,10 @@ QString rangesText(const TSectorRanges &ranges)
     return parts.join(QLatin1Char(','));
 }
 
-// How often each flaky sector of each image has been read in this process.
+// How often each flaky sector of each image has been read in this process, and which sectors have been.
 std::mutex flakyMutex;
 std::map<std::pair<QString, int32_t>, uint64_t> flakyReads;
+std::map<QString, std::vector<bool>> sectorsRead;
 
 // A few samples of the sector changed, where and how `hash` says.
 void changeSamples(uint8_t *sector, uint64_t hash)
@@ -120,9 +121,10 @@ TResult<TDamageProfile> TDamageProfile::Parse(const QByteArray &text, const QStr
         } else if (key == QLatin1String("slow")) {
             profile.SlowMs = value.toInt(&ok);
             ok = ok && profile.SlowMs >= 0 && profile.SlowMs <= 60000;
-        } else if (key == QLatin1String("flaky_rate")) {
-            profile.FlakyRate = value.toDouble(&ok);
-            ok = ok && profile.FlakyRate >= 0 && profile.FlakyRate <= 1;
+        } else if (key == QLatin1String("flaky_rate") || key == QLatin1String("jitter_rate")) {
+            double &rate = key == QLatin1String("flaky_rate") ? profile.FlakyRate : profile.JitterRate;
+            rate = value.toDouble(&ok);
+            ok = ok && rate >= 0 && rate <= 1;
         } else if (key == QLatin1String("unreadable") || key == QLatin1String("flaky") ||
                    key == QLatin1String("wrong")) {
             TSectorRanges &ranges = key == QLatin1String("unreadable") ? profile.Unreadable
@@ -153,7 +155,10 @@ TResult<TDamageProfile> TDamageProfile::OfImage(const QString &imagePath)
 
 QByteArray TDamageProfile::Text() const
 {
-    QString text = QStringLiteral("[damage]\nseed=%1\njitter=%2\n").arg(Seed).arg(Jitter);
+    QString text = QStringLiteral("[damage]\nseed=%1\njitter=%2\njitter_rate=%3\n")
+                       .arg(Seed)
+                       .arg(Jitter)
+                       .arg(JitterRate);
     if (!Unreadable.empty())
         text += QStringLiteral("unreadable=") + rangesText(Unreadable) + QLatin1Char('\n');
     if (!Flaky.empty())
@@ -189,13 +194,34 @@ int64_t TDamagedReads::FirstUnreadable(int32_t lsn, uint32_t count) const
     return found;
 }
 
-int TDamagedReads::jitterOfNextRead()
+int TDamagedReads::jitterOfNextRead(int32_t lsn, uint32_t count)
 {
-    std::lock_guard lock(m_mutex);
-    const uint64_t read = m_reads++;
     if (m_profile.Jitter == 0)
         return 0;
-    return int(mix(m_profile.Seed, 1, read) % uint64_t(2 * m_profile.Jitter + 1)) - m_profile.Jitter;
+    bool goesBack = false;
+    {
+        std::lock_guard lock(flakyMutex);
+        std::vector<bool> &seen = sectorsRead[m_image];
+        const size_t begin = size_t(std::max(lsn, 0));
+        const size_t end = size_t(std::max<int64_t>(int64_t(lsn) + count, 0));
+        if (seen.size() < end)
+            seen.resize(end, false);
+        for (size_t sector = begin; sector < end; ++sector) {
+            goesBack = goesBack || seen[sector];
+            seen[sector] = true;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    const bool continues = lsn == m_nextSector;
+    m_nextSector = int64_t(lsn) + count;
+    if (continues || !goesBack)
+        return 0;
+    const uint64_t seek = ++m_seeks;
+    if (double(mix(m_profile.Seed, 1, seek) >> 11) * 0x1.0p-53 >= m_profile.JitterRate)
+        return 0;
+    const uint64_t where = mix(m_profile.Seed, 4, seek);
+    const int off = 1 + int((where >> 1) % uint64_t(m_profile.Jitter)); // never where it was asked
+    return (where & 1) ? off : -off;
 }
 
 void TDamagedReads::Mangle(int32_t lsn, uint32_t count, void *buffer)
@@ -232,7 +258,7 @@ bool TDamagedReads::Read(int32_t lsn, uint32_t count, void *buffer, int32_t lead
             *error = QStringLiteral("Read error at sector %1 of %2").arg(bad).arg(m_image);
         return false;
     }
-    const int jitter = jitterOfNextRead();
+    const int jitter = jitterOfNextRead(lsn, count);
     if (jitter == 0) {
         if (!raw(lsn, count, buffer, error))
             return false;

@@ -19,7 +19,8 @@ using TSectorRanges = std::vector<std::pair<int32_t, int32_t>>;
 //
 //     [damage]
 //     seed=1                 ; the same seed gives the same reads
-//     jitter=0               ; each read request starts up to ±N samples (stereo frames) off (N ≤ 588)
+//     jitter=0               ; a read that seeks back lands up to ±N samples (stereo frames) off (N ≤ 588)
+//     jitter_rate=0.25       ; the share of such reads that land off
 //     unreadable=LBA-LBA,…   ; reads touching these sectors fail with an error
 //     flaky=LBA-LBA,…        ; reads of these sectors return a few samples wrong, each time others
 //     flaky_rate=0.5         ; the share of reads of a flaky sector that come back wrong
@@ -27,9 +28,14 @@ using TSectorRanges = std::vector<std::pair<int32_t, int32_t>>;
 //     slow=MS                ; every read takes MS milliseconds more
 //
 // Comments start with ';' or '#'. Sectors count from the start of the disc, as the table of contents does.
+// A jittering drive lands off on some seeks: a read request that goes back over sectors read before lands
+// off at random at the jitter rate; one that reaches only sectors never read before, or that continues
+// where the last one ended, starts where it was asked to. (A drive off on every seek would
+// leave no reader a way to tell where a track begins: the reads would agree with one another, not the disc.)
 struct TDamageProfile {
     uint64_t Seed = 1;
     int Jitter = 0;
+    double JitterRate = 0.25;
     TSectorRanges Unreadable;
     TSectorRanges Flaky;
     double FlakyRate = 0.5;
@@ -73,10 +79,11 @@ public:
     void Mangle(int32_t lsn, uint32_t count, void *buffer);
 
 private:
-    int jitterOfNextRead();
+    int jitterOfNextRead(int32_t lsn, uint32_t count);
 
     QString m_image;
     TDamageProfile m_profile;
     std::mutex m_mutex;
-    uint64_t m_reads = 0; // read requests so far (the jitter's sequence)
+    uint64_t m_seeks = 0;      // requests that did not continue the one before (the jitter's sequence)
+    int64_t m_nextSector = -1; // where the last request ended
 };

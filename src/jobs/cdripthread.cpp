@@ -199,15 +199,34 @@ void TCDRipThread::Execute()
     if (!Rereads.isEmpty())
         FirstCopyCrc = crcs.value(1);
     FirstSector = plan.Start;
-    if (!failed && prints.size() > 1)
+    if (!failed && prints.size() > 1) {
         for (size_t at = 0; at < prints[0].size(); ++at)
             if (std::any_of(prints.begin() + 1, prints.end(), [&](const std::vector<uint64_t> &read) {
                     return at >= read.size() || read[at] != prints[0][at];
                 }))
                 Suspicious << plan.Start + int32_t(at);
+        if (BeganOff(prints))
+            JitterFrom = plan.Start;
+    }
     if (StopRequested && !out.Failed)
         failed = false; // a stopped read ends quietly, as before
     settle(working, out, failed);
+}
+
+bool BeganOff(const std::vector<std::vector<uint64_t>> &prints)
+{
+    // A weak spot makes reads differ in a few sectors somewhere; a read that began off differs from its
+    // first sector on, in a run as long as the drive's first request.
+    constexpr size_t LongRun = 8;
+    for (size_t pass = 1; pass < prints.size(); ++pass) {
+        const std::vector<uint64_t> &a = prints[0], &b = prints[pass];
+        size_t differing = 0;
+        while (differing < std::min(a.size(), b.size()) && a[differing] != b[differing])
+            ++differing;
+        if (differing >= LongRun)
+            return true;
+    }
+    return false;
 }
 
 namespace {

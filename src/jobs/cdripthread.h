@@ -22,6 +22,11 @@
 // Created idle; the job sets CDHandle, NotifyWindow and Options (its own copy), then calls Resume. The window
 // must outlive the thread: destroying this object waits for the thread (set StopRequested first to end it
 // early).
+// Whether a read of a track (its sector prints; the first read is the reference) began off where it was
+// asked to start, as a jittering drive's does: it differs from its first sector on, over a run too long
+// for a weak spot.
+bool BeganOff(const std::vector<std::vector<uint64_t>> &prints);
+
 class TCDRipThread final {
 public:
     // trackIndex: the track's entry in the table of contents, counted from 1; 0 reads the audio hidden before
@@ -55,6 +60,8 @@ public:
     // Test & copy: the sectors (counted from the disc's first track) whose reads differed, and the track's
     // first sector.
     QList<int32_t> Suspicious;
+    // Test & copy: the track's first sector when a read of it began off (jitter); -1 when none did.
+    int32_t JitterFrom = -1;
     // The sectors (counted as the table counts them) that could not be read: silence in the file.
     QList<int32_t> Unreadable;
     // Why the last read that failed did (the drive's or image's reason).

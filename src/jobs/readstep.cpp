@@ -41,6 +41,7 @@ void TTrackReadStep::Describe(TTrackRip &track, const TReadEnd &end) const
     track.FirstCopyCrc = m_thread->FirstCopyCrc;
     track.ReadErrors = m_thread->ReadErrors;
     track.Suspicious = m_thread->Suspicious;
+    track.JitterFrom = m_thread->JitterFrom;
     track.Unreadable = m_thread->Unreadable;
     if (track.Read && track.Damaged())
         track.Problem = m_thread->ReadError();

@@ -264,6 +264,12 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
             places << QStringLiteral("and %1 more").arg(track.Suspicious.size() - 20);
         out << QStringLiteral("  Suspicious positions: ") + places.join(QStringLiteral(", "));
     }
+    if (track.JitterFrom >= 0)
+        out << QStringLiteral("  Jitter: a read began off where it was asked to start, at %1 (sector %2); %3")
+                   .arg(trackTime(track.JitterFrom - track.FirstSector))
+                   .arg(track.JitterFrom)
+                   .arg(track.CrcMismatch() ? QStringLiteral("not corrected (no two reads agreed)")
+                                            : QStringLiteral("two reads agreed after it"));
     // The track's own checksums, whatever the database said or whether it could be asked: the rip can
     // be checked against it later.
     if (track.Read)

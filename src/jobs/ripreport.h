@@ -40,6 +40,7 @@ struct TTrackRip {
     // first.
     QList<int32_t> Suspicious;
     int32_t FirstSector = 0;
+    int32_t JitterFrom = -1; // where reads began to land off; -1 when they did not
     QList<int32_t> Unreadable; // sectors that could not be read: silence in the file
     TAccurateRipSums Sums;
     int ReadErrors = 0;

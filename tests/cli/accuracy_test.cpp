@@ -717,7 +717,8 @@ struct DamageCase {
     QStringList damage; // --damage KEY=VALUE each
     bool paranoia;
     Outcome outcome;
-    const char *said = ""; // what the run must say of it
+    const char *said = "";   // what the run must say of it
+    const char *logged = ""; // and its log
 };
 
 class DamageTest : public AccuracyTest, public ::testing::WithParamInterface<DamageCase> {};
@@ -795,6 +796,7 @@ TEST_P(DamageTest, NoDamagedTrackPassesForAGoodOne)
         EXPECT_NE(run.code, 0) << run.err.toStdString();
     }
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.said))) << run.err.toStdString();
+    EXPECT_TRUE(log.contains(QString::fromUtf8(c.logged))) << log.toStdString();
     if (c.outcome == Outcome::Mended) {
         EXPECT_TRUE(allSame) << run.err.toStdString();
         EXPECT_EQ(run.code, 0) << run.err.toStdString();
@@ -805,11 +807,18 @@ TEST_P(DamageTest, NoDamagedTrackPassesForAGoodOne)
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, DamageTest,
-    // (Every read request of this drive lands off, so no reader can know where the track begins: the checking
-    // reader makes its reads agree with one another, not with the disc.)
     ::testing::Values(
+        // The checking reader aligns its reads with one another, not with the disc: a read that landed off
+        // early can set where the whole disc is taken from.
         DamageCase{"JitterThroughTheCheckingReader", {"jitter=40"}, true, Outcome::Either},
-        DamageCase{"JitterThroughTheLibrary", {"jitter=40"}, false, Outcome::Shows},
+        DamageCase{"JitterThroughTheLibrary", {"jitter=40"}, false, Outcome::Either},
+        // Off on every seek: Test & copy's reads never agree, and the log says why.
+        DamageCase{"JitterOnEverySeekThroughTheLibrary",
+                   {"jitter=40", "jitter_rate=1"},
+                   false,
+                   Outcome::Shows,
+                   "",
+                   "  Jitter: a read began off where it was asked to start, at 00:00.00 (sector 0); "},
         DamageCase{"FlakyMendedByTestAndCopy", {"flaky=450-452"}, false, Outcome::Mended},
         DamageCase{"FlakyMendedByTheCheckingReader", {"flaky=450-452"}, true, Outcome::Mended},
         DamageCase{"WrongThroughTheLibrary", {"wrong=450"}, false, Outcome::Shows},

