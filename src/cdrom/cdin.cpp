@@ -248,6 +248,7 @@ void TCDIn::DoInit()
         const TReadWindow window = ShiftedReadWindow(start, std::max(end - start, 0),
                                                      std::clamp(ReadOffset, -5880, 5880), 0, discEnd);
         m_window = std::make_unique<TWindowCut>(window);
+        m_windowSectors = window.Sectors;
         m_leadSilence = window.LeadSilence;
         m_sectorsLeft = window.Sectors > 0;
         int bufferSize = chunkBytes;
@@ -281,7 +282,7 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
         while (m_sectorsLeft && m_readOffset >= m_bufferLength) {
             int length = 0;
             int abort = 0;
-            if (CR_RipChunk(m_buffer.data(), &length, &abort) == CDEX_READ_ERROR)
+            if (CR_RipChunk(m_buffer.data(), &length, &abort) != CDEX_OK)
                 throw EAuException(QStringLiteral("Read error at sector %1 of %2")
                                        .arg(CR_GetLastErrorSector())
                                        .arg(CdDriveList().value(m_currentDrive).path));
@@ -291,6 +292,14 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
             if (length <= 0) {
                 m_sectorsLeft = false;
                 m_tailSilence = m_window->TailSilence();
+                // A read of which nothing at all could be read is no read.
+                QString reason;
+                if (const size_t bad = CR_GetUnreadableSectors(&reason).size();
+                    bad > 0 && int64_t(bad) >= m_windowSectors)
+                    throw EAuException(QStringLiteral("Read error at sector %1 of %2")
+                                           .arg(CR_GetLastErrorSector())
+                                           .arg(CdDriveList().value(m_currentDrive).path) +
+                                       (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
             }
         }
         if (m_readOffset < m_bufferLength) {
@@ -315,6 +324,12 @@ void TCDIn::DoFlush()
     if (!m_reading)
         return;
     JitterErrors = CR_GetNumberOfJitterErrors();
+    const std::vector<int32_t> unreadable = CR_GetUnreadableSectors(&UnreadableReason);
+    Unreadable = QList<int32_t>(unreadable.begin(), unreadable.end());
+    if (!Unreadable.isEmpty() && UnreadableReason.isEmpty())
+        UnreadableReason = QStringLiteral("Read error at sector %1 of %2")
+                               .arg(Unreadable.first())
+                               .arg(CdDriveList().value(m_currentDrive).path);
     CR_CloseRipper();
     m_window.reset();
     m_leadSilence = m_tailSilence = 0;

@@ -44,6 +44,9 @@ public:
     int32_t OverlapSectors = 0;
     int32_t CompareSectors = 0;
     int32_t JitterErrors = 0;
+    // After a read: its sectors that could not be read (silence in its audio), and why the first could not.
+    QList<int32_t> Unreadable;
+    QString UnreadableReason;
     int32_t UseCount = 0;
     // Samples the read is shifted by (the drive's read offset correction): -5880 to 5880.
     int32_t ReadOffset = 0;
@@ -111,6 +114,7 @@ private:
     uint32_t m_readOffset = 0;
     std::unique_ptr<TWindowCut> m_window;
     int64_t m_leadSilence = 0;
+    int64_t m_windowSectors = 0; // the sectors the read asks the drive for
     int64_t m_tailSilence = 0;
     bool m_sectorsLeft = false;
 };

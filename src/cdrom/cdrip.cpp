@@ -90,6 +90,8 @@ struct State {
     std::unique_ptr<Ripper> ripper;
     int jitterErrors = 0;
     int32_t lastErrorSector = -1;
+    QString lastError;               // the drive's or image's reason for it
+    std::vector<int32_t> unreadable; // sectors the open read gave as silence
     std::string driveId;
 };
 
@@ -101,6 +103,7 @@ State &state()
 
 // The paranoia callback has no user pointer; reads run one at a time under the state's lock.
 int *callbackErrors = nullptr;
+int readsGivenUp = 0; // reads paranoia could not make or skipped
 
 void paranoiaCallback(long, paranoia_cb_mode_t mode)
 {
@@ -111,9 +114,12 @@ void paranoiaCallback(long, paranoia_cb_mode_t mode)
     case PARANOIA_CB_FIXUP_ATOM:
     case PARANOIA_CB_FIXUP_DROPPED:
     case PARANOIA_CB_FIXUP_DUPED:
+        ++*callbackErrors;
+        break;
     case PARANOIA_CB_SKIP:
     case PARANOIA_CB_READERR:
         ++*callbackErrors;
+        ++readsGivenUp;
         break;
     default:
         break;
@@ -364,6 +370,8 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
     s.ripper.reset();
     s.jitterErrors = 0;
     s.lastErrorSector = -1;
+    s.lastError.clear();
+    s.unreadable.clear();
     refreshDrives(s);
     if (s.active < 0 || s.active >= s.drives.size())
         return CDEX_NO_DRIVE;
@@ -420,28 +428,42 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
     const int32_t count = std::min<int32_t>(r->chunkSectors, r->end - r->next);
     if (count <= 0 || (abort && *abort))
         return CDEX_OK;
-    if (const int64_t bad = r->medium->firstBadSector(r->next, uint32_t(count)); bad >= 0) {
-        s.lastErrorSector = int32_t(bad);
-        return CDEX_READ_ERROR;
-    }
-    if (!r->paranoia) {
-        if (!r->medium->readAudio(r->next, uint32_t(count), buffer, nullptr)) {
-            s.lastErrorSector = r->next;
-            return CDEX_READ_ERROR;
-        }
-    } else {
+    bool read = r->medium->firstBadSector(r->next, uint32_t(count)) < 0;
+    if (read && !r->paranoia) {
+        read = r->medium->readAudio(r->next, uint32_t(count), buffer, nullptr);
+    } else if (read) {
         callbackErrors = &s.jitterErrors;
-        for (int32_t i = 0; i < count; ++i) {
+        readsGivenUp = 0;
+        for (int32_t i = 0; i < count && read; ++i) {
             // The sector paranoia returns lives only until its next read: copied at once.
             const int16_t *sector = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, 20);
-            if (!sector) {
-                callbackErrors = nullptr;
-                s.lastErrorSector = r->next + i;
-                return CDEX_READ_ERROR;
-            }
-            std::memcpy(buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
+            if (sector)
+                std::memcpy(buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW, sector, CDIO_CD_FRAMESIZE_RAW);
+            read = sector != nullptr;
         }
         callbackErrors = nullptr;
+        // Where paranoia gave up on a read (the drive failed near here) what it made of the chunk is not
+        // trusted: the chunk is read again below, sector by sector.
+        read = read && readsGivenUp == 0;
+    }
+    if (!read) {
+        // A chunk that cannot be read whole is read sector by sector, straight from the drive: what can be
+        // read is kept, what cannot becomes silence and is told. Paranoia takes over again after it.
+        for (int32_t i = 0; i < count; ++i) {
+            uint8_t *sector = buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW;
+            QString error;
+            if (r->medium->firstBadSector(r->next + i, 1) >= 0 ||
+                !r->medium->readAudio(r->next + i, 1, sector, &error)) {
+                std::memset(sector, 0, CDIO_CD_FRAMESIZE_RAW);
+                if (s.unreadable.empty()) {
+                    s.lastErrorSector = r->next + i;
+                    s.lastError = error;
+                }
+                s.unreadable.push_back(r->next + i);
+            }
+        }
+        if (r->paranoia)
+            cdio_paranoia_seek(r->paranoia, r->next + count, SEEK_SET);
     }
     r->next += count;
     *length = count * CDIO_CD_FRAMESIZE_RAW;
@@ -468,4 +490,13 @@ int32_t CR_GetLastErrorSector()
     State &s = state();
     std::lock_guard lock(s.mutex);
     return s.lastErrorSector;
+}
+
+std::vector<int32_t> CR_GetUnreadableSectors(QString *reason)
+{
+    State &s = state();
+    std::lock_guard lock(s.mutex);
+    if (reason)
+        *reason = s.lastError;
+    return s.unreadable;
 }

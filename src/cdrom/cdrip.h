@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QString>
 #include <cstdint>
+#include <vector>
 
 // The CD ripping calls the CD input component reads discs with, over libcdio-paranoia. They address the
 // same drives as the CD access calls (real drives, then disc images), one of them active at a time. Results
@@ -60,9 +62,13 @@ uint64_t CR_GetTocEntry(int index);
 int CR_GetTrackPregap(int index);
 // Opens a read of the sectors [start, end); *bufferSize bytes go into each chunk.
 int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end);
-// Reads the next chunk; *length 0 at the end. CDEX_READ_ERROR when a sector cannot be read.
+// Reads the next chunk; *length 0 at the end. A sector that cannot be read comes as silence and is counted
+// among the read's unreadable sectors.
 int CR_RipChunk(uint8_t *buffer, int *length, int *abort);
 int CR_CloseRipper();
 int CR_GetNumberOfJitterErrors();
-// The sector a failed chunk stopped at (after CDEX_READ_ERROR).
+// The first sector of the open (or last) read that could not be read; -1 when none.
 int32_t CR_GetLastErrorSector();
+// The sectors of the open (or last) read that could not be read (silence in its audio), and why the first
+// could not.
+std::vector<int32_t> CR_GetUnreadableSectors(QString *reason);

@@ -210,6 +210,19 @@ void TCDRipThread::Execute()
     }
     if (StopRequested && !out.Failed)
         failed = false; // a stopped read ends quietly, as before
+    if (!failed && !out.Failed && !Unreadable.isEmpty() && !Options.KeepDamaged) {
+        // Only verified tracks are wanted, and this one cannot be: it is not made.
+        out.File.reset();
+        DiscardWorkingFile(working, m_path);
+        PostProcessInfo(
+            NotifyWindow,
+            TProcessInfo{ProcessEvent::TrackRead,
+                         m_path + QStringLiteral(": not made: %1 sectors could not be read, and only "
+                                                 "verified tracks were asked for")
+                                      .arg(Unreadable.size()),
+                         QString(), ProcessResult::SourceFailed});
+        return;
+    }
     settle(working, out, failed);
 }
 

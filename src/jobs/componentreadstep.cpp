@@ -69,13 +69,17 @@ TRipSession TComponentReadStep::Begin(const TOptionsSetting &settings)
 void TComponentReadStep::Describe(TTrackRip &track, const TReadEnd &) const
 {
     track.Read = !m_readFailed;
-    track.ReadErrors = m_readFailed ? 1 : 0;
+    track.ReadErrors = m_readFailed || !m_unreadable.isEmpty() ? 1 : 0;
     track.Problem = m_failure;
     track.Repairs = m_cdIn.JitterErrors;
     track.Pregap = m_cdIn.PregapSectors(track.Track + 1);
     track.TakeCheck(m_check);
     track.Tested = m_tested;
     track.TestCrc = m_testCrc;
+    track.Unreadable = m_unreadable;
+    track.FirstSector = m_firstSector;
+    if (track.Read && track.Damaged())
+        track.Problem = m_unreadableReason;
     if (m_tested && m_reads.size() > 1) {
         track.FirstCopyCrc = m_reads.value(1);
         track.Rereads = m_reads.mid(2);
@@ -118,6 +122,8 @@ void TComponentReadStep::Start(int track, const QString &base, const QString &wa
     m_tested = false;
     m_reads.clear();
     m_testCrc = 0;
+    m_unreadable.clear();
+    m_unreadableReason.clear();
     try {
         m_cdIn.SetStartTrack(track);
         m_cdIn.SetEndTrack(track);
@@ -163,12 +169,23 @@ void TComponentReadStep::copyDone(TAuOutput *sink)
 {
     if (!m_running)
         return;
-    const bool complete = !m_readFailed && sink->ExceptionMessage().isEmpty();
+    bool complete = !m_readFailed && sink->ExceptionMessage().isEmpty();
     if (complete && m_tested && !m_reads.contains(m_check.Crc()) &&
         m_reads.size() - 1 < m_settings.CommonOptions.TestCopyRetries) {
         m_reads << m_check.Crc();
         copy();
         return;
+    }
+    m_unreadable = complete ? m_cdIn.Unreadable : QList<int32_t>();
+    m_unreadableReason = m_cdIn.UnreadableReason;
+    if (TToc toc; m_cdIn.Toc(toc) && m_track >= 1 && m_track <= toc.lastTrack - toc.firstTrack + 1)
+        m_firstSector = TocEntryFrames(toc.tracks[m_track - 1]) - 150;
+    if (complete && !m_unreadable.isEmpty() && !m_settings.CommonOptions.KeepDamaged) {
+        // Only verified tracks are wanted, and this one cannot be: it is not made.
+        readFailure(m_wav + QStringLiteral(": not made: %1 sectors could not be read, and only verified "
+                                           "tracks were asked for")
+                                .arg(m_unreadable.size()));
+        complete = false;
     }
     settle(m_out.FileName(), complete);
 }

@@ -62,6 +62,10 @@ private:
     bool m_tested = false;
     uint32_t m_testCrc = 0;
     QList<uint32_t> m_reads;
+    // The copy's sectors that could not be read (silence in the file), why, and the track's first sector.
+    QList<int32_t> m_unreadable;
+    QString m_unreadableReason;
+    int32_t m_firstSector = 0;
     bool m_firstTrack = false;
     bool m_lastTrack = false;
     int64_t m_frames = 0;

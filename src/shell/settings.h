@@ -40,6 +40,9 @@ struct TCommonOptions {
     // for the setting.
     QString ReadOffsetSource;
     bool TestAndCopy = false; // read every track twice and compare the checksums
+    // Not stored: a track with sectors that could not be read is made all the same (silence in their place);
+    // false when only verified tracks are wanted.
+    bool KeepDamaged = true;
     // Test & copy: how many more times a track whose reads differ is read, until two reads agree.
     int32_t TestCopyRetries = 3;
     bool RipHiddenTrack = false; // audio hidden before the first track is ripped as track 0

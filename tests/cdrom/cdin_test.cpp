@@ -143,9 +143,12 @@ TEST_F(CDInTest, TrackToWaveFileWithAndWithoutParanoia)
     }
 }
 
-TEST_F(CDInTest, UnreadableSectorEndsTheRunWithAnError)
+// An unreadable sector becomes silence and is told; a track of which nothing can be read ends the run with
+// an error naming the drive.
+TEST_F(CDInTest, UnreadableSectorsAreSilenceAndTold)
 {
-    disc({"--bad", "350", "200", "300"});
+    disc({"--bad", "350", "--bad", "500-799", "200", "300", "300"});
+    const QByteArray clean = ReadFileBytes(images + "disc.bin");
     TCDIn cd;
     cd.SetStartTrack(2);
     cd.SetEndTrack(2);
@@ -153,8 +156,18 @@ TEST_F(CDInTest, UnreadableSectorEndsTheRunWithAnError)
     out.SetInput(&cd);
     out.SetFileName(home.root() + "/bad.wav");
     ASSERT_TRUE(RunToCompletion(out));
+    EXPECT_EQ(out.ExceptionMessage(), "");
+    EXPECT_EQ(cd.Unreadable, QList<int32_t>{350});
+    EXPECT_EQ(cd.UnreadableReason, "Read error at sector 350 of " + images + "disc.cue");
+    QByteArray expected = clean.mid(200 * 2352, 300 * 2352);
+    expected.replace(150 * 2352, 2352, QByteArray(2352, '\0'));
+    EXPECT_TRUE(ReadFileBytes(home.root() + "/bad.wav").mid(44) == expected);
+
+    cd.SetStartTrack(3);
+    cd.SetEndTrack(3);
+    ASSERT_TRUE(RunToCompletion(out));
     EXPECT_EQ(out.ExceptionMessage(),
-              "Read error at sector 350 of " + images + "disc.cue"); // the drive named
+              "Read error at sector 500 of " + images + "disc.cue"); // the drive named
 }
 
 } // namespace

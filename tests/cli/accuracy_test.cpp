@@ -717,8 +717,9 @@ struct DamageCase {
     QStringList damage; // --damage KEY=VALUE each
     bool paranoia;
     Outcome outcome;
-    const char *said = "";   // what the run must say of it
-    const char *logged = ""; // and its log
+    const char *said = "";              // what the run must say of it
+    const char *logged = "";            // and its log
+    std::pair<int, int> silent{-1, -1}; // sectors that must be silence in the files, all else exact
 };
 
 class DamageTest : public AccuracyTest, public ::testing::WithParamInterface<DamageCase> {};
@@ -795,6 +796,14 @@ TEST_P(DamageTest, NoDamagedTrackPassesForAGoodOne)
     if (!allSame) {
         EXPECT_NE(run.code, 0) << run.err.toStdString();
     }
+    if (c.silent.first >= 0) {
+        QByteArray expected = image;
+        expected.replace(c.silent.first * sectorBytes, (c.silent.second - c.silent.first + 1) * sectorBytes,
+                         QByteArray((c.silent.second - c.silent.first + 1) * sectorBytes, '\0'));
+        n = 0;
+        for (const char *name : {"One.wav", "Two.wav", "Three.wav"})
+            EXPECT_TRUE(wavData(name) == expected.mid(n++ * 300 * sectorBytes, 300 * sectorBytes)) << name;
+    }
     EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.said))) << run.err.toStdString();
     EXPECT_TRUE(log.contains(QString::fromUtf8(c.logged))) << log.toStdString();
     if (c.outcome == Outcome::Mended) {
@@ -823,8 +832,20 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"FlakyMendedByTheCheckingReader", {"flaky=450-452"}, true, Outcome::Mended},
         DamageCase{"WrongThroughTheLibrary", {"wrong=450"}, false, Outcome::Shows},
         DamageCase{"WrongThroughTheCheckingReader", {"wrong=450"}, true, Outcome::Shows},
-        DamageCase{"UnreadableThroughTheLibrary", {"unreadable=450-461"}, false, Outcome::Shows},
-        DamageCase{"UnreadableThroughTheCheckingReader", {"unreadable=450-461"}, true, Outcome::Shows},
+        DamageCase{"UnreadableThroughTheLibrary",
+                   {"unreadable=450-461"},
+                   false,
+                   Outcome::Shows,
+                   "Track 02: damaged: 12 sectors unreadable at 00:02.00–00:02.11",
+                   "  Status: damaged",
+                   {450, 461}},
+        DamageCase{"UnreadableThroughTheCheckingReader",
+                   {"unreadable=450-461"},
+                   true,
+                   Outcome::Shows,
+                   "Track 02: damaged: 12 sectors unreadable at 00:02.00–00:02.11",
+                   "  Status: damaged",
+                   {450, 461}},
         DamageCase{"SlowThroughTheLibrary", {"slow=3"}, false, Outcome::Mended},
         DamageCase{"SlowThroughTheCheckingReader", {"slow=3"}, true, Outcome::Mended}),
     [](const ::testing::TestParamInfo<DamageCase> &param) { return std::string(param.param.name); });

@@ -171,6 +171,13 @@ TEST_F(DiscImagesOfOtherTools, SamplesAsCdrdaoReadsThem)
     EXPECT_TRUE(cut.err.contains("a.raw ends at byte")) << cut.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(out + "/cut/Track01.wav"));
     EXPECT_TRUE(QFileInfo::exists(out + "/cut/Track02.wav"));
+    // Asked for verified tracks only, the damaged one is not made, and the run says why.
+    const CliRun strict =
+        runCli({"rip", "-t", "1,2", "-f", "wav", "-o", out + "/strict", "--quiet", "--require-verified"});
+    EXPECT_EQ(strict.code, 1);
+    EXPECT_TRUE(strict.err.contains(out + "/strict/Track01.wav: not made: 200 sectors could not be read"))
+        << strict.err.toStdString();
+    EXPECT_EQ(QDir(out + "/strict").entryList(QDir::Files | QDir::Hidden), QStringList{"Track02.wav"});
 
     // A FIFO named as a file is refused at once, not waited on.
     QFile::remove(folder + "a.raw");

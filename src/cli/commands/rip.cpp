@@ -187,6 +187,7 @@ TOptionsSetting ripSettings(const TArguments &args)
     }
     if (const auto server = args.value("--accuraterip-server"))
         options.AccurateRipServer = *server;
+    options.KeepDamaged = !args.flag("--require-verified");
     for (const auto &[flag, setting] :
          {std::pair{"--keep-wav", &options.IsKeepWav},
           std::pair{"--album-folder", &options.IsCreateAlbumFolder}, std::pair{"--m3u", &options.IsCreateM3U},
