@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <algorithm>
+#include <atomic>
 #include <cdio/cdio.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
@@ -17,7 +18,11 @@
 
 namespace {
 
-// The drives paranoia reads whose reads a damage profile changes: their own read function and the damage.
+// Set to stop the read under way at its next request to the drive (paranoia may make many for one sector).
+std::atomic<bool> ripAborted{false};
+
+// The drives paranoia reads: their own read function, and the damage that changes their reads (none for a
+// real drive).
 struct TDamagedDrive {
     long (*Read)(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors) = nullptr;
     TDamagedReads *Damage = nullptr;
@@ -36,7 +41,10 @@ long damagedRead(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors)
             return -1;
         damaged = known->second;
     }
-    if (!buffer) // a read only for its time (paranoia's measure of the drive): nothing to damage
+    if (ripAborted)
+        return -1;
+    if (!buffer ||
+        !damaged.Damage) // a read only for its time (paranoia's measure of the drive), or a real drive
         return damaged.Read(drive, buffer, begin, sectors);
     const bool read = damaged.Damage->Read(
         int32_t(begin), uint32_t(sectors), buffer, damaged.Leadout,
@@ -47,6 +55,7 @@ long damagedRead(cdrom_drive_t *drive, void *buffer, lsn_t begin, long sectors)
     return read ? sectors : -1;
 }
 
+// Every read of the drive goes through damagedRead: damaged by `damage` when there is one, and stoppable.
 void damageReads(cdrom_drive_t *drive, TDamagedReads *damage, int32_t leadout)
 {
     std::lock_guard lock(damagedDrivesMutex);
@@ -372,6 +381,7 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
     s.lastErrorSector = -1;
     s.lastError.clear();
     s.unreadable.clear();
+    ripAborted = false;
     refreshDrives(s);
     if (s.active < 0 || s.active >= s.drives.size())
         return CDEX_NO_DRIVE;
@@ -403,14 +413,16 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end)
         if (ripper->medium->isImage())
             ripper->drive->bigendianp = 0;
         // A damaged image's reads are damaged below paranoia, as a drive's would be: paranoia sees them.
-        if (TDamagedReads *damage = ripper->medium->damage())
-            damageReads(ripper->drive, damage, ripper->medium->leadout());
+        damageReads(ripper->drive, ripper->medium->damage(), ripper->medium->leadout());
         ripper->paranoia = cdio_paranoia_init(ripper->drive);
         cdio_paranoia_modeset(ripper->paranoia, mode);
         // The overlap of the drive's settings is not forced on paranoia: it sizes its overlap to the drive's
         // jitter as it reads (as cd-paranoia does), and a fixed one only cost time and memory (the same
         // audio, 53 against 42 MB for 10 minutes).
         cdio_paranoia_seek(ripper->paranoia, start, SEEK_SET);
+        // Paranoia may read a chunk many times over (more so on a poor drive): smaller chunks let a stop
+        // be answered between them soon.
+        ripper->chunkSectors = std::min(ripper->chunkSectors, 15);
     }
     s.ripper = std::move(ripper);
     return CDEX_OK;
@@ -435,6 +447,8 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
         callbackErrors = &s.jitterErrors;
         readsGivenUp = 0;
         for (int32_t i = 0; i < count && read; ++i) {
+            if (ripAborted)
+                return CDEX_ERROR;
             // The sector paranoia returns lives only until its next read: copied at once.
             const int16_t *sector = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, 20);
             if (sector)
@@ -450,6 +464,8 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
         // A chunk that cannot be read whole is read sector by sector, straight from the drive: what can be
         // read is kept, what cannot becomes silence and is told. Paranoia takes over again after it.
         for (int32_t i = 0; i < count; ++i) {
+            if (ripAborted)
+                return CDEX_ERROR;
             uint8_t *sector = buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW;
             QString error;
             if (r->medium->firstBadSector(r->next + i, 1) >= 0 ||
@@ -468,6 +484,11 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
     r->next += count;
     *length = count * CDIO_CD_FRAMESIZE_RAW;
     return CDEX_OK;
+}
+
+void CR_AbortRip()
+{
+    ripAborted = true; // without the state's lock: the read holds it
 }
 
 int CR_CloseRipper()

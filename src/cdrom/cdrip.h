@@ -65,6 +65,9 @@ int CR_OpenRipper(int *bufferSize, int32_t start, int32_t end);
 // Reads the next chunk; *length 0 at the end. A sector that cannot be read comes as silence and is counted
 // among the read's unreadable sectors.
 int CR_RipChunk(uint8_t *buffer, int *length, int *abort);
+// Ends the open read at its next request to the drive (from any thread, while the read runs): its chunk
+// fails. The next CR_OpenRipper reads again.
+void CR_AbortRip();
 int CR_CloseRipper();
 int CR_GetNumberOfJitterErrors();
 // The first sector of the open (or last) read that could not be read; -1 when none.

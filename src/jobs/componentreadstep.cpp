@@ -2,6 +2,7 @@
 #include "componentreadstep.h"
 
 #include "cdripthread.h"
+#include "cdrom/cdrip.h"
 #include "ripreport.h"
 #include "shell/helpers.h"
 
@@ -235,6 +236,7 @@ void TComponentReadStep::Stop()
     m_running = false;
     m_ending = false;
     if (m_current) {
+        CR_AbortRip(); // a slow drive's read under way is not waited out
         m_current->Pause();
         m_current->Stop(false);
     }
@@ -244,6 +246,8 @@ void TComponentReadStep::Close()
 {
     m_running = false;
     m_ending = false;
+    if (m_current)
+        CR_AbortRip();
     m_out.Stop(false);
     m_testOut.Stop(false);
     m_stopSettling = true;

@@ -12,11 +12,14 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtEndian>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -849,5 +852,40 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"SlowThroughTheLibrary", {"slow=3"}, false, Outcome::Mended},
         DamageCase{"SlowThroughTheCheckingReader", {"slow=3"}, true, Outcome::Mended}),
     [](const ::testing::TestParamInfo<DamageCase> &param) { return std::string(param.param.name); });
+
+} // namespace
+
+namespace {
+
+// A slow drive (every read 20 ms late): the rip moves on, and a stop in the middle of a long track is
+// answered at once, not after the track, on both read paths.
+class SlowDriveTest : public AccuracyTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SlowDriveTest, StopIsAnsweredInTheMiddleOfATrack)
+{
+    disc({"--damage", "slow=20", "6000,music"}); // a minute and a half: at least 12 s of reading
+    QProcess cli;
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.start(BuiltProgram("sondrel-cli"),
+              QStringList{"rip", "-f", "wav", "-o", out, "--quiet", "--lookup", "none"} +
+                  (GetParam() ? QStringList{"--paranoia"} : QStringList{}));
+    ASSERT_TRUE(cli.waitForStarted());
+    ASSERT_TRUE(WaitFor(
+        [&] { return GrowingWorkingFile(out + "/Track01.wav") || cli.state() != QProcess::Running; }, 60000));
+    ASSERT_TRUE(SignalProcess(cli, SIGTERM)) << "the rip ended before the stop";
+    QElapsedTimer stopping;
+    stopping.start();
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 130);
+    // Well short of the rest of the track (a bound loose enough for a loaded machine).
+    EXPECT_LT(stopping.elapsed(), 5000);
+    EXPECT_FALSE(QFileInfo::exists(out + "/Track01.wav"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SlowDriveTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &param) {
+                             return std::string(param.param ? "ThroughTheCheckingReader"
+                                                           : "ThroughTheLibrary");
+                         });
 
 } // namespace
