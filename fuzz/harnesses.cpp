@@ -11,6 +11,7 @@
 #include "cdrom/discmodel.h"
 #include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
+#include "jobs/ripreport.h"
 #include "jobs/wavein.h"
 #include "jobs/wavheader.h"
 #include "shell/httpget.h"
@@ -20,6 +21,7 @@
 #include "tags/id3tag.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -334,6 +336,23 @@ int damageProfile(const uint8_t *data, size_t size)
     return 0;
 }
 
+// An earlier rip's log, as --resume reads it: a track is kept only when its file is a plain name of a file
+// in the folder, whatever the log says.
+int ripLog(const uint8_t *data, size_t size)
+{
+    static QTemporaryDir folder;
+    static const bool made = [] {
+        QFile file(folder.filePath(QStringLiteral("Track01.flac")));
+        return file.open(QIODevice::WriteOnly) && file.write("fLaC") == 4;
+    }();
+    if (!made)
+        std::abort();
+    for (const TKeptTrack &kept : TracksReadWell(bytesOf(data, size), folder.path()))
+        if (kept.File != QLatin1String("Track01.flac") || kept.Track < 1 || kept.Track > 99)
+            std::abort();
+    return 0;
+}
+
 } // namespace
 
 const FuzzTarget FuzzTargets[] = {
@@ -349,5 +368,6 @@ const FuzzTarget FuzzTargets[] = {
     {"cover", coverImage},
     {"toc", tocFile},
     {"damage", damageProfile},
+    {"riplog", ripLog},
     {nullptr, nullptr},
 };

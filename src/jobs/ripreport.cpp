@@ -9,9 +9,12 @@
 #include "shell/settings.h"
 #include "tags/tracktags.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 
@@ -99,7 +102,70 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.Album = settings.DiscInfo.Album;
     session.Mcn = settings.DiscInfo.Mcn;
     session.Deemphasis = settings.CommonOptions.Deemphasis;
+    if (const QString log = settings.CommonOptions.ResumedLog; !log.isEmpty()) {
+        QFile file(log);
+        if (file.open(QIODevice::ReadOnly))
+            session.Kept = TracksReadWell(file.read(4 << 20), QFileInfo(log).path());
+    }
     return session;
+}
+
+std::vector<TKeptTrack> TracksReadWell(const QByteArray &logText, const QString &folder)
+{
+    const QStringList lines = QString::fromUtf8(logText).split(QRegularExpression(QStringLiteral("\r?\n")));
+    if (lines.isEmpty() || !lines.first().startsWith(QLatin1String("Sondrel ")) ||
+        !lines.first().endsWith(QLatin1String(" rip log")))
+        return {};
+    static const QRegularExpression header(QStringLiteral("^Track (\\d\\d)$"));
+    std::vector<TKeptTrack> kept;
+    TKeptTrack entry;
+    bool copied = false;
+    const auto close = [&] {
+        const QString name = entry.File;
+        const bool plain = !name.isEmpty() && name.size() <= 255 && name == QFileInfo(name).fileName() &&
+                           name != QLatin1String("..") && !name.startsWith(QLatin1Char('.')) &&
+                           WithoutControlChars(name) == name;
+        const QFileInfo file(folder + QLatin1Char('/') + name);
+        const bool known = std::any_of(kept.begin(), kept.end(),
+                                       [&](const TKeptTrack &k) { return k.Track == entry.Track; });
+        if (entry.Track > 0 && copied && plain && !known && file.isFile() && !file.isSymLink() &&
+            file.size() > 0)
+            kept.push_back(entry);
+        entry = TKeptTrack();
+        copied = false;
+    };
+    for (const QString &line : lines) {
+        if (const auto match = header.match(line); match.hasMatch()) {
+            close();
+            entry.Track = match.captured(1).toInt();
+        } else if (entry.Track > 0 && line.startsWith(QLatin1String("  "))) {
+            entry.Lines << WithoutControlChars(line);
+            if (line.startsWith(QLatin1String("  File: ")))
+                entry.File = line.mid(8);
+            else if (line == QLatin1String("  Status: copied"))
+                copied = true;
+        } else if (entry.Track > 0) {
+            close();
+        }
+    }
+    close();
+    return kept;
+}
+
+QString EarlierRipLog(const QString &folder)
+{
+    QString newest;
+    QDateTime when;
+    for (const QFileInfo &log : QDir(folder).entryInfoList({QStringLiteral("*.log")}, QDir::Files)) {
+        QFile file(log.filePath());
+        if (!file.open(QIODevice::ReadOnly) || !file.readLine(64).startsWith("Sondrel "))
+            continue;
+        if (newest.isEmpty() || log.lastModified() > when) {
+            newest = log.filePath();
+            when = log.lastModified();
+        }
+    }
+    return newest;
 }
 
 void TRipSession::TakeToc(const TToc &toc)
@@ -326,9 +392,29 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     } else {
         out << QStringLiteral("AccurateRip: not asked");
     }
+    if (!session.Kept.empty()) {
+        QStringList numbers;
+        for (const TKeptTrack &kept : session.Kept)
+            numbers << number2(kept.Track);
+        out << QStringLiteral("Resumed: tracks kept from the earlier run: ") +
+                   numbers.join(QStringLiteral(", "));
+    }
     tocLines(out, session);
-    for (const TTrackRip &track : session.Tracks)
+    // This run's tracks and those kept from the earlier one, in the disc's order.
+    auto kept = session.Kept;
+    std::sort(kept.begin(), kept.end(),
+              [](const TKeptTrack &a, const TKeptTrack &b) { return a.Track < b.Track; });
+    auto next = kept.begin();
+    const auto keptUpTo = [&](int track) {
+        for (; next != kept.end() && next->Track < track; ++next)
+            out << QString() << QStringLiteral("Track ") + number2(next->Track) << next->Lines
+                << QStringLiteral("  Kept from the earlier run");
+    };
+    for (const TTrackRip &track : session.Tracks) {
+        keptUpTo(track.Track);
         trackLines(out, session, track);
+    }
+    keptUpTo(100);
     out << QString() << RipSummary(session) << QString();
     return out.join(QStringLiteral("\r\n"));
 }

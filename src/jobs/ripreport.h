@@ -40,7 +40,7 @@ struct TTrackRip {
     // first.
     QList<int32_t> Suspicious;
     int32_t FirstSector = 0;
-    int32_t JitterFrom = -1; // where reads began to land off; -1 when they did not
+    int32_t JitterFrom = -1;   // where reads began to land off; -1 when they did not
     QList<int32_t> Unreadable; // sectors that could not be read: silence in the file
     TAccurateRipSums Sums;
     int ReadErrors = 0;
@@ -75,6 +75,20 @@ struct TTocRow {
     bool Audio = true;
 };
 
+// A track an earlier rip read well, kept by a resumed rip: its number, its file's name in the folder and
+// its entry in the earlier log (the lines after "Track NN").
+struct TKeptTrack {
+    int Track = 0;
+    QString File;
+    QStringList Lines;
+};
+
+// The tracks an earlier rip's log (its text) says were read well ("Status: copied") whose files are in
+// `folder`. The log is read as untrusted text: a file it names must be a plain name in the folder.
+std::vector<TKeptTrack> TracksReadWell(const QByteArray &logText, const QString &folder);
+// The newest rip log in the folder; empty when there is none.
+QString EarlierRipLog(const QString &folder);
+
 // A whole rip: how it was read and what came of each track.
 struct TRipSession {
     QString Drive;
@@ -92,7 +106,8 @@ struct TRipSession {
     std::vector<TTocRow> Toc;
     int32_t LeadOut = 0;
     std::vector<TTrackRip> Tracks;
-    QString VerifyError; // why the database could not be asked; empty when it was
+    std::vector<TKeptTrack> Kept; // a resumed rip's tracks from the earlier run
+    QString VerifyError;          // why the database could not be asked; empty when it was
 
     // The session of a rip with these settings (folder, disc fields, read settings).
     static TRipSession Of(const TOptionsSetting &settings, const QString &drive, const QString &readMode,

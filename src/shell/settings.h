@@ -43,6 +43,8 @@ struct TCommonOptions {
     // Not stored: a track with sectors that could not be read is made all the same (silence in their place);
     // false when only verified tracks are wanted.
     bool KeepDamaged = true;
+    // Not stored: the log of an earlier rip this one resumes (its well-read tracks are kept); empty for none.
+    QString ResumedLog;
     // Test & copy: how many more times a track whose reads differ is read, until two reads agree.
     int32_t TestCopyRetries = 3;
     bool RipHiddenTrack = false; // audio hidden before the first track is ripped as track 0

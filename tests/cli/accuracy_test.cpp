@@ -13,10 +13,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QtEndian>
 #include <csignal>
@@ -885,7 +885,54 @@ TEST_P(SlowDriveTest, StopIsAnsweredInTheMiddleOfATrack)
 INSTANTIATE_TEST_SUITE_P(Paths, SlowDriveTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &param) {
                              return std::string(param.param ? "ThroughTheCheckingReader"
-                                                           : "ThroughTheLibrary");
+                                                            : "ThroughTheLibrary");
                          });
+
+} // namespace
+
+namespace {
+
+// rip --resume after a rip with a damaged track, the disc now read well: only that track is read again (its
+// damaged file replaced), the others' files stay as they were, and the new log says which tracks were kept.
+// A log naming a file outside the folder keeps nothing of it.
+TEST_F(AccuracyTest, ResumeReadsAgainOnlyWhatFailed)
+{
+    disc({"--damage", "unreadable=450-461", "300,music", "300,music", "300,music"});
+    titles({"One", "Two", "Three"});
+    ASSERT_EQ(ripAfresh({"-f", "wav", "--log"}, false).code, 1);
+    const QString log = out + "/Band - Record.log";
+    ASSERT_TRUE(ReadFileText(log).contains("  Status: damaged"));
+    QFile::remove(images + "disc.cue.damage"); // a cleaned disc
+    QFile one(out + "/One.wav");
+    ASSERT_TRUE(one.setPermissions(QFileDevice::ReadOwner)); // a kept file is never written again
+    const QDateTime before = QFileInfo(out + "/Three.wav").lastModified();
+
+    const CliRun resumed = runCli({"rip", "-o", out, "-f", "wav", "--resume"});
+    ASSERT_EQ(resumed.code, 0) << resumed.err.toStdString();
+    EXPECT_EQ(resumed.out, out + "/Two.wav\n" + log + "\n");
+    EXPECT_TRUE(resumed.err.contains("resuming the rip of " + log + ": tracks 01, 03 kept"))
+        << resumed.err.toStdString();
+    for (int t = 0; t < 3; ++t)
+        EXPECT_TRUE(wavData(QStringList{"One.wav", "Two.wav", "Three.wav"}[t]) ==
+                    image.mid(t * 300 * sectorBytes, 300 * sectorBytes))
+            << t;
+    EXPECT_EQ(QFileInfo(out + "/Three.wav").lastModified(), before);
+    const QString text = ReadFileText(log);
+    EXPECT_TRUE(text.contains("Resumed: tracks kept from the earlier run: 01, 03\r\n")) << text.toStdString();
+    EXPECT_EQ(text.count("  Kept from the earlier run"), 2) << text.toStdString();
+    EXPECT_EQ(text.count("  Status: copied"), 3) << text.toStdString();
+
+    // Everything read well: nothing is read again.
+    const CliRun nothing = runCli({"rip", "-o", out, "-f", "wav", "--resume"});
+    EXPECT_EQ(nothing.code, 0);
+    EXPECT_TRUE(nothing.err.contains("nothing to read again")) << nothing.err.toStdString();
+
+    // A log that names a file outside the folder (or a hidden one) as a track's keeps nothing.
+    QString hostile = text;
+    hostile.replace("  File: One.wav", "  File: ../One.wav").replace("  File: Two.wav", "  File: .Two.wav");
+    WriteFileText(log, hostile);
+    const CliRun outside = runCli({"rip", "-o", out, "-f", "wav", "--resume", "--quiet"});
+    EXPECT_TRUE(outside.err.contains(": track 03 kept")) << outside.err.toStdString();
+}
 
 } // namespace

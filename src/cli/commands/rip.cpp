@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "jobs/formatplan.h"
 #include "jobs/playlist.h"
+#include "jobs/ripreport.h"
 #include "shell/genres.h"
 #include "shell/helpers.h"
 #include "shell/outputformats.h"
@@ -95,6 +96,7 @@ QList<TOptionSpec> ripOwnOptions()
                               flag("--deemphasis"),
                               flag("--htoa"),
                               flag("--image"),
+                              flag("--resume"),
                               {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
                               {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")},
                               valued("--lookup", "auto|cache|cdtext|musicbrainz|cddb|none"),
@@ -144,6 +146,9 @@ prints one JSON document at the end (files, each track's result)
 --htoa rips audio hidden before track 1 as "00 - Hidden Track"
 --image joins the disc into one "ARTIST - ALBUM.flac" (its cue
 sheet inside) or .wav, with "ARTIST - ALBUM.cue" beside it
+--resume keeps the tracks an earlier rip's log in the folder says
+were read well (their files there) and reads only the others;
+the new log names the tracks kept
 --lookup: where the titles come from first (default auto: the
 cache, then the disc's CD-Text, then MusicBrainz and CDDB in the
 settings' order; what is found is kept like lookup's); --release
@@ -318,6 +323,46 @@ bool hiddenTrackWanted(const TArguments &args, const TCommonOptions &options, co
     return true;
 }
 
+// --resume: the tracks the earlier rip's log in the folder says were read well, their files there, are kept
+// and left out of `tracks`; the log is written, naming them. False when no track is left to read.
+bool resume(TOptionsSetting &settings, QList<int> &tracks, int &keptCount, TTerminal &terminal)
+{
+    const QString folder = ExtractionFolder(settings);
+    const QString log = EarlierRipLog(folder);
+    if (log.isEmpty()) {
+        terminal.Notice(QStringLiteral("no earlier rip's log in %1: every track is read").arg(folder));
+        return true;
+    }
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly)) {
+        terminal.Notice(QStringLiteral("%1: %2: every track is read").arg(log, file.errorString()));
+        return true;
+    }
+    QStringList kept;
+    for (const TKeptTrack &track : TracksReadWell(file.read(4 << 20), folder)) {
+        if (tracks.removeAll(track.Track) > 0)
+            kept << QStringLiteral("%1").arg(track.Track, 2, 10, QLatin1Char('0'));
+    }
+    keptCount = int(kept.size());
+    settings.CommonOptions.ResumedLog = log;
+    settings.CommonOptions.WriteLog = true;
+    // The tracks read again replace what the earlier run left of them (and its log, which the new one
+    // carries on), unless --no-overwrite says otherwise.
+    if (terminal.OverwriteAnswer != TTerminal::Overwrite::No)
+        terminal.OverwriteAnswer = TTerminal::Overwrite::Yes;
+    terminal.Notice(QStringLiteral("resuming the rip of %1: %2 kept")
+                        .arg(log, kept.isEmpty() ? QStringLiteral("no track")
+                                                 : (kept.size() == 1 ? QStringLiteral("track ")
+                                                                     : QStringLiteral("tracks ")) +
+                                                       kept.join(QStringLiteral(", "))));
+    if (tracks.isEmpty()) {
+        terminal.Notice(
+            QStringLiteral("every track was read well by the earlier run: nothing to read again"));
+        return false;
+    }
+    return true;
+}
+
 // The run's ending: what a stop left, --require-verified, the exit status and the --json document.
 int finish(const TArguments &args, const TRipResult &rip, TRipOutcome &outcome, TTerminal &terminal)
 {
@@ -361,9 +406,19 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     TDriveHandle handle = OpenDriveWithToc(index, toc, terminal);
     if (!handle)
         return 1;
-    const QList<int> tracks = tracksToRip(args, toc);
+    QList<int> tracks = tracksToRip(args, toc);
     TDiscModel disc(request.Settings.DiscInfo);
     const QString titlesSource = loadTitles(args, typed, toc, handle.get(), disc, terminal);
+    int kept = 0;
+    if (args.flag("--resume") && !resume(request.Settings, tracks, kept, terminal))
+        return 0; // nothing left to read
+    if (kept > 0 && request.ReplayGain.value_or(request.Settings.CommonOptions.ReplayGain)) {
+        // An album's gain needs all its tracks, and the kept ones are not read again.
+        terminal.Notice(
+            QStringLiteral("no ReplayGain on a resumed rip: the album's gain would cover only the "
+                           "tracks read again"));
+        request.ReplayGain = false;
+    }
     const bool hidden =
         hiddenTrackWanted(args, request.Settings.CommonOptions, toc, tracks, handle.get(), terminal);
     request.JobsOf = [&](const QString &nameTemplate) {
