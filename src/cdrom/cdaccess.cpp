@@ -416,6 +416,22 @@ int32_t HiddenTrackSectors(TCdHandle handle)
 
 int32_t ReadCDAudioLBA(TCdHandle handle, TTrackBuf *buffer, TCdError *error)
 {
+    return ReadCDAudioLBAWithC2(handle, buffer, nullptr, error);
+}
+
+bool DriveOffersC2(TCdHandle handle)
+{
+    const auto drive = findHandle(handle);
+    if (!drive)
+        return false;
+    std::lock_guard lock(drive->mutex);
+    return drive->medium->offersC2();
+}
+
+int32_t ReadCDAudioLBAWithC2(TCdHandle handle, TTrackBuf *buffer, std::vector<bool> *c2, TCdError *error)
+{
+    if (c2)
+        c2->clear();
     const auto drive = findHandle(handle);
     if (!drive)
         return fail(error, CDERR_INVALID_HANDLE, QStringLiteral("Unknown drive handle %1").arg(handle));
@@ -437,7 +453,7 @@ int32_t ReadCDAudioLBA(TCdHandle handle, TTrackBuf *buffer, TCdError *error)
                         .arg(lsn)
                         .arg(medium.path()));
     }
-    if (!medium.readAudio(int32_t(lsn), buffer->numFrames, buffer->buf, &reason)) {
+    if (!medium.readAudio(int32_t(lsn), buffer->numFrames, buffer->buf, &reason, c2)) {
         buffer->status = 1;
         return fail(error, CDERR_READ, reason);
     }

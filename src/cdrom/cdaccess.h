@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 // The CD access calls the program reads discs with: drive list, drive handles, table of contents and raw
 // audio reads, over libcdio. Records are byte-packed with the sizes below. Every call is thread-safe; reads
@@ -145,6 +146,11 @@ bool IsBarcode(const QString &mcn);
 // 1 on success. startFrame is signed in effect: the sectors before the first entry (a hidden track's) are
 // read with a negative one.
 int32_t ReadCDAudioLBA(TCdHandle handle, TTrackBuf *buffer, TCdError *error = nullptr);
+// The same read with the drive's C2 error pointers, one flag a sector read; `c2` is left empty when the drive
+// offers none.
+int32_t ReadCDAudioLBAWithC2(TCdHandle handle, TTrackBuf *buffer, std::vector<bool> *c2, TCdError *error);
+// Whether the drive's reads come with C2 error pointers.
+bool DriveOffersC2(TCdHandle handle);
 // The sectors of audio hidden before the first track (its pregap, from the disc's start to its INDEX 01),
 // when the first track is audio and that audio is not all silence; 0 otherwise. Reads those sectors.
 int32_t HiddenTrackSectors(TCdHandle handle);

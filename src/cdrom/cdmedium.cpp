@@ -305,8 +305,11 @@ int64_t CdMedium::firstBadSector(int32_t lsn, uint32_t count) const
     return m_damage ? m_damage->FirstUnreadable(lsn, count) : -1;
 }
 
-bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const
+bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error,
+                         std::vector<bool> *c2) const
 {
+    if (c2)
+        c2->clear();
     if (lsn < 0 || count == 0 || int64_t(lsn) + count > m_leadout) {
         if (error)
             *error = QStringLiteral("Sectors %1 to %2 lie outside the disc")
@@ -320,7 +323,7 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
             [this](int32_t at, uint32_t sectors, void *into, QString *why) {
                 return readRaw(at, sectors, into, why);
             },
-            error);
+            error, offersC2() ? c2 : nullptr);
     return readRaw(lsn, count, buffer, error);
 }
 

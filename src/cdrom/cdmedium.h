@@ -52,7 +52,12 @@ public:
 
     // Reads count raw audio sectors (2352 bytes each) starting at lsn into buffer, as an image's damage
     // profile says a damaged drive would. Fails on a sector outside the disc or marked unreadable.
-    bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
+    // With `c2`, the drive's C2 error pointers too (a flag a sector), when it offers them; left empty when
+    // not.
+    bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error,
+                   std::vector<bool> *c2 = nullptr) const;
+    // Whether reads come with C2 error pointers (a simulated damaged drive's do).
+    bool offersC2() const { return m_damage && m_damage->Profile().C2; }
     // The image's damage (IMAGE.damage); null for a drive or an undamaged image.
     TDamagedReads *damage() const { return m_damage.get(); }
     // The first sector in [lsn, lsn + count) marked unreadable, or -1.

@@ -118,6 +118,10 @@ TResult<TDamageProfile> TDamageProfile::Parse(const QByteArray &text, const QStr
         } else if (key == QLatin1String("jitter")) {
             profile.Jitter = value.toInt(&ok);
             ok = ok && profile.Jitter >= 0 && profile.Jitter <= SectorFrames;
+        } else if (key == QLatin1String("c2")) {
+            const int c2 = value.toInt(&ok);
+            ok = ok && (c2 == 0 || c2 == 1);
+            profile.C2 = c2 == 1;
         } else if (key == QLatin1String("slow")) {
             profile.SlowMs = value.toInt(&ok);
             ok = ok && profile.SlowMs >= 0 && profile.SlowMs <= 60000;
@@ -166,7 +170,7 @@ QByteArray TDamageProfile::Text() const
     text += QStringLiteral("flaky_rate=%1\n").arg(FlakyRate);
     if (!Wrong.empty())
         text += QStringLiteral("wrong=") + rangesText(Wrong) + QLatin1Char('\n');
-    text += QStringLiteral("slow=%1\n").arg(SlowMs);
+    text += QStringLiteral("slow=%1\nc2=%2\n").arg(SlowMs).arg(C2 ? 1 : 0);
     return text.toUtf8();
 }
 
@@ -224,8 +228,10 @@ int TDamagedReads::jitterOfNextRead(int32_t lsn, uint32_t count)
     return (where & 1) ? off : -off;
 }
 
-void TDamagedReads::Mangle(int32_t lsn, uint32_t count, void *buffer)
+void TDamagedReads::Mangle(int32_t lsn, uint32_t count, void *buffer, std::vector<bool> *c2)
 {
+    if (c2)
+        c2->assign(count, false);
     auto *bytes = static_cast<uint8_t *>(buffer);
     for (uint32_t i = 0; i < count; ++i) {
         const int32_t sector = lsn + int32_t(i);
@@ -241,14 +247,19 @@ void TDamagedReads::Mangle(int32_t lsn, uint32_t count, void *buffer)
         }
         // The reads that come back wrong are spread evenly at the rate: at 0.5, every second one.
         const double rate = m_profile.FlakyRate;
-        if (std::floor(double(n) * rate) > std::floor(double(n - 1) * rate))
+        if (std::floor(double(n) * rate) > std::floor(double(n - 1) * rate)) {
             changeSamples(at, mix(m_profile.Seed, 3, uint64_t(sector), n));
+            if (c2)
+                (*c2)[i] = true;
+        }
     }
 }
 
 bool TDamagedReads::Read(int32_t lsn, uint32_t count, void *buffer, int32_t leadout, const RawRead &raw,
-                         QString *error)
+                         QString *error, std::vector<bool> *c2)
 {
+    if (c2)
+        c2->assign(count, false);
     // A slow drive is what is simulated here: the read itself takes longer, as a worn drive's does (on the
     // reading thread; a stop is heard after the read, as with a real drive).
     if (m_profile.SlowMs > 0)
@@ -262,7 +273,7 @@ bool TDamagedReads::Read(int32_t lsn, uint32_t count, void *buffer, int32_t lead
     if (jitter == 0) {
         if (!raw(lsn, count, buffer, error))
             return false;
-        Mangle(lsn, count, buffer);
+        Mangle(lsn, count, buffer, c2);
         return true;
     }
     // The request lands `jitter` samples off: the sectors around it are read, and the part it covers taken.
@@ -277,7 +288,15 @@ bool TDamagedReads::Read(int32_t lsn, uint32_t count, void *buffer, int32_t lead
         char *into = around.data() + (readFirst - first) * SectorBytes;
         if (!raw(int32_t(readFirst), uint32_t(readLast - readFirst + 1), into, error))
             return false;
-        Mangle(int32_t(readFirst), uint32_t(readLast - readFirst + 1), into);
+        std::vector<bool> flagged;
+        Mangle(int32_t(readFirst), uint32_t(readLast - readFirst + 1), into, c2 ? &flagged : nullptr);
+        // A sector of the request is flagged when it holds bytes of a flagged sector read.
+        for (size_t k = 0; c2 && k < flagged.size(); ++k) {
+            const int64_t sector = readFirst + int64_t(k);
+            for (const int64_t asked : {sector - lsn, sector - lsn + (jitter > 0 ? -1 : 1)})
+                if (flagged[k] && asked >= 0 && asked < int64_t(count))
+                    (*c2)[size_t(asked)] = true;
+        }
     }
     std::memcpy(buffer, around.constData() + (startByte - first * SectorBytes), size_t(count) * SectorBytes);
     return true;

@@ -22,10 +22,12 @@ using TSectorRanges = std::vector<std::pair<int32_t, int32_t>>;
 //     jitter=0               ; a read that seeks back lands up to ±N samples (stereo frames) off (N ≤ 588)
 //     jitter_rate=0.25       ; the share of such reads that land off
 //     unreadable=LBA-LBA,…   ; reads touching these sectors fail with an error
-//     flaky=LBA-LBA,…        ; reads of these sectors return a few samples wrong, each time others
+//     flaky=LBA-LBA,…        ; reads of these sectors return a few samples wrong, each time others, with
+//                            ; C2 error pointers set for them
 //     flaky_rate=0.5         ; the share of reads of a flaky sector that come back wrong
 //     wrong=LBA-LBA,…        ; these sectors always return the same wrong samples, without an error
 //     slow=MS                ; every read takes MS milliseconds more
+//     c2=1                   ; whether the drive offers C2 error pointers (0: it does not)
 //
 // Comments start with ';' or '#'. Sectors count from the start of the disc, as the table of contents does.
 // A jittering drive lands off on some seeks: a read request that goes back over sectors read before lands
@@ -41,6 +43,7 @@ struct TDamageProfile {
     double FlakyRate = 0.5;
     TSectorRanges Wrong;
     int SlowMs = 0;
+    bool C2 = true; // the drive offers C2 error pointers
 
     bool Empty() const
     {
@@ -73,10 +76,12 @@ public:
     int64_t FirstUnreadable(int32_t lsn, uint32_t count) const;
     // Reads as the damaged drive does: slower, failing on an unreadable sector, off by the jitter (silence
     // beyond the disc's `leadout`), with the flaky and wrong sectors' samples changed.
-    bool Read(int32_t lsn, uint32_t count, void *buffer, int32_t leadout, const RawRead &raw, QString *error);
+    // With `c2`, also the drive's C2 error pointers: one flag a sector, set for a flaky sector read wrong.
+    bool Read(int32_t lsn, uint32_t count, void *buffer, int32_t leadout, const RawRead &raw, QString *error,
+              std::vector<bool> *c2 = nullptr);
     // Changes what a read of [lsn, lsn + count) gave as the flaky and wrong sectors do (for a reader that
     // read the image itself).
-    void Mangle(int32_t lsn, uint32_t count, void *buffer);
+    void Mangle(int32_t lsn, uint32_t count, void *buffer, std::vector<bool> *c2 = nullptr);
 
 private:
     int jitterOfNextRead(int32_t lsn, uint32_t count);

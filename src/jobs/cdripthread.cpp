@@ -313,11 +313,14 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
     std::vector<uint8_t> request(24 + 10 * CD_SECTOR_BYTES);
     std::vector<uint8_t> block(10 * CD_SECTOR_BYTES);
     QList<int32_t> unreadable;
+    std::vector<bool> c2; // the drive's C2 error pointers for the block read, when it offers them
+    if (out)
+        C2Flagged.clear(), C2Left.clear();
     const uint32_t sectors = uint32_t(plan.Window.Sectors);
     for (uint32_t done = 0; done != sectors;) {
         const uint32_t n = std::min<uint32_t>(sectors - done, 10);
         TTrackBuf *buffer = readRequest(request, uint32_t(plan.Window.FirstSector) + done, n);
-        if (TCdError failure; ReadCDAudioLBA(CDHandle, buffer, &failure) != 1) {
+        if (TCdError failure; ReadCDAudioLBAWithC2(CDHandle, buffer, &c2, &failure) != 1) {
             if (m_readError.isEmpty()) // the first failure names where the trouble starts
                 m_readError = failure.text;
             ++ReadErrors;
@@ -328,6 +331,8 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
             if (!deliver(block.data() + skip, int64_t(count)))
                 return false;
         } else {
+            if (std::find(c2.begin(), c2.end(), true) != c2.end())
+                mendFlaggedSectors(buffer->startFrame, c2, buffer->buf + buffer->startOffset, out != nullptr);
             const auto [skip, count] = cut.Take(buffer->len);
             if (!deliver(buffer->buf + buffer->startOffset + skip, int64_t(count)))
                 return false;
@@ -350,6 +355,31 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
     if (out)
         Unreadable = unreadable;
     return deliverSilence(cut.TailSilence());
+}
+
+void TCDRipThread::mendFlaggedSectors(uint32_t first, const std::vector<bool> &c2, uint8_t *data, bool copy)
+{
+    constexpr int Attempts = 16;
+    std::vector<uint8_t> request(24 + CD_SECTOR_BYTES);
+    std::vector<bool> flags;
+    for (size_t i = 0; i < c2.size(); ++i) {
+        if (!c2[i])
+            continue;
+        const int32_t sector = int32_t(first + i);
+        bool clean = false;
+        for (int attempt = 0; attempt < Attempts && !clean && !StopRequested; ++attempt) {
+            TTrackBuf *buffer = readRequest(request, first + uint32_t(i), 1);
+            clean = ReadCDAudioLBAWithC2(CDHandle, buffer, &flags, nullptr) == 1 && !flags.empty() &&
+                    !flags[0] && buffer->len == CD_SECTOR_BYTES;
+            if (clean)
+                std::memcpy(data + i * CD_SECTOR_BYTES, buffer->buf + buffer->startOffset, CD_SECTOR_BYTES);
+        }
+        if (copy) {
+            C2Flagged << sector;
+            if (!clean)
+                C2Left << sector;
+        }
+    }
 }
 
 bool TCDRipThread::readSectorsOneByOne(uint32_t first, uint32_t count, std::vector<uint8_t> &into,

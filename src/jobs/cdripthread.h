@@ -62,6 +62,10 @@ public:
     QList<int32_t> Suspicious;
     // Test & copy: the track's first sector when a read of it began off (jitter); -1 when none did.
     int32_t JitterFrom = -1;
+    // The copy's sectors the drive flagged with C2 error pointers (each read again until a read came without
+    // the flag), and those still flagged when the re-reads were spent.
+    QList<int32_t> C2Flagged;
+    QList<int32_t> C2Left;
     // The sectors (counted as the table counts them) that could not be read: silence in the file.
     QList<int32_t> Unreadable;
     // Why the last read that failed did (the drive's or image's reason).
@@ -90,6 +94,9 @@ private:
                   std::vector<uint64_t> *prints = nullptr);
     // A block that failed, read again a sector at a time into `into`: what cannot be read is silence, its
     // sector listed. False when stopped.
+    // Reads again, one by one, the sectors of a block the drive flagged with C2 error pointers, until a read
+    // comes without the flag (bounded), into the block's audio `data`.
+    void mendFlaggedSectors(uint32_t first, const std::vector<bool> &c2, uint8_t *data, bool copy);
     bool readSectorsOneByOne(uint32_t first, uint32_t count, std::vector<uint8_t> &into,
                              QList<int32_t> &unreadable);
     // The working file becomes the track's WAV (header, sync, normalising), or goes; the end is posted.

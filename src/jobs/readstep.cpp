@@ -23,6 +23,8 @@ TRipSession TTrackReadStep::Begin(const TOptionsSetting &settings)
     TToc toc;
     if (ModifyCDParms(m_handle, CDP_MSF, 1) != 0 && ReadTOC(m_handle, &toc) == 1)
         session.TakeToc(toc);
+    session.C2 = DriveOffersC2(m_handle) ? QStringLiteral("used (flagged sectors are read again)")
+                                         : QStringLiteral("not offered by the drive");
     return session;
 }
 
@@ -42,6 +44,8 @@ void TTrackReadStep::Describe(TTrackRip &track, const TReadEnd &end) const
     track.ReadErrors = m_thread->ReadErrors;
     track.Suspicious = m_thread->Suspicious;
     track.JitterFrom = m_thread->JitterFrom;
+    track.C2Flagged = m_thread->C2Flagged;
+    track.C2Left = m_thread->C2Left;
     track.Unreadable = m_thread->Unreadable;
     if (track.Read && track.Damaged())
         track.Problem = m_thread->ReadError();

@@ -330,6 +330,16 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
             places << QStringLiteral("and %1 more").arg(track.Suspicious.size() - 20);
         out << QStringLiteral("  Suspicious positions: ") + places.join(QStringLiteral(", "));
     }
+    if (!track.C2Flagged.isEmpty())
+        out << QStringLiteral(
+                   "  C2 errors: %1 sectors flagged (from sector %2), each read again until a read came "
+                   "clean%3")
+                   .arg(track.C2Flagged.size())
+                   .arg(track.C2Flagged.first())
+                   .arg(track.C2Left.isEmpty() ? QString()
+                                               : QStringLiteral("; %1 never did in 16 reads (from sector %2)")
+                                                     .arg(track.C2Left.size())
+                                                     .arg(track.C2Left.first()));
     if (track.JitterFrom >= 0)
         out << QStringLiteral("  Jitter: a read began off where it was asked to start, at %1 (sector %2); %3")
                    .arg(trackTime(track.JitterFrom - track.FirstSector))
@@ -377,6 +387,8 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
                .arg(session.Offset)
                .arg(session.OffsetSource.isEmpty() ? QStringLiteral("the setting") : session.OffsetSource);
     out << QStringLiteral("Test & copy: ") + onOff(session.TestAndCopy);
+    if (!session.C2.isEmpty())
+        out << QStringLiteral("C2 error pointers: ") + session.C2;
     out << QStringLiteral("Artist: ") + WithoutControlChars(session.Artist);
     out << QStringLiteral("Album: ") + WithoutControlChars(session.Album);
     if (!session.Mcn.isEmpty())

@@ -42,6 +42,9 @@ struct TTrackRip {
     int32_t FirstSector = 0;
     int32_t JitterFrom = -1;   // where reads began to land off; -1 when they did not
     QList<int32_t> Unreadable; // sectors that could not be read: silence in the file
+    // Sectors the drive flagged with C2 error pointers, read again until clean; those still flagged.
+    QList<int32_t> C2Flagged;
+    QList<int32_t> C2Left;
     TAccurateRipSums Sums;
     int ReadErrors = 0;
     int Repairs = 0;     // paranoia's
@@ -98,6 +101,7 @@ struct TRipSession {
     QString OffsetSource; // "given", "found for the drive"; empty: the setting
     bool TestAndCopy = false;
     bool Verify = false;
+    QString C2; // how the drive's C2 error pointers were used; empty when the read path does not ask
     QString Artist;
     QString Album;
     QString Mcn;             // the disc's catalogue number; empty when it carries none

@@ -308,7 +308,7 @@ TEST_F(AccuracyTest, ReadOffsetShiftsTheAudioWithSilenceAtTheDiscsEdges)
 
 TEST_F(AccuracyTest, TestAndCopyFindsASectorThatReadsDifferentlyTheSecondTime)
 {
-    disc({"300,music", "300,music", "--flaky", "450"});
+    disc({"300,music", "300,music", "--flaky", "450", "--damage", "c2=0"}); // a drive without C2 pointers
     titles({"Steady", "Weak"});
     // Through the CD access calls the copy differs from the test: the track is read again until a read
     // agrees, the log showing every read, and the file holds the audio the two agreeing reads gave. The
@@ -831,7 +831,19 @@ INSTANTIATE_TEST_SUITE_P(
                    Outcome::Shows,
                    "",
                    "  Jitter: a read began off where it was asked to start, at 00:00.00 (sector 0); "},
-        DamageCase{"FlakyMendedByTestAndCopy", {"flaky=450-452"}, false, Outcome::Mended},
+        DamageCase{"FlakyMendedByTestAndCopy",
+                   {"flaky=450-452", "c2=0"},
+                   false,
+                   Outcome::Mended,
+                   "",
+                   "C2 error pointers: not offered by the drive"},
+        DamageCase{
+            "FlakyMendedByC2Pointers",
+            {"flaky=450-452"},
+            false,
+            Outcome::Mended,
+            "",
+            "  C2 errors: 3 sectors flagged (from sector 450), each read again until a read came clean\r\n"},
         DamageCase{"FlakyMendedByTheCheckingReader", {"flaky=450-452"}, true, Outcome::Mended},
         DamageCase{"WrongThroughTheLibrary", {"wrong=450"}, false, Outcome::Shows},
         DamageCase{"WrongThroughTheCheckingReader", {"wrong=450"}, true, Outcome::Shows},

@@ -10,6 +10,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 
@@ -203,7 +204,9 @@ TEST_F(RipServiceTest, AStoppedRipLeavesNoStepWavs)
     for (const TRipRequest &r : {library, component}) {
         const TRipResult rip = RunRip(r, frontEnd);
         EXPECT_EQ(rip.Result, mrAbort);
-        EXPECT_TRUE(rip.Made.contains(out + "/FLAC/01.flac")) << rip.Made.join(' ').toStdString();
+        // The file made before the stop stays (which one comes first is the encoders' race).
+        EXPECT_FALSE(rip.Made.filter(QRegularExpression("/FLAC/0[12]\\.flac$")).isEmpty())
+            << rip.Made.join(' ').toStdString();
         EXPECT_TRUE(
             QDir(out + "/FLAC").entryList(QStringList{"*.wav"}, QDir::Files | QDir::Hidden).isEmpty());
         EXPECT_FALSE(QFileInfo::exists(out + "/MP3"));

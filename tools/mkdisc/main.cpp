@@ -374,8 +374,9 @@ int main(int argc, char **argv)
             } else if (arg == "--damage") {
                 const std::string line = value();
                 const std::string key = line.substr(0, line.find('='));
-                static const std::vector<std::string> keys = {
-                    "seed", "jitter", "jitter_rate", "unreadable", "flaky", "flaky_rate", "wrong", "slow"};
+                static const std::vector<std::string> keys = {"seed",       "jitter", "jitter_rate",
+                                                              "unreadable", "flaky",  "flaky_rate",
+                                                              "wrong",      "slow",   "c2"};
                 if (line.find('=') == std::string::npos ||
                     std::find(keys.begin(), keys.end(), key) == keys.end())
                     fail("not a damage KEY=VALUE: " + line);
