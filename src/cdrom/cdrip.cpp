@@ -447,8 +447,10 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
         callbackErrors = &s.jitterErrors;
         readsGivenUp = 0;
         for (int32_t i = 0; i < count && read; ++i) {
-            if (ripAborted)
+            if (ripAborted) {
+                callbackErrors = nullptr;
                 return CDEX_ERROR;
+            }
             // The sector paranoia returns lives only until its next read: copied at once.
             const int16_t *sector = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, 20);
             if (sector)

@@ -314,8 +314,10 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
     std::vector<uint8_t> block(10 * CD_SECTOR_BYTES);
     QList<int32_t> unreadable;
     std::vector<bool> c2; // the drive's C2 error pointers for the block read, when it offers them
-    if (out)
-        C2Flagged.clear(), C2Left.clear();
+    if (out) {
+        C2Flagged.clear();
+        C2Left.clear();
+    }
     const uint32_t sectors = uint32_t(plan.Window.Sectors);
     for (uint32_t done = 0; done != sectors;) {
         const uint32_t n = std::min<uint32_t>(sectors - done, 10);
