@@ -264,6 +264,13 @@ void TCDIn::DoInit()
     deactivate();
 }
 
+QString TCDIn::readErrorAt(int32_t sector) const
+{
+    return QStringLiteral("Read error at sector %1 of %2")
+        .arg(sector)
+        .arg(CdDriveList().value(m_currentDrive).path);
+}
+
 void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
 {
     if (!m_reading)
@@ -283,9 +290,7 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
             int length = 0;
             int abort = 0;
             if (CR_RipChunk(m_buffer.data(), &length, &abort) != CDEX_OK)
-                throw EAuException(QStringLiteral("Read error at sector %1 of %2")
-                                       .arg(CR_GetLastErrorSector())
-                                       .arg(CdDriveList().value(m_currentDrive).path));
+                throw EAuException(readErrorAt(CR_GetLastErrorSector()));
             const auto [skip, count] = m_window->Take(size_t(std::max(length, 0)));
             m_readOffset = uint32_t(skip);
             m_bufferLength = uint32_t(skip + count);
@@ -296,10 +301,7 @@ void TCDIn::DoGetData(uint8_t *&buffer, uint32_t &bytes)
                 QString reason;
                 if (const size_t bad = CR_GetUnreadableSectors(&reason).size();
                     bad > 0 && int64_t(bad) >= m_windowSectors)
-                    throw EAuException(QStringLiteral("Read error at sector %1 of %2")
-                                           .arg(CR_GetLastErrorSector())
-                                           .arg(CdDriveList().value(m_currentDrive).path) +
-                                       (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason)));
+                    throw EAuException(reason.isEmpty() ? readErrorAt(CR_GetLastErrorSector()) : reason);
             }
         }
         if (m_readOffset < m_bufferLength) {
@@ -327,9 +329,7 @@ void TCDIn::DoFlush()
     const std::vector<int32_t> unreadable = CR_GetUnreadableSectors(&UnreadableReason);
     Unreadable = QList<int32_t>(unreadable.begin(), unreadable.end());
     if (!Unreadable.isEmpty() && UnreadableReason.isEmpty())
-        UnreadableReason = QStringLiteral("Read error at sector %1 of %2")
-                               .arg(Unreadable.first())
-                               .arg(CdDriveList().value(m_currentDrive).path);
+        UnreadableReason = readErrorAt(Unreadable.first());
     CR_CloseRipper();
     m_window.reset();
     m_leadSilence = m_tailSilence = 0;

@@ -107,6 +107,8 @@ private:
     int32_t m_endTrack = 1;
     TCDPosition m_startPos;
     TCDPosition m_endPos;
+    // "Read error at sector N of DRIVE".
+    QString readErrorAt(int32_t sector) const;
     bool m_reading = false;
     int32_t m_ripSize = 0;
     std::vector<uint8_t> m_buffer;

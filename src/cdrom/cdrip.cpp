@@ -470,8 +470,7 @@ int CR_RipChunk(uint8_t *buffer, int *length, int *abort)
                 return CDEX_ERROR;
             uint8_t *sector = buffer + size_t(i) * CDIO_CD_FRAMESIZE_RAW;
             QString error;
-            if (r->medium->firstBadSector(r->next + i, 1) >= 0 ||
-                !r->medium->readAudio(r->next + i, 1, sector, &error)) {
+            if (!r->medium->readAudio(r->next + i, 1, sector, &error)) {
                 std::memset(sector, 0, CDIO_CD_FRAMESIZE_RAW);
                 if (s.unreadable.empty()) {
                     s.lastErrorSector = r->next + i;

@@ -4,6 +4,7 @@
 #include "audio/aufilestream.h"
 #include "audio/deemphasis.h"
 #include "cdrom/readwindow.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/messages.h"
 #include "shell/settings.h"
@@ -214,13 +215,9 @@ void TCDRipThread::Execute()
         // Only verified tracks are wanted, and this one cannot be: it is not made.
         out.File.reset();
         DiscardWorkingFile(working, m_path);
-        PostProcessInfo(
-            NotifyWindow,
-            TProcessInfo{ProcessEvent::TrackRead,
-                         m_path + QStringLiteral(": not made: %1 sectors could not be read, and only "
-                                                 "verified tracks were asked for")
-                                      .arg(Unreadable.size()),
-                         QString(), ProcessResult::SourceFailed});
+        PostProcessInfo(NotifyWindow,
+                        TProcessInfo{ProcessEvent::TrackRead, DamagedNotMadeText(m_path, Unreadable.size()),
+                                     QString(), ProcessResult::SourceFailed});
         return;
     }
     settle(working, out, failed);
@@ -361,7 +358,6 @@ bool TCDRipThread::readPass(ReadPlan &plan, FileWrite *out, TAudioCheck &check, 
 
 void TCDRipThread::mendFlaggedSectors(uint32_t first, const std::vector<bool> &c2, uint8_t *data, bool copy)
 {
-    constexpr int Attempts = 16;
     std::vector<uint8_t> request(24 + CD_SECTOR_BYTES);
     std::vector<bool> flags;
     for (size_t i = 0; i < c2.size(); ++i) {
@@ -369,7 +365,7 @@ void TCDRipThread::mendFlaggedSectors(uint32_t first, const std::vector<bool> &c
             continue;
         const int32_t sector = int32_t(first + i);
         bool clean = false;
-        for (int attempt = 0; attempt < Attempts && !clean && !StopRequested; ++attempt) {
+        for (int attempt = 0; attempt < C2ReadAttempts && !clean && !StopRequested; ++attempt) {
             TTrackBuf *buffer = readRequest(request, first + uint32_t(i), 1);
             clean = ReadCDAudioLBAWithC2(CDHandle, buffer, &flags, nullptr) == 1 && !flags.empty() &&
                     !flags[0] && buffer->len == CD_SECTOR_BYTES;

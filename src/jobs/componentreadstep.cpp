@@ -183,9 +183,7 @@ void TComponentReadStep::copyDone(TAuOutput *sink)
         m_firstSector = TocEntryFrames(toc.tracks[m_track - 1]) - 150;
     if (complete && !m_unreadable.isEmpty() && !m_settings.CommonOptions.KeepDamaged) {
         // Only verified tracks are wanted, and this one cannot be: it is not made.
-        readFailure(m_wav + QStringLiteral(": not made: %1 sectors could not be read, and only verified "
-                                           "tracks were asked for")
-                                .arg(m_unreadable.size()));
+        readFailure(DamagedNotMadeText(m_wav, m_unreadable.size()));
         complete = false;
     }
     settle(m_out.FileName(), complete);

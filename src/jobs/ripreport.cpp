@@ -196,6 +196,13 @@ void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blo
     }
 }
 
+QString DamagedNotMadeText(const QString &file, qsizetype unreadableSectors)
+{
+    return file +
+           QStringLiteral(": not made: %1 sectors could not be read, and only verified tracks were asked for")
+               .arg(unreadableSectors);
+}
+
 QString DamagedText(const TTrackRip &track)
 {
     const int32_t count = int32_t(track.Unreadable.size());
@@ -337,9 +344,10 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
                    .arg(track.C2Flagged.size())
                    .arg(track.C2Flagged.first())
                    .arg(track.C2Left.isEmpty() ? QString()
-                                               : QStringLiteral("; %1 never did in 16 reads (from sector %2)")
+                                               : QStringLiteral("; %1 never did in %3 reads (from sector %2)")
                                                      .arg(track.C2Left.size())
-                                                     .arg(track.C2Left.first()));
+                                                     .arg(track.C2Left.first())
+                                                     .arg(C2ReadAttempts));
     if (track.JitterFrom >= 0)
         out << QStringLiteral("  Jitter: a read began off where it was asked to start, at %1 (sector %2); %3")
                    .arg(trackTime(track.JitterFrom - track.FirstSector))

@@ -122,6 +122,11 @@ struct TRipSession {
 
 // "Track 03: damaged: 12 sectors unreadable at 01:02.10–01:02.21": a track read with unreadable sectors.
 QString DamagedText(const TTrackRip &track);
+// Why a damaged track's file was not made when only verified tracks were asked for.
+QString DamagedNotMadeText(const QString &file, qsizetype unreadableSectors);
+
+// How often a sector the drive flagged with C2 error pointers is read again, at most, for a clean read.
+constexpr int C2ReadAttempts = 16;
 
 // Judges every track against the database's answer.
 void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blocks);
