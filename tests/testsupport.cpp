@@ -400,7 +400,11 @@ PulseNullSink::PulseNullSink() : m_state(std::make_unique<State>())
     m_state->server.start(QStringLiteral("pulseaudio"),
                           {"-n", "-F", m_state->dir + "/server.pa", "--daemonize=no", "--exit-idle-time=-1",
                            "--use-pid-file=no", "--no-cpu-limit", "--realtime=no", "--high-priority=no",
-                           "--log-level=info", "--log-meta=no", "--log-time=yes"});
+                           "--log-level=info", "--log-meta=no", "--log-time=yes",
+                           // With shared memory, pulseaudio 16 aborts now and then when a client's stream
+                           // goes ("Assertion 'pa_atomic_load(&b->pool->stat.n_imported) > 0' failed" in
+                           // memblock.c), and every play after it is refused: sound goes over the socket.
+                           "--disable-shm=yes"});
     if (!m_state->server.waitForStarted(10000))
         return;
     // The sound server for this process's ALSA plugin and for every program it starts.
