@@ -28,33 +28,7 @@ QString hex8(uint32_t value)
 // A place in a track as minutes:seconds.frames.
 QString trackTime(int32_t sectors)
 {
-    return QStringLiteral("%1:%2.%3")
-        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
-        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-}
-
-QString number2(int n)
-{
-    return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-}
-
-// Minutes, seconds and frames of a number of sectors, as cue sheets count.
-QString msf(int64_t sectors)
-{
-    return QStringLiteral("%1:%2:%3")
-        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
-        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
-        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
-}
-
-// A cue sheet's quoted text: it has no way to escape a quote, so quotes become apostrophes; control
-// characters go.
-QString cueText(const QString &text)
-{
-    QString out = WithoutControlChars(text);
-    out.replace(QLatin1Char('"'), QLatin1Char('\''));
-    return QLatin1Char('"') + out + QLatin1Char('"');
+    return SectorTime(sectors, QLatin1Char('.'));
 }
 
 QString plural(int n, const char *what)
@@ -65,6 +39,15 @@ QString plural(int n, const char *what)
 }
 
 } // namespace
+
+QString SectorTime(int64_t sectors, QChar beforeFrames)
+{
+    return QStringLiteral("%1:%2%3%4")
+        .arg(sectors / 4500, 2, 10, QLatin1Char('0'))
+        .arg(sectors / 75 % 60, 2, 10, QLatin1Char('0'))
+        .arg(beforeFrames)
+        .arg(sectors % 75, 2, 10, QLatin1Char('0'));
+}
 
 TTrackRip TTrackRip::Of(const TCDInfo &disc, int track, const QString &base, const QString &file)
 {
@@ -110,64 +93,6 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     return session;
 }
 
-std::vector<TKeptTrack> TracksReadWell(const QByteArray &logText, const QString &folder)
-{
-    const QStringList lines = QString::fromUtf8(logText).split(QRegularExpression(QStringLiteral("\r?\n")));
-    if (lines.isEmpty() || !lines.first().startsWith(QLatin1String("Sondrel ")) ||
-        !lines.first().endsWith(QLatin1String(" rip log")))
-        return {};
-    static const QRegularExpression header(QStringLiteral("^Track (\\d\\d)$"));
-    std::vector<TKeptTrack> kept;
-    TKeptTrack entry;
-    bool copied = false;
-    const auto close = [&] {
-        const QString name = entry.File;
-        const bool plain = !name.isEmpty() && name.size() <= 255 && name == QFileInfo(name).fileName() &&
-                           name != QLatin1String("..") && !name.startsWith(QLatin1Char('.')) &&
-                           WithoutControlChars(name) == name;
-        const QFileInfo file(folder + QLatin1Char('/') + name);
-        const bool known = std::any_of(kept.begin(), kept.end(),
-                                       [&](const TKeptTrack &k) { return k.Track == entry.Track; });
-        if (entry.Track > 0 && copied && plain && !known && file.isFile() && !file.isSymLink() &&
-            file.size() > 0)
-            kept.push_back(entry);
-        entry = TKeptTrack();
-        copied = false;
-    };
-    for (const QString &line : lines) {
-        if (const auto match = header.match(line); match.hasMatch()) {
-            close();
-            entry.Track = match.captured(1).toInt();
-        } else if (entry.Track > 0 && line.startsWith(QLatin1String("  "))) {
-            entry.Lines << WithoutControlChars(line);
-            if (line.startsWith(QLatin1String("  File: ")))
-                entry.File = line.mid(8);
-            else if (line == QLatin1String("  Status: copied"))
-                copied = true;
-        } else if (entry.Track > 0) {
-            close();
-        }
-    }
-    close();
-    return kept;
-}
-
-QString EarlierRipLog(const QString &folder)
-{
-    QString newest;
-    QDateTime when;
-    for (const QFileInfo &log : QDir(folder).entryInfoList({QStringLiteral("*.log")}, QDir::Files)) {
-        QFile file(log.filePath());
-        if (!file.open(QIODevice::ReadOnly) || !file.readLine(64).startsWith("Sondrel "))
-            continue;
-        if (newest.isEmpty() || log.lastModified() > when) {
-            newest = log.filePath();
-            when = log.lastModified();
-        }
-    }
-    return newest;
-}
-
 void TRipSession::TakeToc(const TToc &toc)
 {
     Disc = AccurateRipDiscOfToc(toc);
@@ -209,7 +134,7 @@ QString DamagedText(const TTrackRip &track)
     const QString from = trackTime(track.Unreadable.first() - track.FirstSector);
     const QString to = trackTime(track.Unreadable.last() - track.FirstSector);
     return QStringLiteral("Track %1: damaged: %2 unreadable at %3")
-               .arg(number2(track.Track),
+               .arg(TwoDigits(track.Track),
                     count == 1 ? QStringLiteral("1 sector") : QStringLiteral("%1 sectors").arg(count),
                     from + (to == from ? QString() : QStringLiteral("–") + to)) +
            (track.Problem.isEmpty() ? QString()
@@ -269,7 +194,7 @@ QStringList VerificationLines(const TRipSession &session)
             verdict = QStringLiteral("unknown (the database could not be asked)");
         else
             verdict = QStringLiteral("Not verified");
-        lines << QStringLiteral("Track %1: %2").arg(number2(track.Track), verdict);
+        lines << QStringLiteral("Track %1: %2").arg(TwoDigits(track.Track), verdict);
     }
     if (!session.VerifyError.isEmpty())
         lines << session.VerifyError;
@@ -284,25 +209,23 @@ void tocLines(QStringList &out, const TRipSession &session)
 {
     if (session.Toc.empty())
         return;
-    // Positions as minutes:seconds.frames and as sectors, as the disc's table gives them.
-    const auto msf = trackTime;
     out << QString() << QStringLiteral("Table of contents")
         << QStringLiteral("  Track    Start    Length  Start sector  End sector  Type");
     for (const TTocRow &row : session.Toc)
         out << QStringLiteral("  %1  %2  %3  %4  %5  %6")
                    .arg(row.Track, 5)
-                   .arg(msf(row.Start), 8)
-                   .arg(msf(row.Sectors), 8)
+                   .arg(trackTime(row.Start), 8)
+                   .arg(trackTime(row.Sectors), 8)
                    .arg(row.Start, 12)
                    .arg(row.Start + row.Sectors - 1, 10)
                    .arg(row.Audio ? QStringLiteral("audio") : QStringLiteral("data"));
-    out << QStringLiteral("  Lead-out %1  %2").arg(msf(session.LeadOut), 8).arg(session.LeadOut, 22);
+    out << QStringLiteral("  Lead-out %1  %2").arg(trackTime(session.LeadOut), 8).arg(session.LeadOut, 22);
 }
 
 // One track's part of the log.
 void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &track)
 {
-    out << QString() << QStringLiteral("Track ") + number2(track.Track);
+    out << QString() << QStringLiteral("Track ") + TwoDigits(track.Track);
     out << QStringLiteral("  File: ") + QFileInfo(track.File).fileName();
     if (!track.Isrc.isEmpty())
         out << QStringLiteral("  ISRC: ") + track.Isrc;
@@ -415,7 +338,7 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     if (!session.Kept.empty()) {
         QStringList numbers;
         for (const TKeptTrack &kept : session.Kept)
-            numbers << number2(kept.Track);
+            numbers << TwoDigits(kept.Track);
         out << QStringLiteral("Resumed: tracks kept from the earlier run: ") +
                    numbers.join(QStringLiteral(", "));
     }
@@ -427,7 +350,7 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     auto next = kept.begin();
     const auto keptUpTo = [&](int track) {
         for (; next != kept.end() && next->Track < track; ++next)
-            out << QString() << QStringLiteral("Track ") + number2(next->Track) << next->Lines
+            out << QString() << QStringLiteral("Track ") + TwoDigits(next->Track) << next->Lines
                 << QStringLiteral("  Kept from the earlier run");
     };
     for (const TTrackRip &track : session.Tracks) {
@@ -436,88 +359,6 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
     }
     keptUpTo(100);
     out << QString() << RipSummary(session) << QString();
-    return out.join(QStringLiteral("\r\n"));
-}
-
-std::vector<TImageTrack> ImageLayout(const TRipSession &session)
-{
-    std::vector<TImageTrack> layout;
-    int64_t at = 0;
-    const TTrackRip *before = nullptr;
-    for (const TTrackRip &track : session.Tracks) {
-        if (!track.Hidden()) {
-            TImageTrack place{track.Track, -1, at};
-            // The pregap at the end of the file before, when that file is the track before's (or hidden).
-            if (before && before->Pregap > 0 && before->Track + 1 == track.Track)
-                place.Index0 = std::max<int64_t>(at - before->Pregap, 0);
-            layout.push_back(place);
-        }
-        at += track.Frames / 588;
-        before = &track;
-    }
-    return layout;
-}
-
-int64_t ImageSectors(const TRipSession &session)
-{
-    int64_t sectors = 0;
-    for (const TTrackRip &track : session.Tracks)
-        sectors += track.Frames / 588;
-    return sectors;
-}
-
-QString CueSheetText(const TRipSession &session, const QString &image)
-{
-    QStringList out;
-    if (!session.Mcn.isEmpty())
-        out << QStringLiteral("CATALOG ") + session.Mcn;
-    out << QStringLiteral("PERFORMER ") + cueText(session.Artist);
-    out << QStringLiteral("TITLE ") + cueText(session.Album);
-    const auto header = [&](const TTrackRip &track) {
-        out << QStringLiteral("  TRACK %1 AUDIO").arg(number2(track.Track));
-        out << QStringLiteral("    TITLE ") + cueText(track.Title);
-        out << QStringLiteral("    PERFORMER ") +
-                   cueText(track.Performer.isEmpty() ? session.Artist : track.Performer);
-        if (track.PreEmphasis && !session.Deemphasis) // a file de-emphasised is flat
-            out << QStringLiteral("    FLAGS PRE");
-        if (!track.Isrc.isEmpty())
-            out << QStringLiteral("    ISRC ") + track.Isrc;
-    };
-    if (!image.isEmpty()) {
-        out << QStringLiteral("FILE %1 %2").arg(cueText(image), QStringLiteral("WAVE"));
-        for (const TImageTrack &place : ImageLayout(session)) {
-            header(*std::find_if(session.Tracks.begin(), session.Tracks.end(),
-                                 [&](const TTrackRip &t) { return t.Track == place.Track; }));
-            if (place.Index0 >= 0)
-                out << QStringLiteral("    INDEX 00 ") + msf(place.Index0);
-            out << QStringLiteral("    INDEX 01 ") + msf(place.Index1);
-        }
-        out << QString();
-        return out.join(QStringLiteral("\r\n"));
-    }
-    bool begun = false; // the track's lines came with its pregap, in the file before
-    for (size_t i = 0; i < session.Tracks.size(); ++i) {
-        const TTrackRip &track = session.Tracks[i];
-        const QString name = QFileInfo(track.File).fileName();
-        const QString type = name.endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive)
-                                 ? QStringLiteral("MP3")
-                                 : QStringLiteral("WAVE");
-        out << QStringLiteral("FILE %1 %2").arg(cueText(name), type);
-        if (!track.Hidden()) { // the hidden track is the next track's pregap, a file of its own
-            if (!begun)
-                header(track);
-            out << QStringLiteral("    INDEX 01 00:00:00");
-        }
-        // The pregap of the next track lies at the end of this file: the next track begins here.
-        begun = i + 1 < session.Tracks.size() && track.Pregap > 0 &&
-                session.Tracks[i + 1].Track == track.Track + 1;
-        if (begun) {
-            const int64_t sectors = track.Frames / 588;
-            header(session.Tracks[i + 1]);
-            out << QStringLiteral("    INDEX 00 ") + msf(std::max<int64_t>(sectors - track.Pregap, 0));
-        }
-    }
-    out << QString();
     return out.join(QStringLiteral("\r\n"));
 }
 

@@ -145,6 +145,9 @@ QString TrackResultWord(const TRipSession &session, const TTrackRip &track);
 QString RipSummary(const TRipSession &session);
 
 QString RipLogText(const TRipSession &session, const QDateTime &when);
+// Minutes, seconds and frames of a number of sectors: "MM:SS:FF" as cue sheets count, or with another mark
+// before the frames ("MM:SS.FF", a place in a track in the log).
+QString SectorTime(int64_t sectors, QChar beforeFrames = QLatin1Char(':'));
 // One FILE a track (file names without folders), PERFORMER and TITLE, INDEX 01 at each file's start; a track
 // whose pregap is known begins in the file before, with its INDEX 00 there. The hidden track's file is the
 // first track's pregap.
