@@ -92,6 +92,20 @@ std::vector<TKeptTrack> TracksReadWell(const QByteArray &logText, const QString 
 // The newest rip log in the folder; empty when there is none.
 QString EarlierRipLog(const QString &folder);
 
+// What an earlier rip left in a folder: its newest log and the tracks that log says were read well, their
+// files there with the extension given. Problem says why a log that is there is not one to go on from (it
+// could not be read, or its files are all of another format); then nothing is kept.
+struct TEarlierRip {
+    QString Log;
+    QString Problem;
+    std::vector<TKeptTrack> ReadWell;
+};
+TEarlierRip EarlierRip(const QString &folder, const QString &extension);
+// A rip set up to go on from the earlier one: its log is written, carrying the kept tracks' entries.
+void ResumeFrom(TOptionsSetting &settings, const QString &earlierLog);
+// "track 03", "tracks 01, 03", "no track".
+QString TrackNumbersText(const QList<int> &tracks);
+
 // A whole rip: how it was read and what came of each track.
 struct TRipSession {
     QString Drive;

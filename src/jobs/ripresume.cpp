@@ -2,6 +2,7 @@
 // What an earlier rip's log says was read well, for a rip that goes on from it.
 #include "ripreport.h"
 #include "shell/helpers.h"
+#include "shell/settings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -66,4 +67,42 @@ QString EarlierRipLog(const QString &folder)
         }
     }
     return newest;
+}
+
+TEarlierRip EarlierRip(const QString &folder, const QString &extension)
+{
+    TEarlierRip earlier;
+    earlier.Log = EarlierRipLog(folder);
+    if (earlier.Log.isEmpty())
+        return earlier;
+    QFile file(earlier.Log);
+    if (!file.open(QIODevice::ReadOnly))
+        earlier.Problem = earlier.Log + QStringLiteral(": ") + file.errorString();
+    else
+        earlier.ReadWell = TracksReadWell(file.read(4 << 20), folder);
+    // A rip into another format goes on from nothing: the earlier files are not its own to replace.
+    if (std::erase_if(earlier.ReadWell,
+                      [&](const TKeptTrack &track) {
+                          return !track.File.endsWith(extension, Qt::CaseInsensitive);
+                      }) > 0 &&
+        earlier.ReadWell.empty())
+        earlier.Problem = earlier.Log + QStringLiteral(": a rip to files of another format");
+    return earlier;
+}
+
+void ResumeFrom(TOptionsSetting &settings, const QString &earlierLog)
+{
+    settings.CommonOptions.ResumedLog = earlierLog;
+    settings.CommonOptions.WriteLog = true;
+}
+
+QString TrackNumbersText(const QList<int> &tracks)
+{
+    if (tracks.isEmpty())
+        return QStringLiteral("no track");
+    QStringList numbers;
+    for (const int track : tracks)
+        numbers << TwoDigits(track);
+    return (tracks.size() == 1 ? QStringLiteral("track ") : QStringLiteral("tracks ")) +
+           numbers.join(QStringLiteral(", "));
 }

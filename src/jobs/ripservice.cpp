@@ -7,6 +7,7 @@
 #include "paralleljob.h"
 #include "playlist.h"
 #include "replaygain.h"
+#include "ripreport.h"
 #include "shell/helpers.h"
 #include "shell/localizedtext.h"
 #include "shell/outputformats.h"
@@ -14,6 +15,7 @@
 #include "shell/workingfile.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 namespace {
 
@@ -39,12 +41,17 @@ private:
     // Each extra format's folder and job list.
     std::vector<std::pair<QString, QStringList>> m_extras;
 
+    // The WAVs here are the user's (an earlier rip made them): kept, as if asked to keep the WAVs.
+    bool m_earlierWavs = false;
+
     const TCommonOptions &asked() const { return m_request.Settings.CommonOptions; }
+    bool keepsWavs() const { return asked().IsKeepWav || m_earlierWavs; }
     QString mainFile(const QString &entry, int32_t format) const
     {
         return TJobItem::Of(entry).File(m_result.Folder, OutputFormatExtension(format));
     }
     bool prepare();
+    void findEarlierWavs();
     QStringList toRip();
     bool extraMissing(qsizetype k) const;
     int extract(const QStringList &jobs);
@@ -69,6 +76,7 @@ bool TRip::prepare()
         return false;
     }
     m_result.FolderMade = true;
+    findEarlierWavs();
     if (const auto saved = SaveDiscCover(m_result.Folder, m_settings); !saved)
         m_frontEnd.Failure(saved.Error());
     for (size_t i = 1; i < outputs.size(); ++i) {
@@ -78,6 +86,28 @@ bool TRip::prepare()
                               m_request.JobsOf(outputs[i].NameTemplate));
     }
     return true;
+}
+
+// A rip to another format writes each track's WAV first and removes it after; where an earlier rip to WAV
+// left its files (its log in the folder names them), they are the user's, not steps of a run that was cut
+// short, and are neither removed nor replaced without the question a kept file gets.
+void TRip::findEarlierWavs()
+{
+    if (keepsWavs() || asked().OutputFormat == OutputFormat::Wav)
+        return;
+    const QString wav = OutputFormatExtension(OutputFormat::Wav);
+    const TEarlierRip earlier = EarlierRip(m_result.Folder, wav);
+    for (const QString &job : m_result.Jobs) {
+        const QString name = QFileInfo(mainFile(job, OutputFormat::Wav)).fileName();
+        if (std::any_of(earlier.ReadWell.begin(), earlier.ReadWell.end(),
+                        [&](const TKeptTrack &track) { return track.File == name; })) {
+            m_earlierWavs = true;
+            m_settings.CommonOptions.IsKeepWav = true;
+            m_frontEnd.Notice(QStringLiteral("the WAVs in %1 are kept: an earlier rip made them (%2)")
+                                  .arg(m_result.Folder, earlier.Log));
+            return;
+        }
+    }
 }
 
 bool TRip::extraMissing(qsizetype k) const
@@ -110,7 +140,7 @@ QStringList TRip::toRip()
     QStringList rip;
     for (qsizetype k = 0; k < jobs.size(); ++k) {
         QString existing = mainFile(jobs[k], options.OutputFormat);
-        if (!QFileInfo::exists(existing) && options.OutputFormat != OutputFormat::Wav && asked().IsKeepWav)
+        if (!QFileInfo::exists(existing) && options.OutputFormat != OutputFormat::Wav && keepsWavs())
             existing = mainFile(jobs[k], OutputFormat::Wav);
         if (extraMissing(k) || mayReplace(existing, m_frontEnd))
             rip << jobs[k];
@@ -132,7 +162,7 @@ int TRip::extract(const QStringList &jobs)
 // A stopped rip of several formats leaves no WAV the user did not ask for (they were kept for the others).
 void TRip::removeStepWavs()
 {
-    if (m_result.Outputs.size() < 2 || asked().IsKeepWav || m_result.Outputs[0].Format == OutputFormat::Wav)
+    if (m_result.Outputs.size() < 2 || keepsWavs() || m_result.Outputs[0].Format == OutputFormat::Wav)
         return;
     for (const QString &job : m_result.Ripped)
         RemoveMadeFile(mainFile(job, OutputFormat::Wav));
@@ -192,7 +222,7 @@ void TRip::encodeExtraFormats()
             return;
         }
     }
-    if (!asked().IsKeepWav && m_result.Outputs[0].Format != OutputFormat::Wav)
+    if (!keepsWavs() && m_result.Outputs[0].Format != OutputFormat::Wav)
         RemoveConvertedWavs(wanted);
 }
 

@@ -2,14 +2,14 @@
 #pragma once
 
 #include "audio/encoderprocess.h"
-#include "ui/querycddbform.h"
 #include "cdrom/cdaccess.h"
 #include "cdrom/discmodel.h"
-#include "ui/optionsetform.h"
-#include "ui/recordform.h"
 #include "jobs/discsession.h"
 #include "jobs/ripservice.h"
 #include "shell/userprompt.h"
+#include "ui/optionsetform.h"
+#include "ui/querycddbform.h"
+#include "ui/recordform.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -110,6 +110,9 @@ public:
     void ReloadFromDrive() override { Session.LoadTracksFromDrive(); }
     void RememberStatus() override { Session.SavedStatus = StatusText(); }
     bool CheckOutputFolder();
+    // An earlier rip in the extraction folder read some of the chosen tracks well: the user may keep their
+    // files and read only the others (the request is set up so). False when nothing is left to read.
+    bool OfferResume(TRipRequest &request);
     bool AnyTrackChecked() const;
     // One entry per checked row: the track number in two digits, then the file base of its title.
     QStringList JobList() const;

@@ -6,6 +6,7 @@
 #include "edittrackname.h"
 #include "jobs/convertjob.h"
 #include "jobs/formatplan.h"
+#include "jobs/jobitem.h"
 #include "jobs/paralleljob.h"
 #include "jobs/playlist.h"
 #include "jobs/replaygain.h"
@@ -259,10 +260,55 @@ void TMainForm::ActionExtractExecute()
     request.Drive = &Session.CDIn1;
     request.Mp3 = Mp3Encoder.get();
     request.Wma = WmaEncoder.get();
+    if (!OfferResume(request))
+        return;
     TWindowFrontEnd frontEnd(*this);
     const TRipResult rip = RunRip(request, frontEnd);
     if (rip.FolderMade)
         ShowRipOutcome(rip.Outputs, rip.Folder);
+}
+
+bool TMainForm::OfferResume(TRipRequest &request)
+{
+    const QString folder = ExtractionFolder(request.Settings);
+    const TEarlierRip earlier =
+        EarlierRip(folder, OutputFormatExtension(request.Settings.CommonOptions.OutputFormat));
+    QSet<int> chosen;
+    for (const QString &entry : JobList())
+        chosen.insert(TJobItem::Of(entry).Track);
+    QList<int> kept;
+    for (const TKeptTrack &track : earlier.ReadWell)
+        if (track.Track > 0 && chosen.contains(track.Track))
+            kept << track.Track;
+    if (kept.isEmpty())
+        return true;
+    const bool gain = WantsReplayGain(request.Settings.CommonOptions.ReplayGain,
+                                      request.Settings.CommonOptions.OutputFormat, std::nullopt);
+    const QString question =
+        LocalizedText("RES_Resume_Rip", "An earlier rip in %1 read %2 well, and the files are there.")
+            .arg(folder, TrackNumbersText(kept)) +
+        QStringLiteral("\r\n") +
+        LocalizedText("RES_Resume_Keep", "Keep them and read only the other tracks?") +
+        (gain ? QStringLiteral("\r\n") +
+                    LocalizedText("RES_Resume_Gain", "(The album's ReplayGain is not written then.)")
+              : QString());
+    if (!Question(QStringLiteral("Sondrel"), question))
+        return true;
+    if (kept.size() == chosen.size()) {
+        message(
+            LocalizedText("RES_Resume_Nothing", "Every chosen track was read well: nothing to read again."));
+        return false;
+    }
+    ResumeFrom(request.Settings, earlier.Log);
+    request.ReplayGain = false;
+    request.JobsOf = [this, kept](const QString &nameTemplate) {
+        QStringList list;
+        for (const QString &entry : JobList(nameTemplate))
+            if (!kept.contains(TJobItem::Of(entry).Track))
+                list << entry;
+        return list;
+    };
+    return true;
 }
 
 void TMainForm::ConvertFiles(JobKind kind, const QStringList &files)

@@ -938,6 +938,12 @@ TEST_F(AccuracyTest, ResumeReadsAgainOnlyWhatFailed)
     const CliRun nothing = runCli({"rip", "-o", out, "-f", "wav", "--resume"});
     EXPECT_EQ(nothing.code, 0);
     EXPECT_TRUE(nothing.err.contains("nothing to read again")) << nothing.err.toStdString();
+    // Files of another format are not what a FLAC rip makes: nothing is kept, and with nothing to go on
+    // from, the WAVs are asked about before the rip's own WAVs take their names.
+    const CliRun flac = runCli({"rip", "-o", out, "-f", "flac", "--resume", "--no-overwrite", "--quiet"});
+    EXPECT_TRUE(flac.err.contains(log + ": a rip to files of another format: every track is read"))
+        << flac.err.toStdString();
+    EXPECT_TRUE(ReadFileText(log).contains("  File: Three.wav")); // not the FLAC rip's log
 
     // A log that names a file outside the folder (or a hidden one) as a track's keeps nothing.
     QString hostile = text;

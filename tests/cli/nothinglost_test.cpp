@@ -96,6 +96,23 @@ TEST_F(NothingLostTest, NoOverwriteKeepsEveryExistingFile)
     }
 }
 
+// A rip to FLAC into a folder where an earlier rip made WAVs (its log says so) writes its own WAVs over
+// theirs only when allowed, and never removes them: they are the user's, not steps a cut-short run left.
+TEST_F(NothingLostTest, ARipToAnotherFormatKeepsTheWavsOfAnEarlierRip)
+{
+    disc({"50,music", "50,music"}, "TrackNumber=2\n");
+    ASSERT_EQ(runCli({"rip", "-f", "wav", "-o", out, "--log", "--quiet"}).code, 0);
+    const QByteArray wav = ReadFileBytes(out + "/Track01.wav");
+    const CliRun asked = runCli({"rip", "-f", "flac", "-o", out, "--quiet"}); // no terminal: the answer is no
+    EXPECT_TRUE(asked.err.contains("kept " + out + "/Track01.wav")) << asked.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(out + "/Track01.wav"), wav);
+    const CliRun allowed = runCli({"rip", "-f", "flac", "-o", out, "--overwrite", "--quiet"});
+    ASSERT_EQ(allowed.code, 0) << allowed.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(out + "/Track01.wav"), wav); // read again, the same audio, and kept
+    EXPECT_TRUE(QFileInfo::exists(out + "/Track02.wav"));
+    EXPECT_TRUE(QFileInfo(out + "/Track02.flac").size() > 0);
+}
+
 // A conversion asks before it replaces a file, whichever encoder makes it: without a terminal or with
 // --no-overwrite the file is kept and named (our own writers replaced it unasked), with --overwrite it is
 // replaced.

@@ -294,6 +294,38 @@ TEST_F(CommandsTest, ConvertAudioFilesOfAnyKind)
     EXPECT_TRUE(info.contains("R128_TRACK_GAIN=")) << info.toStdString(); // ReplayGain is on for Opus
 }
 
+// An Extract into a folder where an earlier rip read some tracks well offers to keep them and read only the
+// others: the kept files stay as they are, the log carries their entries.
+TEST_F(CommandsTest, ExtractGoesOnFromAnEarlierRip)
+{
+    ASSERT_TRUE(MakeDisc(images + "disc.cue",
+                         {"--damage", "unreadable=150-160", "100,music", "100,music", "100,music"}));
+    WriteFileText(SettingsFolder() + "options.ini",
+                  "[CommonOptions]\nOutputFolder=" + out + "\nOutputFormat=1\nWriteLog=1\n");
+    const auto extract = [&] {
+        TMainForm form;
+        form.show();
+        setTitles(form, {"One", "Two", "Three"});
+        form.ActionExtractExecute();
+    };
+    extract();
+    const QStringList logs = QDir(out).entryList({"*.log"});
+    ASSERT_EQ(logs.size(), 1);
+    const QString log = out + "/" + logs[0];
+    ASSERT_TRUE(ReadFileText(log).contains("  Status: damaged")) << ReadFileText(log).toStdString();
+    QFile::remove(images + "disc.cue.damage"); // a cleaned disc
+    const QDateTime one = QFileInfo(out + "/One.wav").lastModified();
+    closer.texts.clear();
+
+    extract();
+    EXPECT_EQ(closer.texts.filter("read tracks 01, 03 well").size(), 1)
+        << closer.texts.join("\n").toStdString();
+    EXPECT_EQ(QFileInfo(out + "/One.wav").lastModified(), one);
+    const QString text = ReadFileText(log);
+    EXPECT_TRUE(text.contains("Resumed: tracks kept from the earlier run: 01, 03\r\n")) << text.toStdString();
+    EXPECT_EQ(text.count("  Status: copied"), 3) << text.toStdString();
+}
+
 // A rip to FLAC in the window ends with the tracks' ReplayGain values (the setting is on by default).
 TEST_F(CommandsTest, AFlacRipGetsReplayGain)
 {

@@ -328,33 +328,27 @@ bool hiddenTrackWanted(const TArguments &args, const TCommonOptions &options, co
 bool resume(TOptionsSetting &settings, QList<int> &tracks, int &keptCount, TTerminal &terminal)
 {
     const QString folder = ExtractionFolder(settings);
-    const QString log = EarlierRipLog(folder);
-    if (log.isEmpty()) {
-        terminal.Notice(QStringLiteral("no earlier rip's log in %1: every track is read").arg(folder));
+    const TEarlierRip earlier =
+        EarlierRip(folder, OutputFormatExtension(settings.CommonOptions.OutputFormat));
+    if (earlier.Log.isEmpty() || !earlier.Problem.isEmpty()) {
+        terminal.Notice(earlier.Log.isEmpty()
+                            ? QStringLiteral("no earlier rip's log in %1: every track is read").arg(folder)
+                            : earlier.Problem + QStringLiteral(": every track is read"));
         return true;
     }
-    QFile file(log);
-    if (!file.open(QIODevice::ReadOnly)) {
-        terminal.Notice(QStringLiteral("%1: %2: every track is read").arg(log, file.errorString()));
-        return true;
-    }
-    QStringList kept;
-    for (const TKeptTrack &track : TracksReadWell(file.read(4 << 20), folder)) {
+    QList<int> kept;
+    for (const TKeptTrack &track : earlier.ReadWell) {
         if (tracks.removeAll(track.Track) > 0)
-            kept << QStringLiteral("%1").arg(track.Track, 2, 10, QLatin1Char('0'));
+            kept << track.Track;
     }
     keptCount = int(kept.size());
-    settings.CommonOptions.ResumedLog = log;
-    settings.CommonOptions.WriteLog = true;
+    ResumeFrom(settings, earlier.Log);
     // The tracks read again replace what the earlier run left of them (and its log, which the new one
     // carries on), unless --no-overwrite says otherwise.
     if (terminal.OverwriteAnswer != TTerminal::Overwrite::No)
         terminal.OverwriteAnswer = TTerminal::Overwrite::Yes;
-    terminal.Notice(QStringLiteral("resuming the rip of %1: %2 kept")
-                        .arg(log, kept.isEmpty() ? QStringLiteral("no track")
-                                                 : (kept.size() == 1 ? QStringLiteral("track ")
-                                                                     : QStringLiteral("tracks ")) +
-                                                       kept.join(QStringLiteral(", "))));
+    terminal.Notice(
+        QStringLiteral("resuming the rip of %1: %2 kept").arg(earlier.Log, TrackNumbersText(kept)));
     if (tracks.isEmpty()) {
         terminal.Notice(
             QStringLiteral("every track was read well by the earlier run: nothing to read again"));
