@@ -284,9 +284,13 @@ bool TMainForm::OfferResume(TRipRequest &request)
         return true;
     const bool gain = WantsReplayGain(request.Settings.CommonOptions.ReplayGain,
                                       request.Settings.CommonOptions.OutputFormat, std::nullopt);
+    QStringList numbers;
+    for (const int track : kept)
+        numbers << TwoDigits(track);
     const QString question =
-        LocalizedText("RES_Resume_Rip", "An earlier rip in %1 read %2 well, and the files are there.")
-            .arg(folder, TrackNumbersText(kept)) +
+        LocalizedText("RES_Resume_Rip",
+                      "An earlier rip in %1 read these tracks well, and their files are there: %2.")
+            .arg(folder, numbers.join(QStringLiteral(", "))) +
         QStringLiteral("\r\n") +
         LocalizedText("RES_Resume_Keep", "Keep them and read only the other tracks?") +
         (gain ? QStringLiteral("\r\n") +
