@@ -201,11 +201,7 @@ void TCDRipThread::Execute()
         FirstCopyCrc = crcs.value(1);
     FirstSector = plan.Start;
     if (!failed && prints.size() > 1) {
-        for (size_t at = 0; at < prints[0].size(); ++at)
-            if (std::any_of(prints.begin() + 1, prints.end(), [&](const std::vector<uint64_t> &read) {
-                    return at >= read.size() || read[at] != prints[0][at];
-                }))
-                Suspicious << plan.Start + int32_t(at);
+        Suspicious = DifferingSectors(prints, plan.Start);
         if (BeganOff(prints))
             JitterFrom = plan.Start;
     }
@@ -221,6 +217,34 @@ void TCDRipThread::Execute()
         return;
     }
     settle(working, out, failed);
+}
+
+void TSectorPrints::Add(const uint8_t *data, size_t bytes)
+{
+    // Whole sectors are hashed, so that the print does not depend on the pieces the audio came in.
+    while (m_prints && bytes > 0) {
+        const size_t n = std::min(bytes, m_sector.size() - m_filled);
+        std::memcpy(m_sector.data() + m_filled, data, n);
+        m_filled += n;
+        data += n;
+        bytes -= n;
+        if (m_filled == m_sector.size()) {
+            m_prints->push_back(std::hash<std::string_view>{}(
+                std::string_view(reinterpret_cast<const char *>(m_sector.data()), m_sector.size())));
+            m_filled = 0;
+        }
+    }
+}
+
+QList<int32_t> DifferingSectors(const std::vector<std::vector<uint64_t>> &prints, int32_t firstSector)
+{
+    QList<int32_t> sectors;
+    for (size_t at = 0; !prints.empty() && at < prints[0].size(); ++at)
+        if (std::any_of(prints.begin() + 1, prints.end(), [&](const std::vector<uint64_t> &read) {
+                return at >= read.size() || read[at] != prints[0][at];
+            }))
+            sectors << firstSector + int32_t(at);
+    return sectors;
 }
 
 bool BeganOff(const std::vector<std::vector<uint64_t>> &prints)
@@ -252,34 +276,6 @@ TTrackBuf *readRequest(std::vector<uint8_t> &request, uint32_t first, uint32_t c
     buffer->startOffset = 0;
     return buffer;
 }
-
-// A fingerprint of each 2352-byte sector of a read's audio as it passes (a sector may come in pieces).
-class TSectorPrints {
-public:
-    explicit TSectorPrints(std::vector<uint64_t> *prints) : m_prints(prints) {}
-    void Add(const uint8_t *data, size_t bytes)
-    {
-        while (m_prints && bytes > 0) {
-            const size_t n = std::min(bytes, size_t(CD_SECTOR_BYTES) - m_filled);
-            const uint64_t piece =
-                std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char *>(data), n));
-            m_hash = (m_hash ^ piece) * 0x9E3779B97F4A7C15ull;
-            m_filled += n;
-            data += n;
-            bytes -= n;
-            if (m_filled == size_t(CD_SECTOR_BYTES)) {
-                m_prints->push_back(m_hash);
-                m_hash = 0;
-                m_filled = 0;
-            }
-        }
-    }
-
-private:
-    std::vector<uint64_t> *m_prints;
-    uint64_t m_hash = 0;
-    size_t m_filled = 0;
-};
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -22,10 +23,25 @@
 // Created idle; the job sets CDHandle, NotifyWindow and Options (its own copy), then calls Resume. The window
 // must outlive the thread: destroying this object waits for the thread (set StopRequested first to end it
 // early).
+// A fingerprint of each 2352-byte sector of a read's audio as it passes (a sector may come in pieces), for
+// Test & copy to tell where its reads differed.
+class TSectorPrints {
+public:
+    explicit TSectorPrints(std::vector<uint64_t> *prints = nullptr) : m_prints(prints) {}
+    void Add(const uint8_t *data, size_t bytes);
+
+private:
+    std::vector<uint64_t> *m_prints;
+    std::array<uint8_t, 2352> m_sector{};
+    size_t m_filled = 0;
+};
+
 // Whether a read of a track (its sector prints; the first read is the reference) began off where it was
 // asked to start, as a jittering drive's does: it differs from its first sector on, over a run too long
 // for a weak spot.
 bool BeganOff(const std::vector<std::vector<uint64_t>> &prints);
+// The sectors where a read of the track differed from the first (firstSector: where the track begins).
+QList<int32_t> DifferingSectors(const std::vector<std::vector<uint64_t>> &prints, int32_t firstSector);
 
 class TCDRipThread final {
 public:

@@ -43,7 +43,10 @@ TComponentReadStep::TComponentReadStep(TCDIn &cdIn, const TOptionsSetting &setti
     // checksums cost a pass over every byte: taken only when the log, AccurateRip or Test & copy use them.
     const TCommonOptions &checks = m_settings.CommonOptions;
     if (checks.WriteLog || checks.VerifyAccurateRip || checks.TestAndCopy)
-        m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) { m_check.Add(data, bytes); };
+        m_cdIn.OnAudio = [this](const uint8_t *data, size_t bytes) {
+            m_check.Add(data, bytes);
+            m_sectorPrints.Add(data, bytes);
+        };
     else
         m_cdIn.OnAudio = nullptr;
     m_cdIn.ReadOffset = checks.ReadOffset;
@@ -81,6 +84,11 @@ void TComponentReadStep::Describe(TTrackRip &track, const TReadEnd &) const
     track.FirstSector = m_firstSector;
     if (track.Read && track.Damaged())
         track.Problem = m_unreadableReason;
+    if (m_prints.size() > 1 && track.Read) {
+        track.Suspicious = DifferingSectors(m_prints, m_firstSector);
+        if (BeganOff(m_prints))
+            track.JitterFrom = m_firstSector;
+    }
     if (m_tested && m_reads.size() > 1) {
         track.FirstCopyCrc = m_reads.value(1);
         track.Rereads = m_reads.mid(2);
@@ -125,6 +133,7 @@ void TComponentReadStep::Start(int track, const QString &base, const QString &wa
     m_testCrc = 0;
     m_unreadable.clear();
     m_unreadableReason.clear();
+    m_prints.clear();
     try {
         m_cdIn.SetStartTrack(track);
         m_cdIn.SetEndTrack(track);
@@ -142,6 +151,7 @@ void TComponentReadStep::Start(int track, const QString &base, const QString &wa
         m_frames = std::max<int64_t>(m_cdIn.CurrentSize() - 2352, 0) / 4;
         if (options.TestAndCopy) {
             m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);
+            nextPrints();
             m_current = &m_testOut;
             m_testOut.Run();
         } else {
@@ -153,10 +163,20 @@ void TComponentReadStep::Start(int track, const QString &base, const QString &wa
     }
 }
 
+void TComponentReadStep::nextPrints()
+{
+    // Set between reads, while no reading thread runs.
+    if (!m_settings.CommonOptions.TestAndCopy)
+        return;
+    m_prints.emplace_back();
+    m_sectorPrints = TSectorPrints(&m_prints.back());
+}
+
 void TComponentReadStep::copy()
 {
     try {
         m_check = TAudioCheck(m_frames, m_firstTrack, m_lastTrack);
+        nextPrints();
         m_out.SetFileName(WorkingFileOf(m_wav));
         m_current = &m_out;
         m_out.Run();

@@ -3,6 +3,7 @@
 
 #include "accuraterip.h"
 #include "audio/nullout.h"
+#include "cdripthread.h"
 #include "cdrom/cdin.h"
 #include "readstep.h"
 #include "shell/settings.h"
@@ -40,6 +41,8 @@ public:
 
 private:
     void copy();
+    // A new read of the track begins: Test & copy keeps its sector prints apart.
+    void nextPrints();
     void copyDone(TAuOutput *sink);
     void settle(const QString &working, bool complete);
     void waitForSettling();
@@ -62,6 +65,9 @@ private:
     bool m_tested = false;
     uint32_t m_testCrc = 0;
     QList<uint32_t> m_reads;
+    // Test & copy: each read's sector prints, fed on the reading thread while that read runs.
+    std::vector<std::vector<uint64_t>> m_prints;
+    TSectorPrints m_sectorPrints;
     // The copy's sectors that could not be read (silence in the file), why, and the track's first sector.
     QList<int32_t> m_unreadable;
     QString m_unreadableReason;

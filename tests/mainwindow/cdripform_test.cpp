@@ -184,6 +184,23 @@ TEST_F(CDRipFormTest, NormalisesEveryTrackAsSoxScalesIt)
     EXPECT_EQ(farOff, 0);
 }
 
+// Test & copy through the drive component (no paranoia, as the window reads): where the reads of a weak
+// sector differed is in the log, as a place in the track and the disc's sector.
+TEST_F(CDRipFormTest, TestAndCopyLogsWhereReadsDiffered)
+{
+    ASSERT_TRUE(
+        MakeDisc(images + "disc.cue", {"300,music", "300,music", "--flaky", "450", "--damage", "c2=0"}));
+    AppSettings.CommonOptions.OutputFormat = 1;
+    AppSettings.CommonOptions.TestAndCopy = true;
+    AppSettings.CommonOptions.WriteLog = true;
+    ASSERT_TRUE(run({"01Steady", "02Weak"}));
+    const QStringList logs = QDir(out).entryList({"*.log"});
+    ASSERT_EQ(logs.size(), 1) << closer.texts.join("\n").toStdString();
+    const QString log = ReadFileText(out + logs[0]);
+    EXPECT_TRUE(log.contains("  Suspicious positions: 00:02.00 (sector 450)\r\n")) << log.toStdString();
+    EXPECT_EQ(log.count("  Suspicious positions: "), 1) << log.toStdString();
+}
+
 TEST_F(CDRipFormTest, DataTrackIsReportedAndSkipped)
 {
     ASSERT_TRUE(MakeDisc(images + "disc.cue", {"00:02:00,music", "data:00:02:00", "00:02:00,music"}));
