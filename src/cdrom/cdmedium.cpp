@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
+#include <cdio/mmc_cmds.h>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -194,6 +196,13 @@ std::unique_ptr<CdMedium> CdMedium::open(const QString &path, bool isImage, QStr
             return nullptr;
         }
     }
+    if (!isImage && medium->m_cdio) {
+        cdio_drive_read_cap_t read = 0;
+        cdio_drive_write_cap_t write = 0;
+        cdio_drive_misc_cap_t misc = 0;
+        cdio_get_drive_cap(medium->m_cdio, &read, &write, &misc);
+        medium->m_driveC2 = (read & CDIO_DRIVE_CAP_READ_C2_ERRS) != 0 && (read & CDIO_DRIVE_CAP_ERROR) == 0;
+    }
     if (isImage) {
         auto damage = TDamageProfile::OfImage(path);
         if (!damage) {
@@ -324,7 +333,49 @@ bool CdMedium::readAudio(int32_t lsn, uint32_t count, void *buffer, QString *err
                 return readRaw(at, sectors, into, why);
             },
             error, offersC2() ? c2 : nullptr);
+    if (c2 && m_driveC2 && !m_isImage && m_cdio) {
+        if (readDriveWithC2(lsn, count, buffer, *c2))
+            return true;
+        if (!readRaw(lsn, count, buffer, error))
+            return false; // the sectors themselves cannot be read
+        // Read without C2 pointers but not with them: the drive does not give them after all.
+        m_driveC2 = false;
+        return true;
+    }
     return readRaw(lsn, count, buffer, error);
+}
+
+void SplitC2Sectors(const uint8_t *sectors, uint32_t count, uint8_t *audio, std::vector<bool> &c2)
+{
+    c2.assign(count, false);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t *sector = sectors + size_t(i) * CdSectorWithC2Bytes;
+        std::memcpy(audio + size_t(i) * 2352, sector, 2352);
+        c2[i] =
+            std::any_of(sector + 2352, sector + CdSectorWithC2Bytes, [](uint8_t bits) { return bits != 0; });
+    }
+}
+
+bool CdMedium::readDriveWithC2(int32_t lsn, uint32_t count, void *buffer, std::vector<bool> &c2) const
+{
+    // In pieces a drive takes in one command (under 64 KiB).
+    constexpr uint32_t PieceSectors = 24;
+    std::vector<uint8_t> raw(size_t(std::min(count, PieceSectors)) * CdSectorWithC2Bytes);
+    std::vector<bool> piece;
+    c2.clear();
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t n = std::min(count - done, PieceSectors);
+        const TCdioMessage message; // a refused command is told by the plain read that follows
+        if (mmc_read_cd(m_cdio, raw.data(), lsn + int32_t(done), CDIO_MMC_READ_TYPE_CDDA, false, false, 0,
+                        true, false, 1, 0, uint16_t(CdSectorWithC2Bytes), n) != DRIVER_OP_SUCCESS) {
+            c2.clear();
+            return false;
+        }
+        SplitC2Sectors(raw.data(), n, static_cast<uint8_t *>(buffer) + size_t(done) * 2352, piece);
+        c2.insert(c2.end(), piece.begin(), piece.end());
+        done += n;
+    }
+    return true;
 }
 
 bool CdMedium::readRaw(int32_t lsn, uint32_t count, void *buffer, QString *error) const

@@ -56,8 +56,9 @@ public:
     // not.
     bool readAudio(int32_t lsn, uint32_t count, void *buffer, QString *error,
                    std::vector<bool> *c2 = nullptr) const;
-    // Whether reads come with C2 error pointers (a simulated damaged drive's do).
-    bool offersC2() const { return m_damage && m_damage->Profile().C2; }
+    // Whether reads come with C2 error pointers: a drive's, when it says it gives them (and its first read
+    // with them worked); a simulated damaged drive's as its profile says.
+    bool offersC2() const { return m_damage ? m_damage->Profile().C2 : m_driveC2; }
     // The image's damage (IMAGE.damage); null for a drive or an undamaged image.
     TDamagedReads *damage() const { return m_damage.get(); }
     // The first sector in [lsn, lsn + count) marked unreadable, or -1.
@@ -67,6 +68,8 @@ private:
     CdMedium() = default;
     // The reads of the undamaged medium.
     bool readRaw(int32_t lsn, uint32_t count, void *buffer, QString *error) const;
+    // A drive's read with its C2 error pointers (MMC READ CD); false when the drive refused it.
+    bool readDriveWithC2(int32_t lsn, uint32_t count, void *buffer, std::vector<bool> &c2) const;
     // False, with "IMAGE: track N starts before track N-1" (or before the disc, or after its end), when the
     // tracks do not follow one another.
     bool tracksInOrder(QString *reason) const;
@@ -79,10 +82,18 @@ private:
     int32_t m_leadout = 0;
     std::vector<Track> m_tracks;
     std::unique_ptr<TDamagedReads> m_damage;
+    mutable bool m_driveC2 = false; // the drive gives C2 error pointers with its reads
     std::unique_ptr<TocImage> m_toc;
     std::unique_ptr<QTemporaryDir> m_workspace; // a CUE sheet's copy and its data file's link, while open
     QString m_dataFile;                         // the file a CUE sheet names
 };
+
+// The bytes of a sector read with its C2 error pointers (MMC READ CD, C2 error bits): the 2,352 bytes of
+// audio, then a bit for each of them, set where the drive could not correct the byte.
+constexpr uint32_t CdSectorWithC2Bytes = 2352 + 294;
+// Takes `count` such sectors apart: their audio into `audio` (2,352 bytes each), and a flag for each sector
+// with any error bit set into `c2`.
+void SplitC2Sectors(const uint8_t *sectors, uint32_t count, uint8_t *audio, std::vector<bool> &c2);
 
 // Routes libcdio's log to the TCdioMessage listening instead of standard error. Called by everything that
 // opens drives; idempotent.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrom/cdaccess.h"
 #include "cdrom/cddrivelist.h"
+#include "cdrom/cdmedium.h"
 #include "cdrom/discidentity.h"
 #include "shell/folders.h"
 #include "testsupport.h"
@@ -405,6 +406,26 @@ TEST(DiscCodes, OnlyWellFormedCodesAreTaken)
     EXPECT_TRUE(IsBarcode("0075678164125"));
     EXPECT_FALSE(IsBarcode("4006381333932"));
     EXPECT_TRUE(IsWellFormedMcn("4006381333932")); // a catalogue number all the same
+}
+
+// A drive's read with C2 error pointers gives each sector's audio followed by a bit for each of its bytes
+// (MMC READ CD, C2 error bits): the audio is taken out whole, and a sector is flagged by any bit of its own,
+// the first and the last byte's included.
+TEST(C2Pointers, EachSectorIsFlaggedByItsOwnBits)
+{
+    constexpr uint32_t count = 4;
+    std::vector<uint8_t> raw(count * CdSectorWithC2Bytes);
+    for (uint32_t i = 0; i < count; ++i)
+        std::memset(raw.data() + i * CdSectorWithC2Bytes, int('a' + i), 2352);
+    raw[1 * CdSectorWithC2Bytes + 2352] = 0x80;       // sector 1: its first byte
+    raw[3 * CdSectorWithC2Bytes + 2352 + 293] = 0x01; // sector 3: its last byte
+    std::vector<uint8_t> audio(count * 2352);
+    std::vector<bool> c2;
+    SplitC2Sectors(raw.data(), count, audio.data(), c2);
+    EXPECT_EQ(c2, std::vector<bool>({false, true, false, true}));
+    for (uint32_t i = 0; i < count; ++i)
+        EXPECT_EQ(std::count(audio.begin() + i * 2352, audio.begin() + (i + 1) * 2352, char('a' + i)), 2352)
+            << i;
 }
 
 } // namespace
