@@ -86,27 +86,14 @@ bool MusicBrainzIdentityOf(int first, int last, const std::vector<int> &offsets,
 
 bool MusicBrainzIdentityOfToc(const TToc &toc, QString &id, QString &tocText)
 {
-    const int tocFirst = toc.firstTrack;
-    int last = std::min<int>(toc.lastTrack, 99);
-    if (tocFirst < 1 || last < tocFirst)
+    TAudioSession audio;
+    if (!AudioSessionOf(toc, audio))
         return false;
-    const auto frames = [&toc, tocFirst](int track) { return TocEntryFrames(toc.tracks[track - tocFirst]); };
-    // Leading data tracks are no part of the audio: the id starts at the first audio track.
-    int first = tocFirst;
-    while (first < last && (toc.tracks[first - tocFirst].ADR & 4) != 0)
-        ++first;
-    // Trailing data tracks are no part of the audio session; its end is then the data track's start less
-    // the gap between sessions (11400 sectors).
-    int leadOut = frames(last + 1);
-    while (last > first && (toc.tracks[last - tocFirst].ADR & 4) != 0) {
-        leadOut = frames(last) - 11400;
-        --last;
-    }
-    std::vector<int> offsets(size_t(last) + 1, 0);
-    offsets[0] = leadOut;
-    for (int t = first; t <= last; ++t)
-        offsets[size_t(t)] = frames(t);
-    return MusicBrainzIdentityOf(first, last, offsets, id, tocText);
+    std::vector<int> offsets(size_t(audio.Last) + 1, 0);
+    offsets[0] = audio.LeadOut;
+    for (int t = audio.First; t <= audio.Last; ++t)
+        offsets[size_t(t)] = TocEntryFrames(toc.tracks[t - toc.firstTrack]);
+    return MusicBrainzIdentityOf(audio.First, audio.Last, offsets, id, tocText);
 }
 
 bool ParseMusicBrainzAnswer(const QByteArray &json, const QString &discId, int trackCount,

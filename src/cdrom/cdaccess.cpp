@@ -505,3 +505,23 @@ int32_t TocEntryFrames(const TTocTrack &entry)
 {
     return entry.addr[1] * 4500 + entry.addr[2] * 75 + entry.addr[3];
 }
+
+bool AudioSessionOf(const TToc &toc, TAudioSession &session)
+{
+    const int tocFirst = toc.firstTrack;
+    int last = std::min<int>(toc.lastTrack, 99);
+    if (tocFirst < 1 || last < tocFirst)
+        return false;
+    const auto frames = [&toc, tocFirst](int track) { return TocEntryFrames(toc.tracks[track - tocFirst]); };
+    const auto data = [&toc, tocFirst](int track) { return (toc.tracks[track - tocFirst].ADR & 4) != 0; };
+    int first = tocFirst;
+    while (first < last && data(first))
+        ++first;
+    int32_t leadOut = frames(last + 1);
+    while (last > first && data(last)) {
+        leadOut = frames(last) - 11400;
+        --last;
+    }
+    session = TAudioSession{first, last, leadOut};
+    return true;
+}

@@ -202,3 +202,14 @@ bool CloseCdTray(const QString &devicePath);
 
 // A position in the table in frames: minute * 4500 + second * 75 + frame (MSF addresses).
 int32_t TocEntryFrames(const TTocTrack &entry);
+
+// The audio of a disc: its first and last audio track and where the audio ends (in frames, as
+// TocEntryFrames). Data tracks before the audio are no part of it; a data track after it (an enhanced CD's
+// second session) ends it at the data track's start less the gap between sessions (11,400 sectors). False for
+// a table without tracks.
+struct TAudioSession {
+    int First = 0;
+    int Last = 0;
+    int32_t LeadOut = 0;
+};
+bool AudioSessionOf(const TToc &toc, TAudioSession &session);

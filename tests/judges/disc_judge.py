@@ -3,13 +3,16 @@
 """What the field computes for a disc image, for the tests to hold our results against.
 
   disc_judge.py disc IMAGE.cue      the table of contents as cd-info reads it, and from it whipper's
-                                    AccurateRip ids and request path, CDDB and MusicBrainz disc ids
+                                    AccurateRip ids and request path, CDDB, MusicBrainz and CUETools
+                                    database disc ids
   disc_judge.py sums A.wav B.wav    whipper's AccurateRip v1 and v2 checksums of the tracks of one disc,
                                     in disc order (the first and last track counted as AccurateRip counts
                                     them)
 
 One JSON object on standard output. Run with Debian's /usr/bin/python3, where the whipper package lives.
 """
+import base64
+import hashlib
 import json
 import re
 import subprocess
@@ -52,7 +55,22 @@ def disc(cue):
         'cddb': toc.getCDDBDiscId(),
         'cddb_offsets': list(toc.getCDDBValues().offsets),
         'musicbrainz': musicbrainz_id(tracks, leadout),
+        'ctdb': ctdb_id(tracks, leadout),
     }
+
+
+def ctdb_id(tracks, leadout):
+    """The CUETools database's TOC id, step by step as its users' forum documents it: the audio session's
+    track starts after the first and its end, less the first start, as 8 hex digits each, padded with zeros
+    to 100 of them; SHA-1, base 64, then '+' '/' '=' written '.' '_' '-'."""
+    audio = [lsn for _, lsn, a in tracks if a]
+    after = [lsn for n, lsn, a in tracks if not a and lsn > audio[-1]]
+    end = after[0] - 11400 if after else leadout
+    if end <= audio[-1]:
+        return None  # a data track with no gap between the sessions: the audio's end is not known
+    text = ''.join('%08X' % (p - audio[0]) for p in audio[1:] + [end]).ljust(800, '0')
+    digest = base64.b64encode(hashlib.sha1(text.encode('ascii')).digest()).decode('ascii')
+    return digest.replace('+', '.').replace('/', '_').replace('=', '-')
 
 
 def musicbrainz_id(tracks, leadout):

@@ -3,6 +3,7 @@
 #include "cdrom/discidentity.h"
 #include "cdrom/discmodel.h"
 #include "commands.h"
+#include "jobs/ctdb.h"
 #include "shell/settings.h"
 
 #include <QJsonArray>
@@ -95,6 +96,7 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     const QJsonArray tracks = listTracks(toc, disc, json);
     QString musicBrainzId, tocText;
     const bool hasMusicBrainzId = MusicBrainzIdentityOfToc(toc, musicBrainzId, tocText);
+    const QString ctdbId = CtdbTocId(toc);
     if (json) {
         QJsonObject object{{QStringLiteral("first"), int(toc.firstTrack)},
                            {QStringLiteral("last"), int(toc.lastTrack)},
@@ -104,6 +106,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
                            {QStringLiteral("disc_key"), key}};
         if (hasMusicBrainzId)
             object.insert(QStringLiteral("musicbrainz_id"), musicBrainzId);
+        if (!ctdbId.isEmpty())
+            object.insert(QStringLiteral("ctdb_id"), ctdbId);
         if (!codes.Mcn.isEmpty())
             object.insert(QStringLiteral("mcn"), codes.Mcn);
         if (hidden > 0)
@@ -115,6 +119,8 @@ int TTocCommand::Run(const TArguments &args, TTerminal &terminal)
     PrintLine(QStringLiteral("cddb-id %1").arg(disc.CddbDiscId()));
     if (hasMusicBrainzId)
         PrintLine(QStringLiteral("musicbrainz-id %1").arg(musicBrainzId));
+    if (!ctdbId.isEmpty())
+        PrintLine(QStringLiteral("ctdb-id %1").arg(ctdbId));
     PrintLine(QStringLiteral("disc-key %1").arg(key));
     if (!codes.Mcn.isEmpty())
         PrintLine(QStringLiteral("mcn %1").arg(codes.Mcn));
