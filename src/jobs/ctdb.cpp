@@ -3,6 +3,9 @@
 
 #include <QCryptographicHash>
 #include <QStringList>
+#include <algorithm>
+#include <libdeflate.h>
+#include <zlib.h>
 
 QString CtdbTocIdOf(const std::vector<int32_t> &audioStarts, int32_t audioEnd)
 {
@@ -51,4 +54,131 @@ QString CtdbLookupToc(const TToc &toc)
 QString CtdbLookupPath(const TToc &toc)
 {
     return QStringLiteral("/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=") + CtdbLookupToc(toc);
+}
+
+namespace {
+
+constexpr int64_t SampleBytes = 4;
+
+uint32_t crcOfBytes(uint32_t crc, const char *data, int64_t bytes)
+{
+    return libdeflate_crc32(crc, data, size_t(bytes));
+}
+
+// The CRC of B from those of A and of A followed by B: the CRC is linear, and zlib's combine of A's CRC with
+// nothing over B's length is A's part of the whole.
+uint32_t crcWithoutStart(uint32_t whole, uint32_t start, int64_t restBytes)
+{
+    return whole ^ uint32_t(crc32_combine(start, 0, z_off_t(restBytes)));
+}
+
+uint32_t combine(uint32_t first, uint32_t second, int64_t secondBytes)
+{
+    return secondBytes == 0 ? first : uint32_t(crc32_combine(first, second, z_off_t(secondBytes)));
+}
+
+} // namespace
+
+TCtdbCrc::TCtdbCrc(const std::vector<int64_t> &trackSamples)
+{
+    int64_t at = 0;
+    std::vector<int64_t> ends;
+    for (const int64_t samples : trackSamples)
+        ends.push_back(at += samples);
+    m_total = at * SampleBytes;
+    // The counted end: whole rows of ten sectors after the skipped start, at least ten sectors before the
+    // end.
+    const int64_t end = std::max<int64_t>((at / Skip - 1) * Skip, Skip);
+    m_bounds.push_back(std::min(Skip, at) * SampleBytes);
+    for (size_t t = 0; t < ends.size(); ++t)
+        m_bounds.push_back(
+            std::clamp<int64_t>(t + 1 == ends.size() ? end : ends[t], m_bounds.back() / SampleBytes, at) *
+            SampleBytes);
+    // Windows around the boundaries, joined where they meet; the stretches between are gaps.
+    const int64_t reach = Window * SampleBytes;
+    std::vector<std::pair<int64_t, int64_t>> windows;
+    for (const int64_t bound : m_bounds) {
+        const int64_t from = std::max<int64_t>(bound - reach, 0), to = std::min(bound + reach, m_total);
+        if (!windows.empty() && from <= windows.back().second)
+            windows.back().second = std::max(windows.back().second, to);
+        else
+            windows.emplace_back(from, to);
+    }
+    int64_t cursor = 0;
+    for (const auto &[from, to] : windows) {
+        if (from > cursor)
+            m_pieces.push_back(Piece{cursor, from - cursor, false, {}, {}, 0});
+        Piece window{from, to - from, true, {}, {}, 0};
+        window.Bytes.reserve(window.Length);
+        m_pieces.push_back(std::move(window));
+        cursor = to;
+    }
+    if (cursor < m_total)
+        m_pieces.push_back(Piece{cursor, m_total - cursor, false, {}, {}, 0});
+}
+
+void TCtdbCrc::Add(const uint8_t *data, size_t bytes)
+{
+    while (bytes > 0 && m_piece < m_pieces.size()) {
+        Piece &piece = m_pieces[m_piece];
+        const int64_t n = std::min<int64_t>(int64_t(bytes), piece.Start + piece.Length - m_at);
+        if (piece.Kept)
+            piece.Bytes.append(reinterpret_cast<const char *>(data), n);
+        else
+            piece.Crc = crcOfBytes(piece.Crc, reinterpret_cast<const char *>(data), n);
+        m_at += n;
+        data += n;
+        bytes -= size_t(n);
+        if (m_at < piece.Start + piece.Length)
+            continue;
+        if (piece.Kept) { // its prefix CRCs, a sample at a time
+            piece.Prefix.assign(size_t(piece.Length / SampleBytes) + 1, 0);
+            for (size_t i = 1; i < piece.Prefix.size(); ++i)
+                piece.Prefix[i] = crcOfBytes(piece.Prefix[i - 1],
+                                             piece.Bytes.constData() + (i - 1) * SampleBytes, SampleBytes);
+        }
+        ++m_piece;
+    }
+}
+
+size_t TCtdbCrc::pieceAt(int64_t byte) const
+{
+    const auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), byte,
+                                     [](int64_t at, const Piece &piece) { return at < piece.Start; });
+    return size_t(std::max<ptrdiff_t>(it - m_pieces.begin() - 1, 0));
+}
+
+uint32_t TCtdbCrc::crcOf(int64_t from, int64_t to) const
+{
+    // Each piece's share of [from, to): a whole piece by its CRC, a part of a window from its prefix CRCs.
+    // The ends lie in windows (or on their edges), so no gap is ever cut.
+    uint32_t crc = 0;
+    for (size_t k = pieceAt(from); k < m_pieces.size() && m_pieces[k].Start < to; ++k) {
+        const Piece &piece = m_pieces[k];
+        const int64_t a = std::max(from, piece.Start), b = std::min(to, piece.Start + piece.Length);
+        if (b <= a)
+            continue;
+        uint32_t share = piece.Crc;
+        if (piece.Kept) {
+            const size_t i = size_t((a - piece.Start) / SampleBytes),
+                         j = size_t((b - piece.Start) / SampleBytes);
+            share = crcWithoutStart(piece.Prefix[j], piece.Prefix[i], b - a);
+        } else if (b - a != piece.Length) {
+            return 0; // not reached: a range's ends are never this far from a boundary
+        }
+        crc = combine(crc, share, b - a);
+    }
+    return crc;
+}
+
+uint32_t TCtdbCrc::DiscCrc(int offset) const
+{
+    const int64_t shift = int64_t(std::clamp(offset, -Window, Window)) * SampleBytes;
+    return crcOf(m_bounds.front() + shift, m_bounds.back() + shift);
+}
+
+uint32_t TCtdbCrc::TrackCrc(size_t track, int offset) const
+{
+    const int64_t shift = int64_t(std::clamp(offset, -Window, Window)) * SampleBytes;
+    return track + 1 < m_bounds.size() ? crcOf(m_bounds[track] + shift, m_bounds[track + 1] + shift) : 0;
 }

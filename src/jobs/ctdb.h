@@ -24,3 +24,49 @@ QString CtdbTocIdOf(const std::vector<int32_t> &audioStarts, int32_t audioEnd);
 QString CtdbLookupToc(const TToc &toc);
 // The path and query of the lookup of a disc on the database's server.
 QString CtdbLookupPath(const TToc &toc);
+
+// The CRC-32s (zlib's) of a whole disc's audio as the database counts them, for every offset within half its
+// stride of where the rip put the audio. The disc's CRC leaves out the first ten sectors (5,880 samples) and
+// the last 10 to 20 (what is left is a whole number of ten-sector rows); the first track's CRC leaves out
+// the same beginning and the last track's the same end; the others cover the whole track. A pressing whose
+// audio lies `offset` samples later than this rip's has the CRCs of the ranges `offset` samples on.
+// The audio is fed once, in disc order; only a window around each track boundary is kept (about 24 KB each).
+class TCtdbCrc {
+public:
+    static constexpr int Window = 2940;   // the farthest offset looked at, in samples either way
+    static constexpr int64_t Skip = 5880; // samples left out at the disc's start (and at least so at its end)
+
+    // Each audio track's length in samples (stereo frames of 16-bit samples), in disc order.
+    explicit TCtdbCrc(const std::vector<int64_t> &trackSamples);
+    // The disc's audio, in disc order, in pieces of any size.
+    void Add(const uint8_t *data, size_t bytes);
+    // Whether all of the audio came.
+    bool Complete() const { return m_at == m_total; }
+
+    // After all the audio: the disc's CRC and a track's (0 for the first), at an offset in samples
+    // (-Window..Window).
+    uint32_t DiscCrc(int offset) const;
+    uint32_t TrackCrc(size_t track, int offset) const;
+    size_t Tracks() const { return m_bounds.size() - 1; }
+
+private:
+    // A stretch of the disc: a window around boundaries, kept, or the stretch between two, of which only the
+    // CRC is kept.
+    struct Piece {
+        int64_t Start = 0; // bytes from the disc's start
+        int64_t Length = 0;
+        bool Kept = false;
+        QByteArray Bytes;             // a window's audio
+        std::vector<uint32_t> Prefix; // a window's CRC of its first i samples, for each i
+        uint32_t Crc = 0;             // a gap's CRC
+    };
+    size_t pieceAt(int64_t byte) const;
+    // The CRC of the bytes [from, to) of the disc; both ends lie in kept windows.
+    uint32_t crcOf(int64_t from, int64_t to) const;
+
+    std::vector<int64_t> m_bounds; // bytes: the first track's start, each track's end (the ranges counted)
+    std::vector<Piece> m_pieces;
+    int64_t m_total = 0;
+    int64_t m_at = 0;
+    size_t m_piece = 0;
+};
