@@ -11,6 +11,7 @@
 #include "cdrom/discmodel.h"
 #include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
+#include "jobs/ctdb.h"
 #include "jobs/ripreport.h"
 #include "jobs/wavein.h"
 #include "jobs/wavheader.h"
@@ -21,8 +22,8 @@
 #include "tags/id3tag.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QByteArray>
+#include <QFile>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
@@ -257,6 +258,27 @@ int accurateRipAnswer(const uint8_t *data, size_t size)
     return 0;
 }
 
+// The CUETools database's answers, each entry judged against a small disc's CRCs: an entry keeps to its form.
+int ctdbAnswer(const uint8_t *data, size_t size)
+{
+    const auto entries = ParseCtdbAnswer(bytesOf(data, size));
+    if (!entries)
+        return 0;
+    for (const TCtdbEntry &entry : *entries)
+        if (entry.Confidence <= 0 || entry.TrackCrcs.size() > 99 || entry.Id.size() > 64)
+            std::abort();
+    static const TCtdbCrc disc = [] {
+        TCtdbCrc crc({20 * 588, 20 * 588});
+        const std::vector<uint8_t> audio(40 * 2352, 7);
+        crc.Add(audio.data(), audio.size());
+        return crc;
+    }();
+    const TCtdbVerdict verdict = JudgeCtdb(disc, *entries);
+    if (verdict.TrackConfidence.size() != 2)
+        std::abort();
+    return 0;
+}
+
 // Titles a user hands over in a file (rip --titles), put into a disc of 99 rows.
 int titlesFile(const uint8_t *data, size_t size)
 {
@@ -364,6 +386,7 @@ const FuzzTarget FuzzTargets[] = {
     {"ogg", oggReader},
     {"musicbrainz", musicBrainzAnswer},
     {"accuraterip", accurateRipAnswer},
+    {"ctdb", ctdbAnswer},
     {"titles", titlesFile},
     {"cover", coverImage},
     {"toc", tocFile},

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctdb.h"
 
+#include "shell/httpget.h"
+
 #include <QCryptographicHash>
 #include <QStringList>
+#include <QXmlStreamReader>
 #include <algorithm>
 #include <libdeflate.h>
+#include <unordered_map>
 #include <zlib.h>
 
 QString CtdbTocIdOf(const std::vector<int32_t> &audioStarts, int32_t audioEnd)
@@ -181,4 +185,127 @@ uint32_t TCtdbCrc::TrackCrc(size_t track, int offset) const
 {
     const int64_t shift = int64_t(std::clamp(offset, -Window, Window)) * SampleBytes;
     return track + 1 < m_bounds.size() ? crcOf(m_bounds[track] + shift, m_bounds[track + 1] + shift) : 0;
+}
+
+TResult<std::vector<TCtdbEntry>> ParseCtdbAnswer(const QByteArray &xml)
+{
+    constexpr qsizetype MostEntries = 1000;
+    std::vector<TCtdbEntry> entries;
+    QXmlStreamReader reader(xml);
+    bool root = false;
+    const auto hex = [](QStringView text, uint32_t &value) {
+        bool ok = false;
+        value = text.size() <= 8 ? uint32_t(text.toULong(&ok, 16)) : 0;
+        return ok;
+    };
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (!root) {
+            if (reader.name() != QLatin1String("ctdb"))
+                return TFailure{QStringLiteral("not the database's answer (its first element is %1)")
+                                    .arg(reader.name().left(40))};
+            root = true;
+            continue;
+        }
+        if (reader.name() != QLatin1String("entry") || qsizetype(entries.size()) >= MostEntries)
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        TCtdbEntry entry;
+        entry.Id = a.value(QLatin1String("id")).left(64).toString();
+        bool confidence = false, parity = true, stride = true;
+        entry.Confidence = a.value(QLatin1String("confidence")).toInt(&confidence);
+        if (a.hasAttribute(QLatin1String("npar")))
+            entry.Parity = a.value(QLatin1String("npar")).toInt(&parity);
+        if (a.hasAttribute(QLatin1String("stride")))
+            entry.Stride = a.value(QLatin1String("stride")).toInt(&stride);
+        const QStringView has = a.value(QLatin1String("hasparity"));
+        entry.HasParity = !has.isEmpty() && has != QLatin1String("0") && has != QLatin1String("false");
+        bool ok = confidence && parity && stride && entry.Confidence > 0 && entry.Parity >= 0 &&
+                  entry.Stride >= 0 && hex(a.value(QLatin1String("crc32")), entry.Crc);
+        for (const QStringView crc :
+             a.value(QLatin1String("trackcrcs")).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            uint32_t value = 0;
+            ok = ok && entry.TrackCrcs.size() < 99 && hex(crc, value);
+            entry.TrackCrcs.push_back(value);
+        }
+        if (ok)
+            entries.push_back(std::move(entry));
+    }
+    if (reader.hasError() || !root)
+        return TFailure{QStringLiteral("not the database's XML: ") +
+                        (root ? reader.errorString() : QStringLiteral("no answer in it"))};
+    return entries;
+}
+
+QString CtdbLookupUrl(const QString &server, const TToc &toc)
+{
+    QString address = server.contains(QLatin1String("://")) ? server : QStringLiteral("http://") + server;
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return address + CtdbLookupPath(toc);
+}
+
+TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const TToc &toc,
+                                           const std::atomic<bool> *cancel)
+{
+    HttpRequest request;
+    request.url = CtdbLookupUrl(server, toc);
+    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
+    request.cancel = cancel;
+    const HttpResponse response = HttpGet(request);
+    if (response.status == 404)
+        return std::vector<TCtdbEntry>{};
+    if (!response.ok || response.status != 200)
+        return TFailure{
+            QStringLiteral("the CUETools database could not be asked (%1): %2")
+                .arg(request.url, response.error.isEmpty() ? QStringLiteral("no answer") : response.error)};
+    auto entries = ParseCtdbAnswer(response.bytes);
+    if (!entries)
+        return TFailure{request.url + QStringLiteral(": ") + entries.Error()};
+    return entries;
+}
+
+TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entries)
+{
+    TCtdbVerdict verdict;
+    verdict.Known = !entries.empty();
+    verdict.TrackConfidence.assign(crc.Tracks(), 0);
+    std::unordered_multimap<uint32_t, const TCtdbEntry *> discs;
+    std::vector<std::unordered_multimap<uint32_t, int>> tracks(crc.Tracks());
+    for (const TCtdbEntry &entry : entries) {
+        discs.emplace(entry.Crc, &entry);
+        if (entry.TrackCrcs.size() == crc.Tracks())
+            for (size_t t = 0; t < crc.Tracks(); ++t)
+                tracks[t].emplace(entry.TrackCrcs[t], entry.Confidence);
+    }
+    if (!verdict.Known)
+        return verdict;
+    // Each entry counts once, at the offset nearest the rip's own where it matches.
+    std::vector<const TCtdbEntry *> counted;
+    std::vector<std::vector<uint32_t>> trackCounted(crc.Tracks());
+    for (int step = 0; step <= 2 * TCtdbCrc::Window; ++step) {
+        const int offset = step % 2 == 0 ? step / 2 : -(step + 1) / 2; // 0, -1, 1, -2, 2, ...
+        const auto [from, to] = discs.equal_range(crc.DiscCrc(offset));
+        for (auto it = from; it != to; ++it)
+            if (std::find(counted.begin(), counted.end(), it->second) == counted.end()) {
+                if (verdict.DiscConfidence == 0)
+                    verdict.DiscOffset = offset;
+                verdict.DiscConfidence += it->second->Confidence;
+                counted.push_back(it->second);
+            }
+        for (size_t t = 0; t < crc.Tracks(); ++t) {
+            if (tracks[t].empty())
+                continue;
+            const uint32_t sum = crc.TrackCrc(t, offset);
+            const auto [a, b] = tracks[t].equal_range(sum);
+            if (a == b ||
+                std::find(trackCounted[t].begin(), trackCounted[t].end(), sum) != trackCounted[t].end())
+                continue;
+            trackCounted[t].push_back(sum);
+            for (auto it = a; it != b; ++it)
+                verdict.TrackConfidence[t] += it->second;
+        }
+    }
+    return verdict;
 }

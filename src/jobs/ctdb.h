@@ -2,8 +2,10 @@
 #pragma once
 
 #include "cdrom/cdaccess.h"
+#include "shell/result.h"
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -70,3 +72,35 @@ private:
     int64_t m_at = 0;
     size_t m_piece = 0;
 };
+
+// One rip the database holds of the disc (a pressing): the CRC-32 of the whole disc and of each track, how
+// many submitted it, and its recovery record.
+struct TCtdbEntry {
+    QString Id;
+    uint32_t Crc = 0;
+    int Confidence = 0;
+    int Parity = 0; // npar: the recovery record's symbols per column
+    int Stride = 0;
+    bool HasParity = false;
+    std::vector<uint32_t> TrackCrcs;
+};
+
+// The lookup's XML answer: its entries (none: the database does not know the disc). The answer is
+// untrusted: an entry with a value out of its form is left out, and an answer that is not the database's XML
+// fails.
+TResult<std::vector<TCtdbEntry>> ParseCtdbAnswer(const QByteArray &xml);
+// Looks the disc up on the server ("http://host[:port]", or a host); nothing but the table is sent.
+QString CtdbLookupUrl(const QString &server, const TToc &toc);
+TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const TToc &toc,
+                                           const std::atomic<bool> *cancel);
+
+// What the database says of a rip: the whole disc's match (the summed confidence of the entries whose disc
+// CRC this rip has at some offset, and that offset), and each track's (the summed confidence of the entries
+// whose track CRC it has at some offset; 0: none, a mismatch when the database knows the disc).
+struct TCtdbVerdict {
+    bool Known = false; // the database holds the disc
+    int DiscConfidence = 0;
+    int DiscOffset = 0;
+    std::vector<int> TrackConfidence;
+};
+TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entries);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "cddbserver.h"
 #include "jobs/ctdb.h"
 #include "testsupport.h"
 
@@ -43,31 +44,34 @@ TEST(CtdbToc, IdsOfPublishedDiscs)
     EXPECT_EQ(CtdbLookupToc(tocOfCdtoc("3+96+2D2B+6256+D84A", {3})), "0:11413:-25024:55220");
 }
 
-// The CRCs of a disc at the offsets pressings differ by, against Python's zlib over the ranges the database
-// documents: the disc less its first ten sectors and its last 10 to 20 (a whole number of ten-sector rows
-// counted), the first track less the same start, the last less the same end, a middle track whole.
-TEST(CtdbCrc, DiscAndTracksAtEveryOffsetAsZlibCountsThem)
-{
+// A disc of three tracks, its audio fed to the CRCs in pieces of any size (as reads come), and Python's zlib
+// over the ranges the database documents, at offsets pressings differ by: the disc less its first ten sectors
+// and its last 10 to 20 (a whole number of ten-sector rows counted), the first track less the same start,
+// the last less the same end, a middle track whole. Per offset: the disc's CRC, then each track's.
+class CtdbDisc : public ::testing::Test {
+protected:
     QTemporaryDir dir;
-    ASSERT_TRUE(MakeDisc(dir.filePath("disc.cue"), {"301,noise", "250,music", "402,noise"}));
-    const QByteArray image = ReadFileBytes(dir.filePath("disc.bin"));
-    const std::vector<int64_t> tracks{301 * 588, 250 * 588, 402 * 588};
-    ASSERT_EQ(image.size(), (301 + 250 + 402) * 2352);
-    TCtdbCrc crc(tracks);
-    for (qsizetype at = 0; at < image.size();) { // in pieces of any size, as reads come
-        const qsizetype n =
-            std::min<qsizetype>(QRandomGenerator::global()->bounded(1, 40000), image.size() - at);
-        crc.Add(reinterpret_cast<const uint8_t *>(image.constData() + at), size_t(n));
-        at += n;
-    }
-    ASSERT_TRUE(crc.Complete());
-    static const char judge[] = R"(
+    TCtdbCrc crc{{301 * 588, 250 * 588, 402 * 588}};
+    QJsonObject zlib;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(MakeDisc(dir.filePath("disc.cue"), {"301,noise", "250,music", "402,noise"}));
+        const QByteArray image = ReadFileBytes(dir.filePath("disc.bin"));
+        ASSERT_EQ(image.size(), (301 + 250 + 402) * 2352);
+        for (qsizetype at = 0; at < image.size();) {
+            const qsizetype n =
+                std::min<qsizetype>(QRandomGenerator::global()->bounded(1, 40000), image.size() - at);
+            crc.Add(reinterpret_cast<const uint8_t *>(image.constData() + at), size_t(n));
+            at += n;
+        }
+        ASSERT_TRUE(crc.Complete());
+        static const char judge[] = R"(
 import json, sys, zlib
 data = open(sys.argv[1], 'rb').read()
 tracks = [int(t) for t in sys.argv[2].split(',')]
-total = sum(tracks)
 skip = 5880
-end = (total // skip - 1) * skip
+end = (sum(tracks) // skip - 1) * skip
 bounds, at = [skip], 0
 for i, t in enumerate(tracks):
     at += t
@@ -78,20 +82,74 @@ for o in (-1164, 0, 6, 667, -2940, 2940):
     out[str(o)] = [crc(bounds[0], bounds[-1])] + [crc(bounds[i], bounds[i + 1]) for i in range(len(tracks))]
 json.dump(out, sys.stdout)
 )";
-    QByteArray output;
-    ASSERT_EQ(RunProgram("python3", {"-c", judge, dir.filePath("disc.bin"), "176988,147000,236376"}, &output),
-              0)
-        << output.toStdString();
-    const QJsonObject expected = QJsonDocument::fromJson(output).object();
+        QByteArray output;
+        ASSERT_EQ(
+            RunProgram("python3", {"-c", judge, dir.filePath("disc.bin"), "176988,147000,236376"}, &output),
+            0)
+            << output.toStdString();
+        zlib = QJsonDocument::fromJson(output).object();
+    }
+    uint32_t judged(int offset, int which) const
+    {
+        return uint32_t(zlib.value(QString::number(offset)).toArray().at(which).toDouble());
+    }
+};
+
+TEST_F(CtdbDisc, CrcsAtEveryOffsetAreZlibsOverTheDocumentedRanges)
+{
     for (const int offset : {-1164, 0, 6, 667, -2940, 2940}) {
         SCOPED_TRACE(offset);
-        const QJsonArray sums = expected.value(QString::number(offset)).toArray();
-        ASSERT_EQ(sums.size(), 4) << output.toStdString();
-        EXPECT_EQ(crc.DiscCrc(offset), uint32_t(sums[0].toDouble()));
+        ASSERT_EQ(zlib.value(QString::number(offset)).toArray().size(), 4);
+        EXPECT_EQ(crc.DiscCrc(offset), judged(offset, 0));
         for (size_t t = 0; t < 3; ++t)
-            EXPECT_EQ(crc.TrackCrc(t, offset), uint32_t(sums[qsizetype(t) + 1].toDouble()))
-                << "track " << t + 1;
+            EXPECT_EQ(crc.TrackCrc(t, offset), judged(offset, int(t) + 1)) << "track " << t + 1;
     }
+}
+
+// The database's answer from a loopback server: a pressing 667 samples off this rip that agrees on every
+// track, and one that differs in the second track; entries out of their form are left out.
+TEST_F(CtdbDisc, AnswerJudgesEachTrackAcrossPressings)
+{
+    const auto hex = [](uint32_t v) { return QString::number(v, 16).rightJustified(8, '0').toUpper(); };
+    const QString good =
+        QString("<entry id=\"1\" confidence=\"12\" crc32=\"%1\" npar=\"16\" stride=\"5880\" "
+                "hasparity=\"/parity/1\" trackcrcs=\"%2 %3 %4\"/>")
+            .arg(hex(judged(667, 0)), hex(judged(667, 1)), hex(judged(667, 2)), hex(judged(667, 3)));
+    const QString other =
+        QString("<entry id=\"2\" confidence=\"3\" crc32=\"12345678\" trackcrcs=\"%1 DEADBEEF %2\"/>")
+            .arg(hex(judged(0, 1)), hex(judged(0, 3)));
+    const QString broken = "<entry id=\"3\" confidence=\"40\" crc32=\"not hex\" trackcrcs=\"0 0 0\"/>";
+    CddbTestServer server;
+    QString asked;
+    server.setHandler([&](const QString &target) {
+        asked = target;
+        return CddbTestServer::Reply{
+            200,
+            ("<?xml version=\"1.0\"?><ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\">" + good + other +
+             broken + "</ctdb>")
+                .toUtf8(),
+            {}};
+    });
+    const auto entries = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    ASSERT_TRUE(entries) << entries.Error().toStdString();
+    EXPECT_EQ(asked, "/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=0:301:551:953");
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_TRUE((*entries)[0].HasParity);
+    const TCtdbVerdict verdict = JudgeCtdb(crc, *entries);
+    EXPECT_TRUE(verdict.Known);
+    EXPECT_EQ(verdict.DiscConfidence, 12);
+    EXPECT_EQ(verdict.DiscOffset, 667);
+    EXPECT_EQ(verdict.TrackConfidence, std::vector<int>({15, 12, 15}));
+
+    // A disc the database does not know, and an answer that is not its XML.
+    server.setHandler([](const QString &) { return CddbTestServer::Reply{404, {}, {}}; });
+    const auto unknown = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    ASSERT_TRUE(unknown);
+    EXPECT_FALSE(JudgeCtdb(crc, *unknown).Known);
+    server.setHandler([](const QString &) { return CddbTestServer::Reply{200, "<html>busy</html>", {}}; });
+    const auto garbage = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    ASSERT_FALSE(garbage);
+    EXPECT_TRUE(garbage.Error().contains("not the database's answer")) << garbage.Error().toStdString();
 }
 
 } // namespace
