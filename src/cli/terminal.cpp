@@ -131,6 +131,8 @@ QByteArray TRipOutcome::JsonDocument(int exitCode) const
             track.insert(QStringLiteral("isrc"), t.Isrc);
         if (!t.AccurateRip.isEmpty())
             track.insert(QStringLiteral("accuraterip"), t.AccurateRip);
+        if (!t.Ctdb.isEmpty())
+            track.insert(QStringLiteral("ctdb"), t.Ctdb);
         tracks << track;
     }
     QJsonObject document{{QStringLiteral("files"), QJsonArray::fromStringList(Made)},

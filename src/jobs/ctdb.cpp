@@ -40,24 +40,31 @@ QString CtdbTocId(const TToc &toc)
     return CtdbTocIdOf(starts, audio.LeadOut);
 }
 
+QString CtdbLookupTocOf(const std::vector<std::pair<int32_t, bool>> &starts, int32_t leadOut)
+{
+    if (starts.empty())
+        return QString();
+    QStringList entries;
+    for (const auto &[start, data] : starts)
+        entries << (data ? QStringLiteral("-") : QString()) + QString::number(start - starts.front().first);
+    entries << QString::number(leadOut - starts.front().first);
+    return entries.join(QLatin1Char(':'));
+}
+
 QString CtdbLookupToc(const TToc &toc)
 {
     if (toc.firstTrack < 1 || toc.lastTrack < toc.firstTrack || toc.lastTrack > 99)
         return QString();
     const int count = toc.lastTrack - toc.firstTrack + 1;
-    const int32_t origin = TocEntryFrames(toc.tracks[0]);
-    QStringList entries;
-    for (int i = 0; i <= count; ++i) {
-        const bool data = i < count && (toc.tracks[i].ADR & 4) != 0;
-        entries << (data ? QStringLiteral("-") : QString()) +
-                       QString::number(TocEntryFrames(toc.tracks[i]) - origin);
-    }
-    return entries.join(QLatin1Char(':'));
+    std::vector<std::pair<int32_t, bool>> starts;
+    for (int i = 0; i < count; ++i)
+        starts.emplace_back(TocEntryFrames(toc.tracks[i]), (toc.tracks[i].ADR & 4) != 0);
+    return CtdbLookupTocOf(starts, TocEntryFrames(toc.tracks[count]));
 }
 
-QString CtdbLookupPath(const TToc &toc)
+QString CtdbLookupPath(const QString &lookupToc)
 {
-    return QStringLiteral("/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=") + CtdbLookupToc(toc);
+    return QStringLiteral("/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=") + lookupToc;
 }
 
 namespace {
@@ -238,19 +245,19 @@ TResult<std::vector<TCtdbEntry>> ParseCtdbAnswer(const QByteArray &xml)
     return entries;
 }
 
-QString CtdbLookupUrl(const QString &server, const TToc &toc)
+QString CtdbLookupUrl(const QString &server, const QString &lookupToc)
 {
     QString address = server.contains(QLatin1String("://")) ? server : QStringLiteral("http://") + server;
     while (address.endsWith(QLatin1Char('/')))
         address.chop(1);
-    return address + CtdbLookupPath(toc);
+    return address + CtdbLookupPath(lookupToc);
 }
 
-TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const TToc &toc,
+TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const QString &lookupToc,
                                            const std::atomic<bool> *cancel)
 {
     HttpRequest request;
-    request.url = CtdbLookupUrl(server, toc);
+    request.url = CtdbLookupUrl(server, lookupToc);
     request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
     request.cancel = cancel;
     const HttpResponse response = HttpGet(request);

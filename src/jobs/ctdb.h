@@ -24,8 +24,10 @@ QString CtdbTocIdOf(const std::vector<int32_t> &audioStarts, int32_t audioEnd);
 // The table as the lookup takes it: every track's start and the lead-out, counted from the first track's
 // start, joined by colons; a data track's start with a '-' before it ("0:61883:-87778:139948").
 QString CtdbLookupToc(const TToc &toc);
+// The same from each track's start sector and whether it is data, and the lead-out.
+QString CtdbLookupTocOf(const std::vector<std::pair<int32_t, bool>> &starts, int32_t leadOut);
 // The path and query of the lookup of a disc on the database's server.
-QString CtdbLookupPath(const TToc &toc);
+QString CtdbLookupPath(const QString &lookupToc);
 
 // The CRC-32s (zlib's) of a whole disc's audio as the database counts them, for every offset within half its
 // stride of where the rip put the audio. The disc's CRC leaves out the first ten sectors (5,880 samples) and
@@ -90,8 +92,8 @@ struct TCtdbEntry {
 // fails.
 TResult<std::vector<TCtdbEntry>> ParseCtdbAnswer(const QByteArray &xml);
 // Looks the disc up on the server ("http://host[:port]", or a host); nothing but the table is sent.
-QString CtdbLookupUrl(const QString &server, const TToc &toc);
-TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const TToc &toc,
+QString CtdbLookupUrl(const QString &server, const QString &lookupToc);
+TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const QString &lookupToc,
                                            const std::atomic<bool> *cancel);
 
 // What the database says of a rip: the whole disc's match (the summed confidence of the entries whose disc

@@ -81,6 +81,7 @@ TRipSession TRipSession::Of(const TOptionsSetting &settings, const QString &driv
     session.OffsetSource = settings.CommonOptions.ReadOffsetSource;
     session.TestAndCopy = settings.CommonOptions.TestAndCopy;
     session.Verify = settings.CommonOptions.VerifyAccurateRip;
+    session.CtdbServer = settings.CommonOptions.CtdbServer;
     session.Artist = settings.DiscInfo.Artist;
     session.Album = settings.DiscInfo.Album;
     session.Mcn = settings.DiscInfo.Mcn;
@@ -286,6 +287,8 @@ void trackLines(QStringList &out, const TRipSession &session, const TTrackRip &t
                (!track.AccurateRip.isEmpty()   ? track.AccurateRip
                 : session.Verify && track.Read ? QStringLiteral("unknown (the database could not be asked)")
                                                : QStringLiteral("not verified"));
+    if (!track.Ctdb.isEmpty())
+        out << QStringLiteral("  CUETools database: ") + track.Ctdb;
     out << QStringLiteral("  Read errors: %1").arg(track.ReadErrors);
     out << QStringLiteral("  Paranoia repairs: %1").arg(track.Repairs);
     const QString notRead = track.Problem.isEmpty()
@@ -332,6 +335,8 @@ QString RipLogText(const TRipSession &session, const QDateTime &when)
                    .arg(session.Disc.TrackCount);
         if (!session.VerifyError.isEmpty())
             out << session.VerifyError;
+        out << QStringLiteral("CUETools database: ") +
+                   (session.Ctdb.isEmpty() ? QStringLiteral("not asked") : WithoutControlChars(session.Ctdb));
     } else {
         out << QStringLiteral("AccurateRip: not asked");
     }
@@ -443,15 +448,18 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
         }
         QString error;
         std::vector<TAccurateRipBlock> blocks;
+        TCtdbRipCheck ctdb;
         if (ask) {
             auto answer = FetchAccurateRip(server, session.Disc, &m_cancel);
             error = answer.Error();
             if (answer)
                 blocks = std::move(*answer);
+            if (!session.CtdbServer.isEmpty())
+                ctdb = CheckRipWithCtdb(session, &m_cancel);
         }
         QMetaObject::invokeMethod(
             this,
-            [this, blocks = std::move(blocks), error, image, made, imageError, session, ask] {
+            [this, blocks = std::move(blocks), error, image, made, imageError, session, ask, ctdb] {
                 if (m_worker.joinable())
                     m_worker.join();
                 if (m_cancel)
@@ -464,6 +472,7 @@ void TRipReporter::Run(TRipOutcomeView &view, std::function<void()> then)
                     m_imageError = imageError;
                 Session.VerifyError = ask ? error : QString();
                 m_blocks = blocks;
+                m_ctdb = ctdb;
                 finish();
             },
             Qt::QueuedConnection);
@@ -496,6 +505,8 @@ void TRipReporter::finish()
 {
     if (Session.Verify && Session.VerifyError.isEmpty())
         JudgeTracks(Session, m_blocks);
+    if (Session.Verify && !Session.CtdbServer.isEmpty())
+        JudgeTracksByCtdb(Session, m_ctdb);
     if (!m_view)
         return; // cancelled
     TRipOutcomeView &view = *m_view;

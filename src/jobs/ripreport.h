@@ -2,6 +2,7 @@
 #pragma once
 
 #include "accuraterip.h"
+#include "ctdb.h"
 #include "tags/tracktags.h"
 
 #include <QDateTime>
@@ -48,7 +49,8 @@ struct TTrackRip {
     TAccurateRipSums Sums;
     int ReadErrors = 0;
     int Repairs = 0;     // paranoia's
-    QString AccurateRip; // the verdict; empty when the track was not verified
+    QString AccurateRip; // the verdict (both databases'); empty when the track was not verified
+    QString Ctdb;        // the CUETools database's verdict alone; empty when it was not asked
     bool Accurate = false;
     bool InDatabase = false;
 
@@ -126,6 +128,8 @@ struct TRipSession {
     std::vector<TTrackRip> Tracks;
     std::vector<TKeptTrack> Kept; // a resumed rip's tracks from the earlier run
     QString VerifyError;          // why the database could not be asked; empty when it was
+    QString CtdbServer;           // the CUETools database asked beside AccurateRip; empty: none
+    QString Ctdb;                 // what it said of the disc, for the log; empty: not asked
 
     // The session of a rip with these settings (folder, disc fields, read settings).
     static TRipSession Of(const TOptionsSetting &settings, const QString &drive, const QString &readMode,
@@ -144,6 +148,22 @@ constexpr int C2ReadAttempts = 16;
 
 // Judges every track against the database's answer.
 void JudgeTracks(TRipSession &session, const std::vector<TAccurateRipBlock> &blocks);
+
+// What the CUETools database said of a rip, found on a worker: the disc's id there, its verdict, and why
+// it could not be asked or the rip not be checked.
+struct TCtdbRipCheck {
+    QString TocId;
+    QString Problem;
+    bool Answered = false;
+    TCtdbVerdict Verdict;
+};
+// Checks a rip's files against the database (every audio track of the disc must have been read; files that
+// are not lossless cannot be checked).
+TCtdbRipCheck CheckRipWithCtdb(const TRipSession &session, const std::atomic<bool> *cancel);
+// Joins the database's verdict to each track's: verified when either database verifies the track and
+// neither contradicts it, a mismatch when either does ("verified (AccurateRip confidence 7, v2; CTDB
+// confidence 12)"); the disc's line for the log.
+void JudgeTracksByCtdb(TRipSession &session, const TCtdbRipCheck &check);
 
 // "Track 01: Accurately ripped (confidence 5, v1)", one line a track (CRC mismatches and failed reads said
 // too), and the summary last.
@@ -251,4 +271,5 @@ private:
     std::thread m_worker;
     std::atomic<bool> m_cancel{false};
     std::vector<TAccurateRipBlock> m_blocks;
+    TCtdbRipCheck m_ctdb;
 };

@@ -36,6 +36,7 @@ template <typename Record, typename Visitor> void forEachStoredField(Record &s, 
     visit(common, QStringLiteral("TestAndCopy"), s.CommonOptions.TestAndCopy);
     visit(common, QStringLiteral("VerifyAccurateRip"), s.CommonOptions.VerifyAccurateRip);
     visit(common, QStringLiteral("AccurateRipServer"), s.CommonOptions.AccurateRipServer);
+    visit(common, QStringLiteral("CtdbServer"), s.CommonOptions.CtdbServer);
     visit(common, QStringLiteral("WriteLog"), s.CommonOptions.WriteLog);
     visit(common, QStringLiteral("WriteCue"), s.CommonOptions.WriteCue);
     visit(common, QStringLiteral("ResampleQuality"), s.CommonOptions.ResampleQuality);

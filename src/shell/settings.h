@@ -52,6 +52,8 @@ struct TCommonOptions {
     int32_t ImageFormat = -1;
     bool VerifyAccurateRip = false;
     QString AccurateRipServer = QStringLiteral("http://www.accuraterip.com");
+    // The CUETools database, asked beside AccurateRip by a verified rip; empty: not asked.
+    QString CtdbServer = QStringLiteral("http://db.cuetools.net");
     bool WriteLog = false; // "ARTIST - ALBUM.log" beside the files
     bool WriteCue = false; // "ARTIST - ALBUM.cue" beside the files
     // How WAV files change their sample rate: 0 high quality (libsoxr), 1 fast (the simple filter).

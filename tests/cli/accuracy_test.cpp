@@ -953,4 +953,61 @@ TEST_F(AccuracyTest, ResumeReadsAgainOnlyWhatFailed)
     EXPECT_TRUE(outside.err.contains(": track 03 kept")) << outside.err.toStdString();
 }
 
+// The CUETools database beside AccurateRip (which cannot be asked here): a loopback server answers with the
+// clean disc's CRCs as Python's zlib counts them over the documented ranges. A clean rip is verified by it; a
+// drive that reads two sectors of the second track wrong gives that track a mismatch (exit 1), the others
+// still verified; --require-verified takes the tracks the one database verifies.
+TEST_F(AccuracyTest, TheCueToolsDatabaseVerifiesAndFindsWrongSectors)
+{
+    disc({"300,music", "300,noise", "300,music"});
+    titles({"One", "Two", "Three"});
+    static const char judge[] = R"(
+import sys, zlib
+data = open(sys.argv[1], 'rb').read()
+skip, tracks = 5880, [300 * 588] * 3
+end = (sum(tracks) // skip - 1) * skip
+bounds = [skip, tracks[0], tracks[0] + tracks[1], end]
+crc = lambda a, b: '%08X' % zlib.crc32(data[a * 4:b * 4])
+print('<ctdb><entry id="7" confidence="5" crc32="%s" trackcrcs="%s"/></ctdb>' % (crc(bounds[0], bounds[3]),
+      ' '.join(crc(bounds[i], bounds[i + 1]) for i in range(3))))
+)";
+    QByteArray answer;
+    ASSERT_EQ(RunProgram("python3", {"-c", judge, images + "disc.bin"}, &answer), 0) << answer.toStdString();
+    CddbTestServer ctdb;
+    QStringList asked;
+    ctdb.setHandler([&](const QString &target) {
+        asked << target;
+        return CddbTestServer::Reply{200, answer, {}};
+    });
+    const QStringList verify{"-f",
+                             "flac",
+                             "--verify",
+                             "--log",
+                             "--json",
+                             "--accuraterip-server",
+                             "http://127.0.0.1:1",
+                             "--ctdb-server",
+                             ctdb.url()};
+    CliRun run = ripAfresh(verify, false);
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_EQ(asked, QStringList({"/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=0:300:600:900"}));
+    EXPECT_EQ(verdicts(run.err).count("verified (AccurateRip could not be asked; CTDB confidence 5)"), 3)
+        << run.err.toStdString();
+    const QString log = ReadFileText(out + "/Band - Record.log");
+    EXPECT_TRUE(log.contains("CUETools database: the disc verified (confidence 5, offset 0) (TOC id "))
+        << log.toStdString();
+
+    WriteFileText(images + "disc.cue.damage", "[damage]\nwrong=400-401\n");
+    run = ripAfresh(verify + QStringList{"--require-verified"}, false);
+    EXPECT_EQ(run.code, 1);
+    const QStringList lines = verdicts(run.err).split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << run.err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Track 01: verified")) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "Track 02: mismatch (AccurateRip could not be asked; CTDB no entry has this track)");
+    EXPECT_TRUE(lines[2].startsWith("Track 03: verified")) << lines[2].toStdString();
+    const QJsonArray tracks = QJsonDocument::fromJson(run.out.toUtf8()).object().value("tracks").toArray();
+    ASSERT_EQ(tracks.size(), 3) << run.out.toStdString();
+    EXPECT_EQ(tracks[1].toObject().value("ctdb").toString(), "mismatch (no entry has this track)");
+}
+
 } // namespace

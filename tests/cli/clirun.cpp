@@ -10,10 +10,13 @@ CliRun runCli(const QStringList &arguments, const QString &program, int timeoutM
 {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
-    // No test reaches the internet: a rip looks its disc up only where a test points it (--lookup).
+    // No test reaches the internet: a rip looks its disc up only where a test points it (--lookup), and asks
+    // the CUETools database only where a test gives one (--ctdb-server).
     QStringList args = arguments;
     if (args.value(0) == QLatin1String("rip") && !args.contains(QLatin1String("--lookup")))
         args << QStringLiteral("--lookup") << QStringLiteral("cache");
+    if (args.value(0) == QLatin1String("rip") && !args.contains(QLatin1String("--ctdb-server")))
+        args << QStringLiteral("--ctdb-server") << QString();
     process.start(program.isEmpty() ? BuiltProgram("sondrel-cli") : program, args);
     CliRun run;
     if (!process.waitForFinished(timeoutMs)) {

@@ -130,7 +130,7 @@ TEST_F(CtdbDisc, AnswerJudgesEachTrackAcrossPressings)
                 .toUtf8(),
             {}};
     });
-    const auto entries = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    const auto entries = FetchCtdb(server.url(), CtdbLookupToc(tocOfCdtoc("3+96+1C3+2BD+44F")), nullptr);
     ASSERT_TRUE(entries) << entries.Error().toStdString();
     EXPECT_EQ(asked, "/lookup2.php?version=3&ctdb=1&fuzzy=1&toc=0:301:551:953");
     ASSERT_EQ(entries->size(), 2u);
@@ -143,11 +143,11 @@ TEST_F(CtdbDisc, AnswerJudgesEachTrackAcrossPressings)
 
     // A disc the database does not know, and an answer that is not its XML.
     server.setHandler([](const QString &) { return CddbTestServer::Reply{404, {}, {}}; });
-    const auto unknown = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    const auto unknown = FetchCtdb(server.url(), CtdbLookupToc(tocOfCdtoc("3+96+1C3+2BD+44F")), nullptr);
     ASSERT_TRUE(unknown);
     EXPECT_FALSE(JudgeCtdb(crc, *unknown).Known);
     server.setHandler([](const QString &) { return CddbTestServer::Reply{200, "<html>busy</html>", {}}; });
-    const auto garbage = FetchCtdb(server.url(), tocOfCdtoc("3+96+1C3+2BD+44F"), nullptr);
+    const auto garbage = FetchCtdb(server.url(), CtdbLookupToc(tocOfCdtoc("3+96+1C3+2BD+44F")), nullptr);
     ASSERT_FALSE(garbage);
     EXPECT_TRUE(garbage.Error().contains("not the database's answer")) << garbage.Error().toStdString();
 }

@@ -69,7 +69,7 @@ TEST_F(SettingsTest, FirstSaveWritesEveryKeyInOrderAndLoadsBackTheSame)
             "[CommonOptions]\nOutputFolder=%1\nOutputFormat=0\nIsKeepWav=0\nIsCreateM3U=0\nIsNormalize=0\n"
             "NormalizePercent=95\nIsCreateAlbumFolder=0\nEnableRipTime=0\nRipTime=0\nIsCDHandleZero=0\n"
             "FileNameTemplate=%title%\nReadOffset=0\nTestAndCopy=0\nVerifyAccurateRip=0\n"
-            "AccurateRipServer=http://www.accuraterip.com\nWriteLog=0\nWriteCue=0\nResampleQuality=0\nEncodersAtOnce=0\nReplayGain=1\nOutputFormats=\nDeemphasis=0\nTestCopyRetries=3\nRipHiddenTrack=0\n"
+            "AccurateRipServer=http://www.accuraterip.com\nCtdbServer=http://db.cuetools.net\nWriteLog=0\nWriteCue=0\nResampleQuality=0\nEncodersAtOnce=0\nReplayGain=1\nOutputFormats=\nDeemphasis=0\nTestCopyRetries=3\nRipHiddenTrack=0\n"
             "[Mp3Options]\nIsSelectVBR=0\nIsVBRHead=0\nBitRate=128\nMaxBitRate=320\nMpegQuality="
             "0\nVBRQuality=4\n"
             "StereoMode=1\n"

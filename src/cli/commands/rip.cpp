@@ -89,6 +89,7 @@ QList<TOptionSpec> ripOwnOptions()
                               flag("--test-copy"),
                               flag("--verify"),
                               valued("--accuraterip-server", "URL"),
+                              valued("--ctdb-server", "URL"),
                               flag("--log"),
                               flag("--cue"),
                               flag("--require-verified"),
@@ -136,10 +137,12 @@ TEMPLATE names the files: %track% %title% %artist% %albumartist%
 %album% %year% %genre% %format% (default: the File names setting, %title%)
 --offset: the drive's read offset correction (-5880 to 5880);
 --test-copy reads each track twice and compares the CRCs;
---verify checks each track against AccurateRip (one line a
-track on standard error: verified, mismatch or unknown; exit 1
-when one the database knows does not match); --require-verified
-fails the run (exit 1) unless every track is verified; --json
+--verify checks each track against AccurateRip and the CUETools
+database (one line a track on standard error: verified, mismatch
+or unknown; exit 1 when one a database knows does not match);
+--ctdb-server URL asks another CUETools database ("": none);
+--require-verified fails the run (exit 1) unless every track is
+verified by a database and contradicted by neither; --json
 prints one JSON document at the end (files, each track's result)
 --log and --cue write "ARTIST - ALBUM.log" and ".cue"
 --deemphasis undoes the pre-emphasis of tracks the disc flags
@@ -192,6 +195,8 @@ TOptionsSetting ripSettings(const TArguments &args)
     }
     if (const auto server = args.value("--accuraterip-server"))
         options.AccurateRipServer = *server;
+    if (const auto server = args.value("--ctdb-server"))
+        options.CtdbServer = *server;
     options.KeepDamaged = !args.flag("--require-verified");
     for (const auto &[flag, setting] :
          {std::pair{"--keep-wav", &options.IsKeepWav},
