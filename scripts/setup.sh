@@ -33,6 +33,8 @@ packages=(
     # the field's own implementations that the tests hold our results against (whipper's AccurateRip and
     # disc-id code with libdiscid, run by Debian's /usr/bin/python3; cd-info's reading of disc images)
     python3 whipper libcdio-utils
+    # an independent Reed-Solomon encoder, which makes the recovery records the repair tests mend from
+    libfec0
     # tag readers and writers of the field (files tagged by other programs, and the judges of ours)
     python3-mutagen eyed3 id3v2 kid3-cli opus-tools
     # Ogg Vorbis, WMA

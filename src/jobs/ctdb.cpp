@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ctdb.h"
 
+#include "reedsolomon.h"
 #include "shell/httpget.h"
 
 #include <QCryptographicHash>
@@ -8,6 +9,7 @@
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <libdeflate.h>
+#include <set>
 #include <unordered_map>
 #include <zlib.h>
 
@@ -315,4 +317,53 @@ TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entri
         }
     }
     return verdict;
+}
+
+TResult<int64_t> MendWithParity(QByteArray &range, const QByteArray &record, int parity, int stride,
+                                uint32_t crc)
+{
+    const int64_t width = 2 * int64_t(stride); // words a row
+    const int64_t words = range.size() / 2;
+    if (parity < 2 || parity > 64 || stride <= 0 || range.size() % 2 != 0 || words % width != 0 ||
+        record.size() != 2 * parity * width || words / width + parity > 65535)
+        return TFailure{
+            QStringLiteral("the recovery record does not fit this disc (%1 parity symbols, stride %2)")
+                .arg(parity)
+                .arg(stride)};
+    const int rows = int(words / width);
+    const TReedSolomon16 code(parity);
+    const auto word = [](const QByteArray &bytes, int64_t at) {
+        return uint16_t(uint8_t(bytes[qsizetype(2 * at)]) | uint8_t(bytes[qsizetype(2 * at + 1)]) << 8);
+    };
+    QByteArray mended = range;
+    std::set<int64_t> samples; // the stereo samples with a mended word
+    std::vector<std::pair<int, uint16_t>> mends;
+    for (int64_t column = 0; column < width; ++column) {
+        const auto symbol = [&](int i) {
+            return i < rows ? word(range, i * width + column) : word(record, (i - rows) * width + column);
+        };
+        const std::vector<uint16_t> syndromes = code.Syndromes(rows + parity, symbol);
+        if (!code.Mends(rows + parity, syndromes, mends))
+            return TFailure{
+                QStringLiteral("too much damage to mend: more than %1 wrong samples in a column of the "
+                               "recovery record (about %2 sectors in a row)")
+                    .arg(parity / 2)
+                    .arg(int64_t(parity / 2) * stride / 588)};
+        for (const auto &[i, error] : mends) {
+            if (i >= rows)
+                continue; // a wrong parity symbol: nothing of the audio
+            const int64_t at = i * width + column;
+            const uint16_t value = word(range, at) ^ error;
+            mended[qsizetype(2 * at)] = char(value & 0xFF);
+            mended[qsizetype(2 * at + 1)] = char(value >> 8);
+            samples.insert(at / 2);
+        }
+    }
+    const uint32_t got = crcOfBytes(0, mended.constData(), mended.size());
+    if (got != crc)
+        return TFailure{QStringLiteral("the mended audio is not the database's (CRC %1, the entry's %2)")
+                            .arg(got, 8, 16, QLatin1Char('0'))
+                            .arg(crc, 8, 16, QLatin1Char('0'))};
+    range = mended;
+    return int64_t(samples.size());
 }

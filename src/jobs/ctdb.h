@@ -106,3 +106,12 @@ struct TCtdbVerdict {
     std::vector<int> TrackConfidence;
 };
 TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entries);
+
+// Mends a rip from an entry's recovery record. `range` holds the audio the disc's CRC covers (16-bit words,
+// little-endian); it is cut into rows of 2 × stride words, and each column (the same word of every row) is a
+// Reed-Solomon codeword whose `parity` symbols the record holds: `parity` rows of 2 × stride words, row j the
+// j-th parity symbol of every column. The mended audio replaces `range` only when its CRC-32 is `crc`, the
+// entry's. The samples mended, or why nothing was: the record does not fit, a column holds more wrong words
+// than the record can find, or what came out is not the entry's audio.
+TResult<int64_t> MendWithParity(QByteArray &range, const QByteArray &record, int parity, int stride,
+                                uint32_t crc);
