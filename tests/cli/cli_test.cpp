@@ -19,9 +19,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QtEndian>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -67,6 +69,72 @@ protected:
         ASSERT_TRUE(SaveDiscInfo(DiscKey()));
     }
 };
+
+// The man page and --help list the same options for every command: each option of a command's synopsis in
+// --help is in its man page entry (or the man page's paragraph for every command), and each option the entry
+// names is one the command takes.
+TEST_F(CliTest, ManPageAndHelpListTheSameOptions)
+{
+    static const QRegularExpression option(QStringLiteral("(?<![\\w-])--?[a-z][a-z0-9-]*"));
+    const auto options = [](const QString &text) {
+        QSet<QString> found;
+        for (auto it = option.globalMatch(text); it.hasNext();)
+            found.insert(it.next().captured());
+        return found;
+    };
+    // --help: each command's synopsis, its first line "  NAME  [...]" and the lines that go on with "[".
+    const CliRun help = runCli({"--help"});
+    std::map<QString, QSet<QString>> helped;
+    QString command;
+    for (const QString &line : help.out.split('\n')) {
+        static const QRegularExpression first(QStringLiteral("^  ([a-z]+) +(.*)$"));
+        if (const auto m = first.match(line); m.hasMatch()) {
+            command = m.captured(1);
+            helped[command] += options(m.captured(2));
+        } else if (!command.isEmpty() && line.startsWith("           [")) {
+            helped[command] += options(line);
+        } else {
+            command.clear();
+        }
+    }
+    ASSERT_GE(helped.size(), 12u) << help.out.toStdString();
+    // The man page: each command's entry, from its .BR line to the next .TP or .PP; the last paragraph of
+    // COMMANDS speaks for every command.
+    QString man = ReadFileText(SONDREL_SOURCE_DIR "/docs/sondrel-cli.1");
+    man.replace("\\-", "-");
+    std::map<QString, QSet<QString>> entries;
+    QSet<QString> everyCommand;
+    QString entry;
+    bool general = false;
+    for (const QString &line : man.split('\n')) {
+        static const QRegularExpression br(QStringLiteral("^\\.BR ([a-z]+) "));
+        if (const auto m = br.match(line); m.hasMatch()) {
+            entry = m.captured(1);
+            entries[entry] += options(line.mid(m.capturedLength()));
+        } else if (line.startsWith(".PP") && entries.size() > 1) {
+            general = true;
+            entry.clear();
+        } else if (line.startsWith(".SH") || line.startsWith(".TP")) {
+            general = general && !line.startsWith(".SH");
+            entry.clear();
+        } else if (general) {
+            everyCommand += options(line);
+        } else if (!entry.isEmpty()) {
+            entries[entry] += options(line);
+        }
+    }
+    const QSet<QString> global{"--quiet", "-v", "--verbose", "--help", "--overwrite", "--no-overwrite"};
+    for (const auto &[name, synopsis] : helped) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_TRUE(entries.count(name)) << "no man page entry for " << name.toStdString();
+        for (const QString &o : synopsis)
+            EXPECT_TRUE(entries[name].contains(o) || everyCommand.contains(o) || global.contains(o))
+                << o.toStdString() << " is in --help, not in the man page";
+        for (const QString &o : entries[name])
+            EXPECT_TRUE(synopsis.contains(o) || global.contains(o))
+                << o.toStdString() << " is in the man page, not in --help";
+    }
+}
 
 TEST_F(CliTest, UsageAndListings)
 {
