@@ -19,7 +19,8 @@ const char *const Notes =
     "on a terminal, keep otherwise).\n"
     "Every command takes --quiet (no progress on standard error) and -v or --verbose (each step on standard\n"
     "error: drives opened, requests and their answers; -vv also the encoders' command lines). Settings come\n"
-    "from options.ini, which the tool never writes; the options above change them for this run only.\n"
+    "from options.ini, which only offset find writes (the drive's offset); the options above change them for\n"
+    "this run only.\n"
     "Exit status: 0 success, 1 a file or track failed, 2 a usage error, 130 interrupted.\n";
 
 QString usage()
