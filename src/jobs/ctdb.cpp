@@ -230,6 +230,8 @@ TResult<std::vector<TCtdbEntry>> ParseCtdbAnswer(const QByteArray &xml)
             entry.Stride = a.value(QLatin1String("stride")).toInt(&stride);
         const QStringView has = a.value(QLatin1String("hasparity"));
         entry.HasParity = !has.isEmpty() && has != QLatin1String("0") && has != QLatin1String("false");
+        if (has.startsWith(QLatin1Char('/')) && has.size() <= 512)
+            entry.ParityPath = has.toString();
         bool ok = confidence && parity && stride && entry.Confidence > 0 && entry.Parity >= 0 &&
                   entry.Stride >= 0 && hex(a.value(QLatin1String("crc32")), entry.Crc);
         for (const QStringView crc :
@@ -319,45 +321,97 @@ TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entri
     return verdict;
 }
 
+TCtdbMender::TCtdbMender(int64_t rangeBytes, const QByteArray &record, int parity, int stride)
+    : m_parity(parity), m_width(2 * int64_t(stride)), m_record(record)
+{
+    const int64_t words = rangeBytes / 2;
+    if (parity < 2 || parity > 64 || stride <= 0 || rangeBytes % 2 != 0 || words % m_width != 0 ||
+        record.size() != 2 * parity * m_width || words / m_width + parity > 65535) {
+        m_problem =
+            QStringLiteral("the recovery record does not fit this disc (%1 parity symbols, stride %2)")
+                .arg(parity)
+                .arg(stride);
+        return;
+    }
+    m_rows = int(words / m_width);
+    m_code = std::make_unique<TReedSolomon16>(parity);
+    m_syndromes.assign(size_t(parity * m_width), 0);
+    uint16_t power = 1;
+    for (int j = 0; j < parity; ++j) {
+        m_powers.push_back(power);
+        power = m_code->multiply(power, 2);
+    }
+}
+
+void TCtdbMender::addWord(uint16_t word)
+{
+    const int64_t column = m_at++ % m_width;
+    for (int j = 0; j < m_parity; ++j) {
+        uint16_t &s = m_syndromes[size_t(j * m_width + column)];
+        s = uint16_t(m_code->multiply(s, m_powers[size_t(j)]) ^ word);
+    }
+}
+
+void TCtdbMender::Add(const uint8_t *data, size_t bytes)
+{
+    if (!m_problem.isEmpty())
+        return;
+    for (size_t i = 0; i < bytes; ++i) {
+        if (m_odd < 0) {
+            m_odd = data[i];
+            continue;
+        }
+        addWord(uint16_t(m_odd | data[i] << 8));
+        m_odd = -1;
+    }
+}
+
+TResult<std::vector<std::pair<int64_t, uint16_t>>> TCtdbMender::Mends() const
+{
+    if (!m_problem.isEmpty())
+        return TFailure{m_problem};
+    std::vector<std::pair<int64_t, uint16_t>> found;
+    std::vector<std::pair<int, uint16_t>> mends;
+    std::vector<uint16_t> syndromes(static_cast<size_t>(m_parity), 0);
+    for (int64_t column = 0; column < m_width; ++column) {
+        // The parity rows follow the audio's rows in each column's codeword.
+        for (int j = 0; j < m_parity; ++j) {
+            uint16_t s = m_syndromes[size_t(j * m_width + column)];
+            for (int k = 0; k < m_parity; ++k) {
+                const qsizetype at = qsizetype(2 * (k * m_width + column));
+                s = uint16_t(m_code->multiply(s, m_powers[size_t(j)]) ^
+                             (uint8_t(m_record[at]) | uint8_t(m_record[at + 1]) << 8));
+            }
+            syndromes[size_t(j)] = s;
+        }
+        if (!m_code->Mends(m_rows + m_parity, syndromes, mends))
+            return TFailure{
+                QStringLiteral("too much damage to mend: more than %1 wrong samples in a column of "
+                               "the recovery record (about %2 sectors in a row)")
+                    .arg(m_parity / 2)
+                    .arg(int64_t(m_parity / 2) * m_width / 2 / 588)};
+        for (const auto &[i, error] : mends)
+            if (i < m_rows) // a wrong parity symbol is nothing of the audio
+                found.emplace_back(2 * (i * m_width + column), error);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 TResult<int64_t> MendWithParity(QByteArray &range, const QByteArray &record, int parity, int stride,
                                 uint32_t crc)
 {
-    const int64_t width = 2 * int64_t(stride); // words a row
-    const int64_t words = range.size() / 2;
-    if (parity < 2 || parity > 64 || stride <= 0 || range.size() % 2 != 0 || words % width != 0 ||
-        record.size() != 2 * parity * width || words / width + parity > 65535)
-        return TFailure{
-            QStringLiteral("the recovery record does not fit this disc (%1 parity symbols, stride %2)")
-                .arg(parity)
-                .arg(stride)};
-    const int rows = int(words / width);
-    const TReedSolomon16 code(parity);
-    const auto word = [](const QByteArray &bytes, int64_t at) {
-        return uint16_t(uint8_t(bytes[qsizetype(2 * at)]) | uint8_t(bytes[qsizetype(2 * at + 1)]) << 8);
-    };
+    TCtdbMender mender(range.size(), record, parity, stride);
+    mender.Add(reinterpret_cast<const uint8_t *>(range.constData()), size_t(range.size()));
+    const auto mends = mender.Mends();
+    if (!mends)
+        return TFailure{mends.Error()};
     QByteArray mended = range;
     std::set<int64_t> samples; // the stereo samples with a mended word
-    std::vector<std::pair<int, uint16_t>> mends;
-    for (int64_t column = 0; column < width; ++column) {
-        const auto symbol = [&](int i) {
-            return i < rows ? word(range, i * width + column) : word(record, (i - rows) * width + column);
-        };
-        const std::vector<uint16_t> syndromes = code.Syndromes(rows + parity, symbol);
-        if (!code.Mends(rows + parity, syndromes, mends))
-            return TFailure{
-                QStringLiteral("too much damage to mend: more than %1 wrong samples in a column of the "
-                               "recovery record (about %2 sectors in a row)")
-                    .arg(parity / 2)
-                    .arg(int64_t(parity / 2) * stride / 588)};
-        for (const auto &[i, error] : mends) {
-            if (i >= rows)
-                continue; // a wrong parity symbol: nothing of the audio
-            const int64_t at = i * width + column;
-            const uint16_t value = word(range, at) ^ error;
-            mended[qsizetype(2 * at)] = char(value & 0xFF);
-            mended[qsizetype(2 * at + 1)] = char(value >> 8);
-            samples.insert(at / 2);
-        }
+    for (const auto &[at, error] : *mends) {
+        mended[qsizetype(at)] = char(uint8_t(mended[qsizetype(at)]) ^ (error & 0xFF));
+        mended[qsizetype(at + 1)] = char(uint8_t(mended[qsizetype(at + 1)]) ^ (error >> 8));
+        samples.insert(at / 4);
     }
     const uint32_t got = crcOfBytes(0, mended.constData(), mended.size());
     if (got != crc)

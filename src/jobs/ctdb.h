@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The CUETools database (CTDB): a disc's identity there and the request that looks it up. Only the table of
@@ -84,6 +85,7 @@ struct TCtdbEntry {
     int Parity = 0; // npar: the recovery record's symbols per column
     int Stride = 0;
     bool HasParity = false;
+    QString ParityPath; // where on the server its recovery record lies, when the entry names a path
     std::vector<uint32_t> TrackCrcs;
 };
 
@@ -106,6 +108,36 @@ struct TCtdbVerdict {
     std::vector<int> TrackConfidence;
 };
 TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entries);
+
+// The wrong words of a rip found from an entry's recovery record, the audio fed in order (the range the
+// disc's CRC covers, 16-bit words, little-endian): it is cut into rows of 2 × stride words, and each column
+// (the same word of every row) is a Reed-Solomon codeword whose `parity` symbols the record holds: `parity`
+// rows of 2 × stride words, row j the j-th parity symbol of every column. Only the columns' syndromes are
+// kept (2 × parity × stride words).
+class TCtdbMender {
+public:
+    TCtdbMender(int64_t rangeBytes, const QByteArray &record, int parity, int stride);
+    // Why the record cannot mend this audio (it does not fit); empty when it can.
+    const QString &Problem() const { return m_problem; }
+    void Add(const uint8_t *data, size_t bytes);
+    // After all the audio: each wrong word (its byte offset in the range) and what to add to it (exclusive
+    // or), or why they cannot be found (more wrong words in a column than the record finds).
+    TResult<std::vector<std::pair<int64_t, uint16_t>>> Mends() const;
+
+private:
+    void addWord(uint16_t word);
+
+    QString m_problem;
+    int m_parity = 0;
+    int64_t m_width = 0; // words a row
+    int m_rows = 0;
+    QByteArray m_record;
+    std::unique_ptr<class TReedSolomon16> m_code;
+    std::vector<uint16_t> m_syndromes; // parity × width
+    std::vector<uint16_t> m_powers;    // α^j
+    int64_t m_at = 0;                  // words fed
+    int m_odd = -1;                    // a byte waiting for its word's second
+};
 
 // Mends a rip from an entry's recovery record. `range` holds the audio the disc's CRC covers (16-bit words,
 // little-endian); it is cut into rows of 2 × stride words, and each column (the same word of every row) is a
