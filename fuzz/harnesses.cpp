@@ -12,6 +12,7 @@
 #include "cdrom/tocimage.h"
 #include "jobs/accuraterip.h"
 #include "jobs/ctdb.h"
+#include "jobs/ctdbrepair.h"
 #include "jobs/ripreport.h"
 #include "jobs/wavein.h"
 #include "jobs/wavheader.h"
@@ -24,6 +25,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QString>
 #include <QTemporaryDir>
@@ -372,6 +374,14 @@ int ripLog(const uint8_t *data, size_t size)
     for (const TKeptTrack &kept : TracksReadWell(bytesOf(data, size), folder.path()))
         if (kept.File != QLatin1String("Track01.flac") || kept.Track < 1 || kept.Track > 99)
             std::abort();
+    // As repair reads it: the disc in order, and each file a plain name in the folder.
+    if (const auto session = RipSessionOfLog(bytesOf(data, size), folder.path())) {
+        if (session->Toc.empty() || session->Toc.size() > 99)
+            std::abort();
+        for (const TTrackRip &track : session->Tracks)
+            if (QFileInfo(track.File).path() != folder.path())
+                std::abort();
+    }
     return 0;
 }
 

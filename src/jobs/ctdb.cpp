@@ -343,6 +343,8 @@ TCtdbMender::TCtdbMender(int64_t rangeBytes, const QByteArray &record, int parit
     }
 }
 
+TCtdbMender::~TCtdbMender() = default;
+
 void TCtdbMender::addWord(uint16_t word)
 {
     const int64_t column = m_at++ % m_width;

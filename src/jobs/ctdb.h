@@ -117,6 +117,7 @@ TCtdbVerdict JudgeCtdb(const TCtdbCrc &crc, const std::vector<TCtdbEntry> &entri
 class TCtdbMender {
 public:
     TCtdbMender(int64_t rangeBytes, const QByteArray &record, int parity, int stride);
+    ~TCtdbMender();
     // Why the record cannot mend this audio (it does not fit); empty when it can.
     const QString &Problem() const { return m_problem; }
     void Add(const uint8_t *data, size_t bytes);

@@ -100,6 +100,7 @@ TCtdbRipCheck CheckRipWithCtdb(const TRipSession &session, const std::atomic<boo
     }
     check.Answered = true;
     check.Verdict = JudgeCtdb(crc, *entries);
+    check.Entries = std::move(*entries);
     return check;
 }
 

@@ -156,6 +156,7 @@ struct TCtdbRipCheck {
     QString Problem;
     bool Answered = false;
     TCtdbVerdict Verdict;
+    std::vector<TCtdbEntry> Entries;
 };
 // Checks a rip's files against the database (every audio track of the disc must have been read; files that
 // are not lossless cannot be checked).

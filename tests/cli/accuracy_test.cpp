@@ -7,6 +7,7 @@
 #include "jobs/accuraterip.h"
 #include "jobs/wavheader.h"
 #include "shell/discinfo.h"
+#include "shell/helpers.h"
 #include "shell/settings.h"
 #include "testsupport.h"
 
@@ -1008,6 +1009,82 @@ print('<ctdb><entry id="7" confidence="5" crc32="%s" trackcrcs="%s"/></ctdb>' % 
     const QJsonArray tracks = QJsonDocument::fromJson(run.out.toUtf8()).object().value("tracks").toArray();
     ASSERT_EQ(tracks.size(), 3) << run.out.toStdString();
     EXPECT_EQ(tracks[1].toObject().value("ctdb").toString(), "mismatch (no entry has this track)");
+}
+
+// A drive that reads two sectors wrong, and the CUETools database's recovery record (made for the test by
+// libfec's Reed-Solomon encoder over the clean image's audio): repair makes the files bit-exact to the clean
+// disc, keeps the damaged one beside, and records it in the log; damage too wide for the record is refused
+// and nothing is changed.
+TEST_F(AccuracyTest, RepairMendsARipFromTheRecoveryRecord)
+{
+    disc({"300,music", "300,noise", "300,music", "--damage", "wrong=400-401"});
+    titles({"One", "Two", "Three"});
+    static const char database[] = R"(
+import ctypes, struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+skip, total = 5880, 900 * 588
+end = (total // skip - 1) * skip
+bounds = [skip, 300 * 588, 600 * 588, end]
+crc = lambda a, b: '%08X' % zlib.crc32(data[a * 4:b * 4])
+open(sys.argv[2], 'w').write('<ctdb><entry id="7" confidence="5" npar="16" stride="5880" hasparity="/parity/7" '
+    'crc32="%s" trackcrcs="%s"/></ctdb>' % (crc(bounds[0], bounds[3]), ' '.join(crc(bounds[i], bounds[i + 1]) for i in range(3))))
+fec = ctypes.CDLL('libfec.so.0')
+fec.init_rs_int.restype = ctypes.c_void_p
+words = struct.unpack('<%dH' % ((end - skip) * 2), data[skip * 4:end * 4])
+width, parity = 11760, 16
+rows = len(words) // width
+rs = ctypes.c_void_p(fec.init_rs_int(16, 0x1100B, 0, 1, parity, 65535 - parity - rows))
+record = [[0] * width for _ in range(parity)]
+column, out = (ctypes.c_uint * rows)(), (ctypes.c_uint * parity)()
+for c in range(width):
+    for r in range(rows):
+        column[r] = words[r * width + c]
+    fec.encode_rs_int(rs, column, out)
+    for j in range(parity):
+        record[j][c] = out[j]
+open(sys.argv[3], 'wb').write(b''.join(struct.pack('<%dH' % width, *row) for row in record))
+)";
+    const QString answer = home.root() + "/answer.xml", record = home.root() + "/record.bin";
+    ASSERT_EQ(RunProgram("python3", {"-c", database, images + "disc.bin", answer, record}), 0);
+    CddbTestServer ctdb;
+    ctdb.setHandler([&](const QString &target) {
+        if (target == "/parity/7")
+            return CddbTestServer::Reply{200, ReadFileBytes(record), {}};
+        return CddbTestServer::Reply{200, ReadFileBytes(answer), {}};
+    });
+    const CliRun rip = ripAfresh({"-f", "wav", "--verify", "--log", "--accuraterip-server",
+                                  "http://127.0.0.1:1", "--ctdb-server", ctdb.url()},
+                                 false);
+    EXPECT_EQ(rip.code, 1);
+    EXPECT_TRUE(rip.err.contains("Track 02: mismatch")) << rip.err.toStdString();
+    const QByteArray damaged = ReadFileBytes(out + "/Two.wav");
+    ASSERT_NE(damaged.mid(44), image.mid(300 * sectorBytes, 300 * sectorBytes));
+
+    const CliRun repair = runCli({"repair", out, "--ctdb-server", ctdb.url()});
+    ASSERT_EQ(repair.code, 0) << repair.err.toStdString();
+    EXPECT_TRUE(
+        repair.out.startsWith("Repaired from the CUETools database (entry 7, confidence 5): track 02: "))
+        << repair.out.toStdString();
+    for (int t = 0; t < 3; ++t)
+        EXPECT_TRUE(wavData(QStringList{"One.wav", "Two.wav", "Three.wav"}[t]) ==
+                    image.mid(t * 300 * sectorBytes, 300 * sectorBytes))
+            << t;
+    EXPECT_EQ(ReadFileBytes(out + "/Two.wav.damaged"), damaged);
+    EXPECT_TRUE(ReadFileText(out + "/Band - Record.log").contains("Repaired from the CUETools database"));
+    EXPECT_EQ(runCli({"repair", out, "--ctdb-server", ctdb.url()}).out, "nothing to mend: the rip is the "
+                                                                        "database's (confidence 5)\n");
+
+    // 82 sectors of the second track wrong: more than the record can find; nothing changes.
+    QByteArray wide = ReadFileBytes(out + "/Two.wav");
+    for (qsizetype at = 44 + 100 * sectorBytes; at < 44 + 182 * sectorBytes; ++at)
+        wide[at] = char(wide[at] ^ 0x33);
+    ASSERT_TRUE(WriteFileAtomically(out + "/Two.wav", wide));
+    QFile::remove(out + "/Two.wav.damaged");
+    const CliRun refused = runCli({"repair", out, "--ctdb-server", ctdb.url()});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains("too much damage to mend")) << refused.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(out + "/Two.wav"), wide);
+    EXPECT_FALSE(QFileInfo::exists(out + "/Two.wav.damaged"));
 }
 
 } // namespace

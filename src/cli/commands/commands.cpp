@@ -7,7 +7,7 @@ const std::vector<std::unique_ptr<TCommand>> &AllCommands()
         std::vector<std::unique_ptr<TCommand>> list;
         for (auto make : {MakeDrivesCommand, MakeTocCommand, MakeRipCommand, MakeConvertCommand,
                           MakeResampleCommand, MakeTagCommand, MakeCddbCommand, MakeLookupCommand,
-                          MakePlayCommand, MakeRecordCommand, MakePlaylistCommand, MakeOffsetCommand})
+                          MakePlayCommand, MakeRecordCommand, MakePlaylistCommand, MakeOffsetCommand, MakeRepairCommand})
             list.push_back(make());
         return list;
     }();

@@ -21,6 +21,7 @@ std::unique_ptr<TCommand> MakePlayCommand();
 std::unique_ptr<TCommand> MakeRecordCommand();
 std::unique_ptr<TCommand> MakePlaylistCommand();
 std::unique_ptr<TCommand> MakeOffsetCommand();
+std::unique_ptr<TCommand> MakeRepairCommand();
 
 // The titles for a rip (see the engine's LookUpForRip): what the sources say is told on the terminal, and
 // fails nothing.
