@@ -1074,6 +1074,14 @@ open(sys.argv[3], 'wb').write(b''.join(struct.pack('<%dH' % width, *row) for row
     EXPECT_EQ(runCli({"repair", out, "--ctdb-server", ctdb.url()}).out, "nothing to mend: the rip is the "
                                                                         "database's (confidence 5)\n");
 
+    // rip --repair does the same at the end of the rip, and the run ends well.
+    const CliRun mended = ripAfresh({"-f", "wav", "--repair", "--json", "--accuraterip-server",
+                                     "http://127.0.0.1:1", "--ctdb-server", ctdb.url()},
+                                    false);
+    EXPECT_EQ(mended.code, 0) << mended.err.toStdString();
+    EXPECT_TRUE(mended.err.contains("Repaired from the CUETools database")) << mended.err.toStdString();
+    EXPECT_TRUE(wavData("Two.wav") == image.mid(300 * sectorBytes, 300 * sectorBytes));
+
     // 82 sectors of the second track wrong: more than the record can find; nothing changes.
     QByteArray wide = ReadFileBytes(out + "/Two.wav");
     for (qsizetype at = 44 + 100 * sectorBytes; at < 44 + 182 * sectorBytes; ++at)

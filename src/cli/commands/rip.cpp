@@ -4,6 +4,7 @@
 #include "cdrom/cdin.h"
 #include "cdrom/discmodel.h"
 #include "commands.h"
+#include "jobs/ctdbrepair.h"
 #include "jobs/formatplan.h"
 #include "jobs/playlist.h"
 #include "jobs/ripreport.h"
@@ -98,6 +99,7 @@ QList<TOptionSpec> ripOwnOptions()
                               flag("--htoa"),
                               flag("--image"),
                               flag("--resume"),
+                              flag("--repair"),
                               {QStringLiteral("--overwrite"), {}, QStringLiteral("overwrite")},
                               {QStringLiteral("--no-overwrite"), {}, QStringLiteral("overwrite")},
                               valued("--lookup", "auto|cache|cdtext|musicbrainz|cddb|none"),
@@ -149,6 +151,8 @@ prints one JSON document at the end (files, each track's result)
 --htoa rips audio hidden before track 1 as "00 - Hidden Track"
 --image joins the disc into one "ARTIST - ALBUM.flac" (its cue
 sheet inside) or .wav, with "ARTIST - ALBUM.cue" beside it
+--repair (with --verify and --log) mends tracks the CUETools
+database finds wrong from its recovery record, as repair does
 --resume keeps the tracks an earlier rip's log in the folder says
 were read well (their files there) and reads only the others;
 the new log names the tracks kept
@@ -197,6 +201,8 @@ TOptionsSetting ripSettings(const TArguments &args)
         options.AccurateRipServer = *server;
     if (const auto server = args.value("--ctdb-server"))
         options.CtdbServer = *server;
+    if (args.flag("--repair")) // the repair needs the database's verdict and the log's table
+        options.VerifyAccurateRip = options.WriteLog = true;
     options.KeepDamaged = !args.flag("--require-verified");
     for (const auto &[flag, setting] :
          {std::pair{"--keep-wav", &options.IsKeepWav},
@@ -362,6 +368,32 @@ bool resume(TOptionsSetting &settings, QList<int> &tracks, int &keptCount, TTerm
     return true;
 }
 
+// --repair: the tracks the CUETools database found wrong mended from its recovery record; when they are,
+// their verdicts say so (and no longer fail the run).
+void repairFromDatabase(const QString &folder, const QString &server, TRipOutcome &outcome,
+                        TTerminal &terminal)
+{
+    std::vector<TTrackRip> &tracks = outcome.Session.Tracks;
+    if (server.isEmpty() || std::none_of(tracks.begin(), tracks.end(), [](const TTrackRip &t) {
+            return t.Ctdb.startsWith(QLatin1String("mismatch"));
+        }))
+        return;
+    std::atomic<bool> stop{false};
+    const TStopOnInterrupt interrupt([&stop] { stop = true; });
+    const auto repaired = RepairRip(folder, server, true, &stop);
+    if (!repaired) {
+        terminal.Failure(folder + QStringLiteral(": not repaired: ") + repaired.Error());
+        return;
+    }
+    terminal.Notice(*repaired);
+    for (TTrackRip &track : tracks)
+        if (track.Ctdb.startsWith(QLatin1String("mismatch"))) {
+            track.Ctdb = QStringLiteral("verified (repaired from the recovery record)");
+            track.AccurateRip = QStringLiteral("verified (repaired from the CUETools database)");
+            track.Accurate = track.InDatabase = true;
+        }
+}
+
 // The run's ending: what a stop left, --require-verified, the exit status and the --json document.
 int finish(const TArguments &args, const TRipResult &rip, TRipOutcome &outcome, TTerminal &terminal)
 {
@@ -454,6 +486,8 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
     }
     const TRipResult rip = RunRip(request, frontEnd);
     handle.reset();
+    if (args.flag("--repair") && rip.Result != mrAbort)
+        repairFromDatabase(rip.Folder, request.Settings.CommonOptions.CtdbServer, outcome, terminal);
     return finish(args, rip, outcome, terminal);
 }
 
