@@ -123,20 +123,15 @@ TAccurateRipDisc AccurateRipDiscOfToc(const TToc &toc)
 TResult<std::vector<TAccurateRipBlock>> FetchAccurateRip(const QString &base, const TAccurateRipDisc &disc,
                                                          const std::atomic<bool> *cancel)
 {
-    HttpRequest request;
-    request.url = AccurateRipUrl(base, disc);
-    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
-    request.cancel = cancel;
-    const HttpResponse response = HttpGet(request);
-    if (response.status == 404)
+    const QString url = AccurateRipUrl(base, disc);
+    const auto answer = AskDatabase(QStringLiteral("AccurateRip"), url, cancel);
+    if (!answer)
+        return TFailure{answer.Error()};
+    if (!*answer)
         return std::vector<TAccurateRipBlock>{}; // the database does not know the disc
-    if (!response.ok || response.status != 200)
-        return TFailure{
-            QStringLiteral("AccurateRip could not be asked (%1): %2")
-                .arg(request.url, response.error.isEmpty() ? QStringLiteral("no answer") : response.error)};
-    auto blocks = ParseAccurateRipAnswer(response.bytes);
+    auto blocks = ParseAccurateRipAnswer(**answer);
     if (!blocks)
-        return TFailure{request.url + QStringLiteral(": ") + blocks.Error()};
+        return TFailure{url + QStringLiteral(": ") + blocks.Error()};
     return blocks;
 }
 

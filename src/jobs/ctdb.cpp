@@ -260,20 +260,15 @@ QString CtdbLookupUrl(const QString &server, const QString &lookupToc)
 TResult<std::vector<TCtdbEntry>> FetchCtdb(const QString &server, const QString &lookupToc,
                                            const std::atomic<bool> *cancel)
 {
-    HttpRequest request;
-    request.url = CtdbLookupUrl(server, lookupToc);
-    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
-    request.cancel = cancel;
-    const HttpResponse response = HttpGet(request);
-    if (response.status == 404)
+    const QString url = CtdbLookupUrl(server, lookupToc);
+    const auto answer = AskDatabase(QStringLiteral("the CUETools database"), url, cancel);
+    if (!answer)
+        return TFailure{answer.Error()};
+    if (!*answer)
         return std::vector<TCtdbEntry>{};
-    if (!response.ok || response.status != 200)
-        return TFailure{
-            QStringLiteral("the CUETools database could not be asked (%1): %2")
-                .arg(request.url, response.error.isEmpty() ? QStringLiteral("no answer") : response.error)};
-    auto entries = ParseCtdbAnswer(response.bytes);
+    auto entries = ParseCtdbAnswer(**answer);
     if (!entries)
-        return TFailure{request.url + QStringLiteral(": ") + entries.Error()};
+        return TFailure{url + QStringLiteral(": ") + entries.Error()};
     return entries;
 }
 

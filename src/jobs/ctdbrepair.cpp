@@ -178,17 +178,14 @@ TResult<std::pair<TCtdbEntry, QByteArray>> recoveryRecord(const TCtdbRipCheck &c
     if (!best)
         return TFailure{
             QStringLiteral("no entry of the disc in the CUETools database has a recovery record")};
-    HttpRequest request;
-    request.url =
+    const QString url =
         CtdbLookupUrl(server, QString()).section(QStringLiteral("/lookup2.php"), 0, 0) + best->ParityPath;
-    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
-    request.cancel = cancel;
-    const HttpResponse record = HttpGet(request);
-    if (!record.ok || record.status != 200)
-        return TFailure{
-            QStringLiteral("the recovery record could not be fetched (%1): %2")
-                .arg(request.url, record.error.isEmpty() ? QStringLiteral("no answer") : record.error)};
-    return std::pair{*best, record.bytes};
+    const auto record = AskDatabase(QStringLiteral("the recovery record"), url, cancel);
+    if (!record)
+        return TFailure{record.Error()};
+    if (!*record)
+        return TFailure{url + QStringLiteral(": the database has no recovery record there")};
+    return std::pair{*best, **record};
 }
 
 using TPatches = std::map<qsizetype, std::vector<std::pair<int64_t, uint16_t>>>; // by track: byte, xor

@@ -175,3 +175,20 @@ HttpResponse HttpGet(const HttpRequest &request)
                  : QStringLiteral("GET %1: %2").arg(request.url, response.error));
     return response;
 }
+
+TResult<std::optional<QByteArray>> AskDatabase(const QString &what, const QString &url,
+                                               const std::atomic<bool> *cancel)
+{
+    HttpRequest request;
+    request.url = url;
+    request.userAgent = QStringLiteral("Sondrel/" SONDREL_VERSION);
+    request.cancel = cancel;
+    const HttpResponse response = HttpGet(request);
+    if (response.status == 404)
+        return std::optional<QByteArray>();
+    if (!response.ok || response.status != 200)
+        return TFailure{
+            QStringLiteral("%1 could not be asked (%2): %3")
+                .arg(what, url, response.error.isEmpty() ? QStringLiteral("no answer") : response.error)};
+    return std::optional<QByteArray>(response.bytes);
+}

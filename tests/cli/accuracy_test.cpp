@@ -1020,7 +1020,7 @@ TEST_F(AccuracyTest, RepairMendsARipFromTheRecoveryRecord)
     disc({"300,music", "300,noise", "300,music", "--damage", "wrong=400-401"});
     titles({"One", "Two", "Three"});
     static const char database[] = R"(
-import ctypes, struct, sys, zlib
+import sys, zlib
 data = open(sys.argv[1], 'rb').read()
 skip, total = 5880, 900 * 588
 end = (total // skip - 1) * skip
@@ -1028,24 +1028,13 @@ bounds = [skip, 300 * 588, 600 * 588, end]
 crc = lambda a, b: '%08X' % zlib.crc32(data[a * 4:b * 4])
 open(sys.argv[2], 'w').write('<ctdb><entry id="7" confidence="5" npar="16" stride="5880" hasparity="/parity/7" '
     'crc32="%s" trackcrcs="%s"/></ctdb>' % (crc(bounds[0], bounds[3]), ' '.join(crc(bounds[i], bounds[i + 1]) for i in range(3))))
-fec = ctypes.CDLL('libfec.so.0')
-fec.init_rs_int.restype = ctypes.c_void_p
-words = struct.unpack('<%dH' % ((end - skip) * 2), data[skip * 4:end * 4])
-width, parity = 11760, 16
-rows = len(words) // width
-rs = ctypes.c_void_p(fec.init_rs_int(16, 0x1100B, 0, 1, parity, 65535 - parity - rows))
-record = [[0] * width for _ in range(parity)]
-column, out = (ctypes.c_uint * rows)(), (ctypes.c_uint * parity)()
-for c in range(width):
-    for r in range(rows):
-        column[r] = words[r * width + c]
-    fec.encode_rs_int(rs, column, out)
-    for j in range(parity):
-        record[j][c] = out[j]
-open(sys.argv[3], 'wb').write(b''.join(struct.pack('<%dH' % width, *row) for row in record))
 )";
     const QString answer = home.root() + "/answer.xml", record = home.root() + "/record.bin";
-    ASSERT_EQ(RunProgram("python3", {"-c", database, images + "disc.bin", answer, record}), 0);
+    ASSERT_EQ(RunProgram("python3", {"-c", database, images + "disc.bin", answer}), 0);
+    ASSERT_EQ(
+        RunProgram("python3", {SONDREL_SOURCE_DIR "/tests/judges/recovery_record.py", images + "disc.bin",
+                               QString::number((900 * 588 / 5880 - 1) * 5880), record}),
+        0);
     CddbTestServer ctdb;
     ctdb.setHandler([&](const QString &target) {
         if (target == "/parity/7")

@@ -158,30 +158,12 @@ TEST_F(CtdbDisc, AnswerJudgesEachTrackAcrossPressings)
 // nothing.
 TEST_F(CtdbDisc, DamageUpTo80SectorsIsMendedFromTheRecoveryRecord)
 {
-    static const char encoder[] = R"(
-import ctypes, struct, sys
-fec = ctypes.CDLL('libfec.so.0')
-fec.init_rs_int.restype = ctypes.c_void_p
-data = open(sys.argv[1], 'rb').read()[5880 * 4:int(sys.argv[2]) * 4]
-words = struct.unpack('<%dH' % (len(data) // 2), data)
-width, parity = 11760, 16
-rows = len(words) // width
-rs = ctypes.c_void_p(fec.init_rs_int(16, 0x1100B, 0, 1, parity, 65535 - parity - rows))
-record = [[0] * width for _ in range(parity)]
-column, out = (ctypes.c_uint * rows)(), (ctypes.c_uint * parity)()
-for c in range(width):
-    for r in range(rows):
-        column[r] = words[r * width + c]
-    fec.encode_rs_int(rs, column, out)
-    for j in range(parity):
-        record[j][c] = out[j]
-sys.stdout.buffer.write(b''.join(struct.pack('<%dH' % width, *row) for row in record))
-)";
     const int64_t end = ((301 + 250 + 402) * 588 / 5880 - 1) * 5880;
-    QByteArray record;
-    ASSERT_EQ(RunProgram("python3", {"-c", encoder, dir.filePath("disc.bin"), QString::number(end)}, &record),
-              0)
-        << record.left(500).toStdString();
+    ASSERT_EQ(
+        RunProgram("python3", {SONDREL_SOURCE_DIR "/tests/judges/recovery_record.py",
+                               dir.filePath("disc.bin"), QString::number(end), dir.filePath("record.bin")}),
+        0);
+    const QByteArray record = ReadFileBytes(dir.filePath("record.bin"));
     ASSERT_EQ(record.size(), 16 * 11760 * 2);
     const QByteArray clean = ReadFileBytes(dir.filePath("disc.bin")).mid(5880 * 4, (end - 5880) * 4);
     for (const int sectors : {1, 40, 80, 81}) {
