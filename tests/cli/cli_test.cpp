@@ -157,6 +157,7 @@ TEST_F(CliTest, UsageAndListings)
     EXPECT_FALSE(ripHelp.out.contains("record "));
     EXPECT_TRUE(ripHelp.out.contains("Exit status"));
     EXPECT_EQ(runCli({"frobnicate", "--help"}).code, 2);
+    EXPECT_EQ(runCli({"rip", "--lookup", "none", "--release", "1"}).code, 2); // nothing to choose among
 
     // No drive and no image: said, and a failure for every command that needs a drive.
     for (const char *command : {"drives", "toc", "rip", "cddb"}) {

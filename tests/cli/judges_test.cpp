@@ -266,6 +266,12 @@ TEST_F(DiscImageTest, OffsetFindGivesTheDrivesShiftAndLaterRipsVerify)
                                       .arg(shift > 0 ? "+" : "")
                                       .arg(shift)));
     }
+    // A database that cannot be asked: with --json the failure is a JSON object too.
+    const CliRun failed = runCli(
+        {"offset", "find", "-d", truth + "disc.cue", "--accuraterip-server", "http://127.0.0.1:1", "--json"});
+    EXPECT_EQ(failed.code, 1);
+    const QJsonObject error = QJsonDocument::fromJson(failed.out.toUtf8()).object();
+    EXPECT_TRUE(error.value("error").toString().contains("could not be asked")) << failed.out.toStdString();
 }
 
 } // namespace

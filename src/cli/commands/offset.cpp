@@ -54,6 +54,8 @@ int TOffsetCommand::Run(const TArguments &args, TTerminal &terminal)
         return 130;
     if (!search.Match) {
         terminal.Failure(search.Error);
+        if (args.flag("--json")) // a script reads the failure as it reads the answer
+            PrintJson(QJsonObject{{QStringLiteral("error"), search.Error}, {QStringLiteral("drive"), key}});
         return 1;
     }
     const TOffsetMatch &match = *search.Match;

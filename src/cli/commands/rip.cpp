@@ -423,6 +423,9 @@ int TRipCommand::Run(const TArguments &args, TTerminal &terminal)
         throw UsageError{QStringLiteral("rip takes no arguments besides its options")};
     if (const auto lookup = args.value("--lookup"); lookup && !IsRipLookupMode(*lookup))
         throw UsageError{QStringLiteral("--lookup is auto, cache, cdtext, musicbrainz, cddb or none")};
+    if (args.value("--release") && args.value("--lookup") == QStringLiteral("none"))
+        throw UsageError{
+            QStringLiteral("--release chooses among MusicBrainz's releases: not with --lookup none")};
     TRipRequest request;
     request.Settings = ripSettings(args); // its disc information is filled in below
     request.AskBeforeReplacing = true;
