@@ -194,21 +194,31 @@ using TPatches = std::map<qsizetype, std::vector<std::pair<int64_t, uint16_t>>>;
 TResult<QStringList> writeMended(const TDiscFiles &disc, const TPatches &patches)
 {
     QStringList files = disc.Files;
-    QStringList working;
     const auto fail = [&](const QString &why) {
-        for (const QString &w : working)
-            QFile::remove(w);
+        for (qsizetype t = 0; t < files.size(); ++t)
+            if (files[t] != disc.Files[t])
+                DiscardWorkingFile(files[t], disc.Files[t]);
         return TFailure{why};
     };
     for (const auto &[t, words] : patches) {
-        const QString work = WorkingFileOf(disc.Files[t]);
-        QFile::remove(work);
-        if (!QFile::copy(disc.Files[t], work))
-            return TResult<QStringList>(fail(work + QStringLiteral(": cannot be written")));
-        working << work;
-        QFile out(work);
-        if (!out.open(QIODevice::ReadWrite))
+        // Claimed as every working file is: another run mending the same rip is refused by name, and what a
+        // killed run left goes.
+        QString why;
+        const QString work = ClaimWorkingFile(disc.Files[t], &why);
+        if (work.isEmpty())
+            return TResult<QStringList>(fail(why));
+        files[t] = work;
+        QFile in(disc.Files[t]), out(work);
+        if (!in.open(QIODevice::ReadOnly))
+            return TResult<QStringList>(fail(disc.Files[t] + QStringLiteral(": ") + in.errorString()));
+        if (!out.open(QIODevice::ReadWrite | QIODevice::Truncate))
             return TResult<QStringList>(fail(work + QStringLiteral(": ") + out.errorString()));
+        while (!in.atEnd()) {
+            const QByteArray chunk = in.read(1 << 20);
+            if (chunk.isEmpty() || out.write(chunk) != chunk.size())
+                return TResult<QStringList>(fail(disc.Files[t] + QStringLiteral(": cannot be written: ") +
+                                                 (chunk.isEmpty() ? in.errorString() : out.errorString())));
+        }
         for (const auto &[offset, error] : words) {
             char word[2];
             if (!out.seek(44 + offset) || out.read(word, 2) != 2 || !out.seek(44 + offset))
@@ -220,7 +230,6 @@ TResult<QStringList> writeMended(const TDiscFiles &disc, const TPatches &patches
         }
         if (!out.flush())
             return TResult<QStringList>(fail(work + QStringLiteral(": ") + out.errorString()));
-        files[t] = work;
     }
     return files;
 }
@@ -235,7 +244,8 @@ TResult<QString> settleMended(const TLoggedRip &rip, const TCtdbEntry &entry, co
     for (const auto &[t, words] : patches) {
         const QString file = disc.Files[t];
         const QString damaged = file + QStringLiteral(".damaged");
-        QFile::remove(damaged);
+        if (keep)
+            QFile::remove(damaged); // an earlier repair's: this one's damaged file is the newer
         if (keep &&
             ::link(QFile::encodeName(file).constData(), QFile::encodeName(damaged).constData()) != 0 &&
             !QFile::copy(file, damaged))
@@ -314,7 +324,7 @@ TResult<QString> RepairRip(const QString &folder, const QString &server, bool ke
     if (!problem.isEmpty() || crc != entry.Crc) {
         for (qsizetype t = 0; t < files->size(); ++t)
             if ((*files)[t] != disc.Files[t])
-                QFile::remove((*files)[t]);
+                DiscardWorkingFile((*files)[t], disc.Files[t]);
         return TFailure{problem.isEmpty()
                             ? QStringLiteral("the mended audio is not the database's; nothing was changed")
                             : problem};

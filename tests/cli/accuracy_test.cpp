@@ -1063,6 +1063,25 @@ open(sys.argv[2], 'w').write('<ctdb><entry id="7" confidence="5" npar="16" strid
     EXPECT_EQ(runCli({"repair", out, "--ctdb-server", ctdb.url()}).out, "nothing to mend: the rip is the "
                                                                         "database's (confidence 5)\n");
 
+    // A disk that fills while a track is mended: said, nothing changed, no working file left.
+    {
+        const QString small = home.root() + "/small";
+        TinyFileSystem disk(small, 4096);
+        if (disk.available()) {
+            for (const QString &name : QDir(out).entryList(QDir::Files))
+                ASSERT_TRUE(QFile::copy(out + "/" + name, small + "/" + name));
+            QByteArray two = ReadFileBytes(small + "/Two.wav");
+            two[44 + 150 * sectorBytes] = char(two[44 + 150 * sectorBytes] ^ 0x40);
+            ASSERT_TRUE(WriteFileAtomically(small + "/Two.wav", two));
+            disk.fill();
+            const CliRun full = runCli({"repair", small, "--ctdb-server", ctdb.url()});
+            EXPECT_EQ(full.code, 1);
+            EXPECT_TRUE(full.err.contains("No space left on device")) << full.err.toStdString();
+            EXPECT_EQ(ReadFileBytes(small + "/Two.wav"), two);
+            EXPECT_TRUE(QDir(small).entryList({"*.part"}, QDir::Files | QDir::Hidden).isEmpty());
+        }
+    }
+
     // rip --repair does the same at the end of the rip, and the run ends well.
     const CliRun mended = ripAfresh({"-f", "wav", "--repair", "--json", "--accuraterip-server",
                                      "http://127.0.0.1:1", "--ctdb-server", ctdb.url()},
